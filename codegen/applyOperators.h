@@ -1,0 +1,15 @@
+#ifndef FAZOLT_CODEGEN_APPLYOPERATORS_H
+#define FAZOLT_CODEGEN_APPLYOPERATORS_H
+
+#include "model/systemRecord.h"
+
+// Fills firingStrengths (numRules) from ruleInputValues and returns the
+// total firing strength, accumulated in rule order from 0.0. scratch holds
+// numInputs doubles (one dimension).
+double applyOperators(zorbTLS *tls, const DynArray<double> *ruleInputValues, const SystemRecord *fis,
+                      DynArray<double> *firingStrengths, DynArray<double> *scratch);
+// values: one dimension, numInputs elements.
+double evaluateAndMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values);
+double evaluateOrMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values);
+
+#endif

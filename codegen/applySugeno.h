@@ -1,0 +1,21 @@
+// The Sugeno chain of one input row: output levels, rule outputs, sums and
+// defuzzification.
+#ifndef FAZOLT_CODEGEN_APPLYSUGENO_H
+#define FAZOLT_CODEGEN_APPLYSUGENO_H
+
+#include "codegen/defuzzMethod.h"
+#include "model/systemRecord.h"
+
+void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow,
+                                  const DynArray<double> *firingStrengths, const SystemRecord *fis,
+                                  DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels);
+void applySugenoAggregationMethod(const DynArray<double> *ruleOutputs, DynArray<double> *aggregatedOutputs);
+// a: element o of aggregatedOutputs; handles the no-rule-fired default.
+double applySugenoDefuzzificationMethod(zorbTLS *tls, int32_t o, double a, double totalFiringStrength,
+                                        const SystemRecord *fis, DefuzzMethod method,
+                                        const DiagnosticsOptions *diag);
+// "constant" gives params(1); any other type s + params(n+1), s = sum x(i)*params(i).
+double evaluateSugenoOutputMembershipFcn(const DynArray<uint8_t> *type, const DynArray<double> *params,
+                                         const DynArray<double> *x);
+
+#endif

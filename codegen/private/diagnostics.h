@@ -1,0 +1,17 @@
+// The three diagnostics. Each reads its mode from the options: 2 issues a
+// host warning and returns, 3 raises a host error and does not return, any
+// other value does nothing. Indices are 1-based.
+#ifndef FAZOLT_CODEGEN_PRIVATE_DIAGNOSTICS_H
+#define FAZOLT_CODEGEN_PRIVATE_DIAGNOSTICS_H
+
+#include "model/systemRecord.h"
+
+void throwOutOfRangeDiagnostic(zorbTLS *tls, int32_t inputIndex, double x, double rangeLow,
+                               double rangeHigh, const DiagnosticsOptions *diag);
+void throwNoRuleFiredDiagnostic(zorbTLS *tls, int32_t outputIndex, double y,
+                                const DiagnosticsOptions *diag);
+void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const DynArray<double> *mf,
+                                  const DynArray<uint8_t> *defuzzMethod, double y,
+                                  const DiagnosticsOptions *diag);
+
+#endif

@@ -1,0 +1,18 @@
+// The host's scalar math library. Inline so that a module's inner loops pay
+// no call for it; every function is the plain IEEE operation.
+#ifndef ORVANE_SCALAR_MATH_H
+#define ORVANE_SCALAR_MATH_H
+
+#include <cmath>
+
+inline double quvExp(double x) { return std::exp(x); }
+inline double quvPow(double x, double y) { return std::pow(x, y); }
+inline bool quvIsNaN(double x) { return x != x; }
+inline double quvAbs(double x) { return std::fabs(x); }
+// Halves round away from zero.
+inline double quvRound(double x) { return std::round(x); }
+// The smaller of two values; a NaN operand yields the other one, and a tie
+// (including +0 against -0) keeps the first.
+inline double quvMin(double a, double b) { return (b < a || a != a) ? b : a; }
+
+#endif
