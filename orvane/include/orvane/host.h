@@ -152,6 +152,17 @@ struct CallOutcome {
     int64_t leakedValues = 0;  // host values the module made and neither returned nor dropped
 };
 
+// Runs fn inside a host call boundary, as Module::call runs a module: a
+// fresh run-time context handed to fn, the warning log cleared, a HostError
+// caught (after the heap-reference releases ran), the call's temporaries
+// destroyed. For tests and embedders that call module stages directly.
+struct BoundaryOutcome {
+    std::optional<HostError> error;
+    std::vector<Warning> warnings;
+    int64_t leakedValues = 0;
+};
+ORVANE_API BoundaryOutcome runInCall(const std::function<void(zorbTLS *tls)> &fn);
+
 class ORVANE_API Module {
 public:
     // Loads a shared library and checks its qibfilerequiredapiversion;
