@@ -106,9 +106,10 @@ ORVANE_API void zorbEnterRtStack(zorbTLS *tls);
 ORVANE_API void zorbLeaveRtStack(zorbTLS *tls);
 ORVANE_API bool zorbFirstTime(zorbTLS *tls);
 
-// ---- Errors. Arguments after the count come in pairs (or triples) by class:
-// ZORB_INT32_CLASS followed by an int value, ZORB_CHAR_CLASS followed by an
-// int length and a const char * text (not necessarily NUL-terminated).
+// ---- Errors. numArguments counts the variadic values that follow, which
+// come in groups by class: ZORB_INT32_CLASS then an int value (2 values);
+// ZORB_CHAR_CLASS then an int length and a const char * text, not
+// necessarily NUL-terminated (3 values). So (12, 3, 4, 6, "fazolt") is 5.
 ORVANE_API ORVANE_NORETURN void zorbErrMsgIdAndTxt(zorbTLS *tls,
                                                    const char *identifier,
                                                    int32_t numArguments, ...);
