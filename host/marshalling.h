@@ -1,0 +1,12 @@
+#ifndef FAZOLT_HOST_MARSHALLING_H
+#define FAZOLT_HOST_MARSHALLING_H
+
+#include "host/runtime.h"
+
+// Imports "inputs", "fis" and "diagnostics" under the host's checks,
+// evaluates, and hands result 1 (and results 2..numResults) to new host
+// values in resultSlots without copying.
+void marshalAndEvaluate(zorbTLS *tls, const zorbArray *const *arguments, int32_t numResults,
+                        zorbArray **resultSlots);
+
+#endif
