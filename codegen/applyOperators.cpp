@@ -1,0 +1,106 @@
+// Rule firing: each rule's row of input values combined by the AND or OR
+// method and scaled by the rule weight.
+//
+// Sections: built-in connectives, host methods, evaluateAndMethod /
+// evaluateOrMethod, applyOperators.
+#include "codegen/applyOperators.h"
+
+#include "host/hostConversions.h"
+#include "host/runtime.h"
+
+// ---- Built-in connectives. None of them allocates: they run once per rule
+// and input row.
+
+// Smallest (isMax false) or largest value, NaN ignored unless every value is
+// NaN. Starts from the first non-NaN value, and a later value replaces the
+// current one only when strictly better, so ties (+0 against -0 included)
+// keep the earlier value. With no values there is nothing to pick: NaN.
+static double extremeIgnoringNaN(const double *v, int32_t n, bool isMax) {
+    if (n <= 0) return quvGetNaN();
+    int32_t first = 0;
+    while (first < n && quvIsNaN(v[first])) ++first;
+    if (first == n) return v[0];
+    double result = v[first];
+    for (int32_t k = first + 1; k < n; ++k) {
+        if (isMax ? v[k] > result : v[k] < result) result = v[k];
+    }
+    return result;
+}
+
+static double product(const double *v, int32_t n) {
+    if (n <= 0) return 1.0;
+    double acc = v[0];
+    for (int32_t k = 1; k < n; ++k) acc = acc * v[k];
+    return acc;
+}
+
+static double sum(const double *v, int32_t n) {
+    if (n <= 0) return 0.0;
+    double acc = v[0];
+    for (int32_t k = 1; k < n; ++k) acc = acc + v[k];
+    return acc;
+}
+
+// (acc + x) - acc*x, both terms rounded before the subtraction. The empty
+// OR is 0, its neutral value.
+static double probabilisticOr(const double *v, int32_t n) {
+    if (n <= 0) return 0.0;
+    double acc = v[0];
+    for (int32_t k = 1; k < n; ++k) {
+        const double sumTerm = acc + v[k];
+        const double productTerm = acc * v[k];
+        acc = sumTerm - productTerm;
+    }
+    return acc;
+}
+
+// ---- Host methods: feval(name, values as a column) -> real double scalar.
+
+static double evaluateHostMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values,
+                                 const zorbCallLocation *location) {
+    zorbArray *arguments[2];
+    arguments[0] = exportCharRow(tls, name);
+    arguments[1] = exportDoubleColumn(values->data, numel(values));
+    zorbArray *result = nullptr;
+    zorbCallOrvane(tls, 1, &result, 2, arguments, "feval", true, location);
+    return importDoubleScalar(tls, coerceToDouble(tls, result), "feval");
+}
+
+// ---- Connectives by name. The name is compared for every rule.
+
+double evaluateAndMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values) {
+    static const zorbCallLocation location = {29, 16, "evaluateAndMethod", "codegen/evaluateAndMethod"};
+    const int32_t n = numel(values);
+    if (nameIs(name, "min")) return extremeIgnoringNaN(values->data, n, false);
+    if (nameIs(name, "prod")) return product(values->data, n);
+    return evaluateHostMethod(tls, name, values, &location);
+}
+
+double evaluateOrMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values) {
+    static const zorbCallLocation location = {31, 16, "evaluateOrMethod", "codegen/evaluateOrMethod"};
+    const int32_t n = numel(values);
+    if (nameIs(name, "max")) return extremeIgnoringNaN(values->data, n, true);
+    if (nameIs(name, "probor")) return probabilisticOr(values->data, n);
+    if (nameIs(name, "sum")) return sum(values->data, n);
+    return evaluateHostMethod(tls, name, values, &location);
+}
+
+// ---- applyOperators.
+
+double applyOperators(zorbTLS *tls, const DynArray<double> *ruleInputValues, const SystemRecord *fis,
+                      DynArray<double> *firingStrengths, DynArray<double> *scratch) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numInputs = fis->numInputs;
+    const int32_t stride = ruleInputValues->size[0];
+    double totalFiringStrength = 0.0;
+    for (int32_t r = 0; r < numRules; ++r) {
+        for (int32_t i = 0; i < numInputs; ++i) scratch->data[i] = ruleInputValues->data[r + i * stride];
+        // Only exactly 1 means AND; 0, 2, 1.5 and NaN all take the OR method.
+        const double y = fis->connection->data[r] == 1.0 ? evaluateAndMethod(tls, fis->andMethod, scratch)
+                                                          : evaluateOrMethod(tls, fis->orMethod, scratch);
+        const double weighted = y * fis->weight->data[r];
+        firingStrengths->data[r] = weighted;
+        totalFiringStrength = totalFiringStrength + weighted;
+    }
+    return totalFiringStrength;
+}

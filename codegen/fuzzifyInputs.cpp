@@ -1,0 +1,60 @@
+// Fuzzification of one input row: the membership cache, then every rule's
+// antecedent resolved against it.
+#include "codegen/fuzzifyInputs.h"
+
+#include "codegen/private/caches.h"
+#include "host/runtime.h"
+
+// |a| rounded to a membership-function number. NaN gives 0 (input unused);
+// magnitudes of 2^31 and beyond saturate instead of overflowing the cast.
+static int32_t antecedentIndex(double a) {
+    const double k = quvRound(quvAbs(a));
+    if (quvIsNaN(k)) return 0;
+    if (k >= 2147483647.0) return 2147483647;
+    return static_cast<int32_t>(k);  // 0 <= k < 2^31: exact
+}
+
+// |n| + k in int32 arithmetic that saturates: |-2^31| and any sum past the
+// top give 2147483647.
+static int32_t cachePosition(int32_t numCum, int32_t k) {
+    const int64_t magnitude = numCum < 0 ? -static_cast<int64_t>(numCum) : static_cast<int64_t>(numCum);
+    const int64_t position = magnitude + static_cast<int64_t>(k);
+    return position > 2147483647 ? 2147483647 : static_cast<int32_t>(position);
+}
+
+void mapRuleAntecedents(const SystemRecord *fis, const DynArray<double> *inputMFCache,
+                        DynArray<double> *ruleInputValues) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numInputs = fis->numInputs;
+    const int32_t antecedentStride = fis->antecedent->size[0];
+    const int32_t cacheLength = numel(inputMFCache);
+    for (int32_t r = 0; r < numRules; ++r) {
+        const bool isAndRule = fis->connection->data[r] == 1.0;
+        for (int32_t i = 0; i < numInputs; ++i) {
+            const double a = fis->antecedent->data[r + i * antecedentStride];
+            const int32_t k = antecedentIndex(a);
+            double value;
+            if (k == 0) {
+                // The connective's neutral value, so an unused input never
+                // decides the rule.
+                value = isAndRule ? 1.0 : 0.0;
+            } else {
+                const int32_t position = cachePosition(fis->numCumInputMFs->data[i], k);
+                // A rule naming a membership function past the cache has no
+                // degree to read: NaN rather than memory beyond the row.
+                const double m = position <= cacheLength ? inputMFCache->data[position - 1] : quvGetNaN();
+                // No clamping: a degree above 1 from a host function gives a
+                // negative complement.
+                value = a < 0.0 ? 1.0 - m : m;
+            }
+            ruleInputValues->data[r + i * numRules] = value;
+        }
+    }
+}
+
+void fuzzifyInputs(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
+                   const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
+                   DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues) {
+    createInputMFCache(tls, inputRow, fis, diag, inputMFs, inputMFCache);
+    mapRuleAntecedents(fis, inputMFCache, ruleInputValues);
+}

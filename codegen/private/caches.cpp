@@ -1,0 +1,149 @@
+// Trimmed membership-function lists and the caches of membership degrees
+// built from them.
+//
+// Sections: int32 helpers, extractVarMF, createMamdaniOutputMFCache,
+// createInputMFCache.
+#include "codegen/private/caches.h"
+
+#include "codegen/evaluateCommonMembershipFcn.h"
+#include "codegen/private/diagnostics.h"
+#include "host/runtime.h"
+
+#include <cstring>
+
+// ---- int32 helpers.
+
+static int32_t saturatingAdd(int32_t a, int32_t b) {
+    const int64_t s = static_cast<int64_t>(a) + static_cast<int64_t>(b);
+    if (s > 2147483647) return 2147483647;
+    if (s < -2147483647 - 1) return -2147483647 - 1;
+    return static_cast<int32_t>(s);
+}
+
+static int32_t atLeastZero(int32_t n) { return n < 0 ? 0 : n; }
+static int32_t atMost(int32_t n, int32_t limit) { return n > limit ? limit : n; }
+
+// ---- extractVarMF.
+
+// The stored rows may be padded; the orig lengths say how much is real.
+// A length past the stored row is cut to the row, so a record that
+// overstates it is read no further than its own storage.
+static void extractMF(const MFRecord *source, ExtractedMF *target) {
+    const int32_t typeLength = atMost(atLeastZero(source->origTypeLength), numel(source->type));
+    resize2D(target->type, 1, typeLength);
+    if (typeLength > 0) std::memcpy(target->type->data, source->type->data, static_cast<size_t>(typeLength));
+
+    const int32_t paramLength = atMost(atLeastZero(source->origParamLength), numel(source->params));
+    resize2D(target->params, 1, paramLength);
+    if (paramLength > 0) {
+        std::memcpy(target->params->data, source->params->data, sizeof(double) * static_cast<size_t>(paramLength));
+    }
+}
+
+void extractVarMF(zorbTLS *, const DynArray<VariableRecord> *variables, DynArray<ExtractedVarMF> *out) {
+    const int32_t numVars = numel(variables);
+    // Every nested list and record is owned by `out`, which the caller has
+    // registered with the deep release: nothing here needs its own frame.
+    resize2D(out, 1, numVars);
+    for (int32_t v = 0; v < numVars; ++v) {
+        const VariableRecord *variable = &variables->data[v];
+        DynArray<ExtractedMF> *list = out->data[v];
+        const int32_t numMF = atLeastZero(variable->origNumMF);
+        resize2D(list, 1, numMF);
+        // Only origNumMF decides the count. A count past the stored list
+        // leaves those entries with an empty name, which the host rejects
+        // when they are evaluated.
+        const int32_t numStored = atMost(numMF, numel(variable->mf));
+        for (int32_t j = 0; j < numStored; ++j) extractMF(&variable->mf->data[j], &list->data[j]);
+    }
+}
+
+// ---- createMamdaniOutputMFCache.
+
+// Sum of the counts in double, index order, truncated; a sum outside the
+// int32 range saturates rather than overflowing the cast.
+static int32_t sumOfCountsTruncated(const DynArray<int32_t> *counts) {
+    double total = 0.0;
+    const int32_t n = numel(counts);
+    for (int32_t k = 0; k < n; ++k) total = total + static_cast<double>(counts->data[k]);
+    if (total >= 2147483647.0) return 2147483647;
+    if (total <= 0.0) return 0;
+    return static_cast<int32_t>(total);
+}
+
+void createMamdaniOutputMFCache(zorbTLS *tls, const SystemRecord *fis, DynArray<double> *outputMFCache) {
+    zorbHeapReferenceStackEnterFcn(tls);
+    const int32_t numRows = sumOfCountsTruncated(fis->numOutputMFs);
+    const int32_t numSamples = fis->numSamples;
+    resize2D(outputMFCache, numRows, numSamples);
+
+    DynArray<ExtractedVarMF> *vars;
+    initRegisteredArray(tls, &vars, 2);
+    extractVarMF(tls, fis->outputMF, vars);
+    DynArray<double> *points;
+    initRegisteredArray(tls, &points, 2);
+    DynArray<double> *degrees;
+    initRegisteredArray(tls, &degrees, 2);
+
+    const DynArray<double> *samplePoints = fis->outputSamplePoints;
+    const int32_t numPoints = samplePoints->size[1];
+    const int32_t pointStride = samplePoints->size[0];
+    for (int32_t t = 0; t < fis->numOutputs; ++t) {
+        resize2D(points, 1, numPoints);
+        for (int32_t q = 0; q < numPoints; ++q) points->data[q] = samplePoints->data[t + q * pointStride];
+        const DynArray<ExtractedMF> *mfs = t < numel(vars) ? vars->data[t] : nullptr;
+        const int32_t numMF = fis->numOutputMFs->data[t];
+        for (int32_t j = 1; j <= numMF; ++j) {
+            const int32_t row = saturatingAdd(fis->numCumOutputMFs->data[t], j);
+            if (mfs != nullptr && j <= numel(mfs)) {
+                const ExtractedMF *mf = &mfs->data[j - 1];
+                evaluateCommonMembershipFcnVector(tls, mf->type, points, mf->params, degrees);
+            } else {
+                // More functions counted than the variable holds: no degrees.
+                resize2D(degrees, 1, 0);
+            }
+            // A host function may return fewer values than sample points (the
+            // rest of the row keeps 0) or more; values past the row's end, and
+            // rows outside the cache, are dropped rather than written over
+            // whatever follows.
+            if (row < 1 || row > numRows) continue;
+            const int32_t numValues = atMost(numel(degrees), numSamples);
+            for (int32_t q = 0; q < numValues; ++q) outputMFCache->data[(row - 1) + q * numRows] = degrees->data[q];
+        }
+    }
+
+    releaseArray(&degrees);
+    releaseArray(&points);
+    releaseArray(&vars);
+    zorbHeapReferenceStackLeaveFcn(tls);
+}
+
+// ---- createInputMFCache.
+
+void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
+                        const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
+                        DynArray<double> *inputMFCache) {
+    const int32_t numInputs = fis->numInputs;
+    const int32_t rangeStride = fis->inputRange->size[0];
+    const int32_t cacheLength = numel(inputMFCache);
+    for (int32_t i = 0; i < numInputs; ++i) {
+        const double x = inputRow->data[i];
+        const double lo = fis->inputRange->data[i];
+        const double hi = fis->inputRange->data[i + rangeStride];
+        // Ordered comparisons: a NaN value or bound is never out of range,
+        // and both bounds belong to the range. The value is never clipped.
+        if (lo > x || x > hi) throwOutOfRangeDiagnostic(tls, i + 1, x, lo, hi, diag);
+
+        const DynArray<ExtractedMF> *mfs = i < numel(inputMFs) ? inputMFs->data[i] : nullptr;
+        const int32_t numMF = fis->numInputMFs->data[i];
+        for (int32_t j = 1; j <= numMF; ++j) {
+            const int32_t k = saturatingAdd(fis->numCumInputMFs->data[i], j);
+            double degree = quvGetNaN();  // more functions counted than the variable holds
+            if (mfs != nullptr && j <= numel(mfs)) {
+                const ExtractedMF *mf = &mfs->data[j - 1];
+                degree = evaluateCommonMembershipFcn(tls, mf->type, x, mf->params);
+            }
+            if (k >= 1 && k <= cacheLength) inputMFCache->data[k - 1] = degree;
+        }
+    }
+}
