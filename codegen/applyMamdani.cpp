@@ -1,0 +1,259 @@
+// Mamdani implication and aggregation for one input row.
+//
+// Sections: index helpers, record guards, implication (built-in, custom),
+// aggregation (built-in, custom).
+#include "codegen/applyMamdani.h"
+
+#include "host/hostConversions.h"
+#include "host/runtime.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+enum class ImplicationMethod { Min, Prod, Custom };
+enum class AggregationMethod { Max, Probor, Sum, Custom };
+
+// ---- Index helpers: record indices are 32-bit and saturate, never wrap.
+
+int32_t saturateInt32(int64_t v) {
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+// |b| rounded to the nearest integer; NaN gives 0 (the rule says nothing).
+int32_t consequentIndex(double b) {
+    double k = quvRound(quvAbs(b));
+    if (quvIsNaN(k)) return 0;
+    if (k >= 2147483648.0) return INT32_MAX;
+    return static_cast<int32_t>(k);
+}
+
+double &at(DynArray<double> *a, int32_t row, int32_t col) {
+    return a->data[static_cast<int64_t>(row) + static_cast<int64_t>(col) * a->size[0]];
+}
+double at(const DynArray<double> *a, int32_t row, int32_t col) {
+    return a->data[static_cast<int64_t>(row) + static_cast<int64_t>(col) * a->size[0]];
+}
+
+// ---- Record guards. The record's sizes are precomputed by the host side;
+// a record whose sizes do not cover what the loops touch would make them
+// read or write outside the arrays, so it is refused here.
+
+[[noreturn]] void raiseRecordError(zorbTLS *tls, const char *what, int32_t expected, int32_t actual) {
+    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 3, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
+                       what, ZORB_INT32_CLASS, expected, ZORB_INT32_CLASS, actual);
+}
+
+// A host method must give one value per sample point: fewer would leave
+// stale rows behind, more would write past the column.
+void requireResultLength(zorbTLS *tls, const DynArray<uint8_t> *name, int32_t expected, int32_t actual) {
+    if (actual == expected) return;
+    zorbErrMsgIdAndTxt(tls, "fazolt:CustomResultLength", 3, ZORB_CHAR_CLASS, name->size[1],
+                       reinterpret_cast<const char *>(name->data), ZORB_INT32_CLASS, expected,
+                       ZORB_INT32_CLASS, actual);
+}
+
+// ---- Implication.
+
+// The output membership value at sample point s of the rule's consequent,
+// complemented (clamped at 0) when the consequent is negative.
+double consequentValue(const DynArray<double> *outputMFCache, int32_t cacheRow, bool isNot, int32_t s) {
+    double mu = at(outputMFCache, cacheRow, s);
+    if (isNot) {
+        double complement = 1.0 - mu;
+        mu = complement > 0.0 ? complement : 0.0;  // NaN and values >= 1 give 0
+    }
+    return mu;
+}
+
+double implyMin(double mu, double w) {
+    if (mu > w) return w;
+    if (quvIsNaN(mu) && !quvIsNaN(w)) return w;
+    return mu;
+}
+
+// Rows of the cache for rule r's consequent on output t, 0-based; -1 when
+// the rule says nothing about the output.
+int32_t consequentCacheRow(zorbTLS *tls, const SystemRecord *fis, const DynArray<double> *outputMFCache,
+                           int32_t k, int32_t t) {
+    if (k == 0) return -1;
+    int32_t numMFs = fis->numOutputMFs->data[t];
+    int32_t row = saturateInt32(static_cast<int64_t>(quvAbs(fis->numCumOutputMFs->data[t])) + k);
+    if (k > numMFs) raiseRecordError(tls, "consequent beyond the output's membership functions", numMFs, k);
+    if (row > outputMFCache->size[0])
+        raiseRecordError(tls, "consequent row beyond the output membership cache", outputMFCache->size[0], row);
+    if (outputMFCache->size[1] < fis->numSamples)
+        raiseRecordError(tls, "output membership cache columns", fis->numSamples, outputMFCache->size[1]);
+    return row - 1;
+}
+
+void applyCustomImplication(zorbTLS *tls, const DynArray<uint8_t> *name, double w, int32_t col,
+                            int32_t numSamples, DynArray<double> *ruleOutputs, DynArray<double> *result) {
+    static const zorbCallLocation location = {78, 52, "applyMamdaniImplicationMethod",
+                                              "codegen/applyMamdaniImplicationMethod"};
+    zorbArray *args[3];
+    args[0] = exportCharRow(tls, name);
+    args[1] = exportDoubleColumn(&at(ruleOutputs, 0, col), ruleOutputs->size[0]);
+    args[2] = zorbCreateNumericMatrix(numSamples, 1, ZORB_DOUBLE_CLASS, ZORB_REAL);
+    double *strength = zorbQuvGetPr(args[2]);
+    for (int32_t s = 0; s < numSamples; ++s) strength[s] = w;
+    zorbArray *value = nullptr;
+    zorbCallOrvane(tls, 1, &value, 3, args, "feval", true, &location);
+    importDoubleColumn(tls, coerceToDouble(tls, value), "feval", result);
+    requireResultLength(tls, name, numSamples, result->size[0]);
+    for (int32_t s = 0; s < numSamples; ++s) at(ruleOutputs, s, col) = result->data[s];
+}
+
+// ---- Aggregation.
+
+double aggregateBuiltIn(AggregationMethod method, const DynArray<double> *ruleOutputs, int32_t s,
+                        int32_t first, int32_t last) {
+    double acc = at(ruleOutputs, s, first);
+    for (int32_t col = first + 1; col <= last; ++col) {
+        double x = at(ruleOutputs, s, col);
+        switch (method) {
+            case AggregationMethod::Max:
+                if (x > acc || (quvIsNaN(acc) && !quvIsNaN(x))) acc = x;
+                break;
+            case AggregationMethod::Probor: acc = (x + acc) - x * acc; break;
+            case AggregationMethod::Sum: acc = acc + x; break;
+            case AggregationMethod::Custom: break;
+        }
+    }
+    return acc;
+}
+
+// The method reduces over the rules, so it receives the output's rule block
+// transposed: one row per rule, one column per sample point.
+void applyCustomAggregation(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *ruleOutputs,
+                            int32_t t, int32_t first, int32_t numRules, int32_t numSamples,
+                            DynArray<double> *aggregatedOutputs, DynArray<double> *result) {
+    static const zorbCallLocation location = {47, 41, "applyMamdaniAggregationMethod",
+                                              "codegen/applyMamdaniAggregationMethod"};
+    int32_t numPoints = ruleOutputs->size[0];
+    zorbArray *args[2];
+    args[0] = exportCharRow(tls, name);
+    args[1] = zorbCreateNumericMatrix(numRules, numPoints, ZORB_DOUBLE_CLASS, ZORB_REAL);
+    double *block = zorbQuvGetPr(args[1]);
+    for (int32_t s = 0; s < numPoints; ++s)
+        for (int32_t j = 0; j < numRules; ++j)
+            block[static_cast<int64_t>(j) + static_cast<int64_t>(s) * numRules] = at(ruleOutputs, s, first + j);
+    zorbArray *reduced = nullptr;
+    zorbCallOrvane(tls, 1, &reduced, 2, args, "feval", true, &location);
+    zorbArray *transposed = nullptr;
+    zorbCallOrvane(tls, 1, &transposed, 1, &reduced, "transpose", true, &location);
+    importDoubleColumn(tls, coerceToDouble(tls, transposed), "transpose", result);
+    requireResultLength(tls, name, numSamples, result->size[0]);
+    for (int32_t s = 0; s < numSamples; ++s) at(aggregatedOutputs, s, t) = result->data[s];
+}
+
+}  // namespace
+
+void applyMamdaniImplicationMethod(zorbTLS *tls, const DynArray<double> *firingStrengths,
+                                   const SystemRecord *fis, const DynArray<double> *outputMFCache,
+                                   DynArray<double> *ruleOutputs) {
+    const int32_t numSamples = fis->numSamples;
+    const int32_t numOutputs = fis->numOutputs;
+    const int32_t numRules = fis->numRules;
+    resize2D(ruleOutputs, fis->orrSize[0], fis->orrSize[1]);
+
+    int64_t numColumns = static_cast<int64_t>(numRules) * numOutputs;
+    if (fis->orrSize[0] < numSamples) raiseRecordError(tls, "rule output rows", numSamples, fis->orrSize[0]);
+    if (fis->orrSize[1] < numColumns)
+        raiseRecordError(tls, "rule output columns", saturateInt32(numColumns), fis->orrSize[1]);
+
+    ImplicationMethod method = ImplicationMethod::Custom;
+    if (nameIs(fis->impMethod, "min")) {
+        method = ImplicationMethod::Min;
+    } else if (nameIs(fis->impMethod, "prod")) {
+        method = ImplicationMethod::Prod;
+    }
+
+    zorbHeapReferenceStackEnterFcn(tls);
+    DynArray<double> *result = nullptr;
+    if (method == ImplicationMethod::Custom) initRegisteredArray(tls, &result, 1);
+
+    const int32_t columnRows = ruleOutputs->size[0];
+    for (int32_t t = 0; t < numOutputs; ++t) {
+        for (int32_t r = 0; r < numRules; ++r) {
+            const int32_t col = saturateInt32(static_cast<int64_t>(t) * numRules + r);
+            const double b = fis->consequent->data[r + static_cast<int64_t>(t) * fis->consequent->size[0]];
+            const int32_t cacheRow = consequentCacheRow(tls, fis, outputMFCache, consequentIndex(b), t);
+            if (cacheRow < 0) {
+                for (int32_t s = 0; s < columnRows; ++s) at(ruleOutputs, s, col) = 0.0;
+                continue;
+            }
+            const bool isNot = b < 0.0;
+            const double w = firingStrengths->data[r];
+            for (int32_t s = 0; s < numSamples; ++s) {
+                double mu = consequentValue(outputMFCache, cacheRow, isNot, s);
+                switch (method) {
+                    case ImplicationMethod::Min: mu = implyMin(mu, w); break;
+                    case ImplicationMethod::Prod: mu = mu * w; break;
+                    case ImplicationMethod::Custom: break;  // shaped by the host below
+                }
+                at(ruleOutputs, s, col) = mu;
+            }
+            if (method == ImplicationMethod::Custom)
+                applyCustomImplication(tls, fis->impMethod, w, col, numSamples, ruleOutputs, result);
+        }
+    }
+
+    releaseArray(&result);
+    zorbHeapReferenceStackLeaveFcn(tls);
+}
+
+void applyMamdaniAggregationMethod(zorbTLS *tls, const DynArray<double> *ruleOutputs,
+                                   const SystemRecord *fis, DynArray<double> *aggregatedOutputs) {
+    const int32_t numSamples = fis->numSamples;
+    const int32_t numOutputs = fis->numOutputs;
+    const int32_t numRules = fis->numRules;
+    resize2D(aggregatedOutputs, fis->aggSize[0], fis->aggSize[1]);
+
+    if (fis->aggSize[0] < numSamples) raiseRecordError(tls, "aggregated output rows", numSamples, fis->aggSize[0]);
+    if (fis->aggSize[1] < numOutputs)
+        raiseRecordError(tls, "aggregated output columns", numOutputs, fis->aggSize[1]);
+    int64_t numColumns = static_cast<int64_t>(numRules) * numOutputs;
+    if (ruleOutputs->size[0] < numSamples) raiseRecordError(tls, "rule output rows", numSamples, ruleOutputs->size[0]);
+    if (ruleOutputs->size[1] < numColumns)
+        raiseRecordError(tls, "rule output columns", saturateInt32(numColumns), ruleOutputs->size[1]);
+
+    AggregationMethod method = AggregationMethod::Custom;
+    if (nameIs(fis->aggMethod, "max")) {
+        method = AggregationMethod::Max;
+    } else if (nameIs(fis->aggMethod, "probor")) {
+        method = AggregationMethod::Probor;
+    } else if (nameIs(fis->aggMethod, "sum")) {
+        method = AggregationMethod::Sum;
+    }
+
+    // Without rules there is no rule block to start from: every output set
+    // is empty rather than a read of a column that does not exist.
+    if (numRules <= 0) {
+        for (int32_t t = 0; t < numOutputs; ++t)
+            for (int32_t s = 0; s < numSamples; ++s) at(aggregatedOutputs, s, t) = 0.0;
+        return;
+    }
+
+    zorbHeapReferenceStackEnterFcn(tls);
+    DynArray<double> *result = nullptr;
+    if (method == AggregationMethod::Custom) initRegisteredArray(tls, &result, 1);
+
+    for (int32_t t = 0; t < numOutputs; ++t) {
+        const int32_t first = saturateInt32(static_cast<int64_t>(t) * numRules);
+        const int32_t last = saturateInt32(static_cast<int64_t>(first) + numRules - 1);
+        if (method == AggregationMethod::Custom) {
+            applyCustomAggregation(tls, fis->aggMethod, ruleOutputs, t, first, numRules, numSamples,
+                                   aggregatedOutputs, result);
+            continue;
+        }
+        for (int32_t s = 0; s < numSamples; ++s)
+            at(aggregatedOutputs, s, t) = aggregateBuiltIn(method, ruleOutputs, s, first, last);
+    }
+
+    releaseArray(&result);
+    zorbHeapReferenceStackLeaveFcn(tls);
+}

@@ -1,0 +1,78 @@
+// The crisp value of one Mamdani output from its aggregated fuzzy set.
+#include "codegen/applyMamdani.h"
+
+#include "codegen/private/defuzzMethods.h"
+#include "codegen/private/diagnostics.h"
+#include "host/hostConversions.h"
+#include "host/runtime.h"
+
+namespace {
+
+double outputRangeMidpoint(const SystemRecord *fis, int32_t o) {
+    const DynArray<double> *range = fis->outputRange;
+    const int64_t rows = range->size[0];
+    return (range->data[(o - 1) + rows] + range->data[o - 1]) / 2.0;
+}
+
+// Built-in methods pair the set with the sample points index by index and
+// read x(1): a set of another length, or no sample points at all, would
+// send them outside one of the two arrays.
+void requireSampledSet(zorbTLS *tls, int32_t numMF, const SamplePoints &x) {
+    if (numMF == x.count && x.count > 0) return;
+    static const char what[] = "aggregated output fuzzy set against its sample points";
+    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 3, ZORB_CHAR_CLASS, static_cast<int32_t>(sizeof what - 1), what,
+                       ZORB_INT32_CLASS, x.count, ZORB_INT32_CLASS, numMF);
+}
+
+double defuzzifyCustom(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *mf,
+                       const SamplePoints &x) {
+    static const zorbCallLocation location = {61, 44, "applyMamdaniDefuzzificationMethod",
+                                              "codegen/applyMamdaniDefuzzificationMethod"};
+    zorbArray *args[3];
+    args[0] = exportCharRow(tls, name);
+    args[1] = zorbCreateNumericMatrix(1, x.count, ZORB_DOUBLE_CLASS, ZORB_REAL);
+    double *points = zorbQuvGetPr(args[1]);
+    for (int32_t i = 0; i < x.count; ++i) points[i] = samplePoint(x, i);
+    args[2] = exportDoubleColumn(mf->data, numel(mf));
+    zorbArray *value = nullptr;
+    zorbCallOrvane(tls, 1, &value, 3, args, "feval", true, &location);
+    return importDoubleScalar(tls, coerceToDouble(tls, value), "feval");
+}
+
+double defuzzifyOutput(zorbTLS *tls, DefuzzMethod method, const DynArray<uint8_t> *name,
+                       const DynArray<double> *mf, const SamplePoints &x) {
+    const int32_t numMF = numel(mf);
+    if (method == DefuzzMethod::Custom) return defuzzifyCustom(tls, name, mf, x);
+    requireSampledSet(tls, numMF, x);
+    switch (method) {
+        case DefuzzMethod::Centroid: return centroid(mf->data, numMF, x);
+        case DefuzzMethod::Bisector: return bisector(mf->data, numMF, x);
+        case DefuzzMethod::Mom: return mom(mf->data, numMF, x);
+        case DefuzzMethod::Som: return som(mf->data, numMF, x);
+        case DefuzzMethod::Lom: return lom(mf->data, numMF, x);
+        case DefuzzMethod::Wtaver: return wtaver(tls, mf, x);
+        case DefuzzMethod::Wtsum: return wtsum(x);
+        case DefuzzMethod::Custom: break;
+    }
+    return defuzzifyCustom(tls, name, mf, x);
+}
+
+}  // namespace
+
+double applyMamdaniDefuzzificationMethod(zorbTLS *tls, int32_t o, const DynArray<double> *mf,
+                                         double totalFiringStrength, const SystemRecord *fis,
+                                         DefuzzMethod method, const DiagnosticsOptions *diag) {
+    // Exactly zero, either sign: no rule fired. NaN means some rule did.
+    if (totalFiringStrength == 0.0) {
+        double y = outputRangeMidpoint(fis, o);
+        throwNoRuleFiredDiagnostic(tls, o, y, diag);
+        return y;
+    }
+    const DynArray<double> *points = fis->outputSamplePoints;
+    // Row o of the column-major matrix, read in place (no data when empty).
+    SamplePoints x = {points->data == nullptr ? nullptr : points->data + (o - 1), points->size[1],
+                      points->size[0]};
+    double y = defuzzifyOutput(tls, method, fis->defuzzMethod, mf, x);
+    throwEmptyFuzzySetDiagnostic(tls, o, mf, fis->defuzzMethod, y, diag);
+    return y;
+}

@@ -1,0 +1,142 @@
+// The Sugeno chain of one input row.
+//
+// Sections: rule outputs (implication), column sums (aggregation), crisp
+// values (defuzzification).
+#include "codegen/applySugeno.h"
+
+#include "codegen/private/caches.h"
+#include "codegen/private/diagnostics.h"
+#include "codegen/private/sugenoOutputs.h"
+#include "host/hostConversions.h"
+#include "host/runtime.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+int32_t addSaturated(int32_t a, int32_t b) {
+    int64_t sum = static_cast<int64_t>(a) + b;
+    if (sum > INT32_MAX) return INT32_MAX;
+    if (sum < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(sum);
+}
+
+// A Sugeno consequent keeps its sign: it has no complement form. NaN says
+// nothing about the output, like 0.
+int32_t sugenoConsequentIndex(double c) {
+    double q = quvRound(c);
+    if (quvIsNaN(q)) return 0;
+    if (q >= 2147483648.0) return INT32_MAX;
+    if (q < -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(q);
+}
+
+[[noreturn]] void raiseInvalidSystem(zorbTLS *tls, const char *what, int32_t expected, int32_t actual) {
+    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 3, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
+                       what, ZORB_INT32_CLASS, expected, ZORB_INT32_CLASS, actual);
+}
+
+void fillZeros(DynArray<double> *a) {
+    const int32_t n = numel(a);
+    for (int32_t i = 0; i < n; ++i) a->data[i] = 0.0;
+}
+
+double defuzzifyCustom(zorbTLS *tls, const DynArray<uint8_t> *name, double a, double totalFiringStrength) {
+    static const zorbCallLocation location = {44, 40, "applySugenoDefuzzificationMethod",
+                                              "codegen/applySugenoDefuzzificationMethod"};
+    zorbArray *args[3];
+    args[0] = exportCharRow(tls, name);
+    args[1] = zorbCreateDoubleScalar(a);
+    args[2] = zorbCreateDoubleScalar(totalFiringStrength);
+    zorbArray *value = nullptr;
+    zorbCallOrvane(tls, 1, &value, 3, args, "feval", true, &location);
+    return importDoubleScalar(tls, coerceToDouble(tls, value), "feval");
+}
+
+}  // namespace
+
+void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow,
+                                  const DynArray<double> *firingStrengths, const SystemRecord *fis,
+                                  DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numOutputs = fis->numOutputs;
+    zorbHeapReferenceStackEnterFcn(tls);
+    DynArray<ExtractedVarMF> *outputMFs = nullptr;
+    DynArray<double> *cache = nullptr;
+    initRegisteredArray(tls, &outputMFs, 2);
+    initRegisteredArray(tls, &cache, 2);
+    extractVarMF(tls, fis->outputMF, outputMFs);
+    createSugenoOutputMFCache(tls, inputRow, fis, outputMFs, cache);
+
+    resize2D(ruleOutputs, fis->orrSize[0], fis->orrSize[1]);
+    resize2D(ruleOutputLevels, fis->orrSize[0], fis->orrSize[1]);
+    fillZeros(ruleOutputs);
+    fillZeros(ruleOutputLevels);
+    if (fis->orrSize[0] < numRules) raiseInvalidSystem(tls, "rule output rows", numRules, fis->orrSize[0]);
+    if (fis->orrSize[1] < numOutputs) raiseInvalidSystem(tls, "rule output columns", numOutputs, fis->orrSize[1]);
+
+    const int64_t rows = ruleOutputs->size[0];
+    const int64_t consequentRows = fis->consequent->size[0];
+    for (int32_t r = 0; r < numRules; ++r) {
+        for (int32_t o = 0; o < numOutputs; ++o) {
+            const int32_t q = sugenoConsequentIndex(fis->consequent->data[r + o * consequentRows]);
+            if (q == 0) continue;
+            // Any other index would read another output's functions or
+            // outside the cache.
+            const int32_t numMFs = fis->numOutputMFs->data[o];
+            if (q < 0 || q > numMFs) raiseInvalidSystem(tls, "consequent beyond the output's functions", numMFs, q);
+            const int32_t k = addSaturated(fis->numCumOutputMFs->data[o], q);
+            if (k < 1 || k > numel(cache)) raiseInvalidSystem(tls, "consequent index into the output cache", numel(cache), k);
+            const double z = cache->data[k - 1];
+            ruleOutputLevels->data[r + o * rows] = z;
+            ruleOutputs->data[r + o * rows] = z * firingStrengths->data[r];
+        }
+    }
+
+    releaseArray(&cache);
+    releaseArray(&outputMFs);
+    zorbHeapReferenceStackLeaveFcn(tls);
+}
+
+// Column sums in row order, each started from the first row (so a column of
+// negative zeros sums to -0). aggregatedOutputs keeps its extents; its
+// elements in column-major order take the sums.
+void applySugenoAggregationMethod(const DynArray<double> *ruleOutputs, DynArray<double> *aggregatedOutputs) {
+    const int32_t rows = ruleOutputs->size[0];
+    const int32_t cols = ruleOutputs->size[1];
+    const int32_t capacity = numel(aggregatedOutputs);
+    for (int32_t o = 0; o < cols && o < capacity; ++o) {
+        double sum = 0.0;
+        if (rows > 0) {
+            const double *column = ruleOutputs->data + static_cast<int64_t>(o) * rows;
+            sum = column[0];
+            for (int32_t r = 1; r < rows; ++r) sum = sum + column[r];
+        }
+        aggregatedOutputs->data[o] = sum;
+    }
+}
+
+double applySugenoDefuzzificationMethod(zorbTLS *tls, int32_t o, double a, double totalFiringStrength,
+                                        const SystemRecord *fis, DefuzzMethod method,
+                                        const DiagnosticsOptions *diag) {
+    const double T = totalFiringStrength;
+    if (T == 0.0) {  // either sign of zero; NaN means some rule fired
+        const DynArray<double> *range = fis->outputRange;
+        const double y = (range->data[(o - 1) + static_cast<int64_t>(range->size[0])] + range->data[o - 1]) / 2.0;
+        throwNoRuleFiredDiagnostic(tls, o, y, diag);
+        return y;
+    }
+    // The Mamdani methods see a one-point set: the point a with membership T.
+    switch (method) {
+        case DefuzzMethod::Wtaver: return (1.0 / T) * a;
+        case DefuzzMethod::Wtsum: return a;
+        case DefuzzMethod::Centroid: return (T * a) * (1.0 / T);
+        case DefuzzMethod::Bisector:
+        case DefuzzMethod::Som:
+        case DefuzzMethod::Lom: return a;
+        case DefuzzMethod::Mom: return quvIsNaN(T) ? quvGetNaN() : a;
+        case DefuzzMethod::Custom: break;
+    }
+    return defuzzifyCustom(tls, fis->defuzzMethod, a, T);
+}

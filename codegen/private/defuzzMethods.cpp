@@ -1,0 +1,130 @@
+// Sections: shared reductions, centroid and bisector, maxima (mom, som,
+// lom), the Sugeno-style methods on a sampled set (wtaver, wtsum).
+#include "codegen/private/defuzzMethods.h"
+
+#include "host/runtime.h"
+#include "numeric/rightDivideByColumn.h"
+
+namespace {
+
+// Starts from mf(1), not from 0: a set of negative zeros keeps its sign.
+double area(const double *mf, int32_t numMF) {
+    double sum = mf[0];
+    for (int32_t i = 1; i < numMF; ++i) sum = sum + mf[i];
+    return sum;
+}
+
+double zeroAreaDefault(const SamplePoints &x) {
+    return (samplePoint(x, x.count - 1) + samplePoint(x, 0)) / 2.0;
+}
+
+// The largest non-NaN membership value; NaN when every value is NaN.
+double largestMembership(const double *mf, int32_t numMF) {
+    double m = quvGetNaN();
+    for (int32_t i = 0; i < numMF; ++i) {
+        if (!quvIsNaN(mf[i]) && (quvIsNaN(m) || mf[i] > m)) m = mf[i];
+    }
+    return m;
+}
+
+}  // namespace
+
+double centroid(const double *mf, int32_t numMF, const SamplePoints &x) {
+    if (numMF == 0) return zeroAreaDefault(x);
+    double total = area(mf, numMF);
+    if (total == 0.0) return zeroAreaDefault(x);
+    double num = 0.0;
+    for (int32_t i = 0; i < x.count; ++i) num = num + mf[i] * samplePoint(x, i);
+    return num * (1.0 / total);
+}
+
+double bisector(const double *mf, int32_t numMF, const SamplePoints &x) {
+    if (numMF == 0) return zeroAreaDefault(x);
+    double total = area(mf, numMF);
+    if (total == 0.0) return zeroAreaDefault(x);
+    double half = total / 2.0;
+    double running = 0.0;
+    for (int32_t i = 0; i < x.count; ++i) {
+        running = running + mf[i];
+        if (running >= half) return samplePoint(x, i);
+    }
+    return samplePoint(x, 0);  // a NaN half is never reached
+}
+
+// An all-zero set makes every point a maximum; an all-NaN set has none, and
+// (1 / 0) * 0 is NaN.
+double mom(const double *mf, int32_t numMF, const SamplePoints &x) {
+    double m = largestMembership(mf, numMF);
+    double sum = 0.0;
+    int32_t count = 0;
+    for (int32_t i = 0; i < numMF; ++i) {
+        if (mf[i] == m) {
+            sum = sum + samplePoint(x, i);
+            ++count;
+        }
+    }
+    return (1.0 / static_cast<double>(count)) * sum;
+}
+
+// The start candidate is the first point of largest magnitude over all
+// sample points, maximum or not; only a strictly smaller magnitude among the
+// maxima replaces it, so ties keep the lowest index.
+double som(const double *mf, int32_t numMF, const SamplePoints &x) {
+    double m = largestMembership(mf, numMF);
+    int32_t start = 0;
+    double h = quvAbs(samplePoint(x, 0));
+    for (int32_t i = 0; i < x.count; ++i) {
+        double a = quvAbs(samplePoint(x, i));
+        if (!quvIsNaN(a) && (quvIsNaN(h) || a > h)) {
+            h = a;
+            start = i;
+        }
+    }
+    double y = samplePoint(x, start);
+    for (int32_t i = 0; i < numMF; ++i) {
+        double a = quvAbs(samplePoint(x, i));
+        if (mf[i] == m && a < h) {
+            h = a;
+            y = samplePoint(x, i);
+        }
+    }
+    return y;
+}
+
+// Mirror of som: starts at the first point of smallest magnitude.
+double lom(const double *mf, int32_t numMF, const SamplePoints &x) {
+    double m = largestMembership(mf, numMF);
+    int32_t start = 0;
+    double h = quvAbs(samplePoint(x, 0));
+    for (int32_t i = 0; i < x.count; ++i) {
+        double a = quvAbs(samplePoint(x, i));
+        if (!quvIsNaN(a) && (quvIsNaN(h) || a < h)) {
+            h = a;
+            start = i;
+        }
+    }
+    double y = samplePoint(x, start);
+    for (int32_t i = 0; i < numMF; ++i) {
+        double a = quvAbs(samplePoint(x, i));
+        if (mf[i] == m && a > h) {
+            h = a;
+            y = samplePoint(x, i);
+        }
+    }
+    return y;
+}
+
+// Divides by the set as a whole: only the pivot that the least-squares
+// solution picks is non-zero, so the result is usually x(1) * 0.
+double wtaver(zorbTLS *tls, const DynArray<double> *mf, const SamplePoints &x) {
+    zorbHeapReferenceStackEnterFcn(tls);
+    DynArray<double> *quotient = nullptr;
+    initRegisteredArray(tls, &quotient, 2);
+    rightDivideByColumn(tls, 1.0, mf, quotient);
+    double y = samplePoint(x, 0) * quotient->data[0];
+    releaseArray(&quotient);
+    zorbHeapReferenceStackLeaveFcn(tls);
+    return y;
+}
+
+double wtsum(const SamplePoints &x) { return samplePoint(x, 0); }

@@ -1,0 +1,34 @@
+// The built-in defuzzification methods of a sampled output fuzzy set: mf
+// holds the membership value at each sample point, x the sample points.
+// Sums run sequentially in index order; quotients are formed as a product
+// with the reciprocal, so results are bit-identical across builds.
+#ifndef FAZOLT_CODEGEN_PRIVATE_DEFUZZMETHODS_H
+#define FAZOLT_CODEGEN_PRIVATE_DEFUZZMETHODS_H
+
+#include "model/dynArray.h"
+
+#include <cstdint>
+
+// A row of sample points read in place from a column-major matrix: point i
+// (0-based) is data[i * stride].
+struct SamplePoints {
+    const double *data;
+    int32_t count;
+    int32_t stride;
+};
+
+inline double samplePoint(const SamplePoints &x, int32_t i) {
+    return x.data[static_cast<int64_t>(i) * x.stride];
+}
+
+// Callers guarantee count >= 1 for x and numMF == x.count.
+double centroid(const double *mf, int32_t numMF, const SamplePoints &x);
+double bisector(const double *mf, int32_t numMF, const SamplePoints &x);
+double mom(const double *mf, int32_t numMF, const SamplePoints &x);
+double som(const double *mf, int32_t numMF, const SamplePoints &x);
+double lom(const double *mf, int32_t numMF, const SamplePoints &x);
+// x(1) * R(1), R the row that right-divides 1 by the set (least squares).
+double wtaver(zorbTLS *tls, const DynArray<double> *mf, const SamplePoints &x);
+double wtsum(const SamplePoints &x);
+
+#endif
