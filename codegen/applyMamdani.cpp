@@ -43,7 +43,7 @@ double at(const DynArray<double> *a, int32_t row, int32_t col) {
 // read or write outside the arrays, so it is refused here.
 
 [[noreturn]] void raiseRecordError(zorbTLS *tls, const char *what, int32_t expected, int32_t actual) {
-    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 3, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
+    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 7, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
                        what, ZORB_INT32_CLASS, expected, ZORB_INT32_CLASS, actual);
 }
 
@@ -51,7 +51,7 @@ double at(const DynArray<double> *a, int32_t row, int32_t col) {
 // stale rows behind, more would write past the column.
 void requireResultLength(zorbTLS *tls, const DynArray<uint8_t> *name, int32_t expected, int32_t actual) {
     if (actual == expected) return;
-    zorbErrMsgIdAndTxt(tls, "fazolt:CustomResultLength", 3, ZORB_CHAR_CLASS, name->size[1],
+    zorbErrMsgIdAndTxt(tls, "fazolt:CustomResultLength", 7, ZORB_CHAR_CLASS, name->size[1],
                        reinterpret_cast<const char *>(name->data), ZORB_INT32_CLASS, expected,
                        ZORB_INT32_CLASS, actual);
 }

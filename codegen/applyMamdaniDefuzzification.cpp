@@ -20,7 +20,7 @@ double outputRangeMidpoint(const SystemRecord *fis, int32_t o) {
 void requireSampledSet(zorbTLS *tls, int32_t numMF, const SamplePoints &x) {
     if (numMF == x.count && x.count > 0) return;
     static const char what[] = "aggregated output fuzzy set against its sample points";
-    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 3, ZORB_CHAR_CLASS, static_cast<int32_t>(sizeof what - 1), what,
+    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 7, ZORB_CHAR_CLASS, static_cast<int32_t>(sizeof what - 1), what,
                        ZORB_INT32_CLASS, x.count, ZORB_INT32_CLASS, numMF);
 }
 

@@ -33,7 +33,7 @@ int32_t sugenoConsequentIndex(double c) {
 }
 
 [[noreturn]] void raiseInvalidSystem(zorbTLS *tls, const char *what, int32_t expected, int32_t actual) {
-    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 3, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
+    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 7, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
                        what, ZORB_INT32_CLASS, expected, ZORB_INT32_CLASS, actual);
 }
 

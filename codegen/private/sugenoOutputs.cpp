@@ -43,7 +43,7 @@ double evaluateSugenoOutputMembershipFcn(const DynArray<uint8_t> *type, const Dy
 // Counts, indices or parameter rows that disagree with each other would read
 // or write outside the lists: such a record is refused.
 [[noreturn]] static void raiseInvalidOutputs(zorbTLS *tls, const char *what, int32_t expected, int32_t actual) {
-    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 3, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
+    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 7, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
                        what, ZORB_INT32_CLASS, expected, ZORB_INT32_CLASS, actual);
 }
 
