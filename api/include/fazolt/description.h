@@ -1,0 +1,40 @@
+// System descriptions: the nested JSON that people write, turned into the
+// flat system record (a host struct of 25 fields) that the module reads.
+#ifndef FAZOLT_API_DESCRIPTION_H
+#define FAZOLT_API_DESCRIPTION_H
+
+#include <orvane/host.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fazolt {
+
+struct BuiltSystem {
+    orvane::Value record;  // the 25-field system record
+    std::string name;
+    std::string type;
+    std::vector<std::string> inputNames;
+    std::vector<std::string> outputNames;
+};
+
+// Parses a nested description and builds its record. Every error raises
+// orvane::HostError "fazolt:description:..." whose message starts with the
+// JSON path of the bad value, e.g. "inputs[1].mf[0].params: expected an
+// array of numbers".
+BuiltSystem buildSystem(std::string_view descriptionJson);
+
+// The diagnostics options argument: modes 2 warn, 3 raise an error, any
+// other value reports nothing.
+orvane::Value makeDiagnostics(uint8_t outOfRange, uint8_t noRuleFired, uint8_t emptySet,
+                              std::string_view model, std::string_view block = {},
+                              uint8_t draxilDiagnostic = 0);
+
+// The names of the 25 fields of the record, in order.
+const std::vector<std::string> &systemRecordFieldNames();
+
+}  // namespace fazolt
+
+#endif
