@@ -1,0 +1,152 @@
+// Systems evaluated through the fazolt module.
+#include "fazolt/fazolt.h"
+
+#include <dlfcn.h>
+
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+namespace fazolt {
+namespace {
+
+// Host values are reference counted without atomics, and the module call
+// itself must not overlap: every use of shared values goes through this lock.
+std::mutex &apiMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A raw record in host-value JSON carries a top-level "class" key; a nested
+// description never does.
+bool looksLikeHostValue(std::string_view text) {
+    try {
+        nlohmann::json j = nlohmann::json::parse(text.begin(), text.end());
+        return j.is_object() && j.contains("class");
+    } catch (const nlohmann::json::exception &) {
+        return false;
+    }
+}
+
+}  // namespace
+
+Matrix Matrix::zeros(int64_t rows, int64_t cols) {
+    Matrix m;
+    m.rows = rows;
+    m.cols = cols;
+    m.data.assign(static_cast<size_t>(rows * cols), 0.0);
+    return m;
+}
+
+Matrix Matrix::fromRows(std::initializer_list<std::initializer_list<double>> rowList) {
+    int64_t rows = static_cast<int64_t>(rowList.size());
+    int64_t cols = rows == 0 ? 0 : static_cast<int64_t>(rowList.begin()->size());
+    Matrix m = zeros(rows, cols);
+    int64_t r = 0;
+    for (const auto &row : rowList) {
+        if (static_cast<int64_t>(row.size()) != cols) {
+            throw orvane::HostError("fazolt:api:RaggedRows", "every row must have " + std::to_string(cols) + " values");
+        }
+        int64_t c = 0;
+        for (double v : row) m.at(r, c++) = v;
+        ++r;
+    }
+    return m;
+}
+
+Matrix Matrix::fromValue(const orvane::Value &value) {
+    Matrix m;
+    const std::vector<int64_t> &dims = value.dims();
+    m.rows = dims.empty() ? 0 : dims[0];
+    m.cols = m.rows == 0 ? (dims.size() > 1 ? dims[1] : 0) : value.numel() / m.rows;
+    m.data = value.toDoubles();
+    return m;
+}
+
+orvane::Value Matrix::toValue() const { return orvane::Value::doubleMatrix(rows, cols, data); }
+
+std::string defaultModulePath() {
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void *>(&defaultModulePath), &info) != 0 && info.dli_fname != nullptr) {
+        std::string self = info.dli_fname;
+        std::string::size_type slash = self.rfind('/');
+        if (slash != std::string::npos) return self.substr(0, slash) + "/" FAZOLT_MODULE_FILE;
+    }
+    return FAZOLT_MODULE_FILE;
+}
+
+System System::fromDescription(std::string_view json, const std::string &modulePath) {
+    BuiltSystem built = buildSystem(json);
+    System s = fromRecord(built.record, modulePath);
+    s.name_ = built.name;
+    s.inputNames_ = built.inputNames;
+    s.outputNames_ = built.outputNames;
+    s.hasNames_ = true;
+    return s;
+}
+
+System System::fromRecord(orvane::Value record, const std::string &modulePath) {
+    System s;
+    s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : modulePath);
+    s.record_ = std::move(record);
+    return s;
+}
+
+System System::fromFile(const std::string &path, const std::string &modulePath) {
+    std::string text = readFile(path);
+    if (looksLikeHostValue(text)) return fromRecord(orvane::fromJson(text), modulePath);
+    return fromDescription(text, modulePath);
+}
+
+orvane::Value System::diagnostics(const DiagnosticModes &modes) const {
+    return makeDiagnostics(modes.outOfRangeInput, modes.noRuleFired, modes.emptyOutputFuzzySet, name_);
+}
+
+orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Value &diagnostics,
+                                 int numResults) const {
+    std::lock_guard<std::mutex> lock(apiMutex());
+    std::vector<orvane::Value> arguments = {inputs, record_, diagnostics};
+    return module_->call(numResults, arguments);
+}
+
+Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) const {
+    orvane::CallOutcome outcome;
+    {
+        std::lock_guard<std::mutex> lock(apiMutex());
+        std::vector<orvane::Value> arguments = {inputs.toValue(), record_, diagnostics(modes)};
+        outcome = module_->call(6, arguments);
+    }
+    if (outcome.error) throw *outcome.error;
+    Evaluation e;
+    Matrix *targets[6] = {&e.outputs,           &e.ruleInputValues, &e.ruleOutputs,
+                          &e.aggregatedOutputs, &e.firingStrengths, &e.ruleOutputLevels};
+    {
+        std::lock_guard<std::mutex> lock(apiMutex());
+        for (size_t k = 0; k < outcome.results.size() && k < 6; ++k) *targets[k] = Matrix::fromValue(outcome.results[k]);
+        e.warnings = std::move(outcome.warnings);
+        outcome.results.clear();
+    }
+    return e;
+}
+
+void registerFunction(const std::string &name, orvane::HostFunction function) {
+    std::lock_guard<std::mutex> lock(apiMutex());
+    orvane::registerFunction(name, std::move(function));
+}
+
+void unregisterFunction(const std::string &name) {
+    std::lock_guard<std::mutex> lock(apiMutex());
+    orvane::unregisterFunction(name);
+}
+
+}  // namespace fazolt

@@ -1,0 +1,103 @@
+// The fazolt embedding API: load a system (a nested description or a raw
+// system record), evaluate matrices of inputs through the fazolt module, and
+// read the outputs, the intermediate results of the last row and the
+// warnings. Host errors arrive as orvane::HostError (identifier, message).
+//
+//   fazolt::System fan = fazolt::System::fromFile("fan.json");
+//   fazolt::Matrix in = fazolt::Matrix::fromRows({{20.0, 35.0}, {30.0, 80.0}});
+//   fazolt::Evaluation e = fan.evaluate(in);
+//   double speed = e.outputs.at(1, 0);
+//
+// Calls into the module are serialised by the host, so a System may be
+// evaluated from several threads at once.
+#ifndef FAZOLT_API_FAZOLT_H
+#define FAZOLT_API_FAZOLT_H
+
+#include <fazolt/description.h>
+#include <orvane/host.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fazolt {
+
+// A dense double matrix, column-major like host values.
+struct Matrix {
+    int64_t rows = 0;
+    int64_t cols = 0;
+    std::vector<double> data;
+
+    double at(int64_t r, int64_t c) const { return data[static_cast<size_t>(r + c * rows)]; }
+    double &at(int64_t r, int64_t c) { return data[static_cast<size_t>(r + c * rows)]; }
+    static Matrix zeros(int64_t rows, int64_t cols);
+    static Matrix fromRows(std::initializer_list<std::initializer_list<double>> rows);
+    static Matrix fromValue(const orvane::Value &value);  // any numeric value, as doubles
+    orvane::Value toValue() const;                        // a double host value
+};
+
+// How each situation is reported: 0 nothing, 2 a warning, 3 an error.
+struct DiagnosticModes {
+    uint8_t outOfRangeInput = 2;
+    uint8_t noRuleFired = 2;
+    uint8_t emptyOutputFuzzySet = 2;
+};
+constexpr uint8_t REPORT_NOTHING = 0;
+constexpr uint8_t REPORT_WARNING = 2;
+constexpr uint8_t REPORT_ERROR = 3;
+
+struct Evaluation {
+    Matrix outputs;            // one row per input row, one column per output
+    Matrix ruleInputValues;    // numRules x numInputs, last row
+    Matrix ruleOutputs;        // last row
+    Matrix aggregatedOutputs;  // last row
+    Matrix firingStrengths;    // numRules x 1, last row
+    Matrix ruleOutputLevels;   // last row
+    std::vector<orvane::Warning> warnings;
+};
+
+class System {
+public:
+    // A nested description (JSON text).
+    static System fromDescription(std::string_view json, const std::string &modulePath = "");
+    // A raw system record (25-field host struct).
+    static System fromRecord(orvane::Value record, const std::string &modulePath = "");
+    // A file holding either: a top-level "class" key marks a raw record in host-value JSON.
+    static System fromFile(const std::string &path, const std::string &modulePath = "");
+
+    // Evaluates every row; raises orvane::HostError on a host error.
+    Evaluation evaluate(const Matrix &inputs, const DiagnosticModes &modes = {}) const;
+    // The module call itself with raw arguments 1 and 3 (numResults 1..6).
+    orvane::CallOutcome call(const orvane::Value &inputs, const orvane::Value &diagnostics,
+                             int numResults = 6) const;
+    orvane::Value diagnostics(const DiagnosticModes &modes) const;
+
+    const std::string &name() const { return name_; }
+    const std::vector<std::string> &inputNames() const { return inputNames_; }
+    const std::vector<std::string> &outputNames() const { return outputNames_; }
+    const orvane::Value &record() const { return record_; }
+    bool hasNames() const { return hasNames_; }
+
+private:
+    std::shared_ptr<orvane::Module> module_;
+    orvane::Value record_;
+    std::string name_;
+    std::vector<std::string> inputNames_;
+    std::vector<std::string> outputNames_;
+    bool hasNames_ = false;
+};
+
+// The module file next to the fazolt libraries (libfazolt.so).
+std::string defaultModulePath();
+
+// Makes a C++ callable a host function, reachable by name from custom
+// methods and membership functions ("feval").
+void registerFunction(const std::string &name, orvane::HostFunction function);
+void unregisterFunction(const std::string &name);
+
+}  // namespace fazolt
+
+#endif
