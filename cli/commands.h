@@ -22,5 +22,6 @@ std::string warningToJson(const orvane::Warning &w);
 std::string jsonString(const std::string &text);
 
 void addCallCommand(CLI::App &app, int &status);
+void addPropertiesCommand(CLI::App &app, int &status);
 
 #endif
