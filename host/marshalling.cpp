@@ -5,6 +5,7 @@
 #include "host/marshalling.h"
 
 #include "codegen/fazolt.h"
+#include "host/validateSystem.h"
 
 namespace {
 
@@ -234,6 +235,7 @@ void marshalAndEvaluate(zorbTLS *tls, const zorbArray *const *arguments, int32_t
     importInputs(tls, arguments[0], inputs);
     importSystemRecord(tls, arguments[1], &fis);
     importDiagnostics(tls, arguments[2], &diag);
+    validateSystem(tls, inputs, &fis);
 
     FazoltResults evaluation = {results[0], results[1], results[2], results[3], results[4], results[5]};
     evaluateFis(tls, inputs, &fis, &diag, &evaluation);
