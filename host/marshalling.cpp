@@ -7,6 +7,8 @@
 #include "codegen/fazolt.h"
 #include "host/validateSystem.h"
 
+#include <cstdio>
+
 namespace {
 
 // ---- Message identifiers: every check names its value's path from the argument.
@@ -36,11 +38,38 @@ const int32_t PAIR_DIMS[2] = {1, 2};
 // ---- Field imports. Each checks the value, sizes the target to the checked
 // extents and copies; none keeps a reference.
 
+// Element counts are 32-bit throughout the evaluation: a value whose extents
+// multiply beyond that is refused before anything is allocated for it.
+void checkElementCount(zorbTLS *tls, const zorbMsgIdentifier *id, int32_t numDimensions, const int32_t *extents) {
+    int64_t count = 1;
+    for (int32_t k = 0; k < numDimensions; ++k) count *= extents[k];
+    if (count <= 2147483647) return;
+    const zorbMsgIdentifier *chain[8];
+    int32_t depth = 0;
+    for (const zorbMsgIdentifier *p = id; p != nullptr && depth < 8; p = p->parent) chain[depth++] = p;
+    char path[256];
+    int32_t used = 0;
+    for (int32_t k = depth - 1; k >= 0 && used < static_cast<int32_t>(sizeof path) - 1; --k) {
+        int n = std::snprintf(path + used, sizeof path - static_cast<size_t>(used), k == depth - 1 ? "%s" : ".%s",
+                              chain[k]->identifier);
+        if (n < 0) break;
+        used += n;
+    }
+    if (used > static_cast<int32_t>(sizeof path) - 1) used = static_cast<int32_t>(sizeof path) - 1;
+    char message[384];
+    int length = std::snprintf(message, sizeof message, "%.*s has %lld elements, more than 2^31-1", used, path,
+                               static_cast<long long>(count));
+    if (length < 0) length = 0;
+    if (length >= static_cast<int>(sizeof message)) length = static_cast<int>(sizeof message) - 1;
+    zorbErrMsgIdAndTxt(tls, "fazolt:invalidSystem", 3, 4, length, message);
+}
+
 template <typename T>
 void importArray(zorbTLS *tls, const zorbMsgIdentifier *id, const zorbArray *value, const char *className,
                  int32_t numDimensions, const int32_t *dims, DynArray<T> *target) {
     int32_t extents[2] = {0, 0};
     zorbCheckVsBuiltIn(tls, id, value, className, false, numDimensions, dims, extents);
+    checkElementCount(tls, id, numDimensions, extents);
     int32_t oldNumel = numel(target);
     for (int32_t k = 0; k < numDimensions; ++k) target->size[k] = extents[k];
     ensureCapacity(target, oldNumel);
@@ -75,6 +104,7 @@ void importMFRecords(zorbTLS *tls, const zorbMsgIdentifier *mfId, const zorbArra
 
     int32_t extents[2] = {0, 0};
     zorbCheckVsStruct(tls, mfId, value, 4, mfFieldNames, 2, ROW_DIMS, extents);
+    checkElementCount(tls, mfId, 2, extents);
     resize2D(target, extents[0], extents[1]);
     for (int32_t j = 0; j < extents[1]; ++j) {
         MFRecord *mf = &target->data[j];
@@ -100,6 +130,7 @@ void importVariables(zorbTLS *tls, const zorbMsgIdentifier *variableId, const zo
 
     int32_t extents[2] = {0, 0};
     zorbCheckVsStruct(tls, variableId, value, 2, variableFieldNames, 2, ROW_DIMS, extents);
+    checkElementCount(tls, variableId, 2, extents);
     resize2D(target, extents[0], extents[1]);
     for (int32_t i = 0; i < extents[1]; ++i) {
         zorbArray *field = zorbGetField(tls, value, i, 0, "mf");
@@ -116,6 +147,7 @@ void importVariables(zorbTLS *tls, const zorbMsgIdentifier *variableId, const zo
 void importInputs(zorbTLS *tls, const zorbArray *value, DynArray<double> *inputs) {
     int32_t extents[2] = {0, 0};
     zorbCheckVsBuiltIn(tls, &inputsId, value, "double", false, 2, MATRIX_DIMS, extents);
+    checkElementCount(tls, &inputsId, 2, extents);
     inputs->size[0] = extents[0];
     inputs->size[1] = extents[1];
     inputs->allocatedSize = extents[0] * extents[1];
