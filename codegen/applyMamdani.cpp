@@ -7,8 +7,8 @@
 #include "host/hostConversions.h"
 #include "host/runtime.h"
 
+#include <cassert>
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
@@ -38,14 +38,7 @@ double at(const DynArray<double> *a, int32_t row, int32_t col) {
     return a->data[static_cast<int64_t>(row) + static_cast<int64_t>(col) * a->size[0]];
 }
 
-// ---- Record guards. The record's sizes are precomputed by the host side;
-// a record whose sizes do not cover what the loops touch would make them
-// read or write outside the arrays, so it is refused here.
-
-[[noreturn]] void raiseRecordError(zorbTLS *tls, const char *what, int32_t expected, int32_t actual) {
-    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 7, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
-                       what, ZORB_INT32_CLASS, expected, ZORB_INT32_CLASS, actual);
-}
+// ---- Host results.
 
 // A host method must give one value per sample point: fewer would leave
 // stale rows behind, more would write past the column.
@@ -75,18 +68,16 @@ double implyMin(double mu, double w) {
     return mu;
 }
 
-// Rows of the cache for rule r's consequent on output t, 0-based; -1 when
-// the rule says nothing about the output.
-int32_t consequentCacheRow(zorbTLS *tls, const SystemRecord *fis, const DynArray<double> *outputMFCache,
-                           int32_t k, int32_t t) {
+// The cache row (0-based) of rule r's consequent on output t; -1 when the
+// rule says nothing about the output. The boundary has refused consequents
+// beyond the output's membership functions.
+int32_t consequentCacheRow(const SystemRecord *fis, const DynArray<double> *outputMFCache, int32_t k,
+                           int32_t t) {
     if (k == 0) return -1;
-    int32_t numMFs = fis->numOutputMFs->data[t];
+    assert(k <= fis->numOutputMFs->data[t]);
     int32_t row = saturateInt32(static_cast<int64_t>(quvAbs(fis->numCumOutputMFs->data[t])) + k);
-    if (k > numMFs) raiseRecordError(tls, "consequent beyond the output's membership functions", numMFs, k);
-    if (row > outputMFCache->size[0])
-        raiseRecordError(tls, "consequent row beyond the output membership cache", outputMFCache->size[0], row);
-    if (outputMFCache->size[1] < fis->numSamples)
-        raiseRecordError(tls, "output membership cache columns", fis->numSamples, outputMFCache->size[1]);
+    assert(row <= outputMFCache->size[0] && outputMFCache->size[1] >= fis->numSamples);
+    (void)outputMFCache;
     return row - 1;
 }
 
@@ -160,10 +151,7 @@ void applyMamdaniImplicationMethod(zorbTLS *tls, const DynArray<double> *firingS
     const int32_t numRules = fis->numRules;
     resize2D(ruleOutputs, fis->orrSize[0], fis->orrSize[1]);
 
-    int64_t numColumns = static_cast<int64_t>(numRules) * numOutputs;
-    if (fis->orrSize[0] < numSamples) raiseRecordError(tls, "rule output rows", numSamples, fis->orrSize[0]);
-    if (fis->orrSize[1] < numColumns)
-        raiseRecordError(tls, "rule output columns", saturateInt32(numColumns), fis->orrSize[1]);
+    assert(fis->orrSize[0] >= numSamples && fis->orrSize[1] >= static_cast<int64_t>(numRules) * numOutputs);
 
     ImplicationMethod method = ImplicationMethod::Custom;
     if (nameIs(fis->impMethod, "min")) {
@@ -181,7 +169,7 @@ void applyMamdaniImplicationMethod(zorbTLS *tls, const DynArray<double> *firingS
         for (int32_t r = 0; r < numRules; ++r) {
             const int32_t col = saturateInt32(static_cast<int64_t>(t) * numRules + r);
             const double b = fis->consequent->data[r + static_cast<int64_t>(t) * fis->consequent->size[0]];
-            const int32_t cacheRow = consequentCacheRow(tls, fis, outputMFCache, consequentIndex(b), t);
+            const int32_t cacheRow = consequentCacheRow(fis, outputMFCache, consequentIndex(b), t);
             if (cacheRow < 0) {
                 for (int32_t s = 0; s < columnRows; ++s) at(ruleOutputs, s, col) = 0.0;
                 continue;
@@ -213,13 +201,8 @@ void applyMamdaniAggregationMethod(zorbTLS *tls, const DynArray<double> *ruleOut
     const int32_t numRules = fis->numRules;
     resize2D(aggregatedOutputs, fis->aggSize[0], fis->aggSize[1]);
 
-    if (fis->aggSize[0] < numSamples) raiseRecordError(tls, "aggregated output rows", numSamples, fis->aggSize[0]);
-    if (fis->aggSize[1] < numOutputs)
-        raiseRecordError(tls, "aggregated output columns", numOutputs, fis->aggSize[1]);
-    int64_t numColumns = static_cast<int64_t>(numRules) * numOutputs;
-    if (ruleOutputs->size[0] < numSamples) raiseRecordError(tls, "rule output rows", numSamples, ruleOutputs->size[0]);
-    if (ruleOutputs->size[1] < numColumns)
-        raiseRecordError(tls, "rule output columns", saturateInt32(numColumns), ruleOutputs->size[1]);
+    assert(fis->aggSize[0] >= numSamples && fis->aggSize[1] >= numOutputs);
+    assert(ruleOutputs->size[0] >= numSamples && ruleOutputs->size[1] >= static_cast<int64_t>(numRules) * numOutputs);
 
     AggregationMethod method = AggregationMethod::Custom;
     if (nameIs(fis->aggMethod, "max")) {

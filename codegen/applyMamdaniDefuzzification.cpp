@@ -6,22 +6,14 @@
 #include "host/hostConversions.h"
 #include "host/runtime.h"
 
+#include <cassert>
+
 namespace {
 
 double outputRangeMidpoint(const SystemRecord *fis, int32_t o) {
     const DynArray<double> *range = fis->outputRange;
     const int64_t rows = range->size[0];
     return (range->data[(o - 1) + rows] + range->data[o - 1]) / 2.0;
-}
-
-// Built-in methods pair the set with the sample points index by index and
-// read x(1): a set of another length, or no sample points at all, would
-// send them outside one of the two arrays.
-void requireSampledSet(zorbTLS *tls, int32_t numMF, const SamplePoints &x) {
-    if (numMF == x.count && x.count > 0) return;
-    static const char what[] = "aggregated output fuzzy set against its sample points";
-    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 7, ZORB_CHAR_CLASS, static_cast<int32_t>(sizeof what - 1), what,
-                       ZORB_INT32_CLASS, x.count, ZORB_INT32_CLASS, numMF);
 }
 
 double defuzzifyCustom(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *mf,
@@ -43,7 +35,10 @@ double defuzzifyOutput(zorbTLS *tls, DefuzzMethod method, const DynArray<uint8_t
                        const DynArray<double> *mf, const SamplePoints &x) {
     const int32_t numMF = numel(mf);
     if (method == DefuzzMethod::Custom) return defuzzifyCustom(tls, name, mf, x);
-    requireSampledSet(tls, numMF, x);
+    // Built-in methods pair the set with the sample points index by index and
+    // read x(1); the boundary has refused a Mamdani system without sample
+    // points or with sets of another length.
+    assert(numMF == x.count && x.count > 0);
     switch (method) {
         case DefuzzMethod::Centroid: return centroid(mf->data, numMF, x);
         case DefuzzMethod::Bisector: return bisector(mf->data, numMF, x);

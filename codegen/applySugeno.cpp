@@ -10,8 +10,8 @@
 #include "host/hostConversions.h"
 #include "host/runtime.h"
 
+#include <cassert>
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
@@ -30,11 +30,6 @@ int32_t sugenoConsequentIndex(double c) {
     if (q >= 2147483648.0) return INT32_MAX;
     if (q < -2147483648.0) return INT32_MIN;
     return static_cast<int32_t>(q);
-}
-
-[[noreturn]] void raiseInvalidSystem(zorbTLS *tls, const char *what, int32_t expected, int32_t actual) {
-    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 7, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
-                       what, ZORB_INT32_CLASS, expected, ZORB_INT32_CLASS, actual);
 }
 
 void fillZeros(DynArray<double> *a) {
@@ -73,8 +68,7 @@ void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow
     resize2D(ruleOutputLevels, fis->orrSize[0], fis->orrSize[1]);
     fillZeros(ruleOutputs);
     fillZeros(ruleOutputLevels);
-    if (fis->orrSize[0] < numRules) raiseInvalidSystem(tls, "rule output rows", numRules, fis->orrSize[0]);
-    if (fis->orrSize[1] < numOutputs) raiseInvalidSystem(tls, "rule output columns", numOutputs, fis->orrSize[1]);
+    assert(fis->orrSize[0] >= numRules && fis->orrSize[1] >= numOutputs);
 
     const int64_t rows = ruleOutputs->size[0];
     const int64_t consequentRows = fis->consequent->size[0];
@@ -82,12 +76,11 @@ void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow
         for (int32_t o = 0; o < numOutputs; ++o) {
             const int32_t q = sugenoConsequentIndex(fis->consequent->data[r + o * consequentRows]);
             if (q == 0) continue;
-            // Any other index would read another output's functions or
-            // outside the cache.
-            const int32_t numMFs = fis->numOutputMFs->data[o];
-            if (q < 0 || q > numMFs) raiseInvalidSystem(tls, "consequent beyond the output's functions", numMFs, q);
+            // The boundary has refused negative consequents and those beyond
+            // the output's functions.
+            assert(q > 0 && q <= fis->numOutputMFs->data[o]);
             const int32_t k = addSaturated(fis->numCumOutputMFs->data[o], q);
-            if (k < 1 || k > numel(cache)) raiseInvalidSystem(tls, "consequent index into the output cache", numel(cache), k);
+            assert(k >= 1 && k <= numel(cache));
             const double z = cache->data[k - 1];
             ruleOutputLevels->data[r + o * rows] = z;
             ruleOutputs->data[r + o * rows] = z * firingStrengths->data[r];

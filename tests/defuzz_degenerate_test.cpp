@@ -176,11 +176,4 @@ TEST(DefuzzDegenerate, HostMethodSeesRowOfPointsAndColumnOfValues) {
     orvane::unregisterFunction("lastPointPlusArea");
 }
 
-// A set whose length differs from the sample points would send the
-// built-in methods outside one of the arrays.
-TEST(DefuzzDegenerate, SetOfAnotherLengthIsRefused) {
-    DefuzzRow row("centroid", {{0, 1, 2}}, {0.5, 1});
-    EXPECT_EQ(runForError([&](zorbTLS *tls) { row.defuzzify(tls, 1.0); }), "fazolt:InvalidSystem");
-}
-
 }  // namespace

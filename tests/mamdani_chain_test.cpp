@@ -261,22 +261,4 @@ TEST(MamdaniChain, NoRulesAggregateToEmptySets) {
     row.expectColumn(row.aggregated, 0, {0, 0});
 }
 
-TEST(MamdaniChain, RecordsThatWouldLeaveTheArraysAreRefused) {
-    struct Case {
-        const char *what;
-        std::function<void(MamdaniRow &)> spoil;
-    } cases[] = {
-        {"consequent beyond the output's functions", [](MamdaniRow &r) { r.sys.fis.consequent->data[0] = 2; }},
-        {"rule outputs narrower than the rules", [](MamdaniRow &r) { r.sys.fis.orrSize[1] = 1; }},
-        {"rule outputs shorter than the samples", [](MamdaniRow &r) { r.sys.fis.orrSize[0] = 2; }},
-        {"aggregated outputs shorter than the samples", [](MamdaniRow &r) { r.sys.fis.aggSize[0] = 1; }},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        MamdaniRow row("min", "max", {1}, 3, {0, 0.5, 1}, 2, {1, -1}, {0.35, 0.6});
-        c.spoil(row);
-        EXPECT_EQ(runForError([&](zorbTLS *tls) { row.implyAndAggregate(tls); }), "fazolt:InvalidSystem");
-    }
-}
-
 }  // namespace

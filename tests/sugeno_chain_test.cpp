@@ -186,29 +186,4 @@ TEST(SugenoChain, AggregationSumsColumnsIntoAggregatedElements) {
     releaseArray(&ruleOutputs);
 }
 
-// A consequent outside the output's functions would read another output's
-// level or outside the cache; a parameter row too short for the inputs
-// would read past it.
-TEST(SugenoChain, RecordsThatWouldLeaveTheCacheAreRefused) {
-    struct Case {
-        const char *what;
-        std::vector<std::vector<MFSpec>> outputs;
-        double consequent;
-    } cases[] = {
-        {"negative consequent", tenAndTwenty, -1},
-        {"consequent beyond the functions", tenAndTwenty, 3},
-        {"linear row without its constant term", {{{"linear", {2}}}}, 1},
-        {"empty constant row", {{{"constant", {}}}}, 1},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        LeakCheck leaks;
-        {
-            SugenoRow row(c.outputs, {0.5}, {1}, {c.consequent});
-            EXPECT_EQ(runForError([&](zorbTLS *tls) { row.evaluate(tls, 1); }), "fazolt:InvalidSystem");
-        }
-        leaks.expectNone();
-    }
-}
-
 }  // namespace

@@ -3,7 +3,7 @@
 #include "codegen/applySugeno.h"
 #include "host/runtime.h"
 
-#include <cstring>
+#include <cassert>
 
 namespace {
 
@@ -40,32 +40,23 @@ double evaluateSugenoOutputMembershipFcn(const DynArray<uint8_t> *type, const Dy
     return linear(params, x);
 }
 
-// Counts, indices or parameter rows that disagree with each other would read
-// or write outside the lists: such a record is refused.
-[[noreturn]] static void raiseInvalidOutputs(zorbTLS *tls, const char *what, int32_t expected, int32_t actual) {
-    zorbErrMsgIdAndTxt(tls, "fazolt:InvalidSystem", 7, ZORB_CHAR_CLASS, static_cast<int32_t>(std::strlen(what)),
-                       what, ZORB_INT32_CLASS, expected, ZORB_INT32_CLASS, actual);
-}
-
-void createSugenoOutputMFCache(zorbTLS *tls, const DynArray<double> *x, const SystemRecord *fis,
+// The boundary has refused records whose counts disagree with the functions
+// given, or whose parameter rows are too short for the inputs.
+void createSugenoOutputMFCache(zorbTLS * /*tls*/, const DynArray<double> *x, const SystemRecord *fis,
                                const DynArray<ExtractedVarMF> *outputMFs, DynArray<double> *cache) {
     const int32_t length = totalOutputMFs(fis);
     resize2D(cache, 1, length);
     for (int32_t k = 0; k < length; ++k) cache->data[k] = 0.0;
-    if (numel(outputMFs) < fis->numOutputs)
-        raiseInvalidOutputs(tls, "output variables", fis->numOutputs, numel(outputMFs));
-    const int32_t numInputs = numel(x);
+    assert(numel(outputMFs) >= fis->numOutputs);
     for (int32_t o = 0; o < fis->numOutputs; ++o) {
         const DynArray<ExtractedMF> *mfs = outputMFs->data[o];
         const int32_t numMFs = fis->numOutputMFs->data[o];
-        if (numel(mfs) < numMFs) raiseInvalidOutputs(tls, "output membership functions", numMFs, numel(mfs));
+        assert(numel(mfs) >= numMFs);
         for (int32_t j = 0; j < numMFs; ++j) {
             const int32_t k = addSaturated(fis->numCumOutputMFs->data[o], j + 1);
-            if (k < 1 || k > length) raiseInvalidOutputs(tls, "output membership function index", length, k);
+            assert(k >= 1 && k <= length);
             const ExtractedMF &mf = mfs->data[j];
-            const int32_t needed = nameIs(mf.type, "constant") ? 1 : numInputs + 1;
-            if (numel(mf.params) < needed)
-                raiseInvalidOutputs(tls, "output function parameters", needed, numel(mf.params));
+            assert(numel(mf.params) >= (nameIs(mf.type, "constant") ? 1 : numel(x) + 1));
             cache->data[k - 1] = evaluateSugenoOutputMembershipFcn(mf.type, mf.params, x);
         }
     }
