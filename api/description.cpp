@@ -22,7 +22,7 @@ using nlohmann::json;
     throw orvane::HostError("fazolt:description:Invalid", path + ": " + what);
 }
 
-std::string quoted(const std::string &s) { return "\"" + s + "\""; }
+std::string inQuotes(const std::string &s) { return "\"" + s + "\""; }
 
 // ---- Typed readers.
 
@@ -120,7 +120,7 @@ VariableDescription readVariable(const json &value, const std::string &path, con
             t.params = readNumbers(*params, mfPath + ".params");
             int expected = expectedParamCount(t.type, isSugenoOutput, numInputs);
             if (expected >= 0 && t.params.size() != static_cast<size_t>(expected)) {
-                fail(mfPath + ".params", quoted(t.type) + " takes " + std::to_string(expected) +
+                fail(mfPath + ".params", inQuotes(t.type) + " takes " + std::to_string(expected) +
                                              " parameters, got " + std::to_string(t.params.size()));
             }
             v.terms.push_back(std::move(t));
@@ -167,20 +167,20 @@ size_t readClause(const std::vector<std::string> &words, size_t at, const std::v
     if (at >= words.size()) fail(path, std::string("expected an ") + kind + " name at the end");
     const std::string &varName = words[at];
     int v = findVariable(vars, varName);
-    if (v < 0) fail(path, std::string("unknown ") + kind + " " + quoted(varName));
-    if (at + 1 >= words.size() || words[at + 1] != "is") fail(path, "expected \"is\" after " + quoted(varName));
+    if (v < 0) fail(path, std::string("unknown ") + kind + " " + inQuotes(varName));
+    if (at + 1 >= words.size() || words[at + 1] != "is") fail(path, "expected \"is\" after " + inQuotes(varName));
     size_t next = at + 2;
     bool isNot = false;
     if (next < words.size() && words[next] == "not") {
         isNot = true;
         ++next;
     }
-    if (next >= words.size()) fail(path, "expected a term after " + quoted(varName) + " is");
+    if (next >= words.size()) fail(path, "expected a term after " + inQuotes(varName) + " is");
     int term = findTerm(vars[static_cast<size_t>(v)], words[next]);
     if (term == 0) {
-        fail(path, "unknown term " + quoted(words[next]) + " of " + kind + " " + quoted(varName));
+        fail(path, "unknown term " + inQuotes(words[next]) + " of " + kind + " " + inQuotes(varName));
     }
-    if (row[static_cast<size_t>(v)] != 0.0) fail(path, quoted(varName) + " appears twice");
+    if (row[static_cast<size_t>(v)] != 0.0) fail(path, inQuotes(varName) + " appears twice");
     row[static_cast<size_t>(v)] = isNot ? -term : term;
     return next + 1;
 }
@@ -196,7 +196,7 @@ RuleDescription readTextRule(const std::string &text, const std::vector<Variable
     std::string connective;
     while (at < words.size() && words[at] != "then") {
         if (words[at] != "and" && words[at] != "or") {
-            fail(path, "expected \"and\", \"or\" or \"then\", got " + quoted(words[at]));
+            fail(path, "expected \"and\", \"or\" or \"then\", got " + inQuotes(words[at]));
         }
         if (!connective.empty() && connective != words[at]) fail(path, "a rule uses either \"and\" or \"or\", not both");
         connective = words[at];
@@ -208,7 +208,7 @@ RuleDescription readTextRule(const std::string &text, const std::vector<Variable
     while (at < words.size() && words[at] == "and") at = readClause(words, at + 1, outputs, "output", rule.consequent, path);
     if (at < words.size()) {
         if (words[at] != "with" || at + 2 != words.size()) {
-            fail(path, "unexpected " + quoted(words[at]) + " after the consequent (expected \"and\" or \"with W\")");
+            fail(path, "unexpected " + inQuotes(words[at]) + " after the consequent (expected \"and\" or \"with W\")");
         }
         const std::string &w = words[at + 1];
         size_t used = 0;
@@ -218,7 +218,7 @@ RuleDescription readTextRule(const std::string &text, const std::vector<Variable
         } catch (const std::exception &) {
             used = 0;
         }
-        if (used != w.size()) fail(path, "expected a number after \"with\", got " + quoted(w));
+        if (used != w.size()) fail(path, "expected a number after \"with\", got " + inQuotes(w));
         rule.weight = weight;
     }
     return rule;

@@ -29,7 +29,12 @@ int runCall(const CallOptions &options) {
         return EXIT_EVALUATION_ERROR;
     }
     orvane::CallOutcome outcome = module->call(options.numResults, arguments);
+    return printCallOutcome(std::cout, outcome);
+}
 
+}  // namespace
+
+int printCallOutcome(std::ostream &out, const orvane::CallOutcome &outcome) {
     std::string warnings = "[";
     for (size_t k = 0; k < outcome.warnings.size(); ++k) {
         if (k > 0) warnings += ",\n  ";
@@ -37,20 +42,17 @@ int runCall(const CallOptions &options) {
     }
     warnings += "]";
     if (outcome.error) {
-        std::cout << "{\"error\": {\"identifier\": " << jsonString(outcome.error->identifier())
-                  << ", \"message\": " << jsonString(outcome.error->message()) << "},\n \"warnings\": " << warnings
-                  << "}\n";
+        out << "{\"error\": {\"identifier\": " << jsonString(outcome.error->identifier())
+            << ", \"message\": " << jsonString(outcome.error->message()) << "},\n \"warnings\": " << warnings << "}\n";
         return EXIT_EVALUATION_ERROR;
     }
-    std::cout << "{\"results\": [";
+    out << "{\"results\": [";
     for (size_t k = 0; k < outcome.results.size(); ++k) {
-        std::cout << (k > 0 ? ",\n  " : "\n  ") << orvane::toJson(outcome.results[k]);
+        out << (k > 0 ? ",\n  " : "\n  ") << orvane::toJson(outcome.results[k]);
     }
-    std::cout << "],\n \"warnings\": " << warnings << "}\n";
+    out << "],\n \"warnings\": " << warnings << "}\n";
     return 0;
 }
-
-}  // namespace
 
 void addCallCommand(CLI::App &app, int &status) {
     auto options = std::make_shared<CallOptions>();

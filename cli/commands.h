@@ -7,6 +7,7 @@
 
 #include <orvane/host.h>
 
+#include <ostream>
 #include <string>
 
 // Exit statuses: 0 success, 1 evaluation or input error, 2 usage error.
@@ -20,8 +21,12 @@ std::string readTextFile(const std::string &path);
 // {"identifier": ..., "message": ..., "arguments": [...]}
 std::string warningToJson(const orvane::Warning &w);
 std::string jsonString(const std::string &text);
+// Prints {"results": [...], "warnings": [...]} or {"error": ..., "warnings": [...]},
+// the form of `fazolt call`; returns the exit status.
+int printCallOutcome(std::ostream &out, const orvane::CallOutcome &outcome);
 
 void addCallCommand(CLI::App &app, int &status);
+void addEvalCommand(CLI::App &app, int &status);
 void addPropertiesCommand(CLI::App &app, int &status);
 
 #endif

@@ -9,6 +9,7 @@ int main(int argc, char **argv) {
     app.set_help_all_flag("--help-all", "Help for every command");
     int status = 0;
     addCallCommand(app, status);
+    addEvalCommand(app, status);
     addPropertiesCommand(app, status);
     try {
         app.parse(argc, argv);
