@@ -163,7 +163,7 @@ TEST(DefuzzDegenerate, HostMethodSeesRowOfPointsAndColumnOfValues) {
         EXPECT_EQ(args[0].dims(), (std::vector<int64_t>{1, 3}));
         EXPECT_EQ(args[1].dims(), (std::vector<int64_t>{3, 1}));
         std::vector<double> x = args[0].toDoubles(), mf = args[1].toDoubles();
-        res.at(0) = orvane::Value::doubleScalar(x[2] + (mf[0] + mf[1] + mf[2]));
+        res = {orvane::Value::doubleScalar(x[2] + (mf[0] + mf[1] + mf[2]))};
     });
     LeakCheck leaks;
     {

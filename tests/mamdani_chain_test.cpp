@@ -181,8 +181,8 @@ TEST(MamdaniChain, NameDifferingInCaseIsAHostFunction) {
     int calls = 0;
     orvane::registerFunction("Max", [&](int, std::vector<orvane::Value> &res, const std::vector<orvane::Value> &args) {
         ++calls;
-        int64_t numPoints = args[1].dims()[1];
-        res.at(0) = orvane::Value::doubleMatrix(1, numPoints, std::vector<double>(numPoints, 0.125));
+        int64_t numPoints = args.at(0).dims()[1];  // feval has taken the name
+        res = {orvane::Value::doubleMatrix(1, numPoints, std::vector<double>(numPoints, 0.125))};
     });
     MamdaniRow row("min", "Max", {1}, 3, {0, 0.5, 1}, 2, {1, -1}, {0.35, 0.6});
     runClean([&](zorbTLS *tls) { row.implyAndAggregate(tls); });
@@ -210,10 +210,10 @@ TEST(MamdaniChain, HostStandardFunctionsAsMethods) {
 TEST(MamdaniChain, CustomImplicationSkipsZeroConsequents) {
     std::vector<double> strengthsSeen;
     orvane::registerFunction("halve", [&](int, std::vector<orvane::Value> &res, const std::vector<orvane::Value> &args) {
-        strengthsSeen.push_back(args[2].toDoubles().at(0));
-        std::vector<double> mu = args[1].toDoubles();
+        strengthsSeen.push_back(args.at(1).toDoubles().at(0));
+        std::vector<double> mu = args.at(0).toDoubles();
         for (double &v : mu) v = v / 2;
-        res.at(0) = orvane::Value::doubleMatrix(static_cast<int64_t>(mu.size()), 1, mu);
+        res = {orvane::Value::doubleMatrix(static_cast<int64_t>(mu.size()), 1, mu)};
     });
     MamdaniRow row("halve", "sum", {1}, 2, {0.5, 1}, 3, {1, 0, -1}, {0.9, 0.8, 0.7});
     runClean([&](zorbTLS *tls) { row.implyAndAggregate(tls); });
@@ -231,8 +231,8 @@ TEST(MamdaniChain, CustomResultOfWrongLengthIsRefused) {
     auto resultOfLength = [](int64_t n) {
         return [n](int, std::vector<orvane::Value> &res, const std::vector<orvane::Value> &args) {
             std::vector<double> values(static_cast<size_t>(n), 0.5);
-            res.at(0) = args.size() == 3 ? orvane::Value::doubleMatrix(n, 1, values)
-                                         : orvane::Value::doubleMatrix(1, n, values);
+            res = {args.size() == 2 ? orvane::Value::doubleMatrix(n, 1, values)
+                                         : orvane::Value::doubleMatrix(1, n, values)};
         };
     };
     orvane::registerFunction("tooShort", resultOfLength(2));
