@@ -99,8 +99,10 @@ VariableDescription readVariable(const json &value, const std::string &path, con
     v.name = readOptionalString(value, "name", path, defaultName);
     const json *range = member(value, "range");
     if (range == nullptr) fail(path, "missing \"range\"");
+    if (!range->is_array() || range->size() != 2 || !(*range)[0].is_number() || !(*range)[1].is_number()) {
+        fail(path + ".range", "expected two numbers [low, high]");
+    }
     std::vector<double> bounds = readNumbers(*range, path + ".range");
-    if (bounds.size() != 2) fail(path + ".range", "expected two numbers [low, high]");
     v.range[0] = bounds[0];
     v.range[1] = bounds[1];
     const json *mfs = member(value, "mf");
@@ -224,7 +226,24 @@ RuleDescription readTextRule(const std::string &text, const std::vector<Variable
     return rule;
 }
 
-RuleDescription readNumericRule(const json &value, size_t numInputs, size_t numOutputs, const std::string &path) {
+// Entries select a term by |entry| rounded to the nearest whole number; one
+// past the variable's terms would make the module read outside its lists.
+void checkTermIndices(const std::vector<double> &entries, const std::vector<VariableDescription> &vars,
+                      const char *kind, const std::string &path) {
+    for (size_t k = 0; k < entries.size(); ++k) {
+        double index = std::round(std::fabs(entries[k]));
+        if (index > static_cast<double>(vars[k].terms.size())) {
+            fail(path + "[" + std::to_string(k) + "]",
+                 std::string(kind) + " " + inQuotes(vars[k].name) + " has " + std::to_string(vars[k].terms.size()) +
+                     " terms, got index " + orvane::formatDouble(index, false));
+        }
+    }
+}
+
+RuleDescription readNumericRule(const json &value, const std::vector<VariableDescription> &inputs,
+                                const std::vector<VariableDescription> &outputs, const std::string &path) {
+    size_t numInputs = inputs.size();
+    size_t numOutputs = outputs.size();
     RuleDescription rule;
     const json *a = member(value, "antecedent");
     if (a == nullptr) fail(path, "missing \"antecedent\"");
@@ -240,6 +259,8 @@ RuleDescription readNumericRule(const json &value, size_t numInputs, size_t numO
         fail(path + ".consequent", "expected " + std::to_string(numOutputs) + " entries (one per output), got " +
                                        std::to_string(rule.consequent.size()));
     }
+    checkTermIndices(rule.antecedent, inputs, "input", path + ".antecedent");
+    checkTermIndices(rule.consequent, outputs, "output", path + ".consequent");
     if (const json *w = member(value, "weight")) rule.weight = readNumber(*w, path + ".weight");
     if (const json *k = member(value, "connection")) rule.connection = readNumber(*k, path + ".connection");
     return rule;
@@ -331,7 +352,11 @@ BuiltSystem buildSystem(std::string_view descriptionJson) {
     try {
         d = json::parse(descriptionJson.begin(), descriptionJson.end());
     } catch (const json::parse_error &e) {
-        throw orvane::HostError("fazolt:description:Malformed", std::string("malformed JSON: ") + e.what());
+        // what() starts with nlohmann's own tag, "[json.exception.parse_error.101] ".
+        std::string what = e.what();
+        std::string::size_type tagEnd = what.find("] ");
+        if (what.rfind("[json.exception", 0) == 0 && tagEnd != std::string::npos) what.erase(0, tagEnd + 2);
+        throw orvane::HostError("fazolt:description:Malformed", "malformed JSON: " + what);
     }
     if (!d.is_object()) fail("(top level)", "expected an object");
 
@@ -351,7 +376,7 @@ BuiltSystem buildSystem(std::string_view descriptionJson) {
     int64_t numSamples = 101;
     if (const json *n = member(d, "numSamples")) {
         if (!n->is_number_integer() && !(n->is_number_float() && std::floor(n->get<double>()) == n->get<double>())) {
-            fail("numSamples", "expected a whole number of at least 2");
+            fail("numSamples", "expected a whole number from 2 to 1000000");
         }
         double v = n->get<double>();
         if (v < 2 || v > 1.0e6) fail("numSamples", "expected a whole number from 2 to 1000000");
@@ -380,7 +405,7 @@ BuiltSystem buildSystem(std::string_view descriptionJson) {
             if (rule.is_string()) {
                 rules.push_back(readTextRule(rule.get<std::string>(), inputs, outputs, path));
             } else if (rule.is_object()) {
-                rules.push_back(readNumericRule(rule, inputs.size(), outputs.size(), path));
+                rules.push_back(readNumericRule(rule, inputs, outputs, path));
             } else {
                 fail(path, "expected a text rule or an object with \"antecedent\" and \"consequent\"");
             }

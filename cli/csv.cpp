@@ -146,14 +146,18 @@ int64_t CsvReader::readBlock(int64_t maxRows, std::vector<double> &columnMajor) 
             }
             if (!isNumeric) continue;
         }
-        splitRow(line, row_);
-        auto count = static_cast<int64_t>(row_.size());
+        // Counted before the numbers are read: a row with a missing or extra
+        // field is reported as such, not as a bad number.
+        int64_t count = 1;
+        for (char c : line) count += c == ',';
         if (numColumns_ < 0) numColumns_ = count;
         if (count != numColumns_) {
             throw orvane::HostError("fazolt:csv:RaggedRow", where() + ": expected " + std::to_string(numColumns_) +
-                                                                " values (one per input), got " +
+                                                                (numColumns_ == 1 ? " value" : " values") +
+                                                                " (one per input), got " +
                                                                 std::to_string(count));
         }
+        splitRow(line, row_);
         blockRows_.insert(blockRows_.end(), row_.begin(), row_.end());
         ++numRows;
     }

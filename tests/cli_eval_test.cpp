@@ -1,0 +1,316 @@
+// fazolt eval as a user runs it: CSV reading, streaming in blocks, output
+// forms, diagnostics options, exit statuses, and the bundled examples.
+#include "tests/cli_run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kExamples = FAZOLT_SOURCE_DIR "/examples";
+
+// y = 1*x + 0 from one rule that tests no input (firing strength exactly 1)
+// under "wtsum": the output is the input as read, so the table below sees
+// the parsed numbers bit for bit (except that -0 + 0 is +0).
+const char *kEchoSystem = R"({
+  "name": "echo", "type": "sugeno", "defuzzMethod": "wtsum",
+  "inputs": [{"name": "x", "range": [0, 1]}],
+  "outputs": [{"name": "y", "range": [0, 1], "mf": [{"name": "same", "type": "linear", "params": [1, 0]}]}],
+  "rules": [{"antecedent": [0], "consequent": [1]}]
+})";
+
+std::string echoSystemPath() {
+    std::string path = tempPath("echo.json");
+    writeFile(path, kEchoSystem);
+    return path;
+}
+
+// The "results" part of a call-style JSON output.
+std::string resultsPart(const std::string &json) {
+    std::string::size_type end = json.find("],\n \"warnings\"");
+    return end == std::string::npos ? std::string("(no results in: ") + json + ")" : json.substr(0, end);
+}
+
+struct CsvCase {
+    int line;
+    std::string csv;
+    int status;
+    std::string out;       // exact standard output
+    std::string errorEnd;  // the error line after "error: ID: FILE", empty for none
+};
+
+TEST(CliEval, CsvInputsAreReadExactlyOrRejectedWithTheirLine) {
+    const std::vector<CsvCase> cases = {
+        {__LINE__, "x\n1.5\n", 0, "y\n1.5\n", ""},
+        {__LINE__, "0.5\n2\n", 0, "y\n0.5\n2\n", ""},  // no header
+        {__LINE__, "\xEF\xBB\xBFx\r\n0.25\r\n0.75\r\n", 0, "y\n0.25\n0.75\n", ""},
+        {__LINE__, "nan\nINF\n-inf\n  NaN \n-Infinity\n", 0, "y\nNaN\nInf\n-Inf\nNaN\n-Inf\n", ""},
+        {__LINE__, "0.30000000000000004\n4.9406564584124654e-324\n+3\n \t7 \n", 0,
+         "y\n0.30000000000000004\n5e-324\n3\n7\n", ""},
+        {__LINE__, "1\n\n", 0, "y\n1\n", ""},  // blank final line
+        {__LINE__, "1\n \n\n", 0, "y\n1\n", ""},
+        {__LINE__, "1", 0, "y\n1\n", ""},  // no final line end
+        {__LINE__, "", 0, "y\n", ""},      // empty file: zero rows
+        {__LINE__, "x\n", 0, "y\n", ""},   // header only
+        {__LINE__, "1\nabc\n", 1, "", ":2: column 1: expected a number, got \"abc\""},
+        {__LINE__, "x\n1\n2x\n", 1, "", ":3: column 1: expected a number, got \"2x\""},
+        {__LINE__, "1\n0x10\n", 1, "", ":2: column 1: expected a number, got \"0x10\""},
+        {__LINE__, "1\n1e400\n", 1, "", ":2: column 1: expected a number, got \"1e400\" (outside the double range)"},
+        {__LINE__, "1\n++1\n", 1, "", ":2: column 1: expected a number, got \"++1\""},
+        {__LINE__, "1\n\"1\"\n", 1, "", ":2: column 1: expected a number, got \"\"1\"\""},
+        {__LINE__, "1\n2,3\n", 1, "", ":2: expected 1 value (one per input), got 2"},
+        {__LINE__, "1\n,\n", 1, "", ":2: expected 1 value (one per input), got 2"},
+        {__LINE__, "1\n\n2\n", 1, "", ":2: blank line between rows"},
+    };
+    std::string system = echoSystemPath();
+    std::string csv = tempPath("inputs.csv");
+    for (const CsvCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        writeFile(csv, c.csv);
+        CliResult r = runCli({"eval", system, csv, "--on-out-of-range", "none"});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        if (c.errorEnd.empty()) {
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(countLines(r.err), 1) << r.err;
+            EXPECT_NE(r.err.find(csv + c.errorEnd + "\n"), std::string::npos) << r.err;
+        }
+    }
+}
+
+TEST(CliEval, StandardInputIsTheDefault) {
+    std::string csv = tempPath("stdin.csv");
+    writeFile(csv, "x\n0.125\n");
+    CliResult implicit = runCli({"eval", echoSystemPath()}, csv);
+    CliResult dash = runCli({"eval", echoSystemPath(), "-"}, csv);
+    EXPECT_EQ(implicit.status, 0) << implicit.err;
+    EXPECT_EQ(implicit.out, "y\n0.125\n");
+    EXPECT_EQ(dash.out, implicit.out);
+
+    writeFile(csv, "1\nx\n");
+    CliResult bad = runCli({"eval", echoSystemPath()}, csv);
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("<stdin>:2: column 1"), std::string::npos) << bad.err;
+}
+
+// Blocks are separate module calls: the rows must come out as one call
+// would give them, and a failing block must not print any of its rows.
+TEST(CliEval, BlocksStreamAndAFailingBlockPrintsNothingOfItsOwn) {
+    std::string csv = tempPath("blocks.csv");
+    writeFile(csv, "x\n0.1\n0.2\n0.3\n0.4\n0.5\n0.6\n0.7\n");
+    CliResult whole = runCli({"eval", echoSystemPath(), csv});
+    CliResult blocks = runCli({"eval", echoSystemPath(), csv, "--block-rows", "3"});
+    EXPECT_EQ(whole.out, "y\n0.1\n0.2\n0.3\n0.4\n0.5\n0.6\n0.7\n");
+    EXPECT_EQ(blocks.out, whole.out);
+    EXPECT_EQ(blocks.status, 0) << blocks.err;
+
+    writeFile(csv, "x\n0.1\n0.2\n0.3\n0.4\nbad\n0.6\n");
+    CliResult csvError = runCli({"eval", echoSystemPath(), csv, "--block-rows", "3"});
+    EXPECT_EQ(csvError.status, 1);
+    EXPECT_EQ(csvError.out, "y\n0.1\n0.2\n0.3\n");
+
+    writeFile(csv, "x\n0.1\n0.2\n0.3\n0.4\n5\n0.6\n");
+    CliResult moduleError = runCli({"eval", echoSystemPath(), csv, "--block-rows", "3", "--on-out-of-range", "error"});
+    EXPECT_EQ(moduleError.status, 1);
+    EXPECT_EQ(moduleError.out, "y\n0.1\n0.2\n0.3\n");
+    EXPECT_EQ(countLines(moduleError.err), 1) << moduleError.err;
+    EXPECT_EQ(moduleError.err.rfind("error: ", 0), 0u) << moduleError.err;
+}
+
+TEST(CliEval, DiagnosticModesAndWarningCap) {
+    std::string csv = tempPath("range.csv");
+    std::string rows = "x\n";
+    for (int k = 0; k < 25; ++k) rows += "2\n";  // every row outside [0, 1]
+    writeFile(csv, rows);
+    std::string system = echoSystemPath();
+
+    struct ModeCase {
+        int line;
+        std::string mode;
+        int status;
+        int warningLines;
+    };
+    const std::vector<ModeCase> cases = {
+        {__LINE__, "warning", 0, 21},  // 20 shown, then one line counting the other 5
+        {__LINE__, "2", 0, 21},
+        {__LINE__, "none", 0, 0},
+        {__LINE__, "0", 0, 0},
+        {__LINE__, "4", 0, 0},  // any byte but 2 and 3 reports nothing
+        {__LINE__, "255", 0, 0},
+        {__LINE__, "error", 1, 1},
+        {__LINE__, "3", 1, 1},
+    };
+    for (const ModeCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        CliResult r = runCli({"eval", system, csv, "--on-out-of-range", c.mode});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(countLines(r.err), c.warningLines) << r.err;
+        if (c.warningLines == 21) {
+            EXPECT_EQ(r.err.rfind("warning: ", 0), 0u) << r.err;
+            EXPECT_NE(r.err.find(": 5 more warnings not shown\n"), std::string::npos) << r.err;
+        }
+        if (c.status == 0) EXPECT_EQ(countLines(r.out), 26);
+    }
+}
+
+TEST(CliEval, UsageErrorsExitWithTwo) {
+    std::string system = echoSystemPath();
+    const std::vector<std::vector<std::string>> cases = {
+        {"eval", system, "--on-empty-set", "loud"},
+        {"eval", system, "--on-no-rule-fired", "256"},
+        {"eval", system, "--on-out-of-range", "-1"},
+        {"eval", system, "--format", "xml"},
+        {"eval", system, "--diagnostics", "d.json", "--on-empty-set", "none"},
+        {"eval"},
+    };
+    for (const std::vector<std::string> &args : cases) {
+        CliResult r = runCli(args);
+        EXPECT_EQ(r.status, 2) << args.back() << ": " << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    CliResult help = runCli({"eval", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Examples:"), std::string::npos);
+}
+
+struct ExampleCase {
+    const char *folder;
+    const char *description;
+};
+
+// The built record and the committed raw record of each example give the
+// same bits through both output forms.
+TEST(CliEval, ExamplesNestedAndRawRecordsAgreeBitForBit) {
+    const std::vector<ExampleCase> cases = {{"dimmer", "dimmer"}, {"sugeno", "brake"}};
+    for (const ExampleCase &c : cases) {
+        SCOPED_TRACE(c.folder);
+        std::string dir = kExamples + "/" + c.folder + "/";
+        std::string inputs = dir + "inputs.csv";
+        CliResult nested = runCli({"eval", dir + c.description + ".json", inputs, "--format", "json"});
+        CliResult raw = runCli({"eval", dir + c.description + ".record.json", inputs, "--format", "json"});
+        ASSERT_EQ(nested.status, 0) << nested.out << nested.err;
+        ASSERT_EQ(raw.status, 0) << raw.out << raw.err;
+        EXPECT_EQ(resultsPart(raw.out), resultsPart(nested.out));
+
+        CliResult nestedCsv = runCli({"eval", dir + c.description + ".json", inputs});
+        CliResult rawCsv = runCli({"eval", dir + c.description + ".record.json", inputs});
+        EXPECT_EQ(nestedCsv.status, 0) << nestedCsv.err;
+        // The raw record carries no names, so no header line.
+        std::string::size_type headerEnd = nestedCsv.out.find('\n');
+        ASSERT_NE(headerEnd, std::string::npos);
+        EXPECT_EQ(rawCsv.out, nestedCsv.out.substr(headerEnd + 1));
+        EXPECT_EQ(countLines(rawCsv.out), countLines(slurp(inputs)) - 1);
+    }
+}
+
+// --format json is `fazolt call` on the same three arguments, also when the
+// rows arrive in several blocks.
+TEST(CliEval, JsonFormatMatchesCall) {
+    std::string dir = kExamples + "/dimmer/";
+    std::string record = dir + "dimmer.record.json";
+    std::string inputsJson = tempPath("dimmer_inputs.json");
+    std::string diagnostics = tempPath("dimmer_diagnostics.json");
+    // The rows of inputs.csv, column-major, and one outside its range for a warning.
+    writeFile(inputsJson, R"({"class": "double", "size": [11, 2], "data": [)"
+                          R"(5, 15, 30, 45, 50, 70, 90, 95, 10, 35, 120, )"
+                          R"(0.9, 0.6, 1, 0.7, 0.55, 0.95, 1, 0, 0.05, 0.4, 0.5]})");
+    writeFile(diagnostics, R"({"class": "struct", "size": [1, 1], "fields": ["DraxilDiagnostic", "Model", "Block",)"
+                           R"( "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"], "data": [[)"
+                           R"({"class": "uint8", "size": [1, 1], "data": [7]}, {"class": "uint8", "size": [1, 3], "data": "lab"},)"
+                           R"( {"class": "uint8", "size": [1, 2], "data": "b1"}, {"class": "uint8", "size": [1, 1], "data": [2]},)"
+                           R"( {"class": "uint8", "size": [1, 1], "data": [2]}, {"class": "uint8", "size": [1, 1], "data": [2]}]]})");
+    std::string csv = tempPath("dimmer_rows.csv");
+    writeFile(csv, slurp(dir + "inputs.csv") + "120,0.5\n");
+
+    for (const char *nargout : {"6", "1", "3"}) {
+        SCOPED_TRACE(nargout);
+        CliResult call = runCli({"call", "--nargout", nargout, inputsJson, record, diagnostics});
+        ASSERT_EQ(call.status, 0) << call.out << call.err;
+        ASSERT_NE(call.out.find("warnings\": [{"), std::string::npos) << call.out;
+        CliResult raw = runCli({"eval", record, inputsJson, "--diagnostics", diagnostics, "--format", "json",
+                                "--nargout", nargout});
+        EXPECT_EQ(raw.out, call.out);
+        CliResult blocks = runCli({"eval", record, csv, "--diagnostics", diagnostics, "--format", "json",
+                                   "--nargout", nargout, "--block-rows", "4"});
+        EXPECT_EQ(blocks.status, 0) << blocks.err;
+        EXPECT_EQ(blocks.out, call.out);
+    }
+    CliResult defaults = runCli({"eval", record, csv, "--diagnostics", diagnostics, "--format", "json"});
+    CliResult six = runCli({"call", "--nargout", "6", inputsJson, record, diagnostics});
+    EXPECT_EQ(defaults.out, six.out);
+}
+
+// Argument 3 built from the options: DraxilDiagnostic 0, Model the name,
+// Block empty, the three modes.
+TEST(CliEval, BuiltDiagnosticsArgument) {
+    std::string dir = kExamples + "/dimmer/";
+    std::string inputsJson = tempPath("one_row.json");
+    writeFile(inputsJson, R"({"class": "double", "size": [2, 2], "data": [50, 150, 0.5, 0.5]})");
+    std::string diagnostics = tempPath("built_diagnostics.json");
+    writeFile(diagnostics, R"({"class": "struct", "size": [1, 1], "fields": ["DraxilDiagnostic", "Model", "Block",)"
+                           R"( "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"], "data": [[)"
+                           R"({"class": "uint8", "size": [1, 1], "data": [0]}, {"class": "uint8", "size": [1, 6], "data": "dimmer"},)"
+                           R"( {"class": "uint8", "size": [1, 0], "data": []}, {"class": "uint8", "size": [1, 1], "data": [2]},)"
+                           R"( {"class": "uint8", "size": [1, 1], "data": [0]}, {"class": "uint8", "size": [1, 1], "data": [7]}]]})");
+    CliResult built = runCli({"eval", dir + "dimmer.json", inputsJson, "--format", "json", "--on-out-of-range",
+                              "warning", "--on-no-rule-fired", "none", "--on-empty-set", "7"});
+    CliResult call = runCli({"call", "--nargout", "6", inputsJson, dir + "dimmer.record.json", diagnostics});
+    EXPECT_EQ(built.status, 0) << built.err;
+    ASSERT_NE(call.out.find("warnings\": [{"), std::string::npos) << call.out;
+    EXPECT_EQ(built.out, call.out);
+}
+
+struct BadDescription {
+    int line;
+    std::string json;
+    std::string expected;  // the message after "error: fazolt:description:ID: FILE: "
+};
+
+TEST(CliEval, BadDescriptionsGiveOneLineWithThePath) {
+    const std::string head = R"({"type": "mamdani", "inputs": [{"name": "t", "range": [0, 10], "mf": [)"
+                             R"({"name": "low", "type": "trimf", "params": [0, 0, 5]}]}], )";
+    const std::string out = R"("outputs": [{"name": "u", "range": [0, 1], "mf": [)"
+                            R"({"name": "on", "type": "trimf", "params": [0, 1, 1]}]}])";
+    const std::vector<BadDescription> cases = {
+        {__LINE__, head + out + R"(, "rules": ["if s is low then u is on"]})", "rules[0]: unknown input \"s\""},
+        {__LINE__, head + out + R"(, "rules": ["if t is low then u is on", "if t is high then u is on"]})",
+         "rules[1]: unknown term \"high\" of input \"t\""},
+        {__LINE__, head + out + R"(, "rules": ["if t is low then v is on"]})", "rules[0]: unknown output \"v\""},
+        {__LINE__, head + out + R"(, "rules": [{"antecedent": [1, 1], "consequent": [1]}]})",
+         "rules[0].antecedent: expected 1 entries (one per input), got 2"},
+        {__LINE__, head + out + R"(, "rules": [{"antecedent": [1], "consequent": []}]})",
+         "rules[0].consequent: expected 1 entries (one per output), got 0"},
+        {__LINE__, head + out + R"(, "rules": [{"antecedent": [-2], "consequent": [1]}]})",
+         "rules[0].antecedent[0]: input \"t\" has 1 terms, got index 2"},
+        {__LINE__, R"({"type": "mamdani", "inputs": [{"range": [0, 1], "mf": [{"type": "trimf", "params": [0, 1]}]}], )" + out + "}",
+         "inputs[0].mf[0].params: \"trimf\" takes 3 parameters, got 2"},
+        {__LINE__, R"({"type": "mamdani", "inputs": [{"range": [0]}], )" + out + "}",
+         "inputs[0].range: expected two numbers [low, high]"},
+        {__LINE__, R"({"type": "mamdani", "inputs": [{"range": ["0", 1]}], )" + out + "}",
+         "inputs[0].range: expected two numbers [low, high]"},
+        {__LINE__, R"({"type": "mamdani", "inputs": [], "outputs": [{"range": [0, 1, 2]}]})",
+         "outputs[0].range: expected two numbers [low, high]"},
+        {__LINE__, R"({"type": "mamdani", "numSamples": 1, "inputs": [], )" + out + "}",
+         "numSamples: expected a whole number from 2 to 1000000"},
+        {__LINE__, R"({"type": "sugeno", "inputs": [{"range": [0, 1]}], "outputs": [{"range": [0, 1], "mf": [)"
+                   R"({"type": "linear", "params": [1, 2, 3]}]}]})",
+         "outputs[0].mf[0].params: \"linear\" takes 2 parameters, got 3"},
+        {__LINE__, "{\"type\": \"mamdani\",\n \"inputs\": [}", "malformed JSON: parse error at line 2, column"},
+    };
+    std::string path = tempPath("bad.json");
+    for (const BadDescription &c : cases) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        writeFile(path, c.json);
+        CliResult r = runCli({"eval", path, "-"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(countLines(r.err), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("error: fazolt:description:", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(path + ": " + c.expected), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
