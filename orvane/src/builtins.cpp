@@ -94,13 +94,6 @@ size_t elementSize(zorbClassID id) {
     }
 }
 
-std::vector<int32_t> narrowDims(const std::vector<int64_t> &dims) {
-    std::vector<int32_t> out;
-    for (int64_t d : dims)
-        out.push_back(static_cast<int32_t>(d));  // host values have fewer than 2^31 elements
-    return out;
-}
-
 // ---- 2. "feval", "length", "transpose".
 
 void feval(int numResults, std::vector<Value> &results, const std::vector<Value> &arguments) {
