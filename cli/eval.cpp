@@ -56,7 +56,7 @@ const CLI::Validator &modeValidator() {
             if (parseMode(text, mode)) return std::string();
             return "expected none, warning, error or a number from 0 to 255, got \"" + text + "\"";
         },
-        "MODE", "mode");
+        "", "mode");
     return validator;
 }
 
@@ -283,7 +283,7 @@ int runEval(const EvalOptions &options) {
             allOutputs.append(outcome.results.at(0));
             continue;
         }
-        progress.erase();
+        if (!outcome.warnings.empty() || outcome.error) progress.erase();
         warnings.print(outcome.warnings);
         if (outcome.error) {
             warnings.printSummary();
@@ -345,25 +345,32 @@ void addEvalCommand(CLI::App &app, int &status) {
     eval->add_option("inputs", options->inputsPath, "Input rows: CSV file, - for standard input, or a .json host value")
         ->type_name("INPUTS");
     eval->add_option("--format", options->format, "Output format: csv (default) or json")
-        ->check(CLI::IsMember({"csv", "json"}));
+        ->check(CLI::IsMember({"csv", "json"}))
+        ->type_name("FORMAT");
     eval->add_option("--nargout", options->numResults, "Results to ask for with --format json (default 6)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("K");
     CLI::Option *outOfRange =
         eval->add_option("--on-out-of-range", options->onOutOfRange, "Input outside its range: none, warning, error or 0-255")
-            ->check(modeValidator());
+            ->check(modeValidator())
+            ->type_name("M");
     CLI::Option *noRule =
         eval->add_option("--on-no-rule-fired", options->onNoRuleFired, "No rule fired for a row: none, warning, error or 0-255")
-            ->check(modeValidator());
+            ->check(modeValidator())
+            ->type_name("M");
     CLI::Option *emptySet =
         eval->add_option("--on-empty-set", options->onEmptySet, "Empty output fuzzy set: none, warning, error or 0-255")
-            ->check(modeValidator());
+            ->check(modeValidator())
+            ->type_name("M");
     eval->add_option("--diagnostics", options->diagnosticsPath, "Diagnostics options as a host value (argument 3), raw")
         ->type_name("FILE.json")
         ->excludes(outOfRange)
         ->excludes(noRule)
         ->excludes(emptySet);
     eval->add_option("--block-rows", options->blockRows, "Rows per module call (default 8192)")
-        ->check(CLI::Range(int64_t{1}, int64_t{1} << 24));
-    eval->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)");
+        ->check(CLI::Range(int64_t{1}, int64_t{1} << 24))
+        ->type_name("N");
+    eval->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)")
+        ->type_name("PATH");
     eval->callback([options, &status]() { status = runEval(*options); });
 }
