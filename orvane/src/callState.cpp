@@ -31,7 +31,12 @@ std::vector<Warning> takeWarnings() {
     return taken;
 }
 
-void addWarning(Warning w) { detail::warningLog().push_back(std::move(w)); }
+void addWarning(Warning w) {
+    // The log keeps its argument references past the call: they are no
+    // longer the call's temporaries.
+    for (const Value &a : w.arguments) detail::noteHandedOver(a.get());
+    detail::warningLog().push_back(std::move(w));
+}
 
 int64_t heapReferenceDepth() { return static_cast<int64_t>(detail::activeState().registrations.size()); }
 
