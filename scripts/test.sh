@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+scripts/build.sh -DFAZOLT_WERROR=ON
+ctest --test-dir "${FAZOLT_BUILD_DIR:-build}" --output-on-failure -j2
