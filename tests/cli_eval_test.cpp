@@ -152,7 +152,9 @@ TEST(CliEval, DiagnosticModesAndWarningCap) {
             EXPECT_EQ(r.err.rfind("warning: ", 0), 0u) << r.err;
             EXPECT_NE(r.err.find(": 5 more warnings not shown\n"), std::string::npos) << r.err;
         }
-        if (c.status == 0) EXPECT_EQ(countLines(r.out), 26);
+        if (c.status == 0) {
+            EXPECT_EQ(countLines(r.out), 26);
+        }
     }
 }
 
