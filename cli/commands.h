@@ -25,6 +25,7 @@ std::string jsonString(const std::string &text);
 // the form of `fazolt call`; returns the exit status.
 int printCallOutcome(std::ostream &out, const orvane::CallOutcome &outcome);
 
+void addBenchCommand(CLI::App &app, int &status);
 void addCallCommand(CLI::App &app, int &status);
 void addEvalCommand(CLI::App &app, int &status);
 void addPropertiesCommand(CLI::App &app, int &status);

@@ -8,6 +8,7 @@ int main(int argc, char **argv) {
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every command");
     int status = 0;
+    addBenchCommand(app, status);
     addCallCommand(app, status);
     addEvalCommand(app, status);
     addPropertiesCommand(app, status);

@@ -1,0 +1,149 @@
+// fazolt bench: the time of one module call over every row of a CSV file,
+// repeated. The inputs are parsed once; each repetition is the call alone.
+//
+// Sections: options, timing and checksum, the command.
+#include "cli/commands.h"
+#include "cli/csv.h"
+
+#include <fazolt/fazolt.h>
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+#include <optional>
+
+namespace {
+
+// ---- Options.
+
+struct BenchOptions {
+    std::string systemPath;
+    std::string inputsPath;
+    std::string modulePath;
+    int64_t numReps = 10;
+};
+
+// ---- Timing and checksum.
+
+// FNV-1a over the bytes of result 1 in column-major order, so that two
+// repetitions agree only when every output has the same bits.
+uint64_t checksumOf(const orvane::Value &outputs) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    const auto *values = static_cast<const double *>(outputs.data());
+    int64_t n = outputs.numel();
+    for (int64_t k = 0; k < n; ++k) {
+        auto bits = std::bit_cast<uint64_t>(values[k]);
+        for (int byte = 0; byte < 8; ++byte) {
+            hash ^= (bits >> (8 * byte)) & 0xffu;
+            hash *= 0x100000001b3ull;
+        }
+    }
+    return hash;
+}
+
+double medianOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+// ---- The command.
+
+int runBench(const BenchOptions &options) {
+    std::optional<fazolt::System> loaded;
+    try {
+        loaded = fazolt::System::fromFile(options.systemPath,
+                                          options.modulePath.empty() ? defaultModulePath() : options.modulePath);
+    } catch (const orvane::HostError &e) {
+        std::cerr << "error: " << e.identifier() << ": " << options.systemPath << ": " << e.message() << "\n";
+        return EXIT_EVALUATION_ERROR;
+    }
+    const fazolt::System &system = *loaded;
+
+    std::vector<double> block;
+    int64_t numRows = 0;
+    int64_t numCols = 0;
+    try {
+        CsvReader reader(options.inputsPath, -1);
+        numRows = reader.readBlock(std::numeric_limits<int64_t>::max(), block);
+        numCols = std::max<int64_t>(reader.numColumns(), 0);
+    } catch (const orvane::HostError &e) {
+        std::cerr << "error: " << e.identifier() << ": " << e.message() << "\n";
+        return EXIT_EVALUATION_ERROR;
+    }
+    if (numRows == 0) {
+        std::cerr << "error: fazolt:bench:NoRows: " << options.inputsPath << " holds no input rows\n";
+        return EXIT_EVALUATION_ERROR;
+    }
+    orvane::Value inputs = orvane::Value::doubleMatrix(numRows, numCols, block);
+    // Every diagnostic off: a warning per row would time the warning log,
+    // not the evaluation.
+    orvane::Value diagnostics = fazolt::makeDiagnostics(0, 0, 0, system.name());
+
+    std::vector<double> nsPerRow;
+    std::optional<uint64_t> checksum;
+    for (int64_t rep = 0; rep <= options.numReps; ++rep) {  // rep 0 warms up and is not counted
+        auto start = std::chrono::steady_clock::now();
+        orvane::CallOutcome outcome = system.call(inputs, diagnostics, 1);
+        auto stop = std::chrono::steady_clock::now();
+        if (outcome.error) {
+            std::cerr << "error: " << outcome.error->identifier() << ": " << outcome.error->message() << "\n";
+            return EXIT_EVALUATION_ERROR;
+        }
+        uint64_t sum = checksumOf(outcome.results.at(0));
+        if (checksum && *checksum != sum) {
+            std::fprintf(stderr,
+                         "error: fazolt:bench:Nondeterministic: repetition %" PRId64
+                         " gave checksum 0x%016" PRIx64 ", earlier ones 0x%016" PRIx64 "\n",
+                         rep, sum, *checksum);
+            return EXIT_EVALUATION_ERROR;
+        }
+        checksum = sum;
+        if (rep > 0) {
+            double ns = std::chrono::duration<double, std::nano>(stop - start).count();
+            nsPerRow.push_back(ns / static_cast<double>(numRows));
+        }
+    }
+    double median = medianOf(nsPerRow);
+    double lowest = *std::min_element(nsPerRow.begin(), nsPerRow.end());
+    double highest = *std::max_element(nsPerRow.begin(), nsPerRow.end());
+    std::printf("system=%s rows=%" PRId64 " reps=%" PRId64
+                " median_ns_row=%.1f min_ns_row=%.1f max_ns_row=%.1f rows_per_s=%.0f checksum=0x%016" PRIx64 "\n",
+                system.name().empty() ? "-" : system.name().c_str(), numRows, options.numReps, median, lowest,
+                highest, 1e9 / median, *checksum);
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace
+
+void addBenchCommand(CLI::App &app, int &status) {
+    auto options = std::make_shared<BenchOptions>();
+    CLI::App *bench = app.add_subcommand("bench", "Time the module on the rows of a CSV file");
+    bench->footer(
+        "The inputs are parsed once; then one module call over all rows is timed REPS times,\n"
+        "after one warm-up call that is not counted. Each call asks for result 1 only and\n"
+        "turns every diagnostic off (out-of-range input, no rule fired, empty output set), so\n"
+        "warnings do not dominate the time; `fazolt eval` reports them.\n\n"
+        "Output: one line with the median, lowest and highest nanoseconds per row, rows per\n"
+        "second at the median, and an FNV-1a checksum of the output bits. Every repetition must\n"
+        "give the same checksum; otherwise the command exits with status 1.\n\n"
+        "Example:\n"
+        "  fazolt bench fan.json build/bench-inputs/fan.csv --reps 20\n"
+        "  system=fan rows=100000 reps=20 median_ns_row=... min_ns_row=... max_ns_row=... rows_per_s=... checksum=0x...");
+    bench->add_option("system", options->systemPath, "System: nested description or raw record (JSON)")
+        ->required()
+        ->type_name("SYSTEM");
+    bench->add_option("inputs", options->inputsPath, "Input rows, CSV (a non-numeric first line is a header)")
+        ->required()
+        ->type_name("INPUTS.csv");
+    bench->add_option("--reps", options->numReps, "Timed repetitions (default 10)")
+        ->check(CLI::PositiveNumber)
+        ->type_name("N");
+    bench->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)");
+    bench->callback([options, &status]() { status = runBench(*options); });
+}
