@@ -551,3 +551,107 @@ TEST(OrvaneCoreBoundary, warningArgumentsOutliveTheCallAndAreNotLeaks) {
 }
 
 }  // namespace
+
+namespace {
+
+void freeOwnedBlock(void *owner) {
+    void **slot = static_cast<void **>(owner);
+    zorbFreeQib(nullptr, *slot);
+    *slot = nullptr;
+}
+
+// A stage as a module writes one: registered module memory, host values
+// made, converted, passed by name and dropped.
+void sampleStage(zorbTLS *tls) {
+    void *scratch = nullptr;
+    zorbHeapReferenceStackEnterFcn(tls);
+    zorbPushHeapReferenceStack(tls, &scratch, &freeOwnedBlock);
+    scratch = zorbCallocQib(4, sizeof(double));
+    const char *names[] = {"a", "b"};
+    zorbArray *s = zorbCreateStructMatrix(1, 1, 2, names);
+    zorbSetFieldNumbered(tls, s, 0, "a", zorbQuvCreateString("text"), 0);
+    zorbArray *field = zorbGetField(tls, s, 0, 0, "a");
+    zorbArray *asDouble = zorbCoerceToClass(tls, field, "double");
+    zorbArray *args[2] = {asDouble, zorbCreateDoubleScalar(2.0)};
+    zorbArray *results[1] = {nullptr};
+    zorbCallOrvane(tls, 1, results, 2, args, "coreTestScale", true, nullptr);
+    static_cast<double *>(scratch)[0] = zorbQuvGetPr(results[0])[0];
+    zorbDestroyArray(&results[0]);
+    zorbDestroyArray(&field);
+    zorbDestroyArray(&s);
+    freeOwnedBlock(&scratch);
+    zorbHeapReferenceStackLeaveFcn(tls);
+}
+
+TEST(OrvaneCoreFaultInjection, everyFailingRequestRaisesOutOfMemoryAndLeavesNothing) {
+    orvane::registerFunction("coreTestScale", [](int, std::vector<Value> &results, const std::vector<Value> &args) {
+        std::vector<double> x = args.at(0).toDoubles();
+        double k = args.at(1).toDoubles().at(0);
+        std::vector<double> y;
+        for (double v : x) y.push_back(v * k);
+        results.push_back(Value::doubleMatrix(1, static_cast<int64_t>(y.size()), y));
+    });
+    auto before = orvane::allocStats();
+    int failures = 0;
+    for (int64_t n = 1; n < 100; ++n) {
+        orvane::failAllocationAt(n);
+        auto outcome = orvane::runInCall(sampleStage);
+        orvane::failAllocationAt(0);
+        EXPECT_EQ(orvane::allocStats().liveBlocks, before.liveBlocks) << "failing request " << n;
+        EXPECT_EQ(orvane::allocStats().liveBytes, before.liveBytes) << "failing request " << n;
+        EXPECT_EQ(orvane::heapReferenceDepth(), 0);
+        if (!outcome.error) {
+            EXPECT_EQ(outcome.leakedValues, 0);
+            break;
+        }
+        ++failures;
+        EXPECT_EQ(outcome.error->identifier(), "ZORB:runTime:OutOfMemory") << "failing request " << n;
+    }
+    // Scratch block, "text", its double copy, the scalar 2 and the function's
+    // result: each was made to fail once.
+    EXPECT_EQ(failures, 5);
+    orvane::unregisterFunction("coreTestScale");
+}
+
+TEST(OrvaneCoreValues, fieldAccessOutOfRangeRaises) {
+    Value s = Value::structMatrix({1, 2}, {"a"});
+    struct Row {
+        int32_t element;
+        int32_t field;
+        const char *name;
+        const char *identifier;
+    };
+    const Row rows[] = {
+        {2, 0, "a", "Orvane:values:IndexOutOfRange"},
+        {-1, 0, "a", "Orvane:values:IndexOutOfRange"},
+        {0, 1, "b", "Orvane:values:NoSuchField"},
+        {0, 0, "b", "Orvane:values:NoSuchField"},
+    };
+    for (const Row &r : rows) {
+        HostError e = raisedBy([&] { zorbGetField(nullptr, s.get(), r.element, r.field, r.name); });
+        EXPECT_EQ(e.identifier(), r.identifier) << r.element << " " << r.field << " " << r.name;
+    }
+    Value d = Value::doubleScalar(1.0);
+    EXPECT_EQ(raisedBy([&] { zorbGetField(nullptr, d.get(), 0, 0, "a"); }).identifier(), "Orvane:values:NotStruct");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OrvaneCoreModule, argumentCountErrorsReadAsSentences) {
+    auto module = orvane::Module::load(FAZOLT_MODULE_PATH);
+    std::vector<Value> three = {Value::doubleScalar(1.0), Value::doubleScalar(2.0), Value::doubleScalar(3.0)};
+    auto before = orvane::allocStats();
+    auto tooMany = module->call(7, three);
+    ASSERT_TRUE(tooMany.error);
+    EXPECT_EQ(tooMany.error->identifier(), "ZORB:runTime:TooManyOutputArguments");
+    EXPECT_EQ(tooMany.error->message(), "fazolt returns at most 6 results.");
+    auto tooFew = module->call(1, {three[0]});
+    ASSERT_TRUE(tooFew.error);
+    EXPECT_EQ(tooFew.error->message(), "fazolt expects 3 input arguments.");
+    EXPECT_TRUE(tooFew.results.empty());
+    EXPECT_EQ(orvane::allocStats().liveBlocks, before.liveBlocks);
+}
+
+}  // namespace
