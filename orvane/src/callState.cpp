@@ -157,6 +157,8 @@ void zorbHeapReferenceStackEnterFcn(zorbTLS *) {
 }
 
 void zorbPushHeapReferenceStack(zorbTLS *, void *ownerAddress, zorbReleaseFcn release) {
+    // Fault switch: raised before the registration, as a failed push would.
+    orvane::detail::raiseIfInjected(orvane::detail::countHostCall(), "zorbPushHeapReferenceStack");
     if (ownerAddress == nullptr || release == nullptr) {
         orvane::raise("Orvane:heapReference:NullRegistration",
                       "A heap-reference registration needs an owner address and a release operation.");

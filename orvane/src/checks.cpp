@@ -220,27 +220,32 @@ extern "C" {
 
 void zorbCheckStruct(zorbTLS *, const zorbMsgIdentifier *msgId, const zorbArray *value, int32_t numFields,
                      const char *const *fieldNames, int32_t numDimensions, const int32_t *dims) {
+    raiseIfInjected(countHostCall(), pathText(msgId));  // fault switch: as if the check failed
     checkStruct(msgId, value, numFields, fieldNames, numDimensions, dims, nullptr);
 }
 
 void zorbCheckVsStruct(zorbTLS *, const zorbMsgIdentifier *msgId, const zorbArray *value, int32_t numFields,
                        const char *const *fieldNames, int32_t numDimensions, const int32_t *dims, int32_t *outDims) {
+    raiseIfInjected(countHostCall(), pathText(msgId));  // fault switch: as if the check failed
     checkStruct(msgId, value, numFields, fieldNames, numDimensions, dims, outDims);
 }
 
 void zorbCheckBuiltIn(zorbTLS *, const zorbMsgIdentifier *msgId, const zorbArray *value, const char *className,
                       bool isComplex, int32_t numDimensions, const int32_t *dims) {
+    raiseIfInjected(countHostCall(), pathText(msgId));  // fault switch: as if the check failed
     checkBuiltIn(msgId, value, className, isComplex, numDimensions, dims, nullptr);
 }
 
 void zorbCheckVsBuiltIn(zorbTLS *, const zorbMsgIdentifier *msgId, const zorbArray *value, const char *className,
                         bool isComplex, int32_t numDimensions, const int32_t *dims, int32_t *outDims) {
+    raiseIfInjected(countHostCall(), pathText(msgId));  // fault switch: as if the check failed
     checkBuiltIn(msgId, value, className, isComplex, numDimensions, dims, outDims);
 }
 
 // With isComplex the elements are written as (real, imaginary) pairs; a real
 // value then reads as zero imaginary parts.
 void zorbImportArray(zorbTLS *, const zorbArray *value, void *destination, int32_t elementSize, bool isComplex) {
+    raiseIfInjected(countHostCall(), "zorbImportArray");  // fault switch
     if (value == nullptr || orvane::detail::elementSize(value->classId) == 0) {
         orvane::raise("Orvane:import:NoData", "Only a numeric, logical or char value can be imported.");
     }
@@ -270,7 +275,11 @@ void zorbImportArray(zorbTLS *, const zorbArray *value, void *destination, int32
     }
 }
 
-zorbArray *zorbCoerceToClass(zorbTLS *, const zorbArray *value, const char *className) {
+}  // extern "C"
+
+namespace {
+
+zorbArray *coerceToClass(const zorbArray *value, const char *className) {
     if (value == nullptr) orvane::raise("Orvane:coerce:Missing", "No value was given to convert.");
     zorbClassID target = orvane::classFromName(className);
     if (value->classId == target) return addReference(value, true);
@@ -299,6 +308,16 @@ zorbArray *zorbCoerceToClass(zorbTLS *, const zorbArray *value, const char *clas
         });
     }, true);
     return result;
+}
+
+}  // namespace
+
+extern "C" {
+
+zorbArray *zorbCoerceToClass(zorbTLS *, const zorbArray *value, const char *className) {
+    const orvane::HostFault fault = countHostCall();  // fault switch
+    raiseIfInjected(fault, "zorbCoerceToClass");
+    return injectWrongResult(fault, coerceToClass(value, className));
 }
 
 }  // extern "C"

@@ -98,8 +98,12 @@ extern "C" void zorbCallOrvane(zorbTLS *, int32_t numResults, zorbArray **result
         if (!argumentsAreConsumed) return;
         for (int32_t k = 0; k < numArguments; ++k) zorbDestroyArray(&arguments[k]);
     };
+    // Host-call fault switch: counted before anything else, raised inside the
+    // try so that consumed arguments are still dropped.
+    const HostFault fault = detail::countHostCall();
     std::vector<Value> out;
     try {
+        detail::raiseIfInjected(fault, std::string("call of '") + (functionName != nullptr ? functionName : "?") + "'");
         if (functionName == nullptr) raise("Orvane:UndefinedFunction", "A function was called without a name.");
         std::vector<Value> args;
         for (int32_t k = 0; k < numArguments; ++k) {
@@ -122,5 +126,6 @@ extern "C" void zorbCallOrvane(zorbTLS *, int32_t numResults, zorbArray **result
                                           "' failed: " + e.what() + locationText(location));
     }
     dropConsumed();
+    if (numResults >= 1) out[0] = Value(detail::injectWrongResult(fault, out[0].release()));  // fault switch
     for (int32_t k = 0; k < numResults; ++k) results[k] = out[static_cast<size_t>(k)].release();
 }

@@ -129,6 +129,17 @@ std::recursive_mutex &moduleCallMutex();
 // boundaries.
 std::vector<Warning> &warningLog();
 
+// ---- Host-call faults (faults.cpp). Each counted C entry point calls
+// countHostCall first; with the switch off that is one atomic increment.
+
+HostFault countHostCall();
+// Raises "Orvane:injected:HostCall" when fault is Raise; `what` names the
+// call in the message.
+void raiseIfInjected(HostFault fault, const std::string &what);
+// Takes over `result` (a reference held by the call) and gives back a value
+// of the wrong class or shape in its place when the fault asks for one.
+zorbArray *injectWrongResult(HostFault fault, zorbArray *result);
+
 // ---- References.
 
 // tracked: the reference belongs to whoever runs inside the call (the module,

@@ -212,6 +212,9 @@ void storeField(zorbArray *&slot, zorbArray *fieldValue) {
     dropReference(old, false);
 }
 
+zorbArray *getField(const zorbArray *structValue, int32_t element, int32_t fieldNumber, const char *fieldName);
+zorbArray *createDoubleScalar(double value);
+
 void checkDataFits(const zorbArray *v, const std::vector<int64_t> &dims) {
     size_t needed = static_cast<size_t>(countElements(dims)) * elementSize(v->classId);
     size_t realBytes = v->real != nullptr ? blockBytes(v->real) : 0;
@@ -238,6 +241,15 @@ void zorbDestroyArray(zorbArray **value) {
 
 zorbArray *zorbGetField(zorbTLS *, const zorbArray *structValue, int32_t element, int32_t fieldNumber,
                         const char *fieldName) {
+    raiseIfInjected(countHostCall(), "zorbGetField");  // fault switch
+    return getField(structValue, element, fieldNumber, fieldName);
+}
+
+}  // extern "C"
+
+namespace {
+
+zorbArray *getField(const zorbArray *structValue, int32_t element, int32_t fieldNumber, const char *fieldName) {
     if (fieldNumber < 0) orvane::raise("Orvane:values:NoSuchField", "Field numbers start at 0.");
     auto *s = const_cast<zorbArray *>(structValue);
     zorbArray *&slot = fieldSlot(s, element, static_cast<size_t>(fieldNumber));
@@ -250,31 +262,48 @@ zorbArray *zorbGetField(zorbTLS *, const zorbArray *structValue, int32_t element
     return addReference(slot, true);
 }
 
-void *zorbQuvGetData(const zorbArray *value) { return value != nullptr ? value->real : nullptr; }
-double *zorbQuvGetPr(const zorbArray *value) { return static_cast<double *>(zorbQuvGetData(value)); }
-
-zorbArray *zorbCreateNumericArray(int32_t numDimensions, const int32_t *dims, zorbClassID classId,
-                                  zorbComplexity complexity) {
-    return makeArray(classId, dimsFrom(numDimensions, dims), complexity == ZORB_COMPLEX);
-}
-
-zorbArray *zorbCreateNumericMatrix(int32_t rows, int32_t cols, zorbClassID classId, zorbComplexity complexity) {
-    return makeArray(classId, {rows, cols}, complexity == ZORB_COMPLEX);
-}
-
-zorbArray *zorbCreateDoubleScalar(double value) {
+// Not counted by the fault switch: the host's own makers use it too.
+zorbArray *createDoubleScalar(double value) {
     zorbArray *v = makeArray(ZORB_DOUBLE_CLASS, {1, 1}, false);
     std::memcpy(v->real, &value, sizeof value);
     return v;
 }
 
-zorbArray *zorbQuvCreateDoubleScalar(double value) { return zorbCreateDoubleScalar(value); }
+}  // namespace
+
+extern "C" {
+
+void *zorbQuvGetData(const zorbArray *value) { return value != nullptr ? value->real : nullptr; }
+double *zorbQuvGetPr(const zorbArray *value) { return static_cast<double *>(zorbQuvGetData(value)); }
+
+zorbArray *zorbCreateNumericArray(int32_t numDimensions, const int32_t *dims, zorbClassID classId,
+                                  zorbComplexity complexity) {
+    raiseIfInjected(countHostCall(), "zorbCreateNumericArray");  // fault switch
+    return makeArray(classId, dimsFrom(numDimensions, dims), complexity == ZORB_COMPLEX);
+}
+
+zorbArray *zorbCreateNumericMatrix(int32_t rows, int32_t cols, zorbClassID classId, zorbComplexity complexity) {
+    raiseIfInjected(countHostCall(), "zorbCreateNumericMatrix");  // fault switch
+    return makeArray(classId, {rows, cols}, complexity == ZORB_COMPLEX);
+}
+
+zorbArray *zorbCreateDoubleScalar(double value) {
+    raiseIfInjected(countHostCall(), "zorbCreateDoubleScalar");  // fault switch
+    return createDoubleScalar(value);
+}
+
+zorbArray *zorbQuvCreateDoubleScalar(double value) {
+    raiseIfInjected(countHostCall(), "zorbQuvCreateDoubleScalar");  // fault switch
+    return createDoubleScalar(value);
+}
 
 zorbArray *zorbCreateCharArray(int32_t numDimensions, const int32_t *dims) {
+    raiseIfInjected(countHostCall(), "zorbCreateCharArray");  // fault switch
     return makeArray(ZORB_CHAR_CLASS, dimsFrom(numDimensions, dims), false);
 }
 
 void zorbInitCharArray(zorbTLS *, int32_t length, zorbArray *value, const char *characters) {
+    raiseIfInjected(countHostCall(), "zorbInitCharArray");  // fault switch
     if (value == nullptr || value->classId != ZORB_CHAR_CLASS) {
         orvane::raise("Orvane:values:NotChar", "Only a char value can be filled with characters.");
     }
@@ -288,17 +317,20 @@ void zorbInitCharArray(zorbTLS *, int32_t length, zorbArray *value, const char *
 }
 
 zorbArray *zorbCreateStructMatrix(int32_t rows, int32_t cols, int32_t numFields, const char *const *fieldNames) {
+    raiseIfInjected(countHostCall(), "zorbCreateStructMatrix");  // fault switch
     std::vector<std::string> names;
     for (int32_t k = 0; k < numFields; ++k) names.emplace_back(fieldNames[k]);
     return makeStruct({rows, cols}, std::move(names));
 }
 
 zorbArray *zorbCreateLogicalMatrix(int32_t rows, int32_t cols) {
+    raiseIfInjected(countHostCall(), "zorbCreateLogicalMatrix");  // fault switch
     return makeArray(ZORB_LOGICAL_CLASS, {rows, cols}, false);
 }
 
 void zorbSetFieldNumbered(zorbTLS *, zorbArray *structValue, int32_t element, const char *fieldName,
                           zorbArray *fieldValue, int32_t fieldNumber) {
+    raiseIfInjected(countHostCall(), "zorbSetFieldNumbered");  // fault switch
     if (fieldNumber < 0) orvane::raise("Orvane:values:NoSuchField", "Field numbers start at 0.");
     zorbArray *&slot = fieldSlot(structValue, element, static_cast<size_t>(fieldNumber));
     if (fieldName != nullptr && structValue->fieldNames[static_cast<size_t>(fieldNumber)] != fieldName) {
@@ -310,6 +342,7 @@ void zorbSetFieldNumbered(zorbTLS *, zorbArray *structValue, int32_t element, co
 }
 
 void zorbSetField(zorbArray *structValue, int32_t element, const char *fieldName, zorbArray *fieldValue) {
+    raiseIfInjected(countHostCall(), "zorbSetField");  // fault switch
     if (structValue == nullptr || structValue->classId != ZORB_STRUCT_CLASS) {
         orvane::raise("Orvane:values:NotStruct", "A field was set in a value that is not a struct.");
     }
@@ -319,6 +352,7 @@ void zorbSetField(zorbArray *structValue, int32_t element, const char *fieldName
 }
 
 zorbArray *zorbQuvCreateString(const char *text) {
+    raiseIfInjected(countHostCall(), "zorbQuvCreateString");  // fault switch
     size_t n = std::strlen(text);
     zorbArray *v = makeArray(ZORB_CHAR_CLASS, {1, static_cast<int64_t>(n)}, false);
     if (n > 0) std::memcpy(v->real, text, n);
@@ -411,7 +445,7 @@ Value Value::doubleMatrix(int64_t rows, int64_t cols, const std::vector<double> 
     return v;
 }
 
-Value Value::doubleScalar(double v) { return Value(zorbCreateDoubleScalar(v)); }
+Value Value::doubleScalar(double v) { return Value(createDoubleScalar(v)); }
 Value Value::int32Scalar(int32_t v) { return rowOf(ZORB_INT32_CLASS, &v, 1); }
 Value Value::uint8Scalar(uint8_t v) { return rowOf(ZORB_UINT8_CLASS, &v, 1); }
 Value Value::int32Row(const std::vector<int32_t> &values) {
