@@ -351,7 +351,8 @@ BuiltSystem buildSystem(std::string_view descriptionJson) {
     json d;
     try {
         d = json::parse(descriptionJson.begin(), descriptionJson.end());
-    } catch (const json::parse_error &e) {
+    } catch (const json::exception &e) {
+        // A syntax error or a number beyond the double range ("1e400").
         // what() starts with nlohmann's own tag, "[json.exception.parse_error.101] ".
         std::string what = e.what();
         std::string::size_type tagEnd = what.find("] ");
