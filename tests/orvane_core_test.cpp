@@ -368,7 +368,9 @@ TEST(OrvaneCoreChecks, extentRules) {
             EXPECT_EQ(e.identifier(), "Orvane:checks:WrongSize") << "row at line " << r.line;
         }
         EXPECT_EQ(accepted, r.accepted) << "row at line " << r.line;
-        if (accepted && r.accepted) EXPECT_EQ(extents, r.extents) << "row at line " << r.line;
+        if (accepted && r.accepted) {
+            EXPECT_EQ(extents, r.extents) << "row at line " << r.line;
+        }
     }
 }
 
