@@ -95,6 +95,12 @@ bool CsvReader::nextLine(std::string_view &line) {
     if (lineNumber_ == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // A file with CR-only line ends reads as one line, which would be taken
+    // for a header and give no rows at all.
+    if (line.find('\r') != std::string_view::npos) {
+        throw orvane::HostError("fazolt:csv:BareCarriageReturn",
+                                where() + ": carriage return inside a line; lines end with LF or CRLF");
+    }
     return true;
 }
 

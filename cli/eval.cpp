@@ -348,7 +348,7 @@ void addEvalCommand(CLI::App &app, int &status) {
         ->check(CLI::IsMember({"csv", "json"}))
         ->type_name("FORMAT");
     eval->add_option("--nargout", options->numResults, "Results to ask for with --format json (default 6)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(CLI::Range(0, 2147483647))  // NonNegativeNumber printed DBL_MAX as the bound
         ->type_name("K");
     CLI::Option *outOfRange =
         eval->add_option("--on-out-of-range", options->onOutOfRange, "Input outside its range: none, warning, error or 0-255")

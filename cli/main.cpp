@@ -19,7 +19,9 @@ int main(int argc, char **argv) {
     } catch (const CLI::CallForAllHelp &e) {
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
-        app.exit(e);
+        if (e.get_exit_code() == 0) return app.exit(e);
+        // One line, like every other error, so that scripts can show it as it is.
+        std::cerr << "error: usage: " << e.what() << " (fazolt --help for the options)\n";
         return EXIT_USAGE;
     } catch (const orvane::HostError &e) {
         std::cerr << "error: " << e.identifier() << ": " << e.message() << "\n";

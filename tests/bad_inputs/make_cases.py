@@ -1,0 +1,568 @@
+#!/usr/bin/env python3
+"""Writes the bad-input corpus next to this script: the case files and
+cases.tsv, read by tests/bad_input_corpus_test.cpp.
+
+cases.tsv, one case a line, tab-separated:
+  kind    cli: `fazolt ARGS` in a child process;
+          api: in-process, ARGS = SYSTEM INPUTS.json [DIAGNOSTICS.json],
+               SYSTEM loaded with fazolt::System::fromFile, then System::call
+  args    blank-separated; a token naming a file of this folder is that
+          file; "<NAME" feeds the file NAME on standard input
+  status  the expected exit status (api: 0 success, 1 a host error)
+  expect  failure: a substring of the one error line;
+          success: "ok", or "=" and the exact standard output ("\\n" for
+          line ends; api: result 1 as CSV lines)
+
+Run it after changing a case; the outputs are committed.
+"""
+import copy
+import json
+import os
+import shutil
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+EXAMPLES = os.path.join(HERE, "..", "..", "examples")
+FILES = os.path.join(HERE, "files")
+
+cases = []
+written = {}
+
+
+def write(name, content):
+    """Writes a case file once; returns its name relative to the folder."""
+    rel = "files/" + name
+    data = content.encode("utf-8") if isinstance(content, str) else content
+    if rel in written:
+        assert written[rel] == data, rel
+        return rel
+    written[rel] = data
+    return rel
+
+
+def case(kind, args, status, expect):
+    assert "\t" not in expect and "\n" not in expect
+    assert status == 0 or expect, args
+    cases.append((kind, " ".join(args), str(status), expect))
+
+
+def cli(args, status, expect):
+    case("cli", args, status, expect)
+
+
+def api(args, status, expect):
+    case("api", args, status, expect)
+
+
+# ---- Host values in host-value JSON.
+
+def hv_double(rows, cols, data):
+    return {"class": "double", "size": [rows, cols], "data": data}
+
+
+def hv_int32(values):
+    return {"class": "int32", "size": [1, len(values)], "data": values}
+
+
+def hv_text(text):
+    return {"class": "uint8", "size": [1, len(text)], "data": text}
+
+
+def dumps(value):
+    return json.dumps(value, separators=(", ", ": "))
+
+
+def field_index(record, name):
+    return record["fields"].index(name)
+
+
+def get(record, name):
+    return record["data"][0][field_index(record, name)]
+
+
+def put(record, name, value):
+    record["data"][0][field_index(record, name)] = value
+
+
+def variable_field(var_struct, element, name):
+    return var_struct["data"][element][var_struct["fields"].index(name)]
+
+
+def set_variable_field(var_struct, element, name, value):
+    var_struct["data"][element][var_struct["fields"].index(name)] = value
+
+
+with open(os.path.join(EXAMPLES, "dimmer", "dimmer.record.json")) as f:
+    DIMMER = json.load(f)
+with open(os.path.join(EXAMPLES, "sugeno", "brake.record.json")) as f:
+    BRAKE = json.load(f)
+
+
+def record_file(name, base, change):
+    r = copy.deepcopy(base)
+    change(r)
+    return write(name + ".record.json", dumps(r))
+
+
+DIMMER_ROWS = write("dimmer_rows.csv", "daylight,motion\n30,0.9\n70,0.2\n")
+BRAKE_ROWS = write("brake_rows.csv", "speed,gap\n60,40\n")
+
+# ---- Descriptions.
+
+SMALL = {
+    "name": "small", "type": "mamdani", "numSamples": 11,
+    "inputs": [{"name": "t", "range": [0, 10], "mf": [
+        {"name": "low", "type": "trimf", "params": [0, 0, 5]},
+        {"name": "high", "type": "trimf", "params": [5, 10, 10]}]}],
+    "outputs": [{"name": "u", "range": [0, 1], "mf": [
+        {"name": "off", "type": "trimf", "params": [0, 0, 1]},
+        {"name": "on", "type": "trimf", "params": [0, 1, 1]}]}],
+    "rules": ["if t is low then u is off", "if t is high then u is on"],
+}
+SMALL_TEXT = json.dumps(SMALL)
+SMALL_PATH = write("small.json", SMALL_TEXT)
+T_ROWS = write("t_rows.csv", "t\n2\n8\n")
+
+
+def described(name, change):
+    d = copy.deepcopy(SMALL)
+    change(d)
+    return write(name + ".json", json.dumps(d))
+
+
+# ---- Malformed JSON descriptions: one line naming the parse error.
+
+malformed_descriptions = {
+    "truncated": SMALL_TEXT[: len(SMALL_TEXT) // 2],
+    "trailing_garbage": SMALL_TEXT + " xyz",
+    "second_value": SMALL_TEXT + " {}",
+    "bad_escape": SMALL_TEXT.replace('"small"', '"sm\\qall"'),
+    "bad_unicode_escape": SMALL_TEXT.replace('"small"', '"\\u12G4"'),
+    "lone_surrogate": SMALL_TEXT.replace('"small"', '"\\uD800"'),
+    "raw_newline_in_string": SMALL_TEXT.replace('"small"', '"sm\nall"'),
+    "unterminated_string": '{"name": "abc',
+    "single_quotes": SMALL_TEXT.replace('"small"', "'small'"),
+    "trailing_comma": SMALL_TEXT[:-1] + ", }",
+    "comment": "// a system\n" + SMALL_TEXT,
+    "nan_literal": SMALL_TEXT.replace('"range": [0, 10]', '"range": [NaN, 10]'),
+    "empty_file": "",
+    "blank_file": " \n\t\n",
+    "deep_nesting_unclosed": "[" * 100000,
+}
+# Nesting 100000 deep parses (without recursion) and is refused by its path.
+cli(["eval", write("desc_deep_nesting.json", '{"name": ' + "[" * 100000 + "]" * 100000 + "}"), "-"], 1,
+    "name: expected a string")
+for name, text in malformed_descriptions.items():
+    cli(["eval", write("desc_" + name + ".json", text), "-"], 1, "fazolt:description:Malformed")
+cli(["eval", write("desc_invalid_utf8.json", SMALL_TEXT.encode().replace(b'"small"', b'"sm\xffall"')), "-"], 1,
+    "fazolt:description:Malformed")
+cli(["eval", write("desc_huge_number.json", SMALL_TEXT.replace('"range": [0, 10]', '"range": [0, 1e400]')), "-"], 1,
+    "malformed JSON: number overflow parsing '1e400'")
+
+# Not an object, or wrong classes of members.
+for name, text in [("top_array", "[]"), ("top_number", "42"), ("top_string", '"mamdani"'), ("top_null", "null")]:
+    cli(["eval", write("desc_" + name + ".json", text), "-"], 1, "fazolt:description:")
+
+wrong_members = [
+    ("type_number", lambda d: d.update(type=1), "type"),
+    ("name_number", lambda d: d.update(name=5), "name"),
+    ("inputs_object", lambda d: d.update(inputs={"t": 1}), "inputs"),
+    ("input_string", lambda d: d.update(inputs=["t"]), "inputs[0]"),
+    ("range_string", lambda d: d["inputs"][0].update(range="0 10"), "inputs[0].range"),
+    ("range_three", lambda d: d["inputs"][0].update(range=[0, 5, 10]), "inputs[0].range"),
+    ("range_null", lambda d: d["inputs"][0].update(range=None), "inputs[0].range"),
+    ("mf_number", lambda d: d["inputs"][0].update(mf=3), "inputs[0].mf"),
+    ("mf_type_array", lambda d: d["inputs"][0]["mf"][0].update(type=["trimf"]), "inputs[0].mf[0].type"),
+    ("params_object", lambda d: d["inputs"][0]["mf"][0].update(params={"a": 1}), "inputs[0].mf[0].params"),
+    ("params_strings", lambda d: d["inputs"][0]["mf"][0].update(params=["0", "0", "5"]), "inputs[0].mf[0].params"),
+    ("params_too_few", lambda d: d["outputs"][0]["mf"][1].update(params=[0, 1]), "outputs[0].mf[1].params"),
+    ("params_too_many", lambda d: d["outputs"][0]["mf"][1].update(params=[0, 1, 1, 2]), "outputs[0].mf[1].params"),
+    ("rules_object", lambda d: d.update(rules={"r": "if t is low then u is off"}), "rules"),
+    ("rule_number", lambda d: d.update(rules=[7]), "rules[0]"),
+    ("numsamples_string", lambda d: d.update(numSamples="11"), "numSamples"),
+    ("numsamples_fraction", lambda d: d.update(numSamples=10.5), "numSamples"),
+    ("numsamples_huge", lambda d: d.update(numSamples=1e300), "numSamples"),
+    ("numsamples_declared_huge", lambda d: d.update(numSamples=2147483647), "numSamples"),
+    ("numsamples_one", lambda d: d.update(numSamples=1), "numSamples"),
+    ("numsamples_negative", lambda d: d.update(numSamples=-5), "numSamples"),
+    ("missing_type", lambda d: d.pop("type"), "type"),
+    ("missing_inputs", lambda d: d.pop("inputs"), "inputs"),
+    ("missing_outputs", lambda d: d.pop("outputs"), "outputs"),
+    ("missing_range", lambda d: d["inputs"][0].pop("range"), 'inputs[0]: missing "range"'),
+    ("missing_params", lambda d: d["inputs"][0]["mf"][0].pop("params"), 'inputs[0].mf[0]: missing "params"'),
+    ("and_method_number", lambda d: d.update(andMethod=1), "andMethod"),
+    ("defuzz_method_null", lambda d: d.update(defuzzMethod=None), "defuzzMethod"),
+    # Rules: inconsistent counts and indices out of range.
+    ("rule_unknown_input", lambda d: d.update(rules=["if s is low then u is off"]), "rules[0]"),
+    ("rule_unknown_term_case", lambda d: d.update(rules=["if t is LOW then u is off"]), "rules[0]"),
+    ("rule_and_or", lambda d: d.update(rules=["if t is low and t is high or t is low then u is off"]), "rules[0]"),
+    ("rule_no_then", lambda d: d.update(rules=["if t is low"]), "rules[0]"),
+    ("rule_empty_text", lambda d: d.update(rules=[""]), "rules[0]"),
+    ("rule_weight_text", lambda d: d.update(rules=["if t is low then u is off with heavy"]), "rules[0]"),
+    ("numeric_rule_short", lambda d: d.update(rules=[{"antecedent": [], "consequent": [1]}]), "rules[0].antecedent"),
+    ("numeric_rule_long", lambda d: d.update(rules=[{"antecedent": [1], "consequent": [1, 1]}]), "rules[0].consequent"),
+    ("numeric_rule_index_3", lambda d: d.update(rules=[{"antecedent": [3], "consequent": [1]}]), "rules[0].antecedent[0]"),
+    ("numeric_rule_index_1e300", lambda d: d.update(rules=[{"antecedent": [1e300], "consequent": [1]}]), "rules[0].antecedent[0]"),
+    ("numeric_rule_index_neg_1e300", lambda d: d.update(rules=[{"antecedent": [1], "consequent": [-1e300]}]), "rules[0].consequent[0]"),
+    ("numeric_rule_index_string", lambda d: d.update(rules=[{"antecedent": ["NaN"], "consequent": [1]}]), "rules[0].antecedent"),
+    ("numeric_rule_weight_string", lambda d: d.update(rules=[{"antecedent": [1], "consequent": [1], "weight": "1"}]), "rules[0].weight"),
+    ("numeric_rule_missing_consequent", lambda d: d.update(rules=[{"antecedent": [1]}]), 'rules[0]: missing "consequent"'),
+    ("sugeno_linear_short", lambda d: d.update(type="sugeno", outputs=[{"name": "u", "range": [0, 1], "mf": [
+        {"name": "off", "type": "linear", "params": [1]}, {"name": "on", "type": "constant", "params": [1]}]}]),
+     "outputs[0].mf[0].params"),
+    ("sugeno_constant_long", lambda d: d.update(type="sugeno", outputs=[{"name": "u", "range": [0, 1], "mf": [
+        {"name": "off", "type": "constant", "params": [1, 2]}, {"name": "on", "type": "constant", "params": [1]}]}]),
+     "outputs[0].mf[0].params"),
+]
+for name, change, path in wrong_members:
+    cli(["eval", described("desc_" + name, change), T_ROWS], 1, path)
+
+# Extra and reordered members, and the other valid-but-unusual descriptions.
+unusual_descriptions = [
+    ("extra_member", lambda d: d.update(comment="kept for people"), "ok"),
+    ("keys_reordered", lambda d: (d.clear(), d.update(json.loads(json.dumps(dict(reversed(list(SMALL.items()))))))), "ok"),
+    ("inverted_range", lambda d: d["inputs"][0].update(range=[10, 0]), "ok"),
+    ("names_differ_in_case", lambda d: d["inputs"].append({"name": "T", "range": [0, 1], "mf": [
+        {"name": "low", "type": "trimf", "params": [0, 0, 1]}]}), "ok"),
+    ("empty_names", lambda d: (d.update(name=""), d["inputs"][0].update(name=""), d["outputs"][0].update(name=""),
+                               d.update(rules=[{"antecedent": [1], "consequent": [1]}])), "ok"),
+    # A numeric rule's index 1.5 is rounded as the record's would be; any
+    # connection but 1 is "or".
+    ("numeric_rule_fraction", lambda d: d.update(rules=[{"antecedent": [1.5], "consequent": [1]}]), "ok"),
+    ("numeric_rule_connection_1_5", lambda d: d.update(rules=[{"antecedent": [1], "consequent": [1], "connection": 1.5}]), "ok"),
+]
+for name, change, expect in unusual_descriptions:
+    rows = T_ROWS if name != "names_differ_in_case" else write("tT_rows.csv", "2,0.5\n")
+    cli(["eval", described("desc_" + name, change), rows, "--on-out-of-range", "none"], 0, expect)
+
+# ---- Empty systems.
+cli(["eval", described("desc_no_rules", lambda d: d.update(rules=[])), T_ROWS, "--on-no-rule-fired", "none"], 0,
+    "=u\\n0.5\\n0.5\\n")
+cli(["eval", described("desc_no_rules", lambda d: d.update(rules=[])), T_ROWS, "--on-no-rule-fired", "error"], 1,
+    "errFazolt_NoRuleFired")
+cli(["eval", described("desc_no_rules_key", lambda d: d.pop("rules")), T_ROWS, "--on-no-rule-fired", "none"], 0,
+    "=u\\n0.5\\n0.5\\n")
+cli(["eval", described("desc_no_inputs", lambda d: (d.update(inputs=[]), d.update(rules=[]))),
+     write("zero_columns.csv", ""), "--on-no-rule-fired", "none"], 0, "=u\\n")
+cli(["eval", described("desc_no_outputs", lambda d: (d.update(outputs=[]), d.update(rules=[]))), T_ROWS], 0,
+    "=\\n\\n\\n")
+cli(["eval", described("desc_no_mf", lambda d: (d["inputs"][0].update(mf=[]), d.update(rules=[]))), T_ROWS,
+     "--on-no-rule-fired", "none"], 0, "=u\\n0.5\\n0.5\\n")
+cli(["eval", described("desc_rule_tests_nothing", lambda d: d.update(
+    rules=[{"antecedent": [0], "consequent": [2]}])), T_ROWS], 0, "ok")
+cli(["eval", SMALL_PATH, write("header_only.csv", "t\n")], 0, "=u\\n")
+cli(["eval", SMALL_PATH, write("empty.csv", "")], 0, "=u\\n")
+
+# ---- Malformed CSV.
+bad_csv = [
+    ("ragged_long", "t\n1\n2,3\n", ":3:"),
+    ("ragged_short", "1,2\n3\n", ":1:"),
+    ("text_in_middle", "t\n1\nabc\n3\n", ":3: column 1"),
+    ("text_after_number", "t\n1\n2abc\n", ":3: column 1"),
+    ("number_1e400", "t\n1e400\n", ":2: column 1"),
+    ("hex_number", "t\n0x1p3\n", ":2: column 1"),
+    ("quoted_number", 't\n"1"\n', ":2: column 1"),
+    ("semicolons", "t\n1;2\n", ":2: column 1"),
+    ("blank_line_between", "t\n1\n\n2\n", ":3: blank line"),
+    ("empty_field", "t\n\n", "ok"),
+    ("nul_byte", "t\n1\x002\n", ":2: column 1"),
+    ("only_comma", "t\n,\n", ":2:"),
+    ("comma_trailing", "t\n1,\n", ":2:"),
+    ("bom_crlf", "\ufefft\r\n1\r\n9\r\n", "=u\\n0.3153846153846153\\n0.6846153846153846\\n"),
+    ("bom_only", "\ufeff", "=u\\n"),
+    ("cr_only_lines", "t\r1\r2\r", ":1:"),
+    ("nan_and_inf", "t\nNaN\ninf\n-Inf\n", "ok"),
+    ("no_final_newline", "t\n2", "ok"),
+]
+for name, text, expect in bad_csv:
+    args = ["eval", SMALL_PATH, write("csv_" + name + ".csv", text), "--on-out-of-range", "none",
+            "--on-no-rule-fired", "none"]
+    if expect == "ok" or expect.startswith("="):
+        cli(args, 0, expect)
+    else:
+        cli(args, 1, "fazolt:csv:")
+        cases[-1] = cases[-1][:3] + ("csv_" + name + ".csv" + expect,)
+cli(["eval", SMALL_PATH, "<" + write("csv_stdin_text.csv", "t\nx\n")], 1, "<stdin>:2: column 1")
+
+# ---- Malformed host-value JSON: raw records and inputs.
+DIMMER_TEXT = dumps(DIMMER)
+malformed_host_values = {
+    # Not JSON at all: the file is read as a description, whose parser names the place.
+    "truncated": (DIMMER_TEXT[: len(DIMMER_TEXT) // 3], "malformed JSON: parse error at line 1, column 1467"),
+    "trailing_garbage": (DIMMER_TEXT + " ]", "malformed JSON: parse error at line 1, column"),
+    "nan_literal": (DIMMER_TEXT.replace('"data": [0, 0, 100, 1]', '"data": [0, NaN, 0, 1]', 1), "malformed JSON"),
+    "huge_number": (DIMMER_TEXT.replace('"data": [0, 0, 100, 1]', '"data": [0, 1e400, 0, 1]', 1), "1e400"),
+    "bad_escape": (DIMMER_TEXT.replace('"data": "mamdani"', '"data": "mam\\xdani"', 1), "malformed JSON"),
+    "unknown_class": (DIMMER_TEXT.replace('"class": "double"', '"class": "float"', 1), "float"),
+    "unknown_key": (DIMMER_TEXT.replace('"class": "struct"', '"class": "struct", "note": 1', 1), "note"),
+    "size_data_mismatch": (DIMMER_TEXT.replace('"size": [2, 2], "data": [0, 0, 100, 1]',
+                                               '"size": [2, 3], "data": [0, 0, 100, 1]', 1), "data"),
+    "negative_size": (DIMMER_TEXT.replace('"size": [2, 2], "data": [0, 0, 100, 1]',
+                                          '"size": [-2, -2], "data": [0, 0, 100, 1]', 1), "size"),
+    "fraction_size": (DIMMER_TEXT.replace('"size": [2, 2], "data": [0, 0, 100, 1]',
+                                          '"size": [2, 2.5], "data": [0, 0, 100, 1]', 1), "size"),
+    "huge_declared_size": (DIMMER_TEXT.replace('"size": [2, 2], "data": [0, 0, 100, 1]',
+                                                '"size": [100000, 100000], "data": [0, 0, 100, 1]', 1), "size"),
+    "huge_declared_size_2_31": (DIMMER_TEXT.replace('"size": [2, 2], "data": [0, 0, 100, 1]',
+                                                     '"size": [2147483648, 1], "data": []', 1), "size"),
+    "struct_fields_mismatch": (DIMMER_TEXT.replace('"fields": ["mf", "origNumMF"]', '"fields": ["mf"]', 1), "Orvane:json"),
+    "deep_nesting": ('{"class": "struct", "size": [1, 1], "fields": ["a"], "data": [[' * 20000 + "]]}" * 20000,
+                     "Orvane:json"),
+}
+for name, (text, expect) in malformed_host_values.items():
+    cli(["eval", write("hv_" + name + ".record.json", text), DIMMER_ROWS], 1, expect)
+for name, text, expect in [
+    ("inputs_truncated", '{"class": "double", "size": [1, 2], "data": [30, ', "Orvane:json"),
+    ("inputs_huge_declared", '{"class": "double", "size": [1000000000, 2], "data": []}', "size"),
+    ("inputs_complex_text", '{"class": "double", "size": [1, 2], "data": [30, 0.5], "imag": "x"}', "imag"),
+]:
+    cli(["eval", write("dimmer_ok.record.json", DIMMER_TEXT), write(name + ".json", text)], 1, expect)
+
+# ---- Raw records: wrong classes, extents, missing, extra and reordered fields.
+WRONG_CLASS = {
+    "uint8": hv_double(1, 3, [1, 2, 3]),
+    "double": hv_text("abc"),
+    "int32": hv_double(1, 1, [2]),
+    "struct": hv_double(1, 1, [0]),
+}
+for k, name in enumerate(DIMMER["fields"]):
+    cls = get(DIMMER, name)["class"]
+    cli(["eval", record_file("class_" + name, DIMMER, lambda r, n=name, c=cls: put(r, n, WRONG_CLASS[c])),
+         DIMMER_ROWS], 1, "fis." + name)
+
+WRONG_EXTENT = {
+    "type": {"class": "uint8", "size": [7, 1], "data": "mamdani"},
+    "inputRange": hv_double(2, 3, [0, 0, 100, 1, 5, 5]),
+    "outputRange": hv_double(1, 1, [0]),
+    "antecedent": {"class": "double", "size": [4, 2, 1, 2], "data": [0] * 16},
+    "connection": hv_double(2, 2, [1, 1, 1, 1]),
+    "numSamples": hv_int32([101, 101]),
+    "numInputMFs": {"class": "int32", "size": [2, 1], "data": [3, 2]},
+    "orrSize": hv_int32([101, 4, 1]),
+    "aggSize": hv_int32([101]),
+}
+for name, value in WRONG_EXTENT.items():
+    cli(["eval", record_file("extent_" + name, DIMMER, lambda r, n=name, v=value: put(r, n, v)), DIMMER_ROWS], 1,
+        "fis." + name)
+
+
+def drop_field(r, name):
+    k = field_index(r, name)
+    r["fields"].pop(k)
+    r["data"][0].pop(k)
+
+
+def swap_fields(r, a, b):
+    i, j = field_index(r, a), field_index(r, b)
+    r["fields"][i], r["fields"][j] = r["fields"][j], r["fields"][i]
+    r["data"][0][i], r["data"][0][j] = r["data"][0][j], r["data"][0][i]
+
+
+for name in ["type", "inputMF", "numRules", "aggSize"]:
+    cli(["eval", record_file("missing_" + name, DIMMER, lambda r, n=name: drop_field(r, n)), DIMMER_ROWS], 1, "fis")
+cli(["eval", record_file("extra_field", DIMMER, lambda r: (r["fields"].append("extra"),
+                                                             r["data"][0].append(hv_double(1, 1, [0])))),
+     DIMMER_ROWS], 1, "fis")
+cli(["eval", record_file("swapped_fields", DIMMER, lambda r: swap_fields(r, "numInputs", "numOutputs")), DIMMER_ROWS],
+    1, "fis")
+cli(["eval", record_file("two_elements", DIMMER, lambda r: (r.update(size=[1, 2]), r["data"].append(r["data"][0]))),
+     DIMMER_ROWS], 1, "fis")
+cli(["eval", write("not_struct.record.json", dumps(hv_double(1, 1, [0]))), DIMMER_ROWS], 1, "fis")
+cli(["eval", record_file("mf_missing_field", DIMMER, lambda r: (
+    get(r, "inputMF")["data"][0][0]["fields"].pop(), [e.pop() for e in get(r, "inputMF")["data"][0][0]["data"]])),
+    DIMMER_ROWS], 1, "fis.inputMF.mf")
+cli(["eval", record_file("mf_params_int32", DIMMER, lambda r: get(r, "inputMF")["data"][0][0]["data"][0].__setitem__(
+    2, hv_int32([0, 0, 20, 40]))), DIMMER_ROWS], 1, "fis.inputMF.mf.params")
+
+
+# ---- Raw records: broken relations (inconsistent counts, indices, sizes).
+
+def set_entry(r, name, k, v):
+    get(r, name)["data"][k] = v
+
+
+def set_mf_field(r, field, v, j, name, value):
+    mfs = variable_field(get(r, field), v, "mf")
+    mfs["data"][j][mfs["fields"].index(name)] = value
+
+
+INF = "Inf"
+relations = [
+    ("num_inputs_3", lambda r: put(r, "numInputs", hv_int32([3])), "numInputs = 3"),
+    ("num_inputs_negative", lambda r: put(r, "numInputs", hv_int32([-1])), "fis.numInputs is -1"),
+    ("num_outputs_2", lambda r: put(r, "numOutputs", hv_int32([2])), "fis.outputRange has 1 rows"),
+    ("num_rules_5", lambda r: put(r, "numRules", hv_int32([5])), "fis.connection has 4 entries"),
+    ("num_rules_huge", lambda r: put(r, "numRules", hv_int32([2147483647])), "more than 2^31-1"),
+    ("num_samples_0", lambda r: put(r, "numSamples", hv_int32([0])), "fis.numSamples is 0"),
+    ("num_samples_huge", lambda r: put(r, "numSamples", hv_int32([2147483647])), "fis.outputSamplePoints has 101 columns"),
+    ("num_cum_not_running_sum", lambda r: put(r, "numCumInputMFs", hv_int32([0, 2])), "fis.numCumInputMFs(2)"),
+    ("num_input_mfs_beyond", lambda r: (put(r, "numInputMFs", hv_int32([4, 2])), put(r, "numCumInputMFs", hv_int32([0, 4]))),
+     "fis.numInputMFs(1) is 4"),
+    ("num_output_mfs_negative", lambda r: put(r, "numOutputMFs", hv_int32([-3])), "fis.numOutputMFs(1)"),
+    ("orig_num_mf_beyond", lambda r: set_variable_field(get(r, "inputMF"), 0, "origNumMF", hv_int32([9])),
+     "fis.inputMF(1).origNumMF"),
+    ("orig_type_length_beyond", lambda r: set_mf_field(r, "inputMF", 0, 0, "origTypeLength", hv_int32([40])),
+     "fis.inputMF(1).mf(1).origTypeLength"),
+    ("orig_param_length_beyond", lambda r: set_mf_field(r, "outputMF", 0, 2, "origParamLength", hv_int32([5])),
+     "fis.outputMF(1).mf(3).origParamLength"),
+    ("params_shorter_than_read", lambda r: (set_mf_field(r, "inputMF", 1, 0, "params", hv_double(1, 1, [0.1])),
+                                            set_mf_field(r, "inputMF", 1, 0, "origParamLength", hv_int32([1]))),
+     "fis.inputMF(2).mf(1).params"),
+    ("antecedent_4_of_3", lambda r: set_entry(r, "antecedent", 1, 4), "fis.antecedent(2, 1)"),
+    ("antecedent_inf", lambda r: set_entry(r, "antecedent", 1, INF), "fis.antecedent(2, 1)"),
+    ("antecedent_minus_inf", lambda r: set_entry(r, "antecedent", 5, "-Inf"), "fis.antecedent(2, 2)"),
+    ("antecedent_1e300", lambda r: set_entry(r, "antecedent", 0, 1e300), "fis.antecedent(1, 1)"),
+    ("antecedent_3_5", lambda r: set_entry(r, "antecedent", 0, 3.5), "fis.antecedent(1, 1)"),
+    ("consequent_4_of_3", lambda r: set_entry(r, "consequent", 0, -4), "fis.consequent(1, 1)"),
+    ("consequent_nan_rows_short", lambda r: put(r, "consequent", hv_double(3, 1, [1, 2, 3])), "fis.consequent has 3 rows"),
+    ("antecedent_one_column", lambda r: put(r, "antecedent", hv_double(4, 1, [1, 2, 3, 0])), "fis.antecedent has 1 columns"),
+    ("weight_short", lambda r: put(r, "weight", hv_double(2, 1, [1, 1])), "fis.weight has 2 entries"),
+    ("orr_size_small", lambda r: put(r, "orrSize", hv_int32([101, 3])), "fis.orrSize"),
+    ("orr_size_huge", lambda r: put(r, "orrSize", hv_int32([2147483647, 2147483647])), "fis.orrSize"),
+    ("agg_size_rows", lambda r: put(r, "aggSize", hv_int32([100, 1])), "fis.aggSize"),
+    ("agg_size_negative", lambda r: put(r, "aggSize", hv_int32([101, -1])), "fis.aggSize"),
+    ("sample_points_short", lambda r: put(r, "outputSamplePoints", hv_double(1, 2, [0, 100])), "fis.outputSamplePoints"),
+    ("sample_points_no_rows", lambda r: put(r, "outputSamplePoints", hv_double(0, 101, [])), "fis.outputSamplePoints"),
+    ("input_range_one_row", lambda r: put(r, "inputRange", hv_double(1, 2, [0, 100])), "fis.inputRange"),
+]
+for name, change, expect in relations:
+    if name == "num_inputs_3":
+        expect = "expected 3 values (one per input), got 2"  # the CSV reader takes the record's count
+    cli(["eval", record_file("rel_" + name, DIMMER, change), DIMMER_ROWS], 1, expect)
+cli(["eval", write("dimmer_ok.record.json", DIMMER_TEXT), write("three_columns.csv", "1,2,3\n")], 1, ":1:")
+cli(["eval", write("dimmer_ok.record.json", DIMMER_TEXT),
+     write("inputs_3_columns.json", dumps(hv_double(1, 3, [1, 2, 3])))], 1, "inputs has 3 columns")
+
+sugeno_relations = [
+    ("consequent_negative", lambda r: set_entry(r, "consequent", 0, -1), "fis.consequent(1, 1)"),
+    ("consequent_minus_inf", lambda r: set_entry(r, "consequent", 0, "-Inf"), "fis.consequent(1, 1)"),
+    ("linear_params_short", lambda r: (set_mf_field(r, "outputMF", 0, 1, "params", hv_double(1, 2, [1, 2])),
+                                       set_mf_field(r, "outputMF", 0, 1, "origParamLength", hv_int32([2]))),
+     "fis.outputMF(1).mf(2).params"),
+    ("agg_size_empty", lambda r: put(r, "aggSize", hv_int32([0, 0])), "fis.aggSize"),
+]
+for name, change, expect in sugeno_relations:
+    cli(["eval", record_file("sug_" + name, BRAKE, change), BRAKE_ROWS], 1, expect)
+
+# Inside the relations: unusual records that evaluate.
+unusual_records = [
+    ("antecedent_nan", lambda r: set_entry(r, "antecedent", 0, "NaN")),
+    ("antecedent_1_4", lambda r: set_entry(r, "antecedent", 1, 1.4)),
+    ("connection_1_5", lambda r: set_entry(r, "connection", 1, 1.5)),
+    ("weight_nan", lambda r: set_entry(r, "weight", 0, "NaN")),
+    ("orr_size_larger", lambda r: put(r, "orrSize", hv_int32([150, 9]))),
+    ("num_rules_0", lambda r: put(r, "numRules", hv_int32([0]))),
+    ("orig_type_negative", lambda r: set_mf_field(r, "outputMF", 0, 0, "origTypeLength", hv_int32([-1]))),
+]
+for name, change in unusual_records:
+    expect = "ok"
+    status = 0
+    if name == "orig_type_negative":
+        status, expect = 1, "Orvane:UndefinedFunction"
+    cli(["eval", record_file("ok_" + name, DIMMER, change), DIMMER_ROWS, "--on-no-rule-fired", "none"], status, expect)
+cli(["eval", write("dimmer_ok.record.json", DIMMER_TEXT), write("nan_inputs.csv", "NaN,NaN\n"),
+     "--on-no-rule-fired", "none"], 0, "=13.489795918367347\\n")
+cli(["eval", write("dimmer_ok.record.json", DIMMER_TEXT), write("inputs_0x7.json", dumps(hv_double(0, 7, [])))], 0, "=")
+
+def two_inputs():
+    d = copy.deepcopy(SMALL)
+    d["inputs"].append({"name": "v", "range": [0, 10], "mf": [{"name": "any", "type": "trimf", "params": [0, 5, 10]}]})
+    d["rules"] = ["if t is low or v is any then u is off", "if t is high and v is any then u is on"]
+    return d
+
+
+TV_ROWS = write("tv_rows.csv", "t,v\n2,4\n8,6\n")
+TV_INPUTS = write("tv_inputs.json", dumps(hv_double(2, 2, [2, 8, 4, 6])))
+
+# ---- Misbehaving host functions, reachable from the command line by the
+# host's own function names.
+for key in ["andMethod", "orMethod", "impMethod", "aggMethod", "defuzzMethod"]:
+    for fn, expect in [("throwError", ""), ("sprintf", ""), ("noSuchFunction", "Orvane:UndefinedFunction")]:
+        d = two_inputs()
+        d[key] = fn
+        cli(["eval", write("fn_%s_%s.json" % (key, fn), json.dumps(d)), TV_ROWS], 1, expect or "error: ")
+d = copy.deepcopy(SMALL)
+d["inputs"][0]["mf"][0]["type"] = "throwError"
+cli(["eval", write("fn_input_mf_throwError.json", json.dumps(d)), T_ROWS], 1, "error: ")
+d["inputs"][0]["mf"][0]["type"] = "noSuchFunction"
+cli(["eval", write("fn_input_mf_noSuchFunction.json", json.dumps(d)), T_ROWS], 1, "Orvane:UndefinedFunction")
+
+# ---- Command-line arguments.
+usage = [
+    [],
+    ["nosuchcommand"],
+    ["eval"],
+    ["eval", SMALL_PATH, T_ROWS, "extra"],
+    ["eval", SMALL_PATH, "--format", "xml"],
+    ["eval", SMALL_PATH, "--format"],
+    ["eval", SMALL_PATH, "--nargout", "-1"],
+    ["eval", SMALL_PATH, "--nargout", "two"],
+    ["eval", SMALL_PATH, "--nargout", "1e400"],
+    ["eval", SMALL_PATH, "--block-rows", "0"],
+    ["eval", SMALL_PATH, "--block-rows", "99999999999999"],
+    ["eval", SMALL_PATH, "--block-rows", "NaN"],
+    ["eval", SMALL_PATH, "--on-out-of-range", "loud"],
+    ["eval", SMALL_PATH, "--on-empty-set", "256"],
+    ["eval", SMALL_PATH, "--no-such-option"],
+    ["eval", SMALL_PATH, "--diagnostics", "d.json", "--on-no-rule-fired", "none"],
+    ["call", "--nargout", "-3"],
+    ["call", "--nosuch"],
+]
+for args in usage:
+    cli(args, 2, "error: ")
+cli(["eval", "files/does_not_exist.json", T_ROWS], 1, "cannot open")
+cli(["eval", SMALL_PATH, "files/does_not_exist.csv"], 1, "does_not_exist.csv")
+cli(["eval", "files", T_ROWS], 1, "files")
+cli(["eval", SMALL_PATH, T_ROWS, "--diagnostics", "files/does_not_exist.json"], 1, "does_not_exist.json")
+cli(["eval", SMALL_PATH, T_ROWS, "--diagnostics", write("diag_truncated.json", '{"class": "struct"')], 1,
+    "diag_truncated.json")
+cli(["eval", SMALL_PATH, T_ROWS, "--diagnostics", write("diag_wrong_class.json", dumps(hv_double(1, 1, [2])))], 1,
+    "diagnostics")
+cli(["eval", SMALL_PATH, T_ROWS, "--module", "files/does_not_exist.so"], 1, "Orvane:module")
+cli(["eval", SMALL_PATH, T_ROWS, "--module", T_ROWS], 1, "Orvane:module")
+cli(["call", "files/does_not_exist.json"], 1, "cannot open")
+cli(["call", write("call_truncated.json", '{"class": "double", "size": [1, 1], "data": [')], 1, "call_truncated.json")
+cli(["call", "--module", "files/does_not_exist.so"], 1, "Orvane:module")
+
+# ---- API cases: in process, with leak checks; host functions registered
+# by the driver (corpus_raise, corpus_empty, corpus_char, corpus_short,
+# corpus_long, corpus_nan, corpus_struct).
+T_INPUTS = write("t_inputs.json", dumps(hv_double(2, 1, [2, 8])))
+DIMMER_INPUTS = write("dimmer_inputs.json", dumps(hv_double(2, 2, [30, 70, 0.9, 0.2])))
+api([SMALL_PATH, T_INPUTS], 0, "=0.16666666666666666\\n0.8333333333333334\\n")
+for name, _, path in wrong_members[:12]:
+    api(["files/desc_" + name + ".json", T_INPUTS], 1, path)
+for name, change, expect in relations[:16]:
+    api(["files/rel_" + name + ".record.json", DIMMER_INPUTS], 1, expect)
+api(["files/ok_num_rules_0.record.json", DIMMER_INPUTS, write("diag_quiet.json", dumps(json.loads(
+    '{"class": "struct", "size": [1, 1], "fields": ["DraxilDiagnostic", "Model", "Block", "OutOfRangeInputValue",'
+    ' "NoRuleFired", "EmptyOutputFuzzySet"], "data": [[{"class": "uint8", "size": [1, 1], "data": [0]},'
+    ' {"class": "uint8", "size": [1, 0], "data": ""}, {"class": "uint8", "size": [1, 0], "data": ""},'
+    ' {"class": "uint8", "size": [1, 1], "data": [0]}, {"class": "uint8", "size": [1, 1], "data": [0]},'
+    ' {"class": "uint8", "size": [1, 1], "data": [0]}]]}')))], 0, "=50\\n50\\n")
+for key in ["andMethod", "orMethod", "impMethod", "aggMethod", "defuzzMethod"]:
+    for fn, expect in [("corpus_raise", "corpus:Raised"), ("corpus_empty", ""), ("corpus_char", ""),
+                       ("corpus_short", ""), ("corpus_long", ""), ("corpus_nan", "ok"), ("corpus_struct", "")]:
+        d = two_inputs()
+        d[key] = fn
+        status = 0 if expect == "ok" else 1
+        api([write("api_%s_%s.json" % (key, fn), json.dumps(d)), TV_INPUTS], status, expect or ": ")
+for where in ["input", "output"]:
+    for fn, expect in [("corpus_raise", "corpus:Raised"), ("corpus_empty", ""), ("corpus_char", ""),
+                       ("corpus_short", "ok"), ("corpus_long", "ok"), ("corpus_struct", "")]:
+        d = copy.deepcopy(SMALL)
+        d[where + "s"][0]["mf"][0]["type"] = fn
+        status = 0 if expect == "ok" else 1
+        api([write("api_%s_mf_%s.json" % (where, fn), json.dumps(d)), T_INPUTS], status, expect or ": ")
+
+# ---- Output.
+if os.path.isdir(FILES):
+    shutil.rmtree(FILES)
+os.makedirs(FILES)
+for rel, data in written.items():
+    with open(os.path.join(HERE, rel), "wb") as f:
+        f.write(data)
+with open(os.path.join(HERE, "cases.tsv"), "w") as f:
+    f.write("# kind\targs\tstatus\texpect  (written by make_cases.py)\n")
+    for c in cases:
+        f.write("\t".join(c) + "\n")
+print(len(cases), "cases,", len(written), "files")
