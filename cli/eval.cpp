@@ -2,9 +2,11 @@
 // rows of a CSV file, a block of rows per module call.
 //
 // Sections: options, the system and the diagnostics argument, warnings and
-// progress on standard error, CSV output, the evaluation loop.
+// progress on standard error, CSV output, the evaluation loop, the same loop
+// over worker processes (--jobs).
 #include "cli/commands.h"
 #include "cli/csv.h"
+#include "cli/jobs.h"
 
 #include <fazolt/fazolt.h>
 
@@ -12,9 +14,11 @@
 
 #include <charconv>
 #include <cstdio>
+#include <deque>
 #include <iostream>
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -32,6 +36,7 @@ struct EvalOptions {
     std::string onEmptySet = "warning";
     int numResults = 6;
     int64_t blockRows = 8192;
+    int jobs = 1;
 };
 
 // none, warning, error, or a byte passed as it is (the module treats every
@@ -317,6 +322,163 @@ int runEval(const EvalOptions &options) {
     return 0;
 }
 
+// ---- The evaluation loop over worker processes.
+
+// Runs in a worker: its own module and system, argument 3 as the parent
+// built it ("F" and the --diagnostics text, or "O" to build it from the
+// options), and each block evaluated and formatted as runEval does it.
+BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string &setupText) {
+    struct State {
+        std::optional<fazolt::System> system;
+        orvane::Value diagnostics;
+        std::optional<orvane::HostError> setupError;
+    };
+    auto state = std::make_shared<State>();
+    try {
+        state->system = fazolt::System::fromFile(
+            options.systemPath, options.modulePath.empty() ? defaultModulePath() : options.modulePath);
+        if (!setupText.empty() && setupText[0] == 'F') {
+            state->diagnostics = orvane::fromJson(std::string_view(setupText).substr(1));
+        } else {
+            state->diagnostics = diagnosticsArgument(options, *state->system);
+        }
+    } catch (const orvane::HostError &e) {
+        // The parent loaded the same files first, so this is a rare race
+        // (a file changed meanwhile): every block reports it.
+        state->setupError = e;
+    }
+    return [state](int64_t numRows, int64_t numCols, const std::vector<double> &block) {
+        BlockResult r;
+        if (state->setupError) {
+            r.error = state->setupError;
+            return r;
+        }
+        orvane::CallOutcome outcome =
+            state->system->call(orvane::Value::doubleMatrix(numRows, numCols, block), state->diagnostics, 1);
+        for (orvane::Warning &w : outcome.warnings) r.warnings.push_back({std::move(w.identifier), std::move(w.message), {}});
+        if (outcome.error) {
+            r.error = std::move(outcome.error);
+        } else {
+            appendCsvRows(outcome.results.at(0), r.text);
+        }
+        return r;
+    };
+}
+
+// runEval's CSV loop with the module calls in worker processes: the parent
+// reads ahead a bounded number of blocks and writes the results in input
+// order, so standard output, the warnings and the first error are those of
+// one process. A read error waits until every block before it is written.
+int runEvalJobs(const EvalOptions &options) {
+    std::optional<WorkerPool> pool;
+    try {
+        pool.emplace(options.jobs,
+                     [&options](const std::string &setupText) { return makeBlockEvaluator(options, setupText); });
+    } catch (const orvane::HostError &e) {
+        printError(e);
+        return EXIT_EVALUATION_ERROR;
+    }
+    std::optional<fazolt::System> loaded;
+    try {
+        loaded = fazolt::System::fromFile(options.systemPath,
+                                          options.modulePath.empty() ? defaultModulePath() : options.modulePath);
+    } catch (const orvane::HostError &e) {
+        bool isAboutFile = e.identifier().rfind("Orvane:module", 0) != 0;
+        printError(e, isAboutFile ? options.systemPath + ": " : "");
+        return EXIT_EVALUATION_ERROR;
+    }
+    const fazolt::System &system = *loaded;
+    std::string setupText = "O";
+    try {
+        if (options.diagnosticsPath.empty()) {
+            diagnosticsArgument(options, system);
+        } else {
+            setupText = "F" + readTextFile(options.diagnosticsPath);
+            orvane::fromJson(std::string_view(setupText).substr(1));
+        }
+    } catch (const orvane::HostError &e) {
+        printError(e, options.diagnosticsPath + ": ");
+        return EXIT_EVALUATION_ERROR;
+    }
+    pool->start(setupText);
+
+    std::optional<CsvReader> reader;
+    try {
+        reader.emplace(options.inputsPath, recordNumInputs(system.record()));
+    } catch (const orvane::HostError &e) {
+        printError(e);
+        return EXIT_EVALUATION_ERROR;
+    }
+    ProgressBar progress(reader->totalBytes());
+    WarningPrinter warnings;
+    std::vector<double> block;
+    std::deque<uint64_t> bytesReadAt;  // per block in flight, for the progress bar
+    std::optional<orvane::HostError> readError;
+    bool isReading = true;
+    bool isHeaderWritten = !system.hasNames();
+    int64_t numCalls = 0;
+    while (true) {
+        while (isReading && pool->canSubmit()) {
+            int64_t numRows = 0;
+            try {
+                numRows = reader->readBlock(options.blockRows, block);
+            } catch (const orvane::HostError &e) {
+                readError = e;
+                isReading = false;
+                break;
+            }
+            // One call even for an empty file, as in runEval.
+            if (numRows == 0 && numCalls > 0) {
+                isReading = false;
+                break;
+            }
+            int64_t numCols = reader->numColumns() >= 0 ? reader->numColumns() : std::max<int64_t>(recordNumInputs(system.record()), 0);
+            pool->submit(numRows, numCols, block);
+            bytesReadAt.push_back(reader->bytesRead());
+            ++numCalls;
+            if (numRows < options.blockRows) isReading = false;
+        }
+        if (!pool->hasPending()) break;
+        BlockResult result = pool->next();
+        progress.show(bytesReadAt.front());
+        bytesReadAt.pop_front();
+        if (!result.warnings.empty() || result.error) progress.erase();
+        warnings.print(result.warnings);
+        if (result.error) {
+            warnings.printSummary();
+            printError(*result.error);
+            return EXIT_EVALUATION_ERROR;
+        }
+        if (!isHeaderWritten) {
+            std::string header;
+            for (size_t o = 0; o < system.outputNames().size(); ++o) header += (o > 0 ? "," : "") + csvField(system.outputNames()[o]);
+            header += '\n';
+            std::cout << header;
+            isHeaderWritten = true;
+        }
+        std::cout << result.text;
+        if (!std::cout) {
+            // One process stops reading here too, so a later read error is not its.
+            readError.reset();
+            break;
+        }
+    }
+    progress.erase();
+    if (readError) {
+        warnings.printSummary();
+        printError(*readError);
+        return EXIT_EVALUATION_ERROR;
+    }
+    warnings.printSummary();
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "error: fazolt:io:WriteFailed: cannot write the outputs\n";
+        return EXIT_EVALUATION_ERROR;
+    }
+    pool->finish();
+    return 0;
+}
+
 }  // namespace
 
 void addEvalCommand(CLI::App &app, int &status) {
@@ -334,11 +496,16 @@ void addEvalCommand(CLI::App &app, int &status) {
         "identifier); an error prints `error: ID: message` and exits with status 1.\n"
         "Output (json): the form of `fazolt call`; result 1 holds every row, results 2 to 6\n"
         "those of the last row.\n\n"
+        "--jobs N spreads the module calls of a CSV input over N worker processes, each loading\n"
+        "the module; the output, warnings and errors are those of --jobs 1, byte for byte. It\n"
+        "takes csv output only (--format json with N > 1 is a usage error); a .json INPUTS is a\n"
+        "single call and runs in this process.\n\n"
         "Examples:\n"
         "  fazolt eval examples/dimmer/dimmer.json examples/dimmer/inputs.csv\n"
         "  cat inputs.csv | fazolt eval dimmer.json --on-no-rule-fired error\n"
         "  fazolt eval dimmer.record.json inputs.csv --diagnostics diagnostics.json\n"
-        "  fazolt eval dimmer.json inputs.csv --format json --nargout 2");
+        "  fazolt eval dimmer.json inputs.csv --format json --nargout 2\n"
+        "  fazolt eval big.json rows.csv --jobs 2 > outputs.csv");
     eval->add_option("system", options->systemPath, "Nested description or raw system record")
         ->required()
         ->type_name("SYSTEM");
@@ -372,5 +539,14 @@ void addEvalCommand(CLI::App &app, int &status) {
         ->type_name("N");
     eval->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)")
         ->type_name("PATH");
-    eval->callback([options, &status]() { status = runEval(*options); });
+    eval->add_option("--jobs", options->jobs, "Worker processes for the module calls (default 1), csv output only")
+        ->check(CLI::Range(1, 256))
+        ->type_name("N");
+    eval->callback([options, &status]() {
+        if (options->jobs > 1 && options->format == "json") {
+            throw CLI::ValidationError("--jobs", "--format json takes --jobs 1 only");
+        }
+        bool isSplit = options->jobs > 1 && !endsWith(options->inputsPath, ".json");
+        status = isSplit ? runEvalJobs(*options) : runEval(*options);
+    });
 }

@@ -1,0 +1,376 @@
+// Worker processes for `fazolt eval --jobs N`.
+//
+// Sections: message framing, the worker's loop, the pool in the parent.
+//
+// Every message is a 64-bit length and then that many bytes:
+//   parent -> worker: the setup text once, then blocks: rows, cols, the doubles;
+//   worker -> parent: per block, the warnings, an error flag (with identifier
+//   and message), and the output text.
+// Both ends run on one machine, so numbers travel in native byte order.
+#include "cli/jobs.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// ---- Message framing.
+
+void putU64(std::string &out, uint64_t v) { out.append(reinterpret_cast<const char *>(&v), sizeof v); }
+
+void putText(std::string &out, const std::string &text) {
+    putU64(out, text.size());
+    out += text;
+}
+
+// Reads from a received payload; a short payload means a broken worker, so
+// reading past the end yields zeros and empty text rather than garbage.
+class PayloadReader {
+public:
+    PayloadReader(const char *data, size_t size) : data_(data), size_(size) {}
+    uint64_t u64() {
+        uint64_t v = 0;
+        if (size_ - pos_ >= sizeof v) std::memcpy(&v, data_ + pos_, sizeof v);
+        pos_ += std::min(sizeof v, size_ - pos_);
+        return v;
+    }
+    std::string text() {
+        uint64_t n = std::min<uint64_t>(u64(), size_ - pos_);
+        std::string s(data_ + pos_, static_cast<size_t>(n));
+        pos_ += static_cast<size_t>(n);
+        return s;
+    }
+    const char *here() const { return data_ + pos_; }
+    size_t left() const { return size_ - pos_; }
+
+private:
+    const char *data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+std::string encodeResult(const BlockResult &r) {
+    std::string out;
+    putU64(out, 0);  // length, filled in below
+    putU64(out, r.warnings.size());
+    for (const orvane::Warning &w : r.warnings) {
+        putText(out, w.identifier);
+        putText(out, w.message);
+    }
+    putU64(out, r.error ? 1 : 0);
+    if (r.error) {
+        putText(out, r.error->identifier());
+        putText(out, r.error->message());
+    }
+    putText(out, r.text);
+    uint64_t length = out.size() - sizeof(uint64_t);
+    std::memcpy(out.data(), &length, sizeof length);
+    return out;
+}
+
+BlockResult decodeResult(const char *data, size_t size) {
+    PayloadReader in(data, size);
+    BlockResult r;
+    uint64_t numWarnings = in.u64();
+    for (uint64_t k = 0; k < numWarnings && in.left() > 0; ++k) {
+        orvane::Warning w;
+        w.identifier = in.text();
+        w.message = in.text();
+        r.warnings.push_back(std::move(w));
+    }
+    if (in.u64() != 0) {
+        std::string identifier = in.text();
+        r.error.emplace(identifier, in.text());
+    }
+    r.text = in.text();
+    return r;
+}
+
+BlockResult errorResult(const std::string &identifier, const std::string &message) {
+    BlockResult r;
+    r.error.emplace(identifier, message);
+    return r;
+}
+
+// ---- The worker's loop: blocking reads and writes on its own socket.
+
+bool readFully(int fd, char *data, size_t size) {
+    while (size > 0) {
+        ssize_t n = read(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool writeFully(int fd, const char *data, size_t size) {
+    while (size > 0) {
+        ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool readMessage(int fd, std::string &payload) {
+    uint64_t length = 0;
+    if (!readFully(fd, reinterpret_cast<char *>(&length), sizeof length)) return false;
+    payload.resize(static_cast<size_t>(length));
+    return readFully(fd, payload.data(), payload.size());
+}
+
+// Ends when the parent closes the socket (or dies: the socket reads as
+// closed, or the death signal arrives). Never returns to the caller's
+// stack: the parent's objects are the parent's to destroy.
+[[noreturn]] void runWorker(int fd, const WorkerSetup &setup) {
+    try {
+        std::string payload;
+        if (!readMessage(fd, payload)) _exit(0);
+        BlockEvaluator evaluate = setup(payload);
+        std::vector<double> block;
+        while (readMessage(fd, payload)) {
+            PayloadReader in(payload.data(), payload.size());
+            auto numRows = static_cast<int64_t>(in.u64());
+            auto numCols = static_cast<int64_t>(in.u64());
+            block.resize(in.left() / sizeof(double));
+            if (!block.empty()) std::memcpy(block.data(), in.here(), block.size() * sizeof(double));
+            std::string reply = encodeResult(evaluate(numRows, numCols, block));
+            if (!writeFully(fd, reply.data(), reply.size())) _exit(0);
+        }
+        _exit(0);
+    } catch (...) {
+        // The parent sees the socket close with blocks outstanding.
+        _exit(1);
+    }
+}
+
+std::string describeStatus(int status) {
+    if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+    return "status " + std::to_string(status);
+}
+
+}  // namespace
+
+// ---- The pool, in the parent.
+
+WorkerPool::WorkerPool(int numWorkers, const WorkerSetup &setup) {
+    // Two blocks queued behind the one being evaluated keep every worker
+    // busy while the parent waits for the oldest.
+    maxInFlight_ = 4 * static_cast<uint64_t>(numWorkers);
+    pid_t parent = getpid();
+    std::fflush(nullptr);
+    for (int k = 0; k < numWorkers; ++k) {
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+            int error = errno;
+            stopAll(true);
+            throw orvane::HostError("fazolt:jobs:CannotStart",
+                                    std::string("cannot make a worker socket: ") + std::strerror(error));
+        }
+        pid_t pid = fork();
+        if (pid < 0) {
+            int error = errno;
+            close(ends[0]);
+            close(ends[1]);
+            stopAll(true);
+            throw orvane::HostError("fazolt:jobs:CannotStart",
+                                    std::string("cannot start a worker process: ") + std::strerror(error));
+        }
+        if (pid == 0) {
+            close(ends[0]);
+            for (const Worker &w : workers_) close(w.fd);
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) _exit(0);
+            // Only the parent reads the inputs and writes the outputs.
+            int devNull = open("/dev/null", O_RDWR);
+            if (devNull >= 0) {
+                dup2(devNull, STDIN_FILENO);
+                dup2(devNull, STDOUT_FILENO);
+                close(devNull);
+            }
+            runWorker(ends[1], setup);
+        }
+        close(ends[1]);
+        Worker w;
+        w.pid = pid;
+        w.fd = ends[0];
+        workers_.push_back(std::move(w));
+    }
+}
+
+WorkerPool::~WorkerPool() { stopAll(true); }
+
+void WorkerPool::start(const std::string &setupText) {
+    for (Worker &w : workers_) {
+        putText(w.out, setupText);
+        sendSome(w);
+    }
+}
+
+void WorkerPool::submit(int64_t numRows, int64_t numCols, const std::vector<double> &block) {
+    uint64_t seq = nextSeq_++;
+    Worker *chosen = nullptr;
+    for (Worker &w : workers_) {
+        if (w.fd >= 0 && (chosen == nullptr || w.seqs.size() < chosen->seqs.size())) chosen = &w;
+    }
+    if (chosen == nullptr) {
+        results_[seq] = errorResult("fazolt:jobs:WorkerStopped", "no worker process is left to evaluate the rows");
+        return;
+    }
+    Worker &w = *chosen;
+    if (w.outPos == w.out.size()) {
+        w.out.clear();
+        w.outPos = 0;
+    }
+    size_t bytes = block.size() * sizeof(double);
+    putU64(w.out, 2 * sizeof(uint64_t) + bytes);
+    putU64(w.out, static_cast<uint64_t>(numRows));
+    putU64(w.out, static_cast<uint64_t>(numCols));
+    w.out.append(reinterpret_cast<const char *>(block.data()), bytes);
+    w.seqs.push_back(seq);
+    sendSome(w);
+}
+
+BlockResult WorkerPool::next() {
+    std::vector<pollfd> fds;
+    std::vector<Worker *> polled;
+    while (true) {
+        auto found = results_.find(nextResult_);
+        if (found != results_.end()) {
+            BlockResult r = std::move(found->second);
+            results_.erase(found);
+            ++nextResult_;
+            return r;
+        }
+        fds.clear();
+        polled.clear();
+        for (Worker &w : workers_) {
+            if (w.fd < 0) continue;
+            short events = 0;
+            if (!w.seqs.empty()) events |= POLLIN;
+            if (w.outPos < w.out.size()) events |= POLLOUT;
+            if (events == 0) continue;
+            fds.push_back(pollfd{w.fd, events, 0});
+            polled.push_back(&w);
+        }
+        if (fds.empty()) {
+            // Every block is either answered or owned by a live worker, so
+            // this means a bookkeeping fault; report it rather than hang.
+            results_[nextResult_] = errorResult("fazolt:jobs:WorkerStopped", "a block of rows was lost");
+            continue;
+        }
+        if (poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            throw orvane::HostError("fazolt:jobs:PollFailed", std::string("cannot wait for the workers: ") +
+                                                                  std::strerror(errno));
+        }
+        for (size_t k = 0; k < fds.size(); ++k) {
+            Worker &w = *polled[k];
+            if (fds[k].revents & POLLOUT) sendSome(w);
+            if (w.fd >= 0 && (fds[k].revents & (POLLIN | POLLHUP | POLLERR))) receiveSome(w);
+        }
+    }
+}
+
+void WorkerPool::sendSome(Worker &w) {
+    while (w.fd >= 0 && w.outPos < w.out.size()) {
+        ssize_t n = send(w.fd, w.out.data() + w.outPos, w.out.size() - w.outPos, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            w.outPos += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        } else {
+            fail(w);
+            return;
+        }
+    }
+    if (w.outPos == w.out.size()) {
+        w.out.clear();
+        w.outPos = 0;
+    }
+}
+
+void WorkerPool::receiveSome(Worker &w) {
+    constexpr size_t kChunk = size_t{1} << 18;
+    size_t old = w.in.size();
+    w.in.resize(old + kChunk);
+    ssize_t n = recv(w.fd, w.in.data() + old, kChunk, MSG_DONTWAIT);
+    w.in.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        fail(w);
+        return;
+    }
+    size_t pos = 0;
+    while (w.in.size() - pos >= sizeof(uint64_t)) {
+        uint64_t length = 0;
+        std::memcpy(&length, w.in.data() + pos, sizeof length);
+        if (w.in.size() - pos - sizeof length < length) break;
+        if (w.seqs.empty()) {
+            // An answer to no block: the worker is not following the protocol.
+            fail(w);
+            return;
+        }
+        results_[w.seqs.front()] = decodeResult(w.in.data() + pos + sizeof length, static_cast<size_t>(length));
+        w.seqs.pop_front();
+        pos += sizeof length + static_cast<size_t>(length);
+    }
+    w.in.erase(0, pos);
+}
+
+// A worker whose socket broke: its outstanding blocks fail, with the cause.
+void WorkerPool::fail(Worker &w) {
+    close(w.fd);
+    w.fd = -1;
+    int status = 0;
+    pid_t reaped = waitpid(w.pid, &status, WNOHANG);
+    if (reaped == 0) {
+        kill(w.pid, SIGKILL);
+        reaped = waitpid(w.pid, &status, 0);
+    }
+    std::string cause = reaped == w.pid ? describeStatus(status) : std::string("not reaped");
+    w.pid = -1;
+    for (uint64_t seq : w.seqs) {
+        results_[seq] = errorResult("fazolt:jobs:WorkerStopped",
+                                    "a worker process stopped before returning its rows (" + cause + ")");
+    }
+    w.seqs.clear();
+    w.out.clear();
+    w.outPos = 0;
+    w.in.clear();
+}
+
+void WorkerPool::finish() { stopAll(false); }
+
+// A closed socket ends an idle worker; a busy one is killed when isKill,
+// since its block will not be used.
+void WorkerPool::stopAll(bool isKill) {
+    for (Worker &w : workers_) {
+        if (w.fd >= 0) close(w.fd);
+        w.fd = -1;
+        if (isKill && w.pid > 0) kill(w.pid, SIGKILL);
+    }
+    for (Worker &w : workers_) {
+        if (w.pid <= 0) continue;
+        int status = 0;
+        while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        w.pid = -1;
+    }
+}

@@ -1,0 +1,82 @@
+// Worker processes for `fazolt eval --jobs N`: the parent reads blocks of
+// input rows and hands each to a worker over a local socket; every worker
+// loads the module itself and sends back the block's output text and
+// warnings; the parent takes the results in input order.
+//
+// Workers are forked before the parent loads anything, so that they start
+// from a small, single-threaded image and each owns its module state.
+// A bounded number of blocks is in flight, so memory does not grow with
+// the input. Each block goes to the worker with the fewest outstanding.
+#ifndef FAZOLT_CLI_JOBS_H
+#define FAZOLT_CLI_JOBS_H
+
+#include <orvane/host.h>
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What a worker sends back for one block.
+struct BlockResult {
+    std::vector<orvane::Warning> warnings;  // identifier and message; no arguments
+    std::optional<orvane::HostError> error;
+    std::string text;  // the block's output lines, only without error
+};
+
+// Evaluates one rows x cols column-major block, in a worker.
+using BlockEvaluator = std::function<BlockResult(int64_t numRows, int64_t numCols, const std::vector<double> &block)>;
+// Runs in each worker once the parent's setup text has arrived. It must not
+// throw: a failure to set up is reported as the error of every block.
+using WorkerSetup = std::function<BlockEvaluator(const std::string &setupText)>;
+
+class WorkerPool {
+public:
+    // Forks numWorkers workers, each running setup and then its blocks.
+    // Raises HostError "fazolt:jobs:CannotStart" when a process or socket
+    // cannot be made (the workers made so far are stopped).
+    WorkerPool(int numWorkers, const WorkerSetup &setup);
+    // Stops the workers that are left (killed, then reaped).
+    ~WorkerPool();
+    WorkerPool(const WorkerPool &) = delete;
+    WorkerPool &operator=(const WorkerPool &) = delete;
+
+    // Sends every worker its setup text; before the first submit.
+    void start(const std::string &setupText);
+    // Whether another block may be read and submitted now.
+    bool canSubmit() const { return nextSeq_ - nextResult_ < maxInFlight_; }
+    bool hasPending() const { return nextResult_ < nextSeq_; }
+    void submit(int64_t numRows, int64_t numCols, const std::vector<double> &block);
+    // The result of the oldest submitted block not yet taken; waits for it.
+    // A worker that dies gives its blocks the error "fazolt:jobs:WorkerStopped".
+    BlockResult next();
+    // Closes the workers' sockets and reaps them once they have exited.
+    void finish();
+
+private:
+    struct Worker {
+        pid_t pid = -1;
+        int fd = -1;
+        std::string out;  // bytes still to send
+        size_t outPos = 0;
+        std::string in;  // bytes received, not yet a whole message
+        std::deque<uint64_t> seqs;  // blocks sent, in order
+    };
+    void sendSome(Worker &w);
+    void receiveSome(Worker &w);
+    void fail(Worker &w);
+    void stopAll(bool isKill);
+
+    std::vector<Worker> workers_;
+    std::map<uint64_t, BlockResult> results_;
+    uint64_t nextSeq_ = 0;
+    uint64_t nextResult_ = 0;
+    uint64_t maxInFlight_ = 0;
+};
+
+#endif
