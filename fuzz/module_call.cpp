@@ -25,9 +25,26 @@
 
 namespace {
 
+// A numeric or character array somewhere in the record.
+struct Leaf {
+    zorbClassID classId;
+    void *data;
+    int64_t numel;
+};
+
+// A seed record, read once: an input's tweaks are undone after its call,
+// which is much cheaper than reading the record again.
 struct Seed {
-    std::string json;
+    orvane::Value record;
+    std::vector<Leaf> leaves;
     std::vector<double> lo, hi;  // input ranges
+};
+
+// An element's bytes before a tweak.
+struct Undo {
+    unsigned char *at;
+    size_t size;
+    unsigned char saved[8];
 };
 
 // Never destroyed: unloading at process exit would run the module's at-exit
@@ -38,8 +55,8 @@ std::shared_ptr<orvane::Module> &module() {
 }
 
 std::vector<Seed> &seeds() {
-    static std::vector<Seed> s;
-    return s;
+    static auto *s = new std::vector<Seed>();  // host values: kept past the host's own teardown
+    return *s;
 }
 
 std::string readFile(const std::string &path) {
@@ -50,11 +67,13 @@ std::string readFile(const std::string &path) {
     return text.str();
 }
 
+void collectLeaves(const orvane::Value &v, std::vector<Leaf> &leaves);
+
 Seed makeSeed(const std::string &path) {
     Seed seed;
-    seed.json = readFile(path);
-    orvane::Value record = orvane::fromJson(seed.json);
-    orvane::Value range = record.field(0, "inputRange");
+    seed.record = orvane::fromJson(readFile(path));
+    collectLeaves(seed.record, seed.leaves);
+    orvane::Value range = seed.record.field(0, "inputRange");
     std::vector<double> d = range.toDoubles();
     size_t n = d.size() / 2;
     for (size_t c = 0; c < n; ++c) {
@@ -109,13 +128,6 @@ double inputValue(ByteReader &in, double lo, double hi) {
     return lo + (hi - lo) * ((static_cast<double>(b) - 16.0) / 208.0);
 }
 
-// A numeric or character array somewhere in the record.
-struct Leaf {
-    zorbClassID classId;
-    void *data;
-    int64_t numel;
-};
-
 void collectLeaves(const orvane::Value &v, std::vector<Leaf> &leaves) {
     if (!v) return;
     zorbClassID id = v.classId();
@@ -134,13 +146,20 @@ int32_t toInt32(double x) {
     return static_cast<int32_t>(x);
 }
 
+Undo saveElement(void *at, size_t size) {
+    Undo undo{static_cast<unsigned char *>(at), size, {}};
+    std::memcpy(undo.saved, at, size);
+    return undo;
+}
+
 // Overwrites one element of one leaf as the next bytes say.
-void tweak(ByteReader &in, const std::vector<Leaf> &leaves) {
+void tweak(ByteReader &in, const std::vector<Leaf> &leaves, std::vector<Undo> &undo) {
     const Leaf &leaf = leaves[in.byte() % leaves.size()];
     int64_t element = static_cast<int64_t>(in.byte()) % leaf.numel;
     uint8_t op = in.byte();
     if (leaf.classId == ZORB_CHAR_CLASS || leaf.classId == ZORB_UINT8_CLASS || leaf.classId == ZORB_INT8_CLASS ||
         leaf.classId == ZORB_LOGICAL_CLASS) {
+        undo.push_back(saveElement(static_cast<uint8_t *>(leaf.data) + element, 1));
         static_cast<uint8_t *>(leaf.data)[element] = in.byte();
         return;
     }
@@ -164,8 +183,10 @@ void tweak(ByteReader &in, const std::vector<Leaf> &leaves) {
         default: next = (op & 8) ? -0.0 : 0.0; break;
     }
     if (leaf.classId == ZORB_DOUBLE_CLASS) {
+        undo.push_back(saveElement(static_cast<double *>(leaf.data) + element, sizeof(double)));
         static_cast<double *>(leaf.data)[element] = next;
     } else {
+        undo.push_back(saveElement(static_cast<int32_t *>(leaf.data) + element, sizeof(int32_t)));
         static_cast<int32_t *>(leaf.data)[element] = toInt32(next);
     }
 }
@@ -199,7 +220,7 @@ void callFromJson(const orvane::Value &value) {
         }
         inputs = fixedInputs(numCols);
     } else {
-        record = orvane::fromJson(seeds()[0].json);
+        record = seeds()[0].record;
         inputs = value;
     }
     orvane::CallOutcome outcome = module()->call(6, {inputs, record, fazolt::makeDiagnostics(2, 2, 2, "fuzz")});
@@ -216,20 +237,19 @@ void callFromBytes(const uint8_t *data, size_t size) {
     int64_t numRows = shape % 5;
     int64_t numCols = static_cast<int64_t>(seed.lo.size()) + ((shape >> 5) == 7 ? 1 : 0);
 
-    orvane::Value record = orvane::fromJson(seed.json);
     std::vector<double> values(static_cast<size_t>(numRows * numCols));
     for (int64_t c = 0; c < numCols; ++c) {
         size_t k = static_cast<size_t>(c) < seed.lo.size() ? static_cast<size_t>(c) : 0;
         for (int64_t r = 0; r < numRows; ++r) values[static_cast<size_t>(r + c * numRows)] = inputValue(in, seed.lo[k], seed.hi[k]);
     }
-    std::vector<Leaf> leaves;
-    collectLeaves(record, leaves);
-    while (!in.done() && !leaves.empty()) tweak(in, leaves);
+    std::vector<Undo> undo;
+    while (!in.done() && !seed.leaves.empty()) tweak(in, seed.leaves, undo);
 
     orvane::Value diagnostics = fazolt::makeDiagnostics(modes & 3, (modes >> 2) & 3, (modes >> 4) & 3, "fuzz", {},
                                                         static_cast<uint8_t>((modes >> 6) & 1));
     orvane::CallOutcome outcome =
-        module()->call(numResults, {orvane::Value::doubleMatrix(numRows, numCols, values), record, diagnostics});
+        module()->call(numResults, {orvane::Value::doubleMatrix(numRows, numCols, values), seed.record, diagnostics});
+    for (auto u = undo.rbegin(); u != undo.rend(); ++u) std::memcpy(u->at, u->saved, u->size);
     checkOutcome(outcome);
 }
 

@@ -40,6 +40,7 @@ replay() {  # every committed input once
   local t
   for t in "${targets[@]}"; do
     local n
+    mkdir -p fuzz/corpus/$t
     n=$(cat <(ls fuzz/seeds/$t) <(ls fuzz/corpus/$t 2>/dev/null) | wc -l)
     "$dir/fuzz_$t" $(options "$t") -runs=0 fuzz/corpus/$t fuzz/seeds/$t >"$dir/replay-$t.log" 2>&1 ||
       { tail -n 40 "$dir/replay-$t.log"; echo "fuzz replay: $t FAILED"; exit 1; }
@@ -50,6 +51,7 @@ replay() {  # every committed input once
 # Runs target $1 with -runs=$2 (0 = until -max_total_time=$3) into the work corpus; logs to $dir/run-$1.log.
 fuzzOne() {
   local t=$1 runs=$2 seconds=$3 work="$dir/work/$t"
+  mkdir -p fuzz/corpus/$t
   mkdir -p "$work"
   local limit=()
   [ "$runs" -gt 0 ] && limit+=(-runs="$runs")
