@@ -169,7 +169,9 @@ TEST(Validation, EachBrokenRelationIsRefusedNamingItsField) {
         orvane::Value inputs = c.inputs ? c.inputs : rowsOf(1, 2, 0.25);
         orvane::CallOutcome out = callChecked(6, {inputs, record, defaultDiagnostics()});
         ASSERT_TRUE(out.error);
-        if (c.identifier != nullptr) EXPECT_EQ(out.error->identifier(), c.identifier);
+        if (c.identifier != nullptr) {
+            EXPECT_EQ(out.error->identifier(), c.identifier);
+        }
         EXPECT_NE(out.error->message().find(c.field), std::string::npos) << out.error->message();
         EXPECT_TRUE(out.warnings.empty());
     }
@@ -261,11 +263,15 @@ TEST(Validation, NegativeTypeLengthGivesAnEmptyNameTheHostRejects) {
 class CustomResults : public testing::Test {
 protected:
     void SetUp() override {
-        // Implication and aggregation get the sample values first.
         orvane::registerFunction("vt_rowOf", [](int, std::vector<orvane::Value> &results,
                                                 const std::vector<orvane::Value> &args) {
-            int64_t n = args[0].numel() + delta;
-            results.assign(1, rowsOf(1, n < 0 ? 0 : n, 0.5));
+            // Implication gets a column of sample values and returns a column;
+            // aggregation gets one row per rule and returns a row.
+            const std::vector<int64_t> &dims = args[0].dims();
+            bool isColumn = dims[1] == 1;
+            int64_t n = (isColumn ? dims[0] : dims[1]) + delta;
+            if (n < 0) n = 0;
+            results.assign(1, isColumn ? rowsOf(n, 1, 0.5) : rowsOf(1, n, 0.5));
         });
         // Membership function: feval(name, points, params).
         orvane::registerFunction("vt_mf", [](int, std::vector<orvane::Value> &results,

@@ -528,7 +528,7 @@ cli(["call", "--module", "files/does_not_exist.so"], 1, "Orvane:module")
 # corpus_long, corpus_nan, corpus_struct).
 T_INPUTS = write("t_inputs.json", dumps(hv_double(2, 1, [2, 8])))
 DIMMER_INPUTS = write("dimmer_inputs.json", dumps(hv_double(2, 2, [30, 70, 0.9, 0.2])))
-api([SMALL_PATH, T_INPUTS], 0, "=0.16666666666666666\\n0.8333333333333334\\n")
+api([SMALL_PATH, T_INPUTS], 0, "=0.34444444444444444\\n0.6555555555555557\\n")
 for name, _, path in wrong_members[:12]:
     api(["files/desc_" + name + ".json", T_INPUTS], 1, path)
 for name, change, expect in relations[:16]:
@@ -539,16 +539,32 @@ api(["files/ok_num_rules_0.record.json", DIMMER_INPUTS, write("diag_quiet.json",
     ' {"class": "uint8", "size": [1, 0], "data": ""}, {"class": "uint8", "size": [1, 0], "data": ""},'
     ' {"class": "uint8", "size": [1, 1], "data": [0]}, {"class": "uint8", "size": [1, 1], "data": [0]},'
     ' {"class": "uint8", "size": [1, 1], "data": [0]}]]}')))], 0, "=50\\n50\\n")
+# An AND or OR method of two values that returns one (corpus_short) gives
+# the scalar asked for; implication and aggregation must return one value
+# per sample point (implication a column: a row is refused by the host's
+# check), defuzzification a scalar.
+PER_SAMPLE = {"impMethod", "aggMethod"}
 for key in ["andMethod", "orMethod", "impMethod", "aggMethod", "defuzzMethod"]:
     for fn, expect in [("corpus_raise", "corpus:Raised"), ("corpus_empty", ""), ("corpus_char", ""),
-                       ("corpus_short", ""), ("corpus_long", ""), ("corpus_nan", "ok"), ("corpus_struct", "")]:
+                       ("corpus_short", {"impMethod": "feval: expected a real double value of size Nx1",
+                                         "aggMethod": "fazolt:CustomResultLength",
+                                         "defuzzMethod": "feval: expected a real double value of size 1x1"}.get(key, "ok")),
+                       ("corpus_long", {"impMethod": "feval: expected a real double value of size Nx1",
+                                        "aggMethod": "fazolt:CustomResultLength"}.get(key, "")),
+                       ("corpus_nan", "fazolt:CustomResultLength" if key in PER_SAMPLE else "ok"),
+                       ("corpus_struct", "")]:
         d = two_inputs()
         d[key] = fn
         status = 0 if expect == "ok" else 1
         api([write("api_%s_%s.json" % (key, fn), json.dumps(d)), TV_INPUTS], status, expect or ": ")
 for where in ["input", "output"]:
-    for fn, expect in [("corpus_raise", "corpus:Raised"), ("corpus_empty", ""), ("corpus_char", ""),
-                       ("corpus_short", "ok"), ("corpus_long", "ok"), ("corpus_struct", "")]:
+    # An input function gives one value per point; an output function one
+    # per sample point, or fewer (the set is 0 past them) or more (dropped).
+    # Text is a host value like any other and converts to its codes.
+    for fn, expect in [("corpus_raise", "corpus:Raised"), ("corpus_empty", ""),
+                       ("corpus_char", "ok" if where == "output" else ""),
+                       ("corpus_short", "ok" if where == "output" else "feval"),
+                       ("corpus_long", "ok" if where == "output" else "feval"), ("corpus_struct", "")]:
         d = copy.deepcopy(SMALL)
         d[where + "s"][0]["mf"][0]["type"] = fn
         status = 0 if expect == "ok" else 1
