@@ -1,19 +1,20 @@
 // Mamdani implication and aggregation for one input row.
 //
 // Sections: index helpers, record guards, implication (built-in, custom),
-// aggregation (built-in, custom).
+// aggregation (built-in, custom), rows whose rule outputs are not kept.
 #include "codegen/applyMamdani.h"
 
 #include "host/hostConversions.h"
 #include "host/runtime.h"
 
 #include <cassert>
+#include <cmath>
 #include <cstdint>
 
 namespace {
 
 enum class ImplicationMethod { Min, Prod, Custom };
-enum class AggregationMethod { Max, Probor, Sum, Custom };
+enum class AggregationMethod : uint8_t { Max, Probor, Sum, Custom };
 
 // ---- Index helpers: record indices are 32-bit and saturate, never wrap.
 
@@ -239,4 +240,152 @@ void applyMamdaniAggregationMethod(zorbTLS *tls, const DynArray<double> *ruleOut
 
     releaseArray(&result);
     zorbHeapReferenceStackLeaveFcn(tls);
+}
+
+// ---- Rows whose rule outputs are not kept.
+
+void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCache, MamdaniRowPlan *plan,
+                     DynArray<int32_t> *consequentRows) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numOutputs = fis->numOutputs;
+    const bool isMin = nameIs(fis->impMethod, "min");
+    const bool isProd = nameIs(fis->impMethod, "prod");
+    const bool isMax = nameIs(fis->aggMethod, "max");
+    const bool isBuiltInAggregation = isMax || nameIs(fis->aggMethod, "probor") || nameIs(fis->aggMethod, "sum");
+    // The literal path reads aggSize(1) values per output set and starts its
+    // aggregation from rule 1; anything else stays on it.
+    plan->isFused = (isMin || isProd) && isBuiltInAggregation && numRules > 0 &&
+                    fis->aggSize[0] == fis->numSamples && fis->orrSize[0] >= fis->numSamples;
+    plan->isMinMax = isMin && isMax;
+    plan->isMinImplication = isMin;
+    AggregationMethod aggregation = AggregationMethod::Sum;
+    if (isMax) {
+        aggregation = AggregationMethod::Max;
+    } else if (nameIs(fis->aggMethod, "probor")) {
+        aggregation = AggregationMethod::Probor;
+    }
+    plan->aggregation = static_cast<uint8_t>(aggregation);
+    plan->numCacheRows = outputMFCache->size[0];
+
+    bool isPlain = true;
+    const int32_t n = numel(outputMFCache);
+    for (int32_t k = 0; k < n && isPlain; ++k) {
+        const double mu = outputMFCache->data[k];
+        isPlain = mu > 0.0 || (mu == 0.0 && !std::signbit(mu));
+    }
+    plan->isCachePlain = isPlain;
+
+    resize2D(consequentRows, numRules, numOutputs);
+    if (!plan->isFused) return;
+    for (int32_t t = 0; t < numOutputs; ++t) {
+        for (int32_t r = 0; r < numRules; ++r) {
+            const double b = fis->consequent->data[r + static_cast<int64_t>(t) * fis->consequent->size[0]];
+            const int32_t cacheRow = consequentCacheRow(fis, outputMFCache, consequentIndex(b), t);
+            int32_t code = 0;
+            if (cacheRow >= 0) code = b < 0.0 ? -(cacheRow + 1) : cacheRow + 1;
+            consequentRows->data[r + static_cast<int64_t>(t) * numRules] = code;
+        }
+    }
+}
+
+bool areStrengthsPlain(const DynArray<double> *firingStrengths, int32_t numRules) {
+    for (int32_t r = 0; r < numRules; ++r) {
+        const double w = firingStrengths->data[r];
+        if (!(w > 0.0 || (w == 0.0 && !std::signbit(w)))) return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Every rule in order, as implication then aggregation would, without the
+// rule-output block in between.
+void aggregateRuleByRule(const DynArray<double> *firingStrengths, const SystemRecord *fis, bool isMin,
+                         AggregationMethod aggregation, const int32_t *codes,
+                         const DynArray<double> *outputMFCache, double *set) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numSamples = fis->numSamples;
+    const double *w = firingStrengths->data;
+    for (int32_t s = 0; s < numSamples; ++s) {
+        double acc = 0.0;
+        for (int32_t r = 0; r < numRules; ++r) {
+            const int32_t code = codes[r];
+            double x = 0.0;  // the rule says nothing about the output
+            if (code != 0) {
+                const int32_t cacheRow = (code < 0 ? -code : code) - 1;
+                const double mu = consequentValue(outputMFCache, cacheRow, code < 0, s);
+                x = isMin ? implyMin(mu, w[r]) : mu * w[r];
+            }
+            if (r == 0) {
+                acc = x;
+                continue;
+            }
+            switch (aggregation) {
+                case AggregationMethod::Max:
+                    if (x > acc || (quvIsNaN(acc) && !quvIsNaN(x))) acc = x;
+                    break;
+                case AggregationMethod::Probor: acc = (x + acc) - x * acc; break;
+                case AggregationMethod::Sum: acc = acc + x; break;
+                case AggregationMethod::Custom: break;
+            }
+        }
+        set[s] = acc;
+    }
+}
+
+// Min implication under max aggregation with no NaN, no negative value and
+// no -0 among the strengths and the cache: max_r min(mu, w_r) equals
+// min(mu, max_r w_r) over the rules that share a set, every candidate is
+// +0 or positive, and equal values have equal bits, so which rule wins a
+// tie cannot show. A rule with strength +0 (or none for this output) only
+// adds +0, where the set starts.
+void aggregateBySet(const DynArray<double> *firingStrengths, const SystemRecord *fis, const int32_t *codes,
+                    const DynArray<double> *outputMFCache, DynArray<double> *groupStrengths,
+                    DynArray<int32_t> *groupList, double *set) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numSamples = fis->numSamples;
+    double *strongest = groupStrengths->data;
+    int32_t numGroups = 0;
+    for (int32_t r = 0; r < numRules; ++r) {
+        const int32_t code = codes[r];
+        if (code == 0) continue;
+        const int32_t group = 2 * ((code < 0 ? -code : code) - 1) + (code < 0 ? 1 : 0);
+        const double w = firingStrengths->data[r];
+        if (strongest[group] < 0.0) {
+            strongest[group] = w;
+            groupList->data[numGroups++] = group;
+        } else if (w > strongest[group]) {
+            strongest[group] = w;
+        }
+    }
+    for (int32_t s = 0; s < numSamples; ++s) set[s] = 0.0;
+    for (int32_t g = 0; g < numGroups; ++g) {
+        const int32_t group = groupList->data[g];
+        const double w = strongest[group];
+        strongest[group] = -1.0;
+        if (!(w > 0.0)) continue;
+        const int32_t cacheRow = group / 2;
+        const bool isNot = (group % 2) == 1;
+        for (int32_t s = 0; s < numSamples; ++s) {
+            const double mu = consequentValue(outputMFCache, cacheRow, isNot, s);
+            const double v = mu > w ? w : mu;
+            if (v > set[s]) set[s] = v;
+        }
+    }
+}
+
+}  // namespace
+
+void aggregateMamdaniOutput(const DynArray<double> *firingStrengths, const SystemRecord *fis,
+                            const MamdaniRowPlan *plan, const DynArray<int32_t> *consequentRows,
+                            const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain,
+                            DynArray<double> *groupStrengths, DynArray<int32_t> *groupList, double *set) {
+    assert(plan->isFused);
+    const int32_t *codes = consequentRows->data + static_cast<int64_t>(t) * fis->numRules;
+    if (plan->isMinMax && plan->isCachePlain && isRowPlain) {
+        aggregateBySet(firingStrengths, fis, codes, outputMFCache, groupStrengths, groupList, set);
+        return;
+    }
+    aggregateRuleByRule(firingStrengths, fis, plan->isMinImplication,
+                        static_cast<AggregationMethod>(plan->aggregation), codes, outputMFCache, set);
 }

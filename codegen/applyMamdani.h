@@ -20,4 +20,32 @@ double applyMamdaniDefuzzificationMethod(zorbTLS *tls, int32_t o, const DynArray
                                          double totalFiringStrength, const SystemRecord *fis,
                                          DefuzzMethod method, const DiagnosticsOptions *diag);
 
+// ---- Rows whose rule outputs and aggregated sets nobody sees (every row
+// but the last): the aggregated set of each output straight from the
+// firing strengths, bit for bit what implication and aggregation give.
+
+struct MamdaniRowPlan {
+    bool isFused;       // built-in implication and aggregation: no host call to keep
+    bool isMinMax;      // min implication, max aggregation
+    bool isMinImplication;
+    uint8_t aggregation;  // the built-in aggregation, resolved once
+    bool isCachePlain;  // the output cache holds no NaN, no negative value and no -0
+    int32_t numCacheRows;
+};
+
+// consequentRows (numRules x numOutputs): 0 when the rule says nothing about
+// the output, row + 1 for cache row `row`, -(row + 1) for its complement.
+void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCache, MamdaniRowPlan *plan,
+                     DynArray<int32_t> *consequentRows);
+// Strengths with no NaN, no negative value and no -0.
+bool areStrengthsPlain(const DynArray<double> *firingStrengths, int32_t numRules);
+// Fills set (numSamples values) with output t's (0-based) aggregated set.
+// Grouping the rules by output set is used only when isRowPlain and the
+// plan allow it; groupStrengths (2 * numCacheRows, all -1) and groupList
+// (numRules) are working storage, left as they were found.
+void aggregateMamdaniOutput(const DynArray<double> *firingStrengths, const SystemRecord *fis,
+                            const MamdaniRowPlan *plan, const DynArray<int32_t> *consequentRows,
+                            const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain,
+                            DynArray<double> *groupStrengths, DynArray<int32_t> *groupList, double *set);
+
 #endif

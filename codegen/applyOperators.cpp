@@ -2,7 +2,7 @@
 // method and scaled by the rule weight.
 //
 // Sections: built-in connectives, host methods, evaluateAndMethod /
-// evaluateOrMethod, applyOperators.
+// evaluateOrMethod, applyOperators, connectives selected once per call.
 #include "codegen/applyOperators.h"
 
 #include "host/hostConversions.h"
@@ -98,6 +98,64 @@ double applyOperators(zorbTLS *tls, const DynArray<double> *ruleInputValues, con
         // Only exactly 1 means AND; 0, 2, 1.5 and NaN all take the OR method.
         const double y = fis->connection->data[r] == 1.0 ? evaluateAndMethod(tls, fis->andMethod, scratch)
                                                           : evaluateOrMethod(tls, fis->orMethod, scratch);
+        const double weighted = y * fis->weight->data[r];
+        firingStrengths->data[r] = weighted;
+        totalFiringStrength = totalFiringStrength + weighted;
+    }
+    return totalFiringStrength;
+}
+
+// ---- Connectives selected once per call.
+
+AndMethod selectAndMethod(const DynArray<uint8_t> *name) {
+    if (nameIs(name, "min")) return AndMethod::Min;
+    if (nameIs(name, "prod")) return AndMethod::Prod;
+    return AndMethod::Host;
+}
+
+OrMethod selectOrMethod(const DynArray<uint8_t> *name) {
+    if (nameIs(name, "max")) return OrMethod::Max;
+    if (nameIs(name, "probor")) return OrMethod::Probor;
+    if (nameIs(name, "sum")) return OrMethod::Sum;
+    return OrMethod::Host;
+}
+
+static double combineAnd(zorbTLS *tls, AndMethod method, const DynArray<uint8_t> *name,
+                         const DynArray<double> *values) {
+    static const zorbCallLocation location = {29, 16, "evaluateAndMethod", "codegen/evaluateAndMethod"};
+    const int32_t n = numel(values);
+    switch (method) {
+        case AndMethod::Min: return extremeIgnoringNaN(values->data, n, false);
+        case AndMethod::Prod: return product(values->data, n);
+        case AndMethod::Host: break;
+    }
+    return evaluateHostMethod(tls, name, values, &location);
+}
+
+static double combineOr(zorbTLS *tls, OrMethod method, const DynArray<uint8_t> *name,
+                        const DynArray<double> *values) {
+    static const zorbCallLocation location = {31, 16, "evaluateOrMethod", "codegen/evaluateOrMethod"};
+    const int32_t n = numel(values);
+    switch (method) {
+        case OrMethod::Max: return extremeIgnoringNaN(values->data, n, true);
+        case OrMethod::Probor: return probabilisticOr(values->data, n);
+        case OrMethod::Sum: return sum(values->data, n);
+        case OrMethod::Host: break;
+    }
+    return evaluateHostMethod(tls, name, values, &location);
+}
+
+double applyOperatorsByMethod(zorbTLS *tls, const DynArray<double> *ruleInputValues, const SystemRecord *fis,
+                              AndMethod andMethod, OrMethod orMethod, DynArray<double> *firingStrengths,
+                              DynArray<double> *scratch) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numInputs = fis->numInputs;
+    const int32_t stride = ruleInputValues->size[0];
+    double totalFiringStrength = 0.0;
+    for (int32_t r = 0; r < numRules; ++r) {
+        for (int32_t i = 0; i < numInputs; ++i) scratch->data[i] = ruleInputValues->data[r + i * stride];
+        const double y = fis->connection->data[r] == 1.0 ? combineAnd(tls, andMethod, fis->andMethod, scratch)
+                                                          : combineOr(tls, orMethod, fis->orMethod, scratch);
         const double weighted = y * fis->weight->data[r];
         firingStrengths->data[r] = weighted;
         totalFiringStrength = totalFiringStrength + weighted;

@@ -12,4 +12,15 @@ double applyOperators(zorbTLS *tls, const DynArray<double> *ruleInputValues, con
 double evaluateAndMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values);
 double evaluateOrMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values);
 
+// The connectives resolved once per call.
+enum class AndMethod : uint8_t { Min, Prod, Host };
+enum class OrMethod : uint8_t { Max, Probor, Sum, Host };
+AndMethod selectAndMethod(const DynArray<uint8_t> *name);
+OrMethod selectOrMethod(const DynArray<uint8_t> *name);
+// applyOperators with the connectives selected once: the same strengths,
+// total and host calls.
+double applyOperatorsByMethod(zorbTLS *tls, const DynArray<double> *ruleInputValues, const SystemRecord *fis,
+                              AndMethod andMethod, OrMethod orMethod, DynArray<double> *firingStrengths,
+                              DynArray<double> *scratch);
+
 #endif

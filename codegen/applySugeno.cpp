@@ -51,19 +51,14 @@ double defuzzifyCustom(zorbTLS *tls, const DynArray<uint8_t> *name, double a, do
 
 }  // namespace
 
-void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow,
-                                  const DynArray<double> *firingStrengths, const SystemRecord *fis,
-                                  DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels) {
+namespace {
+
+// Rule outputs and levels from a filled cache of output function values.
+void fillSugenoRuleOutputs(const DynArray<double> *firingStrengths, const SystemRecord *fis,
+                           const DynArray<double> *cache, DynArray<double> *ruleOutputs,
+                           DynArray<double> *ruleOutputLevels) {
     const int32_t numRules = fis->numRules;
     const int32_t numOutputs = fis->numOutputs;
-    zorbHeapReferenceStackEnterFcn(tls);
-    DynArray<ExtractedVarMF> *outputMFs = nullptr;
-    DynArray<double> *cache = nullptr;
-    initRegisteredArray(tls, &outputMFs, 2);
-    initRegisteredArray(tls, &cache, 2);
-    extractVarMF(tls, fis->outputMF, outputMFs);
-    createSugenoOutputMFCache(tls, inputRow, fis, outputMFs, cache);
-
     resize2D(ruleOutputs, fis->orrSize[0], fis->orrSize[1]);
     resize2D(ruleOutputLevels, fis->orrSize[0], fis->orrSize[1]);
     fillZeros(ruleOutputs);
@@ -86,10 +81,33 @@ void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow
             ruleOutputs->data[r + o * rows] = z * firingStrengths->data[r];
         }
     }
+}
 
+}  // namespace
+
+void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow,
+                                  const DynArray<double> *firingStrengths, const SystemRecord *fis,
+                                  DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels) {
+    zorbHeapReferenceStackEnterFcn(tls);
+    DynArray<ExtractedVarMF> *outputMFs = nullptr;
+    DynArray<double> *cache = nullptr;
+    initRegisteredArray(tls, &outputMFs, 2);
+    initRegisteredArray(tls, &cache, 2);
+    extractVarMF(tls, fis->outputMF, outputMFs);
+    createSugenoOutputMFCache(tls, inputRow, fis, outputMFs, cache);
+    fillSugenoRuleOutputs(firingStrengths, fis, cache, ruleOutputs, ruleOutputLevels);
     releaseArray(&cache);
     releaseArray(&outputMFs);
     zorbHeapReferenceStackLeaveFcn(tls);
+}
+
+void applySugenoImplicationWithCache(const DynArray<double> *inputRow, const DynArray<double> *firingStrengths,
+                                     const SystemRecord *fis, const DynArray<ExtractedVarMF> *outputMFs,
+                                     const DynArray<uint8_t> *isConstant, const DynArray<int32_t> *offsets,
+                                     DynArray<double> *cache, DynArray<double> *ruleOutputs,
+                                     DynArray<double> *ruleOutputLevels) {
+    createSugenoOutputMFCacheByKind(inputRow, fis, outputMFs, isConstant, offsets, cache);
+    fillSugenoRuleOutputs(firingStrengths, fis, cache, ruleOutputs, ruleOutputLevels);
 }
 
 // Column sums in row order, each started from the first row (so a column of

@@ -83,6 +83,40 @@ double evaluateCommonMembershipFcn(zorbTLS *tls, const DynArray<uint8_t> *type, 
     return evaluateHostMembershipFcn(tls, type, x, params);
 }
 
+MembershipKind selectMembershipKind(const DynArray<uint8_t> *type) {
+    if (nameIs(type, "trimf")) return MembershipKind::Trimf;
+    if (nameIs(type, "trapmf")) return MembershipKind::Trapmf;
+    if (nameIs(type, "gaussmf")) return MembershipKind::Gaussmf;
+    if (nameIs(type, "gbellmf")) return MembershipKind::Gbellmf;
+    if (nameIs(type, "sigmf")) return MembershipKind::Sigmf;
+    if (nameIs(type, "smf")) return MembershipKind::Smf;
+    if (nameIs(type, "zmf")) return MembershipKind::Zmf;
+    if (nameIs(type, "gauss2mf")) return MembershipKind::Gauss2mf;
+    if (nameIs(type, "dsigmf")) return MembershipKind::Dsigmf;
+    if (nameIs(type, "psigmf")) return MembershipKind::Psigmf;
+    if (nameIs(type, "pimf")) return MembershipKind::Pimf;
+    return MembershipKind::Host;
+}
+
+double evaluateMembershipByKind(zorbTLS *tls, MembershipKind kind, const DynArray<uint8_t> *type, double x,
+                                const DynArray<double> *params) {
+    switch (kind) {
+        case MembershipKind::Trimf: return trimf(x, builtInParams(tls, type, params, 3));
+        case MembershipKind::Trapmf: return trapmf(x, builtInParams(tls, type, params, 4));
+        case MembershipKind::Gaussmf: return gaussmf(x, builtInParams(tls, type, params, 2));
+        case MembershipKind::Gbellmf: return gbellmf(x, builtInParams(tls, type, params, 3));
+        case MembershipKind::Sigmf: return sigmf(x, builtInParams(tls, type, params, 2));
+        case MembershipKind::Smf: return smf(x, builtInParams(tls, type, params, 2));
+        case MembershipKind::Zmf: return zmf(x, builtInParams(tls, type, params, 2));
+        case MembershipKind::Gauss2mf: return gauss2mf(x, builtInParams(tls, type, params, 4));
+        case MembershipKind::Dsigmf: return dsigmf(x, builtInParams(tls, type, params, 4));
+        case MembershipKind::Psigmf: return psigmf(x, builtInParams(tls, type, params, 4));
+        case MembershipKind::Pimf: return pimf(x, builtInParams(tls, type, params, 4));
+        case MembershipKind::Host: break;
+    }
+    return evaluateHostMembershipFcn(tls, type, x, params);
+}
+
 void evaluateCommonMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t> *type,
                                        const DynArray<double> *xs, const DynArray<double> *params,
                                        DynArray<double> *out) {

@@ -12,4 +12,15 @@ void evaluateCommonMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t> *ty
                                        const DynArray<double> *xs, const DynArray<double> *params,
                                        DynArray<double> *out);
 
+// The membership family of a type name, resolved once per call so that the
+// row loop switches on it instead of comparing names. Host: any other name.
+enum class MembershipKind : uint8_t {
+    Trimf, Trapmf, Gaussmf, Gbellmf, Sigmf, Smf, Zmf, Gauss2mf, Dsigmf, Psigmf, Pimf, Host
+};
+MembershipKind selectMembershipKind(const DynArray<uint8_t> *type);
+// Same result, same host call and same error as evaluateCommonMembershipFcn
+// for a kind that selectMembershipKind gave for this type.
+double evaluateMembershipByKind(zorbTLS *tls, MembershipKind kind, const DynArray<uint8_t> *type, double x,
+                                const DynArray<double> *params);
+
 #endif

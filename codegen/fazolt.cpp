@@ -1,7 +1,7 @@
 // The evaluation entry.
 //
-// Sections: per-row pipeline (runFIS), setup of results and working storage,
-// the row loop, the exported C entry.
+// Sections: the call plan and working storage, per-row pipeline (runFIS),
+// setup once per call (prepareCall), the row loop, the exported C entry.
 #include "codegen/fazolt.h"
 
 #include "codegen/applyMamdani.h"
@@ -10,42 +10,81 @@
 #include "codegen/defuzzMethod.h"
 #include "codegen/fuzzifyInputs.h"
 #include "codegen/private/caches.h"
+#include "codegen/private/sugenoOutputs.h"
 
 namespace {
 
+// What the row loop needs, resolved once per call: method names as enums,
+// membership kinds, the rules' cache positions. Rows never compare a name.
+struct CallPlan {
+    bool isMamdani;
+    DefuzzMethod method;
+    AndMethod andMethod;
+    OrMethod orMethod;
+    MamdaniRowPlan mamdani;
+};
+
 // Working storage of one evaluation; every array is registered on the
-// heap-reference stack while it exists.
+// heap-reference stack while it exists and sized before the first row, so
+// that rows with built-in methods allocate nothing.
 struct WorkingStorage {
-    DynArray<uint8_t> *typeCopy;
     DynArray<double> *outputMFCache;
     DynArray<ExtractedVarMF> *inputMFs;
+    DynArray<uint8_t> *inputMFKinds;
+    DynArray<int32_t> *inputMFOffsets;
+    DynArray<int32_t> *antecedentPlan;
     DynArray<double> *inputMFCache;
     DynArray<double> *scratch;
     DynArray<double> *inputRow;
     DynArray<double> *outputRow;
     DynArray<double> *columnBuffer;
+    DynArray<int32_t> *consequentRows;
+    DynArray<double> *groupStrengths;
+    DynArray<int32_t> *groupList;
+    DynArray<ExtractedVarMF> *outputMFs;
+    DynArray<uint8_t> *outputIsConstant;
+    DynArray<int32_t> *outputMFOffsets;
+    DynArray<double> *sugenoCache;
 };
 
 void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
-    initRegisteredArray(tls, &w->typeCopy, 2);
     initRegisteredArray(tls, &w->outputMFCache, 2);
     initRegisteredArray(tls, &w->inputMFs, 2);
+    initRegisteredArray(tls, &w->inputMFKinds, 1);
+    initRegisteredArray(tls, &w->inputMFOffsets, 1);
+    initRegisteredArray(tls, &w->antecedentPlan, 2);
     initRegisteredArray(tls, &w->inputMFCache, 2);
     initRegisteredArray(tls, &w->scratch, 1);
     initRegisteredArray(tls, &w->inputRow, 2);
     initRegisteredArray(tls, &w->outputRow, 1);
     initRegisteredArray(tls, &w->columnBuffer, 1);
+    initRegisteredArray(tls, &w->consequentRows, 2);
+    initRegisteredArray(tls, &w->groupStrengths, 1);
+    initRegisteredArray(tls, &w->groupList, 1);
+    initRegisteredArray(tls, &w->outputMFs, 2);
+    initRegisteredArray(tls, &w->outputIsConstant, 1);
+    initRegisteredArray(tls, &w->outputMFOffsets, 1);
+    initRegisteredArray(tls, &w->sugenoCache, 2);
 }
 
 void releaseWorkingStorage(WorkingStorage *w) {
+    releaseArray(&w->sugenoCache);
+    releaseArray(&w->outputMFOffsets);
+    releaseArray(&w->outputIsConstant);
+    releaseArray(&w->outputMFs);
+    releaseArray(&w->groupList);
+    releaseArray(&w->groupStrengths);
+    releaseArray(&w->consequentRows);
     releaseArray(&w->columnBuffer);
     releaseArray(&w->outputRow);
     releaseArray(&w->inputRow);
     releaseArray(&w->scratch);
     releaseArray(&w->inputMFCache);
+    releaseArray(&w->antecedentPlan);
+    releaseArray(&w->inputMFOffsets);
+    releaseArray(&w->inputMFKinds);
     releaseArray(&w->inputMFs);
     releaseArray(&w->outputMFCache);
-    releaseArray(&w->typeCopy);
 }
 
 // The count of a flat cache: the counts added in double precision from the
@@ -57,56 +96,74 @@ int32_t sumOfCounts(const DynArray<int32_t> *counts) {
     return static_cast<int32_t>(total);
 }
 
-void runMamdaniRow(zorbTLS *tls, double totalFiringStrength, const SystemRecord *fis,
-                   const DiagnosticsOptions *diag, DefuzzMethod method, WorkingStorage *w,
+// The last row fills results 2 to 6, so it runs implication and
+// aggregation into them; every earlier row's sets are seen only by its
+// defuzzification and are built one output at a time when no host method
+// takes part.
+void runMamdaniRow(zorbTLS *tls, bool isLastRow, double totalFiringStrength, const SystemRecord *fis,
+                   const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w,
                    const FazoltResults *results) {
+    if (!isLastRow && plan->mamdani.isFused) {
+        const bool isRowPlain = areStrengthsPlain(results->firingStrengths, fis->numRules);
+        for (int32_t o = 1; o <= fis->numOutputs; ++o) {
+            // With no rule fired the set is never read.
+            if (totalFiringStrength != 0.0) {
+                aggregateMamdaniOutput(results->firingStrengths, fis, &plan->mamdani, w->consequentRows,
+                                       w->outputMFCache, o - 1, isRowPlain, w->groupStrengths, w->groupList,
+                                       w->columnBuffer->data);
+            }
+            w->outputRow->data[o - 1] = applyMamdaniDefuzzificationMethod(
+                tls, o, w->columnBuffer, totalFiringStrength, fis, plan->method, diag);
+        }
+        return;
+    }
     applyMamdaniImplicationMethod(tls, results->firingStrengths, fis, w->outputMFCache, results->ruleOutputs);
     applyMamdaniAggregationMethod(tls, results->ruleOutputs, fis, results->aggregatedOutputs);
-    resize1D(w->outputRow, fis->numOutputs);
     const DynArray<double> *aggregated = results->aggregatedOutputs;
-    int32_t numSamplesK = aggregated->size[0];
+    const int32_t numSamplesK = aggregated->size[0];
     for (int32_t o = 1; o <= fis->numOutputs; ++o) {
-        resize1D(w->columnBuffer, numSamplesK);
+        if (w->columnBuffer->size[0] != numSamplesK) resize1D(w->columnBuffer, numSamplesK);
         const double *column = aggregated->data + static_cast<int64_t>(o - 1) * numSamplesK;
         for (int32_t k = 0; k < numSamplesK; ++k) w->columnBuffer->data[k] = column[k];
         w->outputRow->data[o - 1] = applyMamdaniDefuzzificationMethod(
-            tls, o, w->columnBuffer, totalFiringStrength, fis, method, diag);
+            tls, o, w->columnBuffer, totalFiringStrength, fis, plan->method, diag);
     }
 }
 
 void runSugenoRow(zorbTLS *tls, double totalFiringStrength, const SystemRecord *fis,
-                  const DiagnosticsOptions *diag, DefuzzMethod method, WorkingStorage *w,
+                  const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w,
                   const FazoltResults *results) {
-    applySugenoImplicationMethod(tls, w->inputRow, results->firingStrengths, fis, results->ruleOutputs,
-                                 results->ruleOutputLevels);
+    applySugenoImplicationWithCache(w->inputRow, results->firingStrengths, fis, w->outputMFs, w->outputIsConstant,
+                                    w->outputMFOffsets, w->sugenoCache, results->ruleOutputs,
+                                    results->ruleOutputLevels);
     applySugenoAggregationMethod(results->ruleOutputs, results->aggregatedOutputs);
-    resize1D(w->outputRow, fis->numOutputs);
     for (int32_t o = 1; o <= fis->numOutputs; ++o) {
         double a = results->aggregatedOutputs->data[o - 1];
         w->outputRow->data[o - 1] =
-            applySugenoDefuzzificationMethod(tls, o, a, totalFiringStrength, fis, method, diag);
+            applySugenoDefuzzificationMethod(tls, o, a, totalFiringStrength, fis, plan->method, diag);
     }
 }
 
 // One input row through the pipeline; row s (0-based) of crispOutputs.
 void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const SystemRecord *fis,
-            const DiagnosticsOptions *diag, DefuzzMethod method, WorkingStorage *w,
+            const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w,
             const FazoltResults *results) {
-    int32_t numRows = inputs->size[0];
-    int32_t numCols = inputs->size[1];
-    resize2D(w->inputRow, 1, numCols);
+    const int32_t numRows = inputs->size[0];
+    const int32_t numCols = inputs->size[1];
     for (int32_t j = 0; j < numCols; ++j) {
         w->inputRow->data[j] = inputs->data[s + static_cast<int64_t>(j) * numRows];
     }
-    fuzzifyInputs(tls, w->inputRow, fis, diag, w->inputMFs, w->inputMFCache, results->ruleInputValues);
-    double totalFiringStrength =
-        applyOperators(tls, results->ruleInputValues, fis, results->firingStrengths, w->scratch);
+    createInputMFCacheByKind(tls, w->inputRow, fis, diag, w->inputMFs, w->inputMFKinds, w->inputMFOffsets,
+                             w->inputMFCache);
+    mapPlannedRuleAntecedents(fis, w->antecedentPlan, w->inputMFCache, results->ruleInputValues);
+    const double totalFiringStrength =
+        applyOperatorsByMethod(tls, results->ruleInputValues, fis, plan->andMethod, plan->orMethod,
+                               results->firingStrengths, w->scratch);
 
-    copyArray(w->typeCopy, fis->type);
-    if (nameIs(w->typeCopy, "mamdani")) {
-        runMamdaniRow(tls, totalFiringStrength, fis, diag, method, w, results);
+    if (plan->isMamdani) {
+        runMamdaniRow(tls, s == numRows - 1, totalFiringStrength, fis, diag, plan, w, results);
     } else {
-        runSugenoRow(tls, totalFiringStrength, fis, diag, method, w, results);
+        runSugenoRow(tls, totalFiringStrength, fis, diag, plan, w, results);
     }
 
     DynArray<double> *crisp = results->crispOutputs;
@@ -115,13 +172,40 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
     }
 }
 
+// Sizes every working array that a row touches, so that no row resizes.
+void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis, CallPlan *plan,
+                 WorkingStorage *w) {
+    plan->isMamdani = nameIs(fis->type, "mamdani");
+    plan->method = selectDefuzzMethod(fis->defuzzMethod);
+    plan->andMethod = selectAndMethod(fis->andMethod);
+    plan->orMethod = selectOrMethod(fis->orMethod);
+    plan->mamdani = MamdaniRowPlan{false, false, false, 0, false, 0};
+
+    extractVarMF(tls, fis->inputMF, w->inputMFs);
+    selectMembershipKinds(w->inputMFs, w->inputMFKinds, w->inputMFOffsets);
+    planRuleAntecedents(fis, w->antecedentPlan);
+    resize2D(w->inputMFCache, 1, sumOfCounts(fis->numInputMFs));
+    resize1D(w->scratch, fis->numInputs);
+    resize2D(w->inputRow, 1, inputs->size[1]);
+    resize1D(w->outputRow, fis->numOutputs);
+
+    if (plan->isMamdani) {
+        planMamdaniRows(fis, w->outputMFCache, &plan->mamdani, w->consequentRows);
+        resize1D(w->columnBuffer, fis->aggSize[0]);
+        resize1D(w->groupStrengths, 2 * plan->mamdani.numCacheRows);
+        for (int32_t g = 0; g < numel(w->groupStrengths); ++g) w->groupStrengths->data[g] = -1.0;
+        resize1D(w->groupList, fis->numRules);
+    } else {
+        extractVarMF(tls, fis->outputMF, w->outputMFs);
+        selectSugenoOutputKinds(w->outputMFs, w->outputIsConstant, w->outputMFOffsets);
+    }
+}
+
 }  // namespace
 
 void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis,
                  const DiagnosticsOptions *diag, const FazoltResults *results) {
     zorbHeapReferenceStackEnterFcn(tls);
-    DefuzzMethod method = selectDefuzzMethod(fis->defuzzMethod);
-
     WorkingStorage w;
     initWorkingStorage(tls, &w);
 
@@ -130,7 +214,8 @@ void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     resize2D(results->ruleOutputs, fis->orrSize[0], fis->orrSize[1]);
     resize2D(results->aggregatedOutputs, fis->aggSize[0], fis->aggSize[1]);
 
-    if (nameIs(fis->type, "mamdani")) {
+    const bool isMamdani = nameIs(fis->type, "mamdani");
+    if (isMamdani) {
         createMamdaniOutputMFCache(tls, fis, w.outputMFCache);
         resize2D(results->ruleOutputLevels, 1, 1);
         results->ruleOutputLevels->data[0] = 0.0;
@@ -139,14 +224,13 @@ void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
         w.outputMFCache->data[0] = 0.0;
         resize2D(results->ruleOutputLevels, fis->orrSize[0], fis->orrSize[1]);
     }
-
-    extractVarMF(tls, fis->inputMF, w.inputMFs);
-    resize2D(w.inputMFCache, 1, sumOfCounts(fis->numInputMFs));
     resize1D(results->firingStrengths, fis->numRules);
-    resize1D(w.scratch, fis->numInputs);
+
+    CallPlan plan;
+    prepareCall(tls, inputs, fis, &plan, &w);
 
     for (int32_t s = 0; s < inputs->size[0]; ++s) {
-        runFIS(tls, s, inputs, fis, diag, method, &w, results);
+        runFIS(tls, s, inputs, fis, diag, &plan, &w, results);
     }
 
     releaseWorkingStorage(&w);

@@ -52,6 +52,48 @@ void mapRuleAntecedents(const SystemRecord *fis, const DynArray<double> *inputMF
     }
 }
 
+void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numInputs = fis->numInputs;
+    const int32_t antecedentStride = fis->antecedent->size[0];
+    resize2D(plan, numRules, numInputs);
+    for (int32_t r = 0; r < numRules; ++r) {
+        for (int32_t i = 0; i < numInputs; ++i) {
+            const double a = fis->antecedent->data[r + i * antecedentStride];
+            const int32_t k = antecedentIndex(a);
+            int32_t code = 0;
+            if (k != 0) {
+                const int32_t position = cachePosition(fis->numCumInputMFs->data[i], k);  // 1 .. 2^31-1
+                code = a < 0.0 ? -position : position;
+            }
+            plan->data[r + i * numRules] = code;
+        }
+    }
+}
+
+void mapPlannedRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan,
+                               const DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numInputs = fis->numInputs;
+    const int32_t cacheLength = numel(inputMFCache);
+    for (int32_t i = 0; i < numInputs; ++i) {
+        const int32_t *codes = plan->data + static_cast<int64_t>(i) * numRules;
+        double *values = ruleInputValues->data + static_cast<int64_t>(i) * numRules;
+        for (int32_t r = 0; r < numRules; ++r) {
+            const int32_t code = codes[r];
+            double value;
+            if (code == 0) {
+                value = fis->connection->data[r] == 1.0 ? 1.0 : 0.0;
+            } else {
+                const int32_t position = code < 0 ? -code : code;
+                const double m = position <= cacheLength ? inputMFCache->data[position - 1] : quvGetNaN();
+                value = code < 0 ? 1.0 - m : m;
+            }
+            values[r] = value;
+        }
+    }
+}
+
 void fuzzifyInputs(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
                    const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
                    DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues) {

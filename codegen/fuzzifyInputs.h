@@ -13,4 +13,11 @@ void fuzzifyInputs(zorbTLS *tls, const DynArray<double> *inputRow, const SystemR
 void mapRuleAntecedents(const SystemRecord *fis, const DynArray<double> *inputMFCache,
                         DynArray<double> *ruleInputValues);
 
+// Every rule's antecedent resolved once per call (numRules x numInputs):
+// 0 for an unused input, p > 0 for cache position p, -p for its complement.
+void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan);
+// mapRuleAntecedents from the plan: the same values.
+void mapPlannedRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan,
+                               const DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues);
+
 #endif

@@ -2,7 +2,7 @@
 // built from them.
 //
 // Sections: int32 helpers, extractVarMF, createMamdaniOutputMFCache,
-// createInputMFCache.
+// createInputMFCache, createInputMFCacheByKind.
 #include "codegen/private/caches.h"
 
 #include "codegen/evaluateCommonMembershipFcn.h"
@@ -142,6 +142,56 @@ void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const Sy
             if (mfs != nullptr && j <= numel(mfs)) {
                 const ExtractedMF *mf = &mfs->data[j - 1];
                 degree = evaluateCommonMembershipFcn(tls, mf->type, x, mf->params);
+            }
+            if (k >= 1 && k <= cacheLength) inputMFCache->data[k - 1] = degree;
+        }
+    }
+}
+
+void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_t> *kinds,
+                           DynArray<int32_t> *offsets) {
+    const int32_t numVars = numel(vars);
+    resize1D(offsets, numVars + 1);
+    int32_t total = 0;
+    for (int32_t v = 0; v < numVars; ++v) {
+        offsets->data[v] = total;
+        total = saturatingAdd(total, numel(vars->data[v]));
+    }
+    offsets->data[numVars] = total;
+    resize1D(kinds, total);
+    for (int32_t v = 0; v < numVars; ++v) {
+        const DynArray<ExtractedMF> *mfs = vars->data[v];
+        const int32_t n = numel(mfs);
+        for (int32_t j = 0; j < n; ++j)
+            kinds->data[offsets->data[v] + j] = static_cast<uint8_t>(selectMembershipKind(mfs->data[j].type));
+    }
+}
+
+void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
+                              const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
+                              const DynArray<uint8_t> *kinds, const DynArray<int32_t> *offsets,
+                              DynArray<double> *inputMFCache) {
+    const int32_t numInputs = fis->numInputs;
+    const int32_t rangeStride = fis->inputRange->size[0];
+    const int32_t cacheLength = numel(inputMFCache);
+    const int32_t numVars = numel(inputMFs);
+    for (int32_t i = 0; i < numInputs; ++i) {
+        const double x = inputRow->data[i];
+        const double lo = fis->inputRange->data[i];
+        const double hi = fis->inputRange->data[i + rangeStride];
+        if (lo > x || x > hi) throwOutOfRangeDiagnostic(tls, i + 1, x, lo, hi, diag);
+
+        const DynArray<ExtractedMF> *mfs = i < numVars ? inputMFs->data[i] : nullptr;
+        const int32_t numStored = mfs != nullptr ? numel(mfs) : 0;
+        const uint8_t *kind = i < numVars ? kinds->data + offsets->data[i] : nullptr;
+        const int32_t numMF = fis->numInputMFs->data[i];
+        for (int32_t j = 1; j <= numMF; ++j) {
+            const int32_t k = saturatingAdd(fis->numCumInputMFs->data[i], j);
+            double degree = quvGetNaN();  // more functions counted than the variable holds
+            if (j <= numStored) {
+                const ExtractedMF *mf = &mfs->data[j - 1];
+                degree = evaluateMembershipByKind(tls, static_cast<MembershipKind>(kind[j - 1]), mf->type, x,
+                                                  mf->params);
             }
             if (k >= 1 && k <= cacheLength) inputMFCache->data[k - 1] = degree;
         }

@@ -17,4 +17,15 @@ void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const Sy
                         const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
                         DynArray<double> *inputMFCache);
 
+// One membership kind per extracted function, variable by variable:
+// variable v's functions start at offsets(v) (numel(vars) + 1 entries).
+void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_t> *kinds,
+                           DynArray<int32_t> *offsets);
+// createInputMFCache with the kinds selected once per call: the same
+// degrees, diagnostics and host calls in the same order.
+void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
+                              const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
+                              const DynArray<uint8_t> *kinds, const DynArray<int32_t> *offsets,
+                              DynArray<double> *inputMFCache);
+
 #endif

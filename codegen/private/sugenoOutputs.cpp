@@ -61,3 +61,42 @@ void createSugenoOutputMFCache(zorbTLS * /*tls*/, const DynArray<double> *x, con
         }
     }
 }
+
+void selectSugenoOutputKinds(const DynArray<ExtractedVarMF> *outputMFs, DynArray<uint8_t> *isConstant,
+                             DynArray<int32_t> *offsets) {
+    const int32_t numVars = numel(outputMFs);
+    resize1D(offsets, numVars + 1);
+    int32_t total = 0;
+    for (int32_t v = 0; v < numVars; ++v) {
+        offsets->data[v] = total;
+        total = addSaturated(total, numel(outputMFs->data[v]));
+    }
+    offsets->data[numVars] = total;
+    resize1D(isConstant, total);
+    for (int32_t v = 0; v < numVars; ++v) {
+        const DynArray<ExtractedMF> *mfs = outputMFs->data[v];
+        for (int32_t j = 0; j < numel(mfs); ++j)
+            isConstant->data[offsets->data[v] + j] = nameIs(mfs->data[j].type, "constant") ? 1 : 0;
+    }
+}
+
+void createSugenoOutputMFCacheByKind(const DynArray<double> *x, const SystemRecord *fis,
+                                     const DynArray<ExtractedVarMF> *outputMFs, const DynArray<uint8_t> *isConstant,
+                                     const DynArray<int32_t> *offsets, DynArray<double> *cache) {
+    const int32_t length = totalOutputMFs(fis);
+    resize2D(cache, 1, length);
+    for (int32_t k = 0; k < length; ++k) cache->data[k] = 0.0;
+    assert(numel(outputMFs) >= fis->numOutputs);
+    for (int32_t o = 0; o < fis->numOutputs; ++o) {
+        const DynArray<ExtractedMF> *mfs = outputMFs->data[o];
+        const uint8_t *constantFlags = isConstant->data + offsets->data[o];
+        const int32_t numMFs = fis->numOutputMFs->data[o];
+        assert(numel(mfs) >= numMFs);
+        for (int32_t j = 0; j < numMFs; ++j) {
+            const int32_t k = addSaturated(fis->numCumOutputMFs->data[o], j + 1);
+            assert(k >= 1 && k <= length);
+            const ExtractedMF &mf = mfs->data[j];
+            cache->data[k - 1] = constantFlags[j] != 0 ? constant(mf.params) : linear(mf.params, x);
+        }
+    }
+}

@@ -17,4 +17,13 @@ double linear(const DynArray<double> *params, const DynArray<double> *x);
 void createSugenoOutputMFCache(zorbTLS *tls, const DynArray<double> *x, const SystemRecord *fis,
                                const DynArray<ExtractedVarMF> *outputMFs, DynArray<double> *cache);
 
+// 1 where an extracted output function is "constant", variable by variable
+// from offsets(v) (numel(outputMFs) + 1 entries); resolved once per call.
+void selectSugenoOutputKinds(const DynArray<ExtractedVarMF> *outputMFs, DynArray<uint8_t> *isConstant,
+                             DynArray<int32_t> *offsets);
+// createSugenoOutputMFCache with the kinds resolved once: the same cache.
+void createSugenoOutputMFCacheByKind(const DynArray<double> *x, const SystemRecord *fis,
+                                     const DynArray<ExtractedVarMF> *outputMFs, const DynArray<uint8_t> *isConstant,
+                                     const DynArray<int32_t> *offsets, DynArray<double> *cache);
+
 #endif
