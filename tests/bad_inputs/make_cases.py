@@ -305,7 +305,7 @@ malformed_host_values = {
     "huge_declared_size_2_31": (DIMMER_TEXT.replace('"size": [2, 2], "data": [0, 0, 100, 1]',
                                                      '"size": [2147483648, 1], "data": []', 1), "size"),
     "struct_fields_mismatch": (DIMMER_TEXT.replace('"fields": ["mf", "origNumMF"]', '"fields": ["mf"]', 1), "Orvane:json"),
-    "deep_nesting": ('{"class": "struct", "size": [1, 1], "fields": ["a"], "data": [[' * 20000 + "]]}" * 20000,
+    "deep_nesting": ('{"class": "struct", "size": [1, 1], "fields": ["a"], "data": [[' * 1000 + "]]}" * 1000,
                      "Orvane:json"),
 }
 for name, (text, expect) in malformed_host_values.items():
@@ -459,6 +459,31 @@ for name, change in unusual_records:
     if name == "orig_type_negative":
         status, expect = 1, "Orvane:UndefinedFunction"
     cli(["eval", record_file("ok_" + name, DIMMER, change), DIMMER_ROWS, "--on-no-rule-fired", "none"], status, expect)
+
+
+def one_sample(r, method):
+    put(r, "defuzzMethod", hv_text(method))
+    put(r, "numSamples", hv_int32([1]))
+    put(r, "outputSamplePoints", hv_double(1, 1, [50]))
+    put(r, "orrSize", hv_int32([1, 4]))
+    put(r, "aggSize", hv_int32([1, 1]))
+
+
+# Sizes at their edges, all six results asked for: one sample point under
+# each defuzzification, intermediate sizes larger than needed.
+for method in ["centroid", "bisector", "mom", "som", "lom"]:
+    cli(["eval", record_file("ok_one_sample_" + method, DIMMER, lambda r, m=method: one_sample(r, m)), DIMMER_ROWS,
+         "--format", "json", "--on-empty-set", "none"], 0, "ok")
+cli(["eval", record_file("ok_sizes_larger", DIMMER, lambda r: (put(r, "orrSize", hv_int32([300, 7])),
+                                                               put(r, "aggSize", hv_int32([101, 3])))),
+     DIMMER_ROWS, "--format", "json"], 0, "ok")
+cli(["eval", record_file("ok_sug_sizes_larger", BRAKE, lambda r: (put(r, "orrSize", hv_int32([9, 4])),
+                                                                  put(r, "aggSize", hv_int32([3, 3])))),
+     BRAKE_ROWS, "--format", "json", "--on-out-of-range", "none"], 0, "ok")
+cli(["eval", record_file("ok_sug_no_rules", BRAKE, lambda r: put(r, "numRules", hv_int32([0]))), BRAKE_ROWS,
+     "--format", "json", "--on-no-rule-fired", "none"], 0, "ok")
+cli(["eval", record_file("ok_consequent_nan", DIMMER, lambda r: set_entry(r, "consequent", 0, "NaN")), DIMMER_ROWS,
+     "--format", "json"], 0, "ok")
 cli(["eval", write("dimmer_ok.record.json", DIMMER_TEXT), write("nan_inputs.csv", "NaN,NaN\n"),
      "--on-no-rule-fired", "none"], 0, "=13.489795918367347\\n")
 cli(["eval", write("dimmer_ok.record.json", DIMMER_TEXT), write("inputs_0x7.json", dumps(hv_double(0, 7, [])))], 0, "=")
