@@ -169,8 +169,8 @@ std::string describeStatus(int status) {
 // ---- The pool, in the parent.
 
 WorkerPool::WorkerPool(int numWorkers, const WorkerSetup &setup) {
-    // Two blocks queued behind the one being evaluated keep every worker
-    // busy while the parent waits for the oldest.
+    // A few blocks queued behind the one being evaluated keep every worker
+    // busy while the parent waits for the oldest; the bound keeps memory flat.
     maxInFlight_ = 4 * static_cast<uint64_t>(numWorkers);
     pid_t parent = getpid();
     std::fflush(nullptr);
