@@ -233,10 +233,10 @@ void WorkerPool::submit(int64_t numRows, int64_t numCols, const std::vector<doub
         return;
     }
     Worker &w = *chosen;
-    if (w.outPos == w.out.size()) {
-        w.out.clear();
-        w.outPos = 0;
-    }
+    // Drop what was sent: a worker that is never fully caught up would
+    // otherwise keep every block it was ever sent.
+    w.out.erase(0, w.outPos);
+    w.outPos = 0;
     size_t bytes = block.size() * sizeof(double);
     putU64(w.out, 2 * sizeof(uint64_t) + bytes);
     putU64(w.out, static_cast<uint64_t>(numRows));
