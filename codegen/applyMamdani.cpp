@@ -244,8 +244,34 @@ void applyMamdaniAggregationMethod(zorbTLS *tls, const DynArray<double> *ruleOut
 
 // ---- Rows whose rule outputs are not kept.
 
+// The sets of the grouped path as rows of their own, complements included,
+// with the span of samples where each is positive: outside it every
+// candidate is +0 and leaves the set as it started.
+static void tabulateSets(const SystemRecord *fis, const DynArray<double> *outputMFCache, int32_t numCacheRows,
+                         MamdaniRowArrays *arrays) {
+    const int32_t numSamples = fis->numSamples;
+    const int32_t numSets = 2 * numCacheRows;
+    resize1D(arrays->setValues, static_cast<int32_t>(static_cast<int64_t>(numSets) * numSamples));
+    resize1D(arrays->setSupport, 2 * numSets);
+    for (int32_t g = 0; g < numSets; ++g) {
+        double *values = arrays->setValues->data + static_cast<int64_t>(g) * numSamples;
+        int32_t first = numSamples;
+        int32_t end = 0;
+        for (int32_t s = 0; s < numSamples; ++s) {
+            values[s] = consequentValue(outputMFCache, g / 2, (g % 2) == 1, s);
+            if (values[s] > 0.0) {
+                if (first == numSamples) first = s;
+                end = s + 1;
+            }
+        }
+        arrays->setSupport->data[2 * g] = first;
+        arrays->setSupport->data[2 * g + 1] = end;
+    }
+}
+
 void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCache, MamdaniRowPlan *plan,
-                     DynArray<int32_t> *consequentRows) {
+                     MamdaniRowArrays *arrays) {
+    DynArray<int32_t> *consequentRows = arrays->consequentRows;
     const int32_t numRules = fis->numRules;
     const int32_t numOutputs = fis->numOutputs;
     const bool isMin = nameIs(fis->impMethod, "min");
@@ -273,10 +299,15 @@ void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCa
         const double mu = outputMFCache->data[k];
         isPlain = mu > 0.0 || (mu == 0.0 && !std::signbit(mu));
     }
-    plan->isCachePlain = isPlain;
+    // The grouped path reads numSamples values of every cache row.
+    plan->isCachePlain = isPlain && outputMFCache->size[1] >= fis->numSamples;
 
     resize2D(consequentRows, numRules, numOutputs);
+    resize1D(arrays->groupStrengths, 2 * plan->numCacheRows);
+    for (int32_t g = 0; g < numel(arrays->groupStrengths); ++g) arrays->groupStrengths->data[g] = -1.0;
+    resize1D(arrays->groupList, numRules);
     if (!plan->isFused) return;
+    if (plan->isMinMax && plan->isCachePlain) tabulateSets(fis, outputMFCache, plan->numCacheRows, arrays);
     for (int32_t t = 0; t < numOutputs; ++t) {
         for (int32_t r = 0; r < numRules; ++r) {
             const double b = fis->consequent->data[r + static_cast<int64_t>(t) * fis->consequent->size[0]];
@@ -340,11 +371,11 @@ void aggregateRuleByRule(const DynArray<double> *firingStrengths, const SystemRe
 // tie cannot show. A rule with strength +0 (or none for this output) only
 // adds +0, where the set starts.
 void aggregateBySet(const DynArray<double> *firingStrengths, const SystemRecord *fis, const int32_t *codes,
-                    const DynArray<double> *outputMFCache, DynArray<double> *groupStrengths,
-                    DynArray<int32_t> *groupList, double *set) {
+                    MamdaniRowArrays *arrays, double *set) {
     const int32_t numRules = fis->numRules;
     const int32_t numSamples = fis->numSamples;
-    double *strongest = groupStrengths->data;
+    double *strongest = arrays->groupStrengths->data;
+    int32_t *groups = arrays->groupList->data;
     int32_t numGroups = 0;
     for (int32_t r = 0; r < numRules; ++r) {
         const int32_t code = codes[r];
@@ -353,23 +384,23 @@ void aggregateBySet(const DynArray<double> *firingStrengths, const SystemRecord 
         const double w = firingStrengths->data[r];
         if (strongest[group] < 0.0) {
             strongest[group] = w;
-            groupList->data[numGroups++] = group;
+            groups[numGroups++] = group;
         } else if (w > strongest[group]) {
             strongest[group] = w;
         }
     }
     for (int32_t s = 0; s < numSamples; ++s) set[s] = 0.0;
     for (int32_t g = 0; g < numGroups; ++g) {
-        const int32_t group = groupList->data[g];
+        const int32_t group = groups[g];
         const double w = strongest[group];
         strongest[group] = -1.0;
         if (!(w > 0.0)) continue;
-        const int32_t cacheRow = group / 2;
-        const bool isNot = (group % 2) == 1;
-        for (int32_t s = 0; s < numSamples; ++s) {
-            const double mu = consequentValue(outputMFCache, cacheRow, isNot, s);
-            const double v = mu > w ? w : mu;
-            if (v > set[s]) set[s] = v;
+        const double *mu = arrays->setValues->data + static_cast<int64_t>(group) * numSamples;
+        const int32_t first = arrays->setSupport->data[2 * group];
+        const int32_t end = arrays->setSupport->data[2 * group + 1];
+        for (int32_t s = first; s < end; ++s) {
+            const double v = mu[s] > w ? w : mu[s];
+            set[s] = v > set[s] ? v : set[s];
         }
     }
 }
@@ -377,13 +408,12 @@ void aggregateBySet(const DynArray<double> *firingStrengths, const SystemRecord 
 }  // namespace
 
 void aggregateMamdaniOutput(const DynArray<double> *firingStrengths, const SystemRecord *fis,
-                            const MamdaniRowPlan *plan, const DynArray<int32_t> *consequentRows,
-                            const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain,
-                            DynArray<double> *groupStrengths, DynArray<int32_t> *groupList, double *set) {
+                            const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
+                            const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain, double *set) {
     assert(plan->isFused);
-    const int32_t *codes = consequentRows->data + static_cast<int64_t>(t) * fis->numRules;
+    const int32_t *codes = arrays->consequentRows->data + static_cast<int64_t>(t) * fis->numRules;
     if (plan->isMinMax && plan->isCachePlain && isRowPlain) {
-        aggregateBySet(firingStrengths, fis, codes, outputMFCache, groupStrengths, groupList, set);
+        aggregateBySet(firingStrengths, fis, codes, arrays, set);
         return;
     }
     aggregateRuleByRule(firingStrengths, fis, plan->isMinImplication,

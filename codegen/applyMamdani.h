@@ -33,19 +33,29 @@ struct MamdaniRowPlan {
     int32_t numCacheRows;
 };
 
-// consequentRows (numRules x numOutputs): 0 when the rule says nothing about
-// the output, row + 1 for cache row `row`, -(row + 1) for its complement.
+// The arrays of the fused path, sized once per call.
+struct MamdaniRowArrays {
+    // numRules x numOutputs: 0 when the rule says nothing about the output,
+    // row + 1 for cache row `row`, -(row + 1) for its complement.
+    DynArray<int32_t> *consequentRows;
+    // Grouped path only. Set g = 2 * row (+1 for the complement): its
+    // numSamples values from setValues(g * numSamples), positive only at
+    // samples setSupport(2g) .. setSupport(2g + 1) - 1.
+    DynArray<double> *setValues;
+    DynArray<int32_t> *setSupport;
+    DynArray<double> *groupStrengths;  // 2 * numCacheRows, all -1 between rows
+    DynArray<int32_t> *groupList;      // numRules
+};
+
 void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCache, MamdaniRowPlan *plan,
-                     DynArray<int32_t> *consequentRows);
+                     MamdaniRowArrays *arrays);
 // Strengths with no NaN, no negative value and no -0.
 bool areStrengthsPlain(const DynArray<double> *firingStrengths, int32_t numRules);
 // Fills set (numSamples values) with output t's (0-based) aggregated set.
 // Grouping the rules by output set is used only when isRowPlain and the
-// plan allow it; groupStrengths (2 * numCacheRows, all -1) and groupList
-// (numRules) are working storage, left as they were found.
+// plan allow it.
 void aggregateMamdaniOutput(const DynArray<double> *firingStrengths, const SystemRecord *fis,
-                            const MamdaniRowPlan *plan, const DynArray<int32_t> *consequentRows,
-                            const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain,
-                            DynArray<double> *groupStrengths, DynArray<int32_t> *groupList, double *set);
+                            const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
+                            const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain, double *set);
 
 #endif

@@ -15,40 +15,42 @@
 // NaN. Starts from the first non-NaN value, and a later value replaces the
 // current one only when strictly better, so ties (+0 against -0 included)
 // keep the earlier value. With no values there is nothing to pick: NaN.
-static double extremeIgnoringNaN(const double *v, int32_t n, bool isMax) {
+// Values are read at v[k * stride].
+static double extremeIgnoringNaN(const double *v, int32_t n, int32_t stride, bool isMax) {
     if (n <= 0) return quvGetNaN();
     int32_t first = 0;
-    while (first < n && quvIsNaN(v[first])) ++first;
+    while (first < n && quvIsNaN(v[first * stride])) ++first;
     if (first == n) return v[0];
-    double result = v[first];
+    double result = v[first * stride];
     for (int32_t k = first + 1; k < n; ++k) {
-        if (isMax ? v[k] > result : v[k] < result) result = v[k];
+        const double x = v[k * stride];
+        if (isMax ? x > result : x < result) result = x;
     }
     return result;
 }
 
-static double product(const double *v, int32_t n) {
+static double product(const double *v, int32_t n, int32_t stride) {
     if (n <= 0) return 1.0;
     double acc = v[0];
-    for (int32_t k = 1; k < n; ++k) acc = acc * v[k];
+    for (int32_t k = 1; k < n; ++k) acc = acc * v[k * stride];
     return acc;
 }
 
-static double sum(const double *v, int32_t n) {
+static double sum(const double *v, int32_t n, int32_t stride) {
     if (n <= 0) return 0.0;
     double acc = v[0];
-    for (int32_t k = 1; k < n; ++k) acc = acc + v[k];
+    for (int32_t k = 1; k < n; ++k) acc = acc + v[k * stride];
     return acc;
 }
 
 // (acc + x) - acc*x, both terms rounded before the subtraction. The empty
 // OR is 0, its neutral value.
-static double probabilisticOr(const double *v, int32_t n) {
+static double probabilisticOr(const double *v, int32_t n, int32_t stride) {
     if (n <= 0) return 0.0;
     double acc = v[0];
     for (int32_t k = 1; k < n; ++k) {
-        const double sumTerm = acc + v[k];
-        const double productTerm = acc * v[k];
+        const double sumTerm = acc + v[k * stride];
+        const double productTerm = acc * v[k * stride];
         acc = sumTerm - productTerm;
     }
     return acc;
@@ -71,17 +73,17 @@ static double evaluateHostMethod(zorbTLS *tls, const DynArray<uint8_t> *name, co
 double evaluateAndMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values) {
     static const zorbCallLocation location = {29, 16, "evaluateAndMethod", "codegen/evaluateAndMethod"};
     const int32_t n = numel(values);
-    if (nameIs(name, "min")) return extremeIgnoringNaN(values->data, n, false);
-    if (nameIs(name, "prod")) return product(values->data, n);
+    if (nameIs(name, "min")) return extremeIgnoringNaN(values->data, n, 1, false);
+    if (nameIs(name, "prod")) return product(values->data, n, 1);
     return evaluateHostMethod(tls, name, values, &location);
 }
 
 double evaluateOrMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values) {
     static const zorbCallLocation location = {31, 16, "evaluateOrMethod", "codegen/evaluateOrMethod"};
     const int32_t n = numel(values);
-    if (nameIs(name, "max")) return extremeIgnoringNaN(values->data, n, true);
-    if (nameIs(name, "probor")) return probabilisticOr(values->data, n);
-    if (nameIs(name, "sum")) return sum(values->data, n);
+    if (nameIs(name, "max")) return extremeIgnoringNaN(values->data, n, 1, true);
+    if (nameIs(name, "probor")) return probabilisticOr(values->data, n, 1);
+    if (nameIs(name, "sum")) return sum(values->data, n, 1);
     return evaluateHostMethod(tls, name, values, &location);
 }
 
@@ -120,42 +122,40 @@ OrMethod selectOrMethod(const DynArray<uint8_t> *name) {
     return OrMethod::Host;
 }
 
-static double combineAnd(zorbTLS *tls, AndMethod method, const DynArray<uint8_t> *name,
-                         const DynArray<double> *values) {
-    static const zorbCallLocation location = {29, 16, "evaluateAndMethod", "codegen/evaluateAndMethod"};
-    const int32_t n = numel(values);
-    switch (method) {
-        case AndMethod::Min: return extremeIgnoringNaN(values->data, n, false);
-        case AndMethod::Prod: return product(values->data, n);
-        case AndMethod::Host: break;
-    }
-    return evaluateHostMethod(tls, name, values, &location);
-}
-
-static double combineOr(zorbTLS *tls, OrMethod method, const DynArray<uint8_t> *name,
-                        const DynArray<double> *values) {
-    static const zorbCallLocation location = {31, 16, "evaluateOrMethod", "codegen/evaluateOrMethod"};
-    const int32_t n = numel(values);
-    switch (method) {
-        case OrMethod::Max: return extremeIgnoringNaN(values->data, n, true);
-        case OrMethod::Probor: return probabilisticOr(values->data, n);
-        case OrMethod::Sum: return sum(values->data, n);
+// A rule's values read in place (value i at v[i * stride]) by a built-in
+// connective; the same operations in the same order as on a copied column.
+static double combineBuiltIn(const double *v, int32_t n, int32_t stride, bool isAnd, AndMethod andMethod,
+                             OrMethod orMethod) {
+    if (isAnd) return andMethod == AndMethod::Min ? extremeIgnoringNaN(v, n, stride, false) : product(v, n, stride);
+    switch (orMethod) {
+        case OrMethod::Max: return extremeIgnoringNaN(v, n, stride, true);
+        case OrMethod::Probor: return probabilisticOr(v, n, stride);
+        case OrMethod::Sum: return sum(v, n, stride);
         case OrMethod::Host: break;
     }
-    return evaluateHostMethod(tls, name, values, &location);
+    return quvGetNaN();  // not reached: host methods go through the column
 }
 
 double applyOperatorsByMethod(zorbTLS *tls, const DynArray<double> *ruleInputValues, const SystemRecord *fis,
                               AndMethod andMethod, OrMethod orMethod, DynArray<double> *firingStrengths,
                               DynArray<double> *scratch) {
+    static const zorbCallLocation andLocation = {29, 16, "evaluateAndMethod", "codegen/evaluateAndMethod"};
+    static const zorbCallLocation orLocation = {31, 16, "evaluateOrMethod", "codegen/evaluateOrMethod"};
     const int32_t numRules = fis->numRules;
     const int32_t numInputs = fis->numInputs;
     const int32_t stride = ruleInputValues->size[0];
     double totalFiringStrength = 0.0;
     for (int32_t r = 0; r < numRules; ++r) {
-        for (int32_t i = 0; i < numInputs; ++i) scratch->data[i] = ruleInputValues->data[r + i * stride];
-        const double y = fis->connection->data[r] == 1.0 ? combineAnd(tls, andMethod, fis->andMethod, scratch)
-                                                          : combineOr(tls, orMethod, fis->orMethod, scratch);
+        // Only exactly 1 means AND; 0, 2, 1.5 and NaN all take the OR method.
+        const bool isAnd = fis->connection->data[r] == 1.0;
+        double y;
+        if (isAnd ? andMethod != AndMethod::Host : orMethod != OrMethod::Host) {
+            y = combineBuiltIn(ruleInputValues->data + r, numInputs, stride, isAnd, andMethod, orMethod);
+        } else {
+            for (int32_t i = 0; i < numInputs; ++i) scratch->data[i] = ruleInputValues->data[r + i * stride];
+            y = isAnd ? evaluateHostMethod(tls, fis->andMethod, scratch, &andLocation)
+                      : evaluateHostMethod(tls, fis->orMethod, scratch, &orLocation);
+        }
         const double weighted = y * fis->weight->data[r];
         firingStrengths->data[r] = weighted;
         totalFiringStrength = totalFiringStrength + weighted;

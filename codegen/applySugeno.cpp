@@ -101,13 +101,46 @@ void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow
     zorbHeapReferenceStackLeaveFcn(tls);
 }
 
+void planSugenoRuleOutputs(const SystemRecord *fis, DynArray<int32_t> *cacheEntries) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numOutputs = fis->numOutputs;
+    const int64_t consequentRows = fis->consequent->size[0];
+    resize2D(cacheEntries, numRules, numOutputs);
+    for (int32_t r = 0; r < numRules; ++r) {
+        for (int32_t o = 0; o < numOutputs; ++o) {
+            const int32_t q = sugenoConsequentIndex(fis->consequent->data[r + o * consequentRows]);
+            int32_t entry = -1;
+            if (q != 0) entry = addSaturated(fis->numCumOutputMFs->data[o], q) - 1;
+            cacheEntries->data[r + static_cast<int64_t>(o) * numRules] = entry;
+        }
+    }
+}
+
 void applySugenoImplicationWithCache(const DynArray<double> *inputRow, const DynArray<double> *firingStrengths,
                                      const SystemRecord *fis, const DynArray<ExtractedVarMF> *outputMFs,
                                      const DynArray<uint8_t> *isConstant, const DynArray<int32_t> *offsets,
-                                     DynArray<double> *cache, DynArray<double> *ruleOutputs,
-                                     DynArray<double> *ruleOutputLevels) {
+                                     const DynArray<int32_t> *cacheEntries, DynArray<double> *cache,
+                                     DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels) {
     createSugenoOutputMFCacheByKind(inputRow, fis, outputMFs, isConstant, offsets, cache);
-    fillSugenoRuleOutputs(firingStrengths, fis, cache, ruleOutputs, ruleOutputLevels);
+    const int32_t numRules = fis->numRules;
+    const int32_t numOutputs = fis->numOutputs;
+    resize2D(ruleOutputs, fis->orrSize[0], fis->orrSize[1]);
+    resize2D(ruleOutputLevels, fis->orrSize[0], fis->orrSize[1]);
+    fillZeros(ruleOutputs);
+    fillZeros(ruleOutputLevels);
+    assert(fis->orrSize[0] >= numRules && fis->orrSize[1] >= numOutputs);
+    const int64_t rows = ruleOutputs->size[0];
+    for (int32_t o = 0; o < numOutputs; ++o) {
+        const int32_t *entries = cacheEntries->data + static_cast<int64_t>(o) * numRules;
+        for (int32_t r = 0; r < numRules; ++r) {
+            const int32_t entry = entries[r];
+            if (entry < 0) continue;
+            assert(entry < numel(cache));
+            const double z = cache->data[entry];
+            ruleOutputLevels->data[r + o * rows] = z;
+            ruleOutputs->data[r + o * rows] = z * firingStrengths->data[r];
+        }
+    }
 }
 
 // Column sums in row order, each started from the first row (so a column of

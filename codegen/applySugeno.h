@@ -9,13 +9,17 @@
 void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow,
                                   const DynArray<double> *firingStrengths, const SystemRecord *fis,
                                   DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels);
+// Each rule's cache entry per output resolved once per call (numRules x
+// numOutputs): the 0-based entry, or -1 when the rule says nothing.
+void planSugenoRuleOutputs(const SystemRecord *fis, DynArray<int32_t> *cacheEntries);
 // applySugenoImplicationMethod with the output functions extracted once per
-// call (kinds from selectSugenoOutputKinds) and a cache that lives as long.
+// call (kinds from selectSugenoOutputKinds), a cache that lives as long and
+// the rules' entries from planSugenoRuleOutputs.
 void applySugenoImplicationWithCache(const DynArray<double> *inputRow, const DynArray<double> *firingStrengths,
                                      const SystemRecord *fis, const DynArray<ExtractedVarMF> *outputMFs,
                                      const DynArray<uint8_t> *isConstant, const DynArray<int32_t> *offsets,
-                                     DynArray<double> *cache, DynArray<double> *ruleOutputs,
-                                     DynArray<double> *ruleOutputLevels);
+                                     const DynArray<int32_t> *cacheEntries, DynArray<double> *cache,
+                                     DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels);
 void applySugenoAggregationMethod(const DynArray<double> *ruleOutputs, DynArray<double> *aggregatedOutputs);
 // a: element o of aggregatedOutputs; handles the no-rule-fired default.
 double applySugenoDefuzzificationMethod(zorbTLS *tls, int32_t o, double a, double totalFiringStrength,

@@ -38,12 +38,11 @@ struct WorkingStorage {
     DynArray<double> *inputRow;
     DynArray<double> *outputRow;
     DynArray<double> *columnBuffer;
-    DynArray<int32_t> *consequentRows;
-    DynArray<double> *groupStrengths;
-    DynArray<int32_t> *groupList;
+    MamdaniRowArrays mamdani;
     DynArray<ExtractedVarMF> *outputMFs;
     DynArray<uint8_t> *outputIsConstant;
     DynArray<int32_t> *outputMFOffsets;
+    DynArray<int32_t> *sugenoCacheEntries;
     DynArray<double> *sugenoCache;
 };
 
@@ -58,23 +57,29 @@ void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
     initRegisteredArray(tls, &w->inputRow, 2);
     initRegisteredArray(tls, &w->outputRow, 1);
     initRegisteredArray(tls, &w->columnBuffer, 1);
-    initRegisteredArray(tls, &w->consequentRows, 2);
-    initRegisteredArray(tls, &w->groupStrengths, 1);
-    initRegisteredArray(tls, &w->groupList, 1);
+    initRegisteredArray(tls, &w->mamdani.consequentRows, 2);
+    initRegisteredArray(tls, &w->mamdani.setValues, 1);
+    initRegisteredArray(tls, &w->mamdani.setSupport, 1);
+    initRegisteredArray(tls, &w->mamdani.groupStrengths, 1);
+    initRegisteredArray(tls, &w->mamdani.groupList, 1);
     initRegisteredArray(tls, &w->outputMFs, 2);
     initRegisteredArray(tls, &w->outputIsConstant, 1);
     initRegisteredArray(tls, &w->outputMFOffsets, 1);
+    initRegisteredArray(tls, &w->sugenoCacheEntries, 2);
     initRegisteredArray(tls, &w->sugenoCache, 2);
 }
 
 void releaseWorkingStorage(WorkingStorage *w) {
     releaseArray(&w->sugenoCache);
+    releaseArray(&w->sugenoCacheEntries);
     releaseArray(&w->outputMFOffsets);
     releaseArray(&w->outputIsConstant);
     releaseArray(&w->outputMFs);
-    releaseArray(&w->groupList);
-    releaseArray(&w->groupStrengths);
-    releaseArray(&w->consequentRows);
+    releaseArray(&w->mamdani.groupList);
+    releaseArray(&w->mamdani.groupStrengths);
+    releaseArray(&w->mamdani.setSupport);
+    releaseArray(&w->mamdani.setValues);
+    releaseArray(&w->mamdani.consequentRows);
     releaseArray(&w->columnBuffer);
     releaseArray(&w->outputRow);
     releaseArray(&w->inputRow);
@@ -108,9 +113,8 @@ void runMamdaniRow(zorbTLS *tls, bool isLastRow, double totalFiringStrength, con
         for (int32_t o = 1; o <= fis->numOutputs; ++o) {
             // With no rule fired the set is never read.
             if (totalFiringStrength != 0.0) {
-                aggregateMamdaniOutput(results->firingStrengths, fis, &plan->mamdani, w->consequentRows,
-                                       w->outputMFCache, o - 1, isRowPlain, w->groupStrengths, w->groupList,
-                                       w->columnBuffer->data);
+                aggregateMamdaniOutput(results->firingStrengths, fis, &plan->mamdani, &w->mamdani,
+                                       w->outputMFCache, o - 1, isRowPlain, w->columnBuffer->data);
             }
             w->outputRow->data[o - 1] = applyMamdaniDefuzzificationMethod(
                 tls, o, w->columnBuffer, totalFiringStrength, fis, plan->method, diag);
@@ -134,7 +138,7 @@ void runSugenoRow(zorbTLS *tls, double totalFiringStrength, const SystemRecord *
                   const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w,
                   const FazoltResults *results) {
     applySugenoImplicationWithCache(w->inputRow, results->firingStrengths, fis, w->outputMFs, w->outputIsConstant,
-                                    w->outputMFOffsets, w->sugenoCache, results->ruleOutputs,
+                                    w->outputMFOffsets, w->sugenoCacheEntries, w->sugenoCache, results->ruleOutputs,
                                     results->ruleOutputLevels);
     applySugenoAggregationMethod(results->ruleOutputs, results->aggregatedOutputs);
     for (int32_t o = 1; o <= fis->numOutputs; ++o) {
@@ -190,14 +194,12 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     resize1D(w->outputRow, fis->numOutputs);
 
     if (plan->isMamdani) {
-        planMamdaniRows(fis, w->outputMFCache, &plan->mamdani, w->consequentRows);
+        planMamdaniRows(fis, w->outputMFCache, &plan->mamdani, &w->mamdani);
         resize1D(w->columnBuffer, fis->aggSize[0]);
-        resize1D(w->groupStrengths, 2 * plan->mamdani.numCacheRows);
-        for (int32_t g = 0; g < numel(w->groupStrengths); ++g) w->groupStrengths->data[g] = -1.0;
-        resize1D(w->groupList, fis->numRules);
     } else {
         extractVarMF(tls, fis->outputMF, w->outputMFs);
         selectSugenoOutputKinds(w->outputMFs, w->outputIsConstant, w->outputMFOffsets);
+        planSugenoRuleOutputs(fis, w->sugenoCacheEntries);
     }
 }
 

@@ -32,6 +32,7 @@ int64_t allocationsOfCall(const fazolt::BuiltSystem &built, int64_t numRows, dou
     for (double &x : rows) x *= rangeScale;
     orvane::Value inputs = orvane::Value::doubleMatrix(numRows, numInputs, rows);
     orvane::Value diag = fazolt::makeDiagnostics(0, 0, 0, "allocation");
+    testing_support::module();  // loading the module allocates, once per process
     const int64_t before = orvane::allocStats().totalAllocations;
     orvane::CallOutcome outcome = testing_support::callChecked(6, {inputs, built.record, diag});
     const int64_t count = orvane::allocStats().totalAllocations - before;

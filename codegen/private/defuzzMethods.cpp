@@ -29,12 +29,22 @@ double largestMembership(const double *mf, int32_t numMF) {
 
 }  // namespace
 
+// The area (from mf(1)) and the moment (from 0) are two chains of dependent
+// additions, each in index order; they advance side by side so that one
+// chain's additions overlap the other's, never reassociated.
 double centroid(const double *mf, int32_t numMF, const SamplePoints &x) {
     if (numMF == 0) return zeroAreaDefault(x);
-    double total = area(mf, numMF);
-    if (total == 0.0) return zeroAreaDefault(x);
+    double total = mf[0];
     double num = 0.0;
-    for (int32_t i = 0; i < x.count; ++i) num = num + mf[i] * samplePoint(x, i);
+    const int32_t common = numMF < x.count ? numMF : x.count;
+    if (common > 0) num = num + mf[0] * samplePoint(x, 0);
+    for (int32_t i = 1; i < common; ++i) {
+        total = total + mf[i];
+        num = num + mf[i] * samplePoint(x, i);
+    }
+    for (int32_t i = common > 1 ? common : 1; i < numMF; ++i) total = total + mf[i];
+    for (int32_t i = common; i < x.count; ++i) num = num + mf[i] * samplePoint(x, i);
+    if (total == 0.0) return zeroAreaDefault(x);
     return num * (1.0 / total);
 }
 
