@@ -162,3 +162,54 @@ double applyOperatorsByMethod(zorbTLS *tls, const DynArray<double> *ruleInputVal
     }
     return totalFiringStrength;
 }
+
+// One more value into a rule's running result. The extremes keep the first
+// non-NaN value and replace it only by a strictly better one, which is what
+// extremeIgnoringNaN picks; an all-NaN rule keeps its first value.
+static inline double combineStep(bool isAnd, AndMethod andMethod, OrMethod orMethod, double acc, double x) {
+    if (isAnd) {
+        if (andMethod == AndMethod::Prod) return acc * x;
+        if (quvIsNaN(acc)) return quvIsNaN(x) ? acc : x;
+        return x < acc ? x : acc;
+    }
+    switch (orMethod) {
+        case OrMethod::Max:
+            if (quvIsNaN(acc)) return quvIsNaN(x) ? acc : x;
+            return x > acc ? x : acc;
+        case OrMethod::Probor: {
+            const double sumTerm = acc + x;
+            const double productTerm = acc * x;
+            return sumTerm - productTerm;
+        }
+        case OrMethod::Sum: return acc + x;
+        case OrMethod::Host: break;
+    }
+    return acc;
+}
+
+double fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ruleDegrees,
+                        const DynArray<double> *degrees, AndMethod andMethod, OrMethod orMethod,
+                        DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths) {
+    const int32_t numRules = fis->numRules;
+    const int32_t numInputs = fis->numInputs;
+    const double *d = degrees->data;
+    const double *connection = fis->connection->data;
+    const double *weight = fis->weight->data;
+    double *strength = firingStrengths->data;
+    double totalFiringStrength = 0.0;
+    for (int32_t r = 0; r < numRules; ++r) {
+        const int32_t *entries = ruleDegrees->data + static_cast<int64_t>(r) * numInputs;
+        // Only exactly 1 means AND; 0, 2, 1.5 and NaN all take the OR method.
+        const bool isAnd = connection[r] == 1.0;
+        double acc = d[entries[0]];
+        for (int32_t i = 1; i < numInputs; ++i) acc = combineStep(isAnd, andMethod, orMethod, acc, d[entries[i]]);
+        if (ruleInputValues != nullptr) {
+            for (int32_t i = 0; i < numInputs; ++i)
+                ruleInputValues->data[r + static_cast<int64_t>(i) * numRules] = d[entries[i]];
+        }
+        const double weighted = acc * weight[r];
+        strength[r] = weighted;
+        totalFiringStrength = totalFiringStrength + weighted;
+    }
+    return totalFiringStrength;
+}

@@ -22,5 +22,13 @@ OrMethod selectOrMethod(const DynArray<uint8_t> *name);
 double applyOperatorsByMethod(zorbTLS *tls, const DynArray<double> *ruleInputValues, const SystemRecord *fis,
                               AndMethod andMethod, OrMethod orMethod, DynArray<double> *firingStrengths,
                               DynArray<double> *scratch);
+// For built-in connectives and at least one input: each rule's values read
+// from the row's degree table (fillDegreeTable) through its indices
+// (planRuleDegrees), combined with the same operations in the same order
+// as applyOperators. ruleInputValues, when given, receives the values (the
+// last row); firingStrengths and the total as applyOperators.
+double fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ruleDegrees,
+                        const DynArray<double> *degrees, AndMethod andMethod, OrMethod orMethod,
+                        DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths);
 
 #endif

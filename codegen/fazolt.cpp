@@ -21,6 +21,7 @@ struct CallPlan {
     DefuzzMethod method;
     AndMethod andMethod;
     OrMethod orMethod;
+    bool hasBuiltInConnectives;  // and at least one input
     MamdaniRowPlan mamdani;
 };
 
@@ -33,6 +34,8 @@ struct WorkingStorage {
     DynArray<uint8_t> *inputMFKinds;
     DynArray<int32_t> *inputMFOffsets;
     DynArray<int32_t> *antecedentPlan;
+    DynArray<int32_t> *ruleDegrees;
+    DynArray<double> *degrees;
     DynArray<double> *inputMFCache;
     DynArray<double> *scratch;
     DynArray<double> *inputRow;
@@ -52,6 +55,8 @@ void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
     initRegisteredArray(tls, &w->inputMFKinds, 1);
     initRegisteredArray(tls, &w->inputMFOffsets, 1);
     initRegisteredArray(tls, &w->antecedentPlan, 2);
+    initRegisteredArray(tls, &w->ruleDegrees, 1);
+    initRegisteredArray(tls, &w->degrees, 1);
     initRegisteredArray(tls, &w->inputMFCache, 2);
     initRegisteredArray(tls, &w->scratch, 1);
     initRegisteredArray(tls, &w->inputRow, 2);
@@ -85,6 +90,8 @@ void releaseWorkingStorage(WorkingStorage *w) {
     releaseArray(&w->inputRow);
     releaseArray(&w->scratch);
     releaseArray(&w->inputMFCache);
+    releaseArray(&w->degrees);
+    releaseArray(&w->ruleDegrees);
     releaseArray(&w->antecedentPlan);
     releaseArray(&w->inputMFOffsets);
     releaseArray(&w->inputMFKinds);
@@ -159,13 +166,22 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
     }
     createInputMFCacheByKind(tls, w->inputRow, fis, diag, w->inputMFs, w->inputMFKinds, w->inputMFOffsets,
                              w->inputMFCache);
-    mapPlannedRuleAntecedents(fis, w->antecedentPlan, w->inputMFCache, results->ruleInputValues);
-    const double totalFiringStrength =
-        applyOperatorsByMethod(tls, results->ruleInputValues, fis, plan->andMethod, plan->orMethod,
-                               results->firingStrengths, w->scratch);
+    const bool isLastRow = s == numRows - 1;
+    double totalFiringStrength;
+    if (plan->hasBuiltInConnectives) {
+        // Only the last row's rule values are kept.
+        fillDegreeTable(w->inputMFCache, w->degrees);
+        totalFiringStrength = fireRulesBuiltIn(fis, w->ruleDegrees, w->degrees, plan->andMethod, plan->orMethod,
+                                               isLastRow ? results->ruleInputValues : nullptr,
+                                               results->firingStrengths);
+    } else {
+        mapPlannedRuleAntecedents(fis, w->antecedentPlan, w->inputMFCache, results->ruleInputValues);
+        totalFiringStrength = applyOperatorsByMethod(tls, results->ruleInputValues, fis, plan->andMethod,
+                                                     plan->orMethod, results->firingStrengths, w->scratch);
+    }
 
     if (plan->isMamdani) {
-        runMamdaniRow(tls, s == numRows - 1, totalFiringStrength, fis, diag, plan, w, results);
+        runMamdaniRow(tls, isLastRow, totalFiringStrength, fis, diag, plan, w, results);
     } else {
         runSugenoRow(tls, totalFiringStrength, fis, diag, plan, w, results);
     }
@@ -183,12 +199,16 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     plan->method = selectDefuzzMethod(fis->defuzzMethod);
     plan->andMethod = selectAndMethod(fis->andMethod);
     plan->orMethod = selectOrMethod(fis->orMethod);
+    plan->hasBuiltInConnectives =
+        plan->andMethod != AndMethod::Host && plan->orMethod != OrMethod::Host && fis->numInputs > 0;
     plan->mamdani = MamdaniRowPlan{false, false, false, 0, false, 0};
 
     extractVarMF(tls, fis->inputMF, w->inputMFs);
     selectMembershipKinds(w->inputMFs, w->inputMFKinds, w->inputMFOffsets);
     planRuleAntecedents(fis, w->antecedentPlan);
     resize2D(w->inputMFCache, 1, sumOfCounts(fis->numInputMFs));
+    planRuleDegrees(fis, numel(w->inputMFCache), w->ruleDegrees);
+    resize1D(w->degrees, 2 * numel(w->inputMFCache) + 4);
     resize1D(w->scratch, fis->numInputs);
     resize2D(w->inputRow, 1, inputs->size[1]);
     resize1D(w->outputRow, fis->numOutputs);
