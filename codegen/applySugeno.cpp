@@ -117,11 +117,11 @@ void planSugenoRuleOutputs(const SystemRecord *fis, DynArray<int32_t> *cacheEntr
 }
 
 void applySugenoImplicationWithCache(const DynArray<double> *inputRow, const DynArray<double> *firingStrengths,
-                                     const SystemRecord *fis, const DynArray<ExtractedVarMF> *outputMFs,
-                                     const DynArray<uint8_t> *isConstant, const DynArray<int32_t> *offsets,
+                                     const SystemRecord *fis, const DynArray<uint8_t> *outputKinds,
+                                     const DynArray<double> *outputCoefficients,
                                      const DynArray<int32_t> *cacheEntries, DynArray<double> *cache,
                                      DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels) {
-    createSugenoOutputMFCacheByKind(inputRow, fis, outputMFs, isConstant, offsets, cache);
+    fillSugenoOutputCache(inputRow, outputKinds, outputCoefficients, cache);
     const int32_t numRules = fis->numRules;
     const int32_t numOutputs = fis->numOutputs;
     resize2D(ruleOutputs, fis->orrSize[0], fis->orrSize[1]);

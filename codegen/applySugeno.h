@@ -12,12 +12,12 @@ void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow
 // Each rule's cache entry per output resolved once per call (numRules x
 // numOutputs): the 0-based entry, or -1 when the rule says nothing.
 void planSugenoRuleOutputs(const SystemRecord *fis, DynArray<int32_t> *cacheEntries);
-// applySugenoImplicationMethod with the output functions extracted once per
-// call (kinds from selectSugenoOutputKinds), a cache that lives as long and
-// the rules' entries from planSugenoRuleOutputs.
+// applySugenoImplicationMethod with the output functions laid out once per
+// call (planSugenoOutputCache), a cache that lives as long and the rules'
+// entries from planSugenoRuleOutputs.
 void applySugenoImplicationWithCache(const DynArray<double> *inputRow, const DynArray<double> *firingStrengths,
-                                     const SystemRecord *fis, const DynArray<ExtractedVarMF> *outputMFs,
-                                     const DynArray<uint8_t> *isConstant, const DynArray<int32_t> *offsets,
+                                     const SystemRecord *fis, const DynArray<uint8_t> *outputKinds,
+                                     const DynArray<double> *outputCoefficients,
                                      const DynArray<int32_t> *cacheEntries, DynArray<double> *cache,
                                      DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels);
 void applySugenoAggregationMethod(const DynArray<double> *ruleOutputs, DynArray<double> *aggregatedOutputs);

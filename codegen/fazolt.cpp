@@ -43,8 +43,8 @@ struct WorkingStorage {
     DynArray<double> *columnBuffer;
     MamdaniRowArrays mamdani;
     DynArray<ExtractedVarMF> *outputMFs;
-    DynArray<uint8_t> *outputIsConstant;
-    DynArray<int32_t> *outputMFOffsets;
+    DynArray<uint8_t> *outputKinds;
+    DynArray<double> *outputCoefficients;
     DynArray<int32_t> *sugenoCacheEntries;
     DynArray<double> *sugenoCache;
 };
@@ -68,8 +68,8 @@ void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
     initRegisteredArray(tls, &w->mamdani.groupStrengths, 1);
     initRegisteredArray(tls, &w->mamdani.groupList, 1);
     initRegisteredArray(tls, &w->outputMFs, 2);
-    initRegisteredArray(tls, &w->outputIsConstant, 1);
-    initRegisteredArray(tls, &w->outputMFOffsets, 1);
+    initRegisteredArray(tls, &w->outputKinds, 1);
+    initRegisteredArray(tls, &w->outputCoefficients, 1);
     initRegisteredArray(tls, &w->sugenoCacheEntries, 2);
     initRegisteredArray(tls, &w->sugenoCache, 2);
 }
@@ -77,8 +77,8 @@ void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
 void releaseWorkingStorage(WorkingStorage *w) {
     releaseArray(&w->sugenoCache);
     releaseArray(&w->sugenoCacheEntries);
-    releaseArray(&w->outputMFOffsets);
-    releaseArray(&w->outputIsConstant);
+    releaseArray(&w->outputCoefficients);
+    releaseArray(&w->outputKinds);
     releaseArray(&w->outputMFs);
     releaseArray(&w->mamdani.groupList);
     releaseArray(&w->mamdani.groupStrengths);
@@ -144,9 +144,9 @@ void runMamdaniRow(zorbTLS *tls, bool isLastRow, double totalFiringStrength, con
 void runSugenoRow(zorbTLS *tls, double totalFiringStrength, const SystemRecord *fis,
                   const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w,
                   const FazoltResults *results) {
-    applySugenoImplicationWithCache(w->inputRow, results->firingStrengths, fis, w->outputMFs, w->outputIsConstant,
-                                    w->outputMFOffsets, w->sugenoCacheEntries, w->sugenoCache, results->ruleOutputs,
-                                    results->ruleOutputLevels);
+    applySugenoImplicationWithCache(w->inputRow, results->firingStrengths, fis, w->outputKinds,
+                                    w->outputCoefficients, w->sugenoCacheEntries, w->sugenoCache,
+                                    results->ruleOutputs, results->ruleOutputLevels);
     applySugenoAggregationMethod(results->ruleOutputs, results->aggregatedOutputs);
     for (int32_t o = 1; o <= fis->numOutputs; ++o) {
         double a = results->aggregatedOutputs->data[o - 1];
@@ -218,8 +218,9 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
         resize1D(w->columnBuffer, fis->aggSize[0]);
     } else {
         extractVarMF(tls, fis->outputMF, w->outputMFs);
-        selectSugenoOutputKinds(w->outputMFs, w->outputIsConstant, w->outputMFOffsets);
+        planSugenoOutputCache(fis, w->outputMFs, inputs->size[1], w->outputKinds, w->outputCoefficients);
         planSugenoRuleOutputs(fis, w->sugenoCacheEntries);
+        resize2D(w->sugenoCache, 1, numel(w->outputKinds));
     }
 }
 

@@ -62,41 +62,47 @@ void createSugenoOutputMFCache(zorbTLS * /*tls*/, const DynArray<double> *x, con
     }
 }
 
-void selectSugenoOutputKinds(const DynArray<ExtractedVarMF> *outputMFs, DynArray<uint8_t> *isConstant,
-                             DynArray<int32_t> *offsets) {
-    const int32_t numVars = numel(outputMFs);
-    resize1D(offsets, numVars + 1);
-    int32_t total = 0;
-    for (int32_t v = 0; v < numVars; ++v) {
-        offsets->data[v] = total;
-        total = addSaturated(total, numel(outputMFs->data[v]));
-    }
-    offsets->data[numVars] = total;
-    resize1D(isConstant, total);
-    for (int32_t v = 0; v < numVars; ++v) {
-        const DynArray<ExtractedMF> *mfs = outputMFs->data[v];
-        for (int32_t j = 0; j < numel(mfs); ++j)
-            isConstant->data[offsets->data[v] + j] = nameIs(mfs->data[j].type, "constant") ? 1 : 0;
-    }
-}
-
-void createSugenoOutputMFCacheByKind(const DynArray<double> *x, const SystemRecord *fis,
-                                     const DynArray<ExtractedVarMF> *outputMFs, const DynArray<uint8_t> *isConstant,
-                                     const DynArray<int32_t> *offsets, DynArray<double> *cache) {
+void planSugenoOutputCache(const SystemRecord *fis, const DynArray<ExtractedVarMF> *outputMFs, int32_t numX,
+                           DynArray<uint8_t> *kinds, DynArray<double> *coefficients) {
     const int32_t length = totalOutputMFs(fis);
-    resize2D(cache, 1, length);
-    for (int32_t k = 0; k < length; ++k) cache->data[k] = 0.0;
-    assert(numel(outputMFs) >= fis->numOutputs);
+    const int64_t width = static_cast<int64_t>(numX) + 1;
+    resize1D(kinds, length);
+    resize1D(coefficients, static_cast<int32_t>(length * width));
+    for (int32_t k = 0; k < length; ++k) kinds->data[k] = 0;
+    for (int64_t k = 0; k < length * width; ++k) coefficients->data[k] = 0.0;
     for (int32_t o = 0; o < fis->numOutputs; ++o) {
         const DynArray<ExtractedMF> *mfs = outputMFs->data[o];
-        const uint8_t *constantFlags = isConstant->data + offsets->data[o];
-        const int32_t numMFs = fis->numOutputMFs->data[o];
-        assert(numel(mfs) >= numMFs);
-        for (int32_t j = 0; j < numMFs; ++j) {
+        for (int32_t j = 0; j < fis->numOutputMFs->data[o]; ++j) {
             const int32_t k = addSaturated(fis->numCumOutputMFs->data[o], j + 1);
             assert(k >= 1 && k <= length);
             const ExtractedMF &mf = mfs->data[j];
-            cache->data[k - 1] = constantFlags[j] != 0 ? constant(mf.params) : linear(mf.params, x);
+            const bool isConstant = nameIs(mf.type, "constant");
+            kinds->data[k - 1] = isConstant ? 1 : 2;
+            // The boundary has refused rows too short for the inputs.
+            const int64_t numRead = isConstant ? 1 : width;
+            const int64_t numGiven = numel(mf.params);
+            double *row = coefficients->data + (k - 1) * width;
+            for (int64_t i = 0; i < width; ++i) row[i] = i < numRead && i < numGiven ? mf.params->data[i] : 0.0;
         }
+    }
+}
+
+void fillSugenoOutputCache(const DynArray<double> *x, const DynArray<uint8_t> *kinds,
+                           const DynArray<double> *coefficients, DynArray<double> *cache) {
+    const int32_t length = numel(kinds);
+    const int32_t n = numel(x);
+    const int64_t width = static_cast<int64_t>(n) + 1;
+    const double *xs = x->data;
+    for (int32_t k = 0; k < length; ++k) {
+        const double *p = coefficients->data + k * width;
+        double z = 0.0;
+        if (kinds->data[k] == 1) {
+            z = p[0];
+        } else if (kinds->data[k] == 2) {
+            double sum = 0.0;  // coefficients first, in input order, then the constant term
+            for (int32_t i = 0; i < n; ++i) sum = sum + xs[i] * p[i];
+            z = sum + p[n];
+        }
+        cache->data[k] = z;
     }
 }

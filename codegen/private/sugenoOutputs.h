@@ -17,13 +17,14 @@ double linear(const DynArray<double> *params, const DynArray<double> *x);
 void createSugenoOutputMFCache(zorbTLS *tls, const DynArray<double> *x, const SystemRecord *fis,
                                const DynArray<ExtractedVarMF> *outputMFs, DynArray<double> *cache);
 
-// 1 where an extracted output function is "constant", variable by variable
-// from offsets(v) (numel(outputMFs) + 1 entries); resolved once per call.
-void selectSugenoOutputKinds(const DynArray<ExtractedVarMF> *outputMFs, DynArray<uint8_t> *isConstant,
-                             DynArray<int32_t> *offsets);
-// createSugenoOutputMFCache with the kinds resolved once: the same cache.
-void createSugenoOutputMFCacheByKind(const DynArray<double> *x, const SystemRecord *fis,
-                                     const DynArray<ExtractedVarMF> *outputMFs, const DynArray<uint8_t> *isConstant,
-                                     const DynArray<int32_t> *offsets, DynArray<double> *cache);
+// The cache's functions laid out once per call for rows of numX inputs:
+// entry k is filled by the last function that createSugenoOutputMFCache
+// writes into it. kinds(k): 0 none (the entry stays 0), 1 constant, 2
+// linear; coefficients(k * (numX + 1) + i): its parameters.
+void planSugenoOutputCache(const SystemRecord *fis, const DynArray<ExtractedVarMF> *outputMFs, int32_t numX,
+                           DynArray<uint8_t> *kinds, DynArray<double> *coefficients);
+// createSugenoOutputMFCache from the plan: the same cache.
+void fillSugenoOutputCache(const DynArray<double> *x, const DynArray<uint8_t> *kinds,
+                           const DynArray<double> *coefficients, DynArray<double> *cache);
 
 #endif
