@@ -222,7 +222,9 @@ TEST_P(UnwindReleases, EveryHostCallRaisingOrGivingTheWrongValue) {
     }
     // Built-in methods and silent diagnostics call no host function by name
     // for a result; these systems do.
-    if (system_->name == "hostMethods" || system_->name == "diagnosticsWarn") EXPECT_GT(wrongValues, 0);
+    if (system_->name == "hostMethods" || system_->name == "diagnosticsWarn") {
+        EXPECT_GT(wrongValues, 0);
+    }
     std::printf("[ unwind   ] %s: %lld host calls, each raising; %lld wrong values given back (both kinds)\n",
                 system_->name.c_str(), static_cast<long long>(n), static_cast<long long>(wrongValues));
 }

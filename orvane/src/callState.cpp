@@ -50,9 +50,12 @@ thread_local CallState ambientState;
 thread_local std::vector<Warning> threadWarnings;
 
 std::mutex contextsMutex;
+// Never destroyed: a module unloaded by a static destructor (a Module held in
+// a static) runs its at-exit function, which makes and destroys a context,
+// possibly after this set's own static destructor had run.
 std::unordered_set<zorbTLS *> &liveContexts() {
-    static std::unordered_set<zorbTLS *> contexts;
-    return contexts;
+    static auto *contexts = new std::unordered_set<zorbTLS *>();
+    return *contexts;
 }
 
 }  // namespace
