@@ -154,9 +154,14 @@ Undo saveElement(void *at, size_t size) {
 
 // Overwrites one element of one leaf as the next bytes say.
 void tweak(ByteReader &in, const std::vector<Leaf> &leaves, std::vector<Undo> &undo) {
-    const Leaf &leaf = leaves[in.byte() % leaves.size()];
+    size_t index = in.byte() % leaves.size();
+    const Leaf &leaf = leaves[index];
     int64_t element = static_cast<int64_t>(in.byte()) % leaf.numel;
     uint8_t op = in.byte();
+    if (std::getenv("FUZZ_SHOW_TWEAKS") != nullptr) {
+        std::fprintf(stderr, "tweak: leaf %zu (class %d, %lld elements) element %lld op %d\n", index,
+                     static_cast<int>(leaf.classId), static_cast<long long>(leaf.numel), static_cast<long long>(element), op);
+    }
     if (leaf.classId == ZORB_CHAR_CLASS || leaf.classId == ZORB_UINT8_CLASS || leaf.classId == ZORB_INT8_CLASS ||
         leaf.classId == ZORB_LOGICAL_CLASS) {
         undo.push_back(saveElement(static_cast<uint8_t *>(leaf.data) + element, 1));
@@ -191,6 +196,21 @@ void tweak(ByteReader &in, const std::vector<Leaf> &leaves, std::vector<Undo> &u
     }
 }
 
+// A valid record may size the evaluation's buffers up to 2^31-1 elements
+// (orrSize, aggSize), and the module then rightly asks the host for that
+// much; such calls are skipped so that libFuzzer's memory limit reports
+// only what a record cannot legitimately ask for.
+bool sizesWithinFuzzLimit(const orvane::Value &record) {
+    if (record.classId() != ZORB_STRUCT_CLASS || record.numel() < 1) return true;
+    for (const char *name : {"orrSize", "aggSize"}) {
+        orvane::Value size = record.field(0, name);
+        if (!size || size.numel() != 2 || size.classId() == ZORB_STRUCT_CLASS || size.classId() == ZORB_CELL_CLASS) continue;
+        std::vector<double> d = size.toDoubles();
+        if (std::fabs(d[0]) * std::fabs(d[1]) > 1048576.0) return false;
+    }
+    return true;
+}
+
 void checkOutcome(const orvane::CallOutcome &outcome) {
     if (outcome.error && outcome.error->identifier().rfind("Orvane:module:", 0) == 0) {
         std::fprintf(stderr, "%s: %s\n", outcome.error->identifier().c_str(), outcome.error->message().c_str());
@@ -223,6 +243,7 @@ void callFromJson(const orvane::Value &value) {
         record = seeds()[0].record;
         inputs = value;
     }
+    if (!sizesWithinFuzzLimit(record)) return;
     orvane::CallOutcome outcome = module()->call(6, {inputs, record, fazolt::makeDiagnostics(2, 2, 2, "fuzz")});
     checkOutcome(outcome);
 }
@@ -247,6 +268,10 @@ void callFromBytes(const uint8_t *data, size_t size) {
 
     orvane::Value diagnostics = fazolt::makeDiagnostics(modes & 3, (modes >> 2) & 3, (modes >> 4) & 3, "fuzz", {},
                                                         static_cast<uint8_t>((modes >> 6) & 1));
+    if (!sizesWithinFuzzLimit(seed.record)) {
+        for (auto u = undo.rbegin(); u != undo.rend(); ++u) std::memcpy(u->at, u->saved, u->size);
+        return;
+    }
     orvane::CallOutcome outcome =
         module()->call(numResults, {orvane::Value::doubleMatrix(numRows, numCols, values), seed.record, diagnostics});
     for (auto u = undo.rbegin(); u != undo.rend(); ++u) std::memcpy(u->at, u->saved, u->size);
