@@ -254,3 +254,106 @@ TEST(EndToEndDiagnostics, OutOfRangeModes) {
 }
 
 }  // namespace
+
+namespace {
+
+// An output membership function that returns its parameters as the set,
+// whatever the sample points: the aggregated set is then exactly those
+// values under "prod" implication with a firing strength of 1.
+struct SetFromParams {
+    SetFromParams() {
+        orvane::registerFunction("setmf", [](int, std::vector<orvane::Value> &results,
+                                             const std::vector<orvane::Value> &args) {
+            std::vector<double> p = args.at(1).toDoubles();
+            results.assign(1, orvane::Value::doubleMatrix(1, static_cast<int64_t>(p.size()), p));
+        });
+        orvane::registerFunction("firstpoint", [](int, std::vector<orvane::Value> &results,
+                                                  const std::vector<orvane::Value> &args) {
+            results.assign(1, orvane::Value::doubleScalar(args.at(0).toDoubles().at(0)));
+        });
+    }
+    ~SetFromParams() {
+        orvane::unregisterFunction("setmf");
+        orvane::unregisterFunction("firstpoint");
+    }
+};
+
+std::string setSystem(const char *method, const char *range, int numSamples, const std::string &set) {
+    return std::string(R"({"type": "mamdani", "impMethod": "prod", "numSamples": )") + std::to_string(numSamples) +
+           R"(, "defuzzMethod": ")" + method + R"(", "inputs": [{"name": "a", "range": [0, 1], "mf": [)" +
+           constantTerm("p", 1.0) + R"(]}], "outputs": [{"name": "y", "range": )" + range +
+           R"(, "mf": [{"name": "s", "type": "setmf", "params": )" + set +
+           R"(}]}], "rules": [{"antecedent": [1], "consequent": [1]}]})";
+}
+
+TEST(EndToEndMamdaniDefuzzification, SetsHoldingNaNAndCustomMethods) {
+    ConstantMembership constmf;
+    SetFromParams setmf;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::string withNaN = R"([0.25, "NaN", 1, 0.5, 0])";
+    // The description reader takes numbers only; NaN enters through a raw edit below.
+    struct Case {
+        const char *method;
+        double expected;
+        bool emptySetWarning;
+    } cases[] = {
+        {"centroid", nan, false},
+        {"bisector", 0.0, false},  // no running sum reaches a NaN half: x(1)
+        {"mom", 2.0, false},       // NaN ignored when finding the maximum
+        {"som", 2.0, false},
+        {"lom", 2.0, false},
+    };
+    for (const Case &c : cases) {
+        fazolt::BuiltSystem sys = fazolt::buildSystem(setSystem(c.method, "[0, 4]", 5, "[0.25, 0.5, 1, 0.5, 0]"));
+        orvane::Value outputMF = sys.record.field(0, "outputMF");
+        orvane::Value mf = outputMF.field(0, "mf");
+        mf.setField(0, "params", orvane::fromJson(std::string(R"({"class": "double", "size": [1, 5], "data": )") +
+                                                  withNaN + "}"));
+        orvane::CallOutcome out = testing_support::callChecked(
+            6, {orvane::Value::doubleMatrix(1, 1, {0.5}), sys.record, testing_support::defaultDiagnostics()});
+        ASSERT_FALSE(out.error) << c.method << ": " << out.error->message();
+        double y = out.results[0].toDoubles()[0];
+        if (std::isnan(c.expected)) {
+            EXPECT_TRUE(std::isnan(y)) << c.method << " gave " << y;
+        } else {
+            EXPECT_EQ(bits(y), bits(c.expected)) << c.method << " gave " << y;
+        }
+        EXPECT_TRUE(out.warnings.empty()) << c.method;
+    }
+
+    // An all-zero set under a custom method raises no empty-set diagnostic.
+    orvane::CallOutcome custom = evaluate(setSystem("firstpoint", "[-3, 1]", 5, "[0, 0, 0, 0, 0]"), {{0.5}});
+    ASSERT_FALSE(custom.error) << custom.error->message();
+    expectBits(custom.results[0].toDoubles(), {-3.0}, "custom defuzzification");
+    EXPECT_TRUE(custom.warnings.empty());
+}
+
+// "wtaver" on a Mamdani set right-divides 1 by the whole aggregated column.
+TEST(EndToEndMamdaniDefuzzification, WtaverDividesByTheWholeSet) {
+    ConstantMembership constmf;
+    SetFromParams setmf;
+    struct Case {
+        const char *set;
+        int numSamples;
+        double expected;
+    } cases[] = {
+        {"[0.5, 2, 1]", 3, 2.0 * 0.0},                // R = [0 0.5 0]: y = x(1) * R(1)
+        {"[0, 0, 0]", 3, 2.0 * 0.0},                  // rank 0: R = 0
+        {"[4, 1, 1]", 3, 2.0 * (1.0 / 4.0)},          // the first point is the pivot
+    };
+    for (const Case &c : cases) {
+        orvane::CallOutcome out = evaluate(setSystem("wtaver", "[2, 6]", c.numSamples, c.set), {{0.5}});
+        ASSERT_FALSE(out.error) << c.set << ": " << out.error->message();
+        expectBits(out.results[0].toDoubles(), {c.expected}, std::string("wtaver of ") + c.set);
+    }
+}
+
+TEST(EndToEndSugeno, CustomDefuzzificationReachesTheHostsStandardFunction) {
+    ConstantMembership constmf;
+    // "max"(a, T): a = 0.2*10 + 0.6*20 = 14, T = 0.8.
+    orvane::CallOutcome out = evaluate(sugenoSystem("max", "1"), {{10, 20}});
+    ASSERT_FALSE(out.error) << out.error->message();
+    expectBits(out.results[0].toDoubles(), {0.2 * 10 + 0.6 * 20}, "max(a, T)");
+}
+
+}  // namespace
