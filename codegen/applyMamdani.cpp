@@ -3,6 +3,7 @@
 // Sections: index helpers, record guards, implication (built-in, custom),
 // aggregation (built-in, custom), rows whose rule outputs are not kept.
 #include "codegen/applyMamdani.h"
+#include "model/indexArithmetic.h"
 
 #include "host/hostConversions.h"
 #include "host/runtime.h"
@@ -17,20 +18,6 @@ enum class ImplicationMethod { Min, Prod, Custom };
 enum class AggregationMethod : uint8_t { Max, Probor, Sum, Custom };
 
 // ---- Index helpers: record indices are 32-bit and saturate, never wrap.
-
-int32_t saturateInt32(int64_t v) {
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
-
-// |b| rounded to the nearest integer; NaN gives 0 (the rule says nothing).
-int32_t consequentIndex(double b) {
-    double k = quvRound(quvAbs(b));
-    if (quvIsNaN(k)) return 0;
-    if (k >= 2147483648.0) return INT32_MAX;
-    return static_cast<int32_t>(k);
-}
 
 double &at(DynArray<double> *a, int32_t row, int32_t col) {
     return a->data[static_cast<int64_t>(row) + static_cast<int64_t>(col) * a->size[0]];
@@ -76,7 +63,7 @@ int32_t consequentCacheRow(const SystemRecord *fis, const DynArray<double> *outp
                            int32_t t) {
     if (k == 0) return -1;
     assert(k <= fis->numOutputMFs->data[t]);
-    int32_t row = saturateInt32(static_cast<int64_t>(quvAbs(fis->numCumOutputMFs->data[t])) + k);
+    int32_t row = saturateToInt32(static_cast<int64_t>(quvAbs(fis->numCumOutputMFs->data[t])) + k);
     assert(row <= outputMFCache->size[0] && outputMFCache->size[1] >= fis->numSamples);
     (void)outputMFCache;
     return row - 1;
@@ -168,9 +155,9 @@ void applyMamdaniImplicationMethod(zorbTLS *tls, const DynArray<double> *firingS
     const int32_t columnRows = ruleOutputs->size[0];
     for (int32_t t = 0; t < numOutputs; ++t) {
         for (int32_t r = 0; r < numRules; ++r) {
-            const int32_t col = saturateInt32(static_cast<int64_t>(t) * numRules + r);
+            const int32_t col = saturateToInt32(static_cast<int64_t>(t) * numRules + r);
             const double b = fis->consequent->data[r + static_cast<int64_t>(t) * fis->consequent->size[0]];
-            const int32_t cacheRow = consequentCacheRow(fis, outputMFCache, consequentIndex(b), t);
+            const int32_t cacheRow = consequentCacheRow(fis, outputMFCache, magnitudeIndex(b), t);
             if (cacheRow < 0) {
                 for (int32_t s = 0; s < columnRows; ++s) at(ruleOutputs, s, col) = 0.0;
                 continue;
@@ -227,8 +214,8 @@ void applyMamdaniAggregationMethod(zorbTLS *tls, const DynArray<double> *ruleOut
     if (method == AggregationMethod::Custom) initRegisteredArray(tls, &result, 1);
 
     for (int32_t t = 0; t < numOutputs; ++t) {
-        const int32_t first = saturateInt32(static_cast<int64_t>(t) * numRules);
-        const int32_t last = saturateInt32(static_cast<int64_t>(first) + numRules - 1);
+        const int32_t first = saturateToInt32(static_cast<int64_t>(t) * numRules);
+        const int32_t last = saturateToInt32(static_cast<int64_t>(first) + numRules - 1);
         if (method == AggregationMethod::Custom) {
             applyCustomAggregation(tls, fis->aggMethod, ruleOutputs, t, first, numRules, numSamples,
                                    aggregatedOutputs, result);
@@ -311,7 +298,7 @@ void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCa
     for (int32_t t = 0; t < numOutputs; ++t) {
         for (int32_t r = 0; r < numRules; ++r) {
             const double b = fis->consequent->data[r + static_cast<int64_t>(t) * fis->consequent->size[0]];
-            const int32_t cacheRow = consequentCacheRow(fis, outputMFCache, consequentIndex(b), t);
+            const int32_t cacheRow = consequentCacheRow(fis, outputMFCache, magnitudeIndex(b), t);
             int32_t code = 0;
             if (cacheRow >= 0) code = b < 0.0 ? -(cacheRow + 1) : cacheRow + 1;
             consequentRows->data[r + static_cast<int64_t>(t) * numRules] = code;

@@ -3,6 +3,7 @@
 // Sections: rule outputs (implication), column sums (aggregation), crisp
 // values (defuzzification).
 #include "codegen/applySugeno.h"
+#include "model/indexArithmetic.h"
 
 #include "codegen/private/caches.h"
 #include "codegen/private/diagnostics.h"
@@ -14,13 +15,6 @@
 #include <cstdint>
 
 namespace {
-
-int32_t addSaturated(int32_t a, int32_t b) {
-    int64_t sum = static_cast<int64_t>(a) + b;
-    if (sum > INT32_MAX) return INT32_MAX;
-    if (sum < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(sum);
-}
 
 // A Sugeno consequent keeps its sign: it has no complement form. NaN says
 // nothing about the output, like 0.

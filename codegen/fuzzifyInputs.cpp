@@ -1,18 +1,10 @@
 // Fuzzification of one input row: the membership cache, then every rule's
 // antecedent resolved against it.
 #include "codegen/fuzzifyInputs.h"
+#include "model/indexArithmetic.h"
 
 #include "codegen/private/caches.h"
 #include "host/runtime.h"
-
-// |a| rounded to a membership-function number. NaN gives 0 (input unused);
-// magnitudes of 2^31 and beyond saturate instead of overflowing the cast.
-static int32_t antecedentIndex(double a) {
-    const double k = quvRound(quvAbs(a));
-    if (quvIsNaN(k)) return 0;
-    if (k >= 2147483647.0) return 2147483647;
-    return static_cast<int32_t>(k);  // 0 <= k < 2^31: exact
-}
 
 // |n| + k in int32 arithmetic that saturates: |-2^31| and any sum past the
 // top give 2147483647.
@@ -32,7 +24,7 @@ void mapRuleAntecedents(const SystemRecord *fis, const DynArray<double> *inputMF
         const bool isAndRule = fis->connection->data[r] == 1.0;
         for (int32_t i = 0; i < numInputs; ++i) {
             const double a = fis->antecedent->data[r + i * antecedentStride];
-            const int32_t k = antecedentIndex(a);
+            const int32_t k = magnitudeIndex(a);
             double value;
             if (k == 0) {
                 // The connective's neutral value, so an unused input never
@@ -60,7 +52,7 @@ void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan) {
     for (int32_t r = 0; r < numRules; ++r) {
         for (int32_t i = 0; i < numInputs; ++i) {
             const double a = fis->antecedent->data[r + i * antecedentStride];
-            const int32_t k = antecedentIndex(a);
+            const int32_t k = magnitudeIndex(a);
             int32_t code = 0;
             if (k != 0) {
                 const int32_t position = cachePosition(fis->numCumInputMFs->data[i], k);  // 1 .. 2^31-1
@@ -125,7 +117,7 @@ void planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArray<int3
         const bool isAndRule = fis->connection->data[r] == 1.0;
         for (int32_t i = 0; i < numInputs; ++i) {
             const double a = fis->antecedent->data[r + i * antecedentStride];
-            const int32_t k = antecedentIndex(a);
+            const int32_t k = magnitudeIndex(a);
             int32_t entry;
             if (k == 0) {
                 entry = isAndRule ? 2 * n : 2 * n + 1;

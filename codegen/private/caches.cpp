@@ -4,6 +4,7 @@
 // Sections: int32 helpers, extractVarMF, createMamdaniOutputMFCache,
 // createInputMFCache, createInputMFCacheByKind.
 #include "codegen/private/caches.h"
+#include "model/indexArithmetic.h"
 
 #include "codegen/evaluateCommonMembershipFcn.h"
 #include "codegen/private/diagnostics.h"
@@ -12,13 +13,6 @@
 #include <cstring>
 
 // ---- int32 helpers.
-
-static int32_t saturatingAdd(int32_t a, int32_t b) {
-    const int64_t s = static_cast<int64_t>(a) + static_cast<int64_t>(b);
-    if (s > 2147483647) return 2147483647;
-    if (s < -2147483647 - 1) return -2147483647 - 1;
-    return static_cast<int32_t>(s);
-}
 
 static int32_t atLeastZero(int32_t n) { return n < 0 ? 0 : n; }
 static int32_t atMost(int32_t n, int32_t limit) { return n > limit ? limit : n; }
@@ -94,7 +88,7 @@ void createMamdaniOutputMFCache(zorbTLS *tls, const SystemRecord *fis, DynArray<
         const DynArray<ExtractedMF> *mfs = t < numel(vars) ? vars->data[t] : nullptr;
         const int32_t numMF = fis->numOutputMFs->data[t];
         for (int32_t j = 1; j <= numMF; ++j) {
-            const int32_t row = saturatingAdd(fis->numCumOutputMFs->data[t], j);
+            const int32_t row = addSaturated(fis->numCumOutputMFs->data[t], j);
             if (mfs != nullptr && j <= numel(mfs)) {
                 const ExtractedMF *mf = &mfs->data[j - 1];
                 evaluateCommonMembershipFcnVector(tls, mf->type, points, mf->params, degrees);
@@ -137,7 +131,7 @@ void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const Sy
         const DynArray<ExtractedMF> *mfs = i < numel(inputMFs) ? inputMFs->data[i] : nullptr;
         const int32_t numMF = fis->numInputMFs->data[i];
         for (int32_t j = 1; j <= numMF; ++j) {
-            const int32_t k = saturatingAdd(fis->numCumInputMFs->data[i], j);
+            const int32_t k = addSaturated(fis->numCumInputMFs->data[i], j);
             double degree = quvGetNaN();  // more functions counted than the variable holds
             if (mfs != nullptr && j <= numel(mfs)) {
                 const ExtractedMF *mf = &mfs->data[j - 1];
@@ -155,7 +149,7 @@ void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_
     int32_t total = 0;
     for (int32_t v = 0; v < numVars; ++v) {
         offsets->data[v] = total;
-        total = saturatingAdd(total, numel(vars->data[v]));
+        total = addSaturated(total, numel(vars->data[v]));
     }
     offsets->data[numVars] = total;
     resize1D(kinds, total);
@@ -186,7 +180,7 @@ void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, co
         const uint8_t *kind = i < numVars ? kinds->data + offsets->data[i] : nullptr;
         const int32_t numMF = fis->numInputMFs->data[i];
         for (int32_t j = 1; j <= numMF; ++j) {
-            const int32_t k = saturatingAdd(fis->numCumInputMFs->data[i], j);
+            const int32_t k = addSaturated(fis->numCumInputMFs->data[i], j);
             double degree = quvGetNaN();  // more functions counted than the variable holds
             if (j <= numStored) {
                 const ExtractedMF *mf = &mfs->data[j - 1];

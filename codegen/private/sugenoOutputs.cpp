@@ -1,4 +1,5 @@
 #include "codegen/private/sugenoOutputs.h"
+#include "model/indexArithmetic.h"
 
 #include "codegen/applySugeno.h"
 #include "host/runtime.h"
@@ -6,13 +7,6 @@
 #include <cassert>
 
 namespace {
-
-int32_t addSaturated(int32_t a, int32_t b) {
-    int64_t sum = static_cast<int64_t>(a) + b;
-    if (sum > INT32_MAX) return INT32_MAX;
-    if (sum < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(sum);
-}
 
 // The cache length: the counts summed in double precision and truncated,
 // as every other per-variable total of the record is formed.
