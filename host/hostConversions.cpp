@@ -32,54 +32,40 @@ double importDoubleScalar(zorbTLS *tls, zorbArray *value, const char *identifier
     return result;
 }
 
-void importDoubleRow(zorbTLS *tls, zorbArray *value, const char *identifier, DynArray<double> *target) {
+// The common shape of the array imports: two alias references (one read,
+// one dropped), the check, the extents, then the copy; every reference,
+// the given one included, is dropped.
+template <typename T>
+static void importChecked(zorbTLS *tls, zorbArray *value, const char *identifier, const char *className,
+                          int32_t numDimensions, const int32_t *dims, DynArray<T> *target) {
     const zorbMsgIdentifier msgId = {identifier, nullptr, false};
     zorbArray *checked = zorbAlias(value);
     zorbArray *spare = zorbAlias(value);
-    const int32_t dims[2] = {1, -1};
-    int32_t actual[2];
-    zorbCheckVsBuiltIn(tls, &msgId, checked, "double", false, 2, dims, actual);
+    int32_t actual[2] = {0, 0};
+    zorbCheckVsBuiltIn(tls, &msgId, checked, className, false, numDimensions, dims, actual);
     const int32_t oldNumel = numel(target);
-    target->size[0] = actual[0];
-    target->size[1] = actual[1];
+    for (int32_t k = 0; k < numDimensions; ++k) target->size[k] = actual[k];
     ensureCapacity(target, oldNumel);
-    if (actual[1] > 0) zorbImportArray(tls, checked, target->data, 8, false);
+    // Characters come one byte each, whatever the host stores.
+    if (numel(target) > 0) zorbImportArray(tls, checked, target->data, static_cast<int32_t>(sizeof(T)), false);
     zorbDestroyArray(&spare);
     zorbDestroyArray(&checked);
     zorbDestroyArray(&value);
+}
+
+void importDoubleRow(zorbTLS *tls, zorbArray *value, const char *identifier, DynArray<double> *target) {
+    const int32_t dims[2] = {1, -1};
+    importChecked(tls, value, identifier, "double", 2, dims, target);
 }
 
 void importDoubleColumn(zorbTLS *tls, zorbArray *value, const char *identifier, DynArray<double> *target) {
-    const zorbMsgIdentifier msgId = {identifier, nullptr, false};
-    zorbArray *checked = zorbAlias(value);
-    zorbArray *spare = zorbAlias(value);
     const int32_t dims[1] = {-1};
-    int32_t actual[1];
-    zorbCheckVsBuiltIn(tls, &msgId, checked, "double", false, 1, dims, actual);
-    const int32_t oldNumel = numel(target);
-    target->size[0] = actual[0];
-    ensureCapacity(target, oldNumel);
-    if (actual[0] > 0) zorbImportArray(tls, checked, target->data, 8, false);
-    zorbDestroyArray(&spare);
-    zorbDestroyArray(&checked);
-    zorbDestroyArray(&value);
+    importChecked(tls, value, identifier, "double", 1, dims, target);
 }
 
 void importCharRow(zorbTLS *tls, zorbArray *value, const char *identifier, DynArray<uint8_t> *target) {
-    const zorbMsgIdentifier msgId = {identifier, nullptr, false};
-    zorbArray *checked = zorbAlias(value);
-    zorbArray *spare = zorbAlias(value);
     const int32_t dims[2] = {1, -1};
-    int32_t actual[2];
-    zorbCheckVsBuiltIn(tls, &msgId, checked, "char", false, 2, dims, actual);
-    const int32_t oldNumel = numel(target);
-    target->size[0] = actual[0];
-    target->size[1] = actual[1];
-    ensureCapacity(target, oldNumel);
-    if (actual[1] > 0) zorbImportArray(tls, checked, target->data, 1, false);  // one byte per character
-    zorbDestroyArray(&spare);
-    zorbDestroyArray(&checked);
-    zorbDestroyArray(&value);
+    importChecked(tls, value, identifier, "char", 2, dims, target);
 }
 
 // ---- Native -> host value.
