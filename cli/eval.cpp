@@ -200,17 +200,24 @@ struct AllOutputs {
     }
 };
 
-int runEval(const EvalOptions &options) {
-    bool isJson = options.format == "json";
-    std::optional<fazolt::System> loaded;
+// The system of SYSTEM, or nothing after its error was printed. A module
+// that cannot be loaded is not the system file's fault, so its error does
+// not name the file.
+std::optional<fazolt::System> loadSystem(const EvalOptions &options) {
     try {
-        loaded = fazolt::System::fromFile(options.systemPath,
-                                          options.modulePath.empty() ? defaultModulePath() : options.modulePath);
+        return fazolt::System::fromFile(options.systemPath,
+                                        options.modulePath.empty() ? defaultModulePath() : options.modulePath);
     } catch (const orvane::HostError &e) {
         bool isAboutFile = e.identifier().rfind("Orvane:module", 0) != 0;
         printError(e, isAboutFile ? options.systemPath + ": " : "");
-        return EXIT_EVALUATION_ERROR;
+        return std::nullopt;
     }
+}
+
+int runEval(const EvalOptions &options) {
+    bool isJson = options.format == "json";
+    std::optional<fazolt::System> loaded = loadSystem(options);
+    if (!loaded) return EXIT_EVALUATION_ERROR;
     const fazolt::System &system = *loaded;
     orvane::Value diagnostics;
     try {
@@ -378,15 +385,8 @@ int runEvalJobs(const EvalOptions &options) {
         printError(e);
         return EXIT_EVALUATION_ERROR;
     }
-    std::optional<fazolt::System> loaded;
-    try {
-        loaded = fazolt::System::fromFile(options.systemPath,
-                                          options.modulePath.empty() ? defaultModulePath() : options.modulePath);
-    } catch (const orvane::HostError &e) {
-        bool isAboutFile = e.identifier().rfind("Orvane:module", 0) != 0;
-        printError(e, isAboutFile ? options.systemPath + ": " : "");
-        return EXIT_EVALUATION_ERROR;
-    }
+    std::optional<fazolt::System> loaded = loadSystem(options);
+    if (!loaded) return EXIT_EVALUATION_ERROR;
     const fazolt::System &system = *loaded;
     std::string setupText = "O";
     try {
