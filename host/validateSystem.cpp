@@ -290,5 +290,9 @@ void validateSystem(zorbTLS *tls, const DynArray<double> *inputs, const SystemRe
         checkMamdaniSizes(tls, fis, numOutputMFs);
     } else {
         checkSugenoSizes(tls, fis);
+        // One coefficient row per output MF, one entry per input column and
+        // the constant; with no rows the column count is not tied to numInputs.
+        checkElementCount(tls, "the Sugeno output coefficients", numOutputMFs,
+                          static_cast<int64_t>(inputs->size[1]) + 1);
     }
 }
