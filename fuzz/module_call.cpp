@@ -197,16 +197,25 @@ void tweak(ByteReader &in, const std::vector<Leaf> &leaves, std::vector<Undo> &u
 }
 
 // A valid record may size the evaluation's buffers up to 2^31-1 elements
-// (orrSize, aggSize), and the module then rightly asks the host for that
-// much; such calls are skipped so that libFuzzer's memory limit reports
+// (orrSize, aggSize, the membership function counts, whose entries past
+// the variables still count), and the module then rightly asks the host for
+// that much; such calls are skipped so that libFuzzer's memory limit reports
 // only what a record cannot legitimately ask for.
 bool sizesWithinFuzzLimit(const orvane::Value &record) {
     if (record.classId() != ZORB_STRUCT_CLASS || record.numel() < 1) return true;
+    auto numbers = [&](const char *name) {
+        orvane::Value v = record.field(0, name);
+        if (!v || v.classId() == ZORB_STRUCT_CLASS || v.classId() == ZORB_CELL_CLASS) return std::vector<double>();
+        return v.toDoubles();
+    };
     for (const char *name : {"orrSize", "aggSize"}) {
-        orvane::Value size = record.field(0, name);
-        if (!size || size.numel() != 2 || size.classId() == ZORB_STRUCT_CLASS || size.classId() == ZORB_CELL_CLASS) continue;
-        std::vector<double> d = size.toDoubles();
-        if (std::fabs(d[0]) * std::fabs(d[1]) > 1048576.0) return false;
+        std::vector<double> d = numbers(name);
+        if (d.size() == 2 && std::fabs(d[0]) * std::fabs(d[1]) > 1048576.0) return false;
+    }
+    for (const char *name : {"numInputMFs", "numOutputMFs"}) {
+        double total = 0.0;
+        for (double n : numbers(name)) total += std::fabs(n);
+        if (total > 65536.0) return false;
     }
     return true;
 }
