@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The checks beyond scripts/test.sh, each timed:
+#   1. the whole test suite built with AddressSanitizer and
+#      UndefinedBehaviorSanitizer (leak detection on), in build-asan/;
+#   2. the CLI under valgrind memcheck on every example, using the plain
+#      build in build/ that scripts/test.sh made;
+#   3. the libFuzzer smoke run: replay of every seed and corpus input, then
+#      $FAZOLT_FUZZ_SECONDS (default 45) of fuzzing per target.
+# Run scripts/test.sh first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh clang libclang-rt-14-dev valgrind
+
+plain="${FAZOLT_BUILD_DIR:-build}"
+asan="${FAZOLT_ASAN_DIR:-build-asan}"
+fuzzSeconds="${FAZOLT_FUZZ_SECONDS:-45}"
+
+step() {  # step NAME COMMAND...: runs and times one step
+  local name=$1 start=$SECONDS
+  shift
+  echo "== $name"
+  "$@"
+  echo "== $name: $((SECONDS - start)) s"
+}
+
+# The oracle pins result bits recorded from the plain optimised build, which
+# scripts/test.sh runs; the sanitizer build is compiled differently and is
+# here for memory and undefined-behaviour errors, so it skips the oracle.
+sanitizedTests() {
+  cmake -S . -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFAZOLT_SANITIZE=ON >/dev/null
+  cmake --build "$asan" -j2 >/dev/null
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$asan" --output-on-failure -j2 -E '^Oracle\.'
+}
+
+# Runs the command under memcheck; only memcheck's own verdict counts, so an
+# example whose evaluation is refused on purpose still has to end clean.
+memcheck() {
+  local log status=0
+  log=$(mktemp)
+  valgrind -q --error-exitcode=86 --leak-check=full --errors-for-leak-kinds=definite,indirect \
+    --show-leak-kinds=definite,indirect "$@" >/dev/null 2>"$log" || status=$?
+  if [ "$status" -eq 86 ] || [ "$status" -ge 126 ]; then
+    cat "$log"
+    rm -f "$log"
+    echo "memcheck: errors in: $*"
+    return 1
+  fi
+  rm -f "$log"
+  echo "memcheck clean (exit $status): ${*#"$plain/"}"
+}
+
+valgrindExamples() {
+  local cli="$plain/fazolt" d system
+  for d in examples/*/; do
+    d=${d%/}
+    [ -f "$d/inputs.csv" ] || continue
+    for system in "$d"/*.json; do
+      memcheck "$cli" eval "$system" "$d/inputs.csv"
+      memcheck "$cli" eval --format json "$system" "$d/inputs.csv"
+    done
+  done
+  memcheck "$cli" call examples/call/inputs.json examples/call/fis.json examples/call/diagnostics.json
+  memcheck "$cli" call --nargout 6 examples/call/inputs.json examples/call/fis.json examples/call/diagnostics.json
+  memcheck "$cli" properties
+  memcheck "$plain/example_custom_method"
+}
+
+total=$SECONDS
+step "sanitizer build and tests" sanitizedTests
+step "valgrind memcheck on the examples" valgrindExamples
+step "fuzz smoke" scripts/fuzz.sh smoke "$fuzzSeconds"
+echo "== extra checks: $((SECONDS - total)) s"
