@@ -88,19 +88,26 @@ void applyCustomImplication(zorbTLS *tls, const DynArray<uint8_t> *name, double 
 
 // ---- Aggregation.
 
+// One step of a built-in aggregation: "max" ignores NaN unless every value
+// is NaN; "probor" forms the sum and the product before subtracting.
+inline double aggregateStep(AggregationMethod method, double acc, double x) {
+    switch (method) {
+        case AggregationMethod::Max:
+            if (x > acc || (quvIsNaN(acc) && !quvIsNaN(x))) return x;
+            return acc;
+        case AggregationMethod::Probor: return (x + acc) - x * acc;
+        case AggregationMethod::Sum: return acc + x;
+        case AggregationMethod::Custom: break;
+    }
+    return acc;
+}
+
 double aggregateBuiltIn(AggregationMethod method, const DynArray<double> *ruleOutputs, int32_t s,
                         int32_t first, int32_t last) {
     double acc = at(ruleOutputs, s, first);
     for (int32_t col = first + 1; col <= last; ++col) {
         double x = at(ruleOutputs, s, col);
-        switch (method) {
-            case AggregationMethod::Max:
-                if (x > acc || (quvIsNaN(acc) && !quvIsNaN(x))) acc = x;
-                break;
-            case AggregationMethod::Probor: acc = (x + acc) - x * acc; break;
-            case AggregationMethod::Sum: acc = acc + x; break;
-            case AggregationMethod::Custom: break;
-        }
+        acc = aggregateStep(method, acc, x);
     }
     return acc;
 }
@@ -338,14 +345,7 @@ void aggregateRuleByRule(const DynArray<double> *firingStrengths, const SystemRe
                 acc = x;
                 continue;
             }
-            switch (aggregation) {
-                case AggregationMethod::Max:
-                    if (x > acc || (quvIsNaN(acc) && !quvIsNaN(x))) acc = x;
-                    break;
-                case AggregationMethod::Probor: acc = (x + acc) - x * acc; break;
-                case AggregationMethod::Sum: acc = acc + x; break;
-                case AggregationMethod::Custom: break;
-            }
+            acc = aggregateStep(aggregation, acc, x);
         }
         set[s] = acc;
     }
