@@ -8,6 +8,8 @@
 #include "host/hostConversions.h"
 #include "host/runtime.h"
 
+#include <cmath>
+
 // ---- Built-in connectives. None of them allocates: they run once per rule
 // and input row.
 
@@ -165,51 +167,117 @@ double applyOperatorsByMethod(zorbTLS *tls, const DynArray<double> *ruleInputVal
 
 // One more value into a rule's running result. The extremes keep the first
 // non-NaN value and replace it only by a strictly better one, which is what
-// extremeIgnoringNaN picks; an all-NaN rule keeps its first value.
-static inline double combineStep(bool isAnd, AndMethod andMethod, OrMethod orMethod, double acc, double x) {
-    if (isAnd) {
-        if (andMethod == AndMethod::Prod) return acc * x;
-        if (quvIsNaN(acc)) return quvIsNaN(x) ? acc : x;
+// extremeIgnoringNaN picks; an all-NaN rule keeps its first value. Without
+// NaN in the row's degrees (hasNaN false) the extremes skip the NaN tests.
+template <AndMethod A, bool hasNaN>
+static inline double andStep(double acc, double x) {
+    if constexpr (A == AndMethod::Prod) {
+        return acc * x;
+    } else {
+        if (hasNaN && quvIsNaN(acc)) return quvIsNaN(x) ? acc : x;
         return x < acc ? x : acc;
     }
-    switch (orMethod) {
-        case OrMethod::Max:
-            if (quvIsNaN(acc)) return quvIsNaN(x) ? acc : x;
-            return x > acc ? x : acc;
-        case OrMethod::Probor: {
-            const double sumTerm = acc + x;
-            const double productTerm = acc * x;
-            return sumTerm - productTerm;
-        }
-        case OrMethod::Sum: return acc + x;
-        case OrMethod::Host: break;
-    }
-    return acc;
 }
 
-double fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ruleDegrees,
-                        const DynArray<double> *degrees, AndMethod andMethod, OrMethod orMethod,
-                        DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths) {
+template <OrMethod O, bool hasNaN>
+static inline double orStep(double acc, double x) {
+    if constexpr (O == OrMethod::Max) {
+        if (hasNaN && quvIsNaN(acc)) return quvIsNaN(x) ? acc : x;
+        return x > acc ? x : acc;
+    } else if constexpr (O == OrMethod::Probor) {
+        const double sumTerm = acc + x;
+        const double productTerm = acc * x;
+        return sumTerm - productTerm;
+    } else {
+        return acc + x;
+    }
+}
+
+// +0 or positive: what the grouped Mamdani aggregation needs of a strength.
+static inline bool isPlainStrength(double w) { return w > 0.0 || (w == 0.0 && !std::signbit(w)); }
+
+// N is the number of inputs when it is small enough to unroll, else 0
+// and numInputs is read from the record.
+template <AndMethod A, OrMethod O, bool hasNaN, int N>
+static double fireRules(const SystemRecord *fis, const int32_t *ruleDegrees, const double *d,
+                        DynArray<double> *ruleInputValues, double *strength, bool *areStrengthsPlain) {
     const int32_t numRules = fis->numRules;
-    const int32_t numInputs = fis->numInputs;
-    const double *d = degrees->data;
+    const int32_t numInputs = N > 0 ? N : fis->numInputs;
     const double *connection = fis->connection->data;
     const double *weight = fis->weight->data;
-    double *strength = firingStrengths->data;
     double totalFiringStrength = 0.0;
+    bool isPlain = true;
     for (int32_t r = 0; r < numRules; ++r) {
-        const int32_t *entries = ruleDegrees->data + static_cast<int64_t>(r) * numInputs;
-        // Only exactly 1 means AND; 0, 2, 1.5 and NaN all take the OR method.
-        const bool isAnd = connection[r] == 1.0;
+        const int32_t *entries = ruleDegrees + static_cast<int64_t>(r) * numInputs;
         double acc = d[entries[0]];
-        for (int32_t i = 1; i < numInputs; ++i) acc = combineStep(isAnd, andMethod, orMethod, acc, d[entries[i]]);
+        // Only exactly 1 means AND; 0, 2, 1.5 and NaN all take the OR method.
+        if (connection[r] == 1.0) {
+            for (int32_t i = 1; i < numInputs; ++i) acc = andStep<A, hasNaN>(acc, d[entries[i]]);
+        } else {
+            for (int32_t i = 1; i < numInputs; ++i) acc = orStep<O, hasNaN>(acc, d[entries[i]]);
+        }
         if (ruleInputValues != nullptr) {
             for (int32_t i = 0; i < numInputs; ++i)
                 ruleInputValues->data[r + static_cast<int64_t>(i) * numRules] = d[entries[i]];
         }
         const double weighted = acc * weight[r];
         strength[r] = weighted;
+        isPlain = isPlain && isPlainStrength(weighted);
         totalFiringStrength = totalFiringStrength + weighted;
     }
+    if (areStrengthsPlain != nullptr) *areStrengthsPlain = isPlain;
     return totalFiringStrength;
+}
+
+template <AndMethod A, OrMethod O, bool hasNaN>
+static double fireRulesUnrolled(const SystemRecord *fis, const int32_t *ruleDegrees, const double *d,
+                                DynArray<double> *ruleInputValues, double *strength, bool *areStrengthsPlain) {
+    switch (fis->numInputs) {
+        case 1: return fireRules<A, O, hasNaN, 1>(fis, ruleDegrees, d, ruleInputValues, strength, areStrengthsPlain);
+        case 2: return fireRules<A, O, hasNaN, 2>(fis, ruleDegrees, d, ruleInputValues, strength, areStrengthsPlain);
+        case 3: return fireRules<A, O, hasNaN, 3>(fis, ruleDegrees, d, ruleInputValues, strength, areStrengthsPlain);
+        case 4: return fireRules<A, O, hasNaN, 4>(fis, ruleDegrees, d, ruleInputValues, strength, areStrengthsPlain);
+        default: break;
+    }
+    return fireRules<A, O, hasNaN, 0>(fis, ruleDegrees, d, ruleInputValues, strength, areStrengthsPlain);
+}
+
+template <AndMethod A, bool hasNaN>
+static double fireRulesWithOr(OrMethod orMethod, const SystemRecord *fis, const int32_t *ruleDegrees,
+                              const double *d, DynArray<double> *ruleInputValues, double *strength,
+                              bool *areStrengthsPlain) {
+    switch (orMethod) {
+        case OrMethod::Max:
+            return fireRulesUnrolled<A, OrMethod::Max, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
+                                                               areStrengthsPlain);
+        case OrMethod::Probor:
+            return fireRulesUnrolled<A, OrMethod::Probor, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
+                                                                  areStrengthsPlain);
+        case OrMethod::Sum:
+        case OrMethod::Host: break;
+    }
+    return fireRulesUnrolled<A, OrMethod::Sum, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
+                                                       areStrengthsPlain);
+}
+
+template <bool hasNaN>
+static double fireRulesWith(AndMethod andMethod, OrMethod orMethod, const SystemRecord *fis,
+                            const int32_t *ruleDegrees, const double *d, DynArray<double> *ruleInputValues,
+                            double *strength, bool *areStrengthsPlain) {
+    if (andMethod == AndMethod::Min)
+        return fireRulesWithOr<AndMethod::Min, hasNaN>(orMethod, fis, ruleDegrees, d, ruleInputValues, strength,
+                                                      areStrengthsPlain);
+    return fireRulesWithOr<AndMethod::Prod, hasNaN>(orMethod, fis, ruleDegrees, d, ruleInputValues, strength,
+                                                   areStrengthsPlain);
+}
+
+double fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ruleDegrees,
+                        const DynArray<double> *degrees, bool hasNaN, AndMethod andMethod, OrMethod orMethod,
+                        DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths,
+                        bool *areStrengthsPlain) {
+    if (hasNaN)
+        return fireRulesWith<true>(andMethod, orMethod, fis, ruleDegrees->data, degrees->data, ruleInputValues,
+                                   firingStrengths->data, areStrengthsPlain);
+    return fireRulesWith<false>(andMethod, orMethod, fis, ruleDegrees->data, degrees->data, ruleInputValues,
+                                firingStrengths->data, areStrengthsPlain);
 }

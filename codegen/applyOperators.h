@@ -25,10 +25,13 @@ double applyOperatorsByMethod(zorbTLS *tls, const DynArray<double> *ruleInputVal
 // For built-in connectives and at least one input: each rule's values read
 // from the row's degree table (fillDegreeTable) through its indices
 // (planRuleDegrees), combined with the same operations in the same order
-// as applyOperators. ruleInputValues, when given, receives the values (the
-// last row); firingStrengths and the total as applyOperators.
+// as applyOperators. hasNaN false promises that no entry a rule reads is
+// NaN. ruleInputValues, when given, receives the values (the last row);
+// firingStrengths and the total as applyOperators. areStrengthsPlain, when
+// given, tells whether every strength is +0 or positive.
 double fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ruleDegrees,
-                        const DynArray<double> *degrees, AndMethod andMethod, OrMethod orMethod,
-                        DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths);
+                        const DynArray<double> *degrees, bool hasNaN, AndMethod andMethod, OrMethod orMethod,
+                        DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths,
+                        bool *areStrengthsPlain);
 
 #endif

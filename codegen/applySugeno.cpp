@@ -137,6 +137,23 @@ void applySugenoImplicationWithCache(const DynArray<double> *inputRow, const Dyn
     }
 }
 
+double sumSugenoRuleOutputs(const DynArray<double> *firingStrengths, const SystemRecord *fis,
+                            const DynArray<int32_t> *cacheEntries, const DynArray<double> *cache, int32_t o) {
+    const int32_t numRules = fis->numRules;
+    const int64_t rows = fis->orrSize[0];
+    const int32_t *entries = cacheEntries->data + static_cast<int64_t>(o) * numRules;
+    const double *w = firingStrengths->data;
+    if (rows == 0 || numRules == 0) return 0.0;
+    double sum = entries[0] < 0 ? 0.0 : cache->data[entries[0]] * w[0];
+    for (int32_t r = 1; r < numRules; ++r) {
+        const int32_t entry = entries[r];
+        sum = sum + (entry < 0 ? 0.0 : cache->data[entry] * w[r]);
+    }
+    // The zero rows below the rules: adding +0 changes only a -0 sum.
+    if (rows > numRules) sum = sum + 0.0;
+    return sum;
+}
+
 // Column sums in row order, each started from the first row (so a column of
 // negative zeros sums to -0). aggregatedOutputs keeps its extents; its
 // elements in column-major order take the sums.

@@ -20,6 +20,11 @@ void applySugenoImplicationWithCache(const DynArray<double> *inputRow, const Dyn
                                      const DynArray<double> *outputCoefficients,
                                      const DynArray<int32_t> *cacheEntries, DynArray<double> *cache,
                                      DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels);
+// Output o's (0-based) aggregated value straight from the filled cache:
+// the column sum that implication then aggregation would give when
+// orrSize(1) >= numRules, without the rule-output block.
+double sumSugenoRuleOutputs(const DynArray<double> *firingStrengths, const SystemRecord *fis,
+                            const DynArray<int32_t> *cacheEntries, const DynArray<double> *cache, int32_t o);
 void applySugenoAggregationMethod(const DynArray<double> *ruleOutputs, DynArray<double> *aggregatedOutputs);
 // a: element o of aggregatedOutputs; handles the no-rule-fired default.
 double applySugenoDefuzzificationMethod(zorbTLS *tls, int32_t o, double a, double totalFiringStrength,

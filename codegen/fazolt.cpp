@@ -22,6 +22,8 @@ struct CallPlan {
     AndMethod andMethod;
     OrMethod orMethod;
     bool hasBuiltInConnectives;  // and at least one input
+    bool readsNaNDegree;         // some rule names a function past the cache
+    bool isSugenoFused;          // rows before the last skip the rule outputs
     MamdaniRowPlan mamdani;
 };
 
@@ -112,11 +114,11 @@ int32_t sumOfCounts(const DynArray<int32_t> *counts) {
 // aggregation into them; every earlier row's sets are seen only by its
 // defuzzification and are built one output at a time when no host method
 // takes part.
-void runMamdaniRow(zorbTLS *tls, bool isLastRow, double totalFiringStrength, const SystemRecord *fis,
+void runMamdaniRow(zorbTLS *tls, bool isLastRow, bool isRowPlain, double totalFiringStrength,
+                   const SystemRecord *fis,
                    const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w,
                    const FazoltResults *results) {
     if (!isLastRow && plan->mamdani.isFused) {
-        const bool isRowPlain = areStrengthsPlain(results->firingStrengths, fis->numRules);
         for (int32_t o = 1; o <= fis->numOutputs; ++o) {
             // With no rule fired the set is never read.
             if (totalFiringStrength != 0.0) {
@@ -141,9 +143,21 @@ void runMamdaniRow(zorbTLS *tls, bool isLastRow, double totalFiringStrength, con
     }
 }
 
-void runSugenoRow(zorbTLS *tls, double totalFiringStrength, const SystemRecord *fis,
+// Rows before the last keep no rule outputs: their sums come straight from
+// the output function values.
+void runSugenoRow(zorbTLS *tls, bool isLastRow, double totalFiringStrength, const SystemRecord *fis,
                   const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w,
                   const FazoltResults *results) {
+    if (!isLastRow && plan->isSugenoFused) {
+        fillSugenoOutputCache(w->inputRow, w->outputKinds, w->outputCoefficients, w->sugenoCache);
+        for (int32_t o = 1; o <= fis->numOutputs; ++o) {
+            const double a =
+                sumSugenoRuleOutputs(results->firingStrengths, fis, w->sugenoCacheEntries, w->sugenoCache, o - 1);
+            w->outputRow->data[o - 1] =
+                applySugenoDefuzzificationMethod(tls, o, a, totalFiringStrength, fis, plan->method, diag);
+        }
+        return;
+    }
     applySugenoImplicationWithCache(w->inputRow, results->firingStrengths, fis, w->outputKinds,
                                     w->outputCoefficients, w->sugenoCacheEntries, w->sugenoCache,
                                     results->ruleOutputs, results->ruleOutputLevels);
@@ -168,22 +182,24 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
                              w->inputMFCache);
     const bool isLastRow = s == numRows - 1;
     double totalFiringStrength;
+    bool isRowPlain;  // every strength +0 or positive
     if (plan->hasBuiltInConnectives) {
         // Only the last row's rule values are kept.
-        fillDegreeTable(w->inputMFCache, w->degrees);
-        totalFiringStrength = fireRulesBuiltIn(fis, w->ruleDegrees, w->degrees, plan->andMethod, plan->orMethod,
-                                               isLastRow ? results->ruleInputValues : nullptr,
-                                               results->firingStrengths);
+        const bool hasNaN = fillDegreeTable(w->inputMFCache, w->degrees) || plan->readsNaNDegree;
+        totalFiringStrength = fireRulesBuiltIn(fis, w->ruleDegrees, w->degrees, hasNaN, plan->andMethod,
+                                               plan->orMethod, isLastRow ? results->ruleInputValues : nullptr,
+                                               results->firingStrengths, &isRowPlain);
     } else {
         mapPlannedRuleAntecedents(fis, w->antecedentPlan, w->inputMFCache, results->ruleInputValues);
         totalFiringStrength = applyOperatorsByMethod(tls, results->ruleInputValues, fis, plan->andMethod,
                                                      plan->orMethod, results->firingStrengths, w->scratch);
+        isRowPlain = areStrengthsPlain(results->firingStrengths, fis->numRules);
     }
 
     if (plan->isMamdani) {
-        runMamdaniRow(tls, isLastRow, totalFiringStrength, fis, diag, plan, w, results);
+        runMamdaniRow(tls, isLastRow, isRowPlain, totalFiringStrength, fis, diag, plan, w, results);
     } else {
-        runSugenoRow(tls, totalFiringStrength, fis, diag, plan, w, results);
+        runSugenoRow(tls, isLastRow, totalFiringStrength, fis, diag, plan, w, results);
     }
 
     DynArray<double> *crisp = results->crispOutputs;
@@ -202,12 +218,13 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     plan->hasBuiltInConnectives =
         plan->andMethod != AndMethod::Host && plan->orMethod != OrMethod::Host && fis->numInputs > 0;
     plan->mamdani = MamdaniRowPlan{false, false, false, 0, false, 0};
+    plan->isSugenoFused = false;
 
     extractVarMF(tls, fis->inputMF, w->inputMFs);
     selectMembershipKinds(w->inputMFs, w->inputMFKinds, w->inputMFOffsets);
     planRuleAntecedents(fis, w->antecedentPlan);
     resize2D(w->inputMFCache, 1, sumOfCounts(fis->numInputMFs));
-    planRuleDegrees(fis, numel(w->inputMFCache), w->ruleDegrees);
+    plan->readsNaNDegree = planRuleDegrees(fis, numel(w->inputMFCache), w->ruleDegrees);
     resize1D(w->degrees, 2 * numel(w->inputMFCache) + 4);
     resize1D(w->scratch, fis->numInputs);
     resize2D(w->inputRow, 1, inputs->size[1]);
@@ -221,6 +238,8 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
         planSugenoOutputCache(fis, w->outputMFs, inputs->size[1], w->outputKinds, w->outputCoefficients);
         planSugenoRuleOutputs(fis, w->sugenoCacheEntries);
         resize2D(w->sugenoCache, 1, numel(w->outputKinds));
+        plan->isSugenoFused = fis->orrSize[0] >= fis->numRules && fis->orrSize[1] >= fis->numOutputs &&
+                              static_cast<int64_t>(fis->aggSize[0]) * fis->aggSize[1] >= fis->numOutputs;
     }
 }
 

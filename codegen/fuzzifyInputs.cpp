@@ -93,11 +93,15 @@ void fuzzifyInputs(zorbTLS *tls, const DynArray<double> *inputRow, const SystemR
     mapRuleAntecedents(fis, inputMFCache, ruleInputValues);
 }
 
-void fillDegreeTable(const DynArray<double> *inputMFCache, DynArray<double> *degrees) {
+bool fillDegreeTable(const DynArray<double> *inputMFCache, DynArray<double> *degrees) {
     const int32_t n = numel(inputMFCache);
     const double *m = inputMFCache->data;
     double *d = degrees->data;
-    for (int32_t k = 0; k < n; ++k) d[k] = m[k];
+    bool hasNaN = false;
+    for (int32_t k = 0; k < n; ++k) {
+        d[k] = m[k];
+        hasNaN = hasNaN || quvIsNaN(m[k]);
+    }
     for (int32_t k = 0; k < n; ++k) d[n + k] = 1.0 - m[k];
     // The last four entries never change within a call; written per row
     // since they cost nothing next to the rest.
@@ -105,14 +109,16 @@ void fillDegreeTable(const DynArray<double> *inputMFCache, DynArray<double> *deg
     d[2 * n + 1] = 0.0;
     d[2 * n + 2] = quvGetNaN();
     d[2 * n + 3] = 1.0 - d[2 * n + 2];
+    return hasNaN;
 }
 
-void planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArray<int32_t> *ruleDegrees) {
+bool planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArray<int32_t> *ruleDegrees) {
     const int32_t numRules = fis->numRules;
     const int32_t numInputs = fis->numInputs;
     const int32_t antecedentStride = fis->antecedent->size[0];
     const int32_t n = cacheLength;
     resize1D(ruleDegrees, static_cast<int32_t>(static_cast<int64_t>(numRules) * numInputs));
+    bool readsNaN = false;
     for (int32_t r = 0; r < numRules; ++r) {
         const bool isAndRule = fis->connection->data[r] == 1.0;
         for (int32_t i = 0; i < numInputs; ++i) {
@@ -128,9 +134,11 @@ void planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArray<int3
                     entry = isNot ? n + position - 1 : position - 1;
                 } else {
                     entry = isNot ? 2 * n + 3 : 2 * n + 2;
+                    readsNaN = true;
                 }
             }
             ruleDegrees->data[static_cast<int64_t>(r) * numInputs + i] = entry;
         }
     }
+    return readsNaN;
 }

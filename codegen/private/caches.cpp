@@ -179,6 +179,17 @@ void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, co
         const int32_t numStored = mfs != nullptr ? numel(mfs) : 0;
         const uint8_t *kind = i < numVars ? kinds->data + offsets->data[i] : nullptr;
         const int32_t numMF = fis->numInputMFs->data[i];
+        const int64_t first = static_cast<int64_t>(fis->numCumInputMFs->data[i]);
+        if (numMF <= numStored && first >= 0 && first + numMF <= cacheLength) {
+            // Every function is held and lands inside the cache.
+            double *degrees = inputMFCache->data + first;
+            for (int32_t j = 0; j < numMF; ++j) {
+                const ExtractedMF *mf = &mfs->data[j];
+                degrees[j] = evaluateMembershipByKind(tls, static_cast<MembershipKind>(kind[j]), mf->type, x,
+                                                      mf->params);
+            }
+            continue;
+        }
         for (int32_t j = 1; j <= numMF; ++j) {
             const int32_t k = addSaturated(fis->numCumInputMFs->data[i], j);
             double degree = quvGetNaN();  // more functions counted than the variable holds

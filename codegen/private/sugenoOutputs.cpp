@@ -81,22 +81,40 @@ void planSugenoOutputCache(const SystemRecord *fis, const DynArray<ExtractedVarM
     }
 }
 
-void fillSugenoOutputCache(const DynArray<double> *x, const DynArray<uint8_t> *kinds,
-                           const DynArray<double> *coefficients, DynArray<double> *cache) {
-    const int32_t length = numel(kinds);
-    const int32_t n = numel(x);
+namespace {
+
+// N inputs when small enough to unroll, else 0 and n from the row.
+template <int N>
+void fillCache(const double *xs, int32_t numX, const uint8_t *kinds, int32_t length, const double *coefficients,
+               double *cache) {
+    const int32_t n = N > 0 ? N : numX;
     const int64_t width = static_cast<int64_t>(n) + 1;
-    const double *xs = x->data;
     for (int32_t k = 0; k < length; ++k) {
-        const double *p = coefficients->data + k * width;
+        const double *p = coefficients + k * width;
         double z = 0.0;
-        if (kinds->data[k] == 1) {
+        if (kinds[k] == 1) {
             z = p[0];
-        } else if (kinds->data[k] == 2) {
+        } else if (kinds[k] == 2) {
             double sum = 0.0;  // coefficients first, in input order, then the constant term
             for (int32_t i = 0; i < n; ++i) sum = sum + xs[i] * p[i];
             z = sum + p[n];
         }
-        cache->data[k] = z;
+        cache[k] = z;
+    }
+}
+
+}  // namespace
+
+void fillSugenoOutputCache(const DynArray<double> *x, const DynArray<uint8_t> *kinds,
+                           const DynArray<double> *coefficients, DynArray<double> *cache) {
+    const int32_t length = numel(kinds);
+    const int32_t n = numel(x);
+    const double *xs = x->data;
+    switch (n) {
+        case 1: fillCache<1>(xs, n, kinds->data, length, coefficients->data, cache->data); return;
+        case 2: fillCache<2>(xs, n, kinds->data, length, coefficients->data, cache->data); return;
+        case 3: fillCache<3>(xs, n, kinds->data, length, coefficients->data, cache->data); return;
+        case 4: fillCache<4>(xs, n, kinds->data, length, coefficients->data, cache->data); return;
+        default: fillCache<0>(xs, n, kinds->data, length, coefficients->data, cache->data); return;
     }
 }
