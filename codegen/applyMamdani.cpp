@@ -295,11 +295,18 @@ void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCa
     }
     // The grouped path reads numSamples values of every cache row.
     plan->isCachePlain = isPlain && outputMFCache->size[1] >= fis->numSamples;
+    // A term +0 * x is a zero of either sign only when x is finite.
+    bool arePointsFinite = true;
+    const int32_t numPoints = numel(fis->outputSamplePoints);
+    for (int32_t k = 0; k < numPoints && arePointsFinite; ++k)
+        arePointsFinite = std::isfinite(fis->outputSamplePoints->data[k]);
+    plan->isCentroidOnSupport = arePointsFinite && nameIs(fis->defuzzMethod, "centroid");
 
     resize2D(consequentRows, numRules, numOutputs);
     resize1D(arrays->groupStrengths, 2 * plan->numCacheRows);
     for (int32_t g = 0; g < numel(arrays->groupStrengths); ++g) arrays->groupStrengths->data[g] = -1.0;
     resize1D(arrays->groupList, numRules);
+    resize1D(arrays->firedRules, numRules);
     if (!plan->isFused) return;
     if (plan->isMinMax && plan->isCachePlain) tabulateSets(fis, outputMFCache, plan->numCacheRows, arrays);
     for (int32_t t = 0; t < numOutputs; ++t) {
@@ -311,6 +318,19 @@ void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCa
             consequentRows->data[r + static_cast<int64_t>(t) * numRules] = code;
         }
     }
+}
+
+int32_t listFiredRules(const DynArray<double> *firingStrengths, int32_t numRules, DynArray<int32_t> *firedRules) {
+    int32_t numFired = 0;
+    for (int32_t r = 0; r < numRules; ++r) {
+        firedRules->data[numFired] = r;
+        numFired += firingStrengths->data[r] > 0.0 ? 1 : 0;
+    }
+    return numFired;
+}
+
+bool isGroupedRow(const MamdaniRowPlan *plan, bool isRowPlain) {
+    return plan->isFused && plan->isMinMax && plan->isCachePlain && isRowPlain;
 }
 
 bool areStrengthsPlain(const DynArray<double> *firingStrengths, int32_t numRules) {
@@ -356,15 +376,16 @@ void aggregateRuleByRule(const DynArray<double> *firingStrengths, const SystemRe
 // min(mu, max_r w_r) over the rules that share a set, every candidate is
 // +0 or positive, and equal values have equal bits, so which rule wins a
 // tie cannot show. A rule with strength +0 (or none for this output) only
-// adds +0, where the set starts.
-void aggregateBySet(const DynArray<double> *firingStrengths, const SystemRecord *fis, const int32_t *codes,
-                    MamdaniRowArrays *arrays, double *set) {
-    const int32_t numRules = fis->numRules;
+// adds +0, where the set starts, so only the fired rules are read.
+SetSupport aggregateBySet(const DynArray<double> *firingStrengths, int32_t numFired, const SystemRecord *fis,
+                          const int32_t *codes, MamdaniRowArrays *arrays, double *set) {
     const int32_t numSamples = fis->numSamples;
+    const int32_t *fired = arrays->firedRules->data;
     double *strongest = arrays->groupStrengths->data;
     int32_t *groups = arrays->groupList->data;
     int32_t numGroups = 0;
-    for (int32_t r = 0; r < numRules; ++r) {
+    for (int32_t k = 0; k < numFired; ++k) {
+        const int32_t r = fired[k];
         const int32_t code = codes[r];
         if (code == 0) continue;
         const int32_t group = 2 * ((code < 0 ? -code : code) - 1) + (code < 0 ? 1 : 0);
@@ -377,32 +398,34 @@ void aggregateBySet(const DynArray<double> *firingStrengths, const SystemRecord 
         }
     }
     for (int32_t s = 0; s < numSamples; ++s) set[s] = 0.0;
+    SetSupport support = {numSamples, 0};
     for (int32_t g = 0; g < numGroups; ++g) {
         const int32_t group = groups[g];
         const double w = strongest[group];
         strongest[group] = -1.0;
-        if (!(w > 0.0)) continue;
         const double *mu = arrays->setValues->data + static_cast<int64_t>(group) * numSamples;
         const int32_t first = arrays->setSupport->data[2 * group];
         const int32_t end = arrays->setSupport->data[2 * group + 1];
+        if (first < support.first) support.first = first;
+        if (end > support.end) support.end = end;
         for (int32_t s = first; s < end; ++s) {
             const double v = mu[s] > w ? w : mu[s];
             set[s] = v > set[s] ? v : set[s];
         }
     }
+    if (support.first >= support.end) support = {0, 0};
+    return support;
 }
 
 }  // namespace
 
-void aggregateMamdaniOutput(const DynArray<double> *firingStrengths, const SystemRecord *fis,
-                            const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
-                            const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain, double *set) {
+SetSupport aggregateMamdaniOutput(const DynArray<double> *firingStrengths, int32_t numFired,
+                                  const SystemRecord *fis, const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
+                                  const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain, double *set) {
     assert(plan->isFused);
     const int32_t *codes = arrays->consequentRows->data + static_cast<int64_t>(t) * fis->numRules;
-    if (plan->isMinMax && plan->isCachePlain && isRowPlain) {
-        aggregateBySet(firingStrengths, fis, codes, arrays, set);
-        return;
-    }
+    if (isGroupedRow(plan, isRowPlain)) return aggregateBySet(firingStrengths, numFired, fis, codes, arrays, set);
     aggregateRuleByRule(firingStrengths, fis, plan->isMinImplication,
                         static_cast<AggregationMethod>(plan->aggregation), codes, outputMFCache, set);
+    return SetSupport{0, fis->numSamples};
 }

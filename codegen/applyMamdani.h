@@ -31,6 +31,7 @@ struct MamdaniRowPlan {
     uint8_t aggregation;  // the built-in aggregation, resolved once
     bool isCachePlain;  // the output cache holds no NaN, no negative value and no -0
     int32_t numCacheRows;
+    bool isCentroidOnSupport;  // centroid with finite sample points: grouped sets sum over their support
 };
 
 // The arrays of the fused path, sized once per call.
@@ -45,17 +46,38 @@ struct MamdaniRowArrays {
     DynArray<int32_t> *setSupport;
     DynArray<double> *groupStrengths;  // 2 * numCacheRows, all -1 between rows
     DynArray<int32_t> *groupList;      // numRules
+    DynArray<int32_t> *firedRules;     // numRules: the row's rules of positive strength
+};
+
+// Samples first .. end - 1 hold every positive value of a set; outside
+// them it is +0. Empty when first == end.
+struct SetSupport {
+    int32_t first;
+    int32_t end;
 };
 
 void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCache, MamdaniRowPlan *plan,
                      MamdaniRowArrays *arrays);
 // Strengths with no NaN, no negative value and no -0.
 bool areStrengthsPlain(const DynArray<double> *firingStrengths, int32_t numRules);
+// Lists the rules of positive strength in firedRules; returns how many.
+int32_t listFiredRules(const DynArray<double> *firingStrengths, int32_t numRules, DynArray<int32_t> *firedRules);
+// True when aggregateMamdaniOutput groups the rules by output set for a row
+// whose strengths are plain (isRowPlain): then it reads only the numFired
+// rules of firedRules and gives the support of the set.
+bool isGroupedRow(const MamdaniRowPlan *plan, bool isRowPlain);
 // Fills set (numSamples values) with output t's (0-based) aggregated set.
-// Grouping the rules by output set is used only when isRowPlain and the
-// plan allow it.
-void aggregateMamdaniOutput(const DynArray<double> *firingStrengths, const SystemRecord *fis,
-                            const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
-                            const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain, double *set);
+// Grouped rows (isGroupedRow) return the set's support; others the whole
+// sample range.
+SetSupport aggregateMamdaniOutput(const DynArray<double> *firingStrengths, int32_t numFired,
+                                  const SystemRecord *fis, const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
+                                  const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain, double *set);
+// applyMamdaniDefuzzificationMethod for the centroid of a set of +0 and
+// positive values that is +0 outside support, on finite sample points:
+// the sums run over the support only, which leaves them bit for bit as
+// they are over the whole set.
+double applyMamdaniCentroidOnSupport(zorbTLS *tls, int32_t o, const DynArray<double> *mf, SetSupport support,
+                                     double totalFiringStrength, const SystemRecord *fis,
+                                     const DiagnosticsOptions *diag);
 
 #endif

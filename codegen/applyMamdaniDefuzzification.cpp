@@ -54,6 +54,13 @@ double defuzzifyOutput(zorbTLS *tls, DefuzzMethod method, const DynArray<uint8_t
 
 }  // namespace
 
+static SamplePoints outputSamplePoints(const SystemRecord *fis, int32_t o) {
+    const DynArray<double> *points = fis->outputSamplePoints;
+    // Row o of the column-major matrix, read in place (no data when empty).
+    return SamplePoints{points->data == nullptr ? nullptr : points->data + (o - 1), points->size[1],
+                        points->size[0]};
+}
+
 double applyMamdaniDefuzzificationMethod(zorbTLS *tls, int32_t o, const DynArray<double> *mf,
                                          double totalFiringStrength, const SystemRecord *fis,
                                          DefuzzMethod method, const DiagnosticsOptions *diag) {
@@ -63,11 +70,22 @@ double applyMamdaniDefuzzificationMethod(zorbTLS *tls, int32_t o, const DynArray
         throwNoRuleFiredDiagnostic(tls, o, y, diag);
         return y;
     }
-    const DynArray<double> *points = fis->outputSamplePoints;
-    // Row o of the column-major matrix, read in place (no data when empty).
-    SamplePoints x = {points->data == nullptr ? nullptr : points->data + (o - 1), points->size[1],
-                      points->size[0]};
-    double y = defuzzifyOutput(tls, method, fis->defuzzMethod, mf, x);
+    double y = defuzzifyOutput(tls, method, fis->defuzzMethod, mf, outputSamplePoints(fis, o));
+    throwEmptyFuzzySetDiagnostic(tls, o, mf, fis->defuzzMethod, y, diag);
+    return y;
+}
+
+double applyMamdaniCentroidOnSupport(zorbTLS *tls, int32_t o, const DynArray<double> *mf, SetSupport support,
+                                     double totalFiringStrength, const SystemRecord *fis,
+                                     const DiagnosticsOptions *diag) {
+    if (totalFiringStrength == 0.0) {
+        double y = outputRangeMidpoint(fis, o);
+        throwNoRuleFiredDiagnostic(tls, o, y, diag);
+        return y;
+    }
+    const SamplePoints x = outputSamplePoints(fis, o);
+    assert(numel(mf) == x.count && support.end <= x.count);
+    double y = centroidOnSupport(mf->data, support.first, support.end, x);
     throwEmptyFuzzySetDiagnostic(tls, o, mf, fis->defuzzMethod, y, diag);
     return y;
 }

@@ -199,14 +199,15 @@ static inline bool isPlainStrength(double w) { return w > 0.0 || (w == 0.0 && !s
 // N is the number of inputs when it is small enough to unroll, else 0
 // and numInputs is read from the record.
 template <AndMethod A, OrMethod O, bool hasNaN, int N>
-static double fireRules(const SystemRecord *fis, const int32_t *ruleDegrees, const double *d,
-                        DynArray<double> *ruleInputValues, double *strength, bool *areStrengthsPlain) {
+static RuleFiring fireRules(const SystemRecord *fis, const int32_t *ruleDegrees, const double *d,
+                            DynArray<double> *ruleInputValues, double *strength, int32_t *fired) {
     const int32_t numRules = fis->numRules;
     const int32_t numInputs = N > 0 ? N : fis->numInputs;
     const double *connection = fis->connection->data;
     const double *weight = fis->weight->data;
     double totalFiringStrength = 0.0;
     bool isPlain = true;
+    int32_t numFired = 0;
     for (int32_t r = 0; r < numRules; ++r) {
         const int32_t *entries = ruleDegrees + static_cast<int64_t>(r) * numInputs;
         double acc = d[entries[0]];
@@ -223,61 +224,65 @@ static double fireRules(const SystemRecord *fis, const int32_t *ruleDegrees, con
         const double weighted = acc * weight[r];
         strength[r] = weighted;
         isPlain = isPlain && isPlainStrength(weighted);
+        if (fired != nullptr) {
+            fired[numFired] = r;
+            numFired += weighted > 0.0 ? 1 : 0;
+        }
         totalFiringStrength = totalFiringStrength + weighted;
     }
-    if (areStrengthsPlain != nullptr) *areStrengthsPlain = isPlain;
-    return totalFiringStrength;
+    return RuleFiring{totalFiringStrength, isPlain, numFired};
 }
 
 template <AndMethod A, OrMethod O, bool hasNaN>
-static double fireRulesUnrolled(const SystemRecord *fis, const int32_t *ruleDegrees, const double *d,
-                                DynArray<double> *ruleInputValues, double *strength, bool *areStrengthsPlain) {
+static RuleFiring fireRulesUnrolled(const SystemRecord *fis, const int32_t *ruleDegrees, const double *d,
+                                DynArray<double> *ruleInputValues, double *strength, int32_t *fired) {
     switch (fis->numInputs) {
-        case 1: return fireRules<A, O, hasNaN, 1>(fis, ruleDegrees, d, ruleInputValues, strength, areStrengthsPlain);
-        case 2: return fireRules<A, O, hasNaN, 2>(fis, ruleDegrees, d, ruleInputValues, strength, areStrengthsPlain);
-        case 3: return fireRules<A, O, hasNaN, 3>(fis, ruleDegrees, d, ruleInputValues, strength, areStrengthsPlain);
-        case 4: return fireRules<A, O, hasNaN, 4>(fis, ruleDegrees, d, ruleInputValues, strength, areStrengthsPlain);
+        case 1: return fireRules<A, O, hasNaN, 1>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
+        case 2: return fireRules<A, O, hasNaN, 2>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
+        case 3: return fireRules<A, O, hasNaN, 3>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
+        case 4: return fireRules<A, O, hasNaN, 4>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
         default: break;
     }
-    return fireRules<A, O, hasNaN, 0>(fis, ruleDegrees, d, ruleInputValues, strength, areStrengthsPlain);
+    return fireRules<A, O, hasNaN, 0>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
 }
 
 template <AndMethod A, bool hasNaN>
-static double fireRulesWithOr(OrMethod orMethod, const SystemRecord *fis, const int32_t *ruleDegrees,
+static RuleFiring fireRulesWithOr(OrMethod orMethod, const SystemRecord *fis, const int32_t *ruleDegrees,
                               const double *d, DynArray<double> *ruleInputValues, double *strength,
-                              bool *areStrengthsPlain) {
+                              int32_t *fired) {
     switch (orMethod) {
         case OrMethod::Max:
             return fireRulesUnrolled<A, OrMethod::Max, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
-                                                               areStrengthsPlain);
+                                                               fired);
         case OrMethod::Probor:
             return fireRulesUnrolled<A, OrMethod::Probor, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
-                                                                  areStrengthsPlain);
+                                                                  fired);
         case OrMethod::Sum:
         case OrMethod::Host: break;
     }
     return fireRulesUnrolled<A, OrMethod::Sum, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
-                                                       areStrengthsPlain);
+                                                       fired);
 }
 
 template <bool hasNaN>
-static double fireRulesWith(AndMethod andMethod, OrMethod orMethod, const SystemRecord *fis,
+static RuleFiring fireRulesWith(AndMethod andMethod, OrMethod orMethod, const SystemRecord *fis,
                             const int32_t *ruleDegrees, const double *d, DynArray<double> *ruleInputValues,
-                            double *strength, bool *areStrengthsPlain) {
+                            double *strength, int32_t *fired) {
     if (andMethod == AndMethod::Min)
         return fireRulesWithOr<AndMethod::Min, hasNaN>(orMethod, fis, ruleDegrees, d, ruleInputValues, strength,
-                                                      areStrengthsPlain);
+                                                      fired);
     return fireRulesWithOr<AndMethod::Prod, hasNaN>(orMethod, fis, ruleDegrees, d, ruleInputValues, strength,
-                                                   areStrengthsPlain);
+                                                   fired);
 }
 
-double fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ruleDegrees,
-                        const DynArray<double> *degrees, bool hasNaN, AndMethod andMethod, OrMethod orMethod,
-                        DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths,
-                        bool *areStrengthsPlain) {
+RuleFiring fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ruleDegrees,
+                            const DynArray<double> *degrees, bool hasNaN, AndMethod andMethod, OrMethod orMethod,
+                            DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths,
+                            DynArray<int32_t> *firedRules) {
+    int32_t *fired = firedRules != nullptr ? firedRules->data : nullptr;
     if (hasNaN)
         return fireRulesWith<true>(andMethod, orMethod, fis, ruleDegrees->data, degrees->data, ruleInputValues,
-                                   firingStrengths->data, areStrengthsPlain);
+                                   firingStrengths->data, fired);
     return fireRulesWith<false>(andMethod, orMethod, fis, ruleDegrees->data, degrees->data, ruleInputValues,
-                                firingStrengths->data, areStrengthsPlain);
+                                firingStrengths->data, fired);
 }

@@ -27,11 +27,16 @@ double applyOperatorsByMethod(zorbTLS *tls, const DynArray<double> *ruleInputVal
 // (planRuleDegrees), combined with the same operations in the same order
 // as applyOperators. hasNaN false promises that no entry a rule reads is
 // NaN. ruleInputValues, when given, receives the values (the last row);
-// firingStrengths and the total as applyOperators. areStrengthsPlain, when
-// given, tells whether every strength is +0 or positive.
-double fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ruleDegrees,
-                        const DynArray<double> *degrees, bool hasNaN, AndMethod andMethod, OrMethod orMethod,
-                        DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths,
-                        bool *areStrengthsPlain);
+// firingStrengths and the total as applyOperators. firedRules, when given,
+// receives the rules of positive strength in order.
+struct RuleFiring {
+    double totalFiringStrength;
+    bool areStrengthsPlain;  // every strength +0 or positive
+    int32_t numFired;        // rules listed in firedRules
+};
+RuleFiring fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ruleDegrees,
+                            const DynArray<double> *degrees, bool hasNaN, AndMethod andMethod, OrMethod orMethod,
+                            DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths,
+                            DynArray<int32_t> *firedRules);
 
 #endif

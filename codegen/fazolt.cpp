@@ -24,6 +24,7 @@ struct CallPlan {
     bool hasBuiltInConnectives;  // and at least one input
     bool readsNaNDegree;         // some rule names a function past the cache
     bool isSugenoFused;          // rows before the last skip the rule outputs
+    bool listsFiredRules;        // the rule firing lists the rules of positive strength
     MamdaniRowPlan mamdani;
 };
 
@@ -69,6 +70,7 @@ void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
     initRegisteredArray(tls, &w->mamdani.setSupport, 1);
     initRegisteredArray(tls, &w->mamdani.groupStrengths, 1);
     initRegisteredArray(tls, &w->mamdani.groupList, 1);
+    initRegisteredArray(tls, &w->mamdani.firedRules, 1);
     initRegisteredArray(tls, &w->outputMFs, 2);
     initRegisteredArray(tls, &w->outputKinds, 1);
     initRegisteredArray(tls, &w->outputCoefficients, 1);
@@ -82,6 +84,7 @@ void releaseWorkingStorage(WorkingStorage *w) {
     releaseArray(&w->outputCoefficients);
     releaseArray(&w->outputKinds);
     releaseArray(&w->outputMFs);
+    releaseArray(&w->mamdani.firedRules);
     releaseArray(&w->mamdani.groupList);
     releaseArray(&w->mamdani.groupStrengths);
     releaseArray(&w->mamdani.setSupport);
@@ -114,19 +117,30 @@ int32_t sumOfCounts(const DynArray<int32_t> *counts) {
 // aggregation into them; every earlier row's sets are seen only by its
 // defuzzification and are built one output at a time when no host method
 // takes part.
-void runMamdaniRow(zorbTLS *tls, bool isLastRow, bool isRowPlain, double totalFiringStrength,
-                   const SystemRecord *fis,
+void runMamdaniRow(zorbTLS *tls, bool isLastRow, const RuleFiring *firing, const SystemRecord *fis,
                    const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w,
                    const FazoltResults *results) {
+    const double totalFiringStrength = firing->totalFiringStrength;
     if (!isLastRow && plan->mamdani.isFused) {
+        const bool isRowPlain = firing->areStrengthsPlain;
+        const bool isGrouped = isGroupedRow(&plan->mamdani, isRowPlain);
+        int32_t numFired = firing->numFired;
+        if (isGrouped && numFired < 0)
+            numFired = listFiredRules(results->firingStrengths, fis->numRules, w->mamdani.firedRules);
+        const bool isOnSupport = isGrouped && plan->mamdani.isCentroidOnSupport;
         for (int32_t o = 1; o <= fis->numOutputs; ++o) {
             // With no rule fired the set is never read.
+            SetSupport support = {0, 0};
             if (totalFiringStrength != 0.0) {
-                aggregateMamdaniOutput(results->firingStrengths, fis, &plan->mamdani, &w->mamdani,
-                                       w->outputMFCache, o - 1, isRowPlain, w->columnBuffer->data);
+                support = aggregateMamdaniOutput(results->firingStrengths, numFired, fis, &plan->mamdani,
+                                                 &w->mamdani, w->outputMFCache, o - 1, isRowPlain,
+                                                 w->columnBuffer->data);
             }
-            w->outputRow->data[o - 1] = applyMamdaniDefuzzificationMethod(
-                tls, o, w->columnBuffer, totalFiringStrength, fis, plan->method, diag);
+            w->outputRow->data[o - 1] =
+                isOnSupport ? applyMamdaniCentroidOnSupport(tls, o, w->columnBuffer, support, totalFiringStrength,
+                                                            fis, diag)
+                            : applyMamdaniDefuzzificationMethod(tls, o, w->columnBuffer, totalFiringStrength, fis,
+                                                               plan->method, diag);
         }
         return;
     }
@@ -181,23 +195,25 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
     createInputMFCacheByKind(tls, w->inputRow, fis, diag, w->inputMFs, w->inputMFKinds, w->inputMFOffsets,
                              w->inputMFCache);
     const bool isLastRow = s == numRows - 1;
-    double totalFiringStrength;
-    bool isRowPlain;  // every strength +0 or positive
+    RuleFiring firing;
     if (plan->hasBuiltInConnectives) {
         // Only the last row's rule values are kept.
         const bool hasNaN = fillDegreeTable(w->inputMFCache, w->degrees) || plan->readsNaNDegree;
-        totalFiringStrength = fireRulesBuiltIn(fis, w->ruleDegrees, w->degrees, hasNaN, plan->andMethod,
-                                               plan->orMethod, isLastRow ? results->ruleInputValues : nullptr,
-                                               results->firingStrengths, &isRowPlain);
+        firing = fireRulesBuiltIn(fis, w->ruleDegrees, w->degrees, hasNaN, plan->andMethod, plan->orMethod,
+                                  isLastRow ? results->ruleInputValues : nullptr, results->firingStrengths,
+                                  plan->listsFiredRules ? w->mamdani.firedRules : nullptr);
+        if (!plan->listsFiredRules) firing.numFired = -1;
     } else {
         mapPlannedRuleAntecedents(fis, w->antecedentPlan, w->inputMFCache, results->ruleInputValues);
-        totalFiringStrength = applyOperatorsByMethod(tls, results->ruleInputValues, fis, plan->andMethod,
-                                                     plan->orMethod, results->firingStrengths, w->scratch);
-        isRowPlain = areStrengthsPlain(results->firingStrengths, fis->numRules);
+        firing.totalFiringStrength = applyOperatorsByMethod(tls, results->ruleInputValues, fis, plan->andMethod,
+                                                            plan->orMethod, results->firingStrengths, w->scratch);
+        firing.areStrengthsPlain = areStrengthsPlain(results->firingStrengths, fis->numRules);
+        firing.numFired = -1;  // not listed
     }
+    const double totalFiringStrength = firing.totalFiringStrength;
 
     if (plan->isMamdani) {
-        runMamdaniRow(tls, isLastRow, isRowPlain, totalFiringStrength, fis, diag, plan, w, results);
+        runMamdaniRow(tls, isLastRow, &firing, fis, diag, plan, w, results);
     } else {
         runSugenoRow(tls, isLastRow, totalFiringStrength, fis, diag, plan, w, results);
     }
@@ -217,8 +233,9 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     plan->orMethod = selectOrMethod(fis->orMethod);
     plan->hasBuiltInConnectives =
         plan->andMethod != AndMethod::Host && plan->orMethod != OrMethod::Host && fis->numInputs > 0;
-    plan->mamdani = MamdaniRowPlan{false, false, false, 0, false, 0};
+    plan->mamdani = MamdaniRowPlan{false, false, false, 0, false, 0, false};
     plan->isSugenoFused = false;
+    plan->listsFiredRules = false;
 
     extractVarMF(tls, fis->inputMF, w->inputMFs);
     selectMembershipKinds(w->inputMFs, w->inputMFKinds, w->inputMFOffsets);
@@ -232,6 +249,7 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
 
     if (plan->isMamdani) {
         planMamdaniRows(fis, w->outputMFCache, &plan->mamdani, &w->mamdani);
+        plan->listsFiredRules = isGroupedRow(&plan->mamdani, true);
         resize1D(w->columnBuffer, fis->aggSize[0]);
     } else {
         extractVarMF(tls, fis->outputMF, w->outputMFs);

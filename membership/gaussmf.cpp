@@ -1,15 +1,7 @@
 // Gaussian: exp(-(x - c)^2 / (2 sigma^2)).
 #include "host/runtime.h"
 #include "membership/membershipFunctions.h"
-
-// A direct quotient here, not a reciprocal: sigma = 0 gives -0/0 = NaN at the
-// centre and exp(-inf) = 0 elsewhere.
-static inline double gaussmfRule(double x, double sigma, double c) {
-    const double d = x - c;
-    const double n = -(d * d);
-    const double s = (sigma * sigma) * 2.0;
-    return quvExp(n / s);
-}
+#include "membership/shapeRules.h"
 
 double gaussmf(double x, const double *params) { return gaussmfRule(x, params[0], params[1]); }
 

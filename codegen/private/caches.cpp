@@ -8,6 +8,7 @@
 
 #include "codegen/evaluateCommonMembershipFcn.h"
 #include "codegen/private/diagnostics.h"
+#include "membership/shapeRules.h"
 #include "host/runtime.h"
 
 #include <cstring>
@@ -161,6 +162,27 @@ void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_
     }
 }
 
+// The commonest shapes without a call; the rest, and parameter rows too
+// short (which raise), through the dispatch.
+static inline double evaluateMembershipInPlace(zorbTLS *tls, MembershipKind kind, const ExtractedMF *mf,
+                                               double x) {
+    const double *p = mf->params->data;
+    const int32_t numGiven = numel(mf->params);
+    switch (kind) {
+        case MembershipKind::Trimf:
+            if (numGiven >= 3) return trimfRule(x, p[0], p[1], p[2]);
+            break;
+        case MembershipKind::Trapmf:
+            if (numGiven >= 4) return trapmfRule(x, p[0], p[1], p[2], p[3]);
+            break;
+        case MembershipKind::Gaussmf:
+            if (numGiven >= 2) return gaussmfRule(x, p[0], p[1]);
+            break;
+        default: break;
+    }
+    return evaluateMembershipByKind(tls, kind, mf->type, x, mf->params);
+}
+
 void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
                               const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
                               const DynArray<uint8_t> *kinds, const DynArray<int32_t> *offsets,
@@ -185,8 +207,7 @@ void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, co
             double *degrees = inputMFCache->data + first;
             for (int32_t j = 0; j < numMF; ++j) {
                 const ExtractedMF *mf = &mfs->data[j];
-                degrees[j] = evaluateMembershipByKind(tls, static_cast<MembershipKind>(kind[j]), mf->type, x,
-                                                      mf->params);
+                degrees[j] = evaluateMembershipInPlace(tls, static_cast<MembershipKind>(kind[j]), mf, x);
             }
             continue;
         }

@@ -48,6 +48,21 @@ double centroid(const double *mf, int32_t numMF, const SamplePoints &x) {
     return num * (1.0 / total);
 }
 
+// The centroid of a set of +0 and positive values that is +0 outside
+// first .. end - 1, on finite sample points. Outside the support the full
+// sums only add zeros to +0 or to a value that is not -0, which changes
+// nothing, so both sums may start at the support from +0.
+double centroidOnSupport(const double *mf, int32_t first, int32_t end, const SamplePoints &x) {
+    double total = 0.0;
+    double num = 0.0;
+    for (int32_t i = first; i < end; ++i) {
+        total = total + mf[i];
+        num = num + mf[i] * samplePoint(x, i);
+    }
+    if (total == 0.0) return zeroAreaDefault(x);
+    return num * (1.0 / total);
+}
+
 double bisector(const double *mf, int32_t numMF, const SamplePoints &x) {
     if (numMF == 0) return zeroAreaDefault(x);
     double total = area(mf, numMF);

@@ -23,6 +23,9 @@ inline double samplePoint(const SamplePoints &x, int32_t i) {
 
 // Callers guarantee count >= 1 for x and numMF == x.count.
 double centroid(const double *mf, int32_t numMF, const SamplePoints &x);
+// centroid for a set of +0 and positive values that is +0 outside
+// first .. end - 1, on finite sample points: the same bits.
+double centroidOnSupport(const double *mf, int32_t first, int32_t end, const SamplePoints &x);
 double bisector(const double *mf, int32_t numMF, const SamplePoints &x);
 double mom(const double *mf, int32_t numMF, const SamplePoints &x);
 double som(const double *mf, int32_t numMF, const SamplePoints &x);
