@@ -307,6 +307,10 @@ void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCa
     for (int32_t g = 0; g < numel(arrays->groupStrengths); ++g) arrays->groupStrengths->data[g] = -1.0;
     resize1D(arrays->groupList, numRules);
     resize1D(arrays->firedRules, numRules);
+    if (plan->isCentroidOnSupport) {
+        resize1D(arrays->outputSets, static_cast<int32_t>(static_cast<int64_t>(fis->numSamples) * numOutputs));
+        resize1D(arrays->setBounds, 2 * numOutputs);
+    }
     if (!plan->isFused) return;
     if (plan->isMinMax && plan->isCachePlain) tabulateSets(fis, outputMFCache, plan->numCacheRows, arrays);
     for (int32_t t = 0; t < numOutputs; ++t) {

@@ -47,6 +47,8 @@ struct MamdaniRowArrays {
     DynArray<double> *groupStrengths;  // 2 * numCacheRows, all -1 between rows
     DynArray<int32_t> *groupList;      // numRules
     DynArray<int32_t> *firedRules;     // numRules: the row's rules of positive strength
+    DynArray<double> *outputSets;      // numSamples x numOutputs: the row's sets on the centroid path
+    DynArray<int32_t> *setBounds;      // 2 x numOutputs: their supports, first and end
 };
 
 // Samples first .. end - 1 hold every positive value of a set; outside
@@ -72,12 +74,15 @@ bool isGroupedRow(const MamdaniRowPlan *plan, bool isRowPlain);
 SetSupport aggregateMamdaniOutput(const DynArray<double> *firingStrengths, int32_t numFired,
                                   const SystemRecord *fis, const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
                                   const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain, double *set);
-// applyMamdaniDefuzzificationMethod for the centroid of a set of +0 and
-// positive values that is +0 outside support, on finite sample points:
-// the sums run over the support only, which leaves them bit for bit as
-// they are over the whole set.
-double applyMamdaniCentroidOnSupport(zorbTLS *tls, int32_t o, const DynArray<double> *mf, SetSupport support,
-                                     double totalFiringStrength, const SystemRecord *fis,
-                                     const DiagnosticsOptions *diag);
+// applyMamdaniDefuzzificationMethod for every output of a row, by
+// centroid, when each set (numSamples values from sets + o * numSamples)
+// holds +0 and positive values only, +0 outside its support (first and end
+// at supports + 2 * o), and the sample
+// points are finite: the sums run over the supports only, which leaves
+// them bit for bit as they are over the whole set. The crisp values go to
+// crisp (numOutputs), the diagnostics come in output order.
+void applyMamdaniCentroidsOnSupport(zorbTLS *tls, const double *sets, const int32_t *supports,
+                                    double totalFiringStrength, const SystemRecord *fis,
+                                    const DiagnosticsOptions *diag, double *crisp);
 
 #endif

@@ -75,17 +75,35 @@ double applyMamdaniDefuzzificationMethod(zorbTLS *tls, int32_t o, const DynArray
     return y;
 }
 
-double applyMamdaniCentroidOnSupport(zorbTLS *tls, int32_t o, const DynArray<double> *mf, SetSupport support,
-                                     double totalFiringStrength, const SystemRecord *fis,
-                                     const DiagnosticsOptions *diag) {
+void applyMamdaniCentroidsOnSupport(zorbTLS *tls, const double *sets, const int32_t *supports,
+                                    double totalFiringStrength, const SystemRecord *fis,
+                                    const DiagnosticsOptions *diag, double *crisp) {
+    const int32_t numOutputs = fis->numOutputs;
+    const int32_t numSamples = fis->numSamples;
     if (totalFiringStrength == 0.0) {
-        double y = outputRangeMidpoint(fis, o);
-        throwNoRuleFiredDiagnostic(tls, o, y, diag);
-        return y;
+        for (int32_t o = 1; o <= numOutputs; ++o) {
+            crisp[o - 1] = outputRangeMidpoint(fis, o);
+            throwNoRuleFiredDiagnostic(tls, o, crisp[o - 1], diag);
+        }
+        return;
     }
-    const SamplePoints x = outputSamplePoints(fis, o);
-    assert(numel(mf) == x.count && support.end <= x.count);
-    double y = centroidOnSupport(mf->data, support.first, support.end, x);
-    throwEmptyFuzzySetDiagnostic(tls, o, mf, fis->defuzzMethod, y, diag);
-    return y;
+    assert(fis->outputSamplePoints->size[1] == numSamples);
+    int32_t o = 1;
+    for (; o + 1 <= numOutputs; o += 2) {
+        const int32_t *a = supports + 2 * (o - 1);
+        const int32_t *b = supports + 2 * o;
+        const int32_t first = a[0] < b[0] ? a[0] : b[0];
+        const int32_t end = a[1] > b[1] ? a[1] : b[1];
+        centroidPairOnSupport(sets + static_cast<int64_t>(o - 1) * numSamples,
+                              sets + static_cast<int64_t>(o) * numSamples, first, end, outputSamplePoints(fis, o),
+                              outputSamplePoints(fis, o + 1), &crisp[o - 1], &crisp[o]);
+    }
+    if (o == numOutputs) {
+        crisp[o - 1] = centroidOnSupport(sets + static_cast<int64_t>(o - 1) * numSamples, supports[2 * (o - 1)],
+                                         supports[2 * (o - 1) + 1], outputSamplePoints(fis, o));
+    }
+    for (o = 1; o <= numOutputs; ++o) {
+        throwEmptyFuzzySetDiagnostic(tls, o, sets + static_cast<int64_t>(o - 1) * numSamples, numSamples,
+                                     fis->defuzzMethod, crisp[o - 1], diag);
+    }
 }

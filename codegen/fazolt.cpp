@@ -71,6 +71,8 @@ void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
     initRegisteredArray(tls, &w->mamdani.groupStrengths, 1);
     initRegisteredArray(tls, &w->mamdani.groupList, 1);
     initRegisteredArray(tls, &w->mamdani.firedRules, 1);
+    initRegisteredArray(tls, &w->mamdani.outputSets, 1);
+    initRegisteredArray(tls, &w->mamdani.setBounds, 1);
     initRegisteredArray(tls, &w->outputMFs, 2);
     initRegisteredArray(tls, &w->outputKinds, 1);
     initRegisteredArray(tls, &w->outputCoefficients, 1);
@@ -84,6 +86,8 @@ void releaseWorkingStorage(WorkingStorage *w) {
     releaseArray(&w->outputCoefficients);
     releaseArray(&w->outputKinds);
     releaseArray(&w->outputMFs);
+    releaseArray(&w->mamdani.setBounds);
+    releaseArray(&w->mamdani.outputSets);
     releaseArray(&w->mamdani.firedRules);
     releaseArray(&w->mamdani.groupList);
     releaseArray(&w->mamdani.groupStrengths);
@@ -127,20 +131,28 @@ void runMamdaniRow(zorbTLS *tls, bool isLastRow, const RuleFiring *firing, const
         int32_t numFired = firing->numFired;
         if (isGrouped && numFired < 0)
             numFired = listFiredRules(results->firingStrengths, fis->numRules, w->mamdani.firedRules);
-        const bool isOnSupport = isGrouped && plan->mamdani.isCentroidOnSupport;
+        if (isGrouped && plan->mamdani.isCentroidOnSupport) {
+            // Every set first, then the centroids side by side.
+            double *sets = w->mamdani.outputSets->data;
+            int32_t *bounds = w->mamdani.setBounds->data;
+            for (int32_t t = 0; t < fis->numOutputs && totalFiringStrength != 0.0; ++t) {
+                const SetSupport support =
+                    aggregateMamdaniOutput(results->firingStrengths, numFired, fis, &plan->mamdani, &w->mamdani,
+                                           w->outputMFCache, t, isRowPlain, sets + static_cast<int64_t>(t) * fis->numSamples);
+                bounds[2 * t] = support.first;
+                bounds[2 * t + 1] = support.end;
+            }
+            applyMamdaniCentroidsOnSupport(tls, sets, bounds, totalFiringStrength, fis, diag, w->outputRow->data);
+            return;
+        }
         for (int32_t o = 1; o <= fis->numOutputs; ++o) {
             // With no rule fired the set is never read.
-            SetSupport support = {0, 0};
             if (totalFiringStrength != 0.0) {
-                support = aggregateMamdaniOutput(results->firingStrengths, numFired, fis, &plan->mamdani,
-                                                 &w->mamdani, w->outputMFCache, o - 1, isRowPlain,
-                                                 w->columnBuffer->data);
+                aggregateMamdaniOutput(results->firingStrengths, numFired, fis, &plan->mamdani, &w->mamdani,
+                                       w->outputMFCache, o - 1, isRowPlain, w->columnBuffer->data);
             }
-            w->outputRow->data[o - 1] =
-                isOnSupport ? applyMamdaniCentroidOnSupport(tls, o, w->columnBuffer, support, totalFiringStrength,
-                                                            fis, diag)
-                            : applyMamdaniDefuzzificationMethod(tls, o, w->columnBuffer, totalFiringStrength, fis,
-                                                               plan->method, diag);
+            w->outputRow->data[o - 1] = applyMamdaniDefuzzificationMethod(tls, o, w->columnBuffer, totalFiringStrength,
+                                                                          fis, plan->method, diag);
         }
         return;
     }

@@ -154,13 +154,17 @@ void throwNoRuleFiredDiagnostic(zorbTLS *tls, int32_t outputIndex, double y, con
 
 void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const DynArray<double> *mf,
                                   const DynArray<uint8_t> *defuzzMethod, double y, const DiagnosticsOptions *diag) {
+    throwEmptyFuzzySetDiagnostic(tls, outputIndex, mf->data, numel(mf), defuzzMethod, y, diag);
+}
+
+void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const double *mf, int32_t n,
+                                  const DynArray<uint8_t> *defuzzMethod, double y, const DiagnosticsOptions *diag) {
     const uint8_t mode = diag->EmptyOutputFuzzySet;
     if (!isRaisingMode(mode)) return;
     // Only the area-based methods divide by the set's total.
     if (!nameIs(defuzzMethod, "centroid") && !nameIs(defuzzMethod, "bisector")) return;
     double total = 0.0;
-    const int32_t n = numel(mf);
-    for (int32_t k = 0; k < n; ++k) total = total + mf->data[k];
+    for (int32_t k = 0; k < n; ++k) total = total + mf[k];
     if (total != 0.0) return;  // a NaN total is not an empty set
 
     zorbHeapReferenceStackEnterFcn(tls);

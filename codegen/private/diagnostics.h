@@ -13,5 +13,9 @@ void throwNoRuleFiredDiagnostic(zorbTLS *tls, int32_t outputIndex, double y,
 void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const DynArray<double> *mf,
                                   const DynArray<uint8_t> *defuzzMethod, double y,
                                   const DiagnosticsOptions *diag);
+// The same for a set given as n values from mf.
+void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const double *mf, int32_t n,
+                                  const DynArray<uint8_t> *defuzzMethod, double y,
+                                  const DiagnosticsOptions *diag);
 
 #endif
