@@ -308,8 +308,8 @@ void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCa
     resize1D(arrays->groupList, numRules);
     resize1D(arrays->firedRules, numRules);
     if (plan->isCentroidOnSupport) {
-        resize1D(arrays->outputSets, static_cast<int32_t>(static_cast<int64_t>(fis->numSamples) * numOutputs));
-        resize1D(arrays->setBounds, 2 * numOutputs);
+        resize1D(arrays->outputSets, static_cast<int32_t>(2 * static_cast<int64_t>(fis->numSamples) * numOutputs));
+        resize1D(arrays->setBounds, 4 * numOutputs);
     }
     if (!plan->isFused) return;
     if (plan->isMinMax && plan->isCachePlain) tabulateSets(fis, outputMFCache, plan->numCacheRows, arrays);

@@ -47,8 +47,12 @@ struct MamdaniRowArrays {
     DynArray<double> *groupStrengths;  // 2 * numCacheRows, all -1 between rows
     DynArray<int32_t> *groupList;      // numRules
     DynArray<int32_t> *firedRules;     // numRules: the row's rules of positive strength
-    DynArray<double> *outputSets;      // numSamples x numOutputs: the row's sets on the centroid path
-    DynArray<int32_t> *setBounds;      // 2 x numOutputs: their supports, first and end
+    // The sets of up to two rows on the centroid path, numSamples values
+    // per set, row by row and output by output, their supports (first and
+    // end) and centroids in the same order.
+    DynArray<double> *outputSets;
+    DynArray<int32_t> *setBounds;
+    DynArray<double> *centroids;
 };
 
 // Samples first .. end - 1 hold every positive value of a set; outside

@@ -87,22 +87,9 @@ void applyMamdaniCentroidsOnSupport(zorbTLS *tls, const double *sets, const int3
         }
         return;
     }
-    assert(fis->outputSamplePoints->size[1] == numSamples);
-    int32_t o = 1;
-    for (; o + 1 <= numOutputs; o += 2) {
-        const int32_t *a = supports + 2 * (o - 1);
-        const int32_t *b = supports + 2 * o;
-        const int32_t first = a[0] < b[0] ? a[0] : b[0];
-        const int32_t end = a[1] > b[1] ? a[1] : b[1];
-        centroidPairOnSupport(sets + static_cast<int64_t>(o - 1) * numSamples,
-                              sets + static_cast<int64_t>(o) * numSamples, first, end, outputSamplePoints(fis, o),
-                              outputSamplePoints(fis, o + 1), &crisp[o - 1], &crisp[o]);
-    }
-    if (o == numOutputs) {
-        crisp[o - 1] = centroidOnSupport(sets + static_cast<int64_t>(o - 1) * numSamples, supports[2 * (o - 1)],
-                                         supports[2 * (o - 1) + 1], outputSamplePoints(fis, o));
-    }
-    for (o = 1; o <= numOutputs; ++o) {
+    assert(fis->outputSamplePoints->size[1] == numSamples && fis->outputSamplePoints->size[0] >= numOutputs);
+    centroidsOnSupport(sets, numSamples, supports, fis->outputSamplePoints, numOutputs, numOutputs, crisp);
+    for (int32_t o = 1; o <= numOutputs; ++o) {
         throwEmptyFuzzySetDiagnostic(tls, o, sets + static_cast<int64_t>(o - 1) * numSamples, numSamples,
                                      fis->defuzzMethod, crisp[o - 1], diag);
     }

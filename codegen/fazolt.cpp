@@ -10,6 +10,8 @@
 #include "codegen/defuzzMethod.h"
 #include "codegen/fuzzifyInputs.h"
 #include "codegen/private/caches.h"
+#include "codegen/private/defuzzMethods.h"
+#include "codegen/private/diagnostics.h"
 #include "codegen/private/sugenoOutputs.h"
 
 namespace {
@@ -25,6 +27,10 @@ struct CallPlan {
     bool readsNaNDegree;         // some rule names a function past the cache
     bool isSugenoFused;          // rows before the last skip the rule outputs
     bool listsFiredRules;        // the rule firing lists the rules of positive strength
+    // Grouped centroid rows are computed in pairs, a row's outputs written
+    // with the next one's. A centroid calls the host only for the empty-set
+    // diagnostic, so with that one silent no host call moves.
+    bool defersCentroids;
     MamdaniRowPlan mamdani;
 };
 
@@ -50,6 +56,7 @@ struct WorkingStorage {
     DynArray<double> *outputCoefficients;
     DynArray<int32_t> *sugenoCacheEntries;
     DynArray<double> *sugenoCache;
+    int32_t deferredRow;  // a grouped centroid row whose outputs wait, or -1
 };
 
 void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
@@ -72,12 +79,14 @@ void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
     initRegisteredArray(tls, &w->mamdani.groupList, 1);
     initRegisteredArray(tls, &w->mamdani.firedRules, 1);
     initRegisteredArray(tls, &w->mamdani.outputSets, 1);
+    initRegisteredArray(tls, &w->mamdani.centroids, 1);
     initRegisteredArray(tls, &w->mamdani.setBounds, 1);
     initRegisteredArray(tls, &w->outputMFs, 2);
     initRegisteredArray(tls, &w->outputKinds, 1);
     initRegisteredArray(tls, &w->outputCoefficients, 1);
     initRegisteredArray(tls, &w->sugenoCacheEntries, 2);
     initRegisteredArray(tls, &w->sugenoCache, 2);
+    w->deferredRow = -1;
 }
 
 void releaseWorkingStorage(WorkingStorage *w) {
@@ -87,6 +96,7 @@ void releaseWorkingStorage(WorkingStorage *w) {
     releaseArray(&w->outputKinds);
     releaseArray(&w->outputMFs);
     releaseArray(&w->mamdani.setBounds);
+    releaseArray(&w->mamdani.centroids);
     releaseArray(&w->mamdani.outputSets);
     releaseArray(&w->mamdani.firedRules);
     releaseArray(&w->mamdani.groupList);
@@ -117,11 +127,16 @@ int32_t sumOfCounts(const DynArray<int32_t> *counts) {
     return static_cast<int32_t>(total);
 }
 
+void writeCrispRow(const FazoltResults *results, int32_t s, const double *values, int32_t numOutputs) {
+    DynArray<double> *crisp = results->crispOutputs;
+    for (int32_t o = 0; o < numOutputs; ++o) crisp->data[s + static_cast<int64_t>(o) * crisp->size[0]] = values[o];
+}
+
 // The last row fills results 2 to 6, so it runs implication and
 // aggregation into them; every earlier row's sets are seen only by its
 // defuzzification and are built one output at a time when no host method
 // takes part.
-void runMamdaniRow(zorbTLS *tls, bool isLastRow, const RuleFiring *firing, const SystemRecord *fis,
+void runMamdaniRow(zorbTLS *tls, int32_t s, bool isLastRow, const RuleFiring *firing, const SystemRecord *fis,
                    const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w,
                    const FazoltResults *results) {
     const double totalFiringStrength = firing->totalFiringStrength;
@@ -132,17 +147,32 @@ void runMamdaniRow(zorbTLS *tls, bool isLastRow, const RuleFiring *firing, const
         if (isGrouped && numFired < 0)
             numFired = listFiredRules(results->firingStrengths, fis->numRules, w->mamdani.firedRules);
         if (isGrouped && plan->mamdani.isCentroidOnSupport) {
-            // Every set first, then the centroids side by side.
-            double *sets = w->mamdani.outputSets->data;
-            int32_t *bounds = w->mamdani.setBounds->data;
-            for (int32_t t = 0; t < fis->numOutputs && totalFiringStrength != 0.0; ++t) {
-                const SetSupport support =
-                    aggregateMamdaniOutput(results->firingStrengths, numFired, fis, &plan->mamdani, &w->mamdani,
-                                           w->outputMFCache, t, isRowPlain, sets + static_cast<int64_t>(t) * fis->numSamples);
+            // Every set first, then the centroids side by side; a deferred
+            // row's sets wait in the first slot for the next such row.
+            const int32_t numOutputs = fis->numOutputs;
+            const int32_t slot = w->deferredRow >= 0 ? 1 : 0;
+            double *sets = w->mamdani.outputSets->data + static_cast<int64_t>(slot) * numOutputs * fis->numSamples;
+            int32_t *bounds = w->mamdani.setBounds->data + 2 * slot * numOutputs;
+            for (int32_t t = 0; t < numOutputs && totalFiringStrength != 0.0; ++t) {
+                const SetSupport support = aggregateMamdaniOutput(
+                    results->firingStrengths, numFired, fis, &plan->mamdani, &w->mamdani, w->outputMFCache, t,
+                    isRowPlain, sets + static_cast<int64_t>(t) * fis->numSamples);
                 bounds[2 * t] = support.first;
                 bounds[2 * t + 1] = support.end;
             }
-            applyMamdaniCentroidsOnSupport(tls, sets, bounds, totalFiringStrength, fis, diag, w->outputRow->data);
+            if (!plan->defersCentroids || totalFiringStrength == 0.0) {
+                applyMamdaniCentroidsOnSupport(tls, sets, bounds, totalFiringStrength, fis, diag, w->outputRow->data);
+                return;
+            }
+            if (slot == 0) {
+                w->deferredRow = s;
+                return;
+            }
+            centroidsOnSupport(w->mamdani.outputSets->data, fis->numSamples, w->mamdani.setBounds->data,
+                               fis->outputSamplePoints, numOutputs, 2 * numOutputs, w->mamdani.centroids->data);
+            writeCrispRow(results, w->deferredRow, w->mamdani.centroids->data, numOutputs);
+            for (int32_t o = 0; o < numOutputs; ++o) w->outputRow->data[o] = w->mamdani.centroids->data[numOutputs + o];
+            w->deferredRow = -1;
             return;
         }
         for (int32_t o = 1; o <= fis->numOutputs; ++o) {
@@ -225,20 +255,18 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
     const double totalFiringStrength = firing.totalFiringStrength;
 
     if (plan->isMamdani) {
-        runMamdaniRow(tls, isLastRow, &firing, fis, diag, plan, w, results);
+        runMamdaniRow(tls, s, isLastRow, &firing, fis, diag, plan, w, results);
+        if (w->deferredRow == s) return;  // its outputs come with the next such row
     } else {
         runSugenoRow(tls, isLastRow, totalFiringStrength, fis, diag, plan, w, results);
     }
 
-    DynArray<double> *crisp = results->crispOutputs;
-    for (int32_t o = 0; o < fis->numOutputs; ++o) {
-        crisp->data[s + static_cast<int64_t>(o) * crisp->size[0]] = w->outputRow->data[o];
-    }
+    writeCrispRow(results, s, w->outputRow->data, fis->numOutputs);
 }
 
 // Sizes every working array that a row touches, so that no row resizes.
-void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis, CallPlan *plan,
-                 WorkingStorage *w) {
+void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis,
+                 const DiagnosticsOptions *diag, CallPlan *plan, WorkingStorage *w) {
     plan->isMamdani = nameIs(fis->type, "mamdani");
     plan->method = selectDefuzzMethod(fis->defuzzMethod);
     plan->andMethod = selectAndMethod(fis->andMethod);
@@ -248,6 +276,7 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     plan->mamdani = MamdaniRowPlan{false, false, false, 0, false, 0, false};
     plan->isSugenoFused = false;
     plan->listsFiredRules = false;
+    plan->defersCentroids = false;
 
     extractVarMF(tls, fis->inputMF, w->inputMFs);
     selectMembershipKinds(w->inputMFs, w->inputMFKinds, w->inputMFOffsets);
@@ -262,6 +291,9 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     if (plan->isMamdani) {
         planMamdaniRows(fis, w->outputMFCache, &plan->mamdani, &w->mamdani);
         plan->listsFiredRules = isGroupedRow(&plan->mamdani, true);
+        plan->defersCentroids = plan->listsFiredRules && plan->mamdani.isCentroidOnSupport &&
+                                !isRaisingDiagnostic(diag->EmptyOutputFuzzySet);
+        resize1D(w->mamdani.centroids, 2 * fis->numOutputs);
         resize1D(w->columnBuffer, fis->aggSize[0]);
     } else {
         extractVarMF(tls, fis->outputMF, w->outputMFs);
@@ -299,10 +331,15 @@ void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     resize1D(results->firingStrengths, fis->numRules);
 
     CallPlan plan;
-    prepareCall(tls, inputs, fis, &plan, &w);
+    prepareCall(tls, inputs, fis, diag, &plan, &w);
 
     for (int32_t s = 0; s < inputs->size[0]; ++s) {
         runFIS(tls, s, inputs, fis, diag, &plan, &w, results);
+    }
+    if (w.deferredRow >= 0) {  // no row came to pair with it
+        centroidsOnSupport(w.mamdani.outputSets->data, fis->numSamples, w.mamdani.setBounds->data,
+                           fis->outputSamplePoints, fis->numOutputs, fis->numOutputs, w.mamdani.centroids->data);
+        writeCrispRow(results, w.deferredRow, w.mamdani.centroids->data, fis->numOutputs);
     }
 
     releaseWorkingStorage(&w);

@@ -63,20 +63,52 @@ double centroidOnSupport(const double *mf, int32_t first, int32_t end, const Sam
     return num * (1.0 / total);
 }
 
-// Two sets' centroids in one pass over a range that holds both supports,
-// so that the four chains of additions overlap. Each chain is the one
-// centroidOnSupport forms: a wider range only adds zeros to +0 first.
-void centroidPairOnSupport(const double *mf0, const double *mf1, int32_t first, int32_t end,
-                           const SamplePoints &x0, const SamplePoints &x1, double *y0, double *y1) {
-    double total0 = 0.0, num0 = 0.0, total1 = 0.0, num1 = 0.0;
-    for (int32_t i = first; i < end; ++i) {
-        total0 = total0 + mf0[i];
-        num0 = num0 + mf0[i] * samplePoint(x0, i);
-        total1 = total1 + mf1[i];
-        num1 = num1 + mf1[i] * samplePoint(x1, i);
+namespace {
+
+// K centroids in one pass over a range holding all K supports, so that the
+// 2K chains of additions overlap. Each chain is the one centroidOnSupport
+// forms: a wider range only adds zeros to +0 first.
+template <int K>
+void centroidGroup(const double *sets, int32_t numSamples, const int32_t *bounds, const SamplePoints *x,
+                   double *y) {
+    int32_t first = bounds[0];
+    int32_t end = bounds[1];
+    for (int k = 1; k < K; ++k) {
+        first = bounds[2 * k] < first ? bounds[2 * k] : first;
+        end = bounds[2 * k + 1] > end ? bounds[2 * k + 1] : end;
     }
-    *y0 = total0 == 0.0 ? zeroAreaDefault(x0) : num0 * (1.0 / total0);
-    *y1 = total1 == 0.0 ? zeroAreaDefault(x1) : num1 * (1.0 / total1);
+    double total[K];
+    double num[K];
+    for (int k = 0; k < K; ++k) total[k] = num[k] = 0.0;
+    for (int32_t i = first; i < end; ++i) {
+        for (int k = 0; k < K; ++k) {
+            const double mu = sets[static_cast<int64_t>(k) * numSamples + i];
+            total[k] = total[k] + mu;
+            num[k] = num[k] + mu * samplePoint(x[k], i);
+        }
+    }
+    for (int k = 0; k < K; ++k) y[k] = total[k] == 0.0 ? zeroAreaDefault(x[k]) : num[k] * (1.0 / total[k]);
+}
+
+}  // namespace
+
+void centroidsOnSupport(const double *sets, int32_t numSamples, const int32_t *bounds,
+                        const DynArray<double> *samplePoints, int32_t numOutputs, int32_t count, double *y) {
+    SamplePoints x[4];
+    for (int32_t i = 0; i < count; i += 4) {
+        const int32_t k = count - i < 4 ? count - i : 4;
+        for (int32_t j = 0; j < k; ++j) {
+            x[j] = SamplePoints{samplePoints->data + (i + j) % numOutputs, samplePoints->size[1],
+                                samplePoints->size[0]};
+        }
+        const double *group = sets + static_cast<int64_t>(i) * numSamples;
+        switch (k) {
+            case 4: centroidGroup<4>(group, numSamples, bounds + 2 * i, x, y + i); break;
+            case 3: centroidGroup<3>(group, numSamples, bounds + 2 * i, x, y + i); break;
+            case 2: centroidGroup<2>(group, numSamples, bounds + 2 * i, x, y + i); break;
+            default: centroidGroup<1>(group, numSamples, bounds + 2 * i, x, y + i); break;
+        }
+    }
 }
 
 double bisector(const double *mf, int32_t numMF, const SamplePoints &x) {

@@ -26,9 +26,11 @@ double centroid(const double *mf, int32_t numMF, const SamplePoints &x);
 // centroid for a set of +0 and positive values that is +0 outside
 // first .. end - 1, on finite sample points: the same bits.
 double centroidOnSupport(const double *mf, int32_t first, int32_t end, const SamplePoints &x);
-// Two such centroids over first .. end - 1, a range holding both supports.
-void centroidPairOnSupport(const double *mf0, const double *mf1, int32_t first, int32_t end,
-                           const SamplePoints &x0, const SamplePoints &x1, double *y0, double *y1);
+// count such centroids: set i has numSamples values from sets + i *
+// numSamples, its support first and end at bounds + 2i, and the sample
+// points of output i mod numOutputs (row of samplePoints).
+void centroidsOnSupport(const double *sets, int32_t numSamples, const int32_t *bounds,
+                        const DynArray<double> *samplePoints, int32_t numOutputs, int32_t count, double *y);
 double bisector(const double *mf, int32_t numMF, const SamplePoints &x);
 double mom(const double *mf, int32_t numMF, const SamplePoints &x);
 double som(const double *mf, int32_t numMF, const SamplePoints &x);

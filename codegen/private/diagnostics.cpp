@@ -90,7 +90,7 @@ static const DiagnosticKind emptyFuzzySet = {
     {14, 13, "throwEmptyFuzzySetDiagnostic", "codegen/private/throwEmptyFuzzySetDiagnostic"},
     {18, 13, "throwEmptyFuzzySetDiagnostic", "codegen/private/throwEmptyFuzzySetDiagnostic"}};
 
-static bool isRaisingMode(uint8_t mode) { return mode == DIAGNOSTIC_WARNING || mode == DIAGNOSTIC_ERROR; }
+bool isRaisingDiagnostic(uint8_t mode) { return mode == DIAGNOSTIC_WARNING || mode == DIAGNOSTIC_ERROR; }
 
 // feval(throwWarning | throwError, struct, identifier, further...). The
 // further arguments are already host values; the host consumes them all.
@@ -115,7 +115,7 @@ static void raiseDiagnostic(zorbTLS *tls, uint8_t mode, const DiagnosticKind *ki
 void throwOutOfRangeDiagnostic(zorbTLS *tls, int32_t inputIndex, double x, double rangeLow, double rangeHigh,
                                const DiagnosticsOptions *diag) {
     const uint8_t mode = diag->OutOfRangeInputValue;
-    if (!isRaisingMode(mode)) return;
+    if (!isRaisingDiagnostic(mode)) return;
     zorbHeapReferenceStackEnterFcn(tls);
     DynArray<uint8_t> *rangeText;
     initRegisteredArray(tls, &rangeText, 2);
@@ -135,7 +135,7 @@ void throwOutOfRangeDiagnostic(zorbTLS *tls, int32_t inputIndex, double x, doubl
 
 void throwNoRuleFiredDiagnostic(zorbTLS *tls, int32_t outputIndex, double y, const DiagnosticsOptions *diag) {
     const uint8_t mode = diag->NoRuleFired;
-    if (!isRaisingMode(mode)) return;
+    if (!isRaisingDiagnostic(mode)) return;
     zorbHeapReferenceStackEnterFcn(tls);
     DynArray<uint8_t> *valueText;
     initRegisteredArray(tls, &valueText, 2);
@@ -160,7 +160,7 @@ void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const DynAr
 void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const double *mf, int32_t n,
                                   const DynArray<uint8_t> *defuzzMethod, double y, const DiagnosticsOptions *diag) {
     const uint8_t mode = diag->EmptyOutputFuzzySet;
-    if (!isRaisingMode(mode)) return;
+    if (!isRaisingDiagnostic(mode)) return;
     // Only the area-based methods divide by the set's total.
     if (!nameIs(defuzzMethod, "centroid") && !nameIs(defuzzMethod, "bisector")) return;
     double total = 0.0;

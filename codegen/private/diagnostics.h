@@ -6,6 +6,9 @@
 
 #include "model/systemRecord.h"
 
+// Warning or error: the diagnostic calls the host.
+bool isRaisingDiagnostic(uint8_t mode);
+
 void throwOutOfRangeDiagnostic(zorbTLS *tls, int32_t inputIndex, double x, double rangeLow,
                                double rangeHigh, const DiagnosticsOptions *diag);
 void throwNoRuleFiredDiagnostic(zorbTLS *tls, int32_t outputIndex, double y,
