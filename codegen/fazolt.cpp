@@ -40,8 +40,7 @@ struct CallPlan {
 struct WorkingStorage {
     DynArray<double> *outputMFCache;
     DynArray<ExtractedVarMF> *inputMFs;
-    DynArray<uint8_t> *inputMFKinds;
-    DynArray<int32_t> *inputMFOffsets;
+    InputMembershipPlan membership;
     DynArray<int32_t> *antecedentPlan;
     DynArray<int32_t> *ruleDegrees;
     DynArray<double> *degrees;
@@ -62,8 +61,11 @@ struct WorkingStorage {
 void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
     initRegisteredArray(tls, &w->outputMFCache, 2);
     initRegisteredArray(tls, &w->inputMFs, 2);
-    initRegisteredArray(tls, &w->inputMFKinds, 1);
-    initRegisteredArray(tls, &w->inputMFOffsets, 1);
+    initRegisteredArray(tls, &w->membership.kinds, 1);
+    initRegisteredArray(tls, &w->membership.offsets, 1);
+    initRegisteredArray(tls, &w->membership.firstEntries, 1);
+    initRegisteredArray(tls, &w->membership.shapes, 1);
+    initRegisteredArray(tls, &w->membership.params, 1);
     initRegisteredArray(tls, &w->antecedentPlan, 2);
     initRegisteredArray(tls, &w->ruleDegrees, 1);
     initRegisteredArray(tls, &w->degrees, 1);
@@ -112,8 +114,11 @@ void releaseWorkingStorage(WorkingStorage *w) {
     releaseArray(&w->degrees);
     releaseArray(&w->ruleDegrees);
     releaseArray(&w->antecedentPlan);
-    releaseArray(&w->inputMFOffsets);
-    releaseArray(&w->inputMFKinds);
+    releaseArray(&w->membership.params);
+    releaseArray(&w->membership.shapes);
+    releaseArray(&w->membership.firstEntries);
+    releaseArray(&w->membership.offsets);
+    releaseArray(&w->membership.kinds);
     releaseArray(&w->inputMFs);
     releaseArray(&w->outputMFCache);
 }
@@ -234,8 +239,7 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
     for (int32_t j = 0; j < numCols; ++j) {
         w->inputRow->data[j] = inputs->data[s + static_cast<int64_t>(j) * numRows];
     }
-    createInputMFCacheByKind(tls, w->inputRow, fis, diag, w->inputMFs, w->inputMFKinds, w->inputMFOffsets,
-                             w->inputMFCache);
+    createInputMFCacheByKind(tls, w->inputRow, fis, diag, w->inputMFs, &w->membership, w->inputMFCache);
     const bool isLastRow = s == numRows - 1;
     RuleFiring firing;
     if (plan->hasBuiltInConnectives) {
@@ -279,9 +283,9 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     plan->defersCentroids = false;
 
     extractVarMF(tls, fis->inputMF, w->inputMFs);
-    selectMembershipKinds(w->inputMFs, w->inputMFKinds, w->inputMFOffsets);
     planRuleAntecedents(fis, w->antecedentPlan);
     resize2D(w->inputMFCache, 1, sumOfCounts(fis->numInputMFs));
+    planInputMembership(fis, w->inputMFs, numel(w->inputMFCache), &w->membership);
     plan->readsNaNDegree = planRuleDegrees(fis, numel(w->inputMFCache), w->ruleDegrees);
     resize1D(w->degrees, 2 * numel(w->inputMFCache) + 4);
     resize1D(w->scratch, fis->numInputs);

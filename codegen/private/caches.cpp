@@ -162,31 +162,49 @@ void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_
     }
 }
 
-// The commonest shapes without a call; the rest, and parameter rows too
-// short (which raise), through the dispatch.
-static inline double evaluateMembershipInPlace(zorbTLS *tls, MembershipKind kind, const ExtractedMF *mf,
-                                               double x) {
-    const double *p = mf->params->data;
-    const int32_t numGiven = numel(mf->params);
-    switch (kind) {
-        case MembershipKind::Trimf:
-            if (numGiven >= 3) return trimfRule(x, p[0], p[1], p[2]);
-            break;
-        case MembershipKind::Trapmf:
-            if (numGiven >= 4) return trapmfRule(x, p[0], p[1], p[2], p[3]);
-            break;
-        case MembershipKind::Gaussmf:
-            if (numGiven >= 2) return gaussmfRule(x, p[0], p[1]);
-            break;
-        default: break;
+// Shapes evaluated in place, with their parameters copied into the plan.
+enum InlineShape : uint8_t { kDispatched = 0, kTriangle = 1, kTrapezoid = 2, kGaussian = 3 };
+
+static uint8_t inlineShapeOf(MembershipKind kind, int32_t numParams) {
+    if (kind == MembershipKind::Trimf && numParams >= 3) return kTriangle;
+    if (kind == MembershipKind::Trapmf && numParams >= 4) return kTrapezoid;
+    if (kind == MembershipKind::Gaussmf && numParams >= 2) return kGaussian;
+    return kDispatched;  // other kinds, and rows too short (which raise when evaluated)
+}
+
+void planInputMembership(const SystemRecord *fis, const DynArray<ExtractedVarMF> *inputMFs, int32_t cacheLength,
+                         InputMembershipPlan *plan) {
+    selectMembershipKinds(inputMFs, plan->kinds, plan->offsets);
+    const int32_t numInputs = fis->numInputs;
+    const int32_t numVars = numel(inputMFs);
+    const int32_t numPlanned = plan->offsets->data[numVars];
+    resize1D(plan->firstEntries, numInputs);
+    resize1D(plan->shapes, numPlanned);
+    resize1D(plan->params, static_cast<int32_t>(4 * static_cast<int64_t>(numPlanned)));
+    for (int32_t k = 0; k < numPlanned; ++k) plan->shapes->data[k] = kDispatched;
+    for (int32_t i = 0; i < numInputs; ++i) {
+        plan->firstEntries->data[i] = -1;
+        if (i >= numVars) continue;
+        const DynArray<ExtractedMF> *mfs = inputMFs->data[i];
+        const int32_t numMF = fis->numInputMFs->data[i];
+        const int64_t first = static_cast<int64_t>(fis->numCumInputMFs->data[i]);
+        // Every function held and landing inside the cache; anything else
+        // takes the general path, row by row.
+        if (!(numMF <= numel(mfs) && first >= 0 && first + numMF <= cacheLength)) continue;
+        plan->firstEntries->data[i] = static_cast<int32_t>(first);
+        for (int32_t j = 0; j < numMF; ++j) {
+            const int32_t k = plan->offsets->data[i] + j;
+            const DynArray<double> *params = mfs->data[j].params;
+            const int32_t numParams = numel(params);
+            plan->shapes->data[k] = inlineShapeOf(static_cast<MembershipKind>(plan->kinds->data[k]), numParams);
+            for (int32_t q = 0; q < 4; ++q) plan->params->data[4 * k + q] = q < numParams ? params->data[q] : 0.0;
+        }
     }
-    return evaluateMembershipByKind(tls, kind, mf->type, x, mf->params);
 }
 
 void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
                               const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
-                              const DynArray<uint8_t> *kinds, const DynArray<int32_t> *offsets,
-                              DynArray<double> *inputMFCache) {
+                              const InputMembershipPlan *plan, DynArray<double> *inputMFCache) {
     const int32_t numInputs = fis->numInputs;
     const int32_t rangeStride = fis->inputRange->size[0];
     const int32_t cacheLength = numel(inputMFCache);
@@ -199,15 +217,25 @@ void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, co
 
         const DynArray<ExtractedMF> *mfs = i < numVars ? inputMFs->data[i] : nullptr;
         const int32_t numStored = mfs != nullptr ? numel(mfs) : 0;
-        const uint8_t *kind = i < numVars ? kinds->data + offsets->data[i] : nullptr;
+        const int32_t offset = i < numVars ? plan->offsets->data[i] : 0;
+        const uint8_t *kind = i < numVars ? plan->kinds->data + offset : nullptr;
         const int32_t numMF = fis->numInputMFs->data[i];
-        const int64_t first = static_cast<int64_t>(fis->numCumInputMFs->data[i]);
-        if (numMF <= numStored && first >= 0 && first + numMF <= cacheLength) {
-            // Every function is held and lands inside the cache.
+        const int32_t first = plan->firstEntries->data[i];
+        if (first >= 0) {
             double *degrees = inputMFCache->data + first;
-            for (int32_t j = 0; j < numMF; ++j) {
-                const ExtractedMF *mf = &mfs->data[j];
-                degrees[j] = evaluateMembershipInPlace(tls, static_cast<MembershipKind>(kind[j]), mf, x);
+            const uint8_t *shape = plan->shapes->data + offset;
+            const double *p = plan->params->data + 4 * static_cast<int64_t>(offset);
+            for (int32_t j = 0; j < numMF; ++j, p += 4) {
+                switch (shape[j]) {
+                    case kTriangle: degrees[j] = trimfRule(x, p[0], p[1], p[2]); break;
+                    case kTrapezoid: degrees[j] = trapmfRule(x, p[0], p[1], p[2], p[3]); break;
+                    case kGaussian: degrees[j] = gaussmfRule(x, p[0], p[1]); break;
+                    default: {
+                        const ExtractedMF *mf = &mfs->data[j];
+                        degrees[j] = evaluateMembershipByKind(tls, static_cast<MembershipKind>(kind[j]), mf->type, x,
+                                                              mf->params);
+                    }
+                }
             }
             continue;
         }

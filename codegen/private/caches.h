@@ -21,11 +21,24 @@ void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const Sy
 // variable v's functions start at offsets(v) (numel(vars) + 1 entries).
 void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_t> *kinds,
                            DynArray<int32_t> *offsets);
-// createInputMFCache with the kinds selected once per call: the same
-// degrees, diagnostics and host calls in the same order.
+// What createInputMFCacheByKind needs of the input functions, resolved
+// once per call: their kinds (selectMembershipKinds), and for every input
+// whose functions all land in the cache its first cache entry (else -1) and
+// each function's shape and first four parameters when it is evaluated in
+// place.
+struct InputMembershipPlan {
+    DynArray<uint8_t> *kinds;
+    DynArray<int32_t> *offsets;
+    DynArray<int32_t> *firstEntries;
+    DynArray<uint8_t> *shapes;
+    DynArray<double> *params;
+};
+void planInputMembership(const SystemRecord *fis, const DynArray<ExtractedVarMF> *inputMFs, int32_t cacheLength,
+                         InputMembershipPlan *plan);
+// createInputMFCache from the plan: the same degrees, diagnostics and host
+// calls in the same order.
 void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
                               const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
-                              const DynArray<uint8_t> *kinds, const DynArray<int32_t> *offsets,
-                              DynArray<double> *inputMFCache);
+                              const InputMembershipPlan *plan, DynArray<double> *inputMFCache);
 
 #endif
