@@ -9,6 +9,7 @@
 #include "host/runtime.h"
 
 #include <cmath>
+#include <cstring>
 
 // ---- Built-in connectives. None of them allocates: they run once per rule
 // and input row.
@@ -193,8 +194,14 @@ static inline double orStep(double acc, double x) {
     }
 }
 
-// +0 or positive: what the grouped Mamdani aggregation needs of a strength.
-static inline bool isPlainStrength(double w) { return w > 0.0 || (w == 0.0 && !std::signbit(w)); }
+// +0 or positive (infinity included, NaN not) is what the grouped Mamdani
+// aggregation needs of a strength: as bits, at most those of +infinity.
+static constexpr uint64_t kPlainBitsLimit = 0x7FF0000000000000ULL;
+static inline uint64_t bitsOf(double w) {
+    uint64_t b;
+    std::memcpy(&b, &w, sizeof b);
+    return b;
+}
 
 // N is the number of inputs when it is small enough to unroll, else 0
 // and numInputs is read from the record.
@@ -206,7 +213,7 @@ static RuleFiring fireRules(const SystemRecord *fis, const int32_t *ruleDegrees,
     const double *connection = fis->connection->data;
     const double *weight = fis->weight->data;
     double totalFiringStrength = 0.0;
-    bool isPlain = true;
+    uint64_t largestBits = 0;  // of any strength: plain when at most kPlainBitsLimit
     int32_t numFired = 0;
     for (int32_t r = 0; r < numRules; ++r) {
         const int32_t *entries = ruleDegrees + static_cast<int64_t>(r) * numInputs;
@@ -223,14 +230,15 @@ static RuleFiring fireRules(const SystemRecord *fis, const int32_t *ruleDegrees,
         }
         const double weighted = acc * weight[r];
         strength[r] = weighted;
-        isPlain = isPlain && isPlainStrength(weighted);
+        const uint64_t b = bitsOf(weighted);
+        largestBits = b > largestBits ? b : largestBits;
         if (fired != nullptr) {
             fired[numFired] = r;
             numFired += weighted > 0.0 ? 1 : 0;
         }
         totalFiringStrength = totalFiringStrength + weighted;
     }
-    return RuleFiring{totalFiringStrength, isPlain, numFired};
+    return RuleFiring{totalFiringStrength, largestBits <= kPlainBitsLimit, numFired};
 }
 
 template <AndMethod A, OrMethod O, bool hasNaN>

@@ -24,7 +24,7 @@ struct CallPlan {
     AndMethod andMethod;
     OrMethod orMethod;
     bool hasBuiltInConnectives;  // and at least one input
-    bool readsNaNDegree;         // some rule names a function past the cache
+    DegreeReads degreeReads;
     bool isSugenoFused;          // rows before the last skip the rule outputs
     bool listsFiredRules;        // the rule firing lists the rules of positive strength
     // Grouped centroid rows are computed in pairs, a row's outputs written
@@ -244,7 +244,8 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
     RuleFiring firing;
     if (plan->hasBuiltInConnectives) {
         // Only the last row's rule values are kept.
-        const bool hasNaN = fillDegreeTable(w->inputMFCache, w->degrees) || plan->readsNaNDegree;
+        const bool hasNaN = fillDegreeTable(w->inputMFCache, plan->degreeReads.complements, w->degrees) ||
+                            plan->degreeReads.nan;
         firing = fireRulesBuiltIn(fis, w->ruleDegrees, w->degrees, hasNaN, plan->andMethod, plan->orMethod,
                                   isLastRow ? results->ruleInputValues : nullptr, results->firingStrengths,
                                   plan->listsFiredRules ? w->mamdani.firedRules : nullptr);
@@ -286,7 +287,7 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     planRuleAntecedents(fis, w->antecedentPlan);
     resize2D(w->inputMFCache, 1, sumOfCounts(fis->numInputMFs));
     planInputMembership(fis, w->inputMFs, numel(w->inputMFCache), &w->membership);
-    plan->readsNaNDegree = planRuleDegrees(fis, numel(w->inputMFCache), w->ruleDegrees);
+    plan->degreeReads = planRuleDegrees(fis, numel(w->inputMFCache), w->ruleDegrees);
     resize1D(w->degrees, 2 * numel(w->inputMFCache) + 4);
     resize1D(w->scratch, fis->numInputs);
     resize2D(w->inputRow, 1, inputs->size[1]);

@@ -93,7 +93,7 @@ void fuzzifyInputs(zorbTLS *tls, const DynArray<double> *inputRow, const SystemR
     mapRuleAntecedents(fis, inputMFCache, ruleInputValues);
 }
 
-bool fillDegreeTable(const DynArray<double> *inputMFCache, DynArray<double> *degrees) {
+bool fillDegreeTable(const DynArray<double> *inputMFCache, bool readsComplements, DynArray<double> *degrees) {
     const int32_t n = numel(inputMFCache);
     const double *m = inputMFCache->data;
     double *d = degrees->data;
@@ -102,7 +102,9 @@ bool fillDegreeTable(const DynArray<double> *inputMFCache, DynArray<double> *deg
         d[k] = m[k];
         hasNaN = hasNaN || quvIsNaN(m[k]);
     }
-    for (int32_t k = 0; k < n; ++k) d[n + k] = 1.0 - m[k];
+    if (readsComplements) {
+        for (int32_t k = 0; k < n; ++k) d[n + k] = 1.0 - m[k];
+    }
     // The last four entries never change within a call; written per row
     // since they cost nothing next to the rest.
     d[2 * n] = 1.0;
@@ -112,13 +114,13 @@ bool fillDegreeTable(const DynArray<double> *inputMFCache, DynArray<double> *deg
     return hasNaN;
 }
 
-bool planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArray<int32_t> *ruleDegrees) {
+DegreeReads planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArray<int32_t> *ruleDegrees) {
     const int32_t numRules = fis->numRules;
     const int32_t numInputs = fis->numInputs;
     const int32_t antecedentStride = fis->antecedent->size[0];
     const int32_t n = cacheLength;
     resize1D(ruleDegrees, static_cast<int32_t>(static_cast<int64_t>(numRules) * numInputs));
-    bool readsNaN = false;
+    DegreeReads reads = {false, false};
     for (int32_t r = 0; r < numRules; ++r) {
         const bool isAndRule = fis->connection->data[r] == 1.0;
         for (int32_t i = 0; i < numInputs; ++i) {
@@ -132,13 +134,14 @@ bool planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArray<int3
                 const bool isNot = a < 0.0;
                 if (position <= n) {
                     entry = isNot ? n + position - 1 : position - 1;
+                    reads.complements = reads.complements || isNot;
                 } else {
                     entry = isNot ? 2 * n + 3 : 2 * n + 2;
-                    readsNaN = true;
+                    reads.nan = true;
                 }
             }
             ruleDegrees->data[static_cast<int64_t>(r) * numInputs + i] = entry;
         }
     }
-    return readsNaN;
+    return reads;
 }

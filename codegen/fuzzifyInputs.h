@@ -22,12 +22,16 @@ void mapPlannedRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> 
 
 // The row's degree table: the cache's L values, their complements 1 - m,
 // the neutral values 1 (AND) and 0 (OR), then NaN and 1 - NaN for a rule
-// naming a function past the cache. 2L + 4 entries. True when one of the
-// cache's values is NaN.
-bool fillDegreeTable(const DynArray<double> *inputMFCache, DynArray<double> *degrees);
+// naming a function past the cache. 2L + 4 entries; the complements only
+// when readsComplements. True when one of the cache's values is NaN.
+bool fillDegreeTable(const DynArray<double> *inputMFCache, bool readsComplements, DynArray<double> *degrees);
 // Each rule's value for each input as an index into the degree table,
 // rule-major (numInputs entries per rule): the same value that
-// mapRuleAntecedents gives. True when a rule reads the NaN entries.
-bool planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArray<int32_t> *ruleDegrees);
+// mapRuleAntecedents gives. Tells which parts of the table the rules read.
+struct DegreeReads {
+    bool nan;          // the NaN entries: a rule names a function past the cache
+    bool complements;  // a rule negates an antecedent
+};
+DegreeReads planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArray<int32_t> *ruleDegrees);
 
 #endif

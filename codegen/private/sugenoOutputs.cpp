@@ -92,12 +92,12 @@ void fillCache(const double *xs, int32_t numX, const uint8_t *kinds, int32_t len
     for (int32_t k = 0; k < length; ++k) {
         const double *p = coefficients + k * width;
         double z = 0.0;
-        if (kinds[k] == 1) {
-            z = p[0];
-        } else if (kinds[k] == 2) {
+        if (kinds[k] == 2) {
             double sum = 0.0;  // coefficients first, in input order, then the constant term
             for (int32_t i = 0; i < n; ++i) sum = sum + xs[i] * p[i];
             z = sum + p[n];
+        } else if (kinds[k] == 1) {
+            z = p[0];
         }
         cache[k] = z;
     }
