@@ -205,7 +205,7 @@ static inline uint64_t bitsOf(double w) {
 
 // N is the number of inputs when it is small enough to unroll, else 0
 // and numInputs is read from the record.
-template <AndMethod A, OrMethod O, bool hasNaN, int N>
+template <AndMethod A, OrMethod O, bool hasNaN, int N, bool isListing>
 static RuleFiring fireRules(const SystemRecord *fis, const int32_t *ruleDegrees, const double *d,
                             DynArray<double> *ruleInputValues, double *strength, int32_t *fired) {
     const int32_t numRules = fis->numRules;
@@ -230,28 +230,36 @@ static RuleFiring fireRules(const SystemRecord *fis, const int32_t *ruleDegrees,
         }
         const double weighted = acc * weight[r];
         strength[r] = weighted;
-        const uint64_t b = bitsOf(weighted);
-        largestBits = b > largestBits ? b : largestBits;
-        if (fired != nullptr) {
+        if constexpr (isListing) {
+            const uint64_t b = bitsOf(weighted);
+            largestBits = b > largestBits ? b : largestBits;
             fired[numFired] = r;
             numFired += weighted > 0.0 ? 1 : 0;
         }
         totalFiringStrength = totalFiringStrength + weighted;
     }
+    if constexpr (!isListing) return RuleFiring{totalFiringStrength, false, -1};
     return RuleFiring{totalFiringStrength, largestBits <= kPlainBitsLimit, numFired};
+}
+
+template <AndMethod A, OrMethod O, bool hasNaN, int N>
+static RuleFiring fireRulesListing(const SystemRecord *fis, const int32_t *ruleDegrees, const double *d,
+                                   DynArray<double> *ruleInputValues, double *strength, int32_t *fired) {
+    if (fired != nullptr) return fireRules<A, O, hasNaN, N, true>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
+    return fireRules<A, O, hasNaN, N, false>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
 }
 
 template <AndMethod A, OrMethod O, bool hasNaN>
 static RuleFiring fireRulesUnrolled(const SystemRecord *fis, const int32_t *ruleDegrees, const double *d,
-                                DynArray<double> *ruleInputValues, double *strength, int32_t *fired) {
+                                    DynArray<double> *ruleInputValues, double *strength, int32_t *fired) {
     switch (fis->numInputs) {
-        case 1: return fireRules<A, O, hasNaN, 1>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
-        case 2: return fireRules<A, O, hasNaN, 2>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
-        case 3: return fireRules<A, O, hasNaN, 3>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
-        case 4: return fireRules<A, O, hasNaN, 4>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
+        case 1: return fireRulesListing<A, O, hasNaN, 1>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
+        case 2: return fireRulesListing<A, O, hasNaN, 2>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
+        case 3: return fireRulesListing<A, O, hasNaN, 3>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
+        case 4: return fireRulesListing<A, O, hasNaN, 4>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
         default: break;
     }
-    return fireRules<A, O, hasNaN, 0>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
+    return fireRulesListing<A, O, hasNaN, 0>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
 }
 
 template <AndMethod A, bool hasNaN>

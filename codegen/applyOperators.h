@@ -28,7 +28,8 @@ double applyOperatorsByMethod(zorbTLS *tls, const DynArray<double> *ruleInputVal
 // as applyOperators. hasNaN false promises that no entry a rule reads is
 // NaN. ruleInputValues, when given, receives the values (the last row);
 // firingStrengths and the total as applyOperators. firedRules, when given,
-// receives the rules of positive strength in order.
+// receives the rules of positive strength in order, and the strengths'
+// plainness is found; without it numFired is -1 and plainness false.
 struct RuleFiring {
     double totalFiringStrength;
     bool areStrengthsPlain;  // every strength +0 or positive

@@ -249,7 +249,6 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
         firing = fireRulesBuiltIn(fis, w->ruleDegrees, w->degrees, hasNaN, plan->andMethod, plan->orMethod,
                                   isLastRow ? results->ruleInputValues : nullptr, results->firingStrengths,
                                   plan->listsFiredRules ? w->mamdani.firedRules : nullptr);
-        if (!plan->listsFiredRules) firing.numFired = -1;
     } else {
         mapPlannedRuleAntecedents(fis, w->antecedentPlan, w->inputMFCache, results->ruleInputValues);
         firing.totalFiringStrength = applyOperatorsByMethod(tls, results->ruleInputValues, fis, plan->andMethod,

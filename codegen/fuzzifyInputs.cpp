@@ -100,7 +100,7 @@ bool fillDegreeTable(const DynArray<double> *inputMFCache, bool readsComplements
     bool hasNaN = false;
     for (int32_t k = 0; k < n; ++k) {
         d[k] = m[k];
-        hasNaN = hasNaN || quvIsNaN(m[k]);
+        hasNaN = hasNaN | quvIsNaN(m[k]);
     }
     if (readsComplements) {
         for (int32_t k = 0; k < n; ++k) d[n + k] = 1.0 - m[k];
