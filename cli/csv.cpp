@@ -104,7 +104,8 @@ bool CsvReader::nextLine(std::string_view &line) {
     return true;
 }
 
-void CsvReader::splitRow(std::string_view line, std::vector<double> &row) {
+void splitCsvRow(std::string_view line, const std::string &displayName, int64_t lineNumber,
+                 std::vector<double> &row) {
     row.clear();
     size_t column = 0;
     size_t start = 0;
@@ -116,7 +117,8 @@ void CsvReader::splitRow(std::string_view line, std::vector<double> &row) {
         NumberStatus status = readNumber(field, v);
         if (status != NumberStatus::ok) {
             throw orvane::HostError("fazolt:csv:BadNumber",
-                                    where() + ": column " + std::to_string(column) + ": expected a number, got \"" +
+                                    displayName + ":" + std::to_string(lineNumber) + ": column " +
+                                        std::to_string(column) + ": expected a number, got \"" +
                                         shownField(field) + "\"" +
                                         (status == NumberStatus::outOfRange ? " (outside the double range)" : ""));
         }
@@ -126,44 +128,84 @@ void CsvReader::splitRow(std::string_view line, std::vector<double> &row) {
     }
 }
 
+// Everything about a line but its numbers: blank lines (fine only at the
+// end), the header, the field count. False for a line that is no row.
+bool CsvReader::isRowLine(std::string_view line) {
+    if (trimBlanks(line).empty()) {
+        if (pendingBlankLine_ == 0) pendingBlankLine_ = lineNumber_;
+        return false;
+    }
+    if (pendingBlankLine_ != 0) {
+        throw orvane::HostError("fazolt:csv:BlankLine", displayName_ + ":" + std::to_string(pendingBlankLine_) +
+                                                             ": blank line between rows");
+    }
+    if (lineNumber_ == 1) {
+        // A first line that is not all numbers names the columns.
+        bool isNumeric = true;
+        std::string_view rest = line;
+        while (isNumeric) {
+            size_t comma = rest.find(',');
+            double v = 0.0;
+            isNumeric = readNumber(rest.substr(0, comma), v) == NumberStatus::ok;
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+        if (!isNumeric) return false;
+    }
+    // Counted before the numbers are read: a row with a missing or extra
+    // field is reported as such, not as a bad number.
+    int64_t count = 1;
+    for (char c : line) count += c == ',';
+    if (numColumns_ < 0) numColumns_ = count;
+    if (count != numColumns_) {
+        throw orvane::HostError("fazolt:csv:RaggedRow", where() + ": expected " + std::to_string(numColumns_) +
+                                                            (numColumns_ == 1 ? " value" : " values") +
+                                                            " (one per input), got " + std::to_string(count));
+    }
+    return true;
+}
+
+CsvLineBlock CsvReader::readBlockLines(int64_t maxRows, std::string &lines) {
+    lines.clear();
+    CsvLineBlock block;
+    std::string_view line;
+    try {
+        while (block.numRows < maxRows && nextLine(line)) {
+            if (!isRowLine(line)) continue;
+            // Rows follow each other line by line: blank lines end the file
+            // and only line 1 can be a header.
+            if (block.numRows == 0) block.firstLine = lineNumber_;
+            lines.append(line);
+            lines += '\n';
+            ++block.numRows;
+        }
+    } catch (const orvane::HostError &e) {
+        block.error = e;
+    }
+    return block;
+}
+
+void parseCsvRows(std::string_view lines, int64_t numRows, int64_t numColumns, int64_t firstLine,
+                  const std::string &displayName, std::vector<double> &columnMajor) {
+    auto rows = static_cast<size_t>(numRows);
+    auto cols = static_cast<size_t>(numColumns < 0 ? 0 : numColumns);
+    columnMajor.resize(rows * cols);
+    std::vector<double> row;
+    for (size_t r = 0; r < rows; ++r) {
+        size_t end = lines.find('\n');
+        splitCsvRow(lines.substr(0, end), displayName, firstLine + static_cast<int64_t>(r), row);
+        for (size_t c = 0; c < cols && c < row.size(); ++c) columnMajor[r + c * rows] = row[c];
+        lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
+    }
+}
+
 int64_t CsvReader::readBlock(int64_t maxRows, std::vector<double> &columnMajor) {
     blockRows_.clear();
     int64_t numRows = 0;
     std::string_view line;
     while (numRows < maxRows && nextLine(line)) {
-        if (trimBlanks(line).empty()) {
-            if (pendingBlankLine_ == 0) pendingBlankLine_ = lineNumber_;
-            continue;
-        }
-        if (pendingBlankLine_ != 0) {
-            throw orvane::HostError("fazolt:csv:BlankLine", displayName_ + ":" + std::to_string(pendingBlankLine_) +
-                                                                 ": blank line between rows");
-        }
-        if (lineNumber_ == 1) {
-            // A first line that is not all numbers names the columns.
-            bool isNumeric = true;
-            std::string_view rest = line;
-            while (isNumeric) {
-                size_t comma = rest.find(',');
-                double v = 0.0;
-                isNumeric = readNumber(rest.substr(0, comma), v) == NumberStatus::ok;
-                if (comma == std::string_view::npos) break;
-                rest.remove_prefix(comma + 1);
-            }
-            if (!isNumeric) continue;
-        }
-        // Counted before the numbers are read: a row with a missing or extra
-        // field is reported as such, not as a bad number.
-        int64_t count = 1;
-        for (char c : line) count += c == ',';
-        if (numColumns_ < 0) numColumns_ = count;
-        if (count != numColumns_) {
-            throw orvane::HostError("fazolt:csv:RaggedRow", where() + ": expected " + std::to_string(numColumns_) +
-                                                                (numColumns_ == 1 ? " value" : " values") +
-                                                                " (one per input), got " +
-                                                                std::to_string(count));
-        }
-        splitRow(line, row_);
+        if (!isRowLine(line)) continue;
+        splitCsvRow(line, displayName_, lineNumber_, row_);
         blockRows_.insert(blockRows_.end(), row_.begin(), row_.end());
         ++numRows;
     }

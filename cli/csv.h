@@ -10,8 +10,11 @@
 #ifndef FAZOLT_CLI_CSV_H
 #define FAZOLT_CLI_CSV_H
 
+#include <orvane/host.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +22,24 @@
 // One field as a double. Accepts what std::from_chars reads in general
 // format, an optional leading '+', and surrounding blanks; false otherwise.
 bool parseCsvNumber(std::string_view field, double &value);
+
+// One row's fields as numbers, or the BadNumber error naming the file, the
+// line and the column.
+void splitCsvRow(std::string_view line, const std::string &displayName, int64_t lineNumber,
+                 std::vector<double> &row);
+
+// The rows that readBlockLines gave, parsed into a rows x numColumns
+// column-major matrix: what readBlock would have given, or the same error.
+void parseCsvRows(std::string_view lines, int64_t numRows, int64_t numColumns, int64_t firstLine,
+                  const std::string &displayName, std::vector<double> &columnMajor);
+
+// A block of row lines: numRows lines from line firstLine on, and the error
+// that ended the block early, if any (the rows before it are kept).
+struct CsvLineBlock {
+    int64_t numRows = 0;
+    int64_t firstLine = 0;
+    std::optional<orvane::HostError> error;
+};
 
 class CsvReader {
 public:
@@ -32,6 +53,10 @@ public:
     // Appends up to maxRows rows to `columnMajor` as a rows x numColumns()
     // matrix (cleared first) and returns the row count; 0 at the end.
     int64_t readBlock(int64_t maxRows, std::vector<double> &columnMajor);
+    // readBlock without reading the numbers: up to maxRows row lines, each
+    // ended by '\n', into `lines`, for parseCsvRows to read elsewhere.
+    CsvLineBlock readBlockLines(int64_t maxRows, std::string &lines);
+    const std::string &displayName() const { return displayName_; }
 
     int64_t numColumns() const { return numColumns_; }
     uint64_t bytesRead() const { return bytesRead_; }
@@ -40,7 +65,7 @@ public:
 
 private:
     bool nextLine(std::string_view &line);
-    void splitRow(std::string_view line, std::vector<double> &row);
+    bool isRowLine(std::string_view line);
     std::string where() const;
 
     std::string displayName_;

@@ -354,14 +354,22 @@ BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string 
         // (a file changed meanwhile): every block reports it.
         state->setupError = e;
     }
-    return [state](int64_t numRows, int64_t numCols, const std::vector<double> &block) {
+    return [state](const RowBlock &rows) {
         BlockResult r;
         if (state->setupError) {
             r.error = state->setupError;
             return r;
         }
-        orvane::CallOutcome outcome =
-            state->system->call(orvane::Value::doubleMatrix(numRows, numCols, block), state->diagnostics, 1);
+        std::vector<double> block;
+        try {
+            parseCsvRows(rows.lines, rows.numRows, rows.numColumns, rows.firstLine, rows.displayName, block);
+        } catch (const orvane::HostError &e) {
+            r.error = e;
+            return r;
+        }
+        if (rows.isCheckOnly) return r;
+        orvane::CallOutcome outcome = state->system->call(
+            orvane::Value::doubleMatrix(rows.numRows, rows.numColumns, block), state->diagnostics, 1);
         for (orvane::Warning &w : outcome.warnings) r.warnings.push_back({std::move(w.identifier), std::move(w.message), {}});
         if (outcome.error) {
             r.error = std::move(outcome.error);
@@ -411,37 +419,53 @@ int runEvalJobs(const EvalOptions &options) {
     }
     ProgressBar progress(reader->totalBytes());
     WarningPrinter warnings;
-    std::vector<double> block;
+    std::string lines;
     std::deque<uint64_t> bytesReadAt;  // per block in flight, for the progress bar
+    std::deque<bool> isCheckOnlyAt;    // per block in flight
     std::optional<orvane::HostError> readError;
     bool isReading = true;
     bool isHeaderWritten = !system.hasNames();
     int64_t numCalls = 0;
     while (true) {
         while (isReading && pool->canSubmit()) {
-            int64_t numRows = 0;
-            try {
-                numRows = reader->readBlock(options.blockRows, block);
-            } catch (const orvane::HostError &e) {
-                readError = e;
+            CsvLineBlock read = reader->readBlockLines(options.blockRows, lines);
+            RowBlock rows;
+            rows.numRows = read.numRows;
+            rows.numColumns = reader->numColumns() >= 0 ? reader->numColumns()
+                                                        : std::max<int64_t>(recordNumInputs(system.record()), 0);
+            rows.firstLine = read.firstLine;
+            rows.displayName = reader->displayName();
+            rows.lines = lines;
+            if (read.error) {
+                // One process would have met a bad number in the rows before
+                // first: they are read, not evaluated, and their error wins.
+                readError = read.error;
                 isReading = false;
+                if (read.numRows > 0) {
+                    rows.isCheckOnly = true;
+                    pool->submit(rows);
+                    bytesReadAt.push_back(reader->bytesRead());
+                    isCheckOnlyAt.push_back(true);
+                }
                 break;
             }
             // One call even for an empty file, as in runEval.
-            if (numRows == 0 && numCalls > 0) {
+            if (read.numRows == 0 && numCalls > 0) {
                 isReading = false;
                 break;
             }
-            int64_t numCols = reader->numColumns() >= 0 ? reader->numColumns() : std::max<int64_t>(recordNumInputs(system.record()), 0);
-            pool->submit(numRows, numCols, block);
+            pool->submit(rows);
             bytesReadAt.push_back(reader->bytesRead());
+            isCheckOnlyAt.push_back(false);
             ++numCalls;
-            if (numRows < options.blockRows) isReading = false;
+            if (read.numRows < options.blockRows) isReading = false;
         }
         if (!pool->hasPending()) break;
         BlockResult result = pool->next();
         progress.show(bytesReadAt.front());
         bytesReadAt.pop_front();
+        const bool isCheckOnly = isCheckOnlyAt.front();
+        isCheckOnlyAt.pop_front();
         if (!result.warnings.empty() || result.error) progress.erase();
         warnings.print(result.warnings);
         if (result.error) {
@@ -449,6 +473,7 @@ int runEvalJobs(const EvalOptions &options) {
             printError(*result.error);
             return EXIT_EVALUATION_ERROR;
         }
+        if (isCheckOnly) continue;  // no bad number: the read error follows
         if (!isHeaderWritten) {
             std::string header;
             for (size_t o = 0; o < system.outputNames().size(); ++o) header += (o > 0 ? "," : "") + csvField(system.outputNames()[o]);

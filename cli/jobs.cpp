@@ -3,7 +3,8 @@
 // Sections: message framing, the worker's loop, the pool in the parent.
 //
 // Every message is a 64-bit length and then that many bytes:
-//   parent -> worker: the setup text once, then blocks: rows, cols, the doubles;
+//   parent -> worker: the setup text once, then blocks: rows, cols, first
+//   line, check-only flag, the file's display name, and the rows' CSV lines;
 //   worker -> parent: per block, the warnings, an error flag (with identifier
 //   and message), and the output text.
 // Both ends run on one machine, so numbers travel in native byte order.
@@ -141,14 +142,16 @@ bool readMessage(int fd, std::string &payload) {
         std::string payload;
         if (!readMessage(fd, payload)) _exit(0);
         BlockEvaluator evaluate = setup(payload);
-        std::vector<double> block;
+        RowBlock block;
         while (readMessage(fd, payload)) {
             PayloadReader in(payload.data(), payload.size());
-            auto numRows = static_cast<int64_t>(in.u64());
-            auto numCols = static_cast<int64_t>(in.u64());
-            block.resize(in.left() / sizeof(double));
-            if (!block.empty()) std::memcpy(block.data(), in.here(), block.size() * sizeof(double));
-            std::string reply = encodeResult(evaluate(numRows, numCols, block));
+            block.numRows = static_cast<int64_t>(in.u64());
+            block.numColumns = static_cast<int64_t>(in.u64());
+            block.firstLine = static_cast<int64_t>(in.u64());
+            block.isCheckOnly = in.u64() != 0;
+            block.displayName = in.text();
+            block.lines = std::string_view(in.here(), in.left());
+            std::string reply = encodeResult(evaluate(block));
             if (!writeFully(fd, reply.data(), reply.size())) _exit(0);
         }
         _exit(0);
@@ -222,7 +225,7 @@ void WorkerPool::start(const std::string &setupText) {
     }
 }
 
-void WorkerPool::submit(int64_t numRows, int64_t numCols, const std::vector<double> &block) {
+void WorkerPool::submit(const RowBlock &block) {
     uint64_t seq = nextSeq_++;
     Worker *chosen = nullptr;
     for (Worker &w : workers_) {
@@ -237,11 +240,13 @@ void WorkerPool::submit(int64_t numRows, int64_t numCols, const std::vector<doub
     // otherwise keep every block it was ever sent.
     w.out.erase(0, w.outPos);
     w.outPos = 0;
-    size_t bytes = block.size() * sizeof(double);
-    putU64(w.out, 2 * sizeof(uint64_t) + bytes);
-    putU64(w.out, static_cast<uint64_t>(numRows));
-    putU64(w.out, static_cast<uint64_t>(numCols));
-    w.out.append(reinterpret_cast<const char *>(block.data()), bytes);
+    putU64(w.out, 5 * sizeof(uint64_t) + block.displayName.size() + block.lines.size());
+    putU64(w.out, static_cast<uint64_t>(block.numRows));
+    putU64(w.out, static_cast<uint64_t>(block.numColumns));
+    putU64(w.out, static_cast<uint64_t>(block.firstLine));
+    putU64(w.out, block.isCheckOnly ? 1 : 0);
+    putText(w.out, block.displayName);
+    w.out.append(block.lines);
     w.seqs.push_back(seq);
     sendSome(w);
 }

@@ -1,7 +1,7 @@
 // Worker processes for `fazolt eval --jobs N`: the parent reads blocks of
-// input rows and hands each to a worker over a local socket; every worker
-// loads the module itself and sends back the block's output text and
-// warnings; the parent takes the results in input order.
+// input lines and hands each to a worker over a local socket; every worker
+// loads the module itself, reads the block's numbers and sends back its
+// output text and warnings; the parent takes the results in input order.
 //
 // Workers are forked before the parent loads anything, so that they start
 // from a small, single-threaded image and each owns its module state.
@@ -20,6 +20,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What a worker sends back for one block.
@@ -29,8 +30,21 @@ struct BlockResult {
     std::string text;  // the block's output lines, only without error
 };
 
-// Evaluates one rows x cols column-major block, in a worker.
-using BlockEvaluator = std::function<BlockResult(int64_t numRows, int64_t numCols, const std::vector<double> &block)>;
+// A block of input rows as the parent read them: CSV lines whose numbers
+// the worker reads (CsvReader::readBlockLines, parseCsvRows). A check-only
+// block is the start of a block cut short by a read error: its numbers are
+// read for an earlier error, and nothing is evaluated.
+struct RowBlock {
+    int64_t numRows = 0;
+    int64_t numColumns = 0;
+    int64_t firstLine = 0;
+    bool isCheckOnly = false;
+    std::string displayName;
+    std::string_view lines;
+};
+
+// Reads and evaluates one block, in a worker.
+using BlockEvaluator = std::function<BlockResult(const RowBlock &block)>;
 // Runs in each worker once the parent's setup text has arrived. It must not
 // throw: a failure to set up is reported as the error of every block.
 using WorkerSetup = std::function<BlockEvaluator(const std::string &setupText)>;
@@ -51,7 +65,7 @@ public:
     // Whether another block may be read and submitted now.
     bool canSubmit() const { return nextSeq_ - nextResult_ < maxInFlight_; }
     bool hasPending() const { return nextResult_ < nextSeq_; }
-    void submit(int64_t numRows, int64_t numCols, const std::vector<double> &block);
+    void submit(const RowBlock &block);
     // The result of the oldest submitted block not yet taken; waits for it.
     // A worker that dies gives its blocks the error "fazolt:jobs:WorkerStopped".
     BlockResult next();

@@ -2,7 +2,9 @@
 // the expected column count and the block size, so that blocks split rows
 // at every place and fixed counts are checked too; the rest is the file. A
 // bad file raises the CSV error and nothing else, and every block read is
-// rows x columns with no missing value.
+// rows x columns with no missing value. The split reading that `eval
+// --jobs` uses (lines in one process, numbers in another) must give the
+// same blocks and the same first error.
 #include "fuzz/fuzz_support.h"
 
 #include "cli/csv.h"
@@ -10,6 +12,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string path = "/proc/self/fd/" + std::to_string(fd);
 
     fuzz_support::BalanceCheck balance;
+    std::vector<std::vector<double>> blocks;  // what readBlock gave
+    std::string firstError;
     try {
         CsvReader reader(path, expectedColumns);
         std::vector<double> block;
@@ -56,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             }
             total += rows;
             if (total > static_cast<int64_t>(size)) fuzz_support::fail("more rows than bytes");
+            blocks.push_back(block);
         }
         if (reader.bytesRead() > size - 1) fuzz_support::fail("read more bytes than the file has");
     } catch (const orvane::HostError &e) {
@@ -63,6 +69,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             std::fprintf(stderr, "%s: %s\n", e.identifier().c_str(), e.message().c_str());
             fuzz_support::fail("CSV error with a foreign identifier");
         }
+        firstError = e.identifier() + ": " + e.message();
+    }
+
+    // The same file read split: lines, then the numbers of each block.
+    try {
+        CsvReader reader(path, expectedColumns);
+        std::string lines;
+        std::vector<double> block;
+        size_t k = 0;
+        std::string splitError;
+        for (;;) {
+            CsvLineBlock read = reader.readBlockLines(blockRows, lines);
+            try {
+                parseCsvRows(lines, read.numRows, reader.numColumns(), read.firstLine, reader.displayName(), block);
+            } catch (const orvane::HostError &e) {
+                splitError = e.identifier() + ": " + e.message();
+                break;
+            }
+            if (read.error) {
+                splitError = read.error->identifier() + ": " + read.error->message();
+                break;
+            }
+            if (read.numRows == 0) break;
+            if (k >= blocks.size() || block.size() != blocks[k].size() ||
+                (!block.empty() && std::memcmp(block.data(), blocks[k].data(), block.size() * sizeof(double)) != 0)) {
+                fuzz_support::fail("split reading gave another block");
+            }
+            ++k;
+        }
+        if (splitError != firstError) fuzz_support::fail("split reading gave another error");
+        if (splitError.empty() && k != blocks.size()) fuzz_support::fail("split reading gave other blocks");
+    } catch (const orvane::HostError &e) {
+        if (e.identifier() + ": " + e.message() != firstError) fuzz_support::fail("split reading failed otherwise");
     }
     balance.verify();
     return 0;

@@ -108,6 +108,23 @@ TEST(CliJobs, FirstErrorInInputOrderAndNothingAfterIt) {
     EXPECT_EQ(countLines(moduleFirst.err), 1) << moduleFirst.err;
     expectSameAsOneJob({"eval", system, csv, "--block-rows", "1", "--on-out-of-range", "error"});
 
+    // Workers read the numbers, the parent the lines: a bad number before a
+    // ragged row or a blank line of the same block is still the error shown,
+    // and with none before it the line's own error comes after the blocks
+    // before it, with none of its own block's rows.
+    std::string head = rows.substr(0, cut);
+    std::string tail = rows.substr(cut);
+    for (const std::string &laterFault : {std::string("1,2,3\n"), std::string("\n")}) {
+        SCOPED_TRACE(laterFault);
+        writeFile(csv, head + "50,abc\n40,0.5\n" + laterFault + tail);
+        expectSameAsOneJob({"eval", system, csv, "--block-rows", "64"});
+        writeFile(csv, head + "40,0.5\n" + laterFault + tail);
+        CliResult lineFirst = runCli({"eval", system, csv, "--block-rows", "64"});
+        EXPECT_EQ(lineFirst.status, 1);
+        EXPECT_EQ(countLines(lineFirst.out), 1 + 1472);
+        expectSameAsOneJob({"eval", system, csv, "--block-rows", "64"});
+    }
+
     // A description error is reported once, by the parent, before any row.
     std::string bad = tempPath("jobs_bad.json");
     writeFile(bad, R"({"type": "mamdani", "inputs": [{"range": [0]}]})");
