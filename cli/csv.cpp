@@ -3,6 +3,7 @@
 
 #include <orvane/host.h>
 
+#include <stdio_ext.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -65,6 +66,8 @@ CsvReader::CsvReader(const std::string &path, int64_t expectedColumns)
         }
         ownsFile_ = true;
     }
+    // Only this reader touches the stream: getline need not lock it per line.
+    __fsetlocking(file_, FSETLOCKING_BYCALLER);
     struct stat info {};
     if (fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode)) totalBytes_ = static_cast<uint64_t>(info.st_size);
 }
