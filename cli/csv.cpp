@@ -158,7 +158,10 @@ bool CsvReader::isRowLine(std::string_view line) {
     // Counted before the numbers are read: a row with a missing or extra
     // field is reported as such, not as a bad number.
     int64_t count = 1;
-    for (char c : line) count += c == ',';
+    for (const char *p = line.data(), *end = p + line.size();
+         (p = static_cast<const char *>(std::memchr(p, ',', static_cast<size_t>(end - p)))) != nullptr; ++p) {
+        ++count;
+    }
     if (numColumns_ < 0) numColumns_ = count;
     if (count != numColumns_) {
         throw orvane::HostError("fazolt:csv:RaggedRow", where() + ": expected " + std::to_string(numColumns_) +
