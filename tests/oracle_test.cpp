@@ -2,10 +2,11 @@
 // a few thousand deterministic rows (NaN, +-Inf, -0, out of range, exactly on
 // membership break points, uniform values), once as one call over all rows
 // and then row by row for the first rows, so that results 2 to 6 are seen
-// for many different last rows. Every result's bits, every warning, the
-// error and every call of a host method (name and arguments, in order) go
-// into one FNV-1a hash per case, recorded from the unoptimised evaluation.
-// A faster evaluation must reproduce each hash exactly.
+// for many different last rows. Every result's bits (any NaN as one NaN),
+// every warning, the error and every call of a host method (name and
+// arguments, in order) go into one FNV-1a hash per case, recorded from the
+// unoptimised evaluation. A faster evaluation must reproduce each hash
+// exactly.
 //
 // To re-record after an intended change of results (never for a speed-up):
 // FAZOLT_ORACLE_RECORD=1 fazolt_tests --gtest_filter='Oracle*' prints the table.
