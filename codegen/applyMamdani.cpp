@@ -293,17 +293,22 @@ void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCa
         const double mu = outputMFCache->data[k];
         isPlain = mu > 0.0 || (mu == 0.0 && !std::signbit(mu));
     }
-    // The grouped path reads numSamples values of every cache row.
-    plan->isCachePlain = isPlain && outputMFCache->size[1] >= fis->numSamples;
+    // The grouped path reads numSamples values of every cache row, and
+    // keeps every row and its complement as a set of its own.
+    const int64_t numSets = 2 * static_cast<int64_t>(plan->numCacheRows);
+    const bool doSetsFit = fitsElementCount(2 * numSets) && fitsElementCount(numSets * fis->numSamples);
+    plan->isCachePlain = isPlain && outputMFCache->size[1] >= fis->numSamples && doSetsFit;
     // A term +0 * x is a zero of either sign only when x is finite.
     bool arePointsFinite = true;
     const int32_t numPoints = numel(fis->outputSamplePoints);
     for (int32_t k = 0; k < numPoints && arePointsFinite; ++k)
         arePointsFinite = std::isfinite(fis->outputSamplePoints->data[k]);
-    plan->isCentroidOnSupport = arePointsFinite && nameIs(fis->defuzzMethod, "centroid");
+    plan->isCentroidOnSupport = arePointsFinite && nameIs(fis->defuzzMethod, "centroid") &&
+                                fitsElementCount(4 * static_cast<int64_t>(numOutputs)) &&
+                                fitsElementCount(2 * static_cast<int64_t>(fis->numSamples) * numOutputs);
 
     resize2D(consequentRows, numRules, numOutputs);
-    resize1D(arrays->groupStrengths, 2 * plan->numCacheRows);
+    resize1D(arrays->groupStrengths, doSetsFit ? static_cast<int32_t>(numSets) : 0);
     for (int32_t g = 0; g < numel(arrays->groupStrengths); ++g) arrays->groupStrengths->data[g] = -1.0;
     resize1D(arrays->groupList, numRules);
     resize1D(arrays->firedRules, numRules);

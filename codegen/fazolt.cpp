@@ -13,6 +13,7 @@
 #include "codegen/private/defuzzMethods.h"
 #include "codegen/private/diagnostics.h"
 #include "codegen/private/sugenoOutputs.h"
+#include "model/indexArithmetic.h"
 
 namespace {
 
@@ -287,7 +288,12 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     resize2D(w->inputMFCache, 1, sumOfCounts(fis->numInputMFs));
     planInputMembership(fis, w->inputMFs, numel(w->inputMFCache), &w->membership);
     plan->degreeReads = planRuleDegrees(fis, numel(w->inputMFCache), w->ruleDegrees);
-    resize1D(w->degrees, 2 * numel(w->inputMFCache) + 4);
+    // The degree table holds every degree twice and four constants.
+    if (fitsElementCount(2 * static_cast<int64_t>(numel(w->inputMFCache)) + 4)) {
+        resize1D(w->degrees, 2 * numel(w->inputMFCache) + 4);
+    } else {
+        plan->hasBuiltInConnectives = false;
+    }
     resize1D(w->scratch, fis->numInputs);
     resize2D(w->inputRow, 1, inputs->size[1]);
     resize1D(w->outputRow, fis->numOutputs);
@@ -297,7 +303,7 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
         plan->listsFiredRules = isGroupedRow(&plan->mamdani, true);
         plan->defersCentroids = plan->listsFiredRules && plan->mamdani.isCentroidOnSupport &&
                                 !isRaisingDiagnostic(diag->EmptyOutputFuzzySet);
-        resize1D(w->mamdani.centroids, 2 * fis->numOutputs);
+        if (plan->defersCentroids) resize1D(w->mamdani.centroids, 2 * fis->numOutputs);
         resize1D(w->columnBuffer, fis->aggSize[0]);
     } else {
         extractVarMF(tls, fis->outputMF, w->outputMFs);

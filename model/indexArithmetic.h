@@ -16,6 +16,10 @@ inline int32_t saturateToInt32(int64_t v) {
 
 inline int32_t addSaturated(int32_t a, int32_t b) { return saturateToInt32(static_cast<int64_t>(a) + b); }
 
+// Whether a working array of n elements can be sized at all: the planned
+// fast paths step aside for records whose arrays would pass the limit.
+inline bool fitsElementCount(int64_t n) { return n >= 0 && n <= INT32_MAX; }
+
 // A stored membership-function number: |v| rounded half away from zero,
 // NaN gives 0 (no term), magnitudes of 2^31 and beyond give INT32_MAX.
 inline int32_t magnitudeIndex(double v) {

@@ -178,13 +178,16 @@ void planInputMembership(const SystemRecord *fis, const DynArray<ExtractedVarMF>
     const int32_t numInputs = fis->numInputs;
     const int32_t numVars = numel(inputMFs);
     const int32_t numPlanned = plan->offsets->data[numVars];
+    // Four parameters a function: beyond the element limit nothing is
+    // planned and every input takes the general path.
+    const bool doParamsFit = fitsElementCount(4 * static_cast<int64_t>(numPlanned));
     resize1D(plan->firstEntries, numInputs);
-    resize1D(plan->shapes, numPlanned);
-    resize1D(plan->params, static_cast<int32_t>(4 * static_cast<int64_t>(numPlanned)));
-    for (int32_t k = 0; k < numPlanned; ++k) plan->shapes->data[k] = kDispatched;
+    resize1D(plan->shapes, doParamsFit ? numPlanned : 0);
+    resize1D(plan->params, doParamsFit ? 4 * numPlanned : 0);
+    for (int32_t k = 0; k < numel(plan->shapes); ++k) plan->shapes->data[k] = kDispatched;
     for (int32_t i = 0; i < numInputs; ++i) {
         plan->firstEntries->data[i] = -1;
-        if (i >= numVars) continue;
+        if (i >= numVars || !doParamsFit) continue;
         const DynArray<ExtractedMF> *mfs = inputMFs->data[i];
         const int32_t numMF = fis->numInputMFs->data[i];
         const int64_t first = static_cast<int64_t>(fis->numCumInputMFs->data[i]);
