@@ -429,6 +429,13 @@ BuiltSystem buildSystem(std::string_view descriptionJson) {
 
     for (const VariableDescription &v : inputs) built.inputNames.push_back(v.name);
     for (const VariableDescription &v : outputs) built.outputNames.push_back(v.name);
+    auto termNames = [](const VariableDescription &v) {
+        std::vector<std::string> names;
+        for (const TermDescription &t : v.terms) names.push_back(t.name);
+        return names;
+    };
+    for (const VariableDescription &v : inputs) built.inputTermNames.push_back(termNames(v));
+    for (const VariableDescription &v : outputs) built.outputTermNames.push_back(termNames(v));
 
     orvane::Value record = orvane::Value::structMatrix({1, 1}, systemRecordFieldNames());
     record.setField(0, "type", uint8Text(built.type));

@@ -91,6 +91,8 @@ System System::fromDescription(std::string_view json, const std::string &moduleP
     s.name_ = built.name;
     s.inputNames_ = built.inputNames;
     s.outputNames_ = built.outputNames;
+    s.inputTermNames_ = built.inputTermNames;
+    s.outputTermNames_ = built.outputTermNames;
     s.hasNames_ = true;
     return s;
 }

@@ -29,5 +29,8 @@ void addBenchCommand(CLI::App &app, int &status);
 void addCallCommand(CLI::App &app, int &status);
 void addEvalCommand(CLI::App &app, int &status);
 void addPropertiesCommand(CLI::App &app, int &status);
+void addExplainCommand(CLI::App &app, int &status);
+void addPlotCommand(CLI::App &app, int &status);
+void addViewCommand(CLI::App &app, int &status);
 
 #endif

@@ -12,6 +12,9 @@ int main(int argc, char **argv) {
     addCallCommand(app, status);
     addEvalCommand(app, status);
     addPropertiesCommand(app, status);
+    addExplainCommand(app, status);
+    addPlotCommand(app, status);
+    addViewCommand(app, status);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {

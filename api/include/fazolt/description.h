@@ -18,6 +18,8 @@ struct BuiltSystem {
     std::string type;
     std::vector<std::string> inputNames;
     std::vector<std::string> outputNames;
+    std::vector<std::vector<std::string>> inputTermNames;  // per variable, in term order
+    std::vector<std::vector<std::string>> outputTermNames;
 };
 
 // Parses a nested description and builds its record. Every error raises

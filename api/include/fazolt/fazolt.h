@@ -78,6 +78,8 @@ public:
     const std::string &name() const { return name_; }
     const std::vector<std::string> &inputNames() const { return inputNames_; }
     const std::vector<std::string> &outputNames() const { return outputNames_; }
+    const std::vector<std::vector<std::string>> &inputTermNames() const { return inputTermNames_; }
+    const std::vector<std::vector<std::string>> &outputTermNames() const { return outputTermNames_; }
     const orvane::Value &record() const { return record_; }
     bool hasNames() const { return hasNames_; }
 
@@ -87,6 +89,8 @@ private:
     std::string name_;
     std::vector<std::string> inputNames_;
     std::vector<std::string> outputNames_;
+    std::vector<std::vector<std::string>> inputTermNames_;  // empty for a raw record
+    std::vector<std::vector<std::string>> outputTermNames_;
     bool hasNames_ = false;
 };
 

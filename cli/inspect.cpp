@@ -1,0 +1,120 @@
+#include "cli/inspect.h"
+
+#include "cli/commands.h"
+#include "cli/csv.h"
+
+#include <charconv>
+
+void addRowOptions(CLI::App *command, RowOptions &options) {
+    CLI::Option *input = command->add_option("--input", options.inputs, "An input's value, NAME=VALUE (repeat for each input)")
+                             ->type_name("NAME=VALUE");
+    command->add_option("--row", options.row, "Every input's value in order, comma-separated")
+        ->type_name("\"V1,V2,...\"")
+        ->excludes(input);
+}
+
+namespace {
+
+double readValue(std::string_view text, const std::string &option) {
+    double v = 0.0;
+    if (!parseCsvNumber(text, v))
+        throw orvane::HostError("fazolt:input:BadNumber", option + ": expected a number, got \"" + std::string(text) + "\"");
+    return v;
+}
+
+}  // namespace
+
+std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo &info, const std::vector<double> *defaults) {
+    size_t numInputs = info.inputs.size();
+    if (!options.row.empty()) {
+        std::vector<double> row;
+        std::string_view rest = options.row;
+        for (size_t column = 1;; ++column) {
+            size_t comma = rest.find(',');
+            row.push_back(readValue(rest.substr(0, comma), "--row column " + std::to_string(column)));
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+        if (row.size() != numInputs)
+            throw orvane::HostError("fazolt:input:WrongCount", "--row: expected " + std::to_string(numInputs) +
+                                                                   " values, one per input, got " + std::to_string(row.size()));
+        return row;
+    }
+    std::vector<double> row = defaults ? *defaults : std::vector<double>(numInputs, 0.0);
+    std::vector<bool> isGiven(numInputs, false);
+    for (const std::string &assignment : options.inputs) {
+        size_t equals = assignment.find('=');
+        if (equals == std::string::npos)
+            throw orvane::HostError("fazolt:input:BadAssignment", "--input " + assignment + ": expected NAME=VALUE");
+        std::string name = assignment.substr(0, equals);
+        size_t i = findVariable(info.inputs, name, "--input " + assignment);
+        row[i] = readValue(std::string_view(assignment).substr(equals + 1), "--input " + assignment);
+        isGiven[i] = true;
+    }
+    if (defaults == nullptr) {
+        for (size_t i = 0; i < numInputs; ++i) {
+            if (!isGiven[i])
+                throw orvane::HostError("fazolt:input:Missing", "--input " + info.inputs[i].name + "=VALUE is missing (or give --row)");
+        }
+    }
+    return row;
+}
+
+std::vector<double> rangeMidpoints(const fazolt::SystemInfo &info) {
+    std::vector<double> row;
+    for (const fazolt::VariableInfo &v : info.inputs) row.push_back((v.low + v.high) / 2);
+    return row;
+}
+
+size_t findVariable(const std::vector<fazolt::VariableInfo> &vars, const std::string &name, const std::string &option) {
+    for (size_t i = 0; i < vars.size(); ++i)
+        if (vars[i].name == name) return i;
+    std::string known;
+    for (const fazolt::VariableInfo &v : vars) known += (known.empty() ? "" : ", ") + v.name;
+    throw orvane::HostError("fazolt:input:UnknownVariable", option + ": no variable \"" + name + "\" (there are " + known + ")");
+}
+
+bool parseModeText(const std::string &text, uint8_t &mode) {
+    if (text == "none") mode = 0;
+    else if (text == "warning") mode = 2;
+    else if (text == "error") mode = 3;
+    else {
+        unsigned value = 0;
+        std::from_chars_result r = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || value > 255) return false;
+        mode = static_cast<uint8_t>(value);
+    }
+    return true;
+}
+
+void addModeOptions(CLI::App *command, ModeOptions &options) {
+    static const CLI::Validator mode(
+        [](std::string &text) {
+            uint8_t m = 0;
+            return parseModeText(text, m) ? std::string()
+                                          : "expected none, warning, error or a number from 0 to 255, got \"" + text + "\"";
+        },
+        "", "mode");
+    command->add_option("--on-out-of-range", options.onOutOfRange, "Input outside its range: none, warning, error or 0-255")
+        ->check(mode)->type_name("M");
+    command->add_option("--on-no-rule-fired", options.onNoRuleFired, "No rule fired: none, warning, error or 0-255")
+        ->check(mode)->type_name("M");
+    command->add_option("--on-empty-set", options.onEmptySet, "Empty output fuzzy set: none, warning, error or 0-255")
+        ->check(mode)->type_name("M");
+}
+
+fazolt::DiagnosticModes readModes(const ModeOptions &options) {
+    fazolt::DiagnosticModes modes;
+    parseModeText(options.onOutOfRange, modes.outOfRangeInput);
+    parseModeText(options.onNoRuleFired, modes.noRuleFired);
+    parseModeText(options.onEmptySet, modes.emptyOutputFuzzySet);
+    return modes;
+}
+
+fazolt::Explainer loadExplainer(const std::string &systemPath, const std::string &modulePath) {
+    try {
+        return fazolt::Explainer(fazolt::System::fromFile(systemPath, modulePath.empty() ? defaultModulePath() : modulePath));
+    } catch (const orvane::HostError &e) {
+        throw orvane::HostError(e.identifier(), systemPath + ": " + e.message());
+    }
+}
