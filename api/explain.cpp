@@ -461,6 +461,8 @@ std::string explanationToJson(const SystemInfo &info, const Explanation &e, bool
     });
     std::string rules = jsonList(e.rules, [&](const RuleExplanation &r, size_t k) {
         std::string out = "{\"index\":" + std::to_string(k + 1) + ",\"text\":" + jsonText(info.rules[k].text) +
+                          ",\"antecedent\":" + jsonInts(info.rules[k].antecedent) +
+                          ",\"consequent\":" + jsonInts(info.rules[k].consequent) +
                           ",\"antecedentValues\":" + jsonNumbers(r.antecedentValues) +
                           ",\"firingStrength\":" + jsonNumber(r.firingStrength);
         if (info.isMamdani) {
