@@ -227,7 +227,7 @@ int runView(const ViewOptions &options) {
     // URL or body over the library's own limits) gets a JSON 400 too.
     server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &req, httplib::Response &res) {
         if (res.get_header_value("Content-Type") == "application/json") return httplib::Server::HandlerResponse::Unhandled;
-        if (req.method != "GET") {
+        if (res.status != 414 && req.method != "GET") {
             sendJson(res, 400, errorJson("method", "only GET is answered, not " + req.method));
             return httplib::Server::HandlerResponse::Handled;
         }
