@@ -70,7 +70,7 @@ function fitRange(low, high) {
 function drawChart(canvas, spec) {
   const ctx = canvas.getContext("2d");
   const w = canvas.width, h = canvas.height;
-  const left = 50, right = 140, top = 26, bottom = 40;
+  const left = 50, right = 200, top = 26, bottom = 40;
   const px = x => left + (x - spec.x[0]) / (spec.x[1] - spec.x[0]) * (w - left - right);
   const py = y => h - bottom - (y - spec.y[0]) / (spec.y[1] - spec.y[0]) * (h - top - bottom);
   ctx.clearRect(0, 0, w, h);
@@ -173,7 +173,7 @@ function chartCanvas(parent, id) {
   if (!canvas) {
     canvas = document.createElement("canvas");
     canvas.id = id;
-    canvas.width = 460;
+    canvas.width = 560;
     canvas.height = 230;
     parent.appendChild(canvas);
   }
@@ -181,6 +181,22 @@ function chartCanvas(parent, id) {
 }
 
 // ---- Inputs and evaluation.
+
+const DIAGNOSTICS = ["onOutOfRange", "onNoRuleFired", "onEmptySet"];
+
+function buildDiagnostics() {
+  for (const name of DIAGNOSTICS) {
+    const select = document.getElementById("diag-" + name);
+    for (const mode of ["warning", "error", "none"]) select.add(new Option(mode, mode));
+    select.addEventListener("change", () => { surfaceKey = ""; requestEvaluation(); });
+  }
+}
+
+function diagnosticParams() {
+  const params = {};
+  for (const name of DIAGNOSTICS) params[name] = document.getElementById("diag-" + name).value;
+  return params;
+}
 
 function currentRowTexts() {
   return system.inputs.map((_, i) => document.getElementById("input-" + i + "-box").value.trim());
@@ -243,7 +259,7 @@ function requestEvaluation() {
   if (inFlight) { isWaiting = true; return; }
   inFlight = true;
   const texts = currentRowTexts();
-  const params = new URLSearchParams({row: texts.join(",")});
+  const params = new URLSearchParams({row: texts.join(","), ...diagnosticParams()});
   getJson("/api/evaluate?" + params)
     .then(e => { showError(""); render(e, texts); })
     .catch(err => { showError("Evaluation failed: " + err.message); document.body.dataset.row = texts.join(","); })
@@ -380,9 +396,10 @@ async function drawSurface() {
   const canvas = document.getElementById("surface-canvas");
   const status = document.getElementById("surface-status");
   if (x === y) { status.textContent = "choose two different inputs"; return; }
-  const key = [x, y, output, currentRowTexts().join(",")].join("|");
+  const key = [x, y, output, currentRowTexts().join(","), ...Object.values(diagnosticParams())].join("|");
   if (key === surfaceKey) return;
-  const params = new URLSearchParams({x, y, output, resolution: "61", row: currentRowTexts().join(",")});
+  const params = new URLSearchParams({x, y, output, resolution: "61", row: currentRowTexts().join(","),
+                                      ...diagnosticParams()});
   canvas.dataset.state = "loading";
   try {
     const s = await getJson("/api/surface?" + params);
@@ -405,7 +422,7 @@ function paintSurface(canvas, s) {
   const spec = {title: s.output + " over " + s.x + " and " + s.y, xLabel: s.x, yLabel: s.y,
                 x: fitRange(xs[0], xs[n - 1]), y: fitRange(ys[0], ys[n - 1])};
   const ctx = canvas.getContext("2d");
-  const w = canvas.width, h = canvas.height, left = 50, right = 140, top = 26, bottom = 40;
+  const w = canvas.width, h = canvas.height, left = 50, right = 170, top = 26, bottom = 40;
   const px = v => left + (v - spec.x[0]) / (spec.x[1] - spec.x[0]) * (w - left - right);
   const py = v => h - bottom - (v - spec.y[0]) / (spec.y[1] - spec.y[0]) * (h - top - bottom);
   ctx.clearRect(0, 0, w, h);
@@ -442,6 +459,7 @@ getJson("/api/system").then(s => {
   document.getElementById("summary").textContent = s.type + " system, " + s.inputs.length + " inputs, " +
     s.outputs.length + " outputs, " + s.rules.length + " rules, " + s.defuzzMethod;
   buildInputs();
+  buildDiagnostics();
   buildOutputsAndRules();
   buildSurfaceControls();
   requestEvaluation();
