@@ -212,6 +212,7 @@ int runView(const ViewOptions &options) {
     ViewApi api(loadExplainer(options.systemPath, options.modulePath));
     httplib::Server server;
     server.set_payload_max_length(kMaxBodyLength);
+    server.set_tcp_nodelay(true);  // headers and body go out in two writes: no waiting for an ACK between them
     server.set_keep_alive_max_count(100);
     server.set_read_timeout(10, 0);
     server.set_write_timeout(10, 0);
