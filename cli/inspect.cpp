@@ -115,6 +115,8 @@ fazolt::Explainer loadExplainer(const std::string &systemPath, const std::string
     try {
         return fazolt::Explainer(fazolt::System::fromFile(systemPath, modulePath.empty() ? defaultModulePath() : modulePath));
     } catch (const orvane::HostError &e) {
+        // Errors about the file itself name it already.
+        if (e.message().find(systemPath) != std::string::npos) throw;
         throw orvane::HostError(e.identifier(), systemPath + ": " + e.message());
     }
 }
