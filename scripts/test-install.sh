@@ -24,6 +24,7 @@ restore() {
   rm -rf "$work"
 }
 trap restore EXIT
+trap 'exit 130' INT TERM  # so that an interrupted run still puts the build folder back
 
 fail() {
   echo "test-install: $*" >&2
