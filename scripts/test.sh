@@ -9,3 +9,4 @@ ctest --test-dir "${FAZOLT_BUILD_DIR:-build}" --output-on-failure -j2
 # charts, the view server's API under load, and its page in headless Chromium
 # (Debian's /usr/bin/python3, which sees python3-selenium and python3-cairo).
 FAZOLT_BUILD_DIR="$(cd "${FAZOLT_BUILD_DIR:-build}" && pwd)" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/views
+scripts/test-install.sh
