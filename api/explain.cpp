@@ -304,9 +304,11 @@ Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticM
         for (size_t o = 0; o < numOutputs; ++o) {
             auto oi = static_cast<int64_t>(o);
             if (info_.isMamdani) {
-                size_t column = o * numRules + r;  // output o's rules form one block of columns
-                rule.impliedSets.emplace_back(e.ruleOutputs.data.begin() + static_cast<ptrdiff_t>(column * ns),
-                                              e.ruleOutputs.data.begin() + static_cast<ptrdiff_t>((column + 1) * ns));
+                // Output o's rules form one block of columns; a record may give
+                // result 3 more rows than sample points, which nothing writes.
+                auto column = static_cast<ptrdiff_t>((o * numRules + r) * static_cast<size_t>(e.ruleOutputs.rows));
+                rule.impliedSets.emplace_back(e.ruleOutputs.data.begin() + column,
+                                              e.ruleOutputs.data.begin() + column + static_cast<ptrdiff_t>(ns));
             } else {
                 rule.outputLevels.push_back(e.ruleOutputLevels.at(ri, oi));
                 rule.weightedOutputs.push_back(e.ruleOutputs.at(ri, oi));
