@@ -44,11 +44,28 @@ def rows_for(system):
     return rows
 
 
+def uint8(values):
+    return {"class": "uint8", "size": [1, len(values)], "data": values}
+
+
+# The diagnostics argument that explain's options below give: out of range silent, the rest warnings.
+DIAGNOSTICS = {"class": "struct", "size": [1, 1],
+               "fields": ["DraxilDiagnostic", "Model", "Block", "OutOfRangeInputValue", "NoRuleFired",
+                          "EmptyOutputFuzzySet"],
+               "data": [[uint8([0]), uint8([]), uint8([]), uint8([0]), uint8([2]), uint8([2])]]}
+
+
 def module_results(system, row, tmp_path):
-    """Results 1 to 6 of the module call for one row, as `fazolt call` prints them."""
+    """Results 1 to 6 of the module call for one row: `fazolt call` itself for a raw record; for a
+    description, `fazolt eval --format json`, which prints the same call's results in that form."""
     inputs = tmp_path / "inputs.json"
     inputs.write_text(json.dumps({"class": "double", "size": [1, len(row)], "data": row}))
-    out = run("eval", system, inputs, "--format", "json", "--on-out-of-range", "none").stdout
+    if "class" in json.loads(system.read_text()):
+        diagnostics = tmp_path / "diagnostics.json"
+        diagnostics.write_text(json.dumps(DIAGNOSTICS))
+        out = run("call", "--nargout", "6", inputs, system, diagnostics).stdout
+    else:
+        out = run("eval", system, inputs, "--format", "json", "--on-out-of-range", "none").stdout
     return json.loads(out)["results"]
 
 
