@@ -108,7 +108,7 @@ public:
     std::vector<std::vector<std::vector<double>>> inputTermCurves(int numPoints) const;
     // Mamdani: every output term sampled at the output's sample points,
     // curves[output][term][sample]; empty for Sugeno.
-    std::vector<std::vector<std::vector<double>>> outputTermCurves() const { return outputCurves_; }
+    const std::vector<std::vector<std::vector<double>>> &outputTermCurves() const { return outputCurves_; }
 
     // Output `output` over a resolution x resolution grid of inputs x and y
     // (the others at `row`), evaluated as one call: values[iy * resolution + ix].
