@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
 
 namespace {
 
@@ -330,7 +331,7 @@ void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options)
     std::vector<double> row = readRow(fixed, info, &midpoints);
     fazolt::Explainer::Surface s = explainer.surface(xi, yi, o, row, options.resolution, readModes(options.modes));
     if (!s.warnings.empty()) std::cerr << "warning: " << s.warnings.size() << " warnings, the first: " << s.warnings[0].message << "\n";
-    double low = INFINITY, high = -INFINITY;
+    double low = std::numeric_limits<double>::infinity(), high = -low;
     for (double v : s.values)
         if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
     if (!(low <= high)) low = 0, high = 1;
