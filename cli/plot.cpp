@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/inspect.h"
 
+#include <cairo-pdf.h>
 #include <cairo-svg.h>
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
@@ -59,9 +60,12 @@ std::string tickText(double v) {
 class Chart {
 public:
     Chart(const std::string &path, double width = kWidth, double height = kHeight) : path_(path) {
-        isSvg_ = path.size() >= 4 && path.compare(path.size() - 4, 4, ".svg") == 0;
-        surface_ = isSvg_ ? cairo_svg_surface_create(path.c_str(), width, height)
-                          : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width), static_cast<int>(height));
+        auto endsWith = [&](const char *suffix) { return path.size() >= 4 && path.compare(path.size() - 4, 4, suffix) == 0; };
+        isPng_ = endsWith(".png");
+        surface_ = endsWith(".svg")   ? cairo_svg_surface_create(path.c_str(), width, height)
+                   : endsWith(".pdf") ? cairo_pdf_surface_create(path.c_str(), width, height)
+                                      : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width),
+                                                                   static_cast<int>(height));
         cr_ = cairo_create(surface_);
         cairo_set_source_rgb(cr_, 1, 1, 1);
         cairo_paint(cr_);
@@ -169,7 +173,7 @@ public:
     // Raises HostError when cairo could not write the file.
     void save() {
         cairo_surface_flush(surface_);
-        cairo_status_t status = isSvg_ ? CAIRO_STATUS_SUCCESS : cairo_surface_write_to_png(surface_, path_.c_str());
+        cairo_status_t status = isPng_ ? cairo_surface_write_to_png(surface_, path_.c_str()) : CAIRO_STATUS_SUCCESS;
         cairo_surface_finish(surface_);
         if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface_);
         if (status != CAIRO_STATUS_SUCCESS)
@@ -178,7 +182,7 @@ public:
 
 private:
     std::string path_;
-    bool isSvg_ = false;
+    bool isPng_ = false;
     cairo_surface_t *surface_ = nullptr;
     cairo_t *cr_ = nullptr;
 };
@@ -390,8 +394,8 @@ int runPlot(const PlotOptions &options) {
         std::string s = suffix;
         return path.size() >= s.size() && path.compare(path.size() - s.size(), s.size(), s) == 0;
     };
-    if (!endsWith(".svg") && !endsWith(".png")) {
-        std::cerr << "error: usage: -o " << path << ": the file name must end in .svg or .png\n";
+    if (!endsWith(".svg") && !endsWith(".png") && !endsWith(".pdf")) {
+        std::cerr << "error: usage: -o " << path << ": the file name must end in .svg, .png or .pdf\n";
         return EXIT_USAGE;
     }
     int kinds = !options.variable.empty() + !options.outputSet.empty() + !options.surfaceInputs.empty();
@@ -414,17 +418,17 @@ int runPlot(const PlotOptions &options) {
 
 void addPlotCommand(CLI::App &app, int &status) {
     auto options = std::make_shared<PlotOptions>();
-    CLI::App *plot = app.add_subcommand("plot", "Draw a variable's terms, an output's aggregated set or a surface (SVG or PNG)");
+    CLI::App *plot = app.add_subcommand("plot", "Draw a variable's terms, an output's aggregated set or a surface (SVG, PNG or PDF)");
     plot->footer(
         "One chart per call, with axes, ticks, labels and a legend; the file name's ending\n"
-        "(.svg or .png) chooses the format. Every value drawn comes from the module.\n\n"
+        "(.svg, .png or .pdf) chooses the format. Every value drawn comes from the module.\n\n"
         "Examples:\n"
         "  fazolt plot examples/dimmer/dimmer.json -o daylight.svg --variable daylight --input daylight=30\n"
         "  fazolt plot examples/dimmer/dimmer.json -o lamp.png --output-set lamp --row 30,0.9\n"
         "  fazolt plot examples/sugeno/brake.json -o surface.png --surface speed gap --output pressure\n"
         "  fazolt plot big.json -o s.svg --surface a b --output y --fixed c=0.5 --resolution 51");
     plot->add_option("system", options->systemPath, "System description (.json) or raw record")->required()->type_name("SYSTEM");
-    plot->add_option("-o,--output-file", options->outputPath, "The chart: FILE.svg or FILE.png")->required()->type_name("FILE");
+    plot->add_option("-o,--output-file", options->outputPath, "The chart: FILE.svg, FILE.png or FILE.pdf")->required()->type_name("FILE");
     plot->add_option("--variable", options->variable, "Chart a variable's terms (marks the degrees at --input)")->type_name("NAME");
     plot->add_option("--output-set", options->outputSet, "Chart an output's aggregated set and crisp value at --input")
         ->type_name("NAME");

@@ -1,4 +1,4 @@
-"""Every kind of chart is written as a valid, non-blank SVG and PNG for a
+"""Every kind of chart is written as a valid, non-blank SVG and PNG (and a PDF) for a
 Mamdani and a Sugeno system; bad requests get one error line and no file."""
 import xml.etree.ElementTree as ET
 
@@ -28,6 +28,8 @@ def test_chart_is_valid_and_drawn(name, tmp_path):
     svg, png = tmp_path / (name + ".svg"), tmp_path / (name + ".png")
     run("plot", system, "-o", svg, *what)
     run("plot", system, "-o", png, *what)
+    run("plot", system, "-o", tmp_path / (name + ".pdf"), *what)
+    assert (tmp_path / (name + ".pdf")).read_bytes().startswith(b"%PDF")
     root = ET.parse(svg).getroot()
     assert root.tag.endswith("svg")
     drawn = [el for el in root.iter() if el.tag.rsplit("}", 1)[-1] in ("path", "rect", "use")]
@@ -40,7 +42,7 @@ def test_chart_is_valid_and_drawn(name, tmp_path):
 
 
 @pytest.mark.parametrize("args, message", [
-    (["-o", "x.gif", "--variable", "daylight"], "must end in .svg or .png"),
+    (["-o", "x.gif", "--variable", "daylight"], "must end in .svg, .png or .pdf"),
     (["-o", "x.svg"], "exactly one of"),
     (["-o", "x.svg", "--variable", "dayligth"], 'no variable "dayligth"'),
     (["-o", "x.svg", "--output-set", "lamp", "--input", "daylight=30"], "motion=VALUE is missing"),
