@@ -7,7 +7,8 @@
 
 void addRowOptions(CLI::App *command, RowOptions &options) {
     CLI::Option *input = command->add_option("--input", options.inputs, "An input's value, NAME=VALUE (repeat for each input)")
-                             ->type_name("NAME=VALUE");
+                             ->type_name("NAME=VALUE")
+                             ->allow_extra_args(false);  // one value a flag: SYSTEM may follow
     command->add_option("--row", options.row, "Every input's value in order, comma-separated")
         ->type_name("\"V1,V2,...\"")
         ->excludes(input);

@@ -436,7 +436,8 @@ void addPlotCommand(CLI::App &app, int &status) {
         ->expected(2)->type_name("X Y");
     plot->add_option("--output", options->surfaceOutput, "The surface's output (needed with several outputs)")->type_name("Z");
     plot->add_option("--fixed", options->fixed, "The surface's other inputs (default: their range midpoints)")
-        ->type_name("NAME=VALUE");
+        ->type_name("NAME=VALUE")
+        ->allow_extra_args(false);
     plot->add_option("--resolution", options->resolution, "Surface grid points per side, 2 to 1000 (default 101)")
         ->check(CLI::Range(2, 1000))->type_name("N");
     addRowOptions(plot, options->row);
