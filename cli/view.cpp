@@ -216,7 +216,10 @@ int runView(const ViewOptions &options) {
     server.set_keep_alive_max_count(100);
     server.set_read_timeout(10, 0);
     server.set_write_timeout(10, 0);
-    server.new_task_queue = [] { return new httplib::ThreadPool(8); };
+    // A kept-alive connection holds its thread while idle: enough threads for
+    // a browser's connections and a few clients, and idle ones let go soon.
+    server.new_task_queue = [] { return new httplib::ThreadPool(16); };
+    server.set_keep_alive_timeout(2);
     server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
         if (req.target.size() > kMaxUrlLength) {
             sendJson(res, 400, errorJson("url", "longer than " + std::to_string(kMaxUrlLength) + " characters"));
