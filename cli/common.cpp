@@ -5,7 +5,10 @@
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <charconv>
 
 std::string defaultModulePath() {
     char buffer[4096];
@@ -22,10 +25,93 @@ std::string readTextFile(const std::string &path) {
         text << std::cin.rdbuf();
         return text.str();
     }
+    // A folder opens like a file and reads as empty text.
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        throw orvane::HostError("fazolt:io:CannotOpen", "'" + path + "' is a directory, not a file");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
     text << in.rdbuf();
+    if (in.bad()) throw orvane::HostError("fazolt:io:ReadFailed", "cannot read '" + path + "'");
     return text.str();
+}
+
+void printError(const orvane::HostError &e, const std::string &context) {
+    std::cerr << "error: " << e.identifier() << ": " << context << e.message() << "\n";
+}
+
+// ---- Diagnostics options.
+
+bool parseMode(const std::string &text, uint8_t &mode) {
+    if (text == "none") mode = 0;
+    else if (text == "warning") mode = 2;
+    else if (text == "error") mode = 3;
+    else {
+        unsigned value = 0;
+        std::from_chars_result r = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || value > 255) return false;
+        mode = static_cast<uint8_t>(value);
+    }
+    return true;
+}
+
+void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options) {
+    static const CLI::Validator modeValidator(
+        [](std::string &text) {
+            uint8_t mode = 0;
+            if (parseMode(text, mode)) return std::string();
+            return "expected none, warning, error or a number from 0 to 255, got \"" + text + "\"";
+        },
+        "", "mode");
+    CLI::Option *outOfRange =
+        command->add_option("--on-out-of-range", options.onOutOfRange, "Input outside its range: none, warning, error or 0-255")
+            ->check(modeValidator)
+            ->type_name("M");
+    CLI::Option *noRule =
+        command->add_option("--on-no-rule-fired", options.onNoRuleFired, "No rule fired for a row: none, warning, error or 0-255")
+            ->check(modeValidator)
+            ->type_name("M");
+    CLI::Option *emptySet =
+        command->add_option("--on-empty-set", options.onEmptySet, "Empty output fuzzy set: none, warning, error or 0-255")
+            ->check(modeValidator)
+            ->type_name("M");
+    command->add_option("--diagnostics", options.diagnosticsPath, "Diagnostics options as a host value (argument 3), raw")
+        ->type_name("FILE.json")
+        ->excludes(outOfRange)
+        ->excludes(noRule)
+        ->excludes(emptySet);
+}
+
+orvane::Value diagnosticsArgument(const DiagnosticsOptions &options, const std::string &systemName) {
+    if (!options.diagnosticsPath.empty()) {
+        try {
+            return orvane::fromJson(readTextFile(options.diagnosticsPath));
+        } catch (const orvane::HostError &e) {
+            throw orvane::HostError(e.identifier(), options.diagnosticsPath + ": " + e.message());
+        }
+    }
+    uint8_t outOfRange = 2, noRuleFired = 2, emptySet = 2;
+    parseMode(options.onOutOfRange, outOfRange);
+    parseMode(options.onNoRuleFired, noRuleFired);
+    parseMode(options.onEmptySet, emptySet);
+    return fazolt::makeDiagnostics(outOfRange, noRuleFired, emptySet, systemName);
+}
+
+// ---- Systems.
+
+std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath) {
+    LoadedSystem loaded;
+    try {
+        loaded.text = readTextFile(path);
+        loaded.system = fazolt::System::fromText(loaded.text, modulePath.empty() ? defaultModulePath() : modulePath);
+    } catch (const orvane::HostError &e) {
+        // A module that cannot be loaded is not the system file's fault.
+        bool isAboutModule = e.identifier().rfind("Orvane:module", 0) == 0;
+        printError(e, isAboutModule ? "--module: " : path + ": ");
+        return std::nullopt;
+    }
+    return loaded;
 }
 
 std::string jsonString(const std::string &text) {

@@ -11,6 +11,7 @@ int main(int argc, char **argv) {
     addBenchCommand(app, status);
     addCallCommand(app, status);
     addEvalCommand(app, status);
+    addCheckCommand(app, status);
     addPropertiesCommand(app, status);
     try {
         app.parse(argc, argv);
