@@ -2,6 +2,7 @@
 // summed up in one line; nothing is evaluated.
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -29,12 +30,7 @@ int runCheck(const CheckOptions &options) {
     // A raw record is checked by the module itself, on no input rows: its
     // import checks every relation, and no row is evaluated.
     const orvane::Value &record = system.record();
-    int64_t numInputs = 0;
-    if (record.className() == "struct" && record.numel() == 1 && record.field(0, "numInputs") &&
-        record.field(0, "numInputs").numel() == 1) {
-        double n = record.field(0, "numInputs").toDoubles()[0];
-        if (n >= 0.0 && n <= 2147483647.0) numInputs = static_cast<int64_t>(n);
-    }
+    int64_t numInputs = std::max<int64_t>(recordNumInputs(record), 0);
     orvane::CallOutcome outcome = system.call(orvane::Value::doubleMatrix(0, numInputs, {}),
                                               fazolt::makeDiagnostics(0, 0, 0, system.name()), 1);
     if (outcome.error) {
@@ -64,10 +60,7 @@ void addCheckCommand(CLI::App &app, int &status) {
         "error otherwise.\n\n"
         "Example:\n"
         "  fazolt check examples/dimmer/dimmer.json");
-    check->add_option("system", options->systemPath, "Nested description or raw system record")
-        ->required()
-        ->type_name("SYSTEM");
-    check->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)")
-        ->type_name("PATH");
+    addSystemOption(check, options->systemPath);
+    addModuleOption(check, options->modulePath);
     check->callback([options, &status]() { status = runCheck(*options); });
 }

@@ -55,6 +55,12 @@ struct LoadedSystem {
     std::string text;
     std::optional<fazolt::System> system;
 };
+// The SYSTEM argument and the --module option of a command.
+void addSystemOption(CLI::App *command, std::string &systemPath);
+void addModuleOption(CLI::App *command, std::string &modulePath);
+// The record's numInputs when it is a whole number from 0 to 2^31-1, else
+// -1 (the module's import then reports the malformed record).
+int64_t recordNumInputs(const orvane::Value &record);
 // Loads SYSTEM; on failure prints the one error line (naming the file,
 // or the module when that is what failed) and returns nothing.
 std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <cmath>
 
 std::string defaultModulePath() {
     char buffer[4096];
@@ -99,6 +100,30 @@ orvane::Value diagnosticsArgument(const DiagnosticsOptions &options, const std::
 }
 
 // ---- Systems.
+
+// The record's own count, so that a CSV with the wrong column count fails
+// on the line that has it; -1 when the record does not say (the module's
+// import then reports the malformed record). A count that is not a whole
+// number in range is left to the module too.
+int64_t recordNumInputs(const orvane::Value &record) {
+    if (record.className() != "struct" || record.numel() != 1) return -1;
+    orvane::Value n = record.field(0, "numInputs");
+    if (!n || n.numel() != 1 || n.isComplex() || n.className() == "struct" || n.className() == "cell") return -1;
+    double count = n.toDoubles()[0];
+    if (!(count >= 0.0 && count <= 2147483647.0) || std::floor(count) != count) return -1;
+    return static_cast<int64_t>(count);
+}
+
+void addSystemOption(CLI::App *command, std::string &systemPath) {
+    command->add_option("system", systemPath, "Nested description or raw system record")
+        ->required()
+        ->type_name("SYSTEM");
+}
+
+void addModuleOption(CLI::App *command, std::string &modulePath) {
+    command->add_option("--module", modulePath, "Module to load (default: libfazolt.so next to this tool)")
+        ->type_name("PATH");
+}
 
 std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath) {
     LoadedSystem loaded;

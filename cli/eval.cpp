@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -62,19 +61,6 @@ bool parseDelimiter(const std::string &text, char &delimiter) {
         return true;
     }
     return false;
-}
-
-// The record's own count, so that a CSV with the wrong column count fails
-// on the line that has it; -1 when the record does not say (the module's
-// import then reports the malformed record). A count that is not a whole
-// number in range is left to the module too.
-int64_t recordNumInputs(const orvane::Value &record) {
-    if (record.className() != "struct" || record.numel() != 1) return -1;
-    orvane::Value n = record.field(0, "numInputs");
-    if (!n || n.numel() != 1 || n.isComplex() || n.className() == "struct" || n.className() == "cell") return -1;
-    double count = n.toDoubles()[0];
-    if (!(count >= 0.0 && count <= 2147483647.0) || std::floor(count) != count) return -1;
-    return static_cast<int64_t>(count);
 }
 
 // ---- Standard error: warnings, capped per identifier, and a progress bar.
@@ -678,9 +664,7 @@ void addEvalCommand(CLI::App &app, int &status) {
         "  fazolt eval dimmer.record.json inputs.csv --diagnostics diagnostics.json\n"
         "  fazolt eval dimmer.json inputs.csv --format json --nargout 2\n"
         "  fazolt eval big.json rows.csv --jobs 2 > outputs.csv");
-    eval->add_option("system", options->systemPath, "Nested description or raw system record")
-        ->required()
-        ->type_name("SYSTEM");
+    addSystemOption(eval, options->systemPath);
     eval->add_option("inputs", options->inputsPath, "Input rows: CSV file, - for standard input, or a .json host value")
         ->type_name("INPUTS");
     eval->add_option("-o,--output", options->outputPath, "Write the outputs to FILE (replaced only on success)")
@@ -710,8 +694,7 @@ void addEvalCommand(CLI::App &app, int &status) {
     eval->add_option("--block-rows", options->blockRows, "Rows per module call (default 8192)")
         ->check(CLI::Range(int64_t{1}, int64_t{1} << 24))
         ->type_name("N");
-    eval->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)")
-        ->type_name("PATH");
+    addModuleOption(eval, options->modulePath);
     eval->add_option("--jobs", options->jobs, "Worker processes for the module calls (default 1), csv output only")
         ->check(CLI::Range(1, 256))
         ->type_name("N");

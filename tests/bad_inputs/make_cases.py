@@ -493,6 +493,10 @@ for name, change, expect in relations:
         expect = "its 3 inputs are taken by position"  # the CSV reader takes the record's count
     cli(["eval", record_file("rel_" + name, DIMMER, change), DIMMER_ROWS], 1, expect)
 cli(["eval", write("dimmer_ok.record.json", DIMMER_TEXT), write("three_columns.csv", "1,2,3\n")], 1, ":1:")
+# numInputs of another class, read by the tool before the module refuses it: not a count to trust.
+for name, value in [("nan", "NaN"), ("inf", "Inf"), ("3e9", 3e9), ("fraction", 1.5)]:
+    cli(["eval", record_file("num_inputs_double_" + name, DIMMER, lambda r, v=value: put(r, "numInputs", hv_double(1, 1, [v]))),
+         write("two_columns.csv", "1,2\n")], 1, "fis.numInputs")
 cli(["eval", write("dimmer_ok.record.json", DIMMER_TEXT),
      write("inputs_3_columns.json", dumps(hv_double(1, 3, [1, 2, 3])))], 1,
     "files/inputs_3_columns.json: the inputs have 3 columns, but the system has 2 inputs")
