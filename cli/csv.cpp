@@ -117,23 +117,46 @@ int64_t countFields(std::string_view line, char delimiter, std::vector<std::stri
     return count;
 }
 
+[[noreturn]] void raiseBadNumber(std::string_view line, size_t field, std::string_view value, NumberStatus status,
+                                  char delimiter, const std::string &displayName, int64_t lineNumber) {
+    raiseAt("fazolt:csv:BadNumber", displayName, lineNumber,
+            "column " + std::to_string(field + 1) + ": expected a number, got \"" + shownField(value) + "\"" +
+                (status == NumberStatus::overflow ? " (outside the double range)" : "") +
+                delimiterHint(line, delimiter));
+}
+
 // The inputs of one row, in input order, and the start of its output line.
 void readRowFields(std::string_view line, const CsvLayout &layout, const std::string &displayName, int64_t lineNumber,
                    std::vector<std::string_view> &fields, std::string &text, std::vector<double> &row,
                    std::string *keptStart) {
-    splitFields(line, layout.delimiter, fields, text, displayName, lineNumber);
     int64_t numInputs = layout.numInputs();
     row.resize(static_cast<size_t>(std::max<int64_t>(numInputs, 0)));
+    bool isPlain = layout.inputFields.empty() && keptStart == nullptr &&
+                   std::memchr(line.data(), '"', line.size()) == nullptr;
+    if (isPlain) {
+        // The common file: numbers in input order, read as the fields come.
+        size_t start = 0;
+        for (size_t i = 0; i < row.size(); ++i) {
+            const void *hit = start <= line.size() ? std::memchr(line.data() + start, layout.delimiter, line.size() - start)
+                                                   : nullptr;
+            size_t end = hit == nullptr ? line.size() : static_cast<size_t>(static_cast<const char *>(hit) - line.data());
+            std::string_view value = start <= line.size() ? line.substr(start, end - start) : std::string_view();
+            NumberStatus status = fazolt::readDecimalNumber(value, row[i]);
+            if (status != NumberStatus::ok) {
+                raiseBadNumber(line, i, value, status, layout.delimiter, displayName, lineNumber);
+            }
+            start = end + 1;
+        }
+        return;
+    }
+    splitFields(line, layout.delimiter, fields, text, displayName, lineNumber);
     for (int64_t i = 0; i < numInputs; ++i) {
         size_t field = layout.inputFields.empty() ? static_cast<size_t>(i)
                                                   : static_cast<size_t>(layout.inputFields[static_cast<size_t>(i)]);
         std::string_view value = field < fields.size() ? fields[field] : std::string_view();
         NumberStatus status = fazolt::readDecimalNumber(value, row[static_cast<size_t>(i)]);
         if (status != NumberStatus::ok) {
-            raiseAt("fazolt:csv:BadNumber", displayName, lineNumber,
-                    "column " + std::to_string(field + 1) + ": expected a number, got \"" + shownField(value) + "\"" +
-                        (status == NumberStatus::overflow ? " (outside the double range)" : "") +
-                        delimiterHint(line, layout.delimiter));
+            raiseBadNumber(line, field, value, status, layout.delimiter, displayName, lineNumber);
         }
     }
     if (keptStart != nullptr) {
@@ -222,6 +245,12 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
             }
             layout.inputFields.push_back(field);
         }
+        // Columns that are the inputs in order are read as the fields come.
+        bool isInOrder = layout.numFields == static_cast<int64_t>(layout.inputFields.size());
+        for (size_t i = 0; isInOrder && i < layout.inputFields.size(); ++i) {
+            isInOrder = layout.inputFields[i] == static_cast<int64_t>(i);
+        }
+        if (isInOrder) layout.inputFields.clear();
     }
     if (request.isKeepAll) {
         for (int64_t k = 0; k < layout.numFields; ++k) layout.keptFields.push_back(k);
