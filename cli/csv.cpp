@@ -131,7 +131,7 @@ void readRowFields(std::string_view line, const CsvLayout &layout, const std::st
                    std::string *keptStart) {
     int64_t numInputs = layout.numInputs();
     row.resize(static_cast<size_t>(std::max<int64_t>(numInputs, 0)));
-    bool isPlain = layout.inputFields.empty() && keptStart == nullptr &&
+    bool isPlain = !layout.isByName && keptStart == nullptr &&
                    std::memchr(line.data(), '"', line.size()) == nullptr;
     if (isPlain) {
         // The common file: numbers in input order, read as the fields come.
@@ -151,7 +151,7 @@ void readRowFields(std::string_view line, const CsvLayout &layout, const std::st
     }
     splitFields(line, layout.delimiter, fields, text, displayName, lineNumber);
     for (int64_t i = 0; i < numInputs; ++i) {
-        size_t field = layout.inputFields.empty() ? static_cast<size_t>(i)
+        size_t field = !layout.isByName ? static_cast<size_t>(i)
                                                   : static_cast<size_t>(layout.inputFields[static_cast<size_t>(i)]);
         std::string_view value = field < fields.size() ? fields[field] : std::string_view();
         NumberStatus status = fazolt::readDecimalNumber(value, row[static_cast<size_t>(i)]);
@@ -227,7 +227,7 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
     layout.numFields = static_cast<int64_t>(names.size());
     std::string line;  // for the hint: the line rebuilt from its fields
     for (const std::string &h : names) line += (line.empty() ? "" : std::string(1, delimiter)) + h;
-    if (request.inputNames.empty()) {
+    if (!request.hasNames) {
         // A raw record names no inputs: the header only labels them.
         if (request.numInputs >= 0 && layout.numFields != request.numInputs) {
             raiseAt("fazolt:csv:HeaderColumns", displayName, 1,
@@ -236,6 +236,7 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
                         " inputs are taken by position" + delimiterHint(line, delimiter));
         }
     } else {
+        layout.isByName = true;
         for (size_t i = 0; i < request.inputNames.size(); ++i) {
             int64_t field = findColumn(names, request.inputNames[i], displayName);
             if (field < 0) {
@@ -250,7 +251,10 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
         for (size_t i = 0; isInOrder && i < layout.inputFields.size(); ++i) {
             isInOrder = layout.inputFields[i] == static_cast<int64_t>(i);
         }
-        if (isInOrder) layout.inputFields.clear();
+        if (isInOrder) {
+            layout.isByName = false;
+            layout.inputFields.clear();
+        }
     }
     if (request.isKeepAll) {
         for (int64_t k = 0; k < layout.numFields; ++k) layout.keptFields.push_back(k);
@@ -378,7 +382,7 @@ bool CsvReader::isRowLine(std::string_view line) {
     int64_t count = countFields(line, layout_.delimiter, fields_, fieldText_, displayName_, lineNumber_);
     if (layout_.numFields < 0) layout_.numFields = count;
     if (count != layout_.numFields) {
-        bool isInputsOnly = layout_.inputFields.empty();
+        bool isInputsOnly = !layout_.isByName;
         throw orvane::HostError("fazolt:csv:RaggedRow",
                                 where() + ": expected " + std::to_string(layout_.numFields) +
                                     (layout_.numFields == 1 ? " value" : " values") +

@@ -29,14 +29,16 @@ enum class HeaderMode { detect, present, absent };
 struct CsvLayout {
     char delimiter = ',';
     int64_t numFields = -1;            // per line; -1 takes the first row's count
-    std::vector<int64_t> inputFields;  // the field of input i; empty: field i is input i
+    bool isByName = false;             // else field i is input i
+    std::vector<int64_t> inputFields;  // by name: the field of input i
     std::vector<int64_t> keptFields;   // passed through to the output, in this order
-    int64_t numInputs() const { return inputFields.empty() ? numFields : static_cast<int64_t>(inputFields.size()); }
+    int64_t numInputs() const { return isByName ? static_cast<int64_t>(inputFields.size()) : numFields; }
 };
 
 // What the command line asks of the columns.
 struct ColumnRequest {
-    std::vector<std::string> inputNames;  // empty for a raw record: columns by position
+    bool hasNames = false;                // false for a raw record: columns by position
+    std::vector<std::string> inputNames;
     int64_t numInputs = -1;               // -1 when the record does not say
     std::vector<std::string> keepNames;
     bool isKeepAll = false;

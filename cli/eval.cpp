@@ -222,7 +222,8 @@ Inputs openInputs(const EvalOptions &options, const fazolt::System &system) {
     Inputs inputs;
     inputs.reader = std::make_unique<CsvReader>(options.inputsPath, delimiter, mode);
     ColumnRequest request;
-    if (system.hasNames()) request.inputNames = system.inputNames();
+    request.hasNames = system.hasNames();
+    request.inputNames = system.inputNames();
     request.numInputs = recordNumInputs(system.record());
     request.keepNames = options.keepNames;
     request.isKeepAll = options.isKeepAll;
@@ -435,6 +436,7 @@ std::string encodeSetup(const WorkerSetupData &setup) {
     putText(out, setup.diagnosticsText);
     putU64(out, static_cast<uint64_t>(static_cast<unsigned char>(setup.layout.delimiter)));
     putU64(out, static_cast<uint64_t>(setup.layout.numFields));
+    putU64(out, setup.layout.isByName ? 1 : 0);
     putList(out, setup.layout.inputFields);
     putList(out, setup.layout.keptFields);
     return out;
@@ -447,6 +449,7 @@ WorkerSetupData decodeSetup(const std::string &text) {
     setup.diagnosticsText = in.text();
     setup.layout.delimiter = static_cast<char>(in.u64());
     setup.layout.numFields = static_cast<int64_t>(in.u64());
+    setup.layout.isByName = in.u64() != 0;
     setup.layout.inputFields = readList(in);
     setup.layout.keptFields = readList(in);
     return setup;
@@ -481,7 +484,7 @@ BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string 
             return r;
         }
         CsvLayout layout = state->layout;
-        if (layout.inputFields.empty()) layout.numFields = rows.numColumns;  // known once a row was read
+        if (!layout.isByName) layout.numFields = rows.numColumns;  // known once a row was read
         std::vector<double> block;
         std::vector<std::string> keptStarts;
         try {
