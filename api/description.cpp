@@ -354,6 +354,13 @@ int findTerm(const VariableDescription &var, const std::string &name) {
     return 0;
 }
 
+template <typename Item>
+std::vector<std::string> namesOf(const std::vector<Item> &items) {
+    std::vector<std::string> names;
+    for (const Item &item : items) names.push_back(item.name);
+    return names;
+}
+
 std::vector<std::string> splitWords(const std::string &text) {
     std::istringstream in(text);
     std::vector<std::string> words;
@@ -376,7 +383,7 @@ size_t readClause(const std::vector<std::string> &words, size_t at, const std::v
     if (at >= words.size()) fail(path, std::string("expected an ") + kind + " name at the end");
     const std::string &varName = words[at];
     int v = findVariable(vars, varName);
-    if (v < 0) fail(path, std::string("unknown ") + kind + " " + inQuotes(varName));
+    if (v < 0) fail(path, std::string("unknown ") + kind + " " + inQuotes(varName) + didYouMean(varName, namesOf(vars)));
     if (at + 1 >= words.size() || words[at + 1] != "is") fail(path, "expected \"is\" after " + inQuotes(varName));
     size_t next = at + 2;
     bool isNot = false;
@@ -388,7 +395,8 @@ size_t readClause(const std::vector<std::string> &words, size_t at, const std::v
     if (next >= words.size()) fail(path, "expected a term after " + inQuotes(varName) + " is");
     int term = findTerm(vars[static_cast<size_t>(v)], words[next]);
     if (term == 0) {
-        fail(path, "unknown term " + inQuotes(words[next]) + " of " + kind + " " + inQuotes(varName));
+        fail(path, "unknown term " + inQuotes(words[next]) + " of " + kind + " " + inQuotes(varName) +
+                       didYouMean(words[next], namesOf(vars[static_cast<size_t>(v)].terms)));
     }
     if (row[static_cast<size_t>(v)] != 0.0) fail(path, inQuotes(varName) + " appears twice");
     row[static_cast<size_t>(v)] = isNot ? -term : term;

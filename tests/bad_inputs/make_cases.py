@@ -193,7 +193,8 @@ wrong_members = [
     ("defuzz_method_null", lambda d: d.update(defuzzMethod=None), "defuzzMethod"),
     # Rules: inconsistent counts and indices out of range.
     ("rule_unknown_input", lambda d: d.update(rules=["if s is low then u is off"]), "rules[0]"),
-    ("rule_unknown_term_case", lambda d: d.update(rules=["if t is LOW then u is off"]), "rules[0]"),
+    ("rule_unknown_term_case", lambda d: d.update(rules=["if t is LOW then u is off"]),
+     'rules[0]: unknown term "LOW" of input "t"; did you mean "low"?'),
     ("rule_and_or", lambda d: d.update(rules=["if t is low and t is high or t is low then u is off"]), "rules[0]"),
     ("rule_no_then", lambda d: d.update(rules=["if t is low"]), "rules[0]"),
     ("rule_empty_text", lambda d: d.update(rules=[""]), "rules[0]"),
