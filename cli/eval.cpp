@@ -11,6 +11,7 @@
 #include <fazolt/fazolt.h>
 
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -128,6 +129,10 @@ public:
             throw orvane::HostError("fazolt:io:CannotOpen",
                                     "cannot write beside '" + path_ + "': " + std::strerror(errno));
         }
+        // mkstemp makes the file private; FILE gets the mode any new file would.
+        mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
         file_ = fdopen(fd, "wb");
         if (file_ == nullptr) {
             close(fd);
