@@ -14,7 +14,7 @@ struct ExplainOptions {
     std::string format = "text";
     bool onlyFired = false;
     RowOptions row;
-    ModeOptions modes;
+    DiagnosticsOptions modes;
 };
 
 std::string num(double v) { return orvane::formatDouble(v, false); }
@@ -79,7 +79,7 @@ int runExplain(const ExplainOptions &options) {
     fazolt::Explainer explainer = loadExplainer(options.systemPath, options.modulePath);
     const fazolt::SystemInfo &info = explainer.info();
     std::vector<double> row = readRow(options.row, info);
-    fazolt::Explanation e = explainer.explain(row, readModes(options.modes));
+    fazolt::Explanation e = explainer.explain(row, readModes(options.modes, info.name));
     for (const orvane::Warning &w : e.warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
     if (options.format == "json") std::cout << fazolt::explanationToJson(info, e, true) << "\n";
     else printText(std::cout, info, e, options.onlyFired, isatty(STDOUT_FILENO) != 0);
@@ -106,7 +106,7 @@ void addExplainCommand(CLI::App &app, int &status) {
     explain->add_option("--format", options->format, "text (default) or json")
         ->check(CLI::IsMember({"text", "json"}))->type_name("FORMAT");
     explain->add_flag("--fired", options->onlyFired, "Hide the rules of firing strength 0");
-    addModeOptions(explain, options->modes);
+    addDiagnosticsOptions(explain, options->modes);
     explain->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)");
     explain->callback([options, &status]() { status = runExplain(*options); });
 }

@@ -1,9 +1,6 @@
 #include "cli/inspect.h"
 
-#include "cli/commands.h"
 #include "cli/csv.h"
-
-#include <charconv>
 
 void addRowOptions(CLI::App *command, RowOptions &options) {
     CLI::Option *input = command->add_option("--input", options.inputs, "An input's value, NAME=VALUE (repeat for each input)")
@@ -75,40 +72,25 @@ size_t findVariable(const std::vector<fazolt::VariableInfo> &vars, const std::st
     throw orvane::HostError("fazolt:input:UnknownVariable", option + ": no variable \"" + name + "\" (there are " + known + ")");
 }
 
-bool parseModeText(const std::string &text, uint8_t &mode) {
-    if (text == "none") mode = 0;
-    else if (text == "warning") mode = 2;
-    else if (text == "error") mode = 3;
-    else {
-        unsigned value = 0;
-        std::from_chars_result r = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || value > 255) return false;
-        mode = static_cast<uint8_t>(value);
-    }
-    return true;
-}
-
-void addModeOptions(CLI::App *command, ModeOptions &options) {
-    static const CLI::Validator mode(
-        [](std::string &text) {
-            uint8_t m = 0;
-            return parseModeText(text, m) ? std::string()
-                                          : "expected none, warning, error or a number from 0 to 255, got \"" + text + "\"";
-        },
-        "", "mode");
-    command->add_option("--on-out-of-range", options.onOutOfRange, "Input outside its range: none, warning, error or 0-255")
-        ->check(mode)->type_name("M");
-    command->add_option("--on-no-rule-fired", options.onNoRuleFired, "No rule fired: none, warning, error or 0-255")
-        ->check(mode)->type_name("M");
-    command->add_option("--on-empty-set", options.onEmptySet, "Empty output fuzzy set: none, warning, error or 0-255")
-        ->check(mode)->type_name("M");
-}
-
-fazolt::DiagnosticModes readModes(const ModeOptions &options) {
+fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::string &systemName) {
     fazolt::DiagnosticModes modes;
-    parseModeText(options.onOutOfRange, modes.outOfRangeInput);
-    parseModeText(options.onNoRuleFired, modes.noRuleFired);
-    parseModeText(options.onEmptySet, modes.emptyOutputFuzzySet);
+    if (options.diagnosticsPath.empty()) {
+        parseMode(options.onOutOfRange, modes.outOfRangeInput);
+        parseMode(options.onNoRuleFired, modes.noRuleFired);
+        parseMode(options.onEmptySet, modes.emptyOutputFuzzySet);
+        return modes;
+    }
+    orvane::Value file = diagnosticsArgument(options, systemName);
+    std::pair<const char *, uint8_t *> fields[] = {{"OutOfRangeInputValue", &modes.outOfRangeInput},
+                                                   {"NoRuleFired", &modes.noRuleFired},
+                                                   {"EmptyOutputFuzzySet", &modes.emptyOutputFuzzySet}};
+    for (auto &[name, mode] : fields) {
+        orvane::Value v = file.className() == "struct" && file.numel() == 1 ? file.field(0, name) : orvane::Value();
+        if (!v || v.className() != "uint8" || v.numel() != 1)
+            throw orvane::HostError("fazolt:input:BadDiagnostics",
+                                    options.diagnosticsPath + ": expected a 1x1 struct with a uint8 scalar field " + name);
+        *mode = static_cast<uint8_t *>(v.data())[0];
+    }
     return modes;
 }
 

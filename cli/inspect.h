@@ -3,6 +3,8 @@
 #ifndef FAZOLT_CLI_INSPECT_H
 #define FAZOLT_CLI_INSPECT_H
 
+#include "cli/commands.h"
+
 #include <fazolt/explain.h>
 
 #include <CLI/CLI.hpp>
@@ -27,17 +29,10 @@ std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo 
 // The midpoint of every input's range.
 std::vector<double> rangeMidpoints(const fazolt::SystemInfo &info);
 
-// The diagnostics options, until they move to one shared place for every command.
-struct ModeOptions {
-    std::string onOutOfRange = "warning";
-    std::string onNoRuleFired = "warning";
-    std::string onEmptySet = "warning";
-};
-void addModeOptions(CLI::App *command, ModeOptions &options);
-fazolt::DiagnosticModes readModes(const ModeOptions &options);
-
-// Parses "none", "warning", "error" or 0-255; false otherwise.
-bool parseModeText(const std::string &text, uint8_t &mode);
+// The modes that --on-out-of-range, --on-no-rule-fired and --on-empty-set
+// give, or those of a --diagnostics file (its model and block names are not
+// used: messages name the system). Raises HostError naming the file.
+fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::string &systemName);
 
 fazolt::Explainer loadExplainer(const std::string &systemPath, const std::string &modulePath);
 

@@ -207,7 +207,7 @@ struct PlotOptions {
     std::vector<std::string> fixed;
     int resolution = 101;
     RowOptions row;
-    ModeOptions modes;
+    DiagnosticsOptions modes;
 };
 
 void plotVariable(const fazolt::Explainer &explainer, const PlotOptions &options) {
@@ -225,7 +225,7 @@ void plotVariable(const fazolt::Explainer &explainer, const PlotOptions &options
     chart.axes((isInput ? "input " : "output ") + v.name + ": terms", v.name, "degree of membership");
     if (!isInput && !info.isMamdani) {
         // Sugeno output terms are functions of the inputs: their levels at this row.
-        fazolt::Explanation e = explainer.explain(row, readModes(options.modes));
+        fazolt::Explanation e = explainer.explain(row, readModes(options.modes, info.name));
         const std::vector<double> &levels = e.outputs[index].termLevels;
         std::vector<double> all = levels;
         all.push_back(v.low), all.push_back(v.high);
@@ -248,7 +248,7 @@ void plotVariable(const fazolt::Explainer &explainer, const PlotOptions &options
     }
     std::vector<double> degrees;
     if (isInput && hasRow) {
-        fazolt::Explanation e = explainer.explain(row, readModes(options.modes));
+        fazolt::Explanation e = explainer.explain(row, readModes(options.modes, info.name));
         degrees = e.inputs[index].termDegrees;
         chart.dashedVertical(row[index], {0.2, 0.2, 0.2});
     }
@@ -270,7 +270,7 @@ void plotOutputSet(const fazolt::Explainer &explainer, const PlotOptions &option
     size_t o = findVariable(info.outputs, options.outputSet, "--output-set");
     const fazolt::VariableInfo &v = info.outputs[o];
     std::vector<double> row = readRow(options.row, info);
-    fazolt::Explanation e = explainer.explain(row, readModes(options.modes));
+    fazolt::Explanation e = explainer.explain(row, readModes(options.modes, info.name));
     for (const orvane::Warning &w : e.warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
     double crisp = e.outputs[o].value;
     Chart chart(options.outputPath);
@@ -334,7 +334,7 @@ void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options)
     fixed.inputs = options.fixed;
     std::vector<double> midpoints = rangeMidpoints(info);
     std::vector<double> row = readRow(fixed, info, &midpoints);
-    fazolt::Explainer::Surface s = explainer.surface(xi, yi, o, row, options.resolution, readModes(options.modes));
+    fazolt::Explainer::Surface s = explainer.surface(xi, yi, o, row, options.resolution, readModes(options.modes, info.name));
     if (!s.warnings.empty()) std::cerr << "warning: " << s.warnings.size() << " warnings, the first: " << s.warnings[0].message << "\n";
     double low = std::numeric_limits<double>::infinity(), high = -low;
     for (double v : s.values)
@@ -441,7 +441,7 @@ void addPlotCommand(CLI::App &app, int &status) {
     plot->add_option("--resolution", options->resolution, "Surface grid points per side, 2 to 1000 (default 101)")
         ->check(CLI::Range(2, 1000))->type_name("N");
     addRowOptions(plot, options->row);
-    addModeOptions(plot, options->modes);
+    addDiagnosticsOptions(plot, options->modes);
     plot->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)");
     plot->callback([options, &status]() { status = runPlot(*options); });
 }

@@ -101,7 +101,7 @@ fazolt::DiagnosticModes requestModes(const httplib::Request &req) {
                                                    {"onNoRuleFired", &modes.noRuleFired},
                                                    {"onEmptySet", &modes.emptyOutputFuzzySet}};
     for (auto &[name, mode] : fields) {
-        if (req.has_param(name) && !parseModeText(req.get_param_value(name), *mode))
+        if (req.has_param(name) && !parseMode(req.get_param_value(name), *mode))
             throw BadRequest{name, "expected none, warning, error or 0-255"};
     }
     return modes;
