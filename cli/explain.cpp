@@ -100,13 +100,12 @@ void addExplainCommand(CLI::App &app, int &status) {
         "  fazolt explain examples/dimmer/dimmer.json --input daylight=30 --input motion=0.9\n"
         "  fazolt explain examples/sugeno/brake.json --row 60,40 --fired\n"
         "  fazolt explain dimmer.record.json --row 30,0.9 --format json --on-no-rule-fired error");
-    explain->add_option("system", options->systemPath, "System description (.json) or raw record")
-        ->required()->type_name("SYSTEM");
+    addSystemOption(explain, options->systemPath);
     addRowOptions(explain, options->row);
     explain->add_option("--format", options->format, "text (default) or json")
         ->check(CLI::IsMember({"text", "json"}))->type_name("FORMAT");
     explain->add_flag("--fired", options->onlyFired, "Hide the rules of firing strength 0");
     addDiagnosticsOptions(explain, options->modes);
-    explain->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)");
+    addModuleOption(explain, options->modulePath);
     explain->callback([options, &status]() { status = runExplain(*options); });
 }

@@ -427,7 +427,7 @@ void addPlotCommand(CLI::App &app, int &status) {
         "  fazolt plot examples/dimmer/dimmer.json -o lamp.png --output-set lamp --row 30,0.9\n"
         "  fazolt plot examples/sugeno/brake.json -o surface.png --surface speed gap --output pressure\n"
         "  fazolt plot big.json -o s.svg --surface a b --output y --fixed c=0.5 --resolution 51");
-    plot->add_option("system", options->systemPath, "System description (.json) or raw record")->required()->type_name("SYSTEM");
+    addSystemOption(plot, options->systemPath);
     plot->add_option("-o,--output-file", options->outputPath, "The chart: FILE.svg, FILE.png or FILE.pdf")->required()->type_name("FILE");
     plot->add_option("--variable", options->variable, "Chart a variable's terms (marks the degrees at --input)")->type_name("NAME");
     plot->add_option("--output-set", options->outputSet, "Chart an output's aggregated set and crisp value at --input")
@@ -442,6 +442,6 @@ void addPlotCommand(CLI::App &app, int &status) {
         ->check(CLI::Range(2, 1000))->type_name("N");
     addRowOptions(plot, options->row);
     addDiagnosticsOptions(plot, options->modes);
-    plot->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)");
+    addModuleOption(plot, options->modulePath);
     plot->callback([options, &status]() { status = runPlot(*options); });
 }

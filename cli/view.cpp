@@ -295,10 +295,10 @@ void addViewCommand(CLI::App &app, int &status) {
         "  fazolt view examples/dimmer/dimmer.json            # then open http://127.0.0.1:8765/\n"
         "  fazolt view examples/sugeno/brake.json --port 9000\n"
         "  fazolt view system.json --port 0                   # any free port, printed at start");
-    view->add_option("system", options->systemPath, "System description (.json) or raw record")->required()->type_name("SYSTEM");
+    addSystemOption(view, options->systemPath);
     view->add_option("--port", options->port, "Port to listen on, 0 for any free one (default 8765)")
         ->check(CLI::Range(0, 65535))->type_name("P");
     view->add_option("--host", options->host, "Address to listen on (default 127.0.0.1, this machine only)")->type_name("HOST");
-    view->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)");
+    addModuleOption(view, options->modulePath);
     view->callback([options, &status]() { status = runView(*options); });
 }
