@@ -1,5 +1,6 @@
 // Systems evaluated through the fazolt module.
 #include "fazolt/fazolt.h"
+#include "fazolt/formats.h"
 
 #include <dlfcn.h>
 
@@ -96,6 +97,7 @@ System System::fromDescription(std::string_view json, const std::string &moduleP
 }
 
 System System::fromRecord(orvane::Value record, const std::string &modulePath) {
+    registerFormatFunctions();  // a record may name the operators that FCL brings
     System s;
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : modulePath);
     s.record_ = std::move(record);
@@ -104,6 +106,9 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) {
 
 System System::fromFile(const std::string &path, const std::string &modulePath) {
     std::string text = readFile(path);
+    if (SystemFormat format = formatOfPath(path); format != SystemFormat::Json) {
+        return fromDescription(descriptionFromText(text, format, path), modulePath);
+    }
     if (looksLikeHostValue(text)) return fromRecord(orvane::fromJson(text), modulePath);
     return fromDescription(text, modulePath);
 }

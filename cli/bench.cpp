@@ -161,5 +161,6 @@ void addBenchCommand(CLI::App &app, int &status) {
         ->check(CLI::PositiveNumber)
         ->type_name("N");
     bench->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)");
+    addFunctionsOption(bench);
     bench->callback([options, &status]() { status = runBench(*options); });
 }

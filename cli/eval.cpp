@@ -9,6 +9,7 @@
 #include "cli/jobs.h"
 
 #include <fazolt/fazolt.h>
+#include <fazolt/formats.h>
 
 #include <unistd.h>
 
@@ -208,7 +209,8 @@ std::optional<fazolt::System> loadSystem(const EvalOptions &options) {
         return fazolt::System::fromFile(options.systemPath,
                                         options.modulePath.empty() ? defaultModulePath() : options.modulePath);
     } catch (const orvane::HostError &e) {
-        bool isAboutFile = e.identifier().rfind("Orvane:module", 0) != 0;
+        bool isAboutFile = e.identifier().rfind("Orvane:module", 0) != 0 &&
+                           fazolt::formatOfPath(options.systemPath) == fazolt::SystemFormat::Json;  // FCL/FLL name it
         printError(e, isAboutFile ? options.systemPath + ": " : "");
         return std::nullopt;
     }
@@ -567,6 +569,7 @@ void addEvalCommand(CLI::App &app, int &status) {
     eval->add_option("--jobs", options->jobs, "Worker processes for the module calls (default 1), csv output only")
         ->check(CLI::Range(1, 256))
         ->type_name("N");
+    addFunctionsOption(eval);
     eval->callback([options, &status]() {
         if (options->jobs > 1 && options->format == "json") {
             throw CLI::ValidationError("--jobs", "--format json takes --jobs 1 only");

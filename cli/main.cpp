@@ -12,6 +12,7 @@ int main(int argc, char **argv) {
     addCallCommand(app, status);
     addEvalCommand(app, status);
     addPropertiesCommand(app, status);
+    addConvertCommand(app, status);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {
