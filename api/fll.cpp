@@ -128,6 +128,15 @@ Term FllReader::readTerm(const std::vector<std::string> &words, int line, const 
         }
         t.type = "linear";
         t.params = values;
+    } else if (type == "Discrete") {
+        // fuzzylite interpolates between the points as pointsmf does, and
+        // holds the end values outside them; its rounding may differ.
+        if (values.size() < 4 || values.size() % 2 != 0) fail(line, construct, "Discrete takes pairs x y, two or more");
+        for (size_t k = 2; k < values.size(); k += 2) {
+            if (values[k] < values[k - 2]) fail(line, construct, "the points' x must not decrease");
+        }
+        t.type = "pointsmf";
+        t.params = values;
     } else if (peer != nullptr) {
         if (values.size() != peer->peerOrder.size()) {
             fail(line, construct, type + " takes " + std::to_string(peer->peerOrder.size()) + " parameters, got " +
@@ -235,6 +244,18 @@ Model FllReader::read() {
             fail(l.number, sectionName + " " + l.key, "not supported");
         }
     }
+    for (VariableSection &v : inputs) {
+        if (!v.hasRange) fail(v.line, "InputVariable " + v.var.name, "missing range");
+        for (auto &[words, line] : v.terms) {
+            Term t = readTerm(words, line, v.var, false, inputs.size());
+            if (t.type == "constant") fail(line, "term " + t.name + " of " + v.var.name, "Constant is an output term");
+            for (const Term &other : v.var.terms) {
+                if (other.name == t.name) fail(line, "term " + t.name + " of " + v.var.name, "a second term of this name");
+            }
+            v.var.terms.push_back(t);
+        }
+        m.inputs.push_back(v.var);
+    }
     if (outputs.empty()) fail(all.empty() ? 1 : all.back().number, "file", "no OutputVariable");
 
     // Sugeno when the defuzzifier is a weighted one; all outputs alike.
@@ -276,18 +297,6 @@ Model FllReader::read() {
     setDefaultMethods(m);
     if (resolution >= 0) m.numSamples = resolution;
 
-    for (VariableSection &v : inputs) {
-        if (!v.hasRange) fail(v.line, "InputVariable " + v.var.name, "missing range");
-        for (auto &[words, line] : v.terms) {
-            Term t = readTerm(words, line, v.var, false, inputs.size());
-            if (t.type == "constant") fail(line, "term " + t.name + " of " + v.var.name, "Constant is an output term");
-            for (const Term &other : v.var.terms) {
-                if (other.name == t.name) fail(line, "term " + t.name + " of " + v.var.name, "a second term of this name");
-            }
-            v.var.terms.push_back(t);
-        }
-        m.inputs.push_back(v.var);
-    }
     std::string aggregation;
     int aggregationLine = 0;
     for (VariableSection &v : outputs) {
@@ -419,8 +428,8 @@ std::string termLine(const Term &t, const std::string &varName) {
         if (!std::isfinite(v)) refuse(where + ": parameter " + numberText(v) + " is not a finite number");
     }
     std::string text = "  term: " + t.name + " ";
-    if (t.type == "linear") {
-        text += "Linear";
+    if (t.type == "linear" || t.type == "pointsmf") {
+        text += t.type == "linear" ? "Linear" : "Discrete";
         for (double v : t.params) text += " " + numberText(v);
         return text + "\n";
     }
@@ -452,7 +461,7 @@ std::string modelToFll(const Model &m) {
     if (isSugeno && m.aggMethod != "sum") {
         refuse("aggMethod \"" + m.aggMethod + "\": a weighted defuzzifier in FLL runs over the rules, as \"sum\" does");
     }
-    if (!m.name.empty() && m.name.find_first_of(" \t\n#") != std::string::npos) {
+    if (m.name.find_first_of("\n\r#") != std::string::npos || m.name != m.name.substr(0, m.name.find_last_not_of(" \t") + 1)) {
         refuse("name \"" + m.name + "\": not an FLL name");
     }
     std::string out = "Engine: " + m.name + "\n";
@@ -489,9 +498,9 @@ std::string modelToFll(const Model &m) {
     out += "  disjunction: " + peerName(m.orMethod, "orMethod", false) + "\n";
     std::string implication = peerName(m.impMethod, "impMethod", true);
     if (implication == "BoundedDifference") refuse("impMethod \"bdif\" has no FLL form");
-    // fuzzylite reads no implication for a Sugeno system; prod is our default there.
+    // A Sugeno system reads no implication on either side; "none" stands for
+    // our default there.
     if (isSugeno && m.impMethod == "prod") implication = "none";
-    if (isSugeno && m.impMethod != "prod") refuse("impMethod \"" + m.impMethod + "\": a Sugeno system in FLL has no implication");
     out += "  implication: " + implication + "\n  activation: General\n";
     for (size_t k = 0; k < m.rules.size(); ++k) {
         const Rule &rule = m.rules[k];

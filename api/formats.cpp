@@ -44,10 +44,16 @@ void boundedDifference(int, std::vector<orvane::Value> &results, const std::vect
     if (args.size() != 1) orvane::raise("fazolt:formats:Argument", "bdif: expected one vector of degrees");
     std::vector<double> v = doublesOf(args[0], "bdif");
     double acc = 1.0;
+    bool isFirst = true;
     for (double x : v) {
         if (x == 1.0) continue;
+        if (isFirst) {
+            acc = x;
+            isFirst = false;
+            continue;
+        }
         double y = (acc + x) - 1.0;
-        acc = y > 0.0 ? y : (std::isnan(y) ? y : 0.0);
+        acc = y > 0.0 || std::isnan(y) ? y : 0.0;
     }
     results.assign(1, orvane::Value::doubleScalar(acc));
 }
