@@ -50,6 +50,7 @@ private:
         Term term;
         int line = 0;
         bool isSingleton = false;
+        bool isLinear = false;  // fuzzylite's "Linear c1 ... cn k", a Sugeno output
         std::vector<double> pointXs;  // x of each point of a point list, for the span
     };
     struct VariableBlock {
@@ -257,7 +258,11 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
         while (!atEnd() && peek().text != ";") values.push_back(number(construct, line));
         const PeerShape *peer = peerShapeOfPeerName(shapeName.text);
         auto shortName = shortNames.find(shapeName.text);
-        if (peer != nullptr && std::string(peer->ourType) != "constant") {
+        if (shapeName.text == "Linear") {
+            tb.isLinear = true;
+            tb.term.type = "linear";
+            tb.term.params = values;
+        } else if (peer != nullptr && std::string(peer->ourType) != "constant") {
             if (values.size() != peer->peerOrder.size()) {
                 fail(line, construct, shapeName.text + " takes " + std::to_string(peer->peerOrder.size()) + " numbers, got " +
                                           std::to_string(values.size()));
@@ -398,11 +403,16 @@ Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugen
     var.name = v.name;
     for (const TermBlock &tb : v.terms) {
         std::string construct = "TERM " + tb.term.name + " of " + v.name;
-        if (tb.isSingleton && !isSugeno) {
-            fail(tb.line, construct, isOutput ? "a singleton output term needs METHOD : COGS"
-                                              : "a singleton input term is not supported");
+        bool isSugenoTerm = tb.isSingleton || tb.isLinear;
+        const char *kind = tb.isSingleton ? "a singleton" : "a Linear";
+        if (isSugenoTerm && !isOutput) fail(tb.line, construct, std::string(kind) + " input term is not supported");
+        if (isSugenoTerm && !isSugeno) fail(tb.line, construct, std::string(kind) + " output term needs METHOD : COGS");
+        if (!isSugenoTerm && isSugeno) fail(tb.line, construct, "METHOD : COGS takes singleton and Linear terms only");
+        if (tb.isLinear && tb.term.params.size() != inputs_.size() + 1) {
+            fail(tb.line, construct, "Linear takes " + std::to_string(inputs_.size() + 1) +
+                                         " coefficients (one per input, then the constant), got " +
+                                         std::to_string(tb.term.params.size()));
         }
-        if (!tb.isSingleton && isSugeno) fail(tb.line, construct, "METHOD : COGS takes singleton terms only");
         var.terms.push_back(tb.term);
     }
     if (v.range) {
@@ -606,6 +616,11 @@ std::string termText(const Term &t, const std::string &where) {
         return text;
     }
     if (t.type == "constant") return numberText(p[0]);
+    if (t.type == "linear") {
+        std::string text = "Linear";
+        for (double v : p) text += " " + numberText(v);
+        return text;
+    }
     const PeerShape *peer = peerShapeOfOurType(t.type);
     if (peer == nullptr) refuse(where + ": membership function \"" + t.type + "\" has no FCL form");
     std::string text = peer->peerName;
@@ -628,14 +643,15 @@ std::string ruleLine(const Rule &rule, const Model &m, size_t k) {
     if (rule.connection != 1.0 && rule.connection != 2.0) {
         refuse(where + ": connection " + numberText(rule.connection) + " (FCL has AND and OR only)");
     }
-    std::string text = "  RULE " + std::to_string(k + 1) + " : IF";
+    // Keywords in lower case: FCL reads them in any case, fuzzylite only so.
+    std::string text = "  RULE " + std::to_string(k + 1) + " : if";
     bool isFirst = true;
     for (size_t side = 0; side < 2; ++side) {
         const std::vector<double> &entries = side == 0 ? rule.antecedent : rule.consequent;
         const std::vector<Variable> &vars = side == 0 ? m.inputs : m.outputs;
         if (side == 1) {
             if (isFirst) refuse(where + ": a rule without conditions has no FCL form");
-            text += " THEN";
+            text += " then";
             isFirst = true;
         }
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -643,13 +659,13 @@ std::string ruleLine(const Rule &rule, const Model &m, size_t k) {
             if (e == 0.0) continue;
             if (!(std::isfinite(e) && e == std::trunc(e))) refuse(where + ": term index " + numberText(e) + " is not a whole number");
             if (side == 1 && e < 0.0) refuse(where + ": a negated conclusion has no FCL form");
-            text += isFirst ? " " : side == 1 ? " AND " : rule.connection == 1.0 ? " AND " : " OR ";
+            text += isFirst ? " " : side == 1 ? " and " : rule.connection == 1.0 ? " and " : " or ";
             isFirst = false;
-            text += vars[i].name + (e < 0.0 ? " IS NOT " : " IS ") + vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
+            text += vars[i].name + (e < 0.0 ? " is not " : " is ") + vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
         }
     }
     if (isFirst) refuse(where + ": a rule without conclusions has no FCL form");
-    if (rule.weight != 1.0) text += " WITH " + numberText(rule.weight);
+    if (rule.weight != 1.0) text += " with " + numberText(rule.weight);
     return text + ";\n";
 }
 
@@ -718,14 +734,19 @@ std::string modelToFcl(const Model &m) {
         out += "DEFUZZIFY " + v.name + "\n" + rangeText(v);
         for (const Term &t : v.terms) {
             std::string where = "term " + t.name + " of " + v.name;
-            if (isSugeno && t.type != "constant") refuse(where + ": \"" + t.type + "\" output (FCL has singletons only)");
+            if (isSugeno && t.type != "constant" && t.type != "linear") {
+                refuse(where + ": \"" + t.type + "\" output (FCL has singletons and fuzzylite's Linear)");
+            }
             if (!isSugeno && t.type == "constant") refuse(where + ": a singleton in a Mamdani output");
             out += "  TERM " + t.name + " := " + termText(t, where) + ";\n";
         }
-        out += "  METHOD : " + method + ";\n  DEFAULT := " + numberText((v.high + v.low) / 2.0) + ";\nEND_DEFUZZIFY\n\n";
+        // ACCU here rather than in the RULEBLOCK: both are read, and fuzzylite reads only this one.
+        // A Sugeno system without ACCU reads as "sum", the weighted average over the rules.
+        std::string accu = isSugeno && m.aggMethod == "sum" ? "" : "  ACCU : " + accuText + ";\n";
+        out += "  METHOD : " + method + ";\n" + accu + "  DEFAULT := " + numberText((v.high + v.low) / 2.0) +
+               ";\nEND_DEFUZZIFY\n\n";
     }
-    out += "RULEBLOCK rules\n  AND : " + andText + ";\n  OR : " + orText + ";\n  ACT : " + actText + ";\n  ACCU : " +
-           accuText + ";\n";
+    out += "RULEBLOCK rules\n  AND : " + andText + ";\n  OR : " + orText + ";\n  ACT : " + actText + ";\n";
     for (size_t k = 0; k < m.rules.size(); ++k) out += ruleLine(m.rules[k], m, k);
     out += "END_RULEBLOCK\n\nEND_FUNCTION_BLOCK\n";
     return out;
