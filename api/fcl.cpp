@@ -9,6 +9,7 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <tuple>
 
 namespace fazolt::formats {
 namespace {
@@ -446,20 +447,11 @@ Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugen
     return var;
 }
 
-std::string tnormOf(const std::string &word) {
-    if (word == "MIN") return "min";
-    if (word == "PROD") return "prod";
-    if (word == "BDIF") return "bdif";
-    return "";
-}
-
-std::string snormOf(const std::string &word) {
-    if (word == "MAX") return "max";
-    if (word == "ASUM") return "probor";
-    if (word == "BSUM") return "bsum";
-    if (word == "SUM") return "sum";
-    return "";
-}
+const NameTable FCL_AND = {{"min", "MIN"}, {"prod", "PROD"}, {"bdif", "BDIF"}};
+const NameTable FCL_OR = {{"max", "MAX"}, {"probor", "ASUM"}, {"bsum", "BSUM"}};
+const NameTable FCL_ACT = {{"min", "MIN"}, {"prod", "PROD"}};
+const NameTable FCL_ACCU = {{"max", "MAX"}, {"probor", "ASUM"}, {"bsum", "BSUM"}, {"nsum", "NSUM"}, {"sum", "SUM"}};
+const NameTable FCL_METHOD = {{"centroid", "COG"}, {"bisector", "COA"}, {"mom", "MM"}};
 
 Model FclReader::read() {
     tokenize();
@@ -513,13 +505,7 @@ Model FclReader::read() {
     for (VariableBlock &v : inputs_) m.inputs.push_back(finishVariable(v, false, false));
     for (VariableBlock &v : outputs_) m.outputs.push_back(finishVariable(v, true, isSugeno));
 
-    if (method == "COG") {
-        m.defuzzMethod = "centroid";
-    } else if (method == "COA") {
-        m.defuzzMethod = "bisector";
-    } else if (method == "MM") {
-        m.defuzzMethod = "mom";
-    } else if (method == "LM" || method == "RM") {
+    if (method == "LM" || method == "RM") {
         for (const Variable &v : m.outputs) {
             std::string ours = methodForMaximumSide(method == "LM", v.low, v.high);
             if (ours.empty()) {
@@ -527,30 +513,29 @@ Model FclReader::read() {
                      "the range of " + v.name + " crosses 0: the maximum nearest to 0 is not the " +
                          (method == "LM" ? "leftmost" : "rightmost"));
             }
-            if (!m.defuzzMethod.empty() && m.defuzzMethod != ours && &v != &m.outputs.front()) {
+            if (&v != &m.outputs.front() && m.defuzzMethod != ours) {
                 fail(methodLine, "METHOD " + method, "the outputs' ranges lie on different sides of 0");
             }
             m.defuzzMethod = ours;
         }
     } else if (!isSugeno) {
-        fail(methodLine, "METHOD " + method, "not supported (COG, COGS, COA, LM, RM, MM)");
+        m.defuzzMethod = ourName(FCL_METHOD, method);
+        if (m.defuzzMethod.empty()) fail(methodLine, "METHOD " + method, "not supported (COG, COGS, COA, LM, RM, MM)");
     }
-
-    if (!and_.value.empty()) {
-        m.andMethod = tnormOf(and_.value);
-        if (m.andMethod.empty()) fail(and_.line, "AND " + and_.value, "not supported (MIN, PROD, BDIF)");
-    }
-    if (!or_.value.empty()) {
-        m.orMethod = snormOf(or_.value);
-        if (m.orMethod.empty() || m.orMethod == "sum") fail(or_.line, "OR " + or_.value, "not supported (MAX, ASUM, BSUM)");
-    }
-    if (!act_.value.empty()) {
-        m.impMethod = act_.value == "MIN" ? "min" : act_.value == "PROD" ? "prod" : "";
-        if (m.impMethod.empty()) fail(act_.line, "ACT " + act_.value, "not supported (MIN, PROD)");
-    }
-    if (!accu_.value.empty()) {
-        m.aggMethod = accu_.value == "NSUM" ? "nsum" : snormOf(accu_.value);
-        if (m.aggMethod.empty()) fail(accu_.line, "ACCU " + accu_.value, "not supported (MAX, ASUM, BSUM, NSUM, SUM)");
+    // A setting the file leaves out keeps the default of the system's type.
+    const std::tuple<const Setting *, const NameTable *, std::string *, const char *> settings[] = {
+        {&and_, &FCL_AND, &m.andMethod, "AND"},
+        {&or_, &FCL_OR, &m.orMethod, "OR"},
+        {&act_, &FCL_ACT, &m.impMethod, "ACT"},
+        {&accu_, &FCL_ACCU, &m.aggMethod, "ACCU"}};
+    for (const auto &[setting, table, ours, key] : settings) {
+        if (setting->value.empty()) continue;
+        *ours = ourName(*table, setting->value);
+        if (ours->empty()) {
+            std::string known;
+            for (const NamePair &p : *table) known += std::string(known.empty() ? "" : ", ") + p.theirs;
+            fail(setting->line, std::string(key) + " " + setting->value, "not supported (" + known + ")");
+        }
     }
 
     for (const RuleText &r : rules_) {
@@ -630,43 +615,17 @@ std::string termText(const Term &t, const std::string &where) {
 
 std::string rangeText(const Variable &v) { return "  RANGE := (" + numberText(v.low) + " .. " + numberText(v.high) + ");\n"; }
 
-std::string fclOperator(const std::string &method, const char *construct,
-                        const std::vector<std::pair<const char *, const char *>> &table) {
-    for (const auto &[ours, fcl] : table) {
-        if (method == ours) return fcl;
-    }
-    refuse(std::string(construct) + ": method \"" + method + "\" has no FCL form");
+std::string fclOperator(const std::string &method, const char *construct, const NameTable &table) {
+    std::string word = theirName(table, method);
+    if (word.empty()) refuse(std::string(construct) + ": method \"" + method + "\" has no FCL form");
+    return word;
 }
 
 std::string ruleLine(const Rule &rule, const Model &m, size_t k) {
-    std::string where = "rules[" + std::to_string(k) + "]";
-    if (rule.connection != 1.0 && rule.connection != 2.0) {
-        refuse(where + ": connection " + numberText(rule.connection) + " (FCL has AND and OR only)");
-    }
+    std::string where = "rules[" + std::to_string(k) + "]: ";
     // Keywords in lower case: FCL reads them in any case, fuzzylite only so.
-    std::string text = "  RULE " + std::to_string(k + 1) + " : if";
-    bool isFirst = true;
-    for (size_t side = 0; side < 2; ++side) {
-        const std::vector<double> &entries = side == 0 ? rule.antecedent : rule.consequent;
-        const std::vector<Variable> &vars = side == 0 ? m.inputs : m.outputs;
-        if (side == 1) {
-            if (isFirst) refuse(where + ": a rule without conditions has no FCL form");
-            text += " then";
-            isFirst = true;
-        }
-        for (size_t i = 0; i < entries.size(); ++i) {
-            double e = entries[i];
-            if (e == 0.0) continue;
-            if (!(std::isfinite(e) && e == std::trunc(e))) refuse(where + ": term index " + numberText(e) + " is not a whole number");
-            if (side == 1 && e < 0.0) refuse(where + ": a negated conclusion has no FCL form");
-            text += isFirst ? " " : side == 1 ? " and " : rule.connection == 1.0 ? " and " : " or ";
-            isFirst = false;
-            text += vars[i].name + (e < 0.0 ? " is not " : " is ") + vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
-        }
-    }
-    if (isFirst) refuse(where + ": a rule without conclusions has no FCL form");
-    if (rule.weight != 1.0) text += " with " + numberText(rule.weight);
-    return text + ";\n";
+    std::string words = ruleWords(rule, m, false, [&](const std::string &why) { refuse(where + why + " has no FCL form"); });
+    return "  RULE " + std::to_string(k + 1) + " : " + words + ";\n";
 }
 
 }  // namespace
@@ -691,12 +650,6 @@ std::string modelToFcl(const Model &m) {
     if (isSugeno) {
         if (m.defuzzMethod != "wtaver") refuse("defuzzMethod \"" + m.defuzzMethod + "\": a Sugeno system in FCL is COGS, the weighted average");
         method = "COGS";
-    } else if (m.defuzzMethod == "centroid") {
-        method = "COG";
-    } else if (m.defuzzMethod == "bisector") {
-        method = "COA";
-    } else if (m.defuzzMethod == "mom") {
-        method = "MM";
     } else if (m.defuzzMethod == "som" || m.defuzzMethod == "lom") {
         for (const Variable &v : m.outputs) {
             std::string side = maximumSideOfMethod(m.defuzzMethod, v.low, v.high);
@@ -707,13 +660,12 @@ std::string modelToFcl(const Model &m) {
             method = thisMethod;
         }
     } else {
-        refuse("defuzzMethod \"" + m.defuzzMethod + "\" has no FCL form");
+        method = fclOperator(m.defuzzMethod, "defuzzMethod", FCL_METHOD);
     }
-    std::string andText = fclOperator(m.andMethod, "andMethod", {{"min", "MIN"}, {"prod", "PROD"}, {"bdif", "BDIF"}});
-    std::string orText = fclOperator(m.orMethod, "orMethod", {{"max", "MAX"}, {"probor", "ASUM"}, {"bsum", "BSUM"}});
-    std::string actText = fclOperator(m.impMethod, "impMethod", {{"min", "MIN"}, {"prod", "PROD"}});
-    std::string accuText = fclOperator(m.aggMethod, "aggMethod",
-                                       {{"max", "MAX"}, {"probor", "ASUM"}, {"bsum", "BSUM"}, {"nsum", "NSUM"}, {"sum", "SUM"}});
+    std::string andText = fclOperator(m.andMethod, "andMethod", FCL_AND);
+    std::string orText = fclOperator(m.orMethod, "orMethod", FCL_OR);
+    std::string actText = fclOperator(m.impMethod, "impMethod", FCL_ACT);
+    std::string accuText = fclOperator(m.aggMethod, "aggMethod", FCL_ACCU);
 
     if (!m.name.empty() && !isFclName(m.name)) refuse("name \"" + m.name + "\": not an FCL name");
     std::string out = "FUNCTION_BLOCK " + m.name + "\n\n";

@@ -18,6 +18,9 @@ std::vector<std::string> splitBlanks(const std::string &text) {
     return words;
 }
 
+const NameTable FLL_TNORMS = {{"min", "Minimum"}, {"prod", "AlgebraicProduct"}, {"bdif", "BoundedDifference"}};
+const NameTable FLL_SNORMS = {{"max", "Maximum"}, {"probor", "AlgebraicSum"}, {"bsum", "BoundedSum"}, {"sum", "UnboundedSum"}};
+
 // ---- The reader: one "key: value" per line, '#' starts a comment.
 
 class FllReader {
@@ -331,19 +334,10 @@ Model FllReader::read() {
         aggregationLine = v.aggregationLine;
         m.outputs.push_back(v.var);
     }
-    auto norm = [&](const Setting &s, const char *key, bool isTNorm) -> std::string {
-        const std::string &n = s.value;
-        if (isTNorm) {
-            if (n == "Minimum") return "min";
-            if (n == "AlgebraicProduct") return "prod";
-            if (n == "BoundedDifference") return "bdif";
-        } else {
-            if (n == "Maximum") return "max";
-            if (n == "AlgebraicSum") return "probor";
-            if (n == "BoundedSum") return "bsum";
-            if (n == "UnboundedSum") return "sum";
-        }
-        fail(s.line, std::string(key) + " " + n, "not supported");
+    auto norm = [&](const Setting &setting, const char *key, bool isTNorm) {
+        std::string ours = ourName(isTNorm ? FLL_TNORMS : FLL_SNORMS, setting.value);
+        if (ours.empty()) fail(setting.line, std::string(key) + " " + setting.value, "not supported");
+        return ours;
     };
     if (!conjunction.value.empty() && conjunction.value != "none") m.andMethod = norm(conjunction, "conjunction", true);
     if (!disjunction.value.empty() && disjunction.value != "none") m.orMethod = norm(disjunction, "disjunction", false);
@@ -408,17 +402,9 @@ bool isFllName(const std::string &s) {
 }
 
 std::string peerName(const std::string &method, const char *key, bool isTNorm) {
-    if (isTNorm) {
-        if (method == "min") return "Minimum";
-        if (method == "prod") return "AlgebraicProduct";
-        if (method == "bdif") return "BoundedDifference";
-    } else {
-        if (method == "max") return "Maximum";
-        if (method == "probor") return "AlgebraicSum";
-        if (method == "bsum") return "BoundedSum";
-        if (method == "sum") return "UnboundedSum";
-    }
-    refuse(std::string(key) + ": method \"" + method + "\" has no FLL form");
+    std::string name = theirName(isTNorm ? FLL_TNORMS : FLL_SNORMS, method);
+    if (name.empty()) refuse(std::string(key) + ": method \"" + method + "\" has no FLL form");
+    return name;
 }
 
 std::string termLine(const Term &t, const std::string &varName) {
@@ -503,31 +489,8 @@ std::string modelToFll(const Model &m) {
     if (isSugeno && m.impMethod == "prod") implication = "none";
     out += "  implication: " + implication + "\n  activation: General\n";
     for (size_t k = 0; k < m.rules.size(); ++k) {
-        const Rule &rule = m.rules[k];
-        std::string where = "rules[" + std::to_string(k) + "]";
-        if (rule.connection != 1.0 && rule.connection != 2.0) refuse(where + ": connection " + numberText(rule.connection) + " (FLL has and and or only)");
-        std::string text = "if";
-        bool isFirst = true;
-        for (size_t side = 0; side < 2; ++side) {
-            const std::vector<double> &entries = side == 0 ? rule.antecedent : rule.consequent;
-            const std::vector<Variable> &vars = side == 0 ? m.inputs : m.outputs;
-            if (side == 1) {
-                if (isFirst) refuse(where + ": a rule without conditions has no FLL form");
-                text += " then";
-                isFirst = true;
-            }
-            for (size_t i = 0; i < entries.size(); ++i) {
-                double e = entries[i];
-                if (e == 0.0) continue;
-                if (!(std::isfinite(e) && e == std::trunc(e))) refuse(where + ": term index " + numberText(e) + " is not a whole number");
-                if (side == 1 && e < 0.0) refuse(where + ": a negated conclusion means another thing in FLL");
-                text += isFirst ? " " : side == 1 || rule.connection == 1.0 ? " and " : " or ";
-                isFirst = false;
-                text += vars[i].name + (e < 0.0 ? " is not " : " is ") + vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
-            }
-        }
-        if (isFirst) refuse(where + ": a rule without conclusions has no FLL form");
-        if (rule.weight != 1.0) text += " with " + numberText(rule.weight);
+        std::string where = "rules[" + std::to_string(k) + "]: ";
+        std::string text = ruleWords(m.rules[k], m, false, [&](const std::string &why) { refuse(where + why + " has no FLL form"); });
         out += "  rule: " + text + "\n";
     }
     return out;

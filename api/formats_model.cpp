@@ -66,34 +66,24 @@ bool isTermIndex(double entry, size_t numTerms) {
 }
 
 // The text form when it says the same rule, or "" when only the numeric
-// form can (an empty side, a fractional index, a connection other than 1 or 2).
+// form can (an empty side, a fractional index, a connection other than 1 or
+// 2, a name that is not one word).
 std::string ruleText(const Rule &rule, const Model &m) {
-    if (rule.connection != 1.0 && rule.connection != 2.0) return "";
-    std::string text = "if";
-    bool isFirst = true;
+    struct Inexpressible {};
     for (size_t side = 0; side < 2; ++side) {
         const std::vector<double> &entries = side == 0 ? rule.antecedent : rule.consequent;
         const std::vector<Variable> &vars = side == 0 ? m.inputs : m.outputs;
-        const char *joiner = side == 1 || rule.connection == 1.0 ? " and " : " or ";
-        if (side == 1) {
-            if (isFirst) return "";
-            text += " then";
-            isFirst = true;
-        }
         for (size_t k = 0; k < entries.size(); ++k) {
-            double e = entries[k];
-            if (e == 0.0) continue;
-            if (!isTermIndex(e, vars[k].terms.size()) || !isRuleWord(vars[k].name)) return "";
-            const std::string &term = vars[k].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
-            if (!isRuleWord(term)) return "";
-            text += isFirst ? " " : joiner;
-            isFirst = false;
-            text += vars[k].name + (e < 0.0 ? " is not " : " is ") + term;
+            if (entries[k] == 0.0) continue;
+            if (!isTermIndex(entries[k], vars[k].terms.size()) || !isRuleWord(vars[k].name)) return "";
+            if (!isRuleWord(vars[k].terms[static_cast<size_t>(std::fabs(entries[k])) - 1].name)) return "";
         }
     }
-    if (isFirst) return "";
-    if (rule.weight != 1.0) text += " with " + numberText(rule.weight);
-    return text;
+    try {
+        return ruleWords(rule, m, true, [](const std::string &) { throw Inexpressible{}; });
+    } catch (const Inexpressible &) {
+        return "";
+    }
 }
 
 std::string jsonQuoted(const std::string &s) { return json(s).dump(); }
@@ -180,6 +170,52 @@ std::string modelToDescription(const Model &m) {
 }
 
 // ---- Rule words.
+
+std::string ruleWords(const Rule &rule, const Model &m, bool mayNegateConclusion,
+                      const std::function<void(const std::string &)> &refuse) {
+    if (rule.connection != 1.0 && rule.connection != 2.0) {
+        refuse("connection " + numberText(rule.connection) + " (the languages have and and or only)");
+    }
+    std::string text = "if";
+    bool isFirst = true;
+    for (size_t side = 0; side < 2; ++side) {
+        const std::vector<double> &entries = side == 0 ? rule.antecedent : rule.consequent;
+        const std::vector<Variable> &vars = side == 0 ? m.inputs : m.outputs;
+        if (side == 1) {
+            if (isFirst) refuse("a rule without conditions");
+            text += " then";
+            isFirst = true;
+        }
+        for (size_t i = 0; i < entries.size(); ++i) {
+            double e = entries[i];
+            if (e == 0.0) continue;
+            if (!(std::isfinite(e) && e == std::trunc(e))) refuse("term index " + numberText(e) + " is not a whole number");
+            if (side == 1 && e < 0.0 && !mayNegateConclusion) {
+                refuse("a negated conclusion (fuzzylite negates the activation degree, we the set)");
+            }
+            text += isFirst ? " " : side == 1 || rule.connection == 1.0 ? " and " : " or ";
+            isFirst = false;
+            text += vars[i].name + (e < 0.0 ? " is not " : " is ") + vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
+        }
+    }
+    if (isFirst) refuse("a rule without conclusions");
+    if (rule.weight != 1.0) text += " with " + numberText(rule.weight);
+    return text;
+}
+
+std::string theirName(const NameTable &table, const std::string &ours) {
+    for (const NamePair &p : table) {
+        if (ours == p.ours) return p.theirs;
+    }
+    return "";
+}
+
+std::string ourName(const NameTable &table, const std::string &theirs) {
+    for (const NamePair &p : table) {
+        if (theirs == p.theirs) return p.ours;
+    }
+    return "";
+}
 
 namespace {
 

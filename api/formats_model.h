@@ -75,6 +75,22 @@ const PeerShape *peerShapeOfOurType(std::string_view ourType);
 std::vector<double> toPeerOrder(const PeerShape &shape, const std::vector<double> &ours);
 std::vector<double> fromPeerOrder(const PeerShape &shape, const std::vector<double> &peers);
 
+// A method's name here and in another language: one table per setting,
+// read both ways. A lookup gives "" for a name the table lacks.
+struct NamePair {
+    const char *ours;
+    const char *theirs;
+};
+using NameTable = std::vector<NamePair>;
+std::string theirName(const NameTable &table, const std::string &ours);
+std::string ourName(const NameTable &table, const std::string &theirs);
+
+// A rule in the words the languages share: "if x is a and y is not b then
+// z is c with 0.5". What they cannot say goes to refuse(reason), which must
+// not return.
+std::string ruleWords(const Rule &rule, const Model &model, bool mayNegateConclusion,
+                      const std::function<void(const std::string &)> &refuse);
+
 // Shortest text that reads back to the same double.
 std::string numberText(double v);
 // Whole-token number reading: false for anything else (and for NaN/Inf text
