@@ -28,6 +28,19 @@ std::string upper(const std::string &s) {
     return out;
 }
 
+bool isFclName(const std::string &s) {
+    if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+    for (char c : s) {
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
+    }
+    static const char *reserved[] = {"IF", "THEN", "IS", "NOT", "AND", "OR", "WITH", "RULE", "TERM", "RANGE", "METHOD",
+                                     "DEFAULT", "ACCU", "ACT", "END_RULEBLOCK", "END_FUZZIFY", "END_DEFUZZIFY", "END_VAR"};
+    for (const char *r : reserved) {
+        if (upper(s) == r) return false;
+    }
+    return true;
+}
+
 class FclReader {
 public:
     FclReader(std::string_view text, std::string fileName) : text_(text), fileName_(std::move(fileName)) {}
@@ -154,8 +167,7 @@ double FclReader::number(const std::string &construct, int line) {
 
 std::string FclReader::name(const std::string &construct, int line) {
     Token t = next(construct, line);
-    char c = t.text[0];
-    if (!(std::isalpha(static_cast<unsigned char>(c)) || c == '_')) fail(t.line, construct, "expected a name, got \"" + t.text + "\"");
+    if (!isFclName(t.text)) fail(t.line, construct, "expected a name (letters, digits and _), got \"" + t.text + "\"");
     return t.text;
 }
 
@@ -338,7 +350,7 @@ void FclReader::readVariableBlock(bool isOutput, int line) {
                 fail(t.line, "DEFAULT NC of " + varName, "keeping the previous value has no meaning for rows evaluated independently");
             }
             double d = 0.0;
-            if (!parseNumber(value.text, d) || std::isnan(d)) {
+            if (!parseNumber(value.text, d)) {
                 fail(t.line, "DEFAULT of " + varName, "expected a number, got \"" + value.text + "\"");
             }
             v.defaultValue = d;
@@ -459,7 +471,7 @@ Model FclReader::read() {
     int fbLine = peek().line;
     ++at_;
     if (!atEnd() && upper(peek().text).rfind("VAR_", 0) != 0 && upper(peek().text) != "END_FUNCTION_BLOCK") {
-        systemName_ = tokens_[at_++].text;
+        systemName_ = name("FUNCTION_BLOCK", fbLine);
     }
     while (!isKeyword("END_FUNCTION_BLOCK")) {
         if (atEnd()) fail(fbLine, "FUNCTION_BLOCK", "not terminated (missing END_FUNCTION_BLOCK)");
@@ -567,18 +579,6 @@ Model FclReader::read() {
 
 [[noreturn]] void refuse(const std::string &what) { throw orvane::HostError("fazolt:fcl:Unsupported", what); }
 
-bool isFclName(const std::string &s) {
-    if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
-    for (char c : s) {
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
-    }
-    static const char *reserved[] = {"IF", "THEN", "IS", "NOT", "AND", "OR", "WITH", "RULE", "TERM", "RANGE", "METHOD",
-                                     "DEFAULT", "ACCU", "ACT", "END_RULEBLOCK", "END_FUZZIFY", "END_DEFUZZIFY", "END_VAR"};
-    for (const char *r : reserved) {
-        if (upper(s) == r) return false;
-    }
-    return true;
-}
 
 std::string termText(const Term &t, const std::string &where) {
     const std::vector<double> &p = t.params;

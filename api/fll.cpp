@@ -21,6 +21,18 @@ std::vector<std::string> splitBlanks(const std::string &text) {
 const NameTable FLL_TNORMS = {{"min", "Minimum"}, {"prod", "AlgebraicProduct"}, {"bdif", "BoundedDifference"}};
 const NameTable FLL_SNORMS = {{"max", "Maximum"}, {"probor", "AlgebraicSum"}, {"bsum", "BoundedSum"}, {"sum", "UnboundedSum"}};
 
+bool isFllName(const std::string &s) {
+    if (s.empty() || s == "if" || s == "is" || s == "not" || s == "and" || s == "or" || s == "then" || s == "with" ||
+        s == "very" || s == "somewhat" || s == "seldom" || s == "extremely" || s == "any") {
+        return false;
+    }
+    if (!(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+    for (char c : s) {
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.')) return false;
+    }
+    return true;
+}
+
 // ---- The reader: one "key: value" per line, '#' starts a comment.
 
 class FllReader {
@@ -114,6 +126,7 @@ Term FllReader::readTerm(const std::vector<std::string> &words, int line, const 
                          size_t numInputs) {
     if (words.size() < 2) fail(line, "term of " + var.name, "expected \"term: NAME TYPE PARAMETERS\"");
     std::string construct = "term " + words[0] + " of " + var.name;
+    if (!isFllName(words[0])) fail(line, construct, "expected a name (letters, digits, _ and .)");
     Term t;
     t.name = words[0];
     const std::string &type = words[1];
@@ -172,7 +185,7 @@ Model FllReader::read() {
         }
         if (l.key == "InputVariable" || l.key == "OutputVariable") {
             bool isOutput = l.key == "OutputVariable";
-            if (l.value.empty() || l.value.find_first_of(" \t") != std::string::npos) fail(l.number, l.key, "expected one name");
+            if (!isFllName(l.value)) fail(l.number, l.key + " " + l.value, "expected a name (letters, digits, _ and .)");
             for (const std::vector<VariableSection> *vars : {&inputs, &outputs}) {
                 for (const VariableSection &v : *vars) {
                     if (v.var.name == l.value) fail(l.number, l.key + " " + l.value, "the name is used twice");
@@ -389,17 +402,6 @@ Model FllReader::read() {
 
 [[noreturn]] void refuse(const std::string &what) { throw orvane::HostError("fazolt:fll:Unsupported", what); }
 
-bool isFllName(const std::string &s) {
-    if (s.empty() || s == "if" || s == "is" || s == "not" || s == "and" || s == "or" || s == "then" || s == "with" ||
-        s == "very" || s == "somewhat" || s == "seldom" || s == "extremely" || s == "any") {
-        return false;
-    }
-    if (!(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
-    for (char c : s) {
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.')) return false;
-    }
-    return true;
-}
 
 std::string peerName(const std::string &method, const char *key, bool isTNorm) {
     std::string name = theirName(isTNorm ? FLL_TNORMS : FLL_SNORMS, method);

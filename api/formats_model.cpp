@@ -86,7 +86,9 @@ std::string ruleText(const Rule &rule, const Model &m) {
     }
 }
 
-std::string jsonQuoted(const std::string &s) { return json(s).dump(); }
+// A name that is not UTF-8 (an engine's name is any text) keeps its place
+// with U+FFFD instead of breaking the description.
+std::string jsonQuoted(const std::string &s) { return json(s).dump(-1, ' ', false, json::error_handler_t::replace); }
 
 std::string numbersText(const std::vector<double> &values) {
     std::string text = "[";

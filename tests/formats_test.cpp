@@ -169,8 +169,31 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
                 " defuzzifier: Centroid 100\n",
          "2: InputVariable x", "missing range"},
     };
+    // An output's keys go in after its first line (line 6).
+    auto fllOutput = [](const std::string &line) {
+        return "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n" + line +
+               "\n range: 0 1\n aggregation: Maximum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\n";
+    };
+    const Case refusals[] = {
+        {"fll", fllOutput(" lock-previous: true"), "6: OutputVariable y lock-previous: true", "no previous value"},
+        {"fll", fllOutput(" default: nan"), "6: OutputVariable y default", "NaN is not the range's midpoint 0.5"},
+        {"fll", fllOutput(" term: d SigmoidDifference 1 2 3 4"), "6: term d of y", "term type SigmoidDifference is not supported"},
+        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n range: 0 1\n"
+                " aggregation: NormalizedSum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\nRuleBlock: r\n"
+                " implication: Minimum\n",
+         "7: aggregation NormalizedSum", "not supported"},
+        {"fll", fllHead + " rule: if x is a then y is not b\n", "13: rule", "\"not\" in a conclusion"},
+        {"fcl", "FUNCTION_BLOCK f\nVAR_INPUT\n x : INT;\n", "3: VAR_INPUT x", "type INT is not supported"},
+        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n RULE 1 : IF (x IS a) THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
+         "18: RULE", "parentheses are not supported"},
+        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := 0.5;\n METHOD : COGS;\n ACCU : MAX;\nEND_DEFUZZIFY\nRULEBLOCK r\n"
+                                 " RULE 1 : IF x IS a THEN y IS b;\n RULE 2 : IF x IS NOT a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
+         "20: RULE", "use ACCU : SUM"},
+    };
     int k = 0;
-    for (const Case &c : cases) {
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.insert(all.end(), std::begin(refusals), std::end(refusals));
+    for (const Case &c : all) {
         std::string path = tempPath("bad" + std::to_string(k++) + "." + c.ext);
         SCOPED_TRACE(path + "\n" + c.text);
         writeFile(path, c.text);
