@@ -254,11 +254,7 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     lua_State *L = script.state;
     lua_sethook(L, countInstructions, LUA_MASKCOUNT, HOOK_STEP);
     lua_pushcfunction(L, openSandbox);
-    try {
-        protectedCall(script, 0, 0, "opening the libraries");
-    } catch (const orvane::HostError &) {
-        throw;
-    }
+    protectedCall(script, 0, 0, "opening the libraries");
     std::vector<std::string> before = globalFunctionNames(L);
     std::string chunkName = "@" + path;
     int loaded = luaL_loadbufferx(L, text.data(), text.size(), chunkName.c_str(), "t");
@@ -270,6 +266,14 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     std::vector<std::string> after = globalFunctionNames(L);
     std::vector<std::string> defined;
     std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(defined));
+    // The module itself calls some host functions (transpose, sprintf, ...):
+    // a script must not replace them, nor one registered before it.
+    for (const std::string &name : defined) {
+        if (orvane::hasFunction(name)) {
+            throw orvane::HostError("fazolt:lua:NameTaken", path + ": function " + name +
+                                                                ": a host function of this name exists (make it local, or rename it)");
+        }
+    }
     for (const std::string &name : defined) {
         fazolt::registerFunction(name, [s = &script, name](int, std::vector<orvane::Value> &results,
                                                    const std::vector<orvane::Value> &args) {

@@ -111,7 +111,7 @@ function fine(v) return 0.5 end
     EXPECT_NO_THROW(ventWithAnd("fine").evaluate(row));
 }
 
-TEST(LuaFunctions, ScriptsLoadOnlyAsText) {
+TEST(LuaFunctions, ScriptsLoadOnlyAsTextAndKeepTheHostsNames) {
     std::string binary = script("binary", std::string("\x1bLua\x54\x00", 6) + "junk");
     try {
         fazolt::registerLuaFunctions(binary);
@@ -129,6 +129,13 @@ TEST(LuaFunctions, ScriptsLoadOnlyAsText) {
     std::string loader = script("loader", "function sneaky(v) return load('return 1')() end\n"
                                           "function dumper(v) return string.dump(sneaky) end\n");
     fazolt::registerLuaFunctions(loader);
+    std::string clash = script("clash", "function transpose(m) return m end\n");
+    try {
+        fazolt::registerLuaFunctions(clash);
+        ADD_FAILURE() << "the module's transpose was replaced";
+    } catch (const orvane::HostError &e) {
+        EXPECT_EQ(e.identifier(), "fazolt:lua:NameTaken");
+    }
     for (const char *name : {"sneaky", "dumper"}) {
         EXPECT_THROW(orvane::callFunction(name, 1, {orvane::Value::doubleScalar(1)}), orvane::HostError) << name;
     }
