@@ -74,5 +74,8 @@ void addPropertiesCommand(CLI::App &app, int &status);
 void addExplainCommand(CLI::App &app, int &status);
 void addPlotCommand(CLI::App &app, int &status);
 void addViewCommand(CLI::App &app, int &status);
+void addConvertCommand(CLI::App &app, int &status);
+// --functions FILE.lua on a command that evaluates.
+void addFunctionsOption(CLI::App *command);
 
 #endif

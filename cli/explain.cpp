@@ -107,5 +107,6 @@ void addExplainCommand(CLI::App &app, int &status) {
     explain->add_flag("--fired", options->onlyFired, "Hide the rules of firing strength 0");
     addDiagnosticsOptions(explain, options->modes);
     addModuleOption(explain, options->modulePath);
+    addFunctionsOption(explain);
     explain->callback([options, &status]() { status = runExplain(*options); });
 }

@@ -29,6 +29,7 @@ int main(int argc, char **argv) {
     addExplainCommand(app, status);
     addPlotCommand(app, status);
     addViewCommand(app, status);
+    addConvertCommand(app, status);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {

@@ -443,5 +443,6 @@ void addPlotCommand(CLI::App &app, int &status) {
     addRowOptions(plot, options->row);
     addDiagnosticsOptions(plot, options->modes);
     addModuleOption(plot, options->modulePath);
+    addFunctionsOption(plot);
     plot->callback([options, &status]() { status = runPlot(*options); });
 }

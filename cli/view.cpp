@@ -300,5 +300,6 @@ void addViewCommand(CLI::App &app, int &status) {
         ->check(CLI::Range(0, 65535))->type_name("P");
     view->add_option("--host", options->host, "Address to listen on (default 127.0.0.1, this machine only)")->type_name("HOST");
     addModuleOption(view, options->modulePath);
+    addFunctionsOption(view);
     view->callback([options, &status]() { status = runView(*options); });
 }

@@ -8,6 +8,7 @@ packages=(cmake ninja-build g++ pkg-config python3 libgtest-dev libgmock-dev lib
 # pycairo for the page and chart tests.
 packages+=(libcairo2-dev libcpp-httplib-dev libssl-dev libbrotli-dev fonts-dejavu-core
            chromium chromium-driver python3-selenium python3-pytest python3-cairo)
+packages+=(liblua5.4-dev libfuzzylite-dev)  # Lua host functions; the FCL/FLL interop test
 # Installing and packaging: cpack's DEB generator, the manual page, the package check.
 packages+=(make dpkg-dev file help2man lintian)
 packages+=("$@")
