@@ -9,6 +9,7 @@
 #include "codegen/applySugeno.h"
 #include "codegen/defuzzMethod.h"
 #include "codegen/fuzzifyInputs.h"
+#include "codegen/lanes/rowLanes.h"
 #include "codegen/private/caches.h"
 #include "codegen/private/defuzzMethods.h"
 #include "codegen/private/diagnostics.h"
@@ -57,6 +58,8 @@ struct WorkingStorage {
     DynArray<int32_t> *sugenoCacheEntries;
     DynArray<double> *sugenoCache;
     int32_t deferredRow;  // a grouped centroid row whose outputs wait, or -1
+    DynArray<double> *laneWork;
+    LaneSystem lanes;  // rows before the last in SIMD lanes, when width > 0
 };
 
 void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
@@ -90,9 +93,13 @@ void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
     initRegisteredArray(tls, &w->sugenoCacheEntries, 2);
     initRegisteredArray(tls, &w->sugenoCache, 2);
     w->deferredRow = -1;
+    initRegisteredArray(tls, &w->laneWork, 1);
+    w->lanes.width = 0;
+    w->lanes.resumeRow = 0;
 }
 
 void releaseWorkingStorage(WorkingStorage *w) {
+    releaseArray(&w->laneWork);
     releaseArray(&w->sugenoCache);
     releaseArray(&w->sugenoCacheEntries);
     releaseArray(&w->outputCoefficients);
@@ -305,6 +312,11 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
                                 !isRaisingDiagnostic(diag->EmptyOutputFuzzySet);
         if (plan->defersCentroids) resize1D(w->mamdani.centroids, 2 * fis->numOutputs);
         resize1D(w->columnBuffer, fis->aggSize[0]);
+        if (plan->hasBuiltInConnectives && plan->listsFiredRules && plan->mamdani.isCentroidOnSupport) {
+            const MembershipLanes membership = {&w->membership, numel(w->inputMFCache), plan->degreeReads.complements,
+                                                w->ruleDegrees, plan->andMethod, plan->orMethod};
+            planMamdaniLanes(fis, diag, inputs, &membership, &w->mamdani, w->laneWork, &w->lanes);
+        }
     } else {
         extractVarMF(tls, fis->outputMF, w->outputMFs);
         planSugenoOutputCache(fis, w->outputMFs, inputs->size[1], w->outputKinds, w->outputCoefficients);
@@ -344,6 +356,7 @@ void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     prepareCall(tls, inputs, fis, diag, &plan, &w);
 
     for (int32_t s = 0; s < inputs->size[0]; ++s) {
+        s += runRowsInLanes(&w.lanes, s, inputs->size[0] - 1, results->crispOutputs->data);
         runFIS(tls, s, inputs, fis, diag, &plan, &w, results);
     }
     if (w.deferredRow >= 0) {  // no row came to pair with it

@@ -1,0 +1,271 @@
+// The lane kernel, written once and compiled once per instruction set:
+// the including object defines FAZOLT_LANE_WIDTH and its compile flags.
+//
+// Every step is the row path's operation on a vector whose lanes are rows.
+// A branch becomes a select of computed candidates; a comparison keeps the
+// row path's operand order, so NaN and -0 come out as they do there. No
+// reciprocal is formed unless the row path forms it, exp is the C
+// library's, lane by lane, and -ffp-contract=off keeps products and sums
+// apart.
+//
+// Sections: vectors, membership, rule firing, Mamdani sets and centroids,
+// the block loop.
+#ifndef FAZOLT_CODEGEN_LANES_ROWLANESKERNEL_H
+#define FAZOLT_CODEGEN_LANES_ROWLANESKERNEL_H
+
+#include "codegen/applyOperators.h"
+#include "codegen/lanes/rowLanes.h"
+#include "codegen/private/caches.h"
+
+#include <cmath>
+#include <cstring>
+
+#ifndef FAZOLT_LANE_WIDTH
+#error "define FAZOLT_LANE_WIDTH before including the lane kernel"
+#endif
+
+// Internal linkage throughout: these functions are compiled with the
+// object's instruction set, so no copy of them may be shared with, and
+// picked by the linker for, code that runs on any processor.
+namespace {
+
+// ---- Vectors: one lane a row. Aligned to a double only, since working
+// storage comes from the host allocator.
+
+constexpr int kWidth = FAZOLT_LANE_WIDTH;
+typedef double Vd __attribute__((vector_size(8 * kWidth), aligned(8)));
+typedef int64_t Vm __attribute__((vector_size(8 * kWidth), aligned(8)));
+
+inline Vd splat(double s) {
+    Vd v;
+    for (int k = 0; k < kWidth; ++k) v[k] = s;
+    return v;
+}
+
+inline Vd loadLanes(const double *p) {
+    Vd v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Bit for bit a where m is set, else b.
+inline Vd select(Vm m, Vd a, Vd b) { return (Vd)(((Vm)a & m) | ((Vm)b & ~m)); }
+
+inline Vm isNaN(Vd a) { return a != a; }
+
+inline bool anyLane(Vm m) {
+    for (int k = 0; k < kWidth; ++k)
+        if (m[k] != 0) return true;
+    return false;
+}
+
+inline int firstLane(Vm m) {
+    for (int k = 0; k < kWidth; ++k)
+        if (m[k] != 0) return k;
+    return kWidth;
+}
+
+// ---- Membership: the shape rules of the row path, branch by branch.
+
+inline Vd trimfLanes(Vd x, const double *p) {
+    const double a = p[0], b = p[1], c = p[2];
+    Vd y = splat(0.0);
+    if (a != b) y = select((splat(a) < x) & (x < splat(b)), splat(1.0 / (b - a)) * (x - splat(a)), y);
+    if (b != c) y = select((splat(b) < x) & (x < splat(c)), splat(1.0 / (c - b)) * (splat(c) - x), y);
+    return select(x == splat(b), splat(1.0), y);
+}
+
+inline Vd trapmfLanes(Vd x, const double *p) {
+    const double a = p[0], b = p[1], c = p[2], d = p[3];
+    Vd y1 = splat(0.0);
+    y1 = select(x >= splat(b), splat(1.0), y1);
+    y1 = select(x < splat(a), splat(0.0), y1);
+    if (a != b) y1 = select((x >= splat(a)) & (x < splat(b)), splat(1.0 / (b - a)) * (x - splat(a)), y1);
+    Vd y2 = splat(0.0);
+    y2 = select(x <= splat(c), splat(1.0), y2);
+    y2 = select(x > splat(d), splat(0.0), y2);
+    if (c != d) y2 = select((x > splat(c)) & (x <= splat(d)), splat(1.0 / (d - c)) * (splat(d) - x), y2);
+    return select((y2 < y1) | isNaN(y1), y2, y1);  // the row path's min: y1 first
+}
+
+inline Vd gaussmfLanes(Vd x, const double *p) {
+    const Vd d = x - splat(p[1]);
+    const Vd n = -(d * d);
+    const double s = (p[0] * p[0]) * 2.0;
+    double q[kWidth];
+    const Vd quotient = n / splat(s);
+    std::memcpy(q, &quotient, sizeof q);
+    for (int k = 0; k < kWidth; ++k) q[k] = std::exp(q[k]);
+    return loadLanes(q);
+}
+
+// The block's degree table (the row path's layout: degrees, complements,
+// 1, 0, NaN, 1 - NaN); the out-of-range rows are marked in stop.
+inline void fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d, Vm *stop) {
+    int32_t entry = 0;
+    for (int32_t i = 0; i < ls->numInputs; ++i) {
+        const Vd x = loadLanes(ls->inputs + row + static_cast<int64_t>(i) * ls->numRows);
+        if (ls->stopsOutOfRange) {
+            const Vd lo = splat(ls->inputRange[i]);
+            const Vd hi = splat(ls->inputRange[i + ls->rangeStride]);
+            *stop = *stop | (lo > x) | (x > hi);
+        }
+        const int32_t offset = ls->shapeOffsets[i];
+        for (int32_t j = 0; j < ls->numInputMFs[i]; ++j, ++entry) {
+            const double *p = ls->shapeParams + 4 * static_cast<int64_t>(offset + j);
+            switch (ls->shapes[offset + j]) {
+                case kTriangle: d[entry] = trimfLanes(x, p); break;
+                case kTrapezoid: d[entry] = trapmfLanes(x, p); break;
+                default: d[entry] = gaussmfLanes(x, p); break;  // kGaussian: the plan admits no other
+            }
+        }
+    }
+    const int32_t n = ls->cacheLength;
+    if (ls->readsComplements)
+        for (int32_t k = 0; k < n; ++k) d[n + k] = splat(1.0) - d[k];
+    d[2 * n] = splat(1.0);
+    d[2 * n + 1] = splat(0.0);
+    d[2 * n + 2] = splat(ls->nan);
+    d[2 * n + 3] = splat(1.0) - d[2 * n + 2];
+}
+
+// ---- Rule firing: the NaN-aware steps throughout, which are the row
+// path's plain steps when no degree is NaN.
+
+inline Vd andStepLanes(AndMethod method, Vd acc, Vd x) {
+    if (method == AndMethod::Prod) return acc * x;
+    const Vd smaller = select(x < acc, x, acc);
+    return select(isNaN(acc), select(isNaN(x), acc, x), smaller);
+}
+
+inline Vd orStepLanes(OrMethod method, Vd acc, Vd x) {
+    switch (method) {
+        case OrMethod::Max: {
+            const Vd larger = select(x > acc, x, acc);
+            return select(isNaN(acc), select(isNaN(x), acc, x), larger);
+        }
+        case OrMethod::Probor: {
+            const Vd sumTerm = acc + x;
+            const Vd productTerm = acc * x;
+            return sumTerm - productTerm;
+        }
+        default: return acc + x;
+    }
+}
+
+// Fills strength (numRules vectors); returns the total. plain marks the
+// lanes whose every strength is +0 or positive.
+inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *plain) {
+    const int32_t numInputs = ls->numInputs;
+    Vd total = splat(0.0);
+    Vm isPlain = splat(0.0) == splat(0.0);
+    for (int32_t r = 0; r < ls->numRules; ++r) {
+        const int32_t *entries = ls->ruleDegrees + static_cast<int64_t>(r) * numInputs;
+        Vd acc = d[entries[0]];
+        if (ls->connection[r] == 1.0) {
+            for (int32_t i = 1; i < numInputs; ++i) acc = andStepLanes(ls->andMethod, acc, d[entries[i]]);
+        } else {
+            for (int32_t i = 1; i < numInputs; ++i) acc = orStepLanes(ls->orMethod, acc, d[entries[i]]);
+        }
+        const Vd weighted = acc * splat(ls->weight[r]);
+        strength[r] = weighted;
+        isPlain = isPlain & ((weighted > splat(0.0)) | ((Vm)weighted == 0));
+        total = total + weighted;
+    }
+    *plain = isPlain;
+    return total;
+}
+
+// ---- Mamdani: the grouped aggregation and the centroid on the support.
+// Lanes are plain here, so a set's strongest rule is the largest strength
+// of the rules that share it, +0 when none fired (a set then adds nothing),
+// and each lane's sums over the union of the lanes' supports only add +0
+// terms outside its own, as the row path's sums over wider ranges do.
+
+// Output t's crisp values; empty marks the lanes whose set has zero area.
+inline Vd centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, Vd *groups, Vd *set, Vm *empty) {
+    const int32_t numSamples = ls->numSamples;
+    const int32_t *codes = ls->consequentRows + static_cast<int64_t>(t) * ls->numRules;
+    for (int32_t g = 0; g < ls->numSets; ++g) groups[g] = splat(0.0);
+    for (int32_t r = 0; r < ls->numRules; ++r) {
+        const int32_t code = codes[r];
+        if (code == 0) continue;
+        const int32_t g = 2 * ((code < 0 ? -code : code) - 1) + (code < 0 ? 1 : 0);
+        groups[g] = select(strength[r] > groups[g], strength[r], groups[g]);
+    }
+    for (int32_t q = 0; q < numSamples; ++q) set[q] = splat(0.0);
+    int32_t first = numSamples;
+    int32_t end = 0;
+    for (int32_t g = 0; g < ls->numSets; ++g) {
+        const Vd w = groups[g];
+        if (!anyLane(w > splat(0.0))) continue;
+        const double *mu = ls->setValues + static_cast<int64_t>(g) * numSamples;
+        const int32_t from = ls->setSupport[2 * g];
+        const int32_t to = ls->setSupport[2 * g + 1];
+        first = from < first ? from : first;
+        end = to > end ? to : end;
+        for (int32_t q = from; q < to; ++q) {
+            const Vd m = splat(mu[q]);
+            const Vd v = select(m > w, w, m);
+            set[q] = select(v > set[q], v, set[q]);
+        }
+    }
+    Vd total = splat(0.0);
+    Vd num = splat(0.0);
+    const double *points = ls->samplePoints + t;
+    for (int32_t q = first; q < end; ++q) {
+        total = total + set[q];
+        num = num + set[q] * splat(points[static_cast<int64_t>(q) * ls->pointStride]);
+    }
+    const Vm isEmpty = total == splat(0.0);
+    *empty = isEmpty;
+    return select(isEmpty, splat(ls->zeroAreaValues[t]), num * (splat(1.0) / total));
+}
+
+// ---- The block loop.
+
+// One block of kWidth rows from row; returns how many of them, from the
+// first, it wrote.
+inline int runMamdaniBlock(const LaneSystem *ls, int32_t row, double *crisp) {
+    Vd *d = reinterpret_cast<Vd *>(ls->work);
+    Vd *strength = d + 2 * static_cast<int64_t>(ls->cacheLength) + 4;
+    Vd *groups = strength + ls->numRules;
+    Vd *set = groups + ls->numSets;
+    Vd *crispLanes = set + ls->numSamples;
+
+    Vm stop = splat(0.0) != splat(0.0);
+    fillDegreesLanes(ls, row, d, &stop);
+    Vm plain;
+    const Vd total = fireRulesLanes(ls, d, strength, &plain);
+    stop = stop | ~plain;
+    const Vm noneFired = total == splat(0.0);
+    if (ls->stopsNoRuleFired) stop = stop | noneFired;
+    int numDone = firstLane(stop);
+    if (numDone == 0) return 0;
+    for (int32_t t = 0; t < ls->numOutputs; ++t) {
+        Vm empty;
+        const Vd y = centroidLanes(ls, t, strength, groups, set, &empty);
+        crispLanes[t] = select(noneFired, splat(ls->noRuleValues[t]), y);
+        if (ls->stopsEmptySet) stop = stop | (empty & ~noneFired);
+    }
+    numDone = firstLane(stop);
+    for (int32_t t = 0; t < ls->numOutputs; ++t) {
+        double *column = crisp + row + static_cast<int64_t>(t) * ls->numRows;
+        for (int k = 0; k < numDone; ++k) column[k] = crispLanes[t][k];
+    }
+    return numDone;
+}
+
+inline int32_t runMamdaniBlocks(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+    int32_t row = first;
+    while (row + kWidth <= end) {
+        const int numDone = runMamdaniBlock(ls, row, crisp);
+        row += numDone;
+        if (numDone < kWidth) break;
+    }
+    return row - first;
+}
+
+}  // namespace
+
+#endif
