@@ -276,6 +276,19 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
     writeCrispRow(results, s, w->outputRow->data, fis->numOutputs);
 }
 
+// Rows before the last go in SIMD lanes on the paths that have a lane form.
+void planLanes(const DynArray<double> *inputs, const SystemRecord *fis, const DiagnosticsOptions *diag,
+               const CallPlan *plan, WorkingStorage *w) {
+    if (!plan->hasBuiltInConnectives) return;
+    const MembershipLanes membership = {&w->membership, numel(w->inputMFCache), plan->degreeReads.complements,
+                                        w->ruleDegrees, plan->andMethod, plan->orMethod};
+    if (plan->isMamdani && plan->listsFiredRules && plan->mamdani.isCentroidOnSupport)
+        planMamdaniLanes(fis, diag, inputs, &membership, &w->mamdani, w->laneWork, &w->lanes);
+    if (!plan->isMamdani && plan->isSugenoFused)
+        planSugenoLanes(fis, diag, inputs, &membership, plan->method, w->outputKinds, w->outputCoefficients,
+                        w->sugenoCacheEntries, w->laneWork, &w->lanes);
+}
+
 // Sizes every working array that a row touches, so that no row resizes.
 void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis,
                  const DiagnosticsOptions *diag, CallPlan *plan, WorkingStorage *w) {
@@ -312,11 +325,6 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
                                 !isRaisingDiagnostic(diag->EmptyOutputFuzzySet);
         if (plan->defersCentroids) resize1D(w->mamdani.centroids, 2 * fis->numOutputs);
         resize1D(w->columnBuffer, fis->aggSize[0]);
-        if (plan->hasBuiltInConnectives && plan->listsFiredRules && plan->mamdani.isCentroidOnSupport) {
-            const MembershipLanes membership = {&w->membership, numel(w->inputMFCache), plan->degreeReads.complements,
-                                                w->ruleDegrees, plan->andMethod, plan->orMethod};
-            planMamdaniLanes(fis, diag, inputs, &membership, &w->mamdani, w->laneWork, &w->lanes);
-        }
     } else {
         extractVarMF(tls, fis->outputMF, w->outputMFs);
         planSugenoOutputCache(fis, w->outputMFs, inputs->size[1], w->outputKinds, w->outputCoefficients);
@@ -354,6 +362,7 @@ void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
 
     CallPlan plan;
     prepareCall(tls, inputs, fis, diag, &plan, &w);
+    planLanes(inputs, fis, diag, &plan, &w);
 
     for (int32_t s = 0; s < inputs->size[0]; ++s) {
         s += runRowsInLanes(&w.lanes, s, inputs->size[0] - 1, results->crispOutputs->data);

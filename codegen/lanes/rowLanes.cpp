@@ -36,8 +36,8 @@ LaneLevel selectLaneLevel() {
 // ---- The plan.
 
 int64_t laneWorkLength(const LaneSystem *lanes, int32_t width) {
-    const int64_t numVectors = 2 * static_cast<int64_t>(lanes->cacheLength) + 4 + lanes->numRules +
-                               lanes->numSets + lanes->numSamples + lanes->numOutputs;
+    const int64_t numVectors = 2 * static_cast<int64_t>(lanes->cacheLength) + 4 + lanes->numRules + lanes->numSets +
+                               lanes->numSamples + lanes->numOutputs;
     return numVectors * width;
 }
 
@@ -56,18 +56,15 @@ static bool hasLaneMembership(const SystemRecord *fis, const InputMembershipPlan
     return entry == cacheLength;
 }
 
-void planMamdaniLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, const DynArray<double> *inputs,
-                      const MembershipLanes *membership, const MamdaniRowArrays *mamdani, DynArray<double> *work,
-                      LaneSystem *lanes) {
+// The level and the tables common to both kinds of system; false when the
+// rows cannot go in lanes.
+static bool planCommonLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, const DynArray<double> *inputs,
+                            const MembershipLanes *membership, LaneSystem *lanes) {
     std::memset(lanes, 0, sizeof *lanes);
     lanes->level = selectLaneLevel();
-    const int32_t width = lanes->level == LaneLevel::Avx512 ? 8 : lanes->level == LaneLevel::Avx2 ? 4 : 0;
-    const DynArray<double> *points = fis->outputSamplePoints;
-    if (width == 0 || inputs->size[1] != fis->numInputs || points->size[1] != fis->numSamples ||
-        points->size[0] < fis->numOutputs ||
+    if (lanes->level == LaneLevel::Scalar || inputs->size[1] != fis->numInputs || fis->numRules <= 0 ||
         !hasLaneMembership(fis, membership->inputs, membership->cacheLength))
-        return;
-
+        return false;
     lanes->inputs = inputs->data;
     lanes->numRows = inputs->size[0];
     lanes->numInputs = fis->numInputs;
@@ -86,20 +83,17 @@ void planMamdaniLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, c
     lanes->andMethod = membership->andMethod;
     lanes->orMethod = membership->orMethod;
     lanes->nan = quvGetNaN();
-
     lanes->numOutputs = fis->numOutputs;
-    lanes->numSamples = fis->numSamples;
-    lanes->consequentRows = mamdani->consequentRows->data;
-    lanes->setValues = mamdani->setValues->data;
-    lanes->setSupport = mamdani->setSupport->data;
-    lanes->numSets = numel(mamdani->setSupport) / 2;
-    lanes->samplePoints = points->data;
-    lanes->pointStride = points->size[0];
-
     lanes->stopsOutOfRange = isRaisingDiagnostic(diag->OutOfRangeInputValue);
     lanes->stopsNoRuleFired = isRaisingDiagnostic(diag->NoRuleFired);
     lanes->stopsEmptySet = isRaisingDiagnostic(diag->EmptyOutputFuzzySet);
+    return true;
+}
 
+// Sizes work for the kernel and the outputs' fixed values (no rule fired,
+// and for Mamdani the centroid of an empty set); sets the width last.
+static void finishLanes(const SystemRecord *fis, DynArray<double> *work, LaneSystem *lanes) {
+    const int32_t width = lanes->level == LaneLevel::Avx512 ? 8 : 4;
     const int64_t length = laneWorkLength(lanes, width) + 2 * static_cast<int64_t>(fis->numOutputs);
     if (!fitsElementCount(length)) return;
     resize1D(work, static_cast<int32_t>(length));
@@ -107,13 +101,48 @@ void planMamdaniLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, c
     double *outputValues = work->data + (length - 2 * fis->numOutputs);
     for (int32_t t = 0; t < fis->numOutputs; ++t) {
         outputValues[t] = outputRangeMidpoint(fis, t + 1);
+        if (lanes->isSugeno) continue;
         // An empty support sums nothing: the centroid of an empty set.
+        const DynArray<double> *points = fis->outputSamplePoints;
         const SamplePoints x = {points->data + t, points->size[1], points->size[0]};
         outputValues[fis->numOutputs + t] = centroidOnSupport(nullptr, 0, 0, x);
     }
     lanes->noRuleValues = outputValues;
     lanes->zeroAreaValues = outputValues + fis->numOutputs;
     lanes->width = width;
+}
+
+void planMamdaniLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, const DynArray<double> *inputs,
+                      const MembershipLanes *membership, const MamdaniRowArrays *mamdani, DynArray<double> *work,
+                      LaneSystem *lanes) {
+    const DynArray<double> *points = fis->outputSamplePoints;
+    if (!planCommonLanes(fis, diag, inputs, membership, lanes) || points->size[1] != fis->numSamples ||
+        points->size[0] < fis->numOutputs)
+        return;
+    lanes->numSamples = fis->numSamples;
+    lanes->consequentRows = mamdani->consequentRows->data;
+    lanes->setValues = mamdani->setValues->data;
+    lanes->setSupport = mamdani->setSupport->data;
+    lanes->numSets = numel(mamdani->setSupport) / 2;
+    lanes->samplePoints = points->data;
+    lanes->pointStride = points->size[0];
+    finishLanes(fis, work, lanes);
+}
+
+void planSugenoLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, const DynArray<double> *inputs,
+                     const MembershipLanes *membership, DefuzzMethod method, const DynArray<uint8_t> *outputKinds,
+                     const DynArray<double> *outputCoefficients, const DynArray<int32_t> *sugenoEntries,
+                     DynArray<double> *work, LaneSystem *lanes) {
+    if (!planCommonLanes(fis, diag, inputs, membership, lanes) || method == DefuzzMethod::Custom) return;
+    lanes->isSugeno = true;
+    lanes->numOutputFunctions = numel(outputKinds);
+    lanes->numSets = lanes->numOutputFunctions;  // the kernel keeps the function values there
+    lanes->outputKinds = outputKinds->data;
+    lanes->outputCoefficients = outputCoefficients->data;
+    lanes->sugenoEntries = sugenoEntries->data;
+    lanes->addsZeroRows = fis->orrSize[0] > fis->numRules;
+    lanes->method = method;
+    finishLanes(fis, work, lanes);
 }
 
 // ---- The dispatch.
@@ -123,10 +152,15 @@ int32_t runRowsInLanes(LaneSystem *lanes, int32_t first, int32_t end, double *cr
     int32_t numDone = 0;
     switch (lanes->width) {
 #if FAZOLT_HAS_LANES
-        case 8: numDone = runMamdaniRowsAvx512(lanes, first, end, crisp); break;
-        case 4: numDone = runMamdaniRowsAvx2(lanes, first, end, crisp); break;
+        case 8:
+            numDone = runRowsAvx512(lanes, first, end, crisp);
+            break;
+        case 4:
+            numDone = runRowsAvx2(lanes, first, end, crisp);
+            break;
 #endif
-        default: return 0;
+        default:
+            return 0;
     }
     // A block that could not take its first row is likely to meet more such
     // rows (a stretch of NaN inputs, of warnings): the next block waits a

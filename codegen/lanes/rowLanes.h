@@ -8,6 +8,7 @@
 
 #include "codegen/applyMamdani.h"
 #include "codegen/applyOperators.h"
+#include "codegen/defuzzMethod.h"
 #include "codegen/private/caches.h"
 #include "model/systemRecord.h"
 
@@ -54,16 +55,26 @@ struct LaneSystem {
     int32_t numSets;
     const double *samplePoints;  // output t's point q at t + q * pointStride
     int32_t pointStride;
-    const double *noRuleValues;   // output o's value when no rule fires
+    const double *noRuleValues;    // output o's value when no rule fires
     const double *zeroAreaValues;  // output o's centroid of an empty set
     double nan;                    // the host's NaN, for a rule naming a function past the cache
+
+    // Sugeno: the output function values of a row (planSugenoOutputCache),
+    // each rule's entry among them for each output (planSugenoRuleOutputs).
+    bool isSugeno;
+    int32_t numOutputFunctions;
+    const uint8_t *outputKinds;
+    const double *outputCoefficients;  // numInputs + 1 a function
+    const int32_t *sugenoEntries;      // numRules x numOutputs, -1 for none
+    bool addsZeroRows;                 // the rule-output block has rows below the rules
+    DefuzzMethod method;
 
     // A raising diagnostic ends the block before the row that raises it.
     bool stopsOutOfRange;
     bool stopsNoRuleFired;
     bool stopsEmptySet;
 
-    double *work;  // laneWorkLength(...) doubles
+    double *work;       // laneWorkLength(...) doubles
     int32_t resumeRow;  // no block starts before this row
 };
 
@@ -86,6 +97,13 @@ void planMamdaniLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, c
                       const MembershipLanes *membership, const MamdaniRowArrays *mamdani, DynArray<double> *work,
                       LaneSystem *lanes);
 
+// The same for Sugeno rows on the fused path with a built-in
+// defuzzification (the caller has checked the path).
+void planSugenoLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, const DynArray<double> *inputs,
+                     const MembershipLanes *membership, DefuzzMethod method, const DynArray<uint8_t> *outputKinds,
+                     const DynArray<double> *outputCoefficients, const DynArray<int32_t> *sugenoEntries,
+                     DynArray<double> *work, LaneSystem *lanes);
+
 // Doubles of working storage for width lanes.
 int64_t laneWorkLength(const LaneSystem *lanes, int32_t width);
 
@@ -98,7 +116,7 @@ int32_t runRowsInLanes(LaneSystem *lanes, int32_t first, int32_t end, double *cr
 
 // The kernels, one per instruction set, each in its own object (x86-64
 // builds only: FAZOLT_HAS_LANES).
-int32_t runMamdaniRowsAvx2(const LaneSystem *lanes, int32_t first, int32_t end, double *crisp);
-int32_t runMamdaniRowsAvx512(const LaneSystem *lanes, int32_t first, int32_t end, double *crisp);
+int32_t runRowsAvx2(const LaneSystem *lanes, int32_t first, int32_t end, double *crisp);
+int32_t runRowsAvx512(const LaneSystem *lanes, int32_t first, int32_t end, double *crisp);
 
 #endif

@@ -3,6 +3,6 @@
 #define FAZOLT_LANE_WIDTH 4
 #include "codegen/lanes/rowLanesKernel.h"
 
-int32_t runMamdaniRowsAvx2(const LaneSystem *lanes, int32_t first, int32_t end, double *crisp) {
-    return runMamdaniBlocks(lanes, first, end, crisp);
+int32_t runRowsAvx2(const LaneSystem *lanes, int32_t first, int32_t end, double *crisp) {
+    return runBlocks(lanes, first, end, crisp);
 }

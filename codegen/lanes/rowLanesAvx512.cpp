@@ -3,6 +3,6 @@
 #define FAZOLT_LANE_WIDTH 8
 #include "codegen/lanes/rowLanesKernel.h"
 
-int32_t runMamdaniRowsAvx512(const LaneSystem *lanes, int32_t first, int32_t end, double *crisp) {
-    return runMamdaniBlocks(lanes, first, end, crisp);
+int32_t runRowsAvx512(const LaneSystem *lanes, int32_t first, int32_t end, double *crisp) {
+    return runBlocks(lanes, first, end, crisp);
 }

@@ -33,7 +33,7 @@ namespace {
 // storage comes from the host allocator.
 
 constexpr int kWidth = FAZOLT_LANE_WIDTH;
-typedef double Vd __attribute__((vector_size(8 * kWidth), aligned(8)));
+typedef double Vd __attribute__((vector_size(8 * kWidth), aligned(8), may_alias));
 typedef int64_t Vm __attribute__((vector_size(8 * kWidth), aligned(8)));
 
 inline Vd splat(double s) {
@@ -42,11 +42,8 @@ inline Vd splat(double s) {
     return v;
 }
 
-inline Vd loadLanes(const double *p) {
-    Vd v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
+// One load: a copy through memory in pieces would stall the load.
+inline Vd loadLanes(const double *p) { return *reinterpret_cast<const Vd *>(p); }
 
 // Bit for bit a where m is set, else b.
 inline Vd select(Vm m, Vd a, Vd b) { return (Vd)(((Vm)a & m) | ((Vm)b & ~m)); }
@@ -92,11 +89,10 @@ inline Vd gaussmfLanes(Vd x, const double *p) {
     const Vd d = x - splat(p[1]);
     const Vd n = -(d * d);
     const double s = (p[0] * p[0]) * 2.0;
-    double q[kWidth];
     const Vd quotient = n / splat(s);
-    std::memcpy(q, &quotient, sizeof q);
-    for (int k = 0; k < kWidth; ++k) q[k] = std::exp(q[k]);
-    return loadLanes(q);
+    Vd y;
+    for (int k = 0; k < kWidth; ++k) y[k] = std::exp(quotient[k]);
+    return y;
 }
 
 // The block's degree table (the row path's layout: degrees, complements,
@@ -114,9 +110,15 @@ inline void fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d, Vm *stop)
         for (int32_t j = 0; j < ls->numInputMFs[i]; ++j, ++entry) {
             const double *p = ls->shapeParams + 4 * static_cast<int64_t>(offset + j);
             switch (ls->shapes[offset + j]) {
-                case kTriangle: d[entry] = trimfLanes(x, p); break;
-                case kTrapezoid: d[entry] = trapmfLanes(x, p); break;
-                default: d[entry] = gaussmfLanes(x, p); break;  // kGaussian: the plan admits no other
+                case kTriangle:
+                    d[entry] = trimfLanes(x, p);
+                    break;
+                case kTrapezoid:
+                    d[entry] = trapmfLanes(x, p);
+                    break;
+                default:
+                    d[entry] = gaussmfLanes(x, p);
+                    break;  // kGaussian: the plan admits no other
             }
         }
     }
@@ -149,7 +151,8 @@ inline Vd orStepLanes(OrMethod method, Vd acc, Vd x) {
             const Vd productTerm = acc * x;
             return sumTerm - productTerm;
         }
-        default: return acc + x;
+        default:
+            return acc + x;
     }
 }
 
@@ -222,11 +225,64 @@ inline Vd centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, Vd 
     return select(isEmpty, splat(ls->zeroAreaValues[t]), num * (splat(1.0) / total));
 }
 
+// ---- Sugeno: the column sums straight from the output function values.
+
+// The output function values of the block's rows: coefficients first, in
+// input order, then the constant term.
+inline void fillOutputValuesLanes(const LaneSystem *ls, int32_t row, Vd *values) {
+    const int32_t n = ls->numInputs;
+    for (int32_t k = 0; k < ls->numOutputFunctions; ++k) {
+        const double *p = ls->outputCoefficients + static_cast<int64_t>(k) * (n + 1);
+        Vd z = splat(0.0);
+        if (ls->outputKinds[k] == 2) {
+            Vd sum = splat(0.0);
+            for (int32_t i = 0; i < n; ++i)
+                sum = sum + loadLanes(ls->inputs + row + static_cast<int64_t>(i) * ls->numRows) * splat(p[i]);
+            z = sum + splat(p[n]);
+        } else if (ls->outputKinds[k] == 1) {
+            z = splat(p[0]);
+        }
+        values[k] = z;
+    }
+}
+
+inline Vd sugenoSumLanes(const LaneSystem *ls, int32_t o, const Vd *values, const Vd *strength) {
+    const int32_t *entries = ls->sugenoEntries + static_cast<int64_t>(o) * ls->numRules;
+    Vd sum = entries[0] < 0 ? splat(0.0) : values[entries[0]] * strength[0];
+    for (int32_t r = 1; r < ls->numRules; ++r)
+        sum = sum + (entries[r] < 0 ? splat(0.0) : values[entries[r]] * strength[r]);
+    if (ls->addsZeroRows) sum = sum + splat(0.0);  // only a -0 sum changes
+    return sum;
+}
+
+// The Mamdani methods see a one-point set: the point a with membership T.
+inline Vd sugenoDefuzzifyLanes(const LaneSystem *ls, Vd a, Vd T) {
+    switch (ls->method) {
+        case DefuzzMethod::Wtaver:
+            return (splat(1.0) / T) * a;
+        case DefuzzMethod::Centroid:
+            return (T * a) * (splat(1.0) / T);
+        case DefuzzMethod::Mom:
+            return select(isNaN(T), splat(ls->nan), a);
+        default:
+            return a;  // wtsum, bisector, som, lom
+    }
+}
+
 // ---- The block loop.
+
+// The outputs of the block's first numDone rows; returns numDone.
+inline int writeLanes(const LaneSystem *ls, int32_t row, const Vd *crispLanes, int numDone, double *crisp) {
+    for (int32_t t = 0; t < ls->numOutputs; ++t) {
+        double *column = crisp + row + static_cast<int64_t>(t) * ls->numRows;
+        for (int k = 0; k < numDone; ++k) column[k] = crispLanes[t][k];
+    }
+    return numDone;
+}
 
 // One block of kWidth rows from row; returns how many of them, from the
 // first, it wrote.
-inline int runMamdaniBlock(const LaneSystem *ls, int32_t row, double *crisp) {
+inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     Vd *d = reinterpret_cast<Vd *>(ls->work);
     Vd *strength = d + 2 * static_cast<int64_t>(ls->cacheLength) + 4;
     Vd *groups = strength + ls->numRules;
@@ -237,9 +293,17 @@ inline int runMamdaniBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     fillDegreesLanes(ls, row, d, &stop);
     Vm plain;
     const Vd total = fireRulesLanes(ls, d, strength, &plain);
-    stop = stop | ~plain;
     const Vm noneFired = total == splat(0.0);
     if (ls->stopsNoRuleFired) stop = stop | noneFired;
+    if (ls->isSugeno) {
+        fillOutputValuesLanes(ls, row, groups);
+        for (int32_t o = 0; o < ls->numOutputs; ++o) {
+            const Vd y = sugenoDefuzzifyLanes(ls, sugenoSumLanes(ls, o, groups, strength), total);
+            crispLanes[o] = select(noneFired, splat(ls->noRuleValues[o]), y);
+        }
+        return writeLanes(ls, row, crispLanes, firstLane(stop), crisp);
+    }
+    stop = stop | ~plain;  // the grouped path needs plain strengths
     int numDone = firstLane(stop);
     if (numDone == 0) return 0;
     for (int32_t t = 0; t < ls->numOutputs; ++t) {
@@ -248,18 +312,13 @@ inline int runMamdaniBlock(const LaneSystem *ls, int32_t row, double *crisp) {
         crispLanes[t] = select(noneFired, splat(ls->noRuleValues[t]), y);
         if (ls->stopsEmptySet) stop = stop | (empty & ~noneFired);
     }
-    numDone = firstLane(stop);
-    for (int32_t t = 0; t < ls->numOutputs; ++t) {
-        double *column = crisp + row + static_cast<int64_t>(t) * ls->numRows;
-        for (int k = 0; k < numDone; ++k) column[k] = crispLanes[t][k];
-    }
-    return numDone;
+    return writeLanes(ls, row, crispLanes, firstLane(stop), crisp);
 }
 
-inline int32_t runMamdaniBlocks(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+inline int32_t runBlocks(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
     int32_t row = first;
     while (row + kWidth <= end) {
-        const int numDone = runMamdaniBlock(ls, row, crisp);
+        const int numDone = runBlock(ls, row, crisp);
         row += numDone;
         if (numDone < kWidth) break;
     }
