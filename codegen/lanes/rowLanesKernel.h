@@ -45,8 +45,8 @@ inline Vd splat(double s) {
 // One load: a copy through memory in pieces would stall the load.
 inline Vd loadLanes(const double *p) { return *reinterpret_cast<const Vd *>(p); }
 
-// Bit for bit a where m is set, else b.
-inline Vd select(Vm m, Vd a, Vd b) { return (Vd)(((Vm)a & m) | ((Vm)b & ~m)); }
+// Bit for bit a where m is set, else b: one blend instruction.
+inline Vd select(Vm m, Vd a, Vd b) { return m ? a : b; }
 
 inline Vm isNaN(Vd a) { return a != a; }
 
@@ -134,14 +134,16 @@ inline void fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d, Vm *stop)
 // ---- Rule firing: the NaN-aware steps throughout, which are the row
 // path's plain steps when no degree is NaN.
 
-inline Vd andStepLanes(AndMethod method, Vd acc, Vd x) {
-    if (method == AndMethod::Prod) return acc * x;
+template <AndMethod A>
+inline Vd andStepLanes(Vd acc, Vd x) {
+    if (A == AndMethod::Prod) return acc * x;
     const Vd smaller = select(x < acc, x, acc);
     return select(isNaN(acc), select(isNaN(x), acc, x), smaller);
 }
 
-inline Vd orStepLanes(OrMethod method, Vd acc, Vd x) {
-    switch (method) {
+template <OrMethod O>
+inline Vd orStepLanes(Vd acc, Vd x) {
+    switch (O) {
         case OrMethod::Max: {
             const Vd larger = select(x > acc, x, acc);
             return select(isNaN(acc), select(isNaN(x), acc, x), larger);
@@ -157,18 +159,20 @@ inline Vd orStepLanes(OrMethod method, Vd acc, Vd x) {
 }
 
 // Fills strength (numRules vectors); returns the total. plain marks the
-// lanes whose every strength is +0 or positive.
+// lanes whose every strength is +0 or positive. N is the number of inputs
+// when small enough to unroll, else 0.
+template <int N, AndMethod A, OrMethod O>
 inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *plain) {
-    const int32_t numInputs = ls->numInputs;
+    const int32_t numInputs = N > 0 ? N : ls->numInputs;
     Vd total = splat(0.0);
     Vm isPlain = splat(0.0) == splat(0.0);
     for (int32_t r = 0; r < ls->numRules; ++r) {
         const int32_t *entries = ls->ruleDegrees + static_cast<int64_t>(r) * numInputs;
         Vd acc = d[entries[0]];
         if (ls->connection[r] == 1.0) {
-            for (int32_t i = 1; i < numInputs; ++i) acc = andStepLanes(ls->andMethod, acc, d[entries[i]]);
+            for (int32_t i = 1; i < numInputs; ++i) acc = andStepLanes<A>(acc, d[entries[i]]);
         } else {
-            for (int32_t i = 1; i < numInputs; ++i) acc = orStepLanes(ls->orMethod, acc, d[entries[i]]);
+            for (int32_t i = 1; i < numInputs; ++i) acc = orStepLanes<O>(acc, d[entries[i]]);
         }
         const Vd weighted = acc * splat(ls->weight[r]);
         strength[r] = weighted;
@@ -229,8 +233,9 @@ inline Vd centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, Vd 
 
 // The output function values of the block's rows: coefficients first, in
 // input order, then the constant term.
+template <int N>
 inline void fillOutputValuesLanes(const LaneSystem *ls, int32_t row, Vd *values) {
-    const int32_t n = ls->numInputs;
+    const int32_t n = N > 0 ? N : ls->numInputs;
     for (int32_t k = 0; k < ls->numOutputFunctions; ++k) {
         const double *p = ls->outputCoefficients + static_cast<int64_t>(k) * (n + 1);
         Vd z = splat(0.0);
@@ -282,6 +287,7 @@ inline int writeLanes(const LaneSystem *ls, int32_t row, const Vd *crispLanes, i
 
 // One block of kWidth rows from row; returns how many of them, from the
 // first, it wrote.
+template <int N, AndMethod A, OrMethod O>
 inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     Vd *d = reinterpret_cast<Vd *>(ls->work);
     Vd *strength = d + 2 * static_cast<int64_t>(ls->cacheLength) + 4;
@@ -292,11 +298,11 @@ inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     Vm stop = splat(0.0) != splat(0.0);
     fillDegreesLanes(ls, row, d, &stop);
     Vm plain;
-    const Vd total = fireRulesLanes(ls, d, strength, &plain);
+    const Vd total = fireRulesLanes<N, A, O>(ls, d, strength, &plain);
     const Vm noneFired = total == splat(0.0);
     if (ls->stopsNoRuleFired) stop = stop | noneFired;
     if (ls->isSugeno) {
-        fillOutputValuesLanes(ls, row, groups);
+        fillOutputValuesLanes<N>(ls, row, groups);
         for (int32_t o = 0; o < ls->numOutputs; ++o) {
             const Vd y = sugenoDefuzzifyLanes(ls, sugenoSumLanes(ls, o, groups, strength), total);
             crispLanes[o] = select(noneFired, splat(ls->noRuleValues[o]), y);
@@ -315,14 +321,42 @@ inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     return writeLanes(ls, row, crispLanes, firstLane(stop), crisp);
 }
 
-inline int32_t runBlocks(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+template <int N, AndMethod A, OrMethod O>
+inline int32_t runBlocksFor(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
     int32_t row = first;
     while (row + kWidth <= end) {
-        const int numDone = runBlock(ls, row, crisp);
+        const int numDone = runBlock<N, A, O>(ls, row, crisp);
         row += numDone;
         if (numDone < kWidth) break;
     }
     return row - first;
+}
+
+// The connectives and up to four inputs fixed at compile time, as the row
+// path's rule firing has them.
+template <int N, AndMethod A>
+inline int32_t runBlocksWithOr(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+    switch (ls->orMethod) {
+        case OrMethod::Max: return runBlocksFor<N, A, OrMethod::Max>(ls, first, end, crisp);
+        case OrMethod::Probor: return runBlocksFor<N, A, OrMethod::Probor>(ls, first, end, crisp);
+        default: return runBlocksFor<N, A, OrMethod::Sum>(ls, first, end, crisp);
+    }
+}
+
+template <int N>
+inline int32_t runBlocksWithAnd(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+    if (ls->andMethod == AndMethod::Min) return runBlocksWithOr<N, AndMethod::Min>(ls, first, end, crisp);
+    return runBlocksWithOr<N, AndMethod::Prod>(ls, first, end, crisp);
+}
+
+inline int32_t runBlocks(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+    switch (ls->numInputs) {
+        case 1: return runBlocksWithAnd<1>(ls, first, end, crisp);
+        case 2: return runBlocksWithAnd<2>(ls, first, end, crisp);
+        case 3: return runBlocksWithAnd<3>(ls, first, end, crisp);
+        case 4: return runBlocksWithAnd<4>(ls, first, end, crisp);
+        default: return runBlocksWithAnd<0>(ls, first, end, crisp);
+    }
 }
 
 }  // namespace
