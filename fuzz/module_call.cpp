@@ -232,26 +232,14 @@ void checkOutcome(const orvane::CallOutcome &outcome) {
 // Rows in SIMD lanes must give the row path's outcome bit for bit: each
 // call runs at a forced lane level (picked by the input) and again with the
 // row path forced, and the two outcomes must be the same.
-std::string outcomeText(const orvane::CallOutcome &outcome) {
-    std::string text;
-    for (const orvane::Value &r : outcome.results) text += orvane::toJson(r) + "\n";
-    for (const orvane::Warning &w : outcome.warnings) {
-        text += w.identifier + ": " + w.message;
-        for (const orvane::Value &a : w.arguments) text += " " + orvane::toJson(a);
-        text += "\n";
-    }
-    if (outcome.error) text += outcome.error->identifier() + ": " + outcome.error->message();
-    return text;
-}
-
 orvane::CallOutcome callAtLaneLevels(const char *level, int numResults, const std::vector<orvane::Value> &arguments) {
     setenv("FAZOLT_LANES", "scalar", 1);
     const orvane::CallOutcome rowPath = module()->call(numResults, arguments);
     setenv("FAZOLT_LANES", level, 1);
     orvane::CallOutcome outcome = module()->call(numResults, arguments);
-    if (outcomeText(outcome) != outcomeText(rowPath)) {
-        std::fprintf(stderr, "at %s:\n%s\nrow path:\n%s\n", level, outcomeText(outcome).c_str(),
-                     outcomeText(rowPath).c_str());
+    if (fuzz_support::outcomeText(outcome) != fuzz_support::outcomeText(rowPath)) {
+        std::fprintf(stderr, "at %s:\n%s\nrow path:\n%s\n", level, fuzz_support::outcomeText(outcome).c_str(),
+                     fuzz_support::outcomeText(rowPath).c_str());
         fuzz_support::fail("rows in lanes and the row path disagree");
     }
     return outcome;

@@ -4,6 +4,7 @@
 // row of a call always takes the literal path, so evaluating each row alone
 // must give the same bits as evaluating it among others.
 #include "test_support.h"
+#include "fuzz/fuzz_support.h"
 
 #include <cmath>
 #include <cstdint>
@@ -108,20 +109,6 @@ TEST(FastRows, MamdaniOtherMethodsMatchTheLiteralPath) {
     }
 }
 
-// The outcome as text: every result's bits, every warning with its
-// arguments, the error.
-std::string outcomeText(const orvane::CallOutcome &outcome) {
-    std::string text;
-    for (const orvane::Value &r : outcome.results) text += orvane::toJson(r) + "\n";
-    for (const orvane::Warning &w : outcome.warnings) {
-        text += w.identifier + ": " + w.message;
-        for (const orvane::Value &a : w.arguments) text += " " + orvane::toJson(a);
-        text += "\n";
-    }
-    if (outcome.error.has_value()) text += "error " + outcome.error->identifier() + ": " + outcome.error->message();
-    return text;
-}
-
 // Linear outputs that give -0 and 0 at the origin, a constant, a rule that
 // says nothing about the second output, and OR rules under probor.
 const char *kSugeno = R"({
@@ -183,10 +170,10 @@ TEST(FastRows, LaneBlocksOfEveryLengthMatchTheRowPath) {
             }
             for (uint8_t mode : {0, 2, 3}) {
                 SCOPED_TRACE(testing::Message() << numRows << " rows, diagnostics " << int(mode));
-                const std::string atLevel = outcomeText(
+                const std::string atLevel = fuzz_support::outcomeText(
                     testing_support::callChecked(1, testing_support::evaluationArguments(description, rows, mode)));
                 setenv("FAZOLT_LANES", "scalar", 1);
-                const std::string rowPath = outcomeText(
+                const std::string rowPath = fuzz_support::outcomeText(
                     testing_support::callChecked(1, testing_support::evaluationArguments(description, rows, mode)));
                 if (levelUnderTest != nullptr)
                     setenv("FAZOLT_LANES", restore.c_str(), 1);

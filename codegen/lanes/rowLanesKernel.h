@@ -20,8 +20,8 @@
 #include <cmath>
 #include <cstring>
 
-#ifndef FAZOLT_LANE_WIDTH
-#error "define FAZOLT_LANE_WIDTH before including the lane kernel"
+#if FAZOLT_LANE_WIDTH != 4 && FAZOLT_LANE_WIDTH != 8
+#error "define FAZOLT_LANE_WIDTH (4 or 8) before including the lane kernel"
 #endif
 
 // Internal linkage throughout: these functions are compiled with the
@@ -33,17 +33,25 @@ namespace {
 // storage comes from the host allocator.
 
 constexpr int kWidth = FAZOLT_LANE_WIDTH;
-typedef double Vd __attribute__((vector_size(8 * kWidth), aligned(8), may_alias));
+typedef double Vd __attribute__((vector_size(8 * kWidth), aligned(8)));
+// For reading lanes out of arrays of doubles; Vd itself aliases nothing
+// else, so that stores into working storage do not force the kernel to read
+// the system's fields again.
+typedef double VdOfDoubles __attribute__((vector_size(8 * kWidth), aligned(8), may_alias));
 typedef int64_t Vm __attribute__((vector_size(8 * kWidth), aligned(8)));
 
+// An initialiser list, which compilers turn into one broadcast (a loop over
+// the lanes became one masked broadcast a lane at -O3).
 inline Vd splat(double s) {
-    Vd v;
-    for (int k = 0; k < kWidth; ++k) v[k] = s;
-    return v;
+#if FAZOLT_LANE_WIDTH == 8
+    return Vd{s, s, s, s, s, s, s, s};
+#else
+    return Vd{s, s, s, s};
+#endif
 }
 
 // One load: a copy through memory in pieces would stall the load.
-inline Vd loadLanes(const double *p) { return *reinterpret_cast<const Vd *>(p); }
+inline Vd loadLanes(const double *p) { return *reinterpret_cast<const VdOfDoubles *>(p); }
 
 // Bit for bit a where m is set, else b: one blend instruction.
 inline Vd select(Vm m, Vd a, Vd b) { return m ? a : b; }
@@ -192,9 +200,11 @@ inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *pl
 // Output t's crisp values; empty marks the lanes whose set has zero area.
 inline Vd centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, Vd *groups, Vd *set, Vm *empty) {
     const int32_t numSamples = ls->numSamples;
-    const int32_t *codes = ls->consequentRows + static_cast<int64_t>(t) * ls->numRules;
-    for (int32_t g = 0; g < ls->numSets; ++g) groups[g] = splat(0.0);
-    for (int32_t r = 0; r < ls->numRules; ++r) {
+    const int32_t numRules = ls->numRules;
+    const int32_t numSets = ls->numSets;
+    const int32_t *codes = ls->consequentRows + static_cast<int64_t>(t) * numRules;
+    for (int32_t g = 0; g < numSets; ++g) groups[g] = splat(0.0);
+    for (int32_t r = 0; r < numRules; ++r) {
         const int32_t code = codes[r];
         if (code == 0) continue;
         const int32_t g = 2 * ((code < 0 ? -code : code) - 1) + (code < 0 ? 1 : 0);
@@ -203,7 +213,7 @@ inline Vd centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, Vd 
     for (int32_t q = 0; q < numSamples; ++q) set[q] = splat(0.0);
     int32_t first = numSamples;
     int32_t end = 0;
-    for (int32_t g = 0; g < ls->numSets; ++g) {
+    for (int32_t g = 0; g < numSets; ++g) {
         const Vd w = groups[g];
         if (!anyLane(w > splat(0.0))) continue;
         const double *mu = ls->setValues + static_cast<int64_t>(g) * numSamples;
