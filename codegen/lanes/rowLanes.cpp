@@ -38,7 +38,7 @@ LaneLevel selectLaneLevel() {
 int64_t laneWorkLength(const LaneSystem *lanes, int32_t width) {
     const int64_t numVectors = 2 * static_cast<int64_t>(lanes->cacheLength) + 4 + lanes->numRules + lanes->numSets +
                                lanes->numSamples + lanes->numOutputs;
-    return numVectors * width;
+    return numVectors * width + lanes->numRules;  // and a list of rules as int32, a double each
 }
 
 // Every input's functions in place in the cache, one input after another

@@ -17,6 +17,8 @@
 #include "codegen/lanes/rowLanes.h"
 #include "codegen/private/caches.h"
 
+#include <immintrin.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -58,16 +60,20 @@ inline Vd select(Vm m, Vd a, Vd b) { return m ? a : b; }
 
 inline Vm isNaN(Vd a) { return a != a; }
 
-inline bool anyLane(Vm m) {
-    for (int k = 0; k < kWidth; ++k)
-        if (m[k] != 0) return true;
-    return false;
+// The lanes of a mask as bits, lane 0 lowest: one instruction.
+inline unsigned laneBits(Vm m) {
+#if FAZOLT_LANE_WIDTH == 8
+    return _mm512_test_epi64_mask((__m512i)m, (__m512i)m);
+#else
+    return static_cast<unsigned>(_mm256_movemask_pd((__m256d)m));
+#endif
 }
 
+inline bool anyLane(Vm m) { return laneBits(m) != 0; }
+
 inline int firstLane(Vm m) {
-    for (int k = 0; k < kWidth; ++k)
-        if (m[k] != 0) return k;
-    return kWidth;
+    const unsigned bits = laneBits(m);
+    return bits == 0 ? kWidth : __builtin_ctz(bits);
 }
 
 // ---- Membership: the shape rules of the row path, branch by branch.
@@ -170,7 +176,9 @@ inline Vd orStepLanes(Vd acc, Vd x) {
 // lanes whose every strength is +0 or positive. N is the number of inputs
 // when small enough to unroll, else 0.
 template <int N, AndMethod A, OrMethod O>
-inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *plain) {
+inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *plain, int32_t *fired,
+                         int32_t *numFired) {
+    int32_t count = 0;
     const int32_t numInputs = N > 0 ? N : ls->numInputs;
     Vd total = splat(0.0);
     Vm isPlain = splat(0.0) == splat(0.0);
@@ -185,9 +193,12 @@ inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *pl
         const Vd weighted = acc * splat(ls->weight[r]);
         strength[r] = weighted;
         isPlain = isPlain & ((weighted > splat(0.0)) | ((Vm)weighted == 0));
+        fired[count] = r;
+        count += anyLane(weighted > splat(0.0)) ? 1 : 0;
         total = total + weighted;
     }
     *plain = isPlain;
+    *numFired = count;
     return total;
 }
 
@@ -198,13 +209,17 @@ inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *pl
 // terms outside its own, as the row path's sums over wider ranges do.
 
 // Output t's crisp values; empty marks the lanes whose set has zero area.
-inline Vd centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, Vd *groups, Vd *set, Vm *empty) {
+// Only the rules of positive strength in some lane (fired) are read: any
+// other adds +0 to every set.
+inline Vd centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, const int32_t *fired, int32_t numFired,
+                        Vd *groups, Vd *set, Vm *empty) {
     const int32_t numSamples = ls->numSamples;
     const int32_t numRules = ls->numRules;
     const int32_t numSets = ls->numSets;
     const int32_t *codes = ls->consequentRows + static_cast<int64_t>(t) * numRules;
     for (int32_t g = 0; g < numSets; ++g) groups[g] = splat(0.0);
-    for (int32_t r = 0; r < numRules; ++r) {
+    for (int32_t k = 0; k < numFired; ++k) {
+        const int32_t r = fired[k];
         const int32_t code = codes[r];
         if (code == 0) continue;
         const int32_t g = 2 * ((code < 0 ? -code : code) - 1) + (code < 0 ? 1 : 0);
@@ -304,11 +319,13 @@ inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     Vd *groups = strength + ls->numRules;
     Vd *set = groups + ls->numSets;
     Vd *crispLanes = set + ls->numSamples;
+    int32_t *fired = reinterpret_cast<int32_t *>(crispLanes + ls->numOutputs);
+    int32_t numFired = 0;
 
     Vm stop = splat(0.0) != splat(0.0);
     fillDegreesLanes(ls, row, d, &stop);
     Vm plain;
-    const Vd total = fireRulesLanes<N, A, O>(ls, d, strength, &plain);
+    const Vd total = fireRulesLanes<N, A, O>(ls, d, strength, &plain, fired, &numFired);
     const Vm noneFired = total == splat(0.0);
     if (ls->stopsNoRuleFired) stop = stop | noneFired;
     if (ls->isSugeno) {
@@ -324,7 +341,7 @@ inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     if (numDone == 0) return 0;
     for (int32_t t = 0; t < ls->numOutputs; ++t) {
         Vm empty;
-        const Vd y = centroidLanes(ls, t, strength, groups, set, &empty);
+        const Vd y = centroidLanes(ls, t, strength, fired, numFired, groups, set, &empty);
         crispLanes[t] = select(noneFired, splat(ls->noRuleValues[t]), y);
         if (ls->stopsEmptySet) stop = stop | (empty & ~noneFired);
     }
