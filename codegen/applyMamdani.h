@@ -20,6 +20,9 @@ double applyMamdaniDefuzzificationMethod(zorbTLS *tls, int32_t o, const DynArray
                                          double totalFiringStrength, const SystemRecord *fis,
                                          DefuzzMethod method, const DiagnosticsOptions *diag);
 
+// Output o's (1-based) value when no rule fires: its range's midpoint.
+double outputRangeMidpoint(const SystemRecord *fis, int32_t o);
+
 // ---- Rows whose rule outputs and aggregated sets nobody sees (every row
 // but the last): the aggregated set of each output straight from the
 // firing strengths, bit for bit what implication and aggregation give.

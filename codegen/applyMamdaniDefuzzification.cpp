@@ -8,13 +8,13 @@
 
 #include <cassert>
 
-namespace {
-
 double outputRangeMidpoint(const SystemRecord *fis, int32_t o) {
     const DynArray<double> *range = fis->outputRange;
     const int64_t rows = range->size[0];
     return (range->data[(o - 1) + rows] + range->data[o - 1]) / 2.0;
 }
+
+namespace {
 
 double defuzzifyCustom(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *mf,
                        const SamplePoints &x) {

@@ -9,6 +9,7 @@
 #include "codegen/applySugeno.h"
 #include "codegen/defuzzMethod.h"
 #include "codegen/fuzzifyInputs.h"
+#include "codegen/lanes/rowLanes.h"
 #include "codegen/private/caches.h"
 #include "codegen/private/defuzzMethods.h"
 #include "codegen/private/diagnostics.h"
@@ -57,6 +58,8 @@ struct WorkingStorage {
     DynArray<int32_t> *sugenoCacheEntries;
     DynArray<double> *sugenoCache;
     int32_t deferredRow;  // a grouped centroid row whose outputs wait, or -1
+    DynArray<double> *laneWork;
+    LaneSystem lanes;  // rows before the last in SIMD lanes, when width > 0
 };
 
 void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
@@ -90,9 +93,13 @@ void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
     initRegisteredArray(tls, &w->sugenoCacheEntries, 2);
     initRegisteredArray(tls, &w->sugenoCache, 2);
     w->deferredRow = -1;
+    initRegisteredArray(tls, &w->laneWork, 1);
+    w->lanes.width = 0;
+    w->lanes.resumeRow = 0;
 }
 
 void releaseWorkingStorage(WorkingStorage *w) {
+    releaseArray(&w->laneWork);
     releaseArray(&w->sugenoCache);
     releaseArray(&w->sugenoCacheEntries);
     releaseArray(&w->outputCoefficients);
@@ -269,6 +276,19 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
     writeCrispRow(results, s, w->outputRow->data, fis->numOutputs);
 }
 
+// Rows before the last go in SIMD lanes on the paths that have a lane form.
+void planLanes(const DynArray<double> *inputs, const SystemRecord *fis, const DiagnosticsOptions *diag,
+               const CallPlan *plan, WorkingStorage *w) {
+    if (!plan->hasBuiltInConnectives) return;
+    const MembershipLanes membership = {&w->membership, numel(w->inputMFCache), plan->degreeReads.complements,
+                                        w->ruleDegrees, plan->andMethod, plan->orMethod};
+    if (plan->isMamdani && plan->listsFiredRules && plan->mamdani.isCentroidOnSupport)
+        planMamdaniLanes(fis, diag, inputs, &membership, &w->mamdani, w->laneWork, &w->lanes);
+    if (!plan->isMamdani && plan->isSugenoFused)
+        planSugenoLanes(fis, diag, inputs, &membership, plan->method, w->outputKinds, w->outputCoefficients,
+                        w->sugenoCacheEntries, w->laneWork, &w->lanes);
+}
+
 // Sizes every working array that a row touches, so that no row resizes.
 void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis,
                  const DiagnosticsOptions *diag, CallPlan *plan, WorkingStorage *w) {
@@ -342,8 +362,10 @@ void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
 
     CallPlan plan;
     prepareCall(tls, inputs, fis, diag, &plan, &w);
+    planLanes(inputs, fis, diag, &plan, &w);
 
     for (int32_t s = 0; s < inputs->size[0]; ++s) {
+        s += runRowsInLanes(&w.lanes, s, inputs->size[0] - 1, results->crispOutputs->data);
         runFIS(tls, s, inputs, fis, diag, &plan, &w, results);
     }
     if (w.deferredRow >= 0) {  // no row came to pair with it

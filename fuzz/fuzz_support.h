@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace fuzz_support {
 
@@ -32,6 +33,20 @@ public:
 private:
     int64_t liveBlocks_;
 };
+
+// A call's outcome as text, for comparing two calls: every result's bits,
+// every warning with its arguments, the error. The tests use it too.
+inline std::string outcomeText(const orvane::CallOutcome &outcome) {
+    std::string text;
+    for (const orvane::Value &r : outcome.results) text += orvane::toJson(r) + "\n";
+    for (const orvane::Warning &w : outcome.warnings) {
+        text += w.identifier + ": " + w.message;
+        for (const orvane::Value &a : w.arguments) text += " " + orvane::toJson(a);
+        text += "\n";
+    }
+    if (outcome.error) text += outcome.error->identifier() + ": " + outcome.error->message();
+    return text;
+}
 
 [[noreturn]] inline void fail(const char *what) {
     std::fprintf(stderr, "fuzz: %s\n", what);

@@ -15,6 +15,7 @@
 #include <fazolt/description.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -228,6 +229,24 @@ void checkOutcome(const orvane::CallOutcome &outcome) {
     if (outcome.leakedValues != 0) fuzz_support::fail("the call leaked host values");
 }
 
+// Rows in SIMD lanes must give the row path's outcome bit for bit: each
+// call runs at a forced lane level (picked by the input) and again with the
+// row path forced, and the two outcomes must be the same.
+orvane::CallOutcome callAtLaneLevels(const char *level, int numResults, const std::vector<orvane::Value> &arguments) {
+    setenv("FAZOLT_LANES", "scalar", 1);
+    const orvane::CallOutcome rowPath = module()->call(numResults, arguments);
+    setenv("FAZOLT_LANES", level, 1);
+    orvane::CallOutcome outcome = module()->call(numResults, arguments);
+    if (fuzz_support::outcomeText(outcome) != fuzz_support::outcomeText(rowPath)) {
+        std::fprintf(stderr, "at %s:\n%s\nrow path:\n%s\n", level, fuzz_support::outcomeText(outcome).c_str(),
+                     fuzz_support::outcomeText(rowPath).c_str());
+        fuzz_support::fail("rows in lanes and the row path disagree");
+    }
+    return outcome;
+}
+
+const char *laneLevelFor(size_t size) { return size % 2 == 0 ? "avx512" : "avx2"; }
+
 orvane::Value fixedInputs(int64_t numCols) {
     static const double values[] = {0.0, 0.5, 1.0, 25.0, 50.0, 75.0, -3.0, 0.25};
     const int64_t numRows = 3;
@@ -253,7 +272,8 @@ void callFromJson(const orvane::Value &value) {
         inputs = value;
     }
     if (!sizesWithinFuzzLimit(record)) return;
-    orvane::CallOutcome outcome = module()->call(6, {inputs, record, fazolt::makeDiagnostics(2, 2, 2, "fuzz")});
+    orvane::CallOutcome outcome = callAtLaneLevels(laneLevelFor(static_cast<size_t>(record.numel())), 6,
+                                                   {inputs, record, fazolt::makeDiagnostics(2, 2, 2, "fuzz")});
     checkOutcome(outcome);
 }
 
@@ -264,7 +284,8 @@ void callFromBytes(const uint8_t *data, size_t size) {
     int numResults = (pick >> 2) % 7;
     uint8_t modes = in.byte();
     uint8_t shape = in.byte();
-    int64_t numRows = shape % 5;
+    // Up to 19 rows, so that blocks of SIMD lanes come before the last row.
+    int64_t numRows = shape % 5 + 5 * ((shape >> 3) & 3);
     int64_t numCols = static_cast<int64_t>(seed.lo.size()) + ((shape >> 5) == 7 ? 1 : 0);
 
     std::vector<double> values(static_cast<size_t>(numRows * numCols));
@@ -281,8 +302,8 @@ void callFromBytes(const uint8_t *data, size_t size) {
         for (auto u = undo.rbegin(); u != undo.rend(); ++u) std::memcpy(u->at, u->saved, u->size);
         return;
     }
-    orvane::CallOutcome outcome =
-        module()->call(numResults, {orvane::Value::doubleMatrix(numRows, numCols, values), seed.record, diagnostics});
+    orvane::CallOutcome outcome = callAtLaneLevels(
+        laneLevelFor(size), numResults, {orvane::Value::doubleMatrix(numRows, numCols, values), seed.record, diagnostics});
     for (auto u = undo.rbegin(); u != undo.rend(); ++u) std::memcpy(u->at, u->saved, u->size);
     checkOutcome(outcome);
 }

@@ -4,9 +4,11 @@
 // row of a call always takes the literal path, so evaluating each row alone
 // must give the same bits as evaluating it among others.
 #include "test_support.h"
+#include "fuzz/fuzz_support.h"
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -144,6 +146,44 @@ TEST(FastRows, SugenoSumsMatchTheLiteralPath) {
     const std::string head = R"("type": "sugeno",)";
     wtsum.replace(wtsum.find(head), head.size(), head + R"( "defuzzMethod": "wtsum",)");
     expectRowsMatchAlone(wtsum, gridRows({values, values}));
+}
+
+// Calls of 1 to 17 rows put rows in whole blocks of SIMD lanes, in the rows
+// left over and in the last row. Each call, with warnings and with errors,
+// must give at the level under test (FAZOLT_LANES, one ctest entry per
+// level) what the row path gives, warnings in the same order; special
+// values fall in every lane position and end blocks there.
+TEST(FastRows, LaneBlocksOfEveryLengthMatchTheRowPath) {
+    for (const char *description : {kNarrowMamdani, kSugeno}) {
+        const std::vector<double> plain = {0.2, 0.45, 0.8, 0.3, 0.62, 0.05, 0.5, 0.95, 0.35, 1.0, 0.25, 0.7, 0.0};
+        const std::vector<double> special = {kNaN, -kInf, -0.0, 0x1p-1074, 1.5, kInf, -2.0, -kNaN};
+        const char *levelUnderTest = std::getenv("FAZOLT_LANES");
+        const std::string restore = levelUnderTest != nullptr ? levelUnderTest : "";
+        size_t next = 0;
+        for (int numRows = 1; numRows <= 17; ++numRows) {
+            std::vector<std::vector<double>> rows;
+            for (int r = 0; r < numRows; ++r) {
+                std::vector<double> row = {plain[static_cast<size_t>(r * 7 + numRows) % plain.size()],
+                                           plain[static_cast<size_t>(r * 5 + 2 * numRows) % plain.size()]};
+                if ((r + numRows) % 4 == 0) row[static_cast<size_t>(r % 2)] = special[next++ % special.size()];
+                rows.push_back(row);
+            }
+            for (uint8_t mode : {0, 2, 3}) {
+                SCOPED_TRACE(testing::Message() << numRows << " rows, diagnostics " << int(mode));
+                const std::string atLevel = fuzz_support::outcomeText(
+                    testing_support::callChecked(1, testing_support::evaluationArguments(description, rows, mode)));
+                setenv("FAZOLT_LANES", "scalar", 1);
+                const std::string rowPath = fuzz_support::outcomeText(
+                    testing_support::callChecked(1, testing_support::evaluationArguments(description, rows, mode)));
+                if (levelUnderTest != nullptr)
+                    setenv("FAZOLT_LANES", restore.c_str(), 1);
+                else
+                    unsetenv("FAZOLT_LANES");
+                EXPECT_EQ(atLevel, rowPath);
+            }
+            expectRowsMatchAlone(description, rows);
+        }
+    }
 }
 
 }  // namespace

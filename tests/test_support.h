@@ -45,9 +45,9 @@ inline orvane::Value defaultDiagnostics(uint8_t mode = 2) {
     return fazolt::makeDiagnostics(mode, mode, mode, "test");
 }
 
-// Evaluates a description on rows of inputs; fails the test on a host error.
-inline orvane::CallOutcome evaluate(const std::string &description, const std::vector<std::vector<double>> &rows,
-                                    int numResults = 6, uint8_t mode = 2) {
+// The module's arguments for a description on rows of inputs.
+inline std::vector<orvane::Value> evaluationArguments(const std::string &description,
+                                                      const std::vector<std::vector<double>> &rows, uint8_t mode) {
     fazolt::BuiltSystem built = fazolt::buildSystem(description);
     int64_t numRows = static_cast<int64_t>(rows.size());
     int64_t numCols = rows.empty() ? static_cast<int64_t>(built.inputNames.size()) : static_cast<int64_t>(rows[0].size());
@@ -55,8 +55,13 @@ inline orvane::CallOutcome evaluate(const std::string &description, const std::v
     for (int64_t r = 0; r < numRows; ++r) {
         for (int64_t c = 0; c < numCols; ++c) data[static_cast<size_t>(r + c * numRows)] = rows[static_cast<size_t>(r)][static_cast<size_t>(c)];
     }
-    return callChecked(numResults, {orvane::Value::doubleMatrix(numRows, numCols, data), built.record,
-                                    defaultDiagnostics(mode)});
+    return {orvane::Value::doubleMatrix(numRows, numCols, data), built.record, defaultDiagnostics(mode)};
+}
+
+// Evaluates a description on rows of inputs; fails the test on a host error.
+inline orvane::CallOutcome evaluate(const std::string &description, const std::vector<std::vector<double>> &rows,
+                                    int numResults = 6, uint8_t mode = 2) {
+    return callChecked(numResults, evaluationArguments(description, rows, mode));
 }
 
 }  // namespace testing_support

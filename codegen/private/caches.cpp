@@ -162,9 +162,6 @@ void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_
     }
 }
 
-// Shapes evaluated in place, with their parameters copied into the plan.
-enum InlineShape : uint8_t { kDispatched = 0, kTriangle = 1, kTrapezoid = 2, kGaussian = 3 };
-
 static uint8_t inlineShapeOf(MembershipKind kind, int32_t numParams) {
     if (kind == MembershipKind::Trimf && numParams >= 3) return kTriangle;
     if (kind == MembershipKind::Trapmf && numParams >= 4) return kTrapezoid;

@@ -26,6 +26,8 @@ void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_
 // whose functions all land in the cache its first cache entry (else -1) and
 // each function's shape and first four parameters when it is evaluated in
 // place.
+// Shapes evaluated in place, with their parameters copied into the plan.
+enum InlineShape : uint8_t { kDispatched = 0, kTriangle = 1, kTrapezoid = 2, kGaussian = 3 };
 struct InputMembershipPlan {
     DynArray<uint8_t> *kinds;
     DynArray<int32_t> *offsets;

@@ -1,0 +1,170 @@
+// Which rows go in lanes, at which level, and with which tables.
+//
+// Sections: the level, the plan, the dispatch.
+#include "codegen/lanes/rowLanes.h"
+
+#include "codegen/applyMamdani.h"
+#include "codegen/private/defuzzMethods.h"
+#include "codegen/private/diagnostics.h"
+#include "model/indexArithmetic.h"
+
+#include <cstdlib>
+#include <cstring>
+
+// ---- The level.
+
+LaneLevel supportedLaneLevel() {
+#if FAZOLT_HAS_LANES
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return LaneLevel::Avx512;
+    if (__builtin_cpu_supports("avx2")) return LaneLevel::Avx2;
+#endif
+    return LaneLevel::Scalar;
+}
+
+LaneLevel selectLaneLevel() {
+    const LaneLevel supported = supportedLaneLevel();
+    const char *forced = std::getenv("FAZOLT_LANES");
+    if (forced == nullptr) return supported;
+    LaneLevel wanted = supported;
+    if (std::strcmp(forced, "scalar") == 0) wanted = LaneLevel::Scalar;
+    if (std::strcmp(forced, "avx2") == 0) wanted = LaneLevel::Avx2;
+    // Never above what the processor runs: a forced level lowers only.
+    return static_cast<uint8_t>(wanted) < static_cast<uint8_t>(supported) ? wanted : supported;
+}
+
+// ---- The plan.
+
+int64_t laneWorkLength(const LaneSystem *lanes, int32_t width) {
+    const int64_t numVectors = 2 * static_cast<int64_t>(lanes->cacheLength) + 4 + lanes->numRules + lanes->numSets +
+                               lanes->numSamples + lanes->numOutputs;
+    return numVectors * width + lanes->numRules;  // and a list of rules as int32, a double each
+}
+
+// Every input's functions in place in the cache, one input after another
+// and filling it, each of a shape that has a lane form.
+static bool hasLaneMembership(const SystemRecord *fis, const InputMembershipPlan *membership, int32_t cacheLength) {
+    int32_t entry = 0;
+    for (int32_t i = 0; i < fis->numInputs; ++i) {
+        if (membership->firstEntries->data[i] != entry) return false;
+        const int32_t offset = membership->offsets->data[i];
+        for (int32_t j = 0; j < fis->numInputMFs->data[i]; ++j) {
+            if (membership->shapes->data[offset + j] == kDispatched) return false;
+        }
+        entry += fis->numInputMFs->data[i];
+    }
+    return entry == cacheLength;
+}
+
+// The level and the tables common to both kinds of system; false when the
+// rows cannot go in lanes.
+static bool planCommonLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, const DynArray<double> *inputs,
+                            const MembershipLanes *membership, LaneSystem *lanes) {
+    std::memset(lanes, 0, sizeof *lanes);
+    lanes->level = selectLaneLevel();
+    if (lanes->level == LaneLevel::Scalar || inputs->size[1] != fis->numInputs || fis->numRules <= 0 ||
+        !hasLaneMembership(fis, membership->inputs, membership->cacheLength))
+        return false;
+    lanes->inputs = inputs->data;
+    lanes->numRows = inputs->size[0];
+    lanes->numInputs = fis->numInputs;
+    lanes->inputRange = fis->inputRange->data;
+    lanes->rangeStride = fis->inputRange->size[0];
+    lanes->numInputMFs = fis->numInputMFs->data;
+    lanes->shapeOffsets = membership->inputs->offsets->data;
+    lanes->shapes = membership->inputs->shapes->data;
+    lanes->shapeParams = membership->inputs->params->data;
+    lanes->cacheLength = membership->cacheLength;
+    lanes->readsComplements = membership->readsComplements;
+    lanes->ruleDegrees = membership->ruleDegrees->data;
+    lanes->numRules = fis->numRules;
+    lanes->connection = fis->connection->data;
+    lanes->weight = fis->weight->data;
+    lanes->andMethod = membership->andMethod;
+    lanes->orMethod = membership->orMethod;
+    lanes->nan = quvGetNaN();
+    lanes->numOutputs = fis->numOutputs;
+    lanes->stopsOutOfRange = isRaisingDiagnostic(diag->OutOfRangeInputValue);
+    lanes->stopsNoRuleFired = isRaisingDiagnostic(diag->NoRuleFired);
+    lanes->stopsEmptySet = isRaisingDiagnostic(diag->EmptyOutputFuzzySet);
+    return true;
+}
+
+// Sizes work for the kernel and the outputs' fixed values (no rule fired,
+// and for Mamdani the centroid of an empty set); sets the width last.
+static void finishLanes(const SystemRecord *fis, DynArray<double> *work, LaneSystem *lanes) {
+    const int32_t width = lanes->level == LaneLevel::Avx512 ? 8 : 4;
+    const int64_t length = laneWorkLength(lanes, width) + 2 * static_cast<int64_t>(fis->numOutputs);
+    if (!fitsElementCount(length)) return;
+    resize1D(work, static_cast<int32_t>(length));
+    lanes->work = work->data;
+    double *outputValues = work->data + (length - 2 * fis->numOutputs);
+    for (int32_t t = 0; t < fis->numOutputs; ++t) {
+        outputValues[t] = outputRangeMidpoint(fis, t + 1);
+        if (lanes->isSugeno) continue;
+        // An empty support sums nothing: the centroid of an empty set.
+        const DynArray<double> *points = fis->outputSamplePoints;
+        const SamplePoints x = {points->data + t, points->size[1], points->size[0]};
+        outputValues[fis->numOutputs + t] = centroidOnSupport(nullptr, 0, 0, x);
+    }
+    lanes->noRuleValues = outputValues;
+    lanes->zeroAreaValues = outputValues + fis->numOutputs;
+    lanes->width = width;
+}
+
+void planMamdaniLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, const DynArray<double> *inputs,
+                      const MembershipLanes *membership, const MamdaniRowArrays *mamdani, DynArray<double> *work,
+                      LaneSystem *lanes) {
+    const DynArray<double> *points = fis->outputSamplePoints;
+    if (!planCommonLanes(fis, diag, inputs, membership, lanes) || points->size[1] != fis->numSamples ||
+        points->size[0] < fis->numOutputs)
+        return;
+    lanes->numSamples = fis->numSamples;
+    lanes->consequentRows = mamdani->consequentRows->data;
+    lanes->setValues = mamdani->setValues->data;
+    lanes->setSupport = mamdani->setSupport->data;
+    lanes->numSets = numel(mamdani->setSupport) / 2;
+    lanes->samplePoints = points->data;
+    lanes->pointStride = points->size[0];
+    finishLanes(fis, work, lanes);
+}
+
+void planSugenoLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, const DynArray<double> *inputs,
+                     const MembershipLanes *membership, DefuzzMethod method, const DynArray<uint8_t> *outputKinds,
+                     const DynArray<double> *outputCoefficients, const DynArray<int32_t> *sugenoEntries,
+                     DynArray<double> *work, LaneSystem *lanes) {
+    if (!planCommonLanes(fis, diag, inputs, membership, lanes) || method == DefuzzMethod::Custom) return;
+    lanes->isSugeno = true;
+    lanes->numOutputFunctions = numel(outputKinds);
+    lanes->numSets = lanes->numOutputFunctions;  // the kernel keeps the function values there
+    lanes->outputKinds = outputKinds->data;
+    lanes->outputCoefficients = outputCoefficients->data;
+    lanes->sugenoEntries = sugenoEntries->data;
+    lanes->addsZeroRows = fis->orrSize[0] > fis->numRules;
+    lanes->method = method;
+    finishLanes(fis, work, lanes);
+}
+
+// ---- The dispatch.
+
+int32_t runRowsInLanes(LaneSystem *lanes, int32_t first, int32_t end, double *crisp) {
+    if (lanes->width == 0 || first < lanes->resumeRow) return 0;
+    int32_t numDone = 0;
+    switch (lanes->width) {
+#if FAZOLT_HAS_LANES
+        case 8:
+            numDone = runRowsAvx512(lanes, first, end, crisp);
+            break;
+        case 4:
+            numDone = runRowsAvx2(lanes, first, end, crisp);
+            break;
+#endif
+        default:
+            return 0;
+    }
+    // A block that could not take its first row is likely to meet more such
+    // rows (a stretch of NaN inputs, of warnings): the next block waits a
+    // block's length, so that such rows cost the lanes little.
+    if (numDone == 0) lanes->resumeRow = first + lanes->width;
+    return numDone;
+}

@@ -1,0 +1,391 @@
+// The lane kernel, written once and compiled once per instruction set:
+// the including object defines FAZOLT_LANE_WIDTH and its compile flags.
+//
+// Every step is the row path's operation on a vector whose lanes are rows.
+// A branch becomes a select of computed candidates; a comparison keeps the
+// row path's operand order, so NaN and -0 come out as they do there. No
+// reciprocal is formed unless the row path forms it, exp is the C
+// library's, lane by lane, and -ffp-contract=off keeps products and sums
+// apart.
+//
+// Sections: vectors, membership, rule firing, Mamdani sets and centroids,
+// the block loop.
+#ifndef FAZOLT_CODEGEN_LANES_ROWLANESKERNEL_H
+#define FAZOLT_CODEGEN_LANES_ROWLANESKERNEL_H
+
+#include "codegen/applyOperators.h"
+#include "codegen/lanes/rowLanes.h"
+#include "codegen/private/caches.h"
+
+#include <immintrin.h>
+
+#include <cmath>
+#include <cstring>
+
+#if FAZOLT_LANE_WIDTH != 4 && FAZOLT_LANE_WIDTH != 8
+#error "define FAZOLT_LANE_WIDTH (4 or 8) before including the lane kernel"
+#endif
+
+// Internal linkage throughout: these functions are compiled with the
+// object's instruction set, so no copy of them may be shared with, and
+// picked by the linker for, code that runs on any processor.
+namespace {
+
+// ---- Vectors: one lane a row. Aligned to a double only, since working
+// storage comes from the host allocator.
+
+constexpr int kWidth = FAZOLT_LANE_WIDTH;
+typedef double Vd __attribute__((vector_size(8 * kWidth), aligned(8)));
+// For reading lanes out of arrays of doubles; Vd itself aliases nothing
+// else, so that stores into working storage do not force the kernel to read
+// the system's fields again.
+typedef double VdOfDoubles __attribute__((vector_size(8 * kWidth), aligned(8), may_alias));
+typedef int64_t Vm __attribute__((vector_size(8 * kWidth), aligned(8)));
+
+// An initialiser list, which compilers turn into one broadcast (a loop over
+// the lanes became one masked broadcast a lane at -O3).
+inline Vd splat(double s) {
+#if FAZOLT_LANE_WIDTH == 8
+    return Vd{s, s, s, s, s, s, s, s};
+#else
+    return Vd{s, s, s, s};
+#endif
+}
+
+// One load: a copy through memory in pieces would stall the load.
+inline Vd loadLanes(const double *p) { return *reinterpret_cast<const VdOfDoubles *>(p); }
+
+// Bit for bit a where m is set, else b: one blend instruction.
+inline Vd select(Vm m, Vd a, Vd b) { return m ? a : b; }
+
+inline Vm isNaN(Vd a) { return a != a; }
+
+// The lanes of a mask as bits, lane 0 lowest: one instruction.
+inline unsigned laneBits(Vm m) {
+#if FAZOLT_LANE_WIDTH == 8
+    return _mm512_test_epi64_mask((__m512i)m, (__m512i)m);
+#else
+    return static_cast<unsigned>(_mm256_movemask_pd((__m256d)m));
+#endif
+}
+
+inline bool anyLane(Vm m) { return laneBits(m) != 0; }
+
+inline int firstLane(Vm m) {
+    const unsigned bits = laneBits(m);
+    return bits == 0 ? kWidth : __builtin_ctz(bits);
+}
+
+// ---- Membership: the shape rules of the row path, branch by branch.
+
+inline Vd trimfLanes(Vd x, const double *p) {
+    const double a = p[0], b = p[1], c = p[2];
+    Vd y = splat(0.0);
+    if (a != b) y = select((splat(a) < x) & (x < splat(b)), splat(1.0 / (b - a)) * (x - splat(a)), y);
+    if (b != c) y = select((splat(b) < x) & (x < splat(c)), splat(1.0 / (c - b)) * (splat(c) - x), y);
+    return select(x == splat(b), splat(1.0), y);
+}
+
+inline Vd trapmfLanes(Vd x, const double *p) {
+    const double a = p[0], b = p[1], c = p[2], d = p[3];
+    Vd y1 = splat(0.0);
+    y1 = select(x >= splat(b), splat(1.0), y1);
+    y1 = select(x < splat(a), splat(0.0), y1);
+    if (a != b) y1 = select((x >= splat(a)) & (x < splat(b)), splat(1.0 / (b - a)) * (x - splat(a)), y1);
+    Vd y2 = splat(0.0);
+    y2 = select(x <= splat(c), splat(1.0), y2);
+    y2 = select(x > splat(d), splat(0.0), y2);
+    if (c != d) y2 = select((x > splat(c)) & (x <= splat(d)), splat(1.0 / (d - c)) * (splat(d) - x), y2);
+    return select((y2 < y1) | isNaN(y1), y2, y1);  // the row path's min: y1 first
+}
+
+inline Vd gaussmfLanes(Vd x, const double *p) {
+    const Vd d = x - splat(p[1]);
+    const Vd n = -(d * d);
+    const double s = (p[0] * p[0]) * 2.0;
+    const Vd quotient = n / splat(s);
+    Vd y;
+    for (int k = 0; k < kWidth; ++k) y[k] = std::exp(quotient[k]);
+    return y;
+}
+
+// The block's degree table (the row path's layout: degrees, complements,
+// 1, 0, NaN, 1 - NaN); the out-of-range rows are marked in stop.
+inline void fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d, Vm *stop) {
+    int32_t entry = 0;
+    for (int32_t i = 0; i < ls->numInputs; ++i) {
+        const Vd x = loadLanes(ls->inputs + row + static_cast<int64_t>(i) * ls->numRows);
+        if (ls->stopsOutOfRange) {
+            const Vd lo = splat(ls->inputRange[i]);
+            const Vd hi = splat(ls->inputRange[i + ls->rangeStride]);
+            *stop = *stop | (lo > x) | (x > hi);
+        }
+        const int32_t offset = ls->shapeOffsets[i];
+        for (int32_t j = 0; j < ls->numInputMFs[i]; ++j, ++entry) {
+            const double *p = ls->shapeParams + 4 * static_cast<int64_t>(offset + j);
+            switch (ls->shapes[offset + j]) {
+                case kTriangle:
+                    d[entry] = trimfLanes(x, p);
+                    break;
+                case kTrapezoid:
+                    d[entry] = trapmfLanes(x, p);
+                    break;
+                default:
+                    d[entry] = gaussmfLanes(x, p);
+                    break;  // kGaussian: the plan admits no other
+            }
+        }
+    }
+    const int32_t n = ls->cacheLength;
+    if (ls->readsComplements)
+        for (int32_t k = 0; k < n; ++k) d[n + k] = splat(1.0) - d[k];
+    d[2 * n] = splat(1.0);
+    d[2 * n + 1] = splat(0.0);
+    d[2 * n + 2] = splat(ls->nan);
+    d[2 * n + 3] = splat(1.0) - d[2 * n + 2];
+}
+
+// ---- Rule firing: the NaN-aware steps throughout, which are the row
+// path's plain steps when no degree is NaN.
+
+template <AndMethod A>
+inline Vd andStepLanes(Vd acc, Vd x) {
+    if (A == AndMethod::Prod) return acc * x;
+    const Vd smaller = select(x < acc, x, acc);
+    return select(isNaN(acc), select(isNaN(x), acc, x), smaller);
+}
+
+template <OrMethod O>
+inline Vd orStepLanes(Vd acc, Vd x) {
+    switch (O) {
+        case OrMethod::Max: {
+            const Vd larger = select(x > acc, x, acc);
+            return select(isNaN(acc), select(isNaN(x), acc, x), larger);
+        }
+        case OrMethod::Probor: {
+            const Vd sumTerm = acc + x;
+            const Vd productTerm = acc * x;
+            return sumTerm - productTerm;
+        }
+        default:
+            return acc + x;
+    }
+}
+
+// Fills strength (numRules vectors); returns the total. plain marks the
+// lanes whose every strength is +0 or positive. N is the number of inputs
+// when small enough to unroll, else 0.
+template <int N, AndMethod A, OrMethod O>
+inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *plain, int32_t *fired,
+                         int32_t *numFired) {
+    int32_t count = 0;
+    const int32_t numInputs = N > 0 ? N : ls->numInputs;
+    Vd total = splat(0.0);
+    Vm isPlain = splat(0.0) == splat(0.0);
+    for (int32_t r = 0; r < ls->numRules; ++r) {
+        const int32_t *entries = ls->ruleDegrees + static_cast<int64_t>(r) * numInputs;
+        Vd acc = d[entries[0]];
+        if (ls->connection[r] == 1.0) {
+            for (int32_t i = 1; i < numInputs; ++i) acc = andStepLanes<A>(acc, d[entries[i]]);
+        } else {
+            for (int32_t i = 1; i < numInputs; ++i) acc = orStepLanes<O>(acc, d[entries[i]]);
+        }
+        const Vd weighted = acc * splat(ls->weight[r]);
+        strength[r] = weighted;
+        isPlain = isPlain & ((weighted > splat(0.0)) | ((Vm)weighted == 0));
+        fired[count] = r;
+        count += anyLane(weighted > splat(0.0)) ? 1 : 0;
+        total = total + weighted;
+    }
+    *plain = isPlain;
+    *numFired = count;
+    return total;
+}
+
+// ---- Mamdani: the grouped aggregation and the centroid on the support.
+// Lanes are plain here, so a set's strongest rule is the largest strength
+// of the rules that share it, +0 when none fired (a set then adds nothing),
+// and each lane's sums over the union of the lanes' supports only add +0
+// terms outside its own, as the row path's sums over wider ranges do.
+
+// Output t's crisp values; empty marks the lanes whose set has zero area.
+// Only the rules of positive strength in some lane (fired) are read: any
+// other adds +0 to every set.
+inline Vd centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, const int32_t *fired, int32_t numFired,
+                        Vd *groups, Vd *set, Vm *empty) {
+    const int32_t numSamples = ls->numSamples;
+    const int32_t numRules = ls->numRules;
+    const int32_t numSets = ls->numSets;
+    const int32_t *codes = ls->consequentRows + static_cast<int64_t>(t) * numRules;
+    for (int32_t g = 0; g < numSets; ++g) groups[g] = splat(0.0);
+    for (int32_t k = 0; k < numFired; ++k) {
+        const int32_t r = fired[k];
+        const int32_t code = codes[r];
+        if (code == 0) continue;
+        const int32_t g = 2 * ((code < 0 ? -code : code) - 1) + (code < 0 ? 1 : 0);
+        groups[g] = select(strength[r] > groups[g], strength[r], groups[g]);
+    }
+    for (int32_t q = 0; q < numSamples; ++q) set[q] = splat(0.0);
+    int32_t first = numSamples;
+    int32_t end = 0;
+    for (int32_t g = 0; g < numSets; ++g) {
+        const Vd w = groups[g];
+        if (!anyLane(w > splat(0.0))) continue;
+        const double *mu = ls->setValues + static_cast<int64_t>(g) * numSamples;
+        const int32_t from = ls->setSupport[2 * g];
+        const int32_t to = ls->setSupport[2 * g + 1];
+        first = from < first ? from : first;
+        end = to > end ? to : end;
+        for (int32_t q = from; q < to; ++q) {
+            const Vd m = splat(mu[q]);
+            const Vd v = select(m > w, w, m);
+            set[q] = select(v > set[q], v, set[q]);
+        }
+    }
+    Vd total = splat(0.0);
+    Vd num = splat(0.0);
+    const double *points = ls->samplePoints + t;
+    for (int32_t q = first; q < end; ++q) {
+        total = total + set[q];
+        num = num + set[q] * splat(points[static_cast<int64_t>(q) * ls->pointStride]);
+    }
+    const Vm isEmpty = total == splat(0.0);
+    *empty = isEmpty;
+    return select(isEmpty, splat(ls->zeroAreaValues[t]), num * (splat(1.0) / total));
+}
+
+// ---- Sugeno: the column sums straight from the output function values.
+
+// The output function values of the block's rows: coefficients first, in
+// input order, then the constant term.
+template <int N>
+inline void fillOutputValuesLanes(const LaneSystem *ls, int32_t row, Vd *values) {
+    const int32_t n = N > 0 ? N : ls->numInputs;
+    for (int32_t k = 0; k < ls->numOutputFunctions; ++k) {
+        const double *p = ls->outputCoefficients + static_cast<int64_t>(k) * (n + 1);
+        Vd z = splat(0.0);
+        if (ls->outputKinds[k] == 2) {
+            Vd sum = splat(0.0);
+            for (int32_t i = 0; i < n; ++i)
+                sum = sum + loadLanes(ls->inputs + row + static_cast<int64_t>(i) * ls->numRows) * splat(p[i]);
+            z = sum + splat(p[n]);
+        } else if (ls->outputKinds[k] == 1) {
+            z = splat(p[0]);
+        }
+        values[k] = z;
+    }
+}
+
+inline Vd sugenoSumLanes(const LaneSystem *ls, int32_t o, const Vd *values, const Vd *strength) {
+    const int32_t *entries = ls->sugenoEntries + static_cast<int64_t>(o) * ls->numRules;
+    Vd sum = entries[0] < 0 ? splat(0.0) : values[entries[0]] * strength[0];
+    for (int32_t r = 1; r < ls->numRules; ++r)
+        sum = sum + (entries[r] < 0 ? splat(0.0) : values[entries[r]] * strength[r]);
+    if (ls->addsZeroRows) sum = sum + splat(0.0);  // only a -0 sum changes
+    return sum;
+}
+
+// The Mamdani methods see a one-point set: the point a with membership T.
+inline Vd sugenoDefuzzifyLanes(const LaneSystem *ls, Vd a, Vd T) {
+    switch (ls->method) {
+        case DefuzzMethod::Wtaver:
+            return (splat(1.0) / T) * a;
+        case DefuzzMethod::Centroid:
+            return (T * a) * (splat(1.0) / T);
+        case DefuzzMethod::Mom:
+            return select(isNaN(T), splat(ls->nan), a);
+        default:
+            return a;  // wtsum, bisector, som, lom
+    }
+}
+
+// ---- The block loop.
+
+// The outputs of the block's first numDone rows; returns numDone.
+inline int writeLanes(const LaneSystem *ls, int32_t row, const Vd *crispLanes, int numDone, double *crisp) {
+    for (int32_t t = 0; t < ls->numOutputs; ++t) {
+        double *column = crisp + row + static_cast<int64_t>(t) * ls->numRows;
+        for (int k = 0; k < numDone; ++k) column[k] = crispLanes[t][k];
+    }
+    return numDone;
+}
+
+// One block of kWidth rows from row; returns how many of them, from the
+// first, it wrote.
+template <int N, AndMethod A, OrMethod O>
+inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
+    Vd *d = reinterpret_cast<Vd *>(ls->work);
+    Vd *strength = d + 2 * static_cast<int64_t>(ls->cacheLength) + 4;
+    Vd *groups = strength + ls->numRules;
+    Vd *set = groups + ls->numSets;
+    Vd *crispLanes = set + ls->numSamples;
+    int32_t *fired = reinterpret_cast<int32_t *>(crispLanes + ls->numOutputs);
+    int32_t numFired = 0;
+
+    Vm stop = splat(0.0) != splat(0.0);
+    fillDegreesLanes(ls, row, d, &stop);
+    Vm plain;
+    const Vd total = fireRulesLanes<N, A, O>(ls, d, strength, &plain, fired, &numFired);
+    const Vm noneFired = total == splat(0.0);
+    if (ls->stopsNoRuleFired) stop = stop | noneFired;
+    if (ls->isSugeno) {
+        fillOutputValuesLanes<N>(ls, row, groups);
+        for (int32_t o = 0; o < ls->numOutputs; ++o) {
+            const Vd y = sugenoDefuzzifyLanes(ls, sugenoSumLanes(ls, o, groups, strength), total);
+            crispLanes[o] = select(noneFired, splat(ls->noRuleValues[o]), y);
+        }
+        return writeLanes(ls, row, crispLanes, firstLane(stop), crisp);
+    }
+    stop = stop | ~plain;  // the grouped path needs plain strengths
+    int numDone = firstLane(stop);
+    if (numDone == 0) return 0;
+    for (int32_t t = 0; t < ls->numOutputs; ++t) {
+        Vm empty;
+        const Vd y = centroidLanes(ls, t, strength, fired, numFired, groups, set, &empty);
+        crispLanes[t] = select(noneFired, splat(ls->noRuleValues[t]), y);
+        if (ls->stopsEmptySet) stop = stop | (empty & ~noneFired);
+    }
+    return writeLanes(ls, row, crispLanes, firstLane(stop), crisp);
+}
+
+template <int N, AndMethod A, OrMethod O>
+inline int32_t runBlocksFor(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+    int32_t row = first;
+    while (row + kWidth <= end) {
+        const int numDone = runBlock<N, A, O>(ls, row, crisp);
+        row += numDone;
+        if (numDone < kWidth) break;
+    }
+    return row - first;
+}
+
+// The connectives and up to four inputs fixed at compile time, as the row
+// path's rule firing has them.
+template <int N, AndMethod A>
+inline int32_t runBlocksWithOr(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+    switch (ls->orMethod) {
+        case OrMethod::Max: return runBlocksFor<N, A, OrMethod::Max>(ls, first, end, crisp);
+        case OrMethod::Probor: return runBlocksFor<N, A, OrMethod::Probor>(ls, first, end, crisp);
+        default: return runBlocksFor<N, A, OrMethod::Sum>(ls, first, end, crisp);
+    }
+}
+
+template <int N>
+inline int32_t runBlocksWithAnd(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+    if (ls->andMethod == AndMethod::Min) return runBlocksWithOr<N, AndMethod::Min>(ls, first, end, crisp);
+    return runBlocksWithOr<N, AndMethod::Prod>(ls, first, end, crisp);
+}
+
+inline int32_t runBlocks(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+    switch (ls->numInputs) {
+        case 1: return runBlocksWithAnd<1>(ls, first, end, crisp);
+        case 2: return runBlocksWithAnd<2>(ls, first, end, crisp);
+        case 3: return runBlocksWithAnd<3>(ls, first, end, crisp);
+        case 4: return runBlocksWithAnd<4>(ls, first, end, crisp);
+        default: return runBlocksWithAnd<0>(ls, first, end, crisp);
+    }
+}
+
+}  // namespace
+
+#endif
