@@ -4,11 +4,13 @@
 // membership functions, text rules, numeric rules, the record.
 #include "fazolt/description.h"
 
+#include "membership/builtInMembership.h"
+#include "model/recordFields.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <limits>
-#include <map>
 #include <sstream>
 
 namespace fazolt {
@@ -81,15 +83,13 @@ struct VariableDescription {
 // Parameter counts of the built-in functions: a description that gives
 // another count is a mistake, since the module reads exactly these.
 int expectedParamCount(const std::string &type, bool isSugenoOutput, size_t numInputs) {
-    static const std::map<std::string, int> counts = {
-        {"trimf", 3},  {"trapmf", 4}, {"gaussmf", 2}, {"gbellmf", 3}, {"sigmf", 2}, {"smf", 2},
-        {"zmf", 2},    {"gauss2mf", 4}, {"dsigmf", 4}, {"psigmf", 4}, {"pimf", 4}};
     if (isSugenoOutput) {
         if (type == "constant") return 1;
         return static_cast<int>(numInputs) + 1;  // every other type is linear
     }
-    auto it = counts.find(type);
-    return it == counts.end() ? -1 : it->second;
+    const BuiltInMembership *b =
+        findBuiltInMembership(reinterpret_cast<const uint8_t *>(type.data()), static_cast<int64_t>(type.size()));
+    return b == nullptr ? -1 : b->numParams;
 }
 
 VariableDescription readVariable(const json &value, const std::string &path, const std::string &defaultName,
@@ -273,11 +273,12 @@ orvane::Value uint8Text(const std::string &s) { return orvane::Value::uint8Row(s
 orvane::Value int32Scalar(int64_t v) { return orvane::Value::int32Scalar(static_cast<int32_t>(v)); }
 
 orvane::Value variablesValue(const std::vector<VariableDescription> &vars) {
-    orvane::Value value = orvane::Value::structMatrix({1, static_cast<int64_t>(vars.size())}, {"mf", "origNumMF"});
+    orvane::Value value = orvane::Value::structMatrix(
+        {1, static_cast<int64_t>(vars.size())}, std::vector<std::string>(kVariableRecordFields, kVariableRecordFields + 2));
     for (size_t i = 0; i < vars.size(); ++i) {
         const std::vector<TermDescription> &terms = vars[i].terms;
         orvane::Value mfs = orvane::Value::structMatrix(
-            {1, static_cast<int64_t>(terms.size())}, {"type", "origTypeLength", "params", "origParamLength"});
+            {1, static_cast<int64_t>(terms.size())}, std::vector<std::string>(kMFRecordFields, kMFRecordFields + 4));
         for (size_t j = 0; j < terms.size(); ++j) {
             auto e = static_cast<int64_t>(j);
             mfs.setField(e, "type", uint8Text(terms[j].type));
@@ -338,12 +339,7 @@ orvane::Value int32Pair(int64_t a, int64_t b) {
 }  // namespace
 
 const std::vector<std::string> &systemRecordFieldNames() {
-    static const std::vector<std::string> names = {
-        "type",        "andMethod",      "orMethod",    "defuzzMethod",    "impMethod",
-        "aggMethod",   "inputRange",     "outputRange", "inputMF",         "outputMF",
-        "antecedent",  "consequent",     "connection",  "weight",          "numSamples",
-        "numInputs",   "numOutputs",     "numRules",    "numInputMFs",     "numCumInputMFs",
-        "numOutputMFs", "numCumOutputMFs", "outputSamplePoints", "orrSize", "aggSize"};
+    static const std::vector<std::string> names(kSystemRecordFields, kSystemRecordFields + kNumSystemRecordFields);
     return names;
 }
 

@@ -6,6 +6,7 @@
 
 #include "codegen/fazolt.h"
 #include "host/validateSystem.h"
+#include "model/recordFields.h"
 
 #include <cstdio>
 
@@ -17,17 +18,10 @@ const zorbMsgIdentifier inputsId = {"inputs", nullptr, false};
 const zorbMsgIdentifier fisId = {"fis", nullptr, false};
 const zorbMsgIdentifier diagnosticsId = {"diagnostics", nullptr, false};
 
-const char *const fisFieldNames[25] = {
-    "type",        "andMethod",      "orMethod",    "defuzzMethod",    "impMethod",
-    "aggMethod",   "inputRange",     "outputRange", "inputMF",         "outputMF",
-    "antecedent",  "consequent",     "connection",  "weight",          "numSamples",
-    "numInputs",   "numOutputs",     "numRules",    "numInputMFs",     "numCumInputMFs",
-    "numOutputMFs", "numCumOutputMFs", "outputSamplePoints", "orrSize", "aggSize"};
-
-const char *const variableFieldNames[2] = {"mf", "origNumMF"};
-const char *const mfFieldNames[4] = {"type", "origTypeLength", "params", "origParamLength"};
-const char *const diagnosticsFieldNames[6] = {"DraxilDiagnostic",     "Model",       "Block",
-                                              "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"};
+const char *const *const fisFieldNames = kSystemRecordFields;
+const char *const *const variableFieldNames = kVariableRecordFields;
+const char *const *const mfFieldNames = kMFRecordFields;
+const char *const *const diagnosticsFieldNames = kDiagnosticsFields;
 
 const int32_t ROW_DIMS[2] = {1, -1};
 const int32_t MATRIX_DIMS[2] = {-1, -1};
@@ -165,7 +159,7 @@ void withFisField(zorbTLS *tls, const zorbArray *fisValue, int32_t fieldNumber, 
 }
 
 void importSystemRecord(zorbTLS *tls, const zorbArray *value, SystemRecord *fis) {
-    zorbCheckStruct(tls, &fisId, value, 25, fisFieldNames, 0, nullptr);
+    zorbCheckStruct(tls, &fisId, value, kNumSystemRecordFields, fisFieldNames, 0, nullptr);
 
     DynArray<uint8_t> *names[6] = {fis->type,         fis->andMethod, fis->orMethod,
                                    fis->defuzzMethod, fis->impMethod, fis->aggMethod};
@@ -221,7 +215,7 @@ void importSystemRecord(zorbTLS *tls, const zorbArray *value, SystemRecord *fis)
 }
 
 void importDiagnostics(zorbTLS *tls, const zorbArray *value, DiagnosticsOptions *diag) {
-    zorbCheckStruct(tls, &diagnosticsId, value, 6, diagnosticsFieldNames, 0, nullptr);
+    zorbCheckStruct(tls, &diagnosticsId, value, kNumDiagnosticsFields, diagnosticsFieldNames, 0, nullptr);
     uint8_t *modes[6] = {&diag->DraxilDiagnostic, nullptr, nullptr, &diag->OutOfRangeInputValue,
                          &diag->NoRuleFired, &diag->EmptyOutputFuzzySet};
     DynArray<uint8_t> *names[6] = {nullptr, diag->Model, diag->Block, nullptr, nullptr, nullptr};

@@ -7,6 +7,8 @@
 // Sections: reporting, counts and extents, variables and membership
 // functions, rules, intermediate sizes, validateSystem.
 #include "host/validateSystem.h"
+#include "membership/builtInMembership.h"
+#include "model/indexArithmetic.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -38,15 +40,6 @@ int64_t elementCount(const DynArray<T> *a) {
     int64_t n = 1;
     for (int32_t k = 0; k < a->numDimensions; ++k) n *= a->size[k];
     return n;
-}
-
-// The index that the evaluation derives from a stored double: |v| rounded
-// half away from zero, saturating at the int32 limits; NaN gives 0.
-int64_t storedIndex(double v) {
-    double r = quvRound(quvAbs(v));
-    if (quvIsNaN(r)) return 0;
-    if (r >= 2147483648.0) return INT32_LIMIT;
-    return static_cast<int64_t>(r);
 }
 
 // ---- Counts and extents.
@@ -103,19 +96,9 @@ bool trimmedNameIs(const MFRecord &mf, const char *name, int32_t length) {
 // How many parameters a built-in membership function reads; -1 for a name
 // that the host evaluates.
 int32_t paramsRead(const MFRecord &mf) {
-    struct BuiltIn {
-        const char *name;
-        int32_t length, params;
-    };
-    static const BuiltIn builtIns[] = {{"trimf", 5, 3},   {"trapmf", 6, 4}, {"gaussmf", 7, 2},  {"gbellmf", 7, 3},
-                                       {"sigmf", 5, 2},   {"smf", 3, 2},    {"zmf", 3, 2},      {"gauss2mf", 8, 4},
-                                       {"dsigmf", 6, 4},  {"psigmf", 6, 4}, {"pimf", 4, 4}};
-    for (const BuiltIn &b : builtIns) {
-        if (trimmedNameIs(mf, b.name, b.length)) return b.params;
-    }
-    return -1;
+    const BuiltInMembership *b = findBuiltInMembership(mf.type->data, trimmed(mf.origTypeLength));
+    return b == nullptr ? -1 : b->numParams;
 }
-
 
 // Every variable's stored lists must hold what its orig lengths say, since
 // the trimmed copies read that far.
@@ -194,7 +177,7 @@ void checkRuleMatrix(zorbTLS *tls, const char *field, const DynArray<double> *m,
     for (int32_t v = 0; v < numVars; ++v) {
         for (int32_t r = 0; r < fis->numRules; ++r) {
             double stored = m->data[r + static_cast<int64_t>(v) * rowsOf(m)];
-            int64_t k = storedIndex(stored);
+            int64_t k = magnitudeIndex(stored);  // what the evaluation reads
             if (isSugeno && !quvIsNaN(stored) && quvRound(stored) < 0.0) {
                 reject(tls, "fis.%s(%d, %d) is %g; a Sugeno consequent cannot be negative", field, r + 1, v + 1, stored);
             }

@@ -4,6 +4,7 @@
 //
 // Sections: host value makers, number texts, raising, the three diagnostics.
 #include "codegen/private/diagnostics.h"
+#include "model/recordFields.h"
 
 #include "host/hostConversions.h"
 #include "host/runtime.h"
@@ -24,9 +25,8 @@ static zorbArray *int32Scalar(int32_t value) {
 
 // Built anew for every raise; the host takes it over with the call.
 static zorbArray *createDiagnosticsStruct(zorbTLS *tls, const DiagnosticsOptions *diag) {
-    static const char *const fieldNames[6] = {"DraxilDiagnostic",     "Model",       "Block",
-                                              "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"};
-    zorbArray *s = zorbCreateStructMatrix(1, 1, 6, fieldNames);
+    const char *const *fieldNames = kDiagnosticsFields;
+    zorbArray *s = zorbCreateStructMatrix(1, 1, kNumDiagnosticsFields, fieldNames);
     zorbSetFieldNumbered(tls, s, 0, fieldNames[0], uint8Scalar(diag->DraxilDiagnostic), 0);
     zorbSetFieldNumbered(tls, s, 0, fieldNames[1], exportUint8Row(diag->Model), 1);
     zorbSetFieldNumbered(tls, s, 0, fieldNames[2], exportUint8Row(diag->Block), 2);
