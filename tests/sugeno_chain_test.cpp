@@ -17,7 +17,7 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 struct SugenoRow {
     TestSystem sys;
-    TestDiagnostics diag{DIAGNOSTIC_WARNING, DIAGNOSTIC_WARNING};
+    TestDiagnostics diag{kDiagnosticWarning, kDiagnosticWarning};
     DynArray<double> *inputRow = newArray<double>(2);
     DynArray<double> *strengths = newArray<double>(1);
     DynArray<double> *ruleOutputs = newArray<double>(2);
