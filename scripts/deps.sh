@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev libcli11-dev zlib1g-dev liblapacke-dev liblapacke64-dev)
+# Installing and packaging: cpack's DEB generator, the manual page, the package check.
+packages+=(make dpkg-dev file help2man lintian)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh -DFAZOLT_WERROR=ON
 ctest --test-dir "${FAZOLT_BUILD_DIR:-build}" --output-on-failure -j2
+scripts/test-install.sh
