@@ -258,18 +258,26 @@ void benchMembershipRow(benchmark::State &state, const char *type, std::vector<d
     });
 }
 
-// Items are rows in every benchmark below.
-void benchFuzzify(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
+// Items are rows in every benchmark below. Runs body(tls, pipeline, r)
+// once per iteration, on the pipeline's rows in turn.
+template <typename Body>
+void benchEachRow(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag, Body body) {
     inCall(state, [&](zorbTLS *tls) {
         Pipeline p(tls, &sys->fis, diag);
         int32_t r = 0;
         for (auto _ : state) {
-            p.loadRow(r);
-            benchmark::DoNotOptimize(p.fuzzifyRow());
-            benchmark::ClobberMemory();
+            body(tls, p, r);
             r = (r + 1) % kNumRows;
         }
         state.SetItemsProcessed(state.iterations());
+    });
+}
+
+void benchFuzzify(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
+    benchEachRow(state, sys, diag, [](zorbTLS *, Pipeline &p, int32_t r) {
+        p.loadRow(r);
+        benchmark::DoNotOptimize(p.fuzzifyRow());
+        benchmark::ClobberMemory();
     });
 }
 
@@ -297,30 +305,18 @@ void benchFireRules(benchmark::State &state, const BenchSystem *sys, const Diagn
 // Rule firing from the rule input values: the row loop's path when a
 // connective is a host function, here with the system's own connectives.
 void benchOperators(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
-    inCall(state, [&](zorbTLS *tls) {
-        Pipeline p(tls, &sys->fis, diag);
-        int32_t r = 0;
-        for (auto _ : state) {
-            p.loadRuleInputs(r);
-            benchmark::DoNotOptimize(applyOperators(tls, p.ruleInputValues, p.fis, p.andMethod, p.orMethod,
-                                                    p.firingStrengths, p.scratch));
-            r = (r + 1) % kNumRows;
-        }
-        state.SetItemsProcessed(state.iterations());
+    benchEachRow(state, sys, diag, [](zorbTLS *tls, Pipeline &p, int32_t r) {
+        p.loadRuleInputs(r);
+        benchmark::DoNotOptimize(
+            applyOperators(tls, p.ruleInputValues, p.fis, p.andMethod, p.orMethod, p.firingStrengths, p.scratch));
     });
 }
 
 void benchImplication(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
-    inCall(state, [&](zorbTLS *tls) {
-        Pipeline p(tls, &sys->fis, diag);
-        int32_t r = 0;
-        for (auto _ : state) {
-            p.loadStrengths(r);
-            applyMamdaniImplicationMethod(tls, p.firingStrengths, p.fis, p.outputMFCache, p.ruleOutputs);
-            benchmark::ClobberMemory();
-            r = (r + 1) % kNumRows;
-        }
-        state.SetItemsProcessed(state.iterations());
+    benchEachRow(state, sys, diag, [](zorbTLS *tls, Pipeline &p, int32_t r) {
+        p.loadStrengths(r);
+        applyMamdaniImplicationMethod(tls, p.firingStrengths, p.fis, p.outputMFCache, p.ruleOutputs);
+        benchmark::ClobberMemory();
     });
 }
 
@@ -410,44 +406,32 @@ void benchMamdaniRow(benchmark::State &state, const BenchSystem *sys, const Diag
 // replaces the system's own for the defuzzification.
 void benchSugenoChain(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag,
                       DefuzzMethod method) {
-    inCall(state, [&](zorbTLS *tls) {
-        Pipeline p(tls, &sys->fis, diag);
-        int32_t r = 0;
-        for (auto _ : state) {
-            p.loadRow(r);
-            p.loadStrengths(r);
-            applySugenoImplicationMethod(p.inputRow, p.firingStrengths, p.fis, p.outputKinds, p.outputCoefficients,
-                                         p.sugenoCacheEntries, p.sugenoCache, p.ruleOutputs, p.ruleOutputLevels);
-            applySugenoAggregationMethod(p.ruleOutputs, p.aggregated);
-            for (int32_t o = 1; o <= p.fis->numOutputs; ++o) {
-                benchmark::DoNotOptimize(applySugenoDefuzzificationMethod(
-                    tls, o, p.aggregated->data[o - 1], p.totalOfRow[static_cast<size_t>(r)], p.fis, method, diag));
-            }
-            r = (r + 1) % kNumRows;
+    benchEachRow(state, sys, diag, [method, diag](zorbTLS *tls, Pipeline &p, int32_t r) {
+        p.loadRow(r);
+        p.loadStrengths(r);
+        applySugenoImplicationMethod(p.inputRow, p.firingStrengths, p.fis, p.outputKinds, p.outputCoefficients,
+                                     p.sugenoCacheEntries, p.sugenoCache, p.ruleOutputs, p.ruleOutputLevels);
+        applySugenoAggregationMethod(p.ruleOutputs, p.aggregated);
+        for (int32_t o = 1; o <= p.fis->numOutputs; ++o) {
+            benchmark::DoNotOptimize(applySugenoDefuzzificationMethod(
+                tls, o, p.aggregated->data[o - 1], p.totalOfRow[static_cast<size_t>(r)], p.fis, method, diag));
         }
-        state.SetItemsProcessed(state.iterations());
     });
 }
 
 // The sums of a Sugeno row before the last, straight from the output
 // function cache, and its crisp values.
 void benchSugenoRow(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
-    inCall(state, [&](zorbTLS *tls) {
-        Pipeline p(tls, &sys->fis, diag);
-        int32_t r = 0;
-        for (auto _ : state) {
-            p.loadRow(r);
-            p.loadStrengths(r);
-            fillSugenoOutputCache(p.inputRow, p.outputKinds, p.outputCoefficients, p.sugenoCache);
-            for (int32_t o = 1; o <= p.fis->numOutputs; ++o) {
-                const double a = sumSugenoRuleOutputs(p.firingStrengths, p.fis, p.sugenoCacheEntries, p.sugenoCache,
-                                                      o - 1);
-                benchmark::DoNotOptimize(applySugenoDefuzzificationMethod(
-                    tls, o, a, p.totalOfRow[static_cast<size_t>(r)], p.fis, p.method, diag));
-            }
-            r = (r + 1) % kNumRows;
+    benchEachRow(state, sys, diag, [diag](zorbTLS *tls, Pipeline &p, int32_t r) {
+        p.loadRow(r);
+        p.loadStrengths(r);
+        fillSugenoOutputCache(p.inputRow, p.outputKinds, p.outputCoefficients, p.sugenoCache);
+        for (int32_t o = 1; o <= p.fis->numOutputs; ++o) {
+            const double a =
+                sumSugenoRuleOutputs(p.firingStrengths, p.fis, p.sugenoCacheEntries, p.sugenoCache, o - 1);
+            benchmark::DoNotOptimize(applySugenoDefuzzificationMethod(tls, o, a, p.totalOfRow[static_cast<size_t>(r)],
+                                                                      p.fis, p.method, diag));
         }
-        state.SetItemsProcessed(state.iterations());
     });
 }
 
