@@ -1,7 +1,9 @@
 // Systems evaluated through the fazolt module.
 #include "fazolt/fazolt.h"
+#include "fazolt/formats.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <mutex>
@@ -20,11 +22,24 @@ std::mutex &apiMutex() {
 }
 
 std::string readFile(const std::string &path) {
+    // A folder opens like a file and reads as empty text, which would be
+    // reported as malformed JSON.
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        throw orvane::HostError("fazolt:io:CannotOpen", "'" + path + "' is a directory, not a file");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
     std::ostringstream text;
     text << in.rdbuf();
+    if (in.bad()) throw orvane::HostError("fazolt:io:ReadFailed", "cannot read '" + path + "'");
     return text.str();
+}
+
+// dlopen searches the library path for a name without a slash, so that
+// "--module mylib.so" would report a missing file even when it exists.
+std::string loadablePath(const std::string &path) {
+    return path.find('/') == std::string::npos ? "./" + path : path;
 }
 
 // A raw record in host-value JSON carries a top-level "class" key; a nested
@@ -86,24 +101,35 @@ std::string defaultModulePath() {
 }
 
 System System::fromDescription(std::string_view json, const std::string &modulePath) {
+    registerFormatFunctions();  // before the names are checked: FCL's operators are host functions
     BuiltSystem built = buildSystem(json);
     System s = fromRecord(built.record, modulePath);
     s.name_ = built.name;
     s.inputNames_ = built.inputNames;
     s.outputNames_ = built.outputNames;
+    s.inputTermNames_ = built.inputTermNames;
+    s.outputTermNames_ = built.outputTermNames;
     s.hasNames_ = true;
     return s;
 }
 
 System System::fromRecord(orvane::Value record, const std::string &modulePath) {
+    registerFormatFunctions();  // a record may name the operators that FCL brings
     System s;
-    s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : modulePath);
+    s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
     s.record_ = std::move(record);
     return s;
 }
 
 System System::fromFile(const std::string &path, const std::string &modulePath) {
     std::string text = readFile(path);
+    if (SystemFormat format = formatOfPath(path); format != SystemFormat::Json) {
+        return fromDescription(descriptionFromText(text, format, path), modulePath);
+    }
+    return fromText(text, modulePath);
+}
+
+System System::fromText(std::string_view text, const std::string &modulePath) {
     if (looksLikeHostValue(text)) return fromRecord(orvane::fromJson(text), modulePath);
     return fromDescription(text, modulePath);
 }

@@ -3,6 +3,12 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev libcli11-dev zlib1g-dev liblapacke-dev liblapacke64-dev)
+# explain, plot and view: cairo charts; the cpp-httplib server, whose header needs the
+# OpenSSL, zlib and Brotli headers it was built with; headless Chromium, Selenium and
+# pycairo for the page and chart tests.
+packages+=(libcairo2-dev libcpp-httplib-dev libssl-dev libbrotli-dev fonts-dejavu-core
+           chromium chromium-driver python3-selenium python3-pytest python3-cairo)
+packages+=(liblua5.4-dev libfuzzylite-dev)  # Lua host functions; the FCL/FLL interop test
 # Installing and packaging: cpack's DEB generator, the manual page, the package check.
 packages+=(make dpkg-dev file help2man lintian)
 packages+=("$@")

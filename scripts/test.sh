@@ -5,4 +5,8 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh -DFAZOLT_WERROR=ON
 ctest --test-dir "${FAZOLT_BUILD_DIR:-build}" --output-on-failure -j2
+# ---- explain, plot and view: the tool's outputs against the module, the
+# charts, the view server's API under load, and its page in headless Chromium
+# (Debian's /usr/bin/python3, which sees python3-selenium and python3-cairo).
+FAZOLT_BUILD_DIR="$(cd "${FAZOLT_BUILD_DIR:-build}" && pwd)" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/views
 scripts/test-install.sh

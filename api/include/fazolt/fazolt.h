@@ -68,6 +68,8 @@ public:
     static System fromRecord(orvane::Value record, const std::string &modulePath = "");
     // A file holding either: a top-level "class" key marks a raw record in host-value JSON.
     static System fromFile(const std::string &path, const std::string &modulePath = "");
+    // The text of such a file.
+    static System fromText(std::string_view text, const std::string &modulePath = "");
 
     // Evaluates every row; raises orvane::HostError on a host error.
     Evaluation evaluate(const Matrix &inputs, const DiagnosticModes &modes = {}) const;
@@ -79,6 +81,8 @@ public:
     const std::string &name() const { return name_; }
     const std::vector<std::string> &inputNames() const { return inputNames_; }
     const std::vector<std::string> &outputNames() const { return outputNames_; }
+    const std::vector<std::vector<std::string>> &inputTermNames() const { return inputTermNames_; }
+    const std::vector<std::vector<std::string>> &outputTermNames() const { return outputTermNames_; }
     const orvane::Value &record() const { return record_; }
     bool hasNames() const { return hasNames_; }
 
@@ -88,6 +92,8 @@ private:
     std::string name_;
     std::vector<std::string> inputNames_;
     std::vector<std::string> outputNames_;
+    std::vector<std::vector<std::string>> inputTermNames_;  // empty for a raw record
+    std::vector<std::vector<std::string>> outputTermNames_;
     bool hasNames_ = false;
 };
 

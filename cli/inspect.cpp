@@ -1,0 +1,105 @@
+#include "cli/inspect.h"
+
+#include "cli/csv.h"
+
+void addRowOptions(CLI::App *command, RowOptions &options) {
+    CLI::Option *input = command->add_option("--input", options.inputs, "An input's value, NAME=VALUE (repeat for each input)")
+                             ->type_name("NAME=VALUE")
+                             ->allow_extra_args(false);  // one value a flag: SYSTEM may follow
+    command->add_option("--row", options.row, "Every input's value in order, comma-separated")
+        ->type_name("\"V1,V2,...\"")
+        ->excludes(input);
+}
+
+namespace {
+
+double readValue(std::string_view text, const std::string &option) {
+    double v = 0.0;
+    if (!parseCsvNumber(text, v))
+        throw orvane::HostError("fazolt:input:BadNumber", option + ": expected a number, got \"" + std::string(text) + "\"");
+    return v;
+}
+
+}  // namespace
+
+std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo &info, const std::vector<double> *defaults) {
+    size_t numInputs = info.inputs.size();
+    if (!options.row.empty()) {
+        std::vector<double> row;
+        std::string_view rest = options.row;
+        for (size_t column = 1;; ++column) {
+            size_t comma = rest.find(',');
+            row.push_back(readValue(rest.substr(0, comma), "--row column " + std::to_string(column)));
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+        if (row.size() != numInputs)
+            throw orvane::HostError("fazolt:input:WrongCount", "--row: expected " + std::to_string(numInputs) +
+                                                                   " values, one per input, got " + std::to_string(row.size()));
+        return row;
+    }
+    std::vector<double> row = defaults ? *defaults : std::vector<double>(numInputs, 0.0);
+    std::vector<bool> isGiven(numInputs, false);
+    for (const std::string &assignment : options.inputs) {
+        size_t equals = assignment.find('=');
+        if (equals == std::string::npos)
+            throw orvane::HostError("fazolt:input:BadAssignment", "--input " + assignment + ": expected NAME=VALUE");
+        std::string name = assignment.substr(0, equals);
+        size_t i = findVariable(info.inputs, name, "--input " + assignment);
+        row[i] = readValue(std::string_view(assignment).substr(equals + 1), "--input " + assignment);
+        isGiven[i] = true;
+    }
+    if (defaults == nullptr) {
+        for (size_t i = 0; i < numInputs; ++i) {
+            if (!isGiven[i])
+                throw orvane::HostError("fazolt:input:Missing", "--input " + info.inputs[i].name + "=VALUE is missing (or give --row)");
+        }
+    }
+    return row;
+}
+
+std::vector<double> rangeMidpoints(const fazolt::SystemInfo &info) {
+    std::vector<double> row;
+    for (const fazolt::VariableInfo &v : info.inputs) row.push_back((v.low + v.high) / 2);
+    return row;
+}
+
+size_t findVariable(const std::vector<fazolt::VariableInfo> &vars, const std::string &name, const std::string &option) {
+    for (size_t i = 0; i < vars.size(); ++i)
+        if (vars[i].name == name) return i;
+    std::string known;
+    for (const fazolt::VariableInfo &v : vars) known += (known.empty() ? "" : ", ") + v.name;
+    throw orvane::HostError("fazolt:input:UnknownVariable", option + ": no variable \"" + name + "\" (there are " + known + ")");
+}
+
+fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::string &systemName) {
+    fazolt::DiagnosticModes modes;
+    if (options.diagnosticsPath.empty()) {
+        parseMode(options.onOutOfRange, modes.outOfRangeInput);
+        parseMode(options.onNoRuleFired, modes.noRuleFired);
+        parseMode(options.onEmptySet, modes.emptyOutputFuzzySet);
+        return modes;
+    }
+    orvane::Value file = diagnosticsArgument(options, systemName);
+    std::pair<const char *, uint8_t *> fields[] = {{"OutOfRangeInputValue", &modes.outOfRangeInput},
+                                                   {"NoRuleFired", &modes.noRuleFired},
+                                                   {"EmptyOutputFuzzySet", &modes.emptyOutputFuzzySet}};
+    for (auto &[name, mode] : fields) {
+        orvane::Value v = file.className() == "struct" && file.numel() == 1 ? file.field(0, name) : orvane::Value();
+        if (!v || v.className() != "uint8" || v.numel() != 1)
+            throw orvane::HostError("fazolt:input:BadDiagnostics",
+                                    options.diagnosticsPath + ": expected a 1x1 struct with a uint8 scalar field " + name);
+        *mode = static_cast<uint8_t *>(v.data())[0];
+    }
+    return modes;
+}
+
+fazolt::Explainer loadExplainer(const std::string &systemPath, const std::string &modulePath) {
+    try {
+        return fazolt::Explainer(fazolt::System::fromFile(systemPath, modulePath.empty() ? defaultModulePath() : modulePath));
+    } catch (const orvane::HostError &e) {
+        // Errors about the file itself name it already.
+        if (e.message().find(systemPath) != std::string::npos) throw;
+        throw orvane::HostError(e.identifier(), systemPath + ": " + e.message());
+    }
+}

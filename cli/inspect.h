@@ -1,0 +1,42 @@
+// What explain, plot and view share: the system with its explainer, one
+// input row from --input NAME=VALUE or --row, and the diagnostics modes.
+#ifndef FAZOLT_CLI_INSPECT_H
+#define FAZOLT_CLI_INSPECT_H
+
+#include "cli/commands.h"
+
+#include <fazolt/explain.h>
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+#include <vector>
+
+struct RowOptions {
+    std::vector<std::string> inputs;  // NAME=VALUE
+    std::string row;                  // "v1,v2,..."
+};
+
+// --input and --row on `command`.
+void addRowOptions(CLI::App *command, RowOptions &options);
+
+// The row the options give; inputs not named take `defaults` when given
+// (else an error names the first one missing). Raises orvane::HostError
+// "fazolt:input:..." naming the bad option.
+std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo &info,
+                            const std::vector<double> *defaults = nullptr);
+
+// The midpoint of every input's range.
+std::vector<double> rangeMidpoints(const fazolt::SystemInfo &info);
+
+// The modes that --on-out-of-range, --on-no-rule-fired and --on-empty-set
+// give, or those of a --diagnostics file (its model and block names are not
+// used: messages name the system). Raises HostError naming the file.
+fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::string &systemName);
+
+fazolt::Explainer loadExplainer(const std::string &systemPath, const std::string &modulePath);
+
+// The index of the variable called `name`, or an error naming `option`.
+size_t findVariable(const std::vector<fazolt::VariableInfo> &vars, const std::string &name, const std::string &option);
+
+#endif

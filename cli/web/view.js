@@ -1,0 +1,466 @@
+// The fazolt view page: every number shown comes from the module through the
+// server's JSON API; the page only draws. Sections: numbers, the API, charts,
+// inputs and evaluation, the surface.
+"use strict";
+
+// ---- Numbers: the API writes NaN and the infinities as strings.
+
+function toNumber(v) {
+  if (typeof v === "number") return v;
+  return v === "Inf" ? Infinity : v === "-Inf" ? -Infinity : NaN;
+}
+
+// The shortest text that reads back to the same double, as the tool prints it.
+function numberText(v) {
+  const x = toNumber(v);
+  if (Number.isNaN(x)) return "NaN";
+  if (x === Infinity) return "Inf";
+  if (x === -Infinity) return "-Inf";
+  return Object.is(x, -0) ? "-0" : String(x);
+}
+
+const COLOURS = ["#0072b2", "#e69f00", "#009e73", "#cc79a7", "#56b4e9", "#d55e00", "#f0e442", "#4d4d4d"];
+
+// ---- The API.
+
+let system = null;
+
+async function getJson(url) {
+  const response = await fetch(url);
+  const body = await response.json();
+  if (!response.ok) {
+    const e = body.error || {};
+    throw new Error((e.identifier || ("parameter " + e.parameter)) + ": " + e.message);
+  }
+  return body;
+}
+
+function showError(message) {
+  const box = document.getElementById("error");
+  box.textContent = message;
+  box.hidden = !message;
+}
+
+// ---- Charts on a canvas: a frame with ticks, labels and a legend.
+
+function niceTicks(low, high) {
+  const span = high - low;
+  if (!(span > 0) || !Number.isFinite(span)) return [low];
+  const raw = span / 5, power = Math.pow(10, Math.floor(Math.log10(raw)));
+  const r = raw / power;
+  const step = (r < 1.5 ? 1 : r < 3.5 ? 2 : r < 7.5 ? 5 : 10) * power;
+  const ticks = [];
+  for (let t = Math.ceil(low / step) * step; t <= high + step * 1e-9; t += step) {
+    ticks.push(Math.abs(t) < step * 1e-9 ? 0 : t);
+  }
+  return ticks;
+}
+
+function tickText(t) { return String(Number(t.toPrecision(6))); }
+
+function fitRange(low, high) {
+  if (!Number.isFinite(low) || !Number.isFinite(high)) return [0, 1];
+  if (low > high) [low, high] = [high, low];
+  return low === high ? [low - 0.5, high + 0.5] : [low, high];
+}
+
+// spec: {title, xLabel, yLabel, x: [lo, hi], y: [lo, hi], lines: [{xs, ys, colour, fill}],
+//        spikes: [{x, y, colour}], verticals: [{x, colour}], markers: [{x, y, colour}],
+//        legend: [{label, colour}]}
+function drawChart(canvas, spec) {
+  const ctx = canvas.getContext("2d");
+  const w = canvas.width, h = canvas.height;
+  const left = 50, right = 200, top = 26, bottom = 40;
+  const px = x => left + (x - spec.x[0]) / (spec.x[1] - spec.x[0]) * (w - left - right);
+  const py = y => h - bottom - (y - spec.y[0]) / (spec.y[1] - spec.y[0]) * (h - top - bottom);
+  ctx.clearRect(0, 0, w, h);
+  ctx.font = "11px DejaVu Sans, sans-serif";
+  for (const line of spec.lines || []) {
+    ctx.strokeStyle = line.colour;
+    ctx.lineWidth = 2;
+    ctx.beginPath();
+    let drawing = false;
+    line.xs.forEach((x, k) => {
+      const y = toNumber(line.ys[k]);
+      if (!Number.isFinite(y)) { drawing = false; return; }
+      if (drawing) ctx.lineTo(px(x), py(y)); else ctx.moveTo(px(x), py(y));
+      drawing = true;
+    });
+    ctx.stroke();
+    if (line.fill) {
+      ctx.globalAlpha = 0.25;
+      ctx.fillStyle = line.colour;
+      ctx.beginPath();
+      ctx.moveTo(px(line.xs[0]), py(0));
+      line.xs.forEach((x, k) => {
+        const y = toNumber(line.ys[k]);
+        ctx.lineTo(px(x), py(Number.isFinite(y) ? y : 0));
+      });
+      ctx.lineTo(px(line.xs[line.xs.length - 1]), py(0));
+      ctx.fill();
+      ctx.globalAlpha = 1;
+    }
+  }
+  for (const s of spec.spikes || []) {
+    ctx.strokeStyle = s.colour;
+    ctx.lineWidth = 3;
+    ctx.beginPath();
+    ctx.moveTo(px(s.x), py(0));
+    ctx.lineTo(px(s.x), py(s.y));
+    ctx.stroke();
+  }
+  for (const v of spec.verticals || []) {
+    if (!Number.isFinite(v.x)) continue;
+    ctx.strokeStyle = v.colour;
+    ctx.setLineDash([6, 4]);
+    ctx.lineWidth = 1.5;
+    const x = Math.min(Math.max(px(v.x), left), w - right);
+    ctx.beginPath();
+    ctx.moveTo(x, top);
+    ctx.lineTo(x, h - bottom);
+    ctx.stroke();
+    ctx.setLineDash([]);
+  }
+  for (const m of spec.markers || []) {
+    if (!Number.isFinite(m.x) || !Number.isFinite(m.y)) continue;
+    ctx.fillStyle = m.colour;
+    ctx.beginPath();
+    ctx.arc(px(m.x), py(m.y), 4, 0, 2 * Math.PI);
+    ctx.fill();
+  }
+  drawFrame(ctx, spec, {left, right, top, bottom, w, h, px, py});
+  (spec.legend || []).forEach((item, k) => {
+    ctx.fillStyle = item.colour;
+    ctx.fillRect(w - right + 12, top + 4 + 18 * k, 14, 9);
+    ctx.fillStyle = "#222";
+    ctx.textAlign = "left";
+    ctx.textBaseline = "middle";
+    ctx.fillText(item.label, w - right + 30, top + 9 + 18 * k);
+  });
+}
+
+function drawFrame(ctx, spec, f) {
+  ctx.strokeStyle = "#222";
+  ctx.lineWidth = 1;
+  ctx.strokeRect(f.left, f.top, f.w - f.left - f.right, f.h - f.top - f.bottom);
+  ctx.fillStyle = "#222";
+  ctx.textAlign = "center";
+  ctx.textBaseline = "top";
+  for (const t of niceTicks(spec.x[0], spec.x[1])) {
+    ctx.beginPath(); ctx.moveTo(f.px(t), f.h - f.bottom); ctx.lineTo(f.px(t), f.h - f.bottom + 4); ctx.stroke();
+    ctx.fillText(tickText(t), f.px(t), f.h - f.bottom + 6);
+  }
+  ctx.fillText(spec.xLabel, (f.left + f.w - f.right) / 2, f.h - 16);
+  ctx.textAlign = "right";
+  ctx.textBaseline = "middle";
+  for (const t of niceTicks(spec.y[0], spec.y[1])) {
+    ctx.beginPath(); ctx.moveTo(f.left - 4, f.py(t)); ctx.lineTo(f.left, f.py(t)); ctx.stroke();
+    ctx.fillText(tickText(t), f.left - 6, f.py(t));
+  }
+  ctx.textAlign = "center";
+  ctx.font = "bold 12px DejaVu Sans, sans-serif";
+  ctx.fillText(spec.title, (f.left + f.w - f.right) / 2, 12);
+  ctx.font = "11px DejaVu Sans, sans-serif";
+  ctx.save();
+  ctx.translate(12, (f.top + f.h - f.bottom) / 2);
+  ctx.rotate(-Math.PI / 2);
+  ctx.fillText(spec.yLabel, 0, 0);
+  ctx.restore();
+}
+
+function chartCanvas(parent, id) {
+  let canvas = document.getElementById(id);
+  if (!canvas) {
+    canvas = document.createElement("canvas");
+    canvas.id = id;
+    canvas.width = 560;
+    canvas.height = 230;
+    parent.appendChild(canvas);
+  }
+  return canvas;
+}
+
+// ---- Inputs and evaluation.
+
+const DIAGNOSTICS = ["onOutOfRange", "onNoRuleFired", "onEmptySet"];
+
+function buildDiagnostics() {
+  for (const name of DIAGNOSTICS) {
+    const select = document.getElementById("diag-" + name);
+    for (const mode of ["warning", "error", "none"]) select.add(new Option(mode, mode));
+    select.addEventListener("change", () => { surfaceKey = ""; requestEvaluation(); });
+  }
+}
+
+function diagnosticParams() {
+  const params = {};
+  for (const name of DIAGNOSTICS) params[name] = document.getElementById("diag-" + name).value;
+  return params;
+}
+
+function currentRowTexts() {
+  return system.inputs.map((_, i) => document.getElementById("input-" + i + "-box").value.trim());
+}
+
+function buildInputs() {
+  const box = document.getElementById("inputs");
+  system.inputs.forEach((v, i) => {
+    const [lo, hi] = [toNumber(v.range[0]), toNumber(v.range[1])];
+    const row = document.createElement("div");
+    row.className = "input-row";
+    const mid = String((lo + hi) / 2);
+    row.innerHTML = '<label for="input-' + i + '-slider"></label>' +
+      '<input type="range" id="input-' + i + '-slider">' +
+      '<input type="number" id="input-' + i + '-box" step="any">' +
+      '<span class="range"></span>';
+    row.querySelector("label").textContent = v.name;
+    row.querySelector(".range").textContent = "range " + numberText(v.range[0]) + " to " + numberText(v.range[1]);
+    const slider = row.querySelector("input[type=range]");
+    slider.min = String(Math.min(lo, hi));
+    slider.max = String(Math.max(lo, hi));
+    slider.step = String(Math.abs(hi - lo) / 1000 || 1);
+    slider.value = mid;
+    const number = row.querySelector("input[type=number]");
+    number.value = mid;
+    slider.addEventListener("input", () => { number.value = slider.value; requestEvaluation(); });
+    number.addEventListener("input", () => {
+      if (number.value.trim() !== "" && Number.isFinite(Number(number.value))) slider.value = number.value;
+      requestEvaluation();
+    });
+    box.appendChild(row);
+  });
+}
+
+function buildOutputsAndRules() {
+  const outputs = document.getElementById("outputs");
+  system.outputs.forEach((v, o) => {
+    const div = document.createElement("div");
+    div.className = "output";
+    div.innerHTML = '<span class="name"></span> = <span class="crisp" id="output-' + o + '">?</span> ' +
+      '<span class="method"></span>';
+    div.querySelector(".name").textContent = v.name;
+    div.querySelector(".method").textContent = "(" + system.defuzzMethod + ")";
+    outputs.appendChild(div);
+  });
+  const rules = document.getElementById("rules");
+  system.rules.forEach((rule, r) => {
+    const li = document.createElement("li");
+    li.innerHTML = '<div class="rule" id="rule-' + r + '"><div class="bar"><div class="fill"></div></div>' +
+      '<span class="strength"></span><span class="text"></span></div>';
+    li.querySelector(".text").textContent = rule.text;
+    rules.appendChild(li);
+  });
+}
+
+let inFlight = false, isWaiting = false, sequence = 0;
+
+// One request at a time; changes made meanwhile are sent when it is answered.
+function requestEvaluation() {
+  if (inFlight) { isWaiting = true; return; }
+  inFlight = true;
+  const texts = currentRowTexts();
+  const params = new URLSearchParams({row: texts.join(","), ...diagnosticParams()});
+  getJson("/api/evaluate?" + params)
+    .then(e => { showError(""); render(e, texts); })
+    .catch(err => { showError("Evaluation failed: " + err.message); document.body.dataset.row = texts.join(","); })
+    .finally(() => {
+      inFlight = false;
+      document.body.dataset.sequence = String(++sequence);
+      if (isWaiting) { isWaiting = false; requestEvaluation(); }
+      else scheduleSurface();
+    });
+}
+
+function render(e, texts) {
+  e.outputs.forEach((out, o) => {
+    const el = document.getElementById("output-" + o);
+    el.textContent = numberText(out.value);
+  });
+  const rows = document.querySelectorAll("#rules .rule");
+  e.rules.forEach((rule, r) => {
+    const s = toNumber(rule.firingStrength);
+    const row = rows[r];
+    row.querySelector(".fill").style.width = (Number.isFinite(s) ? Math.max(0, Math.min(1, s)) * 100 : 0) + "%";
+    row.querySelector(".strength").textContent = numberText(rule.firingStrength);
+    row.dataset.strength = numberText(rule.firingStrength);
+    row.classList.toggle("idle", s === 0);
+  });
+  const warnings = e.warnings.map(w => w.message);
+  document.getElementById("warnings").textContent = warnings.length ? "Warnings: " + warnings.join("; ") : "";
+  drawVariables(e);
+  drawSets(e);
+  document.body.dataset.row = texts.join(",");
+}
+
+function drawVariables(e) {
+  const parent = document.getElementById("variables");
+  system.inputs.forEach((v, i) => {
+    const xs = system.inputCurvePoints[i];
+    const value = toNumber(e.inputs[i].value);
+    drawChart(chartCanvas(parent, "variable-input-" + i), {
+      title: "input " + v.name, xLabel: v.name, yLabel: "degree",
+      x: fitRange(toNumber(v.range[0]), toNumber(v.range[1])), y: [0, 1.05],
+      lines: v.terms.map((t, k) => ({xs, ys: system.inputCurves[i][k], colour: COLOURS[k % COLOURS.length]})),
+      verticals: [{x: value, colour: "#333"}],
+      markers: e.inputs[i].terms.map((t, k) => ({x: value, y: toNumber(t.degree), colour: COLOURS[k % COLOURS.length]})),
+      legend: e.inputs[i].terms.map((t, k) => ({label: t.name + " " + numberText(t.degree), colour: COLOURS[k % COLOURS.length]})),
+    });
+  });
+  system.outputs.forEach((v, o) => {
+    const canvas = chartCanvas(parent, "variable-output-" + o);
+    if (system.isMamdani) {
+      const xs = system.samplePoints[o];
+      drawChart(canvas, {
+        title: "output " + v.name, xLabel: v.name, yLabel: "degree",
+        x: fitRange(toNumber(v.range[0]), toNumber(v.range[1])), y: [0, 1.05],
+        lines: v.terms.map((t, k) => ({xs, ys: system.outputCurves[o][k], colour: COLOURS[k % COLOURS.length]})),
+        legend: v.terms.map((t, k) => ({label: t.name, colour: COLOURS[k % COLOURS.length]})),
+      });
+    } else {
+      const levels = e.outputs[o].termLevels.map(toNumber);
+      const finite = levels.filter(Number.isFinite).concat([toNumber(v.range[0]), toNumber(v.range[1])]);
+      drawChart(canvas, {
+        title: "output " + v.name + ": term levels here", xLabel: v.name, yLabel: "",
+        x: fitRange(Math.min(...finite), Math.max(...finite)), y: [0, 1.05],
+        spikes: levels.map((x, k) => ({x, y: 1, colour: COLOURS[k % COLOURS.length]})),
+        legend: v.terms.map((t, k) => ({label: t.name + " " + numberText(e.outputs[o].termLevels[k]), colour: COLOURS[k % COLOURS.length]})),
+      });
+    }
+  });
+}
+
+function drawSets(e) {
+  const parent = document.getElementById("sets");
+  system.outputs.forEach((v, o) => {
+    const out = e.outputs[o];
+    const crisp = toNumber(out.value);
+    const canvas = chartCanvas(parent, "set-" + o);
+    const range = fitRange(toNumber(v.range[0]), toNumber(v.range[1]));
+    const crispLegend = {label: system.defuzzMethod + " " + numberText(out.value), colour: "#d55e00"};
+    if (system.isMamdani) {
+      const height = Math.max(1, ...out.aggregatedSet.map(toNumber).filter(Number.isFinite));
+      drawChart(canvas, {
+        title: "output " + v.name + ": aggregated set", xLabel: v.name, yLabel: "degree",
+        x: range, y: [0, height * 1.05],
+        lines: [{xs: system.samplePoints[o], ys: out.aggregatedSet, colour: "#0072b2", fill: true}],
+        verticals: [{x: crisp, colour: "#d55e00"}],
+        legend: [{label: "aggregated", colour: "#0072b2"}, crispLegend],
+      });
+    } else {
+      const spikes = [];
+      e.rules.forEach((rule, r) => {
+        if (system.rules[r].consequent[o] !== 0) {
+          spikes.push({x: toNumber(rule.outputLevels[o]), y: toNumber(rule.firingStrength), colour: "#0072b2"});
+        }
+      });
+      const xs = spikes.map(s => s.x).filter(Number.isFinite).concat(range);
+      drawChart(canvas, {
+        title: "output " + v.name + ": rule levels", xLabel: v.name, yLabel: "strength",
+        x: fitRange(Math.min(...xs), Math.max(...xs)), y: [0, 1.05],
+        spikes, verticals: [{x: crisp, colour: "#d55e00"}],
+        legend: [{label: "rule level", colour: "#0072b2"}, crispLegend],
+      });
+    }
+  });
+}
+
+// ---- The surface: an output over two inputs, the others as set above.
+
+let surfaceTimer = null, surfaceKey = "";
+
+function buildSurfaceControls() {
+  const [sx, sy, so] = ["surface-x", "surface-y", "surface-output"].map(id => document.getElementById(id));
+  system.inputs.forEach(v => { sx.add(new Option(v.name, v.name)); sy.add(new Option(v.name, v.name)); });
+  system.outputs.forEach(v => so.add(new Option(v.name, v.name)));
+  if (system.inputs.length > 1) sy.selectedIndex = 1;
+  for (const s of [sx, sy, so]) s.addEventListener("change", () => scheduleSurface());
+  if (system.inputs.length < 2) document.getElementById("surface-section").hidden = true;
+}
+
+function scheduleSurface() {
+  clearTimeout(surfaceTimer);
+  surfaceTimer = setTimeout(drawSurface, 150);
+}
+
+function heatColour(t) {
+  const stops = [[68, 1, 84], [59, 82, 139], [33, 145, 140], [94, 201, 98], [253, 231, 37]];
+  t = Math.min(Math.max(t, 0), 1) * 4;
+  const k = Math.min(Math.floor(t), 3), f = t - k;
+  return stops[k].map((c, j) => Math.round(c + f * (stops[k + 1][j] - c)));
+}
+
+async function drawSurface() {
+  if (system.inputs.length < 2) return;
+  const x = document.getElementById("surface-x").value, y = document.getElementById("surface-y").value;
+  const output = document.getElementById("surface-output").value;
+  const canvas = document.getElementById("surface-canvas");
+  const status = document.getElementById("surface-status");
+  if (x === y) { status.textContent = "choose two different inputs"; return; }
+  const key = [x, y, output, currentRowTexts().join(","), ...Object.values(diagnosticParams())].join("|");
+  if (key === surfaceKey) return;
+  const params = new URLSearchParams({x, y, output, resolution: "61", row: currentRowTexts().join(","),
+                                      ...diagnosticParams()});
+  canvas.dataset.state = "loading";
+  try {
+    const s = await getJson("/api/surface?" + params);
+    paintSurface(canvas, s);
+    surfaceKey = key;
+    status.textContent = "";
+    canvas.dataset.pair = x + "|" + y + "|" + output;
+    canvas.dataset.state = "ready";
+  } catch (err) {
+    status.textContent = "surface failed: " + err.message;
+    canvas.dataset.state = "failed";
+  }
+}
+
+function paintSurface(canvas, s) {
+  const values = s.values.map(toNumber);
+  const finite = values.filter(Number.isFinite);
+  const lo = finite.length ? Math.min(...finite) : 0, hi = finite.length ? Math.max(...finite) : 1;
+  const xs = s.xs.map(toNumber), ys = s.ys.map(toNumber), n = s.resolution;
+  const spec = {title: s.output + " over " + s.x + " and " + s.y, xLabel: s.x, yLabel: s.y,
+                x: fitRange(xs[0], xs[n - 1]), y: fitRange(ys[0], ys[n - 1])};
+  const ctx = canvas.getContext("2d");
+  const w = canvas.width, h = canvas.height, left = 50, right = 170, top = 26, bottom = 40;
+  const px = v => left + (v - spec.x[0]) / (spec.x[1] - spec.x[0]) * (w - left - right);
+  const py = v => h - bottom - (v - spec.y[0]) / (spec.y[1] - spec.y[0]) * (h - top - bottom);
+  ctx.clearRect(0, 0, w, h);
+  const edge = (g, k) => k === 0 ? g[0] : k === g.length ? g[g.length - 1] : (g[k - 1] + g[k]) / 2;
+  for (let iy = 0; iy < n; iy++) {
+    for (let ix = 0; ix < n; ix++) {
+      const v = values[iy * n + ix];
+      const [r, g, b] = Number.isFinite(v) ? heatColour(hi > lo ? (v - lo) / (hi - lo) : 0.5) : [200, 200, 200];
+      ctx.fillStyle = "rgb(" + r + "," + g + "," + b + ")";
+      const x0 = px(edge(xs, ix)), x1 = px(edge(xs, ix + 1)), y0 = py(edge(ys, iy)), y1 = py(edge(ys, iy + 1));
+      ctx.fillRect(Math.min(x0, x1), Math.min(y0, y1), Math.abs(x1 - x0) + 0.5, Math.abs(y1 - y0) + 0.5);
+    }
+  }
+  ctx.font = "11px DejaVu Sans, sans-serif";
+  drawFrame(ctx, spec, {left, right, top, bottom, w, h, px, py});
+  for (let k = 0; k < 100; k++) {
+    const [r, g, b] = heatColour((k + 0.5) / 100);
+    ctx.fillStyle = "rgb(" + r + "," + g + "," + b + ")";
+    ctx.fillRect(w - right + 20, h - bottom - (h - top - bottom) * (k + 1) / 100, 18, (h - top - bottom) / 100 + 1);
+  }
+  ctx.fillStyle = "#222";
+  ctx.textAlign = "left";
+  ctx.textBaseline = "middle";
+  ctx.fillText(numberText(hi), w - right + 44, top + 4);
+  ctx.fillText(numberText(lo), w - right + 44, h - bottom - 4);
+  ctx.fillText(s.output, w - right + 20, top - 12);
+}
+
+// ---- Start.
+
+getJson("/api/system").then(s => {
+  system = s;
+  document.getElementById("title").textContent = "fazolt view: " + (s.name || "system");
+  document.getElementById("summary").textContent = s.type + " system, " + s.inputs.length + " inputs, " +
+    s.outputs.length + " outputs, " + s.rules.length + " rules, " + s.defuzzMethod;
+  buildInputs();
+  buildDiagnostics();
+  buildOutputsAndRules();
+  buildSurfaceControls();
+  requestEvaluation();
+}).catch(err => showError("Cannot load the system: " + err.message));

@@ -1,0 +1,103 @@
+"""The view server's JSON API: answers from the module, a JSON 400 naming the
+parameter for every bad request, and a bounded load of 2,000 requests from
+16 concurrent clients on the loopback address answered in full."""
+import concurrent.futures
+import http.client
+import json
+import random
+import struct
+
+import pytest
+
+from conftest import REFERENCE_SYSTEMS, ROOT, run
+
+DIMMER = ROOT / "examples/dimmer/dimmer.json"
+
+
+@pytest.mark.parametrize("view_server", [DIMMER], indirect=True)
+def test_bad_requests_get_400_naming_the_parameter(view_server):
+    cases = [
+        ("/api/evaluate?daylight=30", "motion"),                       # missing input
+        ("/api/evaluate?daylight=30&motion=abc", "motion"),            # not a number
+        ("/api/evaluate?row=30,0.9,1", "row"),                         # wrong input count
+        ("/api/evaluate?row=30", "row"),
+        ("/api/evaluate?row=30,0.9&colour=red", "colour"),             # unknown parameter
+        ("/api/evaluate?row=30,0.9&onNoRuleFired=loud", "onNoRuleFired"),
+        ("/api/surface?x=daylight&y=motion&output=lamp&resolution=1000000", "resolution"),
+        ("/api/surface?x=daylight&y=motion&output=lamp&resolution=2.5", "resolution"),
+        ("/api/surface?x=daylight&y=daylight&output=lamp", "y"),
+        ("/api/surface?x=daylight&y=motion&output=light", "output"),
+        ("/api/evaluate?row=" + "1" * 5000, "url"),                    # long URL, ours
+        ("/api/evaluate?row=" + "1" * 20000, "url"),                   # beyond the library's own limit
+        ("/no/such/path", "path"),
+        ("/api/system?x=1", "x"),
+    ]
+    for path, parameter in cases:
+        status, body = view_server.get(path)
+        assert (status, body["error"]["parameter"]) == (400, parameter), path[:60]
+        assert body["error"]["message"]
+    # Another method, and the server is still up after all of them.
+    conn = http.client.HTTPConnection("127.0.0.1", view_server.port, timeout=10)
+    conn.request("POST", "/api/evaluate", body=b"x" * 100)
+    response = conn.getresponse()
+    assert response.status == 400 and json.loads(response.read())["error"]["parameter"] == "method"
+    assert view_server.get("/api/evaluate?row=30,0.9")[0] == 200
+
+
+@pytest.mark.parametrize("view_server", [DIMMER], indirect=True)
+def test_a_failed_evaluation_reports_the_module_error(view_server):
+    status, body = view_server.get("/api/evaluate?row=300,0.9&onOutOfRange=error")
+    assert status == 422
+    assert body["error"]["identifier"] == "diagFazolt_OutOfRangeInput" and "300" in body["error"]["message"]
+    status, body = view_server.get("/api/evaluate?row=300,0.9")
+    assert status == 200 and body["warnings"][0]["identifier"] == "diagFazolt_OutOfRangeInput"
+
+
+def bits(v):
+    return struct.pack("<d", float(v))
+
+
+BIG = [p for p in REFERENCE_SYSTEMS if p.name == "big_mamdani.json"] or [ROOT / "examples/sugeno/brake.json"]
+
+
+@pytest.mark.parametrize("view_server", BIG, indirect=True)
+def test_load_of_2000_requests_from_16_clients(view_server, tmp_path):
+    system = view_server.get("/api/system")[1]
+    ranges = [i["range"] for i in system["inputs"]]
+    rng = random.Random(2000)
+    rows = [[repr(rng.uniform(lo, hi)) for lo, hi in ranges] for _ in range(1800)]
+    csv = tmp_path / "rows.csv"
+    csv.write_text("".join(",".join(r) + "\n" for r in rows))
+    expected = [line.split(",") for line in run("eval", BIG[0], csv).stdout.splitlines()[1:]]
+    surface_path = "/api/surface?x={}&y={}&output={}&resolution=21".format(
+        system["inputs"][0]["name"], system["inputs"][1]["name"], system["outputs"][0]["name"])
+    surface = view_server.get(surface_path)[1]["values"]
+    # 1800 evaluations, 100 surfaces and 100 bad requests, interleaved.
+    requests = [("evaluate", k) for k in range(len(rows))] + [("surface", 0)] * 100 + [("bad", 0)] * 100
+    rng.shuffle(requests)
+
+    def client(share):
+        conn = http.client.HTTPConnection("127.0.0.1", view_server.port, timeout=30)
+        wrong = []
+        for kind, k in share:
+            path = {"evaluate": "/api/evaluate?row=" + ",".join(rows[k]) if kind == "evaluate" else "",
+                    "surface": surface_path, "bad": "/api/evaluate?row=1"}[kind]
+            conn.request("GET", path)
+            response = conn.getresponse()
+            body = json.loads(response.read())
+            if kind == "evaluate":
+                ok = response.status == 200 and [bits(o["value"]) for o in body["outputs"]] == [bits(v) for v in expected[k]]
+            elif kind == "surface":
+                ok = response.status == 200 and body["values"] == surface
+            else:
+                ok = response.status == 400 and body["error"]["parameter"] == "row"
+            if not ok:
+                wrong.append((kind, k, response.status))
+        conn.close()
+        return len(share), wrong
+
+    shares = [requests[c::16] for c in range(16)]
+    with concurrent.futures.ThreadPoolExecutor(16) as pool:
+        answers = list(pool.map(client, shares))
+    assert sum(n for n, _ in answers) == 2000
+    assert [w for _, wrong in answers for w in wrong] == []
