@@ -6,6 +6,8 @@
 #include "fazolt/description.h"
 
 #include "fazolt/numbers.h"
+#include "membership/builtInMembership.h"
+#include "model/recordFields.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,7 +15,6 @@
 #include <cctype>
 #include <cmath>
 #include <limits>
-#include <map>
 #include <sstream>
 
 namespace fazolt {
@@ -160,9 +161,11 @@ enum class VariableKind { input, mamdaniOutput, sugenoOutput };
 // description that gives another count is a mistake, since the module
 // reads exactly these.
 const std::vector<std::pair<std::string, int>> &builtInMembershipFunctions() {
-    static const std::vector<std::pair<std::string, int>> functions = {
-        {"trimf", 3}, {"trapmf", 4}, {"gaussmf", 2},  {"gbellmf", 3}, {"sigmf", 2}, {"smf", 2},
-        {"zmf", 2},   {"gauss2mf", 4}, {"dsigmf", 4}, {"psigmf", 4},  {"pimf", 4}};
+    static const std::vector<std::pair<std::string, int>> functions = [] {
+        std::vector<std::pair<std::string, int>> list;  // the module's own table
+        for (const BuiltInMembership &b : kBuiltInMemberships) list.emplace_back(b.name, b.numParams);
+        return list;
+    }();
     return functions;
 }
 
@@ -513,11 +516,12 @@ orvane::Value uint8Text(const std::string &s) { return orvane::Value::uint8Row(s
 orvane::Value int32Scalar(int64_t v) { return orvane::Value::int32Scalar(static_cast<int32_t>(v)); }
 
 orvane::Value variablesValue(const std::vector<VariableDescription> &vars) {
-    orvane::Value value = orvane::Value::structMatrix({1, static_cast<int64_t>(vars.size())}, {"mf", "origNumMF"});
+    orvane::Value value = orvane::Value::structMatrix(
+        {1, static_cast<int64_t>(vars.size())}, std::vector<std::string>(kVariableRecordFields, kVariableRecordFields + 2));
     for (size_t i = 0; i < vars.size(); ++i) {
         const std::vector<TermDescription> &terms = vars[i].terms;
         orvane::Value mfs = orvane::Value::structMatrix(
-            {1, static_cast<int64_t>(terms.size())}, {"type", "origTypeLength", "params", "origParamLength"});
+            {1, static_cast<int64_t>(terms.size())}, std::vector<std::string>(kMFRecordFields, kMFRecordFields + 4));
         for (size_t j = 0; j < terms.size(); ++j) {
             auto e = static_cast<int64_t>(j);
             mfs.setField(e, "type", uint8Text(terms[j].type));
@@ -706,12 +710,7 @@ orvane::Value buildRecord(const SystemDescription &s) {
 }  // namespace
 
 const std::vector<std::string> &systemRecordFieldNames() {
-    static const std::vector<std::string> names = {
-        "type",        "andMethod",      "orMethod",    "defuzzMethod",    "impMethod",
-        "aggMethod",   "inputRange",     "outputRange", "inputMF",         "outputMF",
-        "antecedent",  "consequent",     "connection",  "weight",          "numSamples",
-        "numInputs",   "numOutputs",     "numRules",    "numInputMFs",     "numCumInputMFs",
-        "numOutputMFs", "numCumOutputMFs", "outputSamplePoints", "orrSize", "aggSize"};
+    static const std::vector<std::string> names(kSystemRecordFields, kSystemRecordFields + kNumSystemRecordFields);
     return names;
 }
 

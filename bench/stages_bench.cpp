@@ -1,8 +1,11 @@
 // Micro-benchmarks of the module's row stages, called directly as the
-// evaluation calls them, on the reference systems: a membership function
-// over a row of sample points, fuzzification of a row, the rule operators,
-// Mamdani implication and aggregation, each defuzzification method, the
-// Sugeno chain, and a whole evaluation per row for comparison with the sum.
+// evaluation's row loop calls them, on the reference systems: a membership
+// function over a row of sample points, fuzzification of a row (the
+// membership cache and the degree table), rule firing from the table and
+// from the rule input values, the last row's Mamdani implication and
+// aggregation, every earlier row's Mamdani sets and crisp values, each
+// defuzzification method, the Sugeno chain and the Sugeno sums of earlier
+// rows, and a whole evaluation per row for comparison with the sum.
 //
 // Every benchmark runs inside a host call boundary (orvane::runInCall), which
 // supplies the run-time context the stages need.
@@ -17,6 +20,8 @@
 #include "codegen/fazolt.h"
 #include "codegen/fuzzifyInputs.h"
 #include "codegen/private/caches.h"
+#include "codegen/private/sugenoOutputs.h"
+#include "model/indexArithmetic.h"
 
 #include <benchmark/benchmark.h>
 #include <orvane/host.h>
@@ -77,7 +82,25 @@ struct Pipeline {
     DynArray<double> *aggregated = makeArray<double>(2);
     DynArray<double> *ruleOutputLevels = makeArray<double>(2);
     DynArray<double> *column = makeArray<double>(1);
-    // Per row: rule input values and firing strengths with their total.
+    // The per-call plans of the row loop (prepareCall in the evaluation).
+    InputMembershipPlan membership;
+    DynArray<int32_t> *antecedentPlan = makeArray<int32_t>(2);
+    DynArray<int32_t> *ruleDegrees = makeArray<int32_t>(1);
+    DynArray<double> *degrees = makeArray<double>(1);
+    DegreeReads degreeReads{};
+    AndMethod andMethod;
+    OrMethod orMethod;
+    MamdaniRowPlan mamdani{};
+    MamdaniRowArrays mamdaniArrays{};
+    DynArray<ExtractedVarMF> *outputMFs = makeArray<ExtractedVarMF>(2);
+    DynArray<uint8_t> *outputKinds = makeArray<uint8_t>(1);
+    DynArray<double> *outputCoefficients = makeArray<double>(1);
+    DynArray<int32_t> *sugenoCacheEntries = makeArray<int32_t>(2);
+    DynArray<double> *sugenoCache = makeArray<double>(2);
+    // Per row: the degree table, rule input values and firing strengths
+    // with their total.
+    std::vector<std::vector<double>> degreesOfRow;
+    std::vector<bool> nanOfRow;
     std::vector<std::vector<double>> ruleInputsOfRow;
     std::vector<std::vector<double>> strengthsOfRow;
     std::vector<double> totalOfRow;
@@ -85,26 +108,70 @@ struct Pipeline {
     Pipeline(zorbTLS *t, const SystemRecord *f, const DiagnosticsOptions *d)
         : tls(t), fis(f), diag(d), isMamdani(nameIs(f->type, "mamdani")),
           method(selectDefuzzMethod(f->defuzzMethod)), rows(makeRows(*f)) {
+        for (DynArray<uint8_t> **a : {&membership.kinds, &membership.shapes}) initArray(a, 1);
+        for (DynArray<int32_t> **a : {&membership.offsets, &membership.firstEntries}) initArray(a, 1);
+        initArray(&membership.params, 1);
+        for (DynArray<int32_t> **a : {&mamdaniArrays.consequentRows}) initArray(a, 2);
+        for (DynArray<double> **a : {&mamdaniArrays.setValues, &mamdaniArrays.groupStrengths,
+                                     &mamdaniArrays.outputSets, &mamdaniArrays.centroids})
+            initArray(a, 1);
+        for (DynArray<int32_t> **a : {&mamdaniArrays.setSupport, &mamdaniArrays.groupList, &mamdaniArrays.firedRules,
+                                      &mamdaniArrays.setBounds})
+            initArray(a, 1);
         extractVarMF(tls, fis->inputMF, inputMFs);
-        int32_t numInputMFs = 0;
-        for (int32_t i = 0; i < numel(fis->numInputMFs); ++i) numInputMFs += fis->numInputMFs->data[i];
-        resize2D(inputMFCache, 1, numInputMFs);
+        resize2D(inputMFCache, 1, sumOfCounts(fis->numInputMFs));
+        planInputMembership(fis, inputMFs, numel(inputMFCache), &membership);
+        planRuleAntecedents(fis, antecedentPlan);
+        degreeReads = planRuleDegrees(fis, numel(inputMFCache), ruleDegrees);
+        resize1D(degrees, 2 * numel(inputMFCache) + 4);
+        andMethod = selectAndMethod(fis->andMethod);
+        orMethod = selectOrMethod(fis->orMethod);
         resize2D(ruleInputValues, fis->numRules, fis->numInputs);
         resize1D(firingStrengths, fis->numRules);
         resize1D(scratch, fis->numInputs);
         resize2D(ruleOutputs, fis->orrSize[0], fis->orrSize[1]);
         resize2D(aggregated, fis->aggSize[0], fis->aggSize[1]);
         resize2D(ruleOutputLevels, fis->orrSize[0], fis->orrSize[1]);
-        if (isMamdani) createMamdaniOutputMFCache(tls, fis, outputMFCache);
+        if (isMamdani) {
+            createMamdaniOutputMFCache(tls, fis, outputMFCache);
+            planMamdaniRows(fis, outputMFCache, &mamdani, &mamdaniArrays);
+            resize1D(mamdaniArrays.centroids, 2 * fis->numOutputs);
+        } else {
+            extractVarMF(tls, fis->outputMF, outputMFs);
+            planSugenoOutputCache(fis, outputMFs, fis->numInputs, outputKinds, outputCoefficients);
+            planSugenoRuleOutputs(fis, sugenoCacheEntries);
+            resize2D(sugenoCache, 1, numel(outputKinds));
+        }
         for (int32_t r = 0; r < kNumRows; ++r) {
             loadRow(r);
-            fuzzifyInputs(tls, inputRow, fis, diag, inputMFs, inputMFCache, ruleInputValues);
+            nanOfRow.push_back(fuzzifyRow());
+            degreesOfRow.emplace_back(degrees->data, degrees->data + numel(degrees));
+            planRuleAntecedents(fis, antecedentPlan);
+            mapRuleAntecedents(fis, antecedentPlan, inputMFCache, ruleInputValues);
             ruleInputsOfRow.emplace_back(ruleInputValues->data, ruleInputValues->data + numel(ruleInputValues));
-            totalOfRow.push_back(applyOperators(tls, ruleInputValues, fis, firingStrengths, scratch));
+            totalOfRow.push_back(
+                applyOperators(tls, ruleInputValues, fis, andMethod, orMethod, firingStrengths, scratch));
             strengthsOfRow.emplace_back(firingStrengths->data, firingStrengths->data + numel(firingStrengths));
         }
     }
     ~Pipeline() {
+        releaseArray(&sugenoCache);
+        releaseArray(&sugenoCacheEntries);
+        releaseArray(&outputCoefficients);
+        releaseArray(&outputKinds);
+        releaseArray(&outputMFs);
+        for (DynArray<int32_t> **a : {&mamdaniArrays.setBounds, &mamdaniArrays.firedRules, &mamdaniArrays.groupList,
+                                      &mamdaniArrays.setSupport, &mamdaniArrays.consequentRows})
+            releaseArray(a);
+        for (DynArray<double> **a : {&mamdaniArrays.centroids, &mamdaniArrays.outputSets,
+                                     &mamdaniArrays.groupStrengths, &mamdaniArrays.setValues})
+            releaseArray(a);
+        releaseArray(&degrees);
+        releaseArray(&ruleDegrees);
+        releaseArray(&antecedentPlan);
+        releaseArray(&membership.params);
+        for (DynArray<int32_t> **a : {&membership.firstEntries, &membership.offsets}) releaseArray(a);
+        for (DynArray<uint8_t> **a : {&membership.shapes, &membership.kinds}) releaseArray(a);
         releaseArray(&column);
         releaseArray(&ruleOutputLevels);
         releaseArray(&aggregated);
@@ -124,6 +191,19 @@ struct Pipeline {
         resize2D(inputRow, 1, fis->numInputs);
         std::memcpy(inputRow->data, &rows[static_cast<size_t>(r * fis->numInputs)],
                     sizeof(double) * static_cast<size_t>(fis->numInputs));
+    }
+    // The row loop's fuzzification: the membership degrees, then the table
+    // that built-in connectives read. True when a rule reads a NaN.
+    bool fuzzifyRow() {
+        createInputMFCache(tls, inputRow, fis, diag, inputMFs, &membership, inputMFCache);
+        return fillDegreeTable(inputMFCache, degreeReads.complements, degrees) || degreeReads.nan;
+    }
+    bool hasBuiltInConnectives() const {
+        return andMethod != AndMethod::Host && orMethod != OrMethod::Host && fis->numInputs > 0;
+    }
+    void loadDegrees(int32_t r) {
+        std::memcpy(degrees->data, degreesOfRow[static_cast<size_t>(r)].data(),
+                    sizeof(double) * degreesOfRow[static_cast<size_t>(r)].size());
     }
     void loadRuleInputs(int32_t r) {
         std::memcpy(ruleInputValues->data, ruleInputsOfRow[static_cast<size_t>(r)].data(),
@@ -178,45 +258,65 @@ void benchMembershipRow(benchmark::State &state, const char *type, std::vector<d
     });
 }
 
-// Items are rows in every benchmark below.
-void benchFuzzify(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
+// Items are rows in every benchmark below. Runs body(tls, pipeline, r)
+// once per iteration, on the pipeline's rows in turn.
+template <typename Body>
+void benchEachRow(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag, Body body) {
     inCall(state, [&](zorbTLS *tls) {
         Pipeline p(tls, &sys->fis, diag);
         int32_t r = 0;
         for (auto _ : state) {
-            p.loadRow(r);
-            fuzzifyInputs(tls, p.inputRow, p.fis, diag, p.inputMFs, p.inputMFCache, p.ruleInputValues);
-            benchmark::ClobberMemory();
+            body(tls, p, r);
             r = (r + 1) % kNumRows;
         }
         state.SetItemsProcessed(state.iterations());
     });
 }
 
-void benchOperators(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
+void benchFuzzify(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
+    benchEachRow(state, sys, diag, [](zorbTLS *, Pipeline &p, int32_t r) {
+        p.loadRow(r);
+        benchmark::DoNotOptimize(p.fuzzifyRow());
+        benchmark::ClobberMemory();
+    });
+}
+
+// Rule firing as rows before the last run it with built-in connectives:
+// from the degree table, listing the fired rules for grouped Mamdani rows.
+void benchFireRules(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
     inCall(state, [&](zorbTLS *tls) {
         Pipeline p(tls, &sys->fis, diag);
+        if (!p.hasBuiltInConnectives()) {
+            state.SkipWithError("host connectives: the row loop calls applyOperators");
+            return;
+        }
+        DynArray<int32_t> *fired = isGroupedRow(&p.mamdani, true) ? p.mamdaniArrays.firedRules : nullptr;
         int32_t r = 0;
         for (auto _ : state) {
-            p.loadRuleInputs(r);
-            benchmark::DoNotOptimize(applyOperators(tls, p.ruleInputValues, p.fis, p.firingStrengths, p.scratch));
+            p.loadDegrees(r);
+            benchmark::DoNotOptimize(fireRulesBuiltIn(p.fis, p.ruleDegrees, p.degrees, p.nanOfRow[static_cast<size_t>(r)], p.andMethod,
+                                                      p.orMethod, nullptr, p.firingStrengths, fired));
             r = (r + 1) % kNumRows;
         }
         state.SetItemsProcessed(state.iterations());
+    });
+}
+
+// Rule firing from the rule input values: the row loop's path when a
+// connective is a host function, here with the system's own connectives.
+void benchOperators(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
+    benchEachRow(state, sys, diag, [](zorbTLS *tls, Pipeline &p, int32_t r) {
+        p.loadRuleInputs(r);
+        benchmark::DoNotOptimize(
+            applyOperators(tls, p.ruleInputValues, p.fis, p.andMethod, p.orMethod, p.firingStrengths, p.scratch));
     });
 }
 
 void benchImplication(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
-    inCall(state, [&](zorbTLS *tls) {
-        Pipeline p(tls, &sys->fis, diag);
-        int32_t r = 0;
-        for (auto _ : state) {
-            p.loadStrengths(r);
-            applyMamdaniImplicationMethod(tls, p.firingStrengths, p.fis, p.outputMFCache, p.ruleOutputs);
-            benchmark::ClobberMemory();
-            r = (r + 1) % kNumRows;
-        }
-        state.SetItemsProcessed(state.iterations());
+    benchEachRow(state, sys, diag, [](zorbTLS *tls, Pipeline &p, int32_t r) {
+        p.loadStrengths(r);
+        applyMamdaniImplicationMethod(tls, p.firingStrengths, p.fis, p.outputMFCache, p.ruleOutputs);
+        benchmark::ClobberMemory();
     });
 }
 
@@ -253,26 +353,85 @@ void benchMamdaniDefuzz(benchmark::State &state, const BenchSystem *sys, const D
     });
 }
 
+// Every output's set and crisp value of one Mamdani row before the last,
+// as the row loop forms them: grouped by output set when the strengths
+// allow, centroids over the sets' supports when the method allows.
+void benchMamdaniRow(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
+    inCall(state, [&](zorbTLS *tls) {
+        Pipeline p(tls, &sys->fis, diag);
+        const SystemRecord *fis = p.fis;
+        if (!p.mamdani.isFused) {
+            state.SkipWithError("host implication or aggregation: every row takes the last row's path");
+            return;
+        }
+        std::vector<double> crisp(static_cast<size_t>(fis->numOutputs));
+        resize1D(p.column, fis->numSamples);
+        int32_t r = 0;
+        for (auto _ : state) {
+            p.loadStrengths(r);
+            const double total = p.totalOfRow[static_cast<size_t>(r)];
+            const bool isRowPlain = areStrengthsPlain(p.firingStrengths, fis->numRules);
+            const bool isGrouped = isGroupedRow(&p.mamdani, isRowPlain);
+            const int32_t numFired =
+                isGrouped ? listFiredRules(p.firingStrengths, fis->numRules, p.mamdaniArrays.firedRules) : -1;
+            if (isGrouped && p.mamdani.isCentroidOnSupport) {
+                double *sets = p.mamdaniArrays.outputSets->data;
+                int32_t *bounds = p.mamdaniArrays.setBounds->data;
+                for (int32_t t = 0; t < fis->numOutputs && total != 0.0; ++t) {
+                    const SetSupport support =
+                        aggregateMamdaniOutput(p.firingStrengths, numFired, fis, &p.mamdani, &p.mamdaniArrays,
+                                               p.outputMFCache, t, isRowPlain, sets + int64_t{t} * fis->numSamples);
+                    bounds[2 * t] = support.first;
+                    bounds[2 * t + 1] = support.end;
+                }
+                applyMamdaniCentroidsOnSupport(tls, sets, bounds, total, fis, diag, crisp.data());
+            } else {
+                for (int32_t o = 1; o <= fis->numOutputs; ++o) {
+                    if (total != 0.0) {
+                        aggregateMamdaniOutput(p.firingStrengths, numFired, fis, &p.mamdani, &p.mamdaniArrays,
+                                               p.outputMFCache, o - 1, isRowPlain, p.column->data);
+                    }
+                    crisp[static_cast<size_t>(o - 1)] =
+                        applyMamdaniDefuzzificationMethod(tls, o, p.column, total, fis, p.method, diag);
+                }
+            }
+            benchmark::DoNotOptimize(crisp.data());
+            r = (r + 1) % kNumRows;
+        }
+        state.SetItemsProcessed(state.iterations());
+    });
+}
+
 // Implication, aggregation and defuzzification of one Sugeno row; `method`
 // replaces the system's own for the defuzzification.
 void benchSugenoChain(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag,
                       DefuzzMethod method) {
-    inCall(state, [&](zorbTLS *tls) {
-        Pipeline p(tls, &sys->fis, diag);
-        int32_t r = 0;
-        for (auto _ : state) {
-            p.loadRow(r);
-            p.loadStrengths(r);
-            applySugenoImplicationMethod(tls, p.inputRow, p.firingStrengths, p.fis, p.ruleOutputs,
-                                         p.ruleOutputLevels);
-            applySugenoAggregationMethod(p.ruleOutputs, p.aggregated);
-            for (int32_t o = 1; o <= p.fis->numOutputs; ++o) {
-                benchmark::DoNotOptimize(applySugenoDefuzzificationMethod(
-                    tls, o, p.aggregated->data[o - 1], p.totalOfRow[static_cast<size_t>(r)], p.fis, method, diag));
-            }
-            r = (r + 1) % kNumRows;
+    benchEachRow(state, sys, diag, [method, diag](zorbTLS *tls, Pipeline &p, int32_t r) {
+        p.loadRow(r);
+        p.loadStrengths(r);
+        applySugenoImplicationMethod(p.inputRow, p.firingStrengths, p.fis, p.outputKinds, p.outputCoefficients,
+                                     p.sugenoCacheEntries, p.sugenoCache, p.ruleOutputs, p.ruleOutputLevels);
+        applySugenoAggregationMethod(p.ruleOutputs, p.aggregated);
+        for (int32_t o = 1; o <= p.fis->numOutputs; ++o) {
+            benchmark::DoNotOptimize(applySugenoDefuzzificationMethod(
+                tls, o, p.aggregated->data[o - 1], p.totalOfRow[static_cast<size_t>(r)], p.fis, method, diag));
         }
-        state.SetItemsProcessed(state.iterations());
+    });
+}
+
+// The sums of a Sugeno row before the last, straight from the output
+// function cache, and its crisp values.
+void benchSugenoRow(benchmark::State &state, const BenchSystem *sys, const DiagnosticsOptions *diag) {
+    benchEachRow(state, sys, diag, [diag](zorbTLS *tls, Pipeline &p, int32_t r) {
+        p.loadRow(r);
+        p.loadStrengths(r);
+        fillSugenoOutputCache(p.inputRow, p.outputKinds, p.outputCoefficients, p.sugenoCache);
+        for (int32_t o = 1; o <= p.fis->numOutputs; ++o) {
+            const double a =
+                sumSugenoRuleOutputs(p.firingStrengths, p.fis, p.sugenoCacheEntries, p.sugenoCache, o - 1);
+            benchmark::DoNotOptimize(applySugenoDefuzzificationMethod(tls, o, a, p.totalOfRow[static_cast<size_t>(r)],
+                                                                      p.fis, p.method, diag));
+        }
     });
 }
 
@@ -328,11 +487,14 @@ int main(int argc, char **argv) {
         const BenchSystem *sys = s.get();
         bool isMamdani = nameIs(sys->fis.type, "mamdani");
         benchmark::RegisterBenchmark(("fuzzifyRow/" + sys->name).c_str(), benchFuzzify, sys, diag);
+        benchmark::RegisterBenchmark(("fireRules/" + sys->name).c_str(), benchFireRules, sys, diag);
         benchmark::RegisterBenchmark(("applyOperators/" + sys->name).c_str(), benchOperators, sys, diag);
         if (isMamdani) {
             benchmark::RegisterBenchmark(("mamdaniImplication/" + sys->name).c_str(), benchImplication, sys, diag);
             benchmark::RegisterBenchmark(("mamdaniAggregation/" + sys->name).c_str(), benchAggregation, sys, diag);
+            benchmark::RegisterBenchmark(("mamdaniRow/" + sys->name).c_str(), benchMamdaniRow, sys, diag);
         } else {
+            benchmark::RegisterBenchmark(("sugenoRow/" + sys->name).c_str(), benchSugenoRow, sys, diag);
             benchmark::RegisterBenchmark(("sugenoChain/wtaver/" + sys->name).c_str(), benchSugenoChain, sys, diag,
                                          DefuzzMethod::Wtaver);
             benchmark::RegisterBenchmark(("sugenoChain/wtsum/" + sys->name).c_str(), benchSugenoChain, sys, diag,

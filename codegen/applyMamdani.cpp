@@ -63,8 +63,8 @@ int32_t consequentCacheRow(const SystemRecord *fis, const DynArray<double> *outp
                            int32_t t) {
     if (k == 0) return -1;
     assert(k <= fis->numOutputMFs->data[t]);
-    int32_t row = saturateToInt32(static_cast<int64_t>(quvAbs(fis->numCumOutputMFs->data[t])) + k);
-    assert(row <= outputMFCache->size[0] && outputMFCache->size[1] >= fis->numSamples);
+    int32_t row = cachePosition(fis->numCumOutputMFs->data[t], k);
+    assert(row >= 1 && row <= outputMFCache->size[0] && outputMFCache->size[1] >= fis->numSamples);
     (void)outputMFCache;
     return row - 1;
 }

@@ -1,13 +1,14 @@
 // Rule firing: each rule's row of input values combined by the AND or OR
 // method and scaled by the rule weight.
 //
-// Sections: built-in connectives, host methods, evaluateAndMethod /
-// evaluateOrMethod, applyOperators, connectives selected once per call.
+// Sections: built-in connectives, host methods, connectives selected once
+// per call (applyOperators), rules fired from the degree table.
 #include "codegen/applyOperators.h"
 
 #include "host/hostConversions.h"
 #include "host/runtime.h"
 
+#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -71,45 +72,6 @@ static double evaluateHostMethod(zorbTLS *tls, const DynArray<uint8_t> *name, co
     return importDoubleScalar(tls, coerceToDouble(tls, result), "feval");
 }
 
-// ---- Connectives by name. The name is compared for every rule.
-
-double evaluateAndMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values) {
-    static const zorbCallLocation location = {29, 16, "evaluateAndMethod", "codegen/evaluateAndMethod"};
-    const int32_t n = numel(values);
-    if (nameIs(name, "min")) return extremeIgnoringNaN(values->data, n, 1, false);
-    if (nameIs(name, "prod")) return product(values->data, n, 1);
-    return evaluateHostMethod(tls, name, values, &location);
-}
-
-double evaluateOrMethod(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *values) {
-    static const zorbCallLocation location = {31, 16, "evaluateOrMethod", "codegen/evaluateOrMethod"};
-    const int32_t n = numel(values);
-    if (nameIs(name, "max")) return extremeIgnoringNaN(values->data, n, 1, true);
-    if (nameIs(name, "probor")) return probabilisticOr(values->data, n, 1);
-    if (nameIs(name, "sum")) return sum(values->data, n, 1);
-    return evaluateHostMethod(tls, name, values, &location);
-}
-
-// ---- applyOperators.
-
-double applyOperators(zorbTLS *tls, const DynArray<double> *ruleInputValues, const SystemRecord *fis,
-                      DynArray<double> *firingStrengths, DynArray<double> *scratch) {
-    const int32_t numRules = fis->numRules;
-    const int32_t numInputs = fis->numInputs;
-    const int32_t stride = ruleInputValues->size[0];
-    double totalFiringStrength = 0.0;
-    for (int32_t r = 0; r < numRules; ++r) {
-        for (int32_t i = 0; i < numInputs; ++i) scratch->data[i] = ruleInputValues->data[r + i * stride];
-        // Only exactly 1 means AND; 0, 2, 1.5 and NaN all take the OR method.
-        const double y = fis->connection->data[r] == 1.0 ? evaluateAndMethod(tls, fis->andMethod, scratch)
-                                                          : evaluateOrMethod(tls, fis->orMethod, scratch);
-        const double weighted = y * fis->weight->data[r];
-        firingStrengths->data[r] = weighted;
-        totalFiringStrength = totalFiringStrength + weighted;
-    }
-    return totalFiringStrength;
-}
-
 // ---- Connectives selected once per call.
 
 AndMethod selectAndMethod(const DynArray<uint8_t> *name) {
@@ -136,12 +98,13 @@ static double combineBuiltIn(const double *v, int32_t n, int32_t stride, bool is
         case OrMethod::Sum: return sum(v, n, stride);
         case OrMethod::Host: break;
     }
-    return quvGetNaN();  // not reached: host methods go through the column
+    assert(false && "a host method goes through the column");
+    return quvGetNaN();
 }
 
-double applyOperatorsByMethod(zorbTLS *tls, const DynArray<double> *ruleInputValues, const SystemRecord *fis,
-                              AndMethod andMethod, OrMethod orMethod, DynArray<double> *firingStrengths,
-                              DynArray<double> *scratch) {
+double applyOperators(zorbTLS *tls, const DynArray<double> *ruleInputValues, const SystemRecord *fis,
+                      AndMethod andMethod, OrMethod orMethod, DynArray<double> *firingStrengths,
+                      DynArray<double> *scratch) {
     static const zorbCallLocation andLocation = {29, 16, "evaluateAndMethod", "codegen/evaluateAndMethod"};
     static const zorbCallLocation orLocation = {31, 16, "evaluateOrMethod", "codegen/evaluateOrMethod"};
     const int32_t numRules = fis->numRules;
@@ -273,8 +236,12 @@ static RuleFiring fireRulesWithOr(OrMethod orMethod, const SystemRecord *fis, co
         case OrMethod::Probor:
             return fireRulesUnrolled<A, OrMethod::Probor, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
                                                                   fired);
-        case OrMethod::Sum:
-        case OrMethod::Host: break;
+        case OrMethod::Sum: break;
+        case OrMethod::Host:
+            // Never passed: with a host method the row loop maps the rules and
+            // calls applyOperators. Sum here would be a wrong number, not an error.
+            assert(false && "fireRulesBuiltIn takes built-in connectives only");
+            break;
     }
     return fireRulesUnrolled<A, OrMethod::Sum, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
                                                        fired);
@@ -295,6 +262,7 @@ RuleFiring fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ru
                             const DynArray<double> *degrees, bool hasNaN, AndMethod andMethod, OrMethod orMethod,
                             DynArray<double> *ruleInputValues, DynArray<double> *firingStrengths,
                             DynArray<int32_t> *firedRules) {
+    assert(andMethod != AndMethod::Host && orMethod != OrMethod::Host && fis->numInputs > 0);
     int32_t *fired = firedRules != nullptr ? firedRules->data : nullptr;
     if (hasNaN)
         return fireRulesWith<true>(andMethod, orMethod, fis, ruleDegrees->data, degrees->data, ruleInputValues,

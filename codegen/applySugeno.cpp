@@ -16,16 +16,6 @@
 
 namespace {
 
-// A Sugeno consequent keeps its sign: it has no complement form. NaN says
-// nothing about the output, like 0.
-int32_t sugenoConsequentIndex(double c) {
-    double q = quvRound(c);
-    if (quvIsNaN(q)) return 0;
-    if (q >= 2147483648.0) return INT32_MAX;
-    if (q < -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(q);
-}
-
 void fillZeros(DynArray<double> *a) {
     const int32_t n = numel(a);
     for (int32_t i = 0; i < n; ++i) a->data[i] = 0.0;
@@ -45,56 +35,6 @@ double defuzzifyCustom(zorbTLS *tls, const DynArray<uint8_t> *name, double a, do
 
 }  // namespace
 
-namespace {
-
-// Rule outputs and levels from a filled cache of output function values.
-void fillSugenoRuleOutputs(const DynArray<double> *firingStrengths, const SystemRecord *fis,
-                           const DynArray<double> *cache, DynArray<double> *ruleOutputs,
-                           DynArray<double> *ruleOutputLevels) {
-    const int32_t numRules = fis->numRules;
-    const int32_t numOutputs = fis->numOutputs;
-    resize2D(ruleOutputs, fis->orrSize[0], fis->orrSize[1]);
-    resize2D(ruleOutputLevels, fis->orrSize[0], fis->orrSize[1]);
-    fillZeros(ruleOutputs);
-    fillZeros(ruleOutputLevels);
-    assert(fis->orrSize[0] >= numRules && fis->orrSize[1] >= numOutputs);
-
-    const int64_t rows = ruleOutputs->size[0];
-    const int64_t consequentRows = fis->consequent->size[0];
-    for (int32_t r = 0; r < numRules; ++r) {
-        for (int32_t o = 0; o < numOutputs; ++o) {
-            const int32_t q = sugenoConsequentIndex(fis->consequent->data[r + o * consequentRows]);
-            if (q == 0) continue;
-            // The boundary has refused negative consequents and those beyond
-            // the output's functions.
-            assert(q > 0 && q <= fis->numOutputMFs->data[o]);
-            const int32_t k = addSaturated(fis->numCumOutputMFs->data[o], q);
-            assert(k >= 1 && k <= numel(cache));
-            const double z = cache->data[k - 1];
-            ruleOutputLevels->data[r + o * rows] = z;
-            ruleOutputs->data[r + o * rows] = z * firingStrengths->data[r];
-        }
-    }
-}
-
-}  // namespace
-
-void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow,
-                                  const DynArray<double> *firingStrengths, const SystemRecord *fis,
-                                  DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels) {
-    zorbHeapReferenceStackEnterFcn(tls);
-    DynArray<ExtractedVarMF> *outputMFs = nullptr;
-    DynArray<double> *cache = nullptr;
-    initRegisteredArray(tls, &outputMFs, 2);
-    initRegisteredArray(tls, &cache, 2);
-    extractVarMF(tls, fis->outputMF, outputMFs);
-    createSugenoOutputMFCache(tls, inputRow, fis, outputMFs, cache);
-    fillSugenoRuleOutputs(firingStrengths, fis, cache, ruleOutputs, ruleOutputLevels);
-    releaseArray(&cache);
-    releaseArray(&outputMFs);
-    zorbHeapReferenceStackLeaveFcn(tls);
-}
-
 void planSugenoRuleOutputs(const SystemRecord *fis, DynArray<int32_t> *cacheEntries) {
     const int32_t numRules = fis->numRules;
     const int32_t numOutputs = fis->numOutputs;
@@ -102,19 +42,21 @@ void planSugenoRuleOutputs(const SystemRecord *fis, DynArray<int32_t> *cacheEntr
     resize2D(cacheEntries, numRules, numOutputs);
     for (int32_t r = 0; r < numRules; ++r) {
         for (int32_t o = 0; o < numOutputs; ++o) {
-            const int32_t q = sugenoConsequentIndex(fis->consequent->data[r + o * consequentRows]);
+            const int32_t q = magnitudeIndex(fis->consequent->data[r + o * consequentRows]);
             int32_t entry = -1;
-            if (q != 0) entry = addSaturated(fis->numCumOutputMFs->data[o], q) - 1;
+            // The boundary has refused consequents beyond the output's functions.
+            assert(q <= fis->numOutputMFs->data[o]);
+            if (q != 0) entry = cachePosition(fis->numCumOutputMFs->data[o], q) - 1;
             cacheEntries->data[r + static_cast<int64_t>(o) * numRules] = entry;
         }
     }
 }
 
-void applySugenoImplicationWithCache(const DynArray<double> *inputRow, const DynArray<double> *firingStrengths,
-                                     const SystemRecord *fis, const DynArray<uint8_t> *outputKinds,
-                                     const DynArray<double> *outputCoefficients,
-                                     const DynArray<int32_t> *cacheEntries, DynArray<double> *cache,
-                                     DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels) {
+void applySugenoImplicationMethod(const DynArray<double> *inputRow, const DynArray<double> *firingStrengths,
+                                  const SystemRecord *fis, const DynArray<uint8_t> *outputKinds,
+                                  const DynArray<double> *outputCoefficients, const DynArray<int32_t> *cacheEntries,
+                                  DynArray<double> *cache, DynArray<double> *ruleOutputs,
+                                  DynArray<double> *ruleOutputLevels) {
     fillSugenoOutputCache(inputRow, outputKinds, outputCoefficients, cache);
     const int32_t numRules = fis->numRules;
     const int32_t numOutputs = fis->numOutputs;

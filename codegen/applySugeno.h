@@ -6,20 +6,19 @@
 #include "codegen/defuzzMethod.h"
 #include "model/systemRecord.h"
 
-void applySugenoImplicationMethod(zorbTLS *tls, const DynArray<double> *inputRow,
-                                  const DynArray<double> *firingStrengths, const SystemRecord *fis,
-                                  DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels);
 // Each rule's cache entry per output resolved once per call (numRules x
 // numOutputs): the 0-based entry, or -1 when the rule says nothing.
 void planSugenoRuleOutputs(const SystemRecord *fis, DynArray<int32_t> *cacheEntries);
-// applySugenoImplicationMethod with the output functions laid out once per
-// call (planSugenoOutputCache), a cache that lives as long and the rules'
-// entries from planSugenoRuleOutputs.
-void applySugenoImplicationWithCache(const DynArray<double> *inputRow, const DynArray<double> *firingStrengths,
-                                     const SystemRecord *fis, const DynArray<uint8_t> *outputKinds,
-                                     const DynArray<double> *outputCoefficients,
-                                     const DynArray<int32_t> *cacheEntries, DynArray<double> *cache,
-                                     DynArray<double> *ruleOutputs, DynArray<double> *ruleOutputLevels);
+// Fills the output function cache for the row (fillSugenoOutputCache, with
+// the functions laid out once per call by planSugenoOutputCache), then
+// ruleOutputs and ruleOutputLevels (orrSize, zero where no rule writes):
+// rule r's level on output o is its cache entry, its output the level
+// times the rule's strength. cacheEntries from planSugenoRuleOutputs.
+void applySugenoImplicationMethod(const DynArray<double> *inputRow, const DynArray<double> *firingStrengths,
+                                  const SystemRecord *fis, const DynArray<uint8_t> *outputKinds,
+                                  const DynArray<double> *outputCoefficients, const DynArray<int32_t> *cacheEntries,
+                                  DynArray<double> *cache, DynArray<double> *ruleOutputs,
+                                  DynArray<double> *ruleOutputLevels);
 // Output o's (0-based) aggregated value straight from the filled cache:
 // the column sum that implication then aggregation would give when
 // orrSize(1) >= numRules, without the rule-output block.
@@ -30,8 +29,5 @@ void applySugenoAggregationMethod(const DynArray<double> *ruleOutputs, DynArray<
 double applySugenoDefuzzificationMethod(zorbTLS *tls, int32_t o, double a, double totalFiringStrength,
                                         const SystemRecord *fis, DefuzzMethod method,
                                         const DiagnosticsOptions *diag);
-// "constant" gives params(1); any other type s + params(n+1), s = sum x(i)*params(i).
-double evaluateSugenoOutputMembershipFcn(const DynArray<uint8_t> *type, const DynArray<double> *params,
-                                         const DynArray<double> *x);
 
 #endif

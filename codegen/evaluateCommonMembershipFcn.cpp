@@ -67,82 +67,44 @@ static void evaluateHostMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t
     zorbHeapReferenceStackLeaveFcn(tls);
 }
 
-double evaluateCommonMembershipFcn(zorbTLS *tls, const DynArray<uint8_t> *type, double x,
-                                   const DynArray<double> *params) {
-    if (nameIs(type, "trimf")) return trimf(x, builtInParams(tls, type, params, 3));
-    if (nameIs(type, "trapmf")) return trapmf(x, builtInParams(tls, type, params, 4));
-    if (nameIs(type, "gaussmf")) return gaussmf(x, builtInParams(tls, type, params, 2));
-    if (nameIs(type, "gbellmf")) return gbellmf(x, builtInParams(tls, type, params, 3));
-    if (nameIs(type, "sigmf")) return sigmf(x, builtInParams(tls, type, params, 2));
-    if (nameIs(type, "smf")) return smf(x, builtInParams(tls, type, params, 2));
-    if (nameIs(type, "zmf")) return zmf(x, builtInParams(tls, type, params, 2));
-    if (nameIs(type, "gauss2mf")) return gauss2mf(x, builtInParams(tls, type, params, 4));
-    if (nameIs(type, "dsigmf")) return dsigmf(x, builtInParams(tls, type, params, 4));
-    if (nameIs(type, "psigmf")) return psigmf(x, builtInParams(tls, type, params, 4));
-    if (nameIs(type, "pimf")) return pimf(x, builtInParams(tls, type, params, 4));
-    return evaluateHostMembershipFcn(tls, type, x, params);
-}
+// The native functions in kind order, beside the table of names.
+struct NativeMembership {
+    double (*scalar)(double x, const double *params);
+    void (*vector)(zorbTLS *tls, const DynArray<double> *xs, const double *params, DynArray<double> *out);
+};
+static const NativeMembership nativeMemberships[] = {
+    {trimf, trimfVector},     {trapmf, trapmfVector}, {gaussmf, gaussmfVector},   {gbellmf, gbellmfVector},
+    {sigmf, sigmfVector},     {smf, smfVector},       {zmf, zmfVector},           {gauss2mf, gauss2mfVector},
+    {dsigmf, dsigmfVector},   {psigmf, psigmfVector}, {pimf, pimfVector},
+};
+static_assert(sizeof nativeMemberships / sizeof nativeMemberships[0] ==
+              sizeof kBuiltInMemberships / sizeof kBuiltInMemberships[0]);
 
 MembershipKind selectMembershipKind(const DynArray<uint8_t> *type) {
-    if (nameIs(type, "trimf")) return MembershipKind::Trimf;
-    if (nameIs(type, "trapmf")) return MembershipKind::Trapmf;
-    if (nameIs(type, "gaussmf")) return MembershipKind::Gaussmf;
-    if (nameIs(type, "gbellmf")) return MembershipKind::Gbellmf;
-    if (nameIs(type, "sigmf")) return MembershipKind::Sigmf;
-    if (nameIs(type, "smf")) return MembershipKind::Smf;
-    if (nameIs(type, "zmf")) return MembershipKind::Zmf;
-    if (nameIs(type, "gauss2mf")) return MembershipKind::Gauss2mf;
-    if (nameIs(type, "dsigmf")) return MembershipKind::Dsigmf;
-    if (nameIs(type, "psigmf")) return MembershipKind::Psigmf;
-    if (nameIs(type, "pimf")) return MembershipKind::Pimf;
-    return MembershipKind::Host;
+    const BuiltInMembership *b = findBuiltInMembership(type->data, numel(type));
+    return b == nullptr ? MembershipKind::Host : b->kind;
 }
 
 double evaluateMembershipByKind(zorbTLS *tls, MembershipKind kind, const DynArray<uint8_t> *type, double x,
                                 const DynArray<double> *params) {
-    switch (kind) {
-        case MembershipKind::Trimf: return trimf(x, builtInParams(tls, type, params, 3));
-        case MembershipKind::Trapmf: return trapmf(x, builtInParams(tls, type, params, 4));
-        case MembershipKind::Gaussmf: return gaussmf(x, builtInParams(tls, type, params, 2));
-        case MembershipKind::Gbellmf: return gbellmf(x, builtInParams(tls, type, params, 3));
-        case MembershipKind::Sigmf: return sigmf(x, builtInParams(tls, type, params, 2));
-        case MembershipKind::Smf: return smf(x, builtInParams(tls, type, params, 2));
-        case MembershipKind::Zmf: return zmf(x, builtInParams(tls, type, params, 2));
-        case MembershipKind::Gauss2mf: return gauss2mf(x, builtInParams(tls, type, params, 4));
-        case MembershipKind::Dsigmf: return dsigmf(x, builtInParams(tls, type, params, 4));
-        case MembershipKind::Psigmf: return psigmf(x, builtInParams(tls, type, params, 4));
-        case MembershipKind::Pimf: return pimf(x, builtInParams(tls, type, params, 4));
-        case MembershipKind::Host: break;
-    }
-    return evaluateHostMembershipFcn(tls, type, x, params);
+    if (kind == MembershipKind::Host) return evaluateHostMembershipFcn(tls, type, x, params);
+    const NativeMembership &f = nativeMemberships[static_cast<int>(kind)];
+    return f.scalar(x, builtInParams(tls, type, params, builtInMembershipOf(kind).numParams));
+}
+
+double evaluateCommonMembershipFcn(zorbTLS *tls, const DynArray<uint8_t> *type, double x,
+                                   const DynArray<double> *params) {
+    return evaluateMembershipByKind(tls, selectMembershipKind(type), type, x, params);
 }
 
 void evaluateCommonMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t> *type,
                                        const DynArray<double> *xs, const DynArray<double> *params,
                                        DynArray<double> *out) {
-    if (nameIs(type, "trimf")) {
-        trimfVector(tls, xs, builtInParams(tls, type, params, 3), out);
-    } else if (nameIs(type, "trapmf")) {
-        trapmfVector(tls, xs, builtInParams(tls, type, params, 4), out);
-    } else if (nameIs(type, "gaussmf")) {
-        gaussmfVector(tls, xs, builtInParams(tls, type, params, 2), out);
-    } else if (nameIs(type, "gbellmf")) {
-        gbellmfVector(tls, xs, builtInParams(tls, type, params, 3), out);
-    } else if (nameIs(type, "sigmf")) {
-        sigmfVector(tls, xs, builtInParams(tls, type, params, 2), out);
-    } else if (nameIs(type, "smf")) {
-        smfVector(tls, xs, builtInParams(tls, type, params, 2), out);
-    } else if (nameIs(type, "zmf")) {
-        zmfVector(tls, xs, builtInParams(tls, type, params, 2), out);
-    } else if (nameIs(type, "gauss2mf")) {
-        gauss2mfVector(tls, xs, builtInParams(tls, type, params, 4), out);
-    } else if (nameIs(type, "dsigmf")) {
-        dsigmfVector(tls, xs, builtInParams(tls, type, params, 4), out);
-    } else if (nameIs(type, "psigmf")) {
-        psigmfVector(tls, xs, builtInParams(tls, type, params, 4), out);
-    } else if (nameIs(type, "pimf")) {
-        pimfVector(tls, xs, builtInParams(tls, type, params, 4), out);
-    } else {
+    const MembershipKind kind = selectMembershipKind(type);
+    if (kind == MembershipKind::Host) {
         evaluateHostMembershipFcnVector(tls, type, xs, params, out);
+        return;
     }
+    const NativeMembership &f = nativeMemberships[static_cast<int>(kind)];
+    f.vector(tls, xs, builtInParams(tls, type, params, builtInMembershipOf(kind).numParams), out);
 }

@@ -3,6 +3,7 @@
 #ifndef FAZOLT_CODEGEN_EVALUATECOMMONMEMBERSHIPFCN_H
 #define FAZOLT_CODEGEN_EVALUATECOMMONMEMBERSHIPFCN_H
 
+#include "membership/builtInMembership.h"
 #include "model/dynArray.h"
 
 double evaluateCommonMembershipFcn(zorbTLS *tls, const DynArray<uint8_t> *type, double x,
@@ -12,14 +13,11 @@ void evaluateCommonMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t> *ty
                                        const DynArray<double> *xs, const DynArray<double> *params,
                                        DynArray<double> *out);
 
-// The membership family of a type name, resolved once per call so that the
-// row loop switches on it instead of comparing names. Host: any other name.
-enum class MembershipKind : uint8_t {
-    Trimf, Trapmf, Gaussmf, Gbellmf, Sigmf, Smf, Zmf, Gauss2mf, Dsigmf, Psigmf, Pimf, Host
-};
+// The kind of a type name (membership/builtInMembership.h), resolved once
+// per call so that the row loop switches on it instead of comparing names.
 MembershipKind selectMembershipKind(const DynArray<uint8_t> *type);
-// Same result, same host call and same error as evaluateCommonMembershipFcn
-// for a kind that selectMembershipKind gave for this type.
+// evaluateCommonMembershipFcn for a kind that selectMembershipKind gave for
+// this type; the one that reads the name.
 double evaluateMembershipByKind(zorbTLS *tls, MembershipKind kind, const DynArray<uint8_t> *type, double x,
                                 const DynArray<double> *params);
 

@@ -65,11 +65,7 @@ struct WorkingStorage {
 void initWorkingStorage(zorbTLS *tls, WorkingStorage *w) {
     initRegisteredArray(tls, &w->outputMFCache, 2);
     initRegisteredArray(tls, &w->inputMFs, 2);
-    initRegisteredArray(tls, &w->membership.kinds, 1);
-    initRegisteredArray(tls, &w->membership.offsets, 1);
-    initRegisteredArray(tls, &w->membership.firstEntries, 1);
-    initRegisteredArray(tls, &w->membership.shapes, 1);
-    initRegisteredArray(tls, &w->membership.params, 1);
+    initInputMembershipPlan(tls, &w->membership);
     initRegisteredArray(tls, &w->antecedentPlan, 2);
     initRegisteredArray(tls, &w->ruleDegrees, 1);
     initRegisteredArray(tls, &w->degrees, 1);
@@ -122,22 +118,9 @@ void releaseWorkingStorage(WorkingStorage *w) {
     releaseArray(&w->degrees);
     releaseArray(&w->ruleDegrees);
     releaseArray(&w->antecedentPlan);
-    releaseArray(&w->membership.params);
-    releaseArray(&w->membership.shapes);
-    releaseArray(&w->membership.firstEntries);
-    releaseArray(&w->membership.offsets);
-    releaseArray(&w->membership.kinds);
+    releaseInputMembershipPlan(&w->membership);
     releaseArray(&w->inputMFs);
     releaseArray(&w->outputMFCache);
-}
-
-// The count of a flat cache: the counts added in double precision from the
-// first, then truncated.
-int32_t sumOfCounts(const DynArray<int32_t> *counts) {
-    double total = 0.0;
-    int32_t n = numel(counts);
-    for (int32_t k = 0; k < n; ++k) total += static_cast<double>(counts->data[k]);
-    return static_cast<int32_t>(total);
 }
 
 void writeCrispRow(const FazoltResults *results, int32_t s, const double *values, int32_t numOutputs) {
@@ -227,7 +210,7 @@ void runSugenoRow(zorbTLS *tls, bool isLastRow, double totalFiringStrength, cons
         }
         return;
     }
-    applySugenoImplicationWithCache(w->inputRow, results->firingStrengths, fis, w->outputKinds,
+    applySugenoImplicationMethod(w->inputRow, results->firingStrengths, fis, w->outputKinds,
                                     w->outputCoefficients, w->sugenoCacheEntries, w->sugenoCache,
                                     results->ruleOutputs, results->ruleOutputLevels);
     applySugenoAggregationMethod(results->ruleOutputs, results->aggregatedOutputs);
@@ -247,7 +230,7 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
     for (int32_t j = 0; j < numCols; ++j) {
         w->inputRow->data[j] = inputs->data[s + static_cast<int64_t>(j) * numRows];
     }
-    createInputMFCacheByKind(tls, w->inputRow, fis, diag, w->inputMFs, &w->membership, w->inputMFCache);
+    createInputMFCache(tls, w->inputRow, fis, diag, w->inputMFs, &w->membership, w->inputMFCache);
     const bool isLastRow = s == numRows - 1;
     RuleFiring firing;
     if (plan->hasBuiltInConnectives) {
@@ -258,8 +241,8 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
                                   isLastRow ? results->ruleInputValues : nullptr, results->firingStrengths,
                                   plan->listsFiredRules ? w->mamdani.firedRules : nullptr);
     } else {
-        mapPlannedRuleAntecedents(fis, w->antecedentPlan, w->inputMFCache, results->ruleInputValues);
-        firing.totalFiringStrength = applyOperatorsByMethod(tls, results->ruleInputValues, fis, plan->andMethod,
+        mapRuleAntecedents(fis, w->antecedentPlan, w->inputMFCache, results->ruleInputValues);
+        firing.totalFiringStrength = applyOperators(tls, results->ruleInputValues, fis, plan->andMethod,
                                                             plan->orMethod, results->firingStrengths, w->scratch);
         firing.areStrengthsPlain = areStrengthsPlain(results->firingStrengths, fis->numRules);
         firing.numFired = -1;  // not listed

@@ -1,48 +1,8 @@
-// Fuzzification of one input row: the membership cache, then every rule's
-// antecedent resolved against it.
+// Every rule's antecedents resolved against one row's membership degrees.
 #include "codegen/fuzzifyInputs.h"
 #include "model/indexArithmetic.h"
 
-#include "codegen/private/caches.h"
 #include "host/runtime.h"
-
-// |n| + k in int32 arithmetic that saturates: |-2^31| and any sum past the
-// top give 2147483647.
-static int32_t cachePosition(int32_t numCum, int32_t k) {
-    const int64_t magnitude = numCum < 0 ? -static_cast<int64_t>(numCum) : static_cast<int64_t>(numCum);
-    const int64_t position = magnitude + static_cast<int64_t>(k);
-    return position > 2147483647 ? 2147483647 : static_cast<int32_t>(position);
-}
-
-void mapRuleAntecedents(const SystemRecord *fis, const DynArray<double> *inputMFCache,
-                        DynArray<double> *ruleInputValues) {
-    const int32_t numRules = fis->numRules;
-    const int32_t numInputs = fis->numInputs;
-    const int32_t antecedentStride = fis->antecedent->size[0];
-    const int32_t cacheLength = numel(inputMFCache);
-    for (int32_t r = 0; r < numRules; ++r) {
-        const bool isAndRule = fis->connection->data[r] == 1.0;
-        for (int32_t i = 0; i < numInputs; ++i) {
-            const double a = fis->antecedent->data[r + i * antecedentStride];
-            const int32_t k = magnitudeIndex(a);
-            double value;
-            if (k == 0) {
-                // The connective's neutral value, so an unused input never
-                // decides the rule.
-                value = isAndRule ? 1.0 : 0.0;
-            } else {
-                const int32_t position = cachePosition(fis->numCumInputMFs->data[i], k);
-                // A rule naming a membership function past the cache has no
-                // degree to read: NaN rather than memory beyond the row.
-                const double m = position <= cacheLength ? inputMFCache->data[position - 1] : quvGetNaN();
-                // No clamping: a degree above 1 from a host function gives a
-                // negative complement.
-                value = a < 0.0 ? 1.0 - m : m;
-            }
-            ruleInputValues->data[r + i * numRules] = value;
-        }
-    }
-}
 
 void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan) {
     const int32_t numRules = fis->numRules;
@@ -55,7 +15,8 @@ void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan) {
             const int32_t k = magnitudeIndex(a);
             int32_t code = 0;
             if (k != 0) {
-                const int32_t position = cachePosition(fis->numCumInputMFs->data[i], k);  // 1 .. 2^31-1
+                int32_t position = cachePosition(fis->numCumInputMFs->data[i], k);
+                if (position < 1) position = INT32_MAX;  // before the cache: no degree, like past it
                 code = a < 0.0 ? -position : position;
             }
             plan->data[r + i * numRules] = code;
@@ -63,8 +24,8 @@ void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan) {
     }
 }
 
-void mapPlannedRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan,
-                               const DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues) {
+void mapRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan,
+                        const DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues) {
     const int32_t numRules = fis->numRules;
     const int32_t numInputs = fis->numInputs;
     const int32_t cacheLength = numel(inputMFCache);
@@ -78,19 +39,16 @@ void mapPlannedRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> 
                 value = fis->connection->data[r] == 1.0 ? 1.0 : 0.0;
             } else {
                 const int32_t position = code < 0 ? -code : code;
+                // A rule naming a function outside the cache has no degree
+                // to read: NaN rather than memory beyond the row. No
+                // clamping: a degree above 1 from a host function gives a
+                // negative complement.
                 const double m = position <= cacheLength ? inputMFCache->data[position - 1] : quvGetNaN();
                 value = code < 0 ? 1.0 - m : m;
             }
             values[r] = value;
         }
     }
-}
-
-void fuzzifyInputs(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
-                   const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
-                   DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues) {
-    createInputMFCache(tls, inputRow, fis, diag, inputMFs, inputMFCache);
-    mapRuleAntecedents(fis, inputMFCache, ruleInputValues);
 }
 
 bool fillDegreeTable(const DynArray<double> *inputMFCache, bool readsComplements, DynArray<double> *degrees) {
@@ -132,7 +90,7 @@ DegreeReads planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArr
             } else {
                 const int32_t position = cachePosition(fis->numCumInputMFs->data[i], k);
                 const bool isNot = a < 0.0;
-                if (position <= n) {
+                if (position >= 1 && position <= n) {
                     entry = isNot ? n + position - 1 : position - 1;
                     reads.complements = reads.complements || isNot;
                 } else {

@@ -3,22 +3,20 @@
 
 #include "model/systemRecord.h"
 
-// Fills inputMFCache for the row (reporting out-of-range inputs) and then
-// ruleInputValues (numRules x numInputs) from it.
-void fuzzifyInputs(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
-                   const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
-                   DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues);
-
-// Resolves every rule's antecedent row against the complete inputMFCache.
-void mapRuleAntecedents(const SystemRecord *fis, const DynArray<double> *inputMFCache,
-                        DynArray<double> *ruleInputValues);
+// The rules' antecedents against a row's membership degrees (inputMFCache,
+// createInputMFCache), in two forms that give the same values: the rule
+// input values of a row whose connectives include a host function, and the
+// degree table that built-in connectives read in place (fireRulesBuiltIn).
 
 // Every rule's antecedent resolved once per call (numRules x numInputs):
 // 0 for an unused input, p > 0 for cache position p, -p for its complement.
+// A position outside the cache is stored as 2^31-1, which no cache reaches.
 void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan);
-// mapRuleAntecedents from the plan: the same values.
-void mapPlannedRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan,
-                               const DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues);
+// Fills ruleInputValues (numRules x numInputs) from the plan: an unused
+// input gives the connective's neutral value, a function outside the cache
+// NaN, a negated one 1 - m.
+void mapRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan,
+                        const DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues);
 
 // The row's degree table: the cache's L values, their complements 1 - m,
 // the neutral values 1 (AND) and 0 (OR), then NaN and 1 - NaN for a rule

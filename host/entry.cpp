@@ -50,10 +50,11 @@ FAZOLT_EXPORT void qibFunction(int32_t nlhs, zorbArray *plhs[], int32_t nrhs, co
     qibAtExit(&fazolt_atexit);
     fazolt_initialize();
     if (nrhs != 3) {
-        zorbErrMsgIdAndTxt(fazoltTLS, "ZORB:runTime:WrongNumberOfInputs", 5, 12, 3, 4, 6, "fazolt");
+        zorbErrMsgIdAndTxt(fazoltTLS, "ZORB:runTime:WrongNumberOfInputs", 5, ZORB_INT32_CLASS, 3, ZORB_CHAR_CLASS, 6,
+                           "fazolt");
     }
     if (nlhs > 6) {
-        zorbErrMsgIdAndTxt(fazoltTLS, "ZORB:runTime:TooManyOutputArguments", 3, 4, 6, "fazolt");
+        zorbErrMsgIdAndTxt(fazoltTLS, "ZORB:runTime:TooManyOutputArguments", 3, ZORB_CHAR_CLASS, 6, "fazolt");
     }
     zorbArray *outputs[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     marshalAndEvaluate(fazoltTLS, prhs, nlhs, outputs);

@@ -6,6 +6,7 @@
 
 #include "codegen/fazolt.h"
 #include "host/validateSystem.h"
+#include "model/recordFields.h"
 
 #include <cstdio>
 
@@ -17,23 +18,16 @@ const zorbMsgIdentifier inputsId = {"inputs", nullptr, false};
 const zorbMsgIdentifier fisId = {"fis", nullptr, false};
 const zorbMsgIdentifier diagnosticsId = {"diagnostics", nullptr, false};
 
-const char *const fisFieldNames[25] = {
-    "type",        "andMethod",      "orMethod",    "defuzzMethod",    "impMethod",
-    "aggMethod",   "inputRange",     "outputRange", "inputMF",         "outputMF",
-    "antecedent",  "consequent",     "connection",  "weight",          "numSamples",
-    "numInputs",   "numOutputs",     "numRules",    "numInputMFs",     "numCumInputMFs",
-    "numOutputMFs", "numCumOutputMFs", "outputSamplePoints", "orrSize", "aggSize"};
+const char *const *const fisFieldNames = kSystemRecordFields;
+const char *const *const variableFieldNames = kVariableRecordFields;
+const char *const *const mfFieldNames = kMFRecordFields;
+const char *const *const diagnosticsFieldNames = kDiagnosticsFields;
 
-const char *const variableFieldNames[2] = {"mf", "origNumMF"};
-const char *const mfFieldNames[4] = {"type", "origTypeLength", "params", "origParamLength"};
-const char *const diagnosticsFieldNames[6] = {"DraxilDiagnostic",     "Model",       "Block",
-                                              "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"};
-
-const int32_t ROW_DIMS[2] = {1, -1};
-const int32_t MATRIX_DIMS[2] = {-1, -1};
-const int32_t TWO_COLUMN_DIMS[2] = {-1, 2};
-const int32_t VECTOR_DIMS[1] = {-1};
-const int32_t PAIR_DIMS[2] = {1, 2};
+const int32_t kRowDims[2] = {1, -1};
+const int32_t kMatrixDims[2] = {-1, -1};
+const int32_t kTwoColumnDims[2] = {-1, 2};
+const int32_t kVectorDims[1] = {-1};
+const int32_t kPairDims[2] = {1, 2};
 
 // ---- Field imports. Each checks the value, sizes the target to the checked
 // extents and copies; none keeps a reference.
@@ -56,12 +50,7 @@ void checkElementCount(zorbTLS *tls, const zorbMsgIdentifier *id, int32_t numDim
         used += n;
     }
     if (used > static_cast<int32_t>(sizeof path) - 1) used = static_cast<int32_t>(sizeof path) - 1;
-    char message[384];
-    int length = std::snprintf(message, sizeof message, "%.*s has %lld elements, more than 2^31-1", used, path,
-                               static_cast<long long>(count));
-    if (length < 0) length = 0;
-    if (length >= static_cast<int>(sizeof message)) length = static_cast<int>(sizeof message) - 1;
-    zorbErrMsgIdAndTxt(tls, "fazolt:invalidSystem", 3, 4, length, message);
+    rejectSystem(tls, "%.*s has %lld elements, more than 2^31-1", used, path, static_cast<long long>(count));
 }
 
 template <typename T>
@@ -87,7 +76,7 @@ uint8_t importUint8Scalar(zorbTLS *tls, const zorbMsgIdentifier *id, const zorbA
 }
 
 void importPair(zorbTLS *tls, const zorbMsgIdentifier *id, const zorbArray *value, int32_t *pair) {
-    zorbCheckBuiltIn(tls, id, value, "int32", false, 2, PAIR_DIMS);
+    zorbCheckBuiltIn(tls, id, value, "int32", false, 2, kPairDims);
     const int32_t *data = static_cast<const int32_t *>(zorbQuvGetData(value));
     pair[0] = data[0];
     pair[1] = data[1];
@@ -97,27 +86,27 @@ void importPair(zorbTLS *tls, const zorbMsgIdentifier *id, const zorbArray *valu
 
 void importMFRecords(zorbTLS *tls, const zorbMsgIdentifier *mfId, const zorbArray *value,
                      DynArray<MFRecord> *target) {
-    zorbMsgIdentifier typeId = {"type", mfId, false};
-    zorbMsgIdentifier typeLengthId = {"origTypeLength", mfId, false};
-    zorbMsgIdentifier paramsId = {"params", mfId, false};
-    zorbMsgIdentifier paramLengthId = {"origParamLength", mfId, false};
+    zorbMsgIdentifier typeId = {mfFieldNames[0], mfId, false};
+    zorbMsgIdentifier typeLengthId = {mfFieldNames[1], mfId, false};
+    zorbMsgIdentifier paramsId = {mfFieldNames[2], mfId, false};
+    zorbMsgIdentifier paramLengthId = {mfFieldNames[3], mfId, false};
 
     int32_t extents[2] = {0, 0};
-    zorbCheckVsStruct(tls, mfId, value, 4, mfFieldNames, 2, ROW_DIMS, extents);
+    zorbCheckVsStruct(tls, mfId, value, 4, mfFieldNames, 2, kRowDims, extents);
     checkElementCount(tls, mfId, 2, extents);
     resize2D(target, extents[0], extents[1]);
     for (int32_t j = 0; j < extents[1]; ++j) {
         MFRecord *mf = &target->data[j];
-        zorbArray *field = zorbGetField(tls, value, j, 0, "type");
-        importArray(tls, &typeId, field, "uint8", 2, ROW_DIMS, mf->type);
+        zorbArray *field = zorbGetField(tls, value, j, 0, mfFieldNames[0]);
+        importArray(tls, &typeId, field, "uint8", 2, kRowDims, mf->type);
         zorbDestroyArray(&field);
-        field = zorbGetField(tls, value, j, 1, "origTypeLength");
+        field = zorbGetField(tls, value, j, 1, mfFieldNames[1]);
         mf->origTypeLength = importInt32Scalar(tls, &typeLengthId, field);
         zorbDestroyArray(&field);
-        field = zorbGetField(tls, value, j, 2, "params");
-        importArray(tls, &paramsId, field, "double", 2, ROW_DIMS, mf->params);
+        field = zorbGetField(tls, value, j, 2, mfFieldNames[2]);
+        importArray(tls, &paramsId, field, "double", 2, kRowDims, mf->params);
         zorbDestroyArray(&field);
-        field = zorbGetField(tls, value, j, 3, "origParamLength");
+        field = zorbGetField(tls, value, j, 3, mfFieldNames[3]);
         mf->origParamLength = importInt32Scalar(tls, &paramLengthId, field);
         zorbDestroyArray(&field);
     }
@@ -125,18 +114,18 @@ void importMFRecords(zorbTLS *tls, const zorbMsgIdentifier *mfId, const zorbArra
 
 void importVariables(zorbTLS *tls, const zorbMsgIdentifier *variableId, const zorbArray *value,
                      DynArray<VariableRecord> *target) {
-    zorbMsgIdentifier mfId = {"mf", variableId, false};
-    zorbMsgIdentifier numMFId = {"origNumMF", variableId, false};
+    zorbMsgIdentifier mfId = {variableFieldNames[0], variableId, false};
+    zorbMsgIdentifier numMFId = {variableFieldNames[1], variableId, false};
 
     int32_t extents[2] = {0, 0};
-    zorbCheckVsStruct(tls, variableId, value, 2, variableFieldNames, 2, ROW_DIMS, extents);
+    zorbCheckVsStruct(tls, variableId, value, 2, variableFieldNames, 2, kRowDims, extents);
     checkElementCount(tls, variableId, 2, extents);
     resize2D(target, extents[0], extents[1]);
     for (int32_t i = 0; i < extents[1]; ++i) {
-        zorbArray *field = zorbGetField(tls, value, i, 0, "mf");
+        zorbArray *field = zorbGetField(tls, value, i, 0, variableFieldNames[0]);
         importMFRecords(tls, &mfId, field, target->data[i].mf);
         zorbDestroyArray(&field);
-        field = zorbGetField(tls, value, i, 1, "origNumMF");
+        field = zorbGetField(tls, value, i, 1, variableFieldNames[1]);
         target->data[i].origNumMF = importInt32Scalar(tls, &numMFId, field);
         zorbDestroyArray(&field);
     }
@@ -146,7 +135,7 @@ void importVariables(zorbTLS *tls, const zorbMsgIdentifier *variableId, const zo
 
 void importInputs(zorbTLS *tls, const zorbArray *value, DynArray<double> *inputs) {
     int32_t extents[2] = {0, 0};
-    zorbCheckVsBuiltIn(tls, &inputsId, value, "double", false, 2, MATRIX_DIMS, extents);
+    zorbCheckVsBuiltIn(tls, &inputsId, value, "double", false, 2, kMatrixDims, extents);
     checkElementCount(tls, &inputsId, 2, extents);
     inputs->size[0] = extents[0];
     inputs->size[1] = extents[1];
@@ -165,20 +154,20 @@ void withFisField(zorbTLS *tls, const zorbArray *fisValue, int32_t fieldNumber, 
 }
 
 void importSystemRecord(zorbTLS *tls, const zorbArray *value, SystemRecord *fis) {
-    zorbCheckStruct(tls, &fisId, value, 25, fisFieldNames, 0, nullptr);
+    zorbCheckStruct(tls, &fisId, value, kNumSystemRecordFields, fisFieldNames, 0, nullptr);
 
     DynArray<uint8_t> *names[6] = {fis->type,         fis->andMethod, fis->orMethod,
                                    fis->defuzzMethod, fis->impMethod, fis->aggMethod};
     for (int32_t k = 0; k < 6; ++k) {
         withFisField(tls, value, k, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-            importArray(tls, id, f, "uint8", 2, ROW_DIMS, names[k]);
+            importArray(tls, id, f, "uint8", 2, kRowDims, names[k]);
         });
     }
     withFisField(tls, value, 6, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-        importArray(tls, id, f, "double", 2, TWO_COLUMN_DIMS, fis->inputRange);
+        importArray(tls, id, f, "double", 2, kTwoColumnDims, fis->inputRange);
     });
     withFisField(tls, value, 7, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-        importArray(tls, id, f, "double", 2, TWO_COLUMN_DIMS, fis->outputRange);
+        importArray(tls, id, f, "double", 2, kTwoColumnDims, fis->outputRange);
     });
     withFisField(tls, value, 8, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
         importVariables(tls, id, f, fis->inputMF);
@@ -187,16 +176,16 @@ void importSystemRecord(zorbTLS *tls, const zorbArray *value, SystemRecord *fis)
         importVariables(tls, id, f, fis->outputMF);
     });
     withFisField(tls, value, 10, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-        importArray(tls, id, f, "double", 2, MATRIX_DIMS, fis->antecedent);
+        importArray(tls, id, f, "double", 2, kMatrixDims, fis->antecedent);
     });
     withFisField(tls, value, 11, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-        importArray(tls, id, f, "double", 2, MATRIX_DIMS, fis->consequent);
+        importArray(tls, id, f, "double", 2, kMatrixDims, fis->consequent);
     });
     withFisField(tls, value, 12, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-        importArray(tls, id, f, "double", 1, VECTOR_DIMS, fis->connection);
+        importArray(tls, id, f, "double", 1, kVectorDims, fis->connection);
     });
     withFisField(tls, value, 13, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-        importArray(tls, id, f, "double", 1, VECTOR_DIMS, fis->weight);
+        importArray(tls, id, f, "double", 1, kVectorDims, fis->weight);
     });
     int32_t *counts[4] = {&fis->numSamples, &fis->numInputs, &fis->numOutputs, &fis->numRules};
     for (int32_t k = 0; k < 4; ++k) {
@@ -208,11 +197,11 @@ void importSystemRecord(zorbTLS *tls, const zorbArray *value, SystemRecord *fis)
                                        fis->numCumOutputMFs};
     for (int32_t k = 0; k < 4; ++k) {
         withFisField(tls, value, 18 + k, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-            importArray(tls, id, f, "int32", 2, ROW_DIMS, countRows[k]);
+            importArray(tls, id, f, "int32", 2, kRowDims, countRows[k]);
         });
     }
     withFisField(tls, value, 22, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-        importArray(tls, id, f, "double", 2, MATRIX_DIMS, fis->outputSamplePoints);
+        importArray(tls, id, f, "double", 2, kMatrixDims, fis->outputSamplePoints);
     });
     withFisField(tls, value, 23,
                  [&](const zorbMsgIdentifier *id, const zorbArray *f) { importPair(tls, id, f, fis->orrSize); });
@@ -221,7 +210,7 @@ void importSystemRecord(zorbTLS *tls, const zorbArray *value, SystemRecord *fis)
 }
 
 void importDiagnostics(zorbTLS *tls, const zorbArray *value, DiagnosticsOptions *diag) {
-    zorbCheckStruct(tls, &diagnosticsId, value, 6, diagnosticsFieldNames, 0, nullptr);
+    zorbCheckStruct(tls, &diagnosticsId, value, kNumDiagnosticsFields, diagnosticsFieldNames, 0, nullptr);
     uint8_t *modes[6] = {&diag->DraxilDiagnostic, nullptr, nullptr, &diag->OutOfRangeInputValue,
                          &diag->NoRuleFired, &diag->EmptyOutputFuzzySet};
     DynArray<uint8_t> *names[6] = {nullptr, diag->Model, diag->Block, nullptr, nullptr, nullptr};
@@ -231,7 +220,7 @@ void importDiagnostics(zorbTLS *tls, const zorbArray *value, DiagnosticsOptions 
         if (modes[k] != nullptr) {
             *modes[k] = importUint8Scalar(tls, &id, field);
         } else {
-            importArray(tls, &id, field, "uint8", 2, ROW_DIMS, names[k]);
+            importArray(tls, &id, field, "uint8", 2, kRowDims, names[k]);
         }
         zorbDestroyArray(&field);
     }

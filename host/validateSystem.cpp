@@ -7,6 +7,8 @@
 // Sections: reporting, counts and extents, variables and membership
 // functions, rules, intermediate sizes, validateSystem.
 #include "host/validateSystem.h"
+#include "membership/builtInMembership.h"
+#include "model/indexArithmetic.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -14,21 +16,9 @@
 
 namespace {
 
-constexpr int64_t INT32_LIMIT = std::numeric_limits<int32_t>::max();
+constexpr int64_t kInt32Limit = std::numeric_limits<int32_t>::max();
 
-// ---- Reporting: identifier first, then the field and the broken relation.
-
-[[noreturn]] __attribute__((format(printf, 2, 3))) void reject(zorbTLS *tls, const char *format, ...) {
-    char message[512];
-    va_list args;
-    va_start(args, format);
-    int length = std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    if (length < 0) length = 0;
-    if (length >= static_cast<int>(sizeof message)) length = static_cast<int>(sizeof message) - 1;
-    zorbErrMsgIdAndTxt(tls, "fazolt:invalidSystem", 3, 4, length, message);
-    __builtin_unreachable();
-}
+// ---- Reporting: rejectSystem, below the checks.
 
 int64_t rowsOf(const DynArray<double> *a) { return a->size[0]; }
 int64_t colsOf(const DynArray<double> *a) { return a->numDimensions > 1 ? a->size[1] : 1; }
@@ -40,26 +30,17 @@ int64_t elementCount(const DynArray<T> *a) {
     return n;
 }
 
-// The index that the evaluation derives from a stored double: |v| rounded
-// half away from zero, saturating at the int32 limits; NaN gives 0.
-int64_t storedIndex(double v) {
-    double r = quvRound(quvAbs(v));
-    if (quvIsNaN(r)) return 0;
-    if (r >= 2147483648.0) return INT32_LIMIT;
-    return static_cast<int64_t>(r);
-}
-
 // ---- Counts and extents.
 
 void checkCount(zorbTLS *tls, const char *name, int32_t value) {
-    if (value < 0) reject(tls, "fis.%s is %d; a count cannot be negative", name, value);
+    if (value < 0) rejectSystem(tls, "fis.%s is %d; a count cannot be negative", name, value);
 }
 
 template <typename T>
 void checkAtLeast(zorbTLS *tls, const char *field, const char *what, int64_t have, const char *countName,
                   int64_t need) {
     if (have < need) {
-        reject(tls, "fis.%s has %lld %s, fewer than %s (%lld)", field, static_cast<long long>(have), what,
+        rejectSystem(tls, "fis.%s has %lld %s, fewer than %s (%lld)", field, static_cast<long long>(have), what,
                countName, static_cast<long long>(need));
     }
 }
@@ -73,16 +54,16 @@ int64_t checkCounts(zorbTLS *tls, const char *countsName, const char *cumulative
     int64_t total = 0;
     for (int64_t k = 0; k < elementCount(counts); ++k) {
         if (counts->data[k] < 0) {
-            reject(tls, "fis.%s(%lld) is %d; a count cannot be negative", countsName, static_cast<long long>(k + 1),
+            rejectSystem(tls, "fis.%s(%lld) is %d; a count cannot be negative", countsName, static_cast<long long>(k + 1),
                    counts->data[k]);
         }
         if (k < numVars && cumulative->data[k] != total) {
-            reject(tls, "fis.%s(%lld) is %d, but the counts before it add up to %lld", cumulativeName,
+            rejectSystem(tls, "fis.%s(%lld) is %d, but the counts before it add up to %lld", cumulativeName,
                    static_cast<long long>(k + 1), cumulative->data[k], static_cast<long long>(total));
         }
         total += counts->data[k];
     }
-    if (total > INT32_LIMIT) reject(tls, "fis.%s adds up to %lld membership functions, beyond 2^31-1", countsName,
+    if (total > kInt32Limit) rejectSystem(tls, "fis.%s adds up to %lld membership functions, beyond 2^31-1", countsName,
                                     static_cast<long long>(total));
     return total;
 }
@@ -103,19 +84,9 @@ bool trimmedNameIs(const MFRecord &mf, const char *name, int32_t length) {
 // How many parameters a built-in membership function reads; -1 for a name
 // that the host evaluates.
 int32_t paramsRead(const MFRecord &mf) {
-    struct BuiltIn {
-        const char *name;
-        int32_t length, params;
-    };
-    static const BuiltIn builtIns[] = {{"trimf", 5, 3},   {"trapmf", 6, 4}, {"gaussmf", 7, 2},  {"gbellmf", 7, 3},
-                                       {"sigmf", 5, 2},   {"smf", 3, 2},    {"zmf", 3, 2},      {"gauss2mf", 8, 4},
-                                       {"dsigmf", 6, 4},  {"psigmf", 6, 4}, {"pimf", 4, 4}};
-    for (const BuiltIn &b : builtIns) {
-        if (trimmedNameIs(mf, b.name, b.length)) return b.params;
-    }
-    return -1;
+    const BuiltInMembership *b = findBuiltInMembership(mf.type->data, trimmed(mf.origTypeLength));
+    return b == nullptr ? -1 : b->numParams;
 }
-
 
 // Every variable's stored lists must hold what its orig lengths say, since
 // the trimmed copies read that far.
@@ -123,18 +94,18 @@ void checkVariables(zorbTLS *tls, const char *field, const DynArray<VariableReco
     for (int64_t v = 0; v < elementCount(vars); ++v) {
         const VariableRecord &var = vars->data[v];
         if (var.origNumMF > elementCount(var.mf)) {
-            reject(tls, "fis.%s(%lld).origNumMF is %d, but its mf list holds %lld", field,
+            rejectSystem(tls, "fis.%s(%lld).origNumMF is %d, but its mf list holds %lld", field,
                    static_cast<long long>(v + 1), var.origNumMF, static_cast<long long>(elementCount(var.mf)));
         }
         for (int32_t j = 0; j < var.origNumMF; ++j) {
             const MFRecord &mf = var.mf->data[j];
             if (mf.origTypeLength > elementCount(mf.type)) {
-                reject(tls, "fis.%s(%lld).mf(%d).origTypeLength is %d, beyond its type of %lld characters", field,
+                rejectSystem(tls, "fis.%s(%lld).mf(%d).origTypeLength is %d, beyond its type of %lld characters", field,
                        static_cast<long long>(v + 1), j + 1, mf.origTypeLength,
                        static_cast<long long>(elementCount(mf.type)));
             }
             if (mf.origParamLength > elementCount(mf.params)) {
-                reject(tls, "fis.%s(%lld).mf(%d).origParamLength is %d, beyond its %lld stored parameters", field,
+                rejectSystem(tls, "fis.%s(%lld).mf(%d).origParamLength is %d, beyond its %lld stored parameters", field,
                        static_cast<long long>(v + 1), j + 1, mf.origParamLength,
                        static_cast<long long>(elementCount(mf.params)));
             }
@@ -151,7 +122,7 @@ void checkEvaluatedMFs(zorbTLS *tls, const char *field, const char *countsName, 
     for (int32_t v = 0; v < numVars; ++v) {
         const VariableRecord &var = vars->data[v];
         if (counts->data[v] > var.origNumMF) {
-            reject(tls, "fis.%s(%d) is %d, but variable %d of fis.%s has %d membership functions", countsName, v + 1,
+            rejectSystem(tls, "fis.%s(%d) is %d, but variable %d of fis.%s has %d membership functions", countsName, v + 1,
                    counts->data[v], v + 1, field, var.origNumMF);
         }
         if (!checkParams) continue;
@@ -159,7 +130,7 @@ void checkEvaluatedMFs(zorbTLS *tls, const char *field, const char *countsName, 
             const MFRecord &mf = var.mf->data[j];
             int32_t needed = paramsRead(mf);
             if (needed > trimmed(mf.origParamLength)) {
-                reject(tls, "fis.%s(%d).mf(%d).params: %.*s reads %d parameters, but %d are given", field, v + 1, j + 1,
+                rejectSystem(tls, "fis.%s(%d).mf(%d).params: %.*s reads %d parameters, but %d are given", field, v + 1, j + 1,
                        trimmed(mf.origTypeLength), reinterpret_cast<const char *>(mf.type->data), needed,
                        trimmed(mf.origParamLength));
             }
@@ -177,7 +148,7 @@ void checkSugenoOutputs(zorbTLS *tls, const SystemRecord *fis, int64_t numColumn
             bool isConstant = trimmedNameIs(mf, "constant", 8);
             int64_t needed = isConstant ? 1 : numColumns + 1;
             if (needed > trimmed(mf.origParamLength)) {
-                reject(tls, "fis.outputMF(%d).mf(%d).params: a %s output function reads %lld parameters, but %d are given",
+                rejectSystem(tls, "fis.outputMF(%d).mf(%d).params: a %s output function reads %lld parameters, but %d are given",
                        o + 1, j + 1, isConstant ? "constant" : "linear", static_cast<long long>(needed),
                        trimmed(mf.origParamLength));
             }
@@ -194,12 +165,12 @@ void checkRuleMatrix(zorbTLS *tls, const char *field, const DynArray<double> *m,
     for (int32_t v = 0; v < numVars; ++v) {
         for (int32_t r = 0; r < fis->numRules; ++r) {
             double stored = m->data[r + static_cast<int64_t>(v) * rowsOf(m)];
-            int64_t k = storedIndex(stored);
+            int64_t k = magnitudeIndex(stored);  // what the evaluation reads
             if (isSugeno && !quvIsNaN(stored) && quvRound(stored) < 0.0) {
-                reject(tls, "fis.%s(%d, %d) is %g; a Sugeno consequent cannot be negative", field, r + 1, v + 1, stored);
+                rejectSystem(tls, "fis.%s(%d, %d) is %g; a Sugeno consequent cannot be negative", field, r + 1, v + 1, stored);
             }
             if (k > counts->data[v]) {
-                reject(tls, "fis.%s(%d, %d) is %g, but %s %d has %d membership functions", field, r + 1, v + 1, stored,
+                rejectSystem(tls, "fis.%s(%d, %d) is %g, but %s %d has %d membership functions", field, r + 1, v + 1, stored,
                        numVarsName[3] == 'I' ? "input" : "output", v + 1, counts->data[v]);
             }
         }
@@ -209,47 +180,59 @@ void checkRuleMatrix(zorbTLS *tls, const char *field, const DynArray<double> *m,
 // ---- Intermediate sizes: what the evaluation writes must fit.
 
 void checkElementCount(zorbTLS *tls, const char *what, int64_t rows, int64_t cols) {
-    if (rows < 0 || cols < 0) reject(tls, "%s would be %lld x %lld", what, static_cast<long long>(rows),
+    if (rows < 0 || cols < 0) rejectSystem(tls, "%s would be %lld x %lld", what, static_cast<long long>(rows),
                                      static_cast<long long>(cols));
-    if (rows * cols > INT32_LIMIT) {
-        reject(tls, "%s would be %lld x %lld, more than 2^31-1 elements", what, static_cast<long long>(rows),
+    if (rows * cols > kInt32Limit) {
+        rejectSystem(tls, "%s would be %lld x %lld, more than 2^31-1 elements", what, static_cast<long long>(rows),
                static_cast<long long>(cols));
     }
 }
 
 void checkMamdaniSizes(zorbTLS *tls, const SystemRecord *fis, int64_t numOutputMFs) {
-    if (fis->numSamples < 1) reject(tls, "fis.numSamples is %d; a Mamdani system needs sample points", fis->numSamples);
+    if (fis->numSamples < 1) rejectSystem(tls, "fis.numSamples is %d; a Mamdani system needs sample points", fis->numSamples);
     checkAtLeast<double>(tls, "outputSamplePoints", "rows", rowsOf(fis->outputSamplePoints), "numOutputs",
                          fis->numOutputs);
     if (colsOf(fis->outputSamplePoints) != fis->numSamples) {
-        reject(tls, "fis.outputSamplePoints has %lld columns, but numSamples is %d",
+        rejectSystem(tls, "fis.outputSamplePoints has %lld columns, but numSamples is %d",
                static_cast<long long>(colsOf(fis->outputSamplePoints)), fis->numSamples);
     }
     checkElementCount(tls, "the output fuzzy set cache", numOutputMFs, fis->numSamples);
     int64_t ruleColumns = static_cast<int64_t>(fis->numRules) * fis->numOutputs;
     if (fis->orrSize[0] < fis->numSamples || fis->orrSize[1] < ruleColumns) {
-        reject(tls, "fis.orrSize is [%d %d], smaller than [numSamples numRules*numOutputs] = [%d %lld]", fis->orrSize[0],
+        rejectSystem(tls, "fis.orrSize is [%d %d], smaller than [numSamples numRules*numOutputs] = [%d %lld]", fis->orrSize[0],
                fis->orrSize[1], fis->numSamples, static_cast<long long>(ruleColumns));
     }
     if (fis->aggSize[0] != fis->numSamples || fis->aggSize[1] < fis->numOutputs) {
-        reject(tls, "fis.aggSize is [%d %d]; it needs numSamples (%d) rows and at least numOutputs (%d) columns",
+        rejectSystem(tls, "fis.aggSize is [%d %d]; it needs numSamples (%d) rows and at least numOutputs (%d) columns",
                fis->aggSize[0], fis->aggSize[1], fis->numSamples, fis->numOutputs);
     }
 }
 
 void checkSugenoSizes(zorbTLS *tls, const SystemRecord *fis) {
     if (fis->orrSize[0] < fis->numRules || fis->orrSize[1] < fis->numOutputs) {
-        reject(tls, "fis.orrSize is [%d %d], smaller than [numRules numOutputs] = [%d %d]", fis->orrSize[0],
+        rejectSystem(tls, "fis.orrSize is [%d %d], smaller than [numRules numOutputs] = [%d %d]", fis->orrSize[0],
                fis->orrSize[1], fis->numRules, fis->numOutputs);
     }
     int64_t aggregated = static_cast<int64_t>(fis->aggSize[0]) * fis->aggSize[1];
     if (aggregated < fis->numOutputs) {
-        reject(tls, "fis.aggSize is [%d %d], fewer elements than numOutputs (%d)", fis->aggSize[0], fis->aggSize[1],
+        rejectSystem(tls, "fis.aggSize is [%d %d], fewer elements than numOutputs (%d)", fis->aggSize[0], fis->aggSize[1],
                fis->numOutputs);
     }
 }
 
 }  // namespace
+
+void rejectSystem(zorbTLS *tls, const char *format, ...) {
+    char message[512];
+    va_list args;
+    va_start(args, format);
+    int length = std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    if (length < 0) length = 0;
+    if (length >= static_cast<int>(sizeof message)) length = static_cast<int>(sizeof message) - 1;
+    zorbErrMsgIdAndTxt(tls, "fazolt:invalidSystem", 3, ZORB_CHAR_CLASS, length, message);
+    __builtin_unreachable();
+}
 
 void validateSystem(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis) {
     checkCount(tls, "numInputs", fis->numInputs);
@@ -260,7 +243,7 @@ void validateSystem(zorbTLS *tls, const DynArray<double> *inputs, const SystemRe
     int64_t numRows = inputs->size[0];
 
     if (numRows > 0 && inputs->size[1] != fis->numInputs) {
-        reject(tls, "inputs has %d columns, but the system has numInputs = %d", inputs->size[1], fis->numInputs);
+        rejectSystem(tls, "inputs has %d columns, but the system has numInputs = %d", inputs->size[1], fis->numInputs);
     }
     checkElementCount(tls, "the output matrix", numRows, fis->numOutputs);
     checkElementCount(tls, "the rule input values", fis->numRules, fis->numInputs);

@@ -9,4 +9,8 @@
 // outside an array or leave a result undefined.
 void validateSystem(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis);
 
+// Raises "fazolt:invalidSystem" with a printf-style message (cut at 511
+// characters): identifier first, then the field and the broken relation.
+[[noreturn]] __attribute__((format(printf, 2, 3))) void rejectSystem(zorbTLS *tls, const char *format, ...);
+
 #endif

@@ -11,7 +11,5 @@ static inline double dsigmfRule(double x, const double *params) {
 double dsigmf(double x, const double *params) { return dsigmfRule(x, params); }
 
 void dsigmfVector(zorbTLS *, const DynArray<double> *xs, const double *params, DynArray<double> *out) {
-    const int32_t n = xs->size[1];
-    resize2D(out, 1, n);
-    for (int32_t k = 0; k < n; ++k) out->data[k] = dsigmfRule(xs->data[k], params);
+    fillMembershipRow(xs, out, [=](double x) { return dsigmfRule(x, params); });
 }

@@ -16,7 +16,5 @@ static inline double gauss2mfRule(double x, const double *params) {
 double gauss2mf(double x, const double *params) { return gauss2mfRule(x, params); }
 
 void gauss2mfVector(zorbTLS *, const DynArray<double> *xs, const double *params, DynArray<double> *out) {
-    const int32_t n = xs->size[1];
-    resize2D(out, 1, n);
-    for (int32_t k = 0; k < n; ++k) out->data[k] = gauss2mfRule(xs->data[k], params);
+    fillMembershipRow(xs, out, [=](double x) { return gauss2mfRule(x, params); });
 }

@@ -7,7 +7,5 @@ double gaussmf(double x, const double *params) { return gaussmfRule(x, params[0]
 
 void gaussmfVector(zorbTLS *, const DynArray<double> *xs, const double *params, DynArray<double> *out) {
     const double sigma = params[0], c = params[1];
-    const int32_t n = xs->size[1];
-    resize2D(out, 1, n);
-    for (int32_t k = 0; k < n; ++k) out->data[k] = gaussmfRule(xs->data[k], sigma, c);
+    fillMembershipRow(xs, out, [=](double x) { return gaussmfRule(x, sigma, c); });
 }

@@ -26,6 +26,15 @@ FAZOLT_DECLARE_MF(pimf)
 
 #undef FAZOLT_DECLARE_MF
 
+// The vector form of every function: out (resized to 1 x N) holds rule(x)
+// at each point of the row xs.
+template <typename Rule>
+inline void fillMembershipRow(const DynArray<double> *xs, DynArray<double> *out, Rule rule) {
+    const int32_t n = xs->size[1];
+    resize2D(out, 1, n);
+    for (int32_t k = 0; k < n; ++k) out->data[k] = rule(xs->data[k]);
+}
+
 // Probabilistic OR of two values: (a + b) - a*b, sum and product formed first.
 inline double probor(double a, double b) { return (a + b) - a * b; }
 

@@ -10,7 +10,5 @@ static inline double psigmfRule(double x, const double *params) {
 double psigmf(double x, const double *params) { return psigmfRule(x, params); }
 
 void psigmfVector(zorbTLS *, const DynArray<double> *xs, const double *params, DynArray<double> *out) {
-    const int32_t n = xs->size[1];
-    resize2D(out, 1, n);
-    for (int32_t k = 0; k < n; ++k) out->data[k] = psigmfRule(xs->data[k], params);
+    fillMembershipRow(xs, out, [=](double x) { return psigmfRule(x, params); });
 }

@@ -11,7 +11,5 @@ double sigmf(double x, const double *params) { return sigmfRule(x, params[0], pa
 
 void sigmfVector(zorbTLS *, const DynArray<double> *xs, const double *params, DynArray<double> *out) {
     const double a = params[0], c = params[1];
-    const int32_t n = xs->size[1];
-    resize2D(out, 1, n);
-    for (int32_t k = 0; k < n; ++k) out->data[k] = sigmfRule(xs->data[k], a, c);
+    fillMembershipRow(xs, out, [=](double x) { return sigmfRule(x, a, c); });
 }

@@ -43,8 +43,8 @@ struct DiagnosticsOptions {
 };
 
 // Diagnostic modes.
-constexpr uint8_t DIAGNOSTIC_WARNING = 2;
-constexpr uint8_t DIAGNOSTIC_ERROR = 3;
+constexpr uint8_t kDiagnosticWarning = 2;
+constexpr uint8_t kDiagnosticError = 3;
 
 // Allocates every array field empty, in field order; with tls given, each is
 // registered on its heap-reference stack right after its allocation.

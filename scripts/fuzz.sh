@@ -4,6 +4,7 @@
 #
 #   scripts/fuzz.sh [smoke [SECONDS]]   replay seeds and corpus, then fuzz each target SECONDS (default 30)
 #   scripts/fuzz.sh campaign RUNS       RUNS executions per target, two targets at a time; prints exec counts
+#   FAZOLT_FUZZ_TARGETS=module_call scripts/fuzz.sh campaign 2000000   one target only
 #   scripts/fuzz.sh minimise            merges seeds, corpus and campaign finds into fuzz/corpus/
 #   scripts/fuzz.sh replay              runs every seed and corpus input once
 #
@@ -15,7 +16,8 @@ root=$PWD
 mode="${1:-smoke}"
 dir="${FAZOLT_FUZZ_DIR:-build-fuzz}"
 case "$dir" in /*) ;; *) dir="$root/$dir" ;; esac
-targets=(json_reader description csv_reader module_call)
+# FAZOLT_FUZZ_TARGETS="module_call" narrows any mode to some of the targets.
+read -r -a targets <<<"${FAZOLT_FUZZ_TARGETS:-json_reader description csv_reader module_call}"
 
 declare -A maxLen=([json_reader]=8192 [description]=8192 [csv_reader]=4096 [module_call]=8192)
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}"

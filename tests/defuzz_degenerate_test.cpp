@@ -143,7 +143,7 @@ TEST(DefuzzDegenerate, NoRuleFiredTakesTheRangeMidpoint) {
         SCOPED_TRACE("T = " + describe(c.T));
         LeakCheck leaks;
         {
-            DefuzzRow row("centroid", {{0, 5, 10}}, {0, 0, 0}, DIAGNOSTIC_WARNING, DIAGNOSTIC_WARNING);
+            DefuzzRow row("centroid", {{0, 5, 10}}, {0, 0, 0}, kDiagnosticWarning, kDiagnosticWarning);
             double y = 0;
             std::vector<orvane::Warning> warnings = runClean([&](zorbTLS *tls) { y = row.defuzzify(tls, c.T); });
             EXPECT_SAME_BITS(y, c.expected);

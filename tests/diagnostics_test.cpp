@@ -97,11 +97,15 @@ protected:
         return run([&](zorbTLS *tls) {
             zorbHeapReferenceStackEnterFcn(tls);
             initRegisteredArray(tls, &noMFs, 2);
+            InputMembershipPlan plan;
+            initInputMembershipPlan(tls, &plan);
+            planInputMembership(&fis, noMFs, numel(cache), &plan);
             for (double x : values) {
                 row->data[0] = 0.5;
                 row->data[1] = x;
-                createInputMFCache(tls, row, &fis, &diag, noMFs, cache);
+                createInputMFCache(tls, row, &fis, &diag, noMFs, &plan, cache);
             }
+            releaseInputMembershipPlan(&plan);
             releaseArray(&noMFs);
             zorbHeapReferenceStackLeaveFcn(tls);
         });

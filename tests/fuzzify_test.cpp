@@ -98,6 +98,21 @@ protected:
         EXPECT_EQ(orvane::allocStats().liveBlocks, liveBefore);
         EXPECT_EQ(orvane::heapReferenceDepth(), 0);
     }
+    // The row loop's membership degrees of one row: the per-call plan, then
+    // the cache.
+    void fillInputCache(zorbTLS *tls, const DynArray<double> *row, DynArray<double> *cache) {
+        zorbHeapReferenceStackEnterFcn(tls);
+        DynArray<ExtractedVarMF> *inputMFs = nullptr;
+        initRegisteredArray(tls, &inputMFs, 2);
+        InputMembershipPlan plan;
+        initInputMembershipPlan(tls, &plan);
+        extractVarMF(tls, fis.inputMF, inputMFs);
+        planInputMembership(&fis, inputMFs, numel(cache), &plan);
+        createInputMFCache(tls, row, &fis, &diag, inputMFs, &plan, cache);
+        releaseInputMembershipPlan(&plan);
+        releaseArray(&inputMFs);
+        zorbHeapReferenceStackLeaveFcn(tls);
+    }
     // Runs fn in a host call and expects it to finish cleanly.
     void run(const std::function<void(zorbTLS *)> &fn) {
         orvane::BoundaryOutcome out = orvane::runInCall(fn);
@@ -206,7 +221,7 @@ TEST_F(Caches, MamdaniOutputCacheDropsValuesPastTheSamplePoints) {
     releaseArray(&cache);
 }
 
-// ---- createInputMFCache and fuzzifyInputs.
+// ---- createInputMFCache, then the rules mapped against it.
 
 TEST_F(Caches, FuzzifyFillsTheCacheInputByInputThenMapsTheRules) {
     fis.numInputs = 2;
@@ -223,25 +238,24 @@ TEST_F(Caches, FuzzifyFillsTheCacheInputByInputThenMapsTheRules) {
     fis.connection->data[1] = 2;
 
     DynArray<double> *row = nullptr, *cache = nullptr, *ruleInputValues = nullptr;
-    DynArray<ExtractedVarMF> *inputMFs = nullptr;
+    DynArray<int32_t> *antecedentPlan = nullptr;
     initArray(&row, 2);
     initArray(&cache, 2);
     initArray(&ruleInputValues, 2);
+    initArray(&antecedentPlan, 2);
     setDoubles(row, 1, 2, {7.5, 1.5});
     resize2D(cache, 1, 5);
     resize2D(ruleInputValues, 2, 2);
     run([&](zorbTLS *tls) {
-        zorbHeapReferenceStackEnterFcn(tls);
-        initRegisteredArray(tls, &inputMFs, 2);
-        extractVarMF(tls, fis.inputMF, inputMFs);
-        fuzzifyInputs(tls, row, &fis, &diag, inputMFs, cache, ruleInputValues);
-        releaseArray(&inputMFs);
-        zorbHeapReferenceStackLeaveFcn(tls);
+        fillInputCache(tls, row, cache);
+        planRuleAntecedents(&fis, antecedentPlan);
+        mapRuleAntecedents(&fis, antecedentPlan, cache, ruleInputValues);
     });
     EXPECT_EQ(doubles(cache), (std::vector<double>{0.5, 0.5, 0.25, 0.5, 0.5}));
     // Rule 1 (AND): MF 3 of input 1, MF 2 of input 2. Rule 2 (OR): NOT MF 2
     // of input 1, input 2 unused.
     EXPECT_EQ(doubles(ruleInputValues), (std::vector<double>{0.25, 0.5, 0.5, 0.0}));
+    releaseArray(&antecedentPlan);
     releaseArray(&ruleInputValues);
     releaseArray(&cache);
     releaseArray(&row);
@@ -256,19 +270,11 @@ TEST_F(Caches, InputCacheMarksFunctionsTheVariableDoesNotHold) {
     setInts(fis.numCumInputMFs, {0, 7});
     setDoubles(fis.inputRange, 2, 2, {0, 0, 2, 2});
     DynArray<double> *row = nullptr, *cache = nullptr;
-    DynArray<ExtractedVarMF> *inputMFs = nullptr;
     initArray(&row, 2);
     initArray(&cache, 2);
     setDoubles(row, 1, 2, {1, 1});
     setDoubles(cache, 1, 3, {-1, -1, -1});
-    run([&](zorbTLS *tls) {
-        zorbHeapReferenceStackEnterFcn(tls);
-        initRegisteredArray(tls, &inputMFs, 2);
-        extractVarMF(tls, fis.inputMF, inputMFs);
-        createInputMFCache(tls, row, &fis, &diag, inputMFs, cache);
-        releaseArray(&inputMFs);
-        zorbHeapReferenceStackLeaveFcn(tls);
-    });
+    run([&](zorbTLS *tls) { fillInputCache(tls, row, cache); });
     EXPECT_TRUE(sameValue(cache->data[0], 1.0));
     EXPECT_TRUE(sameValue(cache->data[1], NaN));
     EXPECT_TRUE(sameValue(cache->data[2], -1.0));

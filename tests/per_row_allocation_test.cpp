@@ -8,12 +8,7 @@
 
 namespace {
 
-std::string readSystem(const std::string &file) {
-    std::ifstream in(std::string(FAZOLT_SOURCE_DIR) + "/tests/data/" + file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing_support::readTestSystem;
 
 // Rows inside every input's range, spread over it, so that rules fire and
 // sets are non-empty on most rows. Column-major, numRows x numInputs.
@@ -54,7 +49,7 @@ TEST(PerRowAllocation, BuiltInMethodsAllocateNothingPerRow) {
         {"two_output_sugeno.json", 1.0},
     };
     for (const AllocationCase &c : cases) {
-        fazolt::BuiltSystem built = fazolt::buildSystem(readSystem(c.file));
+        fazolt::BuiltSystem built = fazolt::buildSystem(readTestSystem(c.file));
         const int64_t one = allocationsOfCall(built, 1, c.rangeScale);
         const int64_t thousand = allocationsOfCall(built, 1000, c.rangeScale);
         EXPECT_EQ(thousand, one) << c.file;

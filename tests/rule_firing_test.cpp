@@ -12,6 +12,7 @@
 
 #include "codegen/applyOperators.h"
 #include "codegen/fuzzifyInputs.h"
+#include "model/indexArithmetic.h"
 #include "model/systemRecord.h"
 
 namespace {
@@ -56,14 +57,21 @@ void setInts(DynArray<int32_t> *a, const std::vector<int32_t> &values) {
     for (size_t k = 0; k < values.size(); ++k) a->data[k] = values[k];
 }
 
-// A system record with the rule fields filled; released by the destructor
-// (tests own it outside the host call).
+// A system record with the rule fields filled and a row's membership
+// degrees (cache); released by the destructor (tests own it outside the
+// host call). map() and fire() run the row loop's stages, both of its
+// forms where both apply: the rule input values with applyOperators, and
+// the degree table with fireRulesBuiltIn, which must agree bit for bit.
 struct Rules {
     SystemRecord fis;
     DynArray<double> *cache = nullptr;
+    DynArray<int32_t> *antecedentPlan = nullptr;
+    DynArray<int32_t> *ruleDegrees = nullptr;
+    DynArray<double> *degrees = nullptr;
     DynArray<double> *ruleInputValues = nullptr;
     DynArray<double> *firingStrengths = nullptr;
     DynArray<double> *scratch = nullptr;
+    bool hasNaN = false;
 
     Rules(int32_t numRules, int32_t numInputs) {
         initSystemRecord(nullptr, &fis);
@@ -72,6 +80,9 @@ struct Rules {
         setName(fis.andMethod, "min");
         setName(fis.orMethod, "max");
         initArray(&cache, 2);
+        initArray(&antecedentPlan, 2);
+        initArray(&ruleDegrees, 1);
+        initArray(&degrees, 1);
         initArray(&ruleInputValues, 2);
         resize2D(ruleInputValues, numRules, numInputs);
         initArray(&firingStrengths, 1);
@@ -83,16 +94,69 @@ struct Rules {
         releaseArray(&scratch);
         releaseArray(&firingStrengths);
         releaseArray(&ruleInputValues);
+        releaseArray(&degrees);
+        releaseArray(&ruleDegrees);
+        releaseArray(&antecedentPlan);
         releaseArray(&cache);
         releaseSystemRecord(&fis);
     }
+    // One rule over numInputs inputs of one function each, whose degrees
+    // are `values`: its rule input values are the values.
+    void setOneRule(const std::vector<double> &values, double connection, double weight) {
+        const int32_t n = static_cast<int32_t>(values.size());
+        setDoubles(cache, 1, n, values);
+        std::vector<int32_t> numCum;
+        for (int32_t i = 0; i < n; ++i) numCum.push_back(i);
+        setInts(fis.numCumInputMFs, numCum);
+        setDoubles(fis.antecedent, 1, n, std::vector<double>(values.size(), 1.0));
+        setDoubles(fis.connection, 1, 1, {connection});
+        setDoubles(fis.weight, 1, 1, {weight});
+    }
+    // Both mappings of the antecedents; each table entry a rule reads must
+    // be its rule input value.
+    void map() {
+        planRuleAntecedents(&fis, antecedentPlan);
+        mapRuleAntecedents(&fis, antecedentPlan, cache, ruleInputValues);
+        const int32_t n = numel(cache);
+        const DegreeReads reads = planRuleDegrees(&fis, n, ruleDegrees);
+        resize1D(degrees, 2 * n + 4);
+        hasNaN = fillDegreeTable(cache, true, degrees) || reads.nan;
+        for (int32_t r = 0; r < fis.numRules; ++r) {
+            for (int32_t i = 0; i < fis.numInputs; ++i) {
+                const double fromTable = degrees->data[ruleDegrees->data[r * fis.numInputs + i]];
+                const double value = ruleInputValues->data[r + i * fis.numRules];
+                EXPECT_TRUE(sameValue(fromTable, value)) << "rule " << r + 1 << ", input " << i + 1;
+            }
+        }
+    }
     double fire() {
+        map();
         double total = 0.0;
+        const AndMethod andMethod = selectAndMethod(fis.andMethod);
+        const OrMethod orMethod = selectOrMethod(fis.orMethod);
         orvane::BoundaryOutcome out = orvane::runInCall([&](zorbTLS *tls) {
-            total = applyOperators(tls, ruleInputValues, &fis, firingStrengths, scratch);
+            total = applyOperators(tls, ruleInputValues, &fis, andMethod, orMethod, firingStrengths, scratch);
         });
         EXPECT_FALSE(out.error.has_value()) << (out.error ? out.error->message() : "");
         EXPECT_EQ(out.leakedValues, 0);
+        if (andMethod != AndMethod::Host && orMethod != OrMethod::Host && fis.numInputs > 0) {
+            std::vector<double> strengths(firingStrengths->data, firingStrengths->data + fis.numRules);
+            DynArray<int32_t> *fired = nullptr;
+            initArray(&fired, 1);
+            resize1D(fired, fis.numRules);
+            const RuleFiring firing = fireRulesBuiltIn(&fis, ruleDegrees, degrees, hasNaN, andMethod, orMethod,
+                                                       nullptr, firingStrengths, fired);
+            EXPECT_TRUE(sameValue(firing.totalFiringStrength, total)) << show(firing.totalFiringStrength);
+            int32_t numPositive = 0;
+            for (int32_t r = 0; r < fis.numRules; ++r) {
+                EXPECT_TRUE(sameValue(firingStrengths->data[r], strengths[r])) << "rule " << r + 1;
+                numPositive += strengths[r] > 0.0 ? 1 : 0;
+            }
+            if (fis.numRules > 0) {  // no list without rules
+                EXPECT_EQ(firing.numFired, numPositive);
+            }
+            releaseArray(&fired);
+        }
         return total;
     }
 };
@@ -146,31 +210,24 @@ TEST_F(RuleFiring, BuiltInConnectivesFollowTheirNaNAndOrderRules) {
         {__LINE__, "probor", false, {}, 0.0},  // the empty OR
     };
     for (const ConnectiveRow &row : rows) {
-        DynArray<uint8_t> *name = nullptr;
-        DynArray<double> *values = nullptr;
-        initArray(&name, 2);
-        initArray(&values, 1);
-        setName(name, row.method);
-        setDoubles(values, static_cast<int32_t>(row.values.size()), 1, row.values);
-        double y = 0.0;
-        orvane::BoundaryOutcome out = orvane::runInCall([&](zorbTLS *tls) {
-            y = row.isAnd ? evaluateAndMethod(tls, name, values) : evaluateOrMethod(tls, name, values);
-        });
-        EXPECT_FALSE(out.error.has_value()) << "line " << row.line;
-        EXPECT_TRUE(sameValue(y, row.expected)) << "line " << row.line << ": got " << show(y);
-        releaseArray(&values);
-        releaseArray(&name);
+        SCOPED_TRACE("line " + std::to_string(row.line));
+        Rules r(1, static_cast<int32_t>(row.values.size()));
+        setName(row.isAnd ? r.fis.andMethod : r.fis.orMethod, row.method);
+        r.setOneRule(row.values, row.isAnd ? 1.0 : 2.0, 1.0);
+        r.fire();
+        EXPECT_TRUE(sameValue(r.firingStrengths->data[0], row.expected)) << "got " << show(r.firingStrengths->data[0]);
     }
 }
 
 TEST_F(RuleFiring, BuiltInConnectivesAllocateNothing) {
     Rules r(1, 3);
-    setDoubles(r.ruleInputValues, 1, 3, {0.2, 0.5, 0.9});
-    setDoubles(r.fis.connection, 1, 1, {1.0});
-    setDoubles(r.fis.weight, 1, 1, {1.0});
+    r.setOneRule({0.2, 0.5, 0.9}, 1.0, 1.0);
+    r.map();
     orvane::runInCall([&](zorbTLS *tls) {
         const int64_t inside = orvane::allocStats().totalAllocations;
-        applyOperators(tls, r.ruleInputValues, &r.fis, r.firingStrengths, r.scratch);
+        applyOperators(tls, r.ruleInputValues, &r.fis, AndMethod::Min, OrMethod::Max, r.firingStrengths, r.scratch);
+        fireRulesBuiltIn(&r.fis, r.ruleDegrees, r.degrees, r.hasNaN, AndMethod::Min, OrMethod::Max, r.ruleInputValues,
+                         r.firingStrengths, nullptr);
         EXPECT_EQ(orvane::allocStats().totalAllocations, inside);
     });
 }
@@ -186,11 +243,10 @@ TEST_F(RuleFiring, WorkedExampleMapsAndFiresEachRule) {
     setDoubles(r.fis.connection, 3, 1, {1, 1, 2});
     setDoubles(r.fis.weight, 3, 1, {0.5, 0.5, 0.5});
 
-    mapRuleAntecedents(&r.fis, r.cache, r.ruleInputValues);
+    const double total = r.fire();
     const double expectedValues[] = {0.8, 1.0, 0.0, 0.7, 0.7, 0.7};  // column-major 3 x 2
     for (int k = 0; k < 6; ++k) EXPECT_SAME(r.ruleInputValues->data[k], expectedValues[k]);
 
-    const double total = r.fire();
     for (int k = 0; k < 3; ++k) EXPECT_SAME(r.firingStrengths->data[k], 0.35);
     EXPECT_SAME(total, 0x1.0ccccccccccccp+0);  // 0.35 + 0.35 + 0.35 in rule order
 }
@@ -219,11 +275,11 @@ TEST_F(RuleFiring, AntecedentEncodings) {
         {__LINE__, -2, 1, 0, 0.5},    // NOT: 1 - 0.5
         {__LINE__, -3, 1, 0, -0.25},  // NOT over 1.25: no clamping
         {__LINE__, -4, 1, 0, NaN},    // NOT over NaN stays NaN
-        {__LINE__, 1, 1, -1, 0.5},    // the cumulative count's magnitude is used
+        {__LINE__, 1, 1, -1, NaN},    // before the cache: no degree to read
         {__LINE__, 5, 1, 0, NaN},     // past the cache: no degree to read
         {__LINE__, 1e300, 1, 0, NaN},
         {__LINE__, -Inf, 1, 0, NaN},
-        {__LINE__, 1, 1, -2147483647 - 1, NaN},  // |-2^31| saturates
+        {__LINE__, 1, 1, -2147483647 - 1, NaN},
         {__LINE__, 3e9, 1, 2147483647, NaN},     // the sum saturates
     };
     for (const EncodingRow &row : rows) {
@@ -232,7 +288,8 @@ TEST_F(RuleFiring, AntecedentEncodings) {
         setInts(r.fis.numCumInputMFs, {row.numCum});
         setDoubles(r.fis.antecedent, 1, 1, {row.antecedent});
         setDoubles(r.fis.connection, 1, 1, {row.connection});
-        mapRuleAntecedents(&r.fis, r.cache, r.ruleInputValues);
+        SCOPED_TRACE("line " + std::to_string(row.line));
+        r.map();
         const double got = r.ruleInputValues->data[0];
         EXPECT_TRUE(sameValue(got, row.expected)) << "line " << row.line << ": got " << show(got);
     }
@@ -246,7 +303,6 @@ TEST_F(RuleFiring, AndRuleIgnoresAnInputItDoesNotUse) {
     setDoubles(r.fis.antecedent, 1, 3, {1, 0, 1});
     setDoubles(r.fis.connection, 1, 1, {1});
     setDoubles(r.fis.weight, 1, 1, {1});
-    mapRuleAntecedents(&r.fis, r.cache, r.ruleInputValues);
     EXPECT_SAME(r.fire(), 0.4);
 }
 
@@ -268,9 +324,7 @@ TEST_F(RuleFiring, WeightScalesTheCombinedValue) {
     for (const WeightRow &row : rows) {
         Rules r(1, 1);
         setName(r.fis.andMethod, "prod");
-        setDoubles(r.ruleInputValues, 1, 1, {row.value});
-        setDoubles(r.fis.connection, 1, 1, {1});
-        setDoubles(r.fis.weight, 1, 1, {row.weight});
+        r.setOneRule({row.value}, 1, row.weight);
         const double total = r.fire();
         EXPECT_TRUE(sameValue(r.firingStrengths->data[0], row.expected)) << "line " << row.line;
         // The total starts from +0.0: -0.0 + 0.0 is +0.0.
@@ -339,13 +393,13 @@ TEST_F(HostConnectives, NamesThatAreNotBuiltInGoToTheHost) {
         Rules r(1, 2);
         setName(r.fis.andMethod, row.andMethod);
         setName(r.fis.orMethod, row.orMethod);
-        setDoubles(r.ruleInputValues, 1, 2, {0.25, 0.75});
-        setDoubles(r.fis.connection, 1, 1, {row.connection});
-        setDoubles(r.fis.weight, 1, 1, {0.5});
+        r.setOneRule({0.25, 0.75}, row.connection, 0.5);
+        r.map();
         seenDims.clear();
         double total = -1.0;
         orvane::BoundaryOutcome out = orvane::runInCall([&](zorbTLS *tls) {
-            total = applyOperators(tls, r.ruleInputValues, &r.fis, r.firingStrengths, r.scratch);
+            total = applyOperators(tls, r.ruleInputValues, &r.fis, selectAndMethod(r.fis.andMethod),
+                                   selectOrMethod(r.fis.orMethod), r.firingStrengths, r.scratch);
         });
         EXPECT_EQ(out.error.has_value(), row.error != nullptr) << "line " << row.line;
         if (out.error && row.error != nullptr && *row.error != '\0') {

@@ -2,6 +2,8 @@
 // functions, rule outputs selected by the rounded consequent, column sums,
 // and the crisp value of every defuzzification method.
 #include "codegen/applySugeno.h"
+#include "codegen/private/caches.h"
+#include "codegen/private/sugenoOutputs.h"
 
 #include "test_systems.h"
 
@@ -15,12 +17,18 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 struct SugenoRow {
     TestSystem sys;
-    TestDiagnostics diag{DIAGNOSTIC_WARNING, DIAGNOSTIC_WARNING};
+    TestDiagnostics diag{kDiagnosticWarning, kDiagnosticWarning};
     DynArray<double> *inputRow = newArray<double>(2);
     DynArray<double> *strengths = newArray<double>(1);
     DynArray<double> *ruleOutputs = newArray<double>(2);
     DynArray<double> *levels = newArray<double>(2);
     DynArray<double> *aggregated = newArray<double>(2);
+    // The per-call plan of the row loop.
+    DynArray<ExtractedVarMF> *outputMFs = newArray<ExtractedVarMF>(2);
+    DynArray<uint8_t> *kinds = newArray<uint8_t>(1);
+    DynArray<double> *coefficients = newArray<double>(1);
+    DynArray<int32_t> *cacheEntries = newArray<int32_t>(2);
+    DynArray<double> *cache = newArray<double>(2);
     std::vector<double> crisp;
 
     // consequent: numRules rows x numOutputs columns, row by row.
@@ -56,15 +64,30 @@ struct SugenoRow {
         resize2D(aggregated, 1, fis.numOutputs);
     }
     ~SugenoRow() {
+        releaseArray(&cache);
+        releaseArray(&cacheEntries);
+        releaseArray(&coefficients);
+        releaseArray(&kinds);
+        releaseArray(&outputMFs);
         releaseArray(&aggregated);
         releaseArray(&levels);
         releaseArray(&ruleOutputs);
         releaseArray(&strengths);
         releaseArray(&inputRow);
     }
+    // The last row's chain; every output's sum is also formed as the rows
+    // before it form theirs, straight from the cache, and must agree.
     void evaluate(zorbTLS *tls, double totalFiringStrength) {
-        applySugenoImplicationMethod(tls, inputRow, strengths, &sys.fis, ruleOutputs, levels);
+        const SystemRecord *fis = &sys.fis;
+        extractVarMF(tls, fis->outputMF, outputMFs);
+        planSugenoOutputCache(fis, outputMFs, numel(inputRow), kinds, coefficients);
+        planSugenoRuleOutputs(fis, cacheEntries);
+        resize2D(cache, 1, numel(kinds));
+        applySugenoImplicationMethod(inputRow, strengths, fis, kinds, coefficients, cacheEntries, cache, ruleOutputs,
+                                     levels);
         applySugenoAggregationMethod(ruleOutputs, aggregated);
+        for (int32_t o = 0; o < fis->numOutputs; ++o)
+            EXPECT_SAME_BITS(sumSugenoRuleOutputs(strengths, fis, cacheEntries, cache, o), aggregated->data[o]);
         crisp.clear();
         DefuzzMethod method = selectDefuzzMethod(sys.fis.defuzzMethod);
         for (int32_t o = 1; o <= sys.fis.numOutputs; ++o)

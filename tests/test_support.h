@@ -8,7 +8,9 @@
 #include <orvane/host.h>
 
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,21 @@ inline orvane::CallOutcome callChecked(int numResults, const std::vector<orvane:
     EXPECT_EQ(orvane::heapReferenceDepth(), 0);
     EXPECT_EQ(outcome.leakedValues, 0);
     return outcome;
+}
+
+// The text of a test system: tests/data holds the test's own, and the
+// benchmarks' reference systems (fan, big_mamdani, sugeno_linear) are read
+// from their one copy beside the clone, ../shared/bench/systems.
+inline std::string readTestSystem(const std::string &file) {
+    for (const char *dir : {"/tests/data/", "/../shared/bench/systems/"}) {
+        std::ifstream in(std::string(FAZOLT_SOURCE_DIR) + dir + file);
+        if (!in) continue;
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    ADD_FAILURE() << "no test system " << file;
+    return "{}";
 }
 
 inline orvane::Value defaultDiagnostics(uint8_t mode = 2) {

@@ -2,7 +2,7 @@
 // built from them.
 //
 // Sections: int32 helpers, extractVarMF, createMamdaniOutputMFCache,
-// createInputMFCache, createInputMFCacheByKind.
+// createInputMFCache (the membership plan, then one row).
 #include "codegen/private/caches.h"
 #include "model/indexArithmetic.h"
 
@@ -55,20 +55,9 @@ void extractVarMF(zorbTLS *, const DynArray<VariableRecord> *variables, DynArray
 
 // ---- createMamdaniOutputMFCache.
 
-// Sum of the counts in double, index order, truncated; a sum outside the
-// int32 range saturates rather than overflowing the cast.
-static int32_t sumOfCountsTruncated(const DynArray<int32_t> *counts) {
-    double total = 0.0;
-    const int32_t n = numel(counts);
-    for (int32_t k = 0; k < n; ++k) total = total + static_cast<double>(counts->data[k]);
-    if (total >= 2147483647.0) return 2147483647;
-    if (total <= 0.0) return 0;
-    return static_cast<int32_t>(total);
-}
-
 void createMamdaniOutputMFCache(zorbTLS *tls, const SystemRecord *fis, DynArray<double> *outputMFCache) {
     zorbHeapReferenceStackEnterFcn(tls);
-    const int32_t numRows = sumOfCountsTruncated(fis->numOutputMFs);
+    const int32_t numRows = sumOfCounts(fis->numOutputMFs);
     const int32_t numSamples = fis->numSamples;
     resize2D(outputMFCache, numRows, numSamples);
 
@@ -89,7 +78,7 @@ void createMamdaniOutputMFCache(zorbTLS *tls, const SystemRecord *fis, DynArray<
         const DynArray<ExtractedMF> *mfs = t < numel(vars) ? vars->data[t] : nullptr;
         const int32_t numMF = fis->numOutputMFs->data[t];
         for (int32_t j = 1; j <= numMF; ++j) {
-            const int32_t row = addSaturated(fis->numCumOutputMFs->data[t], j);
+            const int32_t row = cachePosition(fis->numCumOutputMFs->data[t], j);
             if (mfs != nullptr && j <= numel(mfs)) {
                 const ExtractedMF *mf = &mfs->data[j - 1];
                 evaluateCommonMembershipFcnVector(tls, mf->type, points, mf->params, degrees);
@@ -115,34 +104,6 @@ void createMamdaniOutputMFCache(zorbTLS *tls, const SystemRecord *fis, DynArray<
 
 // ---- createInputMFCache.
 
-void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
-                        const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
-                        DynArray<double> *inputMFCache) {
-    const int32_t numInputs = fis->numInputs;
-    const int32_t rangeStride = fis->inputRange->size[0];
-    const int32_t cacheLength = numel(inputMFCache);
-    for (int32_t i = 0; i < numInputs; ++i) {
-        const double x = inputRow->data[i];
-        const double lo = fis->inputRange->data[i];
-        const double hi = fis->inputRange->data[i + rangeStride];
-        // Ordered comparisons: a NaN value or bound is never out of range,
-        // and both bounds belong to the range. The value is never clipped.
-        if (lo > x || x > hi) throwOutOfRangeDiagnostic(tls, i + 1, x, lo, hi, diag);
-
-        const DynArray<ExtractedMF> *mfs = i < numel(inputMFs) ? inputMFs->data[i] : nullptr;
-        const int32_t numMF = fis->numInputMFs->data[i];
-        for (int32_t j = 1; j <= numMF; ++j) {
-            const int32_t k = addSaturated(fis->numCumInputMFs->data[i], j);
-            double degree = quvGetNaN();  // more functions counted than the variable holds
-            if (mfs != nullptr && j <= numel(mfs)) {
-                const ExtractedMF *mf = &mfs->data[j - 1];
-                degree = evaluateCommonMembershipFcn(tls, mf->type, x, mf->params);
-            }
-            if (k >= 1 && k <= cacheLength) inputMFCache->data[k - 1] = degree;
-        }
-    }
-}
-
 void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_t> *kinds,
                            DynArray<int32_t> *offsets) {
     const int32_t numVars = numel(vars);
@@ -167,6 +128,22 @@ static uint8_t inlineShapeOf(MembershipKind kind, int32_t numParams) {
     if (kind == MembershipKind::Trapmf && numParams >= 4) return kTrapezoid;
     if (kind == MembershipKind::Gaussmf && numParams >= 2) return kGaussian;
     return kDispatched;  // other kinds, and rows too short (which raise when evaluated)
+}
+
+void initInputMembershipPlan(zorbTLS *tls, InputMembershipPlan *plan) {
+    initRegisteredArray(tls, &plan->kinds, 1);
+    initRegisteredArray(tls, &plan->offsets, 1);
+    initRegisteredArray(tls, &plan->firstEntries, 1);
+    initRegisteredArray(tls, &plan->shapes, 1);
+    initRegisteredArray(tls, &plan->params, 1);
+}
+
+void releaseInputMembershipPlan(InputMembershipPlan *plan) {
+    releaseArray(&plan->params);
+    releaseArray(&plan->shapes);
+    releaseArray(&plan->firstEntries);
+    releaseArray(&plan->offsets);
+    releaseArray(&plan->kinds);
 }
 
 void planInputMembership(const SystemRecord *fis, const DynArray<ExtractedVarMF> *inputMFs, int32_t cacheLength,
@@ -202,9 +179,9 @@ void planInputMembership(const SystemRecord *fis, const DynArray<ExtractedVarMF>
     }
 }
 
-void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
-                              const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
-                              const InputMembershipPlan *plan, DynArray<double> *inputMFCache) {
+void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
+                        const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
+                        const InputMembershipPlan *plan, DynArray<double> *inputMFCache) {
     const int32_t numInputs = fis->numInputs;
     const int32_t rangeStride = fis->inputRange->size[0];
     const int32_t cacheLength = numel(inputMFCache);
@@ -213,6 +190,8 @@ void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, co
         const double x = inputRow->data[i];
         const double lo = fis->inputRange->data[i];
         const double hi = fis->inputRange->data[i + rangeStride];
+        // Ordered comparisons: a NaN value or bound is never out of range,
+        // and both bounds belong to the range. The value is never clipped.
         if (lo > x || x > hi) throwOutOfRangeDiagnostic(tls, i + 1, x, lo, hi, diag);
 
         const DynArray<ExtractedMF> *mfs = i < numVars ? inputMFs->data[i] : nullptr;
@@ -240,7 +219,7 @@ void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, co
             continue;
         }
         for (int32_t j = 1; j <= numMF; ++j) {
-            const int32_t k = addSaturated(fis->numCumInputMFs->data[i], j);
+            const int32_t k = cachePosition(fis->numCumInputMFs->data[i], j);
             double degree = quvGetNaN();  // more functions counted than the variable holds
             if (j <= numStored) {
                 const ExtractedMF *mf = &mfs->data[j - 1];

@@ -12,16 +12,12 @@ void extractVarMF(zorbTLS *tls, const DynArray<VariableRecord> *variables,
 // Samples every output membership function of a Mamdani system at its
 // output's sample points: R x numSamples, R = sum of numOutputMFs.
 void createMamdaniOutputMFCache(zorbTLS *tls, const SystemRecord *fis, DynArray<double> *outputMFCache);
-// Fills inputMFCache for one input row, range-testing each input first.
-void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
-                        const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
-                        DynArray<double> *inputMFCache);
 
 // One membership kind per extracted function, variable by variable:
 // variable v's functions start at offsets(v) (numel(vars) + 1 entries).
 void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_t> *kinds,
                            DynArray<int32_t> *offsets);
-// What createInputMFCacheByKind needs of the input functions, resolved
+// What createInputMFCache needs of the input functions, resolved
 // once per call: their kinds (selectMembershipKinds), and for every input
 // whose functions all land in the cache its first cache entry (else -1) and
 // each function's shape and first four parameters when it is evaluated in
@@ -35,12 +31,19 @@ struct InputMembershipPlan {
     DynArray<uint8_t> *shapes;
     DynArray<double> *params;
 };
+// The plan's arrays registered on the heap-reference stack, and released
+// in reverse order.
+void initInputMembershipPlan(zorbTLS *tls, InputMembershipPlan *plan);
+void releaseInputMembershipPlan(InputMembershipPlan *plan);
 void planInputMembership(const SystemRecord *fis, const DynArray<ExtractedVarMF> *inputMFs, int32_t cacheLength,
                          InputMembershipPlan *plan);
-// createInputMFCache from the plan: the same degrees, diagnostics and host
-// calls in the same order.
-void createInputMFCacheByKind(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
-                              const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
-                              const InputMembershipPlan *plan, DynArray<double> *inputMFCache);
+// Fills inputMFCache (sumOfCounts(numInputMFs) entries) for one input row,
+// range-testing each input first: function j of input i at
+// cachePosition(numCumInputMFs(i), j), NaN for a function counted but not
+// held; triangles, trapezoids and Gaussians in place, the other kinds by
+// evaluateMembershipByKind.
+void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const SystemRecord *fis,
+                        const DiagnosticsOptions *diag, const DynArray<ExtractedVarMF> *inputMFs,
+                        const InputMembershipPlan *plan, DynArray<double> *inputMFCache);
 
 #endif

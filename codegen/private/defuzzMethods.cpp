@@ -5,6 +5,8 @@
 #include "host/runtime.h"
 #include "numeric/rightDivideByColumn.h"
 
+#include <cassert>
+
 namespace {
 
 // Starts from mf(1), not from 0: a set of negative zeros keeps its sign.
@@ -31,31 +33,16 @@ double largestMembership(const double *mf, int32_t numMF) {
 
 // The area (from mf(1)) and the moment (from 0) are two chains of dependent
 // additions, each in index order; they advance side by side so that one
-// chain's additions overlap the other's, never reassociated.
+// chain's additions overlap the other's, never reassociated. One value per
+// sample point is the callers' promise: with fewer values the moment would
+// read past the set.
 double centroid(const double *mf, int32_t numMF, const SamplePoints &x) {
+    assert(numMF == x.count && x.count >= 1);
     if (numMF == 0) return zeroAreaDefault(x);
     double total = mf[0];
     double num = 0.0;
-    const int32_t common = numMF < x.count ? numMF : x.count;
-    if (common > 0) num = num + mf[0] * samplePoint(x, 0);
-    for (int32_t i = 1; i < common; ++i) {
-        total = total + mf[i];
-        num = num + mf[i] * samplePoint(x, i);
-    }
-    for (int32_t i = common > 1 ? common : 1; i < numMF; ++i) total = total + mf[i];
-    for (int32_t i = common; i < x.count; ++i) num = num + mf[i] * samplePoint(x, i);
-    if (total == 0.0) return zeroAreaDefault(x);
-    return num * (1.0 / total);
-}
-
-// The centroid of a set of +0 and positive values that is +0 outside
-// first .. end - 1, on finite sample points. Outside the support the full
-// sums only add zeros to +0 or to a value that is not -0, which changes
-// nothing, so both sums may start at the support from +0.
-double centroidOnSupport(const double *mf, int32_t first, int32_t end, const SamplePoints &x) {
-    double total = 0.0;
-    double num = 0.0;
-    for (int32_t i = first; i < end; ++i) {
+    num = num + mf[0] * samplePoint(x, 0);
+    for (int32_t i = 1; i < numMF; ++i) {
         total = total + mf[i];
         num = num + mf[i] * samplePoint(x, i);
     }
@@ -66,8 +53,10 @@ double centroidOnSupport(const double *mf, int32_t first, int32_t end, const Sam
 namespace {
 
 // K centroids in one pass over a range holding all K supports, so that the
-// 2K chains of additions overlap. Each chain is the one centroidOnSupport
-// forms: a wider range only adds zeros to +0 first.
+// 2K chains of additions overlap. Each set is +0 and positive values only,
+// +0 outside its support, on finite sample points: outside the support the
+// full sums of centroid only add zeros to +0 or to a value that is not -0,
+// which changes nothing, so both sums may start at the range from +0.
 template <int K>
 void centroidGroup(const double *sets, int32_t numSamples, const int32_t *bounds, const SamplePoints *x,
                    double *y) {
@@ -112,6 +101,7 @@ void centroidsOnSupport(const double *sets, int32_t numSamples, const int32_t *b
 }
 
 double bisector(const double *mf, int32_t numMF, const SamplePoints &x) {
+    assert(numMF == x.count && x.count >= 1);  // the running sum reads mf up to x.count
     if (numMF == 0) return zeroAreaDefault(x);
     double total = area(mf, numMF);
     if (total == 0.0) return zeroAreaDefault(x);
@@ -139,16 +129,17 @@ double mom(const double *mf, int32_t numMF, const SamplePoints &x) {
     return (1.0 / static_cast<double>(count)) * sum;
 }
 
-// The start candidate is the first point of largest magnitude over all
-// sample points, maximum or not; only a strictly smaller magnitude among the
-// maxima replaces it, so ties keep the lowest index.
-double som(const double *mf, int32_t numMF, const SamplePoints &x) {
+// som (isSmallest) and lom. The start candidate is the first point of
+// largest (som) or smallest (lom) magnitude over all sample points, maximum
+// or not; only a maximum of strictly smaller (som) or larger (lom) magnitude
+// replaces it, so ties keep the lowest index.
+static double maximumByMagnitude(const double *mf, int32_t numMF, const SamplePoints &x, bool isSmallest) {
     double m = largestMembership(mf, numMF);
     int32_t start = 0;
     double h = quvAbs(samplePoint(x, 0));
     for (int32_t i = 0; i < x.count; ++i) {
         double a = quvAbs(samplePoint(x, i));
-        if (!quvIsNaN(a) && (quvIsNaN(h) || a > h)) {
+        if (!quvIsNaN(a) && (quvIsNaN(h) || (isSmallest ? a > h : a < h))) {
             h = a;
             start = i;
         }
@@ -156,7 +147,7 @@ double som(const double *mf, int32_t numMF, const SamplePoints &x) {
     double y = samplePoint(x, start);
     for (int32_t i = 0; i < numMF; ++i) {
         double a = quvAbs(samplePoint(x, i));
-        if (mf[i] == m && a < h) {
+        if (mf[i] == m && (isSmallest ? a < h : a > h)) {
             h = a;
             y = samplePoint(x, i);
         }
@@ -164,28 +155,8 @@ double som(const double *mf, int32_t numMF, const SamplePoints &x) {
     return y;
 }
 
-// Mirror of som: starts at the first point of smallest magnitude.
-double lom(const double *mf, int32_t numMF, const SamplePoints &x) {
-    double m = largestMembership(mf, numMF);
-    int32_t start = 0;
-    double h = quvAbs(samplePoint(x, 0));
-    for (int32_t i = 0; i < x.count; ++i) {
-        double a = quvAbs(samplePoint(x, i));
-        if (!quvIsNaN(a) && (quvIsNaN(h) || a < h)) {
-            h = a;
-            start = i;
-        }
-    }
-    double y = samplePoint(x, start);
-    for (int32_t i = 0; i < numMF; ++i) {
-        double a = quvAbs(samplePoint(x, i));
-        if (mf[i] == m && a > h) {
-            h = a;
-            y = samplePoint(x, i);
-        }
-    }
-    return y;
-}
+double som(const double *mf, int32_t numMF, const SamplePoints &x) { return maximumByMagnitude(mf, numMF, x, true); }
+double lom(const double *mf, int32_t numMF, const SamplePoints &x) { return maximumByMagnitude(mf, numMF, x, false); }
 
 // Divides by the set as a whole: only the pivot that the least-squares
 // solution picks is non-zero, so the result is usually x(1) * 0.

@@ -23,10 +23,8 @@ inline double samplePoint(const SamplePoints &x, int32_t i) {
 
 // Callers guarantee count >= 1 for x and numMF == x.count.
 double centroid(const double *mf, int32_t numMF, const SamplePoints &x);
-// centroid for a set of +0 and positive values that is +0 outside
-// first .. end - 1, on finite sample points: the same bits.
-double centroidOnSupport(const double *mf, int32_t first, int32_t end, const SamplePoints &x);
-// count such centroids: set i has numSamples values from sets + i *
+// count centroids of sets of +0 and positive values, +0 outside first ..
+// end - 1, on finite sample points: the same bits as centroid gives them: set i has numSamples values from sets + i *
 // numSamples, its support first and end at bounds + 2i, and the sample
 // points of output i mod numOutputs (row of samplePoints).
 void centroidsOnSupport(const double *sets, int32_t numSamples, const int32_t *bounds,

@@ -4,6 +4,7 @@
 //
 // Sections: host value makers, number texts, raising, the three diagnostics.
 #include "codegen/private/diagnostics.h"
+#include "model/recordFields.h"
 
 #include "host/hostConversions.h"
 #include "host/runtime.h"
@@ -24,9 +25,8 @@ static zorbArray *int32Scalar(int32_t value) {
 
 // Built anew for every raise; the host takes it over with the call.
 static zorbArray *createDiagnosticsStruct(zorbTLS *tls, const DiagnosticsOptions *diag) {
-    static const char *const fieldNames[6] = {"DraxilDiagnostic",     "Model",       "Block",
-                                              "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"};
-    zorbArray *s = zorbCreateStructMatrix(1, 1, 6, fieldNames);
+    const char *const *fieldNames = kDiagnosticsFields;
+    zorbArray *s = zorbCreateStructMatrix(1, 1, kNumDiagnosticsFields, fieldNames);
     zorbSetFieldNumbered(tls, s, 0, fieldNames[0], uint8Scalar(diag->DraxilDiagnostic), 0);
     zorbSetFieldNumbered(tls, s, 0, fieldNames[1], exportUint8Row(diag->Model), 1);
     zorbSetFieldNumbered(tls, s, 0, fieldNames[2], exportUint8Row(diag->Block), 2);
@@ -90,13 +90,13 @@ static const DiagnosticKind emptyFuzzySet = {
     {14, 13, "throwEmptyFuzzySetDiagnostic", "codegen/private/throwEmptyFuzzySetDiagnostic"},
     {18, 13, "throwEmptyFuzzySetDiagnostic", "codegen/private/throwEmptyFuzzySetDiagnostic"}};
 
-bool isRaisingDiagnostic(uint8_t mode) { return mode == DIAGNOSTIC_WARNING || mode == DIAGNOSTIC_ERROR; }
+bool isRaisingDiagnostic(uint8_t mode) { return mode == kDiagnosticWarning || mode == kDiagnosticError; }
 
 // feval(throwWarning | throwError, struct, identifier, further...). The
 // further arguments are already host values; the host consumes them all.
 static void raiseDiagnostic(zorbTLS *tls, uint8_t mode, const DiagnosticKind *kind, const DiagnosticsOptions *diag,
                             zorbArray **further, int32_t numFurther) {
-    const bool isWarning = mode == DIAGNOSTIC_WARNING;
+    const bool isWarning = mode == kDiagnosticWarning;
     zorbArray *arguments[6];
     arguments[0] = exportCharText(tls, isWarning ? "throwWarning" : "throwError");
     arguments[1] = createDiagnosticsStruct(tls, diag);
@@ -140,7 +140,7 @@ void throwNoRuleFiredDiagnostic(zorbTLS *tls, int32_t outputIndex, double y, con
     DynArray<uint8_t> *valueText;
     initRegisteredArray(tls, &valueText, 2);
     // The error ends the evaluation, so it carries no value text.
-    if (mode == DIAGNOSTIC_WARNING) {
+    if (mode == kDiagnosticWarning) {
         formatNumbers(tls, "%g", &y, 1, valueText);
         zorbArray *further[2] = {int32Scalar(outputIndex), exportCharRow(tls, valueText)};
         raiseDiagnostic(tls, mode, &noRuleFired, diag, further, 2);
@@ -170,7 +170,7 @@ void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const doubl
     zorbHeapReferenceStackEnterFcn(tls);
     DynArray<uint8_t> *valueText;
     initRegisteredArray(tls, &valueText, 2);
-    if (mode == DIAGNOSTIC_WARNING) {
+    if (mode == kDiagnosticWarning) {
         formatNumbers(tls, "%g", &y, 1, valueText);
         zorbArray *further[3] = {exportCharRow(tls, defuzzMethod), int32Scalar(outputIndex),
                                  exportCharRow(tls, valueText)};

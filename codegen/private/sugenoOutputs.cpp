@@ -1,77 +1,26 @@
 #include "codegen/private/sugenoOutputs.h"
 #include "model/indexArithmetic.h"
 
-#include "codegen/applySugeno.h"
 #include "host/runtime.h"
 
 #include <cassert>
 
-namespace {
-
-// The cache length: the counts summed in double precision and truncated,
-// as every other per-variable total of the record is formed.
-int32_t totalOutputMFs(const SystemRecord *fis) {
-    double total = 0.0;
-    const int32_t n = numel(fis->numOutputMFs);
-    for (int32_t i = 0; i < n; ++i) total = total + static_cast<double>(fis->numOutputMFs->data[i]);
-    return static_cast<int32_t>(total);
-}
-
-}  // namespace
-
-double constant(const DynArray<double> *params) { return params->data[0]; }
-
-double linear(const DynArray<double> *params, const DynArray<double> *x) {
-    const int32_t n = numel(x);
-    double sum = 0.0;
-    for (int32_t i = 0; i < n; ++i) sum = sum + x->data[i] * params->data[i];
-    return sum + params->data[n];
-}
-
-double evaluateSugenoOutputMembershipFcn(const DynArray<uint8_t> *type, const DynArray<double> *params,
-                                         const DynArray<double> *x) {
-    if (nameIs(type, "constant")) return constant(params);
-    return linear(params, x);
-}
-
-// The boundary has refused records whose counts disagree with the functions
-// given, or whose parameter rows are too short for the inputs.
-void createSugenoOutputMFCache(zorbTLS * /*tls*/, const DynArray<double> *x, const SystemRecord *fis,
-                               const DynArray<ExtractedVarMF> *outputMFs, DynArray<double> *cache) {
-    const int32_t length = totalOutputMFs(fis);
-    resize2D(cache, 1, length);
-    for (int32_t k = 0; k < length; ++k) cache->data[k] = 0.0;
-    assert(numel(outputMFs) >= fis->numOutputs);
-    for (int32_t o = 0; o < fis->numOutputs; ++o) {
-        const DynArray<ExtractedMF> *mfs = outputMFs->data[o];
-        const int32_t numMFs = fis->numOutputMFs->data[o];
-        assert(numel(mfs) >= numMFs);
-        for (int32_t j = 0; j < numMFs; ++j) {
-            const int32_t k = addSaturated(fis->numCumOutputMFs->data[o], j + 1);
-            assert(k >= 1 && k <= length);
-            const ExtractedMF &mf = mfs->data[j];
-            assert(numel(mf.params) >= (nameIs(mf.type, "constant") ? 1 : numel(x) + 1));
-            cache->data[k - 1] = evaluateSugenoOutputMembershipFcn(mf.type, mf.params, x);
-        }
-    }
-}
-
 void planSugenoOutputCache(const SystemRecord *fis, const DynArray<ExtractedVarMF> *outputMFs, int32_t numX,
                            DynArray<uint8_t> *kinds, DynArray<double> *coefficients) {
-    const int32_t length = totalOutputMFs(fis);
+    const int32_t length = sumOfCounts(fis->numOutputMFs);
     const int64_t width = static_cast<int64_t>(numX) + 1;
     resize1D(kinds, length);
     resize1D(coefficients, static_cast<int32_t>(length * width));
-    for (int32_t k = 0; k < length; ++k) kinds->data[k] = 0;
+    for (int32_t k = 0; k < length; ++k) kinds->data[k] = kSugenoNone;
     for (int64_t k = 0; k < length * width; ++k) coefficients->data[k] = 0.0;
     for (int32_t o = 0; o < fis->numOutputs; ++o) {
         const DynArray<ExtractedMF> *mfs = outputMFs->data[o];
         for (int32_t j = 0; j < fis->numOutputMFs->data[o]; ++j) {
-            const int32_t k = addSaturated(fis->numCumOutputMFs->data[o], j + 1);
+            const int32_t k = cachePosition(fis->numCumOutputMFs->data[o], j + 1);
             assert(k >= 1 && k <= length);
             const ExtractedMF &mf = mfs->data[j];
             const bool isConstant = nameIs(mf.type, "constant");
-            kinds->data[k - 1] = isConstant ? 1 : 2;
+            kinds->data[k - 1] = isConstant ? kSugenoConstant : kSugenoLinear;
             // The boundary has refused rows too short for the inputs.
             const int64_t numRead = isConstant ? 1 : width;
             const int64_t numGiven = numel(mf.params);
@@ -92,11 +41,11 @@ void fillCache(const double *xs, int32_t numX, const uint8_t *kinds, int32_t len
     for (int32_t k = 0; k < length; ++k) {
         const double *p = coefficients + k * width;
         double z = 0.0;
-        if (kinds[k] == 2) {
+        if (kinds[k] == kSugenoLinear) {
             double sum = 0.0;  // coefficients first, in input order, then the constant term
             for (int32_t i = 0; i < n; ++i) sum = sum + xs[i] * p[i];
             z = sum + p[n];
-        } else if (kinds[k] == 1) {
+        } else if (kinds[k] == kSugenoConstant) {
             z = p[0];
         }
         cache[k] = z;

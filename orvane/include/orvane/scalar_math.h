@@ -1,5 +1,10 @@
 // The host's scalar math library. Inline so that a module's inner loops pay
-// no call for it; every function is the plain IEEE operation.
+// no call for it. quvIsNaN, quvAbs, quvRound and quvMin are exact IEEE
+// operations, the same bits everywhere. quvExp and quvPow are not: they come
+// from the C library (libm), whose exp and pow are not correctly rounded and
+// may change in the last bit between libm versions or machines. Results
+// that pass through them (gaussmf, gbellmf, the sigmoids, gauss2mf) are
+// bit-identical only against the same libm.
 #ifndef ORVANE_SCALAR_MATH_H
 #define ORVANE_SCALAR_MATH_H
 

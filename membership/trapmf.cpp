@@ -9,7 +9,5 @@ double trapmf(double x, const double *params) {
 
 void trapmfVector(zorbTLS *, const DynArray<double> *xs, const double *params, DynArray<double> *out) {
     const double a = params[0], b = params[1], c = params[2], d = params[3];
-    const int32_t n = xs->size[1];
-    resize2D(out, 1, n);
-    for (int32_t k = 0; k < n; ++k) out->data[k] = trapmfRule(xs->data[k], a, b, c, d);
+    fillMembershipRow(xs, out, [=](double x) { return trapmfRule(x, a, b, c, d); });
 }

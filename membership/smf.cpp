@@ -22,7 +22,5 @@ double smf(double x, const double *params) { return smfRule(x, params[0], params
 
 void smfVector(zorbTLS *, const DynArray<double> *xs, const double *params, DynArray<double> *out) {
     const double a = params[0], b = params[1];
-    const int32_t n = xs->size[1];
-    resize2D(out, 1, n);
-    for (int32_t k = 0; k < n; ++k) out->data[k] = smfRule(xs->data[k], a, b);
+    fillMembershipRow(xs, out, [=](double x) { return smfRule(x, a, b); });
 }

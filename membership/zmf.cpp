@@ -25,7 +25,5 @@ double zmf(double x, const double *params) { return zmfRule(x, params[0], params
 
 void zmfVector(zorbTLS *, const DynArray<double> *xs, const double *params, DynArray<double> *out) {
     const double a = params[0], b = params[1];
-    const int32_t n = xs->size[1];
-    resize2D(out, 1, n);
-    for (int32_t k = 0; k < n; ++k) out->data[k] = zmfRule(xs->data[k], a, b);
+    fillMembershipRow(xs, out, [=](double x) { return zmfRule(x, a, b); });
 }

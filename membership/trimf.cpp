@@ -6,7 +6,5 @@ double trimf(double x, const double *params) { return trimfRule(x, params[0], pa
 
 void trimfVector(zorbTLS *, const DynArray<double> *xs, const double *params, DynArray<double> *out) {
     const double a = params[0], b = params[1], c = params[2];
-    const int32_t n = xs->size[1];
-    resize2D(out, 1, n);
-    for (int32_t k = 0; k < n; ++k) out->data[k] = trimfRule(xs->data[k], a, b, c);
+    fillMembershipRow(xs, out, [=](double x) { return trimfRule(x, a, b, c); });
 }
