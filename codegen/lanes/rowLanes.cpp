@@ -102,10 +102,10 @@ static void finishLanes(const SystemRecord *fis, DynArray<double> *work, LaneSys
     for (int32_t t = 0; t < fis->numOutputs; ++t) {
         outputValues[t] = outputRangeMidpoint(fis, t + 1);
         if (lanes->isSugeno) continue;
-        // An empty support sums nothing: the centroid of an empty set.
+        // The centroid of a set with no support.
         const DynArray<double> *points = fis->outputSamplePoints;
         const SamplePoints x = {points->data + t, points->size[1], points->size[0]};
-        outputValues[fis->numOutputs + t] = centroidOnSupport(nullptr, 0, 0, x);
+        outputValues[fis->numOutputs + t] = zeroAreaDefault(x);
     }
     lanes->noRuleValues = outputValues;
     lanes->zeroAreaValues = outputValues + fis->numOutputs;

@@ -7,6 +7,10 @@
 
 #include <cassert>
 
+double zeroAreaDefault(const SamplePoints &x) {
+    return (samplePoint(x, x.count - 1) + samplePoint(x, 0)) / 2.0;
+}
+
 namespace {
 
 // Starts from mf(1), not from 0: a set of negative zeros keeps its sign.
@@ -14,10 +18,6 @@ double area(const double *mf, int32_t numMF) {
     double sum = mf[0];
     for (int32_t i = 1; i < numMF; ++i) sum = sum + mf[i];
     return sum;
-}
-
-double zeroAreaDefault(const SamplePoints &x) {
-    return (samplePoint(x, x.count - 1) + samplePoint(x, 0)) / 2.0;
 }
 
 // The largest non-NaN membership value; NaN when every value is NaN.

@@ -21,6 +21,8 @@ inline double samplePoint(const SamplePoints &x, int32_t i) {
     return x.data[static_cast<int64_t>(i) * x.stride];
 }
 
+// What the methods give for a set of zero area: the sample points' midpoint.
+double zeroAreaDefault(const SamplePoints &x);
 // Callers guarantee count >= 1 for x and numMF == x.count.
 double centroid(const double *mf, int32_t numMF, const SamplePoints &x);
 // count centroids of sets of +0 and positive values, +0 outside first ..
