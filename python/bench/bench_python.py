@@ -1,0 +1,127 @@
+#!/usr/bin/python3
+"""Benchmarks of the Python package (not tests).
+
+1. System.evaluate on N rows (default 1,000,000) of each reference system,
+   against `fazolt bench`'s in-process time per row on the same rows, in one
+   run. Both with every diagnostic off; evaluate's time includes converting
+   the input array and writing the output array.
+2. evaluate's peak extra memory (resident set growth) beside the output array.
+3. Dask: a LocalCluster of 2 single-threaded worker processes against one
+   process, on 4,000,000 rows of big_mamdani.
+
+    /usr/bin/python3 python/bench/bench_python.py [--build build] [--rows N] [--dask-rows N]
+"""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+SYSTEMS = ROOT.parent / "shared" / "bench" / "systems"
+MAKE_INPUTS = ROOT.parent / "shared" / "bench" / "make_inputs.py"
+QUIET = dict(on_out_of_range="none", on_no_rule_fired="none", on_empty_set="none")
+
+
+def cpu_seconds():
+    return time.process_time()
+
+
+def bench_evaluate(fazolt, np, build, name, csv, reps):
+    system = fazolt.System.from_file(SYSTEMS / f"{name}.json")
+    rows = np.loadtxt(csv, delimiter=",", skiprows=1)
+    system.evaluate(rows[:1000], **QUIET)  # warm up
+    wall, cpu = [], []
+    for _ in range(reps):
+        c0, t0 = cpu_seconds(), time.perf_counter()
+        out = system.evaluate(rows, **QUIET)
+        wall.append(time.perf_counter() - t0)
+        cpu.append(cpu_seconds() - c0)
+    del out
+    tool = subprocess.run([str(build / "fazolt"), "bench", str(SYSTEMS / f"{name}.json"), str(csv), "--reps",
+                           str(reps)], capture_output=True, text=True, check=True).stdout
+    fields = dict(f.split("=", 1) for f in tool.split())
+    py_ns = sorted(wall)[len(wall) // 2] / len(rows) * 1e9
+    py_cpu = sorted(cpu)[len(cpu) // 2] / len(rows) * 1e9
+    tool_ns, tool_cpu = float(fields["median_ns_row"]), float(fields["cpu_ns_row"])
+    print(f"{name:14s} rows={len(rows)} evaluate {py_ns:8.1f} ns/row (cpu {py_cpu:8.1f})   "
+          f"fazolt bench {tool_ns:8.1f} ns/row (cpu {tool_cpu:8.1f})   ratio {py_ns / tool_ns:.3f} "
+          f"(cpu {py_cpu / tool_cpu:.3f})", flush=True)
+
+
+def bench_memory(build, name, csv):
+    """Peak RSS growth of one evaluate, in a fresh process, against the output array's size."""
+    code = f"""
+import resource, sys
+sys.path.insert(0, {str(build / 'python')!r})
+import numpy as np, fazolt
+system = fazolt.System.from_file({str(SYSTEMS / (name + '.json'))!r})
+rows = np.loadtxt({str(csv)!r}, delimiter=",", skiprows=1)
+system.evaluate(rows[:10], on_out_of_range="none")
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+out = system.evaluate(rows, on_out_of_range="none", on_no_rule_fired="none", on_empty_set="none")
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print(f"{name:14s} peak extra {{(after - before) / 1024:7.1f}} MiB, output array {{out.nbytes / 2**20:7.1f}} MiB, "
+      f"inputs {{rows.nbytes / 2**20:7.1f}} MiB")
+"""
+    print(subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout, end="")
+
+
+def bench_dask(fazolt, np, rows_count):
+    import dask.array as da
+    from distributed import Client, LocalCluster, wait
+    import fazolt.dask
+
+    system = fazolt.System.from_file(SYSTEMS / "big_mamdani.json")
+    rng = np.random.default_rng(3)
+    lo = np.array([v.range[0] for v in system.inputs])
+    hi = np.array([v.range[1] for v in system.inputs])
+    rows = lo + (hi - lo) * rng.random((rows_count, len(lo)))
+    t0 = time.perf_counter()
+    expected = system.evaluate(rows, **QUIET)
+    single = time.perf_counter() - t0
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            Client(cluster) as client:
+        # The rows are on the workers before the clock starts, as in a real
+        # job whose data the workers read themselves.
+        array = client.persist(da.from_array(rows, chunks=(250_000, len(lo))))
+        wait(array)
+        fazolt.dask.evaluate(array[:1000], system, **QUIET).compute()  # each worker loads the system
+        t0 = time.perf_counter()
+        out = fazolt.dask.evaluate(array, system, **QUIET).compute()
+        parallel = time.perf_counter() - t0
+    same = np.array_equal(out.view(np.uint64), expected.view(np.uint64))
+    print(f"dask big_mamdani rows={rows_count}: single process {single:.2f} s ({rows_count / single:,.0f} rows/s), "
+          f"2 workers {parallel:.2f} s ({rows_count / parallel:,.0f} rows/s), speed-up {single / parallel:.2f}x, "
+          f"bit-identical {same}")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default=str(ROOT / "build"))
+    ap.add_argument("--rows", type=int, default=1_000_000)
+    ap.add_argument("--reps", type=int, default=5)
+    ap.add_argument("--dask-rows", type=int, default=4_000_000)
+    ap.add_argument("--skip-dask", action="store_true")
+    a = ap.parse_args()
+    build = Path(a.build).resolve()
+    sys.path.insert(0, str(build / "python"))
+    os.environ["PYTHONPATH"] = str(build / "python")
+    import numpy as np
+    import fazolt
+
+    with tempfile.TemporaryDirectory() as tmp:
+        subprocess.run([sys.executable, str(MAKE_INPUTS), tmp, "--rows", str(a.rows)], check=True,
+                       capture_output=True)
+        for name in ("fan", "big_mamdani", "sugeno_linear"):
+            bench_evaluate(fazolt, np, build, name, Path(tmp) / f"{name}.csv", a.reps)
+        for name in ("fan", "big_mamdani", "sugeno_linear"):
+            bench_memory(build, name, Path(tmp) / f"{name}.csv")
+    if not a.skip_dask:
+        bench_dask(fazolt, np, a.dask_rows)
+
+
+if __name__ == "__main__":
+    main()
