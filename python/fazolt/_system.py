@@ -4,6 +4,7 @@ Every number comes from the fazolt module through the extension; this layer
 only converts arguments, matches DataFrame columns by name and turns the
 host's warnings and errors into Python ones.
 """
+import collections
 import copy
 import json
 import math
@@ -11,7 +12,6 @@ import os
 import sys
 import threading
 import warnings
-from collections import namedtuple
 
 import numpy as np
 
@@ -25,32 +25,28 @@ BLOCK_ROWS = 65536
 SHOWN_PER_IDENTIFIER = 20
 
 
-class FazoltError(ValueError):
-    """A host error: `identifier` ("fazolt:invalidSystem", ...) and `message`."""
+class _Identified:
+    """What the host reports: `identifier` ("fazolt:invalidSystem", ...) and `message`."""
 
     def __init__(self, identifier, message):
         super().__init__(f"{identifier}: {message}")
         self.identifier = identifier
         self.message = message
 
-    def __reduce__(self):
+    def __reduce__(self):  # pickled by Dask workers
         return (type(self), (self.identifier, self.message))
 
 
-class FazoltWarning(UserWarning):
-    """A diagnostic in warning mode: `identifier` and `message`."""
-
-    def __init__(self, identifier, message):
-        super().__init__(f"{identifier}: {message}")
-        self.identifier = identifier
-        self.message = message
-
-    def __reduce__(self):
-        return (type(self), (self.identifier, self.message))
+class FazoltError(_Identified, ValueError):
+    """A host error."""
 
 
-Term = namedtuple("Term", "name type params")
-Variable = namedtuple("Variable", "name range terms")
+class FazoltWarning(_Identified, UserWarning):
+    """A diagnostic in warning mode."""
+
+
+Term = collections.namedtuple("Term", "name type params")
+Variable = collections.namedtuple("Variable", "name range terms")
 
 _MODES = {"none": 0, "warning": 2, "error": 3}
 
@@ -111,11 +107,11 @@ def register_function(name, fn):
     """
     if not isinstance(name, str) or not name:
         raise TypeError("register_function: name must be a non-empty str")
-    _fazolt.register_function(name, fn)
+    _host_call(lambda: _fazolt.register_function(name, fn))
 
 
 def unregister_function(name):
-    _fazolt.unregister_function(name)
+    _host_call(lambda: _fazolt.unregister_function(name))
 
 
 def _register_all(functions):
@@ -162,18 +158,23 @@ def _variables(record, kind, names, descriptions):
 
 # ---- Systems.
 
-_pickled = {}
+_pickled = collections.OrderedDict()  # description text -> System, most recent last
 _pickled_lock = threading.Lock()
+PICKLED_KEPT = 32
 
 
 def _from_pickle(text):
-    """Each process builds a pickled system once (a Dask worker gets it for every task)."""
+    """Each process builds a pickled system once (a Dask worker gets it with every task)."""
     with _pickled_lock:
         system = _pickled.get(text)
-    if system is None:
-        system = System.from_dict(json.loads(text))
-        with _pickled_lock:
-            _pickled[text] = system
+        if system is not None:
+            _pickled.move_to_end(text)
+            return system
+    system = System.from_dict(json.loads(text))
+    with _pickled_lock:
+        _pickled[text] = system
+        while len(_pickled) > PICKLED_KEPT:
+            _pickled.popitem(last=False)
     return system
 
 
@@ -290,11 +291,11 @@ class System:
         modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set)
         pd = _pandas()
         if pd is not None and isinstance(x, pd.DataFrame):
-            out, report = self._native.evaluate(self._columns(x), modes, BLOCK_ROWS)
+            out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS))
             _issue(report)
             return pd.DataFrame(out, index=x.index, columns=self.output_names)
         matrix, is_single_row = _as_matrix(x)
-        out, report = self._native.evaluate(matrix, modes, BLOCK_ROWS)
+        out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS))
         _issue(report)
         return out[0] if is_single_row else out
 
@@ -325,8 +326,8 @@ class System:
         """How one row is evaluated: term degrees, rule firing, output sets."""
         from .explain import Explanation
         x = self._row(row)
-        results, report = self._native.call(x.reshape(1, -1), _modes(on_out_of_range, on_no_rule_fired,
-                                                                     on_empty_set), 6)
+        modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set)
+        results, report = _host_call(lambda: self._native.call(x.reshape(1, -1), modes, 6))
         _issue(report)
         return Explanation(self, x, results)
 
@@ -344,7 +345,7 @@ class System:
         if probe is None:
             return np.zeros((len(x), 0))
         rows = np.column_stack([x, np.zeros_like(x)])
-        out, report = probe._native.evaluate(rows, (0, 0, 0), BLOCK_ROWS)
+        out, report = _host_call(lambda: probe._native.evaluate(rows, (0, 0, 0), BLOCK_ROWS))
         _issue(report)
         return out[:, :-1]
 
@@ -375,7 +376,9 @@ def _probe(variable):
     Rule j tests term j alone, and AND over one input is that input's degree;
     the weighted sum with weight 1 and level 1 gives it back unchanged. A last
     rule on a second input that always has degree 1 fires into an extra
-    output, so that the system never takes the no-rule-fired defaults.
+    output, so that the system never takes the no-rule-fired defaults. The
+    module evaluates terms at the value itself, whatever the range says, so
+    the probe's ranges are [0, 1] (with out-of-range reports off).
     """
     n = len(variable.terms)
     if n == 0:
@@ -383,7 +386,7 @@ def _probe(variable):
     one = [{"name": "one", "type": "constant", "params": [1]}]
     description = {
         "name": "", "type": "sugeno", "defuzzMethod": "wtsum",
-        "inputs": [{"name": "x", "range": list(variable.range),
+        "inputs": [{"name": "x", "range": [0, 1],
                     "mf": [{"name": f"t{j}", "type": t.type, "params": list(t.params)}
                            for j, t in enumerate(variable.terms)]},
                    {"name": "pin", "range": [0, 1], "mf": [{"name": "on", "type": "trapmf", "params": [-1, -1, 2, 2]}]}],

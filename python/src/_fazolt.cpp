@@ -106,6 +106,23 @@ std::optional<orvane::Value> pythonToValue(const py::handle &result, std::string
 
 // ---- Python callables as host functions.
 
+// Module calls on this thread in progress. A callable that evaluates or
+// registers again would wait for the lock its own call holds: refused.
+thread_local int moduleCallDepth = 0;
+
+struct ModuleCallScope {
+    explicit ModuleCallScope(const char *what) {
+        if (moduleCallDepth > 0) {
+            throw orvane::HostError("fazolt:python:Reentrant",
+                                    std::string(what) + " from a function that the module is calling");
+        }
+        ++moduleCallDepth;
+    }
+    ~ModuleCallScope() { --moduleCallDepth; }
+    ModuleCallScope(const ModuleCallScope &) = delete;
+    ModuleCallScope &operator=(const ModuleCallScope &) = delete;
+};
+
 // The Python exception raised by a callable during the current module call
 // on this thread; handed back to Python with the host error that it caused.
 thread_local PyObject *pendingException = nullptr;
@@ -172,6 +189,7 @@ std::map<std::string, bool> &pythonFunctionNames() {
 
 void registerPythonFunction(const std::string &name, py::object fn) {
     if (!PyCallable_Check(fn.ptr())) throw py::type_error("register_function: fn must be callable");
+    ModuleCallScope scope("register_function");
     auto holder = std::make_shared<PythonCallable>(std::move(fn));
     pythonFunctionNames()[name] = true;
     py::gil_scoped_release release;
@@ -182,6 +200,7 @@ void registerPythonFunction(const std::string &name, py::object fn) {
 }
 
 void unregisterPythonFunction(const std::string &name) {
+    ModuleCallScope scope("unregister_function");
     pythonFunctionNames().erase(name);
     py::gil_scoped_release release;
     fazolt::unregisterFunction(name);
@@ -249,6 +268,7 @@ public:
     // x: rows x cols doubles, any strides. Returns (outputs, report...).
     py::tuple evaluate(const py::array_t<double> &x, std::tuple<int, int, int> modes, int64_t blockRows) const {
         if (x.ndim() != 2) throw py::value_error("expected a 2-D array");
+        ModuleCallScope scope("evaluate");
         const int64_t numRows = x.shape(0), numCols = x.shape(1);
         const int64_t rowStride = x.strides(0) / static_cast<int64_t>(sizeof(double));
         const int64_t colStride = x.strides(1) / static_cast<int64_t>(sizeof(double));
@@ -302,6 +322,7 @@ public:
     py::tuple call(const py::array_t<double, py::array::f_style | py::array::forcecast> &x,
                    std::tuple<int, int, int> modes, int numResults) const {
         if (x.ndim() != 2) throw py::value_error("expected a 2-D array");
+        ModuleCallScope scope("explain");
         HostReport report;
         std::vector<orvane::Value> results;
         {
@@ -372,6 +393,7 @@ void triangleMembership(int, std::vector<orvane::Value> &results, const std::vec
 }
 
 void registerCpp(const std::string &name, orvane::HostFunction fn) {
+    ModuleCallScope scope("register_function");
     py::gil_scoped_release release;
     fazolt::registerFunction(name, std::move(fn));
 }

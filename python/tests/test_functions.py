@@ -89,3 +89,17 @@ def test_failures_arrive_as_fazolt_error(fn, identifier, no_leak):
     if identifier == "fazolt:python:FunctionError":
         assert isinstance(caught.value.__cause__, Boom) and "Boom: no luck" in caught.value.message
         assert '"lukasiewicz"' in caught.value.message
+
+
+def test_a_function_that_evaluates_again_is_refused(no_leak):
+    # Its own call holds the module: waiting for it would hang forever.
+    inner = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.json")
+
+    def again(values):
+        inner.evaluate([[5, 0.9]])
+        return 0.0
+    system = fazolt.System.from_file(VENT, functions={"lukasiewicz": again})
+    with pytest.raises(fazolt.FazoltError) as caught:
+        system.evaluate(ROWS)
+    fazolt.unregister_function("lukasiewicz")
+    assert caught.value.__cause__.identifier == "fazolt:python:Reentrant"
