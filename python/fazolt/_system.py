@@ -188,9 +188,15 @@ class System:
         described = description or {}
         kinds = (("Input", "inputs", native.input_names), ("Output", "outputs", native.output_names))
         for kind, key, native_names in kinds:
-            count = _count(self._record, f"num{kind}s")
-            names = list(native_names) if native.has_names else [f"{key[:-1]}{i + 1}" for i in range(count)]
-            setattr(self, "_" + key, _variables(self._record, kind, names, described.get(key, [])))
+            try:
+                count = _count(self._record, f"num{kind}s")
+                names = list(native_names) if native.has_names else [f"{key[:-1]}{i + 1}" for i in range(count)]
+                variables = _variables(self._record, kind, names, described.get(key, []))
+            except (KeyError, ValueError, IndexError, TypeError, AttributeError):
+                # A raw record the module will refuse: evaluating it reports
+                # the module's own error, naming the field.
+                variables = ()
+            setattr(self, "_" + key, variables)
         self._probes = {}
         self._probes_lock = threading.Lock()
 

@@ -74,3 +74,12 @@ def test_invalid_record_and_files(dimmer, tmp_path, no_leak):
     (tmp_path / "broken.json").write_text("{")
     with pytest.raises(fazolt.FazoltError, match="malformed"):
         fazolt.System.from_file(tmp_path / "broken.json")
+
+
+def test_broken_record_loads_and_reports_at_evaluation(dimmer, no_leak):
+    record = json.loads(dimmer._native.record_json)
+    drop = record["fields"].index("numInputs")
+    del record["fields"][drop], record["data"][0][drop]
+    system = fazolt.System.from_dict(record)
+    with pytest.raises(fazolt.FazoltError, match="numInputs"):
+        system.evaluate([[1, 0.5]])
