@@ -25,7 +25,8 @@ def diagnostics_json(name):
                       {"class": "uint8", "size": [1, 0], "data": ""}, byte(0), byte(0), byte(0)]]}
 
 
-CASES = [(example_system(p), p) for p in EXAMPLES] + [(REFERENCE_SYSTEMS / f"{n}.json", None)
+CASES = [(example_system(p), p) for p in EXAMPLES] + [(p, p.parent / "inputs.csv") for p in
+                                                      sorted(EXAMPLES[0].parent.parent.glob("[!c]*/*.record.json"))] + [(REFERENCE_SYSTEMS / f"{n}.json", None)
                                                        for n in ("fan", "big_mamdani", "sugeno_linear")]
 
 
