@@ -148,7 +148,8 @@ void addBenchCommand(CLI::App &app, int &status) {
         "second at the median, the median CPU time per row (on a busy machine the wall time also\n"
         "counts waiting for a core), and an FNV-1a checksum of the output bits. Every repetition\n"
         "must give the same checksum; otherwise the command exits with status 1.\n\n"
-        "Example:\n"
+        "Examples:\n"
+        "  fazolt bench examples/dimmer/dimmer.json examples/dimmer/inputs.csv\n"
         "  fazolt bench fan.json build/bench-inputs/fan.csv --reps 20\n"
         "  system=fan rows=100000 reps=20 median_ns_row=... min_ns_row=... max_ns_row=... rows_per_s=... cpu_ns_row=... checksum=0x...");
     bench->add_option("system", options->systemPath, "System: nested description or raw record (JSON)")
@@ -160,6 +161,6 @@ void addBenchCommand(CLI::App &app, int &status) {
     bench->add_option("--reps", options->numReps, "Timed repetitions (default 10)")
         ->check(CLI::PositiveNumber)
         ->type_name("N");
-    bench->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)");
+    bench->add_option("--module", options->modulePath, "Module to load (default: the one beside the fazolt libraries)");
     bench->callback([options, &status]() { status = runBench(*options); });
 }

@@ -61,9 +61,10 @@ void addCallCommand(CLI::App &app, int &status) {
         "Each ARG.json is one host value in host-value JSON. The module entry receives all of\n"
         "them, whatever their count, and the output is {\"results\": [...], \"warnings\": [...]},\n"
         "or {\"error\": {...}, \"warnings\": [...]} with exit status 1.\n\n"
-        "Example:\n"
-        "  fazolt call --nargout 6 inputs.json fis.json diagnostics.json");
-    call->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)");
+        "Examples:\n"
+        "  fazolt call --nargout 6 inputs.json fis.json diagnostics.json\n"
+        "  fazolt call examples/call/inputs.json examples/call/fis.json examples/call/diagnostics.json");
+    call->add_option("--module", options->modulePath, "Module to load (default: the one beside the fazolt libraries)");
     call->add_option("--nargout", options->numResults, "Number of results to ask for (0 to 6 and beyond)")
         ->check(CLI::Range(0, 2147483647));  // NonNegativeNumber printed DBL_MAX as the bound
     call->add_option("arguments", options->argumentFiles, "Argument files, host-value JSON")->type_name("ARG.json");

@@ -14,7 +14,7 @@
 constexpr int EXIT_EVALUATION_ERROR = 1;
 constexpr int EXIT_USAGE = 2;
 
-// The module next to this executable.
+// The module beside the fazolt libraries this tool uses.
 std::string defaultModulePath();
 // Whole file, or standard input for "-"; raises HostError "fazolt:io:..." on failure.
 std::string readTextFile(const std::string &path);

@@ -4,17 +4,12 @@
 #include <iostream>
 #include <sstream>
 
+#include <fazolt/fazolt.h>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
-std::string defaultModulePath() {
-    char buffer[4096];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-    std::string exe = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string("./fazolt");
-    std::string::size_type slash = exe.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string(".") : exe.substr(0, slash);
-    return dir + "/libfazolt.so";
-}
+// Beside the API library the tool runs with: the build folder, or the
+// library directory of whatever prefix the tool was installed into.
+std::string defaultModulePath() { return fazolt::defaultModulePath(); }
 
 std::string readTextFile(const std::string &path) {
     std::ostringstream text;

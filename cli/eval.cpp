@@ -562,7 +562,7 @@ void addEvalCommand(CLI::App &app, int &status) {
     eval->add_option("--block-rows", options->blockRows, "Rows per module call (default 8192)")
         ->check(CLI::Range(int64_t{1}, int64_t{1} << 24))
         ->type_name("N");
-    eval->add_option("--module", options->modulePath, "Module to load (default: libfazolt.so next to this tool)")
+    eval->add_option("--module", options->modulePath, "Module to load (default: the one beside the fazolt libraries)")
         ->type_name("PATH");
     eval->add_option("--jobs", options->jobs, "Worker processes for the module calls (default 1), csv output only")
         ->check(CLI::Range(1, 256))

@@ -1,12 +1,24 @@
 // fazolt: evaluate fuzzy inference systems with the fazolt module.
 #include "cli/commands.h"
 
+#include <fazolt/version.h>
+
 #include <iostream>
 
 int main(int argc, char **argv) {
     CLI::App app{"fazolt - exact fuzzy inference (Mamdani and Sugeno) in double precision"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every command");
+    app.set_version_flag("--version", std::string("fazolt ") + fazolt::version(), "Print the version and exit");
+    app.footer(
+        "Each command has its own --help; --help-all prints them all.\n\n"
+        "Examples:\n"
+        "  fazolt eval dimmer.json inputs.csv > outputs.csv\n"
+        "  fazolt eval dimmer.json inputs.csv --format json --nargout 1\n"
+        "  fazolt call --nargout 6 inputs.json fis.json diagnostics.json\n"
+        "  fazolt bench dimmer.json inputs.csv --reps 20\n"
+        "  fazolt properties\n"
+        "  fazolt --version");
     int status = 0;
     addBenchCommand(app, status);
     addCallCommand(app, status);
@@ -17,6 +29,8 @@ int main(int argc, char **argv) {
     } catch (const CLI::CallForHelp &e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
         if (e.get_exit_code() == 0) return app.exit(e);

@@ -9,9 +9,10 @@ void addPropertiesCommand(CLI::App &app, int &status) {
         app.add_subcommand("properties", "Print the module's function properties as host-value JSON");
     properties->footer(
         "Prints the struct of Version, ResolvedFunctions (decoded) and EntryPoints.\n\n"
-        "Example:\n"
-        "  fazolt properties");
-    properties->add_option("--module", *modulePath, "Module to load (default: libfazolt.so next to this tool)");
+        "Examples:\n"
+        "  fazolt properties\n"
+        "  fazolt properties --module build/libfazolt.so");
+    properties->add_option("--module", *modulePath, "Module to load (default: the one beside the fazolt libraries)");
     properties->callback([modulePath, &status]() {
         std::shared_ptr<orvane::Module> module =
             orvane::Module::load(modulePath->empty() ? defaultModulePath() : *modulePath);

@@ -3,6 +3,8 @@
 
 #include "resolvedFunctions.h"
 
+#include <fazolt/version.h>
+
 extern "C" FAZOLT_EXPORT zorbArray *zorbQibFcnProperties(void) {
     static const char *const entryPointFields[6] = {"Name",           "NumberOfInputs", "NumberOfOutputs",
                                                      "ConstantInputs", "FullPath",       "TimeStamp"};
@@ -18,7 +20,7 @@ extern "C" FAZOLT_EXPORT zorbArray *zorbQibFcnProperties(void) {
     zorbSetField(entryPoints, 0, "TimeStamp", zorbQuvCreateDoubleScalar(entrySourceTimeStamp));
 
     zorbArray *properties = zorbCreateStructMatrix(1, 1, 4, topFields);
-    zorbSetField(properties, 0, "Version", zorbQuvCreateString("fazolt 0.1.0 for Orvane 39.1"));
+    zorbSetField(properties, 0, "Version", zorbQuvCreateString("fazolt " FAZOLT_VERSION_STRING " for Orvane 39.1"));
     zorbArray *resolvedFunctions = nullptr;
     zorbNameCaptureQuvArray(resolvedFunctionPieces, resolvedFunctionsInflatedLength, &resolvedFunctions);
     zorbSetField(properties, 0, "ResolvedFunctions", resolvedFunctions);

@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev libcli11-dev zlib1g-dev liblapacke-dev liblapacke64-dev)
+# Installing and packaging: cpack's DEB generator, the manual page, the package check.
+packages+=(make dpkg-dev file help2man lintian)
 # The Python package (python/): pybind11, numpy, pandas, matplotlib, dask, pytest, pip into a venv.
 packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas python3-matplotlib
            python3-dask python3-distributed python3-pytest python3-venv python3-pip python3-setuptools python3-wheel)

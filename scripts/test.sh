@@ -5,5 +5,6 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh -DFAZOLT_WERROR=ON
 ctest --test-dir "${FAZOLT_BUILD_DIR:-build}" --output-on-failure -j2
+scripts/test-install.sh
 # The Python package, after the C++ tests (Debian's interpreter and pytest).
 /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests

@@ -1,6 +1,7 @@
 // fazolt properties: what the module says it implements, decoded.
 #include <gtest/gtest.h>
 
+#include <fazolt/version.h>
 #include <orvane/host.h>
 
 #include "tests/cli_run.h"
@@ -12,7 +13,7 @@ TEST(FunctionProperties, EntryPointsAndDecodedResolvedFunctions) {
     ASSERT_EQ(r.status, 0) << r.err;
     orvane::Value p = orvane::fromJson(r.out);
     EXPECT_EQ(p.fieldNames(), (std::vector<std::string>{"Version", "ResolvedFunctions", "EntryPoints", "CoverageInfo"}));
-    EXPECT_FALSE(p.field(0, "Version").toText().empty());
+    EXPECT_EQ(p.field(0, "Version").toText(), "fazolt " FAZOLT_VERSION_STRING " for Orvane 39.1");
 
     orvane::Value entry = p.field(0, "EntryPoints");
     EXPECT_EQ(entry.field(0, "Name").toText(), "fazolt");

@@ -14,6 +14,7 @@
 #define FAZOLT_API_FAZOLT_H
 
 #include <fazolt/description.h>
+#include <fazolt/version.h>
 #include <orvane/host.h>
 
 #include <cstdint>
@@ -90,7 +91,7 @@ private:
     bool hasNames_ = false;
 };
 
-// The module file next to the fazolt libraries (libfazolt.so).
+// The module file next to the fazolt libraries (libfazolt.so.MAJOR.MINOR).
 std::string defaultModulePath();
 
 // Makes a C++ callable a host function, reachable by name from custom
