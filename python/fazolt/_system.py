@@ -291,8 +291,9 @@ class System:
         """Crisp outputs of every row of x.
 
         x: array-like (rows, inputs) -> float64 array (rows, outputs); a single
-        row (inputs,) -> (outputs,); a pandas DataFrame, matched to the inputs
-        by column name -> a DataFrame of outputs with the same index.
+        row (inputs,) -> (outputs,), also as a dict or a pandas Series by input
+        name; a pandas DataFrame, matched to the inputs by column name -> a
+        DataFrame of outputs with the same index.
         """
         modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set)
         pd = _pandas()
@@ -300,6 +301,8 @@ class System:
             out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS))
             _issue(report)
             return pd.DataFrame(out, index=x.index, columns=self.output_names)
+        if isinstance(x, dict) or (pd is not None and isinstance(x, pd.Series)):
+            x = self._row(x)
         matrix, is_single_row = _as_matrix(x)
         out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS))
         _issue(report)

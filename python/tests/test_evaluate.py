@@ -51,6 +51,7 @@ def test_reference_systems_match_the_tool(name, reference_inputs):
     result = system.evaluate(shuffled, **quiet)
     assert list(result.columns) == system.output_names and result.index.equals(shuffled.index)
     assert same_bits(result.to_numpy(), expected)
+    assert same_bits(system.evaluate(shuffled.iloc[3], **quiet), expected[3])  # a Series by name
 
 
 def test_integer_rows_and_empty_input():
