@@ -36,13 +36,20 @@ def bench_evaluate(fazolt, np, build, name, csv, reps, rounds=3):
     system = fazolt.System.from_file(SYSTEMS / f"{name}.json")
     rows = np.loadtxt(csv, delimiter=",", skiprows=1)
     system.evaluate(rows[:1000], **QUIET)  # warm up
-    wall, cpu, tool_min, tool_median, tool_cpu = [], [], [], [], []
+    whole = np.asfortranarray(rows)
+    wall, cpu, tool_min, tool_median, tool_cpu, one_call = [], [], [], [], [], []
     for _ in range(rounds):
         for _ in range(reps):
             c0, t0 = cpu_seconds(), time.perf_counter()
             system.evaluate(rows, **QUIET)
             wall.append((time.perf_counter() - t0) / len(rows) * 1e9)
             cpu.append((cpu_seconds() - c0) / len(rows) * 1e9)
+            # The same rows as one bare module call in this process, as the
+            # tool's bench makes it: what the binding adds, without the noise
+            # of another process.
+            c0 = cpu_seconds()
+            system._native.call(whole, (0, 0, 0), 1)
+            one_call.append((cpu_seconds() - c0) / len(rows) * 1e9)
         tool = subprocess.run([str(build / "fazolt"), "bench", str(SYSTEMS / f"{name}.json"), str(csv), "--reps",
                                str(reps)], capture_output=True, text=True, check=True).stdout
         fields = dict(f.split("=", 1) for f in tool.split())
@@ -52,7 +59,9 @@ def bench_evaluate(fazolt, np, build, name, csv, reps, rounds=3):
     py_min, tl_min = min(wall), min(tool_min)
     print(f"{name:14s} rows={len(rows)} evaluate min {py_min:7.1f} ns/row (median {np.median(wall):7.1f}, "
           f"cpu {np.median(cpu):7.1f})   fazolt bench min {tl_min:7.1f} ns/row (median {np.median(tool_median):7.1f}, "
-          f"cpu {np.median(tool_cpu):7.1f})   ratio of minima {py_min / tl_min:.3f}", flush=True)
+          f"cpu {np.median(tool_cpu):7.1f})   ratio of minima {py_min / tl_min:.3f}; in this process one bare "
+          f"call cpu {np.median(one_call):7.1f} ns/row, evaluate / bare call (cpu medians) "
+          f"{np.median(cpu) / np.median(one_call):.3f}", flush=True)
 
 
 def bench_memory(build, name, csv):

@@ -62,13 +62,6 @@ def test_membership_function(no_leak):
     assert np.allclose(with_python, builtin, rtol=0, atol=1e-9)  # the built-in orders its operations otherwise
 
 
-def test_functions_given_at_load():
-    system = fazolt.System.from_file(VENT, functions={"lukasiewicz": lambda v: max(v.sum() - (len(v) - 1), 0.0)})
-    _fazolt._testing.register_cpp_lukasiewicz("lukasiewicz")
-    assert same_bits(system.evaluate(ROWS, **QUIET), fazolt.System.from_file(VENT).evaluate(ROWS, **QUIET))
-    fazolt.unregister_function("lukasiewicz")
-
-
 class Boom(RuntimeError):
     pass
 
