@@ -42,3 +42,6 @@ def test_fan_on_two_workers(client):
     assert list(lazy.columns) == system.output_names and (lazy.dtypes == np.float64).all()
     result = lazy.compute()
     assert same_bits(result.to_numpy(), expected) and result.index.equals(pd.RangeIndex(ROWS))
+    # Every task of both graphs found the system its worker had built once.
+    built = client.run(lambda: len(__import__("fazolt")._system._pickled))
+    assert list(built.values()) == [1, 1]
