@@ -9,7 +9,6 @@
 // Python, which takes the GIL. So every entry that can reach the host's locks
 // (loading, calls, registration) releases the GIL first, and nothing here
 // waits for the GIL while holding a host lock except the callback itself.
-#include <fazolt/description.h>
 #include <fazolt/fazolt.h>
 
 #include <pybind11/complex.h>
@@ -436,11 +435,6 @@ PYBIND11_MODULE(_fazolt, m) {
     m.def("register_function", &registerPythonFunction, py::arg("name"), py::arg("fn"));
     m.def("unregister_function", &unregisterPythonFunction, py::arg("name"));
     m.def("host_live_blocks", [] { return orvane::allocStats().liveBlocks; });
-    m.def("host_live_bytes", [] { return orvane::allocStats().liveBytes; });
-    m.def("record_from_description", [](const std::string &text) {
-        // The record a description builds, as host-value JSON.
-        return orvane::toJson(fazolt::buildSystem(text).record);
-    });
     py::module_::import("atexit").attr("register")(py::cpp_function(&unregisterAllPythonFunctions));
 
     py::module_ testing = m.def_submodule("_testing", "C++ host functions for the tests");
