@@ -1,11 +1,16 @@
 // Nested system descriptions to flat system records.
 //
-// Sections: errors with JSON paths, readers of typed values, variables and
-// membership functions, text rules, numeric rules, the record.
+// Sections: errors with JSON paths, readers of typed values, keys and names,
+// variables and membership functions, methods, text rules, numeric rules,
+// the record, the builder.
 #include "fazolt/description.h"
+
+#include "fazolt/numbers.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -24,6 +29,18 @@ using nlohmann::json;
 
 std::string inQuotes(const std::string &s) { return "\"" + s + "\""; }
 
+std::string childPath(const std::string &path, const std::string &key) {
+    return path.empty() ? key : path + "." + key;
+}
+
+std::string itemPath(const std::string &path, size_t index) { return path + "[" + std::to_string(index) + "]"; }
+
+std::string joined(const std::vector<std::string> &names) {
+    std::string out;
+    for (const std::string &n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
+}
+
 // ---- Typed readers.
 
 const json *member(const json &object, const char *key) {
@@ -39,7 +56,7 @@ std::string readString(const json &value, const std::string &path) {
 std::string readOptionalString(const json &object, const char *key, const std::string &path,
                                const std::string &fallback) {
     const json *v = member(object, key);
-    return v == nullptr ? fallback : readString(*v, path + "." + key);
+    return v == nullptr ? fallback : readString(*v, childPath(path, key));
 }
 
 double readNumber(const json &value, const std::string &path) {
@@ -60,8 +77,67 @@ std::vector<double> readNumbers(const json &value, const std::string &path) {
 const json &readArray(const json &object, const char *key, const std::string &path) {
     const json *v = member(object, key);
     if (v == nullptr) fail(path, std::string("missing \"") + key + "\"");
-    if (!v->is_array()) fail(path + "." + key, "expected an array");
+    if (!v->is_array()) fail(childPath(path, key), "expected an array");
     return *v;
+}
+
+// ---- Keys and names: a typo is an error with the name meant, when one
+// name is close enough to be a likely fix.
+
+// Letters folded to lower case, '_' and '-' dropped: "num_samples" and
+// "andmethod" fold to the folds of "numSamples" and "andMethod".
+std::string folded(const std::string &s) {
+    std::string out;
+    for (char c : s) {
+        if (c != '_' && c != '-') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+size_t editDistance(const std::string &a, const std::string &b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// "; did you mean "x"?" for the one closest candidate within reach, or "".
+std::string didYouMean(const std::string &word, const std::vector<std::string> &candidates) {
+    std::string w = folded(word);
+    size_t reach = w.size() < 5 ? 1 : 2;
+    size_t best = reach + 1;
+    const std::string *found = nullptr;
+    bool isTie = false;
+    for (const std::string &c : candidates) {
+        size_t d = editDistance(w, folded(c));
+        if (d < best) {
+            best = d;
+            found = &c;
+            isTie = false;
+        } else if (d == best) {
+            isTie = true;
+        }
+    }
+    return found == nullptr || isTie ? std::string() : "; did you mean " + inQuotes(*found) + "?";
+}
+
+// Every key of `object` must be one of `known`: a misspelt key would
+// otherwise leave its default in force without a word.
+void checkKeys(const json &object, const std::vector<std::string> &known, const std::string &path) {
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (std::find(known.begin(), known.end(), it.key()) != known.end()) continue;
+        std::string hint = didYouMean(it.key(), known);
+        fail(childPath(path, it.key()),
+             "unknown key" + (hint.empty() ? "; expected one of " + joined(known) : hint));
+    }
 }
 
 // ---- Variables and their membership functions.
@@ -78,23 +154,97 @@ struct VariableDescription {
     std::vector<TermDescription> terms;
 };
 
-// Parameter counts of the built-in functions: a description that gives
-// another count is a mistake, since the module reads exactly these.
-int expectedParamCount(const std::string &type, bool isSugenoOutput, size_t numInputs) {
-    static const std::map<std::string, int> counts = {
-        {"trimf", 3},  {"trapmf", 4}, {"gaussmf", 2}, {"gbellmf", 3}, {"sigmf", 2}, {"smf", 2},
-        {"zmf", 2},    {"gauss2mf", 4}, {"dsigmf", 4}, {"psigmf", 4}, {"pimf", 4}};
-    if (isSugenoOutput) {
-        if (type == "constant") return 1;
-        return static_cast<int>(numInputs) + 1;  // every other type is linear
+enum class VariableKind { input, mamdaniOutput, sugenoOutput };
+
+// The built-in membership functions and their parameter counts: a
+// description that gives another count is a mistake, since the module
+// reads exactly these.
+const std::vector<std::pair<std::string, int>> &builtInMembershipFunctions() {
+    static const std::vector<std::pair<std::string, int>> functions = {
+        {"trimf", 3}, {"trapmf", 4}, {"gaussmf", 2},  {"gbellmf", 3}, {"sigmf", 2}, {"smf", 2},
+        {"zmf", 2},   {"gauss2mf", 4}, {"dsigmf", 4}, {"psigmf", 4},  {"pimf", 4}};
+    return functions;
+}
+
+std::vector<std::string> builtInMembershipNames() {
+    std::vector<std::string> names;
+    for (const auto &[name, count] : builtInMembershipFunctions()) names.push_back(name);
+    return names;
+}
+
+// The parameter count the module reads for `type`, or -1 for a host function.
+int expectedParamCount(const std::string &type, VariableKind kind, size_t numInputs) {
+    if (kind == VariableKind::sugenoOutput) return type == "constant" ? 1 : static_cast<int>(numInputs) + 1;
+    for (const auto &[name, count] : builtInMembershipFunctions()) {
+        if (name == type) return count;
     }
-    auto it = counts.find(type);
-    return it == counts.end() ? -1 : it->second;
+    return -1;
+}
+
+// A Sugeno output is constant or linear, nothing else: the module takes
+// every other name for linear. Elsewhere a name that is not built in must
+// be a host function, or the first row would fail deep in the evaluation.
+void checkTermType(const std::string &type, VariableKind kind, HostFunctionNames names, const std::string &path) {
+    if (kind == VariableKind::sugenoOutput) {
+        if (type != "constant" && type != "linear") {
+            fail(path, "a Sugeno output term is \"constant\" or \"linear\", got " + inQuotes(type));
+        }
+        return;
+    }
+    if (expectedParamCount(type, kind, 0) >= 0) return;
+    if (names == HostFunctionNames::unchecked || orvane::hasFunction(type)) return;
+    std::vector<std::string> builtIn = builtInMembershipNames();
+    fail(path, "unknown membership function " + inQuotes(type) + didYouMean(type, builtIn) +
+                   " (built in: " + joined(builtIn) + "; any other name must be a registered host function)");
+}
+
+// Low below high, and a width that is a finite number: the sample points
+// and the range midpoint are computed from it.
+void checkRange(double lo, double hi, const std::string &path) {
+    std::string shown = "[" + orvane::formatDouble(lo, false) + ", " + orvane::formatDouble(hi, false) + "]";
+    if (!(lo < hi)) fail(path, "the low end must be below the high end, got " + shown);
+    if (!std::isfinite(hi - lo)) fail(path, "the width high - low is beyond the double range, got " + shown);
+}
+
+TermDescription readTerm(const json &mf, const std::string &path, size_t index, VariableKind kind, size_t numInputs,
+                         HostFunctionNames names) {
+    if (!mf.is_object()) fail(path, "expected an object");
+    checkKeys(mf, {"name", "type", "params"}, path);
+    TermDescription t;
+    t.name = readOptionalString(mf, "name", path, "mf" + std::to_string(index + 1));
+    const json *type = member(mf, "type");
+    if (type == nullptr) fail(path, "missing \"type\"");
+    t.type = readString(*type, path + ".type");
+    checkTermType(t.type, kind, names, path + ".type");
+    const json *params = member(mf, "params");
+    if (params == nullptr) fail(path, "missing \"params\"");
+    t.params = readNumbers(*params, path + ".params");
+    int expected = expectedParamCount(t.type, kind, numInputs);
+    if (expected >= 0 && t.params.size() != static_cast<size_t>(expected)) {
+        fail(path + ".params", inQuotes(t.type) + " takes " + std::to_string(expected) + " parameters, got " +
+                                   std::to_string(t.params.size()));
+    }
+    return t;
+}
+
+// Two variables or terms of one name: a rule could reach only the first,
+// and the output header would show the name twice.
+template <typename Item>
+void checkUniqueNames(const std::vector<Item> &items, const std::string &path, const char *kind) {
+    for (size_t k = 1; k < items.size(); ++k) {
+        for (size_t j = 0; j < k; ++j) {
+            if (items[j].name == items[k].name) {
+                fail(itemPath(path, k), std::string("duplicate ") + kind + " name " + inQuotes(items[k].name) +
+                                            " (also " + itemPath(path, j) + ")");
+            }
+        }
+    }
 }
 
 VariableDescription readVariable(const json &value, const std::string &path, const std::string &defaultName,
-                                 bool isSugenoOutput, size_t numInputs) {
+                                 VariableKind kind, size_t numInputs, HostFunctionNames names) {
     if (!value.is_object()) fail(path, "expected an object");
+    checkKeys(value, {"name", "range", "mf"}, path);
     VariableDescription v;
     v.name = readOptionalString(value, "name", path, defaultName);
     const json *range = member(value, "range");
@@ -103,32 +253,73 @@ VariableDescription readVariable(const json &value, const std::string &path, con
         fail(path + ".range", "expected two numbers [low, high]");
     }
     std::vector<double> bounds = readNumbers(*range, path + ".range");
+    checkRange(bounds[0], bounds[1], path + ".range");
     v.range[0] = bounds[0];
     v.range[1] = bounds[1];
     const json *mfs = member(value, "mf");
     if (mfs != nullptr) {
         if (!mfs->is_array()) fail(path + ".mf", "expected an array");
         for (size_t j = 0; j < mfs->size(); ++j) {
-            std::string mfPath = path + ".mf[" + std::to_string(j) + "]";
-            const json &mf = (*mfs)[j];
-            if (!mf.is_object()) fail(mfPath, "expected an object");
-            TermDescription t;
-            t.name = readOptionalString(mf, "name", mfPath, "mf" + std::to_string(j + 1));
-            const json *type = member(mf, "type");
-            if (type == nullptr) fail(mfPath, "missing \"type\"");
-            t.type = readString(*type, mfPath + ".type");
-            const json *params = member(mf, "params");
-            if (params == nullptr) fail(mfPath, "missing \"params\"");
-            t.params = readNumbers(*params, mfPath + ".params");
-            int expected = expectedParamCount(t.type, isSugenoOutput, numInputs);
-            if (expected >= 0 && t.params.size() != static_cast<size_t>(expected)) {
-                fail(mfPath + ".params", inQuotes(t.type) + " takes " + std::to_string(expected) +
-                                             " parameters, got " + std::to_string(t.params.size()));
-            }
-            v.terms.push_back(std::move(t));
+            v.terms.push_back(readTerm((*mfs)[j], itemPath(path + ".mf", j), j, kind, numInputs, names));
         }
     }
+    checkUniqueNames(v.terms, path + ".mf", "term");
     return v;
+}
+
+std::vector<VariableDescription> readVariables(const json &d, const char *key, VariableKind kind, size_t numInputs,
+                                               HostFunctionNames names) {
+    const json &list = readArray(d, key, "(top level)");
+    std::string defaultPrefix = kind == VariableKind::input ? "input" : "output";
+    std::vector<VariableDescription> vars;
+    for (size_t i = 0; i < list.size(); ++i) {
+        vars.push_back(readVariable(list[i], itemPath(key, i), defaultPrefix + std::to_string(i + 1), kind, numInputs,
+                                    names));
+    }
+    checkUniqueNames(vars, key, kind == VariableKind::input ? "input" : "output");
+    return vars;
+}
+
+// ---- Methods.
+
+struct MethodKey {
+    const char *key;
+    const char *role;
+    std::vector<std::string> builtIns;
+    const char *mamdaniDefault;
+    const char *sugenoDefault;
+    bool isCalledWithTwoValues;  // as a host function: implication and defuzzification
+};
+
+const std::vector<MethodKey> &methodKeys() {
+    static const std::vector<MethodKey> keys = {
+        {"andMethod", "AND", {"min", "prod"}, "min", "prod", false},
+        {"orMethod", "OR", {"max", "probor", "sum"}, "max", "probor", false},
+        {"impMethod", "implication", {"min", "prod"}, "min", "prod", true},
+        {"aggMethod", "aggregation", {"max", "probor", "sum"}, "max", "sum", false},
+        {"defuzzMethod", "defuzzification", {"centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum"},
+         "centroid", "wtaver", true},
+    };
+    return keys;
+}
+
+// A name that is not built in for its role goes to the host function of
+// that name: "max" as the implication is the host's max of the two values.
+// But the built-in methods that reduce one list of values ("sum" as the
+// implication) would reach the host's function with two, and fail at the
+// first row; and any other name must be a host function the host knows now.
+void checkMethodName(const MethodKey &method, const std::string &name, HostFunctionNames names) {
+    const std::vector<std::string> &own = method.builtIns;
+    if (std::find(own.begin(), own.end(), name) != own.end()) return;
+    std::string allowed = " (built in: " + joined(own) + "; any other name must be a registered host function)";
+    std::string article = std::string("AEIOUaeiou").find(method.role[0]) != std::string::npos ? "an " : "a ";
+    bool isOneListReduction = name == "sum" || name == "prod" || name == "probor";
+    if (method.isCalledWithTwoValues && isOneListReduction) {
+        fail(method.key, inQuotes(name) + " is not " + article + method.role + " method" + allowed);
+    }
+    if (names == HostFunctionNames::unchecked || orvane::hasFunction(name)) return;
+    fail(method.key, "unknown " + std::string(method.role) + " method " + inQuotes(name) + didYouMean(name, own) +
+                         allowed);
 }
 
 // ---- Rules.
@@ -138,6 +329,14 @@ struct RuleDescription {
     std::vector<double> consequent;
     double weight = 1.0;
     double connection = 1.0;
+};
+
+// The variables a rule refers to, and whether its consequent may negate:
+// a Sugeno output level has no complement, and the module refuses it.
+struct RuleContext {
+    const std::vector<VariableDescription> &inputs;
+    const std::vector<VariableDescription> &outputs;
+    bool isSugeno;
 };
 
 // Finds a variable by exact, case-sensitive name.
@@ -155,6 +354,13 @@ int findTerm(const VariableDescription &var, const std::string &name) {
     return 0;
 }
 
+template <typename Item>
+std::vector<std::string> namesOf(const std::vector<Item> &items) {
+    std::vector<std::string> names;
+    for (const Item &item : items) names.push_back(item.name);
+    return names;
+}
+
 std::vector<std::string> splitWords(const std::string &text) {
     std::istringstream in(text);
     std::vector<std::string> words;
@@ -163,38 +369,59 @@ std::vector<std::string> splitWords(const std::string &text) {
     return words;
 }
 
+// A weight scales a firing strength: NaN, Inf or a negative weight gives
+// NaN, Inf or outputs outside their range.
+void checkWeight(double weight, const std::string &path) {
+    if (!(weight >= 0.0 && weight <= 1.0)) {
+        fail(path, "the weight must be a number from 0 to 1, got " + orvane::formatDouble(weight, false));
+    }
+}
+
 // One "X is [not] T" clause starting at words[at]; returns the index after it.
 size_t readClause(const std::vector<std::string> &words, size_t at, const std::vector<VariableDescription> &vars,
-                  const char *kind, std::vector<double> &row, const std::string &path) {
+                  const char *kind, bool isNotAllowed, std::vector<double> &row, const std::string &path) {
     if (at >= words.size()) fail(path, std::string("expected an ") + kind + " name at the end");
     const std::string &varName = words[at];
     int v = findVariable(vars, varName);
-    if (v < 0) fail(path, std::string("unknown ") + kind + " " + inQuotes(varName));
+    if (v < 0) fail(path, std::string("unknown ") + kind + " " + inQuotes(varName) + didYouMean(varName, namesOf(vars)));
     if (at + 1 >= words.size() || words[at + 1] != "is") fail(path, "expected \"is\" after " + inQuotes(varName));
     size_t next = at + 2;
     bool isNot = false;
     if (next < words.size() && words[next] == "not") {
+        if (!isNotAllowed) fail(path, "a Sugeno rule cannot negate its output " + inQuotes(varName));
         isNot = true;
         ++next;
     }
     if (next >= words.size()) fail(path, "expected a term after " + inQuotes(varName) + " is");
     int term = findTerm(vars[static_cast<size_t>(v)], words[next]);
     if (term == 0) {
-        fail(path, "unknown term " + inQuotes(words[next]) + " of " + kind + " " + inQuotes(varName));
+        fail(path, "unknown term " + inQuotes(words[next]) + " of " + kind + " " + inQuotes(varName) +
+                       didYouMean(words[next], namesOf(vars[static_cast<size_t>(v)].terms)));
     }
     if (row[static_cast<size_t>(v)] != 0.0) fail(path, inQuotes(varName) + " appears twice");
     row[static_cast<size_t>(v)] = isNot ? -term : term;
     return next + 1;
 }
 
-RuleDescription readTextRule(const std::string &text, const std::vector<VariableDescription> &inputs,
-                             const std::vector<VariableDescription> &outputs, const std::string &path) {
+double readTextWeight(const std::vector<std::string> &words, size_t at, const std::string &path) {
+    if (words[at] != "with" || at + 2 != words.size()) {
+        fail(path, "unexpected " + inQuotes(words[at]) + " after the consequent (expected \"and\" or \"with W\")");
+    }
+    const std::string &w = words[at + 1];
+    double weight = 0.0;
+    NumberStatus status = readDecimalNumber(w, weight);
+    if (status != NumberStatus::ok) fail(path, "expected a number after \"with\", got " + inQuotes(w));
+    checkWeight(weight, path);
+    return weight;
+}
+
+RuleDescription readTextRule(const std::string &text, const RuleContext &context, const std::string &path) {
     std::vector<std::string> words = splitWords(text);
     RuleDescription rule;
-    rule.antecedent.assign(inputs.size(), 0.0);
-    rule.consequent.assign(outputs.size(), 0.0);
+    rule.antecedent.assign(context.inputs.size(), 0.0);
+    rule.consequent.assign(context.outputs.size(), 0.0);
     if (words.empty() || words[0] != "if") fail(path, "a text rule starts with \"if\"");
-    size_t at = readClause(words, 1, inputs, "input", rule.antecedent, path);
+    size_t at = readClause(words, 1, context.inputs, "input", true, rule.antecedent, path);
     std::string connective;
     while (at < words.size() && words[at] != "then") {
         if (words[at] != "and" && words[at] != "or") {
@@ -202,68 +429,81 @@ RuleDescription readTextRule(const std::string &text, const std::vector<Variable
         }
         if (!connective.empty() && connective != words[at]) fail(path, "a rule uses either \"and\" or \"or\", not both");
         connective = words[at];
-        at = readClause(words, at + 1, inputs, "input", rule.antecedent, path);
+        at = readClause(words, at + 1, context.inputs, "input", true, rule.antecedent, path);
     }
     if (at >= words.size()) fail(path, "missing \"then\"");
     rule.connection = connective == "or" ? 2.0 : 1.0;
-    at = readClause(words, at + 1, outputs, "output", rule.consequent, path);
-    while (at < words.size() && words[at] == "and") at = readClause(words, at + 1, outputs, "output", rule.consequent, path);
-    if (at < words.size()) {
-        if (words[at] != "with" || at + 2 != words.size()) {
-            fail(path, "unexpected " + inQuotes(words[at]) + " after the consequent (expected \"and\" or \"with W\")");
-        }
-        const std::string &w = words[at + 1];
-        size_t used = 0;
-        double weight = 0.0;
-        try {
-            weight = std::stod(w, &used);
-        } catch (const std::exception &) {
-            used = 0;
-        }
-        if (used != w.size()) fail(path, "expected a number after \"with\", got " + inQuotes(w));
-        rule.weight = weight;
-    }
+    do {
+        at = readClause(words, at + 1, context.outputs, "output", !context.isSugeno, rule.consequent, path);
+    } while (at < words.size() && words[at] == "and");
+    if (at < words.size()) rule.weight = readTextWeight(words, at, path);
     return rule;
 }
 
 // Entries select a term by |entry| rounded to the nearest whole number; one
 // past the variable's terms would make the module read outside its lists.
+// A Sugeno consequent is rounded with its sign, and must not be negative.
 void checkTermIndices(const std::vector<double> &entries, const std::vector<VariableDescription> &vars,
-                      const char *kind, const std::string &path) {
+                      const char *kind, bool isNotAllowed, const std::string &path) {
     for (size_t k = 0; k < entries.size(); ++k) {
         double index = std::round(std::fabs(entries[k]));
         if (index > static_cast<double>(vars[k].terms.size())) {
-            fail(path + "[" + std::to_string(k) + "]",
-                 std::string(kind) + " " + inQuotes(vars[k].name) + " has " + std::to_string(vars[k].terms.size()) +
-                     " terms, got index " + orvane::formatDouble(index, false));
+            fail(itemPath(path, k), std::string(kind) + " " + inQuotes(vars[k].name) + " has " +
+                                        std::to_string(vars[k].terms.size()) + " terms, got index " +
+                                        orvane::formatDouble(index, false));
+        }
+        if (!isNotAllowed && std::round(entries[k]) < 0.0) {
+            fail(itemPath(path, k), "a Sugeno rule cannot negate its output " + inQuotes(vars[k].name) + ", got " +
+                                        orvane::formatDouble(entries[k], false));
         }
     }
 }
 
-RuleDescription readNumericRule(const json &value, const std::vector<VariableDescription> &inputs,
-                                const std::vector<VariableDescription> &outputs, const std::string &path) {
-    size_t numInputs = inputs.size();
-    size_t numOutputs = outputs.size();
+std::vector<double> readIndexRow(const json &rule, const char *key, const std::vector<VariableDescription> &vars,
+                                 const char *kind, const std::string &path) {
+    const json *entries = member(rule, key);
+    if (entries == nullptr) fail(path, std::string("missing \"") + key + "\"");
+    std::string rowPath = childPath(path, key);
+    std::vector<double> row = readNumbers(*entries, rowPath);
+    if (row.size() != vars.size()) {
+        fail(rowPath, "expected " + std::to_string(vars.size()) + " entries (one per " + kind + "), got " +
+                          std::to_string(row.size()));
+    }
+    return row;
+}
+
+RuleDescription readNumericRule(const json &value, const RuleContext &context, const std::string &path) {
+    checkKeys(value, {"antecedent", "consequent", "weight", "connection"}, path);
     RuleDescription rule;
-    const json *a = member(value, "antecedent");
-    if (a == nullptr) fail(path, "missing \"antecedent\"");
-    rule.antecedent = readNumbers(*a, path + ".antecedent");
-    if (rule.antecedent.size() != numInputs) {
-        fail(path + ".antecedent", "expected " + std::to_string(numInputs) + " entries (one per input), got " +
-                                       std::to_string(rule.antecedent.size()));
+    rule.antecedent = readIndexRow(value, "antecedent", context.inputs, "input", path);
+    rule.consequent = readIndexRow(value, "consequent", context.outputs, "output", path);
+    checkTermIndices(rule.antecedent, context.inputs, "input", true, path + ".antecedent");
+    checkTermIndices(rule.consequent, context.outputs, "output", !context.isSugeno, path + ".consequent");
+    if (const json *w = member(value, "weight")) {
+        rule.weight = readNumber(*w, path + ".weight");
+        checkWeight(rule.weight, path + ".weight");
     }
-    const json *c = member(value, "consequent");
-    if (c == nullptr) fail(path, "missing \"consequent\"");
-    rule.consequent = readNumbers(*c, path + ".consequent");
-    if (rule.consequent.size() != numOutputs) {
-        fail(path + ".consequent", "expected " + std::to_string(numOutputs) + " entries (one per output), got " +
-                                       std::to_string(rule.consequent.size()));
-    }
-    checkTermIndices(rule.antecedent, inputs, "input", path + ".antecedent");
-    checkTermIndices(rule.consequent, outputs, "output", path + ".consequent");
-    if (const json *w = member(value, "weight")) rule.weight = readNumber(*w, path + ".weight");
     if (const json *k = member(value, "connection")) rule.connection = readNumber(*k, path + ".connection");
     return rule;
+}
+
+std::vector<RuleDescription> readRules(const json &d, const RuleContext &context) {
+    std::vector<RuleDescription> rules;
+    const json *list = member(d, "rules");
+    if (list == nullptr) return rules;
+    if (!list->is_array()) fail("rules", "expected an array");
+    for (size_t r = 0; r < list->size(); ++r) {
+        std::string path = itemPath("rules", r);
+        const json &rule = (*list)[r];
+        if (rule.is_string()) {
+            rules.push_back(readTextRule(rule.get<std::string>(), context, path));
+        } else if (rule.is_object()) {
+            rules.push_back(readNumericRule(rule, context, path));
+        } else {
+            fail(path, "expected a text rule or an object with \"antecedent\" and \"consequent\"");
+        }
+    }
+    return rules;
 }
 
 // ---- The record.
@@ -331,8 +571,136 @@ orvane::Value samplePointsValue(const std::vector<VariableDescription> &outputs,
     return orvane::Value::doubleMatrix(numOutputs, numSamples, data);
 }
 
+// The rule matrices, one row per rule, column-major.
+void setRuleFields(const std::vector<RuleDescription> &rules, int64_t numInputs, int64_t numOutputs,
+                   orvane::Value &record) {
+    auto numRules = static_cast<int64_t>(rules.size());
+    std::vector<double> antecedent(static_cast<size_t>(numRules * numInputs));
+    std::vector<double> consequent(static_cast<size_t>(numRules * numOutputs));
+    std::vector<double> connection, weight;
+    for (int64_t r = 0; r < numRules; ++r) {
+        const RuleDescription &rule = rules[static_cast<size_t>(r)];
+        for (int64_t i = 0; i < numInputs; ++i) {
+            antecedent[static_cast<size_t>(r + i * numRules)] = rule.antecedent[static_cast<size_t>(i)];
+        }
+        for (int64_t o = 0; o < numOutputs; ++o) {
+            consequent[static_cast<size_t>(r + o * numRules)] = rule.consequent[static_cast<size_t>(o)];
+        }
+        connection.push_back(rule.connection);
+        weight.push_back(rule.weight);
+    }
+    record.setField(0, "antecedent", orvane::Value::doubleMatrix(numRules, numInputs, antecedent));
+    record.setField(0, "consequent", orvane::Value::doubleMatrix(numRules, numOutputs, consequent));
+    record.setField(0, "connection", orvane::Value::doubleMatrix(numRules, 1, connection));
+    record.setField(0, "weight", orvane::Value::doubleMatrix(numRules, 1, weight));
+}
+
 orvane::Value int32Pair(int64_t a, int64_t b) {
     return orvane::Value::int32Row({static_cast<int32_t>(a), static_cast<int32_t>(b)});
+}
+
+// ---- The builder.
+
+struct SystemDescription {
+    std::string name;
+    std::string type;
+    std::vector<std::string> methods;  // in the order of methodKeys()
+    int64_t numSamples = 101;
+    std::vector<VariableDescription> inputs;
+    std::vector<VariableDescription> outputs;
+    std::vector<RuleDescription> rules;
+};
+
+json parseJson(std::string_view text) {
+    try {
+        return json::parse(text.begin(), text.end());
+    } catch (const json::exception &e) {
+        // A syntax error or a number beyond the double range ("1e400").
+        // what() starts with nlohmann's own tag, "[json.exception.parse_error.101] ".
+        std::string what = e.what();
+        std::string::size_type tagEnd = what.find("] ");
+        if (what.rfind("[json.exception", 0) == 0 && tagEnd != std::string::npos) what.erase(0, tagEnd + 2);
+        throw orvane::HostError("fazolt:description:Malformed", "malformed JSON: " + what);
+    }
+}
+
+std::string readType(const json &d) {
+    const json *type = member(d, "type");
+    if (type == nullptr) fail("type", "missing; expected \"mamdani\" or \"sugeno\"");
+    std::string text = readString(*type, "type");
+    // The module takes every type but "mamdani" for Sugeno: "Mamdani" would
+    // evaluate a Mamdani design as Sugeno.
+    if (text != "mamdani" && text != "sugeno") fail("type", "expected \"mamdani\" or \"sugeno\", got " + inQuotes(text));
+    return text;
+}
+
+int64_t readNumSamples(const json &d) {
+    const json *n = member(d, "numSamples");
+    if (n == nullptr) return 101;
+    if (!n->is_number_integer() && !(n->is_number_float() && std::floor(n->get<double>()) == n->get<double>())) {
+        fail("numSamples", "expected a whole number from 2 to 1000000");
+    }
+    double v = n->get<double>();
+    if (v < 2 || v > 1.0e6) fail("numSamples", "expected a whole number from 2 to 1000000");
+    return static_cast<int64_t>(v);
+}
+
+SystemDescription readDescription(std::string_view text, HostFunctionNames names) {
+    json d = parseJson(text);
+    if (!d.is_object()) fail("(top level)", "expected an object");
+    std::vector<std::string> keys = {"name", "type", "numSamples", "inputs", "outputs", "rules"};
+    for (const MethodKey &m : methodKeys()) keys.push_back(m.key);
+    checkKeys(d, keys, "");
+
+    SystemDescription s;
+    s.name = readOptionalString(d, "name", "", "");
+    s.type = readType(d);
+    bool isMamdani = s.type == "mamdani";
+    for (const MethodKey &m : methodKeys()) {
+        s.methods.push_back(readOptionalString(d, m.key, "", isMamdani ? m.mamdaniDefault : m.sugenoDefault));
+        checkMethodName(m, s.methods.back(), names);
+    }
+    s.numSamples = readNumSamples(d);
+    s.inputs = readVariables(d, "inputs", VariableKind::input, 0, names);
+    s.outputs = readVariables(d, "outputs", isMamdani ? VariableKind::mamdaniOutput : VariableKind::sugenoOutput,
+                              s.inputs.size(), names);
+    s.rules = readRules(d, RuleContext{s.inputs, s.outputs, !isMamdani});
+    return s;
+}
+
+orvane::Value buildRecord(const SystemDescription &s) {
+    auto numInputs = static_cast<int64_t>(s.inputs.size());
+    auto numOutputs = static_cast<int64_t>(s.outputs.size());
+    auto numRules = static_cast<int64_t>(s.rules.size());
+    int64_t numSamples = s.numSamples;
+    orvane::Value record = orvane::Value::structMatrix({1, 1}, systemRecordFieldNames());
+    record.setField(0, "type", uint8Text(s.type));
+    for (size_t k = 0; k < methodKeys().size(); ++k) record.setField(0, methodKeys()[k].key, uint8Text(s.methods[k]));
+    record.setField(0, "inputRange", rangesValue(s.inputs));
+    record.setField(0, "outputRange", rangesValue(s.outputs));
+    record.setField(0, "inputMF", variablesValue(s.inputs));
+    record.setField(0, "outputMF", variablesValue(s.outputs));
+    setRuleFields(s.rules, numInputs, numOutputs, record);
+    record.setField(0, "numSamples", int32Scalar(numSamples));
+    record.setField(0, "numInputs", int32Scalar(numInputs));
+    record.setField(0, "numOutputs", int32Scalar(numOutputs));
+    record.setField(0, "numRules", int32Scalar(numRules));
+    orvane::Value counts, cumulative;
+    countsValues(s.inputs, counts, cumulative);
+    record.setField(0, "numInputMFs", counts);
+    record.setField(0, "numCumInputMFs", cumulative);
+    countsValues(s.outputs, counts, cumulative);
+    record.setField(0, "numOutputMFs", counts);
+    record.setField(0, "numCumOutputMFs", cumulative);
+    record.setField(0, "outputSamplePoints", samplePointsValue(s.outputs, numSamples));
+    if (s.type == "mamdani") {
+        record.setField(0, "orrSize", int32Pair(numSamples, numRules * numOutputs));
+        record.setField(0, "aggSize", int32Pair(numSamples, numOutputs));
+    } else {
+        record.setField(0, "orrSize", int32Pair(numRules, numOutputs));
+        record.setField(0, "aggSize", int32Pair(1, numOutputs));
+    }
+    return record;
 }
 
 }  // namespace
@@ -347,124 +715,14 @@ const std::vector<std::string> &systemRecordFieldNames() {
     return names;
 }
 
-BuiltSystem buildSystem(std::string_view descriptionJson) {
-    json d;
-    try {
-        d = json::parse(descriptionJson.begin(), descriptionJson.end());
-    } catch (const json::exception &e) {
-        // A syntax error or a number beyond the double range ("1e400").
-        // what() starts with nlohmann's own tag, "[json.exception.parse_error.101] ".
-        std::string what = e.what();
-        std::string::size_type tagEnd = what.find("] ");
-        if (what.rfind("[json.exception", 0) == 0 && tagEnd != std::string::npos) what.erase(0, tagEnd + 2);
-        throw orvane::HostError("fazolt:description:Malformed", "malformed JSON: " + what);
-    }
-    if (!d.is_object()) fail("(top level)", "expected an object");
-
+BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names) {
+    SystemDescription s = readDescription(descriptionJson, names);
     BuiltSystem built;
-    built.name = readOptionalString(d, "name", "", "");
-    const json *type = member(d, "type");
-    if (type == nullptr) fail("type", "missing; expected \"mamdani\" or \"sugeno\"");
-    built.type = readString(*type, "type");
-    bool isMamdani = built.type == "mamdani";
-
-    std::string andMethod = readOptionalString(d, "andMethod", "", isMamdani ? "min" : "prod");
-    std::string orMethod = readOptionalString(d, "orMethod", "", isMamdani ? "max" : "probor");
-    std::string impMethod = readOptionalString(d, "impMethod", "", isMamdani ? "min" : "prod");
-    std::string aggMethod = readOptionalString(d, "aggMethod", "", isMamdani ? "max" : "sum");
-    std::string defuzzMethod = readOptionalString(d, "defuzzMethod", "", isMamdani ? "centroid" : "wtaver");
-
-    int64_t numSamples = 101;
-    if (const json *n = member(d, "numSamples")) {
-        if (!n->is_number_integer() && !(n->is_number_float() && std::floor(n->get<double>()) == n->get<double>())) {
-            fail("numSamples", "expected a whole number from 2 to 1000000");
-        }
-        double v = n->get<double>();
-        if (v < 2 || v > 1.0e6) fail("numSamples", "expected a whole number from 2 to 1000000");
-        numSamples = static_cast<int64_t>(v);
-    }
-
-    std::vector<VariableDescription> inputs, outputs;
-    const json &inputsJson = readArray(d, "inputs", "(top level)");
-    for (size_t i = 0; i < inputsJson.size(); ++i) {
-        inputs.push_back(readVariable(inputsJson[i], "inputs[" + std::to_string(i) + "]",
-                                      "input" + std::to_string(i + 1), false, 0));
-    }
-    const json &outputsJson = readArray(d, "outputs", "(top level)");
-    for (size_t o = 0; o < outputsJson.size(); ++o) {
-        outputs.push_back(readVariable(outputsJson[o], "outputs[" + std::to_string(o) + "]",
-                                       "output" + std::to_string(o + 1), !isMamdani, inputs.size()));
-    }
-
-    std::vector<RuleDescription> rules;
-    const json *rulesJson = member(d, "rules");
-    if (rulesJson != nullptr) {
-        if (!rulesJson->is_array()) fail("rules", "expected an array");
-        for (size_t r = 0; r < rulesJson->size(); ++r) {
-            std::string path = "rules[" + std::to_string(r) + "]";
-            const json &rule = (*rulesJson)[r];
-            if (rule.is_string()) {
-                rules.push_back(readTextRule(rule.get<std::string>(), inputs, outputs, path));
-            } else if (rule.is_object()) {
-                rules.push_back(readNumericRule(rule, inputs, outputs, path));
-            } else {
-                fail(path, "expected a text rule or an object with \"antecedent\" and \"consequent\"");
-            }
-        }
-    }
-
-    auto numInputs = static_cast<int64_t>(inputs.size());
-    auto numOutputs = static_cast<int64_t>(outputs.size());
-    auto numRules = static_cast<int64_t>(rules.size());
-    std::vector<double> antecedent(static_cast<size_t>(numRules * numInputs));
-    std::vector<double> consequent(static_cast<size_t>(numRules * numOutputs));
-    std::vector<double> connection, weight;
-    for (int64_t r = 0; r < numRules; ++r) {
-        const RuleDescription &rule = rules[static_cast<size_t>(r)];
-        for (int64_t i = 0; i < numInputs; ++i) antecedent[static_cast<size_t>(r + i * numRules)] = rule.antecedent[static_cast<size_t>(i)];
-        for (int64_t o = 0; o < numOutputs; ++o) consequent[static_cast<size_t>(r + o * numRules)] = rule.consequent[static_cast<size_t>(o)];
-        connection.push_back(rule.connection);
-        weight.push_back(rule.weight);
-    }
-
-    for (const VariableDescription &v : inputs) built.inputNames.push_back(v.name);
-    for (const VariableDescription &v : outputs) built.outputNames.push_back(v.name);
-
-    orvane::Value record = orvane::Value::structMatrix({1, 1}, systemRecordFieldNames());
-    record.setField(0, "type", uint8Text(built.type));
-    record.setField(0, "andMethod", uint8Text(andMethod));
-    record.setField(0, "orMethod", uint8Text(orMethod));
-    record.setField(0, "defuzzMethod", uint8Text(defuzzMethod));
-    record.setField(0, "impMethod", uint8Text(impMethod));
-    record.setField(0, "aggMethod", uint8Text(aggMethod));
-    record.setField(0, "inputRange", rangesValue(inputs));
-    record.setField(0, "outputRange", rangesValue(outputs));
-    record.setField(0, "inputMF", variablesValue(inputs));
-    record.setField(0, "outputMF", variablesValue(outputs));
-    record.setField(0, "antecedent", orvane::Value::doubleMatrix(numRules, numInputs, antecedent));
-    record.setField(0, "consequent", orvane::Value::doubleMatrix(numRules, numOutputs, consequent));
-    record.setField(0, "connection", orvane::Value::doubleMatrix(numRules, 1, connection));
-    record.setField(0, "weight", orvane::Value::doubleMatrix(numRules, 1, weight));
-    record.setField(0, "numSamples", int32Scalar(numSamples));
-    record.setField(0, "numInputs", int32Scalar(numInputs));
-    record.setField(0, "numOutputs", int32Scalar(numOutputs));
-    record.setField(0, "numRules", int32Scalar(numRules));
-    orvane::Value counts, cumulative;
-    countsValues(inputs, counts, cumulative);
-    record.setField(0, "numInputMFs", counts);
-    record.setField(0, "numCumInputMFs", cumulative);
-    countsValues(outputs, counts, cumulative);
-    record.setField(0, "numOutputMFs", counts);
-    record.setField(0, "numCumOutputMFs", cumulative);
-    record.setField(0, "outputSamplePoints", samplePointsValue(outputs, numSamples));
-    if (isMamdani) {
-        record.setField(0, "orrSize", int32Pair(numSamples, numRules * numOutputs));
-        record.setField(0, "aggSize", int32Pair(numSamples, numOutputs));
-    } else {
-        record.setField(0, "orrSize", int32Pair(numRules, numOutputs));
-        record.setField(0, "aggSize", int32Pair(1, numOutputs));
-    }
-    built.record = record;
+    built.name = s.name;
+    built.type = s.type;
+    for (const VariableDescription &v : s.inputs) built.inputNames.push_back(v.name);
+    for (const VariableDescription &v : s.outputs) built.outputNames.push_back(v.name);
+    built.record = buildRecord(s);
     return built;
 }
 

@@ -2,6 +2,7 @@
 #include "fazolt/fazolt.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <mutex>
@@ -20,11 +21,24 @@ std::mutex &apiMutex() {
 }
 
 std::string readFile(const std::string &path) {
+    // A folder opens like a file and reads as empty text, which would be
+    // reported as malformed JSON.
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        throw orvane::HostError("fazolt:io:CannotOpen", "'" + path + "' is a directory, not a file");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
     std::ostringstream text;
     text << in.rdbuf();
+    if (in.bad()) throw orvane::HostError("fazolt:io:ReadFailed", "cannot read '" + path + "'");
     return text.str();
+}
+
+// dlopen searches the library path for a name without a slash, so that
+// "--module mylib.so" would report a missing file even when it exists.
+std::string loadablePath(const std::string &path) {
+    return path.find('/') == std::string::npos ? "./" + path : path;
 }
 
 // A raw record in host-value JSON carries a top-level "class" key; a nested
@@ -97,13 +111,16 @@ System System::fromDescription(std::string_view json, const std::string &moduleP
 
 System System::fromRecord(orvane::Value record, const std::string &modulePath) {
     System s;
-    s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : modulePath);
+    s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
     s.record_ = std::move(record);
     return s;
 }
 
 System System::fromFile(const std::string &path, const std::string &modulePath) {
-    std::string text = readFile(path);
+    return fromText(readFile(path), modulePath);
+}
+
+System System::fromText(std::string_view text, const std::string &modulePath) {
     if (looksLikeHostValue(text)) return fromRecord(orvane::fromJson(text), modulePath);
     return fromDescription(text, modulePath);
 }

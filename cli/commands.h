@@ -5,8 +5,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <fazolt/fazolt.h>
 #include <orvane/host.h>
 
+#include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -25,7 +28,46 @@ std::string jsonString(const std::string &text);
 // the form of `fazolt call`; returns the exit status.
 int printCallOutcome(std::ostream &out, const orvane::CallOutcome &outcome);
 
+// ---- Diagnostics options, shared by the commands that evaluate.
+
+// How the three situations are reported, as the command line gives them
+// (--on-out-of-range, --on-no-rule-fired, --on-empty-set), or the whole
+// argument 3 from a file (--diagnostics).
+struct DiagnosticsOptions {
+    std::string onOutOfRange = "warning";
+    std::string onNoRuleFired = "warning";
+    std::string onEmptySet = "warning";
+    std::string diagnosticsPath;
+};
+// none, warning, error, or a byte passed as it is; false for other text.
+bool parseMode(const std::string &text, uint8_t &mode);
+// Adds the four options to `command`.
+void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options);
+// Argument 3: the --diagnostics file as it stands, or built from the modes
+// with the system's name as the model; raises HostError naming the file.
+orvane::Value diagnosticsArgument(const DiagnosticsOptions &options, const std::string &systemName);
+
+// ---- Systems.
+
+// SYSTEM read once (a description or a raw record) and loaded with the
+// module: PATH's text, for worker processes that must load the same.
+struct LoadedSystem {
+    std::string text;
+    std::optional<fazolt::System> system;
+};
+// The SYSTEM argument and the --module option of a command.
+void addSystemOption(CLI::App *command, std::string &systemPath);
+void addModuleOption(CLI::App *command, std::string &modulePath);
+// The record's numInputs when it is a whole number from 0 to 2^31-1, else
+// -1 (the module's import then reports the malformed record).
+int64_t recordNumInputs(const orvane::Value &record);
+// Loads SYSTEM; on failure prints the one error line (naming the file,
+// or the module when that is what failed) and returns nothing.
+std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath);
+void printError(const orvane::HostError &e, const std::string &context = "");
+
 void addBenchCommand(CLI::App &app, int &status);
+void addCheckCommand(CLI::App &app, int &status);
 void addCallCommand(CLI::App &app, int &status);
 void addEvalCommand(CLI::App &app, int &status);
 void addPropertiesCommand(CLI::App &app, int &status);

@@ -6,6 +6,10 @@
 
 #include <fazolt/fazolt.h>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+#include <charconv>
+#include <cmath>
 
 // Beside the API library the tool runs with: the build folder, or the
 // library directory of whatever prefix the tool was installed into.
@@ -17,10 +21,117 @@ std::string readTextFile(const std::string &path) {
         text << std::cin.rdbuf();
         return text.str();
     }
+    // A folder opens like a file and reads as empty text.
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        throw orvane::HostError("fazolt:io:CannotOpen", "'" + path + "' is a directory, not a file");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
     text << in.rdbuf();
+    if (in.bad()) throw orvane::HostError("fazolt:io:ReadFailed", "cannot read '" + path + "'");
     return text.str();
+}
+
+void printError(const orvane::HostError &e, const std::string &context) {
+    std::cerr << "error: " << e.identifier() << ": " << context << e.message() << "\n";
+}
+
+// ---- Diagnostics options.
+
+bool parseMode(const std::string &text, uint8_t &mode) {
+    if (text == "none") mode = 0;
+    else if (text == "warning") mode = 2;
+    else if (text == "error") mode = 3;
+    else {
+        unsigned value = 0;
+        std::from_chars_result r = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || value > 255) return false;
+        mode = static_cast<uint8_t>(value);
+    }
+    return true;
+}
+
+void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options) {
+    static const CLI::Validator modeValidator(
+        [](std::string &text) {
+            uint8_t mode = 0;
+            if (parseMode(text, mode)) return std::string();
+            return "expected none, warning, error or a number from 0 to 255, got \"" + text + "\"";
+        },
+        "", "mode");
+    CLI::Option *outOfRange =
+        command->add_option("--on-out-of-range", options.onOutOfRange, "Input outside its range: none, warning, error or 0-255")
+            ->check(modeValidator)
+            ->type_name("M");
+    CLI::Option *noRule =
+        command->add_option("--on-no-rule-fired", options.onNoRuleFired, "No rule fired for a row: none, warning, error or 0-255")
+            ->check(modeValidator)
+            ->type_name("M");
+    CLI::Option *emptySet =
+        command->add_option("--on-empty-set", options.onEmptySet, "Empty output fuzzy set: none, warning, error or 0-255")
+            ->check(modeValidator)
+            ->type_name("M");
+    command->add_option("--diagnostics", options.diagnosticsPath, "Diagnostics options as a host value (argument 3), raw")
+        ->type_name("FILE.json")
+        ->excludes(outOfRange)
+        ->excludes(noRule)
+        ->excludes(emptySet);
+}
+
+orvane::Value diagnosticsArgument(const DiagnosticsOptions &options, const std::string &systemName) {
+    if (!options.diagnosticsPath.empty()) {
+        try {
+            return orvane::fromJson(readTextFile(options.diagnosticsPath));
+        } catch (const orvane::HostError &e) {
+            throw orvane::HostError(e.identifier(), options.diagnosticsPath + ": " + e.message());
+        }
+    }
+    uint8_t outOfRange = 2, noRuleFired = 2, emptySet = 2;
+    parseMode(options.onOutOfRange, outOfRange);
+    parseMode(options.onNoRuleFired, noRuleFired);
+    parseMode(options.onEmptySet, emptySet);
+    return fazolt::makeDiagnostics(outOfRange, noRuleFired, emptySet, systemName);
+}
+
+// ---- Systems.
+
+// The record's own count, so that a CSV with the wrong column count fails
+// on the line that has it; -1 when the record does not say (the module's
+// import then reports the malformed record). A count that is not a whole
+// number in range is left to the module too.
+int64_t recordNumInputs(const orvane::Value &record) {
+    if (record.className() != "struct" || record.numel() != 1) return -1;
+    orvane::Value n = record.field(0, "numInputs");
+    if (!n || n.numel() != 1 || n.isComplex() || n.className() == "struct" || n.className() == "cell") return -1;
+    double count = n.toDoubles()[0];
+    if (!(count >= 0.0 && count <= 2147483647.0) || std::floor(count) != count) return -1;
+    return static_cast<int64_t>(count);
+}
+
+void addSystemOption(CLI::App *command, std::string &systemPath) {
+    command->add_option("system", systemPath, "Nested description or raw system record")
+        ->required()
+        ->type_name("SYSTEM");
+}
+
+void addModuleOption(CLI::App *command, std::string &modulePath) {
+    command->add_option("--module", modulePath, "Module to load (default: the one beside the fazolt libraries)")
+        ->type_name("PATH");
+}
+
+std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath) {
+    LoadedSystem loaded;
+    try {
+        loaded.text = readTextFile(path);
+        loaded.system = fazolt::System::fromText(loaded.text, modulePath.empty() ? defaultModulePath() : modulePath);
+    } catch (const orvane::HostError &e) {
+        // A module that cannot be loaded is not the system file's fault.
+        bool isAboutModule = e.identifier().rfind("Orvane:module", 0) == 0;
+        printError(e, isAboutModule ? "--module: " : path + ": ");
+        return std::nullopt;
+    }
+    return loaded;
 }
 
 std::string jsonString(const std::string &text) {

@@ -1,45 +1,25 @@
-// Streaming CSV reader: lines, fields, numbers.
+// Streaming CSV reader: lines, fields, the header's columns, numbers.
 #include "cli/csv.h"
 
+#include <fazolt/numbers.h>
 #include <orvane/host.h>
 
 #include <stdio_ext.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
 
 namespace {
 
-enum class NumberStatus { ok, notANumber, outOfRange };
+using fazolt::NumberStatus;
+using fazolt::trimBlanks;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-NumberStatus readNumber(std::string_view field, double &value) {
-    std::string_view s = trimBlanks(field);
-    // from_chars takes no '+', which spreadsheets sometimes write.
-    if (!s.empty() && s.front() == '+') {
-        s.remove_prefix(1);
-        if (s.empty() || s.front() == '+' || s.front() == '-') return NumberStatus::notANumber;
-    }
-    if (s.empty()) return NumberStatus::notANumber;
-    double v = 0.0;
-    std::from_chars_result r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
-    if (r.ptr != s.data() + s.size()) return NumberStatus::notANumber;
-    // 1e400 and 1e-400 would otherwise be silently Inf or 0.
-    if (r.ec == std::errc::result_out_of_range) return NumberStatus::outOfRange;
-    if (r.ec != std::errc()) return NumberStatus::notANumber;
-    value = v;
-    return NumberStatus::ok;
+[[noreturn]] void raiseAt(const char *identifier, const std::string &displayName, int64_t lineNumber,
+                          const std::string &what) {
+    throw orvane::HostError(identifier, displayName + ":" + std::to_string(lineNumber) + ": " + what);
 }
 
 // Shown in messages: long fields are cut so the error stays one line.
@@ -51,12 +31,252 @@ std::string shownField(std::string_view field) {
     return out;
 }
 
+// A line read as one field that holds another common separator: the file
+// is most likely separated by it.
+std::string delimiterHint(std::string_view line, char delimiter) {
+    for (char other : {';', '\t'}) {
+        if (other != delimiter && line.find(delimiter) == std::string_view::npos &&
+            line.find(other) != std::string_view::npos) {
+            return std::string(" (the line holds ") + (other == '\t' ? "tabs" : "';'") + ": --delimiter " +
+                   (other == '\t' ? "tab" : "';'") + "?)";
+        }
+    }
+    return "";
+}
+
+// The fields of one line. Without a quote in the line they are views into
+// it; a quoted field's text, its doubled quotes made single, goes to
+// `text`, which is sized first so that the views into it stay valid.
+void splitFields(std::string_view line, char delimiter, std::vector<std::string_view> &fields, std::string &text,
+                 const std::string &displayName, int64_t lineNumber) {
+    fields.clear();
+    if (line.find('"') == std::string_view::npos) {
+        size_t start = 0;
+        while (true) {
+            const void *hit = std::memchr(line.data() + start, delimiter, line.size() - start);
+            if (hit == nullptr) break;
+            size_t at = static_cast<size_t>(static_cast<const char *>(hit) - line.data());
+            fields.push_back(line.substr(start, at - start));
+            start = at + 1;
+        }
+        fields.push_back(line.substr(start));
+        return;
+    }
+    text.clear();
+    text.reserve(line.size());
+    size_t k = 0;
+    while (true) {
+        size_t start = k;
+        while (k < line.size() && fazolt::isBlank(line[k]) && line[k] != delimiter) ++k;
+        if (k < line.size() && line[k] == '"') {
+            size_t textStart = text.size();
+            for (++k;; ++k) {
+                if (k >= line.size()) {
+                    raiseAt("fazolt:csv:BadQuote", displayName, lineNumber,
+                            "field " + std::to_string(fields.size() + 1) +
+                                ": a quote is not closed before the line ends (quoted line ends are not read)");
+                }
+                if (line[k] == '"') {
+                    if (k + 1 < line.size() && line[k + 1] == '"') {
+                        ++k;
+                    } else {
+                        break;
+                    }
+                }
+                text += line[k];
+            }
+            ++k;  // the closing quote
+            while (k < line.size() && fazolt::isBlank(line[k]) && line[k] != delimiter) ++k;
+            if (k < line.size() && line[k] != delimiter) {
+                raiseAt("fazolt:csv:BadQuote", displayName, lineNumber,
+                        "field " + std::to_string(fields.size() + 1) + ": text after the closing quote");
+            }
+            fields.push_back(std::string_view(text).substr(textStart));
+        } else {
+            // Unquoted: a quote inside it is taken as it is.
+            k = start;
+            while (k < line.size() && line[k] != delimiter) ++k;
+            fields.push_back(line.substr(start, k - start));
+        }
+        if (k >= line.size()) return;
+        ++k;  // the delimiter
+    }
+}
+
+int64_t countFields(std::string_view line, char delimiter, std::vector<std::string_view> &fields, std::string &text,
+                    const std::string &displayName, int64_t lineNumber) {
+    if (line.find('"') != std::string_view::npos) {
+        splitFields(line, delimiter, fields, text, displayName, lineNumber);
+        return static_cast<int64_t>(fields.size());
+    }
+    int64_t count = 1;
+    for (const char *p = line.data(), *end = p + line.size();
+         (p = static_cast<const char *>(std::memchr(p, delimiter, static_cast<size_t>(end - p)))) != nullptr; ++p) {
+        ++count;
+    }
+    return count;
+}
+
+[[noreturn]] void raiseBadNumber(std::string_view line, size_t field, std::string_view value, NumberStatus status,
+                                  char delimiter, const std::string &displayName, int64_t lineNumber) {
+    raiseAt("fazolt:csv:BadNumber", displayName, lineNumber,
+            "column " + std::to_string(field + 1) + ": expected a number, got \"" + shownField(value) + "\"" +
+                (status == NumberStatus::overflow ? " (outside the double range)" : "") +
+                delimiterHint(line, delimiter));
+}
+
+// The inputs of one row, in input order, and the start of its output line.
+void readRowFields(std::string_view line, const CsvLayout &layout, const std::string &displayName, int64_t lineNumber,
+                   std::vector<std::string_view> &fields, std::string &text, std::vector<double> &row,
+                   std::string *keptStart) {
+    int64_t numInputs = layout.numInputs();
+    row.resize(static_cast<size_t>(std::max<int64_t>(numInputs, 0)));
+    bool isPlain = !layout.isByName && keptStart == nullptr &&
+                   std::memchr(line.data(), '"', line.size()) == nullptr;
+    if (isPlain) {
+        // The common file: numbers in input order, read as the fields come.
+        size_t start = 0;
+        for (size_t i = 0; i < row.size(); ++i) {
+            const void *hit = start <= line.size() ? std::memchr(line.data() + start, layout.delimiter, line.size() - start)
+                                                   : nullptr;
+            size_t end = hit == nullptr ? line.size() : static_cast<size_t>(static_cast<const char *>(hit) - line.data());
+            std::string_view value = start <= line.size() ? line.substr(start, end - start) : std::string_view();
+            NumberStatus status = fazolt::readDecimalNumber(value, row[i]);
+            if (status != NumberStatus::ok) {
+                raiseBadNumber(line, i, value, status, layout.delimiter, displayName, lineNumber);
+            }
+            start = end + 1;
+        }
+        return;
+    }
+    splitFields(line, layout.delimiter, fields, text, displayName, lineNumber);
+    for (int64_t i = 0; i < numInputs; ++i) {
+        size_t field = !layout.isByName ? static_cast<size_t>(i)
+                                                  : static_cast<size_t>(layout.inputFields[static_cast<size_t>(i)]);
+        std::string_view value = field < fields.size() ? fields[field] : std::string_view();
+        NumberStatus status = fazolt::readDecimalNumber(value, row[static_cast<size_t>(i)]);
+        if (status != NumberStatus::ok) {
+            raiseBadNumber(line, field, value, status, layout.delimiter, displayName, lineNumber);
+        }
+    }
+    if (keptStart != nullptr) {
+        keptStart->clear();
+        for (int64_t field : layout.keptFields) {
+            *keptStart += csvField(static_cast<size_t>(field) < fields.size() ? fields[static_cast<size_t>(field)]
+                                                                                 : std::string_view());
+            *keptStart += ',';
+        }
+    }
+}
+
+// The 0-based field named `name`, or -1; two of that name are an error.
+int64_t findColumn(const std::vector<std::string> &header, const std::string &name, const std::string &displayName) {
+    int64_t found = -1;
+    for (size_t k = 0; k < header.size(); ++k) {
+        if (header[k] != name) continue;
+        if (found >= 0) {
+            raiseAt("fazolt:csv:DuplicateColumn", displayName, 1,
+                    "the header names column \"" + name + "\" twice (columns " + std::to_string(found + 1) + " and " +
+                        std::to_string(k + 1) + ")");
+        }
+        found = static_cast<int64_t>(k);
+    }
+    return found;
+}
+
+std::string joinedHeader(const std::vector<std::string> &header) {
+    std::string out;
+    for (const std::string &h : header) out += (out.empty() ? "" : ", ") + shownField(h);
+    return out;
+}
+
 }  // namespace
 
-bool parseCsvNumber(std::string_view field, double &value) { return readNumber(field, value) == NumberStatus::ok; }
+bool parseCsvNumber(std::string_view field, double &value) {
+    return fazolt::readDecimalNumber(field, value) == NumberStatus::ok;
+}
 
-CsvReader::CsvReader(const std::string &path, int64_t expectedColumns)
-    : displayName_(path == "-" ? std::string("<stdin>") : path), numColumns_(expectedColumns) {
+std::string csvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, const ColumnRequest &request,
+                     char delimiter, const std::string &displayName) {
+    CsvLayout layout;
+    layout.delimiter = delimiter;
+    if (!header) {
+        // Without names the columns are the inputs in order, and kept too
+        // when all are asked for.
+        if (!request.keepNames.empty()) {
+            throw orvane::HostError("fazolt:csv:NoHeader", displayName + ": --keep names columns of a header line, "
+                                                                         "and the file has none");
+        }
+        layout.numFields = request.numInputs;
+        if (request.isKeepAll) {
+            for (int64_t k = 0; k < request.numInputs; ++k) layout.keptFields.push_back(k);
+        }
+        return layout;
+    }
+    const std::vector<std::string> &names = *header;
+    layout.numFields = static_cast<int64_t>(names.size());
+    std::string line;  // for the hint: the line rebuilt from its fields
+    for (const std::string &h : names) line += (line.empty() ? "" : std::string(1, delimiter)) + h;
+    if (!request.hasNames) {
+        // A raw record names no inputs: the header only labels them.
+        if (request.numInputs >= 0 && layout.numFields != request.numInputs) {
+            raiseAt("fazolt:csv:HeaderColumns", displayName, 1,
+                    "the header has " + std::to_string(layout.numFields) + " columns, but a raw system record has " +
+                        "no input names, so its " + std::to_string(request.numInputs) +
+                        " inputs are taken by position" + delimiterHint(line, delimiter));
+        }
+    } else {
+        layout.isByName = true;
+        for (size_t i = 0; i < request.inputNames.size(); ++i) {
+            int64_t field = findColumn(names, request.inputNames[i], displayName);
+            if (field < 0) {
+                raiseAt("fazolt:csv:MissingColumn", displayName, 1,
+                        "no column \"" + request.inputNames[i] + "\" for input " + std::to_string(i + 1) +
+                            " (the header has " + joinedHeader(names) + ")" + delimiterHint(line, delimiter));
+            }
+            layout.inputFields.push_back(field);
+        }
+        // Columns that are the inputs in order are read as the fields come.
+        bool isInOrder = layout.numFields == static_cast<int64_t>(layout.inputFields.size());
+        for (size_t i = 0; isInOrder && i < layout.inputFields.size(); ++i) {
+            isInOrder = layout.inputFields[i] == static_cast<int64_t>(i);
+        }
+        if (isInOrder) {
+            layout.isByName = false;
+            layout.inputFields.clear();
+        }
+    }
+    if (request.isKeepAll) {
+        for (int64_t k = 0; k < layout.numFields; ++k) layout.keptFields.push_back(k);
+    }
+    for (const std::string &name : request.keepNames) {
+        int64_t field = findColumn(names, name, displayName);
+        if (field < 0) {
+            raiseAt("fazolt:csv:MissingColumn", displayName, 1,
+                    "--keep: no column \"" + name + "\" (the header has " + joinedHeader(names) + ")");
+        }
+        layout.keptFields.push_back(field);
+    }
+    return layout;
+}
+
+CsvReader::CsvReader(const std::string &path, int64_t expectedColumns) : CsvReader(path, ',', HeaderMode::detect) {
+    layout_.numFields = expectedColumns;
+}
+
+CsvReader::CsvReader(const std::string &path, char delimiter, HeaderMode headerMode)
+    : displayName_(path == "-" ? std::string("<stdin>") : path), headerMode_(headerMode) {
+    layout_.delimiter = delimiter;
     if (path == "-") {
         file_ = stdin;
     } else {
@@ -76,6 +296,8 @@ CsvReader::~CsvReader() {
     if (ownsFile_) std::fclose(file_);
     std::free(lineBuffer_);
 }
+
+void CsvReader::setLayout(const CsvLayout &layout) { layout_ = layout; }
 
 std::string CsvReader::where() const { return displayName_ + ":" + std::to_string(lineNumber_); }
 
@@ -107,32 +329,45 @@ bool CsvReader::nextLine(std::string_view &line) {
     return true;
 }
 
-void splitCsvRow(std::string_view line, const std::string &displayName, int64_t lineNumber,
-                 std::vector<double> &row) {
-    row.clear();
-    size_t column = 0;
-    size_t start = 0;
-    while (true) {
-        size_t comma = line.find(',', start);
-        std::string_view field = line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-        ++column;
-        double v = 0.0;
-        NumberStatus status = readNumber(field, v);
-        if (status != NumberStatus::ok) {
-            throw orvane::HostError("fazolt:csv:BadNumber",
-                                    displayName + ":" + std::to_string(lineNumber) + ": column " +
-                                        std::to_string(column) + ": expected a number, got \"" +
-                                        shownField(field) + "\"" +
-                                        (status == NumberStatus::outOfRange ? " (outside the double range)" : ""));
-        }
-        row.push_back(v);
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
+// Line 1 names the columns when asked to, or, left to the file, when none
+// of its fields reads as a number: "5,30,1O" is a row with a bad number.
+const std::optional<std::vector<std::string>> &CsvReader::header() {
+    if (isHeaderRead_) return header_;
+    isHeaderRead_ = true;
+    std::string_view line;
+    if (headerMode_ == HeaderMode::absent || !nextLine(line)) return header_;
+    bool isHeader = headerMode_ == HeaderMode::present;
+    if (!isHeader && !trimBlanks(line).empty()) {
+        splitFields(line, layout_.delimiter, fields_, fieldText_, displayName_, lineNumber_);
+        isHeader = std::none_of(fields_.begin(), fields_.end(), [](std::string_view f) {
+            double v = 0.0;
+            return fazolt::readDecimalNumber(f, v) != NumberStatus::notANumber;
+        });
     }
+    if (!isHeader) {
+        firstRowText_ = line;
+        hasFirstRow_ = true;
+        return header_;
+    }
+    splitFields(line, layout_.delimiter, fields_, fieldText_, displayName_, lineNumber_);
+    header_.emplace();
+    for (std::string_view f : fields_) header_->emplace_back(trimBlanks(f));
+    return header_;
+}
+
+bool CsvReader::nextRowLine(std::string_view &line) {
+    if (!isHeaderRead_) header();
+    if (hasFirstRow_) {
+        // Still line 1: nothing after it was read.
+        hasFirstRow_ = false;
+        line = firstRowText_;
+        return true;
+    }
+    return nextLine(line);
 }
 
 // Everything about a line but its numbers: blank lines (fine only at the
-// end), the header, the field count. False for a line that is no row.
+// end), quotes, the field count. False for a blank line.
 bool CsvReader::isRowLine(std::string_view line) {
     if (trimBlanks(line).empty()) {
         if (pendingBlankLine_ == 0) pendingBlankLine_ = lineNumber_;
@@ -142,31 +377,17 @@ bool CsvReader::isRowLine(std::string_view line) {
         throw orvane::HostError("fazolt:csv:BlankLine", displayName_ + ":" + std::to_string(pendingBlankLine_) +
                                                              ": blank line between rows");
     }
-    if (lineNumber_ == 1) {
-        // A first line that is not all numbers names the columns.
-        bool isNumeric = true;
-        std::string_view rest = line;
-        while (isNumeric) {
-            size_t comma = rest.find(',');
-            double v = 0.0;
-            isNumeric = readNumber(rest.substr(0, comma), v) == NumberStatus::ok;
-            if (comma == std::string_view::npos) break;
-            rest.remove_prefix(comma + 1);
-        }
-        if (!isNumeric) return false;
-    }
     // Counted before the numbers are read: a row with a missing or extra
     // field is reported as such, not as a bad number.
-    int64_t count = 1;
-    for (const char *p = line.data(), *end = p + line.size();
-         (p = static_cast<const char *>(std::memchr(p, ',', static_cast<size_t>(end - p)))) != nullptr; ++p) {
-        ++count;
-    }
-    if (numColumns_ < 0) numColumns_ = count;
-    if (count != numColumns_) {
-        throw orvane::HostError("fazolt:csv:RaggedRow", where() + ": expected " + std::to_string(numColumns_) +
-                                                            (numColumns_ == 1 ? " value" : " values") +
-                                                            " (one per input), got " + std::to_string(count));
+    int64_t count = countFields(line, layout_.delimiter, fields_, fieldText_, displayName_, lineNumber_);
+    if (layout_.numFields < 0) layout_.numFields = count;
+    if (count != layout_.numFields) {
+        bool isInputsOnly = !layout_.isByName;
+        throw orvane::HostError("fazolt:csv:RaggedRow",
+                                where() + ": expected " + std::to_string(layout_.numFields) +
+                                    (layout_.numFields == 1 ? " value" : " values") +
+                                    (isInputsOnly ? " (one per input)" : " (one per column of the header)") +
+                                    ", got " + std::to_string(count) + delimiterHint(line, layout_.delimiter));
     }
     return true;
 }
@@ -176,7 +397,7 @@ CsvLineBlock CsvReader::readBlockLines(int64_t maxRows, std::string &lines) {
     CsvLineBlock block;
     std::string_view line;
     try {
-        while (block.numRows < maxRows && nextLine(line)) {
+        while (block.numRows < maxRows && nextRowLine(line)) {
             if (!isRowLine(line)) continue;
             // Rows follow each other line by line: blank lines end the file
             // and only line 1 can be a header.
@@ -191,32 +412,43 @@ CsvLineBlock CsvReader::readBlockLines(int64_t maxRows, std::string &lines) {
     return block;
 }
 
-void parseCsvRows(std::string_view lines, int64_t numRows, int64_t numColumns, int64_t firstLine,
-                  const std::string &displayName, std::vector<double> &columnMajor) {
+void parseCsvRows(std::string_view lines, int64_t numRows, const CsvLayout &layout, int64_t firstLine,
+                  const std::string &displayName, std::vector<double> &columnMajor,
+                  std::vector<std::string> *keptStarts) {
     auto rows = static_cast<size_t>(numRows);
-    auto cols = static_cast<size_t>(numColumns < 0 ? 0 : numColumns);
+    auto cols = static_cast<size_t>(std::max<int64_t>(layout.numInputs(), 0));
     columnMajor.resize(rows * cols);
+    if (keptStarts != nullptr) keptStarts->resize(layout.keptFields.empty() ? 0 : rows);
+    std::vector<std::string_view> fields;
+    std::string text;
     std::vector<double> row;
     for (size_t r = 0; r < rows; ++r) {
         size_t end = lines.find('\n');
-        splitCsvRow(lines.substr(0, end), displayName, firstLine + static_cast<int64_t>(r), row);
-        for (size_t c = 0; c < cols && c < row.size(); ++c) columnMajor[r + c * rows] = row[c];
+        std::string *kept = keptStarts != nullptr && !layout.keptFields.empty() ? &(*keptStarts)[r] : nullptr;
+        readRowFields(lines.substr(0, end), layout, displayName, firstLine + static_cast<int64_t>(r), fields, text, row,
+                      kept);
+        for (size_t c = 0; c < cols; ++c) columnMajor[r + c * rows] = row[c];
         lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
     }
 }
 
-int64_t CsvReader::readBlock(int64_t maxRows, std::vector<double> &columnMajor) {
+int64_t CsvReader::readBlock(int64_t maxRows, std::vector<double> &columnMajor, std::vector<std::string> *keptStarts) {
     blockRows_.clear();
+    bool isKeeping = keptStarts != nullptr && !layout_.keptFields.empty();
+    if (keptStarts != nullptr) keptStarts->clear();
     int64_t numRows = 0;
     std::string_view line;
-    while (numRows < maxRows && nextLine(line)) {
+    std::vector<double> row;
+    std::string kept;
+    while (numRows < maxRows && nextRowLine(line)) {
         if (!isRowLine(line)) continue;
-        splitCsvRow(line, displayName_, lineNumber_, row_);
-        blockRows_.insert(blockRows_.end(), row_.begin(), row_.end());
+        readRowFields(line, layout_, displayName_, lineNumber_, fields_, fieldText_, row, isKeeping ? &kept : nullptr);
+        blockRows_.insert(blockRows_.end(), row.begin(), row.end());
+        if (isKeeping) keptStarts->push_back(kept);
         ++numRows;
     }
     // The module reads column-major inputs.
-    size_t cols = numColumns_ < 0 ? 0 : static_cast<size_t>(numColumns_);
+    auto cols = static_cast<size_t>(std::max<int64_t>(layout_.numInputs(), 0));
     auto rows = static_cast<size_t>(numRows);
     columnMajor.resize(rows * cols);
     for (size_t r = 0; r < rows; ++r) {

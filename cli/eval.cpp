@@ -1,25 +1,30 @@
 // fazolt eval: a system (nested description or raw record) evaluated on the
 // rows of a CSV file, a block of rows per module call.
 //
-// Sections: options, the system and the diagnostics argument, warnings and
-// progress on standard error, CSV output, the evaluation loop, the same loop
-// over worker processes (--jobs).
+// Sections: options, warnings and progress on standard error, output, the
+// inputs, a .json INPUTS, the evaluation loop, the same loop over worker
+// processes (--jobs), the command.
 #include "cli/commands.h"
 #include "cli/csv.h"
 #include "cli/jobs.h"
 
 #include <fazolt/fazolt.h>
 
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <charconv>
-#include <cstdio>
-#include <deque>
-#include <iostream>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 
 namespace {
 
@@ -28,70 +33,35 @@ namespace {
 struct EvalOptions {
     std::string systemPath;
     std::string inputsPath = "-";
+    std::string outputPath;
     std::string modulePath;
-    std::string diagnosticsPath;
+    DiagnosticsOptions diagnostics;
     std::string format = "csv";
-    std::string onOutOfRange = "warning";
-    std::string onNoRuleFired = "warning";
-    std::string onEmptySet = "warning";
+    std::string delimiter = ",";
+    bool isHeader = false;
+    bool isNoHeader = false;
+    std::vector<std::string> keepNames;
+    bool isKeepAll = false;
     int numResults = 6;
     int64_t blockRows = 8192;
     int jobs = 1;
 };
 
-// none, warning, error, or a byte passed as it is (the module treats every
-// value but 2 and 3 as "report nothing").
-bool parseMode(const std::string &text, uint8_t &mode) {
-    if (text == "none") mode = 0;
-    else if (text == "warning") mode = 2;
-    else if (text == "error") mode = 3;
-    else {
-        unsigned value = 0;
-        std::from_chars_result r = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || value > 255) return false;
-        mode = static_cast<uint8_t>(value);
-    }
-    return true;
-}
-
-const CLI::Validator &modeValidator() {
-    static const CLI::Validator validator(
-        [](std::string &text) {
-            uint8_t mode = 0;
-            if (parseMode(text, mode)) return std::string();
-            return "expected none, warning, error or a number from 0 to 255, got \"" + text + "\"";
-        },
-        "", "mode");
-    return validator;
-}
-
 bool endsWith(const std::string &s, const std::string &suffix) {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-void printError(const orvane::HostError &e, const std::string &context = "") {
-    std::cerr << "error: " << e.identifier() << ": " << context << e.message() << "\n";
-}
-
-// ---- The system and argument 3.
-
-// The record's own count, so that a CSV with the wrong column count fails
-// on the line that has it; -1 when the record does not say (the module's
-// import then reports the malformed record).
-int64_t recordNumInputs(const orvane::Value &record) {
-    if (record.className() != "struct" || record.numel() != 1) return -1;
-    orvane::Value n = record.field(0, "numInputs");
-    if (!n || n.numel() != 1 || n.isComplex() || n.className() == "struct" || n.className() == "cell") return -1;
-    return static_cast<int64_t>(n.toDoubles()[0]);
-}
-
-orvane::Value diagnosticsArgument(const EvalOptions &options, const fazolt::System &system) {
-    if (!options.diagnosticsPath.empty()) return orvane::fromJson(readTextFile(options.diagnosticsPath));
-    uint8_t outOfRange = 2, noRuleFired = 2, emptySet = 2;
-    parseMode(options.onOutOfRange, outOfRange);
-    parseMode(options.onNoRuleFired, noRuleFired);
-    parseMode(options.onEmptySet, emptySet);
-    return fazolt::makeDiagnostics(outOfRange, noRuleFired, emptySet, system.name());
+// ",", ";", "|", or a tab ("tab", "\t" or the character itself).
+bool parseDelimiter(const std::string &text, char &delimiter) {
+    if (text == "tab" || text == "\\t" || text == "\t") {
+        delimiter = '\t';
+        return true;
+    }
+    if (text.size() == 1 && std::string(",;|").find(text[0]) != std::string::npos) {
+        delimiter = text[0];
+        return true;
+    }
+    return false;
 }
 
 // ---- Standard error: warnings, capped per identifier, and a progress bar.
@@ -145,31 +115,175 @@ private:
     std::map<std::string, int64_t> counts_;
 };
 
-// ---- CSV output.
+// ---- Output: standard output, or -o FILE written beside FILE and renamed
+// over it only when everything was written, so that a failed run leaves no
+// half-written file and an existing FILE as it was.
 
-std::string csvField(const std::string &text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"') out += '"';
-        out += c;
+class Output {
+public:
+    explicit Output(const std::string &path) : path_(path) {
+        if (path_.empty()) return;
+        temporaryPath_ = path_ + ".XXXXXX";
+        int fd = mkstemp(temporaryPath_.data());
+        if (fd < 0) {
+            throw orvane::HostError("fazolt:io:CannotOpen",
+                                    "cannot write beside '" + path_ + "': " + std::strerror(errno));
+        }
+        // mkstemp makes the file private; FILE gets the mode any new file would.
+        mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+        file_ = fdopen(fd, "wb");
+        if (file_ == nullptr) {
+            close(fd);
+            unlink(temporaryPath_.c_str());
+            throw orvane::HostError("fazolt:io:CannotOpen", "cannot write '" + temporaryPath_ + "'");
+        }
     }
-    return out + "\"";
-}
+    ~Output() {
+        if (file_ == nullptr) return;
+        std::fclose(file_);
+        unlink(temporaryPath_.c_str());
+    }
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
 
-// One line per row of a rows x numOutputs double matrix.
-void appendCsvRows(const orvane::Value &outputs, std::string &text) {
+    bool write(const std::string &text) {
+        if (file_ == nullptr) {
+            std::cout << text;
+            return static_cast<bool>(std::cout);
+        }
+        return std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+    }
+    // Flushes, and puts FILE in place; false (with the error printed) when
+    // anything could not be written.
+    bool finish() {
+        if (file_ == nullptr) {
+            std::cout.flush();
+            if (std::cout) return true;
+            std::cerr << "error: fazolt:io:WriteFailed: cannot write the outputs\n";
+            return false;
+        }
+        bool isWritten = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+        isWritten = std::fclose(file_) == 0 && isWritten;
+        file_ = nullptr;
+        if (isWritten && std::rename(temporaryPath_.c_str(), path_.c_str()) == 0) return true;
+        std::cerr << "error: fazolt:io:WriteFailed: cannot write '" << path_ << "': " << std::strerror(errno) << "\n";
+        unlink(temporaryPath_.c_str());
+        return false;
+    }
+
+private:
+    std::string path_;
+    std::string temporaryPath_;
+    std::FILE *file_ = nullptr;
+};
+
+// One line per row of a rows x numOutputs double matrix, each after the
+// row's kept fields when there are any.
+void appendCsvRows(const orvane::Value &outputs, const std::vector<std::string> &keptStarts, std::string &text) {
     const std::vector<int64_t> &dims = outputs.dims();
     int64_t rows = dims.empty() ? 0 : dims[0];
     int64_t cols = rows == 0 ? 0 : outputs.numel() / rows;
     const std::vector<double> values = outputs.toDoubles();
     for (int64_t r = 0; r < rows; ++r) {
+        if (static_cast<size_t>(r) < keptStarts.size()) {
+            text += keptStarts[static_cast<size_t>(r)];
+            if (cols == 0) text.pop_back();  // no output after the last kept field
+        }
         for (int64_t c = 0; c < cols; ++c) {
             if (c > 0) text += ',';
             text += orvane::formatDouble(values[static_cast<size_t>(r + c * rows)], false);
         }
         text += '\n';
     }
+}
+
+// The header line of the output: the kept columns, then the outputs; none
+// for a raw record, which names no outputs.
+std::string outputHeader(const fazolt::System &system, const std::vector<std::string> &keptNames) {
+    if (!system.hasNames()) return "";
+    std::string line;
+    for (const std::string &name : keptNames) line += csvField(name) + ",";
+    for (const std::string &name : system.outputNames()) line += csvField(name) + ",";
+    if (!line.empty()) line.pop_back();
+    return line + "\n";
+}
+
+// ---- The inputs.
+
+struct Inputs {
+    std::unique_ptr<CsvReader> reader;
+    std::vector<std::string> keptNames;
+};
+
+// Opens INPUTS and maps its columns (by the header's names where the system
+// has names) onto the inputs.
+Inputs openInputs(const EvalOptions &options, const fazolt::System &system) {
+    char delimiter = ',';
+    parseDelimiter(options.delimiter, delimiter);
+    HeaderMode mode = options.isHeader ? HeaderMode::present
+                                       : (options.isNoHeader ? HeaderMode::absent : HeaderMode::detect);
+    Inputs inputs;
+    inputs.reader = std::make_unique<CsvReader>(options.inputsPath, delimiter, mode);
+    ColumnRequest request;
+    request.hasNames = system.hasNames();
+    request.inputNames = system.inputNames();
+    request.numInputs = recordNumInputs(system.record());
+    request.keepNames = options.keepNames;
+    request.isKeepAll = options.isKeepAll;
+    const std::optional<std::vector<std::string>> &header = inputs.reader->header();
+    CsvLayout layout = mapColumns(header, request, delimiter, inputs.reader->displayName());
+    for (int64_t field : layout.keptFields) {
+        auto k = static_cast<size_t>(field);
+        inputs.keptNames.push_back(header ? (*header)[k] : (k < request.inputNames.size() ? request.inputNames[k] : ""));
+    }
+    inputs.reader->setLayout(layout);
+    return inputs;
+}
+
+// Columns for the module: the inputs, or the record's count before any row
+// was read (an empty file still makes one call).
+int64_t numInputColumns(const CsvReader &reader, const fazolt::System &system) {
+    return reader.numColumns() >= 0 ? reader.numColumns() : std::max<int64_t>(recordNumInputs(system.record()), 0);
+}
+
+// ---- A host value in JSON is argument 1 as it stands: one call.
+
+int runJsonInputs(const EvalOptions &options, const fazolt::System &system, const orvane::Value &diagnostics,
+                  Output &output) {
+    bool isJson = options.format == "json";
+    orvane::Value inputs;
+    try {
+        inputs = orvane::fromJson(readTextFile(options.inputsPath));
+    } catch (const orvane::HostError &e) {
+        printError(e, options.inputsPath + ": ");
+        return EXIT_EVALUATION_ERROR;
+    }
+    // The module would report the count as a fault of the system.
+    int64_t numInputs = recordNumInputs(system.record());
+    const std::vector<int64_t> &dims = inputs.dims();
+    if (numInputs >= 0 && dims.size() == 2 && dims[0] > 0 && dims[1] != numInputs) {
+        std::cerr << "error: fazolt:inputs:ColumnCount: " << options.inputsPath << ": the inputs have " << dims[1]
+                  << " columns, but the system has " << numInputs << " inputs\n";
+        return EXIT_EVALUATION_ERROR;
+    }
+    orvane::CallOutcome outcome = system.call(inputs, diagnostics, isJson ? options.numResults : 1);
+    if (isJson) {
+        std::ostringstream text;
+        int status = printCallOutcome(text, outcome);
+        return output.write(text.str()) && output.finish() ? status : EXIT_EVALUATION_ERROR;
+    }
+    WarningPrinter warnings;
+    warnings.print(outcome.warnings);
+    warnings.printSummary();
+    if (outcome.error) {
+        printError(*outcome.error);
+        return EXIT_EVALUATION_ERROR;
+    }
+    std::string text = outputHeader(system, {});
+    appendCsvRows(outcome.results.at(0), {}, text);
+    return output.write(text) && output.finish() ? 0 : EXIT_EVALUATION_ERROR;
 }
 
 // ---- The evaluation loop.
@@ -200,158 +314,172 @@ struct AllOutputs {
     }
 };
 
-// The system of SYSTEM, or nothing after its error was printed. A module
-// that cannot be loaded is not the system file's fault, so its error does
-// not name the file.
-std::optional<fazolt::System> loadSystem(const EvalOptions &options) {
-    try {
-        return fazolt::System::fromFile(options.systemPath,
-                                        options.modulePath.empty() ? defaultModulePath() : options.modulePath);
-    } catch (const orvane::HostError &e) {
-        bool isAboutFile = e.identifier().rfind("Orvane:module", 0) != 0;
-        printError(e, isAboutFile ? options.systemPath + ": " : "");
-        return std::nullopt;
-    }
-}
-
-int runEval(const EvalOptions &options) {
-    bool isJson = options.format == "json";
-    std::optional<fazolt::System> loaded = loadSystem(options);
-    if (!loaded) return EXIT_EVALUATION_ERROR;
-    const fazolt::System &system = *loaded;
-    orvane::Value diagnostics;
-    try {
-        diagnostics = diagnosticsArgument(options, system);
-    } catch (const orvane::HostError &e) {
-        printError(e, options.diagnosticsPath + ": ");
-        return EXIT_EVALUATION_ERROR;
-    }
-    int numResults = isJson ? options.numResults : 1;
-
-    // A host value in JSON is argument 1 as it stands: one call.
-    if (endsWith(options.inputsPath, ".json")) {
-        orvane::Value inputs;
-        try {
-            inputs = orvane::fromJson(readTextFile(options.inputsPath));
-        } catch (const orvane::HostError &e) {
-            printError(e, options.inputsPath + ": ");
-            return EXIT_EVALUATION_ERROR;
-        }
-        orvane::CallOutcome outcome = system.call(inputs, diagnostics, numResults);
-        if (isJson) return printCallOutcome(std::cout, outcome);
-        WarningPrinter warnings;
-        warnings.print(outcome.warnings);
-        warnings.printSummary();
-        if (outcome.error) {
-            printError(*outcome.error);
-            return EXIT_EVALUATION_ERROR;
-        }
-        std::string text;
-        if (system.hasNames()) {
-            for (size_t o = 0; o < system.outputNames().size(); ++o) text += (o > 0 ? "," : "") + csvField(system.outputNames()[o]);
-            text += '\n';
-        }
-        appendCsvRows(outcome.results.at(0), text);
-        std::cout << text << std::flush;
-        return std::cout ? 0 : EXIT_EVALUATION_ERROR;
-    }
-
-    std::optional<CsvReader> reader;
-    try {
-        reader.emplace(options.inputsPath, recordNumInputs(system.record()));
-    } catch (const orvane::HostError &e) {
-        printError(e);
-        return EXIT_EVALUATION_ERROR;
-    }
-    ProgressBar progress(reader->totalBytes());
-    WarningPrinter warnings;
+// --format json: every block's result 1 kept, results 2 to 6 of the last.
+int runCsvToJson(const EvalOptions &options, const fazolt::System &system, const orvane::Value &diagnostics,
+                 CsvReader &reader, Output &output) {
     AllOutputs allOutputs;
     orvane::CallOutcome outcome;
     std::vector<orvane::Warning> allWarnings;
     std::vector<double> block;
-    bool isHeaderWritten = !system.hasNames() || isJson;
     int64_t numCalls = 0;
     while (true) {
         int64_t numRows = 0;
         try {
-            numRows = reader->readBlock(options.blockRows, block);
+            numRows = reader.readBlock(options.blockRows, block);
         } catch (const orvane::HostError &e) {
-            progress.erase();
-            warnings.printSummary();
             printError(e);
             return EXIT_EVALUATION_ERROR;
         }
         // One call even for an empty file, so that results 2 to 6 and the
         // record's import errors are those of the module.
         if (numRows == 0 && numCalls > 0) break;
-        int64_t numCols = reader->numColumns() >= 0 ? reader->numColumns() : std::max<int64_t>(recordNumInputs(system.record()), 0);
-        outcome = system.call(orvane::Value::doubleMatrix(numRows, numCols, block), diagnostics, numResults);
+        outcome = system.call(orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block),
+                              diagnostics, options.numResults);
         ++numCalls;
-        progress.show(reader->bytesRead());
-        if (isJson) {
-            for (orvane::Warning &w : outcome.warnings) allWarnings.push_back(std::move(w));
-            outcome.warnings.clear();
-            if (outcome.error) break;
-            allOutputs.append(outcome.results.at(0));
-            continue;
+        for (orvane::Warning &w : outcome.warnings) allWarnings.push_back(std::move(w));
+        outcome.warnings.clear();
+        if (outcome.error) break;
+        allOutputs.append(outcome.results.at(0));
+        if (numRows < options.blockRows) break;
+    }
+    // With one block, the outcome is the call's own, to the bit.
+    if (!outcome.error && numCalls > 1) outcome.results.at(0) = allOutputs.toValue();
+    outcome.warnings = std::move(allWarnings);
+    std::ostringstream text;
+    int status = printCallOutcome(text, outcome);
+    return output.write(text.str()) && output.finish() ? status : EXIT_EVALUATION_ERROR;
+}
+
+// A block's lines are written only once its evaluation has succeeded.
+int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const orvane::Value &diagnostics,
+                Inputs &inputs, Output &output) {
+    CsvReader &reader = *inputs.reader;
+    ProgressBar progress(reader.totalBytes());
+    WarningPrinter warnings;
+    std::vector<double> block;
+    std::vector<std::string> keptStarts;
+    std::string text = outputHeader(system, inputs.keptNames);
+    int64_t numCalls = 0;
+    auto fail = [&](const orvane::HostError &e) {
+        progress.erase();
+        warnings.printSummary();
+        printError(e);
+        return EXIT_EVALUATION_ERROR;
+    };
+    while (true) {
+        int64_t numRows = 0;
+        try {
+            numRows = reader.readBlock(options.blockRows, block, &keptStarts);
+        } catch (const orvane::HostError &e) {
+            return fail(e);
         }
+        if (numRows == 0 && numCalls > 0) break;
+        orvane::CallOutcome outcome = system.call(
+            orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block), diagnostics, 1);
+        ++numCalls;
+        progress.show(reader.bytesRead());
         if (!outcome.warnings.empty() || outcome.error) progress.erase();
         warnings.print(outcome.warnings);
-        if (outcome.error) {
-            warnings.printSummary();
-            printError(*outcome.error);
-            return EXIT_EVALUATION_ERROR;
-        }
-        std::string text;
-        if (!isHeaderWritten) {
-            for (size_t o = 0; o < system.outputNames().size(); ++o) text += (o > 0 ? "," : "") + csvField(system.outputNames()[o]);
-            text += '\n';
-            isHeaderWritten = true;
-        }
-        appendCsvRows(outcome.results.at(0), text);
-        std::cout << text;
-        if (!std::cout) break;
+        if (outcome.error) return fail(*outcome.error);
+        appendCsvRows(outcome.results.at(0), keptStarts, text);
+        if (!output.write(text)) break;
+        text.clear();
         if (numRows < options.blockRows) break;
     }
     progress.erase();
-    if (isJson) {
-        outcome.warnings = std::move(allWarnings);
-        // With one block, the outcome is the call's own, to the bit.
-        if (!outcome.error && numCalls > 1) outcome.results.at(0) = allOutputs.toValue();
-        return printCallOutcome(std::cout, outcome);
-    }
     warnings.printSummary();
-    std::cout.flush();
-    if (!std::cout) {
-        std::cerr << "error: fazolt:io:WriteFailed: cannot write the outputs\n";
+    return output.finish() ? 0 : EXIT_EVALUATION_ERROR;
+}
+
+int runEval(const EvalOptions &options) {
+    std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath);
+    if (!loaded) return EXIT_EVALUATION_ERROR;
+    const fazolt::System &system = *loaded->system;
+    orvane::Value diagnostics;
+    std::optional<Output> output;
+    try {
+        diagnostics = diagnosticsArgument(options.diagnostics, system.name());
+        if (endsWith(options.inputsPath, ".json")) {
+            output.emplace(options.outputPath);
+            return runJsonInputs(options, system, diagnostics, *output);
+        }
+        Inputs inputs = openInputs(options, system);
+        output.emplace(options.outputPath);
+        if (options.format == "json") return runCsvToJson(options, system, diagnostics, *inputs.reader, *output);
+        return runCsvToCsv(options, system, diagnostics, inputs, *output);
+    } catch (const orvane::HostError &e) {
+        printError(e);
         return EXIT_EVALUATION_ERROR;
     }
-    return 0;
 }
 
 // ---- The evaluation loop over worker processes.
 
-// Runs in a worker: its own module and system, argument 3 as the parent
-// built it ("F" and the --diagnostics text, or "O" to build it from the
-// options), and each block evaluated and formatted as runEval does it.
+// What every worker needs besides its blocks: SYSTEM's text, argument 3
+// (the --diagnostics text, or empty to build it from the options) and the
+// columns of the input lines.
+struct WorkerSetupData {
+    std::string systemText;
+    std::string diagnosticsText;
+    CsvLayout layout;
+};
+
+void putList(std::string &out, const std::vector<int64_t> &list) {
+    putU64(out, list.size());
+    for (int64_t v : list) putU64(out, static_cast<uint64_t>(v));
+}
+
+std::vector<int64_t> readList(PayloadReader &in) {
+    std::vector<int64_t> list(static_cast<size_t>(std::min<uint64_t>(in.u64(), in.left() / sizeof(uint64_t))));
+    for (int64_t &v : list) v = static_cast<int64_t>(in.u64());
+    return list;
+}
+
+std::string encodeSetup(const WorkerSetupData &setup) {
+    std::string out;
+    putText(out, setup.systemText);
+    putText(out, setup.diagnosticsText);
+    putU64(out, static_cast<uint64_t>(static_cast<unsigned char>(setup.layout.delimiter)));
+    putU64(out, static_cast<uint64_t>(setup.layout.numFields));
+    putU64(out, setup.layout.isByName ? 1 : 0);
+    putList(out, setup.layout.inputFields);
+    putList(out, setup.layout.keptFields);
+    return out;
+}
+
+WorkerSetupData decodeSetup(const std::string &text) {
+    PayloadReader in(text.data(), text.size());
+    WorkerSetupData setup;
+    setup.systemText = in.text();
+    setup.diagnosticsText = in.text();
+    setup.layout.delimiter = static_cast<char>(in.u64());
+    setup.layout.numFields = static_cast<int64_t>(in.u64());
+    setup.layout.isByName = in.u64() != 0;
+    setup.layout.inputFields = readList(in);
+    setup.layout.keptFields = readList(in);
+    return setup;
+}
+
+// Runs in a worker: its own module and system from the parent's text, and
+// each block read and formatted as runCsvToCsv does it.
 BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string &setupText) {
     struct State {
         std::optional<fazolt::System> system;
         orvane::Value diagnostics;
+        CsvLayout layout;
         std::optional<orvane::HostError> setupError;
     };
     auto state = std::make_shared<State>();
     try {
-        state->system = fazolt::System::fromFile(
-            options.systemPath, options.modulePath.empty() ? defaultModulePath() : options.modulePath);
-        if (!setupText.empty() && setupText[0] == 'F') {
-            state->diagnostics = orvane::fromJson(std::string_view(setupText).substr(1));
-        } else {
-            state->diagnostics = diagnosticsArgument(options, *state->system);
-        }
+        WorkerSetupData setup = decodeSetup(setupText);
+        state->layout = setup.layout;
+        state->system = fazolt::System::fromText(
+            setup.systemText, options.modulePath.empty() ? defaultModulePath() : options.modulePath);
+        state->diagnostics = setup.diagnosticsText.empty()
+                                 ? diagnosticsArgument(options.diagnostics, state->system->name())
+                                 : orvane::fromJson(setup.diagnosticsText);
     } catch (const orvane::HostError &e) {
-        // The parent loaded the same files first, so this is a rare race
-        // (a file changed meanwhile): every block reports it.
+        // The parent loaded the same text first: every block reports it.
         state->setupError = e;
     }
     return [state](const RowBlock &rows) {
@@ -360,9 +488,12 @@ BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string 
             r.error = state->setupError;
             return r;
         }
+        CsvLayout layout = state->layout;
+        if (!layout.isByName) layout.numFields = rows.numColumns;  // known once a row was read
         std::vector<double> block;
+        std::vector<std::string> keptStarts;
         try {
-            parseCsvRows(rows.lines, rows.numRows, rows.numColumns, rows.firstLine, rows.displayName, block);
+            parseCsvRows(rows.lines, rows.numRows, layout, rows.firstLine, rows.displayName, block, &keptStarts);
         } catch (const orvane::HostError &e) {
             r.error = e;
             return r;
@@ -374,16 +505,112 @@ BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string 
         if (outcome.error) {
             r.error = std::move(outcome.error);
         } else {
-            appendCsvRows(outcome.results.at(0), r.text);
+            appendCsvRows(outcome.results.at(0), keptStarts, r.text);
         }
         return r;
     };
 }
 
-// runEval's CSV loop with the module calls in worker processes: the parent
-// reads ahead a bounded number of blocks and writes the results in input
-// order, so standard output, the warnings and the first error are those of
-// one process. A read error waits until every block before it is written.
+// The blocks read ahead and not yet written, in input order.
+struct BlockInFlight {
+    uint64_t bytesRead;  // for the progress bar
+    bool isCheckOnly;
+};
+
+// runCsvToCsv with the module calls in worker processes: the parent reads
+// ahead a bounded number of blocks and writes the results in input order,
+// so the output, the warnings and the first error are those of one process.
+// A read error waits until every block before it is written.
+class JobsRun {
+public:
+    JobsRun(const EvalOptions &options, WorkerPool &pool, const fazolt::System &system, Inputs &inputs)
+        : options_(options), pool_(pool), system_(system), reader_(*inputs.reader), progress_(reader_.totalBytes()),
+          header_(outputHeader(system, inputs.keptNames)) {}
+
+    int run(Output &output) {
+        while (true) {
+            submitBlocks();
+            if (!pool_.hasPending()) break;
+            BlockResult result = pool_.next();
+            BlockInFlight block = inFlight_.front();
+            inFlight_.pop_front();
+            progress_.show(block.bytesRead);
+            if (!result.warnings.empty() || result.error) progress_.erase();
+            warnings_.print(result.warnings);
+            if (result.error) return fail(*result.error);
+            if (block.isCheckOnly) continue;  // no bad number: the read error follows
+            // The header goes out with the first block that succeeded, as in runCsvToCsv.
+            if (!output.write(header_ + result.text)) {
+                // One process stops reading here too, so a later read error is not its.
+                readError_.reset();
+                break;
+            }
+            header_.clear();
+        }
+        if (readError_) return fail(*readError_);
+        progress_.erase();
+        warnings_.printSummary();
+        if (!output.finish()) return EXIT_EVALUATION_ERROR;
+        pool_.finish();
+        return 0;
+    }
+
+private:
+    void submit(const CsvLineBlock &read, bool isCheckOnly) {
+        RowBlock rows;
+        rows.numRows = read.numRows;
+        rows.numColumns = numInputColumns(reader_, system_);
+        rows.firstLine = read.firstLine;
+        rows.displayName = reader_.displayName();
+        rows.lines = lines_;
+        rows.isCheckOnly = isCheckOnly;
+        pool_.submit(rows);
+        inFlight_.push_back({reader_.bytesRead(), isCheckOnly});
+    }
+
+    void submitBlocks() {
+        while (isReading_ && pool_.canSubmit()) {
+            CsvLineBlock read = reader_.readBlockLines(options_.blockRows, lines_);
+            if (read.error) {
+                // One process would have met a bad number in the rows before
+                // first: they are read, not evaluated, and their error wins.
+                readError_ = read.error;
+                isReading_ = false;
+                if (read.numRows > 0) submit(read, true);
+                return;
+            }
+            // One call even for an empty file, as in runCsvToCsv.
+            if (read.numRows == 0 && numCalls_ > 0) {
+                isReading_ = false;
+                return;
+            }
+            submit(read, false);
+            ++numCalls_;
+            if (read.numRows < options_.blockRows) isReading_ = false;
+        }
+    }
+
+    int fail(const orvane::HostError &e) {
+        progress_.erase();
+        warnings_.printSummary();
+        printError(e);
+        return EXIT_EVALUATION_ERROR;
+    }
+
+    const EvalOptions &options_;
+    WorkerPool &pool_;
+    const fazolt::System &system_;
+    CsvReader &reader_;
+    ProgressBar progress_;
+    std::string header_;  // until written
+    WarningPrinter warnings_;
+    std::string lines_;
+    std::deque<BlockInFlight> inFlight_;
+    std::optional<orvane::HostError> readError_;
+    bool isReading_ = true;
+    int64_t numCalls_ = 0;
+};
+
 int runEvalJobs(const EvalOptions &options) {
     std::optional<WorkerPool> pool;
     try {
@@ -393,115 +620,26 @@ int runEvalJobs(const EvalOptions &options) {
         printError(e);
         return EXIT_EVALUATION_ERROR;
     }
-    std::optional<fazolt::System> loaded = loadSystem(options);
+    std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath);
     if (!loaded) return EXIT_EVALUATION_ERROR;
-    const fazolt::System &system = *loaded;
-    std::string setupText = "O";
+    const fazolt::System &system = *loaded->system;
     try {
-        if (options.diagnosticsPath.empty()) {
-            diagnosticsArgument(options, system);
-        } else {
-            setupText = "F" + readTextFile(options.diagnosticsPath);
-            orvane::fromJson(std::string_view(setupText).substr(1));
+        WorkerSetupData setup;
+        setup.systemText = loaded->text;
+        diagnosticsArgument(options.diagnostics, system.name());  // its error before any row
+        if (!options.diagnostics.diagnosticsPath.empty()) {
+            setup.diagnosticsText = readTextFile(options.diagnostics.diagnosticsPath);
         }
-    } catch (const orvane::HostError &e) {
-        printError(e, options.diagnosticsPath + ": ");
-        return EXIT_EVALUATION_ERROR;
-    }
-    pool->start(setupText);
-
-    std::optional<CsvReader> reader;
-    try {
-        reader.emplace(options.inputsPath, recordNumInputs(system.record()));
+        Inputs inputs = openInputs(options, system);
+        setup.layout = inputs.reader->layout();
+        Output output(options.outputPath);
+        pool->start(encodeSetup(setup));
+        JobsRun run(options, *pool, system, inputs);
+        return run.run(output);
     } catch (const orvane::HostError &e) {
         printError(e);
         return EXIT_EVALUATION_ERROR;
     }
-    ProgressBar progress(reader->totalBytes());
-    WarningPrinter warnings;
-    std::string lines;
-    std::deque<uint64_t> bytesReadAt;  // per block in flight, for the progress bar
-    std::deque<bool> isCheckOnlyAt;    // per block in flight
-    std::optional<orvane::HostError> readError;
-    bool isReading = true;
-    bool isHeaderWritten = !system.hasNames();
-    int64_t numCalls = 0;
-    while (true) {
-        while (isReading && pool->canSubmit()) {
-            CsvLineBlock read = reader->readBlockLines(options.blockRows, lines);
-            RowBlock rows;
-            rows.numRows = read.numRows;
-            rows.numColumns = reader->numColumns() >= 0 ? reader->numColumns()
-                                                        : std::max<int64_t>(recordNumInputs(system.record()), 0);
-            rows.firstLine = read.firstLine;
-            rows.displayName = reader->displayName();
-            rows.lines = lines;
-            if (read.error) {
-                // One process would have met a bad number in the rows before
-                // first: they are read, not evaluated, and their error wins.
-                readError = read.error;
-                isReading = false;
-                if (read.numRows > 0) {
-                    rows.isCheckOnly = true;
-                    pool->submit(rows);
-                    bytesReadAt.push_back(reader->bytesRead());
-                    isCheckOnlyAt.push_back(true);
-                }
-                break;
-            }
-            // One call even for an empty file, as in runEval.
-            if (read.numRows == 0 && numCalls > 0) {
-                isReading = false;
-                break;
-            }
-            pool->submit(rows);
-            bytesReadAt.push_back(reader->bytesRead());
-            isCheckOnlyAt.push_back(false);
-            ++numCalls;
-            if (read.numRows < options.blockRows) isReading = false;
-        }
-        if (!pool->hasPending()) break;
-        BlockResult result = pool->next();
-        progress.show(bytesReadAt.front());
-        bytesReadAt.pop_front();
-        const bool isCheckOnly = isCheckOnlyAt.front();
-        isCheckOnlyAt.pop_front();
-        if (!result.warnings.empty() || result.error) progress.erase();
-        warnings.print(result.warnings);
-        if (result.error) {
-            warnings.printSummary();
-            printError(*result.error);
-            return EXIT_EVALUATION_ERROR;
-        }
-        if (isCheckOnly) continue;  // no bad number: the read error follows
-        if (!isHeaderWritten) {
-            std::string header;
-            for (size_t o = 0; o < system.outputNames().size(); ++o) header += (o > 0 ? "," : "") + csvField(system.outputNames()[o]);
-            header += '\n';
-            std::cout << header;
-            isHeaderWritten = true;
-        }
-        std::cout << result.text;
-        if (!std::cout) {
-            // One process stops reading here too, so a later read error is not its.
-            readError.reset();
-            break;
-        }
-    }
-    progress.erase();
-    if (readError) {
-        warnings.printSummary();
-        printError(*readError);
-        return EXIT_EVALUATION_ERROR;
-    }
-    warnings.printSummary();
-    std::cout.flush();
-    if (!std::cout) {
-        std::cerr << "error: fazolt:io:WriteFailed: cannot write the outputs\n";
-        return EXIT_EVALUATION_ERROR;
-    }
-    pool->finish();
-    return 0;
 }
 
 }  // namespace
@@ -511,16 +649,18 @@ void addEvalCommand(CLI::App &app, int &status) {
     CLI::App *eval = app.add_subcommand("eval", "Evaluate a system on the rows of a CSV file");
     eval->footer(
         "SYSTEM is a nested description (JSON), or a raw system record in host-value JSON (a\n"
-        "top-level \"class\" key), passed unchanged. INPUTS is a CSV file with one row per sample\n"
-        "and one column per input (a non-numeric first line is a header and is skipped), or -\n"
-        "for standard input (the default); a path ending in .json is a host value passed\n"
-        "unchanged as the inputs. Rows are evaluated a block at a time, so files of any size\n"
-        "run in bounded memory.\n\n"
-        "Output (csv): one line per row with the crisp outputs, under a header of output names\n"
-        "when the description names them. Warnings go to standard error (at most 20 per\n"
-        "identifier); an error prints `error: ID: message` and exits with status 1.\n"
+        "top-level \"class\" key), passed unchanged. INPUTS is a CSV file with one row per sample,\n"
+        "or - for standard input (the default); a path ending in .json is a host value passed\n"
+        "unchanged as the inputs. A first line none of whose fields is a number is a header:\n"
+        "with a description its names select the input columns in any order (other columns are\n"
+        "ignored, or passed through with --keep); with a raw record it must have one column per\n"
+        "input, taken in order. Rows are evaluated a block at a time, so files of any size run\n"
+        "in bounded memory.\n\n"
+        "Output (csv): one line per row with the kept columns and the crisp outputs, under a\n"
+        "header of their names when the description names them. Warnings go to standard error\n"
+        "(at most 20 per identifier); an error prints `error: ID: message` and exits with status 1.\n"
         "Output (json): the form of `fazolt call`; result 1 holds every row, results 2 to 6\n"
-        "those of the last row.\n\n"
+        "those of the last row. -o FILE replaces FILE only once everything was written.\n\n"
         "--jobs N spreads the module calls of a CSV input over N worker processes, each loading\n"
         "the module; the output, warnings and errors are those of --jobs 1, byte for byte. It\n"
         "takes csv output only (--format json with N > 1 is a usage error); a .json INPUTS is a\n"
@@ -528,48 +668,50 @@ void addEvalCommand(CLI::App &app, int &status) {
         "Examples:\n"
         "  fazolt eval examples/dimmer/dimmer.json examples/dimmer/inputs.csv\n"
         "  cat inputs.csv | fazolt eval dimmer.json --on-no-rule-fired error\n"
+        "  fazolt eval dimmer.json readings.csv --delimiter ';' --keep id -o outputs.csv\n"
         "  fazolt eval dimmer.record.json inputs.csv --diagnostics diagnostics.json\n"
         "  fazolt eval dimmer.json inputs.csv --format json --nargout 2\n"
         "  fazolt eval big.json rows.csv --jobs 2 > outputs.csv");
-    eval->add_option("system", options->systemPath, "Nested description or raw system record")
-        ->required()
-        ->type_name("SYSTEM");
+    addSystemOption(eval, options->systemPath);
     eval->add_option("inputs", options->inputsPath, "Input rows: CSV file, - for standard input, or a .json host value")
         ->type_name("INPUTS");
+    eval->add_option("-o,--output", options->outputPath, "Write the outputs to FILE (replaced only on success)")
+        ->type_name("FILE");
     eval->add_option("--format", options->format, "Output format: csv (default) or json")
         ->check(CLI::IsMember({"csv", "json"}))
         ->type_name("FORMAT");
-    eval->add_option("--nargout", options->numResults, "Results to ask for with --format json (default 6)")
-        ->check(CLI::Range(0, 2147483647))  // NonNegativeNumber printed DBL_MAX as the bound
+    eval->add_option("--nargout", options->numResults, "Results to ask for with --format json, 0 to 6 (default 6)")
+        ->check(CLI::Range(0, 6))
         ->type_name("K");
-    CLI::Option *outOfRange =
-        eval->add_option("--on-out-of-range", options->onOutOfRange, "Input outside its range: none, warning, error or 0-255")
-            ->check(modeValidator())
-            ->type_name("M");
-    CLI::Option *noRule =
-        eval->add_option("--on-no-rule-fired", options->onNoRuleFired, "No rule fired for a row: none, warning, error or 0-255")
-            ->check(modeValidator())
-            ->type_name("M");
-    CLI::Option *emptySet =
-        eval->add_option("--on-empty-set", options->onEmptySet, "Empty output fuzzy set: none, warning, error or 0-255")
-            ->check(modeValidator())
-            ->type_name("M");
-    eval->add_option("--diagnostics", options->diagnosticsPath, "Diagnostics options as a host value (argument 3), raw")
-        ->type_name("FILE.json")
-        ->excludes(outOfRange)
-        ->excludes(noRule)
-        ->excludes(emptySet);
+    addDiagnosticsOptions(eval, options->diagnostics);
+    eval->add_option("--delimiter", options->delimiter, "Field separator of INPUTS: , (default) ; | or tab")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                char delimiter = ',';
+                return parseDelimiter(text, delimiter) ? std::string()
+                                                       : "expected , ; | or tab, got \"" + text + "\"";
+            },
+            "", "delimiter"))
+        ->type_name("C");
+    CLI::Option *header = eval->add_flag("--header", options->isHeader, "The first line of INPUTS is a header");
+    eval->add_flag("--no-header", options->isNoHeader, "The first line of INPUTS is a row")->excludes(header);
+    CLI::Option *keep = eval->add_option("--keep", options->keepNames, "Columns of INPUTS to pass through, by name")
+                            ->delimiter(',')
+                            ->type_name("NAME,...");
+    eval->add_flag("--keep-all", options->isKeepAll, "Pass every column of INPUTS through")->excludes(keep);
     eval->add_option("--block-rows", options->blockRows, "Rows per module call (default 8192)")
         ->check(CLI::Range(int64_t{1}, int64_t{1} << 24))
         ->type_name("N");
-    eval->add_option("--module", options->modulePath, "Module to load (default: the one beside the fazolt libraries)")
-        ->type_name("PATH");
+    addModuleOption(eval, options->modulePath);
     eval->add_option("--jobs", options->jobs, "Worker processes for the module calls (default 1), csv output only")
         ->check(CLI::Range(1, 256))
         ->type_name("N");
     eval->callback([options, &status]() {
         if (options->jobs > 1 && options->format == "json") {
             throw CLI::ValidationError("--jobs", "--format json takes --jobs 1 only");
+        }
+        if ((!options->keepNames.empty() || options->isKeepAll) && options->format == "json") {
+            throw CLI::ValidationError("--keep", "kept columns go to csv output only");
         }
         bool isSplit = options->jobs > 1 && !endsWith(options->inputsPath, ".json");
         status = isSplit ? runEvalJobs(*options) : runEval(*options);

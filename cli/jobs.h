@@ -14,7 +14,9 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -22,6 +24,41 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Message fields: a 64-bit number, or a length and then that many bytes.
+// Both ends run on one machine, so numbers travel in native byte order.
+inline void putU64(std::string &out, uint64_t v) { out.append(reinterpret_cast<const char *>(&v), sizeof v); }
+
+inline void putText(std::string &out, std::string_view text) {
+    putU64(out, text.size());
+    out += text;
+}
+
+// Reads from a received payload; a short payload means a broken sender, so
+// reading past the end yields zeros and empty text rather than garbage.
+class PayloadReader {
+public:
+    PayloadReader(const char *data, size_t size) : data_(data), size_(size) {}
+    uint64_t u64() {
+        uint64_t v = 0;
+        if (size_ - pos_ >= sizeof v) std::memcpy(&v, data_ + pos_, sizeof v);
+        pos_ += std::min(sizeof v, size_ - pos_);
+        return v;
+    }
+    std::string text() {
+        uint64_t n = std::min<uint64_t>(u64(), size_ - pos_);
+        std::string s(data_ + pos_, static_cast<size_t>(n));
+        pos_ += static_cast<size_t>(n);
+        return s;
+    }
+    const char *here() const { return data_ + pos_; }
+    size_t left() const { return size_ - pos_; }
+
+private:
+    const char *data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
 
 // What a worker sends back for one block.
 struct BlockResult {

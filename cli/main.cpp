@@ -15,6 +15,7 @@ int main(int argc, char **argv) {
         "Examples:\n"
         "  fazolt eval dimmer.json inputs.csv > outputs.csv\n"
         "  fazolt eval dimmer.json inputs.csv --format json --nargout 1\n"
+        "  fazolt check dimmer.json\n"
         "  fazolt call --nargout 6 inputs.json fis.json diagnostics.json\n"
         "  fazolt bench dimmer.json inputs.csv --reps 20\n"
         "  fazolt properties\n"
@@ -23,6 +24,7 @@ int main(int argc, char **argv) {
     addBenchCommand(app, status);
     addCallCommand(app, status);
     addEvalCommand(app, status);
+    addCheckCommand(app, status);
     addPropertiesCommand(app, status);
     try {
         app.parse(argc, argv);

@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         for (;;) {
             CsvLineBlock read = reader.readBlockLines(blockRows, lines);
             try {
-                parseCsvRows(lines, read.numRows, reader.numColumns(), read.firstLine, reader.displayName(), block);
+                parseCsvRows(lines, read.numRows, reader.layout(), read.firstLine, reader.displayName(), block);
             } catch (const orvane::HostError &e) {
                 splitError = e.identifier() + ": " + e.message();
                 break;

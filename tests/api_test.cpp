@@ -121,8 +121,18 @@ TEST_F(Api, FailingOrMissingCustomMethodRaisesWithNoResult) {
     } catch (const orvane::HostError &e) {
         EXPECT_EQ(e.identifier(), "test:custom:Fails");
     }
-    fazolt::System missing = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppNoSuchMethod")"), module_);
-    EXPECT_THROW(missing.evaluate(inputs), orvane::HostError);
+    // A name the host does not know is refused when the system loads, not at its first row.
+    try {
+        fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppNoSuchMethod")"), module_);
+        ADD_FAILURE() << "no error";
+    } catch (const orvane::HostError &e) {
+        EXPECT_EQ(e.identifier(), "fazolt:description:Invalid");
+        EXPECT_EQ(e.message().rfind("andMethod: unknown AND method \"cppNoSuchMethod\"", 0), 0u) << e.message();
+    }
+    // Converted only, the name is left for the host to find later.
+    fazolt::BuiltSystem unchecked = fazolt::buildSystem(dimmerWith(R"("andMethod": "cppNoSuchMethod")"),
+                                                        fazolt::HostFunctionNames::unchecked);
+    EXPECT_EQ(unchecked.record.field(0, "andMethod").toText(), "cppNoSuchMethod");
     // The host is still usable after both errors.
     fazolt::System fine = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppProduct")"), module_);
     EXPECT_EQ(fine.evaluate(inputs).outputs.rows, 3);

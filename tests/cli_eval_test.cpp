@@ -59,7 +59,11 @@ TEST(CliEval, CsvInputsAreReadExactlyOrRejectedWithTheirLine) {
         {__LINE__, "1\n0x10\n", 1, "", ":2: column 1: expected a number, got \"0x10\""},
         {__LINE__, "1\n1e400\n", 1, "", ":2: column 1: expected a number, got \"1e400\" (outside the double range)"},
         {__LINE__, "1\n++1\n", 1, "", ":2: column 1: expected a number, got \"++1\""},
-        {__LINE__, "1\n\"1\"\n", 1, "", ":2: column 1: expected a number, got \"\"1\"\""},
+        {__LINE__, "1\n\" 1.5 \"\n", 0, "y\n1\n1.5\n", ""},  // quoted
+        {__LINE__, "1\n\"2\"\"\"\n", 1, "", ":2: column 1: expected a number, got \"2\"\""},
+        // Below the double range: a zero of its sign (+0 after the sum).
+        {__LINE__, "1e-999\n-1e-999\n", 0, "y\n0\n0\n", ""},
+        {__LINE__, "0\n1;5\n", 1, "", ":2: column 1: expected a number, got \"1;5\" (the line holds ';': --delimiter ';'?)"},
         {__LINE__, "1\n2,3\n", 1, "", ":2: expected 1 value (one per input), got 2"},
         {__LINE__, "1\n,\n", 1, "", ":2: expected 1 value (one per input), got 2"},
         {__LINE__, "1\n\n2\n", 1, "", ":2: blank line between rows"},
@@ -313,6 +317,104 @@ TEST(CliEval, BadDescriptionsGiveOneLineWithThePath) {
         EXPECT_EQ(r.err.rfind("error: fazolt:description:", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(path + ": " + c.expected), std::string::npos) << r.err;
     }
+}
+
+// y = moisture + 10 temp + 100 rain, so that each output shows which
+// column fed which input.
+const char *kIrrigation = R"({
+  "name": "irrigation", "type": "sugeno", "defuzzMethod": "wtsum",
+  "inputs": [{"name": "moisture", "range": [0, 100]}, {"name": "temp", "range": [0, 100]},
+             {"name": "rain", "range": [0, 100]}],
+  "outputs": [{"name": "y", "range": [0, 1000], "mf": [{"name": "mix", "type": "linear", "params": [1, 10, 100, 0]}]}],
+  "rules": [{"antecedent": [0, 0, 0], "consequent": [1]}]
+})";
+
+struct ColumnCase {
+    int line;
+    std::string csv;
+    std::vector<std::string> options;
+    std::string out;
+};
+
+// A header maps columns to inputs by name in any order; other columns are
+// ignored or kept ahead of the outputs, under any delimiter and quoting.
+TEST(CliEval, ColumnsAreTakenByTheirHeaderNames) {
+    std::string system = tempPath("irrigation.json");
+    writeFile(system, kIrrigation);
+    const std::vector<ColumnCase> cases = {
+        {__LINE__, "moisture,temp,rain\n3,2,5\n", {}, "y\n523\n"},
+        {__LINE__, "3,2,5\n", {}, "y\n523\n"},  // no header: by position
+        {__LINE__, "temp,moisture,rain\n2,3,5\n", {}, "y\n523\n"},
+        {__LINE__, "id,rain,temp,moisture\nA7,5,2,3\n", {}, "y\n523\n"},
+        {__LINE__, "id,rain,temp,moisture\nA7,5,2,3\n", {"--keep", "id"}, "id,y\nA7,523\n"},
+        {__LINE__, "id,rain,temp,moisture\nA7,5,2,3\n", {"--keep", "temp,id"}, "temp,id,y\n2,A7,523\n"},
+        {__LINE__, "id,rain,temp,moisture\nA7,5,2,3\n", {"--keep-all"}, "id,rain,temp,moisture,y\nA7,5,2,3,523\n"},
+        {__LINE__, "id;temp;moisture;rain\n\"a;\"\"b\"\"\";2;3;5\n", {"--delimiter", ";", "--keep", "id"},
+         "id,y\n\"a;\"\"b\"\"\",523\n"},
+        {__LINE__, "id\ttemp\tmoisture\train\nx,1\t2\t3\t5\n", {"--delimiter", "tab", "--keep", "id"},
+         "id,y\n\"x,1\",523\n"},
+        {__LINE__, "3,2,5\n", {"--keep-all"}, "moisture,temp,rain,y\n3,2,5,523\n"},
+        // Forced: a first line of names read as a row is an error; numbers as names are names.
+        {__LINE__, "3,2,5\n", {"--no-header"}, "y\n523\n"},
+        {__LINE__, "3,2,5\n3,2,5\n", {"--header"}, ""},
+        {__LINE__, "1,moisture,temp,rain\n0,3,2,5\n", {"--header"}, "y\n523\n"},
+    };
+    std::string csv = tempPath("columns.csv");
+    for (const ColumnCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        writeFile(csv, c.csv);
+        std::vector<std::string> args = {"eval", system, csv};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        CliResult r = runCli(args);
+        if (c.out.empty()) {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(r.err.find("no column \"moisture\" for input 1"), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.out, c.out);
+        }
+    }
+}
+
+// -o FILE: written beside FILE and renamed over it on success only.
+TEST(CliEval, OutputFileIsReplacedOnlyOnSuccess) {
+    std::string dir = testing::TempDir() + "fazolt_out_" + std::to_string(getpid());
+    ASSERT_EQ(std::system(("rm -rf " + shellQuoted(dir) + " && mkdir " + shellQuoted(dir)).c_str()), 0);
+    std::string out = dir + "/outputs.csv";
+    std::string csv = tempPath("out_rows.csv");
+    writeFile(out, "old\n");
+    writeFile(csv, "x\n0.5\nbad\n");
+    CliResult failed = runCli({"eval", echoSystemPath(), csv, "-o", out, "--block-rows", "1"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(slurp(out), "old\n");
+    writeFile(csv, "x\n0.5\n0.25\n");
+    CliResult done = runCli({"eval", echoSystemPath(), csv, "-o", out, "--block-rows", "1"});
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(done.out, "");
+    EXPECT_EQ(slurp(out), "y\n0.5\n0.25\n");
+    CliResult listing = runCli({"check", echoSystemPath()});
+    EXPECT_EQ(std::system(("test \"$(ls " + shellQuoted(dir) + ")\" = outputs.csv").c_str()), 0)
+        << "a temporary file was left behind";
+    EXPECT_EQ(listing.status, 0);
+    EXPECT_EQ(listing.out, echoSystemPath() + ": sugeno, 1 input, 1 output, 1 rule; and prod, or probor, "
+                                              "implication prod, aggregation sum, defuzzification wtsum\n");
+}
+
+// A module path without a slash is that file, not a name searched for in
+// the library path ("No such file or directory" for a file that exists).
+TEST(CliEval, ModuleThatIsNoLibraryIsReportedAsSuch) {
+    std::string dir = testing::TempDir();
+    writeFile(dir + "fazolt_not_a_library.txt", "text\n");
+    std::string command = "cd " + shellQuoted(dir) + " && " + shellQuoted(FAZOLT_CLI_PATH) + " check " +
+                          shellQuoted(echoSystemPath()) + " --module fazolt_not_a_library.txt 2>&1";
+    FILE *pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string text;
+    char buffer[512];
+    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+    EXPECT_NE(pclose(pipe), 0);
+    EXPECT_NE(text.find("./fazolt_not_a_library.txt"), std::string::npos) << text;
+    EXPECT_EQ(text.find("No such file"), std::string::npos) << text;
 }
 
 }  // namespace

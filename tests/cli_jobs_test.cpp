@@ -23,8 +23,8 @@ std::string decimal(int n, int places) {
 // Rows of two inputs spread a little beyond [0, maxX] x [0, 1], so that some
 // rows are out of range (more than the 20 warnings shown per identifier).
 // Decimal text, so that every process reads the same bits.
-std::string makeRows(int numRows, int maxX, bool withHeader) {
-    std::string text = withHeader ? "a,b\n" : "";
+std::string makeRows(int numRows, int maxX, const std::string &header) {
+    std::string text = header.empty() ? "" : header + "\n";
     for (int i = 0; i < numRows; ++i) {
         int xTenths = (i * 37) % (maxX * 13) - maxX;  // -maxX/10 .. 1.2 maxX
         int yHundredths = (i * 11) % 130 - 15;       // -0.15 .. 1.14
@@ -71,7 +71,8 @@ TEST(CliJobs, OutputWarningsAndErrorsMatchOneJob) {
     std::string csv = tempPath("jobs_rows.csv");
     for (const JobsCase &c : cases) {
         SCOPED_TRACE(testing::Message() << "case at line " << c.line);
-        writeFile(csv, makeRows(c.numRows, c.maxX, true));
+        // The header names the inputs: the dimmer's, or the brake's.
+        writeFile(csv, makeRows(c.numRows, c.maxX, c.maxX == 100 ? "daylight,motion" : "speed,gap"));
         std::vector<std::string> args = {"eval", kExamples + "/" + c.system, csv};
         args.insert(args.end(), c.options.begin(), c.options.end());
         CliResult one = runCli(args);
@@ -88,7 +89,7 @@ TEST(CliJobs, OutputWarningsAndErrorsMatchOneJob) {
 TEST(CliJobs, FirstErrorInInputOrderAndNothingAfterIt) {
     std::string system = kExamples + "/dimmer/dimmer.json";
     std::string csv = tempPath("jobs_errors.csv");
-    std::string rows = makeRows(2000, 100, true);
+    std::string rows = makeRows(2000, 100, "daylight,motion");
     std::string::size_type cut = 0;
     for (int k = 0; k < 1501; ++k) cut = rows.find('\n', cut) + 1;
     std::string withBadLine = rows.substr(0, cut) + "50,abc\n" + rows.substr(cut);
@@ -146,6 +147,37 @@ TEST(CliJobs, EdgeInputsMatchOneJob) {
     std::string json = tempPath("jobs_inputs.json");
     writeFile(json, R"({"class": "double", "size": [2, 2], "data": [10, 130, 20, 40]})");
     expectSameAsOneJob({"eval", system, json});
+}
+
+// SYSTEM is read once, by the parent: a pipe gives its text to no worker,
+// and workers get the columns the parent mapped from the header.
+TEST(CliJobs, SystemReadOnceAndColumnsMappedByTheParent) {
+    std::string system = kExamples + "/dimmer/dimmer.json";
+    std::string csv = tempPath("jobs_columns.csv");
+    std::string rows = makeRows(500, 100, "");
+    std::string reordered = "id;motion;daylight\n";
+    for (size_t at = 0, k = 0; at < rows.size(); ++k) {
+        size_t comma = rows.find(',', at);
+        size_t end = rows.find('\n', at);
+        reordered += "\"r;" + std::to_string(k) + "\";" + rows.substr(comma + 1, end - comma - 1) + ";" +
+                     rows.substr(at, comma - at) + "\n";
+        at = end + 1;
+    }
+    writeFile(csv, reordered);
+    std::vector<std::string> args = {"eval", "/dev/stdin", csv, "--block-rows", "64", "--delimiter", ";", "--keep", "id"};
+    CliResult one = runCli(args, system);
+    ASSERT_EQ(one.status, 0) << one.err;
+    expectSameAsOneJob(args, system);
+    // The rows in the system's order give the same outputs, after the ids.
+    writeFile(csv, "daylight,motion\n" + rows);
+    CliResult plain = runCli({"eval", system, csv});
+    std::string expected = "id,lamp\n";
+    for (size_t at = plain.out.find('\n') + 1, k = 0; at < plain.out.size(); ++k) {
+        size_t end = plain.out.find('\n', at);
+        expected += "r;" + std::to_string(k) + "," + plain.out.substr(at, end + 1 - at);
+        at = end + 1;
+    }
+    EXPECT_TRUE(one.out == expected) << one.out.substr(0, 200) << "\nexpected:\n" << expected.substr(0, 200);
 }
 
 TEST(CliJobs, UsageErrors) {

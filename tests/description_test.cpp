@@ -44,6 +44,11 @@ TEST(Description, TextRulesBuildTheRecordOfTheirNumericForm) {
          R"({"antecedent": [1, 2], "consequent": [0, 2], "connection": 2, "weight": 0.25})"},
         {__LINE__, "mamdani", R"("  if   a is x   then p is on  with 1e-3 ")",
          R"({"antecedent": [1, 0], "consequent": [2, 0], "weight": 0.001})"},
+        // Weights are read as the CSV reader reads numbers: '+', and 0 below the double range.
+        {__LINE__, "mamdani", R"("if a is x then p is on with +0.5")",
+         R"({"antecedent": [1, 0], "consequent": [2, 0], "weight": 0.5})"},
+        {__LINE__, "mamdani", R"("if a is x then p is on with 1e-999")",
+         R"({"antecedent": [1, 0], "consequent": [2, 0], "weight": 0})"},
         // Term names belong to their variable: "x" of b is b's first term.
         {__LINE__, "mamdani", R"("if b is x then p is on")", R"({"antecedent": [0, 1], "consequent": [2, 0]})"},
         {__LINE__, "sugeno", R"("if a is x and b is w then p is on and q is off with 0.5")",
@@ -68,6 +73,8 @@ TEST(Description, TextRuleMistakesNameTheRule) {
         {R"("if a is x")", "rules[0]: missing \"then\""},
         {R"("if a is x then p is on with")", "rules[0]: unexpected \"with\""},
         {R"("if a is x then p is on with half")", "rules[0]: expected a number after \"with\", got \"half\""},
+        {R"("if a is x then p is on with 1,5")", "rules[0]: expected a number after \"with\", got \"1,5\""},
+        {R"("if a is x then p is on with 1e999")", "rules[0]: expected a number after \"with\""},
         {R"("if a x then p is on")", "rules[0]: expected \"is\" after \"a\""},
         {R"(3)", "rules[0]: expected a text rule or an object"},
     };

@@ -20,11 +20,24 @@ struct BuiltSystem {
     std::vector<std::string> outputNames;
 };
 
-// Parses a nested description and builds its record. Every error raises
-// orvane::HostError "fazolt:description:..." whose message starts with the
-// JSON path of the bad value, e.g. "inputs[1].mf[0].params: expected an
-// array of numbers".
-BuiltSystem buildSystem(std::string_view descriptionJson);
+// Whether a method or membership function name that is not built in must
+// name a host function registered now (when the system is loaded to be
+// evaluated), or is left for the host to find later (when it is only
+// converted).
+enum class HostFunctionNames { mustExist, unchecked };
+
+// Parses a nested description, checks it and builds its record. Every
+// error raises orvane::HostError "fazolt:description:..." whose message
+// starts with the JSON path of the bad value, e.g. "inputs[1].mf[0].params:
+// expected an array of numbers". Refused besides wrong classes and missing
+// keys: unknown keys, a type other than "mamdani" or "sugeno", a Sugeno
+// output term other than "constant" or "linear", method and membership
+// function names that are neither built in nor host functions (and built-in
+// method names in another role), duplicate names, ranges whose low end is
+// not below the high end or whose width overflows, rule weights outside
+// [0, 1], and negated Sugeno consequents.
+BuiltSystem buildSystem(std::string_view descriptionJson,
+                        HostFunctionNames names = HostFunctionNames::mustExist);
 
 // The diagnostics options argument: modes 2 warn, 3 raise an error, any
 // other value reports nothing.

@@ -68,6 +68,8 @@ public:
     static System fromRecord(orvane::Value record, const std::string &modulePath = "");
     // A file holding either: a top-level "class" key marks a raw record in host-value JSON.
     static System fromFile(const std::string &path, const std::string &modulePath = "");
+    // The text of such a file.
+    static System fromText(std::string_view text, const std::string &modulePath = "");
 
     // Evaluates every row; raises orvane::HostError on a host error.
     Evaluation evaluate(const Matrix &inputs, const DiagnosticModes &modes = {}) const;
