@@ -1,5 +1,6 @@
 // Systems evaluated through the fazolt module.
 #include "fazolt/fazolt.h"
+#include "fazolt/formats.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -100,6 +101,7 @@ std::string defaultModulePath() {
 }
 
 System System::fromDescription(std::string_view json, const std::string &modulePath) {
+    registerFormatFunctions();  // before the names are checked: FCL's operators are host functions
     BuiltSystem built = buildSystem(json);
     System s = fromRecord(built.record, modulePath);
     s.name_ = built.name;
@@ -110,6 +112,7 @@ System System::fromDescription(std::string_view json, const std::string &moduleP
 }
 
 System System::fromRecord(orvane::Value record, const std::string &modulePath) {
+    registerFormatFunctions();  // a record may name the operators that FCL brings
     System s;
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
     s.record_ = std::move(record);
@@ -117,7 +120,11 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) {
 }
 
 System System::fromFile(const std::string &path, const std::string &modulePath) {
-    return fromText(readFile(path), modulePath);
+    std::string text = readFile(path);
+    if (SystemFormat format = formatOfPath(path); format != SystemFormat::Json) {
+        return fromDescription(descriptionFromText(text, format, path), modulePath);
+    }
+    return fromText(text, modulePath);
 }
 
 System System::fromText(std::string_view text, const std::string &modulePath) {

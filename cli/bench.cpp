@@ -162,5 +162,6 @@ void addBenchCommand(CLI::App &app, int &status) {
         ->check(CLI::PositiveNumber)
         ->type_name("N");
     bench->add_option("--module", options->modulePath, "Module to load (default: the one beside the fazolt libraries)");
+    addFunctionsOption(bench);
     bench->callback([options, &status]() { status = runBench(*options); });
 }

@@ -67,6 +67,7 @@ void addCallCommand(CLI::App &app, int &status) {
     call->add_option("--module", options->modulePath, "Module to load (default: the one beside the fazolt libraries)");
     call->add_option("--nargout", options->numResults, "Number of results to ask for (0 to 6 and beyond)")
         ->check(CLI::Range(0, 2147483647));  // NonNegativeNumber printed DBL_MAX as the bound
+    addFunctionsOption(call);
     call->add_option("arguments", options->argumentFiles, "Argument files, host-value JSON")->type_name("ARG.json");
     call->callback([options, &status]() { status = runCall(*options); });
 }

@@ -58,9 +58,12 @@ void addCheckCommand(CLI::App &app, int &status) {
         "every check of the description and of the module, and prints a one-line summary: type,\n"
         "inputs, outputs, rules and methods. Exit status 0 when the system is sound, 1 with the\n"
         "error otherwise.\n\n"
-        "Example:\n"
-        "  fazolt check examples/dimmer/dimmer.json");
+        "Examples:\n"
+        "  fazolt check examples/dimmer/dimmer.json\n"
+        "  fazolt check controller.fcl\n"
+        "  fazolt check custom.json --functions custom.lua");
     addSystemOption(check, options->systemPath);
     addModuleOption(check, options->modulePath);
+    addFunctionsOption(check);  // a system may name Lua functions, which must exist to pass
     check->callback([options, &status]() { status = runCheck(*options); });
 }

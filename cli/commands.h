@@ -71,5 +71,8 @@ void addCheckCommand(CLI::App &app, int &status);
 void addCallCommand(CLI::App &app, int &status);
 void addEvalCommand(CLI::App &app, int &status);
 void addPropertiesCommand(CLI::App &app, int &status);
+void addConvertCommand(CLI::App &app, int &status);
+// --functions FILE.lua on a command that evaluates.
+void addFunctionsOption(CLI::App *command);
 
 #endif

@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include <fazolt/formats.h>
+
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -122,13 +124,18 @@ void addModuleOption(CLI::App *command, std::string &modulePath) {
 
 std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath) {
     LoadedSystem loaded;
+    fazolt::SystemFormat format = fazolt::formatOfPath(path);
     try {
         loaded.text = readTextFile(path);
+        // FCL and FLL become a description here, so that --jobs workers get JSON.
+        if (format != fazolt::SystemFormat::Json) loaded.text = fazolt::descriptionFromText(loaded.text, format, path);
         loaded.system = fazolt::System::fromText(loaded.text, modulePath.empty() ? defaultModulePath() : modulePath);
     } catch (const orvane::HostError &e) {
-        // A module that cannot be loaded is not the system file's fault.
+        // A module that cannot be loaded is not the system file's fault;
+        // the FCL and FLL readers name the file and line themselves.
         bool isAboutModule = e.identifier().rfind("Orvane:module", 0) == 0;
-        printError(e, isAboutModule ? "--module: " : path + ": ");
+        bool namesFile = format != fazolt::SystemFormat::Json && e.identifier().rfind("fazolt:description", 0) != 0;
+        printError(e, isAboutModule ? "--module: " : namesFile ? "" : path + ": ");
         return std::nullopt;
     }
     return loaded;

@@ -706,6 +706,7 @@ void addEvalCommand(CLI::App &app, int &status) {
     eval->add_option("--jobs", options->jobs, "Worker processes for the module calls (default 1), csv output only")
         ->check(CLI::Range(1, 256))
         ->type_name("N");
+    addFunctionsOption(eval);
     eval->callback([options, &status]() {
         if (options->jobs > 1 && options->format == "json") {
             throw CLI::ValidationError("--jobs", "--format json takes --jobs 1 only");

@@ -26,6 +26,7 @@ int main(int argc, char **argv) {
     addEvalCommand(app, status);
     addCheckCommand(app, status);
     addPropertiesCommand(app, status);
+    addConvertCommand(app, status);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {

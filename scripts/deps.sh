@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev libcli11-dev zlib1g-dev liblapacke-dev liblapacke64-dev)
+packages+=(liblua5.4-dev libfuzzylite-dev)  # Lua host functions; the FCL/FLL interop test
 # Installing and packaging: cpack's DEB generator, the manual page, the package check.
 packages+=(make dpkg-dev file help2man lintian)
 # The Python package (python/): pybind11, numpy, pandas, matplotlib, dask, pytest, pip into a venv.

@@ -209,9 +209,8 @@ class System:
         path = os.fspath(path)
         native = _host_call(lambda: _fazolt.NativeSystem.from_file(path))
         description = None
-        if native.has_names and path.lower().endswith(".json"):
-            with open(path, encoding="utf-8") as f:
-                description = json.load(f)
+        if native.has_names:  # a description, in any language the tool reads
+            description = json.loads(_host_call(lambda: _fazolt.description_text(path)))
         return cls(native, description)
 
     @classmethod

@@ -10,6 +10,7 @@
 // (loading, calls, registration) releases the GIL first, and nothing here
 // waits for the GIL while holding a host lock except the callback itself.
 #include <fazolt/fazolt.h>
+#include <fazolt/formats.h>
 
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
@@ -18,9 +19,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -434,6 +437,14 @@ PYBIND11_MODULE(_fazolt, m) {
 
     m.def("register_function", &registerPythonFunction, py::arg("name"), py::arg("fn"));
     m.def("unregister_function", &unregisterPythonFunction, py::arg("name"));
+    m.def("description_text", [](const std::string &path) {
+        // The file as a nested description (JSON text), whatever language it
+        // is written in; a raw record comes back as it is.
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return fazolt::descriptionFromText(text.str(), fazolt::formatOfPath(path), path);
+    });
     m.def("host_live_blocks", [] { return orvane::allocStats().liveBlocks; });
     py::module_::import("atexit").attr("register")(py::cpp_function(&unregisterAllPythonFunctions));
 

@@ -1,0 +1,394 @@
+// The shared model of the format readers and writers: from and to the
+// nested description, rule words, the peer's shape names, numbers.
+#include "formats_model.h"
+
+#include "fazolt/description.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace fazolt::formats {
+
+using nlohmann::json;
+
+void setDefaultMethods(Model &m) {
+    bool isMamdani = m.isMamdani();
+    m.andMethod = isMamdani ? "min" : "prod";
+    m.orMethod = isMamdani ? "max" : "probor";
+    m.impMethod = isMamdani ? "min" : "prod";
+    m.aggMethod = isMamdani ? "max" : "sum";
+    m.defuzzMethod = isMamdani ? "centroid" : "wtaver";
+}
+
+namespace {
+
+std::string stringOr(const json &object, const char *key, const std::string &fallback) {
+    auto it = object.find(key);
+    return it == object.end() ? fallback : it->get<std::string>();
+}
+
+std::vector<Variable> readVariables(const json &list, const char *defaultPrefix) {
+    std::vector<Variable> vars;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const json &v = list[i];
+        Variable var;
+        var.name = stringOr(v, "name", defaultPrefix + std::to_string(i + 1));
+        var.low = v.at("range")[0].get<double>();
+        var.high = v.at("range")[1].get<double>();
+        if (v.contains("mf")) {
+            for (size_t j = 0; j < v["mf"].size(); ++j) {
+                const json &t = v["mf"][j];
+                var.terms.push_back({stringOr(t, "name", "mf" + std::to_string(j + 1)), t.at("type").get<std::string>(),
+                                     t.at("params").get<std::vector<double>>()});
+            }
+        }
+        vars.push_back(std::move(var));
+    }
+    return vars;
+}
+
+// A word of a text rule: no blanks, and none of the rule's keywords.
+bool isRuleWord(const std::string &s) {
+    if (s.empty() || s == "if" || s == "is" || s == "not" || s == "and" || s == "or" || s == "then" || s == "with") {
+        return false;
+    }
+    for (char c : s) {
+        if (std::isspace(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
+
+bool isTermIndex(double entry, size_t numTerms) {
+    return std::isfinite(entry) && entry == std::trunc(entry) && std::fabs(entry) <= static_cast<double>(numTerms);
+}
+
+// The text form when it says the same rule, or "" when only the numeric
+// form can (an empty side, a fractional index, a connection other than 1 or
+// 2, a name that is not one word).
+std::string ruleText(const Rule &rule, const Model &m) {
+    struct Inexpressible {};
+    for (size_t side = 0; side < 2; ++side) {
+        const std::vector<double> &entries = side == 0 ? rule.antecedent : rule.consequent;
+        const std::vector<Variable> &vars = side == 0 ? m.inputs : m.outputs;
+        for (size_t k = 0; k < entries.size(); ++k) {
+            if (entries[k] == 0.0) continue;
+            if (!isTermIndex(entries[k], vars[k].terms.size()) || !isRuleWord(vars[k].name)) return "";
+            if (!isRuleWord(vars[k].terms[static_cast<size_t>(std::fabs(entries[k])) - 1].name)) return "";
+        }
+    }
+    try {
+        return ruleWords(rule, m, true, [](const std::string &) { throw Inexpressible{}; });
+    } catch (const Inexpressible &) {
+        return "";
+    }
+}
+
+// A name that is not UTF-8 (an engine's name is any text) keeps its place
+// with U+FFFD instead of breaking the description.
+std::string jsonQuoted(const std::string &s) { return json(s).dump(-1, ' ', false, json::error_handler_t::replace); }
+
+std::string numbersText(const std::vector<double> &values) {
+    std::string text = "[";
+    for (size_t k = 0; k < values.size(); ++k) text += (k > 0 ? ", " : "") + numberText(values[k]);
+    return text + "]";
+}
+
+// One variable per block, one term per line, as people write them.
+std::string variablesText(const std::vector<Variable> &vars) {
+    std::string text = "[";
+    for (size_t i = 0; i < vars.size(); ++i) {
+        const Variable &v = vars[i];
+        text += (i > 0 ? ",\n    " : "\n    ") + std::string("{\"name\": ") + jsonQuoted(v.name) + ", \"range\": " +
+                numbersText({v.low, v.high}) + ", \"mf\": [";
+        for (size_t j = 0; j < v.terms.size(); ++j) {
+            const Term &t = v.terms[j];
+            text += (j > 0 ? ",\n      " : "\n      ") + std::string("{\"name\": ") + jsonQuoted(t.name) +
+                    ", \"type\": " + jsonQuoted(t.type) + ", \"params\": " + numbersText(t.params) + "}";
+        }
+        text += "]}";
+    }
+    return text + "\n  ]";
+}
+
+}  // namespace
+
+Model modelFromDescription(std::string_view descriptionJson) {
+    BuiltSystem built = buildSystem(descriptionJson, HostFunctionNames::unchecked);  // every check and message of the description
+    json d = json::parse(descriptionJson.begin(), descriptionJson.end());
+    Model m;
+    m.name = built.name;
+    m.type = built.type == "mamdani" ? "mamdani" : "sugeno";
+    const orvane::Value &r = built.record;
+    m.andMethod = r.field(0, "andMethod").toText();
+    m.orMethod = r.field(0, "orMethod").toText();
+    m.impMethod = r.field(0, "impMethod").toText();
+    m.aggMethod = r.field(0, "aggMethod").toText();
+    m.defuzzMethod = r.field(0, "defuzzMethod").toText();
+    m.numSamples = static_cast<int64_t>(r.field(0, "numSamples").toDoubles().at(0));
+    m.inputs = readVariables(d.at("inputs"), "input");
+    m.outputs = readVariables(d.at("outputs"), "output");
+    std::vector<double> antecedent = r.field(0, "antecedent").toDoubles();
+    std::vector<double> consequent = r.field(0, "consequent").toDoubles();
+    std::vector<double> connection = r.field(0, "connection").toDoubles();
+    std::vector<double> weight = r.field(0, "weight").toDoubles();
+    size_t numRules = connection.size();
+    for (size_t k = 0; k < numRules; ++k) {
+        Rule rule;
+        for (size_t i = 0; i < m.inputs.size(); ++i) rule.antecedent.push_back(antecedent[k + i * numRules]);
+        for (size_t o = 0; o < m.outputs.size(); ++o) rule.consequent.push_back(consequent[k + o * numRules]);
+        rule.connection = connection[k];
+        rule.weight = weight[k];
+        m.rules.push_back(std::move(rule));
+    }
+    return m;
+}
+
+std::string modelToDescription(const Model &m) {
+    std::string text = "{\n  \"name\": " + jsonQuoted(m.name) + ",\n  \"type\": " + jsonQuoted(m.type) + ",\n";
+    const std::pair<const char *, const std::string *> methods[] = {{"andMethod", &m.andMethod},
+                                                                    {"orMethod", &m.orMethod},
+                                                                    {"impMethod", &m.impMethod},
+                                                                    {"aggMethod", &m.aggMethod},
+                                                                    {"defuzzMethod", &m.defuzzMethod}};
+    for (const auto &[key, value] : methods) text += "  \"" + std::string(key) + "\": " + jsonQuoted(*value) + ",\n";
+    text += "  \"numSamples\": " + std::to_string(m.numSamples) + ",\n";
+    text += "  \"inputs\": " + variablesText(m.inputs) + ",\n  \"outputs\": " + variablesText(m.outputs) + ",\n";
+    text += "  \"rules\": [";
+    for (size_t k = 0; k < m.rules.size(); ++k) {
+        const Rule &rule = m.rules[k];
+        std::string ruleAsText = ruleText(rule, m);
+        text += k > 0 ? ",\n    " : "\n    ";
+        if (!ruleAsText.empty()) {
+            text += jsonQuoted(ruleAsText);
+        } else {
+            text += "{\"antecedent\": " + numbersText(rule.antecedent) + ", \"consequent\": " + numbersText(rule.consequent) +
+                    ", \"connection\": " + numberText(rule.connection) + ", \"weight\": " + numberText(rule.weight) + "}";
+        }
+    }
+    return text + (m.rules.empty() ? "]\n}\n" : "\n  ]\n}\n");
+}
+
+// ---- Rule words.
+
+std::string ruleWords(const Rule &rule, const Model &m, bool mayNegateConclusion,
+                      const std::function<void(const std::string &)> &refuse) {
+    if (rule.connection != 1.0 && rule.connection != 2.0) {
+        refuse("connection " + numberText(rule.connection) + " (the languages have and and or only)");
+    }
+    std::string text = "if";
+    bool isFirst = true;
+    for (size_t side = 0; side < 2; ++side) {
+        const std::vector<double> &entries = side == 0 ? rule.antecedent : rule.consequent;
+        const std::vector<Variable> &vars = side == 0 ? m.inputs : m.outputs;
+        if (side == 1) {
+            if (isFirst) refuse("a rule without conditions");
+            text += " then";
+            isFirst = true;
+        }
+        for (size_t i = 0; i < entries.size(); ++i) {
+            double e = entries[i];
+            if (e == 0.0) continue;
+            if (!(std::isfinite(e) && e == std::trunc(e))) refuse("term index " + numberText(e) + " is not a whole number");
+            if (side == 1 && e < 0.0 && !mayNegateConclusion) {
+                refuse("a negated conclusion (fuzzylite negates the activation degree, we the set)");
+            }
+            text += isFirst ? " " : side == 1 || rule.connection == 1.0 ? " and " : " or ";
+            isFirst = false;
+            text += vars[i].name + (e < 0.0 ? " is not " : " is ") + vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
+        }
+    }
+    if (isFirst) refuse("a rule without conclusions");
+    if (rule.weight != 1.0) text += " with " + numberText(rule.weight);
+    return text;
+}
+
+std::string theirName(const NameTable &table, const std::string &ours) {
+    for (const NamePair &p : table) {
+        if (ours == p.ours) return p.theirs;
+    }
+    return "";
+}
+
+std::string ourName(const NameTable &table, const std::string &theirs) {
+    for (const NamePair &p : table) {
+        if (theirs == p.theirs) return p.ours;
+    }
+    return "";
+}
+
+namespace {
+
+std::string lowered(const std::string &s) {
+    std::string out = s;
+    for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+int indexOfVariable(const std::vector<Variable> &vars, const std::string &name) {
+    for (size_t k = 0; k < vars.size(); ++k) {
+        if (vars[k].name == name) return static_cast<int>(k);
+    }
+    return -1;
+}
+
+}  // namespace
+
+Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool foldCase,
+                    const std::function<void(const std::string &)> &fail) {
+    auto keyword = [&](size_t at) { return at < words.size() ? (foldCase ? lowered(words[at]) : words[at]) : std::string(); };
+    Rule rule;
+    rule.antecedent.assign(m.inputs.size(), 0.0);
+    rule.consequent.assign(m.outputs.size(), 0.0);
+    // One "X is [not] T" clause at words[at]; returns the index after it.
+    auto clause = [&](size_t at, bool isOutput) {
+        const std::vector<Variable> &vars = isOutput ? m.outputs : m.inputs;
+        const char *kind = isOutput ? "output" : "input";
+        if (at >= words.size()) fail(std::string("expected an ") + kind + " variable at the end of the rule");
+        if (words[at] == "(" || words[at] == ")") fail("parentheses are not supported in rules");
+        int v = indexOfVariable(vars, words[at]);
+        if (v < 0) fail(std::string("unknown ") + kind + " variable " + jsonQuoted(words[at]));
+        if (keyword(at + 1) != "is") fail("expected \"is\" after " + jsonQuoted(words[at]));
+        size_t next = at + 2;
+        bool isNot = false;
+        if (keyword(next) == "not") {
+            if (isOutput) fail("\"not\" in a conclusion: the peers negate the activation degree, we the set");
+            isNot = true;
+            ++next;
+        }
+        if (next >= words.size()) fail("expected a term after " + jsonQuoted(words[at]) + " is");
+        const Variable &var = vars[static_cast<size_t>(v)];
+        int term = 0;
+        for (size_t j = 0; j < var.terms.size(); ++j) {
+            if (var.terms[j].name == words[next]) term = static_cast<int>(j) + 1;
+        }
+        if (term == 0) {
+            std::string w = keyword(next);
+            if (w == "very" || w == "somewhat" || w == "seldom" || w == "extremely" || w == "any") {
+                fail("hedge " + jsonQuoted(words[next]) + " is not supported");
+            }
+            fail("unknown term " + jsonQuoted(words[next]) + " of " + kind + " " + jsonQuoted(var.name));
+        }
+        std::vector<double> &row = isOutput ? rule.consequent : rule.antecedent;
+        if (row[static_cast<size_t>(v)] != 0.0) fail(jsonQuoted(var.name) + " appears twice in one side of the rule");
+        row[static_cast<size_t>(v)] = isNot ? -term : term;
+        return next + 1;
+    };
+    if (keyword(0) != "if") fail("a rule starts with \"if\"");
+    size_t at = clause(1, false);
+    std::string connective;
+    while (at < words.size() && keyword(at) != "then") {
+        std::string k = keyword(at);
+        if (k != "and" && k != "or") fail("expected \"and\", \"or\" or \"then\", got " + jsonQuoted(words[at]));
+        if (!connective.empty() && connective != k) fail("a rule uses either \"and\" or \"or\", not both");
+        connective = k;
+        at = clause(at + 1, false);
+    }
+    if (at >= words.size()) fail("missing \"then\"");
+    rule.connection = connective == "or" ? 2.0 : 1.0;
+    at = clause(at + 1, true);
+    while (keyword(at) == "and") at = clause(at + 1, true);
+    if (at < words.size()) {
+        if (keyword(at) != "with" || at + 2 != words.size()) {
+            fail("unexpected " + jsonQuoted(words[at]) + " after the conclusion (expected \"and\" or \"with W\")");
+        }
+        if (!parseNumber(words[at + 1], rule.weight) || !std::isfinite(rule.weight)) {
+            fail("expected a number after \"with\", got " + jsonQuoted(words[at + 1]));
+        }
+    }
+    return rule;
+}
+
+// ---- Shapes under the peer's names.
+
+const std::vector<PeerShape> &peerShapes() {
+    // fuzzylite's SigmoidDifference is |s1 - s2|, not dsigmf's s1 - s2, so
+    // dsigmf has no entry.
+    static const std::vector<PeerShape> shapes = {
+        {"trimf", "Triangle", {0, 1, 2}},
+        {"trapmf", "Trapezoid", {0, 1, 2, 3}},
+        {"gaussmf", "Gaussian", {1, 0}},          // mean, standard deviation
+        {"gbellmf", "Bell", {2, 0, 1}},           // centre, width, slope
+        {"sigmf", "Sigmoid", {1, 0}},             // inflection, slope
+        {"smf", "SShape", {0, 1}},
+        {"zmf", "ZShape", {0, 1}},
+        {"pimf", "PiShape", {0, 1, 2, 3}},
+        {"gauss2mf", "GaussianProduct", {1, 0, 3, 2}},  // mean, sd of each side
+        {"psigmf", "SigmoidProduct", {1, 0, 2, 3}},     // left, rising, falling, right
+        {"constant", "Constant", {0}},
+    };
+    return shapes;
+}
+
+const PeerShape *peerShapeOfPeerName(std::string_view peerName) {
+    for (const PeerShape &s : peerShapes()) {
+        if (peerName == s.peerName) return &s;
+    }
+    return nullptr;
+}
+
+const PeerShape *peerShapeOfOurType(std::string_view ourType) {
+    for (const PeerShape &s : peerShapes()) {
+        if (ourType == s.ourType) return &s;
+    }
+    return nullptr;
+}
+
+std::vector<double> toPeerOrder(const PeerShape &shape, const std::vector<double> &ours) {
+    std::vector<double> peers;
+    for (int k : shape.peerOrder) peers.push_back(ours.at(static_cast<size_t>(k)));
+    return peers;
+}
+
+std::vector<double> fromPeerOrder(const PeerShape &shape, const std::vector<double> &peers) {
+    std::vector<double> ours(peers.size());
+    for (size_t k = 0; k < shape.peerOrder.size() && k < peers.size(); ++k) {
+        ours[static_cast<size_t>(shape.peerOrder[k])] = peers[k];
+    }
+    return ours;
+}
+
+// ---- Numbers.
+
+std::string numberText(double v) { return orvane::formatDouble(v, false); }
+
+bool parseNumber(std::string_view text, double &value) {
+    std::string s(text);
+    if (s.empty()) return false;
+    std::string low = lowered(s);
+    if (low == "nan" || low == "+nan" || low == "-nan") {
+        value = std::numeric_limits<double>::quiet_NaN();
+        return true;
+    }
+    if (low == "inf" || low == "+inf") {
+        value = std::numeric_limits<double>::infinity();
+        return true;
+    }
+    if (low == "-inf") {
+        value = -std::numeric_limits<double>::infinity();
+        return true;
+    }
+    char first = s[0];
+    if (!(std::isdigit(static_cast<unsigned char>(first)) || first == '-' || first == '+' || first == '.')) return false;
+    char *end = nullptr;
+    value = std::strtod(s.c_str(), &end);
+    return end == s.c_str() + s.size() && std::isfinite(value);
+}
+
+std::string methodForMaximumSide(bool isLeftmost, double low, double high) {
+    if (low >= 0.0) return isLeftmost ? "som" : "lom";
+    if (high <= 0.0) return isLeftmost ? "lom" : "som";
+    return "";
+}
+
+std::string maximumSideOfMethod(const std::string &method, double low, double high) {
+    if (method != "som" && method != "lom") return "";
+    bool isSmallest = method == "som";
+    if (low >= 0.0) return isSmallest ? "leftmost" : "rightmost";
+    if (high <= 0.0) return isSmallest ? "rightmost" : "leftmost";
+    return "";
+}
+
+}  // namespace fazolt::formats

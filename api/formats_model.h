@@ -1,0 +1,110 @@
+// The system as the format readers and writers see it: names, methods, terms
+// and rules in numeric form. One model between the description and FCL/FLL,
+// so that each language only maps its own words.
+#ifndef FAZOLT_API_FORMATS_MODEL_H
+#define FAZOLT_API_FORMATS_MODEL_H
+
+#include <orvane/host.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fazolt::formats {
+
+struct Term {
+    std::string name;
+    std::string type;
+    std::vector<double> params;
+};
+
+struct Variable {
+    std::string name;
+    double low = 0.0;
+    double high = 0.0;
+    std::vector<Term> terms;
+};
+
+// Entries as in a numeric rule: 1-based term numbers, 0 not tested, negative NOT.
+struct Rule {
+    std::vector<double> antecedent;
+    std::vector<double> consequent;
+    double connection = 1.0;  // 1 and, 2 or
+    double weight = 1.0;
+};
+
+struct Model {
+    std::string name;
+    std::string type;  // "mamdani" or "sugeno"
+    std::string andMethod, orMethod, impMethod, aggMethod, defuzzMethod;
+    int64_t numSamples = 101;
+    std::vector<Variable> inputs;
+    std::vector<Variable> outputs;
+    std::vector<Rule> rules;
+
+    bool isMamdani() const { return type == "mamdani"; }
+};
+
+// The method defaults of a description, by system type.
+void setDefaultMethods(Model &model);
+
+// Reads a description through buildSystem (so its checks and messages hold)
+// and takes the names it left implicit from the same defaults.
+Model modelFromDescription(std::string_view descriptionJson);
+// The description in the tool's layout: text rules, every method spelt out.
+std::string modelToDescription(const Model &model);
+
+// One parsed rule text, for the readers: "x is a and y is not b then z is c
+// with 0.5" as words. Keywords compare in lower case when foldCase is set.
+// fail(message) must not return.
+Rule parseRuleWords(const std::vector<std::string> &words, const Model &model, bool foldCase,
+                    const std::function<void(const std::string &)> &fail);
+
+// Membership shapes under fuzzylite's class names (FLL, and FCL's named
+// terms): our type and the order of its parameters in the peer's list.
+struct PeerShape {
+    const char *ourType;
+    const char *peerName;
+    std::vector<int> peerOrder;  // peerParams[k] = ourParams[peerOrder[k]]
+};
+const std::vector<PeerShape> &peerShapes();
+const PeerShape *peerShapeOfPeerName(std::string_view peerName);
+const PeerShape *peerShapeOfOurType(std::string_view ourType);
+std::vector<double> toPeerOrder(const PeerShape &shape, const std::vector<double> &ours);
+std::vector<double> fromPeerOrder(const PeerShape &shape, const std::vector<double> &peers);
+
+// A method's name here and in another language: one table per setting,
+// read both ways. A lookup gives "" for a name the table lacks.
+struct NamePair {
+    const char *ours;
+    const char *theirs;
+};
+using NameTable = std::vector<NamePair>;
+std::string theirName(const NameTable &table, const std::string &ours);
+std::string ourName(const NameTable &table, const std::string &theirs);
+
+// A rule in the words the languages share: "if x is a and y is not b then
+// z is c with 0.5". What they cannot say goes to refuse(reason), which must
+// not return.
+std::string ruleWords(const Rule &rule, const Model &model, bool mayNegateConclusion,
+                      const std::function<void(const std::string &)> &refuse);
+
+// Shortest text that reads back to the same double.
+std::string numberText(double v);
+// Whole-token number reading: false for anything else (and for NaN/Inf text
+// when finiteOnly).
+bool parseNumber(std::string_view text, double &value);
+
+// The smallest-of-maximum and largest-of-maximum methods pick by magnitude:
+// on a range of one sign that is the leftmost or the rightmost maximum.
+// Returns "som"/"lom" for "leftmost"/"rightmost" (or the reverse), "" when
+// the range crosses zero.
+std::string methodForMaximumSide(bool isLeftmost, double low, double high);
+// The inverse: "leftmost", "rightmost" or "".
+std::string maximumSideOfMethod(const std::string &method, double low, double high);
+
+}  // namespace fazolt::formats
+
+#endif

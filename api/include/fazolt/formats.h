@@ -1,0 +1,41 @@
+// Systems in other tools' languages: FCL (IEC 61131-7) and fuzzylite's FLL,
+// read into the nested description that buildSystem takes and written back
+// from it. What a language cannot say the same way is refused, never
+// approximated: a reader raises orvane::HostError "fazolt:fcl:Invalid" /
+// "fazolt:fll:Invalid" with "file:line: construct: what", a writer
+// "fazolt:fcl:Unsupported" / "fazolt:fll:Unsupported" naming the part of the
+// description.
+#ifndef FAZOLT_API_FORMATS_H
+#define FAZOLT_API_FORMATS_H
+
+#include <string>
+#include <string_view>
+
+namespace fazolt {
+
+enum class SystemFormat { Json, Fcl, Fll };
+
+// ".fcl" and ".fll" (any letter case) by extension; everything else is JSON.
+SystemFormat formatOfPath(const std::string &path);
+// "json", "fcl" or "fll"; raises "fazolt:format:Unknown" for anything else.
+SystemFormat formatNamed(const std::string &name);
+
+// FCL or FLL text to a nested description (JSON text). fileName is only
+// used in messages.
+std::string descriptionFromFcl(std::string_view text, const std::string &fileName);
+std::string descriptionFromFll(std::string_view text, const std::string &fileName);
+// Either, by format; JSON text is returned as it is.
+std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName);
+
+// A nested description (JSON text) to FCL or FLL text, or to the description
+// in the tool's own layout (format Json).
+std::string descriptionToText(std::string_view descriptionJson, SystemFormat format);
+
+// The host functions that serve FCL's operators and point lists ("bdif",
+// "bsum", "nsum", "pointsmf"). Registered under names that are still free;
+// loading a system calls this.
+void registerFormatFunctions();
+
+}  // namespace fazolt
+
+#endif

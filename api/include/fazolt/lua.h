@@ -1,0 +1,35 @@
+// Host functions written in Lua 5.4: every global function that a script
+// defines becomes a host function of that name, which a system can name as
+// a method or a membership function.
+//
+// The interpreter is sandboxed: the base, math, string and table libraries
+// only, without dofile, loadfile, load or string.dump, and the script is
+// read as text (a binary chunk is refused). Each run (the script itself,
+// then every call) has an instruction budget and the script's state a
+// memory budget; running out, or any Lua error, raises orvane::HostError
+// "fazolt:lua:..." whose message starts with the script's file and line.
+//
+// Arguments arrive as tables: a vector (a 1 x 1 value too) as a list of its
+// numbers, a matrix as a list of rows. A function returns a number or a
+// list of numbers; a list as long as the first argument, when that is a
+// column, is returned as a column, any other list as a row.
+#ifndef FAZOLT_API_LUA_H
+#define FAZOLT_API_LUA_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fazolt {
+
+struct LuaLimits {
+    int64_t instructionsPerCall = 100000000;  // Lua VM instructions, counted in steps of 1000
+    int64_t memoryBytes = 64 << 20;            // the state's memory, all calls together
+};
+
+// Runs the script and registers its functions; returns their names, sorted.
+std::vector<std::string> registerLuaFunctions(const std::string &path, const LuaLimits &limits = {});
+
+}  // namespace fazolt
+
+#endif

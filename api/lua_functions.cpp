@@ -1,0 +1,288 @@
+// Lua host functions: the sandboxed state of each script, the budgets, and
+// the conversion of host values to tables and back.
+//
+// No C++ exception may cross a Lua frame (Lua unwinds by longjmp): every
+// Lua operation that can raise runs inside lua_pcall, and host errors are
+// raised only after it has returned.
+#include "fazolt/lua.h"
+
+#include "fazolt/fazolt.h"
+
+#include <lua.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+namespace fazolt {
+namespace {
+
+constexpr int HOOK_STEP = 1000;  // instructions between two budget checks
+
+struct Script {
+    std::string path;
+    LuaLimits limits;
+    lua_State *state = nullptr;
+    int64_t usedBytes = 0;
+    bool isOverMemory = false;
+    int64_t instructionsLeft = 0;
+    bool isOverInstructions = false;
+};
+
+// Every state lives until the process ends: its functions stay registered.
+std::vector<std::unique_ptr<Script>> &scripts() {
+    static std::vector<std::unique_ptr<Script>> all;
+    return all;
+}
+
+void *budgetedAlloc(void *ud, void *block, size_t oldSize, size_t newSize) {
+    auto *script = static_cast<Script *>(ud);
+    int64_t oldBytes = block == nullptr ? 0 : static_cast<int64_t>(oldSize);
+    if (newSize == 0) {
+        std::free(block);
+        script->usedBytes -= oldBytes;
+        return nullptr;
+    }
+    int64_t grown = script->usedBytes - oldBytes + static_cast<int64_t>(newSize);
+    if (grown > script->limits.memoryBytes) {
+        script->isOverMemory = true;
+        return nullptr;  // Lua raises its memory error
+    }
+    void *moved = std::realloc(block, newSize);
+    if (moved != nullptr) script->usedBytes = grown;
+    return moved;
+}
+
+void countInstructions(lua_State *L, lua_Debug *) {
+    Script *script = nullptr;
+    lua_getallocf(L, reinterpret_cast<void **>(&script));
+    script->instructionsLeft -= HOOK_STEP;
+    if (script->instructionsLeft < 0) {
+        script->isOverInstructions = true;
+        // Level 0 is the Lua function that was running: its line is where the loop is.
+        lua_Debug where;
+        if (lua_getstack(L, 0, &where) != 0 && lua_getinfo(L, "Sl", &where) != 0 && where.currentline > 0) {
+            lua_pushfstring(L, "%s:%d: ", where.short_src, where.currentline);
+        } else {
+            lua_pushstring(L, "");
+        }
+        lua_pushfstring(L, "instruction limit of %I exceeded", static_cast<lua_Integer>(script->limits.instructionsPerCall));
+        lua_concat(L, 2);
+        lua_error(L);
+    }
+}
+
+// Runs the function on the stack top (below it nArgs arguments) with a
+// fresh budget; on failure raises the host error, the stack left clean.
+void protectedCall(Script &script, int nArgs, int nResults, const std::string &what) {
+    lua_State *L = script.state;
+    script.instructionsLeft = script.limits.instructionsPerCall;
+    script.isOverInstructions = false;
+    script.isOverMemory = false;
+    int base = lua_gettop(L) - nArgs - 1;
+    if (lua_pcall(L, nArgs, nResults, 0) == LUA_OK) return;
+    std::string message = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "a Lua error without a message";
+    lua_settop(L, base);
+    lua_gc(L, LUA_GCCOLLECT);
+    if (script.isOverMemory) {
+        orvane::raise("fazolt:lua:MemoryLimit", script.path + ": " + what + ": memory limit of " +
+                                                    std::to_string(script.limits.memoryBytes) + " bytes exceeded");
+    }
+    if (!message.empty() && message.rfind(script.path, 0) != 0) message = script.path + ": " + message;
+    orvane::raise(script.isOverInstructions ? "fazolt:lua:InstructionLimit" : "fazolt:lua:Error", message + " (" + what + ")");
+}
+
+// ---- Values. A call's arguments as plain numbers, so that building the
+// tables (which can raise in Lua) holds no C++ object that must unwind.
+
+struct Argument {
+    std::vector<double> data;  // column-major
+    int64_t rows = 0;
+    int64_t cols = 0;
+};
+
+struct CallFrame {
+    const char *name = nullptr;
+    const std::vector<Argument> *arguments = nullptr;
+};
+
+void pushArgument(lua_State *L, const Argument &a) {
+    bool isMatrix = a.rows > 1 && a.cols > 1;
+    if (!isMatrix) {
+        lua_createtable(L, static_cast<int>(a.data.size()), 0);
+        for (size_t k = 0; k < a.data.size(); ++k) {
+            lua_pushnumber(L, a.data[k]);
+            lua_rawseti(L, -2, static_cast<lua_Integer>(k + 1));
+        }
+        return;
+    }
+    lua_createtable(L, static_cast<int>(a.rows), 0);
+    for (int64_t r = 0; r < a.rows; ++r) {
+        lua_createtable(L, static_cast<int>(a.cols), 0);
+        for (int64_t c = 0; c < a.cols; ++c) {
+            lua_pushnumber(L, a.data[static_cast<size_t>(r + c * a.rows)]);
+            lua_rawseti(L, -2, static_cast<lua_Integer>(c + 1));
+        }
+        lua_rawseti(L, -2, static_cast<lua_Integer>(r + 1));
+    }
+}
+
+// Inside lua_pcall: the named global called with the arguments as tables.
+int callInLua(lua_State *L) {
+    auto *frame = static_cast<CallFrame *>(lua_touserdata(L, 1));
+    lua_settop(L, 0);
+    lua_getglobal(L, frame->name);
+    if (lua_type(L, -1) != LUA_TFUNCTION) return luaL_error(L, "%s is no longer a function", frame->name);
+    for (const Argument &a : *frame->arguments) pushArgument(L, a);
+    lua_call(L, static_cast<int>(frame->arguments->size()), 1);
+    return 1;
+}
+
+orvane::Value resultValue(lua_State *L, const std::vector<Argument> &arguments, const std::string &where) {
+    int type = lua_type(L, -1);
+    if (type == LUA_TNUMBER) return orvane::Value::doubleScalar(lua_tonumber(L, -1));
+    if (type != LUA_TTABLE) {
+        orvane::raise("fazolt:lua:Result", where + ": expected a number or a list of numbers, got a " + lua_typename(L, type));
+    }
+    auto n = static_cast<int64_t>(lua_rawlen(L, -1));
+    std::vector<double> values(static_cast<size_t>(n));
+    for (int64_t k = 0; k < n; ++k) {
+        int elementType = lua_rawgeti(L, -1, k + 1);
+        bool isNumber = elementType == LUA_TNUMBER;
+        double v = isNumber ? lua_tonumber(L, -1) : 0.0;
+        lua_pop(L, 1);
+        if (!isNumber) orvane::raise("fazolt:lua:Result", where + ": element " + std::to_string(k + 1) + " is not a number");
+        values[static_cast<size_t>(k)] = v;
+    }
+    bool isColumn = !arguments.empty() && arguments[0].cols == 1 && arguments[0].rows == n && n > 1;
+    return isColumn ? orvane::Value::doubleMatrix(n, 1, values) : orvane::Value::doubleMatrix(1, n, values);
+}
+
+void callLuaFunction(Script &script, const std::string &name, std::vector<orvane::Value> &results,
+                     const std::vector<orvane::Value> &args) {
+    std::vector<Argument> arguments;
+    for (size_t k = 0; k < args.size(); ++k) {
+        const orvane::Value &v = args[k];
+        if (!v || v.className() != "double" || v.isComplex()) {
+            orvane::raise("fazolt:lua:Argument", script.path + ": " + name + ": argument " + std::to_string(k + 1) + " is not real double");
+        }
+        const std::vector<int64_t> &dims = v.dims();
+        Argument a;
+        a.rows = dims.empty() ? 0 : dims[0];
+        a.cols = a.rows == 0 ? 0 : v.numel() / a.rows;
+        a.data = v.toDoubles();
+        arguments.push_back(std::move(a));
+    }
+    CallFrame frame{name.c_str(), &arguments};
+    lua_State *L = script.state;
+    lua_pushcfunction(L, callInLua);
+    lua_pushlightuserdata(L, &frame);
+    protectedCall(script, 1, 1, "function " + name);
+    std::string where = script.path + ": " + name;
+    orvane::Value result;
+    try {
+        result = resultValue(L, arguments, where);
+    } catch (...) {
+        lua_pop(L, 1);
+        throw;
+    }
+    lua_pop(L, 1);
+    results.assign(1, result);
+}
+
+// ---- The sandbox.
+
+int openSandbox(lua_State *L) {
+    luaL_requiref(L, LUA_GNAME, luaopen_base, 1);
+    luaL_requiref(L, LUA_MATHLIBNAME, luaopen_math, 1);
+    luaL_requiref(L, LUA_STRLIBNAME, luaopen_string, 1);
+    luaL_requiref(L, LUA_TABLIBNAME, luaopen_table, 1);
+    lua_settop(L, 0);
+    for (const char *name : {"dofile", "loadfile", "load", "require", "collectgarbage"}) {
+        lua_pushnil(L);
+        lua_setglobal(L, name);
+    }
+    lua_getglobal(L, LUA_STRLIBNAME);
+    lua_pushnil(L);
+    lua_setfield(L, -2, "dump");
+    lua_pop(L, 1);
+    return 0;
+}
+
+std::vector<std::string> globalFunctionNames(lua_State *L) {
+    std::vector<std::string> names;
+    lua_pushglobaltable(L);
+    lua_pushnil(L);
+    while (lua_next(L, -2) != 0) {
+        if (lua_type(L, -2) == LUA_TSTRING && lua_type(L, -1) == LUA_TFUNCTION) names.emplace_back(lua_tostring(L, -2));
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string readScript(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+std::vector<std::string> registerLuaFunctions(const std::string &path, const LuaLimits &limits) {
+    static std::mutex registering;
+    std::lock_guard<std::mutex> lock(registering);
+    std::string text = readScript(path);
+    auto owned = std::make_unique<Script>();
+    Script &script = *owned;
+    script.path = path;
+    script.limits = limits;
+    script.state = lua_newstate(budgetedAlloc, &script);
+    if (script.state == nullptr) throw orvane::HostError("fazolt:lua:MemoryLimit", path + ": cannot create a Lua state");
+    struct Closer {
+        Script *s;
+        ~Closer() {
+            if (s != nullptr) lua_close(s->state);
+        }
+    } closer{&script};
+    lua_State *L = script.state;
+    lua_sethook(L, countInstructions, LUA_MASKCOUNT, HOOK_STEP);
+    lua_pushcfunction(L, openSandbox);
+    protectedCall(script, 0, 0, "opening the libraries");
+    std::vector<std::string> before = globalFunctionNames(L);
+    std::string chunkName = "@" + path;
+    int loaded = luaL_loadbufferx(L, text.data(), text.size(), chunkName.c_str(), "t");
+    if (loaded != LUA_OK) {
+        std::string message = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "cannot load";
+        throw orvane::HostError(script.isOverMemory ? "fazolt:lua:MemoryLimit" : "fazolt:lua:Error", message);
+    }
+    protectedCall(script, 0, 0, "running the script");
+    std::vector<std::string> after = globalFunctionNames(L);
+    std::vector<std::string> defined;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(defined));
+    // The module itself calls some host functions (transpose, sprintf, ...):
+    // a script must not replace them, nor one registered before it.
+    for (const std::string &name : defined) {
+        if (orvane::hasFunction(name)) {
+            throw orvane::HostError("fazolt:lua:NameTaken", path + ": function " + name +
+                                                                ": a host function of this name exists (make it local, or rename it)");
+        }
+    }
+    for (const std::string &name : defined) {
+        fazolt::registerFunction(name, [s = &script, name](int, std::vector<orvane::Value> &results,
+                                                   const std::vector<orvane::Value> &args) {
+            callLuaFunction(*s, name, results, args);
+        });
+    }
+    closer.s = nullptr;
+    scripts().push_back(std::move(owned));
+    return defined;
+}
+
+}  // namespace fazolt

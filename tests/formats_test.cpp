@@ -1,0 +1,249 @@
+// FCL and FLL: round trips to identical records, hand-written files read
+// as their descriptions, refusals and bad files with file and line, and the
+// host functions that serve FCL's operators and point lists.
+#include "cli_run.h"
+#include "membership/shapeRules.h"
+#include "test_support.h"
+
+#include <fazolt/fazolt.h>
+#include <fazolt/formats.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using fazolt::SystemFormat;
+
+std::string sourcePath(const std::string &relative) { return std::string(FAZOLT_SOURCE_DIR) + "/" + relative; }
+
+std::string recordOf(const std::string &description) {
+    return orvane::toJson(fazolt::buildSystem(description, fazolt::HostFunctionNames::unchecked).record);
+}
+
+const char *formatName(SystemFormat f) { return f == SystemFormat::Fcl ? "FCL" : "FLL"; }
+
+// Empty `refusal`: the system goes through the language and back to the
+// identical record, and writing it again gives the same text. Otherwise the
+// writer refuses with a message holding `refusal`.
+void expectRoundTrip(const std::string &description, SystemFormat format, const std::string &refusal,
+                     const std::string &label) {
+    SCOPED_TRACE(label + " through " + formatName(format));
+    if (!refusal.empty()) {
+        try {
+            fazolt::descriptionToText(description, format);
+            ADD_FAILURE() << "expected a refusal holding: " << refusal;
+        } catch (const orvane::HostError &e) {
+            EXPECT_NE(e.message().find(refusal), std::string::npos) << e.message();
+            EXPECT_NE(e.identifier().find(":Unsupported"), std::string::npos) << e.identifier();
+        }
+        return;
+    }
+    std::string text = fazolt::descriptionToText(description, format);
+    std::string back = fazolt::descriptionFromText(text, format, "written");
+    EXPECT_EQ(recordOf(back), recordOf(description)) << text;
+    EXPECT_EQ(fazolt::descriptionToText(back, format), text);
+}
+
+TEST(Formats, RoundTripsGiveIdenticalRecords) {
+    struct Case {
+        const char *file;
+        const char *fclRefusal;
+        const char *fllRefusal;
+    };
+    const Case cases[] = {
+        {"examples/dimmer/dimmer.json", "", ""},
+        {"examples/heater/heater.json", "", ""},
+        {"examples/sugeno/brake.json", "", ""},
+        {"examples/custom_method/lukasiewicz.json", "numSamples 201", "method \"lukasiewicz\" has no FLL form"},
+        {"tests/data/formats/shapes_mamdani.json", "", ""},
+        {"tests/data/formats/operators_fcl.json", "", "method \"nsum\" has no FLL form"},
+        {"tests/data/formats/singletons_sugeno.json", "", ""},
+        {"tests/data/formats/rightmost_fll.json", "numSamples 257", ""},
+        {"tests/data/formats/weighted_sum_fll.json", "defuzzMethod \"wtsum\"", ""},
+    };
+    for (const Case &c : cases) {
+        std::string description = slurp(sourcePath(c.file));
+        expectRoundTrip(description, SystemFormat::Fcl, c.fclRefusal, c.file);
+        expectRoundTrip(description, SystemFormat::Fll, c.fllRefusal, c.file);
+    }
+}
+
+TEST(Formats, HandWrittenFilesReadAsTheirDescriptions) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"handwritten.fcl", "handwritten_fcl.json"},
+        {"handwritten_sugeno.fcl", "handwritten_sugeno_fcl.json"},
+        {"handwritten.fll", "handwritten_fll.json"},
+    };
+    for (const auto &[file, expected] : cases) {
+        SCOPED_TRACE(file);
+        std::string path = sourcePath(std::string("tests/data/formats/") + file);
+        std::string description = fazolt::descriptionFromText(slurp(path), fazolt::formatOfPath(path), path);
+        EXPECT_EQ(recordOf(description), recordOf(slurp(sourcePath(std::string("tests/data/formats/") + expected))));
+        expectRoundTrip(description, fazolt::formatOfPath(path), "", file);
+    }
+}
+
+// Every command reads the languages directly: the same rows give the same
+// bits as the description, the operators' host functions included.
+TEST(Formats, EvalReadsFclAndFllDirectly) {
+    std::string inputs = tempPath("rows.csv");
+    writeFile(inputs, "1,100\n3,900\n5,1400\n7,2100\n9.5,2900\n-1,3500\n");
+    std::string json = sourcePath("tests/data/formats/operators_fcl.json");
+    std::string fcl = tempPath("operators.fcl");
+    writeFile(fcl, fazolt::descriptionToText(slurp(json), SystemFormat::Fcl));
+    CliResult fromJson = runCli({"eval", json, inputs, "--on-out-of-range", "none"});
+    CliResult fromFcl = runCli({"eval", fcl, inputs, "--on-out-of-range", "none"});
+    ASSERT_EQ(fromJson.status, 0) << fromJson.err;
+    EXPECT_EQ(fromFcl.status, 0) << fromFcl.err;
+    EXPECT_EQ(fromFcl.out, fromJson.out);
+}
+
+TEST(Formats, ConvertPicksLanguagesByExtensionOrOption) {
+    std::string fll = tempPath("dimmer.fll");
+    CliResult toFll = runCli({"convert", sourcePath("examples/dimmer/dimmer.json"), fll});
+    ASSERT_EQ(toFll.status, 0) << toFll.err;
+    CliResult toFcl = runCli({"convert", fll, "-", "--to", "fcl"});
+    ASSERT_EQ(toFcl.status, 0) << toFcl.err;
+    EXPECT_EQ(toFcl.out, fazolt::descriptionToText(slurp(sourcePath("examples/dimmer/dimmer.json")), SystemFormat::Fcl));
+    CliResult refused = runCli({"convert", sourcePath("tests/data/formats/weighted_sum_fll.json"), tempPath("tariff.fcl")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("tariff.fcl: cannot say defuzzMethod \"wtsum\""), std::string::npos) << refused.err;
+}
+
+// Each bad file gives one line naming the file, the line and the construct,
+// nothing on standard output, and exit status 1.
+TEST(Formats, BadFilesNameFileLineAndConstruct) {
+    const std::string head = "FUNCTION_BLOCK f\nVAR_INPUT\n x : REAL;\nEND_VAR\nVAR_OUTPUT\n y : REAL;\nEND_VAR\n";
+    const std::string fuzzify = "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\nEND_FUZZIFY\n";
+    const std::string defuzzify =
+        "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\nEND_DEFUZZIFY\n";
+    const std::string rules = "RULEBLOCK r\n AND : MIN;\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\n";
+    const std::string fllHead =
+        "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n range: 0 1\n"
+        " aggregation: Maximum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\nRuleBlock: r\n"
+        " conjunction: Minimum\n implication: Minimum\n";
+    struct Case {
+        const char *ext;
+        std::string text;
+        const char *where;  // "LINE: construct"
+        const char *what;
+    };
+    const Case cases[] = {
+        {"fcl", head + "FUZZIFY x\n TERM a := (0, 0) (5, 1);\n", "8: FUZZIFY x", "not terminated (missing END_FUZZIFY)"},
+        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\n", "17: RULEBLOCK r", "missing END_RULEBLOCK"},
+        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n RULE 1 : IF z IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
+         "18: RULE", "unknown input variable \"z\""},
+        {"fcl", head + "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\n TERM a := (1, 0) (2, 1);\nEND_FUZZIFY\n",
+         "11: TERM a of x", "a second term of this name"},
+        {"fcl", head + "FUZZIFY x\n TERM g := Gaussian 5 2;\nEND_FUZZIFY\n" + defuzzify + rules + "END_FUNCTION_BLOCK\n",
+         "8: FUZZIFY x", "missing RANGE"},
+        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := 0.5;\n METHOD : COG;\nEND_DEFUZZIFY\n" + rules +
+                    "END_FUNCTION_BLOCK\n",
+         "14: TERM b of y", "a singleton output term needs METHOD : COGS"},
+        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := Linear 1 2 3;\n METHOD : COGS;\nEND_DEFUZZIFY\n" + rules +
+                    "END_FUNCTION_BLOCK\n",
+         "14: TERM b of y", "Linear takes 2 coefficients"},
+        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\n"
+                                 " DEFAULT := 0.2;\nEND_DEFUZZIFY\n" + rules + "END_FUNCTION_BLOCK\n",
+         "16: DEFAULT of y", "is not the range's midpoint 0.5"},
+        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n DEFAULT := NC;\nEND_DEFUZZIFY\n", "14: DEFAULT NC of y",
+         "no meaning for rows"},
+        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n AND : HPROD;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n", "18: AND HPROD",
+         "not supported"},
+        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (-1 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : LM;\nEND_DEFUZZIFY\n" +
+                    rules + "END_FUNCTION_BLOCK\n",
+         "15: METHOD LM", "crosses 0"},
+        {"fcl", head + "FUZZIFY x\n TERM a := Cosine 5 2;\n", "9: TERM a of x", "unknown or unsupported shape \"Cosine\""},
+        {"fcl", head + "(* never closed\n", "8: comment", "not closed"},
+        {"fll", fllHead + " rule: if x is very a then y is b\n", "13: rule", "hedge \"very\" is not supported"},
+        {"fll", fllHead + " activation: Highest 2\n", "13: activation Highest 2", "General only"},
+        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Cosine 5 2\n", "4: term a of x", "term type Cosine is not supported"},
+        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n lock-range: true\n", "4: InputVariable x lock-range: true", "not clamped"},
+        {"fll", fllHead + " rule: if x is a then y is c\n", "13: rule", "unknown term \"c\" of output \"y\""},
+        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\n term: a Triangle 1 2 3\n" + fllHead.substr(fllHead.find("OutputVariable")),
+         "5: term a of x",
+         "a second term"},
+        {"fll", "Engine: e\nInputVariable: x\n term: a Triangle 0 5 10\nOutputVariable: y\n range: 0 1\n aggregation: Maximum\n"
+                " defuzzifier: Centroid 100\n",
+         "2: InputVariable x", "missing range"},
+    };
+    // An output's keys go in after its first line (line 6).
+    auto fllOutput = [](const std::string &line) {
+        return "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n" + line +
+               "\n range: 0 1\n aggregation: Maximum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\n";
+    };
+    const Case refusals[] = {
+        {"fll", fllOutput(" lock-previous: true"), "6: OutputVariable y lock-previous: true", "no previous value"},
+        {"fll", fllOutput(" default: nan"), "6: OutputVariable y default", "NaN is not the range's midpoint 0.5"},
+        {"fll", fllOutput(" term: d SigmoidDifference 1 2 3 4"), "6: term d of y", "term type SigmoidDifference is not supported"},
+        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n range: 0 1\n"
+                " aggregation: NormalizedSum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\nRuleBlock: r\n"
+                " implication: Minimum\n",
+         "7: aggregation NormalizedSum", "not supported"},
+        {"fll", fllHead + " rule: if x is a then y is not b\n", "13: rule", "\"not\" in a conclusion"},
+        {"fcl", "FUNCTION_BLOCK f\nVAR_INPUT\n x : INT;\n", "3: VAR_INPUT x", "type INT is not supported"},
+        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n RULE 1 : IF (x IS a) THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
+         "18: RULE", "parentheses are not supported"},
+        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := 0.5;\n METHOD : COGS;\n ACCU : MAX;\nEND_DEFUZZIFY\nRULEBLOCK r\n"
+                                 " RULE 1 : IF x IS a THEN y IS b;\n RULE 2 : IF x IS NOT a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
+         "20: RULE", "use ACCU : SUM"},
+    };
+    int k = 0;
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.insert(all.end(), std::begin(refusals), std::end(refusals));
+    for (const Case &c : all) {
+        std::string path = tempPath("bad" + std::to_string(k++) + "." + c.ext);
+        SCOPED_TRACE(path + "\n" + c.text);
+        writeFile(path, c.text);
+        CliResult r = runCli({"eval", path});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        std::string prefix = std::string("error: fazolt:") + c.ext + ":Invalid: " + path + ":" + c.where + ": ";
+        EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.what), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+// ---- The host functions.
+
+orvane::Value call(const char *name, const std::vector<orvane::Value> &args) {
+    fazolt::registerFormatFunctions();
+    return orvane::callFunction(name, 1, args).at(0);
+}
+
+// Triangles and trapezoids written as point lists are read as trimf and
+// trapmf; that is exact only while pointsmf gives their bits too.
+TEST(FormatFunctions, PointListRampsAreTrimfAndTrapmfBitForBit) {
+    std::vector<double> xs;
+    for (int k = -50; k <= 1300; ++k) xs.push_back(k * 0.37 - 3.0);
+    xs.push_back(0.1);
+    xs.push_back(NAN);
+    orvane::Value x = orvane::Value::doubleMatrix(1, static_cast<int64_t>(xs.size()), xs);
+    std::vector<double> tri = call("pointsmf", {x, orvane::Value::doubleMatrix(1, 6, {-2.5, 0, 0.1, 1, 77.7, 0})}).toDoubles();
+    std::vector<double> trap =
+        call("pointsmf", {x, orvane::Value::doubleMatrix(1, 8, {3, 0, 100.3, 1, 200, 1, 441.9, 0})}).toDoubles();
+    for (size_t k = 0; k < xs.size(); ++k) {
+        EXPECT_EQ(testing_support::bits(tri[k]), testing_support::bits(trimfRule(xs[k], -2.5, 0.1, 77.7))) << xs[k];
+        EXPECT_EQ(testing_support::bits(trap[k]), testing_support::bits(trapmfRule(xs[k], 3, 100.3, 200, 441.9))) << xs[k];
+    }
+}
+
+TEST(FormatFunctions, OperatorsFollowTheirFormulas) {
+    auto column = [](std::vector<double> v) { return orvane::Value::doubleMatrix(static_cast<int64_t>(v.size()), 1, v); };
+    // An AND passes 1 for inputs a rule does not test; it must leave the rest exact.
+    EXPECT_EQ(call("bdif", {column({0.7, 1.0, 0.6})}).toDoubles()[0], (0.7 + 0.6) - 1.0);
+    EXPECT_EQ(call("bdif", {column({1e-20, 1.0})}).toDoubles()[0], 1e-20);
+    EXPECT_EQ(call("bdif", {column({0.2, 0.3})}).toDoubles()[0], 0.0);
+    EXPECT_EQ(call("bsum", {column({0.25, 0.0, 0.5})}).toDoubles()[0], 0.75);
+    EXPECT_EQ(call("bsum", {column({0.7, 0.6})}).toDoubles()[0], 1.0);
+    // As aggregations: rules down, sample points across, one value per point.
+    orvane::Value rules = orvane::Value::doubleMatrix(2, 3, {0.5, 0.25, 0.75, 0.75, 0.5, 0.5});
+    EXPECT_EQ(call("bsum", {rules}).toDoubles(), (std::vector<double>{0.75, 1.0, 1.0}));
+    EXPECT_EQ(call("nsum", {rules}).toDoubles(), (std::vector<double>{0.75 / 1.5, 1.5 / 1.5, 1.0 / 1.5}));
+    EXPECT_EQ(call("nsum", {orvane::Value::doubleMatrix(1, 2, {0.25, 0.5})}).toDoubles(), (std::vector<double>{0.25, 0.5}));
+}
+
+}  // namespace

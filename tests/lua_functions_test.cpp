@@ -1,0 +1,163 @@
+// Host functions in Lua: the same bits as a C++ host function, the sandbox,
+// the budgets, errors with file and line, no leak, the argument order.
+#include "cli_run.h"
+#include "test_support.h"
+
+#include <fazolt/fazolt.h>
+#include <fazolt/lua.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+std::string sourcePath(const std::string &relative) { return std::string(FAZOLT_SOURCE_DIR) + "/" + relative; }
+
+// Each test registers names of its own: the registry lives as long as the process.
+std::string script(const std::string &name, const std::string &text) {
+    std::string path = tempPath(name + ".lua");
+    writeFile(path, text);
+    return path;
+}
+
+fazolt::System ventWithAnd(const std::string &andMethod) {
+    std::string description = slurp(sourcePath("examples/custom_method/lukasiewicz.json"));
+    std::string from = "\"andMethod\": \"lukasiewicz\"";
+    description.replace(description.find(from), from.size(), "\"andMethod\": \"" + andMethod + "\"");
+    return fazolt::System::fromDescription(description, FAZOLT_MODULE_PATH);
+}
+
+// The example's C++ AND, as README shows it.
+void lukasiewiczInCpp(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+    std::vector<double> v = args[0].toDoubles();
+    double sum = 0.0;
+    for (double x : v) sum += x;
+    double y = sum - static_cast<double>(v.size() - 1);
+    results.assign(1, orvane::Value::doubleScalar(y > 0.0 ? y : 0.0));
+}
+
+TEST(LuaFunctions, LuaAndGivesTheBitsOfTheSameCppAnd) {
+    fazolt::registerFunction("lukasiewiczCpp", lukasiewiczInCpp);
+    fazolt::registerLuaFunctions(script("lukasiewicz", R"(
+function lukasiewiczLua(v)
+  local sum = 0.0
+  for _, x in ipairs(v) do sum = sum + x end
+  local y = sum - (#v - 1)
+  if y > 0.0 then return y else return 0.0 end
+end)"));
+    std::mt19937_64 random(14);
+    std::uniform_real_distribution<double> temperature(-5, 50), humidity(-10, 110);
+    fazolt::Matrix rows = fazolt::Matrix::zeros(400, 2);
+    for (int64_t r = 0; r < rows.rows; ++r) {
+        rows.at(r, 0) = temperature(random);
+        rows.at(r, 1) = humidity(random);
+    }
+    fazolt::DiagnosticModes quiet{0, 0, 0};
+    fazolt::Evaluation cpp = ventWithAnd("lukasiewiczCpp").evaluate(rows, quiet);
+    fazolt::Evaluation lua = ventWithAnd("lukasiewiczLua").evaluate(rows, quiet);
+    ASSERT_EQ(cpp.outputs.data.size(), lua.outputs.data.size());
+    for (size_t k = 0; k < cpp.outputs.data.size(); ++k) {
+        EXPECT_EQ(testing_support::bits(lua.outputs.data[k]), testing_support::bits(cpp.outputs.data[k])) << k;
+    }
+}
+
+// Runaway scripts stop with their own error and line; the state stays
+// usable, and the host's accounting shows nothing left behind.
+TEST(LuaFunctions, BudgetsAndSandboxStopScriptsWithFileAndLine) {
+    std::string path = script("runaway", R"(function spin(v)
+  while true do end
+end
+function hoard(v)
+  local t = {}
+  for i = 1, 1e9 do t[i] = string.rep("x", 4096) .. i end
+end
+function shell(v) return os.execute("true") end
+function peek(v) return io.open("/etc/passwd") end
+function oops(v) return v.x.y end
+function fine(v) return 0.5 end
+)");
+    fazolt::LuaLimits limits;
+    limits.instructionsPerCall = 2000000;
+    limits.memoryBytes = 4 << 20;
+    std::vector<std::string> names = fazolt::registerLuaFunctions(path, limits);
+    EXPECT_EQ(names, (std::vector<std::string>{"fine", "hoard", "oops", "peek", "shell", "spin"}));
+    struct Case {
+        const char *function;
+        const char *identifier;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"spin", "fazolt:lua:InstructionLimit", path + ":2: instruction limit of 2000000 exceeded"},
+        {"hoard", "fazolt:lua:MemoryLimit", path + ": function hoard: memory limit of 4194304 bytes exceeded"},
+        {"shell", "fazolt:lua:Error", path + ":8: attempt to index a nil value (global 'os')"},
+        {"peek", "fazolt:lua:Error", path + ":9: attempt to index a nil value (global 'io')"},
+        {"oops", "fazolt:lua:Error", path + ":10: attempt to index a nil value (field 'x')"},
+    };
+    fazolt::Matrix row = fazolt::Matrix::fromRows({{22, 40}});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.function);
+        fazolt::System vent = ventWithAnd(c.function);
+        int64_t before = orvane::allocStats().liveBlocks;
+        try {
+            vent.evaluate(row);
+            ADD_FAILURE() << "expected an error";
+        } catch (const orvane::HostError &e) {
+            EXPECT_EQ(e.identifier(), c.identifier);
+            EXPECT_EQ(e.message().rfind(c.message, 0), 0u) << e.message();
+        }
+        EXPECT_EQ(orvane::allocStats().liveBlocks, before);
+    }
+    EXPECT_NO_THROW(ventWithAnd("fine").evaluate(row));
+}
+
+TEST(LuaFunctions, ScriptsLoadOnlyAsTextAndKeepTheHostsNames) {
+    std::string binary = script("binary", std::string("\x1bLua\x54\x00", 6) + "junk");
+    try {
+        fazolt::registerLuaFunctions(binary);
+        ADD_FAILURE() << "a binary chunk was loaded";
+    } catch (const orvane::HostError &e) {
+        EXPECT_NE(e.message().find("attempt to load a binary chunk"), std::string::npos) << e.message();
+    }
+    std::string syntax = script("syntax", "function broken(v)\n  return v +\nend\n");
+    try {
+        fazolt::registerLuaFunctions(syntax);
+        ADD_FAILURE() << "a syntax error was accepted";
+    } catch (const orvane::HostError &e) {
+        EXPECT_EQ(e.message().rfind(syntax + ":3:", 0), 0u) << e.message();
+    }
+    std::string loader = script("loader", "function sneaky(v) return load('return 1')() end\n"
+                                          "function dumper(v) return string.dump(sneaky) end\n");
+    fazolt::registerLuaFunctions(loader);
+    std::string clash = script("clash", "function transpose(m) return m end\n");
+    try {
+        fazolt::registerLuaFunctions(clash);
+        ADD_FAILURE() << "the module's transpose was replaced";
+    } catch (const orvane::HostError &e) {
+        EXPECT_EQ(e.identifier(), "fazolt:lua:NameTaken");
+    }
+    for (const char *name : {"sneaky", "dumper"}) {
+        EXPECT_THROW(orvane::callFunction(name, 1, {orvane::Value::doubleScalar(1)}), orvane::HostError) << name;
+    }
+}
+
+// A Sugeno defuzzification method gets (numerator, sum of strengths): one
+// rule at strength 0.5 with output 10 gives 5 and 0.5.
+TEST(LuaFunctions, TwoArgumentsArriveInTheirDocumentedOrderThroughTheTool) {
+    std::string system = tempPath("order.json");
+    writeFile(system, R"({"type": "sugeno", "defuzzMethod": "ratio",
+      "inputs": [{"name": "x", "range": [0, 2], "mf": [{"name": "a", "type": "trimf", "params": [0, 1, 2]}]}],
+      "outputs": [{"name": "y", "range": [0, 10], "mf": [{"name": "c", "type": "constant", "params": [10]}]}],
+      "rules": ["if x is a then y is c"]})");
+    std::string functions = script("order", "function ratio(a, T) return a[1] * 1000 + T[1] end\n");
+    std::string rows = tempPath("order.csv");
+    writeFile(rows, "0.5\n");
+    CliResult r = runCli({"eval", system, rows, "--functions", functions});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "y\n5000.5\n");
+    CliResult missing = runCli({"eval", system, rows, "--functions", tempPath("none.lua")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("cannot open"), std::string::npos) << missing.err;
+}
+
+}  // namespace
