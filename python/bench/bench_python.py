@@ -1,0 +1,166 @@
+#!/usr/bin/python3
+"""Benchmarks of the Python package (not tests).
+
+1. System.evaluate on N rows (default 1,000,000) of each reference system,
+   against `fazolt bench`'s in-process time per row on the same rows, in one
+   run. Both with every diagnostic off; evaluate's time includes converting
+   the input array and writing the output array.
+2. evaluate's peak extra memory (resident set growth) beside the output array.
+3. Dask: a LocalCluster of 2 single-threaded worker processes against one
+   process, on 4,000,000 rows of big_mamdani.
+
+    /usr/bin/python3 python/bench/bench_python.py [--build build] [--rows N] [--dask-rows N]
+"""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+SYSTEMS = ROOT.parent / "shared" / "bench" / "systems"
+MAKE_INPUTS = ROOT.parent / "shared" / "bench" / "make_inputs.py"
+QUIET = dict(on_out_of_range="none", on_no_rule_fired="none", on_empty_set="none")
+
+
+def cpu_seconds():
+    return time.process_time()
+
+
+def bench_evaluate(fazolt, np, build, name, csv, reps, rounds=3):
+    """Rounds alternate between evaluate and the tool, so that a busy spell
+    of the machine hits both; the lowest time per row of each is compared
+    (the median is printed too)."""
+    system = fazolt.System.from_file(SYSTEMS / f"{name}.json")
+    rows = np.loadtxt(csv, delimiter=",", skiprows=1)
+    system.evaluate(rows[:1000], **QUIET)  # warm up
+    whole = np.asfortranarray(rows)
+    wall, cpu, tool_min, tool_median, tool_cpu, one_call = [], [], [], [], [], []
+    for _ in range(rounds):
+        for _ in range(reps):
+            c0, t0 = cpu_seconds(), time.perf_counter()
+            system.evaluate(rows, **QUIET)
+            wall.append((time.perf_counter() - t0) / len(rows) * 1e9)
+            cpu.append((cpu_seconds() - c0) / len(rows) * 1e9)
+            # The same rows as one bare module call in this process, as the
+            # tool's bench makes it: what the binding adds, without the noise
+            # of another process.
+            c0 = cpu_seconds()
+            system._native.call(whole, (0, 0, 0), 1)
+            one_call.append((cpu_seconds() - c0) / len(rows) * 1e9)
+        tool = subprocess.run([str(build / "fazolt"), "bench", str(SYSTEMS / f"{name}.json"), str(csv), "--reps",
+                               str(reps)], capture_output=True, text=True, check=True).stdout
+        fields = dict(f.split("=", 1) for f in tool.split())
+        tool_min.append(float(fields["min_ns_row"]))
+        tool_median.append(float(fields["median_ns_row"]))
+        tool_cpu.append(float(fields["cpu_ns_row"]))
+    py_min, tl_min = min(wall), min(tool_min)
+    print(f"{name:14s} rows={len(rows)} evaluate min {py_min:7.1f} ns/row (median {np.median(wall):7.1f}, "
+          f"cpu {np.median(cpu):7.1f})   fazolt bench min {tl_min:7.1f} ns/row (median {np.median(tool_median):7.1f}, "
+          f"cpu {np.median(tool_cpu):7.1f})   ratio of minima {py_min / tl_min:.3f}; in this process one bare "
+          f"call cpu {np.median(one_call):7.1f} ns/row, evaluate / bare call (cpu medians) "
+          f"{np.median(cpu) / np.median(one_call):.3f}", flush=True)
+
+
+def bench_memory(build, name, csv):
+    """Peak resident growth of one evaluate, in a fresh process: the peak is
+    reset just before the call (Linux: clear_refs 5), then read as VmHWM."""
+    code = f"""
+import sys
+sys.path.insert(0, {str(build / 'python')!r})
+import numpy as np, fazolt
+
+def status(key):
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith(key + ":")) / 1024
+
+system = fazolt.System.from_file({str(SYSTEMS / (name + '.json'))!r})
+rows = np.loadtxt({str(csv)!r}, delimiter=",", skiprows=1)
+system.evaluate(rows[:10], on_out_of_range="none")
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")
+before = status("VmRSS")
+out = system.evaluate(rows, on_out_of_range="none", on_no_rule_fired="none", on_empty_set="none")
+peak = status("VmHWM")
+print(f"{name:14s} peak extra {{peak - before:6.1f}} MiB = output array {{out.nbytes / 2**20:6.1f}} MiB "
+      f"+ {{peak - before - out.nbytes / 2**20:5.1f}} MiB (inputs {{rows.nbytes / 2**20:.1f}} MiB, not copied)")
+"""
+    print(subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout, end="")
+
+
+def bench_dask(fazolt, np, rows_count):
+    import dask.array as da
+    from distributed import Client, LocalCluster, wait
+    import fazolt.dask
+
+    system = fazolt.System.from_file(SYSTEMS / "big_mamdani.json")
+    rng = np.random.default_rng(3)
+    lo = np.array([v.range[0] for v in system.inputs])
+    hi = np.array([v.range[1] for v in system.inputs])
+    rows = lo + (hi - lo) * rng.random((rows_count, len(lo)))
+    t0, c0 = time.perf_counter(), cpu_seconds()
+    expected = system.evaluate(rows, **QUIET)
+    single, single_cpu = time.perf_counter() - t0, cpu_seconds() - c0
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            Client(cluster) as client:
+        # The rows are on the workers before the clock starts, as in a real
+        # job whose data the workers read themselves.
+        array = client.persist(da.from_array(rows, chunks=(250_000, len(lo))))
+        wait(array)
+        fazolt.dask.evaluate(array[:1000], system, **QUIET).compute()  # each worker loads the system
+        lazy = fazolt.dask.evaluate(array, system, **QUIET)
+        # Brought back: the outputs gathered into this process as well.
+        t0 = time.perf_counter()
+        out = lazy.compute()
+        parallel = time.perf_counter() - t0
+        # On the cluster: the outputs stay on the workers, as when they write
+        # them out themselves. A graph of its own, so that nothing computed
+        # above is reused.
+        lazy = fazolt.dask.evaluate(array, system, on_out_of_range=0, on_no_rule_fired=0, on_empty_set=0)
+        cpu0 = sum(client.run(time.process_time).values())
+        t0 = time.perf_counter()
+        kept = client.persist(lazy)
+        wait(kept)
+        on_cluster = time.perf_counter() - t0
+        worker_cpu = sum(client.run(time.process_time).values()) - cpu0
+        del kept
+    same = np.array_equal(out.view(np.uint64), expected.view(np.uint64))
+    print(f"dask big_mamdani rows={rows_count}: single process {single:.2f} s (CPU {single_cpu:.2f} s, "
+          f"{rows_count / single:,.0f} rows/s); 2 workers, outputs kept on the cluster {on_cluster:.2f} s "
+          f"({rows_count / on_cluster:,.0f} rows/s, speed-up {single / on_cluster:.2f}x), gathered to the client "
+          f"{parallel:.2f} s (speed-up {single / parallel:.2f}x); "
+          f"bit-identical {same}; workers' CPU on the cluster {worker_cpu:.2f} s; load average {os.getloadavg()[0]:.1f}")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default=str(ROOT / "build"))
+    ap.add_argument("--rows", type=int, default=1_000_000)
+    ap.add_argument("--reps", type=int, default=5)
+    ap.add_argument("--dask-rows", type=int, default=4_000_000)
+    ap.add_argument("--skip-dask", action="store_true")
+    ap.add_argument("--only", choices=["evaluate", "memory", "dask"], help="one part of the benchmark")
+    a = ap.parse_args()
+    build = Path(a.build).resolve()
+    sys.path.insert(0, str(build / "python"))
+    os.environ["PYTHONPATH"] = str(build / "python")
+    import numpy as np
+    import fazolt
+
+    with tempfile.TemporaryDirectory() as tmp:
+        subprocess.run([sys.executable, str(MAKE_INPUTS), tmp, "--rows", str(a.rows)], check=True,
+                       capture_output=True)
+        for name in ("fan", "big_mamdani", "sugeno_linear"):
+            if a.only in (None, "evaluate"):
+                bench_evaluate(fazolt, np, build, name, Path(tmp) / f"{name}.csv", a.reps)
+        for name in ("fan", "big_mamdani", "sugeno_linear"):
+            if a.only in (None, "memory"):
+                bench_memory(build, name, Path(tmp) / f"{name}.csv")
+    if a.only in (None, "dask") and not a.skip_dask:
+        bench_dask(fazolt, np, a.dask_rows)
+
+
+if __name__ == "__main__":
+    main()

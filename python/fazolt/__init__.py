@@ -1,0 +1,26 @@
+"""fazolt: exact evaluation of fuzzy inference systems (Mamdani and Sugeno).
+
+    import fazolt
+    fan = fazolt.System.from_file("fan.json")
+    speeds = fan.evaluate(rows)          # numpy (rows, inputs) or a DataFrame
+    print(fan.explain(rows[0]))
+
+Submodules imported on use: fazolt.plot (matplotlib), fazolt.dask.
+"""
+from . import _fazolt
+from ._system import (FazoltError, FazoltWarning, System, Term, Variable, host_live_blocks, register_function,
+                      unregister_function)
+from .explain import Explanation
+
+__version__ = _fazolt.__version__
+
+__all__ = ["System", "Explanation", "FazoltError", "FazoltWarning", "Term", "Variable", "register_function",
+           "unregister_function", "host_live_blocks", "__version__"]
+
+
+def __getattr__(name):
+    # fazolt.plot and fazolt.dask load matplotlib or dask only when asked for.
+    if name in ("plot", "dask"):
+        import importlib
+        return importlib.import_module(f".{name}", __name__)
+    raise AttributeError(f"module 'fazolt' has no attribute {name!r}")

@@ -1,0 +1,432 @@
+"""Systems, evaluation, errors and warnings, Python host functions.
+
+Every number comes from the fazolt module through the extension; this layer
+only converts arguments, matches DataFrame columns by name and turns the
+host's warnings and errors into Python ones.
+"""
+import collections
+import copy
+import json
+import math
+import os
+import sys
+import threading
+import warnings
+
+import numpy as np
+
+from . import _fazolt
+
+# Rows per module call: large enough that the per-call work (importing the
+# record, building the output sets) vanishes, small enough that the input
+# block stays far below the output array.
+BLOCK_ROWS = 65536
+# As the tool: at most this many warnings per identifier, then a count.
+SHOWN_PER_IDENTIFIER = 20
+
+
+class _Identified:
+    """What the host reports: `identifier` ("fazolt:invalidSystem", ...) and `message`."""
+
+    def __init__(self, identifier, message):
+        super().__init__(f"{identifier}: {message}")
+        self.identifier = identifier
+        self.message = message
+
+    def __reduce__(self):  # pickled by Dask workers
+        return (type(self), (self.identifier, self.message))
+
+
+class FazoltError(_Identified, ValueError):
+    """A host error."""
+
+
+class FazoltWarning(_Identified, UserWarning):
+    """A diagnostic in warning mode."""
+
+
+Term = collections.namedtuple("Term", "name type params")
+Variable = collections.namedtuple("Variable", "name range terms")
+
+_MODES = {"none": 0, "warning": 2, "error": 3}
+
+
+def _mode(option, value):
+    """A diagnostics mode: "none", "warning", "error", or a byte passed as it is."""
+    if isinstance(value, str) and value in _MODES:
+        return _MODES[value]
+    if isinstance(value, (int, np.integer)) and not isinstance(value, bool) and 0 <= value <= 255:
+        return int(value)
+    raise FazoltError("fazolt:python:BadOption",
+                      f'{option}: expected "none", "warning", "error" or a number from 0 to 255, got {value!r}')
+
+
+def _modes(on_out_of_range, on_no_rule_fired, on_empty_set):
+    return (_mode("on_out_of_range", on_out_of_range), _mode("on_no_rule_fired", on_no_rule_fired),
+            _mode("on_empty_set", on_empty_set))
+
+
+def _issue(report, stacklevel=3):
+    """Warnings first, then the error, as the tool reports them."""
+    shown, counts, error, cause = report
+    for identifier, message in shown:
+        warnings.warn(FazoltWarning(identifier, message), stacklevel=stacklevel)
+    for identifier, count in counts.items():
+        if count > SHOWN_PER_IDENTIFIER:
+            warnings.warn(FazoltWarning(identifier, f"{count - SHOWN_PER_IDENTIFIER} more warnings not shown"),
+                          stacklevel=stacklevel)
+    if error is not None:
+        raise FazoltError(*error) from cause
+
+
+def _host_call(make):
+    """Runs a loading step of the extension; host errors become FazoltError."""
+    try:
+        return make()
+    except _fazolt.HostError as e:
+        raise FazoltError(*e.args) from None
+
+
+def _pandas():
+    """pandas if the caller uses it: the package does not import it itself."""
+    return sys.modules.get("pandas")
+
+
+# ---- Host functions written in Python.
+
+def register_function(name, fn):
+    """Makes `fn` a host function called `name`.
+
+    A description can then name it as an AND, OR, implication, aggregation or
+    defuzzification method, or as a membership function type. `fn` receives
+    numpy arrays exactly as the host passes them (float64, in the host's
+    extents: a column of rule values, a rules x points block, a row of points
+    and a row of parameters, ...) and returns a number or an array. An
+    exception raised by `fn` ends the evaluation with a FazoltError whose
+    __cause__ is that exception.
+    """
+    if not isinstance(name, str) or not name:
+        raise TypeError("register_function: name must be a non-empty str")
+    _host_call(lambda: _fazolt.register_function(name, fn))
+
+
+def unregister_function(name):
+    _host_call(lambda: _fazolt.unregister_function(name))
+
+
+def _register_all(functions):
+    for name, fn in (functions or {}).items():
+        register_function(name, fn)
+
+
+# ---- Host-value JSON, as the extension gives the record.
+
+def _field(struct, name, element=0):
+    return struct["data"][element][struct["fields"].index(name)]
+
+
+def _numbers(value):
+    return [float(v) for v in value["data"]]
+
+
+def _text(value):
+    return value["data"] if isinstance(value["data"], str) else "".join(map(chr, value["data"]))
+
+
+def _count(record, name):
+    values = _numbers(_field(record, name))
+    return int(values[0]) if values else 0
+
+
+def _variables(record, kind, names, descriptions):
+    """Names, ranges and terms as the module reads them from the record."""
+    num = _count(record, f"num{kind}s")
+    ranges = _numbers(_field(record, f"{kind.lower()}Range"))
+    counts = _numbers(_field(record, f"num{kind}MFs"))
+    mfs = _field(record, f"{kind.lower()}MF")
+    variables = []
+    for i in range(num):
+        described = descriptions[i].get("mf", []) if i < len(descriptions) else []
+        stored = _field(mfs, "mf", i)
+        terms = []
+        for j in range(int(counts[i]) if i < len(counts) else 0):
+            name = described[j].get("name", f"mf{j + 1}") if j < len(described) else f"mf{j + 1}"
+            terms.append(Term(name, _text(_field(stored, "type", j)), tuple(_numbers(_field(stored, "params", j)))))
+        variables.append(Variable(names[i], (ranges[i], ranges[i + num]), tuple(terms)))
+    return tuple(variables)
+
+
+# ---- Systems.
+
+_pickled = collections.OrderedDict()  # description text -> System, most recent last
+_pickled_lock = threading.Lock()
+PICKLED_KEPT = 32
+
+
+def _from_pickle(text):
+    """Each process builds a pickled system once (a Dask worker gets it with every task)."""
+    with _pickled_lock:
+        system = _pickled.get(text)
+        if system is not None:
+            _pickled.move_to_end(text)
+            return system
+    system = System.from_dict(json.loads(text))
+    with _pickled_lock:
+        _pickled[text] = system
+        while len(_pickled) > PICKLED_KEPT:
+            _pickled.popitem(last=False)
+    return system
+
+
+class System:
+    """A fuzzy inference system loaded through the fazolt module."""
+
+    def __init__(self, native, description=None):
+        self._native = native
+        self._description = description
+        self._record = json.loads(native.record_json)
+        described = description or {}
+        kinds = (("Input", "inputs", native.input_names), ("Output", "outputs", native.output_names))
+        for kind, key, native_names in kinds:
+            try:
+                count = _count(self._record, f"num{kind}s")
+                names = list(native_names) if native.has_names else [f"{key[:-1]}{i + 1}" for i in range(count)]
+                variables = _variables(self._record, kind, names, described.get(key, []))
+            except (KeyError, ValueError, IndexError, TypeError, AttributeError):
+                # A raw record the module will refuse: evaluating it reports
+                # the module's own error, naming the field.
+                variables = ()
+            setattr(self, "_" + key, variables)
+        self._probes = {}
+        self._probes_lock = threading.Lock()
+
+    # -- Loading.
+
+    @classmethod
+    def from_file(cls, path, functions=None):
+        """A description or a raw record (any format the tool reads)."""
+        _register_all(functions)
+        path = os.fspath(path)
+        native = _host_call(lambda: _fazolt.NativeSystem.from_file(path))
+        description = None
+        if native.has_names:  # a description, in any language the tool reads
+            description = json.loads(_host_call(lambda: _fazolt.description_text(path)))
+        return cls(native, description)
+
+    @classmethod
+    def from_dict(cls, d, functions=None):
+        """A description as dicts and lists, or a raw record in host-value JSON form."""
+        _register_all(functions)
+        if not isinstance(d, dict):
+            raise FazoltError("fazolt:description:Invalid", f"(top level): expected a dict, got {type(d).__name__}")
+        text = json.dumps(d)
+        if "class" in d:
+            return cls(_host_call(lambda: _fazolt.NativeSystem.from_record_json(text)))
+        return cls(_host_call(lambda: _fazolt.NativeSystem.from_description(text)), copy.deepcopy(d))
+
+    def to_dict(self):
+        """The description; a system loaded from a raw record gives the record."""
+        return copy.deepcopy(self._description if self._description is not None else self._record)
+
+    def __reduce__(self):
+        return (_from_pickle, (json.dumps(self.to_dict()),))
+
+    # -- What it is.
+
+    @property
+    def name(self):
+        return self._native.name
+
+    @property
+    def type(self):
+        return _text(_field(self._record, "type"))
+
+    @property
+    def inputs(self):
+        """Variable(name, range, terms) per input; terms are Term(name, type, params)."""
+        return self._inputs
+
+    @property
+    def outputs(self):
+        return self._outputs
+
+    @property
+    def input_names(self):
+        return [v.name for v in self._inputs]
+
+    @property
+    def output_names(self):
+        return [v.name for v in self._outputs]
+
+    @property
+    def num_rules(self):
+        return _count(self._record, "numRules")
+
+    def rule_text(self, r):
+        """Rule r (0-based) as text, from the record's indices and the names."""
+        antecedent = self._matrix("antecedent")
+        consequent = self._matrix("consequent")
+        connection = _numbers(_field(self._record, "connection"))[r]
+        weight = _numbers(_field(self._record, "weight"))[r]
+        tested = _clauses(antecedent[r], self._inputs)
+        text = "if " + (" and " if connection == 1 else " or ").join(tested or ["(no input tested)"])
+        text += " then " + " and ".join(_clauses(consequent[r], self._outputs) or ["(no output)"])
+        return text if weight == 1 else f"{text} with {weight!r}"
+
+    def _matrix(self, name):
+        value = _field(self._record, name)
+        rows, cols = value["size"][0], value["size"][1]
+        return np.array(_numbers(value), dtype=np.float64).reshape((rows, cols), order="F")
+
+    def __repr__(self):
+        def listed(vs, what):
+            return f"{len(vs)} {what}{'' if len(vs) == 1 else 's'} ({', '.join(v.name for v in vs)})"
+        return (f"<fazolt.System {self.name!r}: {self.type}, {listed(self._inputs, 'input')}, "
+                f"{listed(self._outputs, 'output')}, {self.num_rules} rules>")
+
+    # -- Evaluation.
+
+    def evaluate(self, x, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning"):
+        """Crisp outputs of every row of x.
+
+        x: array-like (rows, inputs) -> float64 array (rows, outputs); a single
+        row (inputs,) -> (outputs,), also as a dict or a pandas Series by input
+        name; a pandas DataFrame, matched to the inputs by column name -> a
+        DataFrame of outputs with the same index.
+        """
+        modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set)
+        pd = _pandas()
+        if pd is not None and isinstance(x, pd.DataFrame):
+            out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS))
+            _issue(report)
+            return pd.DataFrame(out, index=x.index, columns=self.output_names)
+        if isinstance(x, dict) or (pd is not None and isinstance(x, pd.Series)):
+            x = self._row(x)
+        matrix, is_single_row = _as_matrix(x)
+        out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS))
+        _issue(report)
+        return out[0] if is_single_row else out
+
+    def _columns(self, frame):
+        for name in self.input_names:
+            if name not in frame.columns:
+                raise KeyError(f"input {name!r} is not a column of the DataFrame")
+        selected = frame[self.input_names]
+        for name, dtype in selected.dtypes.items():
+            if dtype.kind not in "biuf":
+                raise FazoltError("fazolt:python:InputClass", f"column {name!r}: expected numbers, got dtype {dtype}")
+        return selected.to_numpy(dtype=np.float64)
+
+    def _row(self, row):
+        """One input row as a float64 vector: by name from a dict or a Series."""
+        pd = _pandas()
+        if isinstance(row, dict) or (pd is not None and isinstance(row, pd.Series)):
+            for name in self.input_names:
+                if name not in row:
+                    raise KeyError(f"input {name!r} is not in the row")
+            row = [row[name] for name in self.input_names]
+        matrix, is_single_row = _as_matrix(row)
+        if not is_single_row:
+            raise FazoltError("fazolt:python:InputShape", f"expected one row (inputs,), got shape {matrix.shape}")
+        return matrix[0]
+
+    def explain(self, row, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning"):
+        """How one row is evaluated: term degrees, rule firing, output sets."""
+        from .explain import Explanation
+        x = self._row(row)
+        modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set)
+        results, report = _host_call(lambda: self._native.call(x.reshape(1, -1), modes, 6))
+        _issue(report)
+        return Explanation(self, x, results)
+
+    def term_degrees(self, variable, x):
+        """Degrees of every term of an input (or Mamdani output) variable at each
+        value of x, shape (len(x), terms), computed by the module."""
+        kind, index = self._find_variable(variable)
+        if kind == "outputs" and self.type != "mamdani":
+            raise ValueError(f"{variable!r} is a Sugeno output: its terms are functions of the inputs")
+        with self._probes_lock:
+            probe = self._probes.get((kind, index))
+            if probe is None:
+                probe = self._probes[(kind, index)] = _probe(getattr(self, "_" + kind)[index])
+        x = np.asarray(x, dtype=np.float64).reshape(-1)
+        if probe is None:
+            return np.zeros((len(x), 0))
+        rows = np.column_stack([x, np.zeros_like(x)])
+        out, report = _host_call(lambda: probe._native.evaluate(rows, (0, 0, 0), BLOCK_ROWS))
+        _issue(report)
+        return out[:, :-1]
+
+    def _find_variable(self, name):
+        for kind in ("inputs", "outputs"):
+            for index, v in enumerate(getattr(self, "_" + kind)):
+                if v.name == name:
+                    return kind, index
+        raise KeyError(f"{name!r} is neither an input nor an output")
+
+
+def _clauses(row, variables):
+    clauses = []
+    for value, variable in zip(row, variables):
+        if math.isnan(value):
+            continue
+        k = math.floor(abs(value) + 0.5)
+        if k == 0:
+            continue
+        term = variable.terms[k - 1].name if k <= len(variable.terms) else f"mf{k}"
+        clauses.append(f"{variable.name} is {'not ' if value < 0 else ''}{term}")
+    return clauses
+
+
+def _probe(variable):
+    """A Sugeno system whose output j is the degree of term j of `variable`.
+
+    Rule j tests term j alone, and AND over one input is that input's degree;
+    the weighted sum with weight 1 and level 1 gives it back unchanged. A last
+    rule on a second input that always has degree 1 fires into an extra
+    output, so that the system never takes the no-rule-fired defaults. The
+    module evaluates terms at the value itself, whatever the range says, so
+    the probe's ranges are [0, 1] (with out-of-range reports off).
+    """
+    n = len(variable.terms)
+    if n == 0:
+        return None
+    one = [{"name": "one", "type": "constant", "params": [1]}]
+    description = {
+        "name": "", "type": "sugeno", "defuzzMethod": "wtsum",
+        "inputs": [{"name": "x", "range": [0, 1],
+                    "mf": [{"name": f"t{j}", "type": t.type, "params": list(t.params)}
+                           for j, t in enumerate(variable.terms)]},
+                   {"name": "pin", "range": [0, 1], "mf": [{"name": "on", "type": "trapmf", "params": [-1, -1, 2, 2]}]}],
+        "outputs": [{"name": f"y{j}", "range": [0, 1], "mf": one} for j in range(n + 1)],
+        "rules": [{"antecedent": [j + 1, 0], "consequent": [1 if m == j else 0 for m in range(n + 1)]}
+                  for j in range(n + 1)],
+    }
+    description["rules"][n]["antecedent"] = [0, 1]
+    return System.from_dict(description)
+
+
+def _as_matrix(x):
+    """(float64 matrix rows x inputs, whether x was a single row)."""
+    if isinstance(x, (str, bytes)):
+        raise FazoltError("fazolt:python:InputClass", f"expected numbers, got {type(x).__name__}")
+    try:
+        a = np.asarray(x)
+    except ValueError as e:  # ragged lists
+        raise FazoltError("fazolt:python:InputShape", f"expected a rectangular array of numbers: {e}") from None
+    if a.dtype.kind not in "biuf":
+        raise FazoltError("fazolt:python:InputClass", f"expected numbers, got an array of dtype {a.dtype}")
+    if a.ndim not in (1, 2):
+        raise FazoltError("fazolt:python:InputShape",
+                          f"expected an array (rows, inputs) or one row (inputs,), got shape {a.shape}")
+    a = a.astype(np.float64, copy=False)
+    if a.ndim == 1:
+        return a.reshape(1, -1), True
+    if a.strides[0] % 8 or a.strides[1] % 8:
+        a = np.ascontiguousarray(a)
+    return a, False
+
+
+def host_live_blocks():
+    """Blocks the host's allocator has given out and not yet taken back."""
+    return _fazolt.host_live_blocks()

@@ -1,0 +1,455 @@
+// The extension behind the Python package: systems loaded through the
+// embedding API, evaluation of numpy arrays in blocks with the GIL released,
+// Python callables served as host functions, and the host's memory accounts.
+//
+// Sections: conversions between host values and numpy, Python callables as
+// host functions, systems and evaluation, test-only C++ functions, the module.
+//
+// Locking: a module call holds the host's call lock and may call back into
+// Python, which takes the GIL. So every entry that can reach the host's locks
+// (loading, calls, registration) releases the GIL first, and nothing here
+// waits for the GIL while holding a host lock except the callback itself.
+#include <fazolt/fazolt.h>
+#include <fazolt/formats.h>
+
+#include <pybind11/complex.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace {
+
+// ---- Conversions between host values and numpy arrays.
+
+struct NumpyClass {
+    zorbClassID classId;
+    const char *dtype;
+};
+
+const NumpyClass kNumpyClasses[] = {
+    {ZORB_DOUBLE_CLASS, "float64"}, {ZORB_SINGLE_CLASS, "float32"}, {ZORB_LOGICAL_CLASS, "bool"},
+    {ZORB_INT8_CLASS, "int8"},      {ZORB_UINT8_CLASS, "uint8"},     {ZORB_INT16_CLASS, "int16"},
+    {ZORB_UINT16_CLASS, "uint16"},  {ZORB_INT32_CLASS, "int32"},     {ZORB_UINT32_CLASS, "uint32"},
+    {ZORB_INT64_CLASS, "int64"},    {ZORB_UINT64_CLASS, "uint64"}};
+
+const char *dtypeOfClass(zorbClassID id) {
+    for (const NumpyClass &c : kNumpyClasses)
+        if (c.classId == id) return c.dtype;
+    return nullptr;
+}
+
+// A host value as a numpy array of the same class and extents (column-major
+// data, so Fortran order); char values become str. Needs the GIL.
+py::object valueToPython(const orvane::Value &v) {
+    if (v.classId() == ZORB_CHAR_CLASS) return py::str(v.toText());
+    const char *dtype = dtypeOfClass(v.classId());
+    if (dtype == nullptr) {
+        orvane::raise("fazolt:python:ArgumentClass",
+                      "a host value of class " + v.className() + " cannot be passed to Python");
+    }
+    std::vector<py::ssize_t> shape(v.dims().begin(), v.dims().end());
+    py::dtype realType(dtype);
+    py::array real(realType, shape, py::detail::f_strides(shape, realType.itemsize()));
+    size_t bytes = static_cast<size_t>(v.numel()) * static_cast<size_t>(realType.itemsize());
+    if (bytes > 0) std::memcpy(real.mutable_data(), v.data(), bytes);
+    if (!v.isComplex()) return real;
+    py::array imag(realType, shape, py::detail::f_strides(shape, realType.itemsize()));
+    if (bytes > 0) std::memcpy(imag.mutable_data(), v.imagData(), bytes);
+    py::module_ np = py::module_::import("numpy");
+    return np.attr("add")(real, np.attr("multiply")(imag, py::cast(std::complex<double>(0.0, 1.0))));
+}
+
+// What a Python callable returned, as a host value of the same class and
+// extents (a scalar is 1 x 1, a 1-D array a row), so that the module checks
+// it as it checks any host function's result. Needs the GIL; on failure
+// returns the reason instead.
+std::optional<orvane::Value> pythonToValue(const py::handle &result, std::string &reason) {
+    py::module_ np = py::module_::import("numpy");
+    py::array a = np.attr("asarray")(result);
+    bool isComplex = a.dtype().kind() == 'c';
+    std::string dtype = py::str(a.dtype());
+    if (isComplex) {
+        dtype = "float64";
+    }
+    zorbClassID classId = ZORB_UNKNOWN_CLASS;
+    for (const NumpyClass &c : kNumpyClasses)
+        if (dtype == c.dtype) classId = c.classId;
+    if (classId == ZORB_UNKNOWN_CLASS) {
+        reason = "expected numbers, got " + std::string(py::str(py::type::of(result).attr("__name__"))) +
+                 " of dtype " + std::string(py::str(a.dtype()));
+        return std::nullopt;
+    }
+    std::vector<int64_t> dims(a.shape(), a.shape() + a.ndim());
+    if (dims.empty()) dims = {1, 1};
+    if (dims.size() == 1) dims.insert(dims.begin(), 1);
+    orvane::Value v = orvane::Value::numeric(classId, dims, isComplex);
+    py::array realPart = np.attr("asfortranarray")(isComplex ? np.attr("real")(a) : a, dtype);
+    size_t bytes = static_cast<size_t>(v.numel()) * static_cast<size_t>(realPart.itemsize());
+    if (bytes > 0) std::memcpy(v.data(), realPart.data(), bytes);
+    if (isComplex) {
+        py::array imagPart = np.attr("asfortranarray")(np.attr("imag")(a), dtype);
+        if (bytes > 0) std::memcpy(v.imagData(), imagPart.data(), bytes);
+    }
+    return v;
+}
+
+// ---- Python callables as host functions.
+
+// Module calls on this thread in progress. A callable that evaluates or
+// registers again would wait for the lock its own call holds: refused.
+thread_local int moduleCallDepth = 0;
+
+struct ModuleCallScope {
+    explicit ModuleCallScope(const char *what) {
+        if (moduleCallDepth > 0) {
+            throw orvane::HostError("fazolt:python:Reentrant",
+                                    std::string(what) + " from a function that the module is calling");
+        }
+        ++moduleCallDepth;
+    }
+    ~ModuleCallScope() { --moduleCallDepth; }
+    ModuleCallScope(const ModuleCallScope &) = delete;
+    ModuleCallScope &operator=(const ModuleCallScope &) = delete;
+};
+
+// The Python exception raised by a callable during the current module call
+// on this thread; handed back to Python with the host error that it caused.
+thread_local PyObject *pendingException = nullptr;
+
+py::object takePendingException() {
+    if (pendingException == nullptr) return py::none();
+    return py::reinterpret_steal<py::object>(std::exchange(pendingException, nullptr));
+}
+
+// Owns one reference to the callable. The host copies functions freely (and
+// without the GIL), so copies share this holder instead of touching Python
+// reference counts.
+struct PythonCallable {
+    PyObject *callable;
+    explicit PythonCallable(py::object fn) : callable(fn.release().ptr()) {}
+    ~PythonCallable() {
+        if (!Py_IsInitialized()) return;  // at exit, after the interpreter: leave it
+        py::gil_scoped_acquire gil;
+        Py_DECREF(callable);
+    }
+};
+
+void callPython(const std::string &name, const std::shared_ptr<PythonCallable> &fn, int numResults,
+                std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
+    std::string identifier, message;
+    {
+        py::gil_scoped_acquire gil;
+        try {
+            py::tuple args(arguments.size());
+            for (size_t k = 0; k < arguments.size(); ++k) args[k] = valueToPython(arguments[k]);
+            py::object result = py::reinterpret_borrow<py::object>(fn->callable)(*args);
+            if (numResults >= 1) {
+                std::string reason;
+                std::optional<orvane::Value> v = pythonToValue(result, reason);
+                if (!v) {
+                    identifier = "fazolt:python:ResultClass";
+                    message = "function \"" + name + "\" returned a result the host cannot take: " + reason;
+                } else {
+                    results.assign(1, std::move(*v));
+                }
+            }
+        } catch (py::error_already_set &e) {
+            identifier = "fazolt:python:FunctionError";
+            message = "function \"" + name + "\" raised " + std::string(py::str(e.type().attr("__name__"))) + ": " +
+                      std::string(py::str(e.value()));
+            Py_XDECREF(pendingException);
+            pendingException = e.value().inc_ref().ptr();
+            e.restore();
+            PyErr_Clear();
+        }
+    }
+    // Raised with the GIL released and every Python object dropped: the
+    // host unwinds the module's storage on its way out.
+    if (!identifier.empty()) {
+        results.clear();
+        orvane::raise(identifier, message);
+    }
+}
+
+std::map<std::string, bool> &pythonFunctionNames() {
+    static std::map<std::string, bool> names;
+    return names;
+}
+
+void registerPythonFunction(const std::string &name, py::object fn) {
+    if (!PyCallable_Check(fn.ptr())) throw py::type_error("register_function: fn must be callable");
+    ModuleCallScope scope("register_function");
+    auto holder = std::make_shared<PythonCallable>(std::move(fn));
+    pythonFunctionNames()[name] = true;
+    py::gil_scoped_release release;
+    fazolt::registerFunction(name, [name, holder](int numResults, std::vector<orvane::Value> &results,
+                                                  const std::vector<orvane::Value> &arguments) {
+        callPython(name, holder, numResults, results, arguments);
+    });
+}
+
+void unregisterPythonFunction(const std::string &name) {
+    ModuleCallScope scope("unregister_function");
+    pythonFunctionNames().erase(name);
+    py::gil_scoped_release release;
+    fazolt::unregisterFunction(name);
+}
+
+// Called at interpreter exit, while Python still runs, so that no callable
+// outlives it in the host's registry.
+void unregisterAllPythonFunctions() {
+    std::vector<std::string> names;
+    for (const auto &entry : pythonFunctionNames()) names.push_back(entry.first);
+    for (const std::string &name : names) unregisterPythonFunction(name);
+}
+
+// ---- Systems and evaluation.
+
+struct HostReport {
+    std::vector<std::pair<std::string, std::string>> warnings;  // at most kShownPerIdentifier each
+    std::map<std::string, int64_t> numWarnings;                  // every warning, per identifier
+    std::optional<orvane::HostError> error;
+
+    static constexpr int64_t kShownPerIdentifier = 20;
+    void add(std::vector<orvane::Warning> &ws) {
+        for (orvane::Warning &w : ws) {
+            if (++numWarnings[w.identifier] <= kShownPerIdentifier) {
+                warnings.emplace_back(std::move(w.identifier), std::move(w.message));
+            }
+            w.arguments.clear();
+        }
+        ws.clear();
+    }
+    // (warnings, counts, error or None, the Python exception behind it or None)
+    py::tuple toPython() {
+        py::object err = py::none();
+        if (error) err = py::make_tuple(error->identifier(), error->message());
+        return py::make_tuple(py::cast(warnings), py::cast(numWarnings), err, takePendingException());
+    }
+};
+
+class NativeSystem {
+public:
+    explicit NativeSystem(fazolt::System s) : system_(std::in_place, std::move(s)) {
+        // Read once, before any other thread can see the system: host values
+        // are counted without atomics.
+        recordJson_ = orvane::toJson(system_->record());
+    }
+    // Unloading takes the host's call lock, which a call in another thread may
+    // hold while it waits for the GIL.
+    ~NativeSystem() {
+        py::gil_scoped_release release;
+        system_.reset();
+    }
+
+    static std::unique_ptr<NativeSystem> load(const std::function<fazolt::System()> &make) {
+        std::optional<fazolt::System> s;
+        {
+            py::gil_scoped_release release;
+            s = make();
+        }
+        return std::make_unique<NativeSystem>(std::move(*s));
+    }
+
+    const fazolt::System &system() const { return *system_; }
+    const std::string &recordJson() const { return recordJson_; }
+
+    // x: rows x cols doubles, any strides. Returns (outputs, report...).
+    py::tuple evaluate(const py::array_t<double> &x, std::tuple<int, int, int> modes, int64_t blockRows) const {
+        if (x.ndim() != 2) throw py::value_error("expected a 2-D array");
+        ModuleCallScope scope("evaluate");
+        const int64_t numRows = x.shape(0), numCols = x.shape(1);
+        const int64_t rowStride = x.strides(0) / static_cast<int64_t>(sizeof(double));
+        const int64_t colStride = x.strides(1) / static_cast<int64_t>(sizeof(double));
+        const double *in = x.data();
+        // The output's width is the module's: known after the first call.
+        std::optional<py::array_t<double>> out;
+        double *outData = nullptr;
+        int64_t numOutputs = -1;
+        HostReport report;
+        {
+            py::gil_scoped_release release;
+            orvane::Value diagnostics = system_->diagnostics(diagnosticModes(modes));
+            int64_t first = 0;
+            do {  // one call even for no rows: the module's own empty result and checks
+                int64_t n = std::min(blockRows, numRows - first);
+                orvane::Value block = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {n, numCols});
+                double *b = block.pr();
+                for (int64_t c = 0; c < numCols; ++c)
+                    for (int64_t r = 0; r < n; ++r) b[r + c * n] = in[(first + r) * rowStride + c * colStride];
+                orvane::CallOutcome outcome = system_->call(block, diagnostics, 1);
+                report.add(outcome.warnings);
+                if (outcome.error) {
+                    report.error = std::move(outcome.error);
+                    break;
+                }
+                const orvane::Value &y = outcome.results.at(0);
+                const std::vector<int64_t> &dims = y.dims();
+                if (numOutputs < 0) {
+                    numOutputs = dims.size() == 2 ? dims[1] : 0;
+                    py::gil_scoped_acquire gil;
+                    out.emplace(std::vector<py::ssize_t>{numRows, numOutputs});
+                    outData = out->mutable_data();
+                }
+                if (dims.size() != 2 || dims[0] != n || dims[1] != numOutputs) {
+                    report.error = orvane::HostError("fazolt:python:ResultShape",
+                                                     "the module returned outputs of an unexpected shape");
+                    break;
+                }
+                const double *yd = y.pr();
+                for (int64_t r = 0; r < n; ++r)
+                    for (int64_t o = 0; o < numOutputs; ++o) outData[(first + r) * numOutputs + o] = yd[r + o * n];
+                first += n;
+            } while (first < numRows);
+        }
+        if (!out) out.emplace(std::vector<py::ssize_t>{0, 0});
+        return py::make_tuple(*out, report.toPython());
+    }
+
+    // One module call with every result asked for: (results, report...).
+    // Results are numpy arrays with the host's extents.
+    py::tuple call(const py::array_t<double, py::array::f_style | py::array::forcecast> &x,
+                   std::tuple<int, int, int> modes, int numResults) const {
+        if (x.ndim() != 2) throw py::value_error("expected a 2-D array");
+        ModuleCallScope scope("explain");
+        HostReport report;
+        std::vector<orvane::Value> results;
+        {
+            py::gil_scoped_release release;
+            orvane::Value inputs = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {x.shape(0), x.shape(1)});
+            if (inputs.numel() > 0) std::memcpy(inputs.data(), x.data(), static_cast<size_t>(inputs.numel()) * sizeof(double));
+            orvane::CallOutcome outcome = system_->call(inputs, system_->diagnostics(diagnosticModes(modes)), numResults);
+            report.add(outcome.warnings);
+            if (outcome.error) report.error = std::move(outcome.error);
+            results = std::move(outcome.results);
+        }
+        py::list values;
+        for (const orvane::Value &v : results) values.append(valueToPython(v));
+        {
+            py::gil_scoped_release release;
+            results.clear();
+        }
+        return py::make_tuple(values, report.toPython());
+    }
+
+private:
+    static fazolt::DiagnosticModes diagnosticModes(std::tuple<int, int, int> modes) {
+        fazolt::DiagnosticModes d;
+        d.outOfRangeInput = static_cast<uint8_t>(std::get<0>(modes));  // 0..255, checked in Python
+        d.noRuleFired = static_cast<uint8_t>(std::get<1>(modes));
+        d.emptyOutputFuzzySet = static_cast<uint8_t>(std::get<2>(modes));
+        return d;
+    }
+
+    std::optional<fazolt::System> system_;
+    std::string recordJson_;
+};
+
+// ---- Test-only C++ host functions: the same methods as the tests' Python
+// callables, built into C++, so that the tests can compare the two.
+
+void lukasiewiczAnd(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+    std::vector<double> v = args.at(0).toDoubles();
+    double sum = 0.0;
+    for (double x : v) sum += x;
+    double y = sum - static_cast<double>(v.size() - 1);
+    results.assign(1, orvane::Value::doubleScalar(y > 0.0 ? y : 0.0));
+}
+
+// Reduces a rules x points block to a 1 x points row: the largest per column.
+void columnMaxAggregation(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+    const orvane::Value &block = args.at(0);
+    int64_t rows = block.dims()[0], cols = block.numel() / std::max<int64_t>(rows, 1);
+    std::vector<double> v = block.toDoubles(), row(static_cast<size_t>(cols));
+    for (int64_t c = 0; c < cols; ++c) {
+        double acc = v[static_cast<size_t>(c * rows)];
+        for (int64_t r = 1; r < rows; ++r) acc = std::max(acc, v[static_cast<size_t>(r + c * rows)]);
+        row[static_cast<size_t>(c)] = acc;
+    }
+    results.assign(1, orvane::Value::doubleMatrix(1, cols, row));
+}
+
+// Triangle (a, b, c) at every point of a row.
+void triangleMembership(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+    std::vector<double> x = args.at(0).toDoubles(), p = args.at(1).toDoubles();
+    std::vector<double> y(x.size());
+    for (size_t k = 0; k < x.size(); ++k) {
+        double up = (x[k] - p[0]) / (p[1] - p[0]), down = (p[2] - x[k]) / (p[2] - p[1]);
+        y[k] = std::max(std::min(up, down), 0.0);
+    }
+    int64_t rows = args.at(0).dims()[0];
+    results.assign(1, orvane::Value::doubleMatrix(rows, static_cast<int64_t>(y.size()) / std::max<int64_t>(rows, 1), y));
+}
+
+void registerCpp(const std::string &name, orvane::HostFunction fn) {
+    ModuleCallScope scope("register_function");
+    py::gil_scoped_release release;
+    fazolt::registerFunction(name, std::move(fn));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_fazolt, m) {
+    m.doc() = "fazolt's extension: systems, evaluation and host functions through the embedding API";
+    m.attr("__version__") = FAZOLT_VERSION;
+
+    py::class_<NativeSystem>(m, "NativeSystem")
+        .def_static("from_file", [](const std::string &path) {
+            return NativeSystem::load([&] { return fazolt::System::fromFile(path); });
+        })
+        .def_static("from_description", [](const std::string &text) {
+            return NativeSystem::load([&] { return fazolt::System::fromDescription(text); });
+        })
+        .def_static("from_record_json", [](const std::string &text) {
+            return NativeSystem::load([&] { return fazolt::System::fromRecord(orvane::fromJson(text)); });
+        })
+        .def_property_readonly("name", [](const NativeSystem &s) { return s.system().name(); })
+        .def_property_readonly("has_names", [](const NativeSystem &s) { return s.system().hasNames(); })
+        .def_property_readonly("input_names", [](const NativeSystem &s) { return s.system().inputNames(); })
+        .def_property_readonly("output_names", [](const NativeSystem &s) { return s.system().outputNames(); })
+        .def_property_readonly("record_json", &NativeSystem::recordJson)
+        .def("evaluate", &NativeSystem::evaluate, py::arg("x"), py::arg("modes"), py::arg("block_rows"))
+        .def("call", &NativeSystem::call, py::arg("x"), py::arg("modes"), py::arg("num_results"));
+
+    // Host errors raised while loading arrive as this, turned into
+    // FazoltError by the package.
+    static py::exception<orvane::HostError> hostError(m, "HostError", PyExc_ValueError);
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const orvane::HostError &e) {
+            PyErr_SetObject(hostError.ptr(), py::make_tuple(e.identifier(), e.message()).ptr());
+        }
+    });
+
+    m.def("register_function", &registerPythonFunction, py::arg("name"), py::arg("fn"));
+    m.def("unregister_function", &unregisterPythonFunction, py::arg("name"));
+    m.def("description_text", [](const std::string &path) {
+        // The file as a nested description (JSON text), whatever language it
+        // is written in; a raw record comes back as it is.
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return fazolt::descriptionFromText(text.str(), fazolt::formatOfPath(path), path);
+    });
+    m.def("host_live_blocks", [] { return orvane::allocStats().liveBlocks; });
+    py::module_::import("atexit").attr("register")(py::cpp_function(&unregisterAllPythonFunctions));
+
+    py::module_ testing = m.def_submodule("_testing", "C++ host functions for the tests");
+    testing.def("register_cpp_lukasiewicz", [](const std::string &name) { registerCpp(name, lukasiewiczAnd); });
+    testing.def("register_cpp_column_max", [](const std::string &name) { registerCpp(name, columnMaxAggregation); });
+    testing.def("register_cpp_triangle", [](const std::string &name) { registerCpp(name, triangleMembership); });
+}

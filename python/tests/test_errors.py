@@ -1,0 +1,85 @@
+"""Every bad input gives its FazoltError (or KeyError) and leaves no host block behind."""
+import json
+
+import numpy as np
+import pytest
+
+import fazolt
+from conftest import ROOT
+
+
+@pytest.fixture(scope="module")
+def dimmer():
+    return fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.json")
+
+
+@pytest.mark.parametrize("x,identifier", [
+    (np.ones((3, 5)), None),                     # wrong column count: the module's own check
+    (np.ones(5), None),                          # a single row of the wrong length
+    (np.ones((2, 2, 2)), "fazolt:python:InputShape"),
+    (np.ones(()), "fazolt:python:InputShape"),
+    ("12,3", "fazolt:python:InputClass"),
+    (np.array([["1", "2"]]), "fazolt:python:InputClass"),
+    ([[1.0, None]], "fazolt:python:InputClass"),
+    ([[1.0], [2.0, 3.0]], "fazolt:python:InputShape"),
+    (np.ones((2, 2), dtype=complex), "fazolt:python:InputClass"),
+])
+def test_bad_inputs(dimmer, x, identifier, no_leak):
+    with pytest.raises(fazolt.FazoltError) as caught:
+        dimmer.evaluate(x)
+    assert isinstance(caught.value, ValueError)
+    if identifier:
+        assert caught.value.identifier == identifier
+    else:
+        assert caught.value.identifier == "fazolt:invalidSystem" and "5 columns" in caught.value.message
+
+
+def test_diagnostic_in_error_mode(dimmer, no_leak):
+    rows = np.array([[50, 0.5], [500, 0.5]])  # the second row is out of range
+    with pytest.warns(fazolt.FazoltWarning) as caught:
+        dimmer.evaluate(rows)
+    assert [w.message.identifier for w in caught] == ["diagFazolt_OutOfRangeInput"]
+    with pytest.raises(fazolt.FazoltError) as error:
+        dimmer.evaluate(rows, on_out_of_range="error")
+    assert error.value.identifier == caught[0].message.identifier
+    assert error.value.message.startswith(caught[0].message.message)  # the error adds where it was raised
+    with pytest.raises(fazolt.FazoltError, match="on_empty_set"):
+        dimmer.evaluate(rows, on_empty_set="loud")
+
+
+@pytest.mark.parametrize("change,identifier", [
+    ({"type": 3}, "fazolt:description:Invalid"),
+    ({"rules": ["if daylight is brigth then lamp is off"]}, "fazolt:description:Invalid"),
+])
+def test_invalid_descriptions(dimmer, change, identifier, no_leak):
+    d = dimmer.to_dict()
+    d.update(change)
+    with pytest.raises(fazolt.FazoltError) as caught:
+        fazolt.System.from_dict(d)
+    assert caught.value.identifier == identifier
+
+
+def test_invalid_record_and_files(dimmer, tmp_path, no_leak):
+    record = json.loads(dimmer._native.record_json)
+    fields = record["fields"]
+    antecedent = record["data"][0][fields.index("antecedent")]
+    antecedent["data"][0] = 9  # beyond the input's terms: refused at the boundary
+    system = fazolt.System.from_dict(record)
+    with pytest.raises(fazolt.FazoltError) as caught:
+        system.evaluate([[1, 0.5]])
+    assert caught.value.identifier == "fazolt:invalidSystem"
+    with pytest.raises(fazolt.FazoltError) as caught:
+        fazolt.System.from_file(tmp_path / "missing.json")
+    assert "missing.json" in caught.value.message
+    (tmp_path / "broken.json").write_text("{")
+    with pytest.raises(fazolt.FazoltError, match="malformed"):
+        fazolt.System.from_file(tmp_path / "broken.json")
+
+
+def test_broken_record_loads_and_reports_at_evaluation(dimmer, no_leak):
+    record = json.loads(dimmer._native.record_json)
+    drop = record["fields"].index("numInputs")
+    del record["fields"][drop], record["data"][0][drop]
+    system = fazolt.System.from_dict(record)
+    with pytest.raises(fazolt.FazoltError, match="numInputs"):
+        system.evaluate([[1, 0.5]])

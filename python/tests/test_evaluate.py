@@ -1,0 +1,108 @@
+"""evaluate gives the tool's outputs and warnings bit for bit, whatever the
+shape of its argument; systems load, describe and pickle themselves."""
+import pickle
+import threading
+import warnings
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import fazolt
+from conftest import EXAMPLES, REFERENCE_SYSTEMS, example_system, read_rows, same_bits, tool_eval
+
+
+def evaluate_collecting(system, rows, **options):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        out = system.evaluate(rows, **options)
+    return out, [str(w.message) for w in caught if issubclass(w.category, fazolt.FazoltWarning)]
+
+
+@pytest.mark.parametrize("inputs", EXAMPLES, ids=lambda p: p.parent.name)
+def test_examples_match_the_tool(inputs):
+    path = example_system(inputs)
+    for system_file in [path] + sorted(inputs.parent.glob("*.record.json")):
+        system = fazolt.System.from_file(system_file)
+        rows = read_rows(inputs)
+        expected, tool_warnings = tool_eval(system_file, inputs)
+        out, caught = evaluate_collecting(system, rows)
+        assert same_bits(out, expected), system_file
+        assert caught == tool_warnings
+        for k in (0, len(rows) - 1):  # single rows: shape (outputs,)
+            assert same_bits(system.evaluate(rows[k], on_out_of_range="none", on_no_rule_fired="none",
+                                             on_empty_set="none"), expected[k])
+
+
+@pytest.mark.parametrize("name", ["fan", "big_mamdani", "sugeno_linear"])
+def test_reference_systems_match_the_tool(name, reference_inputs):
+    system = fazolt.System.from_file(REFERENCE_SYSTEMS / f"{name}.json")
+    frame = pd.read_csv(reference_inputs[name], float_precision="round_trip")
+    expected, _ = tool_eval(REFERENCE_SYSTEMS / f"{name}.json", reference_inputs[name], "--on-out-of-range", "none",
+                            "--on-no-rule-fired", "none", "--on-empty-set", "none")
+    quiet = dict(on_out_of_range="none", on_no_rule_fired="none", on_empty_set="none")
+    assert same_bits(system.evaluate(frame.to_numpy(), **quiet), expected)
+    # Any layout: Fortran order, a strided view, ints.
+    assert same_bits(system.evaluate(np.asfortranarray(frame.to_numpy()), **quiet), expected)
+    assert same_bits(system.evaluate(frame.to_numpy()[::7], **quiet), expected[::7])
+    # A DataFrame by column name, in any order, extra columns ignored, index kept.
+    shuffled = frame[frame.columns[::-1]].assign(extra="text")
+    shuffled.index = shuffled.index * 3
+    result = system.evaluate(shuffled, **quiet)
+    assert list(result.columns) == system.output_names and result.index.equals(shuffled.index)
+    assert same_bits(result.to_numpy(), expected)
+    assert same_bits(system.evaluate(shuffled.iloc[3], **quiet), expected[3])  # a Series by name
+
+
+def test_integer_rows_and_empty_input():
+    system = fazolt.System.from_file(example_system(EXAMPLES[0]))
+    rows = read_rows(EXAMPLES[0].parent / "inputs.csv")
+    whole = rows.round()
+    assert same_bits(system.evaluate(whole.astype(np.int32), on_out_of_range="none"),
+                     system.evaluate(whole, on_out_of_range="none"))
+    assert system.evaluate(np.empty((0, rows.shape[1]))).shape == (0, len(system.outputs))
+
+
+def test_missing_column_is_a_key_error_naming_it():
+    system = fazolt.System.from_file(REFERENCE_SYSTEMS / "fan.json")
+    frame = pd.DataFrame({system.input_names[0]: [1.0]})
+    with pytest.raises(KeyError, match=system.input_names[1]):
+        system.evaluate(frame)
+
+
+def test_description_round_trip_pickle_and_repr():
+    path = REFERENCE_SYSTEMS / "big_mamdani.json"
+    system = fazolt.System.from_file(path)
+    rows = np.random.default_rng(5).uniform(0, 1, (300, 4)) * [v.range[1] - v.range[0] for v in system.inputs] + \
+        [v.range[0] for v in system.inputs]
+    expected = system.evaluate(rows)
+    for copy in (fazolt.System.from_dict(system.to_dict()), pickle.loads(pickle.dumps(system))):
+        assert same_bits(copy.evaluate(rows), expected)
+        assert copy.inputs == system.inputs and copy.outputs == system.outputs
+    assert repr(system).startswith("<fazolt.System 'big_mamdani': mamdani, 4 inputs (")
+    first = system.inputs[0]
+    assert first.terms[0].type == "trimf" and len(first.terms[0].params) == 3
+    # A raw record travels as the record.
+    record = fazolt.System.from_file(EXAMPLES[0].parent / f"{example_system(EXAMPLES[0]).stem}.record.json")
+    again = pickle.loads(pickle.dumps(record))
+    assert "class" in again.to_dict() and again.input_names == record.input_names
+
+
+def test_threads_give_the_sequential_results(reference_inputs):
+    systems = [fazolt.System.from_file(REFERENCE_SYSTEMS / f"{n}.json") for n in ("fan", "big_mamdani", "sugeno_linear")]
+    rows = [read_rows(reference_inputs[s.name])[:5000] for s in systems]
+    quiet = dict(on_out_of_range="none", on_no_rule_fired="none", on_empty_set="none")
+    expected = [s.evaluate(r, **quiet) for s, r in zip(systems, rows)]
+    results = {}
+
+    def work(k):
+        for rep in range(3):
+            results[(k, rep)] = systems[k % 3].evaluate(rows[k % 3], **quiet)
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(6)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert len(results) == 18
+    assert all(same_bits(out, expected[k % 3]) for (k, _), out in results.items())
