@@ -30,9 +30,7 @@ using nlohmann::json;
 
 std::string inQuotes(const std::string &s) { return "\"" + s + "\""; }
 
-std::string childPath(const std::string &path, const std::string &key) {
-    return path.empty() ? key : path + "." + key;
-}
+std::string childPath(const std::string &path, const std::string &key) { return path.empty() ? key : path + "." + key; }
 
 std::string itemPath(const std::string &path, size_t index) { return path + "[" + std::to_string(index) + "]"; }
 
@@ -136,8 +134,7 @@ void checkKeys(const json &object, const std::vector<std::string> &known, const 
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (std::find(known.begin(), known.end(), it.key()) != known.end()) continue;
         std::string hint = didYouMean(it.key(), known);
-        fail(childPath(path, it.key()),
-             "unknown key" + (hint.empty() ? "; expected one of " + joined(known) : hint));
+        fail(childPath(path, it.key()), "unknown key" + (hint.empty() ? "; expected one of " + joined(known) : hint));
     }
 }
 
@@ -276,8 +273,8 @@ std::vector<VariableDescription> readVariables(const json &d, const char *key, V
     std::string defaultPrefix = kind == VariableKind::input ? "input" : "output";
     std::vector<VariableDescription> vars;
     for (size_t i = 0; i < list.size(); ++i) {
-        vars.push_back(readVariable(list[i], itemPath(key, i), defaultPrefix + std::to_string(i + 1), kind, numInputs,
-                                    names));
+        vars.push_back(
+            readVariable(list[i], itemPath(key, i), defaultPrefix + std::to_string(i + 1), kind, numInputs, names));
     }
     checkUniqueNames(vars, key, kind == VariableKind::input ? "input" : "output");
     return vars;
@@ -300,8 +297,12 @@ const std::vector<MethodKey> &methodKeys() {
         {"orMethod", "OR", {"max", "probor", "sum"}, "max", "probor", false},
         {"impMethod", "implication", {"min", "prod"}, "min", "prod", true},
         {"aggMethod", "aggregation", {"max", "probor", "sum"}, "max", "sum", false},
-        {"defuzzMethod", "defuzzification", {"centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum"},
-         "centroid", "wtaver", true},
+        {"defuzzMethod",
+         "defuzzification",
+         {"centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum"},
+         "centroid",
+         "wtaver",
+         true},
     };
     return keys;
 }
@@ -321,8 +322,8 @@ void checkMethodName(const MethodKey &method, const std::string &name, HostFunct
         fail(method.key, inQuotes(name) + " is not " + article + method.role + " method" + allowed);
     }
     if (names == HostFunctionNames::unchecked || orvane::hasFunction(name)) return;
-    fail(method.key, "unknown " + std::string(method.role) + " method " + inQuotes(name) + didYouMean(name, own) +
-                         allowed);
+    fail(method.key,
+         "unknown " + std::string(method.role) + " method " + inQuotes(name) + didYouMean(name, own) + allowed);
 }
 
 // ---- Rules.
@@ -386,7 +387,8 @@ size_t readClause(const std::vector<std::string> &words, size_t at, const std::v
     if (at >= words.size()) fail(path, std::string("expected an ") + kind + " name at the end");
     const std::string &varName = words[at];
     int v = findVariable(vars, varName);
-    if (v < 0) fail(path, std::string("unknown ") + kind + " " + inQuotes(varName) + didYouMean(varName, namesOf(vars)));
+    if (v < 0)
+        fail(path, std::string("unknown ") + kind + " " + inQuotes(varName) + didYouMean(varName, namesOf(vars)));
     if (at + 1 >= words.size() || words[at + 1] != "is") fail(path, "expected \"is\" after " + inQuotes(varName));
     size_t next = at + 2;
     bool isNot = false;
@@ -430,7 +432,8 @@ RuleDescription readTextRule(const std::string &text, const RuleContext &context
         if (words[at] != "and" && words[at] != "or") {
             fail(path, "expected \"and\", \"or\" or \"then\", got " + inQuotes(words[at]));
         }
-        if (!connective.empty() && connective != words[at]) fail(path, "a rule uses either \"and\" or \"or\", not both");
+        if (!connective.empty() && connective != words[at])
+            fail(path, "a rule uses either \"and\" or \"or\", not both");
         connective = words[at];
         at = readClause(words, at + 1, context.inputs, "input", true, rule.antecedent, path);
     }
@@ -516,12 +519,13 @@ orvane::Value uint8Text(const std::string &s) { return orvane::Value::uint8Row(s
 orvane::Value int32Scalar(int64_t v) { return orvane::Value::int32Scalar(static_cast<int32_t>(v)); }
 
 orvane::Value variablesValue(const std::vector<VariableDescription> &vars) {
-    orvane::Value value = orvane::Value::structMatrix(
-        {1, static_cast<int64_t>(vars.size())}, std::vector<std::string>(kVariableRecordFields, kVariableRecordFields + 2));
+    orvane::Value value =
+        orvane::Value::structMatrix({1, static_cast<int64_t>(vars.size())},
+                                    std::vector<std::string>(kVariableRecordFields, kVariableRecordFields + 2));
     for (size_t i = 0; i < vars.size(); ++i) {
         const std::vector<TermDescription> &terms = vars[i].terms;
-        orvane::Value mfs = orvane::Value::structMatrix(
-            {1, static_cast<int64_t>(terms.size())}, std::vector<std::string>(kMFRecordFields, kMFRecordFields + 4));
+        orvane::Value mfs = orvane::Value::structMatrix({1, static_cast<int64_t>(terms.size())},
+                                                        std::vector<std::string>(kMFRecordFields, kMFRecordFields + 4));
         for (size_t j = 0; j < terms.size(); ++j) {
             auto e = static_cast<int64_t>(j);
             mfs.setField(e, "type", uint8Text(terms[j].type));
@@ -634,7 +638,8 @@ std::string readType(const json &d) {
     std::string text = readString(*type, "type");
     // The module takes every type but "mamdani" for Sugeno: "Mamdani" would
     // evaluate a Mamdani design as Sugeno.
-    if (text != "mamdani" && text != "sugeno") fail("type", "expected \"mamdani\" or \"sugeno\", got " + inQuotes(text));
+    if (text != "mamdani" && text != "sugeno")
+        fail("type", "expected \"mamdani\" or \"sugeno\", got " + inQuotes(text));
     return text;
 }
 

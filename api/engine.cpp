@@ -38,9 +38,7 @@ std::string readFile(const std::string &path) {
 
 // dlopen searches the library path for a name without a slash, so that
 // "--module mylib.so" would report a missing file even when it exists.
-std::string loadablePath(const std::string &path) {
-    return path.find('/') == std::string::npos ? "./" + path : path;
-}
+std::string loadablePath(const std::string &path) { return path.find('/') == std::string::npos ? "./" + path : path; }
 
 // A raw record in host-value JSON carries a top-level "class" key; a nested
 // description never does.
@@ -138,8 +136,7 @@ orvane::Value System::diagnostics(const DiagnosticModes &modes) const {
     return makeDiagnostics(modes.outOfRangeInput, modes.noRuleFired, modes.emptyOutputFuzzySet, name_);
 }
 
-orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Value &diagnostics,
-                                 int numResults) const {
+orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Value &diagnostics, int numResults) const {
     std::lock_guard<std::mutex> lock(apiMutex());
     std::vector<orvane::Value> arguments = {inputs, record_, diagnostics};
     return module_->call(numResults, arguments);
@@ -158,7 +155,8 @@ Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) 
                           &e.aggregatedOutputs, &e.firingStrengths, &e.ruleOutputLevels};
     {
         std::lock_guard<std::mutex> lock(apiMutex());
-        for (size_t k = 0; k < outcome.results.size() && k < 6; ++k) *targets[k] = Matrix::fromValue(outcome.results[k]);
+        for (size_t k = 0; k < outcome.results.size() && k < 6; ++k)
+            *targets[k] = Matrix::fromValue(outcome.results[k]);
         e.warnings = std::move(outcome.warnings);
         outcome.results.clear();
     }

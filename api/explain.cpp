@@ -49,8 +49,7 @@ int termNumber(double entry) {
 }
 
 std::vector<VariableInfo> readVariables(const orvane::Value &record, const char *mfField, const char *rangeField,
-                                        const char *countField, int numVariables,
-                                        const std::vector<std::string> &names,
+                                        const char *countField, int numVariables, const std::vector<std::string> &names,
                                         const std::vector<std::vector<std::string>> &termNames,
                                         const std::string &defaultName) {
     orvane::Value variables = field(record, mfField);
@@ -70,7 +69,8 @@ std::vector<VariableInfo> readVariables(const orvane::Value &record, const char 
         for (int j = 0; j < numTerms; ++j) {
             TermInfo t;
             size_t ju = static_cast<size_t>(j);
-            t.name = iu < termNames.size() && ju < termNames[iu].size() ? termNames[iu][ju] : "mf" + std::to_string(j + 1);
+            t.name =
+                iu < termNames.size() && ju < termNames[iu].size() ? termNames[iu][ju] : "mf" + std::to_string(j + 1);
             std::string type = field(mfs, "type", j).toText();
             std::vector<double> params = field(mfs, "params", j).toDoubles();
             double typeLength = field(mfs, "origTypeLength", j).toDoubles().at(0);
@@ -148,7 +148,8 @@ SystemInfo readSystemInfo(const System &system) {
         for (size_t o = 0; o < info.outputs.size(); ++o) {
             double c = consequent[r + o * nr];
             // A Sugeno consequent keeps its sign when rounded; negatives are refused anyway.
-            rule.consequent.push_back(info.isMamdani ? termNumber(c) : (std::isnan(c) ? 0 : static_cast<int>(std::round(c))));
+            rule.consequent.push_back(info.isMamdani ? termNumber(c)
+                                                     : (std::isnan(c) ? 0 : static_cast<int>(std::round(c))));
         }
         rule.isAnd = connection[r] == 1.0;  // only exactly 1 is AND
         rule.weight = weight[r];
@@ -191,7 +192,8 @@ orvane::Value probeRecord(const orvane::Value &record, const SystemInfo &info, s
     size_t numRules = inputRules.size() + outputRules.size();
     auto rows = static_cast<int64_t>(numRules);
     std::vector<double> antecedent(numRules * numInputs, 0.0), consequent(numRules * numOutputs, 0.0);
-    for (size_t r = 0; r < inputRules.size(); ++r) antecedent[r + inputRules[r].first * numRules] = inputRules[r].second;
+    for (size_t r = 0; r < inputRules.size(); ++r)
+        antecedent[r + inputRules[r].first * numRules] = inputRules[r].second;
     for (size_t r = 0; r < outputRules.size(); ++r) {
         size_t row = inputRules.size() + r;
         consequent[row + outputRules[r].first * numRules] = outputRules[r].second;
@@ -208,8 +210,9 @@ orvane::Value probeRecord(const orvane::Value &record, const SystemInfo &info, s
     probe.setField(0, "aggMethod", sameClassText(like, "max"));
     probe.setField(0, "defuzzMethod", sameClassText(like, info.isMamdani ? "centroid" : "wtaver"));
     int32_t columns = static_cast<int32_t>(info.isMamdani ? numRules * numOutputs : numOutputs);
-    probe.setField(0, "orrSize",
-                   orvane::Value::int32Row({info.isMamdani ? info.numSamples : static_cast<int32_t>(numRules), columns}));
+    probe.setField(
+        0, "orrSize",
+        orvane::Value::int32Row({info.isMamdani ? info.numSamples : static_cast<int32_t>(numRules), columns}));
     return probe;
 }
 
@@ -299,7 +302,8 @@ Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticM
     for (size_t r = 0; r < numRules; ++r) {
         RuleExplanation rule;
         auto ri = static_cast<int64_t>(r);
-        for (size_t i = 0; i < numInputs; ++i) rule.antecedentValues.push_back(e.ruleInputValues.at(ri, static_cast<int64_t>(i)));
+        for (size_t i = 0; i < numInputs; ++i)
+            rule.antecedentValues.push_back(e.ruleInputValues.at(ri, static_cast<int64_t>(i)));
         rule.firingStrength = e.firingStrengths.data.at(r);
         for (size_t o = 0; o < numOutputs; ++o) {
             auto oi = static_cast<int64_t>(o);
@@ -325,7 +329,8 @@ Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticM
         } else {
             out.sum = e.aggregatedOutputs.data.at(o);
             for (size_t k = 0; k < info_.outputs[o].terms.size(); ++k, ++probeRow)
-                out.termLevels.push_back(p.ruleOutputLevels.at(static_cast<int64_t>(probeRow), static_cast<int64_t>(o)));
+                out.termLevels.push_back(
+                    p.ruleOutputLevels.at(static_cast<int64_t>(probeRow), static_cast<int64_t>(o)));
         }
         x.outputs.push_back(out);
     }
@@ -353,11 +358,12 @@ std::vector<std::vector<std::vector<double>>> Explainer::inputTermCurves(int num
     return curves;
 }
 
-Explainer::Surface Explainer::surface(size_t x, size_t y, size_t output, const std::vector<double> &row,
-                                      int resolution, const DiagnosticModes &modes) const {
+Explainer::Surface Explainer::surface(size_t x, size_t y, size_t output, const std::vector<double> &row, int resolution,
+                                      const DiagnosticModes &modes) const {
     size_t numInputs = info_.inputs.size();
     if (x >= numInputs || y >= numInputs || output >= info_.outputs.size() || row.size() != numInputs || resolution < 2)
-        throw orvane::HostError("fazolt:explain:BadSurface", "a surface needs two inputs, an output, a full row and a resolution of at least 2");
+        throw orvane::HostError("fazolt:explain:BadSurface",
+                                "a surface needs two inputs, an output, a full row and a resolution of at least 2");
     Surface s;
     s.xs = evenlySpaced(info_.inputs[x].low, info_.inputs[x].high, resolution);
     s.ys = evenlySpaced(info_.inputs[y].low, info_.inputs[y].high, resolution);
@@ -414,10 +420,13 @@ std::string jsonInts(const std::vector<int> &v) {
 std::string variablesJson(const std::vector<VariableInfo> &vars) {
     return jsonList(vars, [](const VariableInfo &v, size_t) {
         return "{\"name\":" + jsonText(v.name) + ",\"range\":[" + jsonNumber(v.low) + "," + jsonNumber(v.high) +
-               "],\"terms\":" + jsonList(v.terms, [](const TermInfo &t, size_t) {
-                   return "{\"name\":" + jsonText(t.name) + ",\"type\":" + jsonText(t.type) +
-                          ",\"params\":" + jsonNumbers(t.params) + "}";
-               }) + "}";
+               "],\"terms\":" +
+               jsonList(v.terms,
+                        [](const TermInfo &t, size_t) {
+                            return "{\"name\":" + jsonText(t.name) + ",\"type\":" + jsonText(t.type) +
+                                   ",\"params\":" + jsonNumbers(t.params) + "}";
+                        }) +
+               "}";
     });
 }
 
@@ -443,13 +452,17 @@ std::string systemInfoToJson(const SystemInfo &info, const std::vector<std::vect
            ",\"aggMethod\":" + jsonText(info.aggMethod) + ",\"defuzzMethod\":" + jsonText(info.defuzzMethod) +
            ",\"numSamples\":" + std::to_string(info.numSamples) + ",\"inputs\":" + variablesJson(info.inputs) +
            ",\"outputs\":" + variablesJson(info.outputs) + ",\"rules\":" +
-           jsonList(info.rules, [](const RuleInfo &r, size_t) {
-               return "{\"text\":" + jsonText(r.text) + ",\"antecedent\":" + jsonInts(r.antecedent) +
-                      ",\"consequent\":" + jsonInts(r.consequent) + ",\"connection\":" + (r.isAnd ? "\"and\"" : "\"or\"") +
-                      ",\"weight\":" + jsonNumber(r.weight) + "}";
-           }) +
-           ",\"samplePoints\":" + jsonList(info.samplePoints, [](const std::vector<double> &p, size_t) { return jsonNumbers(p); }) +
-           ",\"inputCurvePoints\":" + jsonList(inputCurvePoints, [](const std::vector<double> &p, size_t) { return jsonNumbers(p); }) +
+           jsonList(info.rules,
+                    [](const RuleInfo &r, size_t) {
+                        return "{\"text\":" + jsonText(r.text) + ",\"antecedent\":" + jsonInts(r.antecedent) +
+                               ",\"consequent\":" + jsonInts(r.consequent) +
+                               ",\"connection\":" + (r.isAnd ? "\"and\"" : "\"or\"") +
+                               ",\"weight\":" + jsonNumber(r.weight) + "}";
+                    }) +
+           ",\"samplePoints\":" +
+           jsonList(info.samplePoints, [](const std::vector<double> &p, size_t) { return jsonNumbers(p); }) +
+           ",\"inputCurvePoints\":" +
+           jsonList(inputCurvePoints, [](const std::vector<double> &p, size_t) { return jsonNumbers(p); }) +
            ",\"inputCurves\":" + curves(inputCurves) + ",\"outputCurves\":" + curves(outputCurves) + "}";
 }
 
@@ -457,9 +470,11 @@ std::string explanationToJson(const SystemInfo &info, const Explanation &e, bool
     std::string inputs = jsonList(e.inputs, [&](const InputExplanation &in, size_t i) {
         const VariableInfo &v = info.inputs[i];
         return "{\"name\":" + jsonText(v.name) + ",\"value\":" + jsonNumber(in.value) + ",\"terms\":" +
-               jsonList(in.termDegrees, [&](double d, size_t j) {
-                   return "{\"name\":" + jsonText(v.terms[j].name) + ",\"degree\":" + jsonNumber(d) + "}";
-               }) + "}";
+               jsonList(in.termDegrees,
+                        [&](double d, size_t j) {
+                            return "{\"name\":" + jsonText(v.terms[j].name) + ",\"degree\":" + jsonNumber(d) + "}";
+                        }) +
+               "}";
     });
     std::string rules = jsonList(e.rules, [&](const RuleExplanation &r, size_t k) {
         std::string out = "{\"index\":" + std::to_string(k + 1) + ",\"text\":" + jsonText(info.rules[k].text) +
@@ -469,9 +484,11 @@ std::string explanationToJson(const SystemInfo &info, const Explanation &e, bool
                           ",\"firingStrength\":" + jsonNumber(r.firingStrength);
         if (info.isMamdani) {
             if (withImpliedSets)
-                out += ",\"impliedSets\":" + jsonList(r.impliedSets, [](const std::vector<double> &s, size_t) { return jsonNumbers(s); });
+                out += ",\"impliedSets\":" +
+                       jsonList(r.impliedSets, [](const std::vector<double> &s, size_t) { return jsonNumbers(s); });
         } else {
-            out += ",\"outputLevels\":" + jsonNumbers(r.outputLevels) + ",\"weightedOutputs\":" + jsonNumbers(r.weightedOutputs);
+            out += ",\"outputLevels\":" + jsonNumbers(r.outputLevels) +
+                   ",\"weightedOutputs\":" + jsonNumbers(r.weightedOutputs);
         }
         return out + "}";
     });

@@ -33,8 +33,9 @@ bool isFclName(const std::string &s) {
     for (char c : s) {
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
     }
-    static const char *reserved[] = {"IF", "THEN", "IS", "NOT", "AND", "OR", "WITH", "RULE", "TERM", "RANGE", "METHOD",
-                                     "DEFAULT", "ACCU", "ACT", "END_RULEBLOCK", "END_FUZZIFY", "END_DEFUZZIFY", "END_VAR"};
+    static const char *reserved[] = {
+        "IF",     "THEN",    "IS",   "NOT", "AND",           "OR",          "WITH",          "RULE",   "TERM", "RANGE",
+        "METHOD", "DEFAULT", "ACCU", "ACT", "END_RULEBLOCK", "END_FUZZIFY", "END_DEFUZZIFY", "END_VAR"};
     for (const char *r : reserved) {
         if (upper(s) == r) return false;
     }
@@ -64,7 +65,7 @@ private:
         Term term;
         int line = 0;
         bool isSingleton = false;
-        bool isLinear = false;  // fuzzylite's "Linear c1 ... cn k", a Sugeno output
+        bool isLinear = false;        // fuzzylite's "Linear c1 ... cn k", a Sugeno output
         std::vector<double> pointXs;  // x of each point of a point list, for the span
     };
     struct VariableBlock {
@@ -94,7 +95,8 @@ private:
     void readVariableBlock(bool isOutput, int line);
     void readRuleBlock(int line);
     TermBlock readTerm(int line, const std::string &varName);
-    VariableBlock &variableNamed(std::vector<VariableBlock> &vars, const std::string &name, const char *block, int line);
+    VariableBlock &variableNamed(std::vector<VariableBlock> &vars, const std::string &name, const char *block,
+                                 int line);
     void mergeSetting(Setting &setting, const std::string &value, int line, const char *what);
     Variable finishVariable(VariableBlock &v, bool isOutput, bool isSugeno);
 
@@ -155,13 +157,15 @@ Token FclReader::next(const std::string &construct, int line) {
 
 void FclReader::expect(const char *symbol, const std::string &construct, int line) {
     Token t = next(construct, line);
-    if (upper(t.text) != symbol) fail(t.line, construct, std::string("expected \"") + symbol + "\", got \"" + t.text + "\"");
+    if (upper(t.text) != symbol)
+        fail(t.line, construct, std::string("expected \"") + symbol + "\", got \"" + t.text + "\"");
 }
 
 double FclReader::number(const std::string &construct, int line) {
     Token t = next(construct, line);
     double v = 0.0;
-    if (!parseNumber(t.text, v) || !std::isfinite(v)) fail(t.line, construct, "expected a finite number, got \"" + t.text + "\"");
+    if (!parseNumber(t.text, v) || !std::isfinite(v))
+        fail(t.line, construct, "expected a finite number, got \"" + t.text + "\"");
     return v;
 }
 
@@ -181,7 +185,8 @@ void FclReader::readDeclarations(std::vector<VariableBlock> &vars, const char *e
         std::string varName = name(construct, line);
         expect(":", construct + " " + varName, declLine);
         Token type = next(construct + " " + varName, declLine);
-        if (upper(type.text) != "REAL") fail(type.line, construct + " " + varName, "type " + type.text + " is not supported (REAL only)");
+        if (upper(type.text) != "REAL")
+            fail(type.line, construct + " " + varName, "type " + type.text + " is not supported (REAL only)");
         expect(";", construct + " " + varName, declLine);
         for (const VariableBlock &v : inputs_) {
             if (v.name == varName) fail(declLine, construct + " " + varName, "the name is declared twice");
@@ -262,8 +267,8 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
         Token shapeName = next(construct, line);
         // jFuzzyLogic's short names beside fuzzylite's class names.
         static const std::map<std::string, std::pair<std::string, std::vector<int>>> shortNames = {
-            {"trian", {"trimf", {0, 1, 2}}},  {"trape", {"trapmf", {0, 1, 2, 3}}},
-            {"gauss", {"gaussmf", {1, 0}}},   // mean, standard deviation
+            {"trian", {"trimf", {0, 1, 2}}},   {"trape", {"trapmf", {0, 1, 2, 3}}},
+            {"gauss", {"gaussmf", {1, 0}}},     // mean, standard deviation
             {"gbell", {"gbellmf", {0, 1, 2}}},  // width, slope, centre
             {"sigm", {"sigmf", {0, 1}}},        // gain, centre
         };
@@ -277,16 +282,18 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
             tb.term.params = values;
         } else if (peer != nullptr && std::string(peer->ourType) != "constant") {
             if (values.size() != peer->peerOrder.size()) {
-                fail(line, construct, shapeName.text + " takes " + std::to_string(peer->peerOrder.size()) + " numbers, got " +
-                                          std::to_string(values.size()));
+                fail(line, construct,
+                     shapeName.text + " takes " + std::to_string(peer->peerOrder.size()) + " numbers, got " +
+                         std::to_string(values.size()));
             }
             tb.term.type = peer->ourType;
             tb.term.params = fromPeerOrder(*peer, values);
         } else if (shortName != shortNames.end()) {
             const std::vector<int> &order = shortName->second.second;
             if (values.size() != order.size()) {
-                fail(line, construct, shapeName.text + " takes " + std::to_string(order.size()) + " numbers, got " +
-                                          std::to_string(values.size()));
+                fail(line, construct,
+                     shapeName.text + " takes " + std::to_string(order.size()) + " numbers, got " +
+                         std::to_string(values.size()));
             }
             tb.term.type = shortName->second.first;
             tb.term.params.assign(order.size(), 0.0);
@@ -302,8 +309,9 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
 
 void FclReader::mergeSetting(Setting &setting, const std::string &value, int line, const char *what) {
     if (!setting.value.empty() && setting.value != value) {
-        fail(line, what, "\"" + value + "\" differs from \"" + setting.value + "\" on line " + std::to_string(setting.line) +
-                             " (one setting for the whole system)");
+        fail(line, what,
+             "\"" + value + "\" differs from \"" + setting.value + "\" on line " + std::to_string(setting.line) +
+                 " (one setting for the whole system)");
     }
     if (setting.value.empty()) setting = {value, line};
 }
@@ -347,7 +355,8 @@ void FclReader::readVariableBlock(bool isOutput, int line) {
             expect(":=", "DEFAULT of " + varName, t.line);
             Token value = next("DEFAULT of " + varName, t.line);
             if (upper(value.text) == "NC") {
-                fail(t.line, "DEFAULT NC of " + varName, "keeping the previous value has no meaning for rows evaluated independently");
+                fail(t.line, "DEFAULT NC of " + varName,
+                     "keeping the previous value has no meaning for rows evaluated independently");
             }
             double d = 0.0;
             if (!parseNumber(value.text, d)) {
@@ -391,7 +400,8 @@ void FclReader::readRuleBlock(int line) {
             RuleText rule;
             rule.line = t.line;
             // A rule ends at ";", or, as some tools write it, where the next one starts.
-            while (!atEnd() && peek().text != ";" && upper(peek().text) != "RULE" && upper(peek().text) != "END_RULEBLOCK") {
+            while (!atEnd() && peek().text != ";" && upper(peek().text) != "RULE" &&
+                   upper(peek().text) != "END_RULEBLOCK") {
                 // Conclusions may be joined by "," as well as by AND.
                 const std::string &w = tokens_[at_++].text;
                 rule.words.push_back(w == "," ? std::string("and") : w);
@@ -422,9 +432,9 @@ Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugen
         if (isSugenoTerm && !isSugeno) fail(tb.line, construct, std::string(kind) + " output term needs METHOD : COGS");
         if (!isSugenoTerm && isSugeno) fail(tb.line, construct, "METHOD : COGS takes singleton and Linear terms only");
         if (tb.isLinear && tb.term.params.size() != inputs_.size() + 1) {
-            fail(tb.line, construct, "Linear takes " + std::to_string(inputs_.size() + 1) +
-                                         " coefficients (one per input, then the constant), got " +
-                                         std::to_string(tb.term.params.size()));
+            fail(tb.line, construct,
+                 "Linear takes " + std::to_string(inputs_.size() + 1) +
+                     " coefficients (one per input, then the constant), got " + std::to_string(tb.term.params.size()));
         }
         var.terms.push_back(tb.term);
     }
@@ -505,7 +515,8 @@ Model FclReader::read() {
         if (v.method.empty()) fail(v.blockLine, "DEFUZZIFY " + v.name, "missing METHOD");
         if (!method.empty() && v.method != method) {
             fail(v.methodLine, "METHOD of " + v.name,
-                 v.method + " differs from " + method + " on line " + std::to_string(methodLine) + " (one method for the whole system)");
+                 v.method + " differs from " + method + " on line " + std::to_string(methodLine) +
+                     " (one method for the whole system)");
         }
         method = v.method;
         methodLine = v.methodLine;
@@ -564,8 +575,8 @@ Model FclReader::read() {
                     double ca = m.rules[a].consequent[o];
                     if (ca != 0.0 && ca == m.rules[b].consequent[o]) {
                         fail(rules_[b].line, "RULE",
-                             "with COGS and ACCU " + accu_.value + ", two rules concluding " + m.outputs[o].name + " IS " +
-                                 m.outputs[o].terms[static_cast<size_t>(ca) - 1].name +
+                             "with COGS and ACCU " + accu_.value + ", two rules concluding " + m.outputs[o].name +
+                                 " IS " + m.outputs[o].terms[static_cast<size_t>(ca) - 1].name +
                                  " would be accumulated first; use ACCU : SUM");
                     }
                 }
@@ -578,7 +589,6 @@ Model FclReader::read() {
 // ---- The writer.
 
 [[noreturn]] void refuse(const std::string &what) { throw orvane::HostError("fazolt:fcl:Unsupported", what); }
-
 
 std::string termText(const Term &t, const std::string &where) {
     const std::vector<double> &p = t.params;
@@ -613,7 +623,9 @@ std::string termText(const Term &t, const std::string &where) {
     return text;
 }
 
-std::string rangeText(const Variable &v) { return "  RANGE := (" + numberText(v.low) + " .. " + numberText(v.high) + ");\n"; }
+std::string rangeText(const Variable &v) {
+    return "  RANGE := (" + numberText(v.low) + " .. " + numberText(v.high) + ");\n";
+}
 
 std::string fclOperator(const std::string &method, const char *construct, const NameTable &table) {
     std::string word = theirName(table, method);
@@ -624,7 +636,8 @@ std::string fclOperator(const std::string &method, const char *construct, const 
 std::string ruleLine(const Rule &rule, const Model &m, size_t k) {
     std::string where = "rules[" + std::to_string(k) + "]: ";
     // Keywords in lower case: FCL reads them in any case, fuzzylite only so.
-    std::string words = ruleWords(rule, m, false, [&](const std::string &why) { refuse(where + why + " has no FCL form"); });
+    std::string words =
+        ruleWords(rule, m, false, [&](const std::string &why) { refuse(where + why + " has no FCL form"); });
     return "  RULE " + std::to_string(k + 1) + " : " + words + ";\n";
 }
 
@@ -648,14 +661,16 @@ std::string modelToFcl(const Model &m) {
     bool isSugeno = !m.isMamdani();
     std::string method;
     if (isSugeno) {
-        if (m.defuzzMethod != "wtaver") refuse("defuzzMethod \"" + m.defuzzMethod + "\": a Sugeno system in FCL is COGS, the weighted average");
+        if (m.defuzzMethod != "wtaver")
+            refuse("defuzzMethod \"" + m.defuzzMethod + "\": a Sugeno system in FCL is COGS, the weighted average");
         method = "COGS";
     } else if (m.defuzzMethod == "som" || m.defuzzMethod == "lom") {
         for (const Variable &v : m.outputs) {
             std::string side = maximumSideOfMethod(m.defuzzMethod, v.low, v.high);
             std::string thisMethod = side == "leftmost" ? "LM" : side == "rightmost" ? "RM" : "";
             if (thisMethod.empty() || (!method.empty() && method != thisMethod)) {
-                refuse("defuzzMethod \"" + m.defuzzMethod + "\": picks by magnitude, which is LM or RM only on ranges of one sign");
+                refuse("defuzzMethod \"" + m.defuzzMethod +
+                       "\": picks by magnitude, which is LM or RM only on ranges of one sign");
             }
             method = thisMethod;
         }
@@ -677,7 +692,8 @@ std::string modelToFcl(const Model &m) {
     for (const Variable &v : m.inputs) {
         out += "FUZZIFY " + v.name + "\n" + rangeText(v);
         for (const Term &t : v.terms) {
-            if (t.type == "constant") refuse("term " + t.name + " of " + v.name + ": a singleton input has no FCL form");
+            if (t.type == "constant")
+                refuse("term " + t.name + " of " + v.name + ": a singleton input has no FCL form");
             out += "  TERM " + t.name + " := " + termText(t, "term " + t.name + " of " + v.name) + ";\n";
         }
         out += "END_FUZZIFY\n\n";

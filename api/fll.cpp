@@ -19,7 +19,8 @@ std::vector<std::string> splitBlanks(const std::string &text) {
 }
 
 const NameTable FLL_TNORMS = {{"min", "Minimum"}, {"prod", "AlgebraicProduct"}, {"bdif", "BoundedDifference"}};
-const NameTable FLL_SNORMS = {{"max", "Maximum"}, {"probor", "AlgebraicSum"}, {"bsum", "BoundedSum"}, {"sum", "UnboundedSum"}};
+const NameTable FLL_SNORMS = {
+    {"max", "Maximum"}, {"probor", "AlgebraicSum"}, {"bsum", "BoundedSum"}, {"sum", "UnboundedSum"}};
 
 bool isFllName(const std::string &s) {
     if (s.empty() || s == "if" || s == "is" || s == "not" || s == "and" || s == "or" || s == "then" || s == "with" ||
@@ -69,7 +70,8 @@ private:
     void requireFlag(const Line &l, const std::string &construct, const char *wanted, const std::string &why) const;
     double number(const std::string &text, int line, const std::string &construct) const;
     void mergeSetting(Setting &s, const std::string &value, int line, const char *key);
-    Term readTerm(const std::vector<std::string> &words, int line, const Variable &var, bool isOutput, size_t numInputs);
+    Term readTerm(const std::vector<std::string> &words, int line, const Variable &var, bool isOutput,
+                  size_t numInputs);
 
     std::string_view text_;
     std::string fileName_;
@@ -90,7 +92,8 @@ std::vector<FllReader::Line> FllReader::lines() const {
         size_t first = line.find_first_not_of(" \t\r");
         if (first == std::string::npos) continue;
         size_t colon = line.find(':');
-        if (colon == std::string::npos) fail(number, "line", "expected \"key: value\", got \"" + line.substr(first) + "\"");
+        if (colon == std::string::npos)
+            fail(number, "line", "expected \"key: value\", got \"" + line.substr(first) + "\"");
         Line l;
         l.key = line.substr(first, colon - first);
         std::string value = line.substr(colon + 1);
@@ -104,7 +107,8 @@ std::vector<FllReader::Line> FllReader::lines() const {
     return out;
 }
 
-void FllReader::requireFlag(const Line &l, const std::string &construct, const char *wanted, const std::string &why) const {
+void FllReader::requireFlag(const Line &l, const std::string &construct, const char *wanted,
+                            const std::string &why) const {
     if (l.value != wanted) fail(l.number, construct + " " + l.key + ": " + l.value, why);
 }
 
@@ -116,8 +120,9 @@ double FllReader::number(const std::string &text, int line, const std::string &c
 
 void FllReader::mergeSetting(Setting &s, const std::string &value, int line, const char *key) {
     if (!s.value.empty() && s.value != value) {
-        fail(line, key, "\"" + value + "\" differs from \"" + s.value + "\" on line " + std::to_string(s.line) +
-                            " (one setting for the whole system)");
+        fail(line, key,
+             "\"" + value + "\" differs from \"" + s.value + "\" on line " + std::to_string(s.line) +
+                 " (one setting for the whole system)");
     }
     if (s.value.empty()) s = {value, line};
 }
@@ -139,8 +144,9 @@ Term FllReader::readTerm(const std::vector<std::string> &words, int line, const 
     if (type == "Linear") {
         if (!isOutput) fail(line, construct, "Linear is an output term");
         if (values.size() != numInputs + 1) {
-            fail(line, construct, "Linear takes " + std::to_string(numInputs + 1) + " coefficients (one per input, then the constant), got " +
-                                      std::to_string(values.size()));
+            fail(line, construct,
+                 "Linear takes " + std::to_string(numInputs + 1) +
+                     " coefficients (one per input, then the constant), got " + std::to_string(values.size()));
         }
         t.type = "linear";
         t.params = values;
@@ -155,8 +161,9 @@ Term FllReader::readTerm(const std::vector<std::string> &words, int line, const 
         t.params = values;
     } else if (peer != nullptr) {
         if (values.size() != peer->peerOrder.size()) {
-            fail(line, construct, type + " takes " + std::to_string(peer->peerOrder.size()) + " parameters, got " +
-                                      std::to_string(values.size()));
+            fail(line, construct,
+                 type + " takes " + std::to_string(peer->peerOrder.size()) + " parameters, got " +
+                     std::to_string(values.size()));
         }
         t.type = peer->ourType;
         t.params = fromPeerOrder(*peer, values);
@@ -185,7 +192,8 @@ Model FllReader::read() {
         }
         if (l.key == "InputVariable" || l.key == "OutputVariable") {
             bool isOutput = l.key == "OutputVariable";
-            if (!isFllName(l.value)) fail(l.number, l.key + " " + l.value, "expected a name (letters, digits, _ and .)");
+            if (!isFllName(l.value))
+                fail(l.number, l.key + " " + l.value, "expected a name (letters, digits, _ and .)");
             for (const std::vector<VariableSection> *vars : {&inputs, &outputs}) {
                 for (const VariableSection &v : *vars) {
                     if (v.var.name == l.value) fail(l.number, l.key + " " + l.value, "the name is used twice");
@@ -253,7 +261,8 @@ Model FllReader::read() {
             mergeSetting(implication, l.value, l.number, "implication");
         } else if (l.key == "activation") {
             // General: every rule in order; the others pick or limit rules.
-            if (l.value != "General" && l.value != "none") fail(l.number, "activation " + l.value, "not supported (General only)");
+            if (l.value != "General" && l.value != "none")
+                fail(l.number, "activation " + l.value, "not supported (General only)");
         } else if (l.key == "rule") {
             ruleTexts.push_back({l.value, l.number});
         } else {
@@ -266,7 +275,8 @@ Model FllReader::read() {
             Term t = readTerm(words, line, v.var, false, inputs.size());
             if (t.type == "constant") fail(line, "term " + t.name + " of " + v.var.name, "Constant is an output term");
             for (const Term &other : v.var.terms) {
-                if (other.name == t.name) fail(line, "term " + t.name + " of " + v.var.name, "a second term of this name");
+                if (other.name == t.name)
+                    fail(line, "term " + t.name + " of " + v.var.name, "a second term of this name");
             }
             v.var.terms.push_back(t);
         }
@@ -283,7 +293,8 @@ Model FllReader::read() {
         if (w.empty() || w[0] == "none") fail(v.line, "OutputVariable " + v.var.name, "missing defuzzifier");
         if (!defuzzifier.empty() && w[0] != defuzzifier) {
             fail(v.defuzzifierLine, "defuzzifier " + w[0],
-                 "differs from " + defuzzifier + " on line " + std::to_string(defuzzifierLine) + " (one method for the whole system)");
+                 "differs from " + defuzzifier + " on line " + std::to_string(defuzzifierLine) +
+                     " (one method for the whole system)");
         }
         defuzzifier = w[0];
         defuzzifierLine = v.defuzzifierLine;
@@ -294,16 +305,19 @@ Model FllReader::read() {
             }
         } else {
             int64_t r = 100;  // fuzzylite's own default
-            if (w.size() > 2) fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier, "expected a method and a resolution");
+            if (w.size() > 2)
+                fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier, "expected a method and a resolution");
             if (w.size() == 2) {
                 double d = number(w[1], v.defuzzifierLine, "defuzzifier " + v.defuzzifier);
                 if (!(d >= 2 && d <= 1e6 && d == std::trunc(d))) {
-                    fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier, "the resolution must be a whole number from 2 to 1000000");
+                    fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier,
+                         "the resolution must be a whole number from 2 to 1000000");
                 }
                 r = static_cast<int64_t>(d);
             }
             if (resolution >= 0 && r != resolution) {
-                fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier, "every output needs the same resolution (one sample count)");
+                fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier,
+                     "every output needs the same resolution (one sample count)");
             }
             resolution = r;
         }
@@ -327,7 +341,8 @@ Model FllReader::read() {
                               : "Constant and Linear terms need WeightedAverage or WeightedSum");
             }
             for (const Term &other : v.var.terms) {
-                if (other.name == t.name) fail(line, "term " + t.name + " of " + v.var.name, "a second term of this name");
+                if (other.name == t.name)
+                    fail(line, "term " + t.name + " of " + v.var.name, "a second term of this name");
             }
             v.var.terms.push_back(t);
         }
@@ -340,8 +355,9 @@ Model FllReader::read() {
             }
         }
         if (!aggregation.empty() && v.aggregation != aggregation) {
-            fail(v.aggregationLine, construct + " aggregation", "differs from " + aggregation + " on line " +
-                                                                     std::to_string(aggregationLine) + " (one method for the whole system)");
+            fail(v.aggregationLine, construct + " aggregation",
+                 "differs from " + aggregation + " on line " + std::to_string(aggregationLine) +
+                     " (one method for the whole system)");
         }
         aggregation = v.aggregation;
         aggregationLine = v.aggregationLine;
@@ -368,7 +384,8 @@ Model FllReader::read() {
         }
         m.defuzzMethod = defuzzifier == "WeightedAverage" ? "wtaver" : "wtsum";
     } else {
-        if (aggregation.empty() || aggregation == "none") fail(outputs.front().line, "aggregation", "a Mamdani output needs one");
+        if (aggregation.empty() || aggregation == "none")
+            fail(outputs.front().line, "aggregation", "a Mamdani output needs one");
         m.aggMethod = norm({aggregation, aggregationLine}, "aggregation", false);
         if (defuzzifier == "Centroid") {
             m.defuzzMethod = "centroid";
@@ -401,7 +418,6 @@ Model FllReader::read() {
 // ---- The writer.
 
 [[noreturn]] void refuse(const std::string &what) { throw orvane::HostError("fazolt:fll:Unsupported", what); }
-
 
 std::string peerName(const std::string &method, const char *key, bool isTNorm) {
     std::string name = theirName(isTNorm ? FLL_TNORMS : FLL_SNORMS, method);
@@ -444,12 +460,14 @@ std::string modelToFll(const Model &m) {
         refuse("defuzzMethod \"" + m.defuzzMethod + "\" in a " + m.type + " system has no FLL form");
     }
     if (isSugeno && m.numSamples != 101) {
-        refuse("numSamples " + std::to_string(m.numSamples) + ": a Sugeno system in FLL has no sample count, and a reader takes 101");
+        refuse("numSamples " + std::to_string(m.numSamples) +
+               ": a Sugeno system in FLL has no sample count, and a reader takes 101");
     }
     if (isSugeno && m.aggMethod != "sum") {
         refuse("aggMethod \"" + m.aggMethod + "\": a weighted defuzzifier in FLL runs over the rules, as \"sum\" does");
     }
-    if (m.name.find_first_of("\n\r#") != std::string::npos || m.name != m.name.substr(0, m.name.find_last_not_of(" \t") + 1)) {
+    if (m.name.find_first_of("\n\r#") != std::string::npos ||
+        m.name != m.name.substr(0, m.name.find_last_not_of(" \t") + 1)) {
         refuse("name \"" + m.name + "\": not an FLL name");
     }
     std::string out = "Engine: " + m.name + "\n";
@@ -460,17 +478,23 @@ std::string modelToFll(const Model &m) {
                 refuse("range of " + v.name + ": FLL needs finite ends, low below high");
             }
             out += side == 0 ? "InputVariable: " : "OutputVariable: ";
-            out += v.name + "\n  enabled: true\n  range: " + numberText(v.low) + " " + numberText(v.high) + "\n  lock-range: false\n";
+            out += v.name + "\n  enabled: true\n  range: " + numberText(v.low) + " " + numberText(v.high) +
+                   "\n  lock-range: false\n";
             if (side == 1) {
                 std::string methodName = defuzzifier;
                 if (m.defuzzMethod == "som" || m.defuzzMethod == "lom") {
                     std::string s = maximumSideOfMethod(m.defuzzMethod, v.low, v.high);
-                    if (s.empty()) refuse("defuzzMethod \"" + m.defuzzMethod + "\": picks by magnitude, which is a side of the set only on ranges of one sign");
+                    if (s.empty())
+                        refuse("defuzzMethod \"" + m.defuzzMethod +
+                               "\": picks by magnitude, which is a side of the set only on ranges of one sign");
                     methodName = s == "leftmost" ? "SmallestOfMaximum" : "LargestOfMaximum";
                 }
                 if (methodName.empty()) refuse("defuzzMethod \"" + m.defuzzMethod + "\" has no FLL form");
-                out += "  aggregation: " + (isSugeno ? std::string("none") : peerName(m.aggMethod, "aggMethod", false)) + "\n";
-                out += "  defuzzifier: " + methodName + (isSugeno ? std::string() : " " + std::to_string(m.numSamples)) + "\n";
+                out +=
+                    "  aggregation: " + (isSugeno ? std::string("none") : peerName(m.aggMethod, "aggMethod", false)) +
+                    "\n";
+                out += "  defuzzifier: " + methodName +
+                       (isSugeno ? std::string() : " " + std::to_string(m.numSamples)) + "\n";
                 out += "  default: " + numberText((v.high + v.low) / 2.0) + "\n  lock-previous: false\n";
             }
             for (const Term &t : v.terms) {
@@ -492,7 +516,8 @@ std::string modelToFll(const Model &m) {
     out += "  implication: " + implication + "\n  activation: General\n";
     for (size_t k = 0; k < m.rules.size(); ++k) {
         std::string where = "rules[" + std::to_string(k) + "]: ";
-        std::string text = ruleWords(m.rules[k], m, false, [&](const std::string &why) { refuse(where + why + " has no FLL form"); });
+        std::string text =
+            ruleWords(m.rules[k], m, false, [&](const std::string &why) { refuse(where + why + " has no FLL form"); });
         out += "  rule: " + text + "\n";
     }
     return out;

@@ -33,7 +33,8 @@ std::string loweredExtension(const std::string &path) {
 // "Host functions of the formats") and raises on anything else.
 
 std::vector<double> doublesOf(const orvane::Value &v, const char *function) {
-    if (!v || v.className() != "double" || v.isComplex()) orvane::raise("fazolt:formats:Argument", std::string(function) + ": expected real doubles");
+    if (!v || v.className() != "double" || v.isComplex())
+        orvane::raise("fazolt:formats:Argument", std::string(function) + ": expected real doubles");
     return v.toDoubles();
 }
 
@@ -186,15 +187,15 @@ std::string descriptionToText(std::string_view descriptionJson, SystemFormat for
 void registerFormatFunctions() {
     static std::once_flag once;
     std::call_once(once, [] {
-    static const std::pair<const char *, orvane::HostFunction> functions[] = {
-        {"bdif", boundedDifference},
-        {"bsum", boundedSumFunction},
-        {"nsum", normalisedSum},
-        {"pointsmf", pointsMembership},
-    };
-    for (const auto &[name, function] : functions) {
-        if (!orvane::hasFunction(name)) fazolt::registerFunction(name, function);
-    }
+        static const std::pair<const char *, orvane::HostFunction> functions[] = {
+            {"bdif", boundedDifference},
+            {"bsum", boundedSumFunction},
+            {"nsum", normalisedSum},
+            {"pointsmf", pointsMembership},
+        };
+        for (const auto &[name, function] : functions) {
+            if (!orvane::hasFunction(name)) fazolt::registerFunction(name, function);
+        }
     });
 }
 

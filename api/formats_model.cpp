@@ -101,8 +101,8 @@ std::string variablesText(const std::vector<Variable> &vars) {
     std::string text = "[";
     for (size_t i = 0; i < vars.size(); ++i) {
         const Variable &v = vars[i];
-        text += (i > 0 ? ",\n    " : "\n    ") + std::string("{\"name\": ") + jsonQuoted(v.name) + ", \"range\": " +
-                numbersText({v.low, v.high}) + ", \"mf\": [";
+        text += (i > 0 ? ",\n    " : "\n    ") + std::string("{\"name\": ") + jsonQuoted(v.name) +
+                ", \"range\": " + numbersText({v.low, v.high}) + ", \"mf\": [";
         for (size_t j = 0; j < v.terms.size(); ++j) {
             const Term &t = v.terms[j];
             text += (j > 0 ? ",\n      " : "\n      ") + std::string("{\"name\": ") + jsonQuoted(t.name) +
@@ -116,7 +116,8 @@ std::string variablesText(const std::vector<Variable> &vars) {
 }  // namespace
 
 Model modelFromDescription(std::string_view descriptionJson) {
-    BuiltSystem built = buildSystem(descriptionJson, HostFunctionNames::unchecked);  // every check and message of the description
+    BuiltSystem built =
+        buildSystem(descriptionJson, HostFunctionNames::unchecked);  // every check and message of the description
     json d = json::parse(descriptionJson.begin(), descriptionJson.end());
     Model m;
     m.name = built.name;
@@ -164,8 +165,10 @@ std::string modelToDescription(const Model &m) {
         if (!ruleAsText.empty()) {
             text += jsonQuoted(ruleAsText);
         } else {
-            text += "{\"antecedent\": " + numbersText(rule.antecedent) + ", \"consequent\": " + numbersText(rule.consequent) +
-                    ", \"connection\": " + numberText(rule.connection) + ", \"weight\": " + numberText(rule.weight) + "}";
+            text += "{\"antecedent\": " + numbersText(rule.antecedent) +
+                    ", \"consequent\": " + numbersText(rule.consequent) +
+                    ", \"connection\": " + numberText(rule.connection) + ", \"weight\": " + numberText(rule.weight) +
+                    "}";
         }
     }
     return text + (m.rules.empty() ? "]\n}\n" : "\n  ]\n}\n");
@@ -191,13 +194,15 @@ std::string ruleWords(const Rule &rule, const Model &m, bool mayNegateConclusion
         for (size_t i = 0; i < entries.size(); ++i) {
             double e = entries[i];
             if (e == 0.0) continue;
-            if (!(std::isfinite(e) && e == std::trunc(e))) refuse("term index " + numberText(e) + " is not a whole number");
+            if (!(std::isfinite(e) && e == std::trunc(e)))
+                refuse("term index " + numberText(e) + " is not a whole number");
             if (side == 1 && e < 0.0 && !mayNegateConclusion) {
                 refuse("a negated conclusion (fuzzylite negates the activation degree, we the set)");
             }
             text += isFirst ? " " : side == 1 || rule.connection == 1.0 ? " and " : " or ";
             isFirst = false;
-            text += vars[i].name + (e < 0.0 ? " is not " : " is ") + vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
+            text += vars[i].name + (e < 0.0 ? " is not " : " is ") +
+                    vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
         }
     }
     if (isFirst) refuse("a rule without conclusions");
@@ -238,7 +243,9 @@ int indexOfVariable(const std::vector<Variable> &vars, const std::string &name) 
 
 Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool foldCase,
                     const std::function<void(const std::string &)> &fail) {
-    auto keyword = [&](size_t at) { return at < words.size() ? (foldCase ? lowered(words[at]) : words[at]) : std::string(); };
+    auto keyword = [&](size_t at) {
+        return at < words.size() ? (foldCase ? lowered(words[at]) : words[at]) : std::string();
+    };
     Rule rule;
     rule.antecedent.assign(m.inputs.size(), 0.0);
     rule.consequent.assign(m.outputs.size(), 0.0);
@@ -309,9 +316,9 @@ const std::vector<PeerShape> &peerShapes() {
     static const std::vector<PeerShape> shapes = {
         {"trimf", "Triangle", {0, 1, 2}},
         {"trapmf", "Trapezoid", {0, 1, 2, 3}},
-        {"gaussmf", "Gaussian", {1, 0}},          // mean, standard deviation
-        {"gbellmf", "Bell", {2, 0, 1}},           // centre, width, slope
-        {"sigmf", "Sigmoid", {1, 0}},             // inflection, slope
+        {"gaussmf", "Gaussian", {1, 0}},  // mean, standard deviation
+        {"gbellmf", "Bell", {2, 0, 1}},   // centre, width, slope
+        {"sigmf", "Sigmoid", {1, 0}},     // inflection, slope
         {"smf", "SShape", {0, 1}},
         {"zmf", "ZShape", {0, 1}},
         {"pimf", "PiShape", {0, 1, 2, 3}},
@@ -371,7 +378,8 @@ bool parseNumber(std::string_view text, double &value) {
         return true;
     }
     char first = s[0];
-    if (!(std::isdigit(static_cast<unsigned char>(first)) || first == '-' || first == '+' || first == '.')) return false;
+    if (!(std::isdigit(static_cast<unsigned char>(first)) || first == '-' || first == '+' || first == '.'))
+        return false;
     char *end = nullptr;
     value = std::strtod(s.c_str(), &end);
     return end == s.c_str() + s.size() && std::isfinite(value);

@@ -69,7 +69,8 @@ void countInstructions(lua_State *L, lua_Debug *) {
         } else {
             lua_pushstring(L, "");
         }
-        lua_pushfstring(L, "instruction limit of %I exceeded", static_cast<lua_Integer>(script->limits.instructionsPerCall));
+        lua_pushfstring(L, "instruction limit of %I exceeded",
+                        static_cast<lua_Integer>(script->limits.instructionsPerCall));
         lua_concat(L, 2);
         lua_error(L);
     }
@@ -92,7 +93,8 @@ void protectedCall(Script &script, int nArgs, int nResults, const std::string &w
                                                     std::to_string(script.limits.memoryBytes) + " bytes exceeded");
     }
     if (!message.empty() && message.rfind(script.path, 0) != 0) message = script.path + ": " + message;
-    orvane::raise(script.isOverInstructions ? "fazolt:lua:InstructionLimit" : "fazolt:lua:Error", message + " (" + what + ")");
+    orvane::raise(script.isOverInstructions ? "fazolt:lua:InstructionLimit" : "fazolt:lua:Error",
+                  message + " (" + what + ")");
 }
 
 // ---- Values. A call's arguments as plain numbers, so that building the
@@ -145,7 +147,8 @@ orvane::Value resultValue(lua_State *L, const std::vector<Argument> &arguments, 
     int type = lua_type(L, -1);
     if (type == LUA_TNUMBER) return orvane::Value::doubleScalar(lua_tonumber(L, -1));
     if (type != LUA_TTABLE) {
-        orvane::raise("fazolt:lua:Result", where + ": expected a number or a list of numbers, got a " + lua_typename(L, type));
+        orvane::raise("fazolt:lua:Result",
+                      where + ": expected a number or a list of numbers, got a " + lua_typename(L, type));
     }
     auto n = static_cast<int64_t>(lua_rawlen(L, -1));
     std::vector<double> values(static_cast<size_t>(n));
@@ -154,7 +157,8 @@ orvane::Value resultValue(lua_State *L, const std::vector<Argument> &arguments, 
         bool isNumber = elementType == LUA_TNUMBER;
         double v = isNumber ? lua_tonumber(L, -1) : 0.0;
         lua_pop(L, 1);
-        if (!isNumber) orvane::raise("fazolt:lua:Result", where + ": element " + std::to_string(k + 1) + " is not a number");
+        if (!isNumber)
+            orvane::raise("fazolt:lua:Result", where + ": element " + std::to_string(k + 1) + " is not a number");
         values[static_cast<size_t>(k)] = v;
     }
     bool isColumn = !arguments.empty() && arguments[0].cols == 1 && arguments[0].rows == n && n > 1;
@@ -167,7 +171,8 @@ void callLuaFunction(Script &script, const std::string &name, std::vector<orvane
     for (size_t k = 0; k < args.size(); ++k) {
         const orvane::Value &v = args[k];
         if (!v || v.className() != "double" || v.isComplex()) {
-            orvane::raise("fazolt:lua:Argument", script.path + ": " + name + ": argument " + std::to_string(k + 1) + " is not real double");
+            orvane::raise("fazolt:lua:Argument",
+                          script.path + ": " + name + ": argument " + std::to_string(k + 1) + " is not real double");
         }
         const std::vector<int64_t> &dims = v.dims();
         Argument a;
@@ -244,7 +249,8 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     script.path = path;
     script.limits = limits;
     script.state = lua_newstate(budgetedAlloc, &script);
-    if (script.state == nullptr) throw orvane::HostError("fazolt:lua:MemoryLimit", path + ": cannot create a Lua state");
+    if (script.state == nullptr)
+        throw orvane::HostError("fazolt:lua:MemoryLimit", path + ": cannot create a Lua state");
     struct Closer {
         Script *s;
         ~Closer() {
@@ -270,13 +276,14 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     // a script must not replace them, nor one registered before it.
     for (const std::string &name : defined) {
         if (orvane::hasFunction(name)) {
-            throw orvane::HostError("fazolt:lua:NameTaken", path + ": function " + name +
-                                                                ": a host function of this name exists (make it local, or rename it)");
+            throw orvane::HostError(
+                "fazolt:lua:NameTaken",
+                path + ": function " + name + ": a host function of this name exists (make it local, or rename it)");
         }
     }
     for (const std::string &name : defined) {
         fazolt::registerFunction(name, [s = &script, name](int, std::vector<orvane::Value> &results,
-                                                   const std::vector<orvane::Value> &args) {
+                                                           const std::vector<orvane::Value> &args) {
             callLuaFunction(*s, name, results, args);
         });
     }

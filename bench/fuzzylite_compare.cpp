@@ -61,7 +61,7 @@ fl::Term *makeMembershipTerm(const std::string &name, const std::string &type, c
     if (type == "gaussmf") return need(2), new fl::Gaussian(name, p[1], p[0]);  // [sigma, c]
     if (type == "gauss2mf") return need(4), new fl::GaussianProduct(name, p[1], p[0], p[3], p[2]);
     if (type == "gbellmf") return need(3), new fl::Bell(name, p[2], p[0], p[1]);  // [a, b, c]
-    if (type == "sigmf") return need(2), new fl::Sigmoid(name, p[1], p[0]);      // [a, c]
+    if (type == "sigmf") return need(2), new fl::Sigmoid(name, p[1], p[0]);       // [a, c]
     if (type == "dsigmf") return need(4), new fl::SigmoidDifference(name, p[1], p[0], p[2], p[3]);
     if (type == "psigmf") return need(4), new fl::SigmoidProduct(name, p[1], p[0], p[2], p[3]);
     if (type == "smf") return need(2), new fl::SShape(name, p[0], p[1]);
@@ -161,8 +161,7 @@ std::unique_ptr<fl::Engine> translate(const fazolt::System &system) {
     std::vector<double> inputRange = doublesField(record, "inputRange");
     std::vector<std::vector<TermSpec>> inputs = variableTerms(record, "inputMF");
     for (size_t i = 0; i < inputs.size(); ++i) {
-        auto *variable = new fl::InputVariable(numberedName("in", i + 1), inputRange[i],
-                                               inputRange[i + inputs.size()]);
+        auto *variable = new fl::InputVariable(numberedName("in", i + 1), inputRange[i], inputRange[i + inputs.size()]);
         variable->setLockValueInRange(false);
         for (size_t j = 0; j < inputs[i].size(); ++j) {
             variable->addTerm(makeMembershipTerm(termName(j), inputs[i][j].type, inputs[i][j].params));
@@ -173,8 +172,8 @@ std::unique_ptr<fl::Engine> translate(const fazolt::System &system) {
     std::vector<double> outputRange = doublesField(record, "outputRange");
     std::vector<std::vector<TermSpec>> outputs = variableTerms(record, "outputMF");
     for (size_t o = 0; o < outputs.size(); ++o) {
-        auto *variable = new fl::OutputVariable(numberedName("out", o + 1), outputRange[o],
-                                                outputRange[o + outputs.size()]);
+        auto *variable =
+            new fl::OutputVariable(numberedName("out", o + 1), outputRange[o], outputRange[o + outputs.size()]);
         variable->setLockValueInRange(false);
         variable->setLockPreviousValue(false);
         variable->setDefaultValue(fl::nan);
@@ -345,13 +344,15 @@ int main(int argc, char **argv) {
             uint64_t d = ulpDistance(ours[k], theirs[k]);
             maxUlps = std::max(maxUlps, d);
             numOverOneUlp += d > 1 ? 1 : 0;
-            if (!std::isnan(ours[k]) && !std::isnan(theirs[k])) maxAbs = std::max(maxAbs, std::fabs(ours[k] - theirs[k]));
+            if (!std::isnan(ours[k]) && !std::isnan(theirs[k]))
+                maxAbs = std::max(maxAbs, std::fabs(ours[k] - theirs[k]));
         }
-        std::printf("system=%s type=%s rows=%lld ours_ns_row=%.1f fuzzylite_ns_row=%.1f ratio=%.2f"
-                    " ours_cpu_ns_row=%.1f fuzzylite_cpu_ns_row=%.1f cpu_ratio=%.2f",
-                    system.name().c_str(), isMamdani ? "mamdani" : "sugeno", static_cast<long long>(rows.numRows),
-                    oursTimes.wallNsPerRow, flTimes.wallNsPerRow, flTimes.wallNsPerRow / oursTimes.wallNsPerRow,
-                    oursTimes.cpuNsPerRow, flTimes.cpuNsPerRow, flTimes.cpuNsPerRow / oursTimes.cpuNsPerRow);
+        std::printf(
+            "system=%s type=%s rows=%lld ours_ns_row=%.1f fuzzylite_ns_row=%.1f ratio=%.2f"
+            " ours_cpu_ns_row=%.1f fuzzylite_cpu_ns_row=%.1f cpu_ratio=%.2f",
+            system.name().c_str(), isMamdani ? "mamdani" : "sugeno", static_cast<long long>(rows.numRows),
+            oursTimes.wallNsPerRow, flTimes.wallNsPerRow, flTimes.wallNsPerRow / oursTimes.wallNsPerRow,
+            oursTimes.cpuNsPerRow, flTimes.cpuNsPerRow, flTimes.cpuNsPerRow / oursTimes.cpuNsPerRow);
         if (isMamdani) {
             std::printf(" max_abs_diff=%.3g (different integration points)\n", maxAbs);
         } else {

@@ -106,17 +106,21 @@ struct Pipeline {
     std::vector<double> totalOfRow;
 
     Pipeline(zorbTLS *t, const SystemRecord *f, const DiagnosticsOptions *d)
-        : tls(t), fis(f), diag(d), isMamdani(nameIs(f->type, "mamdani")),
-          method(selectDefuzzMethod(f->defuzzMethod)), rows(makeRows(*f)) {
+        : tls(t),
+          fis(f),
+          diag(d),
+          isMamdani(nameIs(f->type, "mamdani")),
+          method(selectDefuzzMethod(f->defuzzMethod)),
+          rows(makeRows(*f)) {
         for (DynArray<uint8_t> **a : {&membership.kinds, &membership.shapes}) initArray(a, 1);
         for (DynArray<int32_t> **a : {&membership.offsets, &membership.firstEntries}) initArray(a, 1);
         initArray(&membership.params, 1);
         for (DynArray<int32_t> **a : {&mamdaniArrays.consequentRows}) initArray(a, 2);
-        for (DynArray<double> **a : {&mamdaniArrays.setValues, &mamdaniArrays.groupStrengths,
-                                     &mamdaniArrays.outputSets, &mamdaniArrays.centroids})
+        for (DynArray<double> **a : {&mamdaniArrays.setValues, &mamdaniArrays.groupStrengths, &mamdaniArrays.outputSets,
+                                     &mamdaniArrays.centroids})
             initArray(a, 1);
-        for (DynArray<int32_t> **a : {&mamdaniArrays.setSupport, &mamdaniArrays.groupList, &mamdaniArrays.firedRules,
-                                      &mamdaniArrays.setBounds})
+        for (DynArray<int32_t> **a :
+             {&mamdaniArrays.setSupport, &mamdaniArrays.groupList, &mamdaniArrays.firedRules, &mamdaniArrays.setBounds})
             initArray(a, 1);
         extractVarMF(tls, fis->inputMF, inputMFs);
         resize2D(inputMFCache, 1, sumOfCounts(fis->numInputMFs));
@@ -163,8 +167,8 @@ struct Pipeline {
         for (DynArray<int32_t> **a : {&mamdaniArrays.setBounds, &mamdaniArrays.firedRules, &mamdaniArrays.groupList,
                                       &mamdaniArrays.setSupport, &mamdaniArrays.consequentRows})
             releaseArray(a);
-        for (DynArray<double> **a : {&mamdaniArrays.centroids, &mamdaniArrays.outputSets,
-                                     &mamdaniArrays.groupStrengths, &mamdaniArrays.setValues})
+        for (DynArray<double> **a : {&mamdaniArrays.centroids, &mamdaniArrays.outputSets, &mamdaniArrays.groupStrengths,
+                                     &mamdaniArrays.setValues})
             releaseArray(a);
         releaseArray(&degrees);
         releaseArray(&ruleDegrees);
@@ -294,8 +298,9 @@ void benchFireRules(benchmark::State &state, const BenchSystem *sys, const Diagn
         int32_t r = 0;
         for (auto _ : state) {
             p.loadDegrees(r);
-            benchmark::DoNotOptimize(fireRulesBuiltIn(p.fis, p.ruleDegrees, p.degrees, p.nanOfRow[static_cast<size_t>(r)], p.andMethod,
-                                                      p.orMethod, nullptr, p.firingStrengths, fired));
+            benchmark::DoNotOptimize(fireRulesBuiltIn(p.fis, p.ruleDegrees, p.degrees,
+                                                      p.nanOfRow[static_cast<size_t>(r)], p.andMethod, p.orMethod,
+                                                      nullptr, p.firingStrengths, fired));
             r = (r + 1) % kNumRows;
         }
         state.SetItemsProcessed(state.iterations());
@@ -427,8 +432,7 @@ void benchSugenoRow(benchmark::State &state, const BenchSystem *sys, const Diagn
         p.loadStrengths(r);
         fillSugenoOutputCache(p.inputRow, p.outputKinds, p.outputCoefficients, p.sugenoCache);
         for (int32_t o = 1; o <= p.fis->numOutputs; ++o) {
-            const double a =
-                sumSugenoRuleOutputs(p.firingStrengths, p.fis, p.sugenoCacheEntries, p.sugenoCache, o - 1);
+            const double a = sumSugenoRuleOutputs(p.firingStrengths, p.fis, p.sugenoCacheEntries, p.sugenoCache, o - 1);
             benchmark::DoNotOptimize(applySugenoDefuzzificationMethod(tls, o, a, p.totalOfRow[static_cast<size_t>(r)],
                                                                       p.fis, p.method, diag));
         }

@@ -110,8 +110,8 @@ int runBench(const BenchOptions &options) {
         uint64_t sum = checksumOf(outcome.results.at(0));
         if (checksum && *checksum != sum) {
             std::fprintf(stderr,
-                         "error: fazolt:bench:Nondeterministic: repetition %" PRId64
-                         " gave checksum 0x%016" PRIx64 ", earlier ones 0x%016" PRIx64 "\n",
+                         "error: fazolt:bench:Nondeterministic: repetition %" PRId64 " gave checksum 0x%016" PRIx64
+                         ", earlier ones 0x%016" PRIx64 "\n",
                          rep, sum, *checksum);
             return EXIT_EVALUATION_ERROR;
         }
@@ -125,11 +125,12 @@ int runBench(const BenchOptions &options) {
     double median = medianOf(nsPerRow);
     double lowest = *std::min_element(nsPerRow.begin(), nsPerRow.end());
     double highest = *std::max_element(nsPerRow.begin(), nsPerRow.end());
-    std::printf("system=%s rows=%" PRId64 " reps=%" PRId64
-                " median_ns_row=%.1f min_ns_row=%.1f max_ns_row=%.1f rows_per_s=%.0f cpu_ns_row=%.1f checksum=0x%016" PRIx64
-                "\n",
-                system.name().empty() ? "-" : system.name().c_str(), numRows, options.numReps, median, lowest,
-                highest, 1e9 / median, medianOf(cpuNsPerRow), *checksum);
+    std::printf(
+        "system=%s rows=%" PRId64 " reps=%" PRId64
+        " median_ns_row=%.1f min_ns_row=%.1f max_ns_row=%.1f rows_per_s=%.0f cpu_ns_row=%.1f checksum=0x%016" PRIx64
+        "\n",
+        system.name().empty() ? "-" : system.name().c_str(), numRows, options.numReps, median, lowest, highest,
+        1e9 / median, medianOf(cpuNsPerRow), *checksum);
     std::fflush(stdout);
     return 0;
 }
@@ -151,7 +152,8 @@ void addBenchCommand(CLI::App &app, int &status) {
         "Examples:\n"
         "  fazolt bench examples/dimmer/dimmer.json examples/dimmer/inputs.csv\n"
         "  fazolt bench fan.json build/bench-inputs/fan.csv --reps 20\n"
-        "  system=fan rows=100000 reps=20 median_ns_row=... min_ns_row=... max_ns_row=... rows_per_s=... cpu_ns_row=... checksum=0x...");
+        "  system=fan rows=100000 reps=20 median_ns_row=... min_ns_row=... max_ns_row=... rows_per_s=... "
+        "cpu_ns_row=... checksum=0x...");
     bench->add_option("system", options->systemPath, "System: nested description or raw record (JSON)")
         ->required()
         ->type_name("SYSTEM");

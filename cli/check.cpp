@@ -19,9 +19,7 @@ int64_t recordCount(const orvane::Value &record, const char *field) {
     return static_cast<int64_t>(record.field(0, field).toDoubles().at(0));
 }
 
-std::string counted(int64_t n, const char *noun) {
-    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
-}
+std::string counted(int64_t n, const char *noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
 
 int runCheck(const CheckOptions &options) {
     std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath);
@@ -31,8 +29,8 @@ int runCheck(const CheckOptions &options) {
     // import checks every relation, and no row is evaluated.
     const orvane::Value &record = system.record();
     int64_t numInputs = std::max<int64_t>(recordNumInputs(record), 0);
-    orvane::CallOutcome outcome = system.call(orvane::Value::doubleMatrix(0, numInputs, {}),
-                                              fazolt::makeDiagnostics(0, 0, 0, system.name()), 1);
+    orvane::CallOutcome outcome =
+        system.call(orvane::Value::doubleMatrix(0, numInputs, {}), fazolt::makeDiagnostics(0, 0, 0, system.name()), 1);
     if (outcome.error) {
         printError(*outcome.error, options.systemPath + ": ");
         return EXIT_EVALUATION_ERROR;

@@ -42,9 +42,12 @@ void printError(const orvane::HostError &e, const std::string &context) {
 // ---- Diagnostics options.
 
 bool parseMode(const std::string &text, uint8_t &mode) {
-    if (text == "none") mode = 0;
-    else if (text == "warning") mode = 2;
-    else if (text == "error") mode = 3;
+    if (text == "none")
+        mode = 0;
+    else if (text == "warning")
+        mode = 2;
+    else if (text == "error")
+        mode = 3;
     else {
         unsigned value = 0;
         std::from_chars_result r = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -62,19 +65,23 @@ void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options) {
             return "expected none, warning, error or a number from 0 to 255, got \"" + text + "\"";
         },
         "", "mode");
-    CLI::Option *outOfRange =
-        command->add_option("--on-out-of-range", options.onOutOfRange, "Input outside its range: none, warning, error or 0-255")
-            ->check(modeValidator)
-            ->type_name("M");
-    CLI::Option *noRule =
-        command->add_option("--on-no-rule-fired", options.onNoRuleFired, "No rule fired for a row: none, warning, error or 0-255")
-            ->check(modeValidator)
-            ->type_name("M");
+    CLI::Option *outOfRange = command
+                                  ->add_option("--on-out-of-range", options.onOutOfRange,
+                                               "Input outside its range: none, warning, error or 0-255")
+                                  ->check(modeValidator)
+                                  ->type_name("M");
+    CLI::Option *noRule = command
+                              ->add_option("--on-no-rule-fired", options.onNoRuleFired,
+                                           "No rule fired for a row: none, warning, error or 0-255")
+                              ->check(modeValidator)
+                              ->type_name("M");
     CLI::Option *emptySet =
-        command->add_option("--on-empty-set", options.onEmptySet, "Empty output fuzzy set: none, warning, error or 0-255")
+        command
+            ->add_option("--on-empty-set", options.onEmptySet, "Empty output fuzzy set: none, warning, error or 0-255")
             ->check(modeValidator)
             ->type_name("M");
-    command->add_option("--diagnostics", options.diagnosticsPath, "Diagnostics options as a host value (argument 3), raw")
+    command
+        ->add_option("--diagnostics", options.diagnosticsPath, "Diagnostics options as a host value (argument 3), raw")
         ->type_name("FILE.json")
         ->excludes(outOfRange)
         ->excludes(noRule)

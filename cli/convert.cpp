@@ -18,7 +18,8 @@ struct ConvertOptions {
 int runConvert(const ConvertOptions &options) {
     fazolt::SystemFormat from =
         options.from.empty() ? fazolt::formatOfPath(options.inputPath) : fazolt::formatNamed(options.from);
-    fazolt::SystemFormat to = options.to.empty() ? fazolt::formatOfPath(options.outputPath) : fazolt::formatNamed(options.to);
+    fazolt::SystemFormat to =
+        options.to.empty() ? fazolt::formatOfPath(options.outputPath) : fazolt::formatNamed(options.to);
     std::string text = readTextFile(options.inputPath);
     std::string description;
     std::string converted;
@@ -30,7 +31,9 @@ int runConvert(const ConvertOptions &options) {
         // checks give a JSON path, a writer the part it cannot say.
         bool isDescription = e.identifier().rfind("fazolt:description", 0) == 0 && from == fazolt::SystemFormat::Json;
         bool isWriter = e.identifier().find(":Unsupported") != std::string::npos;
-        std::string where = isDescription ? options.inputPath + ": " : isWriter ? options.outputPath + ": cannot say " : "";
+        std::string where = isDescription ? options.inputPath + ": "
+                            : isWriter    ? options.outputPath + ": cannot say "
+                                          : "";
         std::cerr << "error: " << e.identifier() << ": " << where << e.message() << "\n";
         return EXIT_EVALUATION_ERROR;
     }
@@ -64,7 +67,9 @@ void addConvertCommand(CLI::App &app, int &status) {
         "  fazolt convert plant.fcl - --to fll\n"
         "  fazolt eval plant.fcl inputs.csv");
     convert->add_option("in", options->inputPath, "System to read (- for standard input)")->required()->type_name("IN");
-    convert->add_option("out", options->outputPath, "File to write (- for standard output)")->required()->type_name("OUT");
+    convert->add_option("out", options->outputPath, "File to write (- for standard output)")
+        ->required()
+        ->type_name("OUT");
     convert->add_option("--from", options->from, "Language of IN: json, fcl or fll")
         ->check(CLI::IsMember({"json", "fcl", "fll"}))
         ->type_name("LANG");

@@ -118,7 +118,7 @@ int64_t countFields(std::string_view line, char delimiter, std::vector<std::stri
 }
 
 [[noreturn]] void raiseBadNumber(std::string_view line, size_t field, std::string_view value, NumberStatus status,
-                                  char delimiter, const std::string &displayName, int64_t lineNumber) {
+                                 char delimiter, const std::string &displayName, int64_t lineNumber) {
     raiseAt("fazolt:csv:BadNumber", displayName, lineNumber,
             "column " + std::to_string(field + 1) + ": expected a number, got \"" + shownField(value) + "\"" +
                 (status == NumberStatus::overflow ? " (outside the double range)" : "") +
@@ -131,15 +131,16 @@ void readRowFields(std::string_view line, const CsvLayout &layout, const std::st
                    std::string *keptStart) {
     int64_t numInputs = layout.numInputs();
     row.resize(static_cast<size_t>(std::max<int64_t>(numInputs, 0)));
-    bool isPlain = !layout.isByName && keptStart == nullptr &&
-                   std::memchr(line.data(), '"', line.size()) == nullptr;
+    bool isPlain = !layout.isByName && keptStart == nullptr && std::memchr(line.data(), '"', line.size()) == nullptr;
     if (isPlain) {
         // The common file: numbers in input order, read as the fields come.
         size_t start = 0;
         for (size_t i = 0; i < row.size(); ++i) {
-            const void *hit = start <= line.size() ? std::memchr(line.data() + start, layout.delimiter, line.size() - start)
-                                                   : nullptr;
-            size_t end = hit == nullptr ? line.size() : static_cast<size_t>(static_cast<const char *>(hit) - line.data());
+            const void *hit = start <= line.size()
+                                  ? std::memchr(line.data() + start, layout.delimiter, line.size() - start)
+                                  : nullptr;
+            size_t end =
+                hit == nullptr ? line.size() : static_cast<size_t>(static_cast<const char *>(hit) - line.data());
             std::string_view value = start <= line.size() ? line.substr(start, end - start) : std::string_view();
             NumberStatus status = fazolt::readDecimalNumber(value, row[i]);
             if (status != NumberStatus::ok) {
@@ -151,8 +152,8 @@ void readRowFields(std::string_view line, const CsvLayout &layout, const std::st
     }
     splitFields(line, layout.delimiter, fields, text, displayName, lineNumber);
     for (int64_t i = 0; i < numInputs; ++i) {
-        size_t field = !layout.isByName ? static_cast<size_t>(i)
-                                                  : static_cast<size_t>(layout.inputFields[static_cast<size_t>(i)]);
+        size_t field =
+            !layout.isByName ? static_cast<size_t>(i) : static_cast<size_t>(layout.inputFields[static_cast<size_t>(i)]);
         std::string_view value = field < fields.size() ? fields[field] : std::string_view();
         NumberStatus status = fazolt::readDecimalNumber(value, row[static_cast<size_t>(i)]);
         if (status != NumberStatus::ok) {
@@ -163,7 +164,7 @@ void readRowFields(std::string_view line, const CsvLayout &layout, const std::st
         keptStart->clear();
         for (int64_t field : layout.keptFields) {
             *keptStart += csvField(static_cast<size_t>(field) < fields.size() ? fields[static_cast<size_t>(field)]
-                                                                                 : std::string_view());
+                                                                              : std::string_view());
             *keptStart += ',';
         }
     }
@@ -214,8 +215,9 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
         // Without names the columns are the inputs in order, and kept too
         // when all are asked for.
         if (!request.keepNames.empty()) {
-            throw orvane::HostError("fazolt:csv:NoHeader", displayName + ": --keep names columns of a header line, "
-                                                                         "and the file has none");
+            throw orvane::HostError("fazolt:csv:NoHeader", displayName +
+                                                               ": --keep names columns of a header line, "
+                                                               "and the file has none");
         }
         layout.numFields = request.numInputs;
         if (request.isKeepAll) {
@@ -374,8 +376,8 @@ bool CsvReader::isRowLine(std::string_view line) {
         return false;
     }
     if (pendingBlankLine_ != 0) {
-        throw orvane::HostError("fazolt:csv:BlankLine", displayName_ + ":" + std::to_string(pendingBlankLine_) +
-                                                             ": blank line between rows");
+        throw orvane::HostError("fazolt:csv:BlankLine",
+                                displayName_ + ":" + std::to_string(pendingBlankLine_) + ": blank line between rows");
     }
     // Counted before the numbers are read: a row with a missing or extra
     // field is reported as such, not as a bad number.
@@ -386,8 +388,8 @@ bool CsvReader::isRowLine(std::string_view line) {
         throw orvane::HostError("fazolt:csv:RaggedRow",
                                 where() + ": expected " + std::to_string(layout_.numFields) +
                                     (layout_.numFields == 1 ? " value" : " values") +
-                                    (isInputsOnly ? " (one per input)" : " (one per column of the header)") +
-                                    ", got " + std::to_string(count) + delimiterHint(line, layout_.delimiter));
+                                    (isInputsOnly ? " (one per input)" : " (one per column of the header)") + ", got " +
+                                    std::to_string(count) + delimiterHint(line, layout_.delimiter));
     }
     return true;
 }

@@ -37,9 +37,9 @@ struct CsvLayout {
 
 // What the command line asks of the columns.
 struct ColumnRequest {
-    bool hasNames = false;                // false for a raw record: columns by position
+    bool hasNames = false;  // false for a raw record: columns by position
     std::vector<std::string> inputNames;
-    int64_t numInputs = -1;               // -1 when the record does not say
+    int64_t numInputs = -1;  // -1 when the record does not say
     std::vector<std::string> keepNames;
     bool isKeepAll = false;
 };

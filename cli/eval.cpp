@@ -222,8 +222,8 @@ struct Inputs {
 Inputs openInputs(const EvalOptions &options, const fazolt::System &system) {
     char delimiter = ',';
     parseDelimiter(options.delimiter, delimiter);
-    HeaderMode mode = options.isHeader ? HeaderMode::present
-                                       : (options.isNoHeader ? HeaderMode::absent : HeaderMode::detect);
+    HeaderMode mode =
+        options.isHeader ? HeaderMode::present : (options.isNoHeader ? HeaderMode::absent : HeaderMode::detect);
     Inputs inputs;
     inputs.reader = std::make_unique<CsvReader>(options.inputsPath, delimiter, mode);
     ColumnRequest request;
@@ -236,7 +236,8 @@ Inputs openInputs(const EvalOptions &options, const fazolt::System &system) {
     CsvLayout layout = mapColumns(header, request, delimiter, inputs.reader->displayName());
     for (int64_t field : layout.keptFields) {
         auto k = static_cast<size_t>(field);
-        inputs.keptNames.push_back(header ? (*header)[k] : (k < request.inputNames.size() ? request.inputNames[k] : ""));
+        inputs.keptNames.push_back(header ? (*header)[k]
+                                          : (k < request.inputNames.size() ? request.inputNames[k] : ""));
     }
     inputs.reader->setLayout(layout);
     return inputs;
@@ -333,8 +334,8 @@ int runCsvToJson(const EvalOptions &options, const fazolt::System &system, const
         // One call even for an empty file, so that results 2 to 6 and the
         // record's import errors are those of the module.
         if (numRows == 0 && numCalls > 0) break;
-        outcome = system.call(orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block),
-                              diagnostics, options.numResults);
+        outcome = system.call(orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block), diagnostics,
+                              options.numResults);
         ++numCalls;
         for (orvane::Warning &w : outcome.warnings) allWarnings.push_back(std::move(w));
         outcome.warnings.clear();
@@ -374,8 +375,8 @@ int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const 
             return fail(e);
         }
         if (numRows == 0 && numCalls > 0) break;
-        orvane::CallOutcome outcome = system.call(
-            orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block), diagnostics, 1);
+        orvane::CallOutcome outcome =
+            system.call(orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block), diagnostics, 1);
         ++numCalls;
         progress.show(reader.bytesRead());
         if (!outcome.warnings.empty() || outcome.error) progress.erase();
@@ -473,8 +474,8 @@ BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string 
     try {
         WorkerSetupData setup = decodeSetup(setupText);
         state->layout = setup.layout;
-        state->system = fazolt::System::fromText(
-            setup.systemText, options.modulePath.empty() ? defaultModulePath() : options.modulePath);
+        state->system = fazolt::System::fromText(setup.systemText,
+                                                 options.modulePath.empty() ? defaultModulePath() : options.modulePath);
         state->diagnostics = setup.diagnosticsText.empty()
                                  ? diagnosticsArgument(options.diagnostics, state->system->name())
                                  : orvane::fromJson(setup.diagnosticsText);
@@ -501,7 +502,8 @@ BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string 
         if (rows.isCheckOnly) return r;
         orvane::CallOutcome outcome = state->system->call(
             orvane::Value::doubleMatrix(rows.numRows, rows.numColumns, block), state->diagnostics, 1);
-        for (orvane::Warning &w : outcome.warnings) r.warnings.push_back({std::move(w.identifier), std::move(w.message), {}});
+        for (orvane::Warning &w : outcome.warnings)
+            r.warnings.push_back({std::move(w.identifier), std::move(w.message), {}});
         if (outcome.error) {
             r.error = std::move(outcome.error);
         } else {
@@ -524,7 +526,11 @@ struct BlockInFlight {
 class JobsRun {
 public:
     JobsRun(const EvalOptions &options, WorkerPool &pool, const fazolt::System &system, Inputs &inputs)
-        : options_(options), pool_(pool), system_(system), reader_(*inputs.reader), progress_(reader_.totalBytes()),
+        : options_(options),
+          pool_(pool),
+          system_(system),
+          reader_(*inputs.reader),
+          progress_(reader_.totalBytes()),
           header_(outputHeader(system, inputs.keptNames)) {}
 
     int run(Output &output) {
@@ -688,8 +694,7 @@ void addEvalCommand(CLI::App &app, int &status) {
         ->check(CLI::Validator(
             [](std::string &text) {
                 char delimiter = ',';
-                return parseDelimiter(text, delimiter) ? std::string()
-                                                       : "expected , ; | or tab, got \"" + text + "\"";
+                return parseDelimiter(text, delimiter) ? std::string() : "expected , ; | or tab, got \"" + text + "\"";
             },
             "", "delimiter"))
         ->type_name("C");

@@ -65,8 +65,11 @@ void printText(std::ostream &out, const fazolt::SystemInfo &info, const fazolt::
         if (info.isMamdani) {
             fazolt::SetSummary s = fazolt::summarizeSet(info.samplePoints[o], output.aggregatedSet);
             out << "    aggregated set, " << info.numSamples << " sample points: ";
-            if (s.isEmpty) out << "empty (0 everywhere)";
-            else out << "height " << num(s.height) << ", above 0 on [" << num(s.supportLow) << ", " << num(s.supportHigh) << "]";
+            if (s.isEmpty)
+                out << "empty (0 everywhere)";
+            else
+                out << "height " << num(s.height) << ", above 0 on [" << num(s.supportLow) << ", " << num(s.supportHigh)
+                    << "]";
             if (s.numNaN > 0) out << ", " << s.numNaN << " NaN samples";
             out << "\n";
         } else {
@@ -81,8 +84,10 @@ int runExplain(const ExplainOptions &options) {
     std::vector<double> row = readRow(options.row, info);
     fazolt::Explanation e = explainer.explain(row, readModes(options.modes, info.name));
     for (const orvane::Warning &w : e.warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
-    if (options.format == "json") std::cout << fazolt::explanationToJson(info, e, true) << "\n";
-    else printText(std::cout, info, e, options.onlyFired, isatty(STDOUT_FILENO) != 0);
+    if (options.format == "json")
+        std::cout << fazolt::explanationToJson(info, e, true) << "\n";
+    else
+        printText(std::cout, info, e, options.onlyFired, isatty(STDOUT_FILENO) != 0);
     return 0;
 }
 
@@ -103,7 +108,8 @@ void addExplainCommand(CLI::App &app, int &status) {
     addSystemOption(explain, options->systemPath);
     addRowOptions(explain, options->row);
     explain->add_option("--format", options->format, "text (default) or json")
-        ->check(CLI::IsMember({"text", "json"}))->type_name("FORMAT");
+        ->check(CLI::IsMember({"text", "json"}))
+        ->type_name("FORMAT");
     explain->add_flag("--fired", options->onlyFired, "Hide the rules of firing strength 0");
     addDiagnosticsOptions(explain, options->modes);
     addModuleOption(explain, options->modulePath);

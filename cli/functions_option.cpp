@@ -6,12 +6,13 @@
 void addFunctionsOption(CLI::App *command) {
     // Registered while the options are read, so before the command loads
     // its system, and before `eval --jobs` forks its workers, which inherit it.
-    command->add_option_function<std::vector<std::string>>(
-               "--functions",
-               [](const std::vector<std::string> &paths) {
-                   for (const std::string &path : paths) fazolt::registerLuaFunctions(path);
-               },
-               "Lua script whose global functions a system can name as methods or membership functions "
-               "(repeatable)")
+    command
+        ->add_option_function<std::vector<std::string>>(
+            "--functions",
+            [](const std::vector<std::string> &paths) {
+                for (const std::string &path : paths) fazolt::registerLuaFunctions(path);
+            },
+            "Lua script whose global functions a system can name as methods or membership functions "
+            "(repeatable)")
         ->type_name("FILE.lua");
 }

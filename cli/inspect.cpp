@@ -3,9 +3,10 @@
 #include "cli/csv.h"
 
 void addRowOptions(CLI::App *command, RowOptions &options) {
-    CLI::Option *input = command->add_option("--input", options.inputs, "An input's value, NAME=VALUE (repeat for each input)")
-                             ->type_name("NAME=VALUE")
-                             ->allow_extra_args(false);  // one value a flag: SYSTEM may follow
+    CLI::Option *input =
+        command->add_option("--input", options.inputs, "An input's value, NAME=VALUE (repeat for each input)")
+            ->type_name("NAME=VALUE")
+            ->allow_extra_args(false);  // one value a flag: SYSTEM may follow
     command->add_option("--row", options.row, "Every input's value in order, comma-separated")
         ->type_name("\"V1,V2,...\"")
         ->excludes(input);
@@ -16,13 +17,15 @@ namespace {
 double readValue(std::string_view text, const std::string &option) {
     double v = 0.0;
     if (!parseCsvNumber(text, v))
-        throw orvane::HostError("fazolt:input:BadNumber", option + ": expected a number, got \"" + std::string(text) + "\"");
+        throw orvane::HostError("fazolt:input:BadNumber",
+                                option + ": expected a number, got \"" + std::string(text) + "\"");
     return v;
 }
 
 }  // namespace
 
-std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo &info, const std::vector<double> *defaults) {
+std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo &info,
+                            const std::vector<double> *defaults) {
     size_t numInputs = info.inputs.size();
     if (!options.row.empty()) {
         std::vector<double> row;
@@ -35,7 +38,8 @@ std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo 
         }
         if (row.size() != numInputs)
             throw orvane::HostError("fazolt:input:WrongCount", "--row: expected " + std::to_string(numInputs) +
-                                                                   " values, one per input, got " + std::to_string(row.size()));
+                                                                   " values, one per input, got " +
+                                                                   std::to_string(row.size()));
         return row;
     }
     std::vector<double> row = defaults ? *defaults : std::vector<double>(numInputs, 0.0);
@@ -52,7 +56,8 @@ std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo 
     if (defaults == nullptr) {
         for (size_t i = 0; i < numInputs; ++i) {
             if (!isGiven[i])
-                throw orvane::HostError("fazolt:input:Missing", "--input " + info.inputs[i].name + "=VALUE is missing (or give --row)");
+                throw orvane::HostError("fazolt:input:Missing",
+                                        "--input " + info.inputs[i].name + "=VALUE is missing (or give --row)");
         }
     }
     return row;
@@ -69,7 +74,8 @@ size_t findVariable(const std::vector<fazolt::VariableInfo> &vars, const std::st
         if (vars[i].name == name) return i;
     std::string known;
     for (const fazolt::VariableInfo &v : vars) known += (known.empty() ? "" : ", ") + v.name;
-    throw orvane::HostError("fazolt:input:UnknownVariable", option + ": no variable \"" + name + "\" (there are " + known + ")");
+    throw orvane::HostError("fazolt:input:UnknownVariable",
+                            option + ": no variable \"" + name + "\" (there are " + known + ")");
 }
 
 fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::string &systemName) {
@@ -87,8 +93,9 @@ fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::
     for (auto &[name, mode] : fields) {
         orvane::Value v = file.className() == "struct" && file.numel() == 1 ? file.field(0, name) : orvane::Value();
         if (!v || v.className() != "uint8" || v.numel() != 1)
-            throw orvane::HostError("fazolt:input:BadDiagnostics",
-                                    options.diagnosticsPath + ": expected a 1x1 struct with a uint8 scalar field " + name);
+            throw orvane::HostError(
+                "fazolt:input:BadDiagnostics",
+                options.diagnosticsPath + ": expected a 1x1 struct with a uint8 scalar field " + name);
         *mode = static_cast<uint8_t *>(v.data())[0];
     }
     return modes;
@@ -96,7 +103,8 @@ fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::
 
 fazolt::Explainer loadExplainer(const std::string &systemPath, const std::string &modulePath) {
     try {
-        return fazolt::Explainer(fazolt::System::fromFile(systemPath, modulePath.empty() ? defaultModulePath() : modulePath));
+        return fazolt::Explainer(
+            fazolt::System::fromFile(systemPath, modulePath.empty() ? defaultModulePath() : modulePath));
     } catch (const orvane::HostError &e) {
         // Errors about the file itself name it already.
         if (e.message().find(systemPath) != std::string::npos) throw;

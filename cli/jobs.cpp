@@ -248,8 +248,8 @@ BlockResult WorkerPool::next() {
         }
         if (poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) continue;
-            throw orvane::HostError("fazolt:jobs:PollFailed", std::string("cannot wait for the workers: ") +
-                                                                  std::strerror(errno));
+            throw orvane::HostError("fazolt:jobs:PollFailed",
+                                    std::string("cannot wait for the workers: ") + std::strerror(errno));
         }
         for (size_t k = 0; k < fds.size(); ++k) {
             Worker &w = *polled[k];

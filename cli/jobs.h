@@ -115,7 +115,7 @@ private:
         int fd = -1;
         std::string out;  // bytes still to send
         size_t outPos = 0;
-        std::string in;  // bytes received, not yet a whole message
+        std::string in;             // bytes received, not yet a whole message
         std::deque<uint64_t> seqs;  // blocks sent, in order
     };
     void sendSome(Worker &w);

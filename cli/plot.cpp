@@ -45,7 +45,10 @@ std::vector<double> niceTicks(double low, double high) {
     double span = high - low;
     if (!(span > 0) || !std::isfinite(span)) return {low};
     double raw = span / 5, power = std::pow(10.0, std::floor(std::log10(raw)));
-    double step = raw / power < 1.5 ? power : raw / power < 3.5 ? 2 * power : raw / power < 7.5 ? 5 * power : 10 * power;
+    double step = raw / power < 1.5   ? power
+                  : raw / power < 3.5 ? 2 * power
+                  : raw / power < 7.5 ? 5 * power
+                                      : 10 * power;
     for (double t = std::ceil(low / step) * step; t <= high + step * 1e-9; t += step)
         ticks.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
     return ticks;
@@ -60,7 +63,9 @@ std::string tickText(double v) {
 class Chart {
 public:
     Chart(const std::string &path, double width = kWidth, double height = kHeight) : path_(path) {
-        auto endsWith = [&](const char *suffix) { return path.size() >= 4 && path.compare(path.size() - 4, 4, suffix) == 0; };
+        auto endsWith = [&](const char *suffix) {
+            return path.size() >= 4 && path.compare(path.size() - 4, 4, suffix) == 0;
+        };
         isPng_ = endsWith(".png");
         surface_ = endsWith(".svg")   ? cairo_svg_surface_create(path.c_str(), width, height)
                    : endsWith(".pdf") ? cairo_pdf_surface_create(path.c_str(), width, height)
@@ -133,8 +138,10 @@ public:
                 continue;
             }
             double px = x.toPixel(xs[k]), py = y.toPixel(ys[k]);
-            if (isDrawing) cairo_line_to(c, px, py);
-            else cairo_move_to(c, px, py);
+            if (isDrawing)
+                cairo_line_to(c, px, py);
+            else
+                cairo_move_to(c, px, py);
             isDrawing = true;
         }
         cairo_stroke(c);
@@ -177,7 +184,8 @@ public:
         cairo_surface_finish(surface_);
         if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface_);
         if (status != CAIRO_STATUS_SUCCESS)
-            throw orvane::HostError("fazolt:io:CannotWrite", "cannot write '" + path_ + "': " + cairo_status_to_string(status));
+            throw orvane::HostError("fazolt:io:CannotWrite",
+                                    "cannot write '" + path_ + "': " + cairo_status_to_string(status));
     }
 
 private:
@@ -285,7 +293,8 @@ void plotOutputSet(const fazolt::Explainer &explainer, const PlotOptions &option
         chart.axes("output " + v.name + ": aggregated set", v.name, "degree of membership");
         cairo_t *c = chart.cr();
         cairo_move_to(c, chart.x.toPixel(xs.front()), chart.y.toPixel(0));
-        for (size_t k = 0; k < xs.size(); ++k) cairo_line_to(c, chart.x.toPixel(xs[k]), chart.y.toPixel(std::isfinite(set[k]) ? set[k] : 0));
+        for (size_t k = 0; k < xs.size(); ++k)
+            cairo_line_to(c, chart.x.toPixel(xs[k]), chart.y.toPixel(std::isfinite(set[k]) ? set[k] : 0));
         cairo_line_to(c, chart.x.toPixel(xs.back()), chart.y.toPixel(0));
         cairo_close_path(c);
         cairo_set_source_rgba(c, setColour.r, setColour.g, setColour.b, 0.3);
@@ -314,7 +323,8 @@ void plotOutputSet(const fazolt::Explainer &explainer, const PlotOptions &option
 
 // From dark blue through green to yellow; t in [0, 1].
 Rgb heatColour(double t) {
-    static const Rgb stops[] = {{0.27, 0.00, 0.33}, {0.23, 0.32, 0.55}, {0.13, 0.57, 0.55}, {0.37, 0.79, 0.38}, {0.99, 0.91, 0.14}};
+    static const Rgb stops[] = {
+        {0.27, 0.00, 0.33}, {0.23, 0.32, 0.55}, {0.13, 0.57, 0.55}, {0.37, 0.79, 0.38}, {0.99, 0.91, 0.14}};
     t = std::clamp(t, 0.0, 1.0) * 4;
     size_t k = std::min<size_t>(static_cast<size_t>(t), 3);
     double f = t - static_cast<double>(k);
@@ -334,8 +344,10 @@ void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options)
     fixed.inputs = options.fixed;
     std::vector<double> midpoints = rangeMidpoints(info);
     std::vector<double> row = readRow(fixed, info, &midpoints);
-    fazolt::Explainer::Surface s = explainer.surface(xi, yi, o, row, options.resolution, readModes(options.modes, info.name));
-    if (!s.warnings.empty()) std::cerr << "warning: " << s.warnings.size() << " warnings, the first: " << s.warnings[0].message << "\n";
+    fazolt::Explainer::Surface s =
+        explainer.surface(xi, yi, o, row, options.resolution, readModes(options.modes, info.name));
+    if (!s.warnings.empty())
+        std::cerr << "warning: " << s.warnings.size() << " warnings, the first: " << s.warnings[0].message << "\n";
     double low = std::numeric_limits<double>::infinity(), high = -low;
     for (double v : s.values)
         if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
@@ -354,20 +366,23 @@ void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options)
     for (size_t iy = 0; iy < n; ++iy) {
         for (size_t ix = 0; ix < n; ++ix) {
             double v = s.values[iy * n + ix];
-            Rgb colour = std::isfinite(v) ? heatColour(high > low ? (v - low) / (high - low) : 0.5) : Rgb{0.8, 0.8, 0.8};
+            Rgb colour =
+                std::isfinite(v) ? heatColour(high > low ? (v - low) / (high - low) : 0.5) : Rgb{0.8, 0.8, 0.8};
             double x0 = chart.x.toPixel(edge(s.xs, ix)), x1 = chart.x.toPixel(edge(s.xs, ix + 1));
             double y0 = chart.y.toPixel(edge(s.ys, iy)), y1 = chart.y.toPixel(edge(s.ys, iy + 1));
             cairo_set_source_rgb(c, colour.r, colour.g, colour.b);
             // Overlap by half a pixel so that no hairline gaps show between cells.
-            cairo_rectangle(c, std::min(x0, x1) - 0.25, std::min(y0, y1) - 0.25, std::fabs(x1 - x0) + 0.5, std::fabs(y1 - y0) + 0.5);
+            cairo_rectangle(c, std::min(x0, x1) - 0.25, std::min(y0, y1) - 0.25, std::fabs(x1 - x0) + 0.5,
+                            std::fabs(y1 - y0) + 0.5);
             cairo_fill(c);
         }
     }
     std::string fixedText;
     for (size_t i = 0; i < row.size(); ++i)
         if (i != xi && i != yi) fixedText += (fixedText.empty() ? ", " : " ") + info.inputs[i].name + "=" + num(row[i]);
-    chart.axes("output " + info.outputs[o].name + " over " + info.inputs[xi].name + " and " + info.inputs[yi].name + fixedText,
-               info.inputs[xi].name, info.inputs[yi].name);
+    chart.axes(
+        "output " + info.outputs[o].name + " over " + info.inputs[xi].name + " and " + info.inputs[yi].name + fixedText,
+        info.inputs[xi].name, info.inputs[yi].name);
     // The colour bar: the legend of a heatmap.
     double barX = chart.x.pixelHigh + 24, barTop = chart.y.pixelHigh, barBottom = chart.y.pixelLow;
     for (int k = 0; k < 100; ++k) {
@@ -404,9 +419,12 @@ int runPlot(const PlotOptions &options) {
         return EXIT_USAGE;
     }
     fazolt::Explainer explainer = loadExplainer(options.systemPath, options.modulePath);
-    if (!options.variable.empty()) plotVariable(explainer, options);
-    else if (!options.outputSet.empty()) plotOutputSet(explainer, options);
-    else plotSurface(explainer, options);
+    if (!options.variable.empty())
+        plotVariable(explainer, options);
+    else if (!options.outputSet.empty())
+        plotOutputSet(explainer, options);
+    else
+        plotSurface(explainer, options);
     // cairo and fontconfig keep their font caches for the process's life: hand them back, so
     // that a leak check of the tool sees only its own blocks.
     cairo_debug_reset_static_data();
@@ -418,7 +436,8 @@ int runPlot(const PlotOptions &options) {
 
 void addPlotCommand(CLI::App &app, int &status) {
     auto options = std::make_shared<PlotOptions>();
-    CLI::App *plot = app.add_subcommand("plot", "Draw a variable's terms, an output's aggregated set or a surface (SVG, PNG or PDF)");
+    CLI::App *plot = app.add_subcommand(
+        "plot", "Draw a variable's terms, an output's aggregated set or a surface (SVG, PNG or PDF)");
     plot->footer(
         "One chart per call, with axes, ticks, labels and a legend; the file name's ending\n"
         "(.svg, .png or .pdf) chooses the format. Every value drawn comes from the module.\n\n"
@@ -428,18 +447,24 @@ void addPlotCommand(CLI::App &app, int &status) {
         "  fazolt plot examples/sugeno/brake.json -o surface.png --surface speed gap --output pressure\n"
         "  fazolt plot big.json -o s.svg --surface a b --output y --fixed c=0.5 --resolution 51");
     addSystemOption(plot, options->systemPath);
-    plot->add_option("-o,--output-file", options->outputPath, "The chart: FILE.svg, FILE.png or FILE.pdf")->required()->type_name("FILE");
-    plot->add_option("--variable", options->variable, "Chart a variable's terms (marks the degrees at --input)")->type_name("NAME");
+    plot->add_option("-o,--output-file", options->outputPath, "The chart: FILE.svg, FILE.png or FILE.pdf")
+        ->required()
+        ->type_name("FILE");
+    plot->add_option("--variable", options->variable, "Chart a variable's terms (marks the degrees at --input)")
+        ->type_name("NAME");
     plot->add_option("--output-set", options->outputSet, "Chart an output's aggregated set and crisp value at --input")
         ->type_name("NAME");
     plot->add_option("--surface", options->surfaceInputs, "Chart an output over two inputs as a heatmap")
-        ->expected(2)->type_name("X Y");
-    plot->add_option("--output", options->surfaceOutput, "The surface's output (needed with several outputs)")->type_name("Z");
+        ->expected(2)
+        ->type_name("X Y");
+    plot->add_option("--output", options->surfaceOutput, "The surface's output (needed with several outputs)")
+        ->type_name("Z");
     plot->add_option("--fixed", options->fixed, "The surface's other inputs (default: their range midpoints)")
         ->type_name("NAME=VALUE")
         ->allow_extra_args(false);
     plot->add_option("--resolution", options->resolution, "Surface grid points per side, 2 to 1000 (default 101)")
-        ->check(CLI::Range(2, 1000))->type_name("N");
+        ->check(CLI::Range(2, 1000))
+        ->type_name("N");
     addRowOptions(plot, options->row);
     addDiagnosticsOptions(plot, options->modes);
     addModuleOption(plot, options->modulePath);

@@ -59,7 +59,8 @@ double numberParameter(const std::string &name, const std::string &text) {
 }
 
 // Every parameter must be known: a misspelt one would otherwise be ignored.
-void checkKnown(const httplib::Request &req, const fazolt::SystemInfo &info, std::initializer_list<const char *> extra) {
+void checkKnown(const httplib::Request &req, const fazolt::SystemInfo &info,
+                std::initializer_list<const char *> extra) {
     for (const auto &[name, value] : req.params) {
         bool isKnown = name == "row" || name == "onOutOfRange" || name == "onNoRuleFired" || name == "onEmptySet";
         for (const char *e : extra) isKnown = isKnown || name == e;
@@ -122,7 +123,8 @@ public:
     explicit ViewApi(fazolt::Explainer explainer) : explainer_(std::move(explainer)) {
         const fazolt::SystemInfo &info = explainer_.info();
         std::vector<std::vector<double>> points;
-        for (const fazolt::VariableInfo &v : info.inputs) points.push_back(fazolt::evenlySpaced(v.low, v.high, kCurvePoints));
+        for (const fazolt::VariableInfo &v : info.inputs)
+            points.push_back(fazolt::evenlySpaced(v.low, v.high, kCurvePoints));
         systemJson_ = fazolt::systemInfoToJson(info, explainer_.inputTermCurves(kCurvePoints), points,
                                                explainer_.outputTermCurves());
     }
@@ -160,10 +162,12 @@ public:
         }
         // Inputs not on the axes may be left out: they take their range midpoints.
         std::vector<double> row = rangeMidpoints(info);
-        if (req.has_param("row")) row = requestRow(req, info);
+        if (req.has_param("row"))
+            row = requestRow(req, info);
         else
             for (size_t i = 0; i < info.inputs.size(); ++i)
-                if (req.has_param(info.inputs[i].name)) row[i] = numberParameter(info.inputs[i].name, req.get_param_value(info.inputs[i].name));
+                if (req.has_param(info.inputs[i].name))
+                    row[i] = numberParameter(info.inputs[i].name, req.get_param_value(info.inputs[i].name));
         fazolt::DiagnosticModes modes = requestModes(req);
         fazolt::Explainer::Surface s;
         {
@@ -178,8 +182,9 @@ public:
         };
         sendJson(res, 200,
                  "{\"x\":" + jsonString(info.inputs[x].name) + ",\"y\":" + jsonString(info.inputs[y].name) +
-                     ",\"output\":" + jsonString(info.outputs[output].name) + ",\"resolution\":" + std::to_string(resolution) +
-                     ",\"xs\":" + list(s.xs) + ",\"ys\":" + list(s.ys) + ",\"values\":" + list(s.values) + "}");
+                     ",\"output\":" + jsonString(info.outputs[output].name) +
+                     ",\"resolution\":" + std::to_string(resolution) + ",\"xs\":" + list(s.xs) +
+                     ",\"ys\":" + list(s.ys) + ",\"values\":" + list(s.values) + "}");
     }
 
 private:
@@ -198,8 +203,9 @@ httplib::Server::Handler guarded(Handler handler) {
         } catch (const BadRequest &e) {
             sendJson(res, 400, errorJson(e.parameter, e.message));
         } catch (const orvane::HostError &e) {
-            sendJson(res, 422, "{\"error\":{\"identifier\":" + jsonString(e.identifier()) + ",\"message\":" +
-                                   jsonString(e.message()) + "}}");
+            sendJson(res, 422,
+                     "{\"error\":{\"identifier\":" + jsonString(e.identifier()) +
+                         ",\"message\":" + jsonString(e.message()) + "}}");
         } catch (const std::exception &e) {
             sendJson(res, 500, errorJson("", e.what()));
         }
@@ -229,31 +235,37 @@ int runView(const ViewOptions &options) {
     });
     // Whatever the routes do not answer (an unknown path, another method, a
     // URL or body over the library's own limits) gets a JSON 400 too.
-    server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &req, httplib::Response &res) {
-        if (res.get_header_value("Content-Type") == "application/json") return httplib::Server::HandlerResponse::Unhandled;
-        if (res.status != 414 && req.method != "GET") {
-            sendJson(res, 400, errorJson("method", "only GET is answered, not " + req.method));
+    server.set_error_handler(
+        httplib::Server::HandlerWithResponse([](const httplib::Request &req, httplib::Response &res) {
+            if (res.get_header_value("Content-Type") == "application/json")
+                return httplib::Server::HandlerResponse::Unhandled;
+            if (res.status != 414 && req.method != "GET") {
+                sendJson(res, 400, errorJson("method", "only GET is answered, not " + req.method));
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            std::string message = res.status == 404   ? "no such path: " + req.path
+                                  : res.status == 414 ? "URL too long"
+                                  : res.status == 413
+                                      ? "request too large"
+                                      : "cannot answer this request (HTTP " + std::to_string(res.status) + ")";
+            sendJson(res, 400, errorJson(res.status == 404 ? "path" : res.status == 414 ? "url" : "request", message));
             return httplib::Server::HandlerResponse::Handled;
-        }
-        std::string message = res.status == 404   ? "no such path: " + req.path
-                              : res.status == 414 ? "URL too long"
-                              : res.status == 413 ? "request too large"
-                                                  : "cannot answer this request (HTTP " + std::to_string(res.status) + ")";
-        sendJson(res, 400, errorJson(res.status == 404 ? "path" : res.status == 414 ? "url" : "request", message));
-        return httplib::Server::HandlerResponse::Handled;
-    }));
+        }));
     for (const WebAsset &asset : kWebAssets) {
         server.Get(asset.path, [&asset](const httplib::Request &, httplib::Response &res) {
             res.set_content(asset.body.data(), asset.body.size(), asset.contentType);
         });
     }
     server.Get("/api/system", guarded([&api](const httplib::Request &q, httplib::Response &r) { api.system(q, r); }));
-    server.Get("/api/evaluate", guarded([&api](const httplib::Request &q, httplib::Response &r) { api.evaluate(q, r); }));
+    server.Get("/api/evaluate",
+               guarded([&api](const httplib::Request &q, httplib::Response &r) { api.evaluate(q, r); }));
     server.Get("/api/surface", guarded([&api](const httplib::Request &q, httplib::Response &r) { api.surface(q, r); }));
 
-    int port = options.port == 0 ? server.bind_to_any_port(options.host) : (server.bind_to_port(options.host, options.port) ? options.port : -1);
+    int port = options.port == 0 ? server.bind_to_any_port(options.host)
+                                 : (server.bind_to_port(options.host, options.port) ? options.port : -1);
     if (port < 0) {
-        std::cerr << "error: fazolt:view:CannotListen: cannot listen on " << options.host << ":" << options.port << "\n";
+        std::cerr << "error: fazolt:view:CannotListen: cannot listen on " << options.host << ":" << options.port
+                  << "\n";
         return EXIT_EVALUATION_ERROR;
     }
     // Ctrl-C and SIGTERM wait on a thread of their own, which stops the
@@ -297,8 +309,10 @@ void addViewCommand(CLI::App &app, int &status) {
         "  fazolt view system.json --port 0                   # any free port, printed at start");
     addSystemOption(view, options->systemPath);
     view->add_option("--port", options->port, "Port to listen on, 0 for any free one (default 8765)")
-        ->check(CLI::Range(0, 65535))->type_name("P");
-    view->add_option("--host", options->host, "Address to listen on (default 127.0.0.1, this machine only)")->type_name("HOST");
+        ->check(CLI::Range(0, 65535))
+        ->type_name("P");
+    view->add_option("--host", options->host, "Address to listen on (default 127.0.0.1, this machine only)")
+        ->type_name("HOST");
     addModuleOption(view, options->modulePath);
     addFunctionsOption(view);
     view->callback([options, &status]() { status = runView(*options); });

@@ -33,8 +33,8 @@ double at(const DynArray<double> *a, int32_t row, int32_t col) {
 void requireResultLength(zorbTLS *tls, const DynArray<uint8_t> *name, int32_t expected, int32_t actual) {
     if (actual == expected) return;
     zorbErrMsgIdAndTxt(tls, "fazolt:CustomResultLength", 7, ZORB_CHAR_CLASS, name->size[1],
-                       reinterpret_cast<const char *>(name->data), ZORB_INT32_CLASS, expected,
-                       ZORB_INT32_CLASS, actual);
+                       reinterpret_cast<const char *>(name->data), ZORB_INT32_CLASS, expected, ZORB_INT32_CLASS,
+                       actual);
 }
 
 // ---- Implication.
@@ -59,8 +59,7 @@ double implyMin(double mu, double w) {
 // The cache row (0-based) of rule r's consequent on output t; -1 when the
 // rule says nothing about the output. The boundary has refused consequents
 // beyond the output's membership functions.
-int32_t consequentCacheRow(const SystemRecord *fis, const DynArray<double> *outputMFCache, int32_t k,
-                           int32_t t) {
+int32_t consequentCacheRow(const SystemRecord *fis, const DynArray<double> *outputMFCache, int32_t k, int32_t t) {
     if (k == 0) return -1;
     assert(k <= fis->numOutputMFs->data[t]);
     int32_t row = cachePosition(fis->numCumOutputMFs->data[t], k);
@@ -69,8 +68,8 @@ int32_t consequentCacheRow(const SystemRecord *fis, const DynArray<double> *outp
     return row - 1;
 }
 
-void applyCustomImplication(zorbTLS *tls, const DynArray<uint8_t> *name, double w, int32_t col,
-                            int32_t numSamples, DynArray<double> *ruleOutputs, DynArray<double> *result) {
+void applyCustomImplication(zorbTLS *tls, const DynArray<uint8_t> *name, double w, int32_t col, int32_t numSamples,
+                            DynArray<double> *ruleOutputs, DynArray<double> *result) {
     static const zorbCallLocation location = {78, 52, "applyMamdaniImplicationMethod",
                                               "codegen/applyMamdaniImplicationMethod"};
     zorbArray *args[3];
@@ -102,8 +101,8 @@ inline double aggregateStep(AggregationMethod method, double acc, double x) {
     return acc;
 }
 
-double aggregateBuiltIn(AggregationMethod method, const DynArray<double> *ruleOutputs, int32_t s,
-                        int32_t first, int32_t last) {
+double aggregateBuiltIn(AggregationMethod method, const DynArray<double> *ruleOutputs, int32_t s, int32_t first,
+                        int32_t last) {
     double acc = at(ruleOutputs, s, first);
     for (int32_t col = first + 1; col <= last; ++col) {
         double x = at(ruleOutputs, s, col);
@@ -114,9 +113,9 @@ double aggregateBuiltIn(AggregationMethod method, const DynArray<double> *ruleOu
 
 // The method reduces over the rules, so it receives the output's rule block
 // transposed: one row per rule, one column per sample point.
-void applyCustomAggregation(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *ruleOutputs,
-                            int32_t t, int32_t first, int32_t numRules, int32_t numSamples,
-                            DynArray<double> *aggregatedOutputs, DynArray<double> *result) {
+void applyCustomAggregation(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *ruleOutputs, int32_t t,
+                            int32_t first, int32_t numRules, int32_t numSamples, DynArray<double> *aggregatedOutputs,
+                            DynArray<double> *result) {
     static const zorbCallLocation location = {47, 41, "applyMamdaniAggregationMethod",
                                               "codegen/applyMamdaniAggregationMethod"};
     int32_t numPoints = ruleOutputs->size[0];
@@ -138,9 +137,8 @@ void applyCustomAggregation(zorbTLS *tls, const DynArray<uint8_t> *name, const D
 
 }  // namespace
 
-void applyMamdaniImplicationMethod(zorbTLS *tls, const DynArray<double> *firingStrengths,
-                                   const SystemRecord *fis, const DynArray<double> *outputMFCache,
-                                   DynArray<double> *ruleOutputs) {
+void applyMamdaniImplicationMethod(zorbTLS *tls, const DynArray<double> *firingStrengths, const SystemRecord *fis,
+                                   const DynArray<double> *outputMFCache, DynArray<double> *ruleOutputs) {
     const int32_t numSamples = fis->numSamples;
     const int32_t numOutputs = fis->numOutputs;
     const int32_t numRules = fis->numRules;
@@ -189,8 +187,8 @@ void applyMamdaniImplicationMethod(zorbTLS *tls, const DynArray<double> *firingS
     zorbHeapReferenceStackLeaveFcn(tls);
 }
 
-void applyMamdaniAggregationMethod(zorbTLS *tls, const DynArray<double> *ruleOutputs,
-                                   const SystemRecord *fis, DynArray<double> *aggregatedOutputs) {
+void applyMamdaniAggregationMethod(zorbTLS *tls, const DynArray<double> *ruleOutputs, const SystemRecord *fis,
+                                   DynArray<double> *aggregatedOutputs) {
     const int32_t numSamples = fis->numSamples;
     const int32_t numOutputs = fis->numOutputs;
     const int32_t numRules = fis->numRules;
@@ -224,8 +222,8 @@ void applyMamdaniAggregationMethod(zorbTLS *tls, const DynArray<double> *ruleOut
         const int32_t first = saturateToInt32(static_cast<int64_t>(t) * numRules);
         const int32_t last = saturateToInt32(static_cast<int64_t>(first) + numRules - 1);
         if (method == AggregationMethod::Custom) {
-            applyCustomAggregation(tls, fis->aggMethod, ruleOutputs, t, first, numRules, numSamples,
-                                   aggregatedOutputs, result);
+            applyCustomAggregation(tls, fis->aggMethod, ruleOutputs, t, first, numRules, numSamples, aggregatedOutputs,
+                                   result);
             continue;
         }
         for (int32_t s = 0; s < numSamples; ++s)
@@ -274,8 +272,8 @@ void planMamdaniRows(const SystemRecord *fis, const DynArray<double> *outputMFCa
     const bool isBuiltInAggregation = isMax || nameIs(fis->aggMethod, "probor") || nameIs(fis->aggMethod, "sum");
     // The literal path reads aggSize(1) values per output set and starts its
     // aggregation from rule 1; anything else stays on it.
-    plan->isFused = (isMin || isProd) && isBuiltInAggregation && numRules > 0 &&
-                    fis->aggSize[0] == fis->numSamples && fis->orrSize[0] >= fis->numSamples;
+    plan->isFused = (isMin || isProd) && isBuiltInAggregation && numRules > 0 && fis->aggSize[0] == fis->numSamples &&
+                    fis->orrSize[0] >= fis->numSamples;
     plan->isMinMax = isMin && isMax;
     plan->isMinImplication = isMin;
     AggregationMethod aggregation = AggregationMethod::Sum;
@@ -355,8 +353,8 @@ namespace {
 // Every rule in order, as implication then aggregation would, without the
 // rule-output block in between.
 void aggregateRuleByRule(const DynArray<double> *firingStrengths, const SystemRecord *fis, bool isMin,
-                         AggregationMethod aggregation, const int32_t *codes,
-                         const DynArray<double> *outputMFCache, double *set) {
+                         AggregationMethod aggregation, const int32_t *codes, const DynArray<double> *outputMFCache,
+                         double *set) {
     const int32_t numRules = fis->numRules;
     const int32_t numSamples = fis->numSamples;
     const double *w = firingStrengths->data;
@@ -428,13 +426,13 @@ SetSupport aggregateBySet(const DynArray<double> *firingStrengths, int32_t numFi
 
 }  // namespace
 
-SetSupport aggregateMamdaniOutput(const DynArray<double> *firingStrengths, int32_t numFired,
-                                  const SystemRecord *fis, const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
+SetSupport aggregateMamdaniOutput(const DynArray<double> *firingStrengths, int32_t numFired, const SystemRecord *fis,
+                                  const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
                                   const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain, double *set) {
     assert(plan->isFused);
     const int32_t *codes = arrays->consequentRows->data + static_cast<int64_t>(t) * fis->numRules;
     if (isGroupedRow(plan, isRowPlain)) return aggregateBySet(firingStrengths, numFired, fis, codes, arrays, set);
-    aggregateRuleByRule(firingStrengths, fis, plan->isMinImplication,
-                        static_cast<AggregationMethod>(plan->aggregation), codes, outputMFCache, set);
+    aggregateRuleByRule(firingStrengths, fis, plan->isMinImplication, static_cast<AggregationMethod>(plan->aggregation),
+                        codes, outputMFCache, set);
     return SetSupport{0, fis->numSamples};
 }

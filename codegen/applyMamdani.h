@@ -7,18 +7,17 @@
 #include "model/systemRecord.h"
 
 // ruleOutputs: orrSize; column (t-1)*numRules + r holds rule r's shaped set for output t.
-void applyMamdaniImplicationMethod(zorbTLS *tls, const DynArray<double> *firingStrengths,
-                                   const SystemRecord *fis, const DynArray<double> *outputMFCache,
-                                   DynArray<double> *ruleOutputs);
+void applyMamdaniImplicationMethod(zorbTLS *tls, const DynArray<double> *firingStrengths, const SystemRecord *fis,
+                                   const DynArray<double> *outputMFCache, DynArray<double> *ruleOutputs);
 // aggregatedOutputs: aggSize; column t is output t.
-void applyMamdaniAggregationMethod(zorbTLS *tls, const DynArray<double> *ruleOutputs,
-                                   const SystemRecord *fis, DynArray<double> *aggregatedOutputs);
+void applyMamdaniAggregationMethod(zorbTLS *tls, const DynArray<double> *ruleOutputs, const SystemRecord *fis,
+                                   DynArray<double> *aggregatedOutputs);
 // The crisp value of output o (1-based) from its aggregated set mf (one
 // dimension, K values); x is row o of outputSamplePoints. Handles the
 // no-rule-fired default and both diagnostics.
 double applyMamdaniDefuzzificationMethod(zorbTLS *tls, int32_t o, const DynArray<double> *mf,
-                                         double totalFiringStrength, const SystemRecord *fis,
-                                         DefuzzMethod method, const DiagnosticsOptions *diag);
+                                         double totalFiringStrength, const SystemRecord *fis, DefuzzMethod method,
+                                         const DiagnosticsOptions *diag);
 
 // Output o's (1-based) value when no rule fires: its range's midpoint.
 double outputRangeMidpoint(const SystemRecord *fis, int32_t o);
@@ -28,11 +27,11 @@ double outputRangeMidpoint(const SystemRecord *fis, int32_t o);
 // firing strengths, bit for bit what implication and aggregation give.
 
 struct MamdaniRowPlan {
-    bool isFused;       // built-in implication and aggregation: no host call to keep
-    bool isMinMax;      // min implication, max aggregation
+    bool isFused;   // built-in implication and aggregation: no host call to keep
+    bool isMinMax;  // min implication, max aggregation
     bool isMinImplication;
     uint8_t aggregation;  // the built-in aggregation, resolved once
-    bool isCachePlain;  // the output cache holds no NaN, no negative value and no -0
+    bool isCachePlain;    // the output cache holds no NaN, no negative value and no -0
     int32_t numCacheRows;
     bool isCentroidOnSupport;  // centroid with finite sample points: grouped sets sum over their support
 };
@@ -78,8 +77,8 @@ bool isGroupedRow(const MamdaniRowPlan *plan, bool isRowPlain);
 // Fills set (numSamples values) with output t's (0-based) aggregated set.
 // Grouped rows (isGroupedRow) return the set's support; others the whole
 // sample range.
-SetSupport aggregateMamdaniOutput(const DynArray<double> *firingStrengths, int32_t numFired,
-                                  const SystemRecord *fis, const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
+SetSupport aggregateMamdaniOutput(const DynArray<double> *firingStrengths, int32_t numFired, const SystemRecord *fis,
+                                  const MamdaniRowPlan *plan, MamdaniRowArrays *arrays,
                                   const DynArray<double> *outputMFCache, int32_t t, bool isRowPlain, double *set);
 // applyMamdaniDefuzzificationMethod for every output of a row, by
 // centroid, when each set (numSamples values from sets + o * numSamples)
@@ -89,7 +88,7 @@ SetSupport aggregateMamdaniOutput(const DynArray<double> *firingStrengths, int32
 // them bit for bit as they are over the whole set. The crisp values go to
 // crisp (numOutputs), the diagnostics come in output order.
 void applyMamdaniCentroidsOnSupport(zorbTLS *tls, const double *sets, const int32_t *supports,
-                                    double totalFiringStrength, const SystemRecord *fis,
-                                    const DiagnosticsOptions *diag, double *crisp);
+                                    double totalFiringStrength, const SystemRecord *fis, const DiagnosticsOptions *diag,
+                                    double *crisp);
 
 #endif

@@ -16,8 +16,7 @@ double outputRangeMidpoint(const SystemRecord *fis, int32_t o) {
 
 namespace {
 
-double defuzzifyCustom(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *mf,
-                       const SamplePoints &x) {
+double defuzzifyCustom(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArray<double> *mf, const SamplePoints &x) {
     static const zorbCallLocation location = {61, 44, "applyMamdaniDefuzzificationMethod",
                                               "codegen/applyMamdaniDefuzzificationMethod"};
     zorbArray *args[3];
@@ -31,8 +30,8 @@ double defuzzifyCustom(zorbTLS *tls, const DynArray<uint8_t> *name, const DynArr
     return importDoubleScalar(tls, coerceToDouble(tls, value), "feval");
 }
 
-double defuzzifyOutput(zorbTLS *tls, DefuzzMethod method, const DynArray<uint8_t> *name,
-                       const DynArray<double> *mf, const SamplePoints &x) {
+double defuzzifyOutput(zorbTLS *tls, DefuzzMethod method, const DynArray<uint8_t> *name, const DynArray<double> *mf,
+                       const SamplePoints &x) {
     const int32_t numMF = numel(mf);
     if (method == DefuzzMethod::Custom) return defuzzifyCustom(tls, name, mf, x);
     // Built-in methods pair the set with the sample points index by index and
@@ -57,13 +56,12 @@ double defuzzifyOutput(zorbTLS *tls, DefuzzMethod method, const DynArray<uint8_t
 static SamplePoints outputSamplePoints(const SystemRecord *fis, int32_t o) {
     const DynArray<double> *points = fis->outputSamplePoints;
     // Row o of the column-major matrix, read in place (no data when empty).
-    return SamplePoints{points->data == nullptr ? nullptr : points->data + (o - 1), points->size[1],
-                        points->size[0]};
+    return SamplePoints{points->data == nullptr ? nullptr : points->data + (o - 1), points->size[1], points->size[0]};
 }
 
 double applyMamdaniDefuzzificationMethod(zorbTLS *tls, int32_t o, const DynArray<double> *mf,
-                                         double totalFiringStrength, const SystemRecord *fis,
-                                         DefuzzMethod method, const DiagnosticsOptions *diag) {
+                                         double totalFiringStrength, const SystemRecord *fis, DefuzzMethod method,
+                                         const DiagnosticsOptions *diag) {
     // Exactly zero, either sign: no rule fired. NaN means some rule did.
     if (totalFiringStrength == 0.0) {
         double y = outputRangeMidpoint(fis, o);
@@ -76,8 +74,8 @@ double applyMamdaniDefuzzificationMethod(zorbTLS *tls, int32_t o, const DynArray
 }
 
 void applyMamdaniCentroidsOnSupport(zorbTLS *tls, const double *sets, const int32_t *supports,
-                                    double totalFiringStrength, const SystemRecord *fis,
-                                    const DiagnosticsOptions *diag, double *crisp) {
+                                    double totalFiringStrength, const SystemRecord *fis, const DiagnosticsOptions *diag,
+                                    double *crisp) {
     const int32_t numOutputs = fis->numOutputs;
     const int32_t numSamples = fis->numSamples;
     if (totalFiringStrength == 0.0) {

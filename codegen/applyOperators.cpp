@@ -208,7 +208,8 @@ static RuleFiring fireRules(const SystemRecord *fis, const int32_t *ruleDegrees,
 template <AndMethod A, OrMethod O, bool hasNaN, int N>
 static RuleFiring fireRulesListing(const SystemRecord *fis, const int32_t *ruleDegrees, const double *d,
                                    DynArray<double> *ruleInputValues, double *strength, int32_t *fired) {
-    if (fired != nullptr) return fireRules<A, O, hasNaN, N, true>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
+    if (fired != nullptr)
+        return fireRules<A, O, hasNaN, N, true>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
     return fireRules<A, O, hasNaN, N, false>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
 }
 
@@ -227,12 +228,11 @@ static RuleFiring fireRulesUnrolled(const SystemRecord *fis, const int32_t *rule
 
 template <AndMethod A, bool hasNaN>
 static RuleFiring fireRulesWithOr(OrMethod orMethod, const SystemRecord *fis, const int32_t *ruleDegrees,
-                              const double *d, DynArray<double> *ruleInputValues, double *strength,
-                              int32_t *fired) {
+                                  const double *d, DynArray<double> *ruleInputValues, double *strength,
+                                  int32_t *fired) {
     switch (orMethod) {
         case OrMethod::Max:
-            return fireRulesUnrolled<A, OrMethod::Max, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
-                                                               fired);
+            return fireRulesUnrolled<A, OrMethod::Max, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
         case OrMethod::Probor:
             return fireRulesUnrolled<A, OrMethod::Probor, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
                                                                   fired);
@@ -243,19 +243,16 @@ static RuleFiring fireRulesWithOr(OrMethod orMethod, const SystemRecord *fis, co
             assert(false && "fireRulesBuiltIn takes built-in connectives only");
             break;
     }
-    return fireRulesUnrolled<A, OrMethod::Sum, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength,
-                                                       fired);
+    return fireRulesUnrolled<A, OrMethod::Sum, hasNaN>(fis, ruleDegrees, d, ruleInputValues, strength, fired);
 }
 
 template <bool hasNaN>
 static RuleFiring fireRulesWith(AndMethod andMethod, OrMethod orMethod, const SystemRecord *fis,
-                            const int32_t *ruleDegrees, const double *d, DynArray<double> *ruleInputValues,
-                            double *strength, int32_t *fired) {
+                                const int32_t *ruleDegrees, const double *d, DynArray<double> *ruleInputValues,
+                                double *strength, int32_t *fired) {
     if (andMethod == AndMethod::Min)
-        return fireRulesWithOr<AndMethod::Min, hasNaN>(orMethod, fis, ruleDegrees, d, ruleInputValues, strength,
-                                                      fired);
-    return fireRulesWithOr<AndMethod::Prod, hasNaN>(orMethod, fis, ruleDegrees, d, ruleInputValues, strength,
-                                                   fired);
+        return fireRulesWithOr<AndMethod::Min, hasNaN>(orMethod, fis, ruleDegrees, d, ruleInputValues, strength, fired);
+    return fireRulesWithOr<AndMethod::Prod, hasNaN>(orMethod, fis, ruleDegrees, d, ruleInputValues, strength, fired);
 }
 
 RuleFiring fireRulesBuiltIn(const SystemRecord *fis, const DynArray<int32_t> *ruleDegrees,

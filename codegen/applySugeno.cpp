@@ -115,8 +115,7 @@ void applySugenoAggregationMethod(const DynArray<double> *ruleOutputs, DynArray<
 }
 
 double applySugenoDefuzzificationMethod(zorbTLS *tls, int32_t o, double a, double totalFiringStrength,
-                                        const SystemRecord *fis, DefuzzMethod method,
-                                        const DiagnosticsOptions *diag) {
+                                        const SystemRecord *fis, DefuzzMethod method, const DiagnosticsOptions *diag) {
     const double T = totalFiringStrength;
     if (T == 0.0) {  // either sign of zero; NaN means some rule fired
         const DynArray<double> *range = fis->outputRange;

@@ -27,7 +27,6 @@ double sumSugenoRuleOutputs(const DynArray<double> *firingStrengths, const Syste
 void applySugenoAggregationMethod(const DynArray<double> *ruleOutputs, DynArray<double> *aggregatedOutputs);
 // a: element o of aggregatedOutputs; handles the no-rule-fired default.
 double applySugenoDefuzzificationMethod(zorbTLS *tls, int32_t o, double a, double totalFiringStrength,
-                                        const SystemRecord *fis, DefuzzMethod method,
-                                        const DiagnosticsOptions *diag);
+                                        const SystemRecord *fis, DefuzzMethod method, const DiagnosticsOptions *diag);
 
 #endif

@@ -15,13 +15,13 @@ static const zorbCallLocation hostEvaluationLocation = {49, 16, "evaluateCommonM
 // The built-in functions read their parameters by position without a length.
 // A row shorter than the function reads would give values read from beyond
 // the row (or from no block at all for an empty row), so it is refused.
-static const double *builtInParams(zorbTLS *tls, const DynArray<uint8_t> *type,
-                                   const DynArray<double> *params, int32_t numRead) {
+static const double *builtInParams(zorbTLS *tls, const DynArray<uint8_t> *type, const DynArray<double> *params,
+                                   int32_t numRead) {
     const int32_t numGiven = numel(params);
     if (numGiven < numRead) {
-        zorbErrMsgIdAndTxt(tls, "fazolt:membership:TooFewParameters", 7, ZORB_CHAR_CLASS,
-                           type->size[1], reinterpret_cast<const char *>(type->data),
-                           ZORB_INT32_CLASS, numRead, ZORB_INT32_CLASS, numGiven);
+        zorbErrMsgIdAndTxt(tls, "fazolt:membership:TooFewParameters", 7, ZORB_CHAR_CLASS, type->size[1],
+                           reinterpret_cast<const char *>(type->data), ZORB_INT32_CLASS, numRead, ZORB_INT32_CLASS,
+                           numGiven);
     }
     return params->data;
 }
@@ -54,9 +54,8 @@ static double evaluateHostMembershipFcn(zorbTLS *tls, const DynArray<uint8_t> *t
 
 // The row that comes back may differ in length from xs; the caller decides
 // what to make of that.
-static void evaluateHostMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t> *type,
-                                            const DynArray<double> *xs, const DynArray<double> *params,
-                                            DynArray<double> *out) {
+static void evaluateHostMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t> *type, const DynArray<double> *xs,
+                                            const DynArray<double> *params, DynArray<double> *out) {
     zorbHeapReferenceStackEnterFcn(tls);
     DynArray<uint8_t> *name;
     initRegisteredArray(tls, &name, 2);
@@ -73,9 +72,9 @@ struct NativeMembership {
     void (*vector)(zorbTLS *tls, const DynArray<double> *xs, const double *params, DynArray<double> *out);
 };
 static const NativeMembership nativeMemberships[] = {
-    {trimf, trimfVector},     {trapmf, trapmfVector}, {gaussmf, gaussmfVector},   {gbellmf, gbellmfVector},
-    {sigmf, sigmfVector},     {smf, smfVector},       {zmf, zmfVector},           {gauss2mf, gauss2mfVector},
-    {dsigmf, dsigmfVector},   {psigmf, psigmfVector}, {pimf, pimfVector},
+    {trimf, trimfVector},   {trapmf, trapmfVector}, {gaussmf, gaussmfVector}, {gbellmf, gbellmfVector},
+    {sigmf, sigmfVector},   {smf, smfVector},       {zmf, zmfVector},         {gauss2mf, gauss2mfVector},
+    {dsigmf, dsigmfVector}, {psigmf, psigmfVector}, {pimf, pimfVector},
 };
 static_assert(sizeof nativeMemberships / sizeof nativeMemberships[0] ==
               sizeof kBuiltInMemberships / sizeof kBuiltInMemberships[0]);
@@ -97,9 +96,8 @@ double evaluateCommonMembershipFcn(zorbTLS *tls, const DynArray<uint8_t> *type, 
     return evaluateMembershipByKind(tls, selectMembershipKind(type), type, x, params);
 }
 
-void evaluateCommonMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t> *type,
-                                       const DynArray<double> *xs, const DynArray<double> *params,
-                                       DynArray<double> *out) {
+void evaluateCommonMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t> *type, const DynArray<double> *xs,
+                                       const DynArray<double> *params, DynArray<double> *out) {
     const MembershipKind kind = selectMembershipKind(type);
     if (kind == MembershipKind::Host) {
         evaluateHostMembershipFcnVector(tls, type, xs, params, out);

@@ -9,9 +9,8 @@
 double evaluateCommonMembershipFcn(zorbTLS *tls, const DynArray<uint8_t> *type, double x,
                                    const DynArray<double> *params);
 // out is resized to 1 x N for a built-in, 1 x M for a host result of M values.
-void evaluateCommonMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t> *type,
-                                       const DynArray<double> *xs, const DynArray<double> *params,
-                                       DynArray<double> *out);
+void evaluateCommonMembershipFcnVector(zorbTLS *tls, const DynArray<uint8_t> *type, const DynArray<double> *xs,
+                                       const DynArray<double> *params, DynArray<double> *out);
 
 // The kind of a type name (membership/builtInMembership.h), resolved once
 // per call so that the row loop switches on it instead of comparing names.

@@ -27,8 +27,8 @@ struct CallPlan {
     OrMethod orMethod;
     bool hasBuiltInConnectives;  // and at least one input
     DegreeReads degreeReads;
-    bool isSugenoFused;          // rows before the last skip the rule outputs
-    bool listsFiredRules;        // the rule firing lists the rules of positive strength
+    bool isSugenoFused;    // rows before the last skip the rule outputs
+    bool listsFiredRules;  // the rule firing lists the rules of positive strength
     // Grouped centroid rows are computed in pairs, a row's outputs written
     // with the next one's. A centroid calls the host only for the empty-set
     // diagnostic, so with that one silent no host call moves.
@@ -190,8 +190,8 @@ void runMamdaniRow(zorbTLS *tls, int32_t s, bool isLastRow, const RuleFiring *fi
         if (w->columnBuffer->size[0] != numSamplesK) resize1D(w->columnBuffer, numSamplesK);
         const double *column = aggregated->data + static_cast<int64_t>(o - 1) * numSamplesK;
         for (int32_t k = 0; k < numSamplesK; ++k) w->columnBuffer->data[k] = column[k];
-        w->outputRow->data[o - 1] = applyMamdaniDefuzzificationMethod(
-            tls, o, w->columnBuffer, totalFiringStrength, fis, plan->method, diag);
+        w->outputRow->data[o - 1] =
+            applyMamdaniDefuzzificationMethod(tls, o, w->columnBuffer, totalFiringStrength, fis, plan->method, diag);
     }
 }
 
@@ -210,9 +210,9 @@ void runSugenoRow(zorbTLS *tls, bool isLastRow, double totalFiringStrength, cons
         }
         return;
     }
-    applySugenoImplicationMethod(w->inputRow, results->firingStrengths, fis, w->outputKinds,
-                                    w->outputCoefficients, w->sugenoCacheEntries, w->sugenoCache,
-                                    results->ruleOutputs, results->ruleOutputLevels);
+    applySugenoImplicationMethod(w->inputRow, results->firingStrengths, fis, w->outputKinds, w->outputCoefficients,
+                                 w->sugenoCacheEntries, w->sugenoCache, results->ruleOutputs,
+                                 results->ruleOutputLevels);
     applySugenoAggregationMethod(results->ruleOutputs, results->aggregatedOutputs);
     for (int32_t o = 1; o <= fis->numOutputs; ++o) {
         double a = results->aggregatedOutputs->data[o - 1];
@@ -223,8 +223,7 @@ void runSugenoRow(zorbTLS *tls, bool isLastRow, double totalFiringStrength, cons
 
 // One input row through the pipeline; row s (0-based) of crispOutputs.
 void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const SystemRecord *fis,
-            const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w,
-            const FazoltResults *results) {
+            const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w, const FazoltResults *results) {
     const int32_t numRows = inputs->size[0];
     const int32_t numCols = inputs->size[1];
     for (int32_t j = 0; j < numCols; ++j) {
@@ -235,15 +234,15 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
     RuleFiring firing;
     if (plan->hasBuiltInConnectives) {
         // Only the last row's rule values are kept.
-        const bool hasNaN = fillDegreeTable(w->inputMFCache, plan->degreeReads.complements, w->degrees) ||
-                            plan->degreeReads.nan;
+        const bool hasNaN =
+            fillDegreeTable(w->inputMFCache, plan->degreeReads.complements, w->degrees) || plan->degreeReads.nan;
         firing = fireRulesBuiltIn(fis, w->ruleDegrees, w->degrees, hasNaN, plan->andMethod, plan->orMethod,
                                   isLastRow ? results->ruleInputValues : nullptr, results->firingStrengths,
                                   plan->listsFiredRules ? w->mamdani.firedRules : nullptr);
     } else {
         mapRuleAntecedents(fis, w->antecedentPlan, w->inputMFCache, results->ruleInputValues);
-        firing.totalFiringStrength = applyOperators(tls, results->ruleInputValues, fis, plan->andMethod,
-                                                            plan->orMethod, results->firingStrengths, w->scratch);
+        firing.totalFiringStrength = applyOperators(tls, results->ruleInputValues, fis, plan->andMethod, plan->orMethod,
+                                                    results->firingStrengths, w->scratch);
         firing.areStrengthsPlain = areStrengthsPlain(results->firingStrengths, fis->numRules);
         firing.numFired = -1;  // not listed
     }
@@ -264,7 +263,7 @@ void planLanes(const DynArray<double> *inputs, const SystemRecord *fis, const Di
                const CallPlan *plan, WorkingStorage *w) {
     if (!plan->hasBuiltInConnectives) return;
     const MembershipLanes membership = {&w->membership, numel(w->inputMFCache), plan->degreeReads.complements,
-                                        w->ruleDegrees, plan->andMethod, plan->orMethod};
+                                        w->ruleDegrees, plan->andMethod,        plan->orMethod};
     if (plan->isMamdani && plan->listsFiredRules && plan->mamdani.isCentroidOnSupport)
         planMamdaniLanes(fis, diag, inputs, &membership, &w->mamdani, w->laneWork, &w->lanes);
     if (!plan->isMamdani && plan->isSugenoFused)
@@ -273,8 +272,8 @@ void planLanes(const DynArray<double> *inputs, const SystemRecord *fis, const Di
 }
 
 // Sizes every working array that a row touches, so that no row resizes.
-void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis,
-                 const DiagnosticsOptions *diag, CallPlan *plan, WorkingStorage *w) {
+void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis, const DiagnosticsOptions *diag,
+                 CallPlan *plan, WorkingStorage *w) {
     plan->isMamdani = nameIs(fis->type, "mamdani");
     plan->method = selectDefuzzMethod(fis->defuzzMethod);
     plan->andMethod = selectAndMethod(fis->andMethod);
@@ -320,8 +319,8 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
 
 }  // namespace
 
-void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis,
-                 const DiagnosticsOptions *diag, const FazoltResults *results) {
+void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis, const DiagnosticsOptions *diag,
+                 const FazoltResults *results) {
     zorbHeapReferenceStackEnterFcn(tls);
     WorkingStorage w;
     initWorkingStorage(tls, &w);

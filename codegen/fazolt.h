@@ -15,8 +15,8 @@ struct FazoltResults {
     DynArray<double> *ruleOutputLevels;   // Sugeno: orrSize; Mamdani: 1 x 1 holding 0
 };
 
-void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis,
-                 const DiagnosticsOptions *diag, const FazoltResults *results);
+void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis, const DiagnosticsOptions *diag,
+                 const FazoltResults *results);
 
 extern "C" FAZOLT_EXPORT void fazolt(const DynArray<double> *inputs, const SystemRecord *fis,
                                      const DiagnosticsOptions *diag, DynArray<double> *crispOutputs,

@@ -24,8 +24,8 @@ void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan) {
     }
 }
 
-void mapRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan,
-                        const DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues) {
+void mapRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan, const DynArray<double> *inputMFCache,
+                        DynArray<double> *ruleInputValues) {
     const int32_t numRules = fis->numRules;
     const int32_t numInputs = fis->numInputs;
     const int32_t cacheLength = numel(inputMFCache);

@@ -15,8 +15,8 @@ void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan);
 // Fills ruleInputValues (numRules x numInputs) from the plan: an unused
 // input gives the connective's neutral value, a function outside the cache
 // NaN, a negated one 1 - m.
-void mapRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan,
-                        const DynArray<double> *inputMFCache, DynArray<double> *ruleInputValues);
+void mapRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan, const DynArray<double> *inputMFCache,
+                        DynArray<double> *ruleInputValues);
 
 // The row's degree table: the cache's L values, their complements 1 - m,
 // the neutral values 1 (AND) and 0 (OR), then NaN and 1 - NaN for a rule

@@ -161,7 +161,8 @@ void tweak(ByteReader &in, const std::vector<Leaf> &leaves, std::vector<Undo> &u
     uint8_t op = in.byte();
     if (std::getenv("FUZZ_SHOW_TWEAKS") != nullptr) {
         std::fprintf(stderr, "tweak: leaf %zu (class %d, %lld elements) element %lld op %d\n", index,
-                     static_cast<int>(leaf.classId), static_cast<long long>(leaf.numel), static_cast<long long>(element), op);
+                     static_cast<int>(leaf.classId), static_cast<long long>(leaf.numel),
+                     static_cast<long long>(element), op);
     }
     if (leaf.classId == ZORB_CHAR_CLASS || leaf.classId == ZORB_UINT8_CLASS || leaf.classId == ZORB_INT8_CLASS ||
         leaf.classId == ZORB_LOGICAL_CLASS) {
@@ -184,7 +185,9 @@ void tweak(ByteReader &in, const std::vector<Leaf> &leaves, std::vector<Undo> &u
         case 2: next = current + 1.0; break;
         case 3: next = current - 1.0; break;
         case 4: next = std::numeric_limits<double>::quiet_NaN(); break;
-        case 5: next = (op & 8) ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity(); break;
+        case 5:
+            next = (op & 8) ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+            break;
         case 6: next = current * 2.0; break;
         default: next = (op & 8) ? -0.0 : 0.0; break;
     }
@@ -291,7 +294,8 @@ void callFromBytes(const uint8_t *data, size_t size) {
     std::vector<double> values(static_cast<size_t>(numRows * numCols));
     for (int64_t c = 0; c < numCols; ++c) {
         size_t k = static_cast<size_t>(c) < seed.lo.size() ? static_cast<size_t>(c) : 0;
-        for (int64_t r = 0; r < numRows; ++r) values[static_cast<size_t>(r + c * numRows)] = inputValue(in, seed.lo[k], seed.hi[k]);
+        for (int64_t r = 0; r < numRows; ++r)
+            values[static_cast<size_t>(r + c * numRows)] = inputValue(in, seed.lo[k], seed.hi[k]);
     }
     std::vector<Undo> undo;
     while (!in.done() && !seed.leaves.empty()) tweak(in, seed.leaves, undo);
@@ -302,8 +306,9 @@ void callFromBytes(const uint8_t *data, size_t size) {
         for (auto u = undo.rbegin(); u != undo.rend(); ++u) std::memcpy(u->at, u->saved, u->size);
         return;
     }
-    orvane::CallOutcome outcome = callAtLaneLevels(
-        laneLevelFor(size), numResults, {orvane::Value::doubleMatrix(numRows, numCols, values), seed.record, diagnostics});
+    orvane::CallOutcome outcome =
+        callAtLaneLevels(laneLevelFor(size), numResults,
+                         {orvane::Value::doubleMatrix(numRows, numCols, values), seed.record, diagnostics});
     for (auto u = undo.rbegin(); u != undo.rend(); ++u) std::memcpy(u->at, u->saved, u->size);
     checkOutcome(outcome);
 }

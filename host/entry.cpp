@@ -7,15 +7,15 @@ zorbTLS *fazoltTLS = nullptr;
 namespace {
 
 zorbContext fazoltContext = {
-    true,                  // first time
-    false,                 // initialised
-    ZORB_RELEASE_CODE,     // host release the module was built for
-    nullptr,               // error function
-    "fazolt",              // function name
-    nullptr,               // run-time call-stack table
-    false,                 // debug mode
+    true,                                                  // first time
+    false,                                                 // initialised
+    ZORB_RELEASE_CODE,                                     // host release the module was built for
+    nullptr,                                               // error function
+    "fazolt",                                              // function name
+    nullptr,                                               // run-time call-stack table
+    false,                                                 // debug mode
     {0x66617a6fu, 0x6c740001u, 0x00000000u, 0x00000001u},  // build signature
-    nullptr,               // signature memory
+    nullptr,                                               // signature memory
 };
 
 }  // namespace

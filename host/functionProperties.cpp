@@ -7,7 +7,7 @@
 
 extern "C" FAZOLT_EXPORT zorbArray *zorbQibFcnProperties(void) {
     static const char *const entryPointFields[6] = {"Name",           "NumberOfInputs", "NumberOfOutputs",
-                                                     "ConstantInputs", "FullPath",       "TimeStamp"};
+                                                    "ConstantInputs", "FullPath",       "TimeStamp"};
     static const char *const topFields[4] = {"Version", "ResolvedFunctions", "EntryPoints", "CoverageInfo"};
 
     zorbArray *entryPoints = zorbCreateStructMatrix(1, 1, 6, entryPointFields);

@@ -84,8 +84,7 @@ void importPair(zorbTLS *tls, const zorbMsgIdentifier *id, const zorbArray *valu
 
 // ---- Membership functions and variables.
 
-void importMFRecords(zorbTLS *tls, const zorbMsgIdentifier *mfId, const zorbArray *value,
-                     DynArray<MFRecord> *target) {
+void importMFRecords(zorbTLS *tls, const zorbMsgIdentifier *mfId, const zorbArray *value, DynArray<MFRecord> *target) {
     zorbMsgIdentifier typeId = {mfFieldNames[0], mfId, false};
     zorbMsgIdentifier typeLengthId = {mfFieldNames[1], mfId, false};
     zorbMsgIdentifier paramsId = {mfFieldNames[2], mfId, false};
@@ -169,12 +168,10 @@ void importSystemRecord(zorbTLS *tls, const zorbArray *value, SystemRecord *fis)
     withFisField(tls, value, 7, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
         importArray(tls, id, f, "double", 2, kTwoColumnDims, fis->outputRange);
     });
-    withFisField(tls, value, 8, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-        importVariables(tls, id, f, fis->inputMF);
-    });
-    withFisField(tls, value, 9, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
-        importVariables(tls, id, f, fis->outputMF);
-    });
+    withFisField(tls, value, 8,
+                 [&](const zorbMsgIdentifier *id, const zorbArray *f) { importVariables(tls, id, f, fis->inputMF); });
+    withFisField(tls, value, 9,
+                 [&](const zorbMsgIdentifier *id, const zorbArray *f) { importVariables(tls, id, f, fis->outputMF); });
     withFisField(tls, value, 10, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
         importArray(tls, id, f, "double", 2, kMatrixDims, fis->antecedent);
     });
@@ -193,8 +190,7 @@ void importSystemRecord(zorbTLS *tls, const zorbArray *value, SystemRecord *fis)
             *counts[k] = importInt32Scalar(tls, id, f);
         });
     }
-    DynArray<int32_t> *countRows[4] = {fis->numInputMFs, fis->numCumInputMFs, fis->numOutputMFs,
-                                       fis->numCumOutputMFs};
+    DynArray<int32_t> *countRows[4] = {fis->numInputMFs, fis->numCumInputMFs, fis->numOutputMFs, fis->numCumOutputMFs};
     for (int32_t k = 0; k < 4; ++k) {
         withFisField(tls, value, 18 + k, [&](const zorbMsgIdentifier *id, const zorbArray *f) {
             importArray(tls, id, f, "int32", 2, kRowDims, countRows[k]);
@@ -211,8 +207,8 @@ void importSystemRecord(zorbTLS *tls, const zorbArray *value, SystemRecord *fis)
 
 void importDiagnostics(zorbTLS *tls, const zorbArray *value, DiagnosticsOptions *diag) {
     zorbCheckStruct(tls, &diagnosticsId, value, kNumDiagnosticsFields, diagnosticsFieldNames, 0, nullptr);
-    uint8_t *modes[6] = {&diag->DraxilDiagnostic, nullptr, nullptr, &diag->OutOfRangeInputValue,
-                         &diag->NoRuleFired, &diag->EmptyOutputFuzzySet};
+    uint8_t *modes[6] = {&diag->DraxilDiagnostic,   nullptr, nullptr, &diag->OutOfRangeInputValue, &diag->NoRuleFired,
+                         &diag->EmptyOutputFuzzySet};
     DynArray<uint8_t> *names[6] = {nullptr, diag->Model, diag->Block, nullptr, nullptr, nullptr};
     for (int32_t k = 0; k < 6; ++k) {
         zorbMsgIdentifier id = {diagnosticsFieldNames[k], &diagnosticsId, false};
@@ -239,8 +235,7 @@ zorbArray *exportResult(DynArray<double> *result) {
 
 }  // namespace
 
-void marshalAndEvaluate(zorbTLS *tls, const zorbArray *const *arguments, int32_t numResults,
-                        zorbArray **resultSlots) {
+void marshalAndEvaluate(zorbTLS *tls, const zorbArray *const *arguments, int32_t numResults, zorbArray **resultSlots) {
     zorbHeapReferenceStackEnterFcn(tls);
 
     DynArray<double> *inputs;

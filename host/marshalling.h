@@ -6,7 +6,6 @@
 // Imports "inputs", "fis" and "diagnostics" under the host's checks,
 // evaluates, and hands result 1 (and results 2..numResults) to new host
 // values in resultSlots without copying.
-void marshalAndEvaluate(zorbTLS *tls, const zorbArray *const *arguments, int32_t numResults,
-                        zorbArray **resultSlots);
+void marshalAndEvaluate(zorbTLS *tls, const zorbArray *const *arguments, int32_t numResults, zorbArray **resultSlots);
 
 #endif

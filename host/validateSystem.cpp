@@ -41,7 +41,7 @@ void checkAtLeast(zorbTLS *tls, const char *field, const char *what, int64_t hav
                   int64_t need) {
     if (have < need) {
         rejectSystem(tls, "fis.%s has %lld %s, fewer than %s (%lld)", field, static_cast<long long>(have), what,
-               countName, static_cast<long long>(need));
+                     countName, static_cast<long long>(need));
     }
 }
 
@@ -54,17 +54,18 @@ int64_t checkCounts(zorbTLS *tls, const char *countsName, const char *cumulative
     int64_t total = 0;
     for (int64_t k = 0; k < elementCount(counts); ++k) {
         if (counts->data[k] < 0) {
-            rejectSystem(tls, "fis.%s(%lld) is %d; a count cannot be negative", countsName, static_cast<long long>(k + 1),
-                   counts->data[k]);
+            rejectSystem(tls, "fis.%s(%lld) is %d; a count cannot be negative", countsName,
+                         static_cast<long long>(k + 1), counts->data[k]);
         }
         if (k < numVars && cumulative->data[k] != total) {
             rejectSystem(tls, "fis.%s(%lld) is %d, but the counts before it add up to %lld", cumulativeName,
-                   static_cast<long long>(k + 1), cumulative->data[k], static_cast<long long>(total));
+                         static_cast<long long>(k + 1), cumulative->data[k], static_cast<long long>(total));
         }
         total += counts->data[k];
     }
-    if (total > kInt32Limit) rejectSystem(tls, "fis.%s adds up to %lld membership functions, beyond 2^31-1", countsName,
-                                    static_cast<long long>(total));
+    if (total > kInt32Limit)
+        rejectSystem(tls, "fis.%s adds up to %lld membership functions, beyond 2^31-1", countsName,
+                     static_cast<long long>(total));
     return total;
 }
 
@@ -95,19 +96,19 @@ void checkVariables(zorbTLS *tls, const char *field, const DynArray<VariableReco
         const VariableRecord &var = vars->data[v];
         if (var.origNumMF > elementCount(var.mf)) {
             rejectSystem(tls, "fis.%s(%lld).origNumMF is %d, but its mf list holds %lld", field,
-                   static_cast<long long>(v + 1), var.origNumMF, static_cast<long long>(elementCount(var.mf)));
+                         static_cast<long long>(v + 1), var.origNumMF, static_cast<long long>(elementCount(var.mf)));
         }
         for (int32_t j = 0; j < var.origNumMF; ++j) {
             const MFRecord &mf = var.mf->data[j];
             if (mf.origTypeLength > elementCount(mf.type)) {
                 rejectSystem(tls, "fis.%s(%lld).mf(%d).origTypeLength is %d, beyond its type of %lld characters", field,
-                       static_cast<long long>(v + 1), j + 1, mf.origTypeLength,
-                       static_cast<long long>(elementCount(mf.type)));
+                             static_cast<long long>(v + 1), j + 1, mf.origTypeLength,
+                             static_cast<long long>(elementCount(mf.type)));
             }
             if (mf.origParamLength > elementCount(mf.params)) {
                 rejectSystem(tls, "fis.%s(%lld).mf(%d).origParamLength is %d, beyond its %lld stored parameters", field,
-                       static_cast<long long>(v + 1), j + 1, mf.origParamLength,
-                       static_cast<long long>(elementCount(mf.params)));
+                             static_cast<long long>(v + 1), j + 1, mf.origParamLength,
+                             static_cast<long long>(elementCount(mf.params)));
             }
         }
     }
@@ -117,22 +118,22 @@ void checkVariables(zorbTLS *tls, const char *field, const DynArray<VariableReco
 // variable's list, and built-in parameter rows as long as the function reads.
 void checkEvaluatedMFs(zorbTLS *tls, const char *field, const char *countsName, const DynArray<VariableRecord> *vars,
                        const DynArray<int32_t> *counts, int32_t numVars, bool checkParams) {
-    checkAtLeast<VariableRecord>(tls, field, "variables", elementCount(vars), field[0] == 'i' ? "numInputs" : "numOutputs",
-                                 numVars);
+    checkAtLeast<VariableRecord>(tls, field, "variables", elementCount(vars),
+                                 field[0] == 'i' ? "numInputs" : "numOutputs", numVars);
     for (int32_t v = 0; v < numVars; ++v) {
         const VariableRecord &var = vars->data[v];
         if (counts->data[v] > var.origNumMF) {
-            rejectSystem(tls, "fis.%s(%d) is %d, but variable %d of fis.%s has %d membership functions", countsName, v + 1,
-                   counts->data[v], v + 1, field, var.origNumMF);
+            rejectSystem(tls, "fis.%s(%d) is %d, but variable %d of fis.%s has %d membership functions", countsName,
+                         v + 1, counts->data[v], v + 1, field, var.origNumMF);
         }
         if (!checkParams) continue;
         for (int32_t j = 0; j < counts->data[v]; ++j) {
             const MFRecord &mf = var.mf->data[j];
             int32_t needed = paramsRead(mf);
             if (needed > trimmed(mf.origParamLength)) {
-                rejectSystem(tls, "fis.%s(%d).mf(%d).params: %.*s reads %d parameters, but %d are given", field, v + 1, j + 1,
-                       trimmed(mf.origTypeLength), reinterpret_cast<const char *>(mf.type->data), needed,
-                       trimmed(mf.origParamLength));
+                rejectSystem(tls, "fis.%s(%d).mf(%d).params: %.*s reads %d parameters, but %d are given", field, v + 1,
+                             j + 1, trimmed(mf.origTypeLength), reinterpret_cast<const char *>(mf.type->data), needed,
+                             trimmed(mf.origParamLength));
             }
         }
     }
@@ -148,9 +149,10 @@ void checkSugenoOutputs(zorbTLS *tls, const SystemRecord *fis, int64_t numColumn
             bool isConstant = trimmedNameIs(mf, "constant", 8);
             int64_t needed = isConstant ? 1 : numColumns + 1;
             if (needed > trimmed(mf.origParamLength)) {
-                rejectSystem(tls, "fis.outputMF(%d).mf(%d).params: a %s output function reads %lld parameters, but %d are given",
-                       o + 1, j + 1, isConstant ? "constant" : "linear", static_cast<long long>(needed),
-                       trimmed(mf.origParamLength));
+                rejectSystem(
+                    tls, "fis.outputMF(%d).mf(%d).params: a %s output function reads %lld parameters, but %d are given",
+                    o + 1, j + 1, isConstant ? "constant" : "linear", static_cast<long long>(needed),
+                    trimmed(mf.origParamLength));
             }
         }
     }
@@ -167,11 +169,12 @@ void checkRuleMatrix(zorbTLS *tls, const char *field, const DynArray<double> *m,
             double stored = m->data[r + static_cast<int64_t>(v) * rowsOf(m)];
             int64_t k = magnitudeIndex(stored);  // what the evaluation reads
             if (isSugeno && !quvIsNaN(stored) && quvRound(stored) < 0.0) {
-                rejectSystem(tls, "fis.%s(%d, %d) is %g; a Sugeno consequent cannot be negative", field, r + 1, v + 1, stored);
+                rejectSystem(tls, "fis.%s(%d, %d) is %g; a Sugeno consequent cannot be negative", field, r + 1, v + 1,
+                             stored);
             }
             if (k > counts->data[v]) {
-                rejectSystem(tls, "fis.%s(%d, %d) is %g, but %s %d has %d membership functions", field, r + 1, v + 1, stored,
-                       numVarsName[3] == 'I' ? "input" : "output", v + 1, counts->data[v]);
+                rejectSystem(tls, "fis.%s(%d, %d) is %g, but %s %d has %d membership functions", field, r + 1, v + 1,
+                             stored, numVarsName[3] == 'I' ? "input" : "output", v + 1, counts->data[v]);
             }
         }
     }
@@ -180,43 +183,44 @@ void checkRuleMatrix(zorbTLS *tls, const char *field, const DynArray<double> *m,
 // ---- Intermediate sizes: what the evaluation writes must fit.
 
 void checkElementCount(zorbTLS *tls, const char *what, int64_t rows, int64_t cols) {
-    if (rows < 0 || cols < 0) rejectSystem(tls, "%s would be %lld x %lld", what, static_cast<long long>(rows),
-                                     static_cast<long long>(cols));
+    if (rows < 0 || cols < 0)
+        rejectSystem(tls, "%s would be %lld x %lld", what, static_cast<long long>(rows), static_cast<long long>(cols));
     if (rows * cols > kInt32Limit) {
         rejectSystem(tls, "%s would be %lld x %lld, more than 2^31-1 elements", what, static_cast<long long>(rows),
-               static_cast<long long>(cols));
+                     static_cast<long long>(cols));
     }
 }
 
 void checkMamdaniSizes(zorbTLS *tls, const SystemRecord *fis, int64_t numOutputMFs) {
-    if (fis->numSamples < 1) rejectSystem(tls, "fis.numSamples is %d; a Mamdani system needs sample points", fis->numSamples);
+    if (fis->numSamples < 1)
+        rejectSystem(tls, "fis.numSamples is %d; a Mamdani system needs sample points", fis->numSamples);
     checkAtLeast<double>(tls, "outputSamplePoints", "rows", rowsOf(fis->outputSamplePoints), "numOutputs",
                          fis->numOutputs);
     if (colsOf(fis->outputSamplePoints) != fis->numSamples) {
         rejectSystem(tls, "fis.outputSamplePoints has %lld columns, but numSamples is %d",
-               static_cast<long long>(colsOf(fis->outputSamplePoints)), fis->numSamples);
+                     static_cast<long long>(colsOf(fis->outputSamplePoints)), fis->numSamples);
     }
     checkElementCount(tls, "the output fuzzy set cache", numOutputMFs, fis->numSamples);
     int64_t ruleColumns = static_cast<int64_t>(fis->numRules) * fis->numOutputs;
     if (fis->orrSize[0] < fis->numSamples || fis->orrSize[1] < ruleColumns) {
-        rejectSystem(tls, "fis.orrSize is [%d %d], smaller than [numSamples numRules*numOutputs] = [%d %lld]", fis->orrSize[0],
-               fis->orrSize[1], fis->numSamples, static_cast<long long>(ruleColumns));
+        rejectSystem(tls, "fis.orrSize is [%d %d], smaller than [numSamples numRules*numOutputs] = [%d %lld]",
+                     fis->orrSize[0], fis->orrSize[1], fis->numSamples, static_cast<long long>(ruleColumns));
     }
     if (fis->aggSize[0] != fis->numSamples || fis->aggSize[1] < fis->numOutputs) {
         rejectSystem(tls, "fis.aggSize is [%d %d]; it needs numSamples (%d) rows and at least numOutputs (%d) columns",
-               fis->aggSize[0], fis->aggSize[1], fis->numSamples, fis->numOutputs);
+                     fis->aggSize[0], fis->aggSize[1], fis->numSamples, fis->numOutputs);
     }
 }
 
 void checkSugenoSizes(zorbTLS *tls, const SystemRecord *fis) {
     if (fis->orrSize[0] < fis->numRules || fis->orrSize[1] < fis->numOutputs) {
         rejectSystem(tls, "fis.orrSize is [%d %d], smaller than [numRules numOutputs] = [%d %d]", fis->orrSize[0],
-               fis->orrSize[1], fis->numRules, fis->numOutputs);
+                     fis->orrSize[1], fis->numRules, fis->numOutputs);
     }
     int64_t aggregated = static_cast<int64_t>(fis->aggSize[0]) * fis->aggSize[1];
     if (aggregated < fis->numOutputs) {
-        rejectSystem(tls, "fis.aggSize is [%d %d], fewer elements than numOutputs (%d)", fis->aggSize[0], fis->aggSize[1],
-               fis->numOutputs);
+        rejectSystem(tls, "fis.aggSize is [%d %d], fewer elements than numOutputs (%d)", fis->aggSize[0],
+                     fis->aggSize[1], fis->numOutputs);
     }
 }
 
@@ -254,8 +258,8 @@ void validateSystem(zorbTLS *tls, const DynArray<double> *inputs, const SystemRe
     checkAtLeast<double>(tls, "outputRange", "rows", rowsOf(fis->outputRange), "numOutputs", fis->numOutputs);
     checkCounts(tls, "numInputMFs", "numCumInputMFs", fis->numInputMFs, fis->numCumInputMFs, fis->numInputs,
                 "numInputs");
-    int64_t numOutputMFs = checkCounts(tls, "numOutputMFs", "numCumOutputMFs", fis->numOutputMFs,
-                                       fis->numCumOutputMFs, fis->numOutputs, "numOutputs");
+    int64_t numOutputMFs = checkCounts(tls, "numOutputMFs", "numCumOutputMFs", fis->numOutputMFs, fis->numCumOutputMFs,
+                                       fis->numOutputs, "numOutputs");
 
     checkVariables(tls, "inputMF", fis->inputMF);
     checkVariables(tls, "outputMF", fis->outputMF);

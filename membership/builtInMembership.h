@@ -11,7 +11,18 @@
 // The row loop switches on the kind, resolved once per call, instead of
 // comparing names. Host: any other name.
 enum class MembershipKind : uint8_t {
-    Trimf, Trapmf, Gaussmf, Gbellmf, Sigmf, Smf, Zmf, Gauss2mf, Dsigmf, Psigmf, Pimf, Host
+    Trimf,
+    Trapmf,
+    Gaussmf,
+    Gbellmf,
+    Sigmf,
+    Smf,
+    Zmf,
+    Gauss2mf,
+    Dsigmf,
+    Psigmf,
+    Pimf,
+    Host
 };
 
 struct BuiltInMembership {
@@ -23,11 +34,11 @@ struct BuiltInMembership {
 
 // Names are matched in this order, exactly: by length, then byte by byte.
 inline constexpr BuiltInMembership kBuiltInMemberships[] = {
-    {"trimf", 5, 3, MembershipKind::Trimf},       {"trapmf", 6, 4, MembershipKind::Trapmf},
-    {"gaussmf", 7, 2, MembershipKind::Gaussmf},   {"gbellmf", 7, 3, MembershipKind::Gbellmf},
-    {"sigmf", 5, 2, MembershipKind::Sigmf},       {"smf", 3, 2, MembershipKind::Smf},
-    {"zmf", 3, 2, MembershipKind::Zmf},           {"gauss2mf", 8, 4, MembershipKind::Gauss2mf},
-    {"dsigmf", 6, 4, MembershipKind::Dsigmf},     {"psigmf", 6, 4, MembershipKind::Psigmf},
+    {"trimf", 5, 3, MembershipKind::Trimf},     {"trapmf", 6, 4, MembershipKind::Trapmf},
+    {"gaussmf", 7, 2, MembershipKind::Gaussmf}, {"gbellmf", 7, 3, MembershipKind::Gbellmf},
+    {"sigmf", 5, 2, MembershipKind::Sigmf},     {"smf", 3, 2, MembershipKind::Smf},
+    {"zmf", 3, 2, MembershipKind::Zmf},         {"gauss2mf", 8, 4, MembershipKind::Gauss2mf},
+    {"dsigmf", 6, 4, MembershipKind::Dsigmf},   {"psigmf", 6, 4, MembershipKind::Psigmf},
     {"pimf", 4, 4, MembershipKind::Pimf},
 };
 

@@ -7,10 +7,9 @@
 
 #include "model/dynArray.h"
 
-#define FAZOLT_DECLARE_MF(name)                                       \
-    double name(double x, const double *params);                      \
-    void name##Vector(zorbTLS *tls, const DynArray<double> *xs, const double *params, \
-                      DynArray<double> *out);
+#define FAZOLT_DECLARE_MF(name)                  \
+    double name(double x, const double *params); \
+    void name##Vector(zorbTLS *tls, const DynArray<double> *xs, const double *params, DynArray<double> *out);
 
 FAZOLT_DECLARE_MF(trimf)
 FAZOLT_DECLARE_MF(trapmf)

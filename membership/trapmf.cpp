@@ -3,9 +3,7 @@
 #include "membership/membershipFunctions.h"
 #include "membership/shapeRules.h"
 
-double trapmf(double x, const double *params) {
-    return trapmfRule(x, params[0], params[1], params[2], params[3]);
-}
+double trapmf(double x, const double *params) { return trapmfRule(x, params[0], params[1], params[2], params[3]); }
 
 void trapmfVector(zorbTLS *, const DynArray<double> *xs, const double *params, DynArray<double> *out) {
     const double a = params[0], b = params[1], c = params[2], d = params[3];

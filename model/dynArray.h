@@ -47,9 +47,8 @@ using ExtractedVarMF = DynArray<ExtractedMF> *;
 // ---- Element hooks: record elements own nested arrays.
 
 template <typename T>
-inline constexpr bool isRecordElement =
-    std::is_same_v<T, MFRecord> || std::is_same_v<T, VariableRecord> ||
-    std::is_same_v<T, ExtractedMF> || std::is_same_v<T, ExtractedVarMF>;
+inline constexpr bool isRecordElement = std::is_same_v<T, MFRecord> || std::is_same_v<T, VariableRecord> ||
+                                        std::is_same_v<T, ExtractedMF> || std::is_same_v<T, ExtractedVarMF>;
 
 template <typename T>
 void initArray(DynArray<T> **array, int32_t numDimensions);
@@ -68,9 +67,15 @@ inline void initElement(ExtractedMF &e) {
 inline void initElement(ExtractedVarMF &e) { initArray(&e, 2); }
 
 // Nulls the pointers only: the integer fields keep what the block held.
-inline void clearPointers(MFRecord &e) { e.type = nullptr; e.params = nullptr; }
+inline void clearPointers(MFRecord &e) {
+    e.type = nullptr;
+    e.params = nullptr;
+}
 inline void clearPointers(VariableRecord &e) { e.mf = nullptr; }
-inline void clearPointers(ExtractedMF &e) { e.type = nullptr; e.params = nullptr; }
+inline void clearPointers(ExtractedMF &e) {
+    e.type = nullptr;
+    e.params = nullptr;
+}
 inline void clearPointers(ExtractedVarMF &e) { e = nullptr; }
 
 inline void releaseElement(MFRecord &e) {

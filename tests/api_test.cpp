@@ -130,8 +130,8 @@ TEST_F(Api, FailingOrMissingCustomMethodRaisesWithNoResult) {
         EXPECT_EQ(e.message().rfind("andMethod: unknown AND method \"cppNoSuchMethod\"", 0), 0u) << e.message();
     }
     // Converted only, the name is left for the host to find later.
-    fazolt::BuiltSystem unchecked = fazolt::buildSystem(dimmerWith(R"("andMethod": "cppNoSuchMethod")"),
-                                                        fazolt::HostFunctionNames::unchecked);
+    fazolt::BuiltSystem unchecked =
+        fazolt::buildSystem(dimmerWith(R"("andMethod": "cppNoSuchMethod")"), fazolt::HostFunctionNames::unchecked);
     EXPECT_EQ(unchecked.record.field(0, "andMethod").toText(), "cppNoSuchMethod");
     // The host is still usable after both errors.
     fazolt::System fine = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppProduct")"), module_);
@@ -142,14 +142,14 @@ TEST_F(Api, FailingOrMissingCustomMethodRaisesWithNoResult) {
 // agree bit for bit with the method served by C++ (the command-line tool
 // cannot serve it, so this example is compared here rather than by `eval`).
 TEST_F(Api, CustomMethodExampleRecordMatchesDescription) {
-    fazolt::registerFunction("lukasiewicz", [](int, std::vector<orvane::Value> &results,
-                                               const std::vector<orvane::Value> &arguments) {
-        std::vector<double> v = arguments.at(0).toDoubles();
-        double sum = 0.0;
-        for (double x : v) sum += x;
-        double y = sum - static_cast<double>(v.size() - 1);
-        results.assign(1, orvane::Value::doubleScalar(y > 0.0 ? y : 0.0));
-    });
+    fazolt::registerFunction("lukasiewicz",
+                             [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
+                                 std::vector<double> v = arguments.at(0).toDoubles();
+                                 double sum = 0.0;
+                                 for (double x : v) sum += x;
+                                 double y = sum - static_cast<double>(v.size() - 1);
+                                 results.assign(1, orvane::Value::doubleScalar(y > 0.0 ? y : 0.0));
+                             });
     std::string dir = kExamples + "/custom_method/";
     fazolt::System nested = fazolt::System::fromFile(dir + "lukasiewicz.json", module_);
     fazolt::System raw = fazolt::System::fromFile(dir + "lukasiewicz.record.json", module_);

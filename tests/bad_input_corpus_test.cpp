@@ -66,9 +66,7 @@ std::vector<CorpusCase> readCases() {
 }
 
 // Paths of the corpus are relative to its folder.
-std::string resolved(const std::string &token) {
-    return token.rfind("files", 0) == 0 ? kCorpus + token : token;
-}
+std::string resolved(const std::string &token) { return token.rfind("files", 0) == 0 ? kCorpus + token : token; }
 
 // ---- Command-line cases, all in one loop (a few ms each).
 
@@ -124,12 +122,14 @@ protected:
         orvane::registerFunction("corpus_char", [](int, std::vector<Value> &results, const std::vector<Value> &) {
             results.assign(1, Value::charRow("abc"));
         });
-        orvane::registerFunction("corpus_short", [length](int, std::vector<Value> &results, const std::vector<Value> &a) {
-            results.assign(1, rowOfLength(length(a) - 1));
-        });
-        orvane::registerFunction("corpus_long", [length](int, std::vector<Value> &results, const std::vector<Value> &a) {
-            results.assign(1, rowOfLength(length(a) + 1));
-        });
+        orvane::registerFunction("corpus_short",
+                                 [length](int, std::vector<Value> &results, const std::vector<Value> &a) {
+                                     results.assign(1, rowOfLength(length(a) - 1));
+                                 });
+        orvane::registerFunction("corpus_long",
+                                 [length](int, std::vector<Value> &results, const std::vector<Value> &a) {
+                                     results.assign(1, rowOfLength(length(a) + 1));
+                                 });
         orvane::registerFunction("corpus_nan", [](int, std::vector<Value> &results, const std::vector<Value> &) {
             results.assign(1, Value::doubleScalar(std::numeric_limits<double>::quiet_NaN()));
         });
@@ -194,7 +194,9 @@ ApiOutcome runApiCase(const CorpusCase &c) {
 TEST_F(BadInputCorpusApi, EmbeddingApiCases) {
     std::vector<CorpusCase> cases = readCases();
     // Warm-up: the first load and call set up the host's lasting state.
-    runApiCase(cases.front().kind == "api" ? cases.front() : CorpusCase{0, "api", {"files/small.json", "files/t_inputs.json"}, 0, "ok"});
+    runApiCase(cases.front().kind == "api"
+                   ? cases.front()
+                   : CorpusCase{0, "api", {"files/small.json", "files/t_inputs.json"}, 0, "ok"});
     int numRun = 0;
     for (const CorpusCase &c : cases) {
         if (c.kind != "api") continue;

@@ -63,7 +63,8 @@ TEST(CliEval, CsvInputsAreReadExactlyOrRejectedWithTheirLine) {
         {__LINE__, "1\n\"2\"\"\"\n", 1, "", ":2: column 1: expected a number, got \"2\"\""},
         // Below the double range: a zero of its sign (+0 after the sum).
         {__LINE__, "1e-999\n-1e-999\n", 0, "y\n0\n0\n", ""},
-        {__LINE__, "0\n1;5\n", 1, "", ":2: column 1: expected a number, got \"1;5\" (the line holds ';': --delimiter ';'?)"},
+        {__LINE__, "0\n1;5\n", 1, "",
+         ":2: column 1: expected a number, got \"1;5\" (the line holds ';': --delimiter ';'?)"},
         {__LINE__, "1\n2,3\n", 1, "", ":2: expected 1 value (one per input), got 2"},
         {__LINE__, "1\n,\n", 1, "", ":2: expected 1 value (one per input), got 2"},
         {__LINE__, "1\n\n2\n", 1, "", ":2: blank line between rows"},
@@ -139,13 +140,9 @@ TEST(CliEval, DiagnosticModesAndWarningCap) {
     };
     const std::vector<ModeCase> cases = {
         {__LINE__, "warning", 0, 21},  // 20 shown, then one line counting the other 5
-        {__LINE__, "2", 0, 21},
-        {__LINE__, "none", 0, 0},
-        {__LINE__, "0", 0, 0},
+        {__LINE__, "2", 0, 21},       {__LINE__, "none", 0, 0},  {__LINE__, "0", 0, 0},
         {__LINE__, "4", 0, 0},  // any byte but 2 and 3 reports nothing
-        {__LINE__, "255", 0, 0},
-        {__LINE__, "error", 1, 1},
-        {__LINE__, "3", 1, 1},
+        {__LINE__, "255", 0, 0},      {__LINE__, "error", 1, 1}, {__LINE__, "3", 1, 1},
     };
     for (const ModeCase &c : cases) {
         SCOPED_TRACE(testing::Message() << "case at line " << c.line);
@@ -223,11 +220,13 @@ TEST(CliEval, JsonFormatMatchesCall) {
     writeFile(inputsJson, R"({"class": "double", "size": [11, 2], "data": [)"
                           R"(5, 15, 30, 45, 50, 70, 90, 95, 10, 35, 120, )"
                           R"(0.9, 0.6, 1, 0.7, 0.55, 0.95, 1, 0, 0.05, 0.4, 0.5]})");
-    writeFile(diagnostics, R"({"class": "struct", "size": [1, 1], "fields": ["DraxilDiagnostic", "Model", "Block",)"
-                           R"( "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"], "data": [[)"
-                           R"({"class": "uint8", "size": [1, 1], "data": [7]}, {"class": "uint8", "size": [1, 3], "data": "lab"},)"
-                           R"( {"class": "uint8", "size": [1, 2], "data": "b1"}, {"class": "uint8", "size": [1, 1], "data": [2]},)"
-                           R"( {"class": "uint8", "size": [1, 1], "data": [2]}, {"class": "uint8", "size": [1, 1], "data": [2]}]]})");
+    writeFile(
+        diagnostics,
+        R"({"class": "struct", "size": [1, 1], "fields": ["DraxilDiagnostic", "Model", "Block",)"
+        R"( "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"], "data": [[)"
+        R"({"class": "uint8", "size": [1, 1], "data": [7]}, {"class": "uint8", "size": [1, 3], "data": "lab"},)"
+        R"( {"class": "uint8", "size": [1, 2], "data": "b1"}, {"class": "uint8", "size": [1, 1], "data": [2]},)"
+        R"( {"class": "uint8", "size": [1, 1], "data": [2]}, {"class": "uint8", "size": [1, 1], "data": [2]}]]})");
     std::string csv = tempPath("dimmer_rows.csv");
     writeFile(csv, slurp(dir + "inputs.csv") + "120,0.5\n");
 
@@ -236,11 +235,11 @@ TEST(CliEval, JsonFormatMatchesCall) {
         CliResult call = runCli({"call", "--nargout", nargout, inputsJson, record, diagnostics});
         ASSERT_EQ(call.status, 0) << call.out << call.err;
         ASSERT_NE(call.out.find("warnings\": [{"), std::string::npos) << call.out;
-        CliResult raw = runCli({"eval", record, inputsJson, "--diagnostics", diagnostics, "--format", "json",
-                                "--nargout", nargout});
+        CliResult raw = runCli(
+            {"eval", record, inputsJson, "--diagnostics", diagnostics, "--format", "json", "--nargout", nargout});
         EXPECT_EQ(raw.out, call.out);
-        CliResult blocks = runCli({"eval", record, csv, "--diagnostics", diagnostics, "--format", "json",
-                                   "--nargout", nargout, "--block-rows", "4"});
+        CliResult blocks = runCli({"eval", record, csv, "--diagnostics", diagnostics, "--format", "json", "--nargout",
+                                   nargout, "--block-rows", "4"});
         EXPECT_EQ(blocks.status, 0) << blocks.err;
         EXPECT_EQ(blocks.out, call.out);
     }
@@ -256,11 +255,13 @@ TEST(CliEval, BuiltDiagnosticsArgument) {
     std::string inputsJson = tempPath("one_row.json");
     writeFile(inputsJson, R"({"class": "double", "size": [2, 2], "data": [50, 150, 0.5, 0.5]})");
     std::string diagnostics = tempPath("built_diagnostics.json");
-    writeFile(diagnostics, R"({"class": "struct", "size": [1, 1], "fields": ["DraxilDiagnostic", "Model", "Block",)"
-                           R"( "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"], "data": [[)"
-                           R"({"class": "uint8", "size": [1, 1], "data": [0]}, {"class": "uint8", "size": [1, 6], "data": "dimmer"},)"
-                           R"( {"class": "uint8", "size": [1, 0], "data": []}, {"class": "uint8", "size": [1, 1], "data": [2]},)"
-                           R"( {"class": "uint8", "size": [1, 1], "data": [0]}, {"class": "uint8", "size": [1, 1], "data": [7]}]]})");
+    writeFile(
+        diagnostics,
+        R"({"class": "struct", "size": [1, 1], "fields": ["DraxilDiagnostic", "Model", "Block",)"
+        R"( "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"], "data": [[)"
+        R"({"class": "uint8", "size": [1, 1], "data": [0]}, {"class": "uint8", "size": [1, 6], "data": "dimmer"},)"
+        R"( {"class": "uint8", "size": [1, 0], "data": []}, {"class": "uint8", "size": [1, 1], "data": [2]},)"
+        R"( {"class": "uint8", "size": [1, 1], "data": [0]}, {"class": "uint8", "size": [1, 1], "data": [7]}]]})");
     CliResult built = runCli({"eval", dir + "dimmer.json", inputsJson, "--format", "json", "--on-out-of-range",
                               "warning", "--on-no-rule-fired", "none", "--on-empty-set", "7"});
     CliResult call = runCli({"call", "--nargout", "6", inputsJson, dir + "dimmer.record.json", diagnostics});
@@ -291,7 +292,9 @@ TEST(CliEval, BadDescriptionsGiveOneLineWithThePath) {
          "rules[0].consequent: expected 1 entries (one per output), got 0"},
         {__LINE__, head + out + R"(, "rules": [{"antecedent": [-2], "consequent": [1]}]})",
          "rules[0].antecedent[0]: input \"t\" has 1 terms, got index 2"},
-        {__LINE__, R"({"type": "mamdani", "inputs": [{"range": [0, 1], "mf": [{"type": "trimf", "params": [0, 1]}]}], )" + out + "}",
+        {__LINE__,
+         R"({"type": "mamdani", "inputs": [{"range": [0, 1], "mf": [{"type": "trimf", "params": [0, 1]}]}], )" + out +
+             "}",
          "inputs[0].mf[0].params: \"trimf\" takes 3 parameters, got 2"},
         {__LINE__, R"({"type": "mamdani", "inputs": [{"range": [0]}], )" + out + "}",
          "inputs[0].range: expected two numbers [low, high]"},
@@ -301,8 +304,9 @@ TEST(CliEval, BadDescriptionsGiveOneLineWithThePath) {
          "outputs[0].range: expected two numbers [low, high]"},
         {__LINE__, R"({"type": "mamdani", "numSamples": 1, "inputs": [], )" + out + "}",
          "numSamples: expected a whole number from 2 to 1000000"},
-        {__LINE__, R"({"type": "sugeno", "inputs": [{"range": [0, 1]}], "outputs": [{"range": [0, 1], "mf": [)"
-                   R"({"type": "linear", "params": [1, 2, 3]}]}]})",
+        {__LINE__,
+         R"({"type": "sugeno", "inputs": [{"range": [0, 1]}], "outputs": [{"range": [0, 1], "mf": [)"
+         R"({"type": "linear", "params": [1, 2, 3]}]}]})",
          "outputs[0].mf[0].params: \"linear\" takes 2 parameters, got 3"},
         {__LINE__, "{\"type\": \"mamdani\",\n \"inputs\": [}", "malformed JSON: parse error at line 2, column"},
     };
@@ -349,9 +353,13 @@ TEST(CliEval, ColumnsAreTakenByTheirHeaderNames) {
         {__LINE__, "id,rain,temp,moisture\nA7,5,2,3\n", {"--keep", "id"}, "id,y\nA7,523\n"},
         {__LINE__, "id,rain,temp,moisture\nA7,5,2,3\n", {"--keep", "temp,id"}, "temp,id,y\n2,A7,523\n"},
         {__LINE__, "id,rain,temp,moisture\nA7,5,2,3\n", {"--keep-all"}, "id,rain,temp,moisture,y\nA7,5,2,3,523\n"},
-        {__LINE__, "id;temp;moisture;rain\n\"a;\"\"b\"\"\";2;3;5\n", {"--delimiter", ";", "--keep", "id"},
+        {__LINE__,
+         "id;temp;moisture;rain\n\"a;\"\"b\"\"\";2;3;5\n",
+         {"--delimiter", ";", "--keep", "id"},
          "id,y\n\"a;\"\"b\"\"\",523\n"},
-        {__LINE__, "id\ttemp\tmoisture\train\nx,1\t2\t3\t5\n", {"--delimiter", "tab", "--keep", "id"},
+        {__LINE__,
+         "id\ttemp\tmoisture\train\nx,1\t2\t3\t5\n",
+         {"--delimiter", "tab", "--keep", "id"},
          "id,y\n\"x,1\",523\n"},
         {__LINE__, "3,2,5\n", {"--keep-all"}, "moisture,temp,rain,y\n3,2,5,523\n"},
         // Forced: a first line of names read as a row is an error; numbers as names are names.
@@ -396,8 +404,9 @@ TEST(CliEval, OutputFileIsReplacedOnlyOnSuccess) {
     EXPECT_EQ(std::system(("test \"$(ls " + shellQuoted(dir) + ")\" = outputs.csv").c_str()), 0)
         << "a temporary file was left behind";
     EXPECT_EQ(listing.status, 0);
-    EXPECT_EQ(listing.out, echoSystemPath() + ": sugeno, 1 input, 1 output, 1 rule; and prod, or probor, "
-                                              "implication prod, aggregation sum, defuzzification wtsum\n");
+    EXPECT_EQ(listing.out, echoSystemPath() +
+                               ": sugeno, 1 input, 1 output, 1 rule; and prod, or probor, "
+                               "implication prod, aggregation sum, defuzzification wtsum\n");
 }
 
 // A module path without a slash is that file, not a name searched for in

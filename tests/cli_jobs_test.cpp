@@ -27,7 +27,7 @@ std::string makeRows(int numRows, int maxX, const std::string &header) {
     std::string text = header.empty() ? "" : header + "\n";
     for (int i = 0; i < numRows; ++i) {
         int xTenths = (i * 37) % (maxX * 13) - maxX;  // -maxX/10 .. 1.2 maxX
-        int yHundredths = (i * 11) % 130 - 15;       // -0.15 .. 1.14
+        int yHundredths = (i * 11) % 130 - 15;        // -0.15 .. 1.14
         text += decimal(xTenths, 1) + "," + decimal(yHundredths, 2) + "\n";
     }
     return text;
@@ -63,7 +63,7 @@ TEST(CliJobs, OutputWarningsAndErrorsMatchOneJob) {
         {__LINE__, "dimmer/dimmer.record.json", 100, 3000, {"--block-rows", "97"}, 0},  // no header line
         {__LINE__, "sugeno/brake.json", 120, 3000, {"--block-rows", "128"}, 0},
         {__LINE__, "sugeno/brake.record.json", 120, 2048, {"--block-rows", "256"}, 0},  // a whole number of blocks
-        {__LINE__, "sugeno/brake.json", 120, 3000, {"--on-out-of-range", "none"}, 0},     // one block
+        {__LINE__, "sugeno/brake.json", 120, 3000, {"--on-out-of-range", "none"}, 0},   // one block
         {__LINE__, "dimmer/dimmer.json", 100, 3000, {"--block-rows", "50", "--on-no-rule-fired", "none"}, 0},
         // The first out-of-range row is in a middle block.
         {__LINE__, "dimmer/dimmer.json", 100, 3000, {"--block-rows", "7", "--on-out-of-range", "error"}, 1},
@@ -164,7 +164,8 @@ TEST(CliJobs, SystemReadOnceAndColumnsMappedByTheParent) {
         at = end + 1;
     }
     writeFile(csv, reordered);
-    std::vector<std::string> args = {"eval", "/dev/stdin", csv, "--block-rows", "64", "--delimiter", ";", "--keep", "id"};
+    std::vector<std::string> args = {"eval", "/dev/stdin", csv, "--block-rows", "64", "--delimiter",
+                                     ";",    "--keep",     "id"};
     CliResult one = runCli(args, system);
     ASSERT_EQ(one.status, 0) << one.err;
     expectSameAsOneJob(args, system);
@@ -184,11 +185,7 @@ TEST(CliJobs, UsageErrors) {
     std::string system = kExamples + "/dimmer/dimmer.json";
     std::string inputs = kExamples + "/dimmer/inputs.csv";
     const std::vector<std::vector<std::string>> cases = {
-        {"--jobs", "0"},
-        {"--jobs", "-1"},
-        {"--jobs", "two"},
-        {"--jobs", "257"},
-        {"--jobs", "2", "--format", "json"},
+        {"--jobs", "0"}, {"--jobs", "-1"}, {"--jobs", "two"}, {"--jobs", "257"}, {"--jobs", "2", "--format", "json"},
     };
     for (const std::vector<std::string> &extra : cases) {
         std::vector<std::string> args = {"eval", system, inputs};

@@ -157,14 +157,14 @@ TEST(DefuzzDegenerate, NoRuleFiredTakesTheRangeMidpoint) {
 // A host method receives the name, x as a 1 x N row and mf as a K x 1
 // column, and returns a scalar.
 TEST(DefuzzDegenerate, HostMethodSeesRowOfPointsAndColumnOfValues) {
-    orvane::registerFunction("lastPointPlusArea", [](int, std::vector<orvane::Value> &res,
-                                                     const std::vector<orvane::Value> &args) {
-        ASSERT_EQ(args.size(), 2u);  // feval has taken the name
-        EXPECT_EQ(args[0].dims(), (std::vector<int64_t>{1, 3}));
-        EXPECT_EQ(args[1].dims(), (std::vector<int64_t>{3, 1}));
-        std::vector<double> x = args[0].toDoubles(), mf = args[1].toDoubles();
-        res = {orvane::Value::doubleScalar(x[2] + (mf[0] + mf[1] + mf[2]))};
-    });
+    orvane::registerFunction("lastPointPlusArea",
+                             [](int, std::vector<orvane::Value> &res, const std::vector<orvane::Value> &args) {
+                                 ASSERT_EQ(args.size(), 2u);  // feval has taken the name
+                                 EXPECT_EQ(args[0].dims(), (std::vector<int64_t>{1, 3}));
+                                 EXPECT_EQ(args[1].dims(), (std::vector<int64_t>{3, 1}));
+                                 std::vector<double> x = args[0].toDoubles(), mf = args[1].toDoubles();
+                                 res = {orvane::Value::doubleScalar(x[2] + (mf[0] + mf[1] + mf[2]))};
+                             });
     LeakCheck leaks;
     {
         DefuzzRow row("lastPointPlusArea", {{1, 2, 4}}, {0.25, 0.5, 0.125});

@@ -12,19 +12,21 @@ namespace {
 
 // Two inputs (three and two terms), two outputs (two terms each).
 std::string systemWithRules(const std::string &rules, const std::string &type = "mamdani") {
-    std::string outputTerms = type == "mamdani"
-                                  ? R"([{"name": "off", "type": "trimf", "params": [0, 0, 1]},)"
-                                    R"( {"name": "on", "type": "trimf", "params": [0, 1, 1]}])"
-                                  : R"([{"name": "off", "type": "constant", "params": [0]},)"
-                                    R"( {"name": "on", "type": "linear", "params": [1, 2, 3]}])";
-    return R"({"name": "t", "type": ")" + type + R"(", "inputs": [)"
+    std::string outputTerms = type == "mamdani" ? R"([{"name": "off", "type": "trimf", "params": [0, 0, 1]},)"
+                                                  R"( {"name": "on", "type": "trimf", "params": [0, 1, 1]}])"
+                                                : R"([{"name": "off", "type": "constant", "params": [0]},)"
+                                                  R"( {"name": "on", "type": "linear", "params": [1, 2, 3]}])";
+    return R"({"name": "t", "type": ")" + type +
+           R"(", "inputs": [)"
            R"({"name": "a", "range": [0, 1], "mf": [{"name": "x", "type": "trimf", "params": [0, 0, 1]},)"
            R"( {"name": "y", "type": "trimf", "params": [0, 1, 1]}, {"name": "z", "type": "gaussmf", "params": [1, 0]}]},)"
            R"( {"name": "b", "range": [-1, 1], "mf": [{"name": "x", "type": "sigmf", "params": [1, 0]},)"
            R"( {"name": "w", "type": "zmf", "params": [-1, 1]}]}],)"
            R"( "outputs": [{"name": "p", "range": [0, 1], "mf": )" +
-           outputTerms + R"(}, {"name": "q", "range": [0, 1], "mf": )" + outputTerms + R"(}],)"
-           R"( "rules": [)" + rules + "]}";
+           outputTerms + R"(}, {"name": "q", "range": [0, 1], "mf": )" + outputTerms +
+           R"(}],)"
+           R"( "rules": [)" +
+           rules + "]}";
 }
 
 struct RulePair {
@@ -36,8 +38,7 @@ struct RulePair {
 
 TEST(Description, TextRulesBuildTheRecordOfTheirNumericForm) {
     const std::vector<RulePair> cases = {
-        {__LINE__, "mamdani", R"("if a is y then p is on")",
-         R"({"antecedent": [2, 0], "consequent": [2, 0]})"},
+        {__LINE__, "mamdani", R"("if a is y then p is on")", R"({"antecedent": [2, 0], "consequent": [2, 0]})"},
         {__LINE__, "mamdani", R"("if a is not z and b is x then p is off and q is not on")",
          R"({"antecedent": [-3, 1], "consequent": [1, -2], "connection": 1})"},
         {__LINE__, "mamdani", R"("if b is w or a is x then q is on with 0.25")",
@@ -66,7 +67,8 @@ TEST(Description, TextRulesBuildTheRecordOfTheirNumericForm) {
 
 TEST(Description, TextRuleMistakesNameTheRule) {
     const std::vector<std::pair<const char *, const char *>> cases = {
-        {R"("if a is x and b is w or a is y then p is on")", "rules[0]: a rule uses either \"and\" or \"or\", not both"},
+        {R"("if a is x and b is w or a is y then p is on")",
+         "rules[0]: a rule uses either \"and\" or \"or\", not both"},
         {R"("if a is x and a is y then p is on")", "rules[0]: \"a\" appears twice"},
         {R"("a is x then p is on")", "rules[0]: a text rule starts with \"if\""},
         {R"("if a is x p is on")", "rules[0]: expected \"and\", \"or\" or \"then\", got \"p\""},

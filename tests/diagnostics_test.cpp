@@ -122,17 +122,12 @@ struct RangeRow {
 
 TEST_F(OutOfRange, ModesAndBounds) {
     const RangeRow rows[] = {
-        {__LINE__, 0, 2.5, -1, 1, 0, false},
-        {__LINE__, 1, 2.5, -1, 1, 0, false},
-        {__LINE__, 4, 2.5, -1, 1, 0, false},
-        {__LINE__, 2, 2.5, -1, 1, 1, false},
-        {__LINE__, 3, 2.5, -1, 1, 0, true},
-        {__LINE__, 2, 1, -1, 1, 0, false},  // both bounds belong to the range
-        {__LINE__, 2, -1, -1, 1, 0, false},
-        {__LINE__, 2, NaN, -1, 1, 0, false},  // comparisons with NaN are false
-        {__LINE__, 2, 5, NaN, 1, 1, false},   // a NaN bound disables only its side
-        {__LINE__, 2, -5, NaN, 1, 0, false},
-        {__LINE__, 2, -Inf, -1, 1, 1, false},
+        {__LINE__, 0, 2.5, -1, 1, 0, false}, {__LINE__, 1, 2.5, -1, 1, 0, false},
+        {__LINE__, 4, 2.5, -1, 1, 0, false}, {__LINE__, 2, 2.5, -1, 1, 1, false},
+        {__LINE__, 3, 2.5, -1, 1, 0, true},  {__LINE__, 2, 1, -1, 1, 0, false},    // both bounds belong to the range
+        {__LINE__, 2, -1, -1, 1, 0, false},  {__LINE__, 2, NaN, -1, 1, 0, false},  // comparisons with NaN are false
+        {__LINE__, 2, 5, NaN, 1, 1, false},                                        // a NaN bound disables only its side
+        {__LINE__, 2, -5, NaN, 1, 0, false}, {__LINE__, 2, -Inf, -1, 1, 1, false},
         {__LINE__, 2, 0, 1, -1, 1, false},  // inverted range: everything is outside
     };
     for (const RangeRow &r : rows) {
@@ -141,7 +136,8 @@ TEST_F(OutOfRange, ModesAndBounds) {
         setRange(r.lo, r.hi);
         orvane::BoundaryOutcome out = fuzzifyRows({r.x});
         EXPECT_EQ(static_cast<int>(out.warnings.size()), r.numWarnings) << "line " << r.line;
-        EXPECT_EQ(out.error.has_value(), r.isError) << "line " << r.line << (out.error ? out.error->identifier() + ": " + out.error->message() : "");
+        EXPECT_EQ(out.error.has_value(), r.isError)
+            << "line " << r.line << (out.error ? out.error->identifier() + ": " + out.error->message() : "");
     }
 }
 
@@ -193,8 +189,9 @@ TEST_F(Diagnostics, NoRuleFiredWarningHasTheValueAndTheErrorDoesNot) {
     orvane::BoundaryOutcome failed = run([&](zorbTLS *tls) { throwNoRuleFiredDiagnostic(tls, 2, 0.5, &diag); });
     ASSERT_TRUE(failed.error.has_value());
     EXPECT_EQ(failed.error->identifier(), "errFazolt_NoRuleFired");
-    EXPECT_EQ(failed.error->message(), "In model 'plant': No rule fired for output 2, so it has no value."
-                                        " (in throwNoRuleFiredDiagnostic, line 14, column 9)");
+    EXPECT_EQ(failed.error->message(),
+              "In model 'plant': No rule fired for output 2, so it has no value."
+              " (in throwNoRuleFiredDiagnostic, line 14, column 9)");
 }
 
 // ---- Empty output fuzzy set.
@@ -209,19 +206,13 @@ struct EmptySetRow {
 
 TEST_F(Diagnostics, EmptySetIsReportedOnlyForAreaMethodsAndAZeroSum) {
     const EmptySetRow rows[] = {
-        {__LINE__, "centroid", {0, 0, 0}, 2, true},
-        {__LINE__, "bisector", {0, 0, 0}, 2, true},
+        {__LINE__, "centroid", {0, 0, 0}, 2, true},    {__LINE__, "bisector", {0, 0, 0}, 2, true},
         {__LINE__, "centroid", {0.5, -0.5}, 2, true},  // exactly 0 after adding in order
-        {__LINE__, "centroid", {-0.0, -0.0}, 2, true},
-        {__LINE__, "centroid", {0, 0x1p-1074}, 2, false},
-        {__LINE__, "centroid", {0, NaN}, 2, false},
-        {__LINE__, "mom", {0, 0}, 2, false},
-        {__LINE__, "som", {0, 0}, 2, false},
-        {__LINE__, "lom", {0, 0}, 2, false},
-        {__LINE__, "Centroid", {0, 0}, 2, false},
-        {__LINE__, "centroid ", {0, 0}, 2, false},
-        {__LINE__, "myDefuzz", {0, 0}, 2, false},
-        {__LINE__, "centroid", {0, 0}, 1, false},
+        {__LINE__, "centroid", {-0.0, -0.0}, 2, true}, {__LINE__, "centroid", {0, 0x1p-1074}, 2, false},
+        {__LINE__, "centroid", {0, NaN}, 2, false},    {__LINE__, "mom", {0, 0}, 2, false},
+        {__LINE__, "som", {0, 0}, 2, false},           {__LINE__, "lom", {0, 0}, 2, false},
+        {__LINE__, "Centroid", {0, 0}, 2, false},      {__LINE__, "centroid ", {0, 0}, 2, false},
+        {__LINE__, "myDefuzz", {0, 0}, 2, false},      {__LINE__, "centroid", {0, 0}, 1, false},
         {__LINE__, "centroid", {0, 0}, 3, true},
     };
     for (const EmptySetRow &r : rows) {
@@ -248,7 +239,8 @@ TEST_F(Diagnostics, EmptySetIsReportedOnlyForAreaMethodsAndAZeroSum) {
             ASSERT_TRUE(out.error.has_value());
             EXPECT_EQ(out.error->identifier(), "errFazolt_ZeroMembershipValue");
             EXPECT_EQ(out.error->message(), "In model 'plant': The fuzzy set of output 3 is empty, so " +
-                                                std::string(r.method) + " defuzzification cannot give it a value."
+                                                std::string(r.method) +
+                                                " defuzzification cannot give it a value."
                                                 " (in throwEmptyFuzzySetDiagnostic, line 18, column 13)");
         }
         releaseArray(&method);

@@ -15,22 +15,22 @@ using testing_support::evaluate;
 // can set the fuzzified values exactly.
 struct ConstantMembership {
     ConstantMembership() {
-        orvane::registerFunction("constmf", [](int, std::vector<orvane::Value> &results,
-                                               const std::vector<orvane::Value> &args) {
-            // feval hands over (points, params).
-            double v = args.at(1).toDoubles().at(0);
-            std::vector<int64_t> dims = args.at(0).dims();
-            int64_t n = args.at(0).numel();
-            results.assign(1, orvane::Value::doubleMatrix(dims[0], n / (dims[0] == 0 ? 1 : dims[0]),
-                                                          std::vector<double>(static_cast<size_t>(n), v)));
-        });
+        orvane::registerFunction(
+            "constmf", [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+                // feval hands over (points, params).
+                double v = args.at(1).toDoubles().at(0);
+                std::vector<int64_t> dims = args.at(0).dims();
+                int64_t n = args.at(0).numel();
+                results.assign(1, orvane::Value::doubleMatrix(dims[0], n / (dims[0] == 0 ? 1 : dims[0]),
+                                                              std::vector<double>(static_cast<size_t>(n), v)));
+            });
     }
     ~ConstantMembership() { orvane::unregisterFunction("constmf"); }
 };
 
 std::string constantTerm(const char *name, double v) {
-    return std::string(R"({"name": ")") + name + R"(", "type": "constmf", "params": [)" + orvane::formatDouble(v, false) +
-           "]}";
+    return std::string(R"({"name": ")") + name + R"(", "type": "constmf", "params": [)" +
+           orvane::formatDouble(v, false) + "]}";
 }
 
 std::vector<double> column(const orvane::Value &v, int64_t c) {
@@ -42,7 +42,8 @@ std::vector<double> column(const orvane::Value &v, int64_t c) {
 void expectBits(const std::vector<double> &actual, const std::vector<double> &expected, const std::string &what) {
     ASSERT_EQ(actual.size(), expected.size()) << what;
     for (size_t k = 0; k < actual.size(); ++k) {
-        EXPECT_EQ(bits(actual[k]), bits(expected[k])) << what << " [" << k << "]: " << actual[k] << " vs " << expected[k];
+        EXPECT_EQ(bits(actual[k]), bits(expected[k]))
+            << what << " [" << k << "]: " << actual[k] << " vs " << expected[k];
     }
 }
 
@@ -53,7 +54,8 @@ std::string firingSystem(const char *rule, const char *andMethod, const char *or
            constantTerm("a2", 0.8) + R"(]}, {"name": "b", "range": [0, 1], "mf": [)" + constantTerm("b1", 0.1) + "," +
            constantTerm("b2", 0.6) + "," + constantTerm("b3", 0.3) +
            R"(]}], "outputs": [{"name": "y", "range": [0, 1], "mf": [{"name": "t", "type": "trimf", "params": [0, 1, 2]}]}],
-           "rules": [)" + rule + "]}";
+           "rules": [)" +
+           rule + "]}";
 }
 
 TEST(EndToEndRuleFiring, WorkedExampleAndItsVariants) {
@@ -64,12 +66,36 @@ TEST(EndToEndRuleFiring, WorkedExampleAndItsVariants) {
         std::vector<double> ruleInputs;
         double firing;
     } cases[] = {
-        {R"({"antecedent": [2, -3], "consequent": [1], "weight": 0.5, "connection": 1})", "min", "max", {0.8, notB3}, notB3 * 0.5},
-        {R"({"antecedent": [0, -3], "consequent": [1], "weight": 0.5, "connection": 1})", "min", "max", {1.0, notB3}, notB3 * 0.5},
-        {R"({"antecedent": [0, -3], "consequent": [1], "weight": 0.5, "connection": 2})", "min", "max", {0.0, notB3}, notB3 * 0.5},
-        {R"({"antecedent": [2, -3], "consequent": [1], "weight": 0.5, "connection": 1})", "prod", "max", {0.8, notB3}, (0.8 * notB3) * 0.5},
-        {R"({"antecedent": [2, 2], "consequent": [1], "weight": 1, "connection": 2})", "min", "probor", {0.8, 0.6}, (0.8 + 0.6) - 0.8 * 0.6},
-        {R"({"antecedent": [2, 2], "consequent": [1], "weight": 1, "connection": 2})", "min", "sum", {0.8, 0.6}, 0.8 + 0.6},
+        {R"({"antecedent": [2, -3], "consequent": [1], "weight": 0.5, "connection": 1})",
+         "min",
+         "max",
+         {0.8, notB3},
+         notB3 * 0.5},
+        {R"({"antecedent": [0, -3], "consequent": [1], "weight": 0.5, "connection": 1})",
+         "min",
+         "max",
+         {1.0, notB3},
+         notB3 * 0.5},
+        {R"({"antecedent": [0, -3], "consequent": [1], "weight": 0.5, "connection": 2})",
+         "min",
+         "max",
+         {0.0, notB3},
+         notB3 * 0.5},
+        {R"({"antecedent": [2, -3], "consequent": [1], "weight": 0.5, "connection": 1})",
+         "prod",
+         "max",
+         {0.8, notB3},
+         (0.8 * notB3) * 0.5},
+        {R"({"antecedent": [2, 2], "consequent": [1], "weight": 1, "connection": 2})",
+         "min",
+         "probor",
+         {0.8, 0.6},
+         (0.8 + 0.6) - 0.8 * 0.6},
+        {R"({"antecedent": [2, 2], "consequent": [1], "weight": 1, "connection": 2})",
+         "min",
+         "sum",
+         {0.8, 0.6},
+         0.8 + 0.6},
         {R"("if a is a2 and b is not b3 then y is t with 0.5")", "min", "max", {0.8, notB3}, notB3 * 0.5},
     };
     for (const Case &c : cases) {
@@ -101,7 +127,10 @@ TEST(EndToEndImplication, WorkedExampleForEveryBuiltInPair) {
         {"min", "probor", {0, 0.35, 0.35}, {0.6, 0.5, 0}, {0.6, (0.5 + 0.35) - 0.5 * 0.35, 0.35}},
         {"prod", "max", {0, 0.5 * 0.35, 0.35}, {0.6, 0.5 * 0.6, 0}, {0.6, 0.5 * 0.6, 0.35}},
         {"prod", "sum", {0, 0.5 * 0.35, 0.35}, {0.6, 0.5 * 0.6, 0}, {0.6, 0.5 * 0.35 + 0.5 * 0.6, 0.35}},
-        {"prod", "probor", {0, 0.5 * 0.35, 0.35}, {0.6, 0.5 * 0.6, 0},
+        {"prod",
+         "probor",
+         {0, 0.5 * 0.35, 0.35},
+         {0.6, 0.5 * 0.6, 0},
          {0.6, (0.5 * 0.6 + 0.5 * 0.35) - (0.5 * 0.6) * (0.5 * 0.35), 0.35}},
         // Custom methods reach the host's standard functions.
         {"max", "min", {0.35, 0.5, 1}, {1, 0.6, 0.6}, {0.35, 0.5, 0.6}},
@@ -172,7 +201,8 @@ TEST(EndToEndMamdaniDefuzzification, PlateausAndEmptySets) {
 TEST(EndToEndMamdaniDefuzzification, NoRuleFiredGivesTheRangeMidpointAndOneDiagnosticPerOutput) {
     ConstantMembership constmf;
     std::string twoOutputs = R"({"type": "mamdani", "numSamples": 5,
-      "inputs": [{"name": "a", "range": [0, 1], "mf": [)" + constantTerm("p", 0.0) + R"(]}],
+      "inputs": [{"name": "a", "range": [0, 1], "mf": [)" +
+                             constantTerm("p", 0.0) + R"(]}],
       "outputs": [{"name": "y", "range": [0, 10], "mf": [{"name": "t", "type": "trimf", "params": [0, 5, 10]}]},
                   {"name": "z", "range": [-3, 1], "mf": [{"name": "t", "type": "trimf", "params": [-3, 0, 1]}]}],
       "rules": [{"antecedent": [1], "consequent": [1, 1]}]})";
@@ -197,8 +227,8 @@ std::string sugenoSystem(const char *method, const char *consequents) {
                {"name": "ten", "type": "constant", "params": [10]},
                {"name": "twenty", "type": "constant", "params": [20]},
                {"name": "lin", "type": "linear", "params": [2, 3, 1]}]}],
-           "rules": [{"antecedent": [1, 0], "consequent": [)" + consequents +
-           R"(]}, {"antecedent": [2, 0], "consequent": [2]}]})";
+           "rules": [{"antecedent": [1, 0], "consequent": [)" +
+           consequents + R"(]}, {"antecedent": [2, 0], "consequent": [2]}]})";
 }
 
 TEST(EndToEndSugeno, WeightedAverageSumAndConsequentRounding) {
@@ -262,15 +292,15 @@ namespace {
 // values under "prod" implication with a firing strength of 1.
 struct SetFromParams {
     SetFromParams() {
-        orvane::registerFunction("setmf", [](int, std::vector<orvane::Value> &results,
-                                             const std::vector<orvane::Value> &args) {
-            std::vector<double> p = args.at(1).toDoubles();
-            results.assign(1, orvane::Value::doubleMatrix(1, static_cast<int64_t>(p.size()), p));
-        });
-        orvane::registerFunction("firstpoint", [](int, std::vector<orvane::Value> &results,
-                                                  const std::vector<orvane::Value> &args) {
-            results.assign(1, orvane::Value::doubleScalar(args.at(0).toDoubles().at(0)));
-        });
+        orvane::registerFunction(
+            "setmf", [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+                std::vector<double> p = args.at(1).toDoubles();
+                results.assign(1, orvane::Value::doubleMatrix(1, static_cast<int64_t>(p.size()), p));
+            });
+        orvane::registerFunction("firstpoint",
+                                 [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+                                     results.assign(1, orvane::Value::doubleScalar(args.at(0).toDoubles().at(0)));
+                                 });
     }
     ~SetFromParams() {
         orvane::unregisterFunction("setmf");
@@ -297,18 +327,16 @@ TEST(EndToEndMamdaniDefuzzification, SetsHoldingNaNAndCustomMethods) {
         double expected;
         bool emptySetWarning;
     } cases[] = {
-        {"centroid", nan, false},
-        {"bisector", 0.0, false},  // no running sum reaches a NaN half: x(1)
-        {"mom", 2.0, false},       // NaN ignored when finding the maximum
-        {"som", 2.0, false},
-        {"lom", 2.0, false},
+        {"centroid", nan, false}, {"bisector", 0.0, false},  // no running sum reaches a NaN half: x(1)
+        {"mom", 2.0, false},                                 // NaN ignored when finding the maximum
+        {"som", 2.0, false},      {"lom", 2.0, false},
     };
     for (const Case &c : cases) {
         fazolt::BuiltSystem sys = fazolt::buildSystem(setSystem(c.method, "[0, 4]", 5, "[0.25, 0.5, 1, 0.5, 0]"));
         orvane::Value outputMF = sys.record.field(0, "outputMF");
         orvane::Value mf = outputMF.field(0, "mf");
-        mf.setField(0, "params", orvane::fromJson(std::string(R"({"class": "double", "size": [1, 5], "data": )") +
-                                                  withNaN + "}"));
+        mf.setField(0, "params",
+                    orvane::fromJson(std::string(R"({"class": "double", "size": [1, 5], "data": )") + withNaN + "}"));
         orvane::CallOutcome out = testing_support::callChecked(
             6, {orvane::Value::doubleMatrix(1, 1, {0.5}), sys.record, testing_support::defaultDiagnostics()});
         ASSERT_FALSE(out.error) << c.method << ": " << out.error->message();
@@ -337,9 +365,9 @@ TEST(EndToEndMamdaniDefuzzification, WtaverDividesByTheWholeSet) {
         int numSamples;
         double expected;
     } cases[] = {
-        {"[0.5, 2, 1]", 3, 2.0 * 0.0},                // R = [0 0.5 0]: y = x(1) * R(1)
-        {"[0, 0, 0]", 3, 2.0 * 0.0},                  // rank 0: R = 0
-        {"[4, 1, 1]", 3, 2.0 * (1.0 / 4.0)},          // the first point is the pivot
+        {"[0.5, 2, 1]", 3, 2.0 * 0.0},        // R = [0 0.5 0]: y = x(1) * R(1)
+        {"[0, 0, 0]", 3, 2.0 * 0.0},          // rank 0: R = 0
+        {"[4, 1, 1]", 3, 2.0 * (1.0 / 4.0)},  // the first point is the pivot
     };
     for (const Case &c : cases) {
         orvane::CallOutcome out = evaluate(setSystem("wtaver", "[2, 6]", c.numSamples, c.set), {{0.5}});

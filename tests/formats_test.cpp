@@ -106,8 +106,10 @@ TEST(Formats, ConvertPicksLanguagesByExtensionOrOption) {
     ASSERT_EQ(toFll.status, 0) << toFll.err;
     CliResult toFcl = runCli({"convert", fll, "-", "--to", "fcl"});
     ASSERT_EQ(toFcl.status, 0) << toFcl.err;
-    EXPECT_EQ(toFcl.out, fazolt::descriptionToText(slurp(sourcePath("examples/dimmer/dimmer.json")), SystemFormat::Fcl));
-    CliResult refused = runCli({"convert", sourcePath("tests/data/formats/weighted_sum_fll.json"), tempPath("tariff.fcl")});
+    EXPECT_EQ(toFcl.out,
+              fazolt::descriptionToText(slurp(sourcePath("examples/dimmer/dimmer.json")), SystemFormat::Fcl));
+    CliResult refused =
+        runCli({"convert", sourcePath("tests/data/formats/weighted_sum_fll.json"), tempPath("tariff.fcl")});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("tariff.fcl: cannot say defuzzMethod \"wtsum\""), std::string::npos) << refused.err;
 }
@@ -131,42 +133,63 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
         const char *what;
     };
     const Case cases[] = {
-        {"fcl", head + "FUZZIFY x\n TERM a := (0, 0) (5, 1);\n", "8: FUZZIFY x", "not terminated (missing END_FUZZIFY)"},
-        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\n", "17: RULEBLOCK r", "missing END_RULEBLOCK"},
-        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n RULE 1 : IF z IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
+        {"fcl", head + "FUZZIFY x\n TERM a := (0, 0) (5, 1);\n", "8: FUZZIFY x",
+         "not terminated (missing END_FUZZIFY)"},
+        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\n", "17: RULEBLOCK r",
+         "missing END_RULEBLOCK"},
+        {"fcl",
+         head + fuzzify + defuzzify +
+             "RULEBLOCK r\n RULE 1 : IF z IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
          "18: RULE", "unknown input variable \"z\""},
-        {"fcl", head + "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\n TERM a := (1, 0) (2, 1);\nEND_FUZZIFY\n",
+        {"fcl",
+         head + "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\n TERM a := (1, 0) (2, "
+                "1);\nEND_FUZZIFY\n",
          "11: TERM a of x", "a second term of this name"},
-        {"fcl", head + "FUZZIFY x\n TERM g := Gaussian 5 2;\nEND_FUZZIFY\n" + defuzzify + rules + "END_FUNCTION_BLOCK\n",
+        {"fcl",
+         head + "FUZZIFY x\n TERM g := Gaussian 5 2;\nEND_FUZZIFY\n" + defuzzify + rules + "END_FUNCTION_BLOCK\n",
          "8: FUZZIFY x", "missing RANGE"},
-        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := 0.5;\n METHOD : COG;\nEND_DEFUZZIFY\n" + rules +
-                    "END_FUNCTION_BLOCK\n",
+        {"fcl",
+         head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := 0.5;\n METHOD : COG;\nEND_DEFUZZIFY\n" + rules +
+             "END_FUNCTION_BLOCK\n",
          "14: TERM b of y", "a singleton output term needs METHOD : COGS"},
-        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := Linear 1 2 3;\n METHOD : COGS;\nEND_DEFUZZIFY\n" + rules +
-                    "END_FUNCTION_BLOCK\n",
+        {"fcl",
+         head + fuzzify +
+             "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := Linear 1 2 3;\n METHOD : COGS;\nEND_DEFUZZIFY\n" + rules +
+             "END_FUNCTION_BLOCK\n",
          "14: TERM b of y", "Linear takes 2 coefficients"},
-        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\n"
-                                 " DEFAULT := 0.2;\nEND_DEFUZZIFY\n" + rules + "END_FUNCTION_BLOCK\n",
+        {"fcl",
+         head + fuzzify +
+             "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\n"
+             " DEFAULT := 0.2;\nEND_DEFUZZIFY\n" +
+             rules + "END_FUNCTION_BLOCK\n",
          "16: DEFAULT of y", "is not the range's midpoint 0.5"},
-        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n DEFAULT := NC;\nEND_DEFUZZIFY\n", "14: DEFAULT NC of y",
-         "no meaning for rows"},
-        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n AND : HPROD;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n", "18: AND HPROD",
-         "not supported"},
-        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (-1 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : LM;\nEND_DEFUZZIFY\n" +
-                    rules + "END_FUNCTION_BLOCK\n",
+        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n DEFAULT := NC;\nEND_DEFUZZIFY\n",
+         "14: DEFAULT NC of y", "no meaning for rows"},
+        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n AND : HPROD;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
+         "18: AND HPROD", "not supported"},
+        {"fcl",
+         head + fuzzify +
+             "DEFUZZIFY y\n RANGE := (-1 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : LM;\nEND_DEFUZZIFY\n" +
+             rules + "END_FUNCTION_BLOCK\n",
          "15: METHOD LM", "crosses 0"},
-        {"fcl", head + "FUZZIFY x\n TERM a := Cosine 5 2;\n", "9: TERM a of x", "unknown or unsupported shape \"Cosine\""},
+        {"fcl", head + "FUZZIFY x\n TERM a := Cosine 5 2;\n", "9: TERM a of x",
+         "unknown or unsupported shape \"Cosine\""},
         {"fcl", head + "(* never closed\n", "8: comment", "not closed"},
         {"fll", fllHead + " rule: if x is very a then y is b\n", "13: rule", "hedge \"very\" is not supported"},
         {"fll", fllHead + " activation: Highest 2\n", "13: activation Highest 2", "General only"},
-        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Cosine 5 2\n", "4: term a of x", "term type Cosine is not supported"},
-        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n lock-range: true\n", "4: InputVariable x lock-range: true", "not clamped"},
+        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Cosine 5 2\n", "4: term a of x",
+         "term type Cosine is not supported"},
+        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n lock-range: true\n", "4: InputVariable x lock-range: true",
+         "not clamped"},
         {"fll", fllHead + " rule: if x is a then y is c\n", "13: rule", "unknown term \"c\" of output \"y\""},
-        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\n term: a Triangle 1 2 3\n" + fllHead.substr(fllHead.find("OutputVariable")),
-         "5: term a of x",
-         "a second term"},
-        {"fll", "Engine: e\nInputVariable: x\n term: a Triangle 0 5 10\nOutputVariable: y\n range: 0 1\n aggregation: Maximum\n"
-                " defuzzifier: Centroid 100\n",
+        {"fll",
+         "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\n term: a Triangle 1 2 3\n" +
+             fllHead.substr(fllHead.find("OutputVariable")),
+         "5: term a of x", "a second term"},
+        {"fll",
+         "Engine: e\nInputVariable: x\n term: a Triangle 0 5 10\nOutputVariable: y\n range: 0 1\n aggregation: "
+         "Maximum\n"
+         " defuzzifier: Centroid 100\n",
          "2: InputVariable x", "missing range"},
     };
     // An output's keys go in after its first line (line 6).
@@ -177,17 +200,25 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
     const Case refusals[] = {
         {"fll", fllOutput(" lock-previous: true"), "6: OutputVariable y lock-previous: true", "no previous value"},
         {"fll", fllOutput(" default: nan"), "6: OutputVariable y default", "NaN is not the range's midpoint 0.5"},
-        {"fll", fllOutput(" term: d SigmoidDifference 1 2 3 4"), "6: term d of y", "term type SigmoidDifference is not supported"},
-        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n range: 0 1\n"
-                " aggregation: NormalizedSum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\nRuleBlock: r\n"
-                " implication: Minimum\n",
+        {"fll", fllOutput(" term: d SigmoidDifference 1 2 3 4"), "6: term d of y",
+         "term type SigmoidDifference is not supported"},
+        {"fll",
+         "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n range: 0 1\n"
+         " aggregation: NormalizedSum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\nRuleBlock: r\n"
+         " implication: Minimum\n",
          "7: aggregation NormalizedSum", "not supported"},
         {"fll", fllHead + " rule: if x is a then y is not b\n", "13: rule", "\"not\" in a conclusion"},
         {"fcl", "FUNCTION_BLOCK f\nVAR_INPUT\n x : INT;\n", "3: VAR_INPUT x", "type INT is not supported"},
-        {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n RULE 1 : IF (x IS a) THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
+        {"fcl",
+         head + fuzzify + defuzzify +
+             "RULEBLOCK r\n RULE 1 : IF (x IS a) THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
          "18: RULE", "parentheses are not supported"},
-        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := 0.5;\n METHOD : COGS;\n ACCU : MAX;\nEND_DEFUZZIFY\nRULEBLOCK r\n"
-                                 " RULE 1 : IF x IS a THEN y IS b;\n RULE 2 : IF x IS NOT a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
+        {"fcl",
+         head + fuzzify +
+             "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := 0.5;\n METHOD : COGS;\n ACCU : "
+             "MAX;\nEND_DEFUZZIFY\nRULEBLOCK r\n"
+             " RULE 1 : IF x IS a THEN y IS b;\n RULE 2 : IF x IS NOT a THEN y IS "
+             "b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
          "20: RULE", "use ACCU : SUM"},
     };
     int k = 0;
@@ -222,17 +253,21 @@ TEST(FormatFunctions, PointListRampsAreTrimfAndTrapmfBitForBit) {
     xs.push_back(0.1);
     xs.push_back(NAN);
     orvane::Value x = orvane::Value::doubleMatrix(1, static_cast<int64_t>(xs.size()), xs);
-    std::vector<double> tri = call("pointsmf", {x, orvane::Value::doubleMatrix(1, 6, {-2.5, 0, 0.1, 1, 77.7, 0})}).toDoubles();
+    std::vector<double> tri =
+        call("pointsmf", {x, orvane::Value::doubleMatrix(1, 6, {-2.5, 0, 0.1, 1, 77.7, 0})}).toDoubles();
     std::vector<double> trap =
         call("pointsmf", {x, orvane::Value::doubleMatrix(1, 8, {3, 0, 100.3, 1, 200, 1, 441.9, 0})}).toDoubles();
     for (size_t k = 0; k < xs.size(); ++k) {
         EXPECT_EQ(testing_support::bits(tri[k]), testing_support::bits(trimfRule(xs[k], -2.5, 0.1, 77.7))) << xs[k];
-        EXPECT_EQ(testing_support::bits(trap[k]), testing_support::bits(trapmfRule(xs[k], 3, 100.3, 200, 441.9))) << xs[k];
+        EXPECT_EQ(testing_support::bits(trap[k]), testing_support::bits(trapmfRule(xs[k], 3, 100.3, 200, 441.9)))
+            << xs[k];
     }
 }
 
 TEST(FormatFunctions, OperatorsFollowTheirFormulas) {
-    auto column = [](std::vector<double> v) { return orvane::Value::doubleMatrix(static_cast<int64_t>(v.size()), 1, v); };
+    auto column = [](std::vector<double> v) {
+        return orvane::Value::doubleMatrix(static_cast<int64_t>(v.size()), 1, v);
+    };
     // An AND passes 1 for inputs a rule does not test; it must leave the rest exact.
     EXPECT_EQ(call("bdif", {column({0.7, 1.0, 0.6})}).toDoubles()[0], (0.7 + 0.6) - 1.0);
     EXPECT_EQ(call("bdif", {column({1e-20, 1.0})}).toDoubles()[0], 1e-20);
@@ -243,7 +278,8 @@ TEST(FormatFunctions, OperatorsFollowTheirFormulas) {
     orvane::Value rules = orvane::Value::doubleMatrix(2, 3, {0.5, 0.25, 0.75, 0.75, 0.5, 0.5});
     EXPECT_EQ(call("bsum", {rules}).toDoubles(), (std::vector<double>{0.75, 1.0, 1.0}));
     EXPECT_EQ(call("nsum", {rules}).toDoubles(), (std::vector<double>{0.75 / 1.5, 1.5 / 1.5, 1.0 / 1.5}));
-    EXPECT_EQ(call("nsum", {orvane::Value::doubleMatrix(1, 2, {0.25, 0.5})}).toDoubles(), (std::vector<double>{0.25, 0.5}));
+    EXPECT_EQ(call("nsum", {orvane::Value::doubleMatrix(1, 2, {0.25, 0.5})}).toDoubles(),
+              (std::vector<double>{0.25, 0.5}));
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ TEST_F(Caches, ExtractVarMFTrimsNamesParametersAndLists) {
                    {"zmf", 3, {7, 8}, 2}},  // beyond origNumMF: not extracted
                   {{"pimf", 4, {1, 2, 3, 4}, 4}},
                   {{"sigmf", 9, {1, 2}, 5}}},  // lengths past the stored rows
-                 {3, 0, 2});                    // the third counts one MF more than it stores
+                 {3, 0, 2});                   // the third counts one MF more than it stores
     DynArray<ExtractedVarMF> *out = nullptr;
     run([&](zorbTLS *tls) {
         zorbHeapReferenceStackEnterFcn(tls);
@@ -171,18 +171,17 @@ TEST_F(Caches, ExtractVarMFTrimsNamesParametersAndLists) {
 // ---- createMamdaniOutputMFCache.
 
 TEST_F(Caches, MamdaniOutputCacheHoldsEachOutputsFunctionsInRowOrder) {
-    orvane::registerFunction("twice", [](int, std::vector<orvane::Value> &results,
-                                         const std::vector<orvane::Value> &arguments) {
-        std::vector<double> x = arguments.at(0).toDoubles();
-        for (double &v : x) v *= 2;
-        results = {orvane::Value::doubleMatrix(1, static_cast<int64_t>(x.size()), x)};
-    });
+    orvane::registerFunction("twice",
+                             [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
+                                 std::vector<double> x = arguments.at(0).toDoubles();
+                                 for (double &v : x) v *= 2;
+                                 results = {orvane::Value::doubleMatrix(1, static_cast<int64_t>(x.size()), x)};
+                             });
     fis.numOutputs = 2;
     fis.numSamples = 3;
-    setTrimmedVariables(fis.outputMF, {{{"trimf", 5, {-5, 0, 5}, 3},
-                                        {"trimf", 5, {0, 5, 10}, 3},
-                                        {"trimf", 5, {0, 10, 20}, 3}},
-                                       {{"trimf", 5, {-2, 0, 2}, 3}, {"twice", 5, {}, 0}}});
+    setTrimmedVariables(fis.outputMF,
+                        {{{"trimf", 5, {-5, 0, 5}, 3}, {"trimf", 5, {0, 5, 10}, 3}, {"trimf", 5, {0, 10, 20}, 3}},
+                         {{"trimf", 5, {-2, 0, 2}, 3}, {"twice", 5, {}, 0}}});
     setInts(fis.numOutputMFs, {3, 2});
     setInts(fis.numCumOutputMFs, {0, 3});
     setDoubles(fis.outputSamplePoints, 2, 3, {0, -1, 5, 0, 10, 1});  // rows [0 5 10] and [-1 0 1]
@@ -195,7 +194,8 @@ TEST_F(Caches, MamdaniOutputCacheHoldsEachOutputsFunctionsInRowOrder) {
     const double expectedRows[5][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0.5, 1}, {0.5, 1, 0.5}, {-2, 0, 2}};
     for (int row = 0; row < 5; ++row) {
         for (int q = 0; q < 3; ++q) {
-            EXPECT_TRUE(sameValue(cache->data[row + q * 5], expectedRows[row][q])) << "row " << row + 1 << " col " << q + 1;
+            EXPECT_TRUE(sameValue(cache->data[row + q * 5], expectedRows[row][q]))
+                << "row " << row + 1 << " col " << q + 1;
         }
     }
     releaseArray(&cache);
@@ -204,10 +204,10 @@ TEST_F(Caches, MamdaniOutputCacheHoldsEachOutputsFunctionsInRowOrder) {
 TEST_F(Caches, MamdaniOutputCacheDropsValuesPastTheSamplePoints) {
     // A host function answering with more values than there are sample
     // points must not write into the next row.
-    orvane::registerFunction("fiveValues", [](int, std::vector<orvane::Value> &results,
-                                              const std::vector<orvane::Value> &) {
-        results = {orvane::Value::doubleMatrix(1, 5, {9, 9, 9, 9, 9})};
-    });
+    orvane::registerFunction("fiveValues",
+                             [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &) {
+                                 results = {orvane::Value::doubleMatrix(1, 5, {9, 9, 9, 9, 9})};
+                             });
     fis.numOutputs = 1;
     fis.numSamples = 2;
     setTrimmedVariables(fis.outputMF, {{{"fiveValues", 10, {}, 0}, {"trimf", 5, {0, 1, 2}, 3}}});

@@ -126,8 +126,9 @@ TEST(LuaFunctions, ScriptsLoadOnlyAsTextAndKeepTheHostsNames) {
     } catch (const orvane::HostError &e) {
         EXPECT_EQ(e.message().rfind(syntax + ":3:", 0), 0u) << e.message();
     }
-    std::string loader = script("loader", "function sneaky(v) return load('return 1')() end\n"
-                                          "function dumper(v) return string.dump(sneaky) end\n");
+    std::string loader = script("loader",
+                                "function sneaky(v) return load('return 1')() end\n"
+                                "function dumper(v) return string.dump(sneaky) end\n");
     fazolt::registerLuaFunctions(loader);
     std::string clash = script("clash", "function transpose(m) return m end\n");
     try {

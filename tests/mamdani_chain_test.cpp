@@ -105,7 +105,7 @@ TEST(MamdaniChain, ImplicationOfOneValue) {
         {"prod", 0.8, 0.4, 1.0, 0.0},
         {"prod", 0.8, -0.4, 1.0, 0.0},
         {"prod", 0.8, NaN, 1.0, 0.0},
-        {"prod", 0.8, 0.5, 1.0, 0.8},  // halves round away from zero
+        {"prod", 0.8, 0.5, 1.0, 0.8},                  // halves round away from zero
         {"min", 0.8, -0.6, 1.0, 0.19999999999999996},  // 1 - 0.8 in doubles
         // min ignores a NaN unless both are NaN.
         {"min", 0.3, 1, NaN, 0.3},
@@ -133,12 +133,9 @@ TEST(MamdaniChain, AggregationOfTwoRules) {
         const char *agg;
         double first, second, expected;
     } cases[] = {
-        {"max", NaN, 0.2, 0.2},
-        {"max", 0.2, NaN, 0.2},
-        {"max", NaN, NaN, NaN},
-        {"probor", 0.5, 0.5, 0.75},
-        {"probor", NaN, 0.5, NaN},
-        {"sum", 0.7, 0.6, 1.2999999999999998},  // 0.7 + 0.6, never clamped to 1
+        {"max", NaN, 0.2, 0.2},    {"max", 0.2, NaN, 0.2},
+        {"max", NaN, NaN, NaN},    {"probor", 0.5, 0.5, 0.75},
+        {"probor", NaN, 0.5, NaN}, {"sum", 0.7, 0.6, 1.2999999999999998},  // 0.7 + 0.6, never clamped to 1
         {"sum", -0.0, -0.0, -0.0},
     };
     for (const Case &c : cases) {
@@ -209,12 +206,13 @@ TEST(MamdaniChain, HostStandardFunctionsAsMethods) {
 // output; that rule's zero column still takes part in aggregation.
 TEST(MamdaniChain, CustomImplicationSkipsZeroConsequents) {
     std::vector<double> strengthsSeen;
-    orvane::registerFunction("halve", [&](int, std::vector<orvane::Value> &res, const std::vector<orvane::Value> &args) {
-        strengthsSeen.push_back(args.at(1).toDoubles().at(0));
-        std::vector<double> mu = args.at(0).toDoubles();
-        for (double &v : mu) v = v / 2;
-        res = {orvane::Value::doubleMatrix(static_cast<int64_t>(mu.size()), 1, mu)};
-    });
+    orvane::registerFunction("halve",
+                             [&](int, std::vector<orvane::Value> &res, const std::vector<orvane::Value> &args) {
+                                 strengthsSeen.push_back(args.at(1).toDoubles().at(0));
+                                 std::vector<double> mu = args.at(0).toDoubles();
+                                 for (double &v : mu) v = v / 2;
+                                 res = {orvane::Value::doubleMatrix(static_cast<int64_t>(mu.size()), 1, mu)};
+                             });
     MamdaniRow row("halve", "sum", {1}, 2, {0.5, 1}, 3, {1, 0, -1}, {0.9, 0.8, 0.7});
     runClean([&](zorbTLS *tls) { row.implyAndAggregate(tls); });
     orvane::unregisterFunction("halve");
@@ -232,7 +230,7 @@ TEST(MamdaniChain, CustomResultOfWrongLengthIsRefused) {
         return [n](int, std::vector<orvane::Value> &res, const std::vector<orvane::Value> &args) {
             std::vector<double> values(static_cast<size_t>(n), 0.5);
             res = {args.size() == 2 ? orvane::Value::doubleMatrix(n, 1, values)
-                                         : orvane::Value::doubleMatrix(1, n, values)};
+                                    : orvane::Value::doubleMatrix(1, n, values)};
         };
     };
     orvane::registerFunction("tooShort", resultOfLength(2));

@@ -81,11 +81,16 @@ struct BuiltIn {
 };
 
 const BuiltIn kBuiltIns[] = {
-    {"trimf", trimf, trimfVector},       {"trapmf", trapmf, trapmfVector},
-    {"gaussmf", gaussmf, gaussmfVector}, {"gbellmf", gbellmf, gbellmfVector},
-    {"sigmf", sigmf, sigmfVector},       {"smf", smf, smfVector},
-    {"zmf", zmf, zmfVector},             {"gauss2mf", gauss2mf, gauss2mfVector},
-    {"dsigmf", dsigmf, dsigmfVector},    {"psigmf", psigmf, psigmfVector},
+    {"trimf", trimf, trimfVector},
+    {"trapmf", trapmf, trapmfVector},
+    {"gaussmf", gaussmf, gaussmfVector},
+    {"gbellmf", gbellmf, gbellmfVector},
+    {"sigmf", sigmf, sigmfVector},
+    {"smf", smf, smfVector},
+    {"zmf", zmf, zmfVector},
+    {"gauss2mf", gauss2mf, gauss2mfVector},
+    {"dsigmf", dsigmf, dsigmfVector},
+    {"psigmf", psigmf, psigmfVector},
     {"pimf", pimf, pimfVector},
 };
 
@@ -119,8 +124,8 @@ TEST_F(MembershipDispatch, BuiltInWithTooFewParametersIsRefused) {
         std::vector<double> params;
         bool vectorForm;
     } cases[] = {
-        {"trimf", {0, 5}, false},    {"trapmf", {0, 1, 2}, true}, {"gaussmf", {1}, false},
-        {"pimf", {}, false},         {"gauss2mf", {}, true},      {"sigmf", {2}, true},
+        {"trimf", {0, 5}, false}, {"trapmf", {0, 1, 2}, true}, {"gaussmf", {1}, false},
+        {"pimf", {}, false},      {"gauss2mf", {}, true},      {"sigmf", {2}, true},
     };
     for (const Case &c : cases) {
         auto outcome = orvane::runInCall([&](zorbTLS *tls) {
@@ -263,12 +268,27 @@ TEST_F(MembershipDispatch, WrongShapesAreRefusedUnderFeval) {
         bool vectorForm;
         Value (*make)();
     } cases[] = {
-        {"column of points", true, [] { return Value::doubleMatrix(3, 1, {1, 2, 3}); }},
-        {"two rows", true, [] { return Value::doubleMatrix(2, 3, {1, 2, 3, 4, 5, 6}); }},
-        {"complex row", true, [] { return Value::numeric(ZORB_DOUBLE_CLASS, {1, 3}, true); }},
-        {"complex scalar", false, [] { return Value::numeric(ZORB_DOUBLE_CLASS, {1, 1}, true); }},
+        {"column of points", true,
+         [] {
+             return Value::doubleMatrix(3, 1, {1, 2, 3});
+         }},
+        {"two rows", true,
+         [] {
+             return Value::doubleMatrix(2, 3, {1, 2, 3, 4, 5, 6});
+         }},
+        {"complex row", true,
+         [] {
+             return Value::numeric(ZORB_DOUBLE_CLASS, {1, 3}, true);
+         }},
+        {"complex scalar", false,
+         [] {
+             return Value::numeric(ZORB_DOUBLE_CLASS, {1, 1}, true);
+         }},
         {"empty", false, [] { return Value::doubleMatrix(0, 0, {}); }},
-        {"row of two", false, [] { return Value::doubleMatrix(1, 2, {1, 2}); }},
+        {"row of two", false,
+         [] {
+             return Value::doubleMatrix(1, 2, {1, 2});
+         }},
     };
     const Case *current = nullptr;
     registerHost("badShape", [&current](int, std::vector<Value> &results, const std::vector<Value> &) {

@@ -45,7 +45,8 @@ struct EdgeRow {
     double expected;
 };
 
-#define ROW(fn, p0, p1, p2, p3, x, y) {__LINE__, #fn, fn, {p0, p1, p2, p3}, x, y}
+#define ROW(fn, p0, p1, p2, p3, x, y) \
+    { __LINE__, #fn, fn, {p0, p1, p2, p3}, x, y }
 
 const EdgeRow kEdgeRows[] = {
     // trimf: open sides, apex by equality, reciprocal then product.
@@ -54,7 +55,7 @@ const EdgeRow kEdgeRows[] = {
     ROW(trimf, 0, 5, 10, 0, 5.0, 1.0),
     ROW(trimf, 0, 5, 10, 0, 2.5, 0.5),
     ROW(trimf, 0, 5, 10, 0, 1.0, 0x1.999999999999ap-3),
-    ROW(trimf, 0, 10, 30, 0, 3.0, 0x1.3333333333334p-2),   // 3/10 would be ...333p-2
+    ROW(trimf, 0, 10, 30, 0, 3.0, 0x1.3333333333334p-2),    // 3/10 would be ...333p-2
     ROW(trimf, 0, 98, 200, 0, 49.0, 0x1.fffffffffffffp-2),  // 49/98 would be 0.5
     ROW(trimf, 0, 5, 10, 0, kNaN, 0.0),
     ROW(trimf, 0, 5, 10, 0, kInf, 0.0),
@@ -86,7 +87,7 @@ const EdgeRow kEdgeRows[] = {
     ROW(trapmf, 0, 2, 4, 6, 2.0, 1.0),
     ROW(trapmf, 0, 2, 4, 6, 5.0, 0.5),
     ROW(trapmf, 0, 2, 4, 6, 6.0, 0.0),
-    ROW(trapmf, 0, 6, 2, 4, 3.0, 0.5),  // crossed shoulders: the top stays below 1
+    ROW(trapmf, 0, 6, 2, 4, 3.0, 0.5),                   // crossed shoulders: the top stays below 1
     ROW(trapmf, 0, 6, 2, 4, 2.5, 0x1.aaaaaaaaaaaaap-2),  // 2.5/6 would be ...aabp-2
     ROW(trapmf, kNaN, 2, 4, 6, 1.0, 0.0),
 
@@ -215,9 +216,8 @@ const EdgeRow kEdgeRows[] = {
 TEST_F(MembershipEdges, PointValues) {
     for (const EdgeRow &row : kEdgeRows) {
         const double y = row.fn(row.x, row.p);
-        EXPECT_TRUE(sameValue(y, row.expected))
-            << "row at line " << row.line << ": " << row.name << " at " << row.x << " gave "
-            << std::hexfloat << y << ", expected " << row.expected;
+        EXPECT_TRUE(sameValue(y, row.expected)) << "row at line " << row.line << ": " << row.name << " at " << row.x
+                                                << " gave " << std::hexfloat << y << ", expected " << row.expected;
     }
 }
 
@@ -230,27 +230,55 @@ struct FunctionForms {
 };
 
 const FunctionForms kForms[] = {
-    {"trimf", trimf, trimfVector},       {"trapmf", trapmf, trapmfVector},
-    {"gaussmf", gaussmf, gaussmfVector}, {"gbellmf", gbellmf, gbellmfVector},
-    {"sigmf", sigmf, sigmfVector},       {"smf", smf, smfVector},
-    {"zmf", zmf, zmfVector},             {"gauss2mf", gauss2mf, gauss2mfVector},
-    {"dsigmf", dsigmf, dsigmfVector},    {"psigmf", psigmf, psigmfVector},
+    {"trimf", trimf, trimfVector},
+    {"trapmf", trapmf, trapmfVector},
+    {"gaussmf", gaussmf, gaussmfVector},
+    {"gbellmf", gbellmf, gbellmfVector},
+    {"sigmf", sigmf, sigmfVector},
+    {"smf", smf, smfVector},
+    {"zmf", zmf, zmfVector},
+    {"gauss2mf", gauss2mf, gauss2mfVector},
+    {"dsigmf", dsigmf, dsigmfVector},
+    {"psigmf", psigmf, psigmfVector},
     {"pimf", pimf, pimfVector},
 };
 
 // Ordinary and degenerate parameter sets; every function reads the first
 // two, three or four of each.
 const std::vector<std::vector<double>> kParamSets = {
-    {0, 5, 10, 15},  {-3, 0.5, 2, 7},   {0, 0, 5, 5},      {2, 2, 2, 2},      {10, 5, 0, -5},
-    {0, 6, 2, 4},    {1, 0, 1, 0},      {0, 3, 0, 3},      {0.1, -1, 3, 1e-3}, {-2, 1, -2, 4},
-    {0, 98, 200, 300}, {1e-300, 1e-300, 2e-300, 3e-300}, {1e300, -1e300, 1e300, 1e301},
-    {kNaN, 1, 2, 3}, {0, kNaN, 2, 3},   {0, 1, kNaN, 3},   {0, 1, 2, kNaN},    {-kInf, 0, kInf, 1},
-    {kInf, 0, 1, kInf}, {-0.0, 0.0, -0.0, 0.0}, {3, 0.5, -1, 0.5},
+    {0, 5, 10, 15},
+    {-3, 0.5, 2, 7},
+    {0, 0, 5, 5},
+    {2, 2, 2, 2},
+    {10, 5, 0, -5},
+    {0, 6, 2, 4},
+    {1, 0, 1, 0},
+    {0, 3, 0, 3},
+    {0.1, -1, 3, 1e-3},
+    {-2, 1, -2, 4},
+    {0, 98, 200, 300},
+    {1e-300, 1e-300, 2e-300, 3e-300},
+    {1e300, -1e300, 1e300, 1e301},
+    {kNaN, 1, 2, 3},
+    {0, kNaN, 2, 3},
+    {0, 1, kNaN, 3},
+    {0, 1, 2, kNaN},
+    {-kInf, 0, kInf, 1},
+    {kInf, 0, 1, kInf},
+    {-0.0, 0.0, -0.0, 0.0},
+    {3, 0.5, -1, 0.5},
 };
 
 std::vector<double> gridFor(const std::vector<double> &p) {
-    std::vector<double> xs = {kNaN, -kInf, kInf, 0.0, -0.0, 0x1p-1074, -0x1p-1074,
-                              std::numeric_limits<double>::max(), -std::numeric_limits<double>::max()};
+    std::vector<double> xs = {kNaN,
+                              -kInf,
+                              kInf,
+                              0.0,
+                              -0.0,
+                              0x1p-1074,
+                              -0x1p-1074,
+                              std::numeric_limits<double>::max(),
+                              -std::numeric_limits<double>::max()};
     for (size_t i = 0; i < p.size(); ++i) {
         xs.push_back(p[i]);
         xs.push_back(std::nextafter(p[i], kInf));
@@ -289,8 +317,8 @@ TEST_F(MembershipEdges, RowFormMatchesPointFormBitForBit) {
             for (size_t k = 0; k < grid.size(); ++k) {
                 const double expected = f.scalar(grid[k], p.data());
                 EXPECT_EQ(std::bit_cast<uint64_t>(got[k]), std::bit_cast<uint64_t>(expected))
-                    << f.name << " [" << p[0] << " " << p[1] << " " << p[2] << " " << p[3] << "] at "
-                    << std::hexfloat << grid[k] << ": row " << got[k] << ", point " << expected;
+                    << f.name << " [" << p[0] << " " << p[1] << " " << p[2] << " " << p[3] << "] at " << std::hexfloat
+                    << grid[k] << ": row " << got[k] << ", point " << expected;
             }
         }
     }

@@ -149,8 +149,7 @@ TEST(ModuleEntry, BadArgumentsAreRejectedNamingTheirPath) {
     for (const Case &c : cases) {
         orvane::CallOutcome out = callChecked(1, {c.inputs, c.fis, diag});
         ASSERT_TRUE(out.error) << c.what;
-        EXPECT_NE(out.error->message().find(c.path), std::string::npos)
-            << c.what << ": " << out.error->message();
+        EXPECT_NE(out.error->message().find(c.path), std::string::npos) << c.what << ": " << out.error->message();
     }
 }
 

@@ -161,8 +161,8 @@ struct OracleFunctions {
         orvane::registerFunction("oraDefuzzification", oraDefuzzification);
     }
     ~OracleFunctions() {
-        for (const char *n : {"oraTriangle", "oraAnd", "oraOr", "oraImplication", "oraAggregation",
-                              "oraDefuzzification"})
+        for (const char *n :
+             {"oraTriangle", "oraAnd", "oraOr", "oraImplication", "oraAggregation", "oraDefuzzification"})
             orvane::unregisterFunction(n);
     }
 };
@@ -265,11 +265,12 @@ uint64_t runCase(const OracleCase &c, int32_t numRows, int32_t numSingleRows) {
         h.text(hostLog());
         hostLog().clear();
     };
-    observe(testing_support::callChecked(
-        6, {orvane::Value::doubleMatrix(numRows, numInputs, rows), built.record, diag}));
+    observe(
+        testing_support::callChecked(6, {orvane::Value::doubleMatrix(numRows, numInputs, rows), built.record, diag}));
     for (int32_t r = 0; r < numSingleRows; ++r) {
         std::vector<double> one(static_cast<size_t>(numInputs));
-        for (int64_t i = 0; i < numInputs; ++i) one[static_cast<size_t>(i)] = rows[static_cast<size_t>(r + i * numRows)];
+        for (int64_t i = 0; i < numInputs; ++i)
+            one[static_cast<size_t>(i)] = rows[static_cast<size_t>(r + i * numRows)];
         observe(testing_support::callChecked(6, {orvane::Value::doubleMatrix(1, numInputs, one), built.record, diag}));
     }
     return h.h;
@@ -326,40 +327,78 @@ const std::vector<OracleCase> &oracleCases() {
              s["defuzzMethod"] = "bisector";
          },
          kOddWeights, kOddConnections, 2, 0x06e05cd20cb4fa15ULL},
-        {"bigCustomAggregation", "big_mamdani.json", setMethod("aggMethod", "oraAggregation"), {}, {}, 0, 0x0ae4272f807dc5aeULL},
+        {"bigCustomAggregation",
+         "big_mamdani.json",
+         setMethod("aggMethod", "oraAggregation"),
+         {},
+         {},
+         0,
+         0x0ae4272f807dc5aeULL},
         {"mixedMamdani", "mixed_mamdani.json", nullptr, {}, {}, 2, 0xd03b14bb6f6c4bfdULL},
-        {"mixedMamdaniOddWeights", "mixed_mamdani.json", nullptr, kOddWeights, kOddConnections, 2, 0x91a808fe13fabe8cULL},
-        {"mixedMamdaniProdSum", "mixed_mamdani.json",
+        {"mixedMamdaniOddWeights", "mixed_mamdani.json", nullptr, kOddWeights, kOddConnections, 2,
+         0x91a808fe13fabe8cULL},
+        {"mixedMamdaniProdSum",
+         "mixed_mamdani.json",
          [](json &s) {
              s["andMethod"] = "prod";
              s["orMethod"] = "sum";
              s["impMethod"] = "prod";
              s["aggMethod"] = "sum";
          },
-         kOddWeights, {}, 2, 0x59ec0774d3da1586ULL},
-        {"mixedMamdaniMom", "mixed_mamdani.json", setMethod("defuzzMethod", "mom"), kOddWeights, {}, 0, 0xc5ad637582b7b410ULL},
-        {"mixedMamdaniHostImplication", "mixed_mamdani.json", setMethod("impMethod", "oraImplication"), {}, {}, 0,
+         kOddWeights,
+         {},
+         2,
+         0x59ec0774d3da1586ULL},
+        {"mixedMamdaniMom",
+         "mixed_mamdani.json",
+         setMethod("defuzzMethod", "mom"),
+         kOddWeights,
+         {},
+         0,
+         0xc5ad637582b7b410ULL},
+        {"mixedMamdaniHostImplication",
+         "mixed_mamdani.json",
+         setMethod("impMethod", "oraImplication"),
+         {},
+         {},
+         0,
          0x905a6dc396d3238bULL},
         {"sugenoLinear", "sugeno_linear.json", nullptr, {}, {}, 0, 0xe78fde8d0ebe1322ULL},
         {"sugenoLinearWarnings", "sugeno_linear.json", nullptr, {}, {}, 2, 0xd21fd2ca4bcb9c2fULL},
-        {"sugenoLinearOddWeights", "sugeno_linear.json", nullptr, kOddWeights, kOddConnections, 2, 0x3cd14ab6082cb4beULL},
+        {"sugenoLinearOddWeights", "sugeno_linear.json", nullptr, kOddWeights, kOddConnections, 2,
+         0x3cd14ab6082cb4beULL},
         {"sugenoLinearMinMax", "sugeno_linear.json",
          [](json &s) {
              s["andMethod"] = "min";
              s["orMethod"] = "max";
          },
          kOddWeights, kOddConnections, 0, 0x728b3934b085239eULL},
-        {"sugenoLinearWtsum", "sugeno_linear.json", setMethod("defuzzMethod", "wtsum"), {}, {}, 0, 0x886f8ee67a93770eULL},
-        {"sugenoLinearCentroid", "sugeno_linear.json", setMethod("defuzzMethod", "centroid"), kOddWeights, {}, 0,
+        {"sugenoLinearWtsum",
+         "sugeno_linear.json",
+         setMethod("defuzzMethod", "wtsum"),
+         {},
+         {},
+         0,
+         0x886f8ee67a93770eULL},
+        {"sugenoLinearCentroid",
+         "sugeno_linear.json",
+         setMethod("defuzzMethod", "centroid"),
+         kOddWeights,
+         {},
+         0,
          0x822d868ce0261118ULL},
         {"sugenoLinearMom", "sugeno_linear.json", setMethod("defuzzMethod", "mom"), {}, {}, 0, 0x886f8ee67a93770eULL},
-        {"sugenoLinearHost", "sugeno_linear.json",
+        {"sugenoLinearHost",
+         "sugeno_linear.json",
          [](json &s) {
              s["inputs"][1]["mf"][2]["type"] = "oraTriangle";
              s["andMethod"] = "oraAnd";
              s["defuzzMethod"] = "oraDefuzzification";
          },
-         {}, {}, 0, 0xa6ecfd42310f67cfULL},
+         {},
+         {},
+         0,
+         0xa6ecfd42310f67cfULL},
         {"twoOutputSugeno", "two_output_sugeno.json", nullptr, {}, {}, 2, 0x8c8487378dbc09c0ULL},
         {"twoOutputSugenoOdd", "two_output_sugeno.json",
          [](json &s) {
@@ -368,9 +407,19 @@ const std::vector<OracleCase> &oracleCases() {
              s["defuzzMethod"] = "bisector";
          },
          kOddWeights, kOddConnections, 2, 0x754f9111f206b319ULL},
-        {"twoOutputSugenoSom", "two_output_sugeno.json", setMethod("defuzzMethod", "som"), kOddWeights, {}, 0,
+        {"twoOutputSugenoSom",
+         "two_output_sugeno.json",
+         setMethod("defuzzMethod", "som"),
+         kOddWeights,
+         {},
+         0,
          0x3554ef593dd2de42ULL},
-        {"twoOutputSugenoLom", "two_output_sugeno.json", setMethod("defuzzMethod", "lom"), {}, kOddConnections, 0,
+        {"twoOutputSugenoLom",
+         "two_output_sugeno.json",
+         setMethod("defuzzMethod", "lom"),
+         {},
+         kOddConnections,
+         0,
          0xf042651ef4fc949cULL},
     };
     return cases;

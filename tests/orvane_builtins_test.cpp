@@ -27,8 +27,7 @@ uint64_t bitsOf(double v) {
 // NaN matches only NaN; -0.0 differs from 0.0.
 std::vector<uint64_t> bitsOf(const std::vector<double> &values) {
     std::vector<uint64_t> out;
-    for (double v : values)
-        out.push_back(std::isnan(v) ? bitsOf(kNaN) : bitsOf(v));
+    for (double v : values) out.push_back(std::isnan(v) ? bitsOf(kNaN) : bitsOf(v));
     return out;
 }
 
@@ -169,9 +168,10 @@ TEST(OrvaneReductions, SequentialOrderEmptyValuesAndDimensions) {
         {"sum", Value::doubleMatrix(2, 3, {1, 2, 3, 4, 5, 6}), {1, 3}, {3, 7, 11}},
         {"sum", Value::doubleMatrix(3, 1, {1, 2, 3}), {1, 1}, {6}},
         {"sum", orvane::fromJson(R"({"class": "double", "size": [1, 1, 3], "data": [1, 2, 3]})"), {1, 1}, {6}},
-        {"sum", orvane::fromJson(R"({"class": "double", "size": [2, 1, 2], "data": [1, 2, 3, 4]})"), {1, 1, 2},
-         {3, 7}},
-        {"sum", orvane::fromJson(R"({"class": "int32", "size": [1, 2], "data": [2147483647, 1]})"), {1, 1},
+        {"sum", orvane::fromJson(R"({"class": "double", "size": [2, 1, 2], "data": [1, 2, 3, 4]})"), {1, 1, 2}, {3, 7}},
+        {"sum",
+         orvane::fromJson(R"({"class": "int32", "size": [1, 2], "data": [2147483647, 1]})"),
+         {1, 1},
          {2147483648.0}},
         {"sum", orvane::fromJson(R"({"class": "logical", "size": [1, 3], "data": [1, 1, 0]})"), {1, 1}, {2}},
         {"prod", Value::numeric(ZORB_DOUBLE_CLASS, {0, 0}), {1, 1}, {1}},
@@ -214,13 +214,14 @@ TEST(OrvaneReductions, MinMaxIgnoreNaNAndKeepTheFirstTie) {
         {"max", {row({1, 7, kNaN}), Value::doubleScalar(5)}, {1, 3}, {5, 7, 5}},
         {"min", {Value::doubleScalar(0.0), Value::doubleScalar(-0.0)}, {1, 1}, {0.0}},
         {"max", {Value::doubleScalar(1), Value::numeric(ZORB_DOUBLE_CLASS, {0, 2})}, {0, 2}, {}},
-        {"max", {orvane::fromJson(R"({"class": "int8", "size": [1, 2], "data": [-3, 4]})"), Value::doubleScalar(0)},
-         {1, 2}, {0, 4}},
+        {"max",
+         {orvane::fromJson(R"({"class": "int8", "size": [1, 2], "data": [-3, 4]})"), Value::doubleScalar(0)},
+         {1, 2},
+         {0, 4}},
     };
     for (const Row &r : rows) {
         std::string trace = r.function;
-        for (const Value &a : r.arguments)
-            trace += " " + orvane::toJson(a);
+        for (const Value &a : r.arguments) trace += " " + orvane::toJson(a);
         SCOPED_TRACE(trace);
         Value out = call1(r.function, r.arguments);
         EXPECT_EQ(out.dims(), r.dims);
@@ -262,8 +263,8 @@ TEST(OrvaneFeval, CallsTheNamedFunction) {
 }
 
 Value diagnostics(std::string_view model) {
-    Value d = Value::structMatrix({1, 1}, {"DraxilDiagnostic", "Model", "Block", "OutOfRangeInputValue",
-                                           "NoRuleFired", "EmptyOutputFuzzySet"});
+    Value d = Value::structMatrix(
+        {1, 1}, {"DraxilDiagnostic", "Model", "Block", "OutOfRangeInputValue", "NoRuleFired", "EmptyOutputFuzzySet"});
     d.setField(0, "DraxilDiagnostic", Value::uint8Scalar(1));
     d.setField(0, "Model", Value::uint8Row(model));
     d.setField(0, "Block", Value::uint8Row(""));
@@ -305,8 +306,7 @@ TEST(OrvaneDiagnostics, ThrowWarningAppendsAWarningWithItsArguments) {
         ASSERT_EQ(w.arguments.size(), r.arguments.size() - 1);
         for (size_t i = 1; i < r.arguments.size(); ++i)
             EXPECT_EQ(orvane::toJson(w.arguments[i - 1]), orvane::toJson(r.arguments[i]));
-        for (const std::string &piece : r.inMessage)
-            EXPECT_NE(w.message.find(piece), std::string::npos) << piece;
+        for (const std::string &piece : r.inMessage) EXPECT_NE(w.message.find(piece), std::string::npos) << piece;
     }
 }
 

@@ -78,9 +78,8 @@ TEST(OrvaneCoreValues, extentsAreKeptAsTheHostWritesThem) {
         std::vector<int64_t> kept;
     };
     const Row rows[] = {
-        {{5}, {5, 1}},           {{}, {1, 1}},          {{2, 3, 1}, {2, 3}},
-        {{2, 1, 1, 1}, {2, 1}},  {{0, 3}, {0, 3}},      {{2, 2, 2}, {2, 2, 2}},
-        {{1, 1, 3, 1}, {1, 1, 3}},
+        {{5}, {5, 1}},    {{}, {1, 1}},           {{2, 3, 1}, {2, 3}},       {{2, 1, 1, 1}, {2, 1}},
+        {{0, 3}, {0, 3}}, {{2, 2, 2}, {2, 2, 2}}, {{1, 1, 3, 1}, {1, 1, 3}},
     };
     for (const Row &r : rows) {
         Value v = Value::numeric(ZORB_DOUBLE_CLASS, r.given);
@@ -309,8 +308,9 @@ TEST(OrvaneCoreChecks, aFailingCheckNamesTheDottedPath) {
     }
     HostError e = raisedBy([&] { zorbCheckStruct(nullptr, &inputMFId, wrongFields.get(), 1, VAR_FIELDS, 0, nullptr); });
     EXPECT_EQ(e.identifier(), "Orvane:checks:WrongFields");
-    EXPECT_EQ(e.message(), "fis.inputMF: expected a struct of size 1x1 with fields {mf}, got a struct with fields "
-                           "{mf, origNumMF}.");
+    EXPECT_EQ(e.message(),
+              "fis.inputMF: expected a struct of size 1x1 with fields {mf}, got a struct with fields "
+              "{mf, origNumMF}.");
     Value fis = Value::structMatrix({1, 1}, {"inputMF"});
     EXPECT_EQ(raisedBy([&] { zorbCheckStruct(nullptr, &fisId, fis.get(), 1, MF_FIELDS, 0, nullptr); }).identifier(),
               "Orvane:checks:WrongFields");
@@ -377,7 +377,8 @@ TEST(OrvaneCoreChecks, extentRules) {
 // ---- Errors by identifier.
 
 TEST(OrvaneCoreErrors, messagesComposedFromTypedArguments) {
-    HostError e = raisedBy([] { zorbErrMsgIdAndTxt(nullptr, "ZORB:runTime:WrongNumberOfInputs", 5, 12, 3, 4, 6, "fazoltXYZ"); });
+    HostError e =
+        raisedBy([] { zorbErrMsgIdAndTxt(nullptr, "ZORB:runTime:WrongNumberOfInputs", 5, 12, 3, 4, 6, "fazoltXYZ"); });
     EXPECT_EQ(e.identifier(), "ZORB:runTime:WrongNumberOfInputs");
     EXPECT_EQ(e.message(), "fazolt expects 3 input arguments.");
     e = raisedBy([] { zorbErrMsgIdAndTxt(nullptr, "Some:area:ValueOutOfRange", 5, 4, 1, "x", 12, -2); });

@@ -32,8 +32,7 @@ uint32_t bitsOf(float v) {
 
 std::vector<uint64_t> doubleBits(const Value &v) {
     std::vector<uint64_t> out;
-    for (int64_t i = 0; i < v.numel(); ++i)
-        out.push_back(bitsOf(v.pr()[i]));
+    for (int64_t i = 0; i < v.numel(); ++i) out.push_back(bitsOf(v.pr()[i]));
     return out;
 }
 
@@ -49,7 +48,7 @@ TEST(OrvaneJson, DoublesRoundTripBitForBitInShortestText) {
         {-0.0, "-0.0"},
         {0.0, "0"},
         {1e-300, "1e-300"},
-        {0x1p-1074, "5e-324"},                   // smallest subnormal
+        {0x1p-1074, "5e-324"},                                // smallest subnormal
         {0x0.fffffffffffffp-1022, "2.225073858507201e-308"},  // largest subnormal
         {0x1.fffffffffffffp+1023, "1.7976931348623157e+308"},
         {1.0 / 3.0, "0.3333333333333333"},
@@ -76,10 +75,9 @@ TEST(OrvaneJson, DoublesRoundTripBitForBitInShortestText) {
 // "-0" is read as the integer 0 by the JSON parser itself; the sign must
 // survive, also inside lists and next to look-alike tokens.
 TEST(OrvaneJson, NegativeZeroKeepsItsSignInEveryWriting) {
-    Value v = orvane::fromJson(
-        R"({"class": "double", "size": [1, 6], "data": [-0, -0.0, -0e0, 0, -0.5, -10]})");
-    EXPECT_EQ(doubleBits(v), (std::vector<uint64_t>{bitsOf(-0.0), bitsOf(-0.0), bitsOf(-0.0), bitsOf(0.0),
-                                                    bitsOf(-0.5), bitsOf(-10.0)}));
+    Value v = orvane::fromJson(R"({"class": "double", "size": [1, 6], "data": [-0, -0.0, -0e0, 0, -0.5, -10]})");
+    EXPECT_EQ(doubleBits(v), (std::vector<uint64_t>{bitsOf(-0.0), bitsOf(-0.0), bitsOf(-0.0), bitsOf(0.0), bitsOf(-0.5),
+                                                    bitsOf(-10.0)}));
     // A "-0" inside a string is not a number token and must not shift the count.
     Value s = orvane::fromJson(R"({"class": "struct", "size": [1, 1], "fields": ["-0"],
         "data": [[{"class": "single", "size": [1, 2], "data": [-0, 0]}]]})");
@@ -187,11 +185,9 @@ TEST(OrvaneJson, StructsOfStructsAndEmptyValues) {
 
 std::string nestedStructs(int levels) {
     std::string text;
-    for (int i = 0; i < levels; ++i)
-        text += R"({"class": "struct", "size": [1, 1], "fields": ["x"], "data": [[)";
+    for (int i = 0; i < levels; ++i) text += R"({"class": "struct", "size": [1, 1], "fields": ["x"], "data": [[)";
     text += R"({"class": "double", "size": [0, 0], "data": []})";
-    for (int i = 0; i < levels; ++i)
-        text += "]]}";
+    for (int i = 0; i < levels; ++i) text += "]]}";
     return text;
 }
 
@@ -264,10 +260,8 @@ TEST(OrvaneJson, MalformedInputsNameThePlace) {
 
 TEST(OrvaneJson, OversizedExtentsFailBeforeAnyAllocation) {
     int64_t before = orvane::allocStats().totalAllocations;
-    EXPECT_THROW(orvane::fromJson(R"({"class": "double", "size": [2147483647, 2], "data": []})"),
-                 orvane::HostError);
-    EXPECT_THROW(orvane::fromJson(R"({"class": "double", "size": [2147483647, 1], "data": [1]})"),
-                 orvane::HostError);
+    EXPECT_THROW(orvane::fromJson(R"({"class": "double", "size": [2147483647, 2], "data": []})"), orvane::HostError);
+    EXPECT_THROW(orvane::fromJson(R"({"class": "double", "size": [2147483647, 1], "data": [1]})"), orvane::HostError);
     EXPECT_EQ(orvane::allocStats().totalAllocations, before);
 }
 
@@ -276,8 +270,8 @@ TEST(OrvaneJson, OversizedExtentsFailBeforeAnyAllocation) {
 std::vector<std::string> hexPieces(const std::string &text) {
     uLongf size = compressBound(static_cast<uLong>(text.size()));
     std::string packed(size, '\0');
-    EXPECT_EQ(compress(reinterpret_cast<Bytef *>(packed.data()), &size,
-                       reinterpret_cast<const Bytef *>(text.data()), static_cast<uLong>(text.size())),
+    EXPECT_EQ(compress(reinterpret_cast<Bytef *>(packed.data()), &size, reinterpret_cast<const Bytef *>(text.data()),
+                       static_cast<uLong>(text.size())),
               Z_OK);
     packed.resize(size);
     std::string hex;
@@ -287,16 +281,14 @@ std::vector<std::string> hexPieces(const std::string &text) {
         hex += digits[static_cast<unsigned char>(c) & 15];
     }
     std::vector<std::string> pieces;
-    for (size_t i = 0; i < hex.size(); i += 256)
-        pieces.push_back(hex.substr(i, 256));
+    for (size_t i = 0; i < hex.size(); i += 256) pieces.push_back(hex.substr(i, 256));
     pieces.push_back("");
     return pieces;
 }
 
 Value capture(const std::vector<std::string> &pieces, int32_t inflatedLength) {
     std::vector<const char *> pointers;
-    for (const std::string &p : pieces)
-        pointers.push_back(p.c_str());
+    for (const std::string &p : pieces) pointers.push_back(p.c_str());
     zorbArray *result = nullptr;
     zorbNameCaptureQuvArray(pointers.data(), inflatedLength, &result);
     return Value(result);
@@ -306,8 +298,7 @@ TEST(OrvaneNameCapture, DecodesHexPiecesOfAZlibStream) {
     std::string text = R"({"class": "struct", "size": [1, 1], "fields": ["name", "line"], "data": [[
         {"class": "char", "size": [1, 6], "data": "fazolt"},
         {"class": "double", "size": [1, 40], "data": [)";
-    for (int i = 0; i < 40; ++i)
-        text += std::to_string(i * 0.1) + (i < 39 ? ", " : "");
+    for (int i = 0; i < 40; ++i) text += std::to_string(i * 0.1) + (i < 39 ? ", " : "");
     text += "]}]]}";
     std::vector<std::string> pieces = hexPieces(text);
     ASSERT_GT(pieces.size(), 2u) << "the test should span several pieces";

@@ -16,8 +16,7 @@ std::vector<double> spreadRows(int64_t numRows, int64_t numInputs) {
     std::vector<double> data(static_cast<size_t>(numRows * numInputs));
     for (int64_t r = 0; r < numRows; ++r)
         for (int64_t i = 0; i < numInputs; ++i)
-            data[static_cast<size_t>(r + i * numRows)] =
-                static_cast<double>((r * (7 + 2 * i)) % 1000) / 1000.0;
+            data[static_cast<size_t>(r + i * numRows)] = static_cast<double>((r * (7 + 2 * i)) % 1000) / 1000.0;
     return data;
 }
 
@@ -42,10 +41,10 @@ struct AllocationCase {
 
 TEST(PerRowAllocation, BuiltInMethodsAllocateNothingPerRow) {
     const AllocationCase cases[] = {
-        {"fan.json", 40.0},            // Mamdani, centroid
-        {"big_mamdani.json", 1.0},     // Mamdani, 120 rules, two outputs
-        {"sugeno_linear.json", 1.0},   // Sugeno, linear outputs, wtaver
-        {"mixed_mamdani.json", 1.0},   // NOT terms, OR rules, two outputs
+        {"fan.json", 40.0},           // Mamdani, centroid
+        {"big_mamdani.json", 1.0},    // Mamdani, 120 rules, two outputs
+        {"sugeno_linear.json", 1.0},  // Sugeno, linear outputs, wtaver
+        {"mixed_mamdani.json", 1.0},  // NOT terms, OR rules, two outputs
         {"two_output_sugeno.json", 1.0},
     };
     for (const AllocationCase &c : cases) {

@@ -12,7 +12,8 @@ TEST(FunctionProperties, EntryPointsAndDecodedResolvedFunctions) {
     CliResult r = runCli({"properties"});
     ASSERT_EQ(r.status, 0) << r.err;
     orvane::Value p = orvane::fromJson(r.out);
-    EXPECT_EQ(p.fieldNames(), (std::vector<std::string>{"Version", "ResolvedFunctions", "EntryPoints", "CoverageInfo"}));
+    EXPECT_EQ(p.fieldNames(),
+              (std::vector<std::string>{"Version", "ResolvedFunctions", "EntryPoints", "CoverageInfo"}));
     EXPECT_EQ(p.field(0, "Version").toText(), "fazolt " FAZOLT_VERSION_STRING " for Orvane 39.1");
 
     orvane::Value entry = p.field(0, "EntryPoints");

@@ -19,7 +19,7 @@ namespace reference {
 
 struct ReferenceSystem {
     std::string name;
-    std::string description;               // nested JSON
+    std::string description;                // nested JSON
     std::vector<std::vector<double>> rows;  // one input row per entry
     uint8_t diagnosticsMode;                // 2 warn, 3 error, 0 silent
 };
@@ -169,8 +169,7 @@ inline void refAggregation(int, std::vector<orvane::Value> &results, const std::
 }
 
 // refDefuzzification(points, set): the centroid, 0.5 for an empty set.
-inline void refDefuzzification(int, std::vector<orvane::Value> &results,
-                               const std::vector<orvane::Value> &arguments) {
+inline void refDefuzzification(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
     std::vector<double> x = arguments.at(0).toDoubles();
     std::vector<double> mu = arguments.at(1).toDoubles();
     double num = 0.0;

@@ -144,8 +144,8 @@ struct Rules {
             DynArray<int32_t> *fired = nullptr;
             initArray(&fired, 1);
             resize1D(fired, fis.numRules);
-            const RuleFiring firing = fireRulesBuiltIn(&fis, ruleDegrees, degrees, hasNaN, andMethod, orMethod,
-                                                       nullptr, firingStrengths, fired);
+            const RuleFiring firing = fireRulesBuiltIn(&fis, ruleDegrees, degrees, hasNaN, andMethod, orMethod, nullptr,
+                                                       firingStrengths, fired);
             EXPECT_TRUE(sameValue(firing.totalFiringStrength, total)) << show(firing.totalFiringStrength);
             int32_t numPositive = 0;
             for (int32_t r = 0; r < fis.numRules; ++r) {
@@ -280,7 +280,7 @@ TEST_F(RuleFiring, AntecedentEncodings) {
         {__LINE__, 1e300, 1, 0, NaN},
         {__LINE__, -Inf, 1, 0, NaN},
         {__LINE__, 1, 1, -2147483647 - 1, NaN},
-        {__LINE__, 3e9, 1, 2147483647, NaN},     // the sum saturates
+        {__LINE__, 3e9, 1, 2147483647, NaN},  // the sum saturates
     };
     for (const EncodingRow &row : rows) {
         Rules r(1, 1);
@@ -315,11 +315,8 @@ struct WeightRow {
 
 TEST_F(RuleFiring, WeightScalesTheCombinedValue) {
     const WeightRow rows[] = {
-        {__LINE__, 0.3, 0.0, 0.0},
-        {__LINE__, Inf, 0.0, NaN},
-        {__LINE__, NaN, 0.0, NaN},
-        {__LINE__, 0.5, -1.0, -0.5},
-        {__LINE__, 0.0, -1.0, -0.0},
+        {__LINE__, 0.3, 0.0, 0.0},   {__LINE__, Inf, 0.0, NaN},   {__LINE__, NaN, 0.0, NaN},
+        {__LINE__, 0.5, -1.0, -0.5}, {__LINE__, 0.0, -1.0, -0.0},
     };
     for (const WeightRow &row : rows) {
         Rules r(1, 1);
@@ -349,18 +346,18 @@ protected:
             const std::vector<double> v = arguments.at(0).toDoubles();
             results = {orvane::Value::doubleScalar(10.0 * v.at(0) + static_cast<double>(v.size()))};
         });
-        orvane::registerFunction("Min", [](int, std::vector<orvane::Value> &results,
-                                           const std::vector<orvane::Value> &) {
-            results = {orvane::Value::int32Scalar(7)};  // converted to double
-        });
-        orvane::registerFunction("failingAnd", [](int, std::vector<orvane::Value> &,
-                                                  const std::vector<orvane::Value> &) {
-            orvane::raise("test:failingAnd", "always fails");
-        });
-        orvane::registerFunction("pairResult", [](int, std::vector<orvane::Value> &results,
-                                                  const std::vector<orvane::Value> &) {
-            results = {orvane::Value::doubleMatrix(1, 2, {0.1, 0.2})};
-        });
+        orvane::registerFunction("Min",
+                                 [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &) {
+                                     results = {orvane::Value::int32Scalar(7)};  // converted to double
+                                 });
+        orvane::registerFunction("failingAnd",
+                                 [](int, std::vector<orvane::Value> &, const std::vector<orvane::Value> &) {
+                                     orvane::raise("test:failingAnd", "always fails");
+                                 });
+        orvane::registerFunction("pairResult",
+                                 [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &) {
+                                     results = {orvane::Value::doubleMatrix(1, 2, {0.1, 0.2})};
+                                 });
     }
     void TearDown() override {
         for (const char *name : {"tenfoldFirst", "Min", "failingAnd", "pairResult"}) orvane::unregisterFunction(name);

@@ -156,7 +156,7 @@ TEST(SugenoChain, EveryMethodOnTheWeightedSum) {
 TEST(SugenoChain, ConsequentSelectsAFunctionOfItsOutput) {
     SugenoRow row({{{"constant", {1}}, {"constant", {2}}, {"constant", {3}}}, {{"constant", {4}}, {"constant", {5}}}},
                   {0.5}, {1, 0.5, 0.25},
-                  {1.7, 2,  //
+                  {1.7, 2,     //
                    -0.4, 0.5,  //
                    0, NaN});
     runClean([&](zorbTLS *tls) { row.evaluate(tls, 1.75); });

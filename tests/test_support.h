@@ -58,19 +58,19 @@ inline std::string readTestSystem(const std::string &file) {
     return "{}";
 }
 
-inline orvane::Value defaultDiagnostics(uint8_t mode = 2) {
-    return fazolt::makeDiagnostics(mode, mode, mode, "test");
-}
+inline orvane::Value defaultDiagnostics(uint8_t mode = 2) { return fazolt::makeDiagnostics(mode, mode, mode, "test"); }
 
 // The module's arguments for a description on rows of inputs.
 inline std::vector<orvane::Value> evaluationArguments(const std::string &description,
                                                       const std::vector<std::vector<double>> &rows, uint8_t mode) {
     fazolt::BuiltSystem built = fazolt::buildSystem(description);
     int64_t numRows = static_cast<int64_t>(rows.size());
-    int64_t numCols = rows.empty() ? static_cast<int64_t>(built.inputNames.size()) : static_cast<int64_t>(rows[0].size());
+    int64_t numCols =
+        rows.empty() ? static_cast<int64_t>(built.inputNames.size()) : static_cast<int64_t>(rows[0].size());
     std::vector<double> data(static_cast<size_t>(numRows * numCols));
     for (int64_t r = 0; r < numRows; ++r) {
-        for (int64_t c = 0; c < numCols; ++c) data[static_cast<size_t>(r + c * numRows)] = rows[static_cast<size_t>(r)][static_cast<size_t>(c)];
+        for (int64_t c = 0; c < numCols; ++c)
+            data[static_cast<size_t>(r + c * numRows)] = rows[static_cast<size_t>(r)][static_cast<size_t>(c)];
     }
     return {orvane::Value::doubleMatrix(numRows, numCols, data), built.record, defaultDiagnostics(mode)};
 }

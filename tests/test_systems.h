@@ -35,8 +35,8 @@ inline std::string describe(double v) {
     return text;
 }
 
-#define EXPECT_SAME_BITS(actual, expected)                                                         \
-    EXPECT_TRUE(::testsys::sameBits((actual), (expected)))                                       \
+#define EXPECT_SAME_BITS(actual, expected)                 \
+    EXPECT_TRUE(::testsys::sameBits((actual), (expected))) \
         << "actual " << ::testsys::describe(actual) << ", expected " << ::testsys::describe(expected)
 
 // ---- Arrays. Matrices are written row by row, as they read in a test, and
@@ -70,9 +70,7 @@ inline void setInt32Row(DynArray<int32_t> *a, std::initializer_list<int32_t> val
     for (int32_t v : values) a->data[k++] = v;
 }
 
-inline double element(const DynArray<double> *a, int32_t row, int32_t col) {
-    return a->data[row + col * a->size[0]];
-}
+inline double element(const DynArray<double> *a, int32_t row, int32_t col) { return a->data[row + col * a->size[0]]; }
 
 // An unregistered array for a test to own; release with releaseArray.
 template <typename T>

@@ -109,8 +109,8 @@ bool isWrongValueError(const orvane::HostError &e) {
 // what the unwind left. Returns whether the fault took effect.
 template <typename Arm, typename Disarm>
 bool checkFaultedCall(const ReferenceSystem &system, const std::vector<orvane::Value> &arguments,
-                      const Snapshot &reference, Expect expect, const std::string &where, Arm &&arm,
-                      Disarm &&disarm, bool injected) {
+                      const Snapshot &reference, Expect expect, const std::string &where, Arm &&arm, Disarm &&disarm,
+                      bool injected) {
     const orvane::AllocStats before = orvane::allocStats();
     bool tookEffect = false;
     {
@@ -209,11 +209,10 @@ TEST_P(UnwindReleases, EveryHostCallRaisingOrGivingTheWrongValue) {
     int64_t wrongValues = 0;
     for (const FaultCase &c : cases) {
         for (int64_t k = 1; k <= n; ++k) {
-            std::string where = system_->name + ", host call " + std::to_string(k) + " of " + std::to_string(n) +
-                                " " + c.name;
+            std::string where =
+                system_->name + ", host call " + std::to_string(k) + " of " + std::to_string(n) + " " + c.name;
             bool tookEffect = checkFaultedCall(
-                *system_, arguments_, reference_.snapshot, c.expect, where,
-                [&] { orvane::failHostCallAt(k, c.fault); },
+                *system_, arguments_, reference_.snapshot, c.expect, where, [&] { orvane::failHostCallAt(k, c.fault); },
                 [] { orvane::failHostCallAt(0, orvane::HostFault::None); }, false);
             if (c.fault == orvane::HostFault::Raise) {
                 EXPECT_TRUE(tookEffect) << where;
@@ -249,7 +248,8 @@ TEST(ReferenceSystems, DiagnosticsFireWhereTheRowsSay) {
         std::vector<std::string> warnings;
     };
     const Row rows[] = {
-        {"diagnosticsWarn", "",
+        {"diagnosticsWarn",
+         "",
          {"diagFazolt_OutOfRangeInput", "warnFazolt_NoRuleFired", "warnFazolt_NoRuleFired",
           "warnFazolt_ZeroMembershipValue"}},
         {"diagnosticsOutOfRangeError", "diagFazolt_OutOfRangeInput", {}},
@@ -359,8 +359,8 @@ TEST(ModuleHeldInAStatic, RunsItsAtExitFunctionAfterTheHostsStatics) {
     ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
     ASSERT_GT(length, 0);
     self[length] = '\0';
-    std::string command = std::string("'") + self +
-                          "' --gtest_filter=ReferenceSystems.DiagnosticsFireWhereTheRowsSay > /dev/null 2>&1";
+    std::string command =
+        std::string("'") + self + "' --gtest_filter=ReferenceSystems.DiagnosticsFireWhereTheRowsSay > /dev/null 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0);
 }
 

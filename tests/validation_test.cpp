@@ -72,65 +72,178 @@ struct BrokenCase {
 TEST(Validation, EachBrokenRelationIsRefusedNamingItsField) {
     const char *const invalid = "fazolt:invalidSystem";
     const std::vector<BrokenCase> cases = {
-        {__LINE__, false, [](orvane::Value &r) { setEntry(r, "antecedent", 0, 4); }, {}, invalid, "fis.antecedent(1, 1)"},
-        {__LINE__, false, [](orvane::Value &r) { setEntry(r, "antecedent", 0, -4); }, {}, invalid, "fis.antecedent(1, 1)"},
-        {__LINE__, false, [](orvane::Value &r) { setEntry(r, "antecedent", 3, 1.5e300); }, {}, invalid, "fis.antecedent(2, 2)"},
-        {__LINE__, false, [](orvane::Value &r) { setEntry(r, "consequent", 1, 3); }, {}, invalid, "fis.consequent(2, 1)"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "numCumInputMFs", orvane::Value::int32Row({0, 2})); }, {},
-         invalid, "fis.numCumInputMFs(2)"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "numCumOutputMFs", orvane::Value::int32Row({1})); }, {},
-         invalid, "fis.numCumOutputMFs(1)"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "numInputMFs", orvane::Value::int32Row({-1, 1})); }, {},
-         invalid, "fis.numInputMFs(1)"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "numInputMFs", orvane::Value::int32Row({3})); }, {},
-         invalid, "fis.numInputMFs has 1 entries"},
-        {__LINE__, false,
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { setEntry(r, "antecedent", 0, 4); },
+         {},
+         invalid,
+         "fis.antecedent(1, 1)"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { setEntry(r, "antecedent", 0, -4); },
+         {},
+         invalid,
+         "fis.antecedent(1, 1)"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { setEntry(r, "antecedent", 3, 1.5e300); },
+         {},
+         invalid,
+         "fis.antecedent(2, 2)"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { setEntry(r, "consequent", 1, 3); },
+         {},
+         invalid,
+         "fis.consequent(2, 1)"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) {
+             r.setField(0, "numCumInputMFs", orvane::Value::int32Row({0, 2}));
+         },
+         {},
+         invalid,
+         "fis.numCumInputMFs(2)"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { r.setField(0, "numCumOutputMFs", orvane::Value::int32Row({1})); },
+         {},
+         invalid,
+         "fis.numCumOutputMFs(1)"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) {
+             r.setField(0, "numInputMFs", orvane::Value::int32Row({-1, 1}));
+         },
+         {},
+         invalid,
+         "fis.numInputMFs(1)"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { r.setField(0, "numInputMFs", orvane::Value::int32Row({3})); },
+         {},
+         invalid,
+         "fis.numInputMFs has 1 entries"},
+        {__LINE__,
+         false,
          [](orvane::Value &r) {
              r.setField(0, "numInputMFs", orvane::Value::int32Row({4, 1}));
              r.setField(0, "numCumInputMFs", orvane::Value::int32Row({0, 4}));
          },
-         {}, invalid, "fis.numInputMFs(1) is 4"},
-        {__LINE__, false, [](orvane::Value &r) { setVariable(r, "inputMF", 0, "origNumMF", orvane::Value::int32Scalar(4)); },
-         {}, invalid, "fis.inputMF(1).origNumMF"},
-        {__LINE__, false, [](orvane::Value &r) { setVariable(r, "outputMF", 0, "origNumMF", orvane::Value::int32Scalar(3)); },
-         {}, invalid, "fis.outputMF(1).origNumMF"},
-        {__LINE__, false, [](orvane::Value &r) { setMF(r, "inputMF", 0, 1, "origTypeLength", orvane::Value::int32Scalar(6)); },
-         {}, invalid, "fis.inputMF(1).mf(2).origTypeLength"},
-        {__LINE__, false, [](orvane::Value &r) { setMF(r, "outputMF", 0, 0, "origParamLength", orvane::Value::int32Scalar(4)); },
-         {}, invalid, "fis.outputMF(1).mf(1).origParamLength"},
-        {__LINE__, false,
+         {},
+         invalid,
+         "fis.numInputMFs(1) is 4"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { setVariable(r, "inputMF", 0, "origNumMF", orvane::Value::int32Scalar(4)); },
+         {},
+         invalid,
+         "fis.inputMF(1).origNumMF"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { setVariable(r, "outputMF", 0, "origNumMF", orvane::Value::int32Scalar(3)); },
+         {},
+         invalid,
+         "fis.outputMF(1).origNumMF"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { setMF(r, "inputMF", 0, 1, "origTypeLength", orvane::Value::int32Scalar(6)); },
+         {},
+         invalid,
+         "fis.inputMF(1).mf(2).origTypeLength"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { setMF(r, "outputMF", 0, 0, "origParamLength", orvane::Value::int32Scalar(4)); },
+         {},
+         invalid,
+         "fis.outputMF(1).mf(1).origParamLength"},
+        {__LINE__,
+         false,
          [](orvane::Value &r) {
              setMF(r, "inputMF", 1, 0, "params", orvane::Value::doubleMatrix(1, 1, {0}));
              setMF(r, "inputMF", 1, 0, "origParamLength", orvane::Value::int32Scalar(1));
          },
-         {}, invalid, "fis.inputMF(2).mf(1).params: smf reads 2 parameters, but 1 are given"},
-        {__LINE__, false,
+         {},
+         invalid,
+         "fis.inputMF(2).mf(1).params: smf reads 2 parameters, but 1 are given"},
+        {__LINE__,
+         false,
          [](orvane::Value &r) {
              setMF(r, "outputMF", 0, 1, "params", orvane::Value::doubleMatrix(1, 0, {}));
              setMF(r, "outputMF", 0, 1, "origParamLength", orvane::Value::int32Scalar(0));
          },
-         {}, invalid, "fis.outputMF(1).mf(2).params"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "orrSize", orvane::Value::int32Row({11, 1})); }, {}, invalid,
+         {},
+         invalid,
+         "fis.outputMF(1).mf(2).params"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) {
+             r.setField(0, "orrSize", orvane::Value::int32Row({11, 1}));
+         },
+         {},
+         invalid,
          "fis.orrSize"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "orrSize", orvane::Value::int32Row({10, 2})); }, {}, invalid,
+        {__LINE__,
+         false,
+         [](orvane::Value &r) {
+             r.setField(0, "orrSize", orvane::Value::int32Row({10, 2}));
+         },
+         {},
+         invalid,
          "fis.orrSize"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "aggSize", orvane::Value::int32Row({10, 1})); }, {}, invalid,
+        {__LINE__,
+         false,
+         [](orvane::Value &r) {
+             r.setField(0, "aggSize", orvane::Value::int32Row({10, 1}));
+         },
+         {},
+         invalid,
          "fis.aggSize"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "aggSize", orvane::Value::int32Row({11, 0})); }, {}, invalid,
+        {__LINE__,
+         false,
+         [](orvane::Value &r) {
+             r.setField(0, "aggSize", orvane::Value::int32Row({11, 0}));
+         },
+         {},
+         invalid,
          "fis.aggSize"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "orrSize", orvane::Value::int32Row({65536, 65536})); }, {},
-         invalid, "fis.orrSize would be 65536 x 65536, more than 2^31-1 elements"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "orrSize", orvane::Value::int32Row({-1, 2})); }, {}, invalid,
+        {__LINE__,
+         false,
+         [](orvane::Value &r) {
+             r.setField(0, "orrSize", orvane::Value::int32Row({65536, 65536}));
+         },
+         {},
+         invalid,
+         "fis.orrSize would be 65536 x 65536, more than 2^31-1 elements"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) {
+             r.setField(0, "orrSize", orvane::Value::int32Row({-1, 2}));
+         },
+         {},
+         invalid,
          "fis.orrSize would be -1 x 2"},
         {__LINE__, false, [](orvane::Value &) {}, rowsOf(1, 3, 0.25), invalid, "inputs has 3 columns"},
         {__LINE__, false, [](orvane::Value &) {}, rowsOf(2, 1, 0.25), invalid, "inputs has 1 columns"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "numSamples", orvane::Value::int32Scalar(0)); }, {}, invalid,
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { r.setField(0, "numSamples", orvane::Value::int32Scalar(0)); },
+         {},
+         invalid,
          "fis.numSamples is 0"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "numSamples", orvane::Value::int32Scalar(12)); }, {}, invalid,
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { r.setField(0, "numSamples", orvane::Value::int32Scalar(12)); },
+         {},
+         invalid,
          "fis.outputSamplePoints has 11 columns, but numSamples is 12"},
         {__LINE__, false, [](orvane::Value &r) { r.setField(0, "numInputs", orvane::Value::int32Scalar(-1)); },
          rowsOf(0, 2, 0.0), invalid, "fis.numInputs is -1"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "numRules", orvane::Value::int32Scalar(3)); }, {}, invalid,
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { r.setField(0, "numRules", orvane::Value::int32Scalar(3)); },
+         {},
+         invalid,
          "fis.connection has 2 entries, fewer than numRules (3)"},
         {__LINE__, false,
          [](orvane::Value &r) {
@@ -138,8 +251,14 @@ TEST(Validation, EachBrokenRelationIsRefusedNamingItsField) {
              r.setField(0, "numInputs", orvane::Value::int32Scalar(100000));
          },
          rowsOf(0, 2, 0.0), invalid, "the rule input values would be 100000 x 100000"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "inputRange", orvane::Value::doubleMatrix(1, 2, {0, 1})); },
-         {}, invalid, "fis.inputRange has 1 rows, fewer than numInputs (2)"},
+        {__LINE__,
+         false,
+         [](orvane::Value &r) {
+             r.setField(0, "inputRange", orvane::Value::doubleMatrix(1, 2, {0, 1}));
+         },
+         {},
+         invalid,
+         "fis.inputRange has 1 rows, fewer than numInputs (2)"},
         {__LINE__, true, [](orvane::Value &r) { setEntry(r, "consequent", 0, -1); }, rowsOf(1, 1, 5.0), invalid,
          "fis.consequent(1, 1) is -1; a Sugeno consequent cannot be negative"},
         {__LINE__, true, [](orvane::Value &r) { setEntry(r, "consequent", 1, 3); }, rowsOf(1, 1, 5.0), invalid,
@@ -150,14 +269,28 @@ TEST(Validation, EachBrokenRelationIsRefusedNamingItsField) {
              setMF(r, "outputMF", 0, 1, "origParamLength", orvane::Value::int32Scalar(1));
          },
          rowsOf(1, 1, 5.0), invalid, "fis.outputMF(1).mf(2).params: a linear output function reads 2 parameters"},
-        {__LINE__, true, [](orvane::Value &r) { r.setField(0, "orrSize", orvane::Value::int32Row({1, 1})); },
+        {__LINE__, true,
+         [](orvane::Value &r) {
+             r.setField(0, "orrSize", orvane::Value::int32Row({1, 1}));
+         },
          rowsOf(1, 1, 5.0), invalid, "fis.orrSize is [1 1], smaller than [numRules numOutputs]"},
-        {__LINE__, true, [](orvane::Value &r) { r.setField(0, "aggSize", orvane::Value::int32Row({0, 1})); },
+        {__LINE__, true,
+         [](orvane::Value &r) {
+             r.setField(0, "aggSize", orvane::Value::int32Row({0, 1}));
+         },
          rowsOf(1, 1, 5.0), invalid, "fis.aggSize is [0 1]"},
         // The host's own checks, before the relations.
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "numRules", orvane::Value::doubleScalar(2)); }, {}, nullptr,
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { r.setField(0, "numRules", orvane::Value::doubleScalar(2)); },
+         {},
+         nullptr,
          "fis.numRules"},
-        {__LINE__, false, [](orvane::Value &r) { r.setField(0, "orrSize", orvane::Value::int32Row({11})); }, {}, nullptr,
+        {__LINE__,
+         false,
+         [](orvane::Value &r) { r.setField(0, "orrSize", orvane::Value::int32Row({11})); },
+         {},
+         nullptr,
          "fis.orrSize"},
         {__LINE__, false, [](orvane::Value &) {}, orvane::Value::numeric(ZORB_DOUBLE_CLASS, {1, 2}, true), nullptr,
          "inputs"},
@@ -204,9 +337,15 @@ TEST(Validation, UnusualRecordsInsideTheRelationsEvaluateAsThePlainOne) {
              setMF(r, "inputMF", 0, 0, "params", orvane::Value::doubleMatrix(1, 5, {-0.5, 0, 0.5, 99, -99}));
              setMF(r, "outputMF", 0, 1, "type", orvane::Value::uint8Row("trimf "));
          }},
-        {__LINE__, [](orvane::Value &r) { r.setField(0, "orrSize", orvane::Value::int32Row({12, 5})); }},
+        {__LINE__,
+         [](orvane::Value &r) {
+             r.setField(0, "orrSize", orvane::Value::int32Row({12, 5}));
+         }},
         // More counts stored than variables.
-        {__LINE__, [](orvane::Value &r) { r.setField(0, "numOutputMFs", orvane::Value::int32Row({2, 7})); }},
+        {__LINE__,
+         [](orvane::Value &r) {
+             r.setField(0, "numOutputMFs", orvane::Value::int32Row({2, 7}));
+         }},
     };
     orvane::Value inputs = orvane::Value::doubleMatrix(3, 2, {0.25, 0.5, 0.9, 0.0, 1.0, 0.3});
     orvane::CallOutcome plain = callChecked(1, {inputs, mamdaniRecord(), defaultDiagnostics()});
@@ -263,23 +402,23 @@ TEST(Validation, NegativeTypeLengthGivesAnEmptyNameTheHostRejects) {
 class CustomResults : public testing::Test {
 protected:
     void SetUp() override {
-        orvane::registerFunction("vt_rowOf", [](int, std::vector<orvane::Value> &results,
-                                                const std::vector<orvane::Value> &args) {
-            // Implication gets a column of sample values and returns a column;
-            // aggregation gets one row per rule and returns a row.
-            const std::vector<int64_t> &dims = args[0].dims();
-            bool isColumn = dims[1] == 1;
-            int64_t n = (isColumn ? dims[0] : dims[1]) + delta;
-            if (n < 0) n = 0;
-            results.assign(1, isColumn ? rowsOf(n, 1, 0.5) : rowsOf(1, n, 0.5));
-        });
+        orvane::registerFunction("vt_rowOf",
+                                 [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+                                     // Implication gets a column of sample values and returns a column;
+                                     // aggregation gets one row per rule and returns a row.
+                                     const std::vector<int64_t> &dims = args[0].dims();
+                                     bool isColumn = dims[1] == 1;
+                                     int64_t n = (isColumn ? dims[0] : dims[1]) + delta;
+                                     if (n < 0) n = 0;
+                                     results.assign(1, isColumn ? rowsOf(n, 1, 0.5) : rowsOf(1, n, 0.5));
+                                 });
         // Membership function: feval(name, points, params).
-        orvane::registerFunction("vt_mf", [](int, std::vector<orvane::Value> &results,
-                                             const std::vector<orvane::Value> &args) {
-            int64_t n = args[0].numel() + delta;
-            std::vector<double> v(static_cast<size_t>(n < 0 ? 0 : n), 1.0);
-            results.assign(1, orvane::Value::doubleMatrix(1, static_cast<int64_t>(v.size()), v));
-        });
+        orvane::registerFunction(
+            "vt_mf", [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+                int64_t n = args[0].numel() + delta;
+                std::vector<double> v(static_cast<size_t>(n < 0 ? 0 : n), 1.0);
+                results.assign(1, orvane::Value::doubleMatrix(1, static_cast<int64_t>(v.size()), v));
+            });
     }
     void TearDown() override {
         orvane::unregisterFunction("vt_rowOf");

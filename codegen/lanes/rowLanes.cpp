@@ -152,15 +152,10 @@ int32_t runRowsInLanes(LaneSystem *lanes, int32_t first, int32_t end, double *cr
     int32_t numDone = 0;
     switch (lanes->width) {
 #if FAZOLT_HAS_LANES
-        case 8:
-            numDone = runRowsAvx512(lanes, first, end, crisp);
-            break;
-        case 4:
-            numDone = runRowsAvx2(lanes, first, end, crisp);
-            break;
+        case 8: numDone = runRowsAvx512(lanes, first, end, crisp); break;
+        case 4: numDone = runRowsAvx2(lanes, first, end, crisp); break;
 #endif
-        default:
-            return 0;
+        default: return 0;
     }
     // A block that could not take its first row is likely to meet more such
     // rows (a stretch of NaN inputs, of warnings): the next block waits a

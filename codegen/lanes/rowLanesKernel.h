@@ -124,15 +124,9 @@ inline void fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d, Vm *stop)
         for (int32_t j = 0; j < ls->numInputMFs[i]; ++j, ++entry) {
             const double *p = ls->shapeParams + 4 * static_cast<int64_t>(offset + j);
             switch (ls->shapes[offset + j]) {
-                case kTriangle:
-                    d[entry] = trimfLanes(x, p);
-                    break;
-                case kTrapezoid:
-                    d[entry] = trapmfLanes(x, p);
-                    break;
-                default:
-                    d[entry] = gaussmfLanes(x, p);
-                    break;  // kGaussian: the plan admits no other
+                case kTriangle: d[entry] = trimfLanes(x, p); break;
+                case kTrapezoid: d[entry] = trapmfLanes(x, p); break;
+                default: d[entry] = gaussmfLanes(x, p); break;  // kGaussian: the plan admits no other
             }
         }
     }
@@ -167,8 +161,7 @@ inline Vd orStepLanes(Vd acc, Vd x) {
             const Vd productTerm = acc * x;
             return sumTerm - productTerm;
         }
-        default:
-            return acc + x;
+        default: return acc + x;
     }
 }
 
@@ -288,14 +281,10 @@ inline Vd sugenoSumLanes(const LaneSystem *ls, int32_t o, const Vd *values, cons
 // The Mamdani methods see a one-point set: the point a with membership T.
 inline Vd sugenoDefuzzifyLanes(const LaneSystem *ls, Vd a, Vd T) {
     switch (ls->method) {
-        case DefuzzMethod::Wtaver:
-            return (splat(1.0) / T) * a;
-        case DefuzzMethod::Centroid:
-            return (T * a) * (splat(1.0) / T);
-        case DefuzzMethod::Mom:
-            return select(isNaN(T), splat(ls->nan), a);
-        default:
-            return a;  // wtsum, bisector, som, lom
+        case DefuzzMethod::Wtaver: return (splat(1.0) / T) * a;
+        case DefuzzMethod::Centroid: return (T * a) * (splat(1.0) / T);
+        case DefuzzMethod::Mom: return select(isNaN(T), splat(ls->nan), a);
+        default: return a;  // wtsum, bisector, som, lom
     }
 }
 

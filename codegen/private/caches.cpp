@@ -104,8 +104,7 @@ void createMamdaniOutputMFCache(zorbTLS *tls, const SystemRecord *fis, DynArray<
 
 // ---- createInputMFCache.
 
-void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_t> *kinds,
-                           DynArray<int32_t> *offsets) {
+void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_t> *kinds, DynArray<int32_t> *offsets) {
     const int32_t numVars = numel(vars);
     resize1D(offsets, numVars + 1);
     int32_t total = 0;
@@ -223,8 +222,8 @@ void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const Sy
             double degree = quvGetNaN();  // more functions counted than the variable holds
             if (j <= numStored) {
                 const ExtractedMF *mf = &mfs->data[j - 1];
-                degree = evaluateMembershipByKind(tls, static_cast<MembershipKind>(kind[j - 1]), mf->type, x,
-                                                  mf->params);
+                degree =
+                    evaluateMembershipByKind(tls, static_cast<MembershipKind>(kind[j - 1]), mf->type, x, mf->params);
             }
             if (k >= 1 && k <= cacheLength) inputMFCache->data[k - 1] = degree;
         }

@@ -7,16 +7,14 @@
 // Fills `out` (an empty, registered list) with one entry per variable: its
 // first origNumMF membership functions, names and parameters cut to their
 // orig lengths.
-void extractVarMF(zorbTLS *tls, const DynArray<VariableRecord> *variables,
-                  DynArray<ExtractedVarMF> *out);
+void extractVarMF(zorbTLS *tls, const DynArray<VariableRecord> *variables, DynArray<ExtractedVarMF> *out);
 // Samples every output membership function of a Mamdani system at its
 // output's sample points: R x numSamples, R = sum of numOutputMFs.
 void createMamdaniOutputMFCache(zorbTLS *tls, const SystemRecord *fis, DynArray<double> *outputMFCache);
 
 // One membership kind per extracted function, variable by variable:
 // variable v's functions start at offsets(v) (numel(vars) + 1 entries).
-void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_t> *kinds,
-                           DynArray<int32_t> *offsets);
+void selectMembershipKinds(const DynArray<ExtractedVarMF> *vars, DynArray<uint8_t> *kinds, DynArray<int32_t> *offsets);
 // What createInputMFCache needs of the input functions, resolved
 // once per call: their kinds (selectMembershipKinds), and for every input
 // whose functions all land in the cache its first cache entry (else -1) and

@@ -7,9 +7,7 @@
 
 #include <cassert>
 
-double zeroAreaDefault(const SamplePoints &x) {
-    return (samplePoint(x, x.count - 1) + samplePoint(x, 0)) / 2.0;
-}
+double zeroAreaDefault(const SamplePoints &x) { return (samplePoint(x, x.count - 1) + samplePoint(x, 0)) / 2.0; }
 
 namespace {
 
@@ -58,8 +56,7 @@ namespace {
 // full sums of centroid only add zeros to +0 or to a value that is not -0,
 // which changes nothing, so both sums may start at the range from +0.
 template <int K>
-void centroidGroup(const double *sets, int32_t numSamples, const int32_t *bounds, const SamplePoints *x,
-                   double *y) {
+void centroidGroup(const double *sets, int32_t numSamples, const int32_t *bounds, const SamplePoints *x, double *y) {
     int32_t first = bounds[0];
     int32_t end = bounds[1];
     for (int k = 1; k < K; ++k) {
@@ -87,8 +84,8 @@ void centroidsOnSupport(const double *sets, int32_t numSamples, const int32_t *b
     for (int32_t i = 0; i < count; i += 4) {
         const int32_t k = count - i < 4 ? count - i : 4;
         for (int32_t j = 0; j < k; ++j) {
-            x[j] = SamplePoints{samplePoints->data + (i + j) % numOutputs, samplePoints->size[1],
-                                samplePoints->size[0]};
+            x[j] =
+                SamplePoints{samplePoints->data + (i + j) % numOutputs, samplePoints->size[1], samplePoints->size[0]};
         }
         const double *group = sets + static_cast<int64_t>(i) * numSamples;
         switch (k) {

@@ -17,9 +17,7 @@ struct SamplePoints {
     int32_t stride;
 };
 
-inline double samplePoint(const SamplePoints &x, int32_t i) {
-    return x.data[static_cast<int64_t>(i) * x.stride];
-}
+inline double samplePoint(const SamplePoints &x, int32_t i) { return x.data[static_cast<int64_t>(i) * x.stride]; }
 
 // What the methods give for a set of zero area: the sample points' midpoint.
 double zeroAreaDefault(const SamplePoints &x);

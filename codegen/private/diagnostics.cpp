@@ -78,15 +78,18 @@ struct DiagnosticKind {
     zorbCallLocation errorLocation;
 };
 
-static const DiagnosticKind outOfRange = {"diagFazolt_OutOfRangeInput", "diagFazolt_OutOfRangeInput",
+static const DiagnosticKind outOfRange = {"diagFazolt_OutOfRangeInput",
+                                          "diagFazolt_OutOfRangeInput",
                                           {42, 13, "createInputMFCache", "codegen/private/createInputMFCache"},
                                           {46, 13, "createInputMFCache", "codegen/private/createInputMFCache"}};
 static const DiagnosticKind noRuleFired = {
-    "warnFazolt_NoRuleFired", "errFazolt_NoRuleFired",
+    "warnFazolt_NoRuleFired",
+    "errFazolt_NoRuleFired",
     {11, 9, "throwNoRuleFiredDiagnostic", "codegen/private/throwNoRuleFiredDiagnostic"},
     {14, 9, "throwNoRuleFiredDiagnostic", "codegen/private/throwNoRuleFiredDiagnostic"}};
 static const DiagnosticKind emptyFuzzySet = {
-    "warnFazolt_ZeroMembershipValue", "errFazolt_ZeroMembershipValue",
+    "warnFazolt_ZeroMembershipValue",
+    "errFazolt_ZeroMembershipValue",
     {14, 13, "throwEmptyFuzzySetDiagnostic", "codegen/private/throwEmptyFuzzySetDiagnostic"},
     {18, 13, "throwEmptyFuzzySetDiagnostic", "codegen/private/throwEmptyFuzzySetDiagnostic"}};
 

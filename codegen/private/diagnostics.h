@@ -9,16 +9,13 @@
 // Warning or error: the diagnostic calls the host.
 bool isRaisingDiagnostic(uint8_t mode);
 
-void throwOutOfRangeDiagnostic(zorbTLS *tls, int32_t inputIndex, double x, double rangeLow,
-                               double rangeHigh, const DiagnosticsOptions *diag);
-void throwNoRuleFiredDiagnostic(zorbTLS *tls, int32_t outputIndex, double y,
-                                const DiagnosticsOptions *diag);
+void throwOutOfRangeDiagnostic(zorbTLS *tls, int32_t inputIndex, double x, double rangeLow, double rangeHigh,
+                               const DiagnosticsOptions *diag);
+void throwNoRuleFiredDiagnostic(zorbTLS *tls, int32_t outputIndex, double y, const DiagnosticsOptions *diag);
 void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const DynArray<double> *mf,
-                                  const DynArray<uint8_t> *defuzzMethod, double y,
-                                  const DiagnosticsOptions *diag);
+                                  const DynArray<uint8_t> *defuzzMethod, double y, const DiagnosticsOptions *diag);
 // The same for a set given as n values from mf.
 void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const double *mf, int32_t n,
-                                  const DynArray<uint8_t> *defuzzMethod, double y,
-                                  const DiagnosticsOptions *diag);
+                                  const DynArray<uint8_t> *defuzzMethod, double y, const DiagnosticsOptions *diag);
 
 #endif

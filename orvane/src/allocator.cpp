@@ -130,9 +130,9 @@ void *zorbMallocQib(size_t bytes) { return orvane::detail::allocateBlock(bytes, 
 
 void *zorbCallocQib(size_t count, size_t elementSize) {
     if (elementSize != 0 && count > SIZE_MAX / elementSize) {
-        orvane::raise("ZORB:runTime:OutOfMemory",
-                      "Out of memory: a request for " + std::to_string(count) + " elements of " +
-                          std::to_string(elementSize) + " bytes could not be met.");
+        orvane::raise("ZORB:runTime:OutOfMemory", "Out of memory: a request for " + std::to_string(count) +
+                                                      " elements of " + std::to_string(elementSize) +
+                                                      " bytes could not be met.");
     }
     return orvane::detail::allocateBlock(count * elementSize, true);
 }

@@ -33,8 +33,7 @@ namespace {
 
 std::string shapeText(const Value &v) {
     std::string s;
-    for (size_t i = 0; i < v.dims().size(); ++i)
-        s += (i > 0 ? "x" : "") + std::to_string(v.dims()[i]);
+    for (size_t i = 0; i < v.dims().size(); ++i) s += (i > 0 ? "x" : "") + std::to_string(v.dims()[i]);
     return s + " " + v.className();
 }
 
@@ -42,17 +41,15 @@ std::string shapeText(const Value &v) {
     raise("Orvane:" + function + ":" + what, function + ": " + message);
 }
 
-void requireArgumentCount(const std::string &function, const std::vector<Value> &arguments, size_t least,
-                          size_t most) {
+void requireArgumentCount(const std::string &function, const std::vector<Value> &arguments, size_t least, size_t most) {
     if (arguments.size() < least || arguments.size() > most) {
-        std::string expected = least == most ? std::to_string(least)
-                                             : std::to_string(least) + " to " + std::to_string(most);
+        std::string expected =
+            least == most ? std::to_string(least) : std::to_string(least) + " to " + std::to_string(most);
         raiseIn(function, "argumentCount",
                 "expected " + expected + " arguments, got " + std::to_string(arguments.size()));
     }
     for (size_t i = 0; i < arguments.size(); ++i)
-        if (!arguments[i])
-            raiseIn(function, "noValue", "argument " + std::to_string(i + 1) + " holds no value");
+        if (!arguments[i]) raiseIn(function, "noValue", "argument " + std::to_string(i + 1) + " holds no value");
 }
 
 void requireAtMostOneResult(const std::string &function, int numResults) {
@@ -79,18 +76,18 @@ bool isNumericOrLogical(zorbClassID id) {
 
 size_t elementSize(zorbClassID id) {
     switch (id) {
-    case ZORB_LOGICAL_CLASS:
-    case ZORB_INT8_CLASS:
-    case ZORB_UINT8_CLASS: return 1;
-    case ZORB_INT16_CLASS:
-    case ZORB_UINT16_CLASS: return 2;
-    case ZORB_SINGLE_CLASS:
-    case ZORB_INT32_CLASS:
-    case ZORB_UINT32_CLASS: return 4;
-    case ZORB_DOUBLE_CLASS:
-    case ZORB_INT64_CLASS:
-    case ZORB_UINT64_CLASS: return 8;
-    default: return 0;
+        case ZORB_LOGICAL_CLASS:
+        case ZORB_INT8_CLASS:
+        case ZORB_UINT8_CLASS: return 1;
+        case ZORB_INT16_CLASS:
+        case ZORB_UINT16_CLASS: return 2;
+        case ZORB_SINGLE_CLASS:
+        case ZORB_INT32_CLASS:
+        case ZORB_UINT32_CLASS: return 4;
+        case ZORB_DOUBLE_CLASS:
+        case ZORB_INT64_CLASS:
+        case ZORB_UINT64_CLASS: return 8;
+        default: return 0;
     }
 }
 
@@ -111,8 +108,7 @@ void length(int numResults, std::vector<Value> &results, const std::vector<Value
     requireAtMostOneResult("length", numResults);
     requireArgumentCount("length", arguments, 1, 1);
     int64_t n = 0;
-    if (arguments[0].numel() > 0)
-        n = *std::max_element(arguments[0].dims().begin(), arguments[0].dims().end());
+    if (arguments[0].numel() > 0) n = *std::max_element(arguments[0].dims().begin(), arguments[0].dims().end());
     results = {Value::doubleScalar(static_cast<double>(n))};  // below 2^31: exact
 }
 
@@ -137,8 +133,8 @@ void transpose(int numResults, std::vector<Value> &results, const std::vector<Va
     }
     if (!isNumericOrLogical(id))
         raiseIn("transpose", "badClass", "cannot transpose argument 1 of class " + a.className());
-    Value t = id == ZORB_LOGICAL_CLASS ? Value::logicalMatrix(cols, rows)
-                                       : Value::numeric(id, {cols, rows}, a.isComplex());
+    Value t =
+        id == ZORB_LOGICAL_CLASS ? Value::logicalMatrix(cols, rows) : Value::numeric(id, {cols, rows}, a.isComplex());
     const size_t size = elementSize(id);
     auto copyPart = [&](const void *from, void *to) {
         const auto *src = static_cast<const unsigned char *>(from);
@@ -150,8 +146,7 @@ void transpose(int numResults, std::vector<Value> &results, const std::vector<Va
     };
     if (a.numel() > 0) {
         copyPart(a.data(), t.data());
-        if (a.isComplex())
-            copyPart(a.imagData(), t.imagData());
+        if (a.isComplex()) copyPart(a.imagData(), t.imagData());
     }
     results = {t};
 }
@@ -184,8 +179,7 @@ std::vector<FormatItem> collectItems(const std::vector<Value> &arguments, size_t
                     "argument " + std::to_string(a + 1) + " of class " + v.className() + " cannot be formatted");
         const int64_t n = v.numel();
         std::vector<double> values;
-        if (id != ZORB_INT64_CLASS && id != ZORB_UINT64_CLASS)
-            values = v.toDoubles();
+        if (id != ZORB_INT64_CLASS && id != ZORB_UINT64_CLASS) values = v.toDoubles();
         for (int64_t i = 0; i < n; ++i) {
             FormatItem item;
             if (id == ZORB_INT64_CLASS) {
@@ -215,18 +209,15 @@ std::string cFormat(const Conversion &c, const char *lengthModifier, char type, 
     for (char flag : c.flags)
         if (!(flag == '#' && (type == 'd' || type == 'u')))  // '#' is undefined for integers in C
             f += flag;
-    if (c.width >= 0)
-        f += std::to_string(c.width);
-    if (withPrecision && c.precision >= 0)
-        f += "." + std::to_string(c.precision);
+    if (c.width >= 0) f += std::to_string(c.width);
+    if (withPrecision && c.precision >= 0) f += "." + std::to_string(c.precision);
     return f + lengthModifier + type;
 }
 
 template <typename T>
 std::string cPrint(const std::string &format, T value) {
     int n = std::snprintf(nullptr, 0, format.c_str(), value);
-    if (n < 0)
-        raiseIn("sprintf", "badFormat", "cannot apply \"" + format + "\"");
+    if (n < 0) raiseIn("sprintf", "badFormat", "cannot apply \"" + format + "\"");
     std::string out(static_cast<size_t>(n) + 1, '\0');
     std::snprintf(out.data(), out.size(), format.c_str(), value);
     out.resize(static_cast<size_t>(n));
@@ -254,13 +245,11 @@ std::string formatSpecial(const Conversion &c, double v) {
 }
 
 std::string formatReal(const Conversion &c, double v) {
-    if (!std::isfinite(v))
-        return formatSpecial(c, v);
+    if (!std::isfinite(v)) return formatSpecial(c, v);
     char type = c.type;
     if (type == 'd' || type == 'i' || type == 's') {
         // An integral value prints as an integer; anything else as %e would.
-        if (std::trunc(v) != v)
-            return cPrint(cFormat(c, "", 'e', c.type != 's'), v);
+        if (std::trunc(v) != v) return cPrint(cFormat(c, "", 'e', c.type != 's'), v);
         if (std::fabs(v) < 9.2233720368547758e18)
             return cPrint(cFormat(c, "ll", 'd', c.type != 's'), static_cast<long long>(v));
         return cPrint(cFormat(Conversion{c.flags, c.width, 0, 'f'}, "", 'f', true), v);
@@ -271,37 +260,34 @@ std::string formatReal(const Conversion &c, double v) {
 std::string formatItem(const Conversion &c, const FormatItem &item) {
     bool isInteger = c.type == 'd' || c.type == 'i' || c.type == 's';
     switch (item.kind) {
-    case FormatItem::Text: {
-        std::string text = item.text;
-        if (c.type == 's' && c.precision >= 0 && static_cast<size_t>(c.precision) < text.size())
-            text.resize(static_cast<size_t>(c.precision));
-        return pad(c, text);
-    }
-    case FormatItem::Signed:
-        if (isInteger)
-            return cPrint(cFormat(c, "ll", 'd', c.type != 's'), static_cast<long long>(item.signedValue));
-        return formatReal(c, static_cast<double>(item.signedValue));
-    case FormatItem::Unsigned:
-        if (isInteger)
-            return cPrint(cFormat(c, "ll", 'u', c.type != 's'), static_cast<unsigned long long>(item.unsignedValue));
-        return formatReal(c, static_cast<double>(item.unsignedValue));
-    case FormatItem::Real: return formatReal(c, item.real);
+        case FormatItem::Text: {
+            std::string text = item.text;
+            if (c.type == 's' && c.precision >= 0 && static_cast<size_t>(c.precision) < text.size())
+                text.resize(static_cast<size_t>(c.precision));
+            return pad(c, text);
+        }
+        case FormatItem::Signed:
+            if (isInteger)
+                return cPrint(cFormat(c, "ll", 'd', c.type != 's'), static_cast<long long>(item.signedValue));
+            return formatReal(c, static_cast<double>(item.signedValue));
+        case FormatItem::Unsigned:
+            if (isInteger)
+                return cPrint(cFormat(c, "ll", 'u', c.type != 's'),
+                              static_cast<unsigned long long>(item.unsignedValue));
+            return formatReal(c, static_cast<double>(item.unsignedValue));
+        case FormatItem::Real: return formatReal(c, item.real);
     }
     return {};
 }
 
 // Reads one conversion after its '%'; returns the index after it.
 size_t parseConversion(const std::string &format, size_t i, Conversion &c) {
-    while (i < format.size() && std::strchr("-+ 0#", format[i]) != nullptr && format[i] != '\0')
-        c.flags += format[i++];
+    while (i < format.size() && std::strchr("-+ 0#", format[i]) != nullptr && format[i] != '\0') c.flags += format[i++];
     auto readNumber = [&](int &out) {
         size_t start = i;
-        while (i < format.size() && format[i] >= '0' && format[i] <= '9')
-            ++i;
-        if (i == start)
-            return;
-        if (i - start > 6)
-            raiseIn("sprintf", "badFormat", "a width or precision in \"" + format + "\" is too large");
+        while (i < format.size() && format[i] >= '0' && format[i] <= '9') ++i;
+        if (i == start) return;
+        if (i - start > 6) raiseIn("sprintf", "badFormat", "a width or precision in \"" + format + "\" is too large");
         out = std::stoi(format.substr(start, i - start));
     };
     readNumber(c.width);
@@ -351,8 +337,7 @@ void sprintfFunction(int numResults, std::vector<Value> &results, const std::vec
                 ++i;
             }
         }
-        if (stopped || next >= items.size() || next == consumedBefore)
-            break;
+        if (stopped || next >= items.size() || next == consumedBefore) break;
     }
     results = {Value::charRow(out)};
 }
@@ -361,26 +346,21 @@ void sprintfFunction(int numResults, std::vector<Value> &results, const std::vec
 
 // The text of one argument as a message quotes it.
 std::string argumentText(const Value &v) {
-    if (!v)
-        return "(no value)";
+    if (!v) return "(no value)";
     zorbClassID id = v.classId();
-    if (id == ZORB_CHAR_CLASS)
-        return v.toText();
-    if (!isNumericOrLogical(id) || v.numel() > 16)
-        return "[" + shapeText(v) + "]";
+    if (id == ZORB_CHAR_CLASS) return v.toText();
+    if (!isNumericOrLogical(id) || v.numel() > 16) return "[" + shapeText(v) + "]";
     std::vector<double> values = v.toDoubles();
     std::string s;
     for (size_t i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            s += " ";
+        if (i > 0) s += " ";
         s += formatDouble(values[i], false);
     }
     return values.size() == 1 ? s : "[" + s + "]";
 }
 
 std::string modelPrefix(const Value &diagnostics) {
-    if (!diagnostics || diagnostics.classId() != ZORB_STRUCT_CLASS || diagnostics.numel() != 1)
-        return "";
+    if (!diagnostics || diagnostics.classId() != ZORB_STRUCT_CLASS || diagnostics.numel() != 1) return "";
     Value model = diagnostics.field(0, "Model");
     if (!model || (model.classId() != ZORB_CHAR_CLASS && model.classId() != ZORB_UINT8_CLASS) || model.numel() == 0)
         return "";
@@ -389,8 +369,7 @@ std::string modelPrefix(const Value &diagnostics) {
 
 std::string composeMessage(const std::string &identifier, const std::vector<Value> &arguments) {
     std::vector<std::string> a;
-    for (size_t i = 2; i < arguments.size(); ++i)
-        a.push_back(argumentText(arguments[i]));
+    for (size_t i = 2; i < arguments.size(); ++i) a.push_back(argumentText(arguments[i]));
     const std::string prefix = modelPrefix(arguments[0]);
     if (identifier == "diagFazolt_OutOfRangeInput" && a.size() == 3)
         return prefix + "Input " + a[0] + " has the value " + a[2] + ", which lies outside its range " + a[1] + ".";
@@ -405,11 +384,9 @@ std::string composeMessage(const std::string &identifier, const std::vector<Valu
         return prefix + "The fuzzy set of output " + a[1] + " is empty, so " + a[0] +
                " defuzzification cannot give it a value.";
     std::string message = prefix + "Diagnostic " + identifier;
-    if (a.empty())
-        return message + " was raised without arguments.";
+    if (a.empty()) return message + " was raised without arguments.";
     message += " was raised with the arguments: ";
-    for (size_t i = 0; i < a.size(); ++i)
-        message += (i > 0 ? ", " : "") + a[i];
+    for (size_t i = 0; i < a.size(); ++i) message += (i > 0 ? ", " : "") + a[i];
     return message + ".";
 }
 
@@ -419,11 +396,9 @@ std::string diagnosticIdentifier(const std::string &function, const std::vector<
                 "expected the diagnostics struct and an identifier, got " + std::to_string(arguments.size()) +
                     " arguments");
     for (size_t i = 0; i < arguments.size(); ++i)
-        if (!arguments[i])
-            raiseIn(function, "noValue", "argument " + std::to_string(i + 1) + " holds no value");
+        if (!arguments[i]) raiseIn(function, "noValue", "argument " + std::to_string(i + 1) + " holds no value");
     std::string identifier = requireCharRow(function, arguments[1], 2);
-    if (identifier.empty())
-        raiseIn(function, "notText", "argument 2, the identifier, is empty");
+    if (identifier.empty()) raiseIn(function, "notText", "argument 2, the identifier, is empty");
     return identifier;
 }
 
@@ -458,8 +433,7 @@ Operand readOperand(const std::string &function, const Value &v, int position) {
     if (!isNumericOrLogical(id))
         raiseIn(function, "badClass",
                 "argument " + std::to_string(position) + " must be numeric or logical, got " + v.className());
-    if (v.isComplex())
-        raiseIn(function, "complex", "argument " + std::to_string(position) + " must be real");
+    if (v.isComplex()) raiseIn(function, "complex", "argument " + std::to_string(position) + " must be real");
     return Operand{v.toDoubles(), v.dims(), id == ZORB_SINGLE_CLASS};
 }
 
@@ -479,10 +453,8 @@ enum class Reduction { Sum, Prod, Mean, Min, Max };
 // x better than best: the strict comparison keeps the first of ties, and a
 // NaN best is replaced by any number so NaN counts only when all are NaN.
 bool replaces(Reduction op, double x, double best) {
-    if (std::isnan(x))
-        return false;
-    if (std::isnan(best))
-        return true;
+    if (std::isnan(x)) return false;
+    if (std::isnan(best)) return true;
     return op == Reduction::Min ? x < best : x > best;
 }
 
@@ -491,59 +463,48 @@ bool replaces(Reduction op, double x, double best) {
 // single arithmetic.
 double reduceRun(Reduction op, const std::vector<double> &v, size_t start, size_t stride, int64_t count,
                  bool isSingle) {
-    if (count == 0)
-        return op == Reduction::Prod ? 1.0 : op == Reduction::Mean ? std::nan("") : 0.0;
+    if (count == 0) return op == Reduction::Prod ? 1.0 : op == Reduction::Mean ? std::nan("") : 0.0;
     auto at = [&](int64_t j) { return v[start + static_cast<size_t>(j) * stride]; };
     if (op == Reduction::Min || op == Reduction::Max) {
         double best = at(0);
         for (int64_t j = 1; j < count; ++j)
-            if (replaces(op, at(j), best))
-                best = at(j);
+            if (replaces(op, at(j), best)) best = at(j);
         return best;
     }
     if (isSingle) {
         float acc = static_cast<float>(at(0));  // exact: the values came from singles
         for (int64_t j = 1; j < count; ++j)
             acc = op == Reduction::Prod ? acc * static_cast<float>(at(j)) : acc + static_cast<float>(at(j));
-        if (op == Reduction::Mean)
-            acc = acc / static_cast<float>(count);
+        if (op == Reduction::Mean) acc = acc / static_cast<float>(count);
         return static_cast<double>(acc);
     }
     double acc = at(0);
-    for (int64_t j = 1; j < count; ++j)
-        acc = op == Reduction::Prod ? acc * at(j) : acc + at(j);
-    if (op == Reduction::Mean)
-        acc = acc / static_cast<double>(count);
+    for (int64_t j = 1; j < count; ++j) acc = op == Reduction::Prod ? acc * at(j) : acc + at(j);
+    if (op == Reduction::Mean) acc = acc / static_cast<double>(count);
     return acc;
 }
 
 Value reduceOne(const std::string &function, Reduction op, const Value &argument) {
     Operand a = readOperand(function, argument, 1);
     const bool isEmpty = a.values.empty();
-    if (isEmpty && (op == Reduction::Min || op == Reduction::Max))
-        return makeResult({0, 0}, {}, a.isSingle);
+    if (isEmpty && (op == Reduction::Min || op == Reduction::Max)) return makeResult({0, 0}, {}, a.isSingle);
     std::vector<int64_t> dims = a.dims;
     // The empty 0 x 0 matrix reduces to a scalar, as the host language does.
-    if (dims.size() == 2 && dims[0] == 0 && dims[1] == 0)
-        dims = {1, 0};
+    if (dims.size() == 2 && dims[0] == 0 && dims[1] == 0) dims = {1, 0};
     size_t k = 0;
-    while (k < dims.size() && dims[k] == 1)
-        ++k;
-    if (k == dims.size())
-        k = 0;
+    while (k < dims.size() && dims[k] == 1) ++k;
+    if (k == dims.size()) k = 0;
     size_t stride = 1, outer = 1;
-    for (size_t i = 0; i < k; ++i)
-        stride *= static_cast<size_t>(dims[i]);
-    for (size_t i = k + 1; i < dims.size(); ++i)
-        outer *= static_cast<size_t>(dims[i]);
+    for (size_t i = 0; i < k; ++i) stride *= static_cast<size_t>(dims[i]);
+    for (size_t i = k + 1; i < dims.size(); ++i) outer *= static_cast<size_t>(dims[i]);
     const int64_t count = dims[k];
     std::vector<int64_t> outDims = dims;
     outDims[k] = 1;
     std::vector<double> out;
     for (size_t o = 0; o < outer; ++o)
         for (size_t i = 0; i < stride; ++i)
-            out.push_back(reduceRun(op, a.values, o * stride * static_cast<size_t>(count) + i, stride, count,
-                                    a.isSingle));
+            out.push_back(
+                reduceRun(op, a.values, o * stride * static_cast<size_t>(count) + i, stride, count, a.isSingle));
     return makeResult(outDims, out, a.isSingle);
 }
 
@@ -551,10 +512,8 @@ Value extremeOfTwo(const std::string &function, Reduction op, const Value &left,
     Operand a = readOperand(function, left, 1), b = readOperand(function, right, 2);
     bool isSingle = a.isSingle || b.isSingle;
     if (isSingle) {  // the double operand is compared as single
-        for (double &x : a.values)
-            x = static_cast<double>(static_cast<float>(x));
-        for (double &x : b.values)
-            x = static_cast<double>(static_cast<float>(x));
+        for (double &x : a.values) x = static_cast<double>(static_cast<float>(x));
+        for (double &x : b.values) x = static_cast<double>(static_cast<float>(x));
     }
     std::vector<int64_t> dims;
     if (a.values.size() == 1 && !(b.values.size() == 1))
@@ -566,8 +525,7 @@ Value extremeOfTwo(const std::string &function, Reduction op, const Value &left,
                 "arguments 1 and 2 must have the same size or one must be a scalar, got " + shapeText(left) + " and " +
                     shapeText(right));
     size_t n = std::max(a.values.size(), b.values.size());
-    if (a.values.empty() || b.values.empty())
-        n = 0;
+    if (a.values.empty() || b.values.empty()) n = 0;
     std::vector<double> out(n);
     for (size_t i = 0; i < n; ++i) {
         double x = a.values[a.values.size() == 1 ? 0 : i];

@@ -7,6 +7,6 @@
 namespace orvane {
 // Called once, before the first lookup of a function by name.
 void registerBuiltinFunctions();
-}
+}  // namespace orvane
 
 #endif

@@ -172,8 +172,7 @@ void zorbPushHeapReferenceStack(zorbTLS *, void *ownerAddress, zorbReleaseFcn re
 void zorbHeapReferenceStackLeaveFcn(zorbTLS *) {
     auto &state = orvane::detail::activeState();
     if (state.frameStarts.empty()) {
-        orvane::raise("Orvane:heapReference:NoFrame",
-                      "A heap-reference frame was left that was never entered.");
+        orvane::raise("Orvane:heapReference:NoFrame", "A heap-reference frame was left that was never entered.");
     }
     state.registrations.resize(state.frameStarts.back());
     state.frameStarts.pop_back();

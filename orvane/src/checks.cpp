@@ -119,7 +119,8 @@ void checkStruct(const zorbMsgIdentifier *msgId, const zorbArray *value, int32_t
     std::string names;
     for (int32_t k = 0; k < numFields; ++k) names += (k > 0 ? ", " : "") + std::string(fieldNames[k]);
     std::string expected = "a struct of size " + expectedSize(numDimensions, dims) + " with fields {" + names + "}";
-    if (value->classId != ZORB_STRUCT_CLASS) raiseCheck("Orvane:checks:WrongClass", msgId, expected, describeValue(value));
+    if (value->classId != ZORB_STRUCT_CLASS)
+        raiseCheck("Orvane:checks:WrongClass", msgId, expected, describeValue(value));
     bool sameFields = value->fieldNames.size() == static_cast<size_t>(numFields);
     for (int32_t k = 0; sameFields && k < numFields; ++k) {
         sameFields = value->fieldNames[static_cast<size_t>(k)] == fieldNames[k];
@@ -172,24 +173,25 @@ To convertElement(From x) {
 template <typename F>
 void withElementType(zorbClassID id, F &&f, bool isTarget = false) {
     switch (id) {
-    case ZORB_DOUBLE_CLASS: f(static_cast<double *>(nullptr)); break;
-    case ZORB_SINGLE_CLASS: f(static_cast<float *>(nullptr)); break;
-    case ZORB_INT8_CLASS: f(static_cast<int8_t *>(nullptr)); break;
-    case ZORB_UINT8_CLASS: case ZORB_CHAR_CLASS: f(static_cast<uint8_t *>(nullptr)); break;
-    case ZORB_LOGICAL_CLASS:
-        if (isTarget) {
-            f(static_cast<bool *>(nullptr));
-        } else {
-            f(static_cast<uint8_t *>(nullptr));
-        }
-        break;
-    case ZORB_INT16_CLASS: f(static_cast<int16_t *>(nullptr)); break;
-    case ZORB_UINT16_CLASS: f(static_cast<uint16_t *>(nullptr)); break;
-    case ZORB_INT32_CLASS: f(static_cast<int32_t *>(nullptr)); break;
-    case ZORB_UINT32_CLASS: f(static_cast<uint32_t *>(nullptr)); break;
-    case ZORB_INT64_CLASS: f(static_cast<int64_t *>(nullptr)); break;
-    case ZORB_UINT64_CLASS: f(static_cast<uint64_t *>(nullptr)); break;
-    default: break;
+        case ZORB_DOUBLE_CLASS: f(static_cast<double *>(nullptr)); break;
+        case ZORB_SINGLE_CLASS: f(static_cast<float *>(nullptr)); break;
+        case ZORB_INT8_CLASS: f(static_cast<int8_t *>(nullptr)); break;
+        case ZORB_UINT8_CLASS:
+        case ZORB_CHAR_CLASS: f(static_cast<uint8_t *>(nullptr)); break;
+        case ZORB_LOGICAL_CLASS:
+            if (isTarget) {
+                f(static_cast<bool *>(nullptr));
+            } else {
+                f(static_cast<uint8_t *>(nullptr));
+            }
+            break;
+        case ZORB_INT16_CLASS: f(static_cast<int16_t *>(nullptr)); break;
+        case ZORB_UINT16_CLASS: f(static_cast<uint16_t *>(nullptr)); break;
+        case ZORB_INT32_CLASS: f(static_cast<int32_t *>(nullptr)); break;
+        case ZORB_UINT32_CLASS: f(static_cast<uint32_t *>(nullptr)); break;
+        case ZORB_INT64_CLASS: f(static_cast<int64_t *>(nullptr)); break;
+        case ZORB_UINT64_CLASS: f(static_cast<uint64_t *>(nullptr)); break;
+        default: break;
     }
 }
 
@@ -284,29 +286,33 @@ zorbArray *coerceToClass(const zorbArray *value, const char *className) {
     zorbClassID target = orvane::classFromName(className);
     if (value->classId == target) return addReference(value, true);
     if (value->classId == ZORB_STRUCT_CLASS || orvane::detail::elementSize(value->classId) == 0) {
-        orvane::raise("Orvane:coerce:NotConvertible", "A " + orvane::className(value->classId) +
-                                                          " value cannot be converted to " + className + ".");
+        orvane::raise("Orvane:coerce:NotConvertible",
+                      "A " + orvane::className(value->classId) + " value cannot be converted to " + className + ".");
     }
     // char is one byte per character here, so it converts as uint8 does.
     if (!isNumericClass(target) && target != ZORB_LOGICAL_CLASS && target != ZORB_CHAR_CLASS) {
-        orvane::raise("Orvane:coerce:UnknownClass", std::string("Values cannot be converted to the class '") +
-                                                        className + "'.");
+        orvane::raise("Orvane:coerce:UnknownClass",
+                      std::string("Values cannot be converted to the class '") + className + "'.");
     }
     size_t n = static_cast<size_t>(countElements(value->dims));
     if (target == ZORB_LOGICAL_CLASS) {
-        if (value->isComplex) orvane::raise("Orvane:coerce:ComplexToLogical", "A complex value cannot be converted to logical.");
+        if (value->isComplex)
+            orvane::raise("Orvane:coerce:ComplexToLogical", "A complex value cannot be converted to logical.");
         if (hasNaN(value, n)) orvane::raise("Orvane:coerce:NaNToLogical", "NaN cannot be converted to logical.");
     }
     zorbArray *result = makeArray(target, value->dims, value->isComplex);
-    withElementType(target, [&](auto *toTag) {
-        using To = std::remove_pointer_t<decltype(toTag)>;
-        withElementType(value->classId, [&](auto *fromTag) {
-            using From = std::remove_pointer_t<decltype(fromTag)>;
-            if (n == 0) return;
-            convertBlock<To, From>(result->real, value->real, n);
-            if (value->isComplex) convertBlock<To, From>(result->imag, value->imag, n);
-        });
-    }, true);
+    withElementType(
+        target,
+        [&](auto *toTag) {
+            using To = std::remove_pointer_t<decltype(toTag)>;
+            withElementType(value->classId, [&](auto *fromTag) {
+                using From = std::remove_pointer_t<decltype(fromTag)>;
+                if (n == 0) return;
+                convertBlock<To, From>(result->real, value->real, n);
+                if (value->isComplex) convertBlock<To, From>(result->imag, value->imag, n);
+            });
+        },
+        true);
     return result;
 }
 

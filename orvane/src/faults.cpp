@@ -37,8 +37,8 @@ zorbArray *injectWrongResult(HostFault fault, zorbArray *result) {
     if (fault != HostFault::WrongClass && fault != HostFault::WrongShape) return result;
     // Made before the original is dropped: if making it raises, the original
     // is still a reference the call holds and the boundary destroys it.
-    zorbArray *wrong = fault == HostFault::WrongClass ? makeStruct({1, 1}, {"injected"})
-                                                      : makeArray(ZORB_DOUBLE_CLASS, {2, 3}, false);
+    zorbArray *wrong =
+        fault == HostFault::WrongClass ? makeStruct({1, 1}, {"injected"}) : makeArray(ZORB_DOUBLE_CLASS, {2, 3}, false);
     dropReference(result, true);
     faultApplied.store(true);
     return wrong;

@@ -108,8 +108,8 @@ extern "C" void zorbCallOrvane(zorbTLS *, int32_t numResults, zorbArray **result
         std::vector<Value> args;
         for (int32_t k = 0; k < numArguments; ++k) {
             if (arguments[k] == nullptr) {
-                raise("Orvane:MissingArgument", "Argument " + std::to_string(k + 1) + " of '" + functionName +
-                                                    "' is missing.");
+                raise("Orvane:MissingArgument",
+                      "Argument " + std::to_string(k + 1) + " of '" + functionName + "' is missing.");
             }
             args.emplace_back(detail::addReference(arguments[k], true));
         }

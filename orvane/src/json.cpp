@@ -21,8 +21,8 @@
 namespace orvane {
 namespace {
 
-constexpr int kMaxJsonDepth = 256;   // arrays and objects, any kind
-constexpr int kMaxStructLevels = 64;  // struct values inside struct values
+constexpr int kMaxJsonDepth = 256;            // arrays and objects, any kind
+constexpr int kMaxStructLevels = 64;          // struct values inside struct values
 constexpr int64_t kMaxElements = 2147483647;  // 2^31 - 1
 
 [[noreturn]] void fail(const std::string &what, const std::string &path, const std::string &message) {
@@ -44,14 +44,14 @@ struct Node {
 
 const char *kindName(Node::Kind k) {
     switch (k) {
-    case Node::Null: return "null";
-    case Node::Bool: return "a boolean";
-    case Node::Int:
-    case Node::UInt:
-    case Node::Float: return "a number";
-    case Node::String: return "a string";
-    case Node::Array: return "a list";
-    case Node::Object: return "an object";
+        case Node::Null: return "null";
+        case Node::Bool: return "a boolean";
+        case Node::Int:
+        case Node::UInt:
+        case Node::Float: return "a number";
+        case Node::String: return "a string";
+        case Node::Array: return "a list";
+        case Node::Object: return "an object";
     }
     return "a value";
 }
@@ -68,15 +68,12 @@ std::vector<size_t> findNegativeZeroTokens(std::string_view text) {
         char c = text[i];
         if (c == '"') {
             ++i;
-            while (i < text.size() && text[i] != '"')
-                i += (text[i] == '\\') ? 2 : 1;
+            while (i < text.size() && text[i] != '"') i += (text[i] == '\\') ? 2 : 1;
             ++i;
         } else if (c == '-' || (c >= '0' && c <= '9')) {
             size_t j = i;
-            while (j < text.size() && std::strchr("0123456789+-.eE", text[j]) != nullptr && text[j] != '\0')
-                ++j;
-            if (text.substr(i, j - i) == "-0")
-                found.push_back(numberIndex);
+            while (j < text.size() && std::strchr("0123456789+-.eE", text[j]) != nullptr && text[j] != '\0') ++j;
+            if (text.substr(i, j - i) == "-0") found.push_back(numberIndex);
             ++numberIndex;
             i = j;
         } else {
@@ -98,16 +95,14 @@ public:
         return add(std::move(n));
     }
     bool number_integer(int64_t v) {
-        if (takeNegativeZero())
-            return addNegativeZero();
+        if (takeNegativeZero()) return addNegativeZero();
         Node n;
         n.kind = Node::Int;
         n.integer = v;
         return add(std::move(n));
     }
     bool number_unsigned(uint64_t v) {
-        if (takeNegativeZero())
-            return addNegativeZero();
+        if (takeNegativeZero()) return addNegativeZero();
         Node n;
         n.kind = Node::UInt;
         n.unsignedInteger = v;
@@ -168,8 +163,7 @@ private:
             return &root;
         }
         Node *parent = stack_.back();
-        if (parent->kind == Node::Object)
-            parent->keys.push_back(std::move(pendingKey_));
+        if (parent->kind == Node::Object) parent->keys.push_back(std::move(pendingKey_));
         parent->items.push_back(std::move(n));
         return &parent->items.back();
     }
@@ -213,8 +207,7 @@ std::string lineAndColumn(std::string_view text, size_t position) {
         }
     }
     // The parser reports the position after the offending character.
-    if (column > 1)
-        --column;
+    if (column > 1) --column;
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
@@ -222,11 +215,9 @@ std::string lineAndColumn(std::string_view text, size_t position) {
 std::string parserDetail(const std::string &what) {
     std::string detail = what;
     size_t bracket = detail.find("] ");
-    if (bracket != std::string::npos)
-        detail = detail.substr(bracket + 2);
+    if (bracket != std::string::npos) detail = detail.substr(bracket + 2);
     size_t colon = detail.find(": ");
-    if (detail.rfind("parse error", 0) == 0 && colon != std::string::npos)
-        detail = detail.substr(colon + 2);
+    if (detail.rfind("parse error", 0) == 0 && colon != std::string::npos) detail = detail.substr(colon + 2);
     return detail;
 }
 
@@ -245,37 +236,32 @@ Node parseTree(std::string_view text) {
 
 // ---- 2. Reading.
 
-std::string keyPath(const std::string &path, const std::string &key) {
-    return path.empty() ? key : path + "." + key;
-}
+std::string keyPath(const std::string &path, const std::string &key) { return path.empty() ? key : path + "." + key; }
 
 const Node *findKey(const Node &object, std::string_view key) {
     for (size_t i = 0; i < object.keys.size(); ++i)
-        if (object.keys[i] == key)
-            return &object.items[i];
+        if (object.keys[i] == key) return &object.items[i];
     return nullptr;
 }
 
 const Node &requireKey(const Node &object, const std::string &path, const char *key) {
     const Node *n = findKey(object, key);
-    if (n == nullptr)
-        fail("missingKey", path, std::string("missing key \"") + key + "\"");
+    if (n == nullptr) fail("missingKey", path, std::string("missing key \"") + key + "\"");
     return *n;
 }
 
 const Node &requireList(const Node &n, const std::string &path) {
-    if (n.kind != Node::Array)
-        fail("type", path, std::string("expected a list, found ") + kindName(n.kind));
+    if (n.kind != Node::Array) fail("type", path, std::string("expected a list, found ") + kindName(n.kind));
     return n;
 }
 
 std::string describeNumber(const Node &n) {
     switch (n.kind) {
-    case Node::Int: return std::to_string(n.integer);
-    case Node::UInt: return std::to_string(n.unsignedInteger);
-    case Node::Float: return n.text;
-    case Node::String: return "\"" + n.text + "\"";
-    default: return kindName(n.kind);
+        case Node::Int: return std::to_string(n.integer);
+        case Node::UInt: return std::to_string(n.unsignedInteger);
+        case Node::Float: return n.text;
+        case Node::String: return "\"" + n.text + "\"";
+        default: return kindName(n.kind);
     }
 }
 
@@ -283,8 +269,7 @@ std::string describeNumber(const Node &n) {
 // count is checked against 2^31 - 1 before anything is allocated.
 std::vector<int64_t> readSize(const Node &n, const std::string &path, int64_t &numel) {
     const Node &list = requireList(n, path);
-    if (list.items.empty())
-        fail("size", path, "needs at least one extent");
+    if (list.items.empty()) fail("size", path, "needs at least one extent");
     std::vector<int64_t> dims;
     for (size_t i = 0; i < list.items.size(); ++i) {
         const Node &e = list.items[i];
@@ -301,15 +286,12 @@ std::vector<int64_t> readSize(const Node &n, const std::string &path, int64_t &n
             fail("size", at, "an extent must be an integer from 0 to 2147483647, found " + describeNumber(e));
         dims.push_back(extent);
     }
-    if (dims.size() == 1)
-        dims.push_back(1);
+    if (dims.size() == 1) dims.push_back(1);
     bool isEmpty = std::find(dims.begin(), dims.end(), 0) != dims.end();
     numel = isEmpty ? 0 : 1;
     for (int64_t d : dims) {
-        if (isEmpty)
-            break;
-        if (numel > kMaxElements / d)
-            fail("size", path, "more than 2147483647 elements");
+        if (isEmpty) break;
+        if (numel > kMaxElements / d) fail("size", path, "more than 2147483647 elements");
         numel *= d;
     }
     return dims;
@@ -326,18 +308,15 @@ bool isIntegerClass(zorbClassID id) { return id >= ZORB_INT8_CLASS && id <= ZORB
 
 double readDouble(const Node &n, const std::string &path) {
     switch (n.kind) {
-    case Node::Int: return static_cast<double>(n.integer);  // rounds to nearest, as the text would
-    case Node::UInt: return static_cast<double>(n.unsignedInteger);
-    case Node::Float: return n.real;
-    case Node::String:
-        if (n.text == "NaN")
-            return std::numeric_limits<double>::quiet_NaN();
-        if (n.text == "Inf")
-            return std::numeric_limits<double>::infinity();
-        if (n.text == "-Inf")
-            return -std::numeric_limits<double>::infinity();
-        fail("type", path, "expected a number, \"NaN\", \"Inf\" or \"-Inf\", found \"" + n.text + "\"");
-    default: fail("type", path, std::string("expected a number, found ") + kindName(n.kind));
+        case Node::Int: return static_cast<double>(n.integer);  // rounds to nearest, as the text would
+        case Node::UInt: return static_cast<double>(n.unsignedInteger);
+        case Node::Float: return n.real;
+        case Node::String:
+            if (n.text == "NaN") return std::numeric_limits<double>::quiet_NaN();
+            if (n.text == "Inf") return std::numeric_limits<double>::infinity();
+            if (n.text == "-Inf") return -std::numeric_limits<double>::infinity();
+            fail("type", path, "expected a number, \"NaN\", \"Inf\" or \"-Inf\", found \"" + n.text + "\"");
+        default: fail("type", path, std::string("expected a number, found ") + kindName(n.kind));
     }
 }
 
@@ -346,17 +325,14 @@ float readSingle(const Node &n, const std::string &path) {
         // Read the token itself: going through the double could round twice.
         float f = 0.0f;
         auto [end, ec] = std::from_chars(n.text.data(), n.text.data() + n.text.size(), f);
-        if (ec == std::errc() && end == n.text.data() + n.text.size())
-            return f;
-        if (std::fabs(n.real) < 1.0)
-            return static_cast<float>(n.real);  // underflow: zero or the nearest subnormal
+        if (ec == std::errc() && end == n.text.data() + n.text.size()) return f;
+        if (std::fabs(n.real) < 1.0) return static_cast<float>(n.real);  // underflow: zero or the nearest subnormal
         fail("range", path, n.text + " is out of range for single");
     }
     double d = readDouble(n, path);
     if (std::isfinite(d) && std::fabs(d) > static_cast<double>(std::numeric_limits<float>::max())) {
         float f = static_cast<float>(d);
-        if (std::isinf(f))
-            fail("range", path, describeNumber(n) + " is out of range for single");
+        if (std::isinf(f)) fail("range", path, describeNumber(n) + " is out of range for single");
         return f;
     }
     return static_cast<float>(d);
@@ -378,16 +354,13 @@ T readInteger(const Node &n, const std::string &path, const std::string &cls) {
         // Bounds as exact doubles: min is -2^k (or 0) and max + 1 is 2^k.
         double lo = static_cast<double>(L::min());
         double hiExclusive = (static_cast<double>(L::max() / 2) + 1.0) * 2.0;
-        if (std::trunc(n.real) != n.real)
-            fail("range", path, n.text + " is not an integer, as " + cls + " needs");
+        if (std::trunc(n.real) != n.real) fail("range", path, n.text + " is not an integer, as " + cls + " needs");
         inRange = n.real >= lo && n.real < hiExclusive;
-        if (inRange)
-            v = static_cast<T>(n.real);
+        if (inRange) v = static_cast<T>(n.real);
     } else {
         fail("type", path, std::string("expected an integer, found ") + kindName(n.kind));
     }
-    if (!inRange)
-        fail("range", path, describeNumber(n) + " is out of range for " + cls);
+    if (!inRange) fail("range", path, describeNumber(n) + " is out of range for " + cls);
     return v;
 }
 
@@ -400,27 +373,27 @@ void readIntegers(const Node &list, T *out, const std::string &path, const std::
 void readNumericPart(zorbClassID id, const Node &list, void *out, const std::string &path) {
     const std::string cls = className(id);
     switch (id) {
-    case ZORB_DOUBLE_CLASS: {
-        double *d = static_cast<double *>(out);
-        for (size_t i = 0; i < list.items.size(); ++i)
-            d[i] = readDouble(list.items[i], path + "[" + std::to_string(i) + "]");
-        break;
-    }
-    case ZORB_SINGLE_CLASS: {
-        float *f = static_cast<float *>(out);
-        for (size_t i = 0; i < list.items.size(); ++i)
-            f[i] = readSingle(list.items[i], path + "[" + std::to_string(i) + "]");
-        break;
-    }
-    case ZORB_INT8_CLASS: readIntegers(list, static_cast<int8_t *>(out), path, cls); break;
-    case ZORB_UINT8_CLASS: readIntegers(list, static_cast<uint8_t *>(out), path, cls); break;
-    case ZORB_INT16_CLASS: readIntegers(list, static_cast<int16_t *>(out), path, cls); break;
-    case ZORB_UINT16_CLASS: readIntegers(list, static_cast<uint16_t *>(out), path, cls); break;
-    case ZORB_INT32_CLASS: readIntegers(list, static_cast<int32_t *>(out), path, cls); break;
-    case ZORB_UINT32_CLASS: readIntegers(list, static_cast<uint32_t *>(out), path, cls); break;
-    case ZORB_INT64_CLASS: readIntegers(list, static_cast<int64_t *>(out), path, cls); break;
-    case ZORB_UINT64_CLASS: readIntegers(list, static_cast<uint64_t *>(out), path, cls); break;
-    default: fail("unknownClass", path, "not a numeric class: " + cls);
+        case ZORB_DOUBLE_CLASS: {
+            double *d = static_cast<double *>(out);
+            for (size_t i = 0; i < list.items.size(); ++i)
+                d[i] = readDouble(list.items[i], path + "[" + std::to_string(i) + "]");
+            break;
+        }
+        case ZORB_SINGLE_CLASS: {
+            float *f = static_cast<float *>(out);
+            for (size_t i = 0; i < list.items.size(); ++i)
+                f[i] = readSingle(list.items[i], path + "[" + std::to_string(i) + "]");
+            break;
+        }
+        case ZORB_INT8_CLASS: readIntegers(list, static_cast<int8_t *>(out), path, cls); break;
+        case ZORB_UINT8_CLASS: readIntegers(list, static_cast<uint8_t *>(out), path, cls); break;
+        case ZORB_INT16_CLASS: readIntegers(list, static_cast<int16_t *>(out), path, cls); break;
+        case ZORB_UINT16_CLASS: readIntegers(list, static_cast<uint16_t *>(out), path, cls); break;
+        case ZORB_INT32_CLASS: readIntegers(list, static_cast<int32_t *>(out), path, cls); break;
+        case ZORB_UINT32_CLASS: readIntegers(list, static_cast<uint32_t *>(out), path, cls); break;
+        case ZORB_INT64_CLASS: readIntegers(list, static_cast<int64_t *>(out), path, cls); break;
+        case ZORB_UINT64_CLASS: readIntegers(list, static_cast<uint64_t *>(out), path, cls); break;
+        default: fail("unknownClass", path, "not a numeric class: " + cls);
     }
 }
 
@@ -428,18 +401,15 @@ void rejectUnknownKeys(const Node &object, const std::string &path, std::initial
     for (size_t i = 0; i < object.keys.size(); ++i) {
         const std::string &k = object.keys[i];
         bool known = std::any_of(allowed.begin(), allowed.end(), [&](const char *a) { return k == a; });
-        if (!known)
-            fail("unknownKey", keyPath(path, k), "unknown key \"" + k + "\"");
+        if (!known) fail("unknownKey", keyPath(path, k), "unknown key \"" + k + "\"");
         for (size_t j = 0; j < i; ++j)
-            if (object.keys[j] == k)
-                fail("duplicateKey", keyPath(path, k), "key \"" + k + "\" given twice");
+            if (object.keys[j] == k) fail("duplicateKey", keyPath(path, k), "key \"" + k + "\" given twice");
     }
 }
 
 std::vector<int32_t> narrowDims(const std::vector<int64_t> &dims) {
     std::vector<int32_t> out;
-    for (int64_t d : dims)
-        out.push_back(static_cast<int32_t>(d));  // readSize bounds every extent by 2^31 - 1
+    for (int64_t d : dims) out.push_back(static_cast<int32_t>(d));  // readSize bounds every extent by 2^31 - 1
     return out;
 }
 
@@ -460,23 +430,20 @@ Value readNumeric(zorbClassID id, const Node &object, const std::string &path) {
         if (findKey(object, "imag") != nullptr)
             fail("type", keyPath(path, "imag"), "a uint8 value given as text cannot be complex");
         if (static_cast<int64_t>(data.text.size()) != numel)
-            fail("count", dataPath,
-                 "expected " + std::to_string(numel) + " bytes for the size, found " + std::to_string(data.text.size()));
+            fail(
+                "count", dataPath,
+                "expected " + std::to_string(numel) + " bytes for the size, found " + std::to_string(data.text.size()));
         Value v = Value::numeric(id, dims);
-        if (numel > 0)
-            std::memcpy(v.data(), data.text.data(), data.text.size());
+        if (numel > 0) std::memcpy(v.data(), data.text.data(), data.text.size());
         return v;
     }
     requireCount(requireList(data, dataPath), numel, dataPath);
     const Node *imag = findKey(object, "imag");
-    if (imag != nullptr)
-        requireCount(requireList(*imag, keyPath(path, "imag")), numel, keyPath(path, "imag"));
+    if (imag != nullptr) requireCount(requireList(*imag, keyPath(path, "imag")), numel, keyPath(path, "imag"));
     Value v = Value::numeric(id, dims, imag != nullptr);
-    if (numel == 0)
-        return v;
+    if (numel == 0) return v;
     readNumericPart(id, data, v.data(), dataPath);
-    if (imag != nullptr)
-        readNumericPart(id, *imag, v.imagData(), keyPath(path, "imag"));
+    if (imag != nullptr) readNumericPart(id, *imag, v.imagData(), keyPath(path, "imag"));
     return v;
 }
 
@@ -497,8 +464,7 @@ Value readLogical(const Node &object, const std::string &path) {
             double d = e.kind == Node::Float ? e.real
                        : e.kind == Node::Int ? static_cast<double>(e.integer)
                                              : static_cast<double>(e.unsignedInteger);
-            if (d != 0.0 && d != 1.0)
-                fail("range", at, "a logical is true, false, 0 or 1, found " + describeNumber(e));
+            if (d != 0.0 && d != 1.0) fail("range", at, "a logical is true, false, 0 or 1, found " + describeNumber(e));
             bits[i] = d == 1.0 ? 1 : 0;
         } else {
             fail("type", at, std::string("expected true, false, 0 or 1, found ") + kindName(e.kind));
@@ -509,8 +475,7 @@ Value readLogical(const Node &object, const std::string &path) {
     zorbSetDimensions(v.get(), d.data(), static_cast<int32_t>(d.size()));
     static_assert(sizeof(bool) == 1, "logical data is one byte per element");
     bool *out = static_cast<bool *>(v.data());
-    for (size_t i = 0; i < bits.size(); ++i)
-        out[i] = bits[i] != 0;
+    for (size_t i = 0; i < bits.size(); ++i) out[i] = bits[i] != 0;
     return v;
 }
 
@@ -553,8 +518,7 @@ Value readStruct(const Node &object, const std::string &path, int structLevel) {
         std::string at = fieldsPath + "[" + std::to_string(i) + "]";
         if (f.kind != Node::String)
             fail("type", at, std::string("a field name is a string, found ") + kindName(f.kind));
-        if (f.text.empty())
-            fail("field", at, "a field name cannot be empty");
+        if (f.text.empty()) fail("field", at, "a field name cannot be empty");
         if (std::find(fields.begin(), fields.end(), f.text) != fields.end())
             fail("field", at, "field \"" + f.text + "\" named twice");
         fields.push_back(f.text);
@@ -575,23 +539,18 @@ Value readStruct(const Node &object, const std::string &path, int structLevel) {
         for (size_t f = 0; f < fields.size(); ++f)
             v.setField(static_cast<int64_t>(e), fields[f],
                        readValue(data.items[e].items[f],
-                                 dataPath + "[" + std::to_string(e) + "][" + std::to_string(f) + "]",
-                                 structLevel + 1));
+                                 dataPath + "[" + std::to_string(e) + "][" + std::to_string(f) + "]", structLevel + 1));
     return v;
 }
 
 Value readValue(const Node &n, const std::string &path, int structLevel) {
-    if (n.kind != Node::Object)
-        fail("type", path, std::string("a host value is an object, found ") + kindName(n.kind));
+    if (n.kind != Node::Object) fail("type", path, std::string("a host value is an object, found ") + kindName(n.kind));
     const Node &cls = requireKey(n, path, "class");
     if (cls.kind != Node::String)
         fail("type", keyPath(path, "class"), std::string("expected a class name, found ") + kindName(cls.kind));
-    if (cls.text == "struct")
-        return readStruct(n, path, structLevel);
-    if (cls.text == "char")
-        return readChar(n, path);
-    if (cls.text == "logical")
-        return readLogical(n, path);
+    if (cls.text == "struct") return readStruct(n, path, structLevel);
+    if (cls.text == "char") return readChar(n, path);
+    if (cls.text == "logical") return readLogical(n, path);
     zorbClassID id = classFromName(cls.text);
     if (!isFloatClass(id) && !isIntegerClass(id))
         fail("unknownClass", keyPath(path, "class"), "unknown class \"" + cls.text + "\"");
@@ -627,19 +586,15 @@ template <typename T>
 void appendIntegers(std::string &out, const void *data, int64_t numel) {
     const T *p = static_cast<const T *>(data);
     for (int64_t i = 0; i < numel; ++i) {
-        if (i > 0)
-            out += ", ";
+        if (i > 0) out += ", ";
         out += std::to_string(p[i]);
     }
 }
 
 std::string formatSingle(float f) {
-    if (std::isnan(f))
-        return "\"NaN\"";
-    if (std::isinf(f))
-        return f > 0 ? "\"Inf\"" : "\"-Inf\"";
-    if (f == 0.0f && std::signbit(f))
-        return "-0.0";
+    if (std::isnan(f)) return "\"NaN\"";
+    if (std::isinf(f)) return f > 0 ? "\"Inf\"" : "\"-Inf\"";
+    if (f == 0.0f && std::signbit(f)) return "-0.0";
     char buf[64];
     auto r = std::to_chars(buf, buf + sizeof buf, f);
     return std::string(buf, r.ptr);
@@ -648,36 +603,33 @@ std::string formatSingle(float f) {
 void appendNumericPart(std::string &out, zorbClassID id, const void *data, int64_t numel) {
     out += '[';
     switch (id) {
-    case ZORB_DOUBLE_CLASS:
-        for (int64_t i = 0; i < numel; ++i) {
-            if (i > 0)
-                out += ", ";
-            out += formatDouble(static_cast<const double *>(data)[i], true);
-        }
-        break;
-    case ZORB_SINGLE_CLASS:
-        for (int64_t i = 0; i < numel; ++i) {
-            if (i > 0)
-                out += ", ";
-            out += formatSingle(static_cast<const float *>(data)[i]);
-        }
-        break;
-    case ZORB_INT8_CLASS: appendIntegers<int8_t>(out, data, numel); break;
-    case ZORB_UINT8_CLASS: appendIntegers<uint8_t>(out, data, numel); break;
-    case ZORB_INT16_CLASS: appendIntegers<int16_t>(out, data, numel); break;
-    case ZORB_UINT16_CLASS: appendIntegers<uint16_t>(out, data, numel); break;
-    case ZORB_INT32_CLASS: appendIntegers<int32_t>(out, data, numel); break;
-    case ZORB_UINT32_CLASS: appendIntegers<uint32_t>(out, data, numel); break;
-    case ZORB_INT64_CLASS: appendIntegers<int64_t>(out, data, numel); break;
-    case ZORB_UINT64_CLASS: appendIntegers<uint64_t>(out, data, numel); break;
-    case ZORB_LOGICAL_CLASS:
-        for (int64_t i = 0; i < numel; ++i) {
-            if (i > 0)
-                out += ", ";
-            out += static_cast<const bool *>(data)[i] ? "true" : "false";
-        }
-        break;
-    default: break;
+        case ZORB_DOUBLE_CLASS:
+            for (int64_t i = 0; i < numel; ++i) {
+                if (i > 0) out += ", ";
+                out += formatDouble(static_cast<const double *>(data)[i], true);
+            }
+            break;
+        case ZORB_SINGLE_CLASS:
+            for (int64_t i = 0; i < numel; ++i) {
+                if (i > 0) out += ", ";
+                out += formatSingle(static_cast<const float *>(data)[i]);
+            }
+            break;
+        case ZORB_INT8_CLASS: appendIntegers<int8_t>(out, data, numel); break;
+        case ZORB_UINT8_CLASS: appendIntegers<uint8_t>(out, data, numel); break;
+        case ZORB_INT16_CLASS: appendIntegers<int16_t>(out, data, numel); break;
+        case ZORB_UINT16_CLASS: appendIntegers<uint16_t>(out, data, numel); break;
+        case ZORB_INT32_CLASS: appendIntegers<int32_t>(out, data, numel); break;
+        case ZORB_UINT32_CLASS: appendIntegers<uint32_t>(out, data, numel); break;
+        case ZORB_INT64_CLASS: appendIntegers<int64_t>(out, data, numel); break;
+        case ZORB_UINT64_CLASS: appendIntegers<uint64_t>(out, data, numel); break;
+        case ZORB_LOGICAL_CLASS:
+            for (int64_t i = 0; i < numel; ++i) {
+                if (i > 0) out += ", ";
+                out += static_cast<const bool *>(data)[i] ? "true" : "false";
+            }
+            break;
+        default: break;
     }
     out += ']';
 }
@@ -688,8 +640,7 @@ void appendHeader(std::string &out, const Value &v) {
     out += ", \"size\": [";
     const std::vector<int64_t> &dims = v.dims();
     for (size_t i = 0; i < dims.size(); ++i) {
-        if (i > 0)
-            out += ", ";
+        if (i > 0) out += ", ";
         out += std::to_string(dims[i]);
     }
     out += ']';
@@ -704,16 +655,14 @@ void appendStruct(std::string &out, const Value &v, int structLevel) {
     const std::vector<std::string> &fields = v.fieldNames();
     out += ", \"fields\": [";
     for (size_t f = 0; f < fields.size(); ++f) {
-        if (f > 0)
-            out += ", ";
+        if (f > 0) out += ", ";
         appendQuoted(out, fields[f]);
     }
     out += "], \"data\": [";
     for (int64_t e = 0; e < v.numel(); ++e) {
         out += e > 0 ? ", [" : "[";
         for (size_t f = 0; f < fields.size(); ++f) {
-            if (f > 0)
-                out += ", ";
+            if (f > 0) out += ", ";
             Value fieldValue = v.field(e, fields[f]);
             if (fieldValue)
                 appendValue(out, fieldValue, structLevel + 1);
@@ -726,8 +675,7 @@ void appendStruct(std::string &out, const Value &v, int structLevel) {
 }
 
 void appendValue(std::string &out, const Value &v, int structLevel) {
-    if (!v)
-        raise("Orvane:json:noValue", "cannot write an empty reference as a host value");
+    if (!v) raise("Orvane:json:noValue", "cannot write an empty reference as a host value");
     zorbClassID id = v.classId();
     if (id == ZORB_STRUCT_CLASS) {
         appendHeader(out, v);
@@ -739,14 +687,14 @@ void appendValue(std::string &out, const Value &v, int structLevel) {
         std::string text = v.toText();
         out += ", \"data\": ";
         // Text outside ASCII would read back as its UTF-8 bytes: write codes.
-        bool isAscii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        bool isAscii =
+            std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
         if (isAscii) {
             appendQuoted(out, text);
         } else {
             out += '[';
             for (size_t i = 0; i < text.size(); ++i) {
-                if (i > 0)
-                    out += ", ";
+                if (i > 0) out += ", ";
                 out += std::to_string(static_cast<unsigned char>(text[i]));
             }
             out += ']';
@@ -780,12 +728,9 @@ std::string toJson(const Value &value) {
 }
 
 std::string formatDouble(double v, bool quoteSpecials) {
-    if (std::isnan(v))
-        return quoteSpecials ? "\"NaN\"" : "NaN";
-    if (std::isinf(v))
-        return v > 0 ? (quoteSpecials ? "\"Inf\"" : "Inf") : (quoteSpecials ? "\"-Inf\"" : "-Inf");
-    if (v == 0.0 && std::signbit(v))
-        return "-0.0";  // "-0" reads back as the integer 0 in many readers
+    if (std::isnan(v)) return quoteSpecials ? "\"NaN\"" : "NaN";
+    if (std::isinf(v)) return v > 0 ? (quoteSpecials ? "\"Inf\"" : "Inf") : (quoteSpecials ? "\"-Inf\"" : "-Inf");
+    if (v == 0.0 && std::signbit(v)) return "-0.0";  // "-0" reads back as the integer 0 in many readers
     char buf[64];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, r.ptr);

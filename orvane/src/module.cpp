@@ -32,8 +32,8 @@ std::map<void *, ModuleFacts> &moduleFacts() {
 // The at-exit function registered by the module running on this thread.
 thread_local AtExitFunction pendingAtExit = nullptr;
 
-zorbContext boundaryContext = {true, false, ZORB_RELEASE_CODE, nullptr, "runInCall", nullptr, false, {0, 0, 0, 0},
-                               nullptr};
+zorbContext boundaryContext = {true,    false, ZORB_RELEASE_CODE, nullptr, "runInCall",
+                               nullptr, false, {0, 0, 0, 0},      nullptr};
 
 HostError internalError(const char *what) {
     return HostError("Orvane:module:InternalError", std::string("The call failed with a C++ exception: ") + what);
@@ -98,7 +98,8 @@ std::shared_ptr<Module> Module::load(const std::string &path) {
     void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char *reason = dlerror();
-        raise("Orvane:module:LoadFailed", "Cannot load '" + path + "': " + (reason != nullptr ? reason : "unknown reason"));
+        raise("Orvane:module:LoadFailed",
+              "Cannot load '" + path + "': " + (reason != nullptr ? reason : "unknown reason"));
     }
     auto fail = [&](const std::string &identifier, const std::string &message) {
         dlclose(handle);
@@ -180,7 +181,8 @@ CallOutcome Module::call(int numResults, const std::vector<Value> &arguments) {
     for (const Value &a : arguments) args.push_back(a.get());
     runBoundary(
         [&] {
-            if (numResults < 0) raise("Orvane:module:BadResultCount", "A call cannot ask for a negative number of results.");
+            if (numResults < 0)
+                raise("Orvane:module:BadResultCount", "A call cannot ask for a negative number of results.");
             auto entry = reinterpret_cast<EntryFunction>(entry_);
             entry(numResults, slots.data(), static_cast<int32_t>(args.size()), args.data());
         },

@@ -12,10 +12,8 @@ namespace {
 constexpr size_t kMaxPieceDigits = 256;
 
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
 
@@ -27,8 +25,7 @@ std::string decodePieces(const char *const *pieces) {
         if (piece == nullptr)
             orvane::raise("Orvane:nameCapture:badPieces",
                           "piece " + std::to_string(p) + " is a null pointer before the empty terminator");
-        if (piece[0] == '\0')
-            break;
+        if (piece[0] == '\0') break;
         size_t length = 0;
         for (; piece[length] != '\0'; ++length) {
             if (length >= kMaxPieceDigits)
@@ -47,8 +44,7 @@ std::string decodePieces(const char *const *pieces) {
             }
         }
     }
-    if (pending >= 0)
-        orvane::raise("Orvane:nameCapture:badPieces", "the pieces hold an odd number of hex digits");
+    if (pending >= 0) orvane::raise("Orvane:nameCapture:badPieces", "the pieces hold an odd number of hex digits");
     return bytes;
 }
 
@@ -57,8 +53,7 @@ std::string inflateExactly(const std::string &compressed, int32_t inflatedLength
     // One spare byte tells "longer than announced" from "exactly as long".
     std::string spare(1, '\0');
     z_stream stream{};
-    if (inflateInit(&stream) != Z_OK)
-        orvane::raise("Orvane:nameCapture:zlib", "cannot start decompression");
+    if (inflateInit(&stream) != Z_OK) orvane::raise("Orvane:nameCapture:zlib", "cannot start decompression");
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed.data()));
     stream.avail_in = static_cast<uInt>(compressed.size());
     stream.next_out = reinterpret_cast<Bytef *>(text.data());
@@ -73,14 +68,14 @@ std::string inflateExactly(const std::string &compressed, int32_t inflatedLength
     const uInt unread = stream.avail_in;
     inflateEnd(&stream);
     if (produced > static_cast<uLong>(inflatedLength))
-        orvane::raise("Orvane:nameCapture:length", "the stream inflates to more than the announced " +
-                                                        std::to_string(inflatedLength) + " bytes");
+        orvane::raise("Orvane:nameCapture:length",
+                      "the stream inflates to more than the announced " + std::to_string(inflatedLength) + " bytes");
     if (status != Z_STREAM_END)
-        orvane::raise("Orvane:nameCapture:zlib", "the pieces are not a complete zlib stream (zlib status " +
-                                                     std::to_string(status) + ")");
+        orvane::raise("Orvane:nameCapture:zlib",
+                      "the pieces are not a complete zlib stream (zlib status " + std::to_string(status) + ")");
     if (produced != static_cast<uLong>(inflatedLength))
         orvane::raise("Orvane:nameCapture:length", "the stream inflates to " + std::to_string(produced) +
-                                                        " bytes, not the announced " + std::to_string(inflatedLength));
+                                                       " bytes, not the announced " + std::to_string(inflatedLength));
     if (unread != 0)
         orvane::raise("Orvane:nameCapture:zlib", std::to_string(unread) + " bytes follow the end of the zlib stream");
     return text;

@@ -15,11 +15,19 @@ namespace orvane::detail {
 
 size_t elementSize(zorbClassID id) {
     switch (id) {
-    case ZORB_DOUBLE_CLASS: case ZORB_INT64_CLASS: case ZORB_UINT64_CLASS: return 8;
-    case ZORB_SINGLE_CLASS: case ZORB_INT32_CLASS: case ZORB_UINT32_CLASS: return 4;
-    case ZORB_INT16_CLASS: case ZORB_UINT16_CLASS: return 2;
-    case ZORB_INT8_CLASS: case ZORB_UINT8_CLASS: case ZORB_LOGICAL_CLASS: case ZORB_CHAR_CLASS: return 1;
-    default: return 0;
+        case ZORB_DOUBLE_CLASS:
+        case ZORB_INT64_CLASS:
+        case ZORB_UINT64_CLASS: return 8;
+        case ZORB_SINGLE_CLASS:
+        case ZORB_INT32_CLASS:
+        case ZORB_UINT32_CLASS: return 4;
+        case ZORB_INT16_CLASS:
+        case ZORB_UINT16_CLASS: return 2;
+        case ZORB_INT8_CLASS:
+        case ZORB_UINT8_CLASS:
+        case ZORB_LOGICAL_CLASS:
+        case ZORB_CHAR_CLASS: return 1;
+        default: return 0;
     }
 }
 
@@ -29,7 +37,8 @@ int64_t countElements(const std::vector<int64_t> &dims) {
     int64_t n = 1;
     for (int64_t d : dims) {
         if (d != 0 && n > std::numeric_limits<int64_t>::max() / d) {
-            raise("ZORB:runTime:OutOfMemory", "Out of memory: a value of size " + dimsText(dims) + " has too many elements.");
+            raise("ZORB:runTime:OutOfMemory",
+                  "Out of memory: a value of size " + dimsText(dims) + " has too many elements.");
         }
         n *= d;
     }
@@ -142,7 +151,8 @@ zorbArray *&fieldSlot(zorbArray *s, int64_t element, size_t field) {
                                                    " is out of range for a struct of size " + dimsText(s->dims) + ".");
     }
     if (field >= s->fieldNames.size()) {
-        raise("Orvane:values:NoSuchField", "Field number " + std::to_string(field) + " is out of range for a struct with " +
+        raise("Orvane:values:NoSuchField", "Field number " + std::to_string(field) +
+                                               " is out of range for a struct with " +
                                                std::to_string(s->fieldNames.size()) + " fields.");
     }
     return s->fields[static_cast<size_t>(element) * s->fieldNames.size() + field];
@@ -220,9 +230,10 @@ void checkDataFits(const zorbArray *v, const std::vector<int64_t> &dims) {
     size_t realBytes = v->real != nullptr ? blockBytes(v->real) : 0;
     size_t imagBytes = v->imag != nullptr ? blockBytes(v->imag) : 0;
     if (needed > realBytes || (v->isComplex && needed > imagBytes)) {
-        orvane::raise("Orvane:values:DataTooSmall",
-                      "A " + orvane::className(v->classId) + " value of size " + dimsText(dims) + " needs " +
-                          std::to_string(needed) + " bytes of data; its block holds " + std::to_string(realBytes) + ".");
+        orvane::raise("Orvane:values:DataTooSmall", "A " + orvane::className(v->classId) + " value of size " +
+                                                        dimsText(dims) + " needs " + std::to_string(needed) +
+                                                        " bytes of data; its block holds " + std::to_string(realBytes) +
+                                                        ".");
     }
 }
 
@@ -366,9 +377,9 @@ void zorbQuvSetData(zorbArray *value, void *block) {
     if (block != nullptr) {
         size_t bytes = blockBytes(block);  // aborts unless the block is ours
         if (bytes < dataBytes(value)) {
-            orvane::raise("Orvane:values:DataTooSmall",
-                          "A block of " + std::to_string(bytes) + " bytes is too small for a value of size " +
-                              dimsText(value->dims) + ".");
+            orvane::raise("Orvane:values:DataTooSmall", "A block of " + std::to_string(bytes) +
+                                                            " bytes is too small for a value of size " +
+                                                            dimsText(value->dims) + ".");
         }
     } else if (dataBytes(value) > 0) {
         orvane::raise("Orvane:values:DataTooSmall", "A value with elements cannot take a null data block.");
@@ -383,8 +394,8 @@ void zorbSetDimensions(zorbArray *value, const int32_t *dims, int32_t numDimensi
     std::vector<int64_t> d = checkedDims(dimsFrom(numDimensions, dims));
     if (value->classId == ZORB_STRUCT_CLASS) {
         if (countElements(d) != countElements(value->dims)) {
-            orvane::raise("Orvane:values:WrongElementCount", "A struct of size " + dimsText(value->dims) +
-                                                                 " cannot take the size " + dimsText(d) + ".");
+            orvane::raise("Orvane:values:WrongElementCount",
+                          "A struct of size " + dimsText(value->dims) + " cannot take the size " + dimsText(d) + ".");
         }
     } else {
         checkDataFits(value, d);
@@ -453,7 +464,9 @@ Value Value::int32Row(const std::vector<int32_t> &values) {
 }
 Value Value::charRow(std::string_view text) { return rowOf(ZORB_CHAR_CLASS, text.data(), text.size()); }
 Value Value::uint8Row(std::string_view bytes) { return rowOf(ZORB_UINT8_CLASS, bytes.data(), bytes.size()); }
-Value Value::logicalMatrix(int64_t rows, int64_t cols) { return Value(makeArray(ZORB_LOGICAL_CLASS, {rows, cols}, false)); }
+Value Value::logicalMatrix(int64_t rows, int64_t cols) {
+    return Value(makeArray(ZORB_LOGICAL_CLASS, {rows, cols}, false));
+}
 Value Value::structMatrix(const std::vector<int64_t> &dims, const std::vector<std::string> &fieldNames) {
     return Value(makeStruct(dims, fieldNames));
 }
@@ -476,17 +489,19 @@ std::vector<double> Value::toDoubles() const {
         for (int64_t k = 0; k < n; ++k) out[static_cast<size_t>(k)] = static_cast<double>(typed[k]);
     };
     switch (classId()) {
-    case ZORB_DOUBLE_CLASS: convert(double{}); break;
-    case ZORB_SINGLE_CLASS: convert(float{}); break;
-    case ZORB_INT8_CLASS: convert(int8_t{}); break;
-    case ZORB_UINT8_CLASS: case ZORB_CHAR_CLASS: case ZORB_LOGICAL_CLASS: convert(uint8_t{}); break;
-    case ZORB_INT16_CLASS: convert(int16_t{}); break;
-    case ZORB_UINT16_CLASS: convert(uint16_t{}); break;
-    case ZORB_INT32_CLASS: convert(int32_t{}); break;
-    case ZORB_UINT32_CLASS: convert(uint32_t{}); break;
-    case ZORB_INT64_CLASS: convert(int64_t{}); break;
-    case ZORB_UINT64_CLASS: convert(uint64_t{}); break;
-    default: raise("Orvane:values:NotNumeric", "A " + className() + " value has no numbers to read.");
+        case ZORB_DOUBLE_CLASS: convert(double{}); break;
+        case ZORB_SINGLE_CLASS: convert(float{}); break;
+        case ZORB_INT8_CLASS: convert(int8_t{}); break;
+        case ZORB_UINT8_CLASS:
+        case ZORB_CHAR_CLASS:
+        case ZORB_LOGICAL_CLASS: convert(uint8_t{}); break;
+        case ZORB_INT16_CLASS: convert(int16_t{}); break;
+        case ZORB_UINT16_CLASS: convert(uint16_t{}); break;
+        case ZORB_INT32_CLASS: convert(int32_t{}); break;
+        case ZORB_UINT32_CLASS: convert(uint32_t{}); break;
+        case ZORB_INT64_CLASS: convert(int64_t{}); break;
+        case ZORB_UINT64_CLASS: convert(uint64_t{}); break;
+        default: raise("Orvane:values:NotNumeric", "A " + className() + " value has no numbers to read.");
     }
     return out;
 }
@@ -499,9 +514,7 @@ std::string Value::toText() const {
     return n > 0 ? std::string(static_cast<const char *>(data()), static_cast<size_t>(n)) : std::string();
 }
 
-const std::vector<std::string> &Value::fieldNames() const {
-    return array_ != nullptr ? array_->fieldNames : NO_FIELDS;
-}
+const std::vector<std::string> &Value::fieldNames() const { return array_ != nullptr ? array_->fieldNames : NO_FIELDS; }
 
 Value Value::field(int64_t element, std::string_view name) const {
     if (classId() != ZORB_STRUCT_CLASS) return Value();
@@ -513,7 +526,8 @@ Value Value::field(int64_t element, std::string_view name) const {
 }
 
 void Value::setField(int64_t element, std::string_view name, Value v) {
-    if (classId() != ZORB_STRUCT_CLASS) raise("Orvane:values:NotStruct", "A field was set in a " + className() + " value.");
+    if (classId() != ZORB_STRUCT_CLASS)
+        raise("Orvane:values:NotStruct", "A field was set in a " + className() + " value.");
     int64_t index = findField(array_, name);
     size_t field = index >= 0 ? static_cast<size_t>(index) : addField(array_, std::string(name));
     zorbArray *&slot = fieldSlot(array_, element, field);
@@ -529,22 +543,22 @@ int64_t Value::ownedBlocks() const {
 
 std::string className(zorbClassID id) {
     switch (id) {
-    case ZORB_CELL_CLASS: return "cell";
-    case ZORB_STRUCT_CLASS: return "struct";
-    case ZORB_LOGICAL_CLASS: return "logical";
-    case ZORB_CHAR_CLASS: return "char";
-    case ZORB_VOID_CLASS: return "void";
-    case ZORB_DOUBLE_CLASS: return "double";
-    case ZORB_SINGLE_CLASS: return "single";
-    case ZORB_INT8_CLASS: return "int8";
-    case ZORB_UINT8_CLASS: return "uint8";
-    case ZORB_INT16_CLASS: return "int16";
-    case ZORB_UINT16_CLASS: return "uint16";
-    case ZORB_INT32_CLASS: return "int32";
-    case ZORB_UINT32_CLASS: return "uint32";
-    case ZORB_INT64_CLASS: return "int64";
-    case ZORB_UINT64_CLASS: return "uint64";
-    default: return "unknown";
+        case ZORB_CELL_CLASS: return "cell";
+        case ZORB_STRUCT_CLASS: return "struct";
+        case ZORB_LOGICAL_CLASS: return "logical";
+        case ZORB_CHAR_CLASS: return "char";
+        case ZORB_VOID_CLASS: return "void";
+        case ZORB_DOUBLE_CLASS: return "double";
+        case ZORB_SINGLE_CLASS: return "single";
+        case ZORB_INT8_CLASS: return "int8";
+        case ZORB_UINT8_CLASS: return "uint8";
+        case ZORB_INT16_CLASS: return "int16";
+        case ZORB_UINT16_CLASS: return "uint16";
+        case ZORB_INT32_CLASS: return "int32";
+        case ZORB_UINT32_CLASS: return "uint32";
+        case ZORB_INT64_CLASS: return "int64";
+        case ZORB_UINT64_CLASS: return "uint64";
+        default: return "unknown";
     }
 }
 

@@ -41,8 +41,8 @@ struct NumpyClass {
 
 const NumpyClass kNumpyClasses[] = {
     {ZORB_DOUBLE_CLASS, "float64"}, {ZORB_SINGLE_CLASS, "float32"}, {ZORB_LOGICAL_CLASS, "bool"},
-    {ZORB_INT8_CLASS, "int8"},      {ZORB_UINT8_CLASS, "uint8"},     {ZORB_INT16_CLASS, "int16"},
-    {ZORB_UINT16_CLASS, "uint16"},  {ZORB_INT32_CLASS, "int32"},     {ZORB_UINT32_CLASS, "uint32"},
+    {ZORB_INT8_CLASS, "int8"},      {ZORB_UINT8_CLASS, "uint8"},    {ZORB_INT16_CLASS, "int16"},
+    {ZORB_UINT16_CLASS, "uint16"},  {ZORB_INT32_CLASS, "int32"},    {ZORB_UINT32_CLASS, "uint32"},
     {ZORB_INT64_CLASS, "int64"},    {ZORB_UINT64_CLASS, "uint64"}};
 
 const char *dtypeOfClass(zorbClassID id) {
@@ -88,8 +88,8 @@ std::optional<orvane::Value> pythonToValue(const py::handle &result, std::string
     for (const NumpyClass &c : kNumpyClasses)
         if (dtype == c.dtype) classId = c.classId;
     if (classId == ZORB_UNKNOWN_CLASS) {
-        reason = "expected numbers, got " + std::string(py::str(py::type::of(result).attr("__name__"))) +
-                 " of dtype " + std::string(py::str(a.dtype()));
+        reason = "expected numbers, got " + std::string(py::str(py::type::of(result).attr("__name__"))) + " of dtype " +
+                 std::string(py::str(a.dtype()));
         return std::nullopt;
     }
     std::vector<int64_t> dims(a.shape(), a.shape() + a.ndim());
@@ -220,7 +220,7 @@ void unregisterAllPythonFunctions() {
 
 struct HostReport {
     std::vector<std::pair<std::string, std::string>> warnings;  // at most kShownPerIdentifier each
-    std::map<std::string, int64_t> numWarnings;                  // every warning, per identifier
+    std::map<std::string, int64_t> numWarnings;                 // every warning, per identifier
     std::optional<orvane::HostError> error;
 
     static constexpr int64_t kShownPerIdentifier = 20;
@@ -330,8 +330,10 @@ public:
         {
             py::gil_scoped_release release;
             orvane::Value inputs = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {x.shape(0), x.shape(1)});
-            if (inputs.numel() > 0) std::memcpy(inputs.data(), x.data(), static_cast<size_t>(inputs.numel()) * sizeof(double));
-            orvane::CallOutcome outcome = system_->call(inputs, system_->diagnostics(diagnosticModes(modes)), numResults);
+            if (inputs.numel() > 0)
+                std::memcpy(inputs.data(), x.data(), static_cast<size_t>(inputs.numel()) * sizeof(double));
+            orvane::CallOutcome outcome =
+                system_->call(inputs, system_->diagnostics(diagnosticModes(modes)), numResults);
             report.add(outcome.warnings);
             if (outcome.error) report.error = std::move(outcome.error);
             results = std::move(outcome.results);
@@ -391,7 +393,8 @@ void triangleMembership(int, std::vector<orvane::Value> &results, const std::vec
         y[k] = std::max(std::min(up, down), 0.0);
     }
     int64_t rows = args.at(0).dims()[0];
-    results.assign(1, orvane::Value::doubleMatrix(rows, static_cast<int64_t>(y.size()) / std::max<int64_t>(rows, 1), y));
+    results.assign(1,
+                   orvane::Value::doubleMatrix(rows, static_cast<int64_t>(y.size()) / std::max<int64_t>(rows, 1), y));
 }
 
 void registerCpp(const std::string &name, orvane::HostFunction fn) {
@@ -407,15 +410,17 @@ PYBIND11_MODULE(_fazolt, m) {
     m.attr("__version__") = FAZOLT_VERSION;
 
     py::class_<NativeSystem>(m, "NativeSystem")
-        .def_static("from_file", [](const std::string &path) {
-            return NativeSystem::load([&] { return fazolt::System::fromFile(path); });
-        })
-        .def_static("from_description", [](const std::string &text) {
-            return NativeSystem::load([&] { return fazolt::System::fromDescription(text); });
-        })
-        .def_static("from_record_json", [](const std::string &text) {
-            return NativeSystem::load([&] { return fazolt::System::fromRecord(orvane::fromJson(text)); });
-        })
+        .def_static(
+            "from_file",
+            [](const std::string &path) { return NativeSystem::load([&] { return fazolt::System::fromFile(path); }); })
+        .def_static("from_description",
+                    [](const std::string &text) {
+                        return NativeSystem::load([&] { return fazolt::System::fromDescription(text); });
+                    })
+        .def_static("from_record_json",
+                    [](const std::string &text) {
+                        return NativeSystem::load([&] { return fazolt::System::fromRecord(orvane::fromJson(text)); });
+                    })
         .def_property_readonly("name", [](const NativeSystem &s) { return s.system().name(); })
         .def_property_readonly("has_names", [](const NativeSystem &s) { return s.system().hasNames(); })
         .def_property_readonly("input_names", [](const NativeSystem &s) { return s.system().inputNames(); })

@@ -62,9 +62,11 @@ fazolt::Matrix evaluateFuzzylite(fl::Engine &engine, const fazolt::Matrix &rows)
     if (!engine.isReady(&status)) throw std::runtime_error("fuzzylite engine not ready: " + status);
     fazolt::Matrix out = fazolt::Matrix::zeros(rows.rows, static_cast<int64_t>(engine.numberOfOutputVariables()));
     for (int64_t k = 0; k < rows.rows; ++k) {
-        for (int64_t i = 0; i < rows.cols; ++i) engine.getInputVariable(static_cast<size_t>(i))->setValue(rows.at(k, i));
+        for (int64_t i = 0; i < rows.cols; ++i)
+            engine.getInputVariable(static_cast<size_t>(i))->setValue(rows.at(k, i));
         engine.process();
-        for (int64_t o = 0; o < out.cols; ++o) out.at(k, o) = engine.getOutputVariable(static_cast<size_t>(o))->getValue();
+        for (int64_t o = 0; o < out.cols; ++o)
+            out.at(k, o) = engine.getOutputVariable(static_cast<size_t>(o))->getValue();
     }
     return out;
 }
@@ -124,11 +126,13 @@ void ourExportsIntoFuzzylite() {
             try {
                 text = fazolt::descriptionToText(description, format);
             } catch (const orvane::HostError &e) {
-                std::printf("%-58s not expressible: %s\n", (std::string(file) + " as " + name).c_str(), e.message().c_str());
+                std::printf("%-58s not expressible: %s\n", (std::string(file) + " as " + name).c_str(),
+                            e.message().c_str());
                 continue;
             }
-            std::unique_ptr<fl::Engine> engine(format == fazolt::SystemFormat::Fcl ? fl::FclImporter().fromString(text)
-                                                                                    : fl::FllImporter().fromString(text));
+            std::unique_ptr<fl::Engine> engine(format == fazolt::SystemFormat::Fcl
+                                                   ? fl::FclImporter().fromString(text)
+                                                   : fl::FllImporter().fromString(text));
             report(std::string("ours ") + name + " -> fuzzylite: " + file, compare(*engine, ours, seed++), bound);
         }
     }
@@ -192,7 +196,8 @@ std::unique_ptr<fl::Engine> fuzzyliteSugeno() {
     rules->setConjunction(new fl::AlgebraicProduct);
     rules->setDisjunction(new fl::AlgebraicSum);
     rules->setActivation(new fl::General);
-    const char *texts[] = {"if ph is acid and flow is small then dose is add", "if ph is acid and flow is large then dose is add with 0.6",
+    const char *texts[] = {"if ph is acid and flow is small then dose is add",
+                           "if ph is acid and flow is large then dose is add with 0.6",
                            "if ph is neutral then dose is none", "if ph is base or flow is large then dose is remove"};
     for (const char *t : texts) rules->addRule(fl::Rule::parse(t, engine.get()));
     engine->addRuleBlock(rules);
@@ -226,7 +231,8 @@ void unmovedGrid() {
         std::string withSamples = description;
         withSamples.insert(withSamples.find("\"inputs\""), "\"numSamples\": " + std::to_string(resolution) + ",\n  ");
         fazolt::System ours = fazolt::System::fromDescription(withSamples, modulePath);
-        std::unique_ptr<fl::Engine> engine(fl::FllImporter().fromString(fazolt::descriptionToText(withSamples, fazolt::SystemFormat::Fll)));
+        std::unique_ptr<fl::Engine> engine(
+            fl::FllImporter().fromString(fazolt::descriptionToText(withSamples, fazolt::SystemFormat::Fll)));
         fazolt::Matrix rows = randomRows(ours, 2000, 7);
         double d = largestRelativeDifference(ours.evaluate(rows, {0, 0, 0}).outputs, evaluateFuzzylite(*engine, rows));
         std::printf("dimmer, grid not moved, resolution %-6d largest relative difference %.3g\n", resolution, d);

@@ -38,14 +38,12 @@ enum class HostFunctionNames { mustExist, unchecked };
 // method names in another role), duplicate names, ranges whose low end is
 // not below the high end or whose width overflows, rule weights outside
 // [0, 1], and negated Sugeno consequents.
-BuiltSystem buildSystem(std::string_view descriptionJson,
-                        HostFunctionNames names = HostFunctionNames::mustExist);
+BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names = HostFunctionNames::mustExist);
 
 // The diagnostics options argument: modes 2 warn, 3 raise an error, any
 // other value reports nothing.
-orvane::Value makeDiagnostics(uint8_t outOfRange, uint8_t noRuleFired, uint8_t emptySet,
-                              std::string_view model, std::string_view block = {},
-                              uint8_t draxilDiagnostic = 0);
+orvane::Value makeDiagnostics(uint8_t outOfRange, uint8_t noRuleFired, uint8_t emptySet, std::string_view model,
+                              std::string_view block = {}, uint8_t draxilDiagnostic = 0);
 
 // The names of the 25 fields of the record, in order.
 const std::vector<std::string> &systemRecordFieldNames();

@@ -62,18 +62,18 @@ struct InputExplanation {
 };
 
 struct RuleExplanation {
-    std::vector<double> antecedentValues;  // result 2, the rule's row
-    double firingStrength = 0.0;           // result 5
+    std::vector<double> antecedentValues;          // result 2, the rule's row
+    double firingStrength = 0.0;                   // result 5
     std::vector<std::vector<double>> impliedSets;  // Mamdani: result 3, per output
     std::vector<double> outputLevels;              // Sugeno: result 6, per output
     std::vector<double> weightedOutputs;           // Sugeno: result 3, per output
 };
 
 struct OutputExplanation {
-    double value = 0.0;                  // result 1
-    std::vector<double> aggregatedSet;   // Mamdani: the column of result 4
-    double sum = 0.0;                    // Sugeno: result 4, the weighted rule outputs added
-    std::vector<double> termLevels;      // Sugeno: each term's level at this row
+    double value = 0.0;                 // result 1
+    std::vector<double> aggregatedSet;  // Mamdani: the column of result 4
+    double sum = 0.0;                   // Sugeno: result 4, the weighted rule outputs added
+    std::vector<double> termLevels;     // Sugeno: each term's level at this row
 };
 
 struct Explanation {
@@ -86,8 +86,8 @@ struct Explanation {
 // Where an aggregated set is above zero, and how high it gets.
 struct SetSummary {
     bool isEmpty = true;
-    double height = 0.0;       // the largest sample (NaN samples skipped)
-    double supportLow = 0.0;   // first and last sample points above zero
+    double height = 0.0;      // the largest sample (NaN samples skipped)
+    double supportLow = 0.0;  // first and last sample points above zero
     double supportHigh = 0.0;
     int numNaN = 0;
 };

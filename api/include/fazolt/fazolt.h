@@ -74,8 +74,7 @@ public:
     // Evaluates every row; raises orvane::HostError on a host error.
     Evaluation evaluate(const Matrix &inputs, const DiagnosticModes &modes = {}) const;
     // The module call itself with raw arguments 1 and 3 (numResults 1..6).
-    orvane::CallOutcome call(const orvane::Value &inputs, const orvane::Value &diagnostics,
-                             int numResults = 6) const;
+    orvane::CallOutcome call(const orvane::Value &inputs, const orvane::Value &diagnostics, int numResults = 6) const;
     orvane::Value diagnostics(const DiagnosticModes &modes) const;
 
     const std::string &name() const { return name_; }

@@ -24,7 +24,7 @@ namespace fazolt {
 
 struct LuaLimits {
     int64_t instructionsPerCall = 100000000;  // Lua VM instructions, counted in steps of 1000
-    int64_t memoryBytes = 64 << 20;            // the state's memory, all calls together
+    int64_t memoryBytes = 64 << 20;           // the state's memory, all calls together
 };
 
 // Runs the script and registers its functions; returns their names, sorted.

@@ -57,14 +57,13 @@ public:
     explicit operator bool() const { return array_ != nullptr; }
 
     // Makers. Extents have at least two entries; a single extent n means n x 1.
-    static Value numeric(zorbClassID classId, const std::vector<int64_t> &dims,
-                         bool isComplex = false);
+    static Value numeric(zorbClassID classId, const std::vector<int64_t> &dims, bool isComplex = false);
     static Value doubleMatrix(int64_t rows, int64_t cols, const std::vector<double> &columnMajor);
     static Value doubleScalar(double v);
     static Value int32Scalar(int32_t v);
     static Value uint8Scalar(uint8_t v);
     static Value int32Row(const std::vector<int32_t> &values);
-    static Value charRow(std::string_view text);   // class char, 1 x n
+    static Value charRow(std::string_view text);    // class char, 1 x n
     static Value uint8Row(std::string_view bytes);  // class uint8, 1 x n
     static Value logicalMatrix(int64_t rows, int64_t cols);
     static Value structMatrix(const std::vector<int64_t> &dims, const std::vector<std::string> &fieldNames);
@@ -83,7 +82,7 @@ public:
 
     // Structs.
     const std::vector<std::string> &fieldNames() const;
-    Value field(int64_t element, std::string_view name) const;  // empty if absent
+    Value field(int64_t element, std::string_view name) const;       // empty if absent
     void setField(int64_t element, std::string_view name, Value v);  // adds the field if needed
 
     // Blocks from the accounted allocator that this value owns (data, imag
