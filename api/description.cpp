@@ -6,6 +6,7 @@
 #include "fazolt/description.h"
 
 #include "fazolt/numbers.h"
+#include "formats_model.h"
 #include "membership/builtInMembership.h"
 #include "model/recordFields.h"
 
@@ -365,14 +366,6 @@ std::vector<std::string> namesOf(const std::vector<Item> &items) {
     return names;
 }
 
-std::vector<std::string> splitWords(const std::string &text) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    std::string w;
-    while (in >> w) words.push_back(w);
-    return words;
-}
-
 // A weight scales a firing strength: NaN, Inf or a negative weight gives
 // NaN, Inf or outputs outside their range.
 void checkWeight(double weight, const std::string &path) {
@@ -713,6 +706,14 @@ orvane::Value buildRecord(const SystemDescription &s) {
 }
 
 }  // namespace
+
+std::vector<std::string> splitWords(const std::string &text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    std::string w;
+    while (in >> w) words.push_back(w);
+    return words;
+}
 
 const std::vector<std::string> &systemRecordFieldNames() {
     static const std::vector<std::string> names(kSystemRecordFields, kSystemRecordFields + kNumSystemRecordFields);

@@ -10,14 +10,6 @@
 namespace fazolt::formats {
 namespace {
 
-std::vector<std::string> splitBlanks(const std::string &text) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    std::string w;
-    while (in >> w) words.push_back(w);
-    return words;
-}
-
 const NameTable FLL_TNORMS = {{"min", "Minimum"}, {"prod", "AlgebraicProduct"}, {"bdif", "BoundedDifference"}};
 const NameTable FLL_SNORMS = {
     {"max", "Maximum"}, {"probor", "AlgebraicSum"}, {"bsum", "BoundedSum"}, {"sum", "UnboundedSum"}};
@@ -222,7 +214,7 @@ Model FllReader::read() {
             if (l.key == "enabled") {
                 requireFlag(l, sectionName, "true", "a disabled variable is not supported");
             } else if (l.key == "range") {
-                std::vector<std::string> w = splitBlanks(l.value);
+                std::vector<std::string> w = splitWords(l.value);
                 if (w.size() != 2) fail(l.number, sectionName + " range", "expected two numbers");
                 v.var.low = number(w[0], l.number, sectionName + " range");
                 v.var.high = number(w[1], l.number, sectionName + " range");
@@ -233,7 +225,7 @@ Model FllReader::read() {
             } else if (l.key == "lock-range") {
                 requireFlag(l, sectionName, "false", "values are not clamped to the range here");
             } else if (l.key == "term") {
-                v.terms.push_back({splitBlanks(l.value), l.number});
+                v.terms.push_back({splitWords(l.value), l.number});
             } else if (isOutput && l.key == "aggregation") {
                 v.aggregation = l.value;
                 v.aggregationLine = l.number;
@@ -289,7 +281,7 @@ Model FllReader::read() {
     int defuzzifierLine = 0;
     int64_t resolution = -1;
     for (const VariableSection &v : outputs) {
-        std::vector<std::string> w = splitBlanks(v.defuzzifier);
+        std::vector<std::string> w = splitWords(v.defuzzifier);
         if (w.empty() || w[0] == "none") fail(v.line, "OutputVariable " + v.var.name, "missing defuzzifier");
         if (!defuzzifier.empty() && w[0] != defuzzifier) {
             fail(v.defuzzifierLine, "defuzzifier " + w[0],
@@ -410,7 +402,7 @@ Model FllReader::read() {
     for (const auto &[text, line] : ruleTexts) {
         int ruleLine = line;
         auto failRule = [&](const std::string &what) { fail(ruleLine, "rule", what); };
-        m.rules.push_back(parseRuleWords(splitBlanks(text), m, false, failRule));
+        m.rules.push_back(parseRuleWords(splitWords(text), m, false, failRule));
     }
     return m;
 }

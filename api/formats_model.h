@@ -4,6 +4,7 @@
 #ifndef FAZOLT_API_FORMATS_MODEL_H
 #define FAZOLT_API_FORMATS_MODEL_H
 
+#include <fazolt/explain.h>
 #include <orvane/host.h>
 
 #include <cstdint>
@@ -12,20 +13,16 @@
 #include <string_view>
 #include <vector>
 
+namespace fazolt {
+// The blank-separated words of a rule text (description.cpp).
+std::vector<std::string> splitWords(const std::string &text);
+}  // namespace fazolt
+
 namespace fazolt::formats {
 
-struct Term {
-    std::string name;
-    std::string type;
-    std::vector<double> params;
-};
-
-struct Variable {
-    std::string name;
-    double low = 0.0;
-    double high = 0.0;
-    std::vector<Term> terms;
-};
+// The same records as a loaded system's variables.
+using Term = fazolt::TermInfo;
+using Variable = fazolt::VariableInfo;
 
 // Entries as in a numeric rule: 1-based term numbers, 0 not tested, negative NOT.
 struct Rule {

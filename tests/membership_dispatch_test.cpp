@@ -16,6 +16,7 @@
 #include "codegen/evaluateCommonMembershipFcn.h"
 #include "host/hostConversions.h"
 #include "membership/membershipFunctions.h"
+#include "tests/membership_forms.h"
 
 namespace {
 
@@ -74,30 +75,10 @@ uint64_t bits(double v) { return std::bit_cast<uint64_t>(v); }
 
 // ---- Built-in names.
 
-struct BuiltIn {
-    const char *name;
-    double (*scalar)(double, const double *);
-    void (*vector)(zorbTLS *, const DynArray<double> *, const double *, DynArray<double> *);
-};
-
-const BuiltIn kBuiltIns[] = {
-    {"trimf", trimf, trimfVector},
-    {"trapmf", trapmf, trapmfVector},
-    {"gaussmf", gaussmf, gaussmfVector},
-    {"gbellmf", gbellmf, gbellmfVector},
-    {"sigmf", sigmf, sigmfVector},
-    {"smf", smf, smfVector},
-    {"zmf", zmf, zmfVector},
-    {"gauss2mf", gauss2mf, gauss2mfVector},
-    {"dsigmf", dsigmf, dsigmfVector},
-    {"psigmf", psigmf, psigmfVector},
-    {"pimf", pimf, pimfVector},
-};
-
 TEST_F(MembershipDispatch, EachBuiltInNameSelectsItsFunction) {
     const std::vector<double> p = {0.5, 1.5, 2.5, 4.0};
     const std::vector<double> points = {0.3, 1.0, 2.0, 2.9, 3.7};
-    for (const BuiltIn &b : kBuiltIns) {
+    for (const FunctionForms &b : kForms) {
         auto outcome = orvane::runInCall([&](zorbTLS *tls) {
             Inputs in(tls, b.name, p, points);
             for (double x : points) {

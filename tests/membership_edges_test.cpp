@@ -11,14 +11,12 @@
 #include <vector>
 
 #include "membership/membershipFunctions.h"
+#include "tests/membership_forms.h"
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-using ScalarFn = double (*)(double, const double *);
-using VectorFn = void (*)(zorbTLS *, const DynArray<double> *, const double *, DynArray<double> *);
 
 // NaN matches any NaN; everything else compares by bits, so -0.0 != 0.0.
 bool sameValue(double a, double b) {
@@ -222,26 +220,6 @@ TEST_F(MembershipEdges, PointValues) {
 }
 
 // ---- Row form against point form.
-
-struct FunctionForms {
-    const char *name;
-    ScalarFn scalar;
-    VectorFn vector;
-};
-
-const FunctionForms kForms[] = {
-    {"trimf", trimf, trimfVector},
-    {"trapmf", trapmf, trapmfVector},
-    {"gaussmf", gaussmf, gaussmfVector},
-    {"gbellmf", gbellmf, gbellmfVector},
-    {"sigmf", sigmf, sigmfVector},
-    {"smf", smf, smfVector},
-    {"zmf", zmf, zmfVector},
-    {"gauss2mf", gauss2mf, gauss2mfVector},
-    {"dsigmf", dsigmf, dsigmfVector},
-    {"psigmf", psigmf, psigmfVector},
-    {"pimf", pimf, pimfVector},
-};
 
 // Ordinary and degenerate parameter sets; every function reads the first
 // two, three or four of each.
