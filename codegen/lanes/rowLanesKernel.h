@@ -109,16 +109,21 @@ inline Vd gaussmfLanes(Vd x, const double *p) {
     return y;
 }
 
+// Masks travel by value, never through the address of a local: with the
+// sanitizers' fake stack, a local vector need not have the alignment that
+// the compiler's stores to it assume.
+
 // The block's degree table (the row path's layout: degrees, complements,
-// 1, 0, NaN, 1 - NaN); the out-of-range rows are marked in stop.
-inline void fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d, Vm *stop) {
+// 1, 0, NaN, 1 - NaN); returns the out-of-range rows' mask.
+inline Vm fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d) {
+    Vm stop = splat(0.0) != splat(0.0);
     int32_t entry = 0;
     for (int32_t i = 0; i < ls->numInputs; ++i) {
         const Vd x = loadLanes(ls->inputs + row + static_cast<int64_t>(i) * ls->numRows);
         if (ls->stopsOutOfRange) {
             const Vd lo = splat(ls->inputRange[i]);
             const Vd hi = splat(ls->inputRange[i + ls->rangeStride]);
-            *stop = *stop | (lo > x) | (x > hi);
+            stop = stop | (lo > x) | (x > hi);
         }
         const int32_t offset = ls->shapeOffsets[i];
         for (int32_t j = 0; j < ls->numInputMFs[i]; ++j, ++entry) {
@@ -137,6 +142,7 @@ inline void fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d, Vm *stop)
     d[2 * n + 1] = splat(0.0);
     d[2 * n + 2] = splat(ls->nan);
     d[2 * n + 3] = splat(1.0) - d[2 * n + 2];
+    return stop;
 }
 
 // ---- Rule firing: the NaN-aware steps throughout, which are the row
@@ -165,12 +171,16 @@ inline Vd orStepLanes(Vd acc, Vd x) {
     }
 }
 
-// Fills strength (numRules vectors); returns the total. plain marks the
-// lanes whose every strength is +0 or positive. N is the number of inputs
+struct FiringLanes {
+    Vd total;
+    Vm plain;
+};
+
+// Fills strength (numRules vectors); returns the total, and plain marking
+// the lanes whose every strength is +0 or positive. N is the number of inputs
 // when small enough to unroll, else 0.
 template <int N, AndMethod A, OrMethod O>
-inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *plain, int32_t *fired,
-                         int32_t *numFired) {
+inline FiringLanes fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, int32_t *fired, int32_t *numFired) {
     int32_t count = 0;
     const int32_t numInputs = N > 0 ? N : ls->numInputs;
     Vd total = splat(0.0);
@@ -190,9 +200,8 @@ inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *pl
         count += anyLane(weighted > splat(0.0)) ? 1 : 0;
         total = total + weighted;
     }
-    *plain = isPlain;
     *numFired = count;
-    return total;
+    return FiringLanes{total, isPlain};
 }
 
 // ---- Mamdani: the grouped aggregation and the centroid on the support.
@@ -204,8 +213,13 @@ inline Vd fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, Vm *pl
 // Output t's crisp values; empty marks the lanes whose set has zero area.
 // Only the rules of positive strength in some lane (fired) are read: any
 // other adds +0 to every set.
-inline Vd centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, const int32_t *fired, int32_t numFired,
-                        Vd *groups, Vd *set, Vm *empty) {
+struct CentroidLanes {
+    Vd y;
+    Vm empty;
+};
+
+inline CentroidLanes centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, const int32_t *fired,
+                                   int32_t numFired, Vd *groups, Vd *set) {
     const int32_t numSamples = ls->numSamples;
     const int32_t numRules = ls->numRules;
     const int32_t numSets = ls->numSets;
@@ -243,8 +257,7 @@ inline Vd centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, con
         num = num + set[q] * splat(points[static_cast<int64_t>(q) * ls->pointStride]);
     }
     const Vm isEmpty = total == splat(0.0);
-    *empty = isEmpty;
-    return select(isEmpty, splat(ls->zeroAreaValues[t]), num * (splat(1.0) / total));
+    return CentroidLanes{select(isEmpty, splat(ls->zeroAreaValues[t]), num * (splat(1.0) / total)), isEmpty};
 }
 
 // ---- Sugeno: the column sums straight from the output function values.
@@ -311,10 +324,10 @@ inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     int32_t *fired = reinterpret_cast<int32_t *>(crispLanes + ls->numOutputs);
     int32_t numFired = 0;
 
-    Vm stop = splat(0.0) != splat(0.0);
-    fillDegreesLanes(ls, row, d, &stop);
-    Vm plain;
-    const Vd total = fireRulesLanes<N, A, O>(ls, d, strength, &plain, fired, &numFired);
+    Vm stop = fillDegreesLanes(ls, row, d);
+    const FiringLanes firing = fireRulesLanes<N, A, O>(ls, d, strength, fired, &numFired);
+    const Vd total = firing.total;
+    const Vm plain = firing.plain;
     const Vm noneFired = total == splat(0.0);
     if (ls->stopsNoRuleFired) stop = stop | noneFired;
     if (ls->isSugeno) {
@@ -329,10 +342,9 @@ inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     int numDone = firstLane(stop);
     if (numDone == 0) return 0;
     for (int32_t t = 0; t < ls->numOutputs; ++t) {
-        Vm empty;
-        const Vd y = centroidLanes(ls, t, strength, fired, numFired, groups, set, &empty);
-        crispLanes[t] = select(noneFired, splat(ls->noRuleValues[t]), y);
-        if (ls->stopsEmptySet) stop = stop | (empty & ~noneFired);
+        const CentroidLanes c = centroidLanes(ls, t, strength, fired, numFired, groups, set);
+        crispLanes[t] = select(noneFired, splat(ls->noRuleValues[t]), c.y);
+        if (ls->stopsEmptySet) stop = stop | (c.empty & ~noneFired);
     }
     return writeLanes(ls, row, crispLanes, firstLane(stop), crisp);
 }
