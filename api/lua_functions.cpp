@@ -30,9 +30,18 @@ struct Script {
     bool isOverMemory = false;
     int64_t instructionsLeft = 0;
     bool isOverInstructions = false;
+
+    Script() = default;
+    Script(const Script &) = delete;
+    Script &operator=(const Script &) = delete;
+    // A script that failed to register, or every script at process exit.
+    ~Script() {
+        if (state != nullptr) lua_close(state);
+    }
 };
 
 // Every state lives until the process ends: its functions stay registered.
+// Closed by the static's destructor, after which no host call reaches them.
 std::vector<std::unique_ptr<Script>> &scripts() {
     static std::vector<std::unique_ptr<Script>> all;
     return all;
@@ -251,12 +260,6 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     script.state = lua_newstate(budgetedAlloc, &script);
     if (script.state == nullptr)
         throw orvane::HostError("fazolt:lua:MemoryLimit", path + ": cannot create a Lua state");
-    struct Closer {
-        Script *s;
-        ~Closer() {
-            if (s != nullptr) lua_close(s->state);
-        }
-    } closer{&script};
     lua_State *L = script.state;
     lua_sethook(L, countInstructions, LUA_MASKCOUNT, HOOK_STEP);
     lua_pushcfunction(L, openSandbox);
@@ -287,7 +290,6 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
             callLuaFunction(*s, name, results, args);
         });
     }
-    closer.s = nullptr;
     scripts().push_back(std::move(owned));
     return defined;
 }
