@@ -1,6 +1,6 @@
 // fazolt explain: one row, shown term by term, rule by rule, output by output.
 #include "cli/commands.h"
-#include "cli/inspect.h"
+#include "cli/explainOptions.h"
 
 #include <iostream>
 

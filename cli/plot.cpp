@@ -2,7 +2,7 @@
 // over two inputs, drawn with cairo as SVG or PNG. Sections: the chart frame
 // (axes, ticks, legend), the three kinds of chart, the command.
 #include "cli/commands.h"
-#include "cli/inspect.h"
+#include "cli/explainOptions.h"
 
 #include <cairo-pdf.h>
 #include <cairo-svg.h>

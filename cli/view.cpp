@@ -5,7 +5,7 @@
 // start-up, so the server reads no file while it runs. Evaluations go one at
 // a time through the module (host values are counted without atomics).
 #include "cli/commands.h"
-#include "cli/inspect.h"
+#include "cli/explainOptions.h"
 #include "cli/csv.h"
 
 #include "webAssets.h"

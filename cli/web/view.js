@@ -64,18 +64,18 @@ function fitRange(low, high) {
   return low === high ? [low - 0.5, high + 0.5] : [low, high];
 }
 
-// spec: {title, xLabel, yLabel, x: [lo, hi], y: [lo, hi], lines: [{xs, ys, colour, fill}],
+// chart: {title, xLabel, yLabel, x: [lo, hi], y: [lo, hi], lines: [{xs, ys, colour, fill}],
 //        spikes: [{x, y, colour}], verticals: [{x, colour}], markers: [{x, y, colour}],
 //        legend: [{label, colour}]}
-function drawChart(canvas, spec) {
+function drawChart(canvas, chart) {
   const ctx = canvas.getContext("2d");
   const w = canvas.width, h = canvas.height;
   const left = 50, right = 200, top = 26, bottom = 40;
-  const px = x => left + (x - spec.x[0]) / (spec.x[1] - spec.x[0]) * (w - left - right);
-  const py = y => h - bottom - (y - spec.y[0]) / (spec.y[1] - spec.y[0]) * (h - top - bottom);
+  const px = x => left + (x - chart.x[0]) / (chart.x[1] - chart.x[0]) * (w - left - right);
+  const py = y => h - bottom - (y - chart.y[0]) / (chart.y[1] - chart.y[0]) * (h - top - bottom);
   ctx.clearRect(0, 0, w, h);
   ctx.font = "11px DejaVu Sans, sans-serif";
-  for (const line of spec.lines || []) {
+  for (const line of chart.lines || []) {
     ctx.strokeStyle = line.colour;
     ctx.lineWidth = 2;
     ctx.beginPath();
@@ -101,7 +101,7 @@ function drawChart(canvas, spec) {
       ctx.globalAlpha = 1;
     }
   }
-  for (const s of spec.spikes || []) {
+  for (const s of chart.spikes || []) {
     ctx.strokeStyle = s.colour;
     ctx.lineWidth = 3;
     ctx.beginPath();
@@ -109,7 +109,7 @@ function drawChart(canvas, spec) {
     ctx.lineTo(px(s.x), py(s.y));
     ctx.stroke();
   }
-  for (const v of spec.verticals || []) {
+  for (const v of chart.verticals || []) {
     if (!Number.isFinite(v.x)) continue;
     ctx.strokeStyle = v.colour;
     ctx.setLineDash([6, 4]);
@@ -121,15 +121,15 @@ function drawChart(canvas, spec) {
     ctx.stroke();
     ctx.setLineDash([]);
   }
-  for (const m of spec.markers || []) {
+  for (const m of chart.markers || []) {
     if (!Number.isFinite(m.x) || !Number.isFinite(m.y)) continue;
     ctx.fillStyle = m.colour;
     ctx.beginPath();
     ctx.arc(px(m.x), py(m.y), 4, 0, 2 * Math.PI);
     ctx.fill();
   }
-  drawFrame(ctx, spec, {left, right, top, bottom, w, h, px, py});
-  (spec.legend || []).forEach((item, k) => {
+  drawFrame(ctx, chart, {left, right, top, bottom, w, h, px, py});
+  (chart.legend || []).forEach((item, k) => {
     ctx.fillStyle = item.colour;
     ctx.fillRect(w - right + 12, top + 4 + 18 * k, 14, 9);
     ctx.fillStyle = "#222";
@@ -139,32 +139,32 @@ function drawChart(canvas, spec) {
   });
 }
 
-function drawFrame(ctx, spec, f) {
+function drawFrame(ctx, chart, f) {
   ctx.strokeStyle = "#222";
   ctx.lineWidth = 1;
   ctx.strokeRect(f.left, f.top, f.w - f.left - f.right, f.h - f.top - f.bottom);
   ctx.fillStyle = "#222";
   ctx.textAlign = "center";
   ctx.textBaseline = "top";
-  for (const t of niceTicks(spec.x[0], spec.x[1])) {
+  for (const t of niceTicks(chart.x[0], chart.x[1])) {
     ctx.beginPath(); ctx.moveTo(f.px(t), f.h - f.bottom); ctx.lineTo(f.px(t), f.h - f.bottom + 4); ctx.stroke();
     ctx.fillText(tickText(t), f.px(t), f.h - f.bottom + 6);
   }
-  ctx.fillText(spec.xLabel, (f.left + f.w - f.right) / 2, f.h - 16);
+  ctx.fillText(chart.xLabel, (f.left + f.w - f.right) / 2, f.h - 16);
   ctx.textAlign = "right";
   ctx.textBaseline = "middle";
-  for (const t of niceTicks(spec.y[0], spec.y[1])) {
+  for (const t of niceTicks(chart.y[0], chart.y[1])) {
     ctx.beginPath(); ctx.moveTo(f.left - 4, f.py(t)); ctx.lineTo(f.left, f.py(t)); ctx.stroke();
     ctx.fillText(tickText(t), f.left - 6, f.py(t));
   }
   ctx.textAlign = "center";
   ctx.font = "bold 12px DejaVu Sans, sans-serif";
-  ctx.fillText(spec.title, (f.left + f.w - f.right) / 2, 12);
+  ctx.fillText(chart.title, (f.left + f.w - f.right) / 2, 12);
   ctx.font = "11px DejaVu Sans, sans-serif";
   ctx.save();
   ctx.translate(12, (f.top + f.h - f.bottom) / 2);
   ctx.rotate(-Math.PI / 2);
-  ctx.fillText(spec.yLabel, 0, 0);
+  ctx.fillText(chart.yLabel, 0, 0);
   ctx.restore();
 }
 
@@ -419,12 +419,12 @@ function paintSurface(canvas, s) {
   const finite = values.filter(Number.isFinite);
   const lo = finite.length ? Math.min(...finite) : 0, hi = finite.length ? Math.max(...finite) : 1;
   const xs = s.xs.map(toNumber), ys = s.ys.map(toNumber), n = s.resolution;
-  const spec = {title: s.output + " over " + s.x + " and " + s.y, xLabel: s.x, yLabel: s.y,
+  const chart = {title: s.output + " over " + s.x + " and " + s.y, xLabel: s.x, yLabel: s.y,
                 x: fitRange(xs[0], xs[n - 1]), y: fitRange(ys[0], ys[n - 1])};
   const ctx = canvas.getContext("2d");
   const w = canvas.width, h = canvas.height, left = 50, right = 170, top = 26, bottom = 40;
-  const px = v => left + (v - spec.x[0]) / (spec.x[1] - spec.x[0]) * (w - left - right);
-  const py = v => h - bottom - (v - spec.y[0]) / (spec.y[1] - spec.y[0]) * (h - top - bottom);
+  const px = v => left + (v - chart.x[0]) / (chart.x[1] - chart.x[0]) * (w - left - right);
+  const py = v => h - bottom - (v - chart.y[0]) / (chart.y[1] - chart.y[0]) * (h - top - bottom);
   ctx.clearRect(0, 0, w, h);
   const edge = (g, k) => k === 0 ? g[0] : k === g.length ? g[g.length - 1] : (g[k - 1] + g[k]) / 2;
   for (let iy = 0; iy < n; iy++) {
@@ -437,7 +437,7 @@ function paintSurface(canvas, s) {
     }
   }
   ctx.font = "11px DejaVu Sans, sans-serif";
-  drawFrame(ctx, spec, {left, right, top, bottom, w, h, px, py});
+  drawFrame(ctx, chart, {left, right, top, bottom, w, h, px, py});
   for (let k = 0; k < 100; k++) {
     const [r, g, b] = heatColour((k + 0.5) / 100);
     ctx.fillStyle = "rgb(" + r + "," + g + "," + b + ")";

@@ -1,7 +1,7 @@
 // What explain, plot and view share: the system with its explainer, one
 // input row from --input NAME=VALUE or --row, and the diagnostics modes.
-#ifndef FAZOLT_CLI_INSPECT_H
-#define FAZOLT_CLI_INSPECT_H
+#ifndef FAZOLT_CLI_EXPLAIN_OPTIONS_H
+#define FAZOLT_CLI_EXPLAIN_OPTIONS_H
 
 #include "cli/commands.h"
 

@@ -1,4 +1,4 @@
-#include "cli/inspect.h"
+#include "cli/explainOptions.h"
 
 #include "cli/csv.h"
 
