@@ -93,7 +93,7 @@ static bool planCommonLanes(const SystemRecord *fis, const DiagnosticsOptions *d
 // Sizes work for the kernel and the outputs' fixed values (no rule fired,
 // and for Mamdani the centroid of an empty set); sets the width last.
 static void finishLanes(const SystemRecord *fis, DynArray<double> *work, LaneSystem *lanes) {
-    const int32_t width = lanes->level == LaneLevel::Avx512 ? 8 : 4;
+    const int32_t width = 8;  // at AVX2 too, as two registers
     const int64_t length = laneWorkLength(lanes, width) + 2 * static_cast<int64_t>(fis->numOutputs);
     if (!fitsElementCount(length)) return;
     resize1D(work, static_cast<int32_t>(length));
@@ -150,10 +150,10 @@ void planSugenoLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, co
 int32_t runRowsInLanes(LaneSystem *lanes, int32_t first, int32_t end, double *crisp) {
     if (lanes->width == 0 || first < lanes->resumeRow) return 0;
     int32_t numDone = 0;
-    switch (lanes->width) {
+    switch (lanes->level) {
 #if FAZOLT_HAS_LANES
-        case 8: numDone = runRowsAvx512(lanes, first, end, crisp); break;
-        case 4: numDone = runRowsAvx2(lanes, first, end, crisp); break;
+        case LaneLevel::Avx512: numDone = runRowsAvx512(lanes, first, end, crisp); break;
+        case LaneLevel::Avx2: numDone = runRowsAvx2(lanes, first, end, crisp); break;
 #endif
         default: return 0;
     }

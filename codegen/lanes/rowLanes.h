@@ -25,7 +25,7 @@ LaneLevel supportedLaneLevel();
 // What a lane kernel reads, resolved once per call: plain arrays only, so
 // that the kernels depend on nothing else of the module.
 struct LaneSystem {
-    int32_t width;  // rows per block: 4 or 8; 0 when rows do not go in lanes
+    int32_t width;  // rows a block (8 at either level); 0 when rows do not go in lanes
     LaneLevel level;
 
     const double *inputs;  // column-major, numRows rows

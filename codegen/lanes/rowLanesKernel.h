@@ -1,5 +1,5 @@
 // The lane kernel, written once and compiled once per instruction set:
-// the including object defines FAZOLT_LANE_WIDTH and its compile flags.
+// the including object defines FAZOLT_LANE_PAIRS and its compile flags.
 //
 // Every step is the row path's operation on a vector whose lanes are rows.
 // A branch becomes a select of computed candidates; a comparison keeps the
@@ -22,19 +22,81 @@
 #include <cmath>
 #include <cstring>
 
-#if FAZOLT_LANE_WIDTH != 4 && FAZOLT_LANE_WIDTH != 8
-#error "define FAZOLT_LANE_WIDTH (4 or 8) before including the lane kernel"
+#ifndef FAZOLT_LANE_PAIRS
+#error "define FAZOLT_LANE_PAIRS (1: a block in two AVX2 registers, 0: in one AVX-512 register) first"
 #endif
 
 // Internal linkage throughout: these functions are compiled with the
 // object's instruction set, so no copy of them may be shared with, and
 // picked by the linker for, code that runs on any processor.
+// Everything is inlined into the entry point: a vector or a pair of them
+// passed to a function that is not would travel through memory.
+#define FAZOLT_LANE_INLINE inline __attribute__((always_inline))
+
 namespace {
 
 // ---- Vectors: one lane a row. Aligned to a double only, since working
 // storage comes from the host allocator.
 
-constexpr int kWidth = FAZOLT_LANE_WIDTH;
+constexpr int kWidth = 8;  // rows a block, at either level
+
+#if FAZOLT_LANE_PAIRS
+// A block of twice the registers' width, as two registers: every operation
+// is one instruction a half, and the halves' chains of dependent steps (a
+// centroid's sums, the rule loop's total) overlap. The compilers' own
+// lowering of vectors wider than the instruction set goes through memory.
+typedef double Half __attribute__((vector_size(32), aligned(8)));
+typedef double HalfOfDoubles __attribute__((vector_size(32), aligned(8), may_alias));
+typedef int64_t HalfMask __attribute__((vector_size(32), aligned(8)));
+struct Vd {
+    Half lo, hi;
+};
+struct Vm {
+    HalfMask lo, hi;
+};
+
+#define FAZOLT_LANE_PAIR_OPERATOR(Result, Operand, op) \
+    FAZOLT_LANE_INLINE Result operator op(Operand a, Operand b) { return Result{a.lo op b.lo, a.hi op b.hi}; }
+FAZOLT_LANE_PAIR_OPERATOR(Vd, Vd, +)
+FAZOLT_LANE_PAIR_OPERATOR(Vd, Vd, -)
+FAZOLT_LANE_PAIR_OPERATOR(Vd, Vd, *)
+FAZOLT_LANE_PAIR_OPERATOR(Vd, Vd, /)
+FAZOLT_LANE_PAIR_OPERATOR(Vm, Vd, <)
+FAZOLT_LANE_PAIR_OPERATOR(Vm, Vd, >)
+FAZOLT_LANE_PAIR_OPERATOR(Vm, Vd, <=)
+FAZOLT_LANE_PAIR_OPERATOR(Vm, Vd, >=)
+FAZOLT_LANE_PAIR_OPERATOR(Vm, Vd, ==)
+FAZOLT_LANE_PAIR_OPERATOR(Vm, Vd, !=)
+FAZOLT_LANE_PAIR_OPERATOR(Vm, Vm, &)
+FAZOLT_LANE_PAIR_OPERATOR(Vm, Vm, |)
+#undef FAZOLT_LANE_PAIR_OPERATOR
+FAZOLT_LANE_INLINE Vd operator-(Vd a) { return Vd{-a.lo, -a.hi}; }
+FAZOLT_LANE_INLINE Vm operator~(Vm m) { return Vm{~m.lo, ~m.hi}; }
+
+FAZOLT_LANE_INLINE Vd splat(double s) {
+    const Half h = {s, s, s, s};
+    return Vd{h, h};
+}
+
+FAZOLT_LANE_INLINE Vd loadLanes(const double *p) {
+    return Vd{*reinterpret_cast<const HalfOfDoubles *>(p), *reinterpret_cast<const HalfOfDoubles *>(p + 4)};
+}
+
+FAZOLT_LANE_INLINE void storeLanes(double *p, Vd a) {
+    *reinterpret_cast<HalfOfDoubles *>(p) = a.lo;
+    *reinterpret_cast<HalfOfDoubles *>(p + 4) = a.hi;
+}
+
+FAZOLT_LANE_INLINE Vd select(Vm m, Vd a, Vd b) { return Vd{m.lo ? a.lo : b.lo, m.hi ? a.hi : b.hi}; }
+
+// Lanes holding +0 exactly (all bits clear).
+FAZOLT_LANE_INLINE Vm isPlusZero(Vd a) { return Vm{(HalfMask)a.lo == 0, (HalfMask)a.hi == 0}; }
+
+FAZOLT_LANE_INLINE unsigned laneBits(Vm m) {
+    return static_cast<unsigned>(_mm256_movemask_pd((__m256d)m.lo)) |
+           static_cast<unsigned>(_mm256_movemask_pd((__m256d)m.hi)) << 4;
+}
+#else
 typedef double Vd __attribute__((vector_size(8 * kWidth), aligned(8)));
 // For reading lanes out of arrays of doubles; Vd itself aliases nothing
 // else, so that stores into working storage do not force the kernel to read
@@ -44,41 +106,35 @@ typedef int64_t Vm __attribute__((vector_size(8 * kWidth), aligned(8)));
 
 // An initialiser list, which compilers turn into one broadcast (a loop over
 // the lanes became one masked broadcast a lane at -O3).
-inline Vd splat(double s) {
-#if FAZOLT_LANE_WIDTH == 8
-    return Vd{s, s, s, s, s, s, s, s};
-#else
-    return Vd{s, s, s, s};
-#endif
-}
+FAZOLT_LANE_INLINE Vd splat(double s) { return Vd{s, s, s, s, s, s, s, s}; }
 
 // One load: a copy through memory in pieces would stall the load.
-inline Vd loadLanes(const double *p) { return *reinterpret_cast<const VdOfDoubles *>(p); }
+FAZOLT_LANE_INLINE Vd loadLanes(const double *p) { return *reinterpret_cast<const VdOfDoubles *>(p); }
+
+FAZOLT_LANE_INLINE void storeLanes(double *p, Vd a) { *reinterpret_cast<VdOfDoubles *>(p) = a; }
 
 // Bit for bit a where m is set, else b: one blend instruction.
-inline Vd select(Vm m, Vd a, Vd b) { return m ? a : b; }
+FAZOLT_LANE_INLINE Vd select(Vm m, Vd a, Vd b) { return m ? a : b; }
 
-inline Vm isNaN(Vd a) { return a != a; }
+// Lanes holding +0 exactly (all bits clear).
+FAZOLT_LANE_INLINE Vm isPlusZero(Vd a) { return (Vm)a == 0; }
 
 // The lanes of a mask as bits, lane 0 lowest: one instruction.
-inline unsigned laneBits(Vm m) {
-#if FAZOLT_LANE_WIDTH == 8
-    return _mm512_test_epi64_mask((__m512i)m, (__m512i)m);
-#else
-    return static_cast<unsigned>(_mm256_movemask_pd((__m256d)m));
+FAZOLT_LANE_INLINE unsigned laneBits(Vm m) { return _mm512_test_epi64_mask((__m512i)m, (__m512i)m); }
 #endif
-}
 
-inline bool anyLane(Vm m) { return laneBits(m) != 0; }
+FAZOLT_LANE_INLINE Vm isNaN(Vd a) { return a != a; }
 
-inline int firstLane(Vm m) {
+FAZOLT_LANE_INLINE bool anyLane(Vm m) { return laneBits(m) != 0; }
+
+FAZOLT_LANE_INLINE int firstLane(Vm m) {
     const unsigned bits = laneBits(m);
     return bits == 0 ? kWidth : __builtin_ctz(bits);
 }
 
 // ---- Membership: the shape rules of the row path, branch by branch.
 
-inline Vd trimfLanes(Vd x, const double *p) {
+FAZOLT_LANE_INLINE Vd trimfLanes(Vd x, const double *p) {
     const double a = p[0], b = p[1], c = p[2];
     Vd y = splat(0.0);
     if (a != b) y = select((splat(a) < x) & (x < splat(b)), splat(1.0 / (b - a)) * (x - splat(a)), y);
@@ -86,7 +142,7 @@ inline Vd trimfLanes(Vd x, const double *p) {
     return select(x == splat(b), splat(1.0), y);
 }
 
-inline Vd trapmfLanes(Vd x, const double *p) {
+FAZOLT_LANE_INLINE Vd trapmfLanes(Vd x, const double *p) {
     const double a = p[0], b = p[1], c = p[2], d = p[3];
     Vd y1 = splat(0.0);
     y1 = select(x >= splat(b), splat(1.0), y1);
@@ -99,14 +155,14 @@ inline Vd trapmfLanes(Vd x, const double *p) {
     return select((y2 < y1) | isNaN(y1), y2, y1);  // the row path's min: y1 first
 }
 
-inline Vd gaussmfLanes(Vd x, const double *p) {
+FAZOLT_LANE_INLINE Vd gaussmfLanes(Vd x, const double *p) {
     const Vd d = x - splat(p[1]);
     const Vd n = -(d * d);
     const double s = (p[0] * p[0]) * 2.0;
-    const Vd quotient = n / splat(s);
-    Vd y;
-    for (int k = 0; k < kWidth; ++k) y[k] = std::exp(quotient[k]);
-    return y;
+    double lanes[kWidth];
+    storeLanes(lanes, n / splat(s));
+    for (int k = 0; k < kWidth; ++k) lanes[k] = std::exp(lanes[k]);
+    return loadLanes(lanes);
 }
 
 // Masks travel by value, never through the address of a local: with the
@@ -115,7 +171,7 @@ inline Vd gaussmfLanes(Vd x, const double *p) {
 
 // The block's degree table (the row path's layout: degrees, complements,
 // 1, 0, NaN, 1 - NaN); returns the out-of-range rows' mask.
-inline Vm fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d) {
+FAZOLT_LANE_INLINE Vm fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d) {
     Vm stop = splat(0.0) != splat(0.0);
     int32_t entry = 0;
     for (int32_t i = 0; i < ls->numInputs; ++i) {
@@ -149,14 +205,14 @@ inline Vm fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d) {
 // path's plain steps when no degree is NaN.
 
 template <AndMethod A>
-inline Vd andStepLanes(Vd acc, Vd x) {
+FAZOLT_LANE_INLINE Vd andStepLanes(Vd acc, Vd x) {
     if (A == AndMethod::Prod) return acc * x;
     const Vd smaller = select(x < acc, x, acc);
     return select(isNaN(acc), select(isNaN(x), acc, x), smaller);
 }
 
 template <OrMethod O>
-inline Vd orStepLanes(Vd acc, Vd x) {
+FAZOLT_LANE_INLINE Vd orStepLanes(Vd acc, Vd x) {
     switch (O) {
         case OrMethod::Max: {
             const Vd larger = select(x > acc, x, acc);
@@ -176,11 +232,12 @@ struct FiringLanes {
     Vm plain;
 };
 
-// Fills strength (numRules vectors); returns the total, and plain marking
-// the lanes whose every strength is +0 or positive. N is the number of inputs
+// Fills strength (numRules vectors); returns the total, and for Mamdani
+// plain marking the lanes whose every strength is +0 or positive. N is the number of inputs
 // when small enough to unroll, else 0.
 template <int N, AndMethod A, OrMethod O>
-inline FiringLanes fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, int32_t *fired, int32_t *numFired) {
+FAZOLT_LANE_INLINE FiringLanes fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strength, int32_t *fired,
+                                              int32_t *numFired) {
     int32_t count = 0;
     const int32_t numInputs = N > 0 ? N : ls->numInputs;
     Vd total = splat(0.0);
@@ -195,10 +252,11 @@ inline FiringLanes fireRulesLanes(const LaneSystem *ls, const Vd *d, Vd *strengt
         }
         const Vd weighted = acc * splat(ls->weight[r]);
         strength[r] = weighted;
-        isPlain = isPlain & ((weighted > splat(0.0)) | ((Vm)weighted == 0));
+        total = total + weighted;
+        if (ls->isSugeno) continue;  // the Mamdani sets' inputs
+        isPlain = isPlain & ((weighted > splat(0.0)) | isPlusZero(weighted));
         fired[count] = r;
         count += anyLane(weighted > splat(0.0)) ? 1 : 0;
-        total = total + weighted;
     }
     *numFired = count;
     return FiringLanes{total, isPlain};
@@ -218,8 +276,8 @@ struct CentroidLanes {
     Vm empty;
 };
 
-inline CentroidLanes centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength, const int32_t *fired,
-                                   int32_t numFired, Vd *groups, Vd *set) {
+FAZOLT_LANE_INLINE CentroidLanes centroidLanes(const LaneSystem *ls, int32_t t, const Vd *strength,
+                                               const int32_t *fired, int32_t numFired, Vd *groups, Vd *set) {
     const int32_t numSamples = ls->numSamples;
     const int32_t numRules = ls->numRules;
     const int32_t numSets = ls->numSets;
@@ -232,17 +290,35 @@ inline CentroidLanes centroidLanes(const LaneSystem *ls, int32_t t, const Vd *st
         const int32_t g = 2 * ((code < 0 ? -code : code) - 1) + (code < 0 ? 1 : 0);
         groups[g] = select(strength[r] > groups[g], strength[r], groups[g]);
     }
-    for (int32_t q = 0; q < numSamples; ++q) set[q] = splat(0.0);
+    // The sums read the samples of the applied sets' supports only: just
+    // those start at +0, written by the first applied set's own pass.
     int32_t first = numSamples;
     int32_t end = 0;
+    for (int32_t g = 0; g < numSets; ++g) {
+        if (!anyLane(groups[g] > splat(0.0))) continue;
+        const int32_t from = ls->setSupport[2 * g];
+        const int32_t to = ls->setSupport[2 * g + 1];
+        first = from < first ? from : first;
+        end = to > end ? to : end;
+    }
+    bool started = false;
     for (int32_t g = 0; g < numSets; ++g) {
         const Vd w = groups[g];
         if (!anyLane(w > splat(0.0))) continue;
         const double *mu = ls->setValues + static_cast<int64_t>(g) * numSamples;
         const int32_t from = ls->setSupport[2 * g];
         const int32_t to = ls->setSupport[2 * g + 1];
-        first = from < first ? from : first;
-        end = to > end ? to : end;
+        if (!started) {
+            for (int32_t q = first; q < from; ++q) set[q] = splat(0.0);
+            for (int32_t q = from; q < to; ++q) {
+                const Vd m = splat(mu[q]);
+                const Vd v = select(m > w, w, m);
+                set[q] = select(v > splat(0.0), v, splat(0.0));
+            }
+            for (int32_t q = to; q < end; ++q) set[q] = splat(0.0);
+            started = true;
+            continue;
+        }
         for (int32_t q = from; q < to; ++q) {
             const Vd m = splat(mu[q]);
             const Vd v = select(m > w, w, m);
@@ -265,7 +341,7 @@ inline CentroidLanes centroidLanes(const LaneSystem *ls, int32_t t, const Vd *st
 // The output function values of the block's rows: coefficients first, in
 // input order, then the constant term.
 template <int N>
-inline void fillOutputValuesLanes(const LaneSystem *ls, int32_t row, Vd *values) {
+FAZOLT_LANE_INLINE void fillOutputValuesLanes(const LaneSystem *ls, int32_t row, Vd *values) {
     const int32_t n = N > 0 ? N : ls->numInputs;
     for (int32_t k = 0; k < ls->numOutputFunctions; ++k) {
         const double *p = ls->outputCoefficients + static_cast<int64_t>(k) * (n + 1);
@@ -282,7 +358,7 @@ inline void fillOutputValuesLanes(const LaneSystem *ls, int32_t row, Vd *values)
     }
 }
 
-inline Vd sugenoSumLanes(const LaneSystem *ls, int32_t o, const Vd *values, const Vd *strength) {
+FAZOLT_LANE_INLINE Vd sugenoSumLanes(const LaneSystem *ls, int32_t o, const Vd *values, const Vd *strength) {
     const int32_t *entries = ls->sugenoEntries + static_cast<int64_t>(o) * ls->numRules;
     Vd sum = entries[0] < 0 ? splat(0.0) : values[entries[0]] * strength[0];
     for (int32_t r = 1; r < ls->numRules; ++r)
@@ -292,7 +368,7 @@ inline Vd sugenoSumLanes(const LaneSystem *ls, int32_t o, const Vd *values, cons
 }
 
 // The Mamdani methods see a one-point set: the point a with membership T.
-inline Vd sugenoDefuzzifyLanes(const LaneSystem *ls, Vd a, Vd T) {
+FAZOLT_LANE_INLINE Vd sugenoDefuzzifyLanes(const LaneSystem *ls, Vd a, Vd T) {
     switch (ls->method) {
         case DefuzzMethod::Wtaver: return (splat(1.0) / T) * a;
         case DefuzzMethod::Centroid: return (T * a) * (splat(1.0) / T);
@@ -304,10 +380,12 @@ inline Vd sugenoDefuzzifyLanes(const LaneSystem *ls, Vd a, Vd T) {
 // ---- The block loop.
 
 // The outputs of the block's first numDone rows; returns numDone.
-inline int writeLanes(const LaneSystem *ls, int32_t row, const Vd *crispLanes, int numDone, double *crisp) {
+FAZOLT_LANE_INLINE int writeLanes(const LaneSystem *ls, int32_t row, const Vd *crispLanes, int numDone, double *crisp) {
     for (int32_t t = 0; t < ls->numOutputs; ++t) {
         double *column = crisp + row + static_cast<int64_t>(t) * ls->numRows;
-        for (int k = 0; k < numDone; ++k) column[k] = crispLanes[t][k];
+        double lanes[kWidth];
+        storeLanes(lanes, crispLanes[t]);
+        for (int k = 0; k < numDone; ++k) column[k] = lanes[k];
     }
     return numDone;
 }
@@ -315,7 +393,7 @@ inline int writeLanes(const LaneSystem *ls, int32_t row, const Vd *crispLanes, i
 // One block of kWidth rows from row; returns how many of them, from the
 // first, it wrote.
 template <int N, AndMethod A, OrMethod O>
-inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
+FAZOLT_LANE_INLINE int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     Vd *d = reinterpret_cast<Vd *>(ls->work);
     Vd *strength = d + 2 * static_cast<int64_t>(ls->cacheLength) + 4;
     Vd *groups = strength + ls->numRules;
@@ -350,7 +428,7 @@ inline int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
 }
 
 template <int N, AndMethod A, OrMethod O>
-inline int32_t runBlocksFor(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+FAZOLT_LANE_INLINE int32_t runBlocksFor(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
     int32_t row = first;
     while (row + kWidth <= end) {
         const int numDone = runBlock<N, A, O>(ls, row, crisp);
@@ -363,7 +441,7 @@ inline int32_t runBlocksFor(const LaneSystem *ls, int32_t first, int32_t end, do
 // The connectives and up to four inputs fixed at compile time, as the row
 // path's rule firing has them.
 template <int N, AndMethod A>
-inline int32_t runBlocksWithOr(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+FAZOLT_LANE_INLINE int32_t runBlocksWithOr(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
     switch (ls->orMethod) {
         case OrMethod::Max: return runBlocksFor<N, A, OrMethod::Max>(ls, first, end, crisp);
         case OrMethod::Probor: return runBlocksFor<N, A, OrMethod::Probor>(ls, first, end, crisp);
@@ -372,12 +450,12 @@ inline int32_t runBlocksWithOr(const LaneSystem *ls, int32_t first, int32_t end,
 }
 
 template <int N>
-inline int32_t runBlocksWithAnd(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+FAZOLT_LANE_INLINE int32_t runBlocksWithAnd(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
     if (ls->andMethod == AndMethod::Min) return runBlocksWithOr<N, AndMethod::Min>(ls, first, end, crisp);
     return runBlocksWithOr<N, AndMethod::Prod>(ls, first, end, crisp);
 }
 
-inline int32_t runBlocks(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
+FAZOLT_LANE_INLINE int32_t runBlocks(const LaneSystem *ls, int32_t first, int32_t end, double *crisp) {
     switch (ls->numInputs) {
         case 1: return runBlocksWithAnd<1>(ls, first, end, crisp);
         case 2: return runBlocksWithAnd<2>(ls, first, end, crisp);
