@@ -29,9 +29,14 @@
 // Internal linkage throughout: these functions are compiled with the
 // object's instruction set, so no copy of them may be shared with, and
 // picked by the linker for, code that runs on any processor.
-// Everything is inlined into the entry point: a vector or a pair of them
-// passed to a function that is not would travel through memory.
+// A pair of vectors passed to a function that is not inlined travels
+// through memory, so the pair kernel inlines everything into its entry
+// point; a single register travels in the register.
+#if FAZOLT_LANE_PAIRS
 #define FAZOLT_LANE_INLINE inline __attribute__((always_inline))
+#else
+#define FAZOLT_LANE_INLINE inline
+#endif
 
 namespace {
 

@@ -8,6 +8,9 @@
 2. evaluate's peak extra memory (resident set growth) beside the output array.
 3. Dask: a LocalCluster of 2 single-threaded worker processes against one
    process, on 4,000,000 rows of big_mamdani.
+4. Rows in lanes from Python: the time per row of a surface grid (as
+   fazolt.plot.surface builds it) and of a batch of generated rows, at each
+   lane level; and `fazolt plot --surface` as a whole command.
 
     /usr/bin/python3 python/bench/bench_python.py [--build build] [--rows N] [--dask-rows N]
 """
@@ -147,6 +150,51 @@ def bench_dask(fazolt, np, rows_count, rounds=5):
           f"load average {os.getloadavg()[0]:.1f}")
 
 
+LEVELS = ("scalar", "avx2", "avx512")
+
+
+def bench_lanes(fazolt, np, build, csv_dir, reps=5):
+    """Levels alternate within each round; the best time of each is shown."""
+    for name in ("fan", "big_mamdani", "sugeno_linear"):
+        system = fazolt.System.from_file(SYSTEMS / f"{name}.json")
+        names = system.input_names
+        ranges = [v.range for v in system.inputs]
+        resolution = 1000
+        gx, gy = np.meshgrid(np.linspace(*ranges[0], resolution), np.linspace(*ranges[1], resolution))
+        grid = np.empty((gx.size, len(names)))
+        for i, (lo, hi) in enumerate(ranges):
+            grid[:, i] = (lo + hi) / 2
+        grid[:, 0], grid[:, 1] = gx.ravel(), gy.ravel()
+        batch = np.loadtxt(csv_dir / f"{name}.csv", delimiter=",", skiprows=1)
+        best = {}
+        for _ in range(reps):
+            for level in LEVELS:
+                os.environ["FAZOLT_LANES"] = level
+                for label, rows in (("surface", grid), ("batch", batch)):
+                    t0 = time.perf_counter()
+                    system.evaluate(rows, **QUIET)
+                    ns = (time.perf_counter() - t0) / len(rows) * 1e9
+                    best[label, level] = min(best.get((label, level), ns), ns)
+        os.environ.pop("FAZOLT_LANES")
+        line = "  ".join(f"{label} " + " / ".join(f"{best[label, level]:.1f}" for level in LEVELS) +
+                         f" ({best[label, 'scalar'] / best[label, 'avx512']:.2f}x)" for label in ("surface", "batch"))
+        print(f"{name:14s} ns/row scalar / avx2 / avx512: {line}   "
+              f"(surface {resolution}x{resolution} over {names[0]}, {names[1]}; batch {len(batch):,} rows)")
+        tool = {}
+        for _ in range(3):
+            for level in ("scalar", "avx512"):
+                with tempfile.TemporaryDirectory() as tmp:
+                    t0 = time.perf_counter()
+                    subprocess.run([str(build / "fazolt"), "plot", str(SYSTEMS / f"{name}.json"), "-o",
+                                    f"{tmp}/s.png", "--surface", names[0], names[1], "--output",
+                                    system.output_names[0], "--resolution", "1000", "--on-out-of-range", "none"],
+                                   check=True, env=dict(os.environ, FAZOLT_LANES=level))
+                    ms = (time.perf_counter() - t0) * 1e3
+                tool[level] = min(tool.get(level, ms), ms)
+        print(f"{name:14s} fazolt plot --surface at resolution 1000 (1,000,000 rows, PNG): scalar {tool['scalar']:.0f} ms, "
+              f"avx512 {tool['avx512']:.0f} ms", flush=True)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=str(ROOT / "build"))
@@ -154,7 +202,7 @@ def main():
     ap.add_argument("--reps", type=int, default=5)
     ap.add_argument("--dask-rows", type=int, default=4_000_000)
     ap.add_argument("--skip-dask", action="store_true")
-    ap.add_argument("--only", choices=["evaluate", "memory", "dask"], help="one part of the benchmark")
+    ap.add_argument("--only", choices=["evaluate", "memory", "dask", "lanes"], help="one part of the benchmark")
     a = ap.parse_args()
     build = Path(a.build).resolve()
     sys.path.insert(0, str(build / "python"))
@@ -171,6 +219,8 @@ def main():
         for name in ("fan", "big_mamdani", "sugeno_linear"):
             if a.only in (None, "memory"):
                 bench_memory(build, name, Path(tmp) / f"{name}.csv")
+        if a.only in (None, "lanes"):
+            bench_lanes(fazolt, np, build, Path(tmp))
     if a.only in (None, "dask") and not a.skip_dask:
         bench_dask(fazolt, np, a.dask_rows)
 

@@ -284,9 +284,14 @@ public:
             py::gil_scoped_release release;
             orvane::Value diagnostics = system_->diagnostics(diagnosticModes(modes));
             int64_t first = 0;
+            // One input block for every full block: a fresh one per call would
+            // come as fresh pages, faulted in and zeroed again each time.
+            orvane::Value fullBlock;
             do {  // one call even for no rows: the module's own empty result and checks
                 int64_t n = std::min(blockRows, numRows - first);
-                orvane::Value block = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {n, numCols});
+                if (n == blockRows && !fullBlock) fullBlock = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {n, numCols});
+                orvane::Value block =
+                    n == blockRows ? fullBlock : orvane::Value::numeric(ZORB_DOUBLE_CLASS, {n, numCols});
                 double *b = block.pr();
                 for (int64_t c = 0; c < numCols; ++c)
                     for (int64_t r = 0; r < n; ++r) b[r + c * n] = in[(first + r) * rowStride + c * colStride];
