@@ -5,6 +5,7 @@
 #   scripts/fuzz.sh [smoke [SECONDS]]   replay seeds and corpus, then fuzz each target SECONDS (default 30)
 #   scripts/fuzz.sh campaign RUNS       RUNS executions per target, two targets at a time; prints exec counts
 #   FAZOLT_FUZZ_TARGETS=module_call scripts/fuzz.sh campaign 2000000   one target only
+#   FAZOLT_FUZZ_JOBS=2 ...campaign...   each target's runs split over 2 processes sharing its corpus
 #   scripts/fuzz.sh minimise            merges seeds, corpus and campaign finds into fuzz/corpus/
 #   scripts/fuzz.sh replay              runs every seed and corpus input once
 #
@@ -50,23 +51,33 @@ replay() {  # every committed input once
   done
 }
 
-# Runs target $1 with -runs=$2 (0 = until -max_total_time=$3) into the work corpus; logs to $dir/run-$1.log.
+# Runs target $1 with -runs=$2 (0 = until -max_total_time=$3) into the work corpus, in
+# FAZOLT_FUZZ_JOBS processes (each a share of the runs); logs to $dir/run-$1.N.log.
 fuzzOne() {
-  local t=$1 runs=$2 seconds=$3 work="$dir/work/$t"
+  local t=$1 runs=$2 seconds=$3 work="$dir/work/$t" jobs="${FAZOLT_FUZZ_JOBS:-1}" j pids=() failed=0
   mkdir -p fuzz/corpus/$t
   mkdir -p "$work"
+  rm -f "$dir"/run-$t.*.log
   local limit=()
-  [ "$runs" -gt 0 ] && limit+=(-runs="$runs")
+  [ "$runs" -gt 0 ] && limit+=(-runs="$(((runs + jobs - 1) / jobs))")
   [ "$seconds" -gt 0 ] && limit+=(-max_total_time="$seconds")
-  "$dir/fuzz_$t" $(options "$t") "${limit[@]}" "$work" fuzz/corpus/$t fuzz/seeds/$t >"$dir/run-$t.log" 2>&1
+  for ((j = 1; j <= jobs; j++)); do
+    "$dir/fuzz_$t" $(options "$t") "${limit[@]}" "$work" fuzz/corpus/$t fuzz/seeds/$t >"$dir/run-$t.$j.log" 2>&1 &
+    pids+=($!)
+  done
+  for j in "${pids[@]}"; do wait "$j" || failed=1; done
+  return $failed
 }
 
-report() {  # exec count and time of the last run of target $1
-  local t=$1 log="$dir/run-$1.log"
-  local execs secs
-  execs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$' | tail -n1)
-  secs=$(grep -oE 'Done [0-9]+ runs in [0-9]+ second' "$log" | grep -oE '[0-9]+ second' | grep -oE '[0-9]+' | tail -n1)
-  printf 'fuzz %s: %s: %s execs in %s s\n' "$mode" "$t" "${execs:-?}" "${secs:-?}"
+report() {  # exec count and time of the last run of target $1, summed over its processes
+  local t=$1 execs=0 secs=0 log n s
+  for log in "$dir"/run-$t.*.log; do
+    n=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$' | tail -n1)
+    s=$(grep -oE 'Done [0-9]+ runs in [0-9]+ second' "$log" | grep -oE '[0-9]+ second' | grep -oE '[0-9]+' | tail -n1)
+    execs=$((execs + ${n:-0}))
+    [ "${s:-0}" -gt "$secs" ] && secs=$s
+  done
+  printf 'fuzz %s: %s: %s execs in %s s (%s processes)\n' "$mode" "$t" "$execs" "$secs" "${FAZOLT_FUZZ_JOBS:-1}"
 }
 
 runAll() {  # two targets at a time; fails if any run found something
@@ -83,7 +94,7 @@ runAll() {  # two targets at a time; fails if any run found something
         report "$t"
       else
         failed=1
-        tail -n 60 "$dir/run-$t.log"
+        tail -n 60 "$dir"/run-$t.*.log
         echo "fuzz $mode: $t FAILED (inputs in $dir/findings/)"
       fi
     done
