@@ -29,6 +29,7 @@
 // Internal linkage throughout: these functions are compiled with the
 // object's instruction set, so no copy of them may be shared with, and
 // picked by the linker for, code that runs on any processor.
+//
 // A pair of vectors passed to a function that is not inlined travels
 // through memory, so the pair kernel inlines everything into its entry
 // point; a single register travels in the register.
@@ -40,8 +41,9 @@
 
 namespace {
 
-// ---- Vectors: one lane a row. Aligned to a double only, since working
-// storage comes from the host allocator.
+// ---- Vectors: one lane a row. Aligned to a double only: the input
+// columns are the host's, at any row (working storage starts on a cache
+// line, but only for speed).
 
 constexpr int kWidth = 8;  // rows a block, at either level
 
