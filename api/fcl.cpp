@@ -52,6 +52,9 @@ private:
         throw orvane::HostError("fazolt:fcl:Invalid",
                                 fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what);
     }
+    void mergeSetting(FileSetting &setting, const std::string &value, int line, const char *what) const {
+        if (std::string clash = mergeFileSetting(setting, value, line); !clash.empty()) fail(line, what, clash);
+    }
     void tokenize();
     const Token &peek() const { return tokens_[at_]; }
     bool atEnd() const { return at_ >= tokens_.size(); }
@@ -82,10 +85,6 @@ private:
         std::string accu;
         int accuLine = 0;
     };
-    struct Setting {
-        std::string value;
-        int line = 0;
-    };
     struct RuleText {
         std::vector<std::string> words;
         int line = 0;
@@ -97,7 +96,6 @@ private:
     TermBlock readTerm(int line, const std::string &varName);
     VariableBlock &variableNamed(std::vector<VariableBlock> &vars, const std::string &name, const char *block,
                                  int line);
-    void mergeSetting(Setting &setting, const std::string &value, int line, const char *what);
     Variable finishVariable(VariableBlock &v, bool isOutput, bool isSugeno);
 
     std::string_view text_;
@@ -107,7 +105,7 @@ private:
     int endLine_ = 1;
     std::string systemName_;
     std::vector<VariableBlock> inputs_, outputs_;
-    Setting and_, or_, act_, accu_;
+    FileSetting and_, or_, act_, accu_;
     std::vector<RuleText> rules_;
 };
 
@@ -307,15 +305,6 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
     return tb;
 }
 
-void FclReader::mergeSetting(Setting &setting, const std::string &value, int line, const char *what) {
-    if (!setting.value.empty() && setting.value != value) {
-        fail(line, what,
-             "\"" + value + "\" differs from \"" + setting.value + "\" on line " + std::to_string(setting.line) +
-                 " (one setting for the whole system)");
-    }
-    if (setting.value.empty()) setting = {value, line};
-}
-
 void FclReader::readVariableBlock(bool isOutput, int line) {
     const char *block = isOutput ? "DEFUZZIFY" : "FUZZIFY";
     const char *endWord = isOutput ? "END_DEFUZZIFY" : "END_FUZZIFY";
@@ -392,7 +381,7 @@ void FclReader::readRuleBlock(int line) {
             expect(":", word, t.line);
             std::string value = upper(next(word, t.line).text);
             expect(";", word, t.line);
-            Setting &s = word == "AND" ? and_ : word == "OR" ? or_ : word == "ACT" ? act_ : accu_;
+            FileSetting &s = word == "AND" ? and_ : word == "OR" ? or_ : word == "ACT" ? act_ : accu_;
             mergeSetting(s, value, t.line, word.c_str());
         } else if (word == "RULE") {
             Token number = next("RULE", t.line);
@@ -546,7 +535,7 @@ Model FclReader::read() {
         if (m.defuzzMethod.empty()) fail(methodLine, "METHOD " + method, "not supported (COG, COGS, COA, LM, RM, MM)");
     }
     // A setting the file leaves out keeps the default of the system's type.
-    const std::tuple<const Setting *, const NameTable *, std::string *, const char *> settings[] = {
+    const std::tuple<const FileSetting *, const NameTable *, std::string *, const char *> settings[] = {
         {&and_, &FCL_AND, &m.andMethod, "AND"},
         {&or_, &FCL_OR, &m.orMethod, "OR"},
         {&act_, &FCL_ACT, &m.impMethod, "ACT"},

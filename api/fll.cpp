@@ -49,19 +49,17 @@ private:
         int defaultLine = 0;
         bool hasRange = false;
     };
-    struct Setting {
-        std::string value;
-        int line = 0;
-    };
 
     [[noreturn]] void fail(int line, const std::string &construct, const std::string &what) const {
         throw orvane::HostError("fazolt:fll:Invalid",
                                 fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what);
     }
+    void mergeSetting(FileSetting &setting, const std::string &value, int line, const char *what) const {
+        if (std::string clash = mergeFileSetting(setting, value, line); !clash.empty()) fail(line, what, clash);
+    }
     std::vector<Line> lines() const;
     void requireFlag(const Line &l, const std::string &construct, const char *wanted, const std::string &why) const;
     double number(const std::string &text, int line, const std::string &construct) const;
-    void mergeSetting(Setting &s, const std::string &value, int line, const char *key);
     Term readTerm(const std::vector<std::string> &words, int line, const Variable &var, bool isOutput,
                   size_t numInputs);
 
@@ -108,15 +106,6 @@ double FllReader::number(const std::string &text, int line, const std::string &c
     double v = 0.0;
     if (!parseNumber(text, v)) fail(line, construct, "expected a number, got \"" + text + "\"");
     return v;
-}
-
-void FllReader::mergeSetting(Setting &s, const std::string &value, int line, const char *key) {
-    if (!s.value.empty() && s.value != value) {
-        fail(line, key,
-             "\"" + value + "\" differs from \"" + s.value + "\" on line " + std::to_string(s.line) +
-                 " (one setting for the whole system)");
-    }
-    if (s.value.empty()) s = {value, line};
 }
 
 Term FllReader::readTerm(const std::vector<std::string> &words, int line, const Variable &var, bool isOutput,
@@ -169,7 +158,7 @@ Model FllReader::read() {
     std::vector<Line> all = lines();
     Model m;
     std::vector<VariableSection> inputs, outputs;
-    Setting conjunction, disjunction, implication;
+    FileSetting conjunction, disjunction, implication;
     std::vector<std::pair<std::string, int>> ruleTexts;
     enum class Section { None, Engine, Input, Output, RuleBlock } section = Section::None;
     bool hasEngine = false;
@@ -355,7 +344,7 @@ Model FllReader::read() {
         aggregationLine = v.aggregationLine;
         m.outputs.push_back(v.var);
     }
-    auto norm = [&](const Setting &setting, const char *key, bool isTNorm) {
+    auto norm = [&](const FileSetting &setting, const char *key, bool isTNorm) {
         std::string ours = ourName(isTNorm ? FLL_TNORMS : FLL_SNORMS, setting.value);
         if (ours.empty()) fail(setting.line, std::string(key) + " " + setting.value, "not supported");
         return ours;

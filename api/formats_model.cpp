@@ -357,6 +357,18 @@ std::vector<double> fromPeerOrder(const PeerShape &shape, const std::vector<doub
     return ours;
 }
 
+// ---- Settings.
+
+std::string mergeFileSetting(FileSetting &setting, const std::string &value, int line) {
+    if (setting.value.empty()) {
+        setting = {value, line};
+        return "";
+    }
+    if (setting.value == value) return "";
+    return "\"" + value + "\" differs from \"" + setting.value + "\" on line " + std::to_string(setting.line) +
+           " (one setting for the whole system)";
+}
+
 // ---- Numbers.
 
 std::string numberText(double v) { return orvane::formatDouble(v, false); }

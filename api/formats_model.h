@@ -88,6 +88,16 @@ std::string ourName(const NameTable &table, const std::string &theirs);
 std::string ruleWords(const Rule &rule, const Model &model, bool mayNegateConclusion,
                       const std::function<void(const std::string &)> &refuse);
 
+// A setting a file may state once per block but that holds for the whole
+// system (a connective, an aggregation): its value and the line that set it.
+struct FileSetting {
+    std::string value;
+    int line = 0;
+};
+// Takes value (read at line) into setting; returns the error text when the
+// setting already holds a different value, else "".
+std::string mergeFileSetting(FileSetting &setting, const std::string &value, int line);
+
 // Shortest text that reads back to the same double.
 std::string numberText(double v);
 // Whole-token number reading: false for anything else (and for NaN/Inf text

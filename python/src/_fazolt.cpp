@@ -289,9 +289,9 @@ public:
             orvane::Value fullBlock;
             do {  // one call even for no rows: the module's own empty result and checks
                 int64_t n = std::min(blockRows, numRows - first);
-                if (n == blockRows && !fullBlock) fullBlock = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {n, numCols});
                 orvane::Value block =
-                    n == blockRows ? fullBlock : orvane::Value::numeric(ZORB_DOUBLE_CLASS, {n, numCols});
+                    n == blockRows && fullBlock ? fullBlock : orvane::Value::numeric(ZORB_DOUBLE_CLASS, {n, numCols});
+                if (n == blockRows) fullBlock = block;
                 double *b = block.pr();
                 for (int64_t c = 0; c < numCols; ++c)
                     for (int64_t r = 0; r < n; ++r) b[r + c * n] = in[(first + r) * rowStride + c * colStride];
