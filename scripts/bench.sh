@@ -14,8 +14,8 @@ dir="${FAZOLT_BUILD_DIR:-build}"
 rows="${BENCH_ROWS:-100000}"
 reps="${BENCH_REPS:-5}"
 flReps="${BENCH_FUZZYLITE_REPS:-2}"
-systems="${FAZOLT_BENCH_SYSTEMS:-$(cd .. && pwd)/shared/bench/systems}"
-makeInputs="$(dirname "$systems")/make_inputs.py"
+systems="${FAZOLT_BENCH_SYSTEMS:-$(pwd)/bench/systems}"
+makeInputs=bench/make_inputs.py
 
 scripts/deps.sh libfuzzylite-dev
 FAZOLT_BUILD_DIR="$dir" FAZOLT_BUILD_TYPE=Release scripts/build.sh -DFAZOLT_BUILD_BENCH=ON \

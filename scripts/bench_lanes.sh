@@ -11,10 +11,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 base=$1 new=${2:-build/fazolt} rounds=${3:-5} rows=${4:-100000}
-systems=../shared/bench/systems
+systems=bench/systems
 inputs=$(mktemp -d)
 trap 'rm -rf "$inputs"' EXIT
-/usr/bin/python3 ../shared/bench/make_inputs.py "$inputs" --rows "$rows" >/dev/null
+/usr/bin/python3 bench/make_inputs.py "$inputs" --rows "$rows" >/dev/null
 for ((r = 0; r < rounds; r++)); do
   for s in fan big_mamdani sugeno_linear; do
     for level in base scalar avx2 avx512; do

@@ -45,9 +45,9 @@ inline orvane::CallOutcome callChecked(int numResults, const std::vector<orvane:
 
 // The text of a test system: tests/data holds the test's own, and the
 // benchmarks' reference systems (fan, big_mamdani, sugeno_linear) are read
-// from their one copy beside the clone, ../shared/bench/systems.
+// from their one copy, bench/systems.
 inline std::string readTestSystem(const std::string &file) {
-    for (const char *dir : {"/tests/data/", "/../shared/bench/systems/"}) {
+    for (const char *dir : {"/tests/data/", "/bench/systems/"}) {
         std::ifstream in(std::string(FAZOLT_SOURCE_DIR) + dir + file);
         if (!in) continue;
         std::stringstream text;

@@ -23,8 +23,8 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-SYSTEMS = ROOT.parent / "shared" / "bench" / "systems"
-MAKE_INPUTS = ROOT.parent / "shared" / "bench" / "make_inputs.py"
+SYSTEMS = ROOT / "bench" / "systems"
+MAKE_INPUTS = ROOT / "bench" / "make_inputs.py"
 QUIET = dict(on_out_of_range="none", on_no_rule_fired="none", on_empty_set="none")
 
 

@@ -19,8 +19,8 @@ if not os.environ.get("FAZOLT_TEST_INSTALLED"):
 import fazolt  # noqa: E402
 
 TOOL = BUILD / "fazolt"
-REFERENCE_SYSTEMS = ROOT.parent / "shared" / "bench" / "systems"
-MAKE_INPUTS = ROOT.parent / "shared" / "bench" / "make_inputs.py"
+REFERENCE_SYSTEMS = ROOT / "bench" / "systems"
+MAKE_INPUTS = ROOT / "bench" / "make_inputs.py"
 # Examples the tool evaluates on its own: custom_method needs its C++ function.
 EXAMPLES = sorted(p for p in (ROOT / "examples").glob("*/inputs.csv") if p.parent.name != "custom_method")
 
