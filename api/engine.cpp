@@ -1,6 +1,7 @@
 // Systems evaluated through the fazolt module.
 #include "fazolt/fazolt.h"
 #include "fazolt/formats.h"
+#include "function_uses.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -108,6 +109,7 @@ System System::fromDescription(std::string_view json, const std::string &moduleP
     s.inputTermNames_ = built.inputTermNames;
     s.outputTermNames_ = built.outputTermNames;
     s.hasNames_ = true;
+    s.functionUses_ = functionUsesOf(s.record_, s.inputNames_, s.outputNames_, s.inputTermNames_, s.outputTermNames_);
     return s;
 }
 
@@ -116,6 +118,7 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) {
     System s;
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
     s.record_ = std::move(record);
+    s.functionUses_ = functionUsesOf(s.record_, {}, {}, {}, {});
     return s;
 }
 
@@ -138,6 +141,7 @@ orvane::Value System::diagnostics(const DiagnosticModes &modes) const {
 
 orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Value &diagnostics, int numResults) const {
     std::lock_guard<std::mutex> lock(apiMutex());
+    EvaluatingSystem evaluating(functionUses_.get());
     std::vector<orvane::Value> arguments = {inputs, record_, diagnostics};
     return module_->call(numResults, arguments);
 }
@@ -146,6 +150,7 @@ Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) 
     orvane::CallOutcome outcome;
     {
         std::lock_guard<std::mutex> lock(apiMutex());
+        EvaluatingSystem evaluating(functionUses_.get());
         std::vector<orvane::Value> arguments = {inputs.toValue(), record_, diagnostics(modes)};
         outcome = module_->call(6, arguments);
     }

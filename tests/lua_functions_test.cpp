@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 
 namespace {
@@ -62,8 +63,9 @@ end)"));
     }
 }
 
-// Runaway scripts stop with their own error and line; the state stays
-// usable, and the host's accounting shows nothing left behind.
+// Runaway scripts stop with their own error and line, also when they catch
+// the error (a spent budget stays spent until the call returns); the state
+// stays usable, and the host's accounting shows nothing left behind.
 TEST(LuaFunctions, BudgetsAndSandboxStopScriptsWithFileAndLine) {
     std::string path = script("runaway", R"(function spin(v)
   while true do end
@@ -76,12 +78,19 @@ function shell(v) return os.execute("true") end
 function peek(v) return io.open("/etc/passwd") end
 function oops(v) return v.x.y end
 function fine(v) return 0.5 end
+function retry(v)
+  for i = 1, 10000 do pcall(function() while true do end end) end
+  return 0.5
+end
+function swallow(v) pcall(string.rep, "x", 1 << 23) return 0.5 end
+function backtrack(v) return ("a"):find("a") end
 )");
     fazolt::LuaLimits limits;
     limits.instructionsPerCall = 2000000;
     limits.memoryBytes = 4 << 20;
     std::vector<std::string> names = fazolt::registerLuaFunctions(path, limits);
-    EXPECT_EQ(names, (std::vector<std::string>{"fine", "hoard", "oops", "peek", "shell", "spin"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"backtrack", "fine", "hoard", "oops", "peek", "retry", "shell", "spin",
+                                               "swallow"}));
     struct Case {
         const char *function;
         const char *identifier;
@@ -93,6 +102,10 @@ function fine(v) return 0.5 end
         {"shell", "fazolt:lua:Error", path + ":8: attempt to index a nil value (global 'os')"},
         {"peek", "fazolt:lua:Error", path + ":9: attempt to index a nil value (global 'io')"},
         {"oops", "fazolt:lua:Error", path + ":10: attempt to index a nil value (field 'x')"},
+        {"retry", "fazolt:lua:InstructionLimit", path + ":13: instruction limit of 2000000 exceeded"},
+        {"swallow", "fazolt:lua:MemoryLimit", path + ": function swallow: memory limit of 4194304 bytes exceeded"},
+        // Pattern matching backtracks in C, out of the instruction count's reach: left out.
+        {"backtrack", "fazolt:lua:Error", path + ":17: attempt to call a nil value (method 'find')"},
     };
     fazolt::Matrix row = fazolt::Matrix::fromRows({{22, 40}});
     for (const Case &c : cases) {
@@ -109,6 +122,68 @@ function fine(v) return 0.5 end
         EXPECT_EQ(orvane::allocStats().liveBlocks, before);
     }
     EXPECT_NO_THROW(ventWithAnd("fine").evaluate(row));
+}
+
+// A result is checked for the role that the system gives the function, and
+// a fault names the function, its file and the term or method using it.
+TEST(LuaFunctions, ResultsAreCheckedForTheirRole) {
+    std::string path = script("results", R"(function notANumber(v) return 0/0 end
+function aboveOne(v) return 1.5 end
+function humidAboveOne(x, p)
+  local y = {}
+  for k = 1, #x do if p[2] == 70 then y[k] = 1.5 else y[k] = 0.5 end end
+  return y
+end
+function flatSet(x, p) return 0.5 end
+function passesOnNaN(v)
+  local sum = 0
+  for _, x in ipairs(v) do sum = sum + x end
+  if sum ~= sum then return sum end
+  return 0.5
+end
+)");
+    fazolt::registerLuaFunctions(path);
+    auto vent = [](std::vector<std::pair<std::string, std::string>> changes) {
+        std::string description = slurp(sourcePath("examples/custom_method/lukasiewicz.json"));
+        for (const auto &[from, to] : changes) {
+            for (size_t at = description.find(from); at != std::string::npos; at = description.find(from, at))
+                description.replace(at, from.size(), to);
+        }
+        return fazolt::System::fromDescription(description, FAZOLT_MODULE_PATH);
+    };
+    const std::string degree = ", a degree is a number from 0 to 1";
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> changes;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{{"lukasiewicz", "notANumber"}}, "function notANumber as andMethod: returned NaN" + degree},
+        {{{"lukasiewicz", "aboveOne"}}, "function aboveOne as andMethod: returned 1.5" + degree},
+        {{{"lukasiewicz", "min"}, {"centroid", "notANumber"}},
+         "function notANumber as defuzzMethod: returned NaN, a crisp value is a finite number"},
+        {{{"lukasiewicz", "min"}, {"trapmf", "humidAboveOne"}},
+         "function humidAboveOne as membership function of input \"humidity\" term \"humid\": returned 1.5" + degree},
+        {{{"lukasiewicz", "min"}, {"\"type\": \"trimf\", \"params\": [20", "\"type\": \"flatSet\", \"params\": [20"}},
+         "function flatSet as membership function of output \"vent\" term \"half\": returned 1 x 1 degrees for 1 x "
+         "201 points"},
+    };
+    fazolt::Matrix row = fazolt::Matrix::fromRows({{22, 40}});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.message);
+        fazolt::System system = vent(c.changes);
+        int64_t before = orvane::allocStats().liveBlocks;
+        try {
+            system.evaluate(row);
+            ADD_FAILURE() << "expected an error";
+        } catch (const orvane::HostError &e) {
+            EXPECT_EQ(e.identifier(), "fazolt:lua:Result");
+            EXPECT_EQ(e.message().rfind(path + ": " + c.message, 0), 0u) << e.message();
+        }
+        EXPECT_EQ(orvane::allocStats().liveBlocks, before);
+    }
+    // NaN given, NaN passed on: not the function's fault.
+    fazolt::DiagnosticModes quiet{0, 0, 0};
+    EXPECT_NO_THROW(vent({{"lukasiewicz", "passesOnNaN"}}).evaluate(fazolt::Matrix::fromRows({{NAN, 40}}), quiet));
 }
 
 TEST(LuaFunctions, ScriptsLoadOnlyAsTextAndKeepTheHostsNames) {
@@ -150,12 +225,14 @@ TEST(LuaFunctions, TwoArgumentsArriveInTheirDocumentedOrderThroughTheTool) {
       "inputs": [{"name": "x", "range": [0, 2], "mf": [{"name": "a", "type": "trimf", "params": [0, 1, 2]}]}],
       "outputs": [{"name": "y", "range": [0, 10], "mf": [{"name": "c", "type": "constant", "params": [10]}]}],
       "rules": ["if x is a then y is c"]})");
-    std::string functions = script("order", "function ratio(a, T) return a[1] * 1000 + T[1] end\n");
+    // print goes to standard error: standard output is the results' own.
+    std::string functions = script("order", "function ratio(a, T) print('ratio', a[1]) return a[1] * 1000 + T[1] end\n");
     std::string rows = tempPath("order.csv");
     writeFile(rows, "0.5\n");
     CliResult r = runCli({"eval", system, rows, "--functions", functions});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "y\n5000.5\n");
+    EXPECT_NE(r.err.find("ratio\t5.0\n"), std::string::npos) << r.err;
     CliResult missing = runCli({"eval", system, rows, "--functions", tempPath("none.lua")});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("cannot open"), std::string::npos) << missing.err;

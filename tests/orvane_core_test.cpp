@@ -494,33 +494,60 @@ void releaseModuleBlock(void *owner) {
     ++releasedOwner;
 }
 
+// Whatever the function throws, the releases run while the module's frame
+// (which owns the registered block) is still alive, and one host error
+// naming the function leaves the call.
 TEST(OrvaneCoreFunctions, anErrorInsideAFunctionUnwindsTheModuleCall) {
+    struct Case {
+        void (*thrower)(const std::string &text);
+        const char *identifier;
+        std::string message;
+    };
+    const Case cases[] = {
+        {[](const std::string &text) { orvane::raise("Test:inside", "failed on " + text); }, "Test:inside",
+         "failed on row"},
+        {[](const std::string &) { throw 42; }, "Orvane:InternalError",
+         "'coreTestFails' failed: it threw something other than a std::exception"},
+        {[](const std::string &text) { throw text; }, "Orvane:InternalError",
+         "'coreTestFails' failed: it threw something other than a std::exception"},
+    };
+    static void (*thrower)(const std::string &) = nullptr;
     orvane::registerFunction("coreTestFails", [](int, std::vector<Value> &, const std::vector<Value> &args) {
         Value scratch = Value::doubleMatrix(1, 2, {1.0, 2.0});  // the function's own temporary
-        orvane::raise("Test:inside", "failed on " + args.at(0).toText());
+        thrower(args.at(0).toText());
     });
-    auto before = orvane::allocStats();
-    releasedOwner = 0;
     static const zorbCallLocation where = {29, 16, "evaluateAndMethod", "codegen/applyOperators.cpp"};
-    void *block = nullptr;
-    bool returned = false;
-    auto outcome = orvane::runInCall([&](zorbTLS *tls) {
-        zorbHeapReferenceStackEnterFcn(tls);
-        zorbPushHeapReferenceStack(tls, &block, &releaseModuleBlock);
-        block = zorbMallocQib(64);
-        zorbArray *args[2] = {zorbQuvCreateString("row"), zorbCreateDoubleScalar(1.0)};
-        zorbArray *results[1] = {nullptr};
-        zorbCallOrvane(tls, 1, results, 2, args, "coreTestFails", true, &where);
-        returned = true;
-    });
-    ASSERT_TRUE(outcome.error);
-    EXPECT_FALSE(returned);
-    EXPECT_EQ(outcome.error->identifier(), "Test:inside");
-    EXPECT_EQ(outcome.error->message(), "failed on row (in evaluateAndMethod, line 29, column 16)");
-    EXPECT_EQ(releasedOwner, 1);
-    EXPECT_EQ(block, nullptr);
-    EXPECT_EQ(orvane::allocStats().liveBlocks, before.liveBlocks);
-    EXPECT_EQ(orvane::allocStats().liveBytes, before.liveBytes);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.identifier);
+        thrower = c.thrower;
+        auto before = orvane::allocStats();
+        releasedOwner = 0;
+        int releasedWhenFrameLeft = -1;
+        void *block = nullptr;
+        bool returned = false;
+        auto outcome = orvane::runInCall([&](zorbTLS *tls) {
+            struct ModuleFrame {
+                int &seen;
+                ~ModuleFrame() { seen = releasedOwner; }
+            } frame{releasedWhenFrameLeft};
+            zorbHeapReferenceStackEnterFcn(tls);
+            zorbPushHeapReferenceStack(tls, &block, &releaseModuleBlock);
+            block = zorbMallocQib(64);
+            zorbArray *args[2] = {zorbQuvCreateString("row"), zorbCreateDoubleScalar(1.0)};
+            zorbArray *results[1] = {nullptr};
+            zorbCallOrvane(tls, 1, results, 2, args, "coreTestFails", true, &where);
+            returned = true;
+        });
+        ASSERT_TRUE(outcome.error);
+        EXPECT_FALSE(returned);
+        EXPECT_EQ(outcome.error->identifier(), c.identifier);
+        EXPECT_EQ(outcome.error->message(), c.message + " (in evaluateAndMethod, line 29, column 16)");
+        EXPECT_EQ(releasedWhenFrameLeft, 1);
+        EXPECT_EQ(releasedOwner, 1);
+        EXPECT_EQ(block, nullptr);
+        EXPECT_EQ(orvane::allocStats().liveBlocks, before.liveBlocks);
+        EXPECT_EQ(orvane::allocStats().liveBytes, before.liveBytes);
+    }
     orvane::unregisterFunction("coreTestFails");
 }
 

@@ -124,6 +124,13 @@ extern "C" void zorbCallOrvane(zorbTLS *, int32_t numResults, zorbArray **result
         dropConsumed();
         raise("Orvane:InternalError", std::string("'") + (functionName != nullptr ? functionName : "?") +
                                           "' failed: " + e.what() + locationText(location));
+    } catch (...) {
+        // Anything else thrown (an int, a std::string) must not unwind the
+        // module's frames before the releases above have run on them.
+        dropConsumed();
+        raise("Orvane:InternalError", std::string("'") + (functionName != nullptr ? functionName : "?") +
+                                          "' failed: it threw something other than a std::exception" +
+                                          locationText(location));
     }
     dropConsumed();
     if (numResults >= 1) out[0] = Value(detail::injectWrongResult(fault, out[0].release()));  // fault switch

@@ -11,6 +11,7 @@
 // waits for the GIL while holding a host lock except the callback itself.
 #include <fazolt/fazolt.h>
 #include <fazolt/formats.h>
+#include <fazolt/function_results.h>
 
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
@@ -147,8 +148,18 @@ struct PythonCallable {
     }
 };
 
-void callPython(const std::string &name, const std::shared_ptr<PythonCallable> &fn, int numResults,
-                std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
+// "FILE:LINE: function "name"" where the callable's code says where it is
+// defined, for the messages about what it returned.
+std::string functionWhere(const std::string &name, const py::object &fn) {
+    std::string where = "function \"" + name + "\"";
+    py::object code = py::getattr(fn, "__code__", py::none());
+    if (code.is_none()) return where;
+    return std::string(py::str(code.attr("co_filename"))) + ":" +
+           std::string(py::str(code.attr("co_firstlineno"))) + ": " + where;
+}
+
+void callPython(const std::string &name, const std::string &where, const std::shared_ptr<PythonCallable> &fn,
+                int numResults, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
     std::string identifier, message;
     {
         py::gil_scoped_acquire gil;
@@ -159,9 +170,13 @@ void callPython(const std::string &name, const std::shared_ptr<PythonCallable> &
             if (numResults >= 1) {
                 std::string reason;
                 std::optional<orvane::Value> v = pythonToValue(result, reason);
+                std::string problem = v ? fazolt::functionResultProblem(name, arguments, *v) : "";
                 if (!v) {
                     identifier = "fazolt:python:ResultClass";
-                    message = "function \"" + name + "\" returned a result the host cannot take: " + reason;
+                    message = where + " returned a result the host cannot take: " + reason;
+                } else if (!problem.empty()) {
+                    identifier = "fazolt:python:Result";
+                    message = where + " as " + problem;
                 } else {
                     results.assign(1, std::move(*v));
                 }
@@ -192,12 +207,13 @@ std::map<std::string, bool> &pythonFunctionNames() {
 void registerPythonFunction(const std::string &name, py::object fn) {
     if (!PyCallable_Check(fn.ptr())) throw py::type_error("register_function: fn must be callable");
     ModuleCallScope scope("register_function");
+    std::string where = functionWhere(name, fn);
     auto holder = std::make_shared<PythonCallable>(std::move(fn));
     pythonFunctionNames()[name] = true;
     py::gil_scoped_release release;
-    fazolt::registerFunction(name, [name, holder](int numResults, std::vector<orvane::Value> &results,
-                                                  const std::vector<orvane::Value> &arguments) {
-        callPython(name, holder, numResults, results, arguments);
+    fazolt::registerFunction(name, [name, where, holder](int numResults, std::vector<orvane::Value> &results,
+                                                         const std::vector<orvane::Value> &arguments) {
+        callPython(name, where, holder, numResults, results, arguments);
     });
 }
 

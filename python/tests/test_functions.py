@@ -72,18 +72,23 @@ class Boom(RuntimeError):
     (lambda v: (_ for _ in ()).throw(Boom("no luck")), "fazolt:python:FunctionError"),
     (lambda v: "text", "fazolt:python:ResultClass"),
     (lambda v: None, "fazolt:python:ResultClass"),
-    (lambda v: np.ones((2, 3)), None),  # the module refuses a non-scalar as it would any host result
+    (lambda v: np.ones((2, 3)), "fazolt:python:Result"),  # an AND gives one degree
+    (lambda v: float("nan"), "fazolt:python:Result"),
+    (lambda v: 1.5, "fazolt:python:Result"),
 ])
 def test_failures_arrive_as_fazolt_error(fn, identifier, no_leak):
     system = fazolt.System.from_file(VENT, functions={"lukasiewicz": fn})
     with pytest.raises(fazolt.FazoltError) as caught:
         system.evaluate(ROWS)
     fazolt.unregister_function("lukasiewicz")
-    if identifier:
-        assert caught.value.identifier == identifier
+    assert caught.value.identifier == identifier
     if identifier == "fazolt:python:FunctionError":
         assert isinstance(caught.value.__cause__, Boom) and "Boom: no luck" in caught.value.message
         assert '"lukasiewicz"' in caught.value.message
+    if identifier == "fazolt:python:Result":  # the file and line, the function, its use
+        code = fn.__code__
+        where = f'{code.co_filename}:{code.co_firstlineno}: function "lukasiewicz" as andMethod: '
+        assert caught.value.message.startswith(where), caught.value.message
 
 
 def test_a_function_that_evaluates_again_is_refused(no_leak):

@@ -60,6 +60,8 @@ struct Evaluation {
     std::vector<orvane::Warning> warnings;
 };
 
+struct FunctionUses;  // api/function_uses.h
+
 class System {
 public:
     // A nested description (JSON text).
@@ -94,6 +96,9 @@ private:
     std::vector<std::vector<std::string>> inputTermNames_;  // empty for a raw record
     std::vector<std::vector<std::string>> outputTermNames_;
     bool hasNames_ = false;
+    // The record's method and membership function names by role, for the
+    // checks of Lua and Python functions' results during calls.
+    std::shared_ptr<const FunctionUses> functionUses_;
 };
 
 // The module file next to the fazolt libraries (libfazolt.so.MAJOR.MINOR).

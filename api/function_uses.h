@@ -1,0 +1,54 @@
+// Which host function names a system uses, in which role and where: read
+// from the system record when it is loaded, and made the current uses of
+// the thread while the system is evaluated, so that the checks of
+// fazolt/function_results.h know what a result is for.
+#ifndef FAZOLT_API_FUNCTION_USES_H
+#define FAZOLT_API_FUNCTION_USES_H
+
+#include <orvane/host.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fazolt {
+
+enum class FunctionRole { membership, connective, implication, aggregation, defuzzification };
+
+struct FunctionUse {
+    FunctionRole role;
+    std::string user;            // `andMethod`, `membership function of input "x" term "low"`
+    std::vector<double> params;  // a membership function's parameters, which tell its terms apart
+};
+
+struct FunctionUses {
+    std::map<std::string, std::vector<FunctionUse>> byName;
+};
+
+// The uses of every method and membership function name in the record
+// (built-in names too: they never reach a host function). Variables and
+// terms are named from the lists when given, by number otherwise. A record
+// of the wrong form gives what could be read: the module refuses it anyway.
+std::shared_ptr<const FunctionUses> functionUsesOf(const orvane::Value &record,
+                                                   const std::vector<std::string> &inputNames,
+                                                   const std::vector<std::string> &outputNames,
+                                                   const std::vector<std::vector<std::string>> &inputTermNames,
+                                                   const std::vector<std::vector<std::string>> &outputTermNames);
+
+// Makes `uses` those of the system being evaluated on this thread, for its
+// lifetime.
+class EvaluatingSystem {
+public:
+    explicit EvaluatingSystem(const FunctionUses *uses);
+    ~EvaluatingSystem();
+    EvaluatingSystem(const EvaluatingSystem &) = delete;
+    EvaluatingSystem &operator=(const EvaluatingSystem &) = delete;
+
+private:
+    const FunctionUses *previous_;
+};
+
+}  // namespace fazolt
+
+#endif
