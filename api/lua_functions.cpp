@@ -12,6 +12,7 @@
 #include <lua.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -77,27 +78,105 @@ void *budgetedAlloc(void *ud, void *block, size_t oldSize, size_t newSize) {
     return moved;
 }
 
-void countInstructions(lua_State *L, lua_Debug *) {
+Script *scriptOf(lua_State *L) {
     Script *script = nullptr;
     lua_getallocf(L, reinterpret_cast<void **>(&script));
+    return script;
+}
+
+// Spends the instruction budget. The message names the line of the Lua
+// function at `level` of the stack, where the loop is.
+void reachInstructionLimit(lua_State *L, Script *script, int level) {
+    script->isOverInstructions = true;
+    lua_Debug where;
+    char line[32] = "";
+    if (lua_getstack(L, level, &where) != 0 && lua_getinfo(L, "Sl", &where) != 0 && where.currentline > 0) {
+        std::snprintf(line, sizeof line, ":%d: ", where.currentline);
+    }
+    std::snprintf(script->instructionLimitMessage, sizeof script->instructionLimitMessage,
+                  "%s%sinstruction limit of %lld exceeded", line[0] != '\0' ? where.short_src : "", line,
+                  static_cast<long long>(script->limits.instructionsPerCall));
+    raiseOnEveryInstruction(L);
+}
+
+// Raises without allocating: the memory budget may be the one that is spent.
+int raiseSpentBudget(lua_State *L) {
+    lua_pushboolean(L, 0);
+    return lua_error(L);
+}
+
+void countInstructions(lua_State *L, lua_Debug *) {
+    Script *script = scriptOf(L);
     if (!script->isOverInstructions && !script->isOverMemory) {
         script->instructionsLeft -= HOOK_STEP;
         if (script->instructionsLeft >= 0) return;
-        script->isOverInstructions = true;
-        // Level 0 is the Lua function that was running: its line is where the loop is.
-        lua_Debug where;
-        char line[32] = "";
-        if (lua_getstack(L, 0, &where) != 0 && lua_getinfo(L, "Sl", &where) != 0 && where.currentline > 0) {
-            std::snprintf(line, sizeof line, ":%d: ", where.currentline);
-        }
-        std::snprintf(script->instructionLimitMessage, sizeof script->instructionLimitMessage,
-                      "%s%sinstruction limit of %lld exceeded", line[0] != '\0' ? where.short_src : "", line,
-                      static_cast<long long>(script->limits.instructionsPerCall));
-        raiseOnEveryInstruction(L);
+        reachInstructionLimit(L, script, 0);  // level 0: the Lua function running
     }
-    // No allocation here: the memory budget may be the one that is spent.
-    lua_pushboolean(L, 0);
-    lua_error(L);
+    raiseSpentBudget(L);
+}
+
+// ---- Loops in C. A few library functions loop in C as long as their
+// arguments say, where the instruction count never looks (string.rep of an
+// empty string 10^15 times, table.move over 10^15 indices, table.insert at
+// 1 into a table whose __len says 10^15): each call is charged its loop's
+// length as instructions before it runs.
+
+enum class CLoop { repeat, move, insert, remove, concat, sort };
+
+void chargeInstructions(lua_State *L, double count) {
+    Script *script = scriptOf(L);
+    if (!script->isOverInstructions && count <= static_cast<double>(script->instructionsLeft)) {
+        script->instructionsLeft -= static_cast<int64_t>(count);
+        return;
+    }
+    if (!script->isOverInstructions) reachInstructionLimit(L, script, 1);  // level 1: the Lua caller
+    raiseSpentBudget(L);
+}
+
+double integerArgument(lua_State *L, int index, double otherwise) {
+    int isInteger = 0;
+    lua_Integer n = lua_tointegerx(L, index, &isInteger);
+    return isInteger != 0 ? static_cast<double>(n) : otherwise;
+}
+
+double tableLength(lua_State *L, int index) {
+    return lua_type(L, index) == LUA_TTABLE ? static_cast<double>(luaL_len(L, index)) : 0.0;
+}
+
+// Upvalues: the library's function, the CLoop of its arguments. Arguments
+// that the function refuses are charged nothing; it raises its own error.
+int chargedLoop(lua_State *L) {
+    double count = 0.0;
+    switch (static_cast<CLoop>(lua_tointeger(L, lua_upvalueindex(2)))) {
+        case CLoop::repeat: {
+            // A result with characters is bounded by the memory budget; an
+            // empty one by nothing.
+            auto isEmptyText = [L](int index) { return lua_type(L, index) == LUA_TSTRING && lua_rawlen(L, index) == 0; };
+            if (isEmptyText(1) && (lua_isnoneornil(L, 3) || isEmptyText(3))) count = integerArgument(L, 2, 0.0);
+            break;
+        }
+        case CLoop::move: count = integerArgument(L, 3, 0.0) - integerArgument(L, 2, 0.0) + 1.0; break;
+        // Only with a position do these shift the elements after it.
+        case CLoop::insert:
+            if (lua_gettop(L) == 3) count = tableLength(L, 1) - integerArgument(L, 2, 0.0) + 1.0;
+            break;
+        case CLoop::remove:
+            if (lua_gettop(L) >= 2) count = tableLength(L, 1) - integerArgument(L, 2, 0.0) + 1.0;
+            break;
+        case CLoop::concat: {
+            double last = lua_isnoneornil(L, 4) ? tableLength(L, 1) : integerArgument(L, 4, 0.0);
+            count = last - integerArgument(L, 3, 1.0) + 1.0;
+            break;
+        }
+        case CLoop::sort: {
+            double n = tableLength(L, 1);
+            count = n * std::log2(n + 1.0);
+            break;
+        }
+    }
+    if (count > 0.0) chargeInstructions(L, count);
+    // Called in this frame, so that its errors name it as the script called it.
+    return lua_tocfunction(L, lua_upvalueindex(1))(L);
 }
 
 // Runs the function on the stack top (below it nArgs arguments) with a
@@ -268,6 +347,24 @@ int openSandbox(lua_State *L) {
         lua_setfield(L, -2, name);
     }
     lua_pop(L, 1);
+    struct Charged {
+        const char *library;
+        const char *name;
+        CLoop loop;
+    };
+    const Charged charged[] = {
+        {LUA_STRLIBNAME, "rep", CLoop::repeat},   {LUA_TABLIBNAME, "move", CLoop::move},
+        {LUA_TABLIBNAME, "insert", CLoop::insert}, {LUA_TABLIBNAME, "remove", CLoop::remove},
+        {LUA_TABLIBNAME, "concat", CLoop::concat}, {LUA_TABLIBNAME, "sort", CLoop::sort},
+    };
+    for (const Charged &c : charged) {
+        lua_getglobal(L, c.library);
+        lua_getfield(L, -1, c.name);
+        lua_pushinteger(L, static_cast<lua_Integer>(c.loop));
+        lua_pushcclosure(L, chargedLoop, 2);
+        lua_setfield(L, -2, c.name);
+        lua_pop(L, 1);
+    }
     return 0;
 }
 

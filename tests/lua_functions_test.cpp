@@ -84,13 +84,17 @@ function retry(v)
 end
 function swallow(v) pcall(string.rep, "x", 1 << 23) return 0.5 end
 function backtrack(v) return ("a"):find("a") end
+function repeatNothing(v)
+  return #string.rep("", 1e7) + 0.5
+end
+function moveNothing(v) table.move({}, 1, 1e7, 2) return 0.5 end
 )");
     fazolt::LuaLimits limits;
     limits.instructionsPerCall = 2000000;
     limits.memoryBytes = 4 << 20;
     std::vector<std::string> names = fazolt::registerLuaFunctions(path, limits);
-    EXPECT_EQ(names, (std::vector<std::string>{"backtrack", "fine", "hoard", "oops", "peek", "retry", "shell", "spin",
-                                               "swallow"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"backtrack", "fine", "hoard", "moveNothing", "oops", "peek",
+                                               "repeatNothing", "retry", "shell", "spin", "swallow"}));
     struct Case {
         const char *function;
         const char *identifier;
@@ -106,6 +110,9 @@ function backtrack(v) return ("a"):find("a") end
         {"swallow", "fazolt:lua:MemoryLimit", path + ": function swallow: memory limit of 4194304 bytes exceeded"},
         // Pattern matching backtracks in C, out of the instruction count's reach: left out.
         {"backtrack", "fazolt:lua:Error", path + ":17: attempt to call a nil value (method 'find')"},
+        // Loops inside C are charged their length.
+        {"repeatNothing", "fazolt:lua:InstructionLimit", path + ":19: instruction limit of 2000000 exceeded"},
+        {"moveNothing", "fazolt:lua:InstructionLimit", path + ":21: instruction limit of 2000000 exceeded"},
     };
     fazolt::Matrix row = fazolt::Matrix::fromRows({{22, 40}});
     for (const Case &c : cases) {
