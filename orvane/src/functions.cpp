@@ -77,7 +77,17 @@ std::vector<Value> callFunction(const std::string &name, int numResults, const s
     }
     if (!function) raise("Orvane:UndefinedFunction", "Undefined function '" + name + "'.");
     std::vector<Value> results;
-    function(numResults, results, arguments);
+    // Named here, where the function's own name is known ("feval" reaches
+    // it by name); the releases run in raise before anything unwinds further.
+    try {
+        function(numResults, results, arguments);
+    } catch (const HostError &) {
+        throw;
+    } catch (const std::exception &e) {
+        raise("Orvane:InternalError", "'" + name + "' failed: " + e.what());
+    } catch (...) {
+        raise("Orvane:InternalError", "'" + name + "' failed: it threw something other than a std::exception");
+    }
     int given = 0;
     while (given < static_cast<int>(results.size()) && results[static_cast<size_t>(given)]) ++given;
     if (numResults >= 1 && given < numResults) {
@@ -125,8 +135,8 @@ extern "C" void zorbCallOrvane(zorbTLS *, int32_t numResults, zorbArray **result
         raise("Orvane:InternalError", std::string("'") + (functionName != nullptr ? functionName : "?") +
                                           "' failed: " + e.what() + locationText(location));
     } catch (...) {
-        // Anything else thrown (an int, a std::string) must not unwind the
-        // module's frames before the releases above have run on them.
+        // Anything else thrown must not unwind the module's frames before
+        // the releases have run on them.
         dropConsumed();
         raise("Orvane:InternalError", std::string("'") + (functionName != nullptr ? functionName : "?") +
                                           "' failed: it threw something other than a std::exception" +
