@@ -102,9 +102,12 @@ def register_function(name, fn):
     defuzzification method, or as a membership function type. `fn` receives
     numpy arrays exactly as the host passes them (float64, in the host's
     extents: a column of rule values, a rules x points block, a row of points
-    and a row of parameters, ...) and returns a number or an array. An
-    exception raised by `fn` ends the evaluation with a FazoltError whose
-    __cause__ is that exception.
+    and a row of parameters, ...) and returns a number or an array, checked
+    for the use the system makes of it (degrees from 0 to 1, a finite crisp
+    value, as many values as points): a fault ends the evaluation with a
+    FazoltError "fazolt:python:Result" naming `fn`'s file, the function and
+    the term or method. An exception raised by `fn` ends the evaluation with
+    a FazoltError whose __cause__ is that exception.
     """
     if not isinstance(name, str) or not name:
         raise TypeError("register_function: name must be a non-empty str")

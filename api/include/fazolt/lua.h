@@ -3,11 +3,15 @@
 // a method or a membership function.
 //
 // The interpreter is sandboxed: the base, math, string and table libraries
-// only, without dofile, loadfile, load or string.dump, and the script is
-// read as text (a binary chunk is refused). Each run (the script itself,
-// then every call) has an instruction budget and the script's state a
-// memory budget; running out, or any Lua error, raises orvane::HostError
-// "fazolt:lua:..." whose message starts with the script's file and line.
+// only, without dofile, loadfile, load, string.dump and the pattern
+// functions (find, match, gmatch, gsub), with print writing to standard
+// error, and the script is read as text (a binary chunk is refused). Each
+// run (the script itself, then every call) has an instruction budget and
+// the script's state a memory budget, which stay spent until the run ends
+// (pcall cannot go on past them); running out, or any Lua error, raises
+// orvane::HostError "fazolt:lua:..." whose message starts with the
+// script's file and line. Results are checked for their role in the
+// system being evaluated (fazolt/function_results.h): "fazolt:lua:Result".
 //
 // Arguments arrive as tables: a vector (a 1 x 1 value too) as a list of its
 // numbers, a matrix as a list of rows. A function returns a number or a
