@@ -108,7 +108,10 @@ std::string countProblem(FunctionRole role, const std::vector<orvane::Value> &ar
         case FunctionRole::implication:
         case FunctionRole::aggregation: {
             if (first == nullptr || !*first) return "";
-            int64_t expected = role == FunctionRole::implication ? first->numel() : numColumns(*first);
+            // Implication: the strengths (argument 2) have one value per sample
+            // point; a raw record's set column may be longer.
+            const orvane::Value &perPoint = arguments.size() >= 2 && arguments[1] ? arguments[1] : *first;
+            int64_t expected = role == FunctionRole::implication ? perPoint.numel() : numColumns(*first);
             bool isVector = result.dims().size() == 2 && (result.dims()[0] == 1 || result.dims()[1] == 1);
             if (isVector && result.numel() == expected) return "";
             return "returned " + extentsText(result) + " values, expected one for each of the " +
