@@ -95,8 +95,7 @@ bool anyNonFinite(const std::vector<orvane::Value> &arguments) {
     return false;
 }
 
-std::string countProblem(FunctionRole role, const std::vector<orvane::Value> &arguments,
-                         const orvane::Value &result) {
+std::string countProblem(FunctionRole role, const std::vector<orvane::Value> &arguments, const orvane::Value &result) {
     const orvane::Value *first = arguments.empty() ? nullptr : &arguments[0];
     switch (role) {
         case FunctionRole::membership:
@@ -125,16 +124,15 @@ std::string countProblem(FunctionRole role, const std::vector<orvane::Value> &ar
     return "";
 }
 
-std::string valueProblem(FunctionRole role, const std::vector<orvane::Value> &arguments,
-                         const orvane::Value &result) {
+std::string valueProblem(FunctionRole role, const std::vector<orvane::Value> &arguments, const orvane::Value &result) {
     if (result.isComplex()) return "returned complex numbers";
     std::vector<double> values = result.toDoubles();
     bool isPassingOn = anyNonFinite(arguments);
     bool isDegree = role != FunctionRole::defuzzification;
     for (size_t k = 0; k < values.size(); ++k) {
         double v = values[k];
-        bool isSound = isDegree ? (v >= 0.0 && v <= 1.0) || (std::isnan(v) && isPassingOn)
-                                : std::isfinite(v) || isPassingOn;
+        bool isSound =
+            isDegree ? (v >= 0.0 && v <= 1.0) || (std::isnan(v) && isPassingOn) : std::isfinite(v) || isPassingOn;
         if (isSound) continue;
         std::string what = values.size() == 1 ? "returned " + numberText(v)
                                               : "element " + std::to_string(k + 1) + " of " +
@@ -144,8 +142,7 @@ std::string valueProblem(FunctionRole role, const std::vector<orvane::Value> &ar
     return "";
 }
 
-std::string problemInRole(FunctionRole role, const std::vector<orvane::Value> &arguments,
-                          const orvane::Value &result) {
+std::string problemInRole(FunctionRole role, const std::vector<orvane::Value> &arguments, const orvane::Value &result) {
     std::string problem = countProblem(role, arguments, result);
     return problem.empty() ? valueProblem(role, arguments, result) : problem;
 }
@@ -183,8 +180,8 @@ std::shared_ptr<const FunctionUses> functionUsesOf(const orvane::Value &record,
     if (!isStruct(record) || record.numel() < 1) return uses;
     try {
         const std::pair<const char *, FunctionRole> methods[] = {
-            {"andMethod", FunctionRole::connective},       {"orMethod", FunctionRole::connective},
-            {"impMethod", FunctionRole::implication},      {"aggMethod", FunctionRole::aggregation},
+            {"andMethod", FunctionRole::connective},         {"orMethod", FunctionRole::connective},
+            {"impMethod", FunctionRole::implication},        {"aggMethod", FunctionRole::aggregation},
             {"defuzzMethod", FunctionRole::defuzzification},
         };
         for (const auto &[key, role] : methods) uses->byName[textField(record, 0, key)].push_back({role, key, {}});

@@ -151,7 +151,9 @@ int chargedLoop(lua_State *L) {
         case CLoop::repeat: {
             // A result with characters is bounded by the memory budget; an
             // empty one by nothing.
-            auto isEmptyText = [L](int index) { return lua_type(L, index) == LUA_TSTRING && lua_rawlen(L, index) == 0; };
+            auto isEmptyText = [L](int index) {
+                return lua_type(L, index) == LUA_TSTRING && lua_rawlen(L, index) == 0;
+            };
             if (isEmptyText(1) && (lua_isnoneornil(L, 3) || isEmptyText(3))) count = integerArgument(L, 2, 0.0);
             break;
         }
@@ -353,7 +355,7 @@ int openSandbox(lua_State *L) {
         CLoop loop;
     };
     const Charged charged[] = {
-        {LUA_STRLIBNAME, "rep", CLoop::repeat},   {LUA_TABLIBNAME, "move", CLoop::move},
+        {LUA_STRLIBNAME, "rep", CLoop::repeat},    {LUA_TABLIBNAME, "move", CLoop::move},
         {LUA_TABLIBNAME, "insert", CLoop::insert}, {LUA_TABLIBNAME, "remove", CLoop::remove},
         {LUA_TABLIBNAME, "concat", CLoop::concat}, {LUA_TABLIBNAME, "sort", CLoop::sort},
     };

@@ -233,7 +233,8 @@ TEST(LuaFunctions, TwoArgumentsArriveInTheirDocumentedOrderThroughTheTool) {
       "outputs": [{"name": "y", "range": [0, 10], "mf": [{"name": "c", "type": "constant", "params": [10]}]}],
       "rules": ["if x is a then y is c"]})");
     // print goes to standard error: standard output is the results' own.
-    std::string functions = script("order", "function ratio(a, T) print('ratio', a[1]) return a[1] * 1000 + T[1] end\n");
+    std::string functions =
+        script("order", "function ratio(a, T) print('ratio', a[1]) return a[1] * 1000 + T[1] end\n");
     std::string rows = tempPath("order.csv");
     writeFile(rows, "0.5\n");
     CliResult r = runCli({"eval", system, rows, "--functions", functions});

@@ -154,8 +154,8 @@ std::string functionWhere(const std::string &name, const py::object &fn) {
     std::string where = "function \"" + name + "\"";
     py::object code = py::getattr(fn, "__code__", py::none());
     if (code.is_none()) return where;
-    return std::string(py::str(code.attr("co_filename"))) + ":" +
-           std::string(py::str(code.attr("co_firstlineno"))) + ": " + where;
+    return std::string(py::str(code.attr("co_filename"))) + ":" + std::string(py::str(code.attr("co_firstlineno"))) +
+           ": " + where;
 }
 
 void callPython(const std::string &name, const std::string &where, const std::shared_ptr<PythonCallable> &fn,
