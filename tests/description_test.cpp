@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -180,7 +179,6 @@ TEST(Description, MagnitudesWhoseSumsCanOverflowAreRefused) {
             std::string range = "[-" + safe + ", " + safe + "]";
             bool isMamdani = c.description.find("mamdani") != std::string::npos;
             EXPECT_NO_THROW(fazolt::buildSystem(isMamdani ? mamdani(range) : sugeno(range, "[0, 0]")));
-            EXPECT_LT(std::strtod(safe.c_str(), nullptr), 1e308 / 101);
         }
     }
     // Far below the bounds, the extremes of ordinary systems build.
