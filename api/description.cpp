@@ -17,6 +17,8 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
 
 namespace fazolt {
 namespace {
@@ -229,15 +231,17 @@ TermDescription readTerm(const json &mf, const std::string &path, size_t index, 
 }
 
 // Two variables or terms of one name: a rule could reach only the first,
-// and the output header would show the name twice.
+// and the output header would show the name twice. A hash of the names seen
+// keeps a variable of 100,000 terms from comparing every pair.
 template <typename Item>
 void checkUniqueNames(const std::vector<Item> &items, const std::string &path, const char *kind) {
-    for (size_t k = 1; k < items.size(); ++k) {
-        for (size_t j = 0; j < k; ++j) {
-            if (items[j].name == items[k].name) {
-                fail(itemPath(path, k), std::string("duplicate ") + kind + " name " + inQuotes(items[k].name) +
-                                            " (also " + itemPath(path, j) + ")");
-            }
+    std::unordered_map<std::string_view, size_t> firstIndex;
+    firstIndex.reserve(items.size());
+    for (size_t k = 0; k < items.size(); ++k) {
+        auto [seen, isNew] = firstIndex.try_emplace(items[k].name, k);
+        if (!isNew) {
+            fail(itemPath(path, k), std::string("duplicate ") + kind + " name " + inQuotes(items[k].name) + " (also " +
+                                        itemPath(path, seen->second) + ")");
         }
     }
 }
@@ -325,6 +329,17 @@ void checkMethodName(const MethodKey &method, const std::string &name, HostFunct
     if (names == HostFunctionNames::unchecked || orvane::hasFunction(name)) return;
     fail(method.key,
          "unknown " + std::string(method.role) + " method " + inQuotes(name) + didYouMean(name, own) + allowed);
+}
+
+// The weighted methods read a Mamdani set as a Sugeno one: "wtaver" gives
+// the low end times the first entry of a least-squares division, 0 unless
+// the first sample point is its pivot, and "wtsum" the low end, whatever the
+// rules. The module keeps that meaning for records; no description means it.
+void checkMamdaniMethod(const MethodKey &method, const std::string &name) {
+    if (std::string(method.key) != "defuzzMethod" || (name != "wtaver" && name != "wtsum")) return;
+    std::string gives = name == "wtaver" ? "0 for almost every row" : "its range's low end for every row";
+    fail(method.key, inQuotes(name) + " is a Sugeno method: a Mamdani output would be " + gives +
+                         ", whatever the rules; use \"centroid\"");
 }
 
 // ---- Rules.
@@ -612,6 +627,86 @@ struct SystemDescription {
     std::vector<RuleDescription> rules;
 };
 
+// ---- Magnitudes. The module adds in plain doubles, so a sum beyond the
+// double range becomes Inf (or, after a cancellation, a wrong sign) and is
+// printed as a result. With the built-in methods a degree is at most 1 and a
+// firing strength at most numInputs (an OR "sum"), so the strengths of all
+// rules, or the aggregated degrees at one sample point, add up to at most
+// numRules * numInputs, below 2^31 (the rule matrices hold fewer elements).
+// The bounds keep every sum within half the largest double after that.
+
+constexpr double kStrengthSumBound = 2147483648.0;  // 2^31
+
+// The centroid adds numSamples products of a degree and a sample point, mom
+// numSamples sample points; the sample points lie within the range.
+double largestSafeMamdaniMagnitude(int64_t numSamples) {
+    return std::numeric_limits<double>::max() / 2.0 / kStrengthSumBound / static_cast<double>(numSamples);
+}
+
+// The weighted sums add a level times a strength over the rules, and the
+// centroid of a Sugeno output multiplies such a sum by the strengths' sum.
+double largestSafeSugenoMagnitude() {
+    return std::numeric_limits<double>::max() / 2.0 / kStrengthSumBound / kStrengthSumBound;
+}
+
+// Two significant digits, rounded down so that the number shown is safe too.
+std::string safeMagnitudeText(double bound) {
+    int exponent = static_cast<int>(std::floor(std::log10(bound)));
+    auto digits = static_cast<int>(std::floor(bound / std::pow(10.0, exponent - 1)));
+    if (digits > 99) {  // log10 rounded down below a power of 10
+        ++exponent;
+        digits /= 10;
+    } else if (digits < 10) {  // log10 rounded up to it
+        --exponent;
+        digits = static_cast<int>(std::floor(bound / std::pow(10.0, exponent - 1)));
+    }
+    return std::to_string(digits / 10) + "." + std::to_string(digits % 10) + "e" + std::to_string(exponent);
+}
+
+double largestMagnitude(const VariableDescription &v) { return std::max(std::fabs(v.range[0]), std::fabs(v.range[1])); }
+
+// The largest |level| of a Sugeno term over inputs within their ranges (the
+// module does not clip inputs: one outside its range may go further, with
+// the out-of-range diagnostic).
+double largestLevel(const TermDescription &term, const std::vector<VariableDescription> &inputs) {
+    double level = std::fabs(term.params.back());
+    if (term.type == "linear") {
+        for (size_t i = 0; i < inputs.size(); ++i) level += std::fabs(term.params[i]) * largestMagnitude(inputs[i]);
+    }
+    return level;
+}
+
+std::string rangeText(const VariableDescription &v) {
+    return "[" + orvane::formatDouble(v.range[0], false) + ", " + orvane::formatDouble(v.range[1], false) + "]";
+}
+
+void checkMagnitudes(const SystemDescription &s) {
+    bool isMamdani = s.type == "mamdani";
+    double safe = isMamdani ? largestSafeMamdaniMagnitude(s.numSamples) : largestSafeSugenoMagnitude();
+    std::string largest = "; the largest safe magnitude is " + safeMagnitudeText(safe);
+    for (size_t o = 0; o < s.outputs.size(); ++o) {
+        const VariableDescription &v = s.outputs[o];
+        std::string path = itemPath("outputs", o);
+        if (largestMagnitude(v) > safe) {
+            fail(path + ".range",
+                 rangeText(v) +
+                     (isMamdani ? " can overflow the sums over " + std::to_string(s.numSamples) + " sample points"
+                                : std::string(" is larger than a Sugeno output may be")) +
+                     largest);
+        }
+        if (isMamdani) continue;
+        for (size_t j = 0; j < v.terms.size(); ++j) {
+            double level = largestLevel(v.terms[j], s.inputs);
+            if (level <= safe) continue;
+            std::string reach =
+                std::isfinite(level) ? "reaches " + orvane::formatDouble(level, false) : "goes beyond the double range";
+            fail(itemPath(path + ".mf", j) + ".params",
+                 "the output level " + reach + (v.terms[j].type == "linear" ? " for inputs within their ranges" : "") +
+                     ", which can overflow the weighted sums over the rules" + largest);
+        }
+    }
+}
+
 json parseJson(std::string_view text) {
     try {
         return json::parse(text.begin(), text.end());
@@ -661,11 +756,13 @@ SystemDescription readDescription(std::string_view text, HostFunctionNames names
     for (const MethodKey &m : methodKeys()) {
         s.methods.push_back(readOptionalString(d, m.key, "", isMamdani ? m.mamdaniDefault : m.sugenoDefault));
         checkMethodName(m, s.methods.back(), names);
+        if (isMamdani) checkMamdaniMethod(m, s.methods.back());
     }
     s.numSamples = readNumSamples(d);
     s.inputs = readVariables(d, "inputs", VariableKind::input, 0, names);
     s.outputs = readVariables(d, "outputs", isMamdani ? VariableKind::mamdaniOutput : VariableKind::sugenoOutput,
                               s.inputs.size(), names);
+    checkMagnitudes(s);
     s.rules = readRules(d, RuleContext{s.inputs, s.outputs, !isMamdani});
     return s;
 }

@@ -305,6 +305,7 @@ Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticM
         for (size_t i = 0; i < numInputs; ++i)
             rule.antecedentValues.push_back(e.ruleInputValues.at(ri, static_cast<int64_t>(i)));
         rule.firingStrength = e.firingStrengths.data.at(r);
+        x.totalFiringStrength = x.totalFiringStrength + rule.firingStrength;
         for (size_t o = 0; o < numOutputs; ++o) {
             auto oi = static_cast<int64_t>(o);
             if (info_.isMamdani) {
@@ -507,7 +508,8 @@ std::string explanationToJson(const SystemInfo &info, const Explanation &e, bool
         return s + "}";
     });
     return "{\"system\":" + jsonText(info.name) + ",\"type\":" + jsonText(info.type) + ",\"inputs\":" + inputs +
-           ",\"rules\":" + rules + ",\"outputs\":" + outputs + ",\"warnings\":" + warningsJson(e.warnings) + "}";
+           ",\"rules\":" + rules + ",\"totalFiringStrength\":" + jsonNumber(e.totalFiringStrength) +
+           ",\"outputs\":" + outputs + ",\"warnings\":" + warningsJson(e.warnings) + "}";
 }
 
 }  // namespace fazolt

@@ -73,7 +73,8 @@ void printText(std::ostream &out, const fazolt::SystemInfo &info, const fazolt::
             if (s.numNaN > 0) out << ", " << s.numNaN << " NaN samples";
             out << "\n";
         } else {
-            out << "    weighted rule outputs sum to " << num(output.sum) << "\n";
+            out << "    weighted rule outputs sum to " << num(output.sum) << "; firing strengths of all rules sum to "
+                << num(e.totalFiringStrength) << "\n";
         }
     }
 }

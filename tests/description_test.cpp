@@ -139,4 +139,51 @@ TEST(Description, DefaultsFollowTheSystemType) {
     EXPECT_EQ(unnamed.outputNames, (std::vector<std::string>{"output1"}));
 }
 
+// The sums the module forms over sample points or rules must stay finite: a
+// range or a Sugeno level that could pass the double range is refused with
+// the largest safe magnitude, and that magnitude itself is accepted.
+TEST(Description, MagnitudesWhoseSumsCanOverflowAreRefused) {
+    auto mamdani = [](const std::string &range) {
+        return R"({"type": "mamdani", "inputs": [], "outputs": [{"range": )" + range + "}]}";
+    };
+    auto sugeno = [](const std::string &range, const std::string &params) {
+        return R"({"type": "sugeno", "inputs": [{"range": [-10, 5]}], "outputs": [{"range": )" + range +
+               R"(, "mf": [{"type": "constant", "params": [0]}, {"type": "linear", "params": )" + params + "}]}]}";
+    };
+    struct Case {
+        std::string description;
+        const char *message;  // the start of the error
+    };
+    const std::vector<Case> cases = {
+        {mamdani("[0, 2e307]"),
+         "outputs[0].range: [0, 2e+307] can overflow the sums over 101 sample points; "
+         "the largest safe magnitude is 4.1e296"},
+        {mamdani("[-5e307, 5e307]"), "outputs[0].range: [-5e+307, 5e+307] can overflow"},
+        {sugeno("[0, 1e300]", "[0, 0]"), "outputs[0].range: [0, 1e+300] is larger than a Sugeno output may be"},
+        {sugeno("[0, 1]", "[1e308, 0]"),
+         "outputs[0].mf[1].params: the output level goes beyond the double range "
+         "for inputs within their ranges"},
+        {sugeno("[0, 1]", "[-1e289, 0]"), "outputs[0].mf[1].params: the output level reaches 1e+290 for inputs"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.description);
+        try {
+            fazolt::buildSystem(c.description);
+            ADD_FAILURE() << "no error";
+        } catch (const orvane::HostError &e) {
+            EXPECT_EQ(e.message().rfind(c.message, 0), 0u) << e.message();
+            // The magnitude named is safe: a range of it builds.
+            std::string::size_type at = e.message().find("largest safe magnitude is ");
+            ASSERT_NE(at, std::string::npos) << e.message();
+            std::string safe = e.message().substr(at + std::strlen("largest safe magnitude is "));
+            std::string range = "[-" + safe + ", " + safe + "]";
+            bool isMamdani = c.description.find("mamdani") != std::string::npos;
+            EXPECT_NO_THROW(fazolt::buildSystem(isMamdani ? mamdani(range) : sugeno(range, "[0, 0]")));
+        }
+    }
+    // Far below the bounds, the extremes of ordinary systems build.
+    EXPECT_NO_THROW(fazolt::buildSystem(mamdani("[-1e280, 1e280]")));
+    EXPECT_NO_THROW(fazolt::buildSystem(sugeno("[-1e280, 1e280]", "[1e280, -1e280]")));
+}
+
 }  // namespace

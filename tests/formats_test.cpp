@@ -238,6 +238,31 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
     }
 }
 
+// FCL and FLL files become descriptions, so the description's checks of
+// magnitudes hold for them too, naming the description's path.
+TEST(Formats, SumsThatCanOverflowAreRefusedInEveryLanguage) {
+    const std::pair<const char *, std::string> cases[] = {
+        {"fcl",
+         "FUNCTION_BLOCK f\nVAR_INPUT\n x : REAL;\nEND_VAR\nVAR_OUTPUT\n y : REAL;\nEND_VAR\n"
+         "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\nEND_FUZZIFY\n"
+         "DEFUZZIFY y\n RANGE := (0 .. 2e307);\n TERM b := (0, 0) (1e307, 1) (2e307, 0);\n METHOD : COG;\n"
+         "END_DEFUZZIFY\nRULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n"},
+        {"fll",
+         "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n range: 0 1\n"
+         " defuzzifier: WeightedAverage TakagiSugeno\n term: b Linear 1e308 0\nRuleBlock: r\n"
+         " conjunction: AlgebraicProduct\n rule: if x is a then y is b\n"},
+    };
+    const char *messages[] = {"outputs[0].range: [0, 2e+307] can overflow the sums over 101 sample points",
+                              "outputs[0].mf[0].params: the output level goes beyond the double range"};
+    for (size_t k = 0; k < 2; ++k) {
+        std::string path = tempPath(std::string("huge.") + cases[k].first);
+        writeFile(path, cases[k].second);
+        CliResult r = runCli({"check", path});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(messages[k]), std::string::npos) << r.err;
+    }
+}
+
 // ---- The host functions.
 
 orvane::Value call(const char *name, const std::vector<orvane::Value> &args) {

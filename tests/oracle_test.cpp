@@ -242,7 +242,13 @@ struct OracleCase {
 uint64_t runCase(const OracleCase &c, int32_t numRows, int32_t numSingleRows) {
     json system = loadSystem(c.file);
     if (c.edit) c.edit(system);
+    // A description refuses a Sugeno method on a Mamdani system; the record
+    // keeps the meaning the module gives it, so such a case sets it there.
+    std::string recordMethod = system.value("defuzzMethod", "");
+    bool isRecordOnly = system["type"] == "mamdani" && (recordMethod == "wtaver" || recordMethod == "wtsum");
+    if (isRecordOnly) system.erase("defuzzMethod");
     fazolt::BuiltSystem built = fazolt::buildSystem(system.dump());
+    if (isRecordOnly) built.record.setField(0, "defuzzMethod", orvane::Value::uint8Row(recordMethod));
     patchRuleField(built.record, "weight", c.weights);
     patchRuleField(built.record, "connection", c.connections);
     const int64_t numInputs = static_cast<int64_t>(system["inputs"].size());

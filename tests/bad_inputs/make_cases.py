@@ -241,6 +241,18 @@ wrong_members = [
     ("range_empty", lambda d: d["outputs"][0].update(range=[1, 1]), "outputs[0].range: the low end"),
     ("range_width_overflows", lambda d: d["outputs"][0].update(range=[-1e308, 1e308]),
      "outputs[0].range: the width high - low is beyond the double range"),
+    # Sums over the sample points or the rules that could pass the double range.
+    ("range_sums_overflow", lambda d: d["outputs"][0].update(range=[0, 2e307]),
+     "outputs[0].range: [0, 2e+307] can overflow the sums over 11 sample points; the largest safe magnitude is 3.8e297"),
+    ("range_sums_overflow_both_signs", lambda d: d["outputs"][0].update(range=[-5e307, 5e307]),
+     "outputs[0].range: [-5e+307, 5e+307] can overflow the sums over 11 sample points"),
+    ("sugeno_linear_coefficient_huge", lambda d: d.update(type="sugeno", outputs=[{"name": "u", "range": [0, 1], "mf": [
+        {"name": "off", "type": "linear", "params": [1e308, 0]}, {"name": "on", "type": "constant", "params": [1]}]}]),
+     "outputs[0].mf[0].params: the output level goes beyond the double range for inputs within their ranges"),
+    # The Sugeno methods on a Mamdani set give 0 or the low end whatever the rules.
+    ("defuzz_wtaver_mamdani", lambda d: d.update(defuzzMethod="wtaver"),
+     'defuzzMethod: "wtaver" is a Sugeno method: a Mamdani output would be 0 for almost every row'),
+    ("defuzz_wtsum_mamdani", lambda d: d.update(defuzzMethod="wtsum"), 'use "centroid"'),
     # Unknown keys, with the key meant when one is close.
     ("key_andmethod", lambda d: d.update(andmethod="prod"), 'andmethod: unknown key; did you mean "andMethod"?'),
     ("key_num_samples", lambda d: d.update(num_samples=11), 'num_samples: unknown key; did you mean "numSamples"?'),

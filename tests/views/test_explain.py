@@ -119,12 +119,20 @@ def check_json(e, results):
             if k != 0:
                 degree = e["inputs"][i]["terms"][abs(k) - 1]["degree"]
                 assert same(degree if k > 0 else 1.0 - degree, at(res2, r, i))
+    # The strengths of all rules added in rule order, as the module adds them.
+    total = 0.0
+    for w in res5["data"]:
+        total = total + w
+    assert same(e["totalFiringStrength"], total)
     for o, out in enumerate(e["outputs"]):
         assert same(out["value"], at(res1, 0, o))
         if is_mamdani:
             assert [bits(v) for v in out["aggregatedSet"]] == [bits(at(res4, s, o)) for s in range(res4["size"][0])]
         else:
             assert same(out["sum"], res4["data"][o])
+            if e["outputs"][o]["method"] == "wtaver" and total != 0:
+                # Every output's sum over the total of all rules, whichever outputs they conclude.
+                assert same(out["value"], (1.0 / total) * out["sum"])
     if is_mamdani:
         assert res6["data"] == [0]  # the Mamdani result 6 holds nothing else
 
@@ -143,6 +151,9 @@ def check_text(text, e, results):
         for name, level, weighted in re.findall(r"; (\S+) level (\S+), weighted (\S+)", rest):
             o = output_names.index(name)
             assert same(float(level), at(res6, r, o)) and same(float(weighted), at(res3, r, o))
+    if e["type"] != "mamdani":
+        totals = re.findall(r"; firing strengths of all rules sum to (\S+)$", text, re.M)
+        assert [bits(float(v)) for v in totals] == [bits(e["totalFiringStrength"])] * len(output_names)
     outputs = re.findall(r"^  (\S+) = (\S+) \(\w+\)$", text, re.M)
     assert [(n, bits(float(v))) for n, v in outputs] == [(n, bits(at(res1, 0, o))) for o, n in enumerate(output_names)]
     degrees = [float(v) for v in re.findall(r"^    \S+ +(\S+)$", text, re.M)]

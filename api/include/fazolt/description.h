@@ -35,9 +35,10 @@ enum class HostFunctionNames { mustExist, unchecked };
 // keys: unknown keys, a type other than "mamdani" or "sugeno", a Sugeno
 // output term other than "constant" or "linear", method and membership
 // function names that are neither built in nor host functions (and built-in
-// method names in another role), duplicate names, ranges whose low end is
-// not below the high end or whose width overflows, rule weights outside
-// [0, 1], and negated Sugeno consequents.
+// method names in another role), "wtaver" and "wtsum" on a Mamdani system,
+// duplicate names, ranges whose low end is not below the high end or whose
+// width overflows, output ranges and Sugeno output levels whose sums could
+// overflow, rule weights outside [0, 1], and negated Sugeno consequents.
 BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names = HostFunctionNames::mustExist);
 
 // The diagnostics options argument: modes 2 warn, 3 raise an error, any

@@ -80,6 +80,10 @@ struct Explanation {
     std::vector<InputExplanation> inputs;
     std::vector<RuleExplanation> rules;
     std::vector<OutputExplanation> outputs;
+    // The firing strengths of all rules added in rule order, as the module
+    // adds them: what a Sugeno weighted average divides every output's sum
+    // by, whichever outputs the rules conclude; 0 when no rule fired.
+    double totalFiringStrength = 0.0;
     std::vector<orvane::Warning> warnings;
 };
 
