@@ -333,7 +333,8 @@ bool CsvReader::nextLine(std::string_view &line) {
     while (true) {
         const char *start = buffer_.data() + unreadStart_;
         size_t unread = unreadEnd_ - unreadStart_;
-        if (unread > scanned) lineFeed = static_cast<const char *>(std::memchr(start + scanned, '\n', unread - scanned));
+        if (unread > scanned)
+            lineFeed = static_cast<const char *>(std::memchr(start + scanned, '\n', unread - scanned));
         if (lineFeed != nullptr) break;
         scanned = unread;
         if (scanned > maxLineBytes_ + 1) break;  // + 1 for a CR before the LF

@@ -21,7 +21,9 @@
 
 // ---- The checked buffer.
 
-CheckedBuffer::CheckedBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
+CheckedBuffer::CheckedBuffer(int fd) : fd_(fd), isTerminal_(isatty(fd) == 1) {
+    setp(buffer_, buffer_ + sizeof buffer_);
+}
 
 bool CheckedBuffer::writeAll(const char *data, size_t size) {
     while (size > 0 && error_ == 0) {
@@ -49,6 +51,7 @@ CheckedBuffer::int_type CheckedBuffer::overflow(int_type c) {
     if (!traits_type::eq_int_type(c, traits_type::eof())) {
         *pptr() = traits_type::to_char_type(c);
         pbump(1);
+        if (isTerminal_ && !drain()) return traits_type::eof();
     }
     return traits_type::not_eof(c);
 }
@@ -57,7 +60,7 @@ std::streamsize CheckedBuffer::xsputn(const char *data, std::streamsize size) {
     if (size <= epptr() - pptr()) {
         std::memcpy(pptr(), data, static_cast<size_t>(size));
         pbump(static_cast<int>(size));
-        return size;
+        return isTerminal_ && !drain() ? 0 : size;
     }
     // Large text goes out as it is, after what was buffered before it.
     if (!drain() || !writeAll(data, static_cast<size_t>(size))) return 0;

@@ -35,6 +35,7 @@ private:
     bool drain();
 
     int fd_;
+    bool isTerminal_;  // written at once, so that a person sees each line as it comes
     int error_ = 0;
     char buffer_[1 << 16];
 };

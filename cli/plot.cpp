@@ -197,7 +197,8 @@ public:
 
 private:
     static cairo_status_t writeChunk(void *output, const unsigned char *data, unsigned int size) {
-        bool isWritten = static_cast<Output *>(output)->write(std::string_view(reinterpret_cast<const char *>(data), size));
+        bool isWritten =
+            static_cast<Output *>(output)->write(std::string_view(reinterpret_cast<const char *>(data), size));
         return isWritten ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
     }
 
