@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include <fazolt/fazolt.h>
 #include <nlohmann/json.hpp>
@@ -17,12 +16,21 @@
 // library directory of whatever prefix the tool was installed into.
 std::string defaultModulePath() { return fazolt::defaultModulePath(); }
 
+namespace {
+
+// The rest of `in`. Read in pieces rather than with `<< rdbuf()`, which
+// takes running out of memory for the end of the file.
+std::string readAll(std::istream &in) {
+    std::string text;
+    char piece[1 << 16];
+    while (in.read(piece, sizeof piece) || in.gcount() > 0) text.append(piece, static_cast<size_t>(in.gcount()));
+    return text;
+}
+
+}  // namespace
+
 std::string readTextFile(const std::string &path) {
-    std::ostringstream text;
-    if (path == "-") {
-        text << std::cin.rdbuf();
-        return text.str();
-    }
+    if (path == "-") return readAll(std::cin);
     // A folder opens like a file and reads as empty text.
     struct stat info {};
     if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -30,9 +38,9 @@ std::string readTextFile(const std::string &path) {
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
-    text << in.rdbuf();
+    std::string text = readAll(in);
     if (in.bad()) throw orvane::HostError("fazolt:io:ReadFailed", "cannot read '" + path + "'");
-    return text.str();
+    return text;
 }
 
 void printError(const orvane::HostError &e, const std::string &context) {

@@ -1,9 +1,9 @@
 // fazolt convert: a system from one language to another (description JSON, FCL, FLL).
 #include "cli/commands.h"
+#include "cli/output.h"
 
 #include <fazolt/formats.h>
 
-#include <fstream>
 #include <iostream>
 
 namespace {
@@ -37,17 +37,10 @@ int runConvert(const ConvertOptions &options) {
         std::cerr << "error: " << e.identifier() << ": " << where << e.message() << "\n";
         return EXIT_EVALUATION_ERROR;
     }
-    if (options.outputPath == "-") {
-        std::cout << converted;
-        return 0;
-    }
-    std::ofstream out(options.outputPath, std::ios::binary);
-    out << converted;
-    out.close();
-    if (!out) {
-        std::cerr << "error: fazolt:io:CannotWrite: cannot write '" << options.outputPath << "'\n";
-        return EXIT_EVALUATION_ERROR;
-    }
+    // Written beside OUT and renamed over it: a failure leaves OUT as it was.
+    Output out(options.outputPath == "-" ? "" : options.outputPath);
+    out.write(converted);
+    out.commit();
     return 0;
 }
 

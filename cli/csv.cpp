@@ -4,12 +4,12 @@
 #include <fazolt/numbers.h>
 #include <orvane/host.h>
 
-#include <stdio_ext.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -280,53 +280,90 @@ CsvReader::CsvReader(const std::string &path, char delimiter, HeaderMode headerM
     : displayName_(path == "-" ? std::string("<stdin>") : path), headerMode_(headerMode) {
     layout_.delimiter = delimiter;
     if (path == "-") {
-        file_ = stdin;
+        fd_ = STDIN_FILENO;
     } else {
-        file_ = std::fopen(path.c_str(), "rb");
-        if (file_ == nullptr) {
+        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) {
             throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "': " + std::strerror(errno));
         }
         ownsFile_ = true;
     }
-    // Only this reader touches the stream: getline need not lock it per line.
-    __fsetlocking(file_, FSETLOCKING_BYCALLER);
     struct stat info {};
-    if (fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode)) totalBytes_ = static_cast<uint64_t>(info.st_size);
+    if (fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) totalBytes_ = static_cast<uint64_t>(info.st_size);
 }
 
 CsvReader::~CsvReader() {
-    if (ownsFile_) std::fclose(file_);
-    std::free(lineBuffer_);
+    if (ownsFile_) close(fd_);
 }
 
 void CsvReader::setLayout(const CsvLayout &layout) { layout_ = layout; }
 
 std::string CsvReader::where() const { return displayName_ + ":" + std::to_string(lineNumber_); }
 
-// The next line without its end (LF or CRLF); false at the end of the file.
-bool CsvReader::nextLine(std::string_view &line) {
-    if (atEnd_) return false;
-    errno = 0;
-    ssize_t n = getline(&lineBuffer_, &lineCapacity_, file_);
-    if (n < 0) {
-        if (std::ferror(file_)) {
+// Appends what the file has ready (a pipe's bytes as they come), after
+// moving the unread bytes to the front; the buffer doubles when they fill it.
+void CsvReader::readMore() {
+    constexpr size_t kChunk = size_t{1} << 16;
+    if (unreadStart_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + unreadStart_, unreadEnd_ - unreadStart_);
+        unreadEnd_ -= unreadStart_;
+        unreadStart_ = 0;
+    }
+    if (unreadEnd_ == buffer_.size()) buffer_.resize(std::max(kChunk, 2 * buffer_.size()));
+    while (true) {
+        ssize_t n = read(fd_, buffer_.data() + unreadEnd_, buffer_.size() - unreadEnd_);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
             throw orvane::HostError("fazolt:io:ReadFailed",
                                     "cannot read '" + displayName_ + "': " + std::strerror(errno));
         }
+        unreadEnd_ += static_cast<size_t>(n);
+        isFileEnd_ = n == 0;
+        return;
+    }
+}
+
+// The next line without its end (LF or CRLF); false at the end of the file.
+// A line is read only up to the longest allowed, so that a file without
+// line ends is refused early rather than held whole.
+bool CsvReader::nextLine(std::string_view &line) {
+    if (atEnd_) return false;
+    size_t scanned = 0;  // bytes of the line known to hold no LF
+    const char *lineFeed = nullptr;
+    while (true) {
+        const char *start = buffer_.data() + unreadStart_;
+        size_t unread = unreadEnd_ - unreadStart_;
+        if (unread > scanned)
+            lineFeed = static_cast<const char *>(std::memchr(start + scanned, '\n', unread - scanned));
+        if (lineFeed != nullptr) break;
+        scanned = unread;
+        if (scanned > maxLineBytes_ + 1) break;  // + 1 for a CR before the LF
+        if (isFileEnd_) break;
+        readMore();
+    }
+    const char *start = buffer_.data() + unreadStart_;
+    size_t length = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) : unreadEnd_ - unreadStart_;
+    if (lineFeed == nullptr && length == 0) {
         atEnd_ = true;
         return false;
     }
-    bytesRead_ += static_cast<uint64_t>(n);
+    size_t taken = length + (lineFeed != nullptr ? 1 : 0);
+    bytesRead_ += static_cast<uint64_t>(taken);
+    unreadStart_ += taken;
     ++lineNumber_;
-    line = std::string_view(lineBuffer_, static_cast<size_t>(n));
+    line = std::string_view(start, length);
     if (lineNumber_ == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
-    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     // A file with CR-only line ends reads as one line, which would be taken
     // for a header and give no rows at all.
     if (line.find('\r') != std::string_view::npos) {
         throw orvane::HostError("fazolt:csv:BareCarriageReturn",
                                 where() + ": carriage return inside a line; lines end with LF or CRLF");
+    }
+    if (line.size() > maxLineBytes_) {
+        throw orvane::HostError("fazolt:csv:LineTooLong", where() + ": the line is longer than " +
+                                                              std::to_string(maxLineBytes_) +
+                                                              " bytes (--max-line-bytes raises the limit)");
     }
     return true;
 }

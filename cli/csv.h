@@ -17,13 +17,16 @@
 #include <orvane/host.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 enum class HeaderMode { detect, present, absent };
+
+// The longest line read by default, its line end not counted: far beyond any
+// row of numbers, and it keeps a file without line ends from being held whole.
+constexpr int64_t kDefaultMaxLineBytes = int64_t{1} << 20;
 
 // Which fields of a line hold what. Field numbers are 0-based.
 struct CsvLayout {
@@ -86,6 +89,8 @@ public:
 
     // The first line's fields when it is a header (read on the first call).
     const std::optional<std::vector<std::string>> &header();
+    // A longer line is the error "fazolt:csv:LineTooLong"; before header().
+    void setMaxLineBytes(int64_t maxBytes) { maxLineBytes_ = static_cast<size_t>(maxBytes); }
     void setLayout(const CsvLayout &layout);
     const CsvLayout &layout() const { return layout_; }
 
@@ -105,15 +110,21 @@ public:
 
 private:
     bool nextLine(std::string_view &line);
+    void readMore();
     bool nextRowLine(std::string_view &line);
     bool isRowLine(std::string_view line);
     std::string where() const;
 
     std::string displayName_;
-    std::FILE *file_ = nullptr;
+    int fd_ = -1;
     bool ownsFile_ = false;
-    char *lineBuffer_ = nullptr;
-    size_t lineCapacity_ = 0;
+    // Bytes read and not yet taken as lines: buffer_[unreadStart_, unreadEnd_).
+    // It grows only for a line longer than it, up to the longest line allowed.
+    std::vector<char> buffer_;
+    size_t unreadStart_ = 0;
+    size_t unreadEnd_ = 0;
+    bool isFileEnd_ = false;
+    size_t maxLineBytes_ = static_cast<size_t>(kDefaultMaxLineBytes);
     int64_t lineNumber_ = 0;
     int64_t pendingBlankLine_ = 0;  // a blank line is fine only if nothing follows it
     HeaderMode headerMode_ = HeaderMode::detect;

@@ -7,19 +7,15 @@
 #include "cli/commands.h"
 #include "cli/csv.h"
 #include "cli/jobs.h"
+#include "cli/output.h"
 
 #include <fazolt/fazolt.h>
 
-#include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <deque>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -44,6 +40,7 @@ struct EvalOptions {
     bool isKeepAll = false;
     int numResults = 6;
     int64_t blockRows = 8192;
+    int64_t maxLineBytes = kDefaultMaxLineBytes;
     int jobs = 1;
 };
 
@@ -115,69 +112,7 @@ private:
     std::map<std::string, int64_t> counts_;
 };
 
-// ---- Output: standard output, or -o FILE written beside FILE and renamed
-// over it only when everything was written, so that a failed run leaves no
-// half-written file and an existing FILE as it was.
-
-class Output {
-public:
-    explicit Output(const std::string &path) : path_(path) {
-        if (path_.empty()) return;
-        temporaryPath_ = path_ + ".XXXXXX";
-        int fd = mkstemp(temporaryPath_.data());
-        if (fd < 0) {
-            throw orvane::HostError("fazolt:io:CannotOpen",
-                                    "cannot write beside '" + path_ + "': " + std::strerror(errno));
-        }
-        // mkstemp makes the file private; FILE gets the mode any new file would.
-        mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
-        file_ = fdopen(fd, "wb");
-        if (file_ == nullptr) {
-            close(fd);
-            unlink(temporaryPath_.c_str());
-            throw orvane::HostError("fazolt:io:CannotOpen", "cannot write '" + temporaryPath_ + "'");
-        }
-    }
-    ~Output() {
-        if (file_ == nullptr) return;
-        std::fclose(file_);
-        unlink(temporaryPath_.c_str());
-    }
-    Output(const Output &) = delete;
-    Output &operator=(const Output &) = delete;
-
-    bool write(const std::string &text) {
-        if (file_ == nullptr) {
-            std::cout << text;
-            return static_cast<bool>(std::cout);
-        }
-        return std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-    }
-    // Flushes, and puts FILE in place; false (with the error printed) when
-    // anything could not be written.
-    bool finish() {
-        if (file_ == nullptr) {
-            std::cout.flush();
-            if (std::cout) return true;
-            std::cerr << "error: fazolt:io:WriteFailed: cannot write the outputs\n";
-            return false;
-        }
-        bool isWritten = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
-        isWritten = std::fclose(file_) == 0 && isWritten;
-        file_ = nullptr;
-        if (isWritten && std::rename(temporaryPath_.c_str(), path_.c_str()) == 0) return true;
-        std::cerr << "error: fazolt:io:WriteFailed: cannot write '" << path_ << "': " << std::strerror(errno) << "\n";
-        unlink(temporaryPath_.c_str());
-        return false;
-    }
-
-private:
-    std::string path_;
-    std::string temporaryPath_;
-    std::FILE *file_ = nullptr;
-};
+// ---- Output: standard output, or -o FILE (cli/output.h), with the rows in CSV.
 
 // One line per row of a rows x numOutputs double matrix, each after the
 // row's kept fields when there are any.
@@ -226,6 +161,7 @@ Inputs openInputs(const EvalOptions &options, const fazolt::System &system) {
         options.isHeader ? HeaderMode::present : (options.isNoHeader ? HeaderMode::absent : HeaderMode::detect);
     Inputs inputs;
     inputs.reader = std::make_unique<CsvReader>(options.inputsPath, delimiter, mode);
+    inputs.reader->setMaxLineBytes(options.maxLineBytes);
     ColumnRequest request;
     request.hasNames = system.hasNames();
     request.inputNames = system.inputNames();
@@ -273,7 +209,9 @@ int runJsonInputs(const EvalOptions &options, const fazolt::System &system, cons
     if (isJson) {
         std::ostringstream text;
         int status = printCallOutcome(text, outcome);
-        return output.write(text.str()) && output.finish() ? status : EXIT_EVALUATION_ERROR;
+        output.write(text.str());
+        output.commit();
+        return status;
     }
     WarningPrinter warnings;
     warnings.print(outcome.warnings);
@@ -284,7 +222,9 @@ int runJsonInputs(const EvalOptions &options, const fazolt::System &system, cons
     }
     std::string text = outputHeader(system, {});
     appendCsvRows(outcome.results.at(0), {}, text);
-    return output.write(text) && output.finish() ? 0 : EXIT_EVALUATION_ERROR;
+    output.write(text);
+    output.commit();
+    return 0;
 }
 
 // ---- The evaluation loop.
@@ -348,7 +288,9 @@ int runCsvToJson(const EvalOptions &options, const fazolt::System &system, const
     outcome.warnings = std::move(allWarnings);
     std::ostringstream text;
     int status = printCallOutcome(text, outcome);
-    return output.write(text.str()) && output.finish() ? status : EXIT_EVALUATION_ERROR;
+    output.write(text.str());
+    output.commit();
+    return status;
 }
 
 // A block's lines are written only once its evaluation has succeeded.
@@ -389,7 +331,8 @@ int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const 
     }
     progress.erase();
     warnings.printSummary();
-    return output.finish() ? 0 : EXIT_EVALUATION_ERROR;
+    output.commit();
+    return 0;
 }
 
 int runEval(const EvalOptions &options) {
@@ -556,7 +499,7 @@ public:
         if (readError_) return fail(*readError_);
         progress_.erase();
         warnings_.printSummary();
-        if (!output.finish()) return EXIT_EVALUATION_ERROR;
+        output.commit();
         pool_.finish();
         return 0;
     }
@@ -661,12 +604,13 @@ void addEvalCommand(CLI::App &app, int &status) {
         "with a description its names select the input columns in any order (other columns are\n"
         "ignored, or passed through with --keep); with a raw record it must have one column per\n"
         "input, taken in order. Rows are evaluated a block at a time, so files of any size run\n"
-        "in bounded memory.\n\n"
+        "in bounded memory; a line longer than --max-line-bytes is an error.\n\n"
         "Output (csv): one line per row with the kept columns and the crisp outputs, under a\n"
         "header of their names when the description names them. Warnings go to standard error\n"
         "(at most 20 per identifier); an error prints `error: ID: message` and exits with status 1.\n"
         "Output (json): the form of `fazolt call`; result 1 holds every row, results 2 to 6\n"
-        "those of the last row. -o FILE replaces FILE only once everything was written.\n\n"
+        "those of the last row. -o FILE replaces FILE only once everything was written; a\n"
+        "failed write (a full disk) is an error with its reason, and FILE stays as it was.\n\n"
         "--jobs N spreads the module calls of a CSV input over N worker processes, each loading\n"
         "the module; the output, warnings and errors are those of --jobs 1, byte for byte. It\n"
         "takes csv output only (--format json with N > 1 is a usage error); a .json INPUTS is a\n"
@@ -706,6 +650,10 @@ void addEvalCommand(CLI::App &app, int &status) {
     eval->add_flag("--keep-all", options->isKeepAll, "Pass every column of INPUTS through")->excludes(keep);
     eval->add_option("--block-rows", options->blockRows, "Rows per module call (default 8192)")
         ->check(CLI::Range(int64_t{1}, int64_t{1} << 24))
+        ->type_name("N");
+    eval->add_option("--max-line-bytes", options->maxLineBytes,
+                     "Longest line of INPUTS read, in bytes (default " + std::to_string(kDefaultMaxLineBytes) + ")")
+        ->check(CLI::Range(int64_t{1}, int64_t{1} << 40))
         ->type_name("N");
     addModuleOption(eval, options->modulePath);
     eval->add_option("--jobs", options->jobs, "Worker processes for the module calls (default 1), csv output only")

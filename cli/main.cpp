@@ -1,11 +1,48 @@
 // fazolt: evaluate fuzzy inference systems with the fazolt module.
 #include "cli/commands.h"
+#include "cli/output.h"
 
 #include <fazolt/version.h>
 
+#include <csignal>
 #include <iostream>
+#include <new>
+
+namespace {
+
+// The command's exit status; `status` is what the command set.
+int parseAndRun(CLI::App &app, int argc, char **argv, const int &status) {
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        if (e.get_exit_code() == 0) return app.exit(e);
+        // One line, like every other error, so that scripts can show it as it is.
+        std::cerr << "error: usage: " << e.what() << " (fazolt --help for the options)\n";
+        return EXIT_USAGE;
+    } catch (const orvane::HostError &e) {
+        printError(e);
+        return EXIT_EVALUATION_ERROR;
+    } catch (const std::bad_alloc &) {
+        // Unwinding has released what the command held and removed its temporary file.
+        std::cerr << "error: fazolt:memory:OutOfMemory: out of memory\n";
+        return EXIT_EVALUATION_ERROR;
+    }
+    return status;
+}
+
+}  // namespace
 
 int main(int argc, char **argv) {
+    installCheckedStandardOutput();
+    // Past a file-size limit (ulimit -f) a write then fails with its reason
+    // and is reported like a full disk, instead of the signal ending the tool.
+    std::signal(SIGXFSZ, SIG_IGN);
     CLI::App app{"fazolt - exact fuzzy inference (Mamdani and Sugeno) in double precision"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every command");
@@ -30,22 +67,14 @@ int main(int argc, char **argv) {
     addPlotCommand(app, status);
     addViewCommand(app, status);
     addConvertCommand(app, status);
+    int exitStatus = parseAndRun(app, argc, argv, status);
+    // Every command's standard output, checked once at the end: a full disk
+    // or a closed pipe is an error, not success.
     try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp &e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp &e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion &e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError &e) {
-        if (e.get_exit_code() == 0) return app.exit(e);
-        // One line, like every other error, so that scripts can show it as it is.
-        std::cerr << "error: usage: " << e.what() << " (fazolt --help for the options)\n";
-        return EXIT_USAGE;
+        finishStandardOutput();
     } catch (const orvane::HostError &e) {
-        std::cerr << "error: " << e.identifier() << ": " << e.message() << "\n";
-        return EXIT_EVALUATION_ERROR;
+        printError(e);
+        exitStatus = EXIT_EVALUATION_ERROR;
     }
-    return status;
+    return exitStatus;
 }

@@ -3,6 +3,7 @@
 // (axes, ticks, legend), the three kinds of chart, the command.
 #include "cli/commands.h"
 #include "cli/explainOptions.h"
+#include "cli/output.h"
 
 #include <cairo-pdf.h>
 #include <cairo-svg.h>
@@ -62,13 +63,15 @@ std::string tickText(double v) {
 
 class Chart {
 public:
-    Chart(const std::string &path, double width = kWidth, double height = kHeight) : path_(path) {
+    // The chart goes to a temporary file beside `path`, which save() puts in
+    // place: a failure leaves an existing file as it was.
+    Chart(const std::string &path, double width = kWidth, double height = kHeight) : path_(path), output_(path) {
         auto endsWith = [&](const char *suffix) {
             return path.size() >= 4 && path.compare(path.size() - 4, 4, suffix) == 0;
         };
         isPng_ = endsWith(".png");
-        surface_ = endsWith(".svg")   ? cairo_svg_surface_create(path.c_str(), width, height)
-                   : endsWith(".pdf") ? cairo_pdf_surface_create(path.c_str(), width, height)
+        surface_ = endsWith(".svg")   ? cairo_svg_surface_create_for_stream(writeChunk, &output_, width, height)
+                   : endsWith(".pdf") ? cairo_pdf_surface_create_for_stream(writeChunk, &output_, width, height)
                                       : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width),
                                                                    static_cast<int>(height));
         cr_ = cairo_create(surface_);
@@ -78,6 +81,7 @@ public:
         x = {0, 1, kLeft, width - kRight};
         y = {0, 1, height - kBottom, kTop};
     }
+    // The surface first: finishing it may still write to the output.
     ~Chart() {
         cairo_destroy(cr_);
         cairo_surface_destroy(surface_);
@@ -177,19 +181,29 @@ public:
         text(px + 24, py, label, 11);
     }
 
-    // Raises HostError when cairo could not write the file.
+    // Raises HostError when the file could not be written: with the
+    // reason when a write failed, else cairo's.
     void save() {
         cairo_surface_flush(surface_);
-        cairo_status_t status = isPng_ ? cairo_surface_write_to_png(surface_, path_.c_str()) : CAIRO_STATUS_SUCCESS;
+        cairo_status_t status =
+            isPng_ ? cairo_surface_write_to_png_stream(surface_, writeChunk, &output_) : CAIRO_STATUS_SUCCESS;
         cairo_surface_finish(surface_);
         if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface_);
+        if (status == CAIRO_STATUS_SUCCESS || status == CAIRO_STATUS_WRITE_ERROR) output_.commit();
         if (status != CAIRO_STATUS_SUCCESS)
             throw orvane::HostError("fazolt:io:CannotWrite",
                                     "cannot write '" + path_ + "': " + cairo_status_to_string(status));
     }
 
 private:
+    static cairo_status_t writeChunk(void *output, const unsigned char *data, unsigned int size) {
+        bool isWritten =
+            static_cast<Output *>(output)->write(std::string_view(reinterpret_cast<const char *>(data), size));
+        return isWritten ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+    }
+
     std::string path_;
+    Output output_;
     bool isPng_ = false;
     cairo_surface_t *surface_ = nullptr;
     cairo_t *cr_ = nullptr;

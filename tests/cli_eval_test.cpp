@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -384,29 +391,194 @@ TEST(CliEval, ColumnsAreTakenByTheirHeaderNames) {
     }
 }
 
-// -o FILE: written beside FILE and renamed over it on success only.
+// A folder of its own per test, so that a temporary file left behind shows.
+std::string freshDir(const std::string &name) {
+    std::string dir = tempPath(name);
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directory(dir);
+    return dir;
+}
+
+std::vector<std::string> namesIn(const std::string &dir) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// -o FILE: written beside FILE and renamed over it on success only, with
+// FILE's mode; through a symbolic link the file it leads to is replaced,
+// and what renaming would turn into a plain file is refused.
 TEST(CliEval, OutputFileIsReplacedOnlyOnSuccess) {
-    std::string dir = testing::TempDir() + "fazolt_out_" + std::to_string(getpid());
-    ASSERT_EQ(std::system(("rm -rf " + shellQuoted(dir) + " && mkdir " + shellQuoted(dir)).c_str()), 0);
+    std::string dir = freshDir("out");
     std::string out = dir + "/outputs.csv";
     std::string csv = tempPath("out_rows.csv");
     writeFile(out, "old\n");
+    ASSERT_EQ(chmod(out.c_str(), 0640), 0);
     writeFile(csv, "x\n0.5\nbad\n");
     CliResult failed = runCli({"eval", echoSystemPath(), csv, "-o", out, "--block-rows", "1"});
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(slurp(out), "old\n");
     writeFile(csv, "x\n0.5\n0.25\n");
-    CliResult done = runCli({"eval", echoSystemPath(), csv, "-o", out, "--block-rows", "1"});
+    std::string link = dir + "/link.csv";
+    ASSERT_EQ(symlink("outputs.csv", link.c_str()), 0);
+    CliResult done = runCli({"eval", echoSystemPath(), csv, "-o", link, "--block-rows", "1"});
     EXPECT_EQ(done.status, 0) << done.err;
     EXPECT_EQ(done.out, "");
     EXPECT_EQ(slurp(out), "y\n0.5\n0.25\n");
-    CliResult listing = runCli({"check", echoSystemPath()});
-    EXPECT_EQ(std::system(("test \"$(ls " + shellQuoted(dir) + ")\" = outputs.csv").c_str()), 0)
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    struct stat info {};
+    ASSERT_EQ(stat(out.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+    std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto &[path, kind] : {std::pair{fifo, "a FIFO"}, std::pair{dir, "a directory"}}) {
+        CliResult refused = runCli({"eval", echoSystemPath(), csv, "-o", path});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.err, "error: fazolt:io:CannotWrite: '" + path + "' is " + kind + ", not a regular file\n");
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"fifo", "link.csv", "outputs.csv"}))
         << "a temporary file was left behind";
+    CliResult listing = runCli({"check", echoSystemPath()});
     EXPECT_EQ(listing.status, 0);
     EXPECT_EQ(listing.out, echoSystemPath() +
                                ": sugeno, 1 input, 1 output, 1 rule; and prod, or probor, "
                                "implication prod, aggregation sum, defuzzification wtsum\n");
+}
+
+// A failed write is an error with its reason, never success: every output
+// path under a file-size limit (which a full disk gives the same way), and
+// every command's standard output on a full device.
+TEST(CliEval, FailedWritesAreErrorsWithTheirReasonAndKeepTheOldFile) {
+    std::string dimmer = kExamples + "/dimmer/dimmer.json";
+    std::string rows = tempPath("full_rows.csv");
+    std::string text = "daylight,motion\n";
+    for (int k = 0; k < 200; ++k) text += std::to_string(k % 100) + ",0.5\n";
+    writeFile(rows, text);
+    std::string dir = freshDir("full");
+    // sh counts ulimit -f in blocks of 512 bytes (bash 1024): every output here is longer.
+    const std::vector<std::vector<std::string>> toFile = {
+        {"eval", dimmer, rows, "-o", dir + "/out.csv"},
+        {"eval", dimmer, rows, "--jobs", "2", "--block-rows", "50", "-o", dir + "/out.csv"},
+        {"convert", dimmer, dir + "/out.fcl"},
+        {"plot", dimmer, "--variable", "daylight", "-o", dir + "/out.svg"},
+        {"plot", dimmer, "--variable", "daylight", "-o", dir + "/out.png"},
+    };
+    for (const std::vector<std::string> &args : toFile) {
+        const std::string &path = args.back();
+        SCOPED_TRACE(args[0] + " " + path);
+        writeFile(path, "old\n");
+        CliResult r = runCli(args, "", "ulimit -f 1; ");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "error: fazolt:io:WriteFailed: " + path + ": File too large\n");
+        EXPECT_EQ(slurp(path), "old\n");
+        EXPECT_EQ(namesIn(dir), std::vector<std::string>{std::filesystem::path(path).filename()});
+        std::filesystem::remove(path);
+    }
+    std::string call = kExamples + "/call/";
+    const std::vector<std::vector<std::string>> toStandardOutput = {
+        {"eval", dimmer, rows},
+        {"eval", dimmer, rows, "--jobs", "2"},
+        {"eval", dimmer, rows, "--format", "json"},
+        {"convert", dimmer, "-"},
+        {"explain", dimmer, "--row", "30,0.9", "--format", "json"},
+        {"check", dimmer},
+        {"properties"},
+        {"call", call + "inputs.json", call + "fis.json", call + "diagnostics.json"},
+    };
+    for (const std::vector<std::string> &args : toStandardOutput) {
+        SCOPED_TRACE(args[0] + " " + args.back());
+        CliResult r = runCli(args, "", "", "/dev/full");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "error: fazolt:io:WriteFailed: standard output: No space left on device\n");
+    }
+}
+
+// Starts the tool with a pipe as its standard input and the four signals
+// at their defaults, as a shell starts a command in the foreground.
+pid_t startWithPipe(const std::vector<std::string> &args, int &pipeEnd) {
+    int ends[2];
+    if (pipe(ends) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(ends[0], STDIN_FILENO);
+        close(ends[0]);
+        close(ends[1]);
+        int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        std::vector<char *> argv = {const_cast<char *>(FAZOLT_CLI_PATH)};
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(FAZOLT_CLI_PATH, argv.data());
+        _exit(127);
+    }
+    close(ends[0]);
+    pipeEnd = ends[1];
+    return pid;
+}
+
+// A signal while -o FILE is being written removes the temporary file and
+// ends the tool by that signal; FILE stays as it was.
+TEST(CliEval, SignalsRemoveTheTemporaryFile) {
+    std::string dir = freshDir("signals");
+    std::string out = dir + "/out.csv";
+    // A tool that ended early must not end the test with the pipe's signal.
+    auto previous = std::signal(SIGPIPE, SIG_IGN);
+    writeFile(out, "old\n");
+    struct SignalCase {
+        int signal;
+        const char *jobs;
+    };
+    for (SignalCase c : {SignalCase{SIGINT, "1"}, SignalCase{SIGTERM, "1"}, SignalCase{SIGHUP, "1"},
+                         SignalCase{SIGPIPE, "1"}, SignalCase{SIGTERM, "2"}}) {
+        SCOPED_TRACE(testing::Message() << "signal " << c.signal << ", --jobs " << c.jobs);
+        int pipeEnd = -1;
+        pid_t pid = startWithPipe({"eval", echoSystemPath(), "-", "-o", out, "--jobs", c.jobs}, pipeEnd);
+        ASSERT_GT(pid, 0);
+        // The header makes the tool open its output; then it waits for rows.
+        ASSERT_EQ(write(pipeEnd, "x\n0.5\n", 6), 6);
+        for (int k = 0; k < 2000 && namesIn(dir).size() < 2; ++k) usleep(5000);
+        EXPECT_EQ(namesIn(dir).size(), 2u) << "no temporary file appeared";
+        kill(pid, c.signal);
+        close(pipeEnd);  // a tool that missed the signal ends at the end of its input
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+        EXPECT_EQ(namesIn(dir), std::vector<std::string>{"out.csv"});
+        EXPECT_EQ(slurp(out), "old\n");
+    }
+    std::signal(SIGPIPE, previous);
+}
+
+// A line is read up to a limit, so that a file without line ends is refused
+// before it fills the memory; running out of memory is an error too.
+TEST(CliEval, LongLinesAreRefusedAndOutOfMemoryIsAnError) {
+    // 2 GB without a line end, sparse: no disk space is used.
+    std::string sparse = tempPath("sparse.csv");
+    writeFile(sparse, "");
+    ASSERT_EQ(truncate(sparse.c_str(), int64_t{2} << 30), 0);
+    CliResult endless = runCli({"eval", echoSystemPath(), sparse});
+    EXPECT_EQ(endless.status, 1);
+    EXPECT_EQ(endless.err, "error: fazolt:csv:LineTooLong: " + sparse +
+                               ":1: the line is longer than 1048576 bytes (--max-line-bytes raises the limit)\n");
+    // Read whole as a host value, under a limit of 200 MB of address space.
+    std::string json = tempPath("sparse.json");
+    std::filesystem::rename(sparse, json);
+#if defined(__SANITIZE_ADDRESS__)
+    std::filesystem::remove(json);
+    GTEST_SKIP() << "the address sanitizer reserves more address space than ulimit -v allows";
+#endif
+    CliResult exhausted = runCli({"eval", echoSystemPath(), json}, "", "ulimit -v 200000; ");
+    std::filesystem::remove(json);
+    EXPECT_EQ(exhausted.status, 1);
+    EXPECT_EQ(exhausted.err, "error: fazolt:memory:OutOfMemory: out of memory\n");
 }
 
 // A module path without a slash is that file, not a name searched for in

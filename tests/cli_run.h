@@ -42,18 +42,21 @@ inline std::string shellQuoted(const std::string &s) {
     return out + "'";
 }
 
-// stdinPath empty: standard input is /dev/null.
-inline CliResult runCli(const std::vector<std::string> &args, const std::string &stdinPath = "") {
-    std::string outPath = tempPath("stdout.txt");
+// stdinPath empty: standard input is /dev/null. shellSetup runs first in
+// the same shell ("ulimit -f 1;"); stdoutPath, when given, takes standard
+// output instead of CliResult::out.
+inline CliResult runCli(const std::vector<std::string> &args, const std::string &stdinPath = "",
+                        const std::string &shellSetup = "", const std::string &stdoutPath = "") {
+    std::string outPath = stdoutPath.empty() ? tempPath("stdout.txt") : stdoutPath;
     std::string errPath = tempPath("stderr.txt");
-    std::string command = shellQuoted(FAZOLT_CLI_PATH);
+    std::string command = shellSetup + shellQuoted(FAZOLT_CLI_PATH);
     for (const std::string &a : args) command += " " + shellQuoted(a);
     command += " <" + shellQuoted(stdinPath.empty() ? "/dev/null" : stdinPath) + " >" + shellQuoted(outPath) + " 2>" +
                shellQuoted(errPath);
     int raw = std::system(command.c_str());
     CliResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = slurp(outPath);
+    if (stdoutPath.empty()) r.out = slurp(outPath);
     r.err = slurp(errPath);
     return r;
 }

@@ -359,6 +359,11 @@ for name, text, expect in bad_csv:
         cli(args, 1, "fazolt:csv:")
         cases[-1] = cases[-1][:3] + ("csv_" + name + ".csv" + expect,)
 cli(["eval", SMALL_PATH, "<" + write("csv_stdin_text.csv", "t\nx\n")], 1, "<stdin>:2: column 1")
+# A line is read up to --max-line-bytes (its line end not counted).
+LONG_LINE = write("csv_long_line.csv", "t\n2\n" + " " * 100 + "8\r\n")
+cli(["eval", SMALL_PATH, LONG_LINE, "--max-line-bytes", "100"], 1,
+    "csv_long_line.csv:3: the line is longer than 100 bytes (--max-line-bytes raises the limit)")
+cli(["eval", SMALL_PATH, LONG_LINE, "--max-line-bytes", "101"], 0, "=u\\n0.34444444444444444\\n0.6555555555555557\\n")
 
 # ---- Malformed host-value JSON: raw records and inputs.
 DIMMER_TEXT = dumps(DIMMER)
@@ -643,6 +648,11 @@ cli(["eval", SMALL_PATH, T_ROWS, "--diagnostics", write("diag_wrong_class.json",
     "diagnostics")
 cli(["eval", SMALL_PATH, T_ROWS, "--module", "files/does_not_exist.so"], 1, "Orvane:module")
 cli(["eval", SMALL_PATH, T_ROWS, "--module", T_ROWS], 1, "Orvane:module")
+# Output: only a regular file is replaced, and only where a file can be made beside it.
+cli(["eval", SMALL_PATH, T_ROWS, "-o", "files"], 1, "files' is a directory, not a regular file")
+cli(["convert", SMALL_PATH, "files"], 1, "files' is a directory, not a regular file")
+cli(["eval", SMALL_PATH, T_ROWS, "-o", "files/no_such_folder/out.csv"], 1,
+    "files/no_such_folder/out.csv: cannot make a temporary file beside it: No such file or directory")
 cli(["call", "files/does_not_exist.json"], 1, "cannot open")
 cli(["call", write("call_truncated.json", '{"class": "double", "size": [1, 1], "data": [')], 1, "call_truncated.json")
 cli(["call", "--module", "files/does_not_exist.so"], 1, "Orvane:module")
