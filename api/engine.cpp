@@ -117,9 +117,8 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) {
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
     s.record_ = std::move(record);
     // Read here, while no other thread can see the record.
-    orvane::Value range = s.record_.className() == "struct" && s.record_.numel() == 1
-                              ? s.record_.field(0, "inputRange")
-                              : orvane::Value();
+    orvane::Value range = s.record_.className() == "struct" && s.record_.numel() == 1 ? s.record_.field(0, "inputRange")
+                                                                                      : orvane::Value();
     if (range && range.classId() == ZORB_DOUBLE_CLASS && !range.isComplex() && range.dims().size() == 2 &&
         range.dims()[1] >= 2) {
         const int64_t stride = range.dims()[0];  // the low ends, then the high ends

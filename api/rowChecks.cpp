@@ -85,7 +85,8 @@ private:
     Places nonFiniteOutputs(const orvane::CallOutcome &done, int64_t numRows) const;
     int64_t rowOfError(int64_t numRows, orvane::CallOutcome &before) const;
     std::vector<int64_t> rowsOfWarnings(const std::vector<orvane::Warning> &warnings, int64_t numRows) const;
-    void rowsOutOfRange(const std::vector<orvane::Warning> &warnings, int64_t numRows, std::vector<int64_t> &rows) const;
+    void rowsOutOfRange(const std::vector<orvane::Warning> &warnings, int64_t numRows,
+                        std::vector<int64_t> &rows) const;
     void locate(int64_t first, int64_t count, const std::vector<orvane::Warning> &warnings, size_t begin, size_t end,
                 const std::vector<bool> &isWanted, std::vector<int64_t> &rows) const;
 
@@ -271,17 +272,18 @@ std::optional<std::string> CheckedCall::moduleText(Diagnostic kind, bool isError
             int64_t o = index(0);
             std::optional<std::string> value = text(1);
             if (o < 0 || arguments.size() != (isError ? 1u : 2u) || (!isError && !value)) return std::nullopt;
-            return "no rule fired for " + outputName(o) + (isError ? ", so it has no value" : ", so it takes the value " + *value);
+            return "no rule fired for " + outputName(o) +
+                   (isError ? ", so it has no value" : ", so it takes the value " + *value);
         }
         case Diagnostic::emptySet: {
             std::optional<std::string> method = text(0), value = text(2);
             int64_t o = index(1);
-            if (o < 0 || !method || arguments.size() != (isError ? 2u : 3u) || (!isError && !value)) return std::nullopt;
+            if (o < 0 || !method || arguments.size() != (isError ? 2u : 3u) || (!isError && !value))
+                return std::nullopt;
             return "the fuzzy set of " + outputName(o) + " is empty, so " + *method + " defuzzification " +
                    (isError ? "cannot give it a value" : "gives it the value " + *value);
         }
-        case Diagnostic::other:
-            break;
+        case Diagnostic::other: break;
     }
     return std::nullopt;
 }
@@ -312,16 +314,18 @@ orvane::HostError CheckedCall::moduleError(const orvane::HostError &error, int64
 }
 
 orvane::Warning CheckedCall::nanWarning(int64_t row, int64_t input) const {
-    return {kNaNInput, where(row) + inputName(input) + " is NaN",
+    return {kNaNInput,
+            where(row) + inputName(input) + " is NaN",
             {orvane::Value::int32Scalar(static_cast<int32_t>(input + 1))}};
 }
 
 orvane::Warning CheckedCall::nonFiniteWarning(const orvane::CallOutcome &done, int64_t row, int64_t output) const {
     const orvane::Value &y = done.results[0];
     double v = y.pr()[row + output * y.dims()[0]];
-    return {kNonFiniteOutput,
-            where(row) + outputName(output) + " is " + orvane::formatDouble(v, false) + " from inputs that are all finite",
-            {orvane::Value::int32Scalar(static_cast<int32_t>(output + 1))}};
+    return {
+        kNonFiniteOutput,
+        where(row) + outputName(output) + " is " + orvane::formatDouble(v, false) + " from inputs that are all finite",
+        {orvane::Value::int32Scalar(static_cast<int32_t>(output + 1))}};
 }
 
 // ---- The checked call.
@@ -361,7 +365,8 @@ orvane::CallOutcome CheckedCall::run(int numResults) {
     std::optional<orvane::HostError> error;
     if (out.error) {
         numDone = rowOfError(evaluated, done);
-        for (size_t k = done.warnings.size(); k < out.warnings.size(); ++k) raising.push_back(std::move(out.warnings[k]));
+        for (size_t k = done.warnings.size(); k < out.warnings.size(); ++k)
+            raising.push_back(std::move(out.warnings[k]));
         error = moduleError(*out.error, numDone);
     } else {
         done = std::move(out);
@@ -381,7 +386,8 @@ orvane::CallOutcome CheckedCall::run(int numResults) {
         raising.clear();
     } else {
         if (checks_.nonFiniteOutput == REPORT_WARNING)
-            for (const auto &[row, output] : nonFinite) nonFiniteWarnings.push_back(nonFiniteWarning(done, row, output));
+            for (const auto &[row, output] : nonFinite)
+                nonFiniteWarnings.push_back(nonFiniteWarning(done, row, output));
         if (!error && isNaNError) {
             const auto &[row, input] = nans.front();
             error = orvane::HostError(kNaNInput, nanWarning(row, input).message);

@@ -339,8 +339,8 @@ public:
 
     // One module call with every result asked for: (results, report...).
     // Results are numpy arrays with the host's extents.
-    py::tuple call(const py::array_t<double, py::array::f_style | py::array::forcecast> &x,
-                   const Modes &modes, int numResults) const {
+    py::tuple call(const py::array_t<double, py::array::f_style | py::array::forcecast> &x, const Modes &modes,
+                   int numResults) const {
         if (x.ndim() != 2) throw py::value_error("expected a 2-D array");
         ModuleCallScope scope("explain");
         HostReport report;
