@@ -66,6 +66,15 @@ bool isDoubleMatrix(const orvane::Value &v) {
 // (row, column) pairs in row order.
 using Places = std::vector<std::pair<int64_t, int64_t>>;
 
+// Warnings worded and given their row when RowChecks::numWanted is unset:
+// what the tool and the Python package show.
+constexpr int64_t kWantedPerIdentifier = 20;
+
+struct WarningRows {
+    std::vector<bool> isWanted;
+    std::vector<int64_t> rows;  // -1 where not known
+};
+
 class CheckedCall {
 public:
     CheckedCall(const System &system, const orvane::Value &inputs, const orvane::Value &diagnostics,
@@ -84,8 +93,8 @@ private:
     Places nanInputs() const;
     Places nonFiniteOutputs(const orvane::CallOutcome &done, int64_t numRows) const;
     int64_t rowOfError(int64_t numRows, orvane::CallOutcome &before) const;
-    std::vector<int64_t> rowsOfWarnings(const std::vector<orvane::Warning> &warnings, int64_t numRows) const;
-    void rowsOutOfRange(const std::vector<orvane::Warning> &warnings, int64_t numRows,
+    WarningRows rowsOfWarnings(const std::vector<orvane::Warning> &warnings, int64_t numRows) const;
+    void rowsOutOfRange(const std::vector<orvane::Warning> &warnings, int64_t numRows, size_t numNeeded,
                         std::vector<int64_t> &rows) const;
     void locate(int64_t first, int64_t count, const std::vector<orvane::Warning> &warnings, size_t begin, size_t end,
                 const std::vector<bool> &isWanted, std::vector<int64_t> &rows) const;
@@ -159,34 +168,58 @@ int64_t CheckedCall::rowOfError(int64_t numRows, orvane::CallOutcome &before) co
     return good;
 }
 
-// The row of each warning of the call of rows [0, numRows), -1 where it was
-// not looked for.
-std::vector<int64_t> CheckedCall::rowsOfWarnings(const std::vector<orvane::Warning> &warnings, int64_t numRows) const {
-    std::vector<int64_t> rows(warnings.size(), -1);
-    rowsOutOfRange(warnings, numRows, rows);
-    std::vector<bool> isWanted(warnings.size());
-    std::map<std::string, int64_t> wanted;
+// Which warnings of the call of rows [0, numRows) are wanted (the first of
+// each identifier, as many as will be shown), and the row of each of those.
+WarningRows CheckedCall::rowsOfWarnings(const std::vector<orvane::Warning> &warnings, int64_t numRows) const {
+    WarningRows w;
+    w.rows.assign(warnings.size(), -1);
+    w.isWanted.assign(warnings.size(), false);
+    std::map<std::string, int64_t> numLeft;
+    size_t numNeeded = 0;  // up to the last wanted warning
     for (size_t k = 0; k < warnings.size(); ++k) {
         const std::string &id = warnings[k].identifier;
-        auto it = wanted.find(id);
-        if (it == wanted.end()) it = wanted.emplace(id, checks_.numWanted ? checks_.numWanted(id) : 20).first;
-        isWanted[k] = rows[k] < 0 && diagnosticOf(id) != Diagnostic::other && it->second > 0;
-        if (it->second > 0) --it->second;
+        auto it = numLeft.find(id);
+        if (it == numLeft.end())
+            it = numLeft.emplace(id, checks_.numWanted ? checks_.numWanted(id) : kWantedPerIdentifier).first;
+        if (it->second <= 0 || diagnosticOf(id) == Diagnostic::other) continue;
+        --it->second;
+        w.isWanted[k] = true;
+        numNeeded = k + 1;
     }
-    locate(0, numRows, warnings, 0, warnings.size(), isWanted, rows);
-    return rows;
+    rowsOutOfRange(warnings, numRows, numNeeded, w.rows);
+    std::vector<bool> isSought(warnings.size());
+    bool isAnySought = false;
+    for (size_t k = 0; k < numNeeded; ++k) {
+        isSought[k] = w.isWanted[k] && w.rows[k] < 0;
+        isAnySought = isAnySought || isSought[k];
+    }
+    if (!isAnySought) return w;
+    // The wanted ones are the first of each identifier, often in the first
+    // rows: a prefix doubled from one row until it gives them all bounds the
+    // search by where they are rather than by the block.
+    for (int64_t count = 1; count < numRows; count *= 2) {
+        orvane::CallOutcome prefix = evaluateRows(0, count);
+        if (prefix.error || prefix.warnings.size() > warnings.size()) break;
+        if (prefix.warnings.size() >= numNeeded) {
+            locate(0, count, prefix.warnings, 0, prefix.warnings.size(), isSought, w.rows);
+            return w;
+        }
+    }
+    locate(0, numRows, warnings, 0, warnings.size(), isSought, w.rows);
+    return w;
 }
 
 // The module compares each input of a row with its range in turn, so its
-// out-of-range warnings pair off with those comparisons, made here again.
-void CheckedCall::rowsOutOfRange(const std::vector<orvane::Warning> &warnings, int64_t numRows,
+// out-of-range warnings pair off with those comparisons, made here again
+// (up to warning numNeeded).
+void CheckedCall::rowsOutOfRange(const std::vector<orvane::Warning> &warnings, int64_t numRows, size_t numNeeded,
                                  std::vector<int64_t> &rows) const {
     const std::vector<std::pair<double, double>> &ranges = system_.inputRanges();
     if (static_cast<int64_t>(ranges.size()) < block_.numInputs) return;
     size_t k = 0;
     auto nextWarning = [&] {
-        while (k < warnings.size() && diagnosticOf(warnings[k].identifier) != Diagnostic::outOfRange) ++k;
-        return k < warnings.size();
+        while (k < numNeeded && diagnosticOf(warnings[k].identifier) != Diagnostic::outOfRange) ++k;
+        return k < numNeeded;
     };
     for (int64_t r = 0; r < numRows && nextWarning(); ++r) {
         for (int64_t i = 0; i < block_.numInputs; ++i) {
@@ -397,9 +430,9 @@ orvane::CallOutcome CheckedCall::run(int numResults) {
     // Inputs first, then what the module said row by row, then the outputs.
     orvane::CallOutcome result;
     result.warnings = nanWarnings(rowsWarned);
-    std::vector<int64_t> rows = rowsOfWarnings(done.warnings, numDone);
+    WarningRows wanted = rowsOfWarnings(done.warnings, numDone);
     for (size_t k = 0; k < done.warnings.size(); ++k) {
-        reword(done.warnings[k], rows[k]);
+        if (wanted.isWanted[k]) reword(done.warnings[k], wanted.rows[k]);
         result.warnings.push_back(std::move(done.warnings[k]));
     }
     for (orvane::Warning &w : raising) {

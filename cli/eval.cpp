@@ -337,6 +337,7 @@ int runCsvToJson(const EvalOptions &options, const fazolt::System &system, const
     AllOutputs allOutputs;
     orvane::CallOutcome outcome;
     std::vector<orvane::Warning> allWarnings;
+    std::map<std::string, int64_t> numWarnings;
     std::vector<double> block;
     int64_t numCalls = 0;
     while (true) {
@@ -350,11 +351,18 @@ int runCsvToJson(const EvalOptions &options, const fazolt::System &system, const
         // One call even for an empty file, so that results 2 to 6 and the
         // record's import errors are those of the module.
         if (numRows == 0 && numCalls > 0) break;
+        // Every warning is listed; the first of each identifier worded, as csv output shows them.
+        fazolt::RowChecks checks = csvRowChecks(options, reader.displayName(), reader.blockFirstLine());
+        checks.numWanted = [&numWarnings](const std::string &id) {
+            return WarningPrinter::kShownPerIdentifier - numWarnings[id];
+        };
         outcome = system.checkedCall(orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block),
-                                     diagnostics, csvRowChecks(options, reader.displayName(), reader.blockFirstLine()),
-                                     options.numResults);
+                                     diagnostics, checks, options.numResults);
         ++numCalls;
-        for (orvane::Warning &w : outcome.warnings) allWarnings.push_back(std::move(w));
+        for (orvane::Warning &w : outcome.warnings) {
+            ++numWarnings[w.identifier];
+            allWarnings.push_back(std::move(w));
+        }
         outcome.warnings.clear();
         if (outcome.error) break;
         allOutputs.append(outcome.results.at(0));

@@ -66,10 +66,10 @@ struct RowChecks {
     // empty name leaves the row out (one row explained).
     std::function<std::string(int64_t row)> rowName;
     // How many more warnings of an identifier will be shown (unset: 20, what
-    // the tool and the Python package show). An input out of its range is
-    // found on its row by comparing; finding the row of a warning about an
-    // output evaluates parts of the block again, so it is done for these
-    // only, and the others are worded without their row.
+    // the tool and the Python package show): the first that many are worded
+    // with names and their row, the others keep the module's text. An input
+    // out of its range is found on its row by comparing; finding the row of
+    // a warning about an output evaluates parts of the block again.
     std::function<int64_t(const std::string &identifier)> numWanted;
 };
 
