@@ -5,10 +5,12 @@
 // returns, so a missing reading or an overflow comes out as a confident
 // number: both are checked here, on the block's inputs and outputs, without
 // touching a bit of either. Its diagnostics name inputs and outputs by number
-// and give no row. Rows are evaluated independently and warned about in row
-// order, so the row of a warning is found by evaluating halves of the block
-// again, and the row of an error by evaluating prefixes of it; this costs
-// calls only when there is something to report.
+// and give no row. An input outside its range is found on its row by
+// comparing it with the range again. Rows are evaluated independently and
+// warned about in row order, so the row of any other warning is found by
+// evaluating parts of the block again, and the row of an error by evaluating
+// prefixes of it: calls made only when there is something to report, and
+// only for the warnings that will be shown.
 //
 // Sections: the block, finding rows, wording, the checked call.
 #include "fazolt/fazolt.h"
@@ -97,7 +99,7 @@ private:
     void rowsOutOfRange(const std::vector<orvane::Warning> &warnings, int64_t numRows, size_t numNeeded,
                         std::vector<int64_t> &rows) const;
     void locate(int64_t first, int64_t count, const std::vector<orvane::Warning> &warnings, size_t begin, size_t end,
-                const std::vector<bool> &isWanted, std::vector<int64_t> &rows) const;
+                const std::vector<bool> &isSought, std::vector<int64_t> &rows) const;
 
     std::string where(int64_t row) const;
     std::string inputName(int64_t i) const;
@@ -238,10 +240,10 @@ void CheckedCall::rowsOutOfRange(const std::vector<orvane::Warning> &warnings, i
 // Warnings [begin, end) are those of rows [first, first + count): the first
 // half's call tells which of them are its own.
 void CheckedCall::locate(int64_t first, int64_t count, const std::vector<orvane::Warning> &warnings, size_t begin,
-                         size_t end, const std::vector<bool> &isWanted, std::vector<int64_t> &rows) const {
-    bool isAnyWanted = false;
-    for (size_t k = begin; k < end && !isAnyWanted; ++k) isAnyWanted = isWanted[k];
-    if (!isAnyWanted || count == 0) return;
+                         size_t end, const std::vector<bool> &isSought, std::vector<int64_t> &rows) const {
+    bool isAnySought = false;
+    for (size_t k = begin; k < end && !isAnySought; ++k) isAnySought = isSought[k];
+    if (!isAnySought || count == 0) return;
     if (count == 1) {
         for (size_t k = begin; k < end; ++k) rows[k] = first;
         return;
@@ -253,8 +255,8 @@ void CheckedCall::locate(int64_t first, int64_t count, const std::vector<orvane:
     for (size_t k = 0; k < left.warnings.size(); ++k)
         if (left.warnings[k].identifier != warnings[begin + k].identifier) return;
     size_t middle = begin + left.warnings.size();
-    locate(first, half, warnings, begin, middle, isWanted, rows);
-    locate(first + half, count - half, warnings, middle, end, isWanted, rows);
+    locate(first, half, warnings, begin, middle, isSought, rows);
+    locate(first + half, count - half, warnings, middle, end, isSought, rows);
 }
 
 // ---- Wording.
