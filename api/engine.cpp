@@ -119,6 +119,14 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) {
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
     s.record_ = std::move(record);
     s.functionUses_ = functionUsesOf(s.record_, {}, {}, {}, {});
+    // Read here, while no other thread can see the record.
+    orvane::Value range = s.record_.className() == "struct" && s.record_.numel() == 1 ? s.record_.field(0, "inputRange")
+                                                                                      : orvane::Value();
+    if (range && range.classId() == ZORB_DOUBLE_CLASS && !range.isComplex() && range.dims().size() == 2 &&
+        range.dims()[1] >= 2) {
+        const int64_t stride = range.dims()[0];  // the low ends, then the high ends
+        for (int64_t i = 0; i < stride; ++i) s.inputRanges_.emplace_back(range.pr()[i], range.pr()[i + stride]);
+    }
     return s;
 }
 
@@ -147,13 +155,12 @@ orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Valu
 }
 
 Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) const {
-    orvane::CallOutcome outcome;
-    {
-        std::lock_guard<std::mutex> lock(apiMutex());
-        EvaluatingSystem evaluating(functionUses_.get());
-        std::vector<orvane::Value> arguments = {inputs.toValue(), record_, diagnostics(modes)};
-        outcome = module_->call(6, arguments);
-    }
+    RowChecks checks;
+    checks.nanInput = modes.nanInput;
+    checks.nonFiniteOutput = modes.nonFiniteOutput;
+    if (inputs.rows == 1) checks.rowName = [](int64_t) { return std::string(); };  // nothing to tell apart
+    // Fresh values of this thread's own: only the calls share anything.
+    orvane::CallOutcome outcome = checkedCall(inputs.toValue(), diagnostics(modes), checks, 6);
     if (outcome.error) throw *outcome.error;
     Evaluation e;
     Matrix *targets[6] = {&e.outputs,           &e.ruleInputValues, &e.ruleOutputs,

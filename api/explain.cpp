@@ -216,7 +216,7 @@ orvane::Value probeRecord(const orvane::Value &record, const SystemInfo &info, s
     return probe;
 }
 
-constexpr DiagnosticModes kSilent{REPORT_NOTHING, REPORT_NOTHING, REPORT_NOTHING};
+constexpr DiagnosticModes kSilent{REPORT_NOTHING, REPORT_NOTHING, REPORT_NOTHING, REPORT_NOTHING, REPORT_NOTHING};
 
 Matrix oneRow(const std::vector<double> &row) {
     Matrix m = Matrix::zeros(1, static_cast<int64_t>(row.size()));

@@ -32,17 +32,22 @@ int printCallOutcome(std::ostream &out, const orvane::CallOutcome &outcome);
 
 // How the three situations are reported, as the command line gives them
 // (--on-out-of-range, --on-no-rule-fired, --on-empty-set), or the whole
-// argument 3 from a file (--diagnostics).
+// argument 3 from a file (--diagnostics); and the two checks around the
+// module call (--on-nan-input, --on-non-finite-output), which no file sets.
 struct DiagnosticsOptions {
     std::string onOutOfRange = "warning";
     std::string onNoRuleFired = "warning";
     std::string onEmptySet = "warning";
     std::string diagnosticsPath;
+    std::string onNanInput = "warning";
+    std::string onNonFiniteOutput = "warning";
 };
 // none, warning, error, or a byte passed as it is; false for other text.
 bool parseMode(const std::string &text, uint8_t &mode);
-// Adds the four options to `command`.
+// Adds the six options to `command`.
 void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options);
+// The modes of the two checks, with each row named by rowName.
+fazolt::RowChecks rowChecks(const DiagnosticsOptions &options, std::function<std::string(int64_t row)> rowName);
 // Argument 3: the --diagnostics file as it stands, or built from the modes
 // with the system's name as the model; raises HostError naming the file.
 orvane::Value diagnosticsArgument(const DiagnosticsOptions &options, const std::string &systemName);

@@ -88,6 +88,20 @@ void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options) {
             ->add_option("--on-empty-set", options.onEmptySet, "Empty output fuzzy set: none, warning, error or 0-255")
             ->check(modeValidator)
             ->type_name("M");
+    static const CLI::Validator checkValidator(
+        [](std::string &text) {
+            if (text == "none" || text == "warning" || text == "error") return std::string();
+            return "expected none, warning or error, got \"" + text + "\"";
+        },
+        "", "mode");
+    command->add_option("--on-nan-input", options.onNanInput, "An input that is NaN: none, warning or error")
+        ->check(checkValidator)
+        ->type_name("M");
+    command
+        ->add_option("--on-non-finite-output", options.onNonFiniteOutput,
+                     "An output that is NaN or infinite from finite inputs: none, warning or error")
+        ->check(checkValidator)
+        ->type_name("M");
     command
         ->add_option("--diagnostics", options.diagnosticsPath, "Diagnostics options as a host value (argument 3), raw")
         ->type_name("FILE.json")
@@ -109,6 +123,14 @@ orvane::Value diagnosticsArgument(const DiagnosticsOptions &options, const std::
     parseMode(options.onNoRuleFired, noRuleFired);
     parseMode(options.onEmptySet, emptySet);
     return fazolt::makeDiagnostics(outOfRange, noRuleFired, emptySet, systemName);
+}
+
+fazolt::RowChecks rowChecks(const DiagnosticsOptions &options, std::function<std::string(int64_t row)> rowName) {
+    fazolt::RowChecks checks;
+    parseMode(options.onNanInput, checks.nanInput);
+    parseMode(options.onNonFiniteOutput, checks.nonFiniteOutput);
+    checks.rowName = std::move(rowName);
+    return checks;
 }
 
 // ---- Systems.

@@ -482,6 +482,7 @@ int64_t CsvReader::readBlock(int64_t maxRows, std::vector<double> &columnMajor, 
     while (numRows < maxRows && nextRowLine(line)) {
         if (!isRowLine(line)) continue;
         readRowFields(line, layout_, displayName_, lineNumber_, fields_, fieldText_, row, isKeeping ? &kept : nullptr);
+        if (numRows == 0) blockFirstLine_ = lineNumber_;  // rows follow each other line by line
         blockRows_.insert(blockRows_.end(), row.begin(), row.end());
         if (isKeeping) keptStarts->push_back(kept);
         ++numRows;

@@ -102,6 +102,8 @@ public:
     // ended by '\n', into `lines`, for parseCsvRows to read elsewhere.
     CsvLineBlock readBlockLines(int64_t maxRows, std::string &lines);
     const std::string &displayName() const { return displayName_; }
+    // The line of the first row that readBlock last gave.
+    int64_t blockFirstLine() const { return blockFirstLine_; }
 
     int64_t numColumns() const { return layout_.numInputs(); }
     uint64_t bytesRead() const { return bytesRead_; }
@@ -133,6 +135,7 @@ private:
     std::string firstRowText_;  // line 1 when it is no header, until read
     bool hasFirstRow_ = false;
     CsvLayout layout_;
+    int64_t blockFirstLine_ = 0;
     uint64_t bytesRead_ = 0;
     uint64_t totalBytes_ = 0;
     bool atEnd_ = false;

@@ -99,6 +99,11 @@ public:
             if (++count <= kShownPerIdentifier) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
         }
     }
+    // How many more of an identifier's warnings will be printed.
+    int64_t numStillShown(const std::string &identifier) const {
+        auto it = counts_.find(identifier);
+        return kShownPerIdentifier - (it == counts_.end() ? 0 : std::min(it->second, kShownPerIdentifier));
+    }
     void printSummary() {
         for (const auto &[identifier, count] : counts_) {
             if (count > kShownPerIdentifier) {
@@ -143,6 +148,13 @@ std::string outputHeader(const fazolt::System &system, const std::vector<std::st
     for (const std::string &name : system.outputNames()) line += csvField(name) + ",";
     if (!line.empty()) line.pop_back();
     return line + "\n";
+}
+
+// The checks around each module call, with rows named by their CSV line.
+fazolt::RowChecks csvRowChecks(const EvalOptions &options, const std::string &displayName, int64_t firstLine) {
+    return rowChecks(options.diagnostics, [displayName, firstLine](int64_t row) {
+        return displayName + ":" + std::to_string(firstLine + row);
+    });
 }
 
 // ---- The inputs.
@@ -205,7 +217,11 @@ int runJsonInputs(const EvalOptions &options, const fazolt::System &system, cons
                   << " columns, but the system has " << numInputs << " inputs\n";
         return EXIT_EVALUATION_ERROR;
     }
-    orvane::CallOutcome outcome = system.call(inputs, diagnostics, isJson ? options.numResults : 1);
+    // Rows of a host value are counted from 1, as the host counts.
+    std::string path = options.inputsPath;
+    fazolt::RowChecks checks =
+        rowChecks(options.diagnostics, [path](int64_t row) { return path + ": row " + std::to_string(row + 1); });
+    orvane::CallOutcome outcome = system.checkedCall(inputs, diagnostics, checks, isJson ? options.numResults : 1);
     if (isJson) {
         std::ostringstream text;
         int status = printCallOutcome(text, outcome);
@@ -261,6 +277,7 @@ int runCsvToJson(const EvalOptions &options, const fazolt::System &system, const
     AllOutputs allOutputs;
     orvane::CallOutcome outcome;
     std::vector<orvane::Warning> allWarnings;
+    std::map<std::string, int64_t> numWarnings;
     std::vector<double> block;
     int64_t numCalls = 0;
     while (true) {
@@ -274,10 +291,18 @@ int runCsvToJson(const EvalOptions &options, const fazolt::System &system, const
         // One call even for an empty file, so that results 2 to 6 and the
         // record's import errors are those of the module.
         if (numRows == 0 && numCalls > 0) break;
-        outcome = system.call(orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block), diagnostics,
-                              options.numResults);
+        // Every warning is listed; the first of each identifier worded, as csv output shows them.
+        fazolt::RowChecks checks = csvRowChecks(options, reader.displayName(), reader.blockFirstLine());
+        checks.numWanted = [&numWarnings](const std::string &id) {
+            return WarningPrinter::kShownPerIdentifier - numWarnings[id];
+        };
+        outcome = system.checkedCall(orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block),
+                                     diagnostics, checks, options.numResults);
         ++numCalls;
-        for (orvane::Warning &w : outcome.warnings) allWarnings.push_back(std::move(w));
+        for (orvane::Warning &w : outcome.warnings) {
+            ++numWarnings[w.identifier];
+            allWarnings.push_back(std::move(w));
+        }
         outcome.warnings.clear();
         if (outcome.error) break;
         allOutputs.append(outcome.results.at(0));
@@ -317,8 +342,10 @@ int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const 
             return fail(e);
         }
         if (numRows == 0 && numCalls > 0) break;
-        orvane::CallOutcome outcome =
-            system.call(orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block), diagnostics, 1);
+        fazolt::RowChecks checks = csvRowChecks(options, reader.displayName(), reader.blockFirstLine());
+        checks.numWanted = [&warnings](const std::string &id) { return warnings.numStillShown(id); };
+        orvane::CallOutcome outcome = system.checkedCall(
+            orvane::Value::doubleMatrix(numRows, numInputColumns(reader, system), block), diagnostics, checks, 1);
         ++numCalls;
         progress.show(reader.bytesRead());
         if (!outcome.warnings.empty() || outcome.error) progress.erase();
@@ -426,7 +453,7 @@ BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string 
         // The parent loaded the same text first: every block reports it.
         state->setupError = e;
     }
-    return [state](const RowBlock &rows) {
+    return [state, options](const RowBlock &rows) {
         BlockResult r;
         if (state->setupError) {
             r.error = state->setupError;
@@ -443,8 +470,12 @@ BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string 
             return r;
         }
         if (rows.isCheckOnly) return r;
-        orvane::CallOutcome outcome = state->system->call(
-            orvane::Value::doubleMatrix(rows.numRows, rows.numColumns, block), state->diagnostics, 1);
+        // The parent prints at most this many of an identifier, whichever
+        // blocks they come from.
+        fazolt::RowChecks checks = csvRowChecks(options, rows.displayName, rows.firstLine);
+        checks.numWanted = [](const std::string &) { return WarningPrinter::kShownPerIdentifier; };
+        orvane::CallOutcome outcome = state->system->checkedCall(
+            orvane::Value::doubleMatrix(rows.numRows, rows.numColumns, block), state->diagnostics, checks, 1);
         for (orvane::Warning &w : outcome.warnings)
             r.warnings.push_back({std::move(w.identifier), std::move(w.message), {}});
         if (outcome.error) {

@@ -80,6 +80,8 @@ size_t findVariable(const std::vector<fazolt::VariableInfo> &vars, const std::st
 
 fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::string &systemName) {
     fazolt::DiagnosticModes modes;
+    parseMode(options.onNanInput, modes.nanInput);
+    parseMode(options.onNonFiniteOutput, modes.nonFiniteOutput);
     if (options.diagnosticsPath.empty()) {
         parseMode(options.onOutOfRange, modes.outOfRangeInput);
         parseMode(options.onNoRuleFired, modes.noRuleFired);

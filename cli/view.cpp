@@ -62,7 +62,8 @@ double numberParameter(const std::string &name, const std::string &text) {
 void checkKnown(const httplib::Request &req, const fazolt::SystemInfo &info,
                 std::initializer_list<const char *> extra) {
     for (const auto &[name, value] : req.params) {
-        bool isKnown = name == "row" || name == "onOutOfRange" || name == "onNoRuleFired" || name == "onEmptySet";
+        bool isKnown = name == "row" || name == "onOutOfRange" || name == "onNoRuleFired" || name == "onEmptySet" ||
+                       name == "onNanInput" || name == "onNonFiniteOutput";
         for (const char *e : extra) isKnown = isKnown || name == e;
         for (const fazolt::VariableInfo &v : info.inputs) isKnown = isKnown || name == v.name;
         if (!isKnown) throw BadRequest{name, "unknown parameter"};
@@ -100,7 +101,9 @@ fazolt::DiagnosticModes requestModes(const httplib::Request &req) {
     fazolt::DiagnosticModes modes;
     std::pair<const char *, uint8_t *> fields[] = {{"onOutOfRange", &modes.outOfRangeInput},
                                                    {"onNoRuleFired", &modes.noRuleFired},
-                                                   {"onEmptySet", &modes.emptyOutputFuzzySet}};
+                                                   {"onEmptySet", &modes.emptyOutputFuzzySet},
+                                                   {"onNanInput", &modes.nanInput},
+                                                   {"onNonFiniteOutput", &modes.nonFiniteOutput}};
     for (auto &[name, mode] : fields) {
         if (req.has_param(name) && !parseMode(req.get_param_value(name), *mode))
             throw BadRequest{name, "expected none, warning, error or 0-255"};

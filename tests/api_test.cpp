@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -168,6 +169,31 @@ TEST_F(Api, CustomMethodExampleRecordMatchesDescription) {
     EXPECT_LT(warm, 1.0);
     EXPECT_LT(dry, 1.0);
     EXPECT_EQ(one.firingStrengths.at(1, 0), (warm + dry) - 1.0);
+}
+
+// The checks around the module call change no output bit; warnings and errors
+// name the input and the row, the first row's error winning.
+TEST_F(Api, ChecksNameTheInputAndTheRowAndChangeNoOutput) {
+    fazolt::System dimmer = fazolt::System::fromFile(kExamples + "/dimmer/dimmer.json", module_);
+    const fazolt::Matrix rows = fazolt::Matrix::fromRows({{30, 0.9}, {30, std::nan("")}, {120, 0.5}, {20, 0.9}});
+    fazolt::Evaluation warned = dimmer.evaluate(rows);
+    EXPECT_TRUE(sameBits(warned.outputs, dimmer.evaluate(rows, {0, 0, 0, 0, 0}).outputs));
+    ASSERT_EQ(warned.warnings.size(), 2u);
+    EXPECT_EQ(warned.warnings[0].identifier, "fazolt:inputs:NaN");
+    EXPECT_EQ(warned.warnings[0].message, "row 1: input \"motion\" is NaN");
+    EXPECT_EQ(warned.warnings[1].identifier, "diagFazolt_OutOfRangeInput");
+    EXPECT_EQ(warned.warnings[1].message, "row 2: input \"daylight\" has the value 120, outside its range [0 100]");
+    auto errorOf = [&](const fazolt::DiagnosticModes &modes) {
+        try {
+            dimmer.evaluate(rows, modes);
+        } catch (const orvane::HostError &e) {
+            return e.identifier() + ": " + e.message();
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(errorOf({3, 2, 2, 3, 2}), "fazolt:inputs:NaN: row 1: input \"motion\" is NaN");
+    EXPECT_EQ(errorOf({3, 2, 2, 2, 2}),
+              "diagFazolt_OutOfRangeInput: row 2: input \"daylight\" has the value 120, outside its range [0 100]");
 }
 
 // Two threads evaluating at once get what one thread gets, bit for bit,

@@ -62,9 +62,17 @@ def _mode(option, value):
                       f'{option}: expected "none", "warning", "error" or a number from 0 to 255, got {value!r}')
 
 
-def _modes(on_out_of_range, on_no_rule_fired, on_empty_set):
+def _check_mode(option, value):
+    """The mode of a check made around the module call: "none", "warning" or "error"."""
+    if isinstance(value, str) and value in _MODES:
+        return _MODES[value]
+    raise FazoltError("fazolt:python:BadOption", f'{option}: expected "none", "warning" or "error", got {value!r}')
+
+
+def _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output):
     return (_mode("on_out_of_range", on_out_of_range), _mode("on_no_rule_fired", on_no_rule_fired),
-            _mode("on_empty_set", on_empty_set))
+            _mode("on_empty_set", on_empty_set), _check_mode("on_nan_input", on_nan_input),
+            _check_mode("on_non_finite_output", on_non_finite_output))
 
 
 def _issue(report, stacklevel=3):
@@ -290,15 +298,17 @@ class System:
 
     # -- Evaluation.
 
-    def evaluate(self, x, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning"):
+    def evaluate(self, x, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning",
+                 on_nan_input="warning", on_non_finite_output="warning"):
         """Crisp outputs of every row of x.
 
         x: array-like (rows, inputs) -> float64 array (rows, outputs); a single
         row (inputs,) -> (outputs,), also as a dict or a pandas Series by input
         name; a pandas DataFrame, matched to the inputs by column name -> a
-        DataFrame of outputs with the same index.
+        DataFrame of outputs with the same index. Messages name rows by their
+        position in x, from 0.
         """
-        modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set)
+        modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)
         pd = _pandas()
         if pd is not None and isinstance(x, pd.DataFrame):
             out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS))
@@ -334,11 +344,12 @@ class System:
             raise FazoltError("fazolt:python:InputShape", f"expected one row (inputs,), got shape {matrix.shape}")
         return matrix[0]
 
-    def explain(self, row, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning"):
+    def explain(self, row, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning",
+                on_nan_input="warning", on_non_finite_output="warning"):
         """How one row is evaluated: term degrees, rule firing, output sets."""
         from .explain import Explanation
         x = self._row(row)
-        modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set)
+        modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)
         results, report = _host_call(lambda: self._native.call(x.reshape(1, -1), modes, 6))
         _issue(report)
         return Explanation(self, x, results)
@@ -357,7 +368,7 @@ class System:
         if probe is None:
             return np.zeros((len(x), 0))
         rows = np.column_stack([x, np.zeros_like(x)])
-        out, report = _host_call(lambda: probe._native.evaluate(rows, (0, 0, 0), BLOCK_ROWS))
+        out, report = _host_call(lambda: probe._native.evaluate(rows, (0, 0, 0, 0, 0), BLOCK_ROWS))
         _issue(report)
         return out[:, :-1]
 

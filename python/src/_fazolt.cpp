@@ -257,6 +257,10 @@ struct HostReport {
     }
 };
 
+// The three diagnostics' modes, then the two checks': on_out_of_range,
+// on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output.
+using Modes = std::tuple<int, int, int, int, int>;
+
 class NativeSystem {
 public:
     explicit NativeSystem(fazolt::System s) : system_(std::in_place, std::move(s)) {
@@ -284,7 +288,7 @@ public:
     const std::string &recordJson() const { return recordJson_; }
 
     // x: rows x cols doubles, any strides. Returns (outputs, report...).
-    py::tuple evaluate(const py::array_t<double> &x, std::tuple<int, int, int> modes, int64_t blockRows) const {
+    py::tuple evaluate(const py::array_t<double> &x, const Modes &modes, int64_t blockRows) const {
         if (x.ndim() != 2) throw py::value_error("expected a 2-D array");
         ModuleCallScope scope("evaluate");
         const int64_t numRows = x.shape(0), numCols = x.shape(1);
@@ -299,7 +303,16 @@ public:
         {
             py::gil_scoped_release release;
             orvane::Value diagnostics = system_->diagnostics(diagnosticModes(modes));
+            fazolt::RowChecks checks = rowChecks(modes);
             int64_t first = 0;
+            // Rows by their index in x; a single row needs no name.
+            checks.rowName = [&first, numRows](int64_t row) {
+                return numRows == 1 ? std::string() : "row " + std::to_string(first + row);
+            };
+            checks.numWanted = [&report](const std::string &id) {
+                auto it = report.numWarnings.find(id);
+                return HostReport::kShownPerIdentifier - (it == report.numWarnings.end() ? 0 : it->second);
+            };
             // One input block for every full block: a fresh one per call would
             // come as fresh pages, faulted in and zeroed again each time.
             orvane::Value fullBlock;
@@ -311,7 +324,7 @@ public:
                 double *b = block.pr();
                 for (int64_t c = 0; c < numCols; ++c)
                     for (int64_t r = 0; r < n; ++r) b[r + c * n] = in[(first + r) * rowStride + c * colStride];
-                orvane::CallOutcome outcome = system_->call(block, diagnostics, 1);
+                orvane::CallOutcome outcome = system_->checkedCall(block, diagnostics, checks, 1);
                 report.add(outcome.warnings);
                 if (outcome.error) {
                     report.error = std::move(outcome.error);
@@ -342,8 +355,8 @@ public:
 
     // One module call with every result asked for: (results, report...).
     // Results are numpy arrays with the host's extents.
-    py::tuple call(const py::array_t<double, py::array::f_style | py::array::forcecast> &x,
-                   std::tuple<int, int, int> modes, int numResults) const {
+    py::tuple call(const py::array_t<double, py::array::f_style | py::array::forcecast> &x, const Modes &modes,
+                   int numResults) const {
         if (x.ndim() != 2) throw py::value_error("expected a 2-D array");
         ModuleCallScope scope("explain");
         HostReport report;
@@ -353,8 +366,10 @@ public:
             orvane::Value inputs = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {x.shape(0), x.shape(1)});
             if (inputs.numel() > 0)
                 std::memcpy(inputs.data(), x.data(), static_cast<size_t>(inputs.numel()) * sizeof(double));
+            fazolt::RowChecks checks = rowChecks(modes);
+            checks.rowName = [](int64_t) { return std::string(); };  // the one row explained
             orvane::CallOutcome outcome =
-                system_->call(inputs, system_->diagnostics(diagnosticModes(modes)), numResults);
+                system_->checkedCall(inputs, system_->diagnostics(diagnosticModes(modes)), checks, numResults);
             report.add(outcome.warnings);
             if (outcome.error) report.error = std::move(outcome.error);
             results = std::move(outcome.results);
@@ -369,12 +384,18 @@ public:
     }
 
 private:
-    static fazolt::DiagnosticModes diagnosticModes(std::tuple<int, int, int> modes) {
+    static fazolt::DiagnosticModes diagnosticModes(const Modes &modes) {
         fazolt::DiagnosticModes d;
         d.outOfRangeInput = static_cast<uint8_t>(std::get<0>(modes));  // 0..255, checked in Python
         d.noRuleFired = static_cast<uint8_t>(std::get<1>(modes));
         d.emptyOutputFuzzySet = static_cast<uint8_t>(std::get<2>(modes));
         return d;
+    }
+    static fazolt::RowChecks rowChecks(const Modes &modes) {
+        fazolt::RowChecks checks;
+        checks.nanInput = static_cast<uint8_t>(std::get<3>(modes));  // 0, 2 or 3, checked in Python
+        checks.nonFiniteOutput = static_cast<uint8_t>(std::get<4>(modes));
+        return checks;
     }
 
     std::optional<fazolt::System> system_;

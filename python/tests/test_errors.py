@@ -39,12 +39,37 @@ def test_diagnostic_in_error_mode(dimmer, no_leak):
     with pytest.warns(fazolt.FazoltWarning) as caught:
         dimmer.evaluate(rows)
     assert [w.message.identifier for w in caught] == ["diagFazolt_OutOfRangeInput"]
+    assert caught[0].message.message == 'row 1: input "daylight" has the value 500, outside its range [0 100]'
     with pytest.raises(fazolt.FazoltError) as error:
         dimmer.evaluate(rows, on_out_of_range="error")
     assert error.value.identifier == caught[0].message.identifier
-    assert error.value.message.startswith(caught[0].message.message)  # the error adds where it was raised
+    assert error.value.message == caught[0].message.message
     with pytest.raises(fazolt.FazoltError, match="on_empty_set"):
         dimmer.evaluate(rows, on_empty_set="loud")
+    with pytest.raises(fazolt.FazoltError, match="on_nan_input"):
+        dimmer.evaluate(rows, on_nan_input=2)  # the checks take the three names only
+
+
+def test_nan_inputs_and_non_finite_outputs(dimmer, no_leak):
+    pd = pytest.importorskip("pandas")
+    frame = pd.DataFrame({"daylight": [30, 30], "motion": [0.9, np.nan]})  # a missing reading
+    with pytest.warns(fazolt.FazoltWarning) as caught:
+        out = dimmer.evaluate(frame)
+    assert [(w.message.identifier, w.message.message) for w in caught] == [
+        ("fazolt:inputs:NaN", 'row 1: input "motion" is NaN')]
+    assert np.array_equal(out.to_numpy().view(np.uint64),
+                          dimmer.evaluate(frame, on_nan_input="none").to_numpy().view(np.uint64))
+    with pytest.raises(fazolt.FazoltError, match='row 1: input "motion" is NaN'):
+        dimmer.evaluate(frame, on_nan_input="error")
+    scaled = fazolt.System.from_dict({  # y = 1e300 x overflows at 1e10, out of its range
+        "type": "sugeno", "defuzzMethod": "wtsum", "inputs": [{"name": "x", "range": [0, 1]}],
+        "outputs": [{"name": "y", "range": [0, 1], "mf": [{"name": "big", "type": "linear", "params": [1e300, 0]}]}],
+        "rules": [{"antecedent": [0], "consequent": [1]}]})
+    with pytest.warns(fazolt.FazoltWarning) as caught:
+        scaled.evaluate([[0.5], [1e10], [np.inf]], on_out_of_range="none")
+    assert [w.message.message for w in caught] == ['row 1: output "y" is Inf from inputs that are all finite']
+    with pytest.raises(fazolt.FazoltError, match="fazolt:outputs:NonFinite"):
+        scaled.evaluate([1e10], on_out_of_range="none", on_non_finite_output="error")
 
 
 @pytest.mark.parametrize("change,identifier", [

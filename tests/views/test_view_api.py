@@ -51,6 +51,8 @@ def test_a_failed_evaluation_reports_the_module_error(view_server):
     assert body["error"]["identifier"] == "diagFazolt_OutOfRangeInput" and "300" in body["error"]["message"]
     status, body = view_server.get("/api/evaluate?row=300,0.9")
     assert status == 200 and body["warnings"][0]["identifier"] == "diagFazolt_OutOfRangeInput"
+    status, body = view_server.get("/api/evaluate?row=30,NaN&onNanInput=error")  # a missing reading
+    assert (status, body["error"]["message"]) == (422, 'input "motion" is NaN')
 
 
 def bits(v):

@@ -18,10 +18,12 @@
 #include <orvane/host.h>
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fazolt {
@@ -40,15 +42,36 @@ struct Matrix {
     orvane::Value toValue() const;                        // a double host value
 };
 
-// How each situation is reported: 0 nothing, 2 a warning, 3 an error.
+// How each situation is reported: 0 nothing, 2 a warning, 3 an error. The
+// first three are the module's diagnostics. The last two are checked here,
+// around the module call: the module evaluates a NaN input as it stands (a
+// missing reading would become a confident answer) and does not look at
+// what it returns.
 struct DiagnosticModes {
     uint8_t outOfRangeInput = 2;
     uint8_t noRuleFired = 2;
     uint8_t emptyOutputFuzzySet = 2;
+    uint8_t nanInput = 2;         // "fazolt:inputs:NaN"
+    uint8_t nonFiniteOutput = 2;  // "fazolt:outputs:NonFinite": NaN or infinite from a row of finite inputs
 };
 constexpr uint8_t REPORT_NOTHING = 0;
 constexpr uint8_t REPORT_WARNING = 2;
 constexpr uint8_t REPORT_ERROR = 3;
+
+// What System::checkedCall adds to the module call on a block of rows.
+struct RowChecks {
+    uint8_t nanInput = REPORT_WARNING;
+    uint8_t nonFiniteOutput = REPORT_WARNING;
+    // How messages name row r of the block (0-based): "row r" when unset; an
+    // empty name leaves the row out (one row explained).
+    std::function<std::string(int64_t row)> rowName;
+    // How many more warnings of an identifier will be shown (unset: 20, what
+    // the tool and the Python package show): the first that many are worded
+    // with names and their row, the others keep the module's text. An input
+    // out of its range is found on its row by comparing; finding the row of
+    // a warning about an output evaluates parts of the block again.
+    std::function<int64_t(const std::string &identifier)> numWanted;
+};
 
 struct Evaluation {
     Matrix outputs;            // one row per input row, one column per output
@@ -73,10 +96,19 @@ public:
     // The text of such a file.
     static System fromText(std::string_view text, const std::string &modulePath = "");
 
-    // Evaluates every row; raises orvane::HostError on a host error.
+    // Evaluates every row; raises orvane::HostError on a host error. Warnings
+    // and errors name the input or output, its value and the row ("row 3",
+    // 0-based; not for a single row), as checkedCall words them.
     Evaluation evaluate(const Matrix &inputs, const DiagnosticModes &modes = {}) const;
     // The module call itself with raw arguments 1 and 3 (numResults 1..6).
     orvane::CallOutcome call(const orvane::Value &inputs, const orvane::Value &diagnostics, int numResults = 6) const;
+    // call with the two checks of RowChecks on a double matrix of inputs, and
+    // the module's diagnostics worded with names, the value and the row (the
+    // identifier and arguments stay). The outputs are the module's, bit for
+    // bit. An error is the first in row order: a NaN input in error mode is
+    // reported before its row is evaluated, a non-finite output after it.
+    orvane::CallOutcome checkedCall(const orvane::Value &inputs, const orvane::Value &diagnostics,
+                                    const RowChecks &checks, int numResults = 6) const;
     orvane::Value diagnostics(const DiagnosticModes &modes) const;
 
     const std::string &name() const { return name_; }
@@ -86,6 +118,9 @@ public:
     const std::vector<std::vector<std::string>> &outputTermNames() const { return outputTermNames_; }
     const orvane::Value &record() const { return record_; }
     bool hasNames() const { return hasNames_; }
+    // Each input's (low, high) as the module compares a value with it; empty
+    // when the record does not hold them as a double matrix.
+    const std::vector<std::pair<double, double>> &inputRanges() const { return inputRanges_; }
 
 private:
     std::shared_ptr<orvane::Module> module_;
@@ -99,6 +134,7 @@ private:
     // The record's method and membership function names by role, for the
     // checks of Lua and Python functions' results during calls.
     std::shared_ptr<const FunctionUses> functionUses_;
+    std::vector<std::pair<double, double>> inputRanges_;
 };
 
 // The module file next to the fazolt libraries (libfazolt.so.MAJOR.MINOR).
