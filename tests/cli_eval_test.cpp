@@ -183,14 +183,14 @@ TEST(CliEval, DiagnosticModesAndWarningCap) {
 // output that overflows from finite inputs; and a module diagnostic about an
 // output. Each names the variable and the CSV line, and changes no output.
 TEST(CliEval, NaNInputsNonFiniteOutputsAndNoRuleFiredNameTheLine) {
-    std::string system = tempPath("scaled.json");  // y = 1e300 x: finite on the range, Inf at 1e10
+    std::string system = tempPath("scaled.json");  // y = 1e280 x: finite on the range, Inf at 1e30
     writeFile(system, R"({"name": "scaled", "type": "sugeno", "defuzzMethod": "wtsum",
       "inputs": [{"name": "x", "range": [0, 1]}, {"name": "gap", "range": [0, 1]}],
-      "outputs": [{"name": "y", "range": [0, 1], "mf": [{"name": "big", "type": "linear", "params": [1e300, 0, 0]}]}],
+      "outputs": [{"name": "y", "range": [0, 1], "mf": [{"name": "big", "type": "linear", "params": [1e280, 0, 0]}]}],
       "rules": [{"antecedent": [0, 0], "consequent": [1]}]})");
     std::string csv = tempPath("checks.csv");
     // A NaN, an overflow, and an infinite input (whose infinite output is no news).
-    writeFile(csv, "x,gap\n0.5,0.5\n0.5,NaN\n1e10,0\ninf,0\n");
+    writeFile(csv, "x,gap\n0.5,0.5\n0.5,NaN\n1e30,0\ninf,0\n");
     const std::vector<std::string> eval = {"eval", system, csv, "--on-out-of-range", "none", "--block-rows", "1"};
     auto run = [&](std::vector<std::string> options) {
         options.insert(options.begin(), eval.begin(), eval.end());

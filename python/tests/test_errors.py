@@ -61,12 +61,12 @@ def test_nan_inputs_and_non_finite_outputs(dimmer, no_leak):
                           dimmer.evaluate(frame, on_nan_input="none").to_numpy().view(np.uint64))
     with pytest.raises(fazolt.FazoltError, match='row 1: input "motion" is NaN'):
         dimmer.evaluate(frame, on_nan_input="error")
-    scaled = fazolt.System.from_dict({  # y = 1e300 x overflows at 1e10, out of its range
+    scaled = fazolt.System.from_dict({  # y = 1e280 x overflows at 1e30, out of its range
         "type": "sugeno", "defuzzMethod": "wtsum", "inputs": [{"name": "x", "range": [0, 1]}],
-        "outputs": [{"name": "y", "range": [0, 1], "mf": [{"name": "big", "type": "linear", "params": [1e300, 0]}]}],
+        "outputs": [{"name": "y", "range": [0, 1], "mf": [{"name": "big", "type": "linear", "params": [1e280, 0]}]}],
         "rules": [{"antecedent": [0], "consequent": [1]}]})
     with pytest.warns(fazolt.FazoltWarning) as caught:
-        scaled.evaluate([[0.5], [1e10], [np.inf]], on_out_of_range="none")
+        scaled.evaluate([[0.5], [1e30], [np.inf]], on_out_of_range="none")
     assert [w.message.message for w in caught] == ['row 1: output "y" is Inf from inputs that are all finite']
     with pytest.raises(fazolt.FazoltError, match="fazolt:outputs:NonFinite"):
         scaled.evaluate([1e10], on_out_of_range="none", on_non_finite_output="error")
