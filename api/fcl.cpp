@@ -554,6 +554,8 @@ Model FclReader::read() {
         auto failRule = [&](const std::string &what) { fail(r.line, "RULE", what); };
         m.rules.push_back(parseRuleWords(r.words, m, true, failRule));
     }
+    size_t badRule = 0;
+    if (std::string why = sugenoRuleMissingOutput(m, badRule); !why.empty()) fail(rules_[badRule].line, "RULE", why);
     // The weighted average runs over rules; COGS with ACCU MAX takes one
     // degree per term, which is the same only while no two rules conclude
     // the same singleton.
@@ -648,6 +650,9 @@ std::string modelToFcl(const Model &m) {
         }
     }
     bool isSugeno = !m.isMamdani();
+    size_t badRule = 0;
+    if (std::string why = sugenoRuleMissingOutput(m, badRule); !why.empty())
+        refuse("rules[" + std::to_string(badRule) + "]: " + why);
     std::string method;
     if (isSugeno) {
         if (m.defuzzMethod != "wtaver")

@@ -373,7 +373,7 @@ Model FllReader::read() {
         } else if (defuzzifier == "Bisector") {
             m.defuzzMethod = "bisector";
         } else if (defuzzifier == "MeanOfMaximum") {
-            m.defuzzMethod = "mom";
+            m.defuzzMethod = "firstmom";  // the middle of the first plateau, not mom's mean of every maximum
         } else if (defuzzifier == "SmallestOfMaximum" || defuzzifier == "LargestOfMaximum") {
             bool isLeftmost = defuzzifier == "SmallestOfMaximum";
             for (size_t o = 0; o < m.outputs.size(); ++o) {
@@ -393,6 +393,8 @@ Model FllReader::read() {
         auto failRule = [&](const std::string &what) { fail(ruleLine, "rule", what); };
         m.rules.push_back(parseRuleWords(splitWords(text), m, false, failRule));
     }
+    size_t badRule = 0;
+    if (std::string why = sugenoRuleMissingOutput(m, badRule); !why.empty()) fail(ruleTexts[badRule].second, "rule", why);
     return m;
 }
 
@@ -434,7 +436,11 @@ std::string modelToFll(const Model &m) {
     std::string defuzzifier;
     if (m.defuzzMethod == "centroid") defuzzifier = "Centroid";
     if (m.defuzzMethod == "bisector") defuzzifier = "Bisector";
-    if (m.defuzzMethod == "mom") defuzzifier = "MeanOfMaximum";
+    if (m.defuzzMethod == "firstmom") defuzzifier = "MeanOfMaximum";
+    if (m.defuzzMethod == "mom") {
+        refuse("defuzzMethod \"mom\": the mean of every maximum point; fuzzylite's MeanOfMaximum is the middle of "
+               "the first plateau (\"firstmom\")");
+    }
     if (m.defuzzMethod == "wtaver") defuzzifier = "WeightedAverage";
     if (m.defuzzMethod == "wtsum") defuzzifier = "WeightedSum";
     if (isSugeno != (m.defuzzMethod == "wtaver" || m.defuzzMethod == "wtsum")) {
@@ -451,6 +457,9 @@ std::string modelToFll(const Model &m) {
         m.name != m.name.substr(0, m.name.find_last_not_of(" \t") + 1)) {
         refuse("name \"" + m.name + "\": not an FLL name");
     }
+    size_t badRule = 0;
+    if (std::string why = sugenoRuleMissingOutput(m, badRule); !why.empty())
+        refuse("rules[" + std::to_string(badRule) + "]: " + why);
     std::string out = "Engine: " + m.name + "\n";
     for (size_t side = 0; side < 2; ++side) {
         for (const Variable &v : side == 0 ? m.inputs : m.outputs) {

@@ -109,6 +109,34 @@ void normalisedSum(int, std::vector<orvane::Value> &results, const std::vector<o
     results.assign(1, orvane::Value::doubleMatrix(1, cols, out));
 }
 
+// fuzzylite's MeanOfMaximum: the middle of the first run of neighbouring
+// sample points that holds the maximum (a later run of the same height is
+// not counted). Comparisons are exact; a NaN degree neither starts nor ends
+// a run. Arguments as for any Mamdani defuzzification: the sample points and
+// the aggregated set.
+void firstPlateauMeanOfMaximum(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+    if (args.size() != 2) orvane::raise("fazolt:formats:Argument", "firstmom: expected the points and the set");
+    std::vector<double> xs = doublesOf(args[0], "firstmom");
+    std::vector<double> ys = doublesOf(args[1], "firstmom");
+    if (xs.empty() || xs.size() != ys.size())
+        orvane::raise("fazolt:formats:Argument", "firstmom: expected as many set values as points, one or more");
+    double largest = -1.0, smallestX = xs.front(), largestX = xs.back();
+    bool isInRun = false;
+    for (size_t k = 0; k < xs.size(); ++k) {
+        if (ys[k] > largest) {
+            largest = ys[k];
+            smallestX = xs[k];
+            largestX = xs[k];
+            isInRun = true;
+        } else if (isInRun && ys[k] == largest) {
+            largestX = xs[k];
+        } else if (ys[k] < largest) {
+            isInRun = false;
+        }
+    }
+    results.assign(1, orvane::Value::doubleScalar((largestX + smallestX) / 2.0));
+}
+
 // A piecewise-linear membership function through the points
 // [x1 y1 x2 y2 ...] (x not decreasing). Between two points
 // ((ya (xb - x) + yb (x - xa)) scaled by 1 / (xb - xa), which gives trimf's
@@ -191,6 +219,7 @@ void registerFormatFunctions() {
             {"bdif", boundedDifference},
             {"bsum", boundedSumFunction},
             {"nsum", normalisedSum},
+            {"firstmom", firstPlateauMeanOfMaximum},
             {"pointsmf", pointsMembership},
         };
         for (const auto &[name, function] : functions) {

@@ -210,6 +210,21 @@ std::string ruleWords(const Rule &rule, const Model &m, bool mayNegateConclusion
     return text;
 }
 
+std::string sugenoRuleMissingOutput(const Model &m, size_t &ruleIndex) {
+    if (m.isMamdani() || m.outputs.size() < 2) return "";
+    for (size_t k = 0; k < m.rules.size(); ++k) {
+        for (size_t o = 0; o < m.outputs.size(); ++o) {
+            if (m.rules[k].consequent[o] != 0.0) continue;
+            ruleIndex = k;
+            return "concludes nothing about output " + jsonQuoted(m.outputs[o].name) +
+                   ": with several Sugeno outputs each output here is weighted over the strengths of all the rules, "
+                   "in FCL and fuzzylite over those of the rules that conclude it (so the numbers would differ); "
+                   "give every rule a conclusion for every output, or split the file by output";
+        }
+    }
+    return "";
+}
+
 std::string theirName(const NameTable &table, const std::string &ours) {
     for (const NamePair &p : table) {
         if (ours == p.ours) return p.theirs;

@@ -88,6 +88,13 @@ std::string ourName(const NameTable &table, const std::string &theirs);
 std::string ruleWords(const Rule &rule, const Model &model, bool mayNegateConclusion,
                       const std::function<void(const std::string &)> &refuse);
 
+// A Sugeno output here is weighted over every rule's strength; in the
+// languages (FCL's COGS, fuzzylite) over the rules that conclude it, and with
+// no such rule fired it takes its default. The two agree only while every
+// rule concludes every output. Returns why rule `ruleIndex` breaks that, or
+// "" (also for Mamdani systems).
+std::string sugenoRuleMissingOutput(const Model &model, size_t &ruleIndex);
+
 // A setting a file may state once per block but that holds for the whole
 // system (a connective, an aggregation): its value and the line that set it.
 struct FileSetting {

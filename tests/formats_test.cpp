@@ -54,7 +54,7 @@ TEST(Formats, RoundTripsGiveIdenticalRecords) {
     };
     const Case cases[] = {
         {"examples/dimmer/dimmer.json", "", ""},
-        {"examples/heater/heater.json", "", ""},
+        {"examples/heater/heater.json", "", "defuzzMethod \"mom\": the mean of every maximum point"},
         {"examples/sugeno/brake.json", "", ""},
         {"examples/custom_method/lukasiewicz.json", "numSamples 201", "method \"lukasiewicz\" has no FLL form"},
         {"tests/data/formats/shapes_mamdani.json", "", ""},
@@ -220,6 +220,13 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
              " RULE 1 : IF x IS a THEN y IS b;\n RULE 2 : IF x IS NOT a THEN y IS "
              "b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
          "20: RULE", "use ACCU : SUM"},
+        {"fcl",
+         "FUNCTION_BLOCK f\nVAR_INPUT\n x : REAL;\nEND_VAR\nVAR_OUTPUT\n y : REAL;\n z : REAL;\nEND_VAR\n" + fuzzify +
+             "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := 0.5;\n METHOD : COGS;\nEND_DEFUZZIFY\n"
+             "DEFUZZIFY z\n RANGE := (0 .. 4);\n TERM c := 2;\n METHOD : COGS;\nEND_DEFUZZIFY\nRULEBLOCK r\n"
+             " RULE 1 : IF x IS a THEN y IS b, z IS c;\n RULE 2 : IF x IS NOT a THEN y IS b;\nEND_RULEBLOCK\n"
+             "END_FUNCTION_BLOCK\n",
+         "25: RULE", "concludes nothing about output \"z\": with several Sugeno outputs"},
     };
     int k = 0;
     std::vector<Case> all(std::begin(cases), std::end(cases));
@@ -280,6 +287,10 @@ TEST(FormatFunctions, OperatorsFollowTheirFormulas) {
     EXPECT_EQ(call("nsum", {rules}).toDoubles(), (std::vector<double>{0.75 / 1.5, 1.5 / 1.5, 1.0 / 1.5}));
     EXPECT_EQ(call("nsum", {orvane::Value::doubleMatrix(1, 2, {0.25, 0.5})}).toDoubles(),
               (std::vector<double>{0.25, 0.5}));
+    // fuzzylite's MeanOfMaximum: the middle of the first plateau only (mom would give 3).
+    orvane::Value points = orvane::Value::doubleMatrix(1, 6, {0, 1, 2, 3, 4, 5});
+    EXPECT_EQ(call("firstmom", {points, column({0.2, 0.5, 0.5, 0.1, 0.5, 0.5})}).toDoubles()[0], 1.5);
+    EXPECT_EQ(call("firstmom", {points, column({0.5, 0.2, 0.7, 0.7, 0.7, 0.7})}).toDoubles()[0], 3.5);
 }
 
 }  // namespace

@@ -31,8 +31,8 @@ std::string descriptionFromText(std::string_view text, SystemFormat format, cons
 // in the tool's own layout (format Json).
 std::string descriptionToText(std::string_view descriptionJson, SystemFormat format);
 
-// The host functions that serve FCL's operators and point lists ("bdif",
-// "bsum", "nsum", "pointsmf"). Registered under names that are still free;
+// The host functions that serve the languages' operators, point lists and
+// fuzzylite's MeanOfMaximum ("bdif", "bsum", "nsum", "pointsmf", "firstmom"). Registered under names that are still free;
 // loading a system calls this.
 void registerFormatFunctions();
 
