@@ -81,6 +81,7 @@ private:
         std::string method;
         int methodLine = 0;
         std::optional<double> defaultValue;
+        std::string defaultText, lowText, highText;
         int defaultLine = 0;
         std::string accu;
         int accuLine = 0;
@@ -107,6 +108,7 @@ private:
     std::vector<VariableBlock> inputs_, outputs_;
     FileSetting and_, or_, act_, accu_;
     std::vector<RuleText> rules_;
+    std::vector<FormatWarning> warnings_;
 };
 
 void FclReader::tokenize() {
@@ -278,7 +280,16 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
             tb.isLinear = true;
             tb.term.type = "linear";
             tb.term.params = values;
+            // fuzzylite adds the constant only when it is there.
+            if (values.size() == inputs_.size()) tb.term.params.push_back(0.0);
+        } else if (shapeName.text == "Ramp" || shapeName.text == "Rectangle") {
+            if (std::string why = dropTermHeight(values, 2); !why.empty()) fail(line, construct, why);
+            if (std::string why = termOfLineShape(shapeName.text, values, tb.term); !why.empty())
+                fail(line, construct, why);
+            if (tb.term.type == "pointsmf") tb.pointXs = {tb.term.params[0], tb.term.params[2]};
         } else if (peer != nullptr && std::string(peer->ourType) != "constant") {
+            if (std::string why = dropTermHeight(values, peer->peerOrder.size()); !why.empty())
+                fail(line, construct, why);
             if (values.size() != peer->peerOrder.size()) {
                 fail(line, construct,
                      shapeName.text + " takes " + std::to_string(peer->peerOrder.size()) + " numbers, got " +
@@ -328,8 +339,10 @@ void FclReader::readVariableBlock(bool isOutput, int line) {
         } else if (word == "RANGE") {
             expect(":=", "RANGE of " + varName, t.line);
             expect("(", "RANGE of " + varName, t.line);
+            v.lowText = atEnd() ? "" : peek().text;
             double lo = number("RANGE of " + varName, t.line);
             expect("..", "RANGE of " + varName, t.line);
+            v.highText = atEnd() ? "" : peek().text;
             double hi = number("RANGE of " + varName, t.line);
             expect(")", "RANGE of " + varName, t.line);
             expect(";", "RANGE of " + varName, t.line);
@@ -343,15 +356,13 @@ void FclReader::readVariableBlock(bool isOutput, int line) {
         } else if (isOutput && word == "DEFAULT") {
             expect(":=", "DEFAULT of " + varName, t.line);
             Token value = next("DEFAULT of " + varName, t.line);
-            if (upper(value.text) == "NC") {
-                fail(t.line, "DEFAULT NC of " + varName,
-                     "keeping the previous value has no meaning for rows evaluated independently");
-            }
-            double d = 0.0;
-            if (!parseNumber(value.text, d)) {
+            // NC keeps the previous value: NaN stands for "not the midpoint" here.
+            double d = std::nan("");
+            if (upper(value.text) != "NC" && !parseNumber(value.text, d)) {
                 fail(t.line, "DEFAULT of " + varName, "expected a number, got \"" + value.text + "\"");
             }
             v.defaultValue = d;
+            v.defaultText = value.text;
             v.defaultLine = t.line;
             expect(";", "DEFAULT of " + varName, t.line);
         } else if (isOutput && word == "ACCU") {
@@ -423,7 +434,8 @@ Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugen
         if (tb.isLinear && tb.term.params.size() != inputs_.size() + 1) {
             fail(tb.line, construct,
                  "Linear takes " + std::to_string(inputs_.size() + 1) +
-                     " coefficients (one per input, then the constant), got " + std::to_string(tb.term.params.size()));
+                     " coefficients (one per input, then the constant, which may be left out), got " +
+                     std::to_string(tb.term.params.size()));
         }
         var.terms.push_back(tb.term);
     }
@@ -447,13 +459,12 @@ Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugen
         var.low = lo;
         var.high = hi;
     }
-    if (isOutput && v.defaultValue) {
-        double midpoint = (var.high + var.low) / 2.0;  // what the evaluation gives when no rule fired
-        if (*v.defaultValue != midpoint) {
-            fail(v.defaultLine, "DEFAULT of " + v.name,
-                 numberText(*v.defaultValue) + " is not the range's midpoint " + numberText(midpoint) +
-                     ", which is what an output takes when no rule fired");
-        }
+    if (isOutput && v.defaultValue &&
+        !isRangeMidpoint(v.defaultText, *v.defaultValue, v.range ? v.lowText : "", v.range ? v.highText : "",
+                         var.low, var.high)) {
+        warnings_.push_back({"fazolt:fcl:Default", fileName_ + ":" + std::to_string(v.defaultLine) + ": DEFAULT of " +
+                                                       v.name + ": " +
+                                                       defaultWarning(v.defaultText, var.low, var.high)});
     }
     return var;
 }
@@ -574,6 +585,7 @@ Model FclReader::read() {
             }
         }
     }
+    m.warnings = std::move(warnings_);
     return m;
 }
 

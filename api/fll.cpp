@@ -46,6 +46,7 @@ private:
         std::string aggregation, defuzzifier;
         int aggregationLine = 0, defuzzifierLine = 0;
         std::optional<double> defaultValue;
+        std::string defaultText, lowText, highText;
         int defaultLine = 0;
         bool hasRange = false;
     };
@@ -124,13 +125,19 @@ Term FllReader::readTerm(const std::vector<std::string> &words, int line, const 
     const PeerShape *peer = peerShapeOfPeerName(type);
     if (type == "Linear") {
         if (!isOutput) fail(line, construct, "Linear is an output term");
+        // fuzzylite adds the constant only when it is there.
+        if (values.size() == numInputs) values.push_back(0.0);
         if (values.size() != numInputs + 1) {
             fail(line, construct,
                  "Linear takes " + std::to_string(numInputs + 1) +
-                     " coefficients (one per input, then the constant), got " + std::to_string(values.size()));
+                     " coefficients (one per input, then the constant, which may be left out), got " +
+                     std::to_string(values.size()));
         }
         t.type = "linear";
         t.params = values;
+    } else if (type == "Ramp" || type == "Rectangle") {
+        if (std::string why = dropTermHeight(values, 2); !why.empty()) fail(line, construct, why);
+        if (std::string why = termOfLineShape(type, values, t); !why.empty()) fail(line, construct, why);
     } else if (type == "Discrete") {
         // fuzzylite interpolates between the points as pointsmf does, and
         // holds the end values outside them; its rounding may differ.
@@ -141,6 +148,10 @@ Term FllReader::readTerm(const std::vector<std::string> &words, int line, const 
         t.type = "pointsmf";
         t.params = values;
     } else if (peer != nullptr) {
+        if (std::string(peer->ourType) != "constant") {
+            if (std::string why = dropTermHeight(values, peer->peerOrder.size()); !why.empty())
+                fail(line, construct, why);
+        }
         if (values.size() != peer->peerOrder.size()) {
             fail(line, construct,
                  type + " takes " + std::to_string(peer->peerOrder.size()) + " parameters, got " +
@@ -207,6 +218,8 @@ Model FllReader::read() {
                 if (w.size() != 2) fail(l.number, sectionName + " range", "expected two numbers");
                 v.var.low = number(w[0], l.number, sectionName + " range");
                 v.var.high = number(w[1], l.number, sectionName + " range");
+                v.lowText = w[0];
+                v.highText = w[1];
                 if (!std::isfinite(v.var.low) || !std::isfinite(v.var.high) || !(v.var.low < v.var.high)) {
                     fail(l.number, sectionName + " range", "expected finite ends, low below high");
                 }
@@ -223,6 +236,7 @@ Model FllReader::read() {
                 v.defuzzifierLine = l.number;
             } else if (isOutput && l.key == "default") {
                 v.defaultValue = number(l.value, l.number, sectionName + " default");
+                v.defaultText = l.value;
                 v.defaultLine = l.number;
             } else if (isOutput && l.key == "lock-previous") {
                 requireFlag(l, sectionName, "false", "rows are evaluated independently: there is no previous value");
@@ -327,15 +341,13 @@ Model FllReader::read() {
             }
             v.var.terms.push_back(t);
         }
-        if (v.defaultValue) {
-            double midpoint = (v.var.high + v.var.low) / 2.0;  // what the evaluation gives when no rule fired
-            if (!(*v.defaultValue == midpoint)) {
-                fail(v.defaultLine, construct + " default",
-                     numberText(*v.defaultValue) + " is not the range's midpoint " + numberText(midpoint) +
-                         ", which is what an output takes when no rule fired");
-            }
+        if (v.defaultValue && !isRangeMidpoint(v.defaultText, *v.defaultValue, v.lowText, v.highText, v.var.low,
+                                               v.var.high)) {
+            m.warnings.push_back({"fazolt:fll:Default", fileName_ + ":" + std::to_string(v.defaultLine) + ": " +
+                                                            construct + " default: " +
+                                                            defaultWarning(v.defaultText, v.var.low, v.var.high)});
         }
-        if (!aggregation.empty() && v.aggregation != aggregation) {
+        if (!isSugeno && !aggregation.empty() && v.aggregation != aggregation) {
             fail(v.aggregationLine, construct + " aggregation",
                  "differs from " + aggregation + " on line " + std::to_string(aggregationLine) +
                      " (one method for the whole system)");
@@ -358,11 +370,8 @@ Model FllReader::read() {
         fail(implication.line > 0 ? implication.line : 1, "implication", "a Mamdani system needs one");
     }
     if (isSugeno) {
-        // fuzzylite's weighted average groups the rules by term when an
-        // aggregation is set; ours always runs over the rules.
-        if (!aggregation.empty() && aggregation != "none") {
-            fail(aggregationLine, "aggregation " + aggregation, "a weighted defuzzifier takes no aggregation here");
-        }
+        // fuzzylite's weighted average and sum run over the rules whatever
+        // the output's aggregation, as ours do: it is not read.
         m.defuzzMethod = defuzzifier == "WeightedAverage" ? "wtaver" : "wtsum";
     } else {
         if (aggregation.empty() || aggregation == "none")

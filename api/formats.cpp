@@ -191,17 +191,33 @@ SystemFormat formatNamed(const std::string &name) {
     throw orvane::HostError("fazolt:format:Unknown", "unknown format \"" + name + "\" (json, fcl or fll)");
 }
 
-std::string descriptionFromFcl(std::string_view text, const std::string &fileName) {
-    return formats::modelToDescription(formats::modelFromFcl(text, fileName));
+namespace {
+
+std::string_view withoutByteOrderMark(std::string_view text) {
+    return text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
 }
 
-std::string descriptionFromFll(std::string_view text, const std::string &fileName) {
-    return formats::modelToDescription(formats::modelFromFll(text, fileName));
+std::string descriptionOfModel(formats::Model model, std::vector<FormatWarning> *warnings) {
+    if (warnings != nullptr) warnings->insert(warnings->end(), model.warnings.begin(), model.warnings.end());
+    return formats::modelToDescription(model);
 }
 
-std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName) {
-    if (format == SystemFormat::Fcl) return descriptionFromFcl(text, fileName);
-    if (format == SystemFormat::Fll) return descriptionFromFll(text, fileName);
+}  // namespace
+
+std::string descriptionFromFcl(std::string_view text, const std::string &fileName,
+                               std::vector<FormatWarning> *warnings) {
+    return descriptionOfModel(formats::modelFromFcl(withoutByteOrderMark(text), fileName), warnings);
+}
+
+std::string descriptionFromFll(std::string_view text, const std::string &fileName,
+                               std::vector<FormatWarning> *warnings) {
+    return descriptionOfModel(formats::modelFromFll(withoutByteOrderMark(text), fileName), warnings);
+}
+
+std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName,
+                                std::vector<FormatWarning> *warnings) {
+    if (format == SystemFormat::Fcl) return descriptionFromFcl(text, fileName, warnings);
+    if (format == SystemFormat::Fll) return descriptionFromFll(text, fileName, warnings);
     return std::string(text);
 }
 

@@ -264,6 +264,7 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
     Rule rule;
     rule.antecedent.assign(m.inputs.size(), 0.0);
     rule.consequent.assign(m.outputs.size(), 0.0);
+    bool hasAny = false;
     // One "X is [not] T" clause at words[at]; returns the index after it.
     auto clause = [&](size_t at, bool isOutput) {
         const std::vector<Variable> &vars = isOutput ? m.outputs : m.inputs;
@@ -288,8 +289,14 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
         }
         if (term == 0) {
             std::string w = keyword(next);
+            // "any" has degree 1 whatever the value: in an AND rule that is an untested input.
+            if (w == "any" && !isOutput && !isNot) {
+                hasAny = true;
+                return next + 1;
+            }
             if (w == "very" || w == "somewhat" || w == "seldom" || w == "extremely" || w == "any") {
-                fail("hedge " + jsonQuoted(words[next]) + " is not supported");
+                fail("hedge " + jsonQuoted(words[next]) +
+                     " is not supported (a hedge reshapes the term's degree, which a rule here cannot)");
             }
             fail("unknown term " + jsonQuoted(words[next]) + " of " + kind + " " + jsonQuoted(var.name));
         }
@@ -310,6 +317,12 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
     }
     if (at >= words.size()) fail("missing \"then\"");
     rule.connection = connective == "or" ? 2.0 : 1.0;
+    if (hasAny && connective == "or") {
+        fail("\"any\" in an \"or\" rule makes it fire fully on every row, which a rule here cannot say");
+    }
+    bool testsSomething = false;
+    for (double e : rule.antecedent) testsSomething = testsSomething || e != 0.0;
+    if (!testsSomething) fail("a rule whose only conditions are \"any\" (it would fire fully on every row)");
     at = clause(at + 1, true);
     while (keyword(at) == "and") at = clause(at + 1, true);
     if (at < words.size()) {
@@ -370,6 +383,101 @@ std::vector<double> fromPeerOrder(const PeerShape &shape, const std::vector<doub
         ours[static_cast<size_t>(shape.peerOrder[k])] = peers[k];
     }
     return ours;
+}
+
+std::string termOfLineShape(const std::string &peerName, const std::vector<double> &values, Term &term) {
+    if (peerName != "Ramp" && peerName != "Rectangle") return "";
+    if (values.size() != 2) return peerName + " takes 2 parameters (start, end), got " + std::to_string(values.size());
+    double start = values[0], end = values[1];
+    if (peerName == "Rectangle") {
+        if (!(start <= end)) return "Rectangle needs start <= end";
+        term.type = "trapmf";
+        term.params = {start, start, end, end};
+        return "";
+    }
+    if (start == end) return "a Ramp needs two different ends (fuzzylite gives 0 everywhere)";
+    // 0 at start and 1 at end, held beyond them; a falling ramp lists its points from the left.
+    term.type = "pointsmf";
+    term.params = start < end ? std::vector<double>{start, 0.0, end, 1.0} : std::vector<double>{end, 1.0, start, 0.0};
+    return "";
+}
+
+std::string dropTermHeight(std::vector<double> &values, size_t count) {
+    if (values.size() != count + 1) return "";
+    if (values.back() != 1.0) {
+        return "height " + numberText(values.back()) +
+               ": fuzzylite scales the term's degree by it, and the shapes here reach 1 (only height 1 is read)";
+    }
+    values.pop_back();
+    return "";
+}
+
+namespace {
+
+// A decimal number's text as digits * 10^exponent, when it fits.
+bool decimalOf(const std::string &text, __int128 &digits, int &exponent) {
+    size_t k = 0;
+    bool isNegative = false;
+    if (k < text.size() && (text[k] == '+' || text[k] == '-')) isNegative = text[k++] == '-';
+    digits = 0;
+    exponent = 0;
+    int numDigits = 0;
+    bool seenDigit = false, seenPoint = false;
+    for (; k < text.size(); ++k) {
+        char c = text[k];
+        if (c == '.' && !seenPoint) {
+            seenPoint = true;
+        } else if (std::isdigit(static_cast<unsigned char>(c))) {
+            seenDigit = true;
+            if (digits == 0 && c == '0') {
+                if (seenPoint) --exponent;
+                continue;
+            }
+            if (++numDigits > 30) return false;
+            digits = digits * 10 + (c - '0');
+            if (seenPoint) --exponent;
+        } else {
+            break;
+        }
+    }
+    if (!seenDigit) return false;
+    if (k < text.size()) {
+        if (text[k] != 'e' && text[k] != 'E') return false;
+        char *end = nullptr;
+        long e = std::strtol(text.c_str() + k + 1, &end, 10);
+        if (end != text.c_str() + text.size() || e < -400 || e > 400) return false;
+        exponent += static_cast<int>(e);
+    }
+    if (isNegative) digits = -digits;
+    return true;
+}
+
+// digits * 10^by, when it fits.
+bool scaledUp(__int128 &digits, int by) {
+    const __int128 limit = static_cast<__int128>(1) << 120;
+    for (int k = 0; k < by; ++k) {
+        if (digits > limit / 10 || digits < -limit / 10) return false;
+        digits *= 10;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isRangeMidpoint(const std::string &valueText, double value, const std::string &lowText,
+                     const std::string &highText, double low, double high) {
+    if (value == (high + low) / 2.0) return true;
+    __int128 v = 0, lo = 0, hi = 0;
+    int ve = 0, loe = 0, hie = 0;
+    if (!decimalOf(valueText, v, ve) || !decimalOf(lowText, lo, loe) || !decimalOf(highText, hi, hie)) return false;
+    int e = std::min(ve, std::min(loe, hie));
+    if (!scaledUp(v, ve - e) || !scaledUp(lo, loe - e) || !scaledUp(hi, hie - e)) return false;
+    return v * 2 == lo + hi;
+}
+
+std::string defaultWarning(const std::string &what, double low, double high) {
+    return what + " is not kept: when no rule fired, an output here takes its range's midpoint " +
+           numberText((high + low) / 2.0) + " (with the no-rule-fired diagnostic)";
 }
 
 // ---- Settings.

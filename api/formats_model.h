@@ -5,6 +5,7 @@
 #define FAZOLT_API_FORMATS_MODEL_H
 
 #include <fazolt/explain.h>
+#include <fazolt/formats.h>
 #include <orvane/host.h>
 
 #include <cstdint>
@@ -40,6 +41,7 @@ struct Model {
     std::vector<Variable> inputs;
     std::vector<Variable> outputs;
     std::vector<Rule> rules;
+    std::vector<FormatWarning> warnings;  // from a reader
 
     bool isMamdani() const { return type == "mamdani"; }
 };
@@ -104,6 +106,26 @@ struct FileSetting {
 // Takes value (read at line) into setting; returns the error text when the
 // setting already holds a different value, else "".
 std::string mergeFileSetting(FileSetting &setting, const std::string &value, int line);
+
+// fuzzylite's shapes that have an exact form here without an entry in
+// peerShapes: Ramp (a two-point line, held beyond its ends) and Rectangle
+// (trapmf s s e e). Sets term.type and params and returns "" on success,
+// returns why not for a bad parameter list, and leaves term.type empty for
+// any other name.
+std::string termOfLineShape(const std::string &peerName, const std::vector<double> &values, Term &term);
+
+// A term's parameters after fuzzylite's optional trailing height: with one
+// more number than `count`, that number must be 1 (the engine's shapes
+// reach 1; fuzzylite scales the degree by it). Returns why not, or "".
+std::string dropTermHeight(std::vector<double> &values, size_t count);
+
+// What an output gets when no rule fired here: its range's midpoint. A
+// DEFAULT written as the midpoint of the range as written, compared as
+// decimals ("0.15" for "0.1 .. 0.2"), or equal to it as a double, is that.
+bool isRangeMidpoint(const std::string &valueText, double value, const std::string &lowText,
+                     const std::string &highText, double low, double high);
+// The warning for a DEFAULT that is not: "what" is the value as written.
+std::string defaultWarning(const std::string &what, double low, double high);
 
 // Shortest text that reads back to the same double.
 std::string numberText(double v);

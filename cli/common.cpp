@@ -135,8 +135,11 @@ std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::s
     try {
         loaded.text = readTextFile(path);
         // FCL and FLL become a description here, so that --jobs workers get JSON.
-        if (format != fazolt::SystemFormat::Json) loaded.text = fazolt::descriptionFromText(loaded.text, format, path);
+        std::vector<fazolt::FormatWarning> warnings;
+        if (format != fazolt::SystemFormat::Json)
+            loaded.text = fazolt::descriptionFromText(loaded.text, format, path, &warnings);
         loaded.system = fazolt::System::fromText(loaded.text, modulePath.empty() ? defaultModulePath() : modulePath);
+        for (const fazolt::FormatWarning &w : warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
     } catch (const orvane::HostError &e) {
         // A module that cannot be loaded is not the system file's fault;
         // the FCL and FLL readers name the file and line themselves.

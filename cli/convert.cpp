@@ -24,7 +24,9 @@ int runConvert(const ConvertOptions &options) {
     std::string description;
     std::string converted;
     try {
-        description = fazolt::descriptionFromText(text, from, options.inputPath);
+        std::vector<fazolt::FormatWarning> warnings;
+        description = fazolt::descriptionFromText(text, from, options.inputPath, &warnings);
+        for (const fazolt::FormatWarning &w : warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
         converted = fazolt::descriptionToText(description, to);
     } catch (const orvane::HostError &e) {
         // The readers name the file and line themselves; a description's

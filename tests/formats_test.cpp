@@ -157,14 +157,8 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
              "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := Linear 1 2 3;\n METHOD : COGS;\nEND_DEFUZZIFY\n" + rules +
              "END_FUNCTION_BLOCK\n",
          "14: TERM b of y", "Linear takes 2 coefficients"},
-        {"fcl",
-         head + fuzzify +
-             "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\n"
-             " DEFAULT := 0.2;\nEND_DEFUZZIFY\n" +
-             rules + "END_FUNCTION_BLOCK\n",
-         "16: DEFAULT of y", "is not the range's midpoint 0.5"},
-        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n DEFAULT := NC;\nEND_DEFUZZIFY\n",
-         "14: DEFAULT NC of y", "no meaning for rows"},
+        {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n DEFAULT := NC\nEND_DEFUZZIFY\n",
+         "15: DEFAULT of y", "expected \";\", got \"END_DEFUZZIFY\""},
         {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n AND : HPROD;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
          "18: AND HPROD", "not supported"},
         {"fcl",
@@ -199,7 +193,10 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
     };
     const Case refusals[] = {
         {"fll", fllOutput(" lock-previous: true"), "6: OutputVariable y lock-previous: true", "no previous value"},
-        {"fll", fllOutput(" default: nan"), "6: OutputVariable y default", "NaN is not the range's midpoint 0.5"},
+        {"fll", fllOutput(" term: h Triangle 0 0.5 1 0.8"), "6: term h of y", "height 0.8: fuzzylite scales"},
+        {"fll", fllOutput(" term: r Ramp 0.5 0.5"), "6: term r of y", "a Ramp needs two different ends"},
+        {"fll", fllHead + " rule: if x is any or x is a then y is b\n", "13: rule", "\"any\" in an \"or\" rule"},
+        {"fll", fllHead + " rule: if x is any then y is b\n", "13: rule", "only conditions are \"any\""},
         {"fll", fllOutput(" term: d SigmoidDifference 1 2 3 4"), "6: term d of y",
          "term type SigmoidDifference is not supported"},
         {"fll",
@@ -243,6 +240,81 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
         EXPECT_NE(r.err.find(c.what), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+}
+
+// What the engine represents exactly reads as the file that spells it out:
+// the same record. Each pair: the file with the construct, without it.
+TEST(Formats, ExactEquivalentsReadAsTheirSpelledOutForms) {
+    const std::string fllInputs = "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\n"
+                                  "InputVariable: z\n range: -1 1\n term: c Ramp -1 1\n";
+    auto fllMamdani = [&](const std::string &terms, const std::string &rule) {
+        return fllInputs +
+               "OutputVariable: y\n range: 0 10\n aggregation: Maximum\n defuzzifier: Centroid 100\n" + terms +
+               "RuleBlock: r\n conjunction: Minimum\n implication: Minimum\n rule: " + rule + "\n";
+    };
+    auto fllSugeno = [&](const std::string &aggregation, const std::string &linear) {
+        return fllInputs + "OutputVariable: y\n range: 0 10\n aggregation: " + aggregation +
+               "\n defuzzifier: WeightedAverage\n term: b Linear " + linear +
+               "\nRuleBlock: r\n rule: if x is a then y is b\n";
+    };
+    const std::string fclHead = "FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
+                                "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := ";
+    auto fcl = [&](const std::string &term, const std::string &output) {
+        return fclHead + term + ";\nEND_FUZZIFY\nDEFUZZIFY y\n" + output +
+               "END_DEFUZZIFY\nRULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n";
+    };
+    const std::string cog = " RANGE := (0 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\n";
+    const std::string cogs = " RANGE := (0 .. 1);\n TERM b := Linear 2;\n METHOD : COGS;\n";
+    struct Case {
+        const char *ext;
+        std::string with, without;
+    };
+    const Case cases[] = {
+        {"fll",
+         "\xEF\xBB\xBF" + fllMamdani(" term: r Ramp 2 8\n term: f Ramp 8 2.5\n term: s Rectangle 3 6\n"
+                                     " term: h Triangle 1 5 9 1.0\n",
+                                     "if x is a and z is any then y is s"),
+         fllMamdani(" term: r Discrete 2 0 8 1\n term: f Discrete 2.5 1 8 0\n term: s Trapezoid 3 3 6 6\n"
+                    " term: h Triangle 1 5 9\n",
+                    "if x is a then y is s")},
+        {"fll", fllSugeno("Maximum", "2 3"), fllSugeno("none", "2 3 0")},
+        {"fcl", "\xEF\xBB\xBF" + fcl("Ramp 10 0", cog), fcl("(0, 1) (10, 0)", cog)},
+        {"fcl", fcl("Rectangle 2 4", cogs), fcl("Trapezoid 2 2 4 4", " RANGE := (0 .. 1);\n TERM b := Linear 2 0;\n METHOD : COGS;\n")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.with);
+        SystemFormat format = fazolt::formatNamed(c.ext);
+        EXPECT_EQ(recordOf(fazolt::descriptionFromText(c.with, format, "with")),
+                  recordOf(fazolt::descriptionFromText(c.without, format, "without")));
+    }
+}
+
+// A DEFAULT other than the range's midpoint (compared as written) is read
+// with one warning naming the file, line and output; the midpoint is not.
+TEST(Formats, DefaultsOtherThanTheMidpointWarnAtLoad) {
+    std::string fcl = tempPath("defaults.fcl"), fll = tempPath("defaults.fll");
+    writeFile(fcl,
+              "FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; w : REAL; END_VAR\n"
+              "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\nEND_FUZZIFY\n"
+              "DEFUZZIFY y\n RANGE := (0.1 .. 0.2);\n TERM b := (0.1, 0) (0.2, 1);\n METHOD : COG;\n DEFAULT := 0.15;\n"
+              "END_DEFUZZIFY\nDEFUZZIFY w\n RANGE := (0 .. 1);\n TERM b := (0, 0) (1, 1);\n METHOD : COG;\n"
+              " DEFAULT := NC;\nEND_DEFUZZIFY\n"
+              "RULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b, w IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n");
+    writeFile(fll, "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n"
+                   " range: 0 1\n aggregation: Maximum\n defuzzifier: Centroid 100\n default: nan\n"
+                   " term: b Triangle 0 0.5 1\nRuleBlock: r\n implication: Minimum\n rule: if x is a then y is b\n");
+    CliResult fromFcl = runCli({"convert", fcl, "-", "--to", "json"});
+    EXPECT_EQ(fromFcl.status, 0);
+    EXPECT_EQ(fromFcl.err, "warning: fazolt:fcl:Default: " + fcl +
+                               ":18: DEFAULT of w: NC is not kept: when no rule fired, an output here takes its "
+                               "range's midpoint 0.5 (with the no-rule-fired diagnostic)\n");
+    std::string rows = tempPath("defaults.csv");
+    writeFile(rows, "5\n");
+    CliResult fromFll = runCli({"eval", fll, rows});
+    EXPECT_EQ(fromFll.status, 0);
+    EXPECT_EQ(fromFll.err, "warning: fazolt:fll:Default: " + fll +
+                               ":9: OutputVariable y default: nan is not kept: when no rule fired, an output here takes "
+                               "its range's midpoint 0.5 (with the no-rule-fired diagnostic)\n");
 }
 
 // ---- The host functions.

@@ -211,7 +211,10 @@ class System:
         native = _host_call(lambda: _fazolt.NativeSystem.from_file(path))
         description = None
         if native.has_names:  # a description, in any language the tool reads
-            description = json.loads(_host_call(lambda: _fazolt.description_text(path)))
+            text, load_warnings = _host_call(lambda: _fazolt.description_text(path))
+            for identifier, message in load_warnings:
+                warnings.warn(FazoltWarning(identifier, message), stacklevel=2)
+            description = json.loads(text)
         return cls(native, description)
 
     @classmethod

@@ -83,3 +83,12 @@ def test_broken_record_loads_and_reports_at_evaluation(dimmer, no_leak):
     system = fazolt.System.from_dict(record)
     with pytest.raises(fazolt.FazoltError, match="numInputs"):
         system.evaluate([[1, 0.5]])
+
+
+def test_file_default_not_kept_warns_once_at_load(no_leak):
+    path = ROOT / "tests" / "data" / "formats" / "files" / "dosing_tsk.fll"
+    with pytest.warns(fazolt.FazoltWarning) as caught:
+        system = fazolt.System.from_file(path)
+    assert [(w.message.identifier, "dosing_tsk.fll:23: OutputVariable pump_rate default: nan is not kept"
+             in w.message.message) for w in caught] == [("fazolt:fll:Default", True)]
+    assert system.output_names == ["pump_rate"]
