@@ -707,6 +707,10 @@ orvane::Value buildRecord(const SystemDescription &s) {
 
 }  // namespace
 
+std::string closestNameSuggestion(const std::string &word, const std::vector<std::string> &candidates) {
+    return didYouMean(word, candidates);
+}
+
 std::vector<std::string> splitWords(const std::string &text) {
     std::istringstream in(text);
     std::vector<std::string> words;

@@ -48,9 +48,10 @@ public:
     Model read();
 
 private:
+    Model readAll();
     [[noreturn]] void fail(int line, const std::string &construct, const std::string &what) const {
         throw orvane::HostError("fazolt:fcl:Invalid",
-                                fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what);
+                                printableText(fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what));
     }
     void mergeSetting(FileSetting &setting, const std::string &value, int line, const char *what) const {
         if (std::string clash = mergeFileSetting(setting, value, line); !clash.empty()) fail(line, what, clash);
@@ -59,6 +60,8 @@ private:
     const Token &peek() const { return tokens_[at_]; }
     bool atEnd() const { return at_ >= tokens_.size(); }
     bool isKeyword(const char *word) const { return !atEnd() && upper(peek().text) == word; }
+    bool isAtBlockWord() const;
+    void skipStatement();
     Token next(const std::string &construct, int line);
     void expect(const char *symbol, const std::string &construct, int line);
     double number(const std::string &construct, int line);
@@ -92,12 +95,18 @@ private:
     };
 
     void readDeclarations(std::vector<VariableBlock> &vars, const char *endWord, int line);
+    void readDeclaration(std::vector<VariableBlock> &vars, const std::string &construct);
+    void readVariableStatement(VariableBlock &v, bool isOutput, const std::string &construct, int line);
     void readVariableBlock(bool isOutput, int line);
     void readRuleBlock(int line);
+    void readRuleBlockStatement(const std::string &construct, int line);
     TermBlock readTerm(int line, const std::string &varName);
     VariableBlock &variableNamed(std::vector<VariableBlock> &vars, const std::string &name, const char *block,
                                  int line);
     Variable finishVariable(VariableBlock &v, bool isOutput, bool isSugeno);
+    void readMethod(Model &m, const std::string &method, int methodLine, bool isSugeno) const;
+    void checkTerm(const TermBlock &tb, const std::string &varName, bool isOutput, bool isSugeno) const;
+    void setRange(const VariableBlock &v, Variable &var, const char *block) const;
 
     std::string_view text_;
     std::string fileName_;
@@ -109,7 +118,38 @@ private:
     FileSetting and_, or_, act_, accu_;
     std::vector<RuleText> rules_;
     std::vector<FormatWarning> warnings_;
+    FileProblems problems_{"fazolt:fcl:Invalid"};
 };
+
+// The words that open or close a block: a statement never runs past one.
+const std::vector<std::string> FCL_BLOCK_WORDS = {
+    "FUNCTION_BLOCK", "END_FUNCTION_BLOCK", "VAR_INPUT", "VAR_OUTPUT",    "END_VAR",      "FUZZIFY",
+    "END_FUZZIFY",    "DEFUZZIFY",          "END_DEFUZZIFY", "RULEBLOCK", "END_RULEBLOCK"};
+
+bool FclReader::isAtBlockWord() const {
+    if (atEnd()) return false;
+    std::string word = upper(peek().text);
+    for (const std::string &w : FCL_BLOCK_WORDS) {
+        if (word == w) return true;
+    }
+    return false;
+}
+
+// After a problem inside a statement: on to the token after its ";", or to
+// the next block word.
+void FclReader::skipStatement() {
+    if (at_ > 0 && at_ <= tokens_.size() && tokens_[at_ - 1].text == ";") return;
+    while (!atEnd() && peek().text != ";" && !isAtBlockWord()) ++at_;
+    if (!atEnd() && peek().text == ";") ++at_;
+}
+
+std::vector<std::string> fclShapeNames() {
+    std::vector<std::string> names = {"Linear", "Ramp", "Rectangle", "trian", "trape", "gauss", "gbell", "sigm"};
+    for (const PeerShape &shape : peerShapes()) {
+        if (std::string(shape.ourType) != "constant") names.push_back(shape.peerName);
+    }
+    return names;
+}
 
 void FclReader::tokenize() {
     int line = 1;
@@ -144,7 +184,8 @@ void FclReader::tokenize() {
             while (k < text_.size() && isWordChar(text_[k]) && text_.compare(k, 2, "..") != 0) ++k;
             tokens_.push_back({std::string(text_.substr(start, k - start)), line});
         } else {
-            fail(line, "text", std::string("unexpected character '") + c + "'");
+            problems_.attempt([&] { fail(line, "text", std::string("unexpected character '") + c + "'"); });
+            ++k;
         }
     }
     endLine_ = line;
@@ -180,7 +221,18 @@ std::string FclReader::name(const std::string &construct, int line) {
 void FclReader::readDeclarations(std::vector<VariableBlock> &vars, const char *endWord, int line) {
     std::string construct = upper(tokens_[at_ - 1].text);
     while (!isKeyword(endWord)) {
-        if (atEnd()) fail(line, construct, std::string("not terminated (missing ") + endWord + ")");
+        if (atEnd() || isAtBlockWord()) {
+            problems_.attempt([&] { fail(line, construct, std::string("not terminated (missing ") + endWord + ")"); });
+            return;
+        }
+        if (!problems_.attempt([&] { readDeclaration(vars, construct); })) skipStatement();
+    }
+    ++at_;
+}
+
+void FclReader::readDeclaration(std::vector<VariableBlock> &vars, const std::string &construct) {
+    {
+        int line = peek().line;
         int declLine = peek().line;
         std::string varName = name(construct, line);
         expect(":", construct + " " + varName, declLine);
@@ -199,7 +251,6 @@ void FclReader::readDeclarations(std::vector<VariableBlock> &vars, const char *e
         v.line = declLine;
         vars.push_back(v);
     }
-    ++at_;
 }
 
 FclReader::VariableBlock &FclReader::variableNamed(std::vector<VariableBlock> &vars, const std::string &varName,
@@ -308,7 +359,9 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
             tb.term.params.assign(order.size(), 0.0);
             for (size_t k = 0; k < order.size(); ++k) tb.term.params[static_cast<size_t>(order[k])] = values[k];
         } else {
-            fail(shapeName.line, construct, "unknown or unsupported shape \"" + shapeName.text + "\"");
+            fail(shapeName.line, construct,
+                 "unknown or unsupported shape \"" + shapeName.text + "\"" +
+                     closestNameSuggestion(shapeName.text, fclShapeNames()));
         }
         if (tb.term.type == "trimf" || tb.term.type == "trapmf") tb.pointXs = tb.term.params;
     }
@@ -320,99 +373,121 @@ void FclReader::readVariableBlock(bool isOutput, int line) {
     const char *block = isOutput ? "DEFUZZIFY" : "FUZZIFY";
     const char *endWord = isOutput ? "END_DEFUZZIFY" : "END_FUZZIFY";
     std::string varName = name(block, line);
-    VariableBlock &v = variableNamed(isOutput ? outputs_ : inputs_, varName, block, line);
-    v.hasBlock = true;
-    v.blockLine = line;
+    // A block for an undeclared variable is still read, for its own problems.
+    VariableBlock undeclared;
+    undeclared.name = varName;
+    VariableBlock *v = &undeclared;
+    problems_.attempt([&] { v = &variableNamed(isOutput ? outputs_ : inputs_, varName, block, line); });
+    v->hasBlock = true;
+    v->blockLine = line;
     std::string construct = std::string(block) + " " + varName;
     while (!isKeyword(endWord)) {
-        if (atEnd()) fail(line, construct, std::string("not terminated (missing ") + endWord + ")");
-        Token t = next(construct, line);
-        std::string word = upper(t.text);
-        if (word == "TERM") {
-            TermBlock tb = readTerm(t.line, varName);
-            for (const TermBlock &other : v.terms) {
-                if (other.term.name == tb.term.name) {
-                    fail(t.line, "TERM " + tb.term.name + " of " + varName, "a second term of this name");
-                }
-            }
-            v.terms.push_back(tb);
-        } else if (word == "RANGE") {
-            expect(":=", "RANGE of " + varName, t.line);
-            expect("(", "RANGE of " + varName, t.line);
-            v.lowText = atEnd() ? "" : peek().text;
-            double lo = number("RANGE of " + varName, t.line);
-            expect("..", "RANGE of " + varName, t.line);
-            v.highText = atEnd() ? "" : peek().text;
-            double hi = number("RANGE of " + varName, t.line);
-            expect(")", "RANGE of " + varName, t.line);
-            expect(";", "RANGE of " + varName, t.line);
-            if (!(lo < hi)) fail(t.line, "RANGE of " + varName, "the low end must be below the high end");
-            v.range = std::make_pair(lo, hi);
-        } else if (isOutput && word == "METHOD") {
-            expect(":", "METHOD of " + varName, t.line);
-            v.method = upper(next("METHOD of " + varName, t.line).text);
-            v.methodLine = t.line;
-            expect(";", "METHOD of " + varName, t.line);
-        } else if (isOutput && word == "DEFAULT") {
-            expect(":=", "DEFAULT of " + varName, t.line);
-            Token value = next("DEFAULT of " + varName, t.line);
-            // NC keeps the previous value: NaN stands for "not the midpoint" here.
-            double d = std::nan("");
-            if (upper(value.text) != "NC" && !parseNumber(value.text, d)) {
-                fail(t.line, "DEFAULT of " + varName, "expected a number, got \"" + value.text + "\"");
-            }
-            v.defaultValue = d;
-            v.defaultText = value.text;
-            v.defaultLine = t.line;
-            expect(";", "DEFAULT of " + varName, t.line);
-        } else if (isOutput && word == "ACCU") {
-            expect(":", "ACCU of " + varName, t.line);
-            v.accu = upper(next("ACCU of " + varName, t.line).text);
-            v.accuLine = t.line;
-            expect(";", "ACCU of " + varName, t.line);
-        } else {
-            fail(t.line, construct, "\"" + t.text + "\" is not supported here");
+        if (atEnd() || isAtBlockWord()) {
+            problems_.attempt([&] { fail(line, construct, std::string("not terminated (missing ") + endWord + ")"); });
+            return;
         }
+        if (!problems_.attempt([&] { readVariableStatement(*v, isOutput, construct, line); })) skipStatement();
     }
     ++at_;
+}
+
+void FclReader::readVariableStatement(VariableBlock &v, bool isOutput, const std::string &construct, int line) {
+    const std::string &varName = v.name;
+    Token t = next(construct, line);
+    std::string word = upper(t.text);
+    if (word == "TERM") {
+        TermBlock tb = readTerm(t.line, varName);
+        for (const TermBlock &other : v.terms) {
+            if (other.term.name == tb.term.name) {
+                fail(t.line, "TERM " + tb.term.name + " of " + varName, "a second term of this name");
+            }
+        }
+        v.terms.push_back(tb);
+    } else if (word == "RANGE") {
+        expect(":=", "RANGE of " + varName, t.line);
+        expect("(", "RANGE of " + varName, t.line);
+        v.lowText = atEnd() ? "" : peek().text;
+        double lo = number("RANGE of " + varName, t.line);
+        expect("..", "RANGE of " + varName, t.line);
+        v.highText = atEnd() ? "" : peek().text;
+        double hi = number("RANGE of " + varName, t.line);
+        expect(")", "RANGE of " + varName, t.line);
+        expect(";", "RANGE of " + varName, t.line);
+        if (!(lo < hi)) fail(t.line, "RANGE of " + varName, "the low end must be below the high end");
+        v.range = std::make_pair(lo, hi);
+    } else if (isOutput && word == "METHOD") {
+        expect(":", "METHOD of " + varName, t.line);
+        v.method = upper(next("METHOD of " + varName, t.line).text);
+        v.methodLine = t.line;
+        expect(";", "METHOD of " + varName, t.line);
+    } else if (isOutput && word == "DEFAULT") {
+        expect(":=", "DEFAULT of " + varName, t.line);
+        Token value = next("DEFAULT of " + varName, t.line);
+        // NC keeps the previous value: NaN stands for "not the midpoint" here.
+        double d = std::nan("");
+        if (upper(value.text) != "NC" && !parseNumber(value.text, d)) {
+            fail(t.line, "DEFAULT of " + varName, "expected a number, got \"" + value.text + "\"");
+        }
+        v.defaultValue = d;
+        v.defaultText = value.text;
+        v.defaultLine = t.line;
+        expect(";", "DEFAULT of " + varName, t.line);
+    } else if (isOutput && word == "ACCU") {
+        expect(":", "ACCU of " + varName, t.line);
+        v.accu = upper(next("ACCU of " + varName, t.line).text);
+        v.accuLine = t.line;
+        expect(";", "ACCU of " + varName, t.line);
+    } else {
+        std::vector<std::string> known = {"TERM", "RANGE"};
+        if (isOutput) known.insert(known.end(), {"METHOD", "DEFAULT", "ACCU"});
+        fail(t.line, construct, "\"" + t.text + "\" is not supported here" + closestNameSuggestion(t.text, known));
+    }
 }
 
 void FclReader::readRuleBlock(int line) {
     std::string blockName = atEnd() ? "" : peek().text;
     if (!atEnd() && upper(blockName) != "AND" && upper(blockName) != "OR" && upper(blockName) != "RULE" &&
-        upper(blockName) != "ACT" && upper(blockName) != "ACCU" && upper(blockName) != "END_RULEBLOCK") {
+        upper(blockName) != "ACT" && upper(blockName) != "ACCU" && !isAtBlockWord()) {
         ++at_;
     }
     std::string construct = "RULEBLOCK " + blockName;
     while (!isKeyword("END_RULEBLOCK")) {
-        if (atEnd()) fail(line, construct, "not terminated (missing END_RULEBLOCK)");
-        Token t = next(construct, line);
-        std::string word = upper(t.text);
-        if (word == "AND" || word == "OR" || word == "ACT" || word == "ACCU") {
-            expect(":", word, t.line);
-            std::string value = upper(next(word, t.line).text);
-            expect(";", word, t.line);
-            FileSetting &s = word == "AND" ? and_ : word == "OR" ? or_ : word == "ACT" ? act_ : accu_;
-            mergeSetting(s, value, t.line, word.c_str());
-        } else if (word == "RULE") {
-            Token number = next("RULE", t.line);
-            expect(":", "RULE " + number.text, t.line);
-            RuleText rule;
-            rule.line = t.line;
-            // A rule ends at ";", or, as some tools write it, where the next one starts.
-            while (!atEnd() && peek().text != ";" && upper(peek().text) != "RULE" &&
-                   upper(peek().text) != "END_RULEBLOCK") {
-                // Conclusions may be joined by "," as well as by AND.
-                const std::string &w = tokens_[at_++].text;
-                rule.words.push_back(w == "," ? std::string("and") : w);
-            }
-            if (!atEnd() && peek().text == ";") ++at_;
-            rules_.push_back(std::move(rule));
-        } else {
-            fail(t.line, construct, "\"" + t.text + "\" is not supported here");
+        if (atEnd() || isAtBlockWord()) {
+            problems_.attempt([&] { fail(line, construct, "not terminated (missing END_RULEBLOCK)"); });
+            return;
         }
+        if (!problems_.attempt([&] { readRuleBlockStatement(construct, line); })) skipStatement();
     }
     ++at_;
+}
+
+void FclReader::readRuleBlockStatement(const std::string &construct, int line) {
+    Token t = next(construct, line);
+    std::string word = upper(t.text);
+    if (word == "AND" || word == "OR" || word == "ACT" || word == "ACCU") {
+        expect(":", word, t.line);
+        std::string value = upper(next(word, t.line).text);
+        expect(";", word, t.line);
+        FileSetting &s = word == "AND" ? and_ : word == "OR" ? or_ : word == "ACT" ? act_ : accu_;
+        mergeSetting(s, value, t.line, word.c_str());
+    } else if (word == "RULE") {
+        Token number = next("RULE", t.line);
+        expect(":", "RULE " + number.text, t.line);
+        RuleText rule;
+        rule.line = t.line;
+        // A rule ends at ";", or, as some tools write it, where the next one starts.
+        while (!atEnd() && peek().text != ";" && upper(peek().text) != "RULE" && !isAtBlockWord()) {
+            // Conclusions may be joined by "," as well as by AND.
+            const std::string &w = tokens_[at_++].text;
+            rule.words.push_back(w == "," ? std::string("and") : w);
+        }
+        if (!atEnd() && peek().text == ";") ++at_;
+        rules_.push_back(std::move(rule));
+    } else {
+        fail(t.line, construct,
+             "\"" + t.text + "\" is not supported here" +
+                 closestNameSuggestion(t.text, {"AND", "OR", "ACT", "ACCU", "RULE", "END_RULEBLOCK"}));
+    }
 }
 
 // ---- The system.
@@ -421,44 +496,20 @@ void FclReader::readRuleBlock(int line) {
 // other shapes have no points to take it from.
 Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugeno) {
     const char *block = isOutput ? "DEFUZZIFY" : "FUZZIFY";
-    if (!v.hasBlock) fail(v.line, v.name, std::string("declared, but has no ") + block + " block");
+    // Each problem is said, and the variable keeps its name and terms for the rules.
     Variable var;
     var.name = v.name;
+    var.low = 0.0;
+    var.high = 1.0;
+    if (!v.hasBlock && isOutput) return var;  // said with the outputs' methods
+    problems_.attempt([&] {
+        if (!v.hasBlock) fail(v.line, v.name, std::string("declared, but has no ") + block + " block");
+    });
     for (const TermBlock &tb : v.terms) {
-        std::string construct = "TERM " + tb.term.name + " of " + v.name;
-        bool isSugenoTerm = tb.isSingleton || tb.isLinear;
-        const char *kind = tb.isSingleton ? "a singleton" : "a Linear";
-        if (isSugenoTerm && !isOutput) fail(tb.line, construct, std::string(kind) + " input term is not supported");
-        if (isSugenoTerm && !isSugeno) fail(tb.line, construct, std::string(kind) + " output term needs METHOD : COGS");
-        if (!isSugenoTerm && isSugeno) fail(tb.line, construct, "METHOD : COGS takes singleton and Linear terms only");
-        if (tb.isLinear && tb.term.params.size() != inputs_.size() + 1) {
-            fail(tb.line, construct,
-                 "Linear takes " + std::to_string(inputs_.size() + 1) +
-                     " coefficients (one per input, then the constant, which may be left out), got " +
-                     std::to_string(tb.term.params.size()));
-        }
         var.terms.push_back(tb.term);
+        problems_.attempt([&] { checkTerm(tb, v.name, isOutput, isSugeno); });
     }
-    if (v.range) {
-        var.low = v.range->first;
-        var.high = v.range->second;
-    } else {
-        bool hasSpan = !v.terms.empty();
-        double lo = INFINITY, hi = -INFINITY;
-        for (const TermBlock &tb : v.terms) {
-            if (tb.pointXs.empty()) hasSpan = false;
-            for (double x : tb.pointXs) {
-                lo = std::fmin(lo, x);
-                hi = std::fmax(hi, x);
-            }
-        }
-        if (!hasSpan || !(lo < hi)) {
-            fail(v.blockLine, std::string(block) + " " + v.name,
-                 "missing RANGE (needed: the terms' points do not give a span)");
-        }
-        var.low = lo;
-        var.high = hi;
-    }
+    problems_.attempt([&] { setRange(v, var, block); });
     if (isOutput && v.defaultValue &&
         !isRangeMidpoint(v.defaultText, *v.defaultValue, v.range ? v.lowText : "", v.range ? v.highText : "",
                          var.low, var.high)) {
@@ -469,65 +520,57 @@ Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugen
     return var;
 }
 
+void FclReader::checkTerm(const TermBlock &tb, const std::string &varName, bool isOutput, bool isSugeno) const {
+    std::string construct = "TERM " + tb.term.name + " of " + varName;
+    bool isSugenoTerm = tb.isSingleton || tb.isLinear;
+    const char *kind = tb.isSingleton ? "a singleton" : "a Linear";
+    if (isSugenoTerm && !isOutput) fail(tb.line, construct, std::string(kind) + " input term is not supported");
+    if (isSugenoTerm && !isSugeno) fail(tb.line, construct, std::string(kind) + " output term needs METHOD : COGS");
+    if (!isSugenoTerm && isSugeno) fail(tb.line, construct, "METHOD : COGS takes singleton and Linear terms only");
+    if (tb.isLinear && tb.term.params.size() != inputs_.size() + 1) {
+        fail(tb.line, construct,
+             "Linear takes " + std::to_string(inputs_.size() + 1) +
+                 " coefficients (one per input, then the constant, which may be left out), got " +
+                 std::to_string(tb.term.params.size()));
+    }
+}
+
+void FclReader::setRange(const VariableBlock &v, Variable &var, const char *block) const {
+    if (v.range) {
+        var.low = v.range->first;
+        var.high = v.range->second;
+        return;
+    }
+    bool hasSpan = !v.terms.empty();
+    double lo = INFINITY, hi = -INFINITY;
+    for (const TermBlock &tb : v.terms) {
+        if (tb.pointXs.empty()) hasSpan = false;
+        for (double x : tb.pointXs) {
+            lo = std::fmin(lo, x);
+            hi = std::fmax(hi, x);
+        }
+    }
+    if (!hasSpan || !(lo < hi)) {
+        fail(v.blockLine, std::string(block) + " " + v.name,
+             "missing RANGE (needed: the terms' points do not give a span)");
+    }
+    var.low = lo;
+    var.high = hi;
+}
+
 const NameTable FCL_AND = {{"min", "MIN"}, {"prod", "PROD"}, {"bdif", "BDIF"}};
 const NameTable FCL_OR = {{"max", "MAX"}, {"probor", "ASUM"}, {"bsum", "BSUM"}};
 const NameTable FCL_ACT = {{"min", "MIN"}, {"prod", "PROD"}};
 const NameTable FCL_ACCU = {{"max", "MAX"}, {"probor", "ASUM"}, {"bsum", "BSUM"}, {"nsum", "NSUM"}, {"sum", "SUM"}};
 const NameTable FCL_METHOD = {{"centroid", "COG"}, {"bisector", "COA"}, {"mom", "MM"}};
 
-Model FclReader::read() {
-    tokenize();
-    if (!isKeyword("FUNCTION_BLOCK")) fail(atEnd() ? endLine_ : peek().line, "file", "expected FUNCTION_BLOCK");
-    int fbLine = peek().line;
-    ++at_;
-    if (!atEnd() && upper(peek().text).rfind("VAR_", 0) != 0 && upper(peek().text) != "END_FUNCTION_BLOCK") {
-        systemName_ = name("FUNCTION_BLOCK", fbLine);
-    }
-    while (!isKeyword("END_FUNCTION_BLOCK")) {
-        if (atEnd()) fail(fbLine, "FUNCTION_BLOCK", "not terminated (missing END_FUNCTION_BLOCK)");
-        Token t = tokens_[at_++];
-        std::string word = upper(t.text);
-        if (word == "VAR_INPUT") {
-            readDeclarations(inputs_, "END_VAR", t.line);
-        } else if (word == "VAR_OUTPUT") {
-            readDeclarations(outputs_, "END_VAR", t.line);
-        } else if (word == "FUZZIFY") {
-            readVariableBlock(false, t.line);
-        } else if (word == "DEFUZZIFY") {
-            readVariableBlock(true, t.line);
-        } else if (word == "RULEBLOCK") {
-            readRuleBlock(t.line);
-        } else {
-            fail(t.line, "FUNCTION_BLOCK", "\"" + t.text + "\" is not supported here");
-        }
-    }
-    ++at_;
-    if (!atEnd()) fail(peek().line, "file", "text after END_FUNCTION_BLOCK");
+std::string joined(const std::vector<std::string> &names) {
+    std::string text;
+    for (const std::string &n : names) text += (text.empty() ? "" : ", ") + n;
+    return text;
+}
 
-    Model m;
-    m.name = systemName_;
-    if (outputs_.empty()) fail(fbLine, "FUNCTION_BLOCK", "no VAR_OUTPUT variable");
-    // One defuzzification method for the whole system: COGS makes it Sugeno.
-    std::string method;
-    int methodLine = 0;
-    for (const VariableBlock &v : outputs_) {
-        if (!v.hasBlock) fail(v.line, v.name, "declared, but has no DEFUZZIFY block");
-        if (v.method.empty()) fail(v.blockLine, "DEFUZZIFY " + v.name, "missing METHOD");
-        if (!method.empty() && v.method != method) {
-            fail(v.methodLine, "METHOD of " + v.name,
-                 v.method + " differs from " + method + " on line " + std::to_string(methodLine) +
-                     " (one method for the whole system)");
-        }
-        method = v.method;
-        methodLine = v.methodLine;
-        if (!v.accu.empty()) mergeSetting(accu_, v.accu, v.accuLine, "ACCU");
-    }
-    bool isSugeno = method == "COGS";
-    m.type = isSugeno ? "sugeno" : "mamdani";
-    setDefaultMethods(m);
-    for (VariableBlock &v : inputs_) m.inputs.push_back(finishVariable(v, false, false));
-    for (VariableBlock &v : outputs_) m.outputs.push_back(finishVariable(v, true, isSugeno));
-
+void FclReader::readMethod(Model &m, const std::string &method, int methodLine, bool isSugeno) const {
     if (method == "LM" || method == "RM") {
         for (const Variable &v : m.outputs) {
             std::string ours = methodForMaximumSide(method == "LM", v.low, v.high);
@@ -541,10 +584,91 @@ Model FclReader::read() {
             }
             m.defuzzMethod = ours;
         }
-    } else if (!isSugeno) {
+    } else if (!isSugeno && !method.empty()) {
         m.defuzzMethod = ourName(FCL_METHOD, method);
-        if (m.defuzzMethod.empty()) fail(methodLine, "METHOD " + method, "not supported (COG, COGS, COA, LM, RM, MM)");
+        const std::vector<std::string> known = {"COG", "COGS", "COA", "LM", "RM", "MM"};
+        if (m.defuzzMethod.empty()) {
+            fail(methodLine, "METHOD " + method,
+                 "not supported (" + joined(known) + ")" + closestNameSuggestion(method, known));
+        }
     }
+}
+
+Model FclReader::read() {
+    // A problem that ends the reading joins those said before it.
+    Model m;
+    problems_.attempt([&] { m = readAll(); });
+    problems_.raiseIfAny();
+    return m;
+}
+
+Model FclReader::readAll() {
+    tokenize();
+    if (!isKeyword("FUNCTION_BLOCK")) fail(atEnd() ? endLine_ : peek().line, "file", "expected FUNCTION_BLOCK");
+    int fbLine = peek().line;
+    ++at_;
+    if (!atEnd() && upper(peek().text).rfind("VAR_", 0) != 0 && upper(peek().text) != "END_FUNCTION_BLOCK") {
+        systemName_ = name("FUNCTION_BLOCK", fbLine);
+    }
+    while (!isKeyword("END_FUNCTION_BLOCK")) {
+        if (atEnd()) {
+            problems_.attempt([&] { fail(fbLine, "FUNCTION_BLOCK", "not terminated (missing END_FUNCTION_BLOCK)"); });
+            break;
+        }
+        Token t = tokens_[at_++];
+        std::string word = upper(t.text);
+        if (word == "VAR_INPUT") {
+            readDeclarations(inputs_, "END_VAR", t.line);
+        } else if (word == "VAR_OUTPUT") {
+            readDeclarations(outputs_, "END_VAR", t.line);
+        } else if (word == "FUZZIFY") {
+            readVariableBlock(false, t.line);
+        } else if (word == "DEFUZZIFY") {
+            readVariableBlock(true, t.line);
+        } else if (word == "RULEBLOCK") {
+            readRuleBlock(t.line);
+        } else {
+            problems_.attempt([&] {
+                fail(t.line, "FUNCTION_BLOCK",
+                     "\"" + t.text + "\" is not supported here" +
+                         closestNameSuggestion(t.text, {"VAR_INPUT", "VAR_OUTPUT", "FUZZIFY", "DEFUZZIFY", "RULEBLOCK",
+                                                        "END_FUNCTION_BLOCK"}));
+            });
+        }
+    }
+    if (!atEnd()) ++at_;
+    if (!atEnd()) problems_.attempt([&] { fail(peek().line, "file", "text after END_FUNCTION_BLOCK"); });
+
+    Model m;
+    m.name = systemName_;
+    if (outputs_.empty()) {
+        problems_.attempt([&] { fail(fbLine, "FUNCTION_BLOCK", "no VAR_OUTPUT variable"); });
+        problems_.raiseIfAny();
+    }
+    // One defuzzification method for the whole system: COGS makes it Sugeno.
+    std::string method;
+    int methodLine = 0;
+    for (const VariableBlock &v : outputs_) {
+        problems_.attempt([&] {
+            if (!v.accu.empty()) mergeSetting(accu_, v.accu, v.accuLine, "ACCU");
+            if (!v.hasBlock) fail(v.line, v.name, "declared, but has no DEFUZZIFY block");
+            if (v.method.empty()) fail(v.blockLine, "DEFUZZIFY " + v.name, "missing METHOD");
+            if (!method.empty() && v.method != method) {
+                fail(v.methodLine, "METHOD of " + v.name,
+                     v.method + " differs from " + method + " on line " + std::to_string(methodLine) +
+                         " (one method for the whole system)");
+            }
+            method = v.method;
+            methodLine = v.methodLine;
+        });
+    }
+    bool isSugeno = method == "COGS";
+    m.type = isSugeno ? "sugeno" : "mamdani";
+    setDefaultMethods(m);
+    for (VariableBlock &v : inputs_) m.inputs.push_back(finishVariable(v, false, false));
+    for (VariableBlock &v : outputs_) m.outputs.push_back(finishVariable(v, true, isSugeno));
+
+    problems_.attempt([&] { readMethod(m, method, methodLine, isSugeno); });
     // A setting the file leaves out keeps the default of the system's type.
     const std::tuple<const FileSetting *, const NameTable *, std::string *, const char *> settings[] = {
         {&and_, &FCL_AND, &m.andMethod, "AND"},
@@ -553,18 +677,25 @@ Model FclReader::read() {
         {&accu_, &FCL_ACCU, &m.aggMethod, "ACCU"}};
     for (const auto &[setting, table, ours, key] : settings) {
         if (setting->value.empty()) continue;
-        *ours = ourName(*table, setting->value);
-        if (ours->empty()) {
-            std::string known;
-            for (const NamePair &p : *table) known += std::string(known.empty() ? "" : ", ") + p.theirs;
-            fail(setting->line, std::string(key) + " " + setting->value, "not supported (" + known + ")");
+        std::string name = ourName(*table, setting->value);
+        if (!name.empty()) {
+            *ours = name;
+            continue;
         }
+        std::vector<std::string> known;
+        for (const NamePair &p : *table) known.push_back(p.theirs);
+        problems_.attempt([&, &setting = setting, &key = key] {
+            fail(setting->line, std::string(key) + " " + setting->value,
+                 "not supported (" + joined(known) + ")" + closestNameSuggestion(setting->value, known));
+        });
     }
 
     for (const RuleText &r : rules_) {
         auto failRule = [&](const std::string &what) { fail(r.line, "RULE", what); };
-        m.rules.push_back(parseRuleWords(r.words, m, true, failRule));
+        problems_.attempt([&] { m.rules.push_back(parseRuleWords(r.words, m, true, failRule)); });
     }
+    // Only about rules that were all read.
+    problems_.raiseIfAny();
     size_t badRule = 0;
     if (std::string why = sugenoRuleMissingOutput(m, badRule); !why.empty()) fail(rules_[badRule].line, "RULE", why);
     // The weighted average runs over rules; COGS with ACCU MAX takes one

@@ -198,7 +198,9 @@ std::string_view withoutByteOrderMark(std::string_view text) {
 }
 
 std::string descriptionOfModel(formats::Model model, std::vector<FormatWarning> *warnings) {
-    if (warnings != nullptr) warnings->insert(warnings->end(), model.warnings.begin(), model.warnings.end());
+    for (const FormatWarning &w : model.warnings) {
+        if (warnings != nullptr) warnings->push_back({w.identifier, formats::printableText(w.message)});
+    }
     return formats::modelToDescription(model);
 }
 

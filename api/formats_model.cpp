@@ -270,9 +270,13 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
         const std::vector<Variable> &vars = isOutput ? m.outputs : m.inputs;
         const char *kind = isOutput ? "output" : "input";
         if (at >= words.size()) fail(std::string("expected an ") + kind + " variable at the end of the rule");
-        if (words[at] == "(" || words[at] == ")") fail("parentheses are not supported in rules");
         int v = indexOfVariable(vars, words[at]);
-        if (v < 0) fail(std::string("unknown ") + kind + " variable " + jsonQuoted(words[at]));
+        if (v < 0) {
+            std::vector<std::string> names;
+            for (const Variable &var : vars) names.push_back(var.name);
+            fail(std::string("unknown ") + kind + " variable " + jsonQuoted(words[at]) +
+                 closestNameSuggestion(words[at], names));
+        }
         if (keyword(at + 1) != "is") fail("expected \"is\" after " + jsonQuoted(words[at]));
         size_t next = at + 2;
         bool isNot = false;
@@ -298,13 +302,22 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
                 fail("hedge " + jsonQuoted(words[next]) +
                      " is not supported (a hedge reshapes the term's degree, which a rule here cannot)");
             }
-            fail("unknown term " + jsonQuoted(words[next]) + " of " + kind + " " + jsonQuoted(var.name));
+            std::vector<std::string> names;
+            for (const Term &t : var.terms) names.push_back(t.name);
+            fail("unknown term " + jsonQuoted(words[next]) + " of " + kind + " " + jsonQuoted(var.name) +
+                 closestNameSuggestion(words[next], names));
         }
         std::vector<double> &row = isOutput ? rule.consequent : rule.antecedent;
         if (row[static_cast<size_t>(v)] != 0.0) fail(jsonQuoted(var.name) + " appears twice in one side of the rule");
         row[static_cast<size_t>(v)] = isNot ? -term : term;
         return next + 1;
     };
+    for (const std::string &w : words) {
+        if (w.find_first_of("()") != std::string::npos) {
+            fail("parentheses are not supported in rules (a rule here is all \"and\" or all \"or\"; write "
+                 "one rule per alternative)");
+        }
+    }
     if (keyword(0) != "if") fail("a rule starts with \"if\"");
     size_t at = clause(1, false);
     std::string connective;
@@ -478,6 +491,80 @@ bool isRangeMidpoint(const std::string &valueText, double value, const std::stri
 std::string defaultWarning(const std::string &what, double low, double high) {
     return what + " is not kept: when no rule fired, an output here takes its range's midpoint " +
            numberText((high + low) / 2.0) + " (with the no-rule-fired diagnostic)";
+}
+
+// ---- Messages.
+
+std::string printableText(const std::string &text) {
+    std::string out;
+    size_t k = 0;
+    auto escape = [&](unsigned char c) {
+        static const char hex[] = "0123456789ABCDEF";
+        out += "\\x";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    };
+    while (k < text.size()) {
+        auto c = static_cast<unsigned char>(text[k]);
+        if (c < 0x20 || c == 0x7F) {
+            escape(c);
+            ++k;
+            continue;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++k;
+            continue;
+        }
+        // A well-formed UTF-8 sequence (no overlong forms, no surrogates) passes whole.
+        size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        bool isValid = length > 0 && k + length <= text.size();
+        for (size_t j = 1; isValid && j < length; ++j) {
+            auto t = static_cast<unsigned char>(text[k + j]);
+            bool isContinuation = (t & 0xC0) == 0x80;
+            if (j == 1 && c == 0xE0) isContinuation = isContinuation && t >= 0xA0;
+            if (j == 1 && c == 0xED) isContinuation = isContinuation && t < 0xA0;
+            if (j == 1 && c == 0xF0) isContinuation = isContinuation && t >= 0x90;
+            if (j == 1 && c == 0xF4) isContinuation = isContinuation && t < 0x90;
+            isValid = isContinuation;
+        }
+        if (!isValid) {
+            escape(c);
+            ++k;
+            continue;
+        }
+        out += text.substr(k, length);
+        k += length;
+    }
+    return out;
+}
+
+namespace {
+constexpr size_t MAX_FILE_PROBLEMS = 20;
+}
+
+bool FileProblems::attempt(const std::function<void()> &step) {
+    try {
+        step();
+        return true;
+    } catch (const orvane::HostError &e) {
+        if (e.identifier() != identifier_ || hasRaised_) throw;
+        messages_.push_back(e.message());
+        if (messages_.size() >= MAX_FILE_PROBLEMS) raise(true);
+        return false;
+    }
+}
+
+void FileProblems::raiseIfAny() const {
+    if (!messages_.empty()) raise(false);
+}
+
+void FileProblems::raise(bool isCut) const {
+    std::string text;
+    for (const std::string &m : messages_) text += (text.empty() ? "" : "\n") + m;
+    if (isCut) text += "\n(stopped after " + std::to_string(MAX_FILE_PROBLEMS) + " problems)";
+    hasRaised_ = true;
+    throw orvane::HostError(identifier_, text);
 }
 
 // ---- Settings.

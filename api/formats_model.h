@@ -17,6 +17,8 @@
 namespace fazolt {
 // The blank-separated words of a rule text (description.cpp).
 std::vector<std::string> splitWords(const std::string &text);
+// "; did you mean "x"?" for the one candidate close to word, or "" (description.cpp).
+std::string closestNameSuggestion(const std::string &word, const std::vector<std::string> &candidates);
 }  // namespace fazolt
 
 namespace fazolt::formats {
@@ -44,6 +46,29 @@ struct Model {
     std::vector<FormatWarning> warnings;  // from a reader
 
     bool isMamdani() const { return type == "mamdani"; }
+};
+
+// Text from a file as it may go into a message: control bytes and bytes
+// that are not UTF-8 become \xHH, so a message never drives a terminal.
+std::string printableText(const std::string &text);
+
+// The problems of one file, reported together in one error (identifier,
+// one "file:line: construct: what" per line), so that a file needs one run
+// to see them all. A reader runs each independent step through attempt().
+class FileProblems {
+public:
+    explicit FileProblems(std::string identifier) : identifier_(std::move(identifier)) {}
+    // Runs step; a reader error of this identifier is kept and false
+    // returned. Past the limit, raises everything kept so far.
+    bool attempt(const std::function<void()> &step);
+    // Raises the problems kept, if any.
+    void raiseIfAny() const;
+
+private:
+    [[noreturn]] void raise(bool isCut) const;
+    std::string identifier_;
+    std::vector<std::string> messages_;
+    mutable bool hasRaised_ = false;  // its own error passes through attempt()
 };
 
 // The method defaults of a description, by system type.

@@ -36,7 +36,10 @@ std::string readTextFile(const std::string &path) {
 }
 
 void printError(const orvane::HostError &e, const std::string &context) {
-    std::cerr << "error: " << e.identifier() << ": " << context << e.message() << "\n";
+    // A file's several problems come as one message, a line each.
+    std::istringstream lines(e.message());
+    for (std::string line; std::getline(lines, line);)
+        std::cerr << "error: " << e.identifier() << ": " << context << line << "\n";
 }
 
 // ---- Diagnostics options.

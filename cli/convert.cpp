@@ -36,7 +36,7 @@ int runConvert(const ConvertOptions &options) {
         std::string where = isDescription ? options.inputPath + ": "
                             : isWriter    ? options.outputPath + ": cannot say "
                                           : "";
-        std::cerr << "error: " << e.identifier() << ": " << where << e.message() << "\n";
+        printError(e, where);
         return EXIT_EVALUATION_ERROR;
     }
     if (options.outputPath == "-") {
