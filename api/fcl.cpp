@@ -57,6 +57,7 @@ private:
         if (std::string clash = mergeFileSetting(setting, value, line); !clash.empty()) fail(line, what, clash);
     }
     void tokenize();
+    void readSampleCountComment(const std::string &comment, int line);
     const Token &peek() const { return tokens_[at_]; }
     bool atEnd() const { return at_ >= tokens_.size(); }
     bool isKeyword(const char *word) const { return !atEnd() && upper(peek().text) == word; }
@@ -119,6 +120,7 @@ private:
     std::vector<RuleText> rules_;
     std::vector<FormatWarning> warnings_;
     FileProblems problems_{"fazolt:fcl:Invalid"};
+    int64_t numSamples_ = 0;  // from "// numSamples := N"; 0 when not given
 };
 
 // The words that open or close a block: a statement never runs past one.
@@ -151,6 +153,23 @@ std::vector<std::string> fclShapeNames() {
     return names;
 }
 
+// FCL has no sample count; the writer puts a count other than 101 in a
+// comment, "// numSamples := N", which other readers pass over.
+void FclReader::readSampleCountComment(const std::string &comment, int line) {
+    std::vector<std::string> words = splitWords(comment);
+    if (words.empty() || words[0] != "numSamples") return;
+    problems_.attempt([&] {
+        double n = 0.0;
+        if (words.size() < 3 || words[1] != ":=" || !parseNumber(words[2], n) || !(n >= 2 && n <= 1e6) ||
+            n != std::trunc(n)) {
+            fail(line, "// numSamples", "expected \"// numSamples := N\", N a whole number from 2 to 1000000");
+        }
+        if (numSamples_ > 0 && numSamples_ != static_cast<int64_t>(n))
+            fail(line, "// numSamples", "a second, different count");
+        numSamples_ = static_cast<int64_t>(n);
+    });
+}
+
 void FclReader::tokenize() {
     int line = 1;
     size_t k = 0;
@@ -172,7 +191,9 @@ void FclReader::tokenize() {
             for (size_t j = k; j < end; ++j) line += text_[j] == '\n' ? 1 : 0;
             k = end + 2;
         } else if (text_.compare(k, 2, "//") == 0) {
+            size_t start = k + 2;
             while (k < text_.size() && text_[k] != '\n') ++k;
+            readSampleCountComment(std::string(text_.substr(start, k - start)), line);
         } else if (text_.compare(k, 2, ":=") == 0 || text_.compare(k, 2, "..") == 0) {
             tokens_.push_back({std::string(text_.substr(k, 2)), line});
             k += 2;
@@ -665,6 +686,7 @@ Model FclReader::readAll() {
     bool isSugeno = method == "COGS";
     m.type = isSugeno ? "sugeno" : "mamdani";
     setDefaultMethods(m);
+    if (numSamples_ > 0) m.numSamples = numSamples_;
     for (VariableBlock &v : inputs_) m.inputs.push_back(finishVariable(v, false, false));
     for (VariableBlock &v : outputs_) m.outputs.push_back(finishVariable(v, true, isSugeno));
 
@@ -778,9 +800,6 @@ std::string ruleLine(const Rule &rule, const Model &m, size_t k) {
 }  // namespace
 
 std::string modelToFcl(const Model &m) {
-    if (m.numSamples != 101) {
-        refuse("numSamples " + std::to_string(m.numSamples) + ": FCL has no sample count, and a reader takes 101");
-    }
     for (const std::vector<Variable> *vars : {&m.inputs, &m.outputs}) {
         for (const Variable &v : *vars) {
             if (!isFclName(v.name)) refuse("variable \"" + v.name + "\": not an FCL name");
@@ -821,6 +840,7 @@ std::string modelToFcl(const Model &m) {
 
     if (!m.name.empty() && !isFclName(m.name)) refuse("name \"" + m.name + "\": not an FCL name");
     std::string out = "FUNCTION_BLOCK " + m.name + "\n\n";
+    if (m.numSamples != 101) out += "// numSamples := " + std::to_string(m.numSamples) + "\n\n";
     out += "VAR_INPUT\n";
     for (const Variable &v : m.inputs) out += "  " + v.name + " : REAL;\n";
     out += "END_VAR\n\nVAR_OUTPUT\n";
