@@ -707,6 +707,18 @@ orvane::Value buildRecord(const SystemDescription &s) {
 
 }  // namespace
 
+std::string descriptionWithSamples(std::string_view descriptionJson, int64_t numSamples) {
+    nlohmann::ordered_json d = nlohmann::ordered_json::parse(descriptionJson.begin(), descriptionJson.end(), nullptr,
+                                                             false);
+    if (!d.is_object()) throw orvane::HostError("fazolt:samples:Invalid", "expected a description (a JSON object)");
+    if (d.contains("class")) {
+        throw orvane::HostError("fazolt:samples:RawRecord",
+                                "a raw record holds its own sample points; set numSamples in a description");
+    }
+    d["numSamples"] = numSamples;
+    return d.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
 std::string closestNameSuggestion(const std::string &word, const std::vector<std::string> &candidates) {
     return didYouMean(word, candidates);
 }

@@ -13,6 +13,7 @@ struct ConvertOptions {
     std::string outputPath;
     std::string from;
     std::string to;
+    int64_t samples = 0;
 };
 
 int runConvert(const ConvertOptions &options) {
@@ -26,6 +27,7 @@ int runConvert(const ConvertOptions &options) {
     try {
         std::vector<fazolt::FormatWarning> warnings;
         description = fazolt::descriptionFromText(text, from, options.inputPath, &warnings);
+        if (options.samples > 0) description = fazolt::descriptionWithSamples(description, options.samples);
         for (const fazolt::FormatWarning &w : warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
         converted = fazolt::descriptionToText(description, to);
     } catch (const orvane::HostError &e) {
@@ -78,5 +80,6 @@ void addConvertCommand(CLI::App &app, int &status) {
     convert->add_option("--to", options->to, "Language of OUT: json, fcl or fll")
         ->check(CLI::IsMember({"json", "fcl", "fll"}))
         ->type_name("LANG");
+    addSamplesOption(convert, options->samples);
     convert->callback([options, &status]() { status = runConvert(*options); });
 }

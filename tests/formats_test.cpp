@@ -109,6 +109,18 @@ TEST(Formats, ConvertPicksLanguagesByExtensionOrOption) {
     ASSERT_EQ(toFcl.status, 0) << toFcl.err;
     EXPECT_EQ(toFcl.out,
               fazolt::descriptionToText(slurp(sourcePath("examples/dimmer/dimmer.json")), SystemFormat::Fcl));
+    // --samples sets the count on any command that loads a system; FCL keeps it in a comment.
+    CliResult withSamples = runCli({"convert", fll, "-", "--to", "fcl", "--samples", "100"});
+    EXPECT_NE(withSamples.out.find("\n// numSamples := 100\n"), std::string::npos) << withSamples.out;
+    std::string rows = tempPath("dimmer_rows.csv"), fcl100 = tempPath("dimmer100.fcl");
+    writeFile(rows, "10,0.2\n70,0.9\n");
+    writeFile(fcl100, withSamples.out);
+    std::string json100 = tempPath("dimmer100.json");
+    writeFile(json100, fazolt::descriptionWithSamples(slurp(sourcePath("examples/dimmer/dimmer.json")), 100));
+    CliResult expected = runCli({"eval", json100, rows});
+    EXPECT_EQ(runCli({"eval", fll, rows, "--samples", "100"}).out, expected.out);
+    EXPECT_EQ(runCli({"eval", fcl100, rows}).out, expected.out);
+    EXPECT_NE(runCli({"eval", fll, rows}).out, expected.out);
     CliResult refused =
         runCli({"convert", sourcePath("tests/data/formats/weighted_sum_fll.json"), tempPath("tariff.fcl")});
     EXPECT_EQ(refused.status, 1);

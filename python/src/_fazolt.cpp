@@ -460,6 +460,9 @@ PYBIND11_MODULE(_fazolt, m) {
         // With the reader's warnings (a DEFAULT it cannot keep), to be said once.
         return py::make_tuple(description, pairs);
     });
+    m.def("description_with_samples", [](const std::string &text, int64_t samples) {
+        return fazolt::descriptionWithSamples(text, samples);
+    });
     m.def("host_live_blocks", [] { return orvane::allocStats().liveBlocks; });
     py::module_::import("atexit").attr("register")(py::cpp_function(&unregisterAllPythonFunctions));
 

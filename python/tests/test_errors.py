@@ -92,3 +92,14 @@ def test_file_default_not_kept_warns_once_at_load(no_leak):
     assert [(w.message.identifier, "dosing_tsk.fll:23: OutputVariable pump_rate default: nan is not kept"
              in w.message.message) for w in caught] == [("fazolt:fll:Default", True)]
     assert system.output_names == ["pump_rate"]
+
+
+def test_samples_set_at_load(no_leak):
+    fll = ROOT / "tests" / "data" / "formats" / "files" / "greenhouse_vent.fll"
+    with pytest.warns(fazolt.FazoltWarning):
+        system = fazolt.System.from_file(fll, samples=100)
+    assert system.to_dict()["numSamples"] == 100
+    dimmer = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.json")
+    assert fazolt.System.from_dict(dimmer.to_dict(), samples=100).to_dict()["numSamples"] == 100
+    with pytest.raises(fazolt.FazoltError, match="raw record"):
+        fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.record.json", samples=100)

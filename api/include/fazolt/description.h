@@ -40,6 +40,13 @@ enum class HostFunctionNames { mustExist, unchecked };
 // [0, 1], and negated Sugeno consequents.
 BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names = HostFunctionNames::mustExist);
 
+// The description with its "numSamples" set to numSamples (any other key
+// as it was), for a resolution chosen when the system is loaded. Raises
+// "fazolt:samples:RawRecord" for a raw record, whose sample points are part
+// of it, and "fazolt:samples:Invalid" for text that is not a JSON object;
+// the count itself is checked when the description is built.
+std::string descriptionWithSamples(std::string_view descriptionJson, int64_t numSamples);
+
 // The diagnostics options argument: modes 2 warn, 3 raise an error, any
 // other value reports nothing.
 orvane::Value makeDiagnostics(uint8_t outOfRange, uint8_t noRuleFired, uint8_t emptySet, std::string_view model,
