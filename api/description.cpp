@@ -150,6 +150,7 @@ struct TermDescription {
 struct VariableDescription {
     std::string name;
     double range[2];
+    bool clamp = false;  // the value is bounded to the range outside the module's call
     std::vector<TermDescription> terms;
 };
 
@@ -245,9 +246,13 @@ void checkUniqueNames(const std::vector<Item> &items, const std::string &path, c
 VariableDescription readVariable(const json &value, const std::string &path, const std::string &defaultName,
                                  VariableKind kind, size_t numInputs, HostFunctionNames names) {
     if (!value.is_object()) fail(path, "expected an object");
-    checkKeys(value, {"name", "range", "mf"}, path);
+    checkKeys(value, {"name", "range", "mf", "clamp"}, path);
     VariableDescription v;
     v.name = readOptionalString(value, "name", path, defaultName);
+    if (const json *clamp = member(value, "clamp"); clamp != nullptr) {
+        if (!clamp->is_boolean()) fail(path + ".clamp", "expected true or false");
+        v.clamp = clamp->get<bool>();
+    }
     const json *range = member(value, "range");
     if (range == nullptr) fail(path, "missing \"range\"");
     if (!range->is_array() || range->size() != 2 || !(*range)[0].is_number() || !(*range)[1].is_number()) {
@@ -743,6 +748,8 @@ BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames name
     built.type = s.type;
     for (const VariableDescription &v : s.inputs) built.inputNames.push_back(v.name);
     for (const VariableDescription &v : s.outputs) built.outputNames.push_back(v.name);
+    for (const VariableDescription &v : s.inputs) built.inputClamps.push_back(v.clamp);
+    for (const VariableDescription &v : s.outputs) built.outputClamps.push_back(v.clamp);
     auto termNames = [](const VariableDescription &v) {
         std::vector<std::string> terms;
         for (const TermDescription &t : v.terms) terms.push_back(t.name);

@@ -809,6 +809,7 @@ std::string modelToFcl(const Model &m) {
             if (!std::isfinite(v.low) || !std::isfinite(v.high) || !(v.low < v.high)) {
                 refuse("range of " + v.name + ": FCL needs finite ends, low below high");
             }
+            if (v.clamp) refuse("clamp of " + v.name + ": FCL has no way to bound a value to its range");
         }
     }
     bool isSugeno = !m.isMamdani();

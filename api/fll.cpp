@@ -279,7 +279,9 @@ Model FllReader::readAll() {
                         fail(l.number, sectionName + " range", "expected finite ends, low below high");
                     }
                 } else if (l.key == "lock-range") {
-                    requireFlag(l, sectionName, "false", "values are not clamped to the range here");
+                    if (l.value != "true" && l.value != "false")
+                        fail(l.number, sectionName + " lock-range: " + l.value, "expected true or false");
+                    v.var.clamp = l.value == "true";  // bounded to the range, as fuzzylite does
                 } else if (l.key == "term") {
                     v.terms.push_back({splitWords(l.value), l.number});
                 } else if (isOutput && l.key == "aggregation") {
@@ -577,7 +579,7 @@ std::string modelToFll(const Model &m) {
             }
             out += side == 0 ? "InputVariable: " : "OutputVariable: ";
             out += v.name + "\n  enabled: true\n  range: " + numberText(v.low) + " " + numberText(v.high) +
-                   "\n  lock-range: false\n";
+                   "\n  lock-range: " + (v.clamp ? "true" : "false") + "\n";
             if (side == 1) {
                 std::string methodName = defuzzifier;
                 if (m.defuzzMethod == "som" || m.defuzzMethod == "lom") {

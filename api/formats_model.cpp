@@ -38,6 +38,7 @@ std::vector<Variable> readVariables(const json &list, const char *defaultPrefix)
         var.name = stringOr(v, "name", defaultPrefix + std::to_string(i + 1));
         var.low = v.at("range")[0].get<double>();
         var.high = v.at("range")[1].get<double>();
+        var.clamp = v.value("clamp", false);
         if (v.contains("mf")) {
             for (size_t j = 0; j < v["mf"].size(); ++j) {
                 const json &t = v["mf"][j];
@@ -102,7 +103,8 @@ std::string variablesText(const std::vector<Variable> &vars) {
     for (size_t i = 0; i < vars.size(); ++i) {
         const Variable &v = vars[i];
         text += (i > 0 ? ",\n    " : "\n    ") + std::string("{\"name\": ") + jsonQuoted(v.name) +
-                ", \"range\": " + numbersText({v.low, v.high}) + ", \"mf\": [";
+                ", \"range\": " + numbersText({v.low, v.high}) + (v.clamp ? ", \"clamp\": true" : "") +
+                ", \"mf\": [";
         for (size_t j = 0; j < v.terms.size(); ++j) {
             const Term &t = v.terms[j];
             text += (j > 0 ? ",\n      " : "\n      ") + std::string("{\"name\": ") + jsonQuoted(t.name) +

@@ -25,7 +25,9 @@ namespace fazolt::formats {
 
 // The same records as a loaded system's variables.
 using Term = fazolt::TermInfo;
-using Variable = fazolt::VariableInfo;
+struct Variable : fazolt::VariableInfo {
+    bool clamp = false;  // the description's "clamp": the value bounded to the range
+};
 
 // Entries as in a numeric rule: 1-based term numbers, 0 not tested, negative NOT.
 struct Rule {

@@ -187,8 +187,8 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
         {"fll", fllHead + " activation: Highest 2\n", "13: activation Highest 2", "General only"},
         {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Cosine 5 2\n", "4: term a of x",
          "term type Cosine is not supported"},
-        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n lock-range: true\n", "4: InputVariable x lock-range: true",
-         "not clamped"},
+        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n lock-range: yes\n", "4: InputVariable x lock-range: yes",
+         "expected true or false"},
         {"fll", fllHead + " rule: if x is a then y is c\n", "13: rule", "unknown term \"c\" of output \"y\""},
         {"fll",
          "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\n term: a Triangle 1 2 3\n" +
@@ -341,6 +341,31 @@ TEST(Formats, ExactEquivalentsReadAsTheirSpelledOutForms) {
         SystemFormat format = fazolt::formatNamed(c.ext);
         EXPECT_EQ(recordOf(fazolt::descriptionFromText(c.with, format, "with")),
                   recordOf(fazolt::descriptionFromText(c.without, format, "without")));
+    }
+}
+
+// lock-range is the description's "clamp": the value bounded to the range
+// before the module's call (inputs) or after it (outputs), on every path.
+TEST(Formats, LockRangeClampsInputsAndOutputs) {
+    std::string path = sourcePath("tests/data/formats/files/feed_pump.fll");
+    std::string description = fazolt::descriptionFromText(slurp(path), SystemFormat::Fll, path);
+    EXPECT_NE(description.find("\"range\": [0, 50], \"clamp\": true"), std::string::npos) << description;
+    expectRoundTrip(description, SystemFormat::Fll, "", "feed_pump");
+    expectRoundTrip(description, SystemFormat::Fcl, "clamp of flow: FCL has no way to bound", "feed_pump");
+    fazolt::System system = fazolt::System::fromDescription(description);
+    fazolt::Matrix rows = fazolt::Matrix::fromRows({{60, 0.5}, {50, 0.5}, {-10, 4}, {0, 4}});
+    fazolt::Matrix out = system.evaluate(rows, {0, 0, 0}).outputs;
+    EXPECT_EQ(out.at(0, 0), 100.0);  // 184 unbounded
+    EXPECT_EQ(testing_support::bits(out.at(0, 0)), testing_support::bits(out.at(1, 0)));
+    EXPECT_EQ(testing_support::bits(out.at(2, 0)), testing_support::bits(out.at(3, 0)));
+    std::string csv = tempPath("feed.csv");
+    writeFile(csv, "60,0.5\n");
+    EXPECT_EQ(runCli({"eval", path, csv}).out, "stroke\n100\n");
+    try {
+        fazolt::buildSystem(R"({"type": "sugeno", "inputs": [{"range": [0, 1], "clamp": 1}], "outputs": []})");
+        ADD_FAILURE() << "a clamp that is not true or false";
+    } catch (const orvane::HostError &e) {
+        EXPECT_EQ(e.message(), "inputs[0].clamp: expected true or false");
     }
 }
 

@@ -20,6 +20,10 @@ struct BuiltSystem {
     std::vector<std::string> outputNames;
     std::vector<std::vector<std::string>> inputTermNames;  // per variable, in term order
     std::vector<std::vector<std::string>> outputTermNames;
+    // "clamp": true per variable: the host bounds the input before the
+    // module's call, or the output after it, to the variable's range.
+    std::vector<bool> inputClamps;
+    std::vector<bool> outputClamps;
 };
 
 // Whether a method or membership function name that is not built in must

@@ -20,7 +20,9 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -71,7 +73,9 @@ public:
     // The text of such a file.
     static System fromText(std::string_view text, const std::string &modulePath = "");
 
-    // Evaluates every row; raises orvane::HostError on a host error.
+    // Evaluates every row; raises orvane::HostError on a host error. Both
+    // this and call() bound the inputs and outputs that the description
+    // marks "clamp" to their ranges (a NaN stays NaN).
     Evaluation evaluate(const Matrix &inputs, const DiagnosticModes &modes = {}) const;
     // The module call itself with raw arguments 1 and 3 (numResults 1..6).
     orvane::CallOutcome call(const orvane::Value &inputs, const orvane::Value &diagnostics, int numResults = 6) const;
@@ -94,6 +98,9 @@ private:
     std::vector<std::vector<std::string>> inputTermNames_;  // empty for a raw record
     std::vector<std::vector<std::string>> outputTermNames_;
     bool hasNames_ = false;
+    // Per variable, the range it is bounded to; empty when none is clamped.
+    std::vector<std::optional<std::pair<double, double>>> inputClamps_;
+    std::vector<std::optional<std::pair<double, double>>> outputClamps_;
 };
 
 // The module file next to the fazolt libraries (libfazolt.so.MAJOR.MINOR).
