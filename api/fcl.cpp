@@ -6,6 +6,7 @@
 
 #include "fazolt/formats.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -143,6 +144,12 @@ void FclReader::skipStatement() {
     if (at_ > 0 && at_ <= tokens_.size() && tokens_[at_ - 1].text == ";") return;
     while (!atEnd() && peek().text != ";" && !isAtBlockWord()) ++at_;
     if (!atEnd() && peek().text == ";") ++at_;
+}
+
+// A keyword in any case, or a function's name as written.
+std::string fclWordOrName(const std::string &text, const std::vector<std::string> &keywords) {
+    std::string word = upper(text);
+    return std::find(keywords.begin(), keywords.end(), word) != keywords.end() ? word : text;
 }
 
 std::vector<std::string> fclShapeNames() {
@@ -379,9 +386,12 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
             tb.term.type = shortName->second.first;
             tb.term.params.assign(order.size(), 0.0);
             for (size_t k = 0; k < order.size(); ++k) tb.term.params[static_cast<size_t>(order[k])] = values[k];
+        } else if (isRegisteredFunction(shapeName.text)) {
+            tb.term.type = shapeName.text;  // a host function's parameters, in its own order
+            tb.term.params = values;
         } else {
             fail(shapeName.line, construct,
-                 "unknown or unsupported shape \"" + shapeName.text + "\"" +
+                 "unknown or unsupported shape \"" + shapeName.text + "\" (nor a registered function)" +
                      closestNameSuggestion(shapeName.text, fclShapeNames()));
         }
         if (tb.term.type == "trimf" || tb.term.type == "trapmf") tb.pointXs = tb.term.params;
@@ -438,7 +448,7 @@ void FclReader::readVariableStatement(VariableBlock &v, bool isOutput, const std
         v.range = std::make_pair(lo, hi);
     } else if (isOutput && word == "METHOD") {
         expect(":", "METHOD of " + varName, t.line);
-        v.method = upper(next("METHOD of " + varName, t.line).text);
+        v.method = fclWordOrName(next("METHOD of " + varName, t.line).text, {"COG", "COGS", "COA", "LM", "RM", "MM"});
         v.methodLine = t.line;
         expect(";", "METHOD of " + varName, t.line);
     } else if (isOutput && word == "DEFAULT") {
@@ -455,7 +465,7 @@ void FclReader::readVariableStatement(VariableBlock &v, bool isOutput, const std
         expect(";", "DEFAULT of " + varName, t.line);
     } else if (isOutput && word == "ACCU") {
         expect(":", "ACCU of " + varName, t.line);
-        v.accu = upper(next("ACCU of " + varName, t.line).text);
+        v.accu = fclWordOrName(next("ACCU of " + varName, t.line).text, {"MAX", "ASUM", "BSUM", "NSUM", "SUM"});
         v.accuLine = t.line;
         expect(";", "ACCU of " + varName, t.line);
     } else {
@@ -487,7 +497,8 @@ void FclReader::readRuleBlockStatement(const std::string &construct, int line) {
     std::string word = upper(t.text);
     if (word == "AND" || word == "OR" || word == "ACT" || word == "ACCU") {
         expect(":", word, t.line);
-        std::string value = upper(next(word, t.line).text);
+        std::string value =
+            fclWordOrName(next(word, t.line).text, {"MIN", "PROD", "BDIF", "MAX", "ASUM", "BSUM", "NSUM", "SUM"});
         expect(";", word, t.line);
         FileSetting &s = word == "AND" ? and_ : word == "OR" ? or_ : word == "ACT" ? act_ : accu_;
         mergeSetting(s, value, t.line, word.c_str());
@@ -607,10 +618,12 @@ void FclReader::readMethod(Model &m, const std::string &method, int methodLine, 
         }
     } else if (!isSugeno && !method.empty()) {
         m.defuzzMethod = ourName(FCL_METHOD, method);
+        if (m.defuzzMethod.empty() && isRegisteredFunction(method)) m.defuzzMethod = method;
         const std::vector<std::string> known = {"COG", "COGS", "COA", "LM", "RM", "MM"};
         if (m.defuzzMethod.empty()) {
             fail(methodLine, "METHOD " + method,
-                 "not supported (" + joined(known) + ")" + closestNameSuggestion(method, known));
+                 "not supported (" + joined(known) + ", or a registered function)" +
+                     closestNameSuggestion(method, known));
         }
     }
 }
@@ -700,6 +713,7 @@ Model FclReader::readAll() {
     for (const auto &[setting, table, ours, key] : settings) {
         if (setting->value.empty()) continue;
         std::string name = ourName(*table, setting->value);
+        if (name.empty() && isRegisteredFunction(setting->value)) name = setting->value;
         if (!name.empty()) {
             *ours = name;
             continue;
@@ -708,7 +722,8 @@ Model FclReader::readAll() {
         for (const NamePair &p : *table) known.push_back(p.theirs);
         problems_.attempt([&, &setting = setting, &key = key] {
             fail(setting->line, std::string(key) + " " + setting->value,
-                 "not supported (" + joined(known) + ")" + closestNameSuggestion(setting->value, known));
+                 "not supported (" + joined(known) + ", or a registered function)" +
+                     closestNameSuggestion(setting->value, known));
         });
     }
 

@@ -95,9 +95,9 @@ std::string listed(const std::vector<std::string> &names) {
     return text;
 }
 
-// "not supported (A, B, C); did you mean "B"?"
+// "not supported (A, B, C, or a registered function); did you mean "B"?"
 std::string notOneOf(const std::string &word, const std::vector<std::string> &names) {
-    return "not supported (" + listed(names) + ")" + closestNameSuggestion(word, names);
+    return "not supported (" + listed(names) + ", or a registered function)" + closestNameSuggestion(word, names);
 }
 
 std::vector<std::string> fllTermTypes() {
@@ -200,9 +200,13 @@ Term FllReader::readTerm(const std::vector<std::string> &words, int line, const 
         }
         t.type = peer->ourType;
         t.params = fromPeerOrder(*peer, values);
+    } else if (isRegisteredFunction(type)) {
+        t.type = type;  // a host function's parameters, in its own order
+        t.params = values;
     } else {
         fail(line, construct,
-             "term type " + type + " is not supported" + closestNameSuggestion(type, fllTermTypes()));
+             "term type " + type + " is not supported (nor a registered function)" +
+                 closestNameSuggestion(type, fllTermTypes()));
     }
     return t;
 }
@@ -436,6 +440,7 @@ Model FllReader::readAll() {
     }
     auto norm = [&](const FileSetting &setting, const char *key, bool isTNorm) {
         std::string ours = ourName(isTNorm ? FLL_TNORMS : FLL_SNORMS, setting.value);
+        if (ours.empty() && isRegisteredFunction(setting.value)) ours = setting.value;
         if (ours.empty()) {
             fail(setting.line, std::string(key) + " " + setting.value,
                  notOneOf(setting.value, namesOf(isTNorm ? FLL_TNORMS : FLL_SNORMS)));
@@ -502,6 +507,8 @@ void FllReader::readDefuzzification(Model &m, bool isSugeno, const std::string &
                 }
                 m.defuzzMethod = ours;
             }
+        } else if (isRegisteredFunction(defuzzifier)) {
+            m.defuzzMethod = defuzzifier;
         } else {
             fail(defuzzifierLine, "defuzzifier " + defuzzifier, notOneOf(defuzzifier, FLL_DEFUZZIFIERS));
         }

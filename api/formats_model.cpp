@@ -495,6 +495,8 @@ std::string defaultWarning(const std::string &what, double low, double high) {
            numberText((high + low) / 2.0) + " (with the no-rule-fired diagnostic)";
 }
 
+bool isRegisteredFunction(const std::string &name) { return !name.empty() && orvane::hasFunction(name); }
+
 // ---- Messages.
 
 std::string printableText(const std::string &text) {

@@ -50,6 +50,10 @@ struct Model {
     bool isMamdani() const { return type == "mamdani"; }
 };
 
+// A name the languages do not know that names a registered host function,
+// which a file may use as a method or a term type, as a description may.
+bool isRegisteredFunction(const std::string &name);
+
 // Text from a file as it may go into a message: control bytes and bytes
 // that are not UTF-8 become \xHH, so a message never drives a terminal.
 std::string printableText(const std::string &text);

@@ -280,10 +280,12 @@ TEST(Formats, OneRunSaysEveryProblem) {
     EXPECT_EQ(fromFcl.status, 1);
     std::string e = "error: fazolt:fcl:Invalid: " + fcl + ":";
     EXPECT_EQ(fromFcl.err,
-              e + "6: TERM low of level: unknown or unsupported shape \"Gausian\"; did you mean \"Gaussian\"?\n" + e +
+              e + "6: TERM low of level: unknown or unsupported shape \"Gausian\" (nor a registered function); did you "
+                      "mean \"Gaussian\"?\n" + e +
                   "4: FUZZIFY level: not terminated (missing END_FUZZIFY)\n" + e +
                   "19: RULEBLOCK main: not terminated (missing END_RULEBLOCK)\n" + e +
-                  "17: ACCU MAXX: not supported (MAX, ASUM, BSUM, NSUM, SUM); did you mean \"MAX\"?\n" + e +
+                  "17: ACCU MAXX: not supported (MAX, ASUM, BSUM, NSUM, SUM, or a registered function); did you mean "
+                      "\"MAX\"?\n" + e +
                   "20: RULE: unknown input variable \"levl\"; did you mean \"level\"?\n" + e +
                   "21: RULE: parentheses are not supported in rules (a rule here is all \"and\" or all \"or\"; write "
                   "one rule per alternative)\n");
@@ -293,7 +295,8 @@ TEST(Formats, OneRunSaysEveryProblem) {
               e + "7: OutputVariable y defuzzifer: not supported; did you mean \"defuzzifier\"?\n" + e +
                   "5: OutputVariable y: missing defuzzifier\n" + e +
                   "9: term \\x1B[31mred of y: expected a name (letters, digits, _ and .)\n" + e +
-                  "12: conjunction Min: not supported (Minimum, AlgebraicProduct, BoundedDifference)\n" + e +
+                  "12: conjunction Min: not supported (Minimum, AlgebraicProduct, BoundedDifference, or a registered "
+                      "function)\n" + e +
                   "14: rule: unknown term \"b\" of input \"x\"; did you mean \"a\"?\n");
 }
 
@@ -367,6 +370,34 @@ TEST(Formats, LockRangeClampsInputsAndOutputs) {
     } catch (const orvane::HostError &e) {
         EXPECT_EQ(e.message(), "inputs[0].clamp: expected true or false");
     }
+}
+
+// With --functions, a file may name a registered function as a method or a
+// term type, as a description may; without, the name is refused.
+TEST(Formats, FilesNameRegisteredFunctions) {
+    std::string lua = tempPath("named.lua"), fll = tempPath("named.fll"), fcl = tempPath("named.fcl");
+    writeFile(lua, "function halfmin(v)\n  local m = 1.0\n  for _, x in ipairs(v) do m = math.min(m, x) end\n"
+                   "  return m / 2\nend\nfunction rampup(x, p)\n  local out = {}\n  for i, xi in ipairs(x) do\n"
+                   "    out[i] = math.min(1.0, math.max(0.0, (xi - p[1]) / (p[2] - p[1])))\n  end\n  return out\nend\n");
+    writeFile(fll, "Engine: e\nInputVariable: x\n range: 0 10\n term: a rampup 2 8\nOutputVariable: y\n range: 0 1\n"
+                   " aggregation: Maximum\n defuzzifier: Centroid 101\n term: b Triangle 0 0.5 1\nRuleBlock: r\n"
+                   " conjunction: halfmin\n implication: Minimum\n rule: if x is a then y is b\n");
+    writeFile(fcl, "FUNCTION_BLOCK e\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
+                   "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := rampup 2 8;\nEND_FUZZIFY\n"
+                   "DEFUZZIFY y\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\nEND_DEFUZZIFY\n"
+                   "RULEBLOCK r\n AND : halfmin;\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n");
+    std::string rows = tempPath("named.csv");
+    writeFile(rows, "3\n7.5\n");
+    CliResult fromFll = runCli({"eval", fll, rows, "--functions", lua});
+    ASSERT_EQ(fromFll.status, 0) << fromFll.err;
+    EXPECT_EQ(runCli({"eval", fcl, rows, "--functions", lua}).out, fromFll.out);
+    CliResult json = runCli({"convert", fcl, "-", "--to", "json", "--samples", "101"});
+    EXPECT_NE(json.err.find(":6: TERM a of x: unknown or unsupported shape \"rampup\" (nor a registered function)"),
+              std::string::npos)
+        << json.err;
+    EXPECT_NE(json.err.find(":13: AND halfmin: not supported (MIN, PROD, BDIF, or a registered function)"),
+              std::string::npos)
+        << json.err;
 }
 
 // A DEFAULT other than the range's midpoint (compared as written) is read
