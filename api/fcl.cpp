@@ -74,6 +74,7 @@ private:
         int line = 0;
         bool isSingleton = false;
         bool isLinear = false;        // fuzzylite's "Linear c1 ... cn k", a Sugeno output
+        bool isUnread = false;        // a term whose problem is said: its name only, for the rules
         std::vector<double> pointXs;  // x of each point of a point list, for the span
     };
     struct VariableBlock {
@@ -259,26 +260,23 @@ void FclReader::readDeclarations(std::vector<VariableBlock> &vars, const char *e
 }
 
 void FclReader::readDeclaration(std::vector<VariableBlock> &vars, const std::string &construct) {
-    {
-        int line = peek().line;
-        int declLine = peek().line;
-        std::string varName = name(construct, line);
-        expect(":", construct + " " + varName, declLine);
-        Token type = next(construct + " " + varName, declLine);
-        if (upper(type.text) != "REAL")
-            fail(type.line, construct + " " + varName, "type " + type.text + " is not supported (REAL only)");
-        expect(";", construct + " " + varName, declLine);
-        for (const VariableBlock &v : inputs_) {
-            if (v.name == varName) fail(declLine, construct + " " + varName, "the name is declared twice");
+    int line = peek().line;
+    std::string varName = name(construct, line);
+    expect(":", construct + " " + varName, line);
+    Token type = next(construct + " " + varName, line);
+    expect(";", construct + " " + varName, line);
+    for (const std::vector<VariableBlock> *declared : {&inputs_, &outputs_}) {
+        for (const VariableBlock &v : *declared) {
+            if (v.name == varName) fail(line, construct + " " + varName, "the name is declared twice");
         }
-        for (const VariableBlock &v : outputs_) {
-            if (v.name == varName) fail(declLine, construct + " " + varName, "the name is declared twice");
-        }
-        VariableBlock v;
-        v.name = varName;
-        v.line = declLine;
-        vars.push_back(v);
     }
+    // Declared even with a bad type, so that its block is not said to be undeclared.
+    VariableBlock v;
+    v.name = varName;
+    v.line = line;
+    vars.push_back(v);
+    if (upper(type.text) != "REAL")
+        fail(type.line, construct + " " + varName, "type " + type.text + " is not supported (REAL only)");
 }
 
 FclReader::VariableBlock &FclReader::variableNamed(std::vector<VariableBlock> &vars, const std::string &varName,
@@ -427,7 +425,16 @@ void FclReader::readVariableStatement(VariableBlock &v, bool isOutput, const std
     Token t = next(construct, line);
     std::string word = upper(t.text);
     if (word == "TERM") {
-        TermBlock tb = readTerm(t.line, varName);
+        TermBlock tb;
+        tb.term.name = atEnd() ? "" : peek().text;
+        tb.line = t.line;
+        tb.isUnread = true;
+        try {
+            tb = readTerm(t.line, varName);
+        } catch (const orvane::HostError &) {
+            v.terms.push_back(tb);  // so that rules naming it say nothing more
+            throw;
+        }
         for (const TermBlock &other : v.terms) {
             if (other.term.name == tb.term.name) {
                 fail(t.line, "TERM " + tb.term.name + " of " + varName, "a second term of this name");
@@ -539,7 +546,7 @@ Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugen
     });
     for (const TermBlock &tb : v.terms) {
         var.terms.push_back(tb.term);
-        problems_.attempt([&] { checkTerm(tb, v.name, isOutput, isSugeno); });
+        if (!tb.isUnread) problems_.attempt([&] { checkTerm(tb, v.name, isOutput, isSugeno); });
     }
     problems_.attempt([&] { setRange(v, var, block); });
     if (isOutput && v.defaultValue &&
@@ -576,7 +583,7 @@ void FclReader::setRange(const VariableBlock &v, Variable &var, const char *bloc
     bool hasSpan = !v.terms.empty();
     double lo = INFINITY, hi = -INFINITY;
     for (const TermBlock &tb : v.terms) {
-        if (tb.pointXs.empty()) hasSpan = false;
+        if (tb.pointXs.empty() && !tb.isUnread) hasSpan = false;
         for (double x : tb.pointXs) {
             lo = std::fmin(lo, x);
             hi = std::fmax(hi, x);

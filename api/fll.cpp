@@ -335,7 +335,7 @@ Model FllReader::readAll() {
             if (!v.hasRange) fail(v.line, "InputVariable " + v.var.name, "missing range");
         });
         for (auto &[words, line] : v.terms) {
-            problems_.attempt([&, &words = words, line = line] {
+            bool isRead = problems_.attempt([&, &words = words, line = line] {
                 Term t = readTerm(words, line, v.var, false, inputs.size());
                 if (t.type == "constant")
                     fail(line, "term " + t.name + " of " + v.var.name, "Constant is an output term");
@@ -345,6 +345,8 @@ Model FllReader::readAll() {
                 }
                 v.var.terms.push_back(t);
             });
+            // A term whose problem is said keeps its name, so that rules naming it say nothing more.
+            if (!isRead && !words.empty()) v.var.terms.push_back({words[0], "", {}});
         }
         m.inputs.push_back(v.var);
     }
@@ -406,7 +408,7 @@ Model FllReader::readAll() {
             if (!v.hasRange) fail(v.line, construct, "missing range");
         });
         for (auto &[words, line] : v.terms) {
-            problems_.attempt([&, &words = words, line = line] {
+            bool isRead = problems_.attempt([&, &words = words, line = line] {
                 Term t = readTerm(words, line, v.var, true, inputs.size());
                 bool isSugenoTerm = t.type == "constant" || t.type == "linear";
                 if (isSugenoTerm != isSugeno) {
@@ -420,6 +422,7 @@ Model FllReader::readAll() {
                 }
                 v.var.terms.push_back(t);
             });
+            if (!isRead && !words.empty()) v.var.terms.push_back({words[0], "", {}});
         }
         if (v.defaultValue && !isRangeMidpoint(v.defaultText, *v.defaultValue, v.lowText, v.highText, v.var.low,
                                                v.var.high)) {

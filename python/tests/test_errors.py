@@ -103,3 +103,11 @@ def test_samples_set_at_load(no_leak):
     assert fazolt.System.from_dict(dimmer.to_dict(), samples=100).to_dict()["numSamples"] == 100
     with pytest.raises(fazolt.FazoltError, match="raw record"):
         fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.record.json", samples=100)
+
+
+def test_lock_range_clamps_through_python(no_leak):
+    with pytest.warns(fazolt.FazoltWarning, match="default: 0.000 is not kept"):
+        system = fazolt.System.from_file(ROOT / "tests" / "data" / "formats" / "files" / "feed_pump.fll")
+    with pytest.warns(fazolt.FazoltWarning):  # concentration 7 is out of its range, and not clamped
+        out = system.evaluate(np.array([[60.0, 0.5], [50.0, 0.5], [-10.0, 7.0]]))
+    assert out[0, 0] == 100.0 and out[1, 0] == 100.0 and 0.0 <= out[2, 0] <= 100.0
