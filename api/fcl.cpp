@@ -213,8 +213,12 @@ void FclReader::tokenize() {
             while (k < text_.size() && isWordChar(text_[k]) && text_.compare(k, 2, "..") != 0) ++k;
             tokens_.push_back({std::string(text_.substr(start, k - start)), line});
         } else {
-            problems_.attempt([&] { fail(line, "text", std::string("unexpected character '") + c + "'"); });
-            ++k;
+            // A character of several bytes is one problem.
+            size_t end = k + 1;
+            while (end < text_.size() && (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80) ++end;
+            std::string shown(text_.substr(k, end - k));
+            problems_.attempt([&] { fail(line, "text", "unexpected character '" + shown + "'"); });
+            k = end;
         }
     }
     endLine_ = line;
