@@ -86,6 +86,17 @@ TEST(Formats, HandWrittenFilesReadAsTheirDescriptions) {
     }
 }
 
+// The folder of real files (checked against fuzzylite by the interop test)
+// goes through its own language and back to the identical record.
+TEST(Formats, RealFilesRoundTripInTheirLanguage) {
+    for (const char *file : {"heating.fll", "irrigation.fll", "mixer.fcl", "greenhouse_vent.fll", "tank_level.fcl",
+                             "dosing_tsk.fll", "conveyor.fcl", "feed_pump.fll"}) {
+        std::string path = sourcePath(std::string("tests/data/formats/files/") + file);
+        SystemFormat format = fazolt::formatOfPath(path);
+        expectRoundTrip(fazolt::descriptionFromText(slurp(path), format, path), format, "", file);
+    }
+}
+
 // Every command reads the languages directly: the same rows give the same
 // bits as the description, the operators' host functions included.
 TEST(Formats, EvalReadsFclAndFllDirectly) {
