@@ -152,6 +152,7 @@ struct TermDescription {
 struct VariableDescription {
     std::string name;
     double range[2];
+    bool clamp = false;  // the value is bounded to the range outside the module's call
     std::vector<TermDescription> terms;
 };
 
@@ -249,9 +250,13 @@ void checkUniqueNames(const std::vector<Item> &items, const std::string &path, c
 VariableDescription readVariable(const json &value, const std::string &path, const std::string &defaultName,
                                  VariableKind kind, size_t numInputs, HostFunctionNames names) {
     if (!value.is_object()) fail(path, "expected an object");
-    checkKeys(value, {"name", "range", "mf"}, path);
+    checkKeys(value, {"name", "range", "mf", "clamp"}, path);
     VariableDescription v;
     v.name = readOptionalString(value, "name", path, defaultName);
+    if (const json *clamp = member(value, "clamp"); clamp != nullptr) {
+        if (!clamp->is_boolean()) fail(path + ".clamp", "expected true or false");
+        v.clamp = clamp->get<bool>();
+    }
     const json *range = member(value, "range");
     if (range == nullptr) fail(path, "missing \"range\"");
     if (!range->is_array() || range->size() != 2 || !(*range)[0].is_number() || !(*range)[1].is_number()) {
@@ -804,6 +809,22 @@ orvane::Value buildRecord(const SystemDescription &s) {
 
 }  // namespace
 
+std::string descriptionWithSamples(std::string_view descriptionJson, int64_t numSamples) {
+    nlohmann::ordered_json d = nlohmann::ordered_json::parse(descriptionJson.begin(), descriptionJson.end(), nullptr,
+                                                             false);
+    if (!d.is_object()) throw orvane::HostError("fazolt:samples:Invalid", "expected a description (a JSON object)");
+    if (d.contains("class")) {
+        throw orvane::HostError("fazolt:samples:RawRecord",
+                                "a raw record holds its own sample points; set numSamples in a description");
+    }
+    d["numSamples"] = numSamples;
+    return d.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::string closestNameSuggestion(const std::string &word, const std::vector<std::string> &candidates) {
+    return didYouMean(word, candidates);
+}
+
 std::vector<std::string> splitWords(const std::string &text) {
     std::istringstream in(text);
     std::vector<std::string> words;
@@ -824,6 +845,8 @@ BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames name
     built.type = s.type;
     for (const VariableDescription &v : s.inputs) built.inputNames.push_back(v.name);
     for (const VariableDescription &v : s.outputs) built.outputNames.push_back(v.name);
+    for (const VariableDescription &v : s.inputs) built.inputClamps.push_back(v.clamp);
+    for (const VariableDescription &v : s.outputs) built.outputClamps.push_back(v.clamp);
     auto termNames = [](const VariableDescription &v) {
         std::vector<std::string> terms;
         for (const TermDescription &t : v.terms) terms.push_back(t.name);

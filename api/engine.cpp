@@ -110,6 +110,19 @@ System System::fromDescription(std::string_view json, const std::string &moduleP
     s.outputTermNames_ = built.outputTermNames;
     s.hasNames_ = true;
     s.functionUses_ = functionUsesOf(s.record_, s.inputNames_, s.outputNames_, s.inputTermNames_, s.outputTermNames_);
+    auto clampRanges = [&](const std::vector<bool> &flags, const char *field) {
+        std::vector<std::optional<std::pair<double, double>>> ranges;
+        std::vector<double> r = built.record.field(0, field).toDoubles();  // n x 2, column-major
+        size_t n = flags.size();
+        bool isAny = false;
+        for (size_t k = 0; k < n; ++k) {
+            ranges.push_back(flags[k] ? std::optional(std::make_pair(r[k], r[k + n])) : std::nullopt);
+            isAny = isAny || flags[k];
+        }
+        return isAny ? ranges : std::vector<std::optional<std::pair<double, double>>>();
+    };
+    s.inputClamps_ = clampRanges(built.inputClamps, "inputRange");
+    s.outputClamps_ = clampRanges(built.outputClamps, "outputRange");
     return s;
 }
 
@@ -147,11 +160,49 @@ orvane::Value System::diagnostics(const DiagnosticModes &modes) const {
     return makeDiagnostics(modes.outOfRangeInput, modes.noRuleFired, modes.emptyOutputFuzzySet, name_);
 }
 
+namespace {
+
+using ClampRanges = std::vector<std::optional<std::pair<double, double>>>;
+
+// fuzzylite's bound: above the range its high end, below it its low end;
+// NaN passes.
+double clamped(double x, const std::pair<double, double> &range) {
+    if (x > range.second) return range.second;
+    if (x < range.first) return range.first;
+    return x;
+}
+
+// The columns of a real double matrix that have a range, bounded; any other
+// value is left to the module's own checks.
+orvane::Value clampedColumns(const orvane::Value &matrix, const ClampRanges &ranges) {
+    const std::vector<int64_t> &dims = matrix.dims();
+    if (ranges.empty() || matrix.className() != "double" || matrix.isComplex() || dims.size() != 2 ||
+        dims[1] != static_cast<int64_t>(ranges.size())) {
+        return matrix;
+    }
+    orvane::Value out = orvane::Value::numeric(ZORB_DOUBLE_CLASS, dims);
+    const double *from = matrix.pr();
+    double *to = out.pr();
+    for (int64_t c = 0; c < dims[1]; ++c) {
+        const auto &range = ranges[static_cast<size_t>(c)];
+        for (int64_t r = 0; r < dims[0]; ++r) {
+            double x = from[r + c * dims[0]];
+            to[r + c * dims[0]] = range ? clamped(x, *range) : x;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Value &diagnostics, int numResults) const {
     std::lock_guard<std::mutex> lock(apiMutex());
     EvaluatingSystem evaluating(functionUses_.get());
-    std::vector<orvane::Value> arguments = {inputs, record_, diagnostics};
-    return module_->call(numResults, arguments);
+    std::vector<orvane::Value> arguments = {clampedColumns(inputs, inputClamps_), record_, diagnostics};
+    orvane::CallOutcome outcome = module_->call(numResults, arguments);
+    if (!outcome.error && !outcome.results.empty())
+        outcome.results[0] = clampedColumns(outcome.results[0], outputClamps_);
+    return outcome;
 }
 
 Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) const {

@@ -6,6 +6,7 @@
 
 #include "fazolt/formats.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -48,17 +49,21 @@ public:
     Model read();
 
 private:
+    Model readAll();
     [[noreturn]] void fail(int line, const std::string &construct, const std::string &what) const {
         throw orvane::HostError("fazolt:fcl:Invalid",
-                                fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what);
+                                printableText(fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what));
     }
     void mergeSetting(FileSetting &setting, const std::string &value, int line, const char *what) const {
         if (std::string clash = mergeFileSetting(setting, value, line); !clash.empty()) fail(line, what, clash);
     }
     void tokenize();
+    void readSampleCountComment(const std::string &comment, int line);
     const Token &peek() const { return tokens_[at_]; }
     bool atEnd() const { return at_ >= tokens_.size(); }
     bool isKeyword(const char *word) const { return !atEnd() && upper(peek().text) == word; }
+    bool isAtBlockWord() const;
+    void skipStatement();
     Token next(const std::string &construct, int line);
     void expect(const char *symbol, const std::string &construct, int line);
     double number(const std::string &construct, int line);
@@ -69,6 +74,7 @@ private:
         int line = 0;
         bool isSingleton = false;
         bool isLinear = false;        // fuzzylite's "Linear c1 ... cn k", a Sugeno output
+        bool isUnread = false;        // a term whose problem is said: its name only, for the rules
         std::vector<double> pointXs;  // x of each point of a point list, for the span
     };
     struct VariableBlock {
@@ -81,6 +87,7 @@ private:
         std::string method;
         int methodLine = 0;
         std::optional<double> defaultValue;
+        std::string defaultText, lowText, highText;
         int defaultLine = 0;
         std::string accu;
         int accuLine = 0;
@@ -91,12 +98,18 @@ private:
     };
 
     void readDeclarations(std::vector<VariableBlock> &vars, const char *endWord, int line);
+    void readDeclaration(std::vector<VariableBlock> &vars, const std::string &construct);
+    void readVariableStatement(VariableBlock &v, bool isOutput, const std::string &construct, int line);
     void readVariableBlock(bool isOutput, int line);
     void readRuleBlock(int line);
+    void readRuleBlockStatement(const std::string &construct, int line);
     TermBlock readTerm(int line, const std::string &varName);
     VariableBlock &variableNamed(std::vector<VariableBlock> &vars, const std::string &name, const char *block,
                                  int line);
     Variable finishVariable(VariableBlock &v, bool isOutput, bool isSugeno);
+    void readMethod(Model &m, const std::string &method, int methodLine, bool isSugeno) const;
+    void checkTerm(const TermBlock &tb, const std::string &varName, bool isOutput, bool isSugeno) const;
+    void setRange(const VariableBlock &v, Variable &var, const char *block) const;
 
     std::string_view text_;
     std::string fileName_;
@@ -107,7 +120,63 @@ private:
     std::vector<VariableBlock> inputs_, outputs_;
     FileSetting and_, or_, act_, accu_;
     std::vector<RuleText> rules_;
+    std::vector<FormatWarning> warnings_;
+    FileProblems problems_{"fazolt:fcl:Invalid"};
+    int64_t numSamples_ = 0;  // from "// numSamples := N"; 0 when not given
 };
+
+// The words that open or close a block: a statement never runs past one.
+const std::vector<std::string> FCL_BLOCK_WORDS = {
+    "FUNCTION_BLOCK", "END_FUNCTION_BLOCK", "VAR_INPUT", "VAR_OUTPUT",    "END_VAR",      "FUZZIFY",
+    "END_FUZZIFY",    "DEFUZZIFY",          "END_DEFUZZIFY", "RULEBLOCK", "END_RULEBLOCK"};
+
+bool FclReader::isAtBlockWord() const {
+    if (atEnd()) return false;
+    std::string word = upper(peek().text);
+    for (const std::string &w : FCL_BLOCK_WORDS) {
+        if (word == w) return true;
+    }
+    return false;
+}
+
+// After a problem inside a statement: on to the token after its ";", or to
+// the next block word.
+void FclReader::skipStatement() {
+    if (at_ > 0 && at_ <= tokens_.size() && tokens_[at_ - 1].text == ";") return;
+    while (!atEnd() && peek().text != ";" && !isAtBlockWord()) ++at_;
+    if (!atEnd() && peek().text == ";") ++at_;
+}
+
+// A keyword in any case, or a function's name as written.
+std::string fclWordOrName(const std::string &text, const std::vector<std::string> &keywords) {
+    std::string word = upper(text);
+    return std::find(keywords.begin(), keywords.end(), word) != keywords.end() ? word : text;
+}
+
+std::vector<std::string> fclShapeNames() {
+    std::vector<std::string> names = {"Linear", "Ramp", "Rectangle", "trian", "trape", "gauss", "gbell", "sigm"};
+    for (const PeerShape &shape : peerShapes()) {
+        if (std::string(shape.ourType) != "constant") names.push_back(shape.peerName);
+    }
+    return names;
+}
+
+// FCL has no sample count; the writer puts a count other than 101 in a
+// comment, "// numSamples := N", which other readers pass over.
+void FclReader::readSampleCountComment(const std::string &comment, int line) {
+    std::vector<std::string> words = splitWords(comment);
+    if (words.empty() || words[0] != "numSamples") return;
+    problems_.attempt([&] {
+        double n = 0.0;
+        if (words.size() < 3 || words[1] != ":=" || !parseNumber(words[2], n) || !(n >= 2 && n <= 1e6) ||
+            n != std::trunc(n)) {
+            fail(line, "// numSamples", "expected \"// numSamples := N\", N a whole number from 2 to 1000000");
+        }
+        if (numSamples_ > 0 && numSamples_ != static_cast<int64_t>(n))
+            fail(line, "// numSamples", "a second, different count");
+        numSamples_ = static_cast<int64_t>(n);
+    });
+}
 
 void FclReader::tokenize() {
     int line = 1;
@@ -130,7 +199,9 @@ void FclReader::tokenize() {
             for (size_t j = k; j < end; ++j) line += text_[j] == '\n' ? 1 : 0;
             k = end + 2;
         } else if (text_.compare(k, 2, "//") == 0) {
+            size_t start = k + 2;
             while (k < text_.size() && text_[k] != '\n') ++k;
+            readSampleCountComment(std::string(text_.substr(start, k - start)), line);
         } else if (text_.compare(k, 2, ":=") == 0 || text_.compare(k, 2, "..") == 0) {
             tokens_.push_back({std::string(text_.substr(k, 2)), line});
             k += 2;
@@ -142,7 +213,12 @@ void FclReader::tokenize() {
             while (k < text_.size() && isWordChar(text_[k]) && text_.compare(k, 2, "..") != 0) ++k;
             tokens_.push_back({std::string(text_.substr(start, k - start)), line});
         } else {
-            fail(line, "text", std::string("unexpected character '") + c + "'");
+            // A character of several bytes is one problem.
+            size_t end = k + 1;
+            while (end < text_.size() && (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80) ++end;
+            std::string shown(text_.substr(k, end - k));
+            problems_.attempt([&] { fail(line, "text", "unexpected character '" + shown + "'"); });
+            k = end;
         }
     }
     endLine_ = line;
@@ -178,26 +254,33 @@ std::string FclReader::name(const std::string &construct, int line) {
 void FclReader::readDeclarations(std::vector<VariableBlock> &vars, const char *endWord, int line) {
     std::string construct = upper(tokens_[at_ - 1].text);
     while (!isKeyword(endWord)) {
-        if (atEnd()) fail(line, construct, std::string("not terminated (missing ") + endWord + ")");
-        int declLine = peek().line;
-        std::string varName = name(construct, line);
-        expect(":", construct + " " + varName, declLine);
-        Token type = next(construct + " " + varName, declLine);
-        if (upper(type.text) != "REAL")
-            fail(type.line, construct + " " + varName, "type " + type.text + " is not supported (REAL only)");
-        expect(";", construct + " " + varName, declLine);
-        for (const VariableBlock &v : inputs_) {
-            if (v.name == varName) fail(declLine, construct + " " + varName, "the name is declared twice");
+        if (atEnd() || isAtBlockWord()) {
+            problems_.attempt([&] { fail(line, construct, std::string("not terminated (missing ") + endWord + ")"); });
+            return;
         }
-        for (const VariableBlock &v : outputs_) {
-            if (v.name == varName) fail(declLine, construct + " " + varName, "the name is declared twice");
-        }
-        VariableBlock v;
-        v.name = varName;
-        v.line = declLine;
-        vars.push_back(v);
+        if (!problems_.attempt([&] { readDeclaration(vars, construct); })) skipStatement();
     }
     ++at_;
+}
+
+void FclReader::readDeclaration(std::vector<VariableBlock> &vars, const std::string &construct) {
+    int line = peek().line;
+    std::string varName = name(construct, line);
+    expect(":", construct + " " + varName, line);
+    Token type = next(construct + " " + varName, line);
+    expect(";", construct + " " + varName, line);
+    for (const std::vector<VariableBlock> *declared : {&inputs_, &outputs_}) {
+        for (const VariableBlock &v : *declared) {
+            if (v.name == varName) fail(line, construct + " " + varName, "the name is declared twice");
+        }
+    }
+    // Declared even with a bad type, so that its block is not said to be undeclared.
+    VariableBlock v;
+    v.name = varName;
+    v.line = line;
+    vars.push_back(v);
+    if (upper(type.text) != "REAL")
+        fail(type.line, construct + " " + varName, "type " + type.text + " is not supported (REAL only)");
 }
 
 FclReader::VariableBlock &FclReader::variableNamed(std::vector<VariableBlock> &vars, const std::string &varName,
@@ -278,7 +361,16 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
             tb.isLinear = true;
             tb.term.type = "linear";
             tb.term.params = values;
+            // fuzzylite adds the constant only when it is there.
+            if (values.size() == inputs_.size()) tb.term.params.push_back(0.0);
+        } else if (shapeName.text == "Ramp" || shapeName.text == "Rectangle") {
+            if (std::string why = dropTermHeight(values, 2); !why.empty()) fail(line, construct, why);
+            if (std::string why = termOfLineShape(shapeName.text, values, tb.term); !why.empty())
+                fail(line, construct, why);
+            if (tb.term.type == "pointsmf") tb.pointXs = {tb.term.params[0], tb.term.params[2]};
         } else if (peer != nullptr && std::string(peer->ourType) != "constant") {
+            if (std::string why = dropTermHeight(values, peer->peerOrder.size()); !why.empty())
+                fail(line, construct, why);
             if (values.size() != peer->peerOrder.size()) {
                 fail(line, construct,
                      shapeName.text + " takes " + std::to_string(peer->peerOrder.size()) + " numbers, got " +
@@ -296,8 +388,13 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
             tb.term.type = shortName->second.first;
             tb.term.params.assign(order.size(), 0.0);
             for (size_t k = 0; k < order.size(); ++k) tb.term.params[static_cast<size_t>(order[k])] = values[k];
+        } else if (isRegisteredFunction(shapeName.text)) {
+            tb.term.type = shapeName.text;  // a host function's parameters, in its own order
+            tb.term.params = values;
         } else {
-            fail(shapeName.line, construct, "unknown or unsupported shape \"" + shapeName.text + "\"");
+            fail(shapeName.line, construct,
+                 "unknown or unsupported shape \"" + shapeName.text + "\" (nor a registered function)" +
+                     closestNameSuggestion(shapeName.text, fclShapeNames()));
         }
         if (tb.term.type == "trimf" || tb.term.type == "trapmf") tb.pointXs = tb.term.params;
     }
@@ -309,99 +406,131 @@ void FclReader::readVariableBlock(bool isOutput, int line) {
     const char *block = isOutput ? "DEFUZZIFY" : "FUZZIFY";
     const char *endWord = isOutput ? "END_DEFUZZIFY" : "END_FUZZIFY";
     std::string varName = name(block, line);
-    VariableBlock &v = variableNamed(isOutput ? outputs_ : inputs_, varName, block, line);
-    v.hasBlock = true;
-    v.blockLine = line;
+    // A block for an undeclared variable is still read, for its own problems.
+    VariableBlock undeclared;
+    undeclared.name = varName;
+    VariableBlock *v = &undeclared;
+    problems_.attempt([&] { v = &variableNamed(isOutput ? outputs_ : inputs_, varName, block, line); });
+    v->hasBlock = true;
+    v->blockLine = line;
     std::string construct = std::string(block) + " " + varName;
     while (!isKeyword(endWord)) {
-        if (atEnd()) fail(line, construct, std::string("not terminated (missing ") + endWord + ")");
-        Token t = next(construct, line);
-        std::string word = upper(t.text);
-        if (word == "TERM") {
-            TermBlock tb = readTerm(t.line, varName);
-            for (const TermBlock &other : v.terms) {
-                if (other.term.name == tb.term.name) {
-                    fail(t.line, "TERM " + tb.term.name + " of " + varName, "a second term of this name");
-                }
-            }
-            v.terms.push_back(tb);
-        } else if (word == "RANGE") {
-            expect(":=", "RANGE of " + varName, t.line);
-            expect("(", "RANGE of " + varName, t.line);
-            double lo = number("RANGE of " + varName, t.line);
-            expect("..", "RANGE of " + varName, t.line);
-            double hi = number("RANGE of " + varName, t.line);
-            expect(")", "RANGE of " + varName, t.line);
-            expect(";", "RANGE of " + varName, t.line);
-            if (!(lo < hi)) fail(t.line, "RANGE of " + varName, "the low end must be below the high end");
-            v.range = std::make_pair(lo, hi);
-        } else if (isOutput && word == "METHOD") {
-            expect(":", "METHOD of " + varName, t.line);
-            v.method = upper(next("METHOD of " + varName, t.line).text);
-            v.methodLine = t.line;
-            expect(";", "METHOD of " + varName, t.line);
-        } else if (isOutput && word == "DEFAULT") {
-            expect(":=", "DEFAULT of " + varName, t.line);
-            Token value = next("DEFAULT of " + varName, t.line);
-            if (upper(value.text) == "NC") {
-                fail(t.line, "DEFAULT NC of " + varName,
-                     "keeping the previous value has no meaning for rows evaluated independently");
-            }
-            double d = 0.0;
-            if (!parseNumber(value.text, d)) {
-                fail(t.line, "DEFAULT of " + varName, "expected a number, got \"" + value.text + "\"");
-            }
-            v.defaultValue = d;
-            v.defaultLine = t.line;
-            expect(";", "DEFAULT of " + varName, t.line);
-        } else if (isOutput && word == "ACCU") {
-            expect(":", "ACCU of " + varName, t.line);
-            v.accu = upper(next("ACCU of " + varName, t.line).text);
-            v.accuLine = t.line;
-            expect(";", "ACCU of " + varName, t.line);
-        } else {
-            fail(t.line, construct, "\"" + t.text + "\" is not supported here");
+        if (atEnd() || isAtBlockWord()) {
+            problems_.attempt([&] { fail(line, construct, std::string("not terminated (missing ") + endWord + ")"); });
+            return;
         }
+        if (!problems_.attempt([&] { readVariableStatement(*v, isOutput, construct, line); })) skipStatement();
     }
     ++at_;
+}
+
+void FclReader::readVariableStatement(VariableBlock &v, bool isOutput, const std::string &construct, int line) {
+    const std::string &varName = v.name;
+    Token t = next(construct, line);
+    std::string word = upper(t.text);
+    if (word == "TERM") {
+        TermBlock tb;
+        tb.term.name = atEnd() ? "" : peek().text;
+        tb.line = t.line;
+        tb.isUnread = true;
+        try {
+            tb = readTerm(t.line, varName);
+        } catch (const orvane::HostError &) {
+            v.terms.push_back(tb);  // so that rules naming it say nothing more
+            throw;
+        }
+        for (const TermBlock &other : v.terms) {
+            if (other.term.name == tb.term.name) {
+                fail(t.line, "TERM " + tb.term.name + " of " + varName, "a second term of this name");
+            }
+        }
+        v.terms.push_back(tb);
+    } else if (word == "RANGE") {
+        expect(":=", "RANGE of " + varName, t.line);
+        expect("(", "RANGE of " + varName, t.line);
+        v.lowText = atEnd() ? "" : peek().text;
+        double lo = number("RANGE of " + varName, t.line);
+        expect("..", "RANGE of " + varName, t.line);
+        v.highText = atEnd() ? "" : peek().text;
+        double hi = number("RANGE of " + varName, t.line);
+        expect(")", "RANGE of " + varName, t.line);
+        expect(";", "RANGE of " + varName, t.line);
+        if (!(lo < hi)) fail(t.line, "RANGE of " + varName, "the low end must be below the high end");
+        v.range = std::make_pair(lo, hi);
+    } else if (isOutput && word == "METHOD") {
+        expect(":", "METHOD of " + varName, t.line);
+        v.method = fclWordOrName(next("METHOD of " + varName, t.line).text, {"COG", "COGS", "COA", "LM", "RM", "MM"});
+        v.methodLine = t.line;
+        expect(";", "METHOD of " + varName, t.line);
+    } else if (isOutput && word == "DEFAULT") {
+        expect(":=", "DEFAULT of " + varName, t.line);
+        Token value = next("DEFAULT of " + varName, t.line);
+        // NC keeps the previous value: NaN stands for "not the midpoint" here.
+        double d = std::nan("");
+        if (upper(value.text) != "NC" && !parseNumber(value.text, d)) {
+            fail(t.line, "DEFAULT of " + varName, "expected a number, got \"" + value.text + "\"");
+        }
+        v.defaultValue = d;
+        v.defaultText = value.text;
+        v.defaultLine = t.line;
+        expect(";", "DEFAULT of " + varName, t.line);
+    } else if (isOutput && word == "ACCU") {
+        expect(":", "ACCU of " + varName, t.line);
+        v.accu = fclWordOrName(next("ACCU of " + varName, t.line).text, {"MAX", "ASUM", "BSUM", "NSUM", "SUM"});
+        v.accuLine = t.line;
+        expect(";", "ACCU of " + varName, t.line);
+    } else {
+        std::vector<std::string> known = {"TERM", "RANGE"};
+        if (isOutput) known.insert(known.end(), {"METHOD", "DEFAULT", "ACCU"});
+        fail(t.line, construct, "\"" + t.text + "\" is not supported here" + closestNameSuggestion(t.text, known));
+    }
 }
 
 void FclReader::readRuleBlock(int line) {
     std::string blockName = atEnd() ? "" : peek().text;
     if (!atEnd() && upper(blockName) != "AND" && upper(blockName) != "OR" && upper(blockName) != "RULE" &&
-        upper(blockName) != "ACT" && upper(blockName) != "ACCU" && upper(blockName) != "END_RULEBLOCK") {
+        upper(blockName) != "ACT" && upper(blockName) != "ACCU" && !isAtBlockWord()) {
         ++at_;
     }
     std::string construct = "RULEBLOCK " + blockName;
     while (!isKeyword("END_RULEBLOCK")) {
-        if (atEnd()) fail(line, construct, "not terminated (missing END_RULEBLOCK)");
-        Token t = next(construct, line);
-        std::string word = upper(t.text);
-        if (word == "AND" || word == "OR" || word == "ACT" || word == "ACCU") {
-            expect(":", word, t.line);
-            std::string value = upper(next(word, t.line).text);
-            expect(";", word, t.line);
-            FileSetting &s = word == "AND" ? and_ : word == "OR" ? or_ : word == "ACT" ? act_ : accu_;
-            mergeSetting(s, value, t.line, word.c_str());
-        } else if (word == "RULE") {
-            Token number = next("RULE", t.line);
-            expect(":", "RULE " + number.text, t.line);
-            RuleText rule;
-            rule.line = t.line;
-            // A rule ends at ";", or, as some tools write it, where the next one starts.
-            while (!atEnd() && peek().text != ";" && upper(peek().text) != "RULE" &&
-                   upper(peek().text) != "END_RULEBLOCK") {
-                // Conclusions may be joined by "," as well as by AND.
-                const std::string &w = tokens_[at_++].text;
-                rule.words.push_back(w == "," ? std::string("and") : w);
-            }
-            if (!atEnd() && peek().text == ";") ++at_;
-            rules_.push_back(std::move(rule));
-        } else {
-            fail(t.line, construct, "\"" + t.text + "\" is not supported here");
+        if (atEnd() || isAtBlockWord()) {
+            problems_.attempt([&] { fail(line, construct, "not terminated (missing END_RULEBLOCK)"); });
+            return;
         }
+        if (!problems_.attempt([&] { readRuleBlockStatement(construct, line); })) skipStatement();
     }
     ++at_;
+}
+
+void FclReader::readRuleBlockStatement(const std::string &construct, int line) {
+    Token t = next(construct, line);
+    std::string word = upper(t.text);
+    if (word == "AND" || word == "OR" || word == "ACT" || word == "ACCU") {
+        expect(":", word, t.line);
+        std::string value =
+            fclWordOrName(next(word, t.line).text, {"MIN", "PROD", "BDIF", "MAX", "ASUM", "BSUM", "NSUM", "SUM"});
+        expect(";", word, t.line);
+        FileSetting &s = word == "AND" ? and_ : word == "OR" ? or_ : word == "ACT" ? act_ : accu_;
+        mergeSetting(s, value, t.line, word.c_str());
+    } else if (word == "RULE") {
+        Token number = next("RULE", t.line);
+        expect(":", "RULE " + number.text, t.line);
+        RuleText rule;
+        rule.line = t.line;
+        // A rule ends at ";", or, as some tools write it, where the next one starts.
+        while (!atEnd() && peek().text != ";" && upper(peek().text) != "RULE" && !isAtBlockWord()) {
+            // Conclusions may be joined by "," as well as by AND.
+            const std::string &w = tokens_[at_++].text;
+            rule.words.push_back(w == "," ? std::string("and") : w);
+        }
+        if (!atEnd() && peek().text == ";") ++at_;
+        rules_.push_back(std::move(rule));
+    } else {
+        fail(t.line, construct,
+             "\"" + t.text + "\" is not supported here" +
+                 closestNameSuggestion(t.text, {"AND", "OR", "ACT", "ACCU", "RULE", "END_RULEBLOCK"}));
+    }
 }
 
 // ---- The system.
@@ -410,52 +539,66 @@ void FclReader::readRuleBlock(int line) {
 // other shapes have no points to take it from.
 Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugeno) {
     const char *block = isOutput ? "DEFUZZIFY" : "FUZZIFY";
-    if (!v.hasBlock) fail(v.line, v.name, std::string("declared, but has no ") + block + " block");
+    // Each problem is said, and the variable keeps its name and terms for the rules.
     Variable var;
     var.name = v.name;
+    var.low = 0.0;
+    var.high = 1.0;
+    if (!v.hasBlock && isOutput) return var;  // said with the outputs' methods
+    problems_.attempt([&] {
+        if (!v.hasBlock) fail(v.line, v.name, std::string("declared, but has no ") + block + " block");
+    });
     for (const TermBlock &tb : v.terms) {
-        std::string construct = "TERM " + tb.term.name + " of " + v.name;
-        bool isSugenoTerm = tb.isSingleton || tb.isLinear;
-        const char *kind = tb.isSingleton ? "a singleton" : "a Linear";
-        if (isSugenoTerm && !isOutput) fail(tb.line, construct, std::string(kind) + " input term is not supported");
-        if (isSugenoTerm && !isSugeno) fail(tb.line, construct, std::string(kind) + " output term needs METHOD : COGS");
-        if (!isSugenoTerm && isSugeno) fail(tb.line, construct, "METHOD : COGS takes singleton and Linear terms only");
-        if (tb.isLinear && tb.term.params.size() != inputs_.size() + 1) {
-            fail(tb.line, construct,
-                 "Linear takes " + std::to_string(inputs_.size() + 1) +
-                     " coefficients (one per input, then the constant), got " + std::to_string(tb.term.params.size()));
-        }
         var.terms.push_back(tb.term);
+        if (!tb.isUnread) problems_.attempt([&] { checkTerm(tb, v.name, isOutput, isSugeno); });
     }
+    problems_.attempt([&] { setRange(v, var, block); });
+    if (isOutput && v.defaultValue &&
+        !isRangeMidpoint(v.defaultText, *v.defaultValue, v.range ? v.lowText : "", v.range ? v.highText : "",
+                         var.low, var.high)) {
+        warnings_.push_back({"fazolt:fcl:Default", fileName_ + ":" + std::to_string(v.defaultLine) + ": DEFAULT of " +
+                                                       v.name + ": " +
+                                                       defaultWarning(v.defaultText, var.low, var.high)});
+    }
+    return var;
+}
+
+void FclReader::checkTerm(const TermBlock &tb, const std::string &varName, bool isOutput, bool isSugeno) const {
+    std::string construct = "TERM " + tb.term.name + " of " + varName;
+    bool isSugenoTerm = tb.isSingleton || tb.isLinear;
+    const char *kind = tb.isSingleton ? "a singleton" : "a Linear";
+    if (isSugenoTerm && !isOutput) fail(tb.line, construct, std::string(kind) + " input term is not supported");
+    if (isSugenoTerm && !isSugeno) fail(tb.line, construct, std::string(kind) + " output term needs METHOD : COGS");
+    if (!isSugenoTerm && isSugeno) fail(tb.line, construct, "METHOD : COGS takes singleton and Linear terms only");
+    if (tb.isLinear && tb.term.params.size() != inputs_.size() + 1) {
+        fail(tb.line, construct,
+             "Linear takes " + std::to_string(inputs_.size() + 1) +
+                 " coefficients (one per input, then the constant, which may be left out), got " +
+                 std::to_string(tb.term.params.size()));
+    }
+}
+
+void FclReader::setRange(const VariableBlock &v, Variable &var, const char *block) const {
     if (v.range) {
         var.low = v.range->first;
         var.high = v.range->second;
-    } else {
-        bool hasSpan = !v.terms.empty();
-        double lo = INFINITY, hi = -INFINITY;
-        for (const TermBlock &tb : v.terms) {
-            if (tb.pointXs.empty()) hasSpan = false;
-            for (double x : tb.pointXs) {
-                lo = std::fmin(lo, x);
-                hi = std::fmax(hi, x);
-            }
-        }
-        if (!hasSpan || !(lo < hi)) {
-            fail(v.blockLine, std::string(block) + " " + v.name,
-                 "missing RANGE (needed: the terms' points do not give a span)");
-        }
-        var.low = lo;
-        var.high = hi;
+        return;
     }
-    if (isOutput && v.defaultValue) {
-        double midpoint = (var.high + var.low) / 2.0;  // what the evaluation gives when no rule fired
-        if (*v.defaultValue != midpoint) {
-            fail(v.defaultLine, "DEFAULT of " + v.name,
-                 numberText(*v.defaultValue) + " is not the range's midpoint " + numberText(midpoint) +
-                     ", which is what an output takes when no rule fired");
+    bool hasSpan = !v.terms.empty();
+    double lo = INFINITY, hi = -INFINITY;
+    for (const TermBlock &tb : v.terms) {
+        if (tb.pointXs.empty() && !tb.isUnread) hasSpan = false;
+        for (double x : tb.pointXs) {
+            lo = std::fmin(lo, x);
+            hi = std::fmax(hi, x);
         }
     }
-    return var;
+    if (!hasSpan || !(lo < hi)) {
+        fail(v.blockLine, std::string(block) + " " + v.name,
+             "missing RANGE (needed: the terms' points do not give a span)");
+    }
+    var.low = lo;
+    var.high = hi;
 }
 
 const NameTable FCL_AND = {{"min", "MIN"}, {"prod", "PROD"}, {"bdif", "BDIF"}};
@@ -464,59 +607,13 @@ const NameTable FCL_ACT = {{"min", "MIN"}, {"prod", "PROD"}};
 const NameTable FCL_ACCU = {{"max", "MAX"}, {"probor", "ASUM"}, {"bsum", "BSUM"}, {"nsum", "NSUM"}, {"sum", "SUM"}};
 const NameTable FCL_METHOD = {{"centroid", "COG"}, {"bisector", "COA"}, {"mom", "MM"}};
 
-Model FclReader::read() {
-    tokenize();
-    if (!isKeyword("FUNCTION_BLOCK")) fail(atEnd() ? endLine_ : peek().line, "file", "expected FUNCTION_BLOCK");
-    int fbLine = peek().line;
-    ++at_;
-    if (!atEnd() && upper(peek().text).rfind("VAR_", 0) != 0 && upper(peek().text) != "END_FUNCTION_BLOCK") {
-        systemName_ = name("FUNCTION_BLOCK", fbLine);
-    }
-    while (!isKeyword("END_FUNCTION_BLOCK")) {
-        if (atEnd()) fail(fbLine, "FUNCTION_BLOCK", "not terminated (missing END_FUNCTION_BLOCK)");
-        Token t = tokens_[at_++];
-        std::string word = upper(t.text);
-        if (word == "VAR_INPUT") {
-            readDeclarations(inputs_, "END_VAR", t.line);
-        } else if (word == "VAR_OUTPUT") {
-            readDeclarations(outputs_, "END_VAR", t.line);
-        } else if (word == "FUZZIFY") {
-            readVariableBlock(false, t.line);
-        } else if (word == "DEFUZZIFY") {
-            readVariableBlock(true, t.line);
-        } else if (word == "RULEBLOCK") {
-            readRuleBlock(t.line);
-        } else {
-            fail(t.line, "FUNCTION_BLOCK", "\"" + t.text + "\" is not supported here");
-        }
-    }
-    ++at_;
-    if (!atEnd()) fail(peek().line, "file", "text after END_FUNCTION_BLOCK");
+std::string joined(const std::vector<std::string> &names) {
+    std::string text;
+    for (const std::string &n : names) text += (text.empty() ? "" : ", ") + n;
+    return text;
+}
 
-    Model m;
-    m.name = systemName_;
-    if (outputs_.empty()) fail(fbLine, "FUNCTION_BLOCK", "no VAR_OUTPUT variable");
-    // One defuzzification method for the whole system: COGS makes it Sugeno.
-    std::string method;
-    int methodLine = 0;
-    for (const VariableBlock &v : outputs_) {
-        if (!v.hasBlock) fail(v.line, v.name, "declared, but has no DEFUZZIFY block");
-        if (v.method.empty()) fail(v.blockLine, "DEFUZZIFY " + v.name, "missing METHOD");
-        if (!method.empty() && v.method != method) {
-            fail(v.methodLine, "METHOD of " + v.name,
-                 v.method + " differs from " + method + " on line " + std::to_string(methodLine) +
-                     " (one method for the whole system)");
-        }
-        method = v.method;
-        methodLine = v.methodLine;
-        if (!v.accu.empty()) mergeSetting(accu_, v.accu, v.accuLine, "ACCU");
-    }
-    bool isSugeno = method == "COGS";
-    m.type = isSugeno ? "sugeno" : "mamdani";
-    setDefaultMethods(m);
-    for (VariableBlock &v : inputs_) m.inputs.push_back(finishVariable(v, false, false));
-    for (VariableBlock &v : outputs_) m.outputs.push_back(finishVariable(v, true, isSugeno));
-
+void FclReader::readMethod(Model &m, const std::string &method, int methodLine, bool isSugeno) const {
     if (method == "LM" || method == "RM") {
         for (const Variable &v : m.outputs) {
             std::string ours = methodForMaximumSide(method == "LM", v.low, v.high);
@@ -530,10 +627,94 @@ Model FclReader::read() {
             }
             m.defuzzMethod = ours;
         }
-    } else if (!isSugeno) {
+    } else if (!isSugeno && !method.empty()) {
         m.defuzzMethod = ourName(FCL_METHOD, method);
-        if (m.defuzzMethod.empty()) fail(methodLine, "METHOD " + method, "not supported (COG, COGS, COA, LM, RM, MM)");
+        if (m.defuzzMethod.empty() && isRegisteredFunction(method)) m.defuzzMethod = method;
+        const std::vector<std::string> known = {"COG", "COGS", "COA", "LM", "RM", "MM"};
+        if (m.defuzzMethod.empty()) {
+            fail(methodLine, "METHOD " + method,
+                 "not supported (" + joined(known) + ", or a registered function)" +
+                     closestNameSuggestion(method, known));
+        }
     }
+}
+
+Model FclReader::read() {
+    // A problem that ends the reading joins those said before it.
+    Model m;
+    problems_.attempt([&] { m = readAll(); });
+    problems_.raiseIfAny();
+    return m;
+}
+
+Model FclReader::readAll() {
+    tokenize();
+    if (!isKeyword("FUNCTION_BLOCK")) fail(atEnd() ? endLine_ : peek().line, "file", "expected FUNCTION_BLOCK");
+    int fbLine = peek().line;
+    ++at_;
+    if (!atEnd() && upper(peek().text).rfind("VAR_", 0) != 0 && upper(peek().text) != "END_FUNCTION_BLOCK") {
+        systemName_ = name("FUNCTION_BLOCK", fbLine);
+    }
+    while (!isKeyword("END_FUNCTION_BLOCK")) {
+        if (atEnd()) {
+            problems_.attempt([&] { fail(fbLine, "FUNCTION_BLOCK", "not terminated (missing END_FUNCTION_BLOCK)"); });
+            break;
+        }
+        Token t = tokens_[at_++];
+        std::string word = upper(t.text);
+        if (word == "VAR_INPUT") {
+            readDeclarations(inputs_, "END_VAR", t.line);
+        } else if (word == "VAR_OUTPUT") {
+            readDeclarations(outputs_, "END_VAR", t.line);
+        } else if (word == "FUZZIFY") {
+            readVariableBlock(false, t.line);
+        } else if (word == "DEFUZZIFY") {
+            readVariableBlock(true, t.line);
+        } else if (word == "RULEBLOCK") {
+            readRuleBlock(t.line);
+        } else {
+            problems_.attempt([&] {
+                fail(t.line, "FUNCTION_BLOCK",
+                     "\"" + t.text + "\" is not supported here" +
+                         closestNameSuggestion(t.text, {"VAR_INPUT", "VAR_OUTPUT", "FUZZIFY", "DEFUZZIFY", "RULEBLOCK",
+                                                        "END_FUNCTION_BLOCK"}));
+            });
+        }
+    }
+    if (!atEnd()) ++at_;
+    if (!atEnd()) problems_.attempt([&] { fail(peek().line, "file", "text after END_FUNCTION_BLOCK"); });
+
+    Model m;
+    m.name = systemName_;
+    if (outputs_.empty()) {
+        problems_.attempt([&] { fail(fbLine, "FUNCTION_BLOCK", "no VAR_OUTPUT variable"); });
+        problems_.raiseIfAny();
+    }
+    // One defuzzification method for the whole system: COGS makes it Sugeno.
+    std::string method;
+    int methodLine = 0;
+    for (const VariableBlock &v : outputs_) {
+        problems_.attempt([&] {
+            if (!v.accu.empty()) mergeSetting(accu_, v.accu, v.accuLine, "ACCU");
+            if (!v.hasBlock) fail(v.line, v.name, "declared, but has no DEFUZZIFY block");
+            if (v.method.empty()) fail(v.blockLine, "DEFUZZIFY " + v.name, "missing METHOD");
+            if (!method.empty() && v.method != method) {
+                fail(v.methodLine, "METHOD of " + v.name,
+                     v.method + " differs from " + method + " on line " + std::to_string(methodLine) +
+                         " (one method for the whole system)");
+            }
+            method = v.method;
+            methodLine = v.methodLine;
+        });
+    }
+    bool isSugeno = method == "COGS";
+    m.type = isSugeno ? "sugeno" : "mamdani";
+    setDefaultMethods(m);
+    if (numSamples_ > 0) m.numSamples = numSamples_;
+    for (VariableBlock &v : inputs_) m.inputs.push_back(finishVariable(v, false, false));
+    for (VariableBlock &v : outputs_) m.outputs.push_back(finishVariable(v, true, isSugeno));
+
+    problems_.attempt([&] { readMethod(m, method, methodLine, isSugeno); });
     // A setting the file leaves out keeps the default of the system's type.
     const std::tuple<const FileSetting *, const NameTable *, std::string *, const char *> settings[] = {
         {&and_, &FCL_AND, &m.andMethod, "AND"},
@@ -542,18 +723,29 @@ Model FclReader::read() {
         {&accu_, &FCL_ACCU, &m.aggMethod, "ACCU"}};
     for (const auto &[setting, table, ours, key] : settings) {
         if (setting->value.empty()) continue;
-        *ours = ourName(*table, setting->value);
-        if (ours->empty()) {
-            std::string known;
-            for (const NamePair &p : *table) known += std::string(known.empty() ? "" : ", ") + p.theirs;
-            fail(setting->line, std::string(key) + " " + setting->value, "not supported (" + known + ")");
+        std::string name = ourName(*table, setting->value);
+        if (name.empty() && isRegisteredFunction(setting->value)) name = setting->value;
+        if (!name.empty()) {
+            *ours = name;
+            continue;
         }
+        std::vector<std::string> known;
+        for (const NamePair &p : *table) known.push_back(p.theirs);
+        problems_.attempt([&, &setting = setting, &key = key] {
+            fail(setting->line, std::string(key) + " " + setting->value,
+                 "not supported (" + joined(known) + ", or a registered function)" +
+                     closestNameSuggestion(setting->value, known));
+        });
     }
 
     for (const RuleText &r : rules_) {
         auto failRule = [&](const std::string &what) { fail(r.line, "RULE", what); };
-        m.rules.push_back(parseRuleWords(r.words, m, true, failRule));
+        problems_.attempt([&] { m.rules.push_back(parseRuleWords(r.words, m, true, failRule)); });
     }
+    // Only about rules that were all read.
+    problems_.raiseIfAny();
+    size_t badRule = 0;
+    if (std::string why = sugenoRuleMissingOutput(m, badRule); !why.empty()) fail(rules_[badRule].line, "RULE", why);
     // The weighted average runs over rules; COGS with ACCU MAX takes one
     // degree per term, which is the same only while no two rules conclude
     // the same singleton.
@@ -572,6 +764,7 @@ Model FclReader::read() {
             }
         }
     }
+    m.warnings = std::move(warnings_);
     return m;
 }
 
@@ -633,9 +826,6 @@ std::string ruleLine(const Rule &rule, const Model &m, size_t k) {
 }  // namespace
 
 std::string modelToFcl(const Model &m) {
-    if (m.numSamples != 101) {
-        refuse("numSamples " + std::to_string(m.numSamples) + ": FCL has no sample count, and a reader takes 101");
-    }
     for (const std::vector<Variable> *vars : {&m.inputs, &m.outputs}) {
         for (const Variable &v : *vars) {
             if (!isFclName(v.name)) refuse("variable \"" + v.name + "\": not an FCL name");
@@ -645,9 +835,13 @@ std::string modelToFcl(const Model &m) {
             if (!std::isfinite(v.low) || !std::isfinite(v.high) || !(v.low < v.high)) {
                 refuse("range of " + v.name + ": FCL needs finite ends, low below high");
             }
+            if (v.clamp) refuse("clamp of " + v.name + ": FCL has no way to bound a value to its range");
         }
     }
     bool isSugeno = !m.isMamdani();
+    size_t badRule = 0;
+    if (std::string why = sugenoRuleMissingOutput(m, badRule); !why.empty())
+        refuse("rules[" + std::to_string(badRule) + "]: " + why);
     std::string method;
     if (isSugeno) {
         if (m.defuzzMethod != "wtaver")
@@ -673,6 +867,7 @@ std::string modelToFcl(const Model &m) {
 
     if (!m.name.empty() && !isFclName(m.name)) refuse("name \"" + m.name + "\": not an FCL name");
     std::string out = "FUNCTION_BLOCK " + m.name + "\n\n";
+    if (m.numSamples != 101) out += "// numSamples := " + std::to_string(m.numSamples) + "\n\n";
     out += "VAR_INPUT\n";
     for (const Variable &v : m.inputs) out += "  " + v.name + " : REAL;\n";
     out += "END_VAR\n\nVAR_OUTPUT\n";

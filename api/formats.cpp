@@ -109,6 +109,34 @@ void normalisedSum(int, std::vector<orvane::Value> &results, const std::vector<o
     results.assign(1, orvane::Value::doubleMatrix(1, cols, out));
 }
 
+// fuzzylite's MeanOfMaximum: the middle of the first run of neighbouring
+// sample points that holds the maximum (a later run of the same height is
+// not counted). Comparisons are exact; a NaN degree neither starts nor ends
+// a run. Arguments as for any Mamdani defuzzification: the sample points and
+// the aggregated set.
+void firstPlateauMeanOfMaximum(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+    if (args.size() != 2) orvane::raise("fazolt:formats:Argument", "firstmom: expected the points and the set");
+    std::vector<double> xs = doublesOf(args[0], "firstmom");
+    std::vector<double> ys = doublesOf(args[1], "firstmom");
+    if (xs.empty() || xs.size() != ys.size())
+        orvane::raise("fazolt:formats:Argument", "firstmom: expected as many set values as points, one or more");
+    double largest = -1.0, smallestX = xs.front(), largestX = xs.back();
+    bool isInRun = false;
+    for (size_t k = 0; k < xs.size(); ++k) {
+        if (ys[k] > largest) {
+            largest = ys[k];
+            smallestX = xs[k];
+            largestX = xs[k];
+            isInRun = true;
+        } else if (isInRun && ys[k] == largest) {
+            largestX = xs[k];
+        } else if (ys[k] < largest) {
+            isInRun = false;
+        }
+    }
+    results.assign(1, orvane::Value::doubleScalar((largestX + smallestX) / 2.0));
+}
+
 // A piecewise-linear membership function through the points
 // [x1 y1 x2 y2 ...] (x not decreasing). Between two points
 // ((ya (xb - x) + yb (x - xa)) scaled by 1 / (xb - xa), which gives trimf's
@@ -163,17 +191,35 @@ SystemFormat formatNamed(const std::string &name) {
     throw orvane::HostError("fazolt:format:Unknown", "unknown format \"" + name + "\" (json, fcl or fll)");
 }
 
-std::string descriptionFromFcl(std::string_view text, const std::string &fileName) {
-    return formats::modelToDescription(formats::modelFromFcl(text, fileName));
+namespace {
+
+std::string_view withoutByteOrderMark(std::string_view text) {
+    return text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
 }
 
-std::string descriptionFromFll(std::string_view text, const std::string &fileName) {
-    return formats::modelToDescription(formats::modelFromFll(text, fileName));
+std::string descriptionOfModel(formats::Model model, std::vector<FormatWarning> *warnings) {
+    for (const FormatWarning &w : model.warnings) {
+        if (warnings != nullptr) warnings->push_back({w.identifier, formats::printableText(w.message)});
+    }
+    return formats::modelToDescription(model);
 }
 
-std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName) {
-    if (format == SystemFormat::Fcl) return descriptionFromFcl(text, fileName);
-    if (format == SystemFormat::Fll) return descriptionFromFll(text, fileName);
+}  // namespace
+
+std::string descriptionFromFcl(std::string_view text, const std::string &fileName,
+                               std::vector<FormatWarning> *warnings) {
+    return descriptionOfModel(formats::modelFromFcl(withoutByteOrderMark(text), fileName), warnings);
+}
+
+std::string descriptionFromFll(std::string_view text, const std::string &fileName,
+                               std::vector<FormatWarning> *warnings) {
+    return descriptionOfModel(formats::modelFromFll(withoutByteOrderMark(text), fileName), warnings);
+}
+
+std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName,
+                                std::vector<FormatWarning> *warnings) {
+    if (format == SystemFormat::Fcl) return descriptionFromFcl(text, fileName, warnings);
+    if (format == SystemFormat::Fll) return descriptionFromFll(text, fileName, warnings);
     return std::string(text);
 }
 
@@ -191,6 +237,7 @@ void registerFormatFunctions() {
             {"bdif", boundedDifference},
             {"bsum", boundedSumFunction},
             {"nsum", normalisedSum},
+            {"firstmom", firstPlateauMeanOfMaximum},
             {"pointsmf", pointsMembership},
         };
         for (const auto &[name, function] : functions) {

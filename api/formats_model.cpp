@@ -38,6 +38,7 @@ std::vector<Variable> readVariables(const json &list, const char *defaultPrefix)
         var.name = stringOr(v, "name", defaultPrefix + std::to_string(i + 1));
         var.low = v.at("range")[0].get<double>();
         var.high = v.at("range")[1].get<double>();
+        var.clamp = v.value("clamp", false);
         if (v.contains("mf")) {
             for (size_t j = 0; j < v["mf"].size(); ++j) {
                 const json &t = v["mf"][j];
@@ -102,7 +103,8 @@ std::string variablesText(const std::vector<Variable> &vars) {
     for (size_t i = 0; i < vars.size(); ++i) {
         const Variable &v = vars[i];
         text += (i > 0 ? ",\n    " : "\n    ") + std::string("{\"name\": ") + jsonQuoted(v.name) +
-                ", \"range\": " + numbersText({v.low, v.high}) + ", \"mf\": [";
+                ", \"range\": " + numbersText({v.low, v.high}) + (v.clamp ? ", \"clamp\": true" : "") +
+                ", \"mf\": [";
         for (size_t j = 0; j < v.terms.size(); ++j) {
             const Term &t = v.terms[j];
             text += (j > 0 ? ",\n      " : "\n      ") + std::string("{\"name\": ") + jsonQuoted(t.name) +
@@ -210,6 +212,21 @@ std::string ruleWords(const Rule &rule, const Model &m, bool mayNegateConclusion
     return text;
 }
 
+std::string sugenoRuleMissingOutput(const Model &m, size_t &ruleIndex) {
+    if (m.isMamdani() || m.outputs.size() < 2) return "";
+    for (size_t k = 0; k < m.rules.size(); ++k) {
+        for (size_t o = 0; o < m.outputs.size(); ++o) {
+            if (m.rules[k].consequent[o] != 0.0) continue;
+            ruleIndex = k;
+            return "concludes nothing about output " + jsonQuoted(m.outputs[o].name) +
+                   ": with several Sugeno outputs each output here is weighted over the strengths of all the rules, "
+                   "in FCL and fuzzylite over those of the rules that conclude it (so the numbers would differ); "
+                   "give every rule a conclusion for every output, or split the file by output";
+        }
+    }
+    return "";
+}
+
 std::string theirName(const NameTable &table, const std::string &ours) {
     for (const NamePair &p : table) {
         if (ours == p.ours) return p.theirs;
@@ -249,14 +266,19 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
     Rule rule;
     rule.antecedent.assign(m.inputs.size(), 0.0);
     rule.consequent.assign(m.outputs.size(), 0.0);
+    bool hasAny = false;
     // One "X is [not] T" clause at words[at]; returns the index after it.
     auto clause = [&](size_t at, bool isOutput) {
         const std::vector<Variable> &vars = isOutput ? m.outputs : m.inputs;
         const char *kind = isOutput ? "output" : "input";
         if (at >= words.size()) fail(std::string("expected an ") + kind + " variable at the end of the rule");
-        if (words[at] == "(" || words[at] == ")") fail("parentheses are not supported in rules");
         int v = indexOfVariable(vars, words[at]);
-        if (v < 0) fail(std::string("unknown ") + kind + " variable " + jsonQuoted(words[at]));
+        if (v < 0) {
+            std::vector<std::string> names;
+            for (const Variable &var : vars) names.push_back(var.name);
+            fail(std::string("unknown ") + kind + " variable " + jsonQuoted(words[at]) +
+                 closestNameSuggestion(words[at], names));
+        }
         if (keyword(at + 1) != "is") fail("expected \"is\" after " + jsonQuoted(words[at]));
         size_t next = at + 2;
         bool isNot = false;
@@ -273,16 +295,31 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
         }
         if (term == 0) {
             std::string w = keyword(next);
-            if (w == "very" || w == "somewhat" || w == "seldom" || w == "extremely" || w == "any") {
-                fail("hedge " + jsonQuoted(words[next]) + " is not supported");
+            // "any" has degree 1 whatever the value: in an AND rule that is an untested input.
+            if (w == "any" && !isOutput && !isNot) {
+                hasAny = true;
+                return next + 1;
             }
-            fail("unknown term " + jsonQuoted(words[next]) + " of " + kind + " " + jsonQuoted(var.name));
+            if (w == "very" || w == "somewhat" || w == "seldom" || w == "extremely" || w == "any") {
+                fail("hedge " + jsonQuoted(words[next]) +
+                     " is not supported (a hedge reshapes the term's degree, which a rule here cannot)");
+            }
+            std::vector<std::string> names;
+            for (const Term &t : var.terms) names.push_back(t.name);
+            fail("unknown term " + jsonQuoted(words[next]) + " of " + kind + " " + jsonQuoted(var.name) +
+                 closestNameSuggestion(words[next], names));
         }
         std::vector<double> &row = isOutput ? rule.consequent : rule.antecedent;
         if (row[static_cast<size_t>(v)] != 0.0) fail(jsonQuoted(var.name) + " appears twice in one side of the rule");
         row[static_cast<size_t>(v)] = isNot ? -term : term;
         return next + 1;
     };
+    for (const std::string &w : words) {
+        if (w.find_first_of("()") != std::string::npos) {
+            fail("parentheses are not supported in rules (a rule here is all \"and\" or all \"or\"; write "
+                 "one rule per alternative)");
+        }
+    }
     if (keyword(0) != "if") fail("a rule starts with \"if\"");
     size_t at = clause(1, false);
     std::string connective;
@@ -295,6 +332,12 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
     }
     if (at >= words.size()) fail("missing \"then\"");
     rule.connection = connective == "or" ? 2.0 : 1.0;
+    if (hasAny && connective == "or") {
+        fail("\"any\" in an \"or\" rule makes it fire fully on every row, which a rule here cannot say");
+    }
+    bool testsSomething = false;
+    for (double e : rule.antecedent) testsSomething = testsSomething || e != 0.0;
+    if (!testsSomething) fail("a rule whose only conditions are \"any\" (it would fire fully on every row)");
     at = clause(at + 1, true);
     while (keyword(at) == "and") at = clause(at + 1, true);
     if (at < words.size()) {
@@ -355,6 +398,177 @@ std::vector<double> fromPeerOrder(const PeerShape &shape, const std::vector<doub
         ours[static_cast<size_t>(shape.peerOrder[k])] = peers[k];
     }
     return ours;
+}
+
+std::string termOfLineShape(const std::string &peerName, const std::vector<double> &values, Term &term) {
+    if (peerName != "Ramp" && peerName != "Rectangle") return "";
+    if (values.size() != 2) return peerName + " takes 2 parameters (start, end), got " + std::to_string(values.size());
+    double start = values[0], end = values[1];
+    if (peerName == "Rectangle") {
+        if (!(start <= end)) return "Rectangle needs start <= end";
+        term.type = "trapmf";
+        term.params = {start, start, end, end};
+        return "";
+    }
+    if (start == end) return "a Ramp needs two different ends (fuzzylite gives 0 everywhere)";
+    // 0 at start and 1 at end, held beyond them; a falling ramp lists its points from the left.
+    term.type = "pointsmf";
+    term.params = start < end ? std::vector<double>{start, 0.0, end, 1.0} : std::vector<double>{end, 1.0, start, 0.0};
+    return "";
+}
+
+std::string dropTermHeight(std::vector<double> &values, size_t count) {
+    if (values.size() != count + 1) return "";
+    if (values.back() != 1.0) {
+        return "height " + numberText(values.back()) +
+               ": fuzzylite scales the term's degree by it, and the shapes here reach 1 (only height 1 is read)";
+    }
+    values.pop_back();
+    return "";
+}
+
+namespace {
+
+// A decimal number's text as digits * 10^exponent, when it fits.
+bool decimalOf(const std::string &text, __int128 &digits, int &exponent) {
+    size_t k = 0;
+    bool isNegative = false;
+    if (k < text.size() && (text[k] == '+' || text[k] == '-')) isNegative = text[k++] == '-';
+    digits = 0;
+    exponent = 0;
+    int numDigits = 0;
+    bool seenDigit = false, seenPoint = false;
+    for (; k < text.size(); ++k) {
+        char c = text[k];
+        if (c == '.' && !seenPoint) {
+            seenPoint = true;
+        } else if (std::isdigit(static_cast<unsigned char>(c))) {
+            seenDigit = true;
+            if (digits == 0 && c == '0') {
+                if (seenPoint) --exponent;
+                continue;
+            }
+            if (++numDigits > 30) return false;
+            digits = digits * 10 + (c - '0');
+            if (seenPoint) --exponent;
+        } else {
+            break;
+        }
+    }
+    if (!seenDigit) return false;
+    if (k < text.size()) {
+        if (text[k] != 'e' && text[k] != 'E') return false;
+        char *end = nullptr;
+        long e = std::strtol(text.c_str() + k + 1, &end, 10);
+        if (end != text.c_str() + text.size() || e < -400 || e > 400) return false;
+        exponent += static_cast<int>(e);
+    }
+    if (isNegative) digits = -digits;
+    return true;
+}
+
+// digits * 10^by, when it fits.
+bool scaledUp(__int128 &digits, int by) {
+    const __int128 limit = static_cast<__int128>(1) << 120;
+    for (int k = 0; k < by; ++k) {
+        if (digits > limit / 10 || digits < -limit / 10) return false;
+        digits *= 10;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isRangeMidpoint(const std::string &valueText, double value, const std::string &lowText,
+                     const std::string &highText, double low, double high) {
+    if (value == (high + low) / 2.0) return true;
+    __int128 v = 0, lo = 0, hi = 0;
+    int ve = 0, loe = 0, hie = 0;
+    if (!decimalOf(valueText, v, ve) || !decimalOf(lowText, lo, loe) || !decimalOf(highText, hi, hie)) return false;
+    int e = std::min(ve, std::min(loe, hie));
+    if (!scaledUp(v, ve - e) || !scaledUp(lo, loe - e) || !scaledUp(hi, hie - e)) return false;
+    return v * 2 == lo + hi;
+}
+
+std::string defaultWarning(const std::string &what, double low, double high) {
+    return what + " is not kept: when no rule fired, an output here takes its range's midpoint " +
+           numberText((high + low) / 2.0) + " (with the no-rule-fired diagnostic)";
+}
+
+bool isRegisteredFunction(const std::string &name) { return !name.empty() && orvane::hasFunction(name); }
+
+// ---- Messages.
+
+std::string printableText(const std::string &text) {
+    std::string out;
+    size_t k = 0;
+    auto escape = [&](unsigned char c) {
+        static const char hex[] = "0123456789ABCDEF";
+        out += "\\x";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    };
+    while (k < text.size()) {
+        auto c = static_cast<unsigned char>(text[k]);
+        if (c < 0x20 || c == 0x7F) {
+            escape(c);
+            ++k;
+            continue;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++k;
+            continue;
+        }
+        // A well-formed UTF-8 sequence (no overlong forms, no surrogates) passes whole.
+        size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        bool isValid = length > 0 && k + length <= text.size();
+        for (size_t j = 1; isValid && j < length; ++j) {
+            auto t = static_cast<unsigned char>(text[k + j]);
+            bool isContinuation = (t & 0xC0) == 0x80;
+            if (j == 1 && c == 0xE0) isContinuation = isContinuation && t >= 0xA0;
+            if (j == 1 && c == 0xED) isContinuation = isContinuation && t < 0xA0;
+            if (j == 1 && c == 0xF0) isContinuation = isContinuation && t >= 0x90;
+            if (j == 1 && c == 0xF4) isContinuation = isContinuation && t < 0x90;
+            isValid = isContinuation;
+        }
+        if (!isValid) {
+            escape(c);
+            ++k;
+            continue;
+        }
+        out += text.substr(k, length);
+        k += length;
+    }
+    return out;
+}
+
+namespace {
+constexpr size_t MAX_FILE_PROBLEMS = 20;
+}
+
+bool FileProblems::attempt(const std::function<void()> &step) {
+    try {
+        step();
+        return true;
+    } catch (const orvane::HostError &e) {
+        if (e.identifier() != identifier_ || hasRaised_) throw;
+        messages_.push_back(e.message());
+        if (messages_.size() >= MAX_FILE_PROBLEMS) raise(true);
+        return false;
+    }
+}
+
+void FileProblems::raiseIfAny() const {
+    if (!messages_.empty()) raise(false);
+}
+
+void FileProblems::raise(bool isCut) const {
+    std::string text;
+    for (const std::string &m : messages_) text += (text.empty() ? "" : "\n") + m;
+    if (isCut) text += "\n(stopped after " + std::to_string(MAX_FILE_PROBLEMS) + " problems)";
+    hasRaised_ = true;
+    throw orvane::HostError(identifier_, text);
 }
 
 // ---- Settings.

@@ -5,6 +5,7 @@
 #define FAZOLT_API_FORMATS_MODEL_H
 
 #include <fazolt/explain.h>
+#include <fazolt/formats.h>
 #include <orvane/host.h>
 
 #include <cstdint>
@@ -16,13 +17,17 @@
 namespace fazolt {
 // The blank-separated words of a rule text (description.cpp).
 std::vector<std::string> splitWords(const std::string &text);
+// "; did you mean "x"?" for the one candidate close to word, or "" (description.cpp).
+std::string closestNameSuggestion(const std::string &word, const std::vector<std::string> &candidates);
 }  // namespace fazolt
 
 namespace fazolt::formats {
 
 // The same records as a loaded system's variables.
 using Term = fazolt::TermInfo;
-using Variable = fazolt::VariableInfo;
+struct Variable : fazolt::VariableInfo {
+    bool clamp = false;  // the description's "clamp": the value bounded to the range
+};
 
 // Entries as in a numeric rule: 1-based term numbers, 0 not tested, negative NOT.
 struct Rule {
@@ -40,8 +45,36 @@ struct Model {
     std::vector<Variable> inputs;
     std::vector<Variable> outputs;
     std::vector<Rule> rules;
+    std::vector<FormatWarning> warnings;  // from a reader
 
     bool isMamdani() const { return type == "mamdani"; }
+};
+
+// A name the languages do not know that names a registered host function,
+// which a file may use as a method or a term type, as a description may.
+bool isRegisteredFunction(const std::string &name);
+
+// Text from a file as it may go into a message: control bytes and bytes
+// that are not UTF-8 become \xHH, so a message never drives a terminal.
+std::string printableText(const std::string &text);
+
+// The problems of one file, reported together in one error (identifier,
+// one "file:line: construct: what" per line), so that a file needs one run
+// to see them all. A reader runs each independent step through attempt().
+class FileProblems {
+public:
+    explicit FileProblems(std::string identifier) : identifier_(std::move(identifier)) {}
+    // Runs step; a reader error of this identifier is kept and false
+    // returned. Past the limit, raises everything kept so far.
+    bool attempt(const std::function<void()> &step);
+    // Raises the problems kept, if any.
+    void raiseIfAny() const;
+
+private:
+    [[noreturn]] void raise(bool isCut) const;
+    std::string identifier_;
+    std::vector<std::string> messages_;
+    mutable bool hasRaised_ = false;  // its own error passes through attempt()
 };
 
 // The method defaults of a description, by system type.
@@ -88,6 +121,13 @@ std::string ourName(const NameTable &table, const std::string &theirs);
 std::string ruleWords(const Rule &rule, const Model &model, bool mayNegateConclusion,
                       const std::function<void(const std::string &)> &refuse);
 
+// A Sugeno output here is weighted over every rule's strength; in the
+// languages (FCL's COGS, fuzzylite) over the rules that conclude it, and with
+// no such rule fired it takes its default. The two agree only while every
+// rule concludes every output. Returns why rule `ruleIndex` breaks that, or
+// "" (also for Mamdani systems).
+std::string sugenoRuleMissingOutput(const Model &model, size_t &ruleIndex);
+
 // A setting a file may state once per block but that holds for the whole
 // system (a connective, an aggregation): its value and the line that set it.
 struct FileSetting {
@@ -97,6 +137,26 @@ struct FileSetting {
 // Takes value (read at line) into setting; returns the error text when the
 // setting already holds a different value, else "".
 std::string mergeFileSetting(FileSetting &setting, const std::string &value, int line);
+
+// fuzzylite's shapes that have an exact form here without an entry in
+// peerShapes: Ramp (a two-point line, held beyond its ends) and Rectangle
+// (trapmf s s e e). Sets term.type and params and returns "" on success,
+// returns why not for a bad parameter list, and leaves term.type empty for
+// any other name.
+std::string termOfLineShape(const std::string &peerName, const std::vector<double> &values, Term &term);
+
+// A term's parameters after fuzzylite's optional trailing height: with one
+// more number than `count`, that number must be 1 (the engine's shapes
+// reach 1; fuzzylite scales the degree by it). Returns why not, or "".
+std::string dropTermHeight(std::vector<double> &values, size_t count);
+
+// What an output gets when no rule fired here: its range's midpoint. A
+// DEFAULT written as the midpoint of the range as written, compared as
+// decimals ("0.15" for "0.1 .. 0.2"), or equal to it as a double, is that.
+bool isRangeMidpoint(const std::string &valueText, double value, const std::string &lowText,
+                     const std::string &highText, double low, double high);
+// The warning for a DEFAULT that is not: "what" is the value as written.
+std::string defaultWarning(const std::string &what, double low, double high);
 
 // Shortest text that reads back to the same double.
 std::string numberText(double v);

@@ -11,6 +11,7 @@ namespace {
 struct CheckOptions {
     std::string systemPath;
     std::string modulePath;
+    int64_t samples = 0;
 };
 
 std::string recordText(const orvane::Value &record, const char *field) { return record.field(0, field).toText(); }
@@ -22,7 +23,7 @@ int64_t recordCount(const orvane::Value &record, const char *field) {
 std::string counted(int64_t n, const char *noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
 
 int runCheck(const CheckOptions &options) {
-    std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath);
+    std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath, options.samples);
     if (!loaded) return EXIT_EVALUATION_ERROR;
     const fazolt::System &system = *loaded->system;
     // A raw record is checked by the module itself, on no input rows: its
@@ -62,6 +63,7 @@ void addCheckCommand(CLI::App &app, int &status) {
         "  fazolt check custom.json --functions custom.lua");
     addSystemOption(check, options->systemPath);
     addModuleOption(check, options->modulePath);
+    addSamplesOption(check, options->samples);
     addFunctionsOption(check);  // a system may name Lua functions, which must exist to pass
     check->callback([options, &status]() { status = runCheck(*options); });
 }

@@ -68,7 +68,11 @@ void addModuleOption(CLI::App *command, std::string &modulePath);
 int64_t recordNumInputs(const orvane::Value &record);
 // Loads SYSTEM; on failure prints the one error line (naming the file,
 // or the module when that is what failed) and returns nothing.
-std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath);
+// samples > 0 sets the description's numSamples (--samples).
+std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath,
+                                           int64_t samples = 0);
+// --samples N: the sample count of a Mamdani system, set or overridden.
+void addSamplesOption(CLI::App *command, int64_t &samples);
 void printError(const orvane::HostError &e, const std::string &context = "");
 
 void addBenchCommand(CLI::App &app, int &status);

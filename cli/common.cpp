@@ -44,7 +44,10 @@ std::string readTextFile(const std::string &path) {
 }
 
 void printError(const orvane::HostError &e, const std::string &context) {
-    std::cerr << "error: " << e.identifier() << ": " << context << e.message() << "\n";
+    // A file's several problems come as one message, a line each.
+    std::istringstream lines(e.message());
+    for (std::string line; std::getline(lines, line);)
+        std::cerr << "error: " << e.identifier() << ": " << context << line << "\n";
 }
 
 // ---- Diagnostics options.
@@ -159,19 +162,31 @@ void addModuleOption(CLI::App *command, std::string &modulePath) {
         ->type_name("PATH");
 }
 
-std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath) {
+void addSamplesOption(CLI::App *command, int64_t &samples) {
+    command
+        ->add_option("--samples", samples,
+                     "Points at which each Mamdani output is sampled, set or overridden (2 to 1000000)")
+        ->check(CLI::Range(int64_t{2}, int64_t{1000000}))
+        ->type_name("N");
+}
+
+std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath, int64_t samples) {
     LoadedSystem loaded;
     fazolt::SystemFormat format = fazolt::formatOfPath(path);
     try {
         loaded.text = readTextFile(path);
         // FCL and FLL become a description here, so that --jobs workers get JSON.
-        if (format != fazolt::SystemFormat::Json) loaded.text = fazolt::descriptionFromText(loaded.text, format, path);
+        std::vector<fazolt::FormatWarning> warnings;
+        if (format != fazolt::SystemFormat::Json)
+            loaded.text = fazolt::descriptionFromText(loaded.text, format, path, &warnings);
+        if (samples > 0) loaded.text = fazolt::descriptionWithSamples(loaded.text, samples);
         loaded.system = fazolt::System::fromText(loaded.text, modulePath.empty() ? defaultModulePath() : modulePath);
+        for (const fazolt::FormatWarning &w : warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
     } catch (const orvane::HostError &e) {
         // A module that cannot be loaded is not the system file's fault;
         // the FCL and FLL readers name the file and line themselves.
         bool isAboutModule = e.identifier().rfind("Orvane:module", 0) == 0;
-        bool namesFile = format != fazolt::SystemFormat::Json && e.identifier().rfind("fazolt:description", 0) != 0;
+        bool namesFile = e.identifier().rfind("fazolt:fcl:", 0) == 0 || e.identifier().rfind("fazolt:fll:", 0) == 0;
         printError(e, isAboutModule ? "--module: " : namesFile ? "" : path + ": ");
         return std::nullopt;
     }

@@ -13,6 +13,7 @@ struct ConvertOptions {
     std::string outputPath;
     std::string from;
     std::string to;
+    int64_t samples = 0;
 };
 
 int runConvert(const ConvertOptions &options) {
@@ -24,7 +25,10 @@ int runConvert(const ConvertOptions &options) {
     std::string description;
     std::string converted;
     try {
-        description = fazolt::descriptionFromText(text, from, options.inputPath);
+        std::vector<fazolt::FormatWarning> warnings;
+        description = fazolt::descriptionFromText(text, from, options.inputPath, &warnings);
+        if (options.samples > 0) description = fazolt::descriptionWithSamples(description, options.samples);
+        for (const fazolt::FormatWarning &w : warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
         converted = fazolt::descriptionToText(description, to);
     } catch (const orvane::HostError &e) {
         // The readers name the file and line themselves; a description's
@@ -34,7 +38,7 @@ int runConvert(const ConvertOptions &options) {
         std::string where = isDescription ? options.inputPath + ": "
                             : isWriter    ? options.outputPath + ": cannot say "
                                           : "";
-        std::cerr << "error: " << e.identifier() << ": " << where << e.message() << "\n";
+        printError(e, where);
         return EXIT_EVALUATION_ERROR;
     }
     // Written beside OUT and renamed over it: a failure leaves OUT as it was.
@@ -69,5 +73,6 @@ void addConvertCommand(CLI::App &app, int &status) {
     convert->add_option("--to", options->to, "Language of OUT: json, fcl or fll")
         ->check(CLI::IsMember({"json", "fcl", "fll"}))
         ->type_name("LANG");
+    addSamplesOption(convert, options->samples);
     convert->callback([options, &status]() { status = runConvert(*options); });
 }

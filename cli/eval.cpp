@@ -31,6 +31,7 @@ struct EvalOptions {
     std::string inputsPath = "-";
     std::string outputPath;
     std::string modulePath;
+    int64_t samples = 0;
     DiagnosticsOptions diagnostics;
     std::string format = "csv";
     std::string delimiter = ",";
@@ -363,7 +364,7 @@ int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const 
 }
 
 int runEval(const EvalOptions &options) {
-    std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath);
+    std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath, options.samples);
     if (!loaded) return EXIT_EVALUATION_ERROR;
     const fazolt::System &system = *loaded->system;
     orvane::Value diagnostics;
@@ -600,7 +601,7 @@ int runEvalJobs(const EvalOptions &options) {
         printError(e);
         return EXIT_EVALUATION_ERROR;
     }
-    std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath);
+    std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath, options.samples);
     if (!loaded) return EXIT_EVALUATION_ERROR;
     const fazolt::System &system = *loaded->system;
     try {
@@ -687,6 +688,7 @@ void addEvalCommand(CLI::App &app, int &status) {
         ->check(CLI::Range(int64_t{1}, int64_t{1} << 40))
         ->type_name("N");
     addModuleOption(eval, options->modulePath);
+    addSamplesOption(eval, options->samples);
     eval->add_option("--jobs", options->jobs, "Worker processes for the module calls (default 1), csv output only")
         ->check(CLI::Range(1, 256))
         ->type_name("N");

@@ -215,23 +215,38 @@ class System:
     # -- Loading.
 
     @classmethod
-    def from_file(cls, path, functions=None):
-        """A description or a raw record (any format the tool reads)."""
+    def from_file(cls, path, functions=None, samples=None):
+        """A description or a raw record (any format the tool reads).
+
+        samples sets or overrides a description's numSamples, as the tool's --samples.
+        """
         _register_all(functions)
         path = os.fspath(path)
-        native = _host_call(lambda: _fazolt.NativeSystem.from_file(path))
-        description = None
-        if native.has_names:  # a description, in any language the tool reads
-            description = json.loads(_host_call(lambda: _fazolt.description_text(path)))
-        return cls(native, description)
+        if samples is None:
+            native = _host_call(lambda: _fazolt.NativeSystem.from_file(path))
+            if not native.has_names:
+                return cls(native, None)
+        text, load_warnings = _host_call(lambda: _fazolt.description_text(path))
+        for identifier, message in load_warnings:
+            warnings.warn(FazoltWarning(identifier, message), stacklevel=2)
+        if samples is not None:
+            text = _host_call(lambda: _fazolt.description_with_samples(text, samples))
+            native = _host_call(lambda: _fazolt.NativeSystem.from_description(text))
+        return cls(native, json.loads(text))
 
     @classmethod
-    def from_dict(cls, d, functions=None):
-        """A description as dicts and lists, or a raw record in host-value JSON form."""
+    def from_dict(cls, d, functions=None, samples=None):
+        """A description as dicts and lists, or a raw record in host-value JSON form.
+
+        samples sets or overrides a description's numSamples.
+        """
         _register_all(functions)
         if not isinstance(d, dict):
             raise FazoltError("fazolt:description:Invalid", f"(top level): expected a dict, got {type(d).__name__}")
         text = json.dumps(d)
+        if samples is not None:
+            text = _host_call(lambda: _fazolt.description_with_samples(text, samples))
+            d = json.loads(text)
         if "class" in d:
             return cls(_host_call(lambda: _fazolt.NativeSystem.from_record_json(text)))
         return cls(_host_call(lambda: _fazolt.NativeSystem.from_description(text)), copy.deepcopy(d))

@@ -490,7 +490,15 @@ PYBIND11_MODULE(_fazolt, m) {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
-        return fazolt::descriptionFromText(text.str(), fazolt::formatOfPath(path), path);
+        std::vector<fazolt::FormatWarning> warnings;
+        std::string description = fazolt::descriptionFromText(text.str(), fazolt::formatOfPath(path), path, &warnings);
+        std::vector<std::pair<std::string, std::string>> pairs;
+        for (fazolt::FormatWarning &w : warnings) pairs.emplace_back(std::move(w.identifier), std::move(w.message));
+        // With the reader's warnings (a DEFAULT it cannot keep), to be said once.
+        return py::make_tuple(description, pairs);
+    });
+    m.def("description_with_samples", [](const std::string &text, int64_t samples) {
+        return fazolt::descriptionWithSamples(text, samples);
     });
     m.def("host_live_blocks", [] { return orvane::allocStats().liveBlocks; });
     py::module_::import("atexit").attr("register")(py::cpp_function(&unregisterAllPythonFunctions));

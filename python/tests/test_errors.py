@@ -108,3 +108,31 @@ def test_broken_record_loads_and_reports_at_evaluation(dimmer, no_leak):
     system = fazolt.System.from_dict(record)
     with pytest.raises(fazolt.FazoltError, match="numInputs"):
         system.evaluate([[1, 0.5]])
+
+
+def test_file_default_not_kept_warns_once_at_load(no_leak):
+    path = ROOT / "tests" / "data" / "formats" / "files" / "dosing_tsk.fll"
+    with pytest.warns(fazolt.FazoltWarning) as caught:
+        system = fazolt.System.from_file(path)
+    assert [(w.message.identifier, "dosing_tsk.fll:23: OutputVariable pump_rate default: nan is not kept"
+             in w.message.message) for w in caught] == [("fazolt:fll:Default", True)]
+    assert system.output_names == ["pump_rate"]
+
+
+def test_samples_set_at_load(no_leak):
+    fll = ROOT / "tests" / "data" / "formats" / "files" / "greenhouse_vent.fll"
+    with pytest.warns(fazolt.FazoltWarning):
+        system = fazolt.System.from_file(fll, samples=100)
+    assert system.to_dict()["numSamples"] == 100
+    dimmer = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.json")
+    assert fazolt.System.from_dict(dimmer.to_dict(), samples=100).to_dict()["numSamples"] == 100
+    with pytest.raises(fazolt.FazoltError, match="raw record"):
+        fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.record.json", samples=100)
+
+
+def test_lock_range_clamps_through_python(no_leak):
+    with pytest.warns(fazolt.FazoltWarning, match="default: 0.000 is not kept"):
+        system = fazolt.System.from_file(ROOT / "tests" / "data" / "formats" / "files" / "feed_pump.fll")
+    with pytest.warns(fazolt.FazoltWarning):  # concentration 7 is out of its range, and not clamped
+        out = system.evaluate(np.array([[60.0, 0.5], [50.0, 0.5], [-10.0, 7.0]]))
+    assert out[0, 0] == 100.0 and out[1, 0] == 100.0 and 0.0 <= out[2, 0] <= 100.0

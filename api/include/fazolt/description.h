@@ -20,6 +20,10 @@ struct BuiltSystem {
     std::vector<std::string> outputNames;
     std::vector<std::vector<std::string>> inputTermNames;  // per variable, in term order
     std::vector<std::vector<std::string>> outputTermNames;
+    // "clamp": true per variable: the host bounds the input before the
+    // module's call, or the output after it, to the variable's range.
+    std::vector<bool> inputClamps;
+    std::vector<bool> outputClamps;
 };
 
 // Whether a method or membership function name that is not built in must
@@ -40,6 +44,13 @@ enum class HostFunctionNames { mustExist, unchecked };
 // width overflows, output ranges and Sugeno output levels whose sums could
 // overflow, rule weights outside [0, 1], and negated Sugeno consequents.
 BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names = HostFunctionNames::mustExist);
+
+// The description with its "numSamples" set to numSamples (any other key
+// as it was), for a resolution chosen when the system is loaded. Raises
+// "fazolt:samples:RawRecord" for a raw record, whose sample points are part
+// of it, and "fazolt:samples:Invalid" for text that is not a JSON object;
+// the count itself is checked when the description is built.
+std::string descriptionWithSamples(std::string_view descriptionJson, int64_t numSamples);
 
 // The diagnostics options argument: modes 2 warn, 3 raise an error, any
 // other value reports nothing.

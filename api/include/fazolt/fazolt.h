@@ -21,9 +21,10 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
+#include <string_view>
 #include <vector>
 
 namespace fazolt {
@@ -98,7 +99,9 @@ public:
 
     // Evaluates every row; raises orvane::HostError on a host error. Warnings
     // and errors name the input or output, its value and the row ("row 3",
-    // 0-based; not for a single row), as checkedCall words them.
+    // 0-based; not for a single row), as checkedCall words them. Both this
+    // and call() bound the inputs and outputs that the description marks
+    // "clamp" to their ranges (a NaN stays NaN).
     Evaluation evaluate(const Matrix &inputs, const DiagnosticModes &modes = {}) const;
     // The module call itself with raw arguments 1 and 3 (numResults 1..6).
     orvane::CallOutcome call(const orvane::Value &inputs, const orvane::Value &diagnostics, int numResults = 6) const;
@@ -135,6 +138,9 @@ private:
     // checks of Lua and Python functions' results during calls.
     std::shared_ptr<const FunctionUses> functionUses_;
     std::vector<std::pair<double, double>> inputRanges_;
+    // Per variable, the range it is bounded to; empty when none is clamped.
+    std::vector<std::optional<std::pair<double, double>>> inputClamps_;
+    std::vector<std::optional<std::pair<double, double>>> outputClamps_;
 };
 
 // The module file next to the fazolt libraries (libfazolt.so.MAJOR.MINOR).

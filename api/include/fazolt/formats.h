@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fazolt {
 
@@ -20,19 +21,31 @@ SystemFormat formatOfPath(const std::string &path);
 // "json", "fcl" or "fll"; raises "fazolt:format:Unknown" for anything else.
 SystemFormat formatNamed(const std::string &name);
 
+// What a reader accepts although the engine does otherwise in a case that
+// may not arise on the rows at hand (a DEFAULT other than the range's
+// midpoint): to be said once when the file is loaded.
+struct FormatWarning {
+    std::string identifier;  // "fazolt:fcl:Default", "fazolt:fll:Default"
+    std::string message;     // "file:line: construct: what"
+};
+
 // FCL or FLL text to a nested description (JSON text). fileName is only
-// used in messages.
-std::string descriptionFromFcl(std::string_view text, const std::string &fileName);
-std::string descriptionFromFll(std::string_view text, const std::string &fileName);
+// used in messages; warnings, when given, receives the reader's warnings.
+// A UTF-8 byte-order mark at the start is skipped.
+std::string descriptionFromFcl(std::string_view text, const std::string &fileName,
+                               std::vector<FormatWarning> *warnings = nullptr);
+std::string descriptionFromFll(std::string_view text, const std::string &fileName,
+                               std::vector<FormatWarning> *warnings = nullptr);
 // Either, by format; JSON text is returned as it is.
-std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName);
+std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName,
+                                std::vector<FormatWarning> *warnings = nullptr);
 
 // A nested description (JSON text) to FCL or FLL text, or to the description
 // in the tool's own layout (format Json).
 std::string descriptionToText(std::string_view descriptionJson, SystemFormat format);
 
-// The host functions that serve FCL's operators and point lists ("bdif",
-// "bsum", "nsum", "pointsmf"). Registered under names that are still free;
+// The host functions that serve the languages' operators, point lists and
+// fuzzylite's MeanOfMaximum ("bdif", "bsum", "nsum", "pointsmf", "firstmom"). Registered under names that are still free;
 // loading a system calls this.
 void registerFormatFunctions();
 
