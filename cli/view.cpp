@@ -13,7 +13,9 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -58,6 +60,12 @@ double numberParameter(const std::string &name, const std::string &text) {
     return v;
 }
 
+// Inputs go by in.NAME so that an input may be called x, output or row
+// without clashing with the API's own parameters.
+constexpr const char *kInputPrefix = "in.";
+
+std::string inputParameter(const fazolt::VariableInfo &input) { return kInputPrefix + input.name; }
+
 // Every parameter must be known: a misspelt one would otherwise be ignored.
 void checkKnown(const httplib::Request &req, const fazolt::SystemInfo &info,
                 std::initializer_list<const char *> extra) {
@@ -65,13 +73,15 @@ void checkKnown(const httplib::Request &req, const fazolt::SystemInfo &info,
         bool isKnown = name == "row" || name == "onOutOfRange" || name == "onNoRuleFired" || name == "onEmptySet" ||
                        name == "onNanInput" || name == "onNonFiniteOutput";
         for (const char *e : extra) isKnown = isKnown || name == e;
-        for (const fazolt::VariableInfo &v : info.inputs) isKnown = isKnown || name == v.name;
-        if (!isKnown) throw BadRequest{name, "unknown parameter"};
+        for (const fazolt::VariableInfo &v : info.inputs) isKnown = isKnown || name == inputParameter(v);
+        if (!isKnown)
+            throw BadRequest{name, name.rfind(kInputPrefix, 0) == 0 ? "no input \"" + name.substr(std::strlen(kInputPrefix)) + "\""
+                                   : "unknown parameter (inputs are given as in.NAME=VALUE or row=...)"};
         if (req.get_param_value_count(name) > 1) throw BadRequest{name, "given more than once"};
     }
 }
 
-// The row from row=v1,v2,... or one parameter per input (NAME=VALUE).
+// The row from row=v1,v2,... or one parameter per input (in.NAME=VALUE).
 std::vector<double> requestRow(const httplib::Request &req, const fazolt::SystemInfo &info) {
     std::vector<double> row;
     if (req.has_param("row")) {
@@ -87,12 +97,14 @@ std::vector<double> requestRow(const httplib::Request &req, const fazolt::System
             throw BadRequest{"row", "expected " + std::to_string(info.inputs.size()) + " values, one per input, got " +
                                         std::to_string(row.size())};
         for (const fazolt::VariableInfo &v : info.inputs)
-            if (req.has_param(v.name)) throw BadRequest{v.name, "given both in row and on its own"};
+            if (req.has_param(inputParameter(v)))
+                throw BadRequest{inputParameter(v), "given both in row and on its own"};
         return row;
     }
     for (const fazolt::VariableInfo &v : info.inputs) {
-        if (!req.has_param(v.name)) throw BadRequest{v.name, "missing input (or give row=v1,v2,...)"};
-        row.push_back(numberParameter(v.name, req.get_param_value(v.name)));
+        std::string name = inputParameter(v);
+        if (!req.has_param(name)) throw BadRequest{name, "missing input (or give row=v1,v2,...)"};
+        row.push_back(numberParameter(name, req.get_param_value(name)));
     }
     return row;
 }
@@ -169,8 +181,9 @@ public:
             row = requestRow(req, info);
         else
             for (size_t i = 0; i < info.inputs.size(); ++i)
-                if (req.has_param(info.inputs[i].name))
-                    row[i] = numberParameter(info.inputs[i].name, req.get_param_value(info.inputs[i].name));
+                if (req.has_param(inputParameter(info.inputs[i])))
+                    row[i] = numberParameter(inputParameter(info.inputs[i]),
+                                             req.get_param_value(inputParameter(info.inputs[i])));
         fazolt::DiagnosticModes modes = requestModes(req);
         fazolt::Explainer::Surface s;
         {
@@ -216,6 +229,11 @@ httplib::Server::Handler guarded(Handler handler) {
 }
 
 // ---- The server.
+
+// A host as it goes into a URL: an IPv6 address in brackets.
+std::string urlHost(const std::string &host) {
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
 
 int runView(const ViewOptions &options) {
     ViewApi api(loadExplainer(options.systemPath, options.modulePath));
@@ -264,11 +282,23 @@ int runView(const ViewOptions &options) {
                guarded([&api](const httplib::Request &q, httplib::Response &r) { api.evaluate(q, r); }));
     server.Get("/api/surface", guarded([&api](const httplib::Request &q, httplib::Response &r) { api.surface(q, r); }));
 
+    // SO_REUSEADDR alone: a restart may reuse the port while old connections
+    // linger, but a second server cannot share it (SO_REUSEPORT would let the
+    // kernel split connections between two views of different systems).
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
+    errno = 0;
     int port = options.port == 0 ? server.bind_to_any_port(options.host)
                                  : (server.bind_to_port(options.host, options.port) ? options.port : -1);
     if (port < 0) {
-        std::cerr << "error: fazolt:view:CannotListen: cannot listen on " << options.host << ":" << options.port
-                  << "\n";
+        std::string address = urlHost(options.host) + ":" + std::to_string(options.port);
+        if (errno == EADDRINUSE)
+            std::cerr << "error: fazolt:view:PortInUse: cannot listen on " << address << ": port " << options.port
+                      << " is in use (another fazolt view?)\n";
+        else
+            std::cerr << "error: fazolt:view:CannotListen: cannot listen on " << address << "\n";
         return EXIT_EVALUATION_ERROR;
     }
     // Ctrl-C and SIGTERM wait on a thread of their own, which stops the
@@ -285,7 +315,7 @@ int runView(const ViewOptions &options) {
         isStopping = true;
         server.stop();
     });
-    std::cout << "fazolt view: serving " << options.systemPath << " at http://" << options.host << ":" << port
+    std::cout << "fazolt view: serving " << options.systemPath << " at http://" << urlHost(options.host) << ":" << port
               << "/ (Ctrl-C stops)" << std::endl;
     bool isListening = server.listen_after_bind();
     // When listening ended by itself, wake the stopper so that it can be joined.
@@ -304,7 +334,7 @@ void addViewCommand(CLI::App &app, int &status) {
         "Serves one page with a slider and a box per input, the crisp outputs, every\n"
         "variable's terms, the rules' firing strengths, each output's aggregated set and a\n"
         "surface over any two inputs. The numbers come from the module through a JSON API:\n"
-        "GET /api/system, /api/evaluate?NAME=VALUE&..., /api/surface?x=X&y=Y&output=Z\n"
+        "GET /api/system, /api/evaluate?in.NAME=VALUE&..., /api/surface?x=X&y=Y&output=Z\n"
         "(see the README). Listens on 127.0.0.1 unless --host says otherwise; Ctrl-C stops.\n\n"
         "Examples:\n"
         "  fazolt view examples/dimmer/dimmer.json            # then open http://127.0.0.1:8765/\n"

@@ -254,15 +254,48 @@ function buildOutputsAndRules() {
 
 let inFlight = false, isWaiting = false, sequence = 0;
 
+// Results stay grey from the moment the inputs change until their answer
+// arrives, so no number on the page belongs to other inputs than those shown.
+function markStale() {
+  document.body.classList.add("stale");
+  document.getElementById("surface-canvas").dataset.state = "stale";
+}
+
+// After a failed evaluation nothing is shown for the inputs that failed.
+function blankResults() {
+  document.body.classList.remove("stale");
+  document.querySelectorAll("#outputs .crisp").forEach(el => { el.textContent = "\u2013"; });
+  document.querySelectorAll("#rules .rule").forEach(row => {
+    row.querySelector(".fill").style.width = "0";
+    row.querySelector(".strength").textContent = "";
+    row.dataset.strength = "";
+  });
+  document.getElementById("warnings").textContent = "";
+  document.querySelectorAll("#variables canvas, #sets canvas").forEach(c => {
+    c.getContext("2d").clearRect(0, 0, c.width, c.height);
+  });
+}
+
 // One request at a time; changes made meanwhile are sent when it is answered.
 function requestEvaluation() {
+  markStale();
   if (inFlight) { isWaiting = true; return; }
   inFlight = true;
   const texts = currentRowTexts();
   const params = new URLSearchParams({row: texts.join(","), ...diagnosticParams()});
   getJson("/api/evaluate?" + params)
-    .then(e => { showError(""); render(e, texts); })
-    .catch(err => { showError("Evaluation failed: " + err.message); document.body.dataset.row = texts.join(","); })
+    .then(e => {
+      if (isWaiting) return;  // already out of date: the next answer is on its way
+      showError("");
+      render(e, texts);
+      document.body.classList.remove("stale");
+    })
+    .catch(err => {
+      if (isWaiting) return;
+      showError("Evaluation failed: " + err.message);
+      blankResults();
+      document.body.dataset.row = texts.join(",");
+    })
     .finally(() => {
       inFlight = false;
       document.body.dataset.sequence = String(++sequence);
@@ -397,19 +430,23 @@ async function drawSurface() {
   const status = document.getElementById("surface-status");
   if (x === y) { status.textContent = "choose two different inputs"; return; }
   const key = [x, y, output, currentRowTexts().join(","), ...Object.values(diagnosticParams())].join("|");
-  if (key === surfaceKey) return;
+  if (key === surfaceKey) { canvas.dataset.state = "ready"; return; }
   const params = new URLSearchParams({x, y, output, resolution: "61", row: currentRowTexts().join(","),
                                       ...diagnosticParams()});
   canvas.dataset.state = "loading";
   try {
     const s = await getJson("/api/surface?" + params);
+    if (canvas.dataset.state !== "loading") return;  // the inputs changed meanwhile
     paintSurface(canvas, s);
     surfaceKey = key;
     status.textContent = "";
     canvas.dataset.pair = x + "|" + y + "|" + output;
     canvas.dataset.state = "ready";
   } catch (err) {
+    if (canvas.dataset.state !== "loading") return;
     status.textContent = "surface failed: " + err.message;
+    canvas.getContext("2d").clearRect(0, 0, canvas.width, canvas.height);
+    surfaceKey = "";
     canvas.dataset.state = "failed";
   }
 }

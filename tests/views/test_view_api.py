@@ -9,7 +9,7 @@ import struct
 
 import pytest
 
-from conftest import REFERENCE_SYSTEMS, ROOT, run
+from conftest import REFERENCE_SYSTEMS, ROOT, ViewServer, run
 
 DIMMER = ROOT / "examples/dimmer/dimmer.json"
 
@@ -17,8 +17,9 @@ DIMMER = ROOT / "examples/dimmer/dimmer.json"
 @pytest.mark.parametrize("view_server", [DIMMER], indirect=True)
 def test_bad_requests_get_400_naming_the_parameter(view_server):
     cases = [
-        ("/api/evaluate?daylight=30", "motion"),                       # missing input
-        ("/api/evaluate?daylight=30&motion=abc", "motion"),            # not a number
+        ("/api/evaluate?in.daylight=30", "in.motion"),                 # missing input
+        ("/api/evaluate?in.daylight=30&in.motion=abc", "in.motion"),   # not a number
+        ("/api/evaluate?daylight=30&motion=0.5", "daylight"),          # inputs go by in.NAME
         ("/api/evaluate?row=30,0.9,1", "row"),                         # wrong input count
         ("/api/evaluate?row=30", "row"),
         ("/api/evaluate?row=30,0.9&colour=red", "colour"),             # unknown parameter
@@ -42,6 +43,41 @@ def test_bad_requests_get_400_naming_the_parameter(view_server):
     response = conn.getresponse()
     assert response.status == 400 and json.loads(response.read())["error"]["parameter"] == "method"
     assert view_server.get("/api/evaluate?row=30,0.9")[0] == 200
+
+
+# Inputs named like the API's own parameters, with the page's surface request.
+CLASHING = {"name": "clashing", "type": "mamdani",
+            "inputs": [{"name": n, "range": [0, 10], "mf": [{"name": "lo", "type": "trimf", "params": [-10, 0, 10]},
+                                                        {"name": "hi", "type": "trimf", "params": [0, 10, 20]}]}
+                       for n in ("x", "y", "output", "resolution", "row")],
+            "outputs": [{"name": "level", "range": [0, 1], "mf": [
+                {"name": "low", "type": "trimf", "params": [-1, 0, 1]},
+                {"name": "high", "type": "trimf", "params": [0, 1, 2]}]}],
+            "rules": ["if x is lo and output is hi then level is low", "if row is hi or y is lo then level is high",
+                      "if resolution is hi then level is low with 0.5"]}
+
+
+def test_inputs_named_like_api_parameters(tmp_path):
+    system = tmp_path / "clashing.json"
+    system.write_text(json.dumps(CLASHING))
+    csv = tmp_path / "row.csv"
+    csv.write_text("1,2,3,4,5\n")
+    expected = run("eval", system, csv).stdout.splitlines()[1]
+    server = ViewServer(system)
+    try:
+        by_name = server.get("/api/evaluate?in.x=1&in.y=2&in.output=3&in.resolution=4&in.row=5")
+        by_row = server.get("/api/evaluate?row=1,2,3,4,5")
+        assert by_name == by_row and by_name[0] == 200
+        assert bits(by_name[1]["outputs"][0]["value"]) == bits(expected)
+        status, surface = server.get("/api/surface?x=row&y=x&output=level&resolution=3&row=1,2,3,4,5")
+        assert status == 200 and (surface["x"], surface["y"]) == ("row", "x")
+        status, fixed = server.get("/api/surface?x=row&y=x&output=level&resolution=3&in.y=2&in.output=3&in.resolution=4")
+        assert fixed["values"] == surface["values"]
+        # A second view on a port in use fails instead of sharing it.
+        busy = run("view", system, "--port", server.port, check=False)
+        assert busy.returncode == 1 and f"port {server.port} is in use" in busy.stderr
+    finally:
+        server.stop()
 
 
 @pytest.mark.parametrize("view_server", [DIMMER], indirect=True)

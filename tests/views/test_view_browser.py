@@ -119,8 +119,14 @@ def test_page_shows_failed_evaluations(view_server, browser):
     assert "diagFazolt_OutOfRangeInput" in error.text and "300" in error.text
     # Not a number: the server refuses the request and the page names the parameter.
     box.clear()
+    box.send_keys("40")
+    WebDriverWait(browser, 20).until(lambda d: not error.is_displayed())
+    box.clear()
     box.send_keys("4e")
     WebDriverWait(browser, 20).until(lambda d: "parameter row" in error.text)
+    # Nothing of the last good row stays on show.
+    assert browser.find_element(By.ID, "output-0").text == "\u2013"
+    assert {r.get_attribute("data-strength") for r in browser.find_elements(By.CSS_SELECTOR, "#rules .rule")} == {""}
     box.clear()
     box.send_keys("40")
     WebDriverWait(browser, 20).until(lambda d: not error.is_displayed())
