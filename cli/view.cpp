@@ -287,6 +287,7 @@ public:
         lastReadFailure = ReadFailure::none;
     }
     bool hasBuffered() const { return begin_ < end_; }
+    bool hasRequestStarted() const { return consumed_ > 0; }
 
     bool is_readable() const override { return hasBuffered() || waitFor(sock_, POLLIN, remainingMilliseconds()); }
     bool is_writable() const override { return waitFor(sock_, POLLOUT, kWriteTimeoutMilliseconds); }
@@ -386,6 +387,9 @@ public:
 
 private:
     bool process_and_close_socket(socket_t sock) override {
+        // A client that does not read its answer fails the write in time.
+        timeval writeTimeout{kWriteTimeoutMilliseconds / 1000, 0};
+        setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &writeTimeout, sizeof(writeTimeout));
         ConnectionStream stream(sock);
         bool isLingering = false;
         for (size_t count = 0; count < keep_alive_max_count_ && svr_sock_ != INVALID_SOCKET; ++count) {
@@ -402,8 +406,9 @@ private:
                     req.set_header("Connection", "close");
                 }
             });
-            // The library answers nothing when the request line itself fails.
-            if (!isAnswered && lastReadFailure != ReadFailure::none) {
+            // The library answers nothing when the request line itself fails;
+            // a connection that never sent a byte is closed without a word.
+            if (!isAnswered && lastReadFailure != ReadFailure::none && stream.hasRequestStarted()) {
                 auto [status, body] = readFailureAnswer(true);
                 std::string answer = "HTTP/1.1 " + std::to_string(status) +
                                      (status == 408 ? " Request Timeout" : " Bad Request") +
