@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <list>
 #include <cctype>
 #include <chrono>
 #include <cerrno>
@@ -24,6 +26,7 @@
 #include <thread>
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
@@ -46,6 +49,7 @@ constexpr size_t kMaxHeaderCount = 100;
 constexpr auto kRequestDeadline = std::chrono::seconds(5);
 constexpr int kWriteTimeoutMilliseconds = 10000;
 constexpr size_t kThreadCount = 64;
+constexpr auto kIdleThreadLife = std::chrono::seconds(3);
 constexpr int kListenBacklog = 1024;
 constexpr size_t kMaxDrainBytes = 256 * 1024;
 
@@ -433,6 +437,58 @@ private:
     }
 };
 
+// Threads as many as there are connections, up to kThreadCount; one idle for
+// a while ends and gives its memory back, so a past load leaves no lasting RSS.
+class ElasticThreadPool : public httplib::TaskQueue {
+public:
+    void enqueue(std::function<void()> job) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        jobs_.push_back(std::move(job));
+        if (idleCount_ == 0 && threadCount_ < kThreadCount) {
+            ++threadCount_;
+            std::thread(&ElasticThreadPool::work, this).detach();
+        } else {
+            wake_.notify_one();
+        }
+    }
+
+    void shutdown() override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        isShuttingDown_ = true;
+        wake_.notify_all();
+        ended_.wait(lock, [this] { return threadCount_ == 0; });
+    }
+
+private:
+    void work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            ++idleCount_;
+            bool isWoken = wake_.wait_for(lock, kIdleThreadLife, [this] { return !jobs_.empty() || isShuttingDown_; });
+            --idleCount_;
+            if (!isWoken || jobs_.empty()) break;  // idle too long, or shutting down with nothing left
+            std::function<void()> job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+        lock.unlock();
+        // The thread's cached allocations go back to its arena as it ends;
+        // the arenas' free pages go back to the system here.
+        malloc_trim(0);
+        lock.lock();
+        --threadCount_;
+        ended_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_, ended_;
+    std::list<std::function<void()>> jobs_;
+    size_t threadCount_ = 0, idleCount_ = 0;
+    bool isShuttingDown_ = false;
+};
+
 // ---- Who may ask: DNS rebinding would let any web page reach a server on
 // this machine under its own host name, so only names that mean this machine
 // (or the one --host names) are answered.
@@ -473,7 +529,7 @@ int runView(const ViewOptions &options) {
     BoundedServer server;
     server.set_payload_max_length(kMaxBodyLength);
     server.set_tcp_nodelay(true);  // headers and body go out in two writes: no waiting for an ACK between them
-    server.new_task_queue = [] { return new httplib::ThreadPool(kThreadCount); };
+    server.new_task_queue = [] { return new ElasticThreadPool; };
     // An idle kept-alive connection holds its thread: let go of it soon.
     server.set_keep_alive_max_count(100);
     server.set_keep_alive_timeout(2);
