@@ -516,16 +516,29 @@ function paintSurface(canvas, s, texts) {
   const px = v => left + (v - chart.x[0]) / (chart.x[1] - chart.x[0]) * (w - left - right);
   const py = v => h - bottom - (v - chart.y[0]) / (chart.y[1] - chart.y[0]) * (h - top - bottom);
   ctx.clearRect(0, 0, w, h);
-  const edge = (g, k) => k === 0 ? g[0] : k === g.length ? g[g.length - 1] : (g[k - 1] + g[k]) / 2;
+  // One pixel per grid point, scaled up without smoothing: cells meet with no
+  // seams between them, each centred on its point, the half cells at the
+  // edges cut off by the frame.
+  const image = new ImageData(n, n);
   for (let iy = 0; iy < n; iy++) {
     for (let ix = 0; ix < n; ix++) {
       const v = values[iy * n + ix];
       const [r, g, b] = Number.isFinite(v) ? heatColour(hi > lo ? (v - lo) / (hi - lo) : 0.5) : [200, 200, 200];
-      ctx.fillStyle = "rgb(" + r + "," + g + "," + b + ")";
-      const x0 = px(edge(xs, ix)), x1 = px(edge(xs, ix + 1)), y0 = py(edge(ys, iy)), y1 = py(edge(ys, iy + 1));
-      ctx.fillRect(Math.min(x0, x1), Math.min(y0, y1), Math.abs(x1 - x0) + 0.5, Math.abs(y1 - y0) + 0.5);
+      image.data.set([r, g, b, 255], ((n - 1 - iy) * n + ix) * 4);
     }
   }
+  const cells = document.createElement("canvas");
+  cells.width = cells.height = n;
+  cells.getContext("2d").putImageData(image, 0, 0);
+  const dx = (xs[n - 1] - xs[0]) / (n - 1), dy = (ys[n - 1] - ys[0]) / (n - 1);
+  ctx.save();
+  ctx.beginPath();
+  ctx.rect(left, top, w - left - right, h - top - bottom);
+  ctx.clip();
+  ctx.imageSmoothingEnabled = false;
+  ctx.drawImage(cells, px(xs[0] - dx / 2), py(ys[n - 1] + dy / 2), px(xs[n - 1] + dx / 2) - px(xs[0] - dx / 2),
+                py(ys[0] - dy / 2) - py(ys[n - 1] + dy / 2));
+  ctx.restore();
   ctx.font = "11px DejaVu Sans, sans-serif";
   drawFrame(ctx, chart, {left, right, top, bottom, w, h, px, py});
   for (let k = 0; k < 100; k++) {
