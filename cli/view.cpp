@@ -444,7 +444,8 @@ public:
     void enqueue(std::function<void()> job) override {
         std::lock_guard<std::mutex> lock(mutex_);
         jobs_.push_back(std::move(job));
-        if (idleCount_ == 0 && threadCount_ < kThreadCount) {
+        // Idle threads already woken for earlier jobs are not free for this one.
+        if (jobs_.size() > idleCount_ && threadCount_ < kThreadCount) {
             ++threadCount_;
             std::thread(&ElasticThreadPool::work, this).detach();
         } else {
