@@ -1,5 +1,6 @@
 // fazolt view: a local web server with one page that shows a system at work.
-// Sections: requests (parameters and their errors), the JSON API, the server.
+// Sections: requests (parameters and their errors), the JSON API, the server
+// (bounded requests, threads, who may ask), starting and stopping.
 //
 // The page's files are built into the tool and the system is read at
 // start-up, so the server reads no file while it runs. Evaluations go one at
@@ -14,14 +15,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <list>
 #include <cctype>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <list>
 #include <mutex>
 #include <thread>
 
