@@ -2,6 +2,9 @@
 
 #include "cli/csv.h"
 
+#include <algorithm>
+#include <cctype>
+
 void addRowOptions(CLI::App *command, RowOptions &options) {
     CLI::Option *input =
         command->add_option("--input", options.inputs, "An input's value, NAME=VALUE (repeat for each input)")
@@ -69,13 +72,36 @@ std::vector<double> rangeMidpoints(const fazolt::SystemInfo &info) {
     return row;
 }
 
+// Edits (insert, delete, replace a letter) between two names, ignoring case.
+size_t editDistance(const std::string &a, const std::string &b) {
+    std::vector<size_t> previous(b.size() + 1), current(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) previous[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        current[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            bool isSame = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                          std::tolower(static_cast<unsigned char>(b[j - 1]));
+            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (isSame ? 0 : 1)});
+        }
+        std::swap(previous, current);
+    }
+    return previous[b.size()];
+}
+
 size_t findVariable(const std::vector<fazolt::VariableInfo> &vars, const std::string &name, const std::string &option) {
     for (size_t i = 0; i < vars.size(); ++i)
         if (vars[i].name == name) return i;
-    std::string known;
-    for (const fazolt::VariableInfo &v : vars) known += (known.empty() ? "" : ", ") + v.name;
+    std::string known, closest;
+    size_t closestDistance = 3;  // a suggestion at most two edits away
+    for (const fazolt::VariableInfo &v : vars) {
+        known += (known.empty() ? "" : ", ") + v.name;
+        size_t d = editDistance(name, v.name);
+        if (d < closestDistance) closestDistance = d, closest = v.name;
+    }
     throw orvane::HostError("fazolt:input:UnknownVariable",
-                            option + ": no variable \"" + name + "\" (there are " + known + ")");
+                            option + ": no variable \"" + name + "\"" +
+                                (closest.empty() ? "" : " (did you mean \"" + closest + "\"?)") + " (there are " +
+                                known + ")");
 }
 
 fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::string &systemName) {

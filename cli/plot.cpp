@@ -11,7 +11,9 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <limits>
 
@@ -61,17 +63,32 @@ std::string tickText(double v) {
     return buffer;
 }
 
+// About six significant digits: a legend's room holds no more (the tool's
+// other commands print the full values).
+std::string num(double v) {
+    if (!std::isfinite(v)) return orvane::formatDouble(v, false);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.6g", v);
+    return buffer;
+}
+
+// A file name's ending in any letter case: ".PNG" is a PNG.
+bool hasExtension(const std::string &path, const char *extension) {
+    size_t n = std::strlen(extension);
+    if (path.size() < n) return false;
+    for (size_t k = 0; k < n; ++k)
+        if (std::tolower(static_cast<unsigned char>(path[path.size() - n + k])) != extension[k]) return false;
+    return true;
+}
+
 class Chart {
 public:
     // The chart goes to a temporary file beside `path`, which save() puts in
     // place: a failure leaves an existing file as it was.
     Chart(const std::string &path, double width = kWidth, double height = kHeight) : path_(path), output_(path) {
-        auto endsWith = [&](const char *suffix) {
-            return path.size() >= 4 && path.compare(path.size() - 4, 4, suffix) == 0;
-        };
-        isPng_ = endsWith(".png");
-        surface_ = endsWith(".svg")   ? cairo_svg_surface_create_for_stream(writeChunk, &output_, width, height)
-                   : endsWith(".pdf") ? cairo_pdf_surface_create_for_stream(writeChunk, &output_, width, height)
+        isPng_ = hasExtension(path, ".png");
+        surface_ = hasExtension(path, ".svg")   ? cairo_svg_surface_create_for_stream(writeChunk, &output_, width, height)
+                   : hasExtension(path, ".pdf") ? cairo_pdf_surface_create_for_stream(writeChunk, &output_, width, height)
                                       : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width),
                                                                    static_cast<int>(height));
         cr_ = cairo_create(surface_);
@@ -168,7 +185,7 @@ public:
     void marker(double vx, double vy, Rgb colour) {
         if (!std::isfinite(vx) || !std::isfinite(vy)) return;
         cairo_set_source_rgb(cr_, colour.r, colour.g, colour.b);
-        cairo_arc(cr_, x.toPixel(vx), y.toPixel(vy), 4.5, 0, 2 * M_PI);
+        cairo_arc(cr_, std::clamp(x.toPixel(vx), x.pixelLow, x.pixelHigh), y.toPixel(vy), 4.5, 0, 2 * M_PI);
         cairo_fill(cr_);
     }
 
@@ -209,7 +226,7 @@ private:
     cairo_t *cr_ = nullptr;
 };
 
-std::string num(double v) { return orvane::formatDouble(v, false); }
+
 
 // A value range for an axis: the data's own, widened when it is a single point.
 void fitAxis(Axis &axis, double low, double high) {
@@ -236,7 +253,10 @@ void plotVariable(const fazolt::Explainer &explainer, const PlotOptions &options
     const fazolt::SystemInfo &info = explainer.info();
     bool isInput = std::any_of(info.inputs.begin(), info.inputs.end(),
                                [&](const fazolt::VariableInfo &v) { return v.name == options.variable; });
-    size_t index = findVariable(isInput ? info.inputs : info.outputs, options.variable, "--variable");
+    std::vector<fazolt::VariableInfo> variables = info.inputs;
+    variables.insert(variables.end(), info.outputs.begin(), info.outputs.end());
+    size_t index = findVariable(variables, options.variable, "--variable");
+    if (!isInput) index -= info.inputs.size();
     const fazolt::VariableInfo &v = isInput ? info.inputs[index] : info.outputs[index];
     bool hasRow = !options.row.inputs.empty() || !options.row.row.empty();
     std::vector<double> midpoints = rangeMidpoints(info);
@@ -271,6 +291,8 @@ void plotVariable(const fazolt::Explainer &explainer, const PlotOptions &options
     std::vector<double> degrees;
     if (isInput && hasRow) {
         fazolt::Explanation e = explainer.explain(row, readModes(options.modes, info.name));
+        for (const orvane::Warning &w : e.warnings)
+            std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
         degrees = e.inputs[index].termDegrees;
         chart.dashedVertical(row[index], {0.2, 0.2, 0.2});
     }
@@ -283,7 +305,12 @@ void plotVariable(const fazolt::Explainer &explainer, const PlotOptions &options
         }
         chart.legend(k, label, paletteColour(k));
     }
-    if (!degrees.empty()) chart.legend(curves.size(), v.name + " = " + num(row[index]), {0.2, 0.2, 0.2});
+    if (!degrees.empty()) {
+        // A value beyond the axis is marked at its edge: the legend says so.
+        bool isOutside = !(row[index] >= chart.x.low && row[index] <= chart.x.high);
+        chart.legend(curves.size(), v.name + " = " + num(row[index]) + (isOutside ? " (beyond the axis)" : ""),
+                     {0.2, 0.2, 0.2});
+    }
     chart.save();
 }
 
@@ -346,6 +373,42 @@ Rgb heatColour(double t) {
             stops[k].b + f * (stops[k + 1].b - stops[k].b)};
 }
 
+// The heatmap as one image of the frame's size, each pixel the colour of the
+// nearest grid point: cells meet without seams, and an SVG holds one picture
+// rather than a rectangle per cell.
+void paintHeatmap(Chart &chart, const fazolt::Explainer::Surface &s, size_t n, double low, double high) {
+    std::vector<uint32_t> colours(n * n);
+    for (size_t k = 0; k < n * n; ++k) {
+        double v = s.values[k];
+        Rgb colour = std::isfinite(v) ? heatColour(high > low ? (v - low) / (high - low) : 0.5) : Rgb{0.8, 0.8, 0.8};
+        auto byte = [](double f) { return static_cast<uint32_t>(std::lround(std::clamp(f, 0.0, 1.0) * 255)); };
+        colours[k] = 0xff000000u | byte(colour.r) << 16 | byte(colour.g) << 8 | byte(colour.b);
+    }
+    int width = static_cast<int>(std::lround(chart.x.pixelHigh - chart.x.pixelLow));
+    int height = static_cast<int>(std::lround(chart.y.pixelLow - chart.y.pixelHigh));
+    cairo_surface_t *image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    unsigned char *data = cairo_image_surface_get_data(image);
+    int stride = cairo_image_surface_get_stride(image);
+    // The grid index nearest to the value at a pixel's centre along one axis.
+    auto nearest = [n](const std::vector<double> &grid, const Axis &axis, double pixel) {
+        double value = axis.low + (pixel - axis.pixelLow) / (axis.pixelHigh - axis.pixelLow) * (axis.high - axis.low);
+        double span = grid.back() - grid.front();
+        double k = span != 0 ? std::round((value - grid.front()) / span * static_cast<double>(n - 1)) : 0;
+        return static_cast<size_t>(std::clamp(k, 0.0, static_cast<double>(n - 1)));
+    };
+    std::vector<size_t> columns(static_cast<size_t>(width));
+    for (int px = 0; px < width; ++px) columns[px] = nearest(s.xs, chart.x, chart.x.pixelLow + px + 0.5);
+    for (int py = 0; py < height; ++py) {
+        size_t iy = nearest(s.ys, chart.y, chart.y.pixelHigh + py + 0.5);
+        auto *line = reinterpret_cast<uint32_t *>(data + static_cast<ptrdiff_t>(py) * stride);
+        for (int px = 0; px < width; ++px) line[px] = colours[iy * n + columns[px]];
+    }
+    cairo_surface_mark_dirty(image);
+    cairo_set_source_surface(chart.cr(), image, chart.x.pixelLow, chart.y.pixelHigh);
+    cairo_paint(chart.cr());
+    cairo_surface_destroy(image);
+}
+
 void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options) {
     const fazolt::SystemInfo &info = explainer.info();
     size_t xi = findVariable(info.inputs, options.surfaceInputs[0], "--surface");
@@ -371,26 +434,7 @@ void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options)
     fitAxis(chart.y, info.inputs[yi].low, info.inputs[yi].high);
     size_t n = s.xs.size();
     cairo_t *c = chart.cr();
-    // Each cell is centred on its grid point; neighbouring edges meet halfway.
-    auto edge = [](const std::vector<double> &g, size_t k) {
-        if (k == 0) return g[0];
-        if (k == g.size()) return g.back();
-        return (g[k - 1] + g[k]) / 2;
-    };
-    for (size_t iy = 0; iy < n; ++iy) {
-        for (size_t ix = 0; ix < n; ++ix) {
-            double v = s.values[iy * n + ix];
-            Rgb colour =
-                std::isfinite(v) ? heatColour(high > low ? (v - low) / (high - low) : 0.5) : Rgb{0.8, 0.8, 0.8};
-            double x0 = chart.x.toPixel(edge(s.xs, ix)), x1 = chart.x.toPixel(edge(s.xs, ix + 1));
-            double y0 = chart.y.toPixel(edge(s.ys, iy)), y1 = chart.y.toPixel(edge(s.ys, iy + 1));
-            cairo_set_source_rgb(c, colour.r, colour.g, colour.b);
-            // Overlap by half a pixel so that no hairline gaps show between cells.
-            cairo_rectangle(c, std::min(x0, x1) - 0.25, std::min(y0, y1) - 0.25, std::fabs(x1 - x0) + 0.5,
-                            std::fabs(y1 - y0) + 0.5);
-            cairo_fill(c);
-        }
-    }
+    paintHeatmap(chart, s, n, low, high);
     std::string fixedText;
     for (size_t i = 0; i < row.size(); ++i)
         if (i != xi && i != yi) fixedText += (fixedText.empty() ? ", " : " ") + info.inputs[i].name + "=" + num(row[i]);
@@ -419,11 +463,7 @@ void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options)
 
 int runPlot(const PlotOptions &options) {
     const std::string &path = options.outputPath;
-    auto endsWith = [&](const char *suffix) {
-        std::string s = suffix;
-        return path.size() >= s.size() && path.compare(path.size() - s.size(), s.size(), s) == 0;
-    };
-    if (!endsWith(".svg") && !endsWith(".png") && !endsWith(".pdf")) {
+    if (!hasExtension(path, ".svg") && !hasExtension(path, ".png") && !hasExtension(path, ".pdf")) {
         std::cerr << "error: usage: -o " << path << ": the file name must end in .svg, .png or .pdf\n";
         return EXIT_USAGE;
     }

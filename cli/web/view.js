@@ -19,6 +19,12 @@ function numberText(v) {
   return Object.is(x, -0) ? "-0" : String(x);
 }
 
+// About six significant digits, for the charts; their full values show on hover.
+function shortText(v) {
+  const x = toNumber(v);
+  return Number.isFinite(x) && !Object.is(x, -0) ? String(Number(x.toPrecision(6))) : numberText(v);
+}
+
 const COLOURS = ["#0072b2", "#e69f00", "#009e73", "#cc79a7", "#56b4e9", "#d55e00", "#f0e442", "#4d4d4d"];
 
 // ---- The API.
@@ -58,6 +64,12 @@ function niceTicks(low, high) {
 
 function tickText(t) { return String(Number(t.toPrecision(6))); }
 
+// A range with 2% room on each side, so that marks at its ends stay visible.
+function padRange([low, high]) {
+  const room = (high - low) * 0.02;
+  return [low - room, high + room];
+}
+
 function fitRange(low, high) {
   if (!Number.isFinite(low) || !Number.isFinite(high)) return [0, 1];
   if (low > high) [low, high] = [high, low];
@@ -70,7 +82,7 @@ function fitRange(low, high) {
 function drawChart(canvas, chart) {
   const ctx = canvas.getContext("2d");
   const w = canvas.width, h = canvas.height;
-  const left = 50, right = 200, top = 26, bottom = 40;
+  const left = 50, right = legendWidth(w), top = 26, bottom = 40;
   const px = x => left + (x - chart.x[0]) / (chart.x[1] - chart.x[0]) * (w - left - right);
   const py = y => h - bottom - (y - chart.y[0]) / (chart.y[1] - chart.y[0]) * (h - top - bottom);
   ctx.clearRect(0, 0, w, h);
@@ -129,14 +141,27 @@ function drawChart(canvas, chart) {
     ctx.fill();
   }
   drawFrame(ctx, chart, {left, right, top, bottom, w, h, px, py});
-  (chart.legend || []).forEach((item, k) => {
+  const legend = chart.legend || [];
+  legend.forEach((item, k) => {
     ctx.fillStyle = item.colour;
     ctx.fillRect(w - right + 12, top + 4 + 18 * k, 14, 9);
     ctx.fillStyle = "#222";
     ctx.textAlign = "left";
     ctx.textBaseline = "middle";
-    ctx.fillText(item.label, w - right + 30, top + 9 + 18 * k);
+    const text = item.label + ("value" in item ? " " + shortText(item.value) : "");
+    ctx.fillText(fitText(ctx, text, right - 34), w - right + 30, top + 9 + 18 * k);
   });
+  canvas.title = legend.map(item => item.label + ("value" in item ? " " + numberText(item.value) : "")).join("\n");
+}
+
+// The legend's share of a chart: narrower on a narrow screen.
+function legendWidth(w) { return Math.round(Math.min(200, w * 0.32)); }
+
+// Text cut to a width with an ellipsis (the whole shows on hover).
+function fitText(ctx, text, width) {
+  if (ctx.measureText(text).width <= width) return text;
+  while (text.length > 1 && ctx.measureText(text + "\u2026").width > width) text = text.slice(0, -1);
+  return text + "\u2026";
 }
 
 function drawFrame(ctx, chart, f) {
@@ -168,16 +193,24 @@ function drawFrame(ctx, chart, f) {
   ctx.restore();
 }
 
+// A chart's canvas, as wide as its place allows up to 560 pixels.
 function chartCanvas(parent, id) {
   let canvas = document.getElementById(id);
   if (!canvas) {
     canvas = document.createElement("canvas");
     canvas.id = id;
-    canvas.width = 560;
     canvas.height = 230;
     parent.appendChild(canvas);
   }
+  fitWidth(canvas, parent, 560);
   return canvas;
+}
+
+function fitWidth(canvas, parent, widest) {
+  const style = getComputedStyle(parent);
+  const inner = parent.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
+  const width = Math.max(240, Math.min(widest, Math.floor(inner) - 2));
+  if (canvas.width !== width) canvas.width = width;
 }
 
 // ---- Inputs and evaluation.
@@ -252,17 +285,62 @@ function buildOutputsAndRules() {
   });
 }
 
-let inFlight = false, isWaiting = false, sequence = 0;
+let inFlight = false, isWaiting = false, sequence = 0, lastEvaluation = null;
+
+// The charts follow the window's width.
+window.addEventListener("resize", () => {
+  if (!system) return;
+  if (lastEvaluation && !document.body.classList.contains("stale")) {
+    drawVariables(lastEvaluation);
+    drawSets(lastEvaluation);
+  }
+  surfaceKey = "";
+  scheduleSurface();
+});
+
+// Results stay grey from the moment the inputs change until their answer
+// arrives, so no number on the page belongs to other inputs than those shown.
+function markStale() {
+  document.body.classList.add("stale");
+  document.getElementById("surface-canvas").dataset.state = "stale";
+}
+
+// After a failed evaluation nothing is shown for the inputs that failed.
+function blankResults() {
+  lastEvaluation = null;
+  document.body.classList.remove("stale");
+  document.querySelectorAll("#outputs .crisp").forEach(el => { el.textContent = "\u2013"; });
+  document.querySelectorAll("#rules .rule").forEach(row => {
+    row.querySelector(".fill").style.width = "0";
+    row.querySelector(".strength").textContent = "";
+    row.dataset.strength = "";
+  });
+  document.getElementById("warnings").textContent = "";
+  document.querySelectorAll("#variables canvas, #sets canvas").forEach(c => {
+    c.getContext("2d").clearRect(0, 0, c.width, c.height);
+  });
+}
 
 // One request at a time; changes made meanwhile are sent when it is answered.
 function requestEvaluation() {
+  markStale();
   if (inFlight) { isWaiting = true; return; }
   inFlight = true;
   const texts = currentRowTexts();
   const params = new URLSearchParams({row: texts.join(","), ...diagnosticParams()});
   getJson("/api/evaluate?" + params)
-    .then(e => { showError(""); render(e, texts); })
-    .catch(err => { showError("Evaluation failed: " + err.message); document.body.dataset.row = texts.join(","); })
+    .then(e => {
+      if (isWaiting) return;  // already out of date: the next answer is on its way
+      showError("");
+      render(e, texts);
+      document.body.classList.remove("stale");
+    })
+    .catch(err => {
+      if (isWaiting) return;
+      showError("Evaluation failed: " + err.message);
+      blankResults();
+      document.body.dataset.row = texts.join(",");
+    })
     .finally(() => {
       inFlight = false;
       document.body.dataset.sequence = String(++sequence);
@@ -282,6 +360,7 @@ function render(e, texts) {
     const row = rows[r];
     row.querySelector(".fill").style.width = (Number.isFinite(s) ? Math.max(0, Math.min(1, s)) * 100 : 0) + "%";
     row.querySelector(".strength").textContent = numberText(rule.firingStrength);
+    row.querySelector(".strength").title = numberText(rule.firingStrength);
     row.dataset.strength = numberText(rule.firingStrength);
     row.classList.toggle("idle", s === 0);
   });
@@ -289,6 +368,7 @@ function render(e, texts) {
   document.getElementById("warnings").textContent = warnings.length ? "Warnings: " + warnings.join("; ") : "";
   drawVariables(e);
   drawSets(e);
+  lastEvaluation = e;
   document.body.dataset.row = texts.join(",");
 }
 
@@ -303,7 +383,7 @@ function drawVariables(e) {
       lines: v.terms.map((t, k) => ({xs, ys: system.inputCurves[i][k], colour: COLOURS[k % COLOURS.length]})),
       verticals: [{x: value, colour: "#333"}],
       markers: e.inputs[i].terms.map((t, k) => ({x: value, y: toNumber(t.degree), colour: COLOURS[k % COLOURS.length]})),
-      legend: e.inputs[i].terms.map((t, k) => ({label: t.name + " " + numberText(t.degree), colour: COLOURS[k % COLOURS.length]})),
+      legend: e.inputs[i].terms.map((t, k) => ({label: t.name, value: t.degree, colour: COLOURS[k % COLOURS.length]})),
     });
   });
   system.outputs.forEach((v, o) => {
@@ -321,9 +401,9 @@ function drawVariables(e) {
       const finite = levels.filter(Number.isFinite).concat([toNumber(v.range[0]), toNumber(v.range[1])]);
       drawChart(canvas, {
         title: "output " + v.name + ": term levels here", xLabel: v.name, yLabel: "",
-        x: fitRange(Math.min(...finite), Math.max(...finite)), y: [0, 1.05],
+        x: padRange(fitRange(Math.min(...finite), Math.max(...finite))), y: [0, 1.05],
         spikes: levels.map((x, k) => ({x, y: 1, colour: COLOURS[k % COLOURS.length]})),
-        legend: v.terms.map((t, k) => ({label: t.name + " " + numberText(e.outputs[o].termLevels[k]), colour: COLOURS[k % COLOURS.length]})),
+        legend: v.terms.map((t, k) => ({label: t.name, value: e.outputs[o].termLevels[k], colour: COLOURS[k % COLOURS.length]})),
       });
     }
   });
@@ -336,7 +416,7 @@ function drawSets(e) {
     const crisp = toNumber(out.value);
     const canvas = chartCanvas(parent, "set-" + o);
     const range = fitRange(toNumber(v.range[0]), toNumber(v.range[1]));
-    const crispLegend = {label: system.defuzzMethod + " " + numberText(out.value), colour: "#d55e00"};
+    const crispLegend = {label: system.defuzzMethod, value: out.value, colour: "#d55e00"};
     if (system.isMamdani) {
       const height = Math.max(1, ...out.aggregatedSet.map(toNumber).filter(Number.isFinite));
       drawChart(canvas, {
@@ -354,9 +434,11 @@ function drawSets(e) {
         }
       });
       const xs = spikes.map(s => s.x).filter(Number.isFinite).concat(range);
+      // As plot scales it: up to the strongest rule, and spikes at the edges clear of the frame.
+      const highest = Math.max(0, ...spikes.map(s => s.y).filter(Number.isFinite));
       drawChart(canvas, {
         title: "output " + v.name + ": rule levels", xLabel: v.name, yLabel: "strength",
-        x: fitRange(Math.min(...xs), Math.max(...xs)), y: [0, 1.05],
+        x: padRange(fitRange(Math.min(...xs), Math.max(...xs))), y: [0, highest > 0 ? highest * 1.1 : 1.05],
         spikes, verticals: [{x: crisp, colour: "#d55e00"}],
         legend: [{label: "rule level", colour: "#0072b2"}, crispLegend],
       });
@@ -397,24 +479,32 @@ async function drawSurface() {
   const status = document.getElementById("surface-status");
   if (x === y) { status.textContent = "choose two different inputs"; return; }
   const key = [x, y, output, currentRowTexts().join(","), ...Object.values(diagnosticParams())].join("|");
-  if (key === surfaceKey) return;
-  const params = new URLSearchParams({x, y, output, resolution: "61", row: currentRowTexts().join(","),
-                                      ...diagnosticParams()});
+  if (key === surfaceKey) { canvas.dataset.state = "ready"; return; }
+  const texts = currentRowTexts();
+  const params = new URLSearchParams({x, y, output, resolution: "61", row: texts.join(","), ...diagnosticParams()});
   canvas.dataset.state = "loading";
   try {
     const s = await getJson("/api/surface?" + params);
-    paintSurface(canvas, s);
+    if (canvas.dataset.state !== "loading") return;  // the inputs changed meanwhile
+    paintSurface(canvas, s, texts);
     surfaceKey = key;
-    status.textContent = "";
+    // The inputs not on the axes, at the values the surface was made with.
+    const fixed = system.inputs.map((v, i) => v.name === x || v.name === y ? "" : v.name + " = " + texts[i]);
+    const others = fixed.filter(Boolean);
+    status.textContent = others.length ? "with " + others.join(", ") : "";
     canvas.dataset.pair = x + "|" + y + "|" + output;
     canvas.dataset.state = "ready";
   } catch (err) {
+    if (canvas.dataset.state !== "loading") return;
     status.textContent = "surface failed: " + err.message;
+    canvas.getContext("2d").clearRect(0, 0, canvas.width, canvas.height);
+    surfaceKey = "";
     canvas.dataset.state = "failed";
   }
 }
 
-function paintSurface(canvas, s) {
+function paintSurface(canvas, s, texts) {
+  fitWidth(canvas, document.getElementById("surface-section"), 720);
   const values = s.values.map(toNumber);
   const finite = values.filter(Number.isFinite);
   const lo = finite.length ? Math.min(...finite) : 0, hi = finite.length ? Math.max(...finite) : 1;
@@ -422,20 +512,33 @@ function paintSurface(canvas, s) {
   const chart = {title: s.output + " over " + s.x + " and " + s.y, xLabel: s.x, yLabel: s.y,
                 x: fitRange(xs[0], xs[n - 1]), y: fitRange(ys[0], ys[n - 1])};
   const ctx = canvas.getContext("2d");
-  const w = canvas.width, h = canvas.height, left = 50, right = 170, top = 26, bottom = 40;
+  const w = canvas.width, h = canvas.height, left = 50, right = Math.min(170, legendWidth(w)), top = 26, bottom = 40;
   const px = v => left + (v - chart.x[0]) / (chart.x[1] - chart.x[0]) * (w - left - right);
   const py = v => h - bottom - (v - chart.y[0]) / (chart.y[1] - chart.y[0]) * (h - top - bottom);
   ctx.clearRect(0, 0, w, h);
-  const edge = (g, k) => k === 0 ? g[0] : k === g.length ? g[g.length - 1] : (g[k - 1] + g[k]) / 2;
+  // One pixel per grid point, scaled up without smoothing: cells meet with no
+  // seams between them, each centred on its point, the half cells at the
+  // edges cut off by the frame.
+  const image = new ImageData(n, n);
   for (let iy = 0; iy < n; iy++) {
     for (let ix = 0; ix < n; ix++) {
       const v = values[iy * n + ix];
       const [r, g, b] = Number.isFinite(v) ? heatColour(hi > lo ? (v - lo) / (hi - lo) : 0.5) : [200, 200, 200];
-      ctx.fillStyle = "rgb(" + r + "," + g + "," + b + ")";
-      const x0 = px(edge(xs, ix)), x1 = px(edge(xs, ix + 1)), y0 = py(edge(ys, iy)), y1 = py(edge(ys, iy + 1));
-      ctx.fillRect(Math.min(x0, x1), Math.min(y0, y1), Math.abs(x1 - x0) + 0.5, Math.abs(y1 - y0) + 0.5);
+      image.data.set([r, g, b, 255], ((n - 1 - iy) * n + ix) * 4);
     }
   }
+  const cells = document.createElement("canvas");
+  cells.width = cells.height = n;
+  cells.getContext("2d").putImageData(image, 0, 0);
+  const dx = (xs[n - 1] - xs[0]) / (n - 1), dy = (ys[n - 1] - ys[0]) / (n - 1);
+  ctx.save();
+  ctx.beginPath();
+  ctx.rect(left, top, w - left - right, h - top - bottom);
+  ctx.clip();
+  ctx.imageSmoothingEnabled = false;
+  ctx.drawImage(cells, px(xs[0] - dx / 2), py(ys[n - 1] + dy / 2), px(xs[n - 1] + dx / 2) - px(xs[0] - dx / 2),
+                py(ys[0] - dy / 2) - py(ys[n - 1] + dy / 2));
+  ctx.restore();
   ctx.font = "11px DejaVu Sans, sans-serif";
   drawFrame(ctx, chart, {left, right, top, bottom, w, h, px, py});
   for (let k = 0; k < 100; k++) {
@@ -443,11 +546,33 @@ function paintSurface(canvas, s) {
     ctx.fillStyle = "rgb(" + r + "," + g + "," + b + ")";
     ctx.fillRect(w - right + 20, h - bottom - (h - top - bottom) * (k + 1) / 100, 18, (h - top - bottom) / 100 + 1);
   }
+  // The current point: where the inputs on the axes are now.
+  const at = name => Number(texts[system.inputs.findIndex(v => v.name === name)]);
+  const [cx, cy] = [at(s.x), at(s.y)];
+  if (cx >= chart.x[0] && cx <= chart.x[1] && cy >= chart.y[0] && cy <= chart.y[1]) {
+    ctx.lineWidth = 2;
+    ctx.strokeStyle = "#fff";
+    ctx.beginPath(); ctx.arc(px(cx), py(cy), 6, 0, 2 * Math.PI); ctx.stroke();
+    ctx.lineWidth = 1;
+    ctx.strokeStyle = "#000";
+    ctx.beginPath(); ctx.arc(px(cx), py(cy), 7.5, 0, 2 * Math.PI); ctx.stroke();
+  }
+  // The colour bar: its ends and the round values between them.
   ctx.fillStyle = "#222";
+  ctx.strokeStyle = "#222";
   ctx.textAlign = "left";
   ctx.textBaseline = "middle";
-  ctx.fillText(numberText(hi), w - right + 44, top + 4);
-  ctx.fillText(numberText(lo), w - right + 44, h - bottom - 4);
+  const barX = w - right + 38, barY = v => h - bottom - (hi > lo ? (v - lo) / (hi - lo) : 0.5) * (h - top - bottom);
+  ctx.fillText(shortText(hi), barX + 6, top + 4);
+  ctx.fillText(shortText(lo), barX + 6, h - bottom - 4);
+  if (hi > lo) {
+    for (const t of niceTicks(lo, hi)) {
+      const y = barY(t);
+      ctx.beginPath(); ctx.moveTo(barX, y); ctx.lineTo(barX + 4, y); ctx.stroke();
+      if (y > top + 16 && y < h - bottom - 16) ctx.fillText(tickText(t), barX + 6, y);
+    }
+  }
+  canvas.title = s.output + " from " + numberText(lo) + " to " + numberText(hi);
   ctx.fillText(s.output, w - right + 20, top - 12);
 }
 

@@ -44,7 +44,8 @@ def test_chart_is_valid_and_drawn(name, tmp_path):
 @pytest.mark.parametrize("args, message", [
     (["-o", "x.gif", "--variable", "daylight"], "must end in .svg, .png or .pdf"),
     (["-o", "x.svg"], "exactly one of"),
-    (["-o", "x.svg", "--variable", "dayligth"], 'no variable "dayligth"'),
+    (["-o", "x.svg", "--variable", "dayligth"], 'no variable "dayligth" (did you mean "daylight"?)'),
+    (["-o", "x.svg", "--variable", "lmap"], 'did you mean "lamp"?) (there are daylight, motion, lamp)'),
     (["-o", "x.svg", "--output-set", "lamp", "--input", "daylight=30"], "motion=VALUE is missing"),
     (["-o", "x.svg", "--output-set", "lamp", "--row", "30,abc"], 'column 2: expected a number, got "abc"'),
     (["-o", "x.svg", "--surface", "daylight", "daylight"], "two different inputs"),
@@ -55,3 +56,14 @@ def test_bad_chart_requests_are_refused(args, message, tmp_path):
     assert result.returncode in (1, 2) and result.stdout == ""
     assert result.stderr.startswith("error: ") and message in result.stderr and result.stderr.count("\n") == 1
     assert not list(tmp_path.iterdir())
+
+
+def test_surface_is_one_image_and_endings_ignore_case(tmp_path):
+    """A heatmap is one picture, not a rectangle per cell: a fine grid stays small."""
+    svg = tmp_path / "surface.SVG"
+    run("plot", DIMMER, "-o", svg, "--surface", "daylight", "motion", "--resolution", "301")
+    root = ET.parse(svg).getroot()
+    assert len([el for el in root.iter() if el.tag.endswith("}image")]) == 1
+    assert svg.stat().st_size < 300_000
+    run("plot", DIMMER, "-o", tmp_path / "surface.PNG", "--surface", "daylight", "motion")
+    assert (tmp_path / "surface.PNG").read_bytes().startswith(b"\x89PNG")

@@ -98,9 +98,19 @@ def test_page_follows_the_module(view_server, browser, tmp_path):
     WebDriverWait(browser, 20).until(lambda d: canvas.get_attribute("data-pair") == "motion|daylight|lamp")
     assert canvas.get_attribute("data-state") == "ready"
 
+    # Charts print about six digits; the full value is on hover.
+    crisp = browser.find_element(By.ID, "output-0").text
+    assert crisp in browser.find_element(By.ID, "set-0").get_attribute("title")
+
     artifacts = BUILD / "artifacts"
     artifacts.mkdir(exist_ok=True)
     browser.save_screenshot(str(artifacts / "view.png"))
+    # A phone-sized window: no sideways scrolling, the charts follow the width.
+    browser.set_window_size(420, 2000)
+    WebDriverWait(browser, 20).until(lambda d: d.execute_script(
+        "return document.documentElement.scrollWidth <= window.innerWidth"
+        " && document.getElementById('surface-canvas').dataset.state === 'ready'"))
+    browser.save_screenshot(str(artifacts / "view-narrow.png"))
     errors = [e for e in browser.get_log("browser") if e["level"] in ("SEVERE", "ERROR")]
     assert errors == []
 
@@ -119,8 +129,14 @@ def test_page_shows_failed_evaluations(view_server, browser):
     assert "diagFazolt_OutOfRangeInput" in error.text and "300" in error.text
     # Not a number: the server refuses the request and the page names the parameter.
     box.clear()
+    box.send_keys("40")
+    WebDriverWait(browser, 20).until(lambda d: not error.is_displayed())
+    box.clear()
     box.send_keys("4e")
     WebDriverWait(browser, 20).until(lambda d: "parameter row" in error.text)
+    # Nothing of the last good row stays on show.
+    assert browser.find_element(By.ID, "output-0").text == "\u2013"
+    assert {r.get_attribute("data-strength") for r in browser.find_elements(By.CSS_SELECTOR, "#rules .rule")} == {""}
     box.clear()
     box.send_keys("40")
     WebDriverWait(browser, 20).until(lambda d: not error.is_displayed())
