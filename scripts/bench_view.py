@@ -60,7 +60,7 @@ def summary(name, rate, times):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("system", nargs="?", default=str(ROOT / ".." / "shared" / "bench" / "systems" / "big_mamdani.json"))
+    parser.add_argument("system", nargs="?", default=str(ROOT / "bench" / "systems" / "big_mamdani.json"))
     parser.add_argument("--build", default=str(ROOT / "build"))
     parser.add_argument("--requests", type=int, default=500)
     args = parser.parse_args()
