@@ -13,7 +13,7 @@ import pytest
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD = pathlib.Path(os.environ.get("FAZOLT_BUILD_DIR", ROOT / "build")).resolve()
 FAZOLT = BUILD / "fazolt"
-REFERENCE_SYSTEMS = sorted((ROOT / ".." / "shared" / "bench" / "systems").glob("*.json"))
+REFERENCE_SYSTEMS = sorted((ROOT / "bench" / "systems").glob("*.json"))
 # Every bundled system the tool evaluates alone (the custom-method example
 # needs its C++ host function, which only its own program registers).
 BUNDLED_SYSTEMS = [ROOT / p for p in ("examples/dimmer/dimmer.json", "examples/dimmer/dimmer.record.json",

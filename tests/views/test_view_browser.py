@@ -15,7 +15,7 @@ from selenium.webdriver.support.ui import Select, WebDriverWait
 
 from conftest import BUILD, ROOT, run
 
-BIG = ROOT / ".." / "shared" / "bench" / "systems" / "big_mamdani.json"
+BIG = ROOT / "bench" / "systems" / "big_mamdani.json"
 SYSTEM = ROOT / "examples/dimmer/dimmer.json"
 
 
