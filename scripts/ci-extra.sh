@@ -2,9 +2,12 @@
 # The checks beyond scripts/test.sh, each timed:
 #   1. the whole test suite built with AddressSanitizer and
 #      UndefinedBehaviorSanitizer (leak detection on), in build-asan/;
-#   2. the CLI under valgrind memcheck on every example, using the plain
+#   2. the API's tests (threads on one system and on several, functions
+#      registered meanwhile, nested calls, C++ and Lua functions) built with
+#      ThreadSanitizer, in build-tsan/: the libraries and that one binary;
+#   3. the CLI under valgrind memcheck on every example, using the plain
 #      build in build/ that scripts/test.sh made;
-#   3. the libFuzzer smoke run: replay of every seed and corpus input, then
+#   4. the libFuzzer smoke run: replay of every seed and corpus input, then
 #      $FAZOLT_FUZZ_SECONDS (default 45) of fuzzing per target.
 # Run scripts/test.sh first.
 set -euo pipefail
@@ -13,6 +16,7 @@ scripts/deps.sh clang libclang-rt-14-dev valgrind
 
 plain="${FAZOLT_BUILD_DIR:-build}"
 asan="${FAZOLT_ASAN_DIR:-build-asan}"
+tsan="${FAZOLT_TSAN_DIR:-build-tsan}"
 fuzzSeconds="${FAZOLT_FUZZ_SECONDS:-45}"
 
 step() {  # step NAME COMMAND...: runs and times one step
@@ -31,6 +35,13 @@ sanitizedTests() {
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$asan" --output-on-failure -j2
+}
+
+# Any report fails the step: halt_on_error stops at the first one.
+threadTests() {
+  cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFAZOLT_SANITIZE_THREAD=ON >/dev/null
+  cmake --build "$tsan" -j2 --target fazolt_thread_tests >/dev/null
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$tsan/fazolt_thread_tests" --gtest_brief=1
 }
 
 # Runs the command under memcheck; only memcheck's own verdict counts, so an
@@ -68,6 +79,7 @@ valgrindExamples() {
 
 total=$SECONDS
 step "sanitizer build and tests" sanitizedTests
+step "thread sanitizer build and the API's tests" threadTests
 step "valgrind memcheck on the examples" valgrindExamples
 step "fuzz smoke" scripts/fuzz.sh smoke "$fuzzSeconds"
 echo "== extra checks: $((SECONDS - total)) s"
