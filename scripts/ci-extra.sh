@@ -3,8 +3,9 @@
 #   1. the whole test suite built with AddressSanitizer and
 #      UndefinedBehaviorSanitizer (leak detection on), in build-asan/;
 #   2. the API's tests (threads on one system and on several, functions
-#      registered meanwhile, nested calls, C++ and Lua functions) built with
-#      ThreadSanitizer, in build-tsan/: the libraries and that one binary;
+#      registered meanwhile, nested calls, C++ and Lua functions) and Python
+#      functions under threads, built with ThreadSanitizer, in build-tsan/:
+#      the libraries, that one test binary and the Python extension;
 #   3. the CLI under valgrind memcheck on every example, using the plain
 #      build in build/ that scripts/test.sh made;
 #   4. the libFuzzer smoke run: replay of every seed and corpus input, then
@@ -37,11 +38,16 @@ sanitizedTests() {
     ctest --test-dir "$asan" --output-on-failure -j2
 }
 
-# Any report fails the step: halt_on_error stops at the first one.
+# Any report fails the step: halt_on_error stops at the first one. Python
+# functions run in Debian's python3 with the sanitizer's run-time preloaded
+# (the interpreter is not instrumented; its locks are seen).
 threadTests() {
   cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFAZOLT_SANITIZE_THREAD=ON >/dev/null
-  cmake --build "$tsan" -j2 --target fazolt_thread_tests >/dev/null
+  cmake --build "$tsan" -j2 --target fazolt_thread_tests fazolt_python fazolt_python_files fazolt_python_libs \
+    >/dev/null
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$tsan/fazolt_thread_tests" --gtest_brief=1
+  LD_PRELOAD="$(gcc -print-file-name=libtsan.so)" TSAN_OPTIONS=halt_on_error=1 PYTHONPATH="$tsan/python" \
+    /usr/bin/python3 python/tests/threads_under_tsan.py
 }
 
 # Runs the command under memcheck; only memcheck's own verdict counts, so an
