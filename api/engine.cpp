@@ -16,7 +16,7 @@ namespace {
 
 // Module calls in progress on this thread: a custom function that evaluates
 // a system nests one more.
-thread_local int numNestedCalls = 0;
+thread_local int nestedCalls = 0;
 
 std::string readFile(const std::string &path) {
     // A folder opens like a file and reads as empty text, which would be
@@ -49,6 +49,8 @@ bool looksLikeHostValue(std::string_view text) {
 }
 
 }  // namespace
+
+int numNestedCalls() { return nestedCalls; }
 
 Matrix Matrix::zeros(int64_t rows, int64_t cols) {
     Matrix m;
@@ -151,14 +153,14 @@ orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Valu
                                         " deep: a custom function evaluates a system whose functions evaluate "
                                         "again, without end?");
     orvane::CallOutcome outcome;
-    if (numNestedCalls >= kMostNestedCalls) {
+    if (nestedCalls >= kMostNestedCalls) {
         outcome.error = tooDeep;
         return outcome;
     }
     {
         struct Nested {
-            Nested() { ++numNestedCalls; }
-            ~Nested() { --numNestedCalls; }
+            Nested() { ++nestedCalls; }
+            ~Nested() { --nestedCalls; }
         } nested;
         EvaluatingSystem evaluating(functionUses_.get());
         std::vector<orvane::Value> arguments = {inputs, record_, diagnostics};

@@ -19,6 +19,7 @@
 // Sections: the block, finding rows, wording, the checked call, split across
 // threads.
 #include "fazolt/fazolt.h"
+#include "function_uses.h"
 
 #include <algorithm>
 #include <cmath>
@@ -555,7 +556,7 @@ orvane::CallOutcome System::checkedCall(const orvane::Value &inputs, const orvan
     if (!isDoubleMatrix(inputs)) return call(inputs, diagnostics, numResults);
     const int64_t numRows = inputs.dims()[0];
     const int64_t numParts = numPartsFor(checks.threads, numRows);
-    if (numParts > 1 && numResults >= 1) {
+    if (numParts > 1 && numResults >= 1 && numNestedCalls() == 0) {
         std::vector<Part> parts(static_cast<size_t>(numParts));
         const Block block{inputs.pr(), numRows, inputs.dims()[1]};
         for (int64_t k = 0; k < numParts; ++k) {

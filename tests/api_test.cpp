@@ -267,23 +267,28 @@ TEST_F(Api, CustomFunctionEvaluatesAnotherSystemAndACycleStops) {
     EXPECT_TRUE(sameEvaluation(outer.evaluate(inputs), product.evaluate(inputs)));
     EXPECT_EQ(mismatches.load(), 0);
 
+    // Split across threads at every level, the fresh threads must not start
+    // counting afresh.
     std::optional<fazolt::System> cycle;
+    const fazolt::Matrix manyRows = dimmerInputs(600);
+    fazolt::DiagnosticModes split;
+    split.threads = 2;
     fazolt::registerFunction("cppCycle", [&](int numResults, std::vector<orvane::Value> &results,
                                              const std::vector<orvane::Value> &arguments) {
-        cycle->evaluate(innerRow);
+        cycle->evaluate(manyRows, split);
         productOfValues(numResults, results, arguments);
     });
     cycle = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppCycle")"), module_);
-    const int64_t before = orvane::threadAllocStats().liveBlocks;
+    const int64_t before = orvane::allocStats().liveBlocks;
     try {
-        cycle->evaluate(innerRow);
+        cycle->evaluate(manyRows, split);
         ADD_FAILURE() << "no error";
     } catch (const orvane::HostError &e) {
         EXPECT_EQ(e.identifier(), "fazolt:api:NestedTooDeep");
         EXPECT_EQ(e.message().rfind("evaluations nested 32 deep", 0), 0u) << e.message();
         EXPECT_EQ(e.message().find(" (in "), std::string::npos) << "said once, not once per level";
     }
-    EXPECT_EQ(orvane::threadAllocStats().liveBlocks, before);
+    EXPECT_EQ(orvane::allocStats().liveBlocks, before);
     EXPECT_EQ(orvane::heapReferenceDepth(), 0);
     fazolt::unregisterFunction("cppNested");
     fazolt::unregisterFunction("cppCycle");

@@ -79,7 +79,8 @@ struct RowChecks {
     // Threads the block is split across (0: one per core; a few hundred rows
     // each at least). The outcome is the one call's, byte for byte: outputs,
     // warnings, their wording and order, the error. rowName is then called
-    // from those threads; numWanted only from the calling one.
+    // from those threads; numWanted only from the calling one. Inside a
+    // custom function's evaluation the rows stay on the calling thread.
     unsigned threads = 1;
 };
 
