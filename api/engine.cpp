@@ -191,8 +191,6 @@ void registerFunction(const std::string &name, orvane::HostFunction function) {
     orvane::registerFunction(name, std::move(function));
 }
 
-void unregisterFunction(const std::string &name) {
-    orvane::unregisterFunction(name);
-}
+void unregisterFunction(const std::string &name) { orvane::unregisterFunction(name); }
 
 }  // namespace fazolt

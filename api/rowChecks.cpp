@@ -509,15 +509,18 @@ std::optional<orvane::CallOutcome> joinParts(std::vector<Part> &parts, const Row
         };
         bool isAnyWanted = false;
         for (const orvane::Warning &w : part.outcome.warnings)
-            isAnyWanted = isAnyWanted || (placeOf(w.identifier) == 1 && diagnosticOf(w.identifier) !=
-                                                                            Diagnostic::other && numLeft(w.identifier) > 0);
+            isAnyWanted = isAnyWanted || (placeOf(w.identifier) == 1 &&
+                                          diagnosticOf(w.identifier) != Diagnostic::other && numLeft(w.identifier) > 0);
         if (isAnyWanted) {
             std::map<std::string, int64_t> left;
             for (const orvane::Warning &w : part.outcome.warnings) left.emplace(w.identifier, numLeft(w.identifier));
-            checkPart(system, part, diagnostics, checks, [left](const std::string &id) {
-                auto it = left.find(id);
-                return it == left.end() ? 0 : it->second;
-            }, numResults);
+            checkPart(
+                system, part, diagnostics, checks,
+                [left](const std::string &id) {
+                    auto it = left.find(id);
+                    return it == left.end() ? 0 : it->second;
+                },
+                numResults);
             if (part.outcome.error) return std::nullopt;
         }
         for (const orvane::Warning &w : part.outcome.warnings)
@@ -540,7 +543,8 @@ std::optional<orvane::CallOutcome> joinParts(std::vector<Part> &parts, const Row
         const int64_t n = part.rows.dims()[0];
         if (y.dims()[0] != n || y.dims()[1] != numOutputs) return std::nullopt;
         for (int64_t o = 0; o < numOutputs && n > 0; ++o)
-            std::memcpy(outputs.pr() + part.first + o * numRows, y.pr() + o * n, static_cast<size_t>(n) * sizeof(double));
+            std::memcpy(outputs.pr() + part.first + o * numRows, y.pr() + o * n,
+                        static_cast<size_t>(n) * sizeof(double));
         joined.leakedValues += part.outcome.leakedValues;
     }
     // The other results are the last row's: the last part's.
@@ -567,7 +571,8 @@ orvane::CallOutcome System::checkedCall(const orvane::Value &inputs, const orvan
         std::vector<std::exception_ptr> failures(parts.size());
         auto run = [&](size_t k) {
             try {
-                checkPart(*this, parts[k], diagnostics, checks, [](const std::string &) { return 0; }, numResults);
+                checkPart(
+                    *this, parts[k], diagnostics, checks, [](const std::string &) { return 0; }, numResults);
             } catch (...) {
                 failures[k] = std::current_exception();
             }

@@ -135,10 +135,12 @@ int runBench(const BenchOptions &options) {
     double highest = *std::max_element(nsPerRow.begin(), nsPerRow.end());
     char numbers[256];
     std::snprintf(numbers, sizeof numbers,
-                  " rows=%" PRId64 " reps=%" PRId64 " threads=%u"
+                  " rows=%" PRId64 " reps=%" PRId64
+                  " threads=%u"
                   " median_ns_row=%.1f min_ns_row=%.1f max_ns_row=%.1f rows_per_s=%.0f cpu_ns_row=%.1f"
                   " checksum=0x%016" PRIx64 "\n",
-                  numRows, options.numReps, options.threads, median, lowest, highest, 1e9 / median, medianOf(cpuNsPerRow), *checksum);
+                  numRows, options.numReps, options.threads, median, lowest, highest, 1e9 / median,
+                  medianOf(cpuNsPerRow), *checksum);
     // Through std::cout, whose failure main reports.
     std::cout << "system=" << (system.name().empty() ? "-" : system.name()) << numbers;
     return 0;

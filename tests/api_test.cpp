@@ -320,8 +320,8 @@ TEST_F(Api, SplitAcrossThreadsGivesOneThreadsOutcome) {
         }
         return text;
     };
-    for (fazolt::DiagnosticModes modes : {fazolt::DiagnosticModes{}, fazolt::DiagnosticModes{3, 2, 2, 2, 2},
-                                          fazolt::DiagnosticModes{2, 2, 2, 3, 2}}) {
+    for (fazolt::DiagnosticModes modes :
+         {fazolt::DiagnosticModes{}, fazolt::DiagnosticModes{3, 2, 2, 2, 2}, fazolt::DiagnosticModes{2, 2, 2, 3, 2}}) {
         const std::string alone = outcomeOf(modes);
         if (modes.nanInput == 3) {
             EXPECT_NE(alone.find("error fazolt:inputs:NaN: row 1500: input"), std::string::npos) << alone;
