@@ -22,6 +22,7 @@
 #include "function_uses.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -461,8 +462,11 @@ orvane::CallOutcome CheckedCall::run(int numResults) {
 
 // Fewer rows than this per thread cost more to hand out than they save.
 constexpr int64_t kMinRowsPerThread = 256;
+// A part's rows, their outputs and the module's buffers for them stay within
+// a core's caches: a larger batch is cut into more parts than threads.
+constexpr int64_t kMostRowsPerPart = 65536;
 
-int64_t numPartsFor(unsigned threads, int64_t numRows) {
+int64_t numThreadsFor(unsigned threads, int64_t numRows) {
     int64_t asked = threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
     return std::max<int64_t>(1, std::min(asked, numRows / kMinRowsPerThread));
 }
@@ -475,6 +479,7 @@ int placeOf(const std::string &identifier) {
 
 struct Part {
     int64_t first = 0;
+    int64_t count = 0;
     orvane::Value rows;
     orvane::CallOutcome outcome;
 };
@@ -559,27 +564,32 @@ orvane::CallOutcome System::checkedCall(const orvane::Value &inputs, const orvan
                                         const RowChecks &checks, int numResults) const {
     if (!isDoubleMatrix(inputs)) return call(inputs, diagnostics, numResults);
     const int64_t numRows = inputs.dims()[0];
-    const int64_t numParts = numPartsFor(checks.threads, numRows);
-    if (numParts > 1 && numResults >= 1 && numNestedCalls() == 0) {
+    const int64_t numThreads = numThreadsFor(checks.threads, numRows);
+    if (numThreads > 1 && numResults >= 1 && numNestedCalls() == 0) {
+        const int64_t numParts = std::max(numThreads, (numRows + kMostRowsPerPart - 1) / kMostRowsPerPart);
         std::vector<Part> parts(static_cast<size_t>(numParts));
-        const Block block{inputs.pr(), numRows, inputs.dims()[1]};
         for (int64_t k = 0; k < numParts; ++k) {
             Part &part = parts[static_cast<size_t>(k)];
             part.first = numRows * k / numParts;
-            part.rows = block.rows(part.first, numRows * (k + 1) / numParts - part.first);
+            part.count = numRows * (k + 1) / numParts - part.first;
         }
+        const Block block{inputs.pr(), numRows, inputs.dims()[1]};
         std::vector<std::exception_ptr> failures(parts.size());
-        auto run = [&](size_t k) {
-            try {
-                checkPart(
-                    *this, parts[k], diagnostics, checks, [](const std::string &) { return 0; }, numResults);
-            } catch (...) {
-                failures[k] = std::current_exception();
+        std::atomic<size_t> nextPart{0};
+        auto work = [&] {
+            for (size_t k = nextPart++; k < parts.size(); k = nextPart++) {
+                try {
+                    parts[k].rows = block.rows(parts[k].first, parts[k].count);
+                    checkPart(
+                        *this, parts[k], diagnostics, checks, [](const std::string &) { return 0; }, numResults);
+                } catch (...) {
+                    failures[k] = std::current_exception();
+                }
             }
         };
         std::vector<std::thread> workers;
-        for (size_t k = 1; k < parts.size(); ++k) workers.emplace_back(run, k);
-        run(0);
+        for (int64_t k = 1; k < numThreads; ++k) workers.emplace_back(work);
+        work();
         for (std::thread &t : workers) t.join();
         for (const std::exception_ptr &failure : failures)
             if (failure) std::rethrow_exception(failure);
