@@ -306,7 +306,7 @@ TEST_F(Api, SplitAcrossThreadsGivesOneThreadsOutcome) {
         try {
             fazolt::Evaluation e = dimmer.evaluate(inputs, modes);
             for (const orvane::Warning &w : e.warnings) text += w.identifier + ": " + w.message + "\n";
-            EXPECT_EQ(e.outputs.rows, 3000);
+            EXPECT_EQ(e.outputs.rows, inputs.rows);
             uint64_t hash = 14695981039346656037u;  // FNV-1a of the bits
             for (const fazolt::Matrix *m : {&e.outputs, &e.firingStrengths})
                 for (double v : m->data) {
@@ -334,6 +334,12 @@ TEST_F(Api, SplitAcrossThreadsGivesOneThreadsOutcome) {
             EXPECT_EQ(outcomeOf(modes), alone) << threads << " threads";
         }
     }
+    // A batch cut into more parts than threads.
+    inputs = dimmerInputs(140000);
+    const std::string alone = outcomeOf({});
+    fazolt::DiagnosticModes split;
+    split.threads = 2;
+    EXPECT_EQ(outcomeOf(split), alone);
 }
 
 }  // namespace
