@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -15,12 +14,9 @@
 namespace fazolt {
 namespace {
 
-// Host values are reference counted without atomics, and the module call
-// itself must not overlap: every use of shared values goes through this lock.
-std::mutex &apiMutex() {
-    static std::mutex m;
-    return m;
-}
+// Module calls in progress on this thread: a custom function that evaluates
+// a system nests one more.
+thread_local int nestedCalls = 0;
 
 std::string readFile(const std::string &path) {
     // A folder opens like a file and reads as empty text, which would be
@@ -53,6 +49,8 @@ bool looksLikeHostValue(std::string_view text) {
 }
 
 }  // namespace
+
+int numNestedCalls() { return nestedCalls; }
 
 Matrix Matrix::zeros(int64_t rows, int64_t cols) {
     Matrix m;
@@ -196,12 +194,30 @@ orvane::Value clampedColumns(const orvane::Value &matrix, const ClampRanges &ran
 }  // namespace
 
 orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Value &diagnostics, int numResults) const {
-    std::lock_guard<std::mutex> lock(apiMutex());
-    EvaluatingSystem evaluating(functionUses_.get());
-    std::vector<orvane::Value> arguments = {clampedColumns(inputs, inputClamps_), record_, diagnostics};
-    orvane::CallOutcome outcome = module_->call(numResults, arguments);
-    if (!outcome.error && !outcome.results.empty())
-        outcome.results[0] = clampedColumns(outcome.results[0], outputClamps_);
+    // A cycle (a system's function evaluating that system again) would
+    // otherwise nest until the stack runs out.
+    const orvane::HostError tooDeep("fazolt:api:NestedTooDeep",
+                                    "evaluations nested " + std::to_string(kMostNestedCalls) +
+                                        " deep: a custom function evaluates a system whose functions evaluate "
+                                        "again, without end?");
+    orvane::CallOutcome outcome;
+    if (nestedCalls >= kMostNestedCalls) {
+        outcome.error = tooDeep;
+        return outcome;
+    }
+    {
+        struct Nested {
+            Nested() { ++nestedCalls; }
+            ~Nested() { --nestedCalls; }
+        } nested;
+        EvaluatingSystem evaluating(functionUses_.get());
+        std::vector<orvane::Value> arguments = {clampedColumns(inputs, inputClamps_), record_, diagnostics};
+        outcome = module_->call(numResults, arguments);
+        if (!outcome.error && !outcome.results.empty())
+            outcome.results[0] = clampedColumns(outcome.results[0], outputClamps_);
+    }
+    // Each level of the cycle added where it called: said once is enough.
+    if (outcome.error && outcome.error->identifier() == tooDeep.identifier()) outcome.error = tooDeep;
     return outcome;
 }
 
@@ -209,31 +225,22 @@ Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) 
     RowChecks checks;
     checks.nanInput = modes.nanInput;
     checks.nonFiniteOutput = modes.nonFiniteOutput;
+    checks.threads = modes.threads;
     if (inputs.rows == 1) checks.rowName = [](int64_t) { return std::string(); };  // nothing to tell apart
-    // Fresh values of this thread's own: only the calls share anything.
     orvane::CallOutcome outcome = checkedCall(inputs.toValue(), diagnostics(modes), checks, 6);
     if (outcome.error) throw *outcome.error;
     Evaluation e;
     Matrix *targets[6] = {&e.outputs,           &e.ruleInputValues, &e.ruleOutputs,
                           &e.aggregatedOutputs, &e.firingStrengths, &e.ruleOutputLevels};
-    {
-        std::lock_guard<std::mutex> lock(apiMutex());
-        for (size_t k = 0; k < outcome.results.size() && k < 6; ++k)
-            *targets[k] = Matrix::fromValue(outcome.results[k]);
-        e.warnings = std::move(outcome.warnings);
-        outcome.results.clear();
-    }
+    for (size_t k = 0; k < outcome.results.size() && k < 6; ++k) *targets[k] = Matrix::fromValue(outcome.results[k]);
+    e.warnings = std::move(outcome.warnings);
     return e;
 }
 
 void registerFunction(const std::string &name, orvane::HostFunction function) {
-    std::lock_guard<std::mutex> lock(apiMutex());
     orvane::registerFunction(name, std::move(function));
 }
 
-void unregisterFunction(const std::string &name) {
-    std::lock_guard<std::mutex> lock(apiMutex());
-    orvane::unregisterFunction(name);
-}
+void unregisterFunction(const std::string &name) { orvane::unregisterFunction(name); }
 
 }  // namespace fazolt

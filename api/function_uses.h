@@ -49,6 +49,11 @@ private:
     const FunctionUses *previous_;
 };
 
+// Module calls in progress on this thread (System::call), for the depth
+// limit; a batch evaluated from inside one is not split across threads again,
+// so that a cycle cannot leave the limit behind on fresh threads.
+int numNestedCalls();
+
 }  // namespace fazolt
 
 #endif

@@ -34,6 +34,9 @@ struct Script {
     int64_t instructionsLeft = 0;
     bool isOverInstructions = false;
     char instructionLimitMessage[512] = "";  // where the limit was reached: later errors are its echoes
+    // A Lua state runs one call at a time: threads evaluating at once take
+    // turns in each script (and only there).
+    std::mutex inUse;
 
     Script() = default;
     Script(const Script &) = delete;
@@ -430,6 +433,7 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     for (const std::string &name : defined) {
         fazolt::registerFunction(name, [s = &script, name](int, std::vector<orvane::Value> &results,
                                                            const std::vector<orvane::Value> &args) {
+            std::lock_guard<std::mutex> turn(s->inUse);
             callLuaFunction(*s, name, results, args);
         });
     }

@@ -12,13 +12,23 @@
 // prefixes of it: calls made only when there is something to report, and
 // only for the warnings that will be shown.
 //
-// Sections: the block, finding rows, wording, the checked call.
+// A block split across threads gives what the whole block gives in one call:
+// each part is checked with rows named by their place in the block, and the
+// parts' warnings are put in the one call's order.
+//
+// Sections: the block, finding rows, wording, the checked call, split across
+// threads.
 #include "fazolt/fazolt.h"
+#include "function_uses.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <optional>
+#include <thread>
 
 namespace fazolt {
 namespace {
@@ -448,11 +458,147 @@ orvane::CallOutcome CheckedCall::run(int numResults) {
     return result;
 }
 
+// ---- Split across threads.
+
+// Fewer rows than this per thread cost more to hand out than they save.
+constexpr int64_t kMinRowsPerThread = 256;
+// A part's rows, their outputs and the module's buffers for them stay within
+// a core's caches: a larger batch is cut into more parts than threads.
+constexpr int64_t kMostRowsPerPart = 65536;
+
+int64_t numThreadsFor(unsigned threads, int64_t numRows) {
+    int64_t asked = threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
+    return std::max<int64_t>(1, std::min(asked, numRows / kMinRowsPerThread));
+}
+
+// Where a warning goes in one call's order: inputs, the module, outputs.
+int placeOf(const std::string &identifier) {
+    if (identifier == kNaNInput) return 0;
+    return identifier == kNonFiniteOutput ? 2 : 1;
+}
+
+struct Part {
+    int64_t first = 0;
+    int64_t count = 0;
+    orvane::Value rows;
+    orvane::CallOutcome outcome;
+};
+
+// The checked call of a part, rows named by their place in the whole block.
+void checkPart(const System &system, Part &part, const orvane::Value &diagnostics, const RowChecks &checks,
+               std::function<int64_t(const std::string &)> numWanted, int numResults) {
+    RowChecks own;
+    own.nanInput = checks.nanInput;
+    own.nonFiniteOutput = checks.nonFiniteOutput;
+    own.rowName = [&checks, first = part.first](int64_t row) {
+        return checks.rowName ? checks.rowName(first + row) : "row " + std::to_string(first + row);
+    };
+    own.numWanted = std::move(numWanted);
+    part.outcome = CheckedCall(system, part.rows, diagnostics, own).run(numResults);
+}
+
+// The parts' outcomes as the whole block's one call; nothing when a part
+// raised or returned what cannot be joined.
+std::optional<orvane::CallOutcome> joinParts(std::vector<Part> &parts, const RowChecks &checks, int64_t numRows,
+                                             const System &system, const orvane::Value &diagnostics, int numResults) {
+    for (const Part &part : parts)
+        if (part.outcome.error || part.outcome.results.empty() || !isDoubleMatrix(part.outcome.results[0]))
+            return std::nullopt;
+    // The parts ran with no warning worded; the ones among the first shown
+    // of their identifier in the whole block are checked again, worded.
+    std::map<std::string, int64_t> numBefore;  // the module's warnings in the parts before
+    for (Part &part : parts) {
+        auto numLeft = [&](const std::string &id) {
+            int64_t wanted = checks.numWanted ? checks.numWanted(id) : kWantedPerIdentifier;
+            return wanted - numBefore[id];
+        };
+        bool isAnyWanted = false;
+        for (const orvane::Warning &w : part.outcome.warnings)
+            isAnyWanted = isAnyWanted || (placeOf(w.identifier) == 1 &&
+                                          diagnosticOf(w.identifier) != Diagnostic::other && numLeft(w.identifier) > 0);
+        if (isAnyWanted) {
+            std::map<std::string, int64_t> left;
+            for (const orvane::Warning &w : part.outcome.warnings) left.emplace(w.identifier, numLeft(w.identifier));
+            checkPart(
+                system, part, diagnostics, checks,
+                [left](const std::string &id) {
+                    auto it = left.find(id);
+                    return it == left.end() ? 0 : it->second;
+                },
+                numResults);
+            if (part.outcome.error) return std::nullopt;
+        }
+        for (const orvane::Warning &w : part.outcome.warnings)
+            if (placeOf(w.identifier) == 1) ++numBefore[w.identifier];
+    }
+    const int64_t numOutputs = parts.front().outcome.results[0].dims()[1];
+    orvane::CallOutcome joined;
+    orvane::Value outputs = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {numRows, numOutputs});
+    std::vector<orvane::Warning> placed[3];
+    for (Part &part : parts) {
+        for (orvane::Warning &w : part.outcome.warnings) {
+            const int place = placeOf(w.identifier);
+            placed[place].push_back(std::move(w));
+        }
+    }
+    for (std::vector<orvane::Warning> &ws : placed)
+        for (orvane::Warning &w : ws) joined.warnings.push_back(std::move(w));
+    for (Part &part : parts) {
+        const orvane::Value &y = part.outcome.results[0];
+        const int64_t n = part.rows.dims()[0];
+        if (y.dims()[0] != n || y.dims()[1] != numOutputs) return std::nullopt;
+        for (int64_t o = 0; o < numOutputs && n > 0; ++o)
+            std::memcpy(outputs.pr() + part.first + o * numRows, y.pr() + o * n,
+                        static_cast<size_t>(n) * sizeof(double));
+        joined.leakedValues += part.outcome.leakedValues;
+    }
+    // The other results are the last row's: the last part's.
+    joined.results = std::move(parts.back().outcome.results);
+    joined.results[0] = std::move(outputs);
+    return joined;
+}
+
 }  // namespace
 
 orvane::CallOutcome System::checkedCall(const orvane::Value &inputs, const orvane::Value &diagnostics,
                                         const RowChecks &checks, int numResults) const {
     if (!isDoubleMatrix(inputs)) return call(inputs, diagnostics, numResults);
+    const int64_t numRows = inputs.dims()[0];
+    const int64_t numThreads = numThreadsFor(checks.threads, numRows);
+    if (numThreads > 1 && numResults >= 1 && numNestedCalls() == 0) {
+        const int64_t numParts = std::max(numThreads, (numRows + kMostRowsPerPart - 1) / kMostRowsPerPart);
+        std::vector<Part> parts(static_cast<size_t>(numParts));
+        for (int64_t k = 0; k < numParts; ++k) {
+            Part &part = parts[static_cast<size_t>(k)];
+            part.first = numRows * k / numParts;
+            part.count = numRows * (k + 1) / numParts - part.first;
+        }
+        const Block block{inputs.pr(), numRows, inputs.dims()[1]};
+        std::vector<std::exception_ptr> failures(parts.size());
+        std::atomic<size_t> nextPart{0};
+        auto work = [&] {
+            for (size_t k = nextPart++; k < parts.size(); k = nextPart++) {
+                try {
+                    parts[k].rows = block.rows(parts[k].first, parts[k].count);
+                    checkPart(
+                        *this, parts[k], diagnostics, checks, [](const std::string &) { return 0; }, numResults);
+                } catch (...) {
+                    failures[k] = std::current_exception();
+                }
+            }
+        };
+        std::vector<std::thread> workers;
+        for (int64_t k = 1; k < numThreads; ++k) workers.emplace_back(work);
+        work();
+        for (std::thread &t : workers) t.join();
+        for (const std::exception_ptr &failure : failures)
+            if (failure) std::rethrow_exception(failure);
+        if (std::optional<orvane::CallOutcome> joined =
+                joinParts(parts, checks, numRows, *this, diagnostics, numResults))
+            return std::move(*joined);
+        // An error stops the block at its row, with the warnings up to there
+        // in the one call's order: that call says it.
+    }
     return CheckedCall(*this, inputs, diagnostics, checks).run(numResults);
 }
 

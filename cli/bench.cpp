@@ -27,6 +27,7 @@ struct BenchOptions {
     std::string inputsPath;
     std::string modulePath;
     int64_t numReps = 10;
+    unsigned threads = 1;
 };
 
 // ---- Timing and checksum.
@@ -94,13 +95,20 @@ int runBench(const BenchOptions &options) {
     // not the evaluation.
     orvane::Value diagnostics = fazolt::makeDiagnostics(0, 0, 0, system.name());
 
+    // Split across threads: the rows' own checks off too, as the module's.
+    fazolt::RowChecks split;
+    split.nanInput = fazolt::REPORT_NOTHING;
+    split.nonFiniteOutput = fazolt::REPORT_NOTHING;
+    split.threads = options.threads;
+
     std::vector<double> nsPerRow;
     std::vector<double> cpuNsPerRow;
     std::optional<uint64_t> checksum;
     for (int64_t rep = 0; rep <= options.numReps; ++rep) {  // rep 0 warms up and is not counted
         double cpuStart = cpuNanoseconds();
         auto start = std::chrono::steady_clock::now();
-        orvane::CallOutcome outcome = system.call(inputs, diagnostics, 1);
+        orvane::CallOutcome outcome = options.threads == 1 ? system.call(inputs, diagnostics, 1)
+                                                           : system.checkedCall(inputs, diagnostics, split, 1);
         auto stop = std::chrono::steady_clock::now();
         double cpuStop = cpuNanoseconds();
         if (outcome.error) {
@@ -128,9 +136,11 @@ int runBench(const BenchOptions &options) {
     char numbers[256];
     std::snprintf(numbers, sizeof numbers,
                   " rows=%" PRId64 " reps=%" PRId64
+                  " threads=%u"
                   " median_ns_row=%.1f min_ns_row=%.1f max_ns_row=%.1f rows_per_s=%.0f cpu_ns_row=%.1f"
                   " checksum=0x%016" PRIx64 "\n",
-                  numRows, options.numReps, median, lowest, highest, 1e9 / median, medianOf(cpuNsPerRow), *checksum);
+                  numRows, options.numReps, options.threads, median, lowest, highest, 1e9 / median,
+                  medianOf(cpuNsPerRow), *checksum);
     // Through std::cout, whose failure main reports.
     std::cout << "system=" << (system.name().empty() ? "-" : system.name()) << numbers;
     return 0;
@@ -150,10 +160,13 @@ void addBenchCommand(CLI::App &app, int &status) {
         "second at the median, the median CPU time per row (on a busy machine the wall time also\n"
         "counts waiting for a core), and an FNV-1a checksum of the output bits. Every repetition\n"
         "must give the same checksum; otherwise the command exits with status 1.\n\n"
+        "--threads N splits the rows across N threads of this process (0: one per core), as\n"
+        "fazolt::System::evaluate does with DiagnosticModes::threads; the checksum is that of\n"
+        "one thread. The CPU time then adds up the threads' time.\n\n"
         "Examples:\n"
         "  fazolt bench examples/dimmer/dimmer.json examples/dimmer/inputs.csv\n"
-        "  fazolt bench fan.json build/bench-inputs/fan.csv --reps 20\n"
-        "  system=fan rows=100000 reps=20 median_ns_row=... min_ns_row=... max_ns_row=... rows_per_s=... "
+        "  fazolt bench fan.json build/bench-inputs/fan.csv --reps 20 --threads 2\n"
+        "  system=fan rows=100000 reps=20 threads=2 median_ns_row=... min_ns_row=... max_ns_row=... rows_per_s=... "
         "cpu_ns_row=... checksum=0x...");
     bench->add_option("system", options->systemPath, "System: nested description or raw record (JSON)")
         ->required()
@@ -163,6 +176,9 @@ void addBenchCommand(CLI::App &app, int &status) {
         ->type_name("INPUTS.csv");
     bench->add_option("--reps", options->numReps, "Timed repetitions (default 10)")
         ->check(CLI::PositiveNumber)
+        ->type_name("N");
+    bench->add_option("--threads", options->threads, "Threads the rows are split across (default 1; 0: one per core)")
+        ->check(CLI::Range(0u, 4096u))
         ->type_name("N");
     bench->add_option("--module", options->modulePath, "Module to load (default: the one beside the fazolt libraries)");
     addFunctionsOption(bench);

@@ -1,8 +1,9 @@
-// The module entry and its life cycle: one run-time context per call.
+// The module entry and its life cycle: one run-time context per call, on
+// the calling thread.
 #include "host/marshalling.h"
 #include "host/runtime.h"
 
-zorbTLS *fazoltTLS = nullptr;
+thread_local zorbTLS *fazoltTLS = nullptr;
 
 namespace {
 
@@ -47,6 +48,10 @@ FAZOLT_EXPORT void qibfilerequiredapiversion(uint32_t *releaseCode, uint32_t *in
 }
 
 FAZOLT_EXPORT void qibFunction(int32_t nlhs, zorbArray *plhs[], int32_t nrhs, const zorbArray *prhs[]) {
+    // A host function of the call may call the module again on this thread.
+    // Should that call raise, its context is the host's to destroy, and this
+    // one's too should this call raise.
+    zorbTLS *outerTLS = fazoltTLS;
     qibAtExit(&fazolt_atexit);
     fazolt_initialize();
     if (nrhs != 3) {
@@ -60,6 +65,7 @@ FAZOLT_EXPORT void qibFunction(int32_t nlhs, zorbArray *plhs[], int32_t nrhs, co
     marshalAndEvaluate(fazoltTLS, prhs, nlhs, outputs);
     zorbReturnArrays(nlhs < 1 ? 1 : nlhs, plhs, outputs);
     fazolt_terminate();
+    fazoltTLS = outerTLS;
 }
 
 }  // extern "C"

@@ -6,8 +6,10 @@
 #include <orvane/scalar_math.h>
 #include <orvane/zorb.h>
 
-// The module-global run-time context: live during a call, null otherwise.
-extern zorbTLS *fazoltTLS;
+// The run-time context of this thread's call in progress: null otherwise.
+// One per thread, so that threads call the module at once; a nested call on
+// the same thread (a host function evaluating) puts the outer one back.
+extern thread_local zorbTLS *fazoltTLS;
 
 #define FAZOLT_EXPORT __attribute__((visibility("default")))
 

@@ -1,6 +1,7 @@
 // The embedding API: custom methods served by C++ host functions, and
 // evaluation from several threads at once.
 #include <fazolt/fazolt.h>
+#include <fazolt/lua.h>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -196,27 +198,148 @@ TEST_F(Api, ChecksNameTheInputAndTheRowAndChangeNoOutput) {
               "diagFazolt_OutOfRangeInput: row 2: input \"daylight\" has the value 120, outside its range [0 100]");
 }
 
-// Two threads evaluating at once get what one thread gets, bit for bit,
-// also when each call goes back into a C++ host function.
+// Threads evaluating at once get what one thread gets, bit for bit: two on
+// one system (each call going back into C++ host functions), one on another
+// system, one on a system with a Lua AND, a batch split across threads,
+// while another thread registers and unregisters a function; each thread's
+// calls leave nothing allocated on that thread. (Also run by the
+// ThreadSanitizer build of scripts/ci-extra.sh.)
 TEST_F(Api, ConcurrentEvaluationsMatchSequential) {
     const fazolt::Matrix inputs = dimmerInputs(2000);
-    for (const char *methods : {R"("andMethod": "min")", R"("andMethod": "cppProduct", "orMethod": "cppProbor")"}) {
-        SCOPED_TRACE(methods);
-        fazolt::System system = fazolt::System::fromDescription(dimmerWith(methods), module_);
-        const fazolt::Evaluation expected = system.evaluate(inputs);
-        ASSERT_EQ(expected.outputs.rows, 2000);
-        std::atomic<int> mismatches{0};
-        auto work = [&]() {
-            for (int k = 0; k < 3; ++k) {
-                if (!sameEvaluation(system.evaluate(inputs), expected)) ++mismatches;
-            }
-        };
-        std::thread first(work);
-        std::thread second(work);
-        first.join();
-        second.join();
-        EXPECT_EQ(mismatches.load(), 0);
+    fazolt::System plain = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "min")"), module_);
+    fazolt::System custom =
+        fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppProduct", "orMethod": "cppProbor")"), module_);
+    const std::string script = testing::TempDir() + "api_concurrent.lua";
+    std::ofstream(script) << "function luaConcurrentMin(v) return math.min(table.unpack(v)) end\n";
+    fazolt::registerLuaFunctions(script);
+    fazolt::System lua = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "luaConcurrentMin")"), module_);
+    const fazolt::Evaluation expectedPlain = plain.evaluate(inputs);
+    const fazolt::Evaluation expectedCustom = custom.evaluate(inputs);
+    ASSERT_EQ(expectedCustom.outputs.rows, 2000);
+    EXPECT_TRUE(sameEvaluation(lua.evaluate(inputs), expectedPlain));
+    fazolt::DiagnosticModes split;
+    split.threads = 2;
+    EXPECT_TRUE(sameEvaluation(lua.evaluate(inputs, split), expectedPlain));
+    std::atomic<int> mismatches{0}, blocksLeft{0};
+    auto work = [&](const fazolt::System *system, const fazolt::Evaluation *expected) {
+        for (int k = 0; k < 3; ++k) {
+            int64_t before = orvane::threadAllocStats().liveBlocks;
+            if (!sameEvaluation(system->evaluate(inputs), *expected)) ++mismatches;
+            if (orvane::threadAllocStats().liveBlocks != before) ++blocksLeft;
+        }
+    };
+    std::atomic<bool> isDone{false};
+    std::thread registering([&] {
+        while (!isDone) {
+            fazolt::registerFunction("cppMeanwhile", productOfValues);
+            fazolt::unregisterFunction("cppMeanwhile");
+        }
+    });
+    std::thread first(work, &custom, &expectedCustom);
+    std::thread second(work, &custom, &expectedCustom);
+    std::thread other(work, &plain, &expectedPlain);
+    std::thread withLua(work, &lua, &expectedPlain);
+    first.join();
+    second.join();
+    other.join();
+    withLua.join();
+    isDone = true;
+    registering.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_EQ(blocksLeft.load(), 0);
+}
+
+// A custom function may evaluate another system on its own thread and use
+// the result; a system whose function evaluates it again stops at a depth.
+TEST_F(Api, CustomFunctionEvaluatesAnotherSystemAndACycleStops) {
+    fazolt::System inner = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "min")"), module_);
+    const fazolt::Matrix innerRow = fazolt::Matrix::fromRows({{30, 0.9}});
+    const double innerOutput = inner.evaluate(innerRow).outputs.at(0, 0);
+    std::atomic<int> mismatches{0};
+    fazolt::registerFunction("cppNested", [&](int numResults, std::vector<orvane::Value> &results,
+                                              const std::vector<orvane::Value> &arguments) {
+        if (inner.evaluate(innerRow).outputs.at(0, 0) != innerOutput) ++mismatches;
+        productOfValues(numResults, results, arguments);
+    });
+    const fazolt::Matrix inputs = dimmerInputs(50);
+    fazolt::System outer = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppNested")"), module_);
+    fazolt::System product = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppProduct")"), module_);
+    EXPECT_TRUE(sameEvaluation(outer.evaluate(inputs), product.evaluate(inputs)));
+    EXPECT_EQ(mismatches.load(), 0);
+
+    // Split across threads at every level, the fresh threads must not start
+    // counting afresh.
+    std::optional<fazolt::System> cycle;
+    const fazolt::Matrix manyRows = dimmerInputs(600);
+    fazolt::DiagnosticModes split;
+    split.threads = 2;
+    fazolt::registerFunction("cppCycle", [&](int numResults, std::vector<orvane::Value> &results,
+                                             const std::vector<orvane::Value> &arguments) {
+        cycle->evaluate(manyRows, split);
+        productOfValues(numResults, results, arguments);
+    });
+    cycle = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppCycle")"), module_);
+    const int64_t before = orvane::allocStats().liveBlocks;
+    try {
+        cycle->evaluate(manyRows, split);
+        ADD_FAILURE() << "no error";
+    } catch (const orvane::HostError &e) {
+        EXPECT_EQ(e.identifier(), "fazolt:api:NestedTooDeep");
+        EXPECT_EQ(e.message().rfind("evaluations nested 32 deep", 0), 0u) << e.message();
+        EXPECT_EQ(e.message().find(" (in "), std::string::npos) << "said once, not once per level";
     }
+    EXPECT_EQ(orvane::allocStats().liveBlocks, before);
+    EXPECT_EQ(orvane::heapReferenceDepth(), 0);
+    fazolt::unregisterFunction("cppNested");
+    fazolt::unregisterFunction("cppCycle");
+}
+
+// Rows split across threads give one thread's outputs and warnings, worded
+// and ordered alike (more than the worded 20 of an identifier, NaN inputs
+// first, rows named in the whole batch), and its first error.
+TEST_F(Api, SplitAcrossThreadsGivesOneThreadsOutcome) {
+    fazolt::System dimmer = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppProduct")"), module_);
+    fazolt::Matrix inputs = dimmerInputs(3000);
+    for (int64_t r : {1500, 2999}) inputs.at(r, 1) = std::nan("");  // not in the first part
+    auto outcomeOf = [&](fazolt::DiagnosticModes modes) {
+        std::string text;
+        try {
+            fazolt::Evaluation e = dimmer.evaluate(inputs, modes);
+            for (const orvane::Warning &w : e.warnings) text += w.identifier + ": " + w.message + "\n";
+            EXPECT_EQ(e.outputs.rows, inputs.rows);
+            uint64_t hash = 14695981039346656037u;  // FNV-1a of the bits
+            for (const fazolt::Matrix *m : {&e.outputs, &e.firingStrengths})
+                for (double v : m->data) {
+                    uint64_t b;
+                    std::memcpy(&b, &v, sizeof b);
+                    hash = (hash ^ b) * 1099511628211u;
+                }
+            text += "bits " + std::to_string(hash);
+        } catch (const orvane::HostError &e) {
+            text += "error " + e.identifier() + ": " + e.message();
+        }
+        return text;
+    };
+    for (fazolt::DiagnosticModes modes :
+         {fazolt::DiagnosticModes{}, fazolt::DiagnosticModes{3, 2, 2, 2, 2}, fazolt::DiagnosticModes{2, 2, 2, 3, 2}}) {
+        const std::string alone = outcomeOf(modes);
+        if (modes.nanInput == 3) {
+            EXPECT_NE(alone.find("error fazolt:inputs:NaN: row 1500: input"), std::string::npos) << alone;
+        }
+        if (modes.outOfRangeInput == 2 && modes.nanInput == 2) {
+            EXPECT_NE(alone.find("fazolt:inputs:NaN: row 2999: input \"motion\" is NaN"), std::string::npos);
+        }
+        for (unsigned threads : {2u, 3u, 0u}) {
+            modes.threads = threads;
+            EXPECT_EQ(outcomeOf(modes), alone) << threads << " threads";
+        }
+    }
+    // A batch cut into more parts than threads.
+    inputs = dimmerInputs(140000);
+    const std::string alone = outcomeOf({});
+    fazolt::DiagnosticModes split;
+    split.threads = 2;
+    EXPECT_EQ(outcomeOf(split), alone);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // fazolt eval --jobs N: the worker processes must not be visible in what
 // the tool writes. Every case runs with --jobs 1 and with more jobs and
-// compares standard output, standard error and the exit status byte for byte.
+// compares standard output, standard error and the exit status byte for byte;
+// the same for --threads N, the calls' rows split across threads.
 #include "tests/cli_run.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +47,15 @@ void expectSameAsOneJob(const std::vector<std::string> &args, const std::string 
         EXPECT_EQ(r.out, reference.out);
         EXPECT_EQ(r.err, reference.err);
     }
+    for (const char *threads : {"2", "0"}) {
+        SCOPED_TRACE(testing::Message() << "--threads " << threads);
+        std::vector<std::string> split = args;
+        split.insert(split.end(), {"--threads", threads});
+        CliResult r = runCli(split, stdinPath);
+        EXPECT_EQ(r.status, reference.status) << r.err;
+        EXPECT_EQ(r.out, reference.out);
+        EXPECT_EQ(r.err, reference.err);
+    }
 }
 
 struct JobsCase {
@@ -67,6 +77,9 @@ TEST(CliJobs, OutputWarningsAndErrorsMatchOneJob) {
         {__LINE__, "dimmer/dimmer.json", 100, 3000, {"--block-rows", "50", "--on-no-rule-fired", "none"}, 0},
         // The first out-of-range row is in a middle block.
         {__LINE__, "dimmer/dimmer.json", 100, 3000, {"--block-rows", "7", "--on-out-of-range", "error"}, 1},
+        // Blocks large enough to be split across threads, an error in one.
+        {__LINE__, "dimmer/dimmer.json", 100, 3000, {"--block-rows", "1000", "--format", "csv"}, 0},
+        {__LINE__, "sugeno/brake.json", 120, 3000, {"--block-rows", "1000", "--on-out-of-range", "error"}, 1},
     };
     std::string csv = tempPath("jobs_rows.csv");
     for (const JobsCase &c : cases) {

@@ -28,16 +28,17 @@ inline uint64_t bits(double v) {
 }
 
 // Calls the module and checks that nothing but the results stays allocated
-// and the heap-reference stack is empty again.
+// (on this thread: others may evaluate meanwhile) and the heap-reference
+// stack is empty again.
 inline orvane::CallOutcome callChecked(int numResults, const std::vector<orvane::Value> &arguments) {
-    int64_t before = orvane::allocStats().liveBlocks;
+    int64_t before = orvane::threadAllocStats().liveBlocks;
     orvane::CallOutcome outcome = module()->call(numResults, arguments);
     int64_t owned = 0;
     for (const orvane::Value &r : outcome.results) owned += r.ownedBlocks();
     for (const orvane::Warning &w : outcome.warnings) {
         for (const orvane::Value &a : w.arguments) owned += a.ownedBlocks();
     }
-    EXPECT_EQ(orvane::allocStats().liveBlocks, before + owned) << "blocks left behind by the call";
+    EXPECT_EQ(orvane::threadAllocStats().liveBlocks, before + owned) << "blocks left behind by the call";
     EXPECT_EQ(orvane::heapReferenceDepth(), 0);
     EXPECT_EQ(outcome.leakedValues, 0);
     return outcome;

@@ -2,6 +2,12 @@
 // of a host value. It keeps counts that leak checks read, fails a chosen
 // request on demand, and fences each block with guard bytes that are checked
 // when the block is freed.
+//
+// Each thread counts in a slot of its own, so that threads evaluating at
+// once neither share a cache line nor disturb each other's per-call checks;
+// the process's counts are the sum over the slots. A block freed on another
+// thread than the one that made it leaves one slot high and the other low,
+// which cancels in the sum.
 #include "internal.h"
 
 #include <cinttypes>
@@ -27,11 +33,59 @@ constexpr unsigned char FRONT_FILL = 0xa5;
 constexpr unsigned char BACK_FILL = 0x5a;
 constexpr unsigned char FREED_FILL = 0xdd;
 
-std::atomic<int64_t> liveBlocks{0};
-std::atomic<int64_t> liveBytes{0};
-std::atomic<int64_t> totalRequests{0};
-std::atomic<int64_t> failingRequest{0};  // 0: disarmed
-std::atomic<bool> failingPersistently{false};
+// Written by the owning thread only (relaxed read-modify-writes on a line of
+// its own), read by anyone summing. alignas keeps two slots off one line.
+struct alignas(64) CountSlot {
+    std::atomic<int64_t> liveBlocks{0};
+    std::atomic<int64_t> liveBytes{0};
+    std::atomic<int64_t> requests{0};
+    std::atomic<bool> isTaken{false};
+};
+
+std::mutex slotsMutex;
+// Never destroyed, and a slot is never freed: a thread's last frees may come
+// from other thread-local destructors after its slot was given back. A slot
+// given back keeps its counts and is taken by the next new thread, so the
+// list grows only with the most threads alive at once.
+std::vector<CountSlot *> &slots() {
+    static auto *all = new std::vector<CountSlot *>();
+    return *all;
+}
+
+CountSlot *takeSlot() {
+    std::lock_guard<std::mutex> lock(slotsMutex);
+    for (CountSlot *slot : slots()) {
+        bool isFree = false;
+        if (slot->isTaken.compare_exchange_strong(isFree, true)) return slot;
+    }
+    auto *slot = new CountSlot();
+    slot->isTaken.store(true);
+    slots().push_back(slot);
+    return slot;
+}
+
+// Gives the slot back when the thread ends; the pointer itself stays valid.
+struct SlotHolder {
+    CountSlot *slot = takeSlot();
+    ~SlotHolder() { slot->isTaken.store(false); }
+};
+thread_local CountSlot *threadSlot = nullptr;
+
+CountSlot &mySlot() {
+    if (threadSlot == nullptr) {
+        thread_local SlotHolder holder;
+        threadSlot = holder.slot;
+    }
+    return *threadSlot;
+}
+
+void add(std::atomic<int64_t> &count, int64_t amount) { count.fetch_add(amount, std::memory_order_relaxed); }
+
+// The fault switch counts this thread's requests: a test arms it and then
+// evaluates on the same thread, whatever other threads allocate meanwhile.
+thread_local int64_t threadRequests = 0;
+thread_local int64_t failingRequest = 0;  // 0: disarmed
+thread_local bool failingPersistently = false;
 
 [[noreturn]] void raiseOutOfMemory(size_t bytes) {
     raise("ZORB:runTime:OutOfMemory",
@@ -66,9 +120,11 @@ Header *checkedHeader(const void *block) {
 }  // namespace
 
 void *allocateBlock(size_t bytes, bool zeroed) {
-    int64_t request = totalRequests.fetch_add(1) + 1;
-    int64_t target = failingRequest.load();
-    if (target > 0 && (request == target || (request > target && failingPersistently.load()))) {
+    CountSlot &slot = mySlot();
+    add(slot.requests, 1);
+    int64_t request = ++threadRequests;
+    int64_t target = failingRequest;
+    if (target > 0 && (request == target || (request > target && failingPersistently))) {
         raiseOutOfMemory(bytes);
     }
     if (bytes > SIZE_MAX - PREFIX_BYTES - GUARD_BYTES) raiseOutOfMemory(bytes);
@@ -81,8 +137,8 @@ void *allocateBlock(size_t bytes, bool zeroed) {
     unsigned char *block = raw + PREFIX_BYTES;
     if (zeroed) std::memset(block, 0, bytes);
     std::memset(block + bytes, BACK_FILL, GUARD_BYTES);
-    liveBlocks.fetch_add(1);
-    liveBytes.fetch_add(static_cast<int64_t>(bytes));
+    add(slot.liveBlocks, 1);
+    add(slot.liveBytes, static_cast<int64_t>(bytes));
     return block;
 }
 
@@ -93,8 +149,9 @@ void freeBlock(void *block) {
     h->magic = FREED_MAGIC;
     // Poison, so a read after free shows a recognisable pattern.
     std::memset(block, FREED_FILL, bytes);
-    liveBlocks.fetch_sub(1);
-    liveBytes.fetch_sub(static_cast<int64_t>(bytes));
+    CountSlot &slot = mySlot();
+    add(slot.liveBlocks, -1);
+    add(slot.liveBytes, -static_cast<int64_t>(bytes));
     std::free(h);
 }
 
@@ -104,22 +161,35 @@ size_t blockBytes(const void *block) { return checkedHeader(block)->bytes; }
 
 namespace orvane {
 
-AllocStats allocStats() {
+namespace {
+
+AllocStats statsOf(const detail::CountSlot &slot) {
     AllocStats s;
-    s.liveBlocks = detail::liveBlocks.load();
-    s.liveBytes = detail::liveBytes.load();
-    s.totalAllocations = detail::totalRequests.load();
+    s.liveBlocks = slot.liveBlocks.load(std::memory_order_relaxed);
+    s.liveBytes = slot.liveBytes.load(std::memory_order_relaxed);
+    s.totalAllocations = slot.requests.load(std::memory_order_relaxed);
     return s;
 }
 
-void failAllocationAt(int64_t n, bool persistent) {
-    if (n <= 0) {
-        detail::failingRequest.store(0);
-        detail::failingPersistently.store(false);
-        return;
+}  // namespace
+
+AllocStats allocStats() {
+    AllocStats sum;
+    std::lock_guard<std::mutex> lock(detail::slotsMutex);
+    for (const detail::CountSlot *slot : detail::slots()) {
+        AllocStats s = statsOf(*slot);
+        sum.liveBlocks += s.liveBlocks;
+        sum.liveBytes += s.liveBytes;
+        sum.totalAllocations += s.totalAllocations;
     }
-    detail::failingPersistently.store(persistent);
-    detail::failingRequest.store(detail::totalRequests.load() + n);
+    return sum;
+}
+
+AllocStats threadAllocStats() { return statsOf(detail::mySlot()); }
+
+void failAllocationAt(int64_t n, bool persistent) {
+    detail::failingPersistently = n > 0 && persistent;
+    detail::failingRequest = n > 0 ? detail::threadRequests + n : 0;
 }
 
 }  // namespace orvane

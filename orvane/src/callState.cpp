@@ -64,11 +64,6 @@ CallState &activeState() { return currentCallState != nullptr ? *currentCallStat
 bool insideCall() { return currentCallState != nullptr; }
 std::vector<Warning> &warningLog() { return threadWarnings; }
 
-std::recursive_mutex &moduleCallMutex() {
-    static std::recursive_mutex mutex;
-    return mutex;
-}
-
 void runReleases(CallState &state) {
     state.frameStarts.clear();
     while (!state.registrations.empty()) {

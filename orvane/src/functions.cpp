@@ -4,6 +4,7 @@
 #include "internal.h"
 
 #include <map>
+#include <shared_mutex>
 
 namespace orvane {
 
@@ -12,7 +13,9 @@ __attribute__((weak)) void registerBuiltinFunctions() {}
 
 namespace {
 
-std::mutex registryMutex;
+// Read by every call by name, changed rarely: readers do not wait for each
+// other.
+std::shared_mutex registryMutex;
 std::map<std::string, HostFunction> &registry() {
     static std::map<std::string, HostFunction> functions;
     return functions;
@@ -50,19 +53,19 @@ std::string locationText(const zorbCallLocation *location) {
 
 void registerFunction(const std::string &name, HostFunction function) {
     ensureBuiltins();
-    std::lock_guard<std::mutex> lock(registryMutex);
+    std::unique_lock<std::shared_mutex> lock(registryMutex);
     registry()[name] = std::move(function);
 }
 
 void unregisterFunction(const std::string &name) {
     ensureBuiltins();
-    std::lock_guard<std::mutex> lock(registryMutex);
+    std::unique_lock<std::shared_mutex> lock(registryMutex);
     registry().erase(name);
 }
 
 bool hasFunction(const std::string &name) {
     ensureBuiltins();
-    std::lock_guard<std::mutex> lock(registryMutex);
+    std::shared_lock<std::shared_mutex> lock(registryMutex);
     return registry().count(name) != 0;
 }
 
@@ -71,7 +74,7 @@ std::vector<Value> callFunction(const std::string &name, int numResults, const s
     HostFunction function;
     {
         // Copied out, so the function may itself register or call others.
-        std::lock_guard<std::mutex> lock(registryMutex);
+        std::shared_lock<std::shared_mutex> lock(registryMutex);
         auto it = registry().find(name);
         if (it != registry().end()) function = it->second;
     }

@@ -121,10 +121,6 @@ private:
 
 void destroyContext(zorbTLS *tls);
 
-// Calls into modules (and runInCall) never overlap: one process-wide lock,
-// recursive so that a host function may itself run a boundary.
-std::recursive_mutex &moduleCallMutex();
-
 // The warning log of this thread, saved and restored around nested
 // boundaries.
 std::vector<Warning> &warningLog();

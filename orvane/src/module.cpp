@@ -81,7 +81,6 @@ void runBoundary(Body &&body, AfterSuccess &&afterSuccess, std::optional<HostErr
 }  // namespace
 
 BoundaryOutcome runInCall(const std::function<void(zorbTLS *tls)> &fn) {
-    std::lock_guard<std::recursive_mutex> lock(detail::moduleCallMutex());
     BoundaryOutcome outcome;
     runBoundary(
         [&] {
@@ -154,7 +153,6 @@ Module::~Module() {
         }
     }
     if (atExit != nullptr) {
-        std::lock_guard<std::recursive_mutex> lock(detail::moduleCallMutex());
         std::optional<HostError> error;
         std::vector<Warning> warnings;
         int64_t leaked = 0;
@@ -164,7 +162,6 @@ Module::~Module() {
 }
 
 CallOutcome Module::call(int numResults, const std::vector<Value> &arguments) {
-    std::lock_guard<std::recursive_mutex> lock(detail::moduleCallMutex());
     CallOutcome outcome;
     int64_t maxResults = -1;
     {
@@ -207,7 +204,6 @@ CallOutcome Module::call(int numResults, const std::vector<Value> &arguments) {
 
 Value Module::properties() {
     if (properties_ == nullptr) return Value();
-    std::lock_guard<std::recursive_mutex> lock(detail::moduleCallMutex());
     Value result;
     std::optional<HostError> error;
     std::vector<Warning> warnings;

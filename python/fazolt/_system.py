@@ -75,6 +75,14 @@ def _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non
             _check_mode("on_non_finite_output", on_non_finite_output))
 
 
+def _threads(threads):
+    """The threads of System.evaluate: a count from 1, or 0 for one per core."""
+    if isinstance(threads, (int, np.integer)) and not isinstance(threads, bool) and 0 <= threads <= 4096:
+        return int(threads)
+    raise FazoltError("fazolt:python:BadOption",
+                      f"threads: expected a whole number from 0 (one per core) to 4096, got {threads!r}")
+
+
 def _issue(report, stacklevel=3):
     """Warnings first, then the error, as the tool reports them."""
     shown, counts, error, cause = report
@@ -314,25 +322,27 @@ class System:
     # -- Evaluation.
 
     def evaluate(self, x, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning",
-                 on_nan_input="warning", on_non_finite_output="warning"):
+                 on_nan_input="warning", on_non_finite_output="warning", threads=1):
         """Crisp outputs of every row of x.
 
         x: array-like (rows, inputs) -> float64 array (rows, outputs); a single
         row (inputs,) -> (outputs,), also as a dict or a pandas Series by input
         name; a pandas DataFrame, matched to the inputs by column name -> a
         DataFrame of outputs with the same index. Messages name rows by their
-        position in x, from 0.
+        position in x, from 0. threads: the rows are split across that many
+        threads (0: one per core), with the outputs and messages of one.
         """
         modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)
+        threads = _threads(threads)
         pd = _pandas()
         if pd is not None and isinstance(x, pd.DataFrame):
-            out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS))
+            out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS, threads))
             _issue(report)
             return pd.DataFrame(out, index=x.index, columns=self.output_names)
         if isinstance(x, dict) or (pd is not None and isinstance(x, pd.Series)):
             x = self._row(x)
         matrix, is_single_row = _as_matrix(x)
-        out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS))
+        out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS, threads))
         _issue(report)
         return out[0] if is_single_row else out
 
@@ -383,7 +393,7 @@ class System:
         if probe is None:
             return np.zeros((len(x), 0))
         rows = np.column_stack([x, np.zeros_like(x)])
-        out, report = _host_call(lambda: probe._native.evaluate(rows, (0, 0, 0, 0, 0), BLOCK_ROWS))
+        out, report = _host_call(lambda: probe._native.evaluate(rows, (0, 0, 0, 0, 0), BLOCK_ROWS, 1))
         _issue(report)
         return out[:, :-1]
 

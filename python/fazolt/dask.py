@@ -4,6 +4,14 @@ The system travels to the workers pickled, as its description; each worker
 process builds it once and evaluates its partitions or blocks with
 System.evaluate. Python host functions do not travel: register them on the
 workers too (e.g. client.run(fazolt.register_function, name, fn)).
+
+Both schedulers scale: worker processes (LocalCluster(processes=True), the
+distributed default) each evaluate their partitions, and so do the threads
+of the threaded scheduler (dask.config.set(scheduler="threads") or
+LocalCluster(processes=False, threads_per_worker=N)), since evaluations in
+one process run side by side with the GIL released. Threads share the system
+and the data without pickling; processes also spread the Python work around
+the evaluation.
 """
 import numpy as np
 

@@ -26,6 +26,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -109,13 +110,16 @@ std::optional<orvane::Value> pythonToValue(const py::handle &result, std::string
 
 // ---- Python callables as host functions.
 
-// Module calls on this thread in progress. A callable that evaluates or
-// registers again would wait for the lock its own call holds: refused.
+// Module calls on this thread in progress. A callable may evaluate (a nested
+// call of its own; the host stops a cycle), but not change the functions
+// that the calls under way use.
 thread_local int moduleCallDepth = 0;
 
+enum class Nesting { allowed, refused };
+
 struct ModuleCallScope {
-    explicit ModuleCallScope(const char *what) {
-        if (moduleCallDepth > 0) {
+    ModuleCallScope(const char *what, Nesting nesting) {
+        if (nesting == Nesting::refused && moduleCallDepth > 0) {
             throw orvane::HostError("fazolt:python:Reentrant",
                                     std::string(what) + " from a function that the module is calling");
         }
@@ -185,6 +189,14 @@ void callPython(const std::string &name, const std::string &where, const std::sh
             identifier = "fazolt:python:FunctionError";
             message = "function \"" + name + "\" raised " + std::string(py::str(e.type().attr("__name__"))) + ": " +
                       std::string(py::str(e.value()));
+            // A cycle of evaluations is the host's error, not the function's:
+            // passed on as it is, not wrapped once per level.
+            py::object raised = e.value();
+            if (py::hasattr(raised, "identifier") && py::hasattr(raised, "message") &&
+                py::str(raised.attr("identifier")).cast<std::string>() == "fazolt:api:NestedTooDeep") {
+                identifier = "fazolt:api:NestedTooDeep";
+                message = py::str(raised.attr("message")).cast<std::string>();
+            }
             Py_XDECREF(pendingException);
             pendingException = e.value().inc_ref().ptr();
             e.restore();
@@ -206,7 +218,7 @@ std::map<std::string, bool> &pythonFunctionNames() {
 
 void registerPythonFunction(const std::string &name, py::object fn) {
     if (!PyCallable_Check(fn.ptr())) throw py::type_error("register_function: fn must be callable");
-    ModuleCallScope scope("register_function");
+    ModuleCallScope scope("register_function", Nesting::refused);
     std::string where = functionWhere(name, fn);
     auto holder = std::make_shared<PythonCallable>(std::move(fn));
     pythonFunctionNames()[name] = true;
@@ -218,7 +230,7 @@ void registerPythonFunction(const std::string &name, py::object fn) {
 }
 
 void unregisterPythonFunction(const std::string &name) {
-    ModuleCallScope scope("unregister_function");
+    ModuleCallScope scope("unregister_function", Nesting::refused);
     pythonFunctionNames().erase(name);
     py::gil_scoped_release release;
     fazolt::unregisterFunction(name);
@@ -264,12 +276,10 @@ using Modes = std::tuple<int, int, int, int, int>;
 class NativeSystem {
 public:
     explicit NativeSystem(fazolt::System s) : system_(std::in_place, std::move(s)) {
-        // Read once, before any other thread can see the system: host values
-        // are counted without atomics.
+        // Read once, here: a view of the record that needs no host call.
         recordJson_ = orvane::toJson(system_->record());
     }
-    // Unloading takes the host's call lock, which a call in another thread may
-    // hold while it waits for the GIL.
+    // Unloading may run the module's at-exit function: not with the GIL.
     ~NativeSystem() {
         py::gil_scoped_release release;
         system_.reset();
@@ -288,9 +298,10 @@ public:
     const std::string &recordJson() const { return recordJson_; }
 
     // x: rows x cols doubles, any strides. Returns (outputs, report...).
-    py::tuple evaluate(const py::array_t<double> &x, const Modes &modes, int64_t blockRows) const {
+    // Each block is split across `threads` threads (RowChecks::threads).
+    py::tuple evaluate(const py::array_t<double> &x, const Modes &modes, int64_t blockRows, unsigned threads) const {
         if (x.ndim() != 2) throw py::value_error("expected a 2-D array");
-        ModuleCallScope scope("evaluate");
+        ModuleCallScope scope("evaluate", Nesting::allowed);
         const int64_t numRows = x.shape(0), numCols = x.shape(1);
         const int64_t rowStride = x.strides(0) / static_cast<int64_t>(sizeof(double));
         const int64_t colStride = x.strides(1) / static_cast<int64_t>(sizeof(double));
@@ -304,6 +315,9 @@ public:
             py::gil_scoped_release release;
             orvane::Value diagnostics = system_->diagnostics(diagnosticModes(modes));
             fazolt::RowChecks checks = rowChecks(modes);
+            checks.threads = threads;
+            // As many rows per thread as one thread takes per call.
+            blockRows *= threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
             int64_t first = 0;
             // Rows by their index in x; a single row needs no name.
             checks.rowName = [&first, numRows](int64_t row) {
@@ -358,7 +372,7 @@ public:
     py::tuple call(const py::array_t<double, py::array::f_style | py::array::forcecast> &x, const Modes &modes,
                    int numResults) const {
         if (x.ndim() != 2) throw py::value_error("expected a 2-D array");
-        ModuleCallScope scope("explain");
+        ModuleCallScope scope("explain", Nesting::allowed);
         HostReport report;
         std::vector<orvane::Value> results;
         {
@@ -440,7 +454,7 @@ void triangleMembership(int, std::vector<orvane::Value> &results, const std::vec
 }
 
 void registerCpp(const std::string &name, orvane::HostFunction fn) {
-    ModuleCallScope scope("register_function");
+    ModuleCallScope scope("register_function", Nesting::refused);
     py::gil_scoped_release release;
     fazolt::registerFunction(name, std::move(fn));
 }
@@ -468,7 +482,8 @@ PYBIND11_MODULE(_fazolt, m) {
         .def_property_readonly("input_names", [](const NativeSystem &s) { return s.system().inputNames(); })
         .def_property_readonly("output_names", [](const NativeSystem &s) { return s.system().outputNames(); })
         .def_property_readonly("record_json", &NativeSystem::recordJson)
-        .def("evaluate", &NativeSystem::evaluate, py::arg("x"), py::arg("modes"), py::arg("block_rows"))
+        .def("evaluate", &NativeSystem::evaluate, py::arg("x"), py::arg("modes"), py::arg("block_rows"),
+             py::arg("threads"))
         .def("call", &NativeSystem::call, py::arg("x"), py::arg("modes"), py::arg("num_results"));
 
     // Host errors raised while loading arrive as this, turned into

@@ -109,3 +109,16 @@ def test_threads_give_the_sequential_results(reference_inputs):
         t.join()
     assert len(results) == 18
     assert all(same_bits(out, expected[k % 3]) for (k, _), out in results.items())
+    # Split across threads: the same bits, and the same warnings in the same
+    # order (rows pushed out of range to have more than the shown ones).
+    assert all(same_bits(s.evaluate(r, threads=0, **quiet), e) for s, r, e in zip(systems, rows, expected))
+
+    def warned(**options):
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            out = systems[1].evaluate(rows[1] * 1.5, **options)
+        return out, [str(w.message) for w in caught]
+    alone, split = warned(), warned(threads=3)
+    assert same_bits(alone[0], split[0]) and alone[1] == split[1] and len(alone[1]) > 20
+    with pytest.raises(fazolt.FazoltError, match="threads: expected a whole number"):
+        systems[0].evaluate(rows[0], threads=-1)

@@ -91,14 +91,31 @@ def test_failures_arrive_as_fazolt_error(fn, identifier, no_leak):
         assert caught.value.message.startswith(where), caught.value.message
 
 
-def test_a_function_that_evaluates_again_is_refused(no_leak):
-    # Its own call holds the module: waiting for it would hang forever.
+def test_a_function_may_evaluate_another_system_and_a_cycle_stops(no_leak):
     inner = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.json")
+    expected = inner.evaluate([[5, 0.9]])
 
-    def again(values):
-        inner.evaluate([[5, 0.9]])
+    def nested(values):
+        assert same_bits(inner.evaluate([[5, 0.9]]), expected)
+        return max(values.sum() - (len(values) - 1), 0.0)
+    system = fazolt.System.from_file(VENT, functions={"lukasiewicz": nested})
+    with_nested = system.evaluate(ROWS, **QUIET)
+    _fazolt._testing.register_cpp_lukasiewicz("lukasiewicz")
+    assert same_bits(with_nested, system.evaluate(ROWS, **QUIET))
+
+    def again(values):  # evaluates its own system: without end
+        system.evaluate(ROWS[:1], **QUIET)
         return 0.0
-    system = fazolt.System.from_file(VENT, functions={"lukasiewicz": again})
+    fazolt.register_function("lukasiewicz", again)
+    with pytest.raises(fazolt.FazoltError) as caught:
+        system.evaluate(ROWS)
+    fazolt.unregister_function("lukasiewicz")
+    assert caught.value.identifier == "fazolt:api:NestedTooDeep", caught.value
+
+    def registers(values):  # changing the functions in use stays refused
+        fazolt.register_function("another", abs)
+        return 0.0
+    fazolt.register_function("lukasiewicz", registers)
     with pytest.raises(fazolt.FazoltError) as caught:
         system.evaluate(ROWS)
     fazolt.unregister_function("lukasiewicz")

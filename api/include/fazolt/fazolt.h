@@ -8,8 +8,10 @@
 //   fazolt::Evaluation e = fan.evaluate(in);
 //   double speed = e.outputs.at(1, 0);
 //
-// Calls into the module are serialised by the host, so a System may be
-// evaluated from several threads at once.
+// A System may be evaluated from several threads at once, and the calls run
+// side by side: each thread has its own call state in the host. A custom
+// function may itself evaluate a system (a nested call); nesting deeper than
+// kMostNestedCalls raises "fazolt:api:NestedTooDeep".
 #ifndef FAZOLT_API_FAZOLT_H
 #define FAZOLT_API_FAZOLT_H
 
@@ -54,6 +56,9 @@ struct DiagnosticModes {
     uint8_t emptyOutputFuzzySet = 2;
     uint8_t nanInput = 2;         // "fazolt:inputs:NaN"
     uint8_t nonFiniteOutput = 2;  // "fazolt:outputs:NonFinite": NaN or infinite from a row of finite inputs
+    // Not a diagnostic: the threads System::evaluate splits the rows across
+    // (0: one per core), as RowChecks::threads.
+    unsigned threads = 1;
 };
 constexpr uint8_t REPORT_NOTHING = 0;
 constexpr uint8_t REPORT_WARNING = 2;
@@ -72,7 +77,16 @@ struct RowChecks {
     // out of its range is found on its row by comparing; finding the row of
     // a warning about an output evaluates parts of the block again.
     std::function<int64_t(const std::string &identifier)> numWanted;
+    // Threads the block is split across (0: one per core; a few hundred rows
+    // each at least). The outcome is the one call's, byte for byte: outputs,
+    // warnings, their wording and order, the error. rowName is then called
+    // from those threads; numWanted only from the calling one. Inside a
+    // custom function's evaluation the rows stay on the calling thread.
+    unsigned threads = 1;
 };
+
+// How deep custom functions may nest evaluations on one thread.
+constexpr int kMostNestedCalls = 32;
 
 struct Evaluation {
     Matrix outputs;            // one row per input row, one column per output

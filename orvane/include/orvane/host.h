@@ -103,10 +103,16 @@ struct AllocStats {
     int64_t liveBytes = 0;
     int64_t totalAllocations = 0;  // every request since the process started
 };
+// The whole process's counts.
 ORVANE_API AllocStats allocStats();
-// Makes allocation request number n (1-based, counted from this call) fail
-// with "ZORB:runTime:OutOfMemory". persistent: every request from n on fails.
-// n = 0 disarms the switch.
+// The counts of this thread's slot: what a call on this thread left behind,
+// whatever other threads do meanwhile. Only differences mean anything (a
+// slot of an ended thread is reused; a block freed on another thread than
+// its own counts on both).
+ORVANE_API AllocStats threadAllocStats();
+// Makes this thread's allocation request number n (1-based, counted from
+// this call) fail with "ZORB:runTime:OutOfMemory". persistent: every request
+// from n on fails. n = 0 disarms the switch.
 ORVANE_API void failAllocationAt(int64_t n, bool persistent = false);
 // Guard bytes around every block are checked when it is freed; a broken
 // guard aborts the process with a message.
@@ -190,7 +196,8 @@ public:
     // raises "Orvane:module:..." on failure.
     static std::shared_ptr<Module> load(const std::string &path);
     ~Module();
-    // Calls qibFunction. Calls into one process's modules are serialised.
+    // Calls qibFunction. Threads call at once, each with a call state of its
+    // own; a host function may call again on its thread (a frame of its own).
     CallOutcome call(int numResults, const std::vector<Value> &arguments);
     // The value of zorbQibFcnProperties, or an empty Value if not exported.
     Value properties();
