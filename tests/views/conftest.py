@@ -18,7 +18,7 @@ REFERENCE_SYSTEMS = sorted((ROOT / "bench" / "systems").glob("*.json"))
 # needs its C++ host function, which only its own program registers).
 BUNDLED_SYSTEMS = [ROOT / p for p in ("examples/dimmer/dimmer.json", "examples/dimmer/dimmer.record.json",
                                       "examples/sugeno/brake.json", "examples/sugeno/brake.record.json",
-                                      "examples/sugeno/climate.json",
+                                      "examples/climate/climate.json",
                                       "examples/heater/heater.json", "examples/call/fis.json")]
 
 
