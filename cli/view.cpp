@@ -178,12 +178,8 @@ public:
         checkKnown(req, info, {});
         std::vector<double> row = requestRow(req, info);
         fazolt::DiagnosticModes modes = requestModes(req);
-        std::string body;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            body = fazolt::explanationToJson(info, explainer_.explain(row, modes), false);
-        }
-        sendJson(res, 200, body);
+        // Requests evaluate in parallel: each thread's host call state is its own.
+        sendJson(res, 200, fazolt::explanationToJson(info, explainer_.explain(row, modes), false));
     }
 
     void surface(const httplib::Request &req, httplib::Response &res) {
@@ -209,12 +205,7 @@ public:
                     row[i] = numberParameter(inputParameter(info.inputs[i]),
                                              req.get_param_value(inputParameter(info.inputs[i])));
         fazolt::DiagnosticModes modes = requestModes(req);
-        fazolt::Explainer::Surface s;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            s = explainer_.surface(x, y, output, row, resolution, modes);
-            s.warnings.clear();  // counted below, under the lock that made them
-        }
+        fazolt::Explainer::Surface s = explainer_.surface(x, y, output, row, resolution, modes);
         auto list = [](const std::vector<double> &v) {
             std::string out = "[";
             for (size_t k = 0; k < v.size(); ++k) out += (k ? "," : "") + fazolt::jsonNumber(v[k]);
@@ -230,7 +221,6 @@ public:
 private:
     fazolt::Explainer explainer_;
     std::string systemJson_;
-    std::mutex mutex_;
 };
 
 // Runs a handler; a bad request gets 400, a failed evaluation 422, each with
