@@ -10,7 +10,7 @@ import pandas as pd
 import pytest
 
 import fazolt
-from conftest import EXAMPLES, REFERENCE_SYSTEMS, example_system, read_rows, same_bits, tool_eval
+from conftest import EXAMPLES, REFERENCE_SYSTEMS, ROOT, example_system, read_rows, same_bits, tool_eval
 
 
 def evaluate_collecting(system, rows, **options):
@@ -86,7 +86,7 @@ def test_description_round_trip_pickle_and_repr():
     first = system.inputs[0]
     assert first.terms[0].type == "trimf" and len(first.terms[0].params) == 3
     # A raw record travels as the record.
-    record = fazolt.System.from_file(EXAMPLES[0].parent / f"{example_system(EXAMPLES[0]).stem}.record.json")
+    record = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.record.json")
     again = pickle.loads(pickle.dumps(record))
     assert "class" in again.to_dict() and again.input_names == record.input_names
 
