@@ -513,9 +513,11 @@ void addPlotCommand(CLI::App &app, int &status) {
         ->type_name("X Y");
     plot->add_option("--output", options->surfaceOutput, "The surface's output (needed with several outputs)")
         ->type_name("Z");
+    // Several values a flag; the callback takes SYSTEM back if they swallowed it.
     plot->add_option("--fixed", options->fixed, "The surface's other inputs (default: their range midpoints)")
-        ->type_name("NAME=VALUE")
-        ->allow_extra_args(false);
+        ->type_name("NAME=VALUE ...")
+        ->allow_extra_args(true);
+    plot->get_option("system")->required(false);
     plot->add_option("--resolution", options->resolution, "Surface grid points per side, 2 to 1000 (default 101)")
         ->check(CLI::Range(2, 1000))
         ->type_name("N");
@@ -523,5 +525,16 @@ void addPlotCommand(CLI::App &app, int &status) {
     addDiagnosticsOptions(plot, options->modes);
     addModuleOption(plot, options->modulePath);
     addFunctionsOption(plot);
-    plot->callback([options, &status]() { status = runPlot(*options); });
+    plot->callback([options, &status]() {
+        // "--fixed a=1 b=2 SYSTEM -o F": the parser gave SYSTEM to --fixed.
+        std::vector<std::string> &fixed = options->fixed;
+        auto path = std::find_if(fixed.begin(), fixed.end(),
+                                 [](const std::string &v) { return v.find('=') == std::string::npos; });
+        if (options->systemPath.empty() && path != fixed.end()) {
+            options->systemPath = *path;
+            fixed.erase(path);
+        }
+        if (options->systemPath.empty()) throw CLI::RequiredError("system");
+        status = runPlot(*options);
+    });
 }

@@ -67,3 +67,9 @@ def test_surface_is_one_image_and_endings_ignore_case(tmp_path):
     assert svg.stat().st_size < 300_000
     run("plot", DIMMER, "-o", tmp_path / "surface.PNG", "--surface", "daylight", "motion")
     assert (tmp_path / "surface.PNG").read_bytes().startswith(b"\x89PNG")
+    # Several --fixed values after one flag, with SYSTEM after them: the chart of one value a flag.
+    big = ROOT / "bench/systems/big_mamdani.json"
+    surface = ["--surface", "in1", "in2", "--output", "out1", "--resolution", "11"]
+    run("plot", "--fixed", "in3=0.5", "in4=0.25", big, "-o", tmp_path / "a.png", *surface)
+    run("plot", big, "-o", tmp_path / "b.png", *surface, "--fixed", "in3=0.5", "--fixed", "in4=0.25")
+    assert (tmp_path / "a.png").read_bytes() == (tmp_path / "b.png").read_bytes()
