@@ -10,6 +10,7 @@ import json
 import math
 import os
 import sys
+import tempfile
 import threading
 import warnings
 
@@ -199,9 +200,24 @@ def _from_pickle(text):
 
 
 class System:
-    """A fuzzy inference system loaded through the fazolt module."""
+    """A fuzzy inference system loaded through the fazolt module.
+
+    System(d) builds one from a description as dicts and lists (the same as
+    System.from_dict(d)); System.from_file and System.from_string read the
+    formats the tool reads.
+
+    Example:
+        >>> fan = fazolt.System({"name": "fan", "type": "mamdani", ...})
+        >>> fan.evaluate([[22.5]])
+    """
 
     def __init__(self, native, description=None):
+        if isinstance(native, dict):
+            self.__dict__.update(System.from_dict(native).__dict__)
+            return
+        if not isinstance(native, _fazolt.NativeSystem):
+            raise TypeError(f"System: expected a description as a dict, got {type(native).__name__} "
+                            "(System.from_file reads a file, System.from_string a text)")
         self._native = native
         self._description = description
         self._record = json.loads(native.record_json)
@@ -243,6 +259,42 @@ class System:
         return cls(native, json.loads(text))
 
     @classmethod
+    def from_string(cls, text, format="json", functions=None, samples=None):
+        """A system from text in one of the tool's languages.
+
+        Parameters:
+            text: the system as a str.
+            format: "json" (a description or a raw record), "fcl" or "fll".
+            functions: {name: callable} registered first, as register_function.
+            samples: sets or overrides the description's numSamples.
+        Returns:
+            a System.
+        Raises:
+            FazoltError: an unknown format ("fazolt:format:Unknown"), text the
+            reader refuses (FCL and FLL name "<string>:LINE: construct"), or a
+            description the module refuses (naming its JSON path).
+        Warns:
+            FazoltWarning: what a reader accepts but says once (a DEFAULT).
+
+        Example:
+            >>> s = fazolt.System.from_string(open("plant.fcl").read(), format="fcl")
+        """
+        _register_all(functions)
+        if not isinstance(text, str):
+            raise TypeError(f"from_string: text must be a str, got {type(text).__name__}")
+        if not isinstance(format, str):
+            raise TypeError(f"from_string: format must be a str, got {type(format).__name__}")
+        description, load_warnings = _host_call(lambda: _fazolt.description_from_text(text, format, "<string>"))
+        for identifier, message in load_warnings:
+            warnings.warn(FazoltWarning(identifier, message), stacklevel=2)
+        try:
+            d = json.loads(description)
+        except ValueError:
+            # Not JSON: the module's reader names the place.
+            return cls(_host_call(lambda: _fazolt.NativeSystem.from_description(description)))
+        return cls.from_dict(d, samples=samples)
+
+    @classmethod
     def from_dict(cls, d, functions=None, samples=None):
         """A description as dicts and lists, or a raw record in host-value JSON form.
 
@@ -262,6 +314,80 @@ class System:
     def to_dict(self):
         """The description; a system loaded from a raw record gives the record."""
         return copy.deepcopy(self._description if self._description is not None else self._record)
+
+    def to_json(self):
+        """The description as JSON text in the tool's own layout (as `fazolt convert` writes it).
+
+        Returns:
+            str.
+        Raises:
+            FazoltError: what the layout cannot say.
+
+        Example:
+            >>> text = system.to_json()
+        """
+        return self._to_text("json")
+
+    def to_fcl(self):
+        """The system in FCL, as `fazolt convert` writes it.
+
+        Returns:
+            str.
+        Raises:
+            FazoltError "fazolt:fcl:Unsupported": what FCL cannot say the same
+            way (never approximated), naming that part of the description.
+
+        Example:
+            >>> print(system.to_fcl())
+        """
+        return self._to_text("fcl")
+
+    def to_fll(self):
+        """The system in FLL, as `fazolt convert` writes it.
+
+        Returns:
+            str.
+        Raises:
+            FazoltError "fazolt:fll:Unsupported": what FLL cannot say the same
+            way (never approximated), naming that part of the description.
+
+        Example:
+            >>> print(system.to_fll())
+        """
+        return self._to_text("fll")
+
+    def _to_text(self, format):
+        text = json.dumps(self.to_dict())
+        return _host_call(lambda: _fazolt.description_to_text(text, format))
+
+    def save(self, path):
+        """Writes the system to `path`, in the language its suffix names.
+
+        ".fcl" and ".fll" (any letter case) give FCL and FLL, anything else
+        the description as JSON, as `fazolt convert`. The text is written to
+        a temporary file beside `path`, flushed to disk and renamed over it:
+        a failure leaves an existing file as it was.
+
+        Parameters:
+            path: str or os.PathLike.
+        Returns:
+            None.
+        Raises:
+            FazoltError: what the language cannot say ("PATH: cannot say ..."),
+            or "fazolt:io:WriteFailed" naming the path and the reason.
+
+        Example:
+            >>> system.save("irrigation.fcl")
+        """
+        path = os.fspath(path)
+        format = _fazolt.format_of_path(path)
+        try:
+            text = self._to_text(format)
+        except FazoltError as e:
+            if ":Unsupported" in e.identifier:
+                raise FazoltError(e.identifier, f"{path}: cannot say {e.message}") from None
+            raise
+        _write_replacing(path, text)
 
     def __reduce__(self):
         return (_from_pickle, (json.dumps(self.to_dict()),))
@@ -403,6 +529,34 @@ class System:
                 if v.name == name:
                     return kind, index
         raise KeyError(f"{name!r} is neither an input nor an output")
+
+
+def _write_replacing(path, text):
+    """Writes text beside path and renames it over path, as the tool writes files."""
+    directory = os.path.dirname(os.path.abspath(path))
+    try:
+        mode = os.stat(path).st_mode & 0o7777
+    except OSError:
+        umask = os.umask(0)
+        os.umask(umask)
+        mode = 0o666 & ~umask
+    try:
+        fd, temporary = tempfile.mkstemp(dir=directory, prefix="." + os.path.basename(path) + ".")
+    except OSError as e:
+        raise FazoltError("fazolt:io:CannotWrite", f"{path}: cannot make a temporary file beside it: {e.strerror}") from None
+    try:
+        with os.fdopen(fd, "w", encoding="utf-8", newline="") as f:
+            f.write(text)
+            f.flush()
+            os.fsync(f.fileno())
+        os.chmod(temporary, mode)  # mkstemp makes the file private
+        os.replace(temporary, path)
+    except OSError as e:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise FazoltError("fazolt:io:WriteFailed", f"{path}: {e.strerror or e}") from None
 
 
 def _clauses(row, variables):

@@ -512,6 +512,27 @@ PYBIND11_MODULE(_fazolt, m) {
         // With the reader's warnings (a DEFAULT it cannot keep), to be said once.
         return py::make_tuple(description, pairs);
     });
+    m.def("description_from_text", [](const std::string &text, const std::string &format, const std::string &name) {
+        // Text in a named language (json, fcl, fll) as a nested description,
+        // with the reader's warnings, as description_text for a file.
+        std::vector<fazolt::FormatWarning> warnings;
+        std::string description =
+            fazolt::descriptionFromText(text, fazolt::formatNamed(format), name, &warnings);
+        std::vector<std::pair<std::string, std::string>> pairs;
+        for (fazolt::FormatWarning &w : warnings) pairs.emplace_back(std::move(w.identifier), std::move(w.message));
+        return py::make_tuple(description, pairs);
+    });
+    m.def("description_to_text", [](const std::string &description, const std::string &format) {
+        return fazolt::descriptionToText(description, fazolt::formatNamed(format));
+    });
+    m.def("format_of_path", [](const std::string &path) {
+        switch (fazolt::formatOfPath(path)) {
+        case fazolt::SystemFormat::Fcl: return "fcl";
+        case fazolt::SystemFormat::Fll: return "fll";
+        case fazolt::SystemFormat::Json: break;
+        }
+        return "json";
+    });
     m.def("description_with_samples", [](const std::string &text, int64_t samples) {
         return fazolt::descriptionWithSamples(text, samples);
     });

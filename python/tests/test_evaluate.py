@@ -1,5 +1,7 @@
 """evaluate gives the tool's outputs and warnings bit for bit, whatever the
 shape of its argument; systems load, describe and pickle themselves."""
+import json
+import os
 import pickle
 import re
 import threading
@@ -10,7 +12,7 @@ import pandas as pd
 import pytest
 
 import fazolt
-from conftest import EXAMPLES, REFERENCE_SYSTEMS, ROOT, example_system, read_rows, same_bits, tool_eval
+from conftest import EXAMPLES, REFERENCE_SYSTEMS, ROOT, example_system, read_rows, same_bits, tool, tool_eval
 
 
 def evaluate_collecting(system, rows, **options):
@@ -89,6 +91,31 @@ def test_description_round_trip_pickle_and_repr():
     record = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.record.json")
     again = pickle.loads(pickle.dumps(record))
     assert "class" in again.to_dict() and again.input_names == record.input_names
+
+
+def test_dict_strings_and_saved_files_as_the_tool_converts(tmp_path, no_leak):
+    path = ROOT / "examples" / "dimmer" / "dimmer.json"
+    system = fazolt.System(json.loads(path.read_text()))
+    rows = read_rows(path.parent / "inputs.csv")
+    expected = system.evaluate(rows)
+    for fmt, text in (("json", system.to_json()), ("fcl", system.to_fcl()), ("fll", system.to_fll())):
+        converted = tool("convert", path, "-", "--to", fmt).stdout
+        assert text == converted
+        assert same_bits(fazolt.System.from_string(text, format=fmt).evaluate(rows), expected)
+        saved = tmp_path / f"dimmer.{fmt.upper()}"
+        system.save(saved)
+        assert saved.read_text() == converted and os.listdir(tmp_path).count(saved.name) == 1
+    assert sorted(os.listdir(tmp_path)) == ["dimmer.FCL", "dimmer.FLL", "dimmer.JSON"]  # no temporary left
+    climate = fazolt.System.from_file(ROOT / "examples" / "climate" / "climate.json")
+    with pytest.raises(fazolt.FazoltError, match=r"fazolt:fcl:Unsupported: .*climate.fcl: cannot say rules\[0\]"):
+        climate.save(tmp_path / "climate.fcl")
+    assert not (tmp_path / "climate.fcl").exists()
+    with pytest.raises(fazolt.FazoltError, match="fazolt:format:Unknown"):
+        fazolt.System.from_string(system.to_json(), format="yaml")
+    with pytest.raises(fazolt.FazoltError, match=r"<string>:\d+"):
+        fazolt.System.from_string("FUNCTION_BLOCK x\nVAR_INPUT\n", format="fcl")
+    with pytest.raises(TypeError, match="from_file"):
+        fazolt.System("dimmer.json")
 
 
 def test_threads_give_the_sequential_results(reference_inputs):
