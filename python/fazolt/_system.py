@@ -465,7 +465,9 @@ class System:
             out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS, threads))
             _issue(report)
             return pd.DataFrame(out, index=x.index, columns=self.output_names)
-        if isinstance(x, dict) or (pd is not None and isinstance(x, pd.Series)):
+        if isinstance(x, dict) and any(np.ndim(v) > 0 for v in x.values()):
+            x = self._dict_columns(x)
+        elif isinstance(x, dict) or (pd is not None and isinstance(x, pd.Series)):
             x = self._row(x)
         matrix, is_single_row = _as_matrix(x)
         out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS, threads))
@@ -473,18 +475,37 @@ class System:
         return out[0] if is_single_row else out
 
     def _columns(self, frame):
+        """The inputs' columns of a DataFrame (other columns ignored) as a float64 matrix."""
         for name in self.input_names:
             if name not in frame.columns:
                 raise KeyError(f"input {name!r} is not a column of the DataFrame")
-        selected = frame[self.input_names]
-        for name, dtype in selected.dtypes.items():
-            if dtype.kind not in "biuf":
-                raise FazoltError("fazolt:python:InputClass", f"column {name!r}: expected numbers, got dtype {dtype}")
-        return selected.to_numpy(dtype=np.float64)
+        columns = [_column(name, frame[name]) for name in self.input_names]
+        return np.column_stack(columns) if columns else np.empty((len(frame), 0))
+
+    def _dict_columns(self, columns):
+        """A dict of columns by input name as a float64 matrix; every name must be an input."""
+        self._check_names(columns, "the dict of columns")
+        arrays = [_column(name, columns[name]) for name in self.input_names]
+        lengths = {name: len(a) for name, a in zip(self.input_names, arrays)}
+        if len(set(lengths.values())) > 1:
+            raise FazoltError("fazolt:python:InputShape", "the columns differ in length: " +
+                              ", ".join(f"{name} {n}" for name, n in lengths.items()))
+        return np.column_stack(arrays) if arrays else np.empty((0, 0))
+
+    def _check_names(self, d, what):
+        """A dict's keys against the inputs: a missing or an unknown name is a KeyError naming it."""
+        for name in self.input_names:
+            if name not in d:
+                raise KeyError(f"input {name!r} is not in {what} (inputs: {', '.join(self.input_names)})")
+        for name in d:
+            if name not in self.input_names:
+                raise KeyError(f"{name!r} in {what} is not an input (inputs: {', '.join(self.input_names)})")
 
     def _row(self, row):
         """One input row as a float64 vector: by name from a dict or a Series."""
         pd = _pandas()
+        if isinstance(row, dict):
+            self._check_names(row, "the row")
         if isinstance(row, dict) or (pd is not None and isinstance(row, pd.Series)):
             for name in self.input_names:
                 if name not in row:
@@ -598,6 +619,36 @@ def _probe(variable):
     }
     description["rules"][n]["antecedent"] = [0, 1]
     return System.from_dict(description)
+
+
+def _column(name, values):
+    """One input column (a list, an array or a pandas Series) as float64, naming it on a fault.
+
+    pd.NA (a missing value of pandas' nullable dtypes, or in an object
+    column) is refused: it is not a number, and NaN has its own checks.
+    """
+    pd = _pandas()
+    if pd is not None and isinstance(values, pd.Series):
+        is_na = values.isna().to_numpy() if not isinstance(values.dtype, np.dtype) or values.dtype.kind == "O" \
+            else np.zeros(len(values), dtype=bool)
+        if values.dtype.kind == "O":
+            is_na &= np.array([v is pd.NA or v is None for v in values], dtype=bool)
+        if is_na.any():
+            raise FazoltError("fazolt:python:InputClass",
+                              f"column {name!r}: row {int(np.argmax(is_na))} is pd.NA (a missing value), not a number; "
+                              "fill it (fillna) or drop the row")
+        values = values.to_numpy(dtype=np.float64) if values.dtype.kind in "biuf" else values.to_numpy()
+    if isinstance(values, (str, bytes)):
+        raise FazoltError("fazolt:python:InputClass", f"column {name!r}: expected numbers, got {type(values).__name__}")
+    try:
+        a = np.asarray(values)
+    except ValueError as e:
+        raise FazoltError("fazolt:python:InputShape", f"column {name!r}: expected a column of numbers: {e}") from None
+    if a.dtype.kind not in "biuf":
+        raise FazoltError("fazolt:python:InputClass", f"column {name!r}: expected numbers, got dtype {a.dtype}")
+    if a.ndim != 1:
+        raise FazoltError("fazolt:python:InputShape", f"column {name!r}: expected one column, got shape {a.shape}")
+    return a.astype(np.float64, copy=False)
 
 
 def _as_matrix(x):

@@ -68,11 +68,28 @@ def test_integer_rows_and_empty_input():
     assert system.evaluate(np.empty((0, rows.shape[1]))).shape == (0, len(system.outputs))
 
 
-def test_missing_column_is_a_key_error_naming_it():
+def test_columns_by_name_from_a_frame_or_a_dict(no_leak):
     system = fazolt.System.from_file(REFERENCE_SYSTEMS / "fan.json")
-    frame = pd.DataFrame({system.input_names[0]: [1.0]})
-    with pytest.raises(KeyError, match=system.input_names[1]):
+    first, second = system.input_names[:2]
+    frame = pd.DataFrame({first: [1.0]})
+    with pytest.raises(KeyError, match=second):
         system.evaluate(frame)
+    rows = np.random.default_rng(2).uniform(0, 1, (50, len(system.inputs))) * \
+        [v.range[1] - v.range[0] for v in system.inputs] + [v.range[0] for v in system.inputs]
+    columns = {name: rows[:, k] for k, name in reversed(list(enumerate(system.input_names)))}
+    assert same_bits(system.evaluate(columns), system.evaluate(rows))
+    assert same_bits(system.evaluate(pd.DataFrame(columns)).to_numpy(), system.evaluate(rows))
+    with pytest.raises(KeyError, match=f"{second!r} is not in the dict"):
+        system.evaluate({first: rows[:, 0]})
+    with pytest.raises(KeyError, match="'rian' in the dict of columns is not an input"):
+        system.evaluate({**columns, "rian": rows[:, 0]})
+    with pytest.raises(fazolt.FazoltError, match="differ in length"):
+        system.evaluate({**columns, first: rows[:3, 0]})
+    # pd.NA names its column and row, in a nullable or an object column.
+    for column in (pd.array([1.0, None], dtype="Float64"), pd.Series([1.0, pd.NA], dtype=object)):
+        frame = pd.DataFrame({name: [1.0, 1.0] for name in system.input_names}).assign(**{second: column})
+        with pytest.raises(fazolt.FazoltError, match=f"column {second!r}: row 1 is pd.NA"):
+            system.evaluate(frame)
 
 
 def test_description_round_trip_pickle_and_repr():
