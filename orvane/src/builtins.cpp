@@ -24,6 +24,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvane {
@@ -549,18 +550,32 @@ HostFunction reduction(const std::string &function, Reduction op) {
 
 }  // namespace
 
+namespace {
+
+std::vector<std::pair<std::string, HostFunction>> builtinFunctions() {
+    return {{"feval", feval},
+            {"sprintf", sprintfFunction},
+            {"length", length},
+            {"transpose", transpose},
+            {"throwWarning", throwWarning},
+            {"throwError", throwError},
+            {"sum", reduction("sum", Reduction::Sum)},
+            {"prod", reduction("prod", Reduction::Prod)},
+            {"mean", reduction("mean", Reduction::Mean)},
+            {"min", reduction("min", Reduction::Min)},
+            {"max", reduction("max", Reduction::Max)}};
+}
+
+}  // namespace
+
 void registerBuiltinFunctions() {
-    registerFunction("feval", feval);
-    registerFunction("sprintf", sprintfFunction);
-    registerFunction("length", length);
-    registerFunction("transpose", transpose);
-    registerFunction("throwWarning", throwWarning);
-    registerFunction("throwError", throwError);
-    registerFunction("sum", reduction("sum", Reduction::Sum));
-    registerFunction("prod", reduction("prod", Reduction::Prod));
-    registerFunction("mean", reduction("mean", Reduction::Mean));
-    registerFunction("min", reduction("min", Reduction::Min));
-    registerFunction("max", reduction("max", Reduction::Max));
+    for (auto &[name, function] : builtinFunctions()) registerFunction(name, std::move(function));
+}
+
+std::vector<std::string> builtinFunctionNames() {
+    std::vector<std::string> names;
+    for (const auto &entry : builtinFunctions()) names.push_back(entry.first);
+    return names;
 }
 
 }  // namespace orvane

@@ -10,6 +10,7 @@ namespace orvane {
 
 // Stands in until the built-in functions are linked in.
 __attribute__((weak)) void registerBuiltinFunctions() {}
+__attribute__((weak)) std::vector<std::string> builtinFunctionNames() { return {}; }
 
 namespace {
 

@@ -216,8 +216,22 @@ std::map<std::string, bool> &pythonFunctionNames() {
     return names;
 }
 
+// The module calls the built-ins by name itself: replacing or removing one
+// would change every system's numbers, so their names are refused.
+void refuseBuiltinName(const std::string &name) {
+    std::vector<std::string> builtins = orvane::builtinFunctionNames();
+    if (std::find(builtins.begin(), builtins.end(), name) == builtins.end()) return;
+    std::string listed;
+    for (const std::string &b : builtins) listed += (listed.empty() ? "" : ", ") + b;
+    throw orvane::HostError("fazolt:python:NameTaken", "function \"" + name +
+                                                           "\": the module calls the built-in of this name; "
+                                                           "choose another (built-ins: " +
+                                                           listed + ")");
+}
+
 void registerPythonFunction(const std::string &name, py::object fn) {
     if (!PyCallable_Check(fn.ptr())) throw py::type_error("register_function: fn must be callable");
+    refuseBuiltinName(name);
     ModuleCallScope scope("register_function", Nesting::refused);
     std::string where = functionWhere(name, fn);
     auto holder = std::make_shared<PythonCallable>(std::move(fn));
@@ -230,6 +244,7 @@ void registerPythonFunction(const std::string &name, py::object fn) {
 }
 
 void unregisterPythonFunction(const std::string &name) {
+    refuseBuiltinName(name);
     ModuleCallScope scope("unregister_function", Nesting::refused);
     pythonFunctionNames().erase(name);
     py::gil_scoped_release release;

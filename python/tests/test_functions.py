@@ -120,3 +120,14 @@ def test_a_function_may_evaluate_another_system_and_a_cycle_stops(no_leak):
         system.evaluate(ROWS)
     fazolt.unregister_function("lukasiewicz")
     assert caught.value.__cause__.identifier == "fazolt:python:Reentrant"
+
+
+
+@pytest.mark.parametrize("name", ["min", "transpose"])
+def test_builtin_names_are_refused_with_the_list(name, no_leak):
+    dimmer = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.json")
+    expected = dimmer.evaluate([5, 0.9])
+    for change in (lambda: fazolt.register_function(name, abs), lambda: fazolt.unregister_function(name)):
+        with pytest.raises(fazolt.FazoltError, match=rf'NameTaken: function "{name}": .*\(built-ins: feval, .*max\)'):
+            change()
+    assert same_bits(dimmer.evaluate([5, 0.9]), expected)  # the built-in still serves

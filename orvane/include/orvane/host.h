@@ -148,6 +148,10 @@ using HostFunction =
 ORVANE_API void registerFunction(const std::string &name, HostFunction function);
 ORVANE_API void unregisterFunction(const std::string &name);
 ORVANE_API bool hasFunction(const std::string &name);
+// The functions every process has and the module itself calls ("min",
+// "max", "sum", "transpose", ...): a function registered under one of these
+// names would change what the module computes.
+ORVANE_API std::vector<std::string> builtinFunctionNames();
 // Calls a host function by name; an unknown name raises "Orvane:UndefinedFunction".
 ORVANE_API std::vector<Value> callFunction(const std::string &name, int numResults,
                                            const std::vector<Value> &arguments);
