@@ -303,6 +303,8 @@ class System:
         _register_all(functions)
         if not isinstance(d, dict):
             raise FazoltError("fazolt:description:Invalid", f"(top level): expected a dict, got {type(d).__name__}")
+        if "class" not in d:
+            _refuse_non_finite(d, "")
         text = json.dumps(d)
         if samples is not None:
             text = _host_call(lambda: _fazolt.description_with_samples(text, samples))
@@ -470,9 +472,22 @@ class System:
         elif isinstance(x, dict) or (pd is not None and isinstance(x, pd.Series)):
             x = self._row(x)
         matrix, is_single_row = _as_matrix(x)
+        self._check_width(matrix, is_single_row)
         out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS, threads))
         _issue(report)
         return out[0] if is_single_row else out
+
+    def _check_width(self, matrix, is_single_row):
+        """One column per input; the data, not the system, is at fault otherwise.
+
+        A raw record whose inputs could not be read is left to the module's
+        own check, which names the record's field."""
+        if not self._inputs or matrix.shape[1] == len(self._inputs):
+            return
+        n = len(self._inputs)
+        data = f"the row has {matrix.shape[1]} values" if is_single_row else f"the data has {matrix.shape[1]} columns"
+        raise FazoltError("fazolt:python:InputShape",
+                          f"{data}, the system {n} input{'' if n == 1 else 's'}: {', '.join(self.input_names)}")
 
     def _columns(self, frame):
         """The inputs' columns of a DataFrame (other columns ignored) as a float64 matrix."""
@@ -514,6 +529,7 @@ class System:
         matrix, is_single_row = _as_matrix(row)
         if not is_single_row:
             raise FazoltError("fazolt:python:InputShape", f"expected one row (inputs,), got shape {matrix.shape}")
+        self._check_width(matrix, True)
         return matrix[0]
 
     def explain(self, row, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning",
@@ -550,6 +566,19 @@ class System:
                 if v.name == name:
                     return kind, index
         raise KeyError(f"{name!r} is neither an input nor an output")
+
+
+def _refuse_non_finite(value, path):
+    """A description holds finite numbers only: NaN or an infinity is named by its JSON path
+    (JSON cannot carry it, and the module's parser would name only a text column)."""
+    if isinstance(value, dict):
+        for key, item in value.items():
+            _refuse_non_finite(item, f"{path}.{key}" if path else str(key))
+    elif isinstance(value, (list, tuple)):
+        for index, item in enumerate(value):
+            _refuse_non_finite(item, f"{path}[{index}]")
+    elif isinstance(value, (float, np.floating)) and not math.isfinite(value):
+        raise FazoltError("fazolt:description:Invalid", f"{path or '(top level)'}: {value!r} is not a finite number")
 
 
 def _write_replacing(path, text):

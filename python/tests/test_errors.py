@@ -14,8 +14,8 @@ def dimmer():
 
 
 @pytest.mark.parametrize("x,identifier", [
-    (np.ones((3, 5)), None),                     # wrong column count: the module's own check
-    (np.ones(5), None),                          # a single row of the wrong length
+    (np.ones((3, 5)), "the data has 5 columns, the system 2 inputs: daylight, motion"),
+    (np.ones(5), "the row has 5 values, the system 2 inputs: daylight, motion"),
     (np.ones((2, 2, 2)), "fazolt:python:InputShape"),
     (np.ones(()), "fazolt:python:InputShape"),
     ("12,3", "fazolt:python:InputClass"),
@@ -28,10 +28,10 @@ def test_bad_inputs(dimmer, x, identifier, no_leak):
     with pytest.raises(fazolt.FazoltError) as caught:
         dimmer.evaluate(x)
     assert isinstance(caught.value, ValueError)
-    if identifier:
+    if identifier.startswith("fazolt:"):
         assert caught.value.identifier == identifier
-    else:
-        assert caught.value.identifier == "fazolt:invalidSystem" and "5 columns" in caught.value.message
+    else:  # the data, not the system, with the inputs by name
+        assert caught.value.identifier == "fazolt:python:InputShape" and caught.value.message == identifier
 
 
 def test_diagnostic_in_error_mode(dimmer, no_leak):
@@ -85,6 +85,10 @@ def test_invalid_descriptions(dimmer, change, identifier, no_leak):
 
 
 def test_invalid_record_and_files(dimmer, tmp_path, no_leak):
+    d = dimmer.to_dict()
+    d["inputs"][1]["mf"][0]["params"][1] = float("nan")
+    with pytest.raises(fazolt.FazoltError, match=r"Invalid: inputs\[1\]\.mf\[0\]\.params\[1\]: nan is not a finite"):
+        fazolt.System(d)
     record = json.loads(dimmer._native.record_json)
     fields = record["fields"]
     antecedent = record["data"][0][fields.index("antecedent")]
