@@ -115,6 +115,23 @@ def _pandas():
 def register_function(name, fn):
     """Makes `fn` a host function called `name`.
 
+    Parameters:
+        name: a non-empty str, not the name of a built-in the module calls
+            (feval, sprintf, length, transpose, throwWarning, throwError, sum,
+            prod, mean, min, max). Registering a name again replaces it.
+        fn: a callable taking numpy arrays.
+    Returns:
+        None.
+    Raises:
+        FazoltError "fazolt:python:NameTaken": a built-in's name (with the list);
+            "fazolt:python:Reentrant": called from a function the module is calling.
+        TypeError: name is not a str, or fn is not callable.
+
+    Example:
+        >>> def lukasiewicz(values):
+        ...     return max(values.sum() - (len(values) - 1), 0.0)
+        >>> fazolt.register_function("lukasiewicz", lukasiewicz)
+
     A description can then name it as an AND, OR, implication, aggregation or
     defuzzification method, or as a membership function type. `fn` receives
     numpy arrays exactly as the host passes them (float64, in the host's
@@ -132,6 +149,18 @@ def register_function(name, fn):
 
 
 def unregister_function(name):
+    """Removes the host function `name` registered before.
+
+    Parameters:
+        name: the name given to register_function.
+    Returns:
+        None.
+    Raises:
+        FazoltError "fazolt:python:NameTaken": a built-in's name (with the list).
+
+    Example:
+        >>> fazolt.unregister_function("lukasiewicz")
+    """
     _host_call(lambda: _fazolt.unregister_function(name))
 
 
@@ -296,9 +325,20 @@ class System:
 
     @classmethod
     def from_dict(cls, d, functions=None, samples=None):
-        """A description as dicts and lists, or a raw record in host-value JSON form.
+        """A system from a description as dicts and lists, or a raw record in host-value JSON form.
 
-        samples sets or overrides a description's numSamples.
+        Parameters:
+            d: the description (or raw record) as a dict; System(d) is the same.
+            functions: {name: callable} registered first, as register_function.
+            samples: sets or overrides a description's numSamples.
+        Returns:
+            a System.
+        Raises:
+            FazoltError: what the module refuses, named by its JSON path
+                ("inputs[1].mf[0].params[1]: nan is not a finite number").
+
+        Example:
+            >>> lamp = fazolt.System.from_dict(json.load(open("lamp.json")), samples=201)
         """
         _register_all(functions)
         if not isinstance(d, dict):
@@ -451,14 +491,38 @@ class System:
 
     def evaluate(self, x, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning",
                  on_nan_input="warning", on_non_finite_output="warning", threads=1):
-        """Crisp outputs of every row of x.
+        """Crisp outputs of every row of x, bit for bit those of `fazolt eval`.
 
-        x: array-like (rows, inputs) -> float64 array (rows, outputs); a single
-        row (inputs,) -> (outputs,), also as a dict or a pandas Series by input
-        name; a pandas DataFrame, matched to the inputs by column name -> a
-        DataFrame of outputs with the same index. Messages name rows by their
-        position in x, from 0. threads: the rows are split across that many
-        threads (0: one per core), with the outputs and messages of one.
+        Parameters:
+            x: the rows, one of
+                - an array-like (rows, inputs) of numbers, columns in input order;
+                - one row (inputs,), or a dict or pandas Series of one value per
+                  input name;
+                - a dict of columns by input name ({"temp": array, ...}): every
+                  input and nothing else, columns of equal length;
+                - a pandas DataFrame, columns matched by input name (others ignored).
+            on_out_of_range, on_no_rule_fired, on_empty_set: "none", "warning"
+                (default), "error", or a mode byte 0-255 as the tool's options.
+            on_nan_input, on_non_finite_output: "none", "warning" or "error".
+            threads: split the rows across this many threads (0: one per core);
+                outputs and messages are those of one thread.
+        Returns:
+            a float64 array (rows, outputs); (outputs,) for one row; for a
+            DataFrame, a DataFrame of the outputs by name with x's index.
+        Raises:
+            FazoltError: the data's shape or type ("the data has 3 columns, the
+                system 2 inputs: a, b"), pd.NA in a column (naming it), a
+                diagnostic in error mode, a custom function's fault.
+            KeyError: a missing input name, or an unknown name in a dict.
+        Warns:
+            FazoltWarning: diagnostics in warning mode, naming rows by their
+                position in x from 0; at most 20 per identifier, then a count.
+
+        Example:
+            >>> dimmer = fazolt.System.from_file("examples/dimmer/dimmer.json")
+            >>> dimmer.evaluate([[5, 0.9], [15, 0.6]])          # array (2, 1)
+            >>> dimmer.evaluate({"daylight": [5, 15], "motion": [0.9, 0.6]})
+            >>> dimmer.evaluate(frame, on_out_of_range="error")  # a DataFrame back
         """
         modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)
         threads = _threads(threads)
@@ -534,7 +598,20 @@ class System:
 
     def explain(self, row, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning",
                 on_nan_input="warning", on_non_finite_output="warning"):
-        """How one row is evaluated: term degrees, rule firing, output sets."""
+        """How one row is evaluated: term degrees, rule firing, output sets.
+
+        Parameters:
+            row: one row (inputs,) in input order, or a dict / pandas Series by
+                input name (a dict must name every input and nothing else).
+            on_*: as evaluate.
+        Returns:
+            an Explanation (printable; tables in a notebook).
+        Raises:
+            FazoltError, KeyError: as evaluate.
+
+        Example:
+            >>> print(dimmer.explain({"daylight": 15, "motion": 0.6}))
+        """
         from .explain import Explanation
         x = self._row(row)
         modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)

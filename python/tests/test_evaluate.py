@@ -133,6 +133,10 @@ def test_dict_strings_and_saved_files_as_the_tool_converts(tmp_path, no_leak):
         fazolt.System.from_string("FUNCTION_BLOCK x\nVAR_INPUT\n", format="fcl")
     with pytest.raises(TypeError, match="from_file"):
         fazolt.System("dimmer.json")
+    for documented in (fazolt.System.evaluate, fazolt.System.explain, fazolt.System.from_dict, fazolt.System.from_string,
+                       fazolt.System.to_json, fazolt.System.to_fcl, fazolt.System.to_fll, fazolt.System.save,
+                       fazolt.register_function, fazolt.unregister_function):
+        assert all(part in documented.__doc__ for part in ("Returns:", "Raises:", "Example:")), documented
 
 
 def test_threads_give_the_sequential_results(reference_inputs):
