@@ -531,8 +531,7 @@ PYBIND11_MODULE(_fazolt, m) {
         // Text in a named language (json, fcl, fll) as a nested description,
         // with the reader's warnings, as description_text for a file.
         std::vector<fazolt::FormatWarning> warnings;
-        std::string description =
-            fazolt::descriptionFromText(text, fazolt::formatNamed(format), name, &warnings);
+        std::string description = fazolt::descriptionFromText(text, fazolt::formatNamed(format), name, &warnings);
         std::vector<std::pair<std::string, std::string>> pairs;
         for (fazolt::FormatWarning &w : warnings) pairs.emplace_back(std::move(w.identifier), std::move(w.message));
         return py::make_tuple(description, pairs);
@@ -542,9 +541,9 @@ PYBIND11_MODULE(_fazolt, m) {
     });
     m.def("format_of_path", [](const std::string &path) {
         switch (fazolt::formatOfPath(path)) {
-        case fazolt::SystemFormat::Fcl: return "fcl";
-        case fazolt::SystemFormat::Fll: return "fll";
-        case fazolt::SystemFormat::Json: break;
+            case fazolt::SystemFormat::Fcl: return "fcl";
+            case fazolt::SystemFormat::Fll: return "fll";
+            case fazolt::SystemFormat::Json: break;
         }
         return "json";
     });
