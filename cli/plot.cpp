@@ -473,16 +473,21 @@ int runPlot(const PlotOptions &options) {
         return EXIT_USAGE;
     }
     fazolt::Explainer explainer = loadExplainer(options.systemPath, options.modulePath);
+    // cairo and fontconfig keep their font caches for the process's life: hand them back on
+    // every way out (a failed write too), once the chart is gone, so that a leak check of
+    // the tool sees only its own blocks.
+    struct FontCaches {
+        ~FontCaches() {
+            cairo_debug_reset_static_data();
+            FcFini();
+        }
+    } fontCaches;
     if (!options.variable.empty())
         plotVariable(explainer, options);
     else if (!options.outputSet.empty())
         plotOutputSet(explainer, options);
     else
         plotSurface(explainer, options);
-    // cairo and fontconfig keep their font caches for the process's life: hand them back, so
-    // that a leak check of the tool sees only its own blocks.
-    cairo_debug_reset_static_data();
-    FcFini();
     return 0;
 }
 

@@ -3,7 +3,7 @@
 #include "host/marshalling.h"
 #include "host/runtime.h"
 
-thread_local zorbTLS *fazoltTLS = nullptr;
+thread_local zorbTLS *fazoltTLS __attribute__((tls_model("initial-exec"))) = nullptr;
 
 namespace {
 
