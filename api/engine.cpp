@@ -196,13 +196,16 @@ orvane::Value clampedColumns(const orvane::Value &matrix, const ClampRanges &ran
 orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Value &diagnostics, int numResults) const {
     // A cycle (a system's function evaluating that system again) would
     // otherwise nest until the stack runs out.
-    const orvane::HostError tooDeep("fazolt:api:NestedTooDeep",
-                                    "evaluations nested " + std::to_string(kMostNestedCalls) +
-                                        " deep: a custom function evaluates a system whose functions evaluate "
-                                        "again, without end?");
+    // Made only when a cycle is met, not on every call.
+    auto tooDeep = [] {
+        return orvane::HostError("fazolt:api:NestedTooDeep",
+                                 "evaluations nested " + std::to_string(kMostNestedCalls) +
+                                     " deep: a custom function evaluates a system whose functions evaluate "
+                                     "again, without end?");
+    };
     orvane::CallOutcome outcome;
     if (nestedCalls >= kMostNestedCalls) {
-        outcome.error = tooDeep;
+        outcome.error = tooDeep();
         return outcome;
     }
     {
@@ -217,7 +220,7 @@ orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Valu
             outcome.results[0] = clampedColumns(outcome.results[0], outputClamps_);
     }
     // Each level of the cycle added where it called: said once is enough.
-    if (outcome.error && outcome.error->identifier() == tooDeep.identifier()) outcome.error = tooDeep;
+    if (outcome.error && outcome.error->identifier() == "fazolt:api:NestedTooDeep") outcome.error = tooDeep();
     return outcome;
 }
 
