@@ -130,6 +130,20 @@ TEST(OrvaneCoreAllocator, accountsReturnToTheirStartingValues) {
     zorbFreeQib(nullptr, nullptr);
     EXPECT_EQ(orvane::allocStats().liveBlocks, before.liveBlocks);
     EXPECT_EQ(orvane::allocStats().liveBytes, before.liveBytes);
+
+    // A big block is kept for the thread's next request of its size: the
+    // new one still starts zeroed when asked and counts as new.
+    const size_t big = 1 << 20;
+    auto *dirty = static_cast<unsigned char *>(zorbMallocQib(big));
+    std::memset(dirty, 0x77, big);
+    zorbFreeQib(nullptr, dirty);
+    auto *again = static_cast<const unsigned char *>(zorbCallocQib(big, 1));
+    EXPECT_EQ(orvane::allocStats().liveBytes, before.liveBytes + static_cast<int64_t>(big));
+    size_t numNonZero = 0;
+    for (size_t k = 0; k < big; ++k) numNonZero += again[k] != 0;
+    EXPECT_EQ(numNonZero, 0u);
+    zorbFreeQib(nullptr, const_cast<unsigned char *>(again));
+    EXPECT_EQ(orvane::allocStats().liveBytes, before.liveBytes);
 }
 
 TEST(OrvaneCoreAllocator, failAllocationAtRaisesOutOfMemoryOnceOrFromThenOn) {
