@@ -8,7 +8,11 @@
 2. evaluate's peak extra memory (resident set growth) beside the output array.
 3. Dask: a LocalCluster of 2 single-threaded worker processes against one
    process, on 4,000,000 rows of big_mamdani.
-4. Rows in lanes from Python: the time per row of a surface grid (as
+4. Threads in one process: evaluate(threads=2) and Dask's threads (the
+   threaded scheduler, and a LocalCluster(processes=False,
+   threads_per_worker=2)) against one-threaded evaluate, 4,000,000 rows of
+   big_mamdani.
+5. Rows in lanes from Python: the time per row of a surface grid (as
    fazolt.plot.surface builds it) and of a batch of generated rows, at each
    lane level; and `fazolt plot --surface` as a whole command.
 
@@ -153,6 +157,51 @@ def bench_dask(fazolt, np, rows_count, chunk_rows, rounds=5):
           f"load average {os.getloadavg()[0]:.1f}")
 
 
+def bench_threads(fazolt, np, rows_count, chunk_rows, rounds=5):
+    """Rounds alternate between one thread and each threaded way, so that a
+    busy spell of the machine hits them all; best times are compared."""
+    import dask
+    import dask.array as da
+    from distributed import Client, LocalCluster
+    import fazolt.dask
+
+    system = fazolt.System.from_file(SYSTEMS / "big_mamdani.json")
+    rng = np.random.default_rng(3)
+    lo = np.array([v.range[0] for v in system.inputs])
+    hi = np.array([v.range[1] for v in system.inputs])
+    rows = lo + (hi - lo) * rng.random((rows_count, len(lo)))
+    expected = system.evaluate(rows, **QUIET).view(np.uint64)
+    array = da.from_array(rows, chunks=(chunk_rows, len(lo)))
+    times = {"one thread": [], "evaluate threads=2": [], "dask threaded scheduler": [],
+             "LocalCluster threads": []}
+    same = True
+    with LocalCluster(n_workers=1, threads_per_worker=2, processes=False, dashboard_address=None) as cluster, \
+            Client(cluster, set_as_default=False) as client:
+        for _ in range(rounds):
+            t0 = time.perf_counter()
+            system.evaluate(rows, **QUIET)
+            times["one thread"].append(time.perf_counter() - t0)
+            t0 = time.perf_counter()
+            y = system.evaluate(rows, threads=2, **QUIET)
+            times["evaluate threads=2"].append(time.perf_counter() - t0)
+            same = same and np.array_equal(y.view(np.uint64), expected)
+            with dask.config.set(scheduler="threads", num_workers=2):
+                t0 = time.perf_counter()
+                y = fazolt.dask.evaluate(array, system, **QUIET).compute()
+                times["dask threaded scheduler"].append(time.perf_counter() - t0)
+            same = same and np.array_equal(y.view(np.uint64), expected)
+            t0 = time.perf_counter()
+            y = client.compute(fazolt.dask.evaluate(array, system, **QUIET)).result()
+            times["LocalCluster threads"].append(time.perf_counter() - t0)
+            same = same and np.array_equal(y.view(np.uint64), expected)
+    base = min(times["one thread"])
+    for way, ts in times.items():
+        print(f"threads big_mamdani rows={rows_count} chunks of {chunk_rows:,}: {way} best {min(ts):.3f} s, "
+              f"median {np.median(ts):.3f} s, speed-up {base / min(ts):.2f}x (medians "
+              f"{np.median(times['one thread']) / np.median(ts):.2f}x)")
+    print(f"threads: outputs bit-identical to one thread: {same}; load average {os.getloadavg()[0]:.1f}")
+
+
 LEVELS = ("scalar", "avx2", "avx512")
 
 
@@ -206,7 +255,7 @@ def main():
     ap.add_argument("--dask-rows", type=int, default=4_000_000)
     ap.add_argument("--dask-chunk", type=int, default=1_000_000, help="rows per Dask chunk")
     ap.add_argument("--skip-dask", action="store_true")
-    ap.add_argument("--only", choices=["evaluate", "memory", "dask", "lanes"], help="one part of the benchmark")
+    ap.add_argument("--only", choices=["evaluate", "memory", "dask", "threads", "lanes"], help="one part of the benchmark")
     a = ap.parse_args()
     build = Path(a.build).resolve()
     sys.path.insert(0, str(build / "python"))
@@ -227,6 +276,8 @@ def main():
             bench_lanes(fazolt, np, build, Path(tmp))
     if a.only in (None, "dask") and not a.skip_dask:
         bench_dask(fazolt, np, a.dask_rows, a.dask_chunk)
+    if a.only in (None, "threads") and not a.skip_dask:
+        bench_threads(fazolt, np, a.dask_rows, a.dask_chunk)
 
 
 if __name__ == "__main__":
