@@ -6,7 +6,7 @@
 #include "fazolt/description.h"
 
 #include "fazolt/numbers.h"
-#include "formats_model.h"
+#include "api/words.h"
 #include "membership/builtInMembership.h"
 #include "model/recordFields.h"
 

@@ -1,7 +1,7 @@
 // Systems evaluated through the fazolt module.
 #include "fazolt/fazolt.h"
-#include "fazolt/formats.h"
 #include "function_uses.h"
+#include "languages.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -98,7 +98,7 @@ std::string defaultModulePath() {
 }
 
 System System::fromDescription(std::string_view json, const std::string &modulePath) {
-    registerFormatFunctions();  // before the names are checked: FCL's operators are host functions
+    languages::registerFunctions();  // before the names are checked: FCL's operators are host functions
     BuiltSystem built = buildSystem(json);
     System s = fromRecord(built.record, modulePath);
     s.name_ = built.name;
@@ -125,7 +125,7 @@ System System::fromDescription(std::string_view json, const std::string &moduleP
 }
 
 System System::fromRecord(orvane::Value record, const std::string &modulePath) {
-    registerFormatFunctions();  // a record may name the operators that FCL brings
+    languages::registerFunctions();  // a record may name the operators that FCL brings
     System s;
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
     s.record_ = std::move(record);
@@ -143,8 +143,8 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) {
 
 System System::fromFile(const std::string &path, const std::string &modulePath) {
     std::string text = readFile(path);
-    if (SystemFormat format = formatOfPath(path); format != SystemFormat::Json) {
-        return fromDescription(descriptionFromText(text, format, path), modulePath);
+    if (std::optional<std::string> description = languages::descriptionOfFile(text, path)) {
+        return fromDescription(*description, modulePath);
     }
     return fromText(text, modulePath);
 }

@@ -4,6 +4,8 @@
 #ifndef FAZOLT_API_FORMATS_MODEL_H
 #define FAZOLT_API_FORMATS_MODEL_H
 
+#include "api/words.h"
+
 #include <fazolt/explain.h>
 #include <fazolt/formats.h>
 #include <orvane/host.h>
@@ -13,13 +15,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-namespace fazolt {
-// The blank-separated words of a rule text (description.cpp).
-std::vector<std::string> splitWords(const std::string &text);
-// "; did you mean "x"?" for the one candidate close to word, or "" (description.cpp).
-std::string closestNameSuggestion(const std::string &word, const std::vector<std::string> &candidates);
-}  // namespace fazolt
 
 namespace fazolt::formats {
 

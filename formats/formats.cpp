@@ -2,6 +2,7 @@
 // operators and point lists exactly.
 #include "fazolt/formats.h"
 
+#include "api/languages.h"
 #include "fazolt/fazolt.h"
 #include "formats_model.h"
 
@@ -245,5 +246,13 @@ void registerFormatFunctions() {
         }
     });
 }
+
+std::optional<std::string> languages::descriptionOfFile(std::string_view text, const std::string &path) {
+    SystemFormat format = formatOfPath(path);
+    if (format == SystemFormat::Json) return std::nullopt;
+    return descriptionFromText(text, format, path);
+}
+
+void languages::registerFunctions() { registerFormatFunctions(); }
 
 }  // namespace fazolt

@@ -1,0 +1,17 @@
+// Word helpers of the description builder that the format readers share, so
+// that a rule text and a misspelt name read the same in every language.
+// Internal to the API library: not installed.
+#ifndef FAZOLT_API_WORDS_H
+#define FAZOLT_API_WORDS_H
+
+#include <string>
+#include <vector>
+
+namespace fazolt {
+// The blank-separated words of a rule text.
+std::vector<std::string> splitWords(const std::string &text);
+// "; did you mean "x"?" for the one candidate close to word, or "".
+std::string closestNameSuggestion(const std::string &word, const std::vector<std::string> &candidates);
+}  // namespace fazolt
+
+#endif
