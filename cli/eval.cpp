@@ -368,6 +368,15 @@ int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const 
     return 0;
 }
 
+int runCsvToCsvOnThreads(const EvalOptions &options, const fazolt::System &system,
+                         const orvane::Value &diagnostics, Inputs &inputs, Output &output);
+
+// --threads N for CSV output: blocks on N threads, as --jobs does in
+// processes. JSON output keeps every row and so splits each call instead.
+int numBlockThreads(const EvalOptions &options) {
+    return static_cast<int>(options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency()));
+}
+
 int runEval(const EvalOptions &options) {
     std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath, options.samples);
     if (!loaded) return EXIT_EVALUATION_ERROR;
@@ -383,6 +392,8 @@ int runEval(const EvalOptions &options) {
         Inputs inputs = openInputs(options, system);
         output.emplace(options.outputPath);
         if (options.format == "json") return runCsvToJson(options, system, diagnostics, *inputs.reader, *output);
+        if (numBlockThreads(options) > 1)
+            return runCsvToCsvOnThreads(options, system, diagnostics, inputs, *output);
         return runCsvToCsv(options, system, diagnostics, inputs, *output);
     } catch (const orvane::HostError &e) {
         printError(e);
@@ -437,6 +448,38 @@ WorkerSetupData decodeSetup(const std::string &text) {
     return setup;
 }
 
+// Reads one block's numbers, evaluates and formats them: in a worker
+// process, or in one of this process's threads.
+BlockResult evaluateRowBlock(const fazolt::System &system, const orvane::Value &diagnostics, CsvLayout layout,
+                             const EvalOptions &options, const RowBlock &rows) {
+    BlockResult r;
+    if (!layout.isByName) layout.numFields = rows.numColumns;  // known once a row was read
+    std::vector<double> block;
+    std::vector<std::string> keptStarts;
+    try {
+        parseCsvRows(rows.lines, rows.numRows, layout, rows.firstLine, rows.displayName, block, &keptStarts);
+    } catch (const orvane::HostError &e) {
+        r.error = e;
+        return r;
+    }
+    if (rows.isCheckOnly) return r;
+    // The parent prints at most this many of an identifier, whichever
+    // blocks they come from.
+    fazolt::RowChecks checks = csvRowChecks(options, rows.displayName, rows.firstLine);
+    checks.numWanted = [](const std::string &) { return WarningPrinter::kShownPerIdentifier; };
+    checks.threads = 1;  // the blocks are what runs in parallel
+    orvane::CallOutcome outcome = system.checkedCall(
+        orvane::Value::doubleMatrix(rows.numRows, rows.numColumns, block), diagnostics, checks, 1);
+    for (orvane::Warning &w : outcome.warnings)
+        r.warnings.push_back({std::move(w.identifier), std::move(w.message), {}});
+    if (outcome.error) {
+        r.error = std::move(outcome.error);
+    } else {
+        appendCsvRows(outcome.results.at(0), keptStarts, r.text);
+    }
+    return r;
+}
+
 // Runs in a worker: its own module and system from the parent's text, and
 // each block read and formatted as runCsvToCsv does it.
 BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string &setupText) {
@@ -460,36 +503,12 @@ BlockEvaluator makeBlockEvaluator(const EvalOptions &options, const std::string 
         state->setupError = e;
     }
     return [state, options](const RowBlock &rows) {
-        BlockResult r;
         if (state->setupError) {
+            BlockResult r;
             r.error = state->setupError;
             return r;
         }
-        CsvLayout layout = state->layout;
-        if (!layout.isByName) layout.numFields = rows.numColumns;  // known once a row was read
-        std::vector<double> block;
-        std::vector<std::string> keptStarts;
-        try {
-            parseCsvRows(rows.lines, rows.numRows, layout, rows.firstLine, rows.displayName, block, &keptStarts);
-        } catch (const orvane::HostError &e) {
-            r.error = e;
-            return r;
-        }
-        if (rows.isCheckOnly) return r;
-        // The parent prints at most this many of an identifier, whichever
-        // blocks they come from.
-        fazolt::RowChecks checks = csvRowChecks(options, rows.displayName, rows.firstLine);
-        checks.numWanted = [](const std::string &) { return WarningPrinter::kShownPerIdentifier; };
-        orvane::CallOutcome outcome = state->system->checkedCall(
-            orvane::Value::doubleMatrix(rows.numRows, rows.numColumns, block), state->diagnostics, checks, 1);
-        for (orvane::Warning &w : outcome.warnings)
-            r.warnings.push_back({std::move(w.identifier), std::move(w.message), {}});
-        if (outcome.error) {
-            r.error = std::move(outcome.error);
-        } else {
-            appendCsvRows(outcome.results.at(0), keptStarts, r.text);
-        }
-        return r;
+        return evaluateRowBlock(*state->system, state->diagnostics, state->layout, options, rows);
     };
 }
 
@@ -505,7 +524,7 @@ struct BlockInFlight {
 // A read error waits until every block before it is written.
 class JobsRun {
 public:
-    JobsRun(const EvalOptions &options, WorkerPool &pool, const fazolt::System &system, Inputs &inputs)
+    JobsRun(const EvalOptions &options, BlockPool &pool, const fazolt::System &system, Inputs &inputs)
         : options_(options),
           pool_(pool),
           system_(system),
@@ -584,7 +603,7 @@ private:
     }
 
     const EvalOptions &options_;
-    WorkerPool &pool_;
+    BlockPool &pool_;
     const fazolt::System &system_;
     CsvReader &reader_;
     ProgressBar progress_;
@@ -596,6 +615,16 @@ private:
     bool isReading_ = true;
     int64_t numCalls_ = 0;
 };
+
+int runCsvToCsvOnThreads(const EvalOptions &options, const fazolt::System &system,
+                         const orvane::Value &diagnostics, Inputs &inputs, Output &output) {
+    ThreadPool pool(numBlockThreads(options),
+                    [&system, &diagnostics, &options, layout = inputs.reader->layout()](const RowBlock &rows) {
+                        return evaluateRowBlock(system, diagnostics, layout, options, rows);
+                    });
+    JobsRun run(options, pool, system, inputs);
+    return run.run(output);
+}
 
 int runEvalJobs(const EvalOptions &options) {
     std::optional<WorkerPool> pool;
@@ -652,11 +681,11 @@ void addEvalCommand(CLI::App &app, int &status) {
         "the module; the output, warnings and errors are those of --jobs 1, byte for byte. It\n"
         "takes csv output only (--format json with N > 1 is a usage error); a .json INPUTS is a\n"
         "single call and runs in this process.\n\n"
-        "--threads N splits each module call's rows across N threads of this process (0: one\n"
-        "per core), with the output, warnings and errors of --threads 1, byte for byte. Reading\n"
-        "and writing the CSV stay on one thread: --jobs, which also spreads those, scales\n"
-        "further on many cores; --threads needs no worker processes and takes --format json.\n"
-        "The two do not combine.\n\n"
+        "--threads N evaluates on N threads of this process (0: one per core), with the output,\n"
+        "warnings and errors of --threads 1, byte for byte: with csv output each thread takes\n"
+        "whole blocks (reading their numbers, evaluating, formatting) while one reads the lines\n"
+        "and writes in order; with --format json, or a .json INPUTS, each call's rows are split.\n"
+        "It needs no worker processes; --jobs and --threads do not combine.\n\n"
         "Examples:\n"
         "  fazolt eval examples/dimmer/dimmer.json examples/dimmer/inputs.csv\n"
         "  cat inputs.csv | fazolt eval dimmer.json --on-no-rule-fired error\n"
@@ -704,7 +733,7 @@ void addEvalCommand(CLI::App &app, int &status) {
         ->check(CLI::Range(1, 256))
         ->type_name("N");
     eval->add_option("--threads", options->threads,
-                     "Threads each module call's rows are split across (default 1; 0: one per core)")
+                     "Threads of this process that evaluate (default 1; 0: one per core)")
         ->check(CLI::Range(0u, 4096u))
         ->type_name("N");
     addFunctionsOption(eval);

@@ -346,3 +346,83 @@ void WorkerPool::stopAll(bool isKill) {
         w.pid = -1;
     }
 }
+
+// ---- Threads in this process.
+
+struct ThreadPool::Task {
+    uint64_t seq = 0;
+    std::string lines;  // the block's own copy
+    RowBlock block;
+};
+
+struct ThreadPool::Done {
+    BlockResult result;
+    std::exception_ptr failure;
+};
+
+ThreadPool::ThreadPool(int numThreads, BlockEvaluator evaluate) : evaluate_(std::move(evaluate)) {
+    // Enough blocks read ahead that no thread waits for the next one.
+    maxInFlight_ = 2 * static_cast<uint64_t>(numThreads) + 1;
+    for (int k = 0; k < numThreads; ++k) threads_.emplace_back([this] { work(); });
+}
+
+ThreadPool::~ThreadPool() { finish(); }
+
+void ThreadPool::submit(const RowBlock &block) {
+    auto task = std::make_unique<Task>();
+    task->seq = nextSeq_++;
+    task->lines.assign(block.lines);
+    task->block = block;
+    task->block.lines = task->lines;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    isTaskReady_.notify_one();
+}
+
+BlockResult ThreadPool::next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    isResultReady_.wait(lock, [this] { return done_.count(nextResult_) != 0; });
+    auto it = done_.find(nextResult_++);
+    Done done = std::move(it->second);
+    done_.erase(it);
+    lock.unlock();
+    if (done.failure) std::rethrow_exception(done.failure);
+    return std::move(done.result);
+}
+
+void ThreadPool::finish() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        isStopping_ = true;
+        tasks_.clear();
+    }
+    isTaskReady_.notify_all();
+    for (std::thread &t : threads_)
+        if (t.joinable()) t.join();
+}
+
+void ThreadPool::work() {
+    while (true) {
+        std::unique_ptr<Task> task;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            isTaskReady_.wait(lock, [this] { return isStopping_ || !tasks_.empty(); });
+            if (isStopping_) return;
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
+        }
+        Done done;
+        try {
+            done.result = evaluate_(task->block);
+        } catch (...) {
+            done.failure = std::current_exception();
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_.emplace(task->seq, std::move(done));
+        }
+        isResultReady_.notify_all();
+    }
+}

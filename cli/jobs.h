@@ -1,4 +1,5 @@
-// Worker processes for `fazolt eval --jobs N`: the parent reads blocks of
+// Worker processes for `fazolt eval --jobs N`, and the threads of
+// `--threads N`: the parent reads blocks of
 // input lines and hands each to a worker over a local socket; every worker
 // loads the module itself, reads the block's numbers and sends back its
 // output text and warnings; the parent takes the results in input order.
@@ -15,14 +16,18 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 // Message fields: a 64-bit number, or a length and then that many bytes.
@@ -86,7 +91,22 @@ using BlockEvaluator = std::function<BlockResult(const RowBlock &block)>;
 // throw: a failure to set up is reported as the error of every block.
 using WorkerSetup = std::function<BlockEvaluator(const std::string &setupText)>;
 
-class WorkerPool {
+// Blocks in flight, their results taken in input order: worker processes
+// (WorkerPool) or threads of this process (ThreadPool).
+class BlockPool {
+public:
+    virtual ~BlockPool() = default;
+    // Whether another block may be read and submitted now.
+    virtual bool canSubmit() const = 0;
+    virtual bool hasPending() const = 0;
+    virtual void submit(const RowBlock &block) = 0;
+    // The result of the oldest submitted block not yet taken; waits for it.
+    virtual BlockResult next() = 0;
+    // Once every result was taken: lets the workers end.
+    virtual void finish() = 0;
+};
+
+class WorkerPool final : public BlockPool {
 public:
     // Forks numWorkers workers, each running setup and then its blocks.
     // Raises HostError "fazolt:jobs:CannotStart" when a process or socket
@@ -99,15 +119,13 @@ public:
 
     // Sends every worker its setup text; before the first submit.
     void start(const std::string &setupText);
-    // Whether another block may be read and submitted now.
-    bool canSubmit() const { return nextSeq_ - nextResult_ < maxInFlight_; }
-    bool hasPending() const { return nextResult_ < nextSeq_; }
-    void submit(const RowBlock &block);
-    // The result of the oldest submitted block not yet taken; waits for it.
+    bool canSubmit() const override { return nextSeq_ - nextResult_ < maxInFlight_; }
+    bool hasPending() const override { return nextResult_ < nextSeq_; }
+    void submit(const RowBlock &block) override;
     // A worker that dies gives its blocks the error "fazolt:jobs:WorkerStopped".
-    BlockResult next();
+    BlockResult next() override;
     // Closes the workers' sockets and reaps them once they have exited.
-    void finish();
+    void finish() override;
 
 private:
     struct Worker {
@@ -125,6 +143,43 @@ private:
 
     std::vector<Worker> workers_;
     std::map<uint64_t, BlockResult> results_;
+    uint64_t nextSeq_ = 0;
+    uint64_t nextResult_ = 0;
+    uint64_t maxInFlight_ = 0;
+};
+
+// Threads of this process sharing one loaded system: each takes the next
+// block, reads its numbers, evaluates and formats it, so that the reading
+// and writing that one thread would do between module calls overlap too.
+class ThreadPool final : public BlockPool {
+public:
+    ThreadPool(int numThreads, BlockEvaluator evaluate);
+    // Lets the threads finish the block in hand, then joins them.
+    ~ThreadPool() override;
+    ThreadPool(const ThreadPool &) = delete;
+    ThreadPool &operator=(const ThreadPool &) = delete;
+
+    bool canSubmit() const override { return nextSeq_ - nextResult_ < maxInFlight_; }
+    bool hasPending() const override { return nextResult_ < nextSeq_; }
+    // Copies the block's lines: the caller reuses its buffer.
+    void submit(const RowBlock &block) override;
+    // Raises again what a thread's evaluation threw (out of memory).
+    BlockResult next() override;
+    void finish() override;
+
+private:
+    struct Task;
+    struct Done;
+    void work();
+
+    BlockEvaluator evaluate_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable isTaskReady_;
+    std::condition_variable isResultReady_;
+    std::deque<std::unique_ptr<Task>> tasks_;
+    std::map<uint64_t, Done> done_;
+    bool isStopping_ = false;
     uint64_t nextSeq_ = 0;
     uint64_t nextResult_ = 0;
     uint64_t maxInFlight_ = 0;
