@@ -25,8 +25,9 @@ from ._system import FazoltError, System
 METHODS = ("hybrid", "least_squares", "nelder_mead")
 SELECTIONS = ("inputs", "outputs", "weights")
 # Least-squares trust-region steps per reported iteration (an epoch of the
-# hybrid method): enough to use each finite-difference Jacobian well.
-STEPS_PER_ITERATION = 5
+# hybrid method). Each iteration starts the trust region afresh: with a few
+# steps only, it keeps shrinking back and the fit crawls along valleys.
+STEPS_PER_ITERATION = 20
 # How far beyond its variable's range a centre or first point may move, as
 # a share of the range's width (shoulders such as trimf [-40, 0, 40] on
 # [0, 100] sit partly outside it).
@@ -35,6 +36,10 @@ RANGE_MARGIN = 1.0
 # of the range's width: a zero width is a division by zero in the module.
 MIN_WIDTH = 1e-6
 MIN_BELL_SLOPE = 1e-3
+# The relative finite-difference step through the solved levels: a linear
+# solve's rounding (condition number x eps) would swamp the default step's
+# difference.
+SOLVED_DIFF_STEP = 1e-6
 # A prediction the module could not make (no finite number) counts as this
 # far off, so that the optimiser turns away from it.
 NON_FINITE_RESIDUAL = 1e10
@@ -605,7 +610,8 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
             status, previous = 0, report.train_rmse[-1]
             if params.groups:
                 result = scipy.optimize.least_squares(residuals, z, bounds=bounds, method="trf", x_scale="jac",
-                                                      max_nfev=STEPS_PER_ITERATION)
+                                                      max_nfev=STEPS_PER_ITERATION,
+                                                      diff_step=SOLVED_DIFF_STEP if solve else None)
                 z, status = np.clip(result.x, params.lower, params.upper), result.status
             if solve:
                 levels = linear.solve(params.apply(z, levels), X, y, threads)[0]
