@@ -468,6 +468,7 @@ class _Progress:
         self.enabled = bool(enabled)
         self.tty = sys.stderr.isatty()
         self.last = 0.0
+        self.shown = None  # the iteration last shown
 
     def __call__(self, report, final=False):
         if self.call is not None:
@@ -476,9 +477,13 @@ class _Progress:
         if not self.enabled:
             return
         now = time.perf_counter()
+        if final and self.shown == report.iterations:
+            if self.tty:
+                sys.stderr.write("\n")
+            return
         if not (final or self.tty or now - self.last >= 1.0):
             return
-        self.last = now
+        self.last, self.shown = now, report.iterations
         line = f"tune: iteration {report.iterations}, training RMSE {report.train_rmse[-1]:.6g}"
         if report.validation_rmse:
             line += f", validation RMSE {report.validation_rmse[-1]:.6g}"
