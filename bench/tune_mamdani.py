@@ -7,8 +7,8 @@ reference point (when Debian's python3-sklearn is installed).
 The surface z = sin(x) * cos(y / 2) + 0.1 x over x in [0, 6], y in [0, 8] is
 sampled on a 21 x 21 grid with Gaussian noise (sigma 0.05, seed 7); a seeded
 random two thirds train, the rest check. The start is fazolt.tune.grid's
-Mamdani system (3 x 3 gbellmf terms, 9 rules, 3 output terms); least squares
-fits the input and output terms.
+Mamdani system (4 x 4 gbellmf terms, 16 rules, 4 output terms); least squares
+fits the input and output terms and the rule weights.
 """
 import argparse
 import os
@@ -40,11 +40,12 @@ def rmse(a, b):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--max-iter", type=int, default=10)
+    parser.add_argument("--terms", type=int, default=4)
     args = parser.parse_args()
     X, y, clean, train, check = data()
-    start = fazolt.tune.grid(X[train], y[train], terms=3, shape="gbellmf", type="mamdani", name="surface")
+    start = fazolt.tune.grid(X[train], y[train], terms=args.terms, shape="gbellmf", type="mamdani", name="surface")
     began = time.perf_counter()
-    fitted, report = fazolt.tune.fit(start, X[train], y[train], tune=("inputs", "outputs"),
+    fitted, report = fazolt.tune.fit(start, X[train], y[train], tune=("inputs", "outputs", "weights"),
                                      method="least_squares", max_iter=args.max_iter,
                                      validation=(X[check], y[check]), threads=1)
     seconds = time.perf_counter() - began

@@ -81,7 +81,8 @@ class Report:
         self.iterations = 0
         self.evaluations = 0
         self.rows_evaluated = 0
-        self.evaluation_seconds = 0.0
+        self.evaluation_seconds = 0.0  # in System.evaluate
+        self.load_seconds = 0.0  # loading each system tried
         self.seconds = 0.0
         self.stopped = ""
 
@@ -99,7 +100,8 @@ class Report:
         if self.validation_rmse:
             text += f", validation RMSE {self.validation_rmse[0]:.6g} -> {self.validation_rmse[-1]:.6g}"
         return (text + f"; {self.iterations} iterations, {self.evaluations} evaluations "
-                f"({self.seconds_per_evaluation * 1e3:.3g} ms each, {self.rows_per_second:.3g} rows/s), "
+                f"({self.seconds_per_evaluation * 1e3:.3g} ms each, {self.rows_per_second:.3g} rows/s, "
+                f"{self.load_seconds:.3g} s loading the systems), "
                 f"{self.seconds:.3g} s; {self.stopped}")
 
 
@@ -337,10 +339,12 @@ class _Evaluator:
         self.threads = threads
 
     def predict(self, description, X):
-        system = System(description)
         began = time.perf_counter()
+        system = System(description)
+        built = time.perf_counter()
         out = system.evaluate(X, threads=self.threads, **QUIET)
-        self.report.evaluation_seconds += time.perf_counter() - began
+        self.report.load_seconds += built - began
+        self.report.evaluation_seconds += time.perf_counter() - built
         self.report.evaluations += 1
         self.report.rows_evaluated += len(X)
         return out
