@@ -179,6 +179,12 @@ class _Group:
         self.start = values
 
 
+def _is_fitted_shape(term):
+    """A built-in shape with its parameters; host functions' terms are left as they are."""
+    layout = LAYOUTS.get(term.get("type"))
+    return layout is not None and len(term.get("params", [])) == len(layout)
+
+
 def _term_group(path, term, var_range):
     layout = LAYOUTS[term["type"]]
     lo, hi = (float(v) for v in var_range)
@@ -233,7 +239,7 @@ class _Parameters:
         is_sugeno = description["type"] == "sugeno"
         for i, var in enumerate(description["inputs"]):
             for j, term in enumerate(var.get("mf", [])):
-                if "inputs" in selection and term.get("type") in LAYOUTS:
+                if "inputs" in selection and _is_fitted_shape(term):
                     self.groups.append(_term_group(("inputs", i, j), term, var["range"]))
         for o, var in enumerate(description["outputs"]):
             for j, term in enumerate(var.get("mf", [])):
@@ -245,7 +251,7 @@ class _Parameters:
                     n = len(term["params"])
                     self.groups.append(_Group(("outputs", o, j), ("free",) * n, [-np.inf] * n, [np.inf] * n,
                                               [float(p) for p in term["params"]]))
-                elif term.get("type") in LAYOUTS:
+                elif _is_fitted_shape(term):
                     self.groups.append(_term_group(("outputs", o, j), term, var["range"]))
         if "weights" in selection:
             for r, rule in enumerate(description.get("rules", [])):
@@ -529,7 +535,10 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
     variable's range, weights in [0, 1]. Membership functions of host
     functions are left as they are.
     """
-    import scipy.optimize
+    try:
+        import scipy.optimize
+    except ImportError:
+        raise ImportError("fazolt.tune.fit needs scipy (on Debian: apt-get install python3-scipy)") from None
 
     if not isinstance(system, System):
         raise _error(f"system: expected a fazolt.System, got {type(system).__name__}")
