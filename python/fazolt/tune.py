@@ -587,8 +587,16 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
             report.validation_rmse.append(_rmse(evaluator.residuals(d, Xv, yv)))
         show(report)
 
+    linear = _Levels(system, evaluator) if solve else None
+
     def residuals(z):
-        return evaluator.residuals(params.apply(z, levels), X, y)
+        """The training residuals at z; the hybrid method's with the levels solved for z
+        (its linear solve's predictions: the module's outputs up to rounding)."""
+        if linear is None:
+            return evaluator.residuals(params.apply(z, levels), X, y)
+        r = (linear.solve(params.apply(z, levels), X, y, threads)[1] - y).ravel()
+        r[~np.isfinite(r)] = NON_FINITE_RESIDUAL
+        return r
 
     record(z)
     if method == "nelder_mead":
@@ -617,13 +625,6 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
     else:
         bounds = (params.lower, params.upper)
         report.stopped = f"{max_iter} iterations done"
-        if solve:
-            linear = _Levels(system, evaluator)
-
-            def residuals(z):  # noqa: F811 - the antecedents' residuals with the best levels for them
-                r = (linear.solve(params.apply(z, levels), X, y, threads)[1] - y).ravel()
-                r[~np.isfinite(r)] = NON_FINITE_RESIDUAL
-                return r
         for _ in range(max_iter):
             status, previous = 0, report.train_rmse[-1]
             if params.groups:

@@ -44,7 +44,8 @@ def _parser():
                    help="default: hybrid for a Sugeno system that allows it, least_squares otherwise")
     p.add_argument("--max-iter", type=int, default=100, metavar="N", help="iterations (default 100)")
     p.add_argument("--seed", type=int, default=0, metavar="S", help="the Nelder-Mead starting simplex (default 0)")
-    p.add_argument("--threads", type=int, default=0, metavar="N", help="threads per evaluation (default 0: one per core)")
+    p.add_argument("--threads", type=int, default=0, metavar="N",
+                   help="threads per evaluation (default 0: one per core)")
     p.add_argument("-o", "--output", required=True, metavar="TUNED", help="the fitted system (language by suffix)")
     return p
 
