@@ -84,6 +84,7 @@ void addExplainCommand(CLI::App &app, int &status);
 void addPlotCommand(CLI::App &app, int &status);
 void addViewCommand(CLI::App &app, int &status);
 void addConvertCommand(CLI::App &app, int &status);
+void addTuneCommand(CLI::App &app, int &status);
 // --functions FILE.lua on a command that evaluates.
 void addFunctionsOption(CLI::App *command);
 

@@ -55,6 +55,7 @@ int main(int argc, char **argv) {
         "  fazolt check dimmer.json\n"
         "  fazolt call --nargout 6 inputs.json fis.json diagnostics.json\n"
         "  fazolt bench dimmer.json inputs.csv --reps 20\n"
+        "  fazolt tune plant.json runs.csv --target flow -o tuned.json\n"
         "  fazolt properties\n"
         "  fazolt --version");
     int status = 0;
@@ -67,6 +68,7 @@ int main(int argc, char **argv) {
     addPlotCommand(app, status);
     addViewCommand(app, status);
     addConvertCommand(app, status);
+    addTuneCommand(app, status);
     int exitStatus = parseAndRun(app, argc, argv, status);
     // Every command's standard output, checked once at the end: a full disk
     // or a closed pipe is an error, not success.

@@ -14,6 +14,8 @@ packages+=(make dpkg-dev file help2man lintian)
 # The Python package (python/): pybind11, numpy, pandas, matplotlib, dask, pytest, pip into a venv.
 packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas python3-matplotlib
            python3-dask python3-distributed python3-pytest python3-venv python3-pip python3-setuptools python3-wheel)
+# Fitting to data (fazolt.tune, `fazolt tune`) and its second benchmark's reference point.
+packages+=(python3-scipy python3-sklearn)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -112,3 +112,44 @@ def surface(system, x, y, output, fixed=None, resolution=51, kind="heatmap", ax=
     ax.set_ylabel(y)
     ax.set_title(f"{system.name or 'system'}: {output}")
     return ax
+
+
+def training_curve(report, ax=None):
+    """RMSE per iteration of a fit (fazolt.tune.fit's Report), training and validation, on a log scale."""
+    ax = _axes(ax)
+    iterations = np.arange(len(report.train_rmse))
+    ax.plot(iterations, report.train_rmse, marker="o", markersize=3, label="training")
+    if report.validation_rmse:
+        ax.plot(iterations, report.validation_rmse, marker="o", markersize=3, label="validation")
+    if all(v > 0 for v in list(report.train_rmse) + list(report.validation_rmse)):
+        ax.set_yscale("log")
+    ax.set_xlabel("iteration")
+    ax.set_ylabel("RMSE")
+    ax.set_title(f"fit ({report.method}): RMSE per iteration")
+    ax.legend(loc="best", fontsize=8)
+    return ax
+
+
+def tuned_terms(before, after, name, ax=None):
+    """The terms of a variable before (dashed) and after (solid) a fit, over the wider of the two ranges."""
+    ax = _axes(ax)
+    variables = []
+    for system in (before, after):
+        var = next((v for v in list(system.inputs) + list(system.outputs) if v.name == name), None)
+        if var is None:
+            raise KeyError(f"{name!r} is neither an input nor an output of {system.name or 'the system'}")
+        variables.append(var)
+    lo = min(v.range[0] for v in variables)
+    hi = max(v.range[1] for v in variables)
+    x = np.linspace(lo, hi, CURVE_POINTS)
+    for system, var, style in zip((before, after), variables, ("--", "-")):
+        degrees = system.term_degrees(name, x)
+        for j, term in enumerate(var.terms):
+            ax.plot(x, degrees[:, j], linestyle=style, color=f"C{j % 10}",
+                    label=f"{term.name} ({'before' if style == '--' else 'after'})")
+    ax.set_xlabel(name)
+    ax.set_ylabel("degree")
+    ax.set_ylim(-0.05, 1.05)
+    ax.set_title(f"{after.name or 'system'}: {name} before and after fitting")
+    ax.legend(loc="best", fontsize=7)
+    return ax
