@@ -20,9 +20,13 @@ def variable(system, name, value=None, ax=None):
     var = next((v for v in list(system.inputs) + list(system.outputs) if v.name == name), None)
     if var is None:
         raise KeyError(f"{name!r} is neither an input nor an output")
-    lo, hi = var.range
-    x = np.linspace(lo, hi, CURVE_POINTS)
-    degrees = system.term_degrees(name, x)
+    if name not in system.input_names:
+        x, degrees = system.output_term_degrees(name)  # the module samples output terms at these points
+        if value is not None:
+            raise ValueError(f"{name!r} is an output: value marks an input's degrees")
+    else:
+        x = np.linspace(*var.range, CURVE_POINTS)
+        degrees = system.term_degrees(name, x)
     for j, term in enumerate(var.terms):
         ax.plot(x, degrees[:, j], label=term.name)
     if value is not None:
