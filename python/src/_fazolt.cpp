@@ -406,6 +406,7 @@ public:
         double *outData = nullptr;
         int64_t numOutputs = -1;
         HostReport report;
+        bool interrupted = false;
         {
             py::gil_scoped_release release;
             orvane::Value diagnostics = system_->diagnostics(diagnosticModes(modes));
@@ -456,8 +457,18 @@ public:
                 for (int64_t r = 0; r < n; ++r)
                     for (int64_t o = 0; o < numOutputs; ++o) outData[(first + r) * numOutputs + o] = yd[r + o * n];
                 first += n;
+                // Ctrl-C between blocks: Python runs its signal handlers here
+                // (on the main thread), and KeyboardInterrupt ends the call.
+                if (first < numRows) {
+                    py::gil_scoped_acquire gil;
+                    if (PyErr_CheckSignals() != 0) {
+                        interrupted = true;
+                        break;
+                    }
+                }
             } while (first < numRows);
         }
+        if (interrupted) throw py::error_already_set();
         if (!out) out.emplace(std::vector<py::ssize_t>{0, 0});
         return py::make_tuple(*out, report.toPython());
     }

@@ -4,7 +4,10 @@ import json
 import os
 import pickle
 import re
+import signal
+import subprocess
 import threading
+import time
 import warnings
 
 import numpy as np
@@ -12,7 +15,7 @@ import pandas as pd
 import pytest
 
 import fazolt
-from conftest import EXAMPLES, REFERENCE_SYSTEMS, ROOT, example_system, read_rows, same_bits, tool, tool_eval
+from conftest import BUILD, EXAMPLES, REFERENCE_SYSTEMS, ROOT, example_system, read_rows, same_bits, tool, tool_eval
 
 
 def evaluate_collecting(system, rows, **options):
@@ -170,3 +173,32 @@ def test_threads_give_the_sequential_results(reference_inputs):
     assert same_bits(alone[0], split[0]) and alone[1] == split[1] and len(alone[1]) > 20
     with pytest.raises(fazolt.FazoltError, match="threads: expected a whole number"):
         systems[0].evaluate(rows[0], threads=-1)
+
+
+def test_ctrl_c_interrupts_a_long_evaluate():
+    # Three minutes of rows uninterrupted (small blocks, so that the check between
+    # blocks comes often); SIGINT a moment into them ends the call.
+    code = """if True:
+        import sys, numpy as np
+        sys.path.insert(0, sys.argv[2])
+        import fazolt, fazolt._system
+        fazolt._system.BLOCK_ROWS = 256
+        s = fazolt.System.from_file(sys.argv[1], samples=50001)
+        x = np.broadcast_to(np.array([sum(v.range) / 2 for v in s.inputs]), (2_000_000, len(s.inputs)))
+        print("ready", flush=True)
+        try:
+            s.evaluate(x)
+            print("finished")
+        except KeyboardInterrupt:
+            print("interrupted")
+    """
+    child = subprocess.Popen(["/usr/bin/python3", "-c", code, str(REFERENCE_SYSTEMS / "big_mamdani.json"),
+                              "" if os.environ.get("FAZOLT_TEST_INSTALLED") else str(BUILD / "python")], stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline().strip() == "ready"
+        time.sleep(0.5)
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=60)
+    finally:
+        child.kill()
+    assert out.split()[0] == "interrupted"
