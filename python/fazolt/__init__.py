@@ -5,7 +5,7 @@
     speeds = fan.evaluate(rows)          # numpy (rows, inputs) or a DataFrame
     print(fan.explain(rows[0]))
 
-Submodules imported on use: fazolt.plot (matplotlib), fazolt.dask.
+Submodules imported on use: fazolt.plot (matplotlib), fazolt.dask, fazolt.sklearn (scikit-learn).
 """
 from . import _fazolt
 from ._system import (FazoltError, FazoltWarning, System, Term, Variable, host_live_blocks, register_function,
@@ -19,8 +19,8 @@ __all__ = ["System", "Explanation", "FazoltError", "FazoltWarning", "Term", "Var
 
 
 def __getattr__(name):
-    # fazolt.plot and fazolt.dask load matplotlib or dask only when asked for.
-    if name in ("plot", "dask"):
+    # fazolt.plot, fazolt.dask and fazolt.sklearn load matplotlib, dask or scikit-learn only when asked for.
+    if name in ("plot", "dask", "sklearn"):
         import importlib
         return importlib.import_module(f".{name}", __name__)
     raise AttributeError(f"module 'fazolt' has no attribute {name!r}")

@@ -202,3 +202,24 @@ def test_ctrl_c_interrupts_a_long_evaluate():
     finally:
         child.kill()
     assert out.split()[0] == "interrupted"
+
+
+def test_sklearn_transformer_in_a_pipeline_and_a_column_transformer():
+    pytest.importorskip("sklearn")
+    from sklearn.base import clone
+    from sklearn.compose import ColumnTransformer
+    from sklearn.linear_model import LinearRegression
+    from sklearn.pipeline import make_pipeline
+
+    import fazolt.sklearn
+    system = fazolt.System.from_file(example_system(EXAMPLES[0]))
+    rows = read_rows(EXAMPLES[0])
+    frame = pd.DataFrame(rows, columns=system.input_names).assign(other=np.arange(len(rows)))
+    step = fazolt.sklearn.FuzzyTransformer(system, on_out_of_range="none")
+    columns = ColumnTransformer([("fuzzy", step, system.input_names), ("kept", "passthrough", ["other"])])
+    features = columns.fit_transform(frame)
+    assert same_bits(features[:, :-1], system.evaluate(rows, on_out_of_range="none"))
+    assert list(columns.get_feature_names_out()) == [f"fuzzy__{n}" for n in system.output_names] + ["kept__other"]
+    model = make_pipeline(clone(step), LinearRegression()).fit(rows, rows[:, 0])
+    assert model.predict(rows).shape == (len(rows),)
+    assert list(pickle.loads(pickle.dumps(model))[0].get_feature_names_out()) == system.output_names
