@@ -31,7 +31,7 @@ setup(
     version=version(),
     description="Exact evaluation of fuzzy inference systems (Mamdani and Sugeno)",
     packages=["fazolt"],
-    package_data={"fazolt": ["*.so", "*.so.*"]},
+    package_data={"fazolt": ["*.so", "*.so.*", "*.pyi", "py.typed"]},
     python_requires=">=3.9",
     install_requires=["numpy"],
     distclass=BinaryDistribution,

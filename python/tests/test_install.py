@@ -33,3 +33,47 @@ def test_pip_install_into_a_venv(tmp_path):
     assert version == fazolt.__version__
     system = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.json")
     assert outputs == system.evaluate([[5, 0.9], [15, 0.6]]).tobytes().hex()
+
+
+USES = '''
+import numpy as np
+import numpy.typing as npt
+import fazolt
+import fazolt.plot
+import fazolt.sklearn
+
+def lukasiewicz(values: npt.NDArray[np.float64]) -> float:
+    return max(float(values.sum()) - (len(values) - 1), 0.0)
+
+fazolt.register_function("lukasiewicz", lukasiewicz)
+dimmer = fazolt.System.from_file("dimmer.json", samples=201)
+plant = fazolt.System.from_string(dimmer.to_fcl(), format="fcl")
+out: npt.NDArray[np.float64] = dimmer.evaluate([[5.0, 0.9]], on_out_of_range="error", threads=2)
+why = dimmer.explain({"daylight": 5.0, "motion": 0.9})
+strengths: list[float] = [r.firing_strength for r in why.rules]
+names: list[str] = [t.name for v in plant.inputs for t in v.terms]
+degrees = dimmer.term_degrees("daylight", np.linspace(0, 30, 5))
+fazolt.plot.surface(dimmer, "daylight", "motion", "lamp", fixed={"motion": 0.5})
+features = fazolt.sklearn.FuzzyTransformer(dimmer).fit_transform(out)
+try:
+    dimmer.save("dimmer.fll")
+except fazolt.FazoltError as e:
+    print(e.identifier, e.message)
+'''
+
+
+def test_type_hints_pass_mypy_strict(tmp_path):
+    # A user's code that uses the whole public API checks clean under
+    # --strict, and a wrong argument is caught: the stubs are the ones read.
+    mypy = shutil.which("mypy")
+    if mypy is None:
+        pytest.skip("mypy is not installed (scripts/deps.sh installs it)")
+    package = os.path.dirname(os.path.dirname(__import__("fazolt").__file__))
+    (tmp_path / "uses.py").write_text(USES)
+    (tmp_path / "wrong.py").write_text("import fazolt\nfazolt.System.from_file('a.json').term_degrees(3, [1.0])\n")
+    env = dict(os.environ, MYPYPATH=package)
+    options = [mypy, "--strict", "--no-incremental", "--cache-dir", os.devnull]
+    good = subprocess.run(options + ["uses.py"], cwd=tmp_path, env=env, capture_output=True, text=True)
+    assert good.returncode == 0, good.stdout
+    bad = subprocess.run(options + ["wrong.py"], cwd=tmp_path, env=env, capture_output=True, text=True)
+    assert 'Argument 1 to "term_degrees"' in bad.stdout and bad.returncode == 1, bad.stdout

@@ -1,0 +1,6 @@
+# dask has no types here: collections are Any.
+from typing import Any
+
+from ._system import System
+
+def evaluate(data: Any, system: System, **options: Any) -> Any: ...
