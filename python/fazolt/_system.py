@@ -195,8 +195,8 @@ class System:
     """A fuzzy inference system loaded through the fazolt module.
 
     System(d) builds one from a description as dicts and lists (the same as
-    System.from_dict(d)); System.from_file and System.from_string read the
-    formats the tool reads.
+    System.from_dict(d), with its parameters, returns and raises);
+    System.from_file and System.from_string read the formats the tool reads.
 
     Example:
         >>> fan = fazolt.System({"name": "fan", "type": "mamdani", ...})
@@ -228,9 +228,25 @@ class System:
 
     @classmethod
     def from_file(cls, path, functions=None, samples=None):
-        """A description or a raw record (any format the tool reads).
+        """A system from a file, in any language the tool reads.
 
-        samples sets or overrides a description's numSamples, as the tool's --samples.
+        Parameters:
+            path: str or os.PathLike: a description (.json), a raw record in
+                host-value JSON, FCL (.fcl) or FLL (.fll).
+            functions: {name: callable} registered first, as register_function.
+            samples: sets or overrides a description's numSamples, as the
+                tool's --samples.
+        Returns:
+            a System.
+        Raises:
+            FazoltError: a file that cannot be read, text the reader refuses
+                ("PATH:LINE: construct"), or a description the module refuses
+                (naming its JSON path).
+        Warns:
+            FazoltWarning: what a reader accepts but says once (a DEFAULT).
+
+        Example:
+            >>> dimmer = fazolt.System.from_file("examples/dimmer/dimmer.json", samples=201)
         """
         _register_all(functions)
         path = os.fspath(path)
@@ -313,7 +329,17 @@ class System:
         return cls(_host_call(lambda: _fazolt.NativeSystem.from_description(text)), copy.deepcopy(d))
 
     def to_dict(self):
-        """The description; a system loaded from a raw record gives the record."""
+        """The description as dicts and lists (a copy).
+
+        Returns:
+            dict: the description; for a system loaded from a raw record, the
+            record in host-value JSON form.
+        Raises:
+            nothing.
+
+        Example:
+            >>> d = dimmer.to_dict(); d["rules"][0]
+        """
         return copy.deepcopy(self._description if self._description is not None else self._record)
 
     def to_json(self):
@@ -397,36 +423,87 @@ class System:
 
     @property
     def name(self):
+        """The system's name (str; "" when a raw record has none).
+
+        Example:
+            >>> dimmer.name
+            'dimmer'
+        """
         return self._native.name
 
     @property
     def type(self):
-        """"mamdani" or "sugeno"."""
+        """"mamdani" or "sugeno" ("" for a raw record the module refuses).
+
+        Example:
+            >>> dimmer.type
+            'mamdani'
+        """
         return self._type
 
     @property
     def inputs(self):
-        """Variable(name, range, terms) per input; terms are Term(name, type, params)."""
+        """The inputs: a tuple of Variable(name, range, terms), terms of Term(name, type, params).
+
+        A raw record gets input1.., mf1..; a record the module refuses, ().
+
+        Example:
+            >>> dimmer.inputs[0].terms[0]
+            Term(name='dark', type='trapmf', params=(...))
+        """
         return self._inputs
 
     @property
     def outputs(self):
+        """The outputs: a tuple of Variable(name, range, terms), as inputs.
+
+        Example:
+            >>> [t.name for t in dimmer.outputs[0].terms]
+        """
         return self._outputs
 
     @property
     def input_names(self):
+        """The inputs' names in order (list of str), the columns evaluate matches.
+
+        Example:
+            >>> dimmer.input_names
+            ['daylight', 'motion']
+        """
         return [v.name for v in self._inputs]
 
     @property
     def output_names(self):
+        """The outputs' names in order (list of str), the columns evaluate returns.
+
+        Example:
+            >>> dimmer.output_names
+            ['lamp']
+        """
         return [v.name for v in self._outputs]
 
     @property
     def num_rules(self):
+        """The number of rules (int).
+
+        Example:
+            >>> dimmer.num_rules
+        """
         return len(self._rules)
 
     def rule_text(self, r):
-        """Rule r (0-based) as the description wrote it, or made from its entries."""
+        """A rule as text: as the description wrote it, or made from its entries.
+
+        Parameters:
+            r: the rule's position from 0.
+        Returns:
+            str, e.g. "if daylight is dark and motion is moving then lamp is high".
+        Raises:
+            IndexError: no rule r.
+
+        Example:
+            >>> dimmer.rule_text(0)
+        """
         return self._rules[r][0]
 
     def __repr__(self):
@@ -717,5 +794,15 @@ def _as_matrix(x):
 
 
 def host_live_blocks():
-    """Blocks the host's allocator has given out and not yet taken back."""
+    """Blocks the host's allocator has given out and not yet taken back, for leak checks.
+
+    Returns:
+        int.
+    Raises:
+        nothing.
+
+    Example:
+        >>> before = fazolt.host_live_blocks()
+        >>> dimmer.evaluate([[5, 0.9]]); assert fazolt.host_live_blocks() == before
+    """
     return _fazolt.host_live_blocks()

@@ -25,8 +25,24 @@ def _evaluate_block(block, system, options):
 
 
 def evaluate(data, system, **options):
-    """Outputs of every row of a dask DataFrame (matched by column name) or a
-    dask Array (rows x inputs), lazily; options are those of System.evaluate."""
+    """Outputs of every row of a dask DataFrame or Array, lazily, on the workers.
+
+    Parameters:
+        data: a dask DataFrame (inputs matched by column name, other columns
+            ignored) or a dask Array (rows, inputs).
+        system: the System; it travels pickled, as its description.
+        options: those of System.evaluate.
+    Returns:
+        a dask DataFrame of the outputs by name (same partitions), or a dask
+        Array (rows, outputs) of float64.
+    Raises:
+        KeyError: an input that is not a column. ValueError: an Array that
+        is not 2-D. TypeError: anything else. On compute, what
+        System.evaluate raises.
+
+    Example:
+        >>> lamp = fazolt.dask.evaluate(dd.read_csv("rows-*.csv"), dimmer).compute()
+    """
     import dask.array as da
     import dask.dataframe as dd
     import pandas as pd

@@ -52,6 +52,18 @@ class Explanation:
             self.outputs.append(OutputSet(variable.name, value, samples, values))
 
     def output(self, name):
+        """One output's set and crisp value.
+
+        Parameters:
+            name: the output's name.
+        Returns:
+            OutputSet(name, value, samples, values).
+        Raises:
+            KeyError: not an output.
+
+        Example:
+            >>> why.output("lamp").value
+        """
         for out in self.outputs:
             if out.name == name:
                 return out

@@ -25,7 +25,22 @@ def _check_name(what, name, names, kind):
 
 
 def variable(system, name, value=None, ax=None):
-    """The terms of an input (or Mamdani output) variable, degrees at `value` marked."""
+    """The terms of an input, or of a Mamdani output at its sample points.
+
+    Parameters:
+        system: the System.
+        name: an input's or a Mamdani output's name.
+        value: an input value whose degrees are marked, or None.
+        ax: the matplotlib Axes to draw on, or None for a new figure.
+    Returns:
+        the Axes.
+    Raises:
+        KeyError: neither an input nor an output. ValueError: a Sugeno
+        output, or value given for an output.
+
+    Example:
+        >>> fazolt.plot.variable(dimmer, "daylight", value=15).figure.savefig("daylight.png")
+    """
     ax = _axes(ax)
     var = next((v for v in list(system.inputs) + list(system.outputs) if v.name == name), None)
     if var is None:
@@ -56,8 +71,20 @@ def variable(system, name, value=None, ax=None):
 def output_set(explanation, output, ax=None):
     """The aggregated set of an output (Sugeno: each rule's level and strength) and its crisp value.
 
-    Sugeno rules that conclude the same level stand side by side, each
-    numbered, rather than one on top of the other.
+    Sugeno rules that conclude the same level stand side by side, the fired
+    ones numbered, rather than one on top of the other.
+
+    Parameters:
+        explanation: an Explanation (System.explain).
+        output: the output's name.
+        ax: the Axes to draw on, or None for a new figure.
+    Returns:
+        the Axes.
+    Raises:
+        KeyError: not an output.
+
+    Example:
+        >>> fazolt.plot.output_set(dimmer.explain([15, 0.6]), "lamp")
     """
     ax = _axes(ax)
     out = explanation.output(output)
@@ -94,9 +121,23 @@ def output_set(explanation, output, ax=None):
 
 
 def rules(explanation, ax=None):
-    """The firing strength of every rule, numbered; each rule's text is written
-    on its row inside the Axes, as large as the row allows (left out when the
-    rows are too thin to read: Explanation.rules holds it)."""
+    """The firing strength of every rule, numbered.
+
+    Each rule's text is written on its row inside the Axes, as large as the
+    row allows (left out when the rows are too thin to read; then
+    Explanation.rules holds it), so the panel keeps its place in a grid.
+
+    Parameters:
+        explanation: an Explanation (System.explain).
+        ax: the Axes to draw on, or None for a new figure sized to the rules.
+    Returns:
+        the Axes.
+    Raises:
+        nothing.
+
+    Example:
+        >>> fazolt.plot.rules(dimmer.explain([15, 0.6]))
+    """
     from matplotlib.ticker import FuncFormatter, MaxNLocator
     from matplotlib.transforms import blended_transform_factory
 
@@ -126,8 +167,29 @@ def rules(explanation, ax=None):
 
 def surface(system, x, y, output, fixed=None, resolution=51, kind="heatmap", ax=None,
             on_out_of_range="none", on_no_rule_fired="none", on_empty_set="none"):
-    """One output over a grid of inputs x and y (the others at `fixed`, by
-    default their range midpoints), in one evaluation."""
+    """One output over a grid of inputs x and y, in one evaluation.
+
+    Parameters:
+        system: the System.
+        x, y: two inputs' names.
+        output: an output's name.
+        fixed: {input: value} for the other inputs (default: their range
+            midpoints).
+        resolution: points along each axis.
+        kind: "heatmap" or "3d".
+        ax: the Axes to draw on (a 3-D one for "3d"), or None.
+        on_out_of_range, on_no_rule_fired, on_empty_set: as System.evaluate
+            (default "none").
+    Returns:
+        the Axes.
+    Raises:
+        KeyError: a name that is not an input or output, with the closest
+        one ("fixed: 'rian' is not an input; did you mean 'rain'?").
+        ValueError: an unknown kind. FazoltError: as System.evaluate.
+
+    Example:
+        >>> fazolt.plot.surface(dimmer, "daylight", "motion", "lamp", fixed={"motion": 0.5})
+    """
     if kind not in ("heatmap", "3d"):
         raise ValueError(f'kind: expected "heatmap" or "3d", got {kind!r}')
     names = system.input_names

@@ -77,3 +77,24 @@ def test_type_hints_pass_mypy_strict(tmp_path):
     assert good.returncode == 0, good.stdout
     bad = subprocess.run(options + ["wrong.py"], cwd=tmp_path, env=env, capture_output=True, text=True)
     assert 'Argument 1 to "term_degrees"' in bad.stdout and bad.returncode == 1, bad.stdout
+
+
+def test_every_public_function_says_what_it_takes_gives_raises_with_an_example():
+    import inspect
+
+    import fazolt
+    import fazolt.dask
+    import fazolt.plot
+    undocumented = []
+    for module in (fazolt, fazolt.plot, fazolt.dask):
+        for name, item in vars(module).items():
+            if name.startswith("_") or getattr(item, "__module__", "").split(".")[0] != "fazolt":
+                continue
+            members = [(name, item)] if inspect.isfunction(item) else [
+                (f"{name}.{m}", getattr(v, "__func__", v)) for m, v in vars(item).items()
+                if not m.startswith("_") and inspect.isfunction(getattr(v, "__func__", v))]
+            for where, fn in members:
+                doc = fn.__doc__ or ""
+                wanted = ["Example"] + (["Returns", "Raises"] if len(inspect.signature(fn).parameters) > 1 else [])
+                undocumented += [f"{where}: {w}" for w in wanted if w not in doc]
+    assert undocumented == []
