@@ -549,13 +549,20 @@ class System:
             >>> dimmer.evaluate({"daylight": [5, 15], "motion": [0.9, 0.6]})
             >>> dimmer.evaluate(frame, on_out_of_range="error")  # a DataFrame back
         """
+        out, report = self._evaluate_reporting(x, on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input,
+                                               on_non_finite_output, threads)
+        _issue(report)
+        return out
+
+    def _evaluate_reporting(self, x, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning",
+                            on_nan_input="warning", on_non_finite_output="warning", threads=1):
+        """evaluate's outputs and the host's report (warnings, counts, error, cause), not yet issued."""
         modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)
         threads = _threads(threads)
         pd = _pandas()
         if pd is not None and isinstance(x, pd.DataFrame):
             out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS, threads))
-            _issue(report)
-            return pd.DataFrame(out, index=x.index, columns=self.output_names)
+            return pd.DataFrame(out, index=x.index, columns=self.output_names), report
         if isinstance(x, dict) and any(np.ndim(v) > 0 for v in x.values()):
             x = self._dict_columns(x)
         elif isinstance(x, dict) or (pd is not None and isinstance(x, pd.Series)):
@@ -563,8 +570,7 @@ class System:
         matrix, is_single_row = _as_matrix(x)
         self._check_width(matrix, is_single_row)
         out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS, threads))
-        _issue(report)
-        return out[0] if is_single_row else out
+        return (out[0] if is_single_row else out), report
 
     def _check_width(self, matrix, is_single_row):
         """One column per input; the data, not the system, is at fault otherwise.
