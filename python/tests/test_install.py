@@ -3,9 +3,11 @@ build tree's outputs from there."""
 import os
 import shutil
 import subprocess
+from pathlib import Path
 
 import pytest
 
+import fazolt
 from conftest import BUILD, ROOT
 
 
@@ -98,3 +100,34 @@ def test_every_public_function_says_what_it_takes_gives_raises_with_an_example()
                 wanted = ["Example"] + (["Returns", "Raises"] if len(inspect.signature(fn).parameters) > 1 else [])
                 undocumented += [f"{where}: {w}" for w in wanted if w not in doc]
     assert undocumented == []
+
+
+@pytest.mark.skipif(bool(os.environ.get("FAZOLT_TEST_INSTALLED")), reason="already testing an installed package")
+def test_pip_install_from_the_source_tree_builds_only_the_package(tmp_path):
+    # pip install ./python in a fresh copy of the tree: CMake builds the
+    # libraries and the extension alone (no tests, stripped), and the
+    # package evaluates as the build tree does.
+    source = tmp_path / "tree"
+    shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns(".git", "build*", "__pycache__", "*.egg-info"))
+    venv = tmp_path / "venv"
+    subprocess.run(["/usr/bin/python3", "-m", "venv", "--system-site-packages", "--without-pip", str(venv)], check=True)
+    launcher = "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache" if shutil.which("ccache") else ""
+    subprocess.run(["/usr/bin/python3", "-m", "pip", "--python", str(venv / "bin" / "python"), "install", "-q",
+                    "--no-build-isolation", "--no-index", str(source / "python")], check=True, capture_output=True,
+                   env=dict(os.environ, FAZOLT_CMAKE_ARGS=launcher))
+    built = source / "python" / "build" / "cmake"
+    assert (built / "python" / "fazolt").is_dir() and not list(built.glob("fazolt_tests*"))
+    assert not (built / "fazolt").exists()  # not even the tool
+    code = ("import fazolt, sys; s = fazolt.System.from_file(sys.argv[1]); "
+            "print(fazolt.__file__); print(s.evaluate([[5, 0.9], [15, 0.6]]).tobytes().hex())")
+    run = subprocess.run([str(venv / "bin" / "python"), "-c", code, str(ROOT / "examples" / "dimmer" / "dimmer.json")],
+                         capture_output=True, text=True, check=True, cwd=tmp_path,
+                         env={k: v for k, v in os.environ.items() if k != "PYTHONPATH"})
+    where, outputs = run.stdout.split()
+    assert where.startswith(str(venv))
+    installed = Path(where).parent
+    assert not list(installed.glob("_fazolt_testing*"))
+    debug = subprocess.run(["readelf", "-S", *map(str, installed.glob("*.so*"))], capture_output=True, text=True).stdout
+    assert ".debug_info" not in debug and ".symtab" not in debug
+    system = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.json")
+    assert outputs == system.evaluate([[5, 0.9], [15, 0.6]]).tobytes().hex()
