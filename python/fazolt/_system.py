@@ -562,6 +562,8 @@ class System:
         pd = _pandas()
         if pd is not None and isinstance(x, pd.DataFrame):
             out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS, threads))
+            if report[2] is not None:  # an error: no outputs to frame
+                return None, report
             return pd.DataFrame(out, index=x.index, columns=self.output_names), report
         if isinstance(x, dict) and any(np.ndim(v) > 0 for v in x.values()):
             x = self._dict_columns(x)
@@ -570,6 +572,8 @@ class System:
         matrix, is_single_row = _as_matrix(x)
         self._check_width(matrix, is_single_row)
         out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS, threads))
+        if report[2] is not None:
+            return None, report
         return (out[0] if is_single_row else out), report
 
     def _check_width(self, matrix, is_single_row):
