@@ -2,9 +2,13 @@
 // system, explaining a row, curves and surfaces, JSON.
 #include "fazolt/explain.h"
 
+#include "fazolt/formats.h"
+
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <limits>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -93,13 +97,48 @@ std::string clauseText(const VariableInfo &v, int term) {
 }  // namespace
 
 std::string ruleText(const SystemInfo &info, const RuleInfo &rule, const std::vector<double> *antecedentValues) {
+    if (!antecedentValues) return rule.text;
+    std::string values;
+    for (size_t i = 0; i < rule.antecedent.size(); ++i) {
+        if (rule.antecedent[i] == 0) continue;
+        values += (values.empty() ? "" : ", ") + info.inputs[i].name + " " +
+                  orvane::formatDouble((*antecedentValues)[i], false);
+    }
+    return values.empty() ? rule.text : rule.text + "  [" + values + "]";
+}
+
+std::vector<std::string> writtenRuleTexts(std::string_view descriptionJson) {
+    nlohmann::json d = nlohmann::json::parse(descriptionJson, nullptr, false);
+    std::vector<std::string> texts;
+    if (!d.is_object() || d.contains("class") || !d.contains("rules") || !d["rules"].is_array()) return texts;
+    for (const nlohmann::json &rule : d["rules"]) texts.push_back(rule.is_string() ? rule.get<std::string>() : "");
+    return texts;
+}
+
+Explainer explainerFromFile(const std::string &path, const std::string &modulePath) {
+    System system = System::fromFile(path, modulePath);
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    // The file was read once already: a second failure only loses the written texts.
+    std::vector<std::string> written;
+    try {
+        written = writtenRuleTexts(descriptionFromText(text.str(), formatOfPath(path), path));
+    } catch (const orvane::HostError &) {
+    }
+    return Explainer(std::move(system), written);
+}
+
+namespace {
+
+// The rule from its entries, tested inputs in input order.
+std::string entriesText(const SystemInfo &info, const RuleInfo &rule) {
     std::string text = "if";
     bool first = true;
     for (size_t i = 0; i < rule.antecedent.size(); ++i) {
         if (rule.antecedent[i] == 0) continue;
         text += first ? " " : (rule.isAnd ? " and " : " or ");
         text += clauseText(info.inputs[i], rule.antecedent[i]);
-        if (antecedentValues) text += " (" + orvane::formatDouble((*antecedentValues)[i], false) + ")";
         first = false;
     }
     if (first) text += " (no input tested)";
@@ -116,9 +155,11 @@ std::string ruleText(const SystemInfo &info, const RuleInfo &rule, const std::ve
     return text;
 }
 
+}  // namespace
+
 namespace {
 
-SystemInfo readSystemInfo(const System &system) {
+SystemInfo readSystemInfo(const System &system, const std::vector<std::string> &writtenRules) {
     const orvane::Value &record = system.record();
     SystemInfo info;
     info.name = system.name();
@@ -153,7 +194,7 @@ SystemInfo readSystemInfo(const System &system) {
         }
         rule.isAnd = connection[r] == 1.0;  // only exactly 1 is AND
         rule.weight = weight[r];
-        rule.text = ruleText(info, rule, nullptr);
+        rule.text = r < writtenRules.size() && !writtenRules[r].empty() ? writtenRules[r] : entriesText(info, rule);
         info.rules.push_back(rule);
     }
     if (info.isMamdani) {
@@ -254,11 +295,11 @@ SetSummary summarizeSet(const std::vector<double> &samplePoints, const std::vect
 
 // ---- Explaining a row.
 
-Explainer::Explainer(System system) : system_(std::move(system)) {
+Explainer::Explainer(System system, const std::vector<std::string> &writtenRules) : system_(std::move(system)) {
     // The module checks the record first, so what follows reads a record it accepts.
     int numInputs = count(system_.record(), "numInputs");
     system_.evaluate(Matrix::zeros(0, numInputs), kSilent);
-    info_ = readSystemInfo(system_);
+    info_ = readSystemInfo(system_, writtenRules);
     probe_ = System::fromRecord(probeRecord(system_.record(), info_, numInputProbes_));
     if (info_.isMamdani) {
         // The output terms do not depend on the inputs: any row in range will do.
@@ -290,6 +331,7 @@ Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticM
     Evaluation p = probe(row);
     Explanation x;
     x.warnings = std::move(e.warnings);
+    e.warnings.clear();
     size_t probeRow = 0;
     for (size_t i = 0; i < numInputs; ++i) {
         InputExplanation in;
@@ -335,6 +377,7 @@ Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticM
         }
         x.outputs.push_back(out);
     }
+    x.evaluation = std::move(e);
     return x;
 }
 
@@ -357,6 +400,26 @@ std::vector<std::vector<std::vector<double>>> Explainer::inputTermCurves(int num
                 curves[i][j][k] = p.ruleInputValues.at(static_cast<int64_t>(probeRow), static_cast<int64_t>(i));
     }
     return curves;
+}
+
+std::vector<std::vector<double>> Explainer::inputTermDegrees(size_t input, const std::vector<double> &xs) const {
+    if (input >= info_.inputs.size())
+        throw orvane::HostError("fazolt:explain:NoSuchInput", "input " + std::to_string(input + 1) + " does not exist");
+    // The probe rules of earlier inputs' terms come first.
+    size_t firstProbe = 0;
+    for (size_t i = 0; i < input; ++i) firstProbe += info_.inputs[i].terms.size();
+    std::vector<double> row;
+    for (const VariableInfo &v : info_.inputs) row.push_back(v.low);
+    std::vector<std::vector<double>> degrees;
+    for (double x : xs) {
+        row[input] = x;
+        Evaluation p = probe(row);
+        std::vector<double> at;
+        for (size_t j = 0; j < info_.inputs[input].terms.size(); ++j)
+            at.push_back(p.ruleInputValues.at(static_cast<int64_t>(firstProbe + j), static_cast<int64_t>(input)));
+        degrees.push_back(std::move(at));
+    }
+    return degrees;
 }
 
 Explainer::Surface Explainer::surface(size_t x, size_t y, size_t output, const std::vector<double> &row, int resolution,

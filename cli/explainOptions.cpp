@@ -131,8 +131,7 @@ fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::
 
 fazolt::Explainer loadExplainer(const std::string &systemPath, const std::string &modulePath) {
     try {
-        return fazolt::Explainer(
-            fazolt::System::fromFile(systemPath, modulePath.empty() ? defaultModulePath() : modulePath));
+        return fazolt::explainerFromFile(systemPath, modulePath.empty() ? defaultModulePath() : modulePath);
     } catch (const orvane::HostError &e) {
         // Errors about the file itself name it already.
         if (e.message().find(systemPath) != std::string::npos) throw;

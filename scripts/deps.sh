@@ -11,11 +11,13 @@ packages+=(libcairo2-dev libcpp-httplib-dev libssl-dev libbrotli-dev fonts-dejav
 packages+=(liblua5.4-dev libfuzzylite-dev)  # Lua host functions; the FCL/FLL interop test
 # Installing and packaging: cpack's DEB generator, the manual page, the package check.
 packages+=(make dpkg-dev file help2man lintian)
-# The Python package (python/): pybind11, numpy, pandas, matplotlib, dask, pytest, pip into a venv.
+# The Python package (python/): pybind11, numpy, pandas, matplotlib, dask, pytest, pip into a venv,
+# scikit-learn for the transformer, mypy for the type hints.
 packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas python3-matplotlib
-           python3-dask python3-distributed python3-pytest python3-venv python3-pip python3-setuptools python3-wheel)
-# Fitting to data (fazolt.tune, `fazolt tune`) and its second benchmark's reference point.
-packages+=(python3-scipy python3-sklearn)
+           python3-dask python3-distributed python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
+           python3-sklearn mypy)
+# Fitting to data (fazolt.tune, `fazolt tune`).
+packages+=(python3-scipy)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,8 @@
     speeds = fan.evaluate(rows)          # numpy (rows, inputs) or a DataFrame
     print(fan.explain(rows[0]))
 
-Submodules imported on use: fazolt.plot (matplotlib), fazolt.dask, fazolt.tune (scipy).
+Submodules imported on use: fazolt.plot (matplotlib), fazolt.dask, fazolt.sklearn (scikit-learn),
+fazolt.tune (scipy).
 """
 from . import _fazolt
 from ._system import (FazoltError, FazoltWarning, System, Term, Variable, host_live_blocks, register_function,
@@ -19,8 +20,8 @@ __all__ = ["System", "Explanation", "FazoltError", "FazoltWarning", "Term", "Var
 
 
 def __getattr__(name):
-    # fazolt.plot, fazolt.dask and fazolt.tune load matplotlib, dask or scipy only when asked for.
-    if name in ("plot", "dask", "tune"):
+    # The submodules load matplotlib, dask, scikit-learn or scipy only when asked for.
+    if name in ("plot", "dask", "sklearn", "tune"):
         import importlib
         return importlib.import_module(f".{name}", __name__)
     raise AttributeError(f"module 'fazolt' has no attribute {name!r}")

@@ -169,43 +169,6 @@ def _register_all(functions):
         register_function(name, fn)
 
 
-# ---- Host-value JSON, as the extension gives the record.
-
-def _field(struct, name, element=0):
-    return struct["data"][element][struct["fields"].index(name)]
-
-
-def _numbers(value):
-    return [float(v) for v in value["data"]]
-
-
-def _text(value):
-    return value["data"] if isinstance(value["data"], str) else "".join(map(chr, value["data"]))
-
-
-def _count(record, name):
-    values = _numbers(_field(record, name))
-    return int(values[0]) if values else 0
-
-
-def _variables(record, kind, names, descriptions):
-    """Names, ranges and terms as the module reads them from the record."""
-    num = _count(record, f"num{kind}s")
-    ranges = _numbers(_field(record, f"{kind.lower()}Range"))
-    counts = _numbers(_field(record, f"num{kind}MFs"))
-    mfs = _field(record, f"{kind.lower()}MF")
-    variables = []
-    for i in range(num):
-        described = descriptions[i].get("mf", []) if i < len(descriptions) else []
-        stored = _field(mfs, "mf", i)
-        terms = []
-        for j in range(int(counts[i]) if i < len(counts) else 0):
-            name = described[j].get("name", f"mf{j + 1}") if j < len(described) else f"mf{j + 1}"
-            terms.append(Term(name, _text(_field(stored, "type", j)), tuple(_numbers(_field(stored, "params", j)))))
-        variables.append(Variable(names[i], (ranges[i], ranges[i + num]), tuple(terms)))
-    return tuple(variables)
-
-
 # ---- Systems.
 
 _pickled = collections.OrderedDict()  # description text -> System, most recent last
@@ -232,8 +195,8 @@ class System:
     """A fuzzy inference system loaded through the fazolt module.
 
     System(d) builds one from a description as dicts and lists (the same as
-    System.from_dict(d)); System.from_file and System.from_string read the
-    formats the tool reads.
+    System.from_dict(d), with its parameters, returns and raises);
+    System.from_file and System.from_string read the formats the tool reads.
 
     Example:
         >>> fan = fazolt.System({"name": "fan", "type": "mamdani", ...})
@@ -250,28 +213,40 @@ class System:
         self._native = native
         self._description = description
         self._record = json.loads(native.record_json)
-        described = description or {}
-        kinds = (("Input", "inputs", native.input_names), ("Output", "outputs", native.output_names))
-        for kind, key, native_names in kinds:
-            try:
-                count = _count(self._record, f"num{kind}s")
-                names = list(native_names) if native.has_names else [f"{key[:-1]}{i + 1}" for i in range(count)]
-                variables = _variables(self._record, kind, names, described.get(key, []))
-            except (KeyError, ValueError, IndexError, TypeError, AttributeError):
-                # A raw record the module will refuse: evaluating it reports
-                # the module's own error, naming the field.
-                variables = ()
-            setattr(self, "_" + key, variables)
-        self._probes = {}
-        self._probes_lock = threading.Lock()
+        rules = (description or {}).get("rules", [])
+        native.attach_explainer([r if isinstance(r, str) else "" for r in rules] if isinstance(rules, list) else [])
+        # A raw record the module refuses has no explainer: evaluating it
+        # reports the module's own error, naming the field.
+        self._info = native.info if native.has_explainer else None
+        info = self._info or {"inputs": [], "outputs": [], "rules": [], "type": ""}
+        self._inputs, self._outputs = (tuple(Variable(name, tuple(bounds), tuple(Term(*t) for t in terms))
+                                             for name, bounds, terms in info[key]) for key in ("inputs", "outputs"))
+        self._rules = info["rules"]
+        self._type = info["type"]
 
     # -- Loading.
 
     @classmethod
     def from_file(cls, path, functions=None, samples=None):
-        """A description or a raw record (any format the tool reads).
+        """A system from a file, in any language the tool reads.
 
-        samples sets or overrides a description's numSamples, as the tool's --samples.
+        Parameters:
+            path: str or os.PathLike: a description (.json), a raw record in
+                host-value JSON, FCL (.fcl) or FLL (.fll).
+            functions: {name: callable} registered first, as register_function.
+            samples: sets or overrides a description's numSamples, as the
+                tool's --samples.
+        Returns:
+            a System.
+        Raises:
+            FazoltError: a file that cannot be read, text the reader refuses
+                ("PATH:LINE: construct"), or a description the module refuses
+                (naming its JSON path).
+        Warns:
+            FazoltWarning: what a reader accepts but says once (a DEFAULT).
+
+        Example:
+            >>> dimmer = fazolt.System.from_file("examples/dimmer/dimmer.json", samples=201)
         """
         _register_all(functions)
         path = os.fspath(path)
@@ -354,7 +329,17 @@ class System:
         return cls(_host_call(lambda: _fazolt.NativeSystem.from_description(text)), copy.deepcopy(d))
 
     def to_dict(self):
-        """The description; a system loaded from a raw record gives the record."""
+        """The description as dicts and lists (a copy).
+
+        Returns:
+            dict: the description; for a system loaded from a raw record, the
+            record in host-value JSON form.
+        Raises:
+            nothing.
+
+        Example:
+            >>> d = dimmer.to_dict(); d["rules"][0]
+        """
         return copy.deepcopy(self._description if self._description is not None else self._record)
 
     def to_json(self):
@@ -438,48 +423,88 @@ class System:
 
     @property
     def name(self):
+        """The system's name (str; "" when a raw record has none).
+
+        Example:
+            >>> dimmer.name
+            'dimmer'
+        """
         return self._native.name
 
     @property
     def type(self):
-        return _text(_field(self._record, "type"))
+        """"mamdani" or "sugeno" ("" for a raw record the module refuses).
+
+        Example:
+            >>> dimmer.type
+            'mamdani'
+        """
+        return self._type
 
     @property
     def inputs(self):
-        """Variable(name, range, terms) per input; terms are Term(name, type, params)."""
+        """The inputs: a tuple of Variable(name, range, terms), terms of Term(name, type, params).
+
+        A raw record gets input1.., mf1..; a record the module refuses, ().
+
+        Example:
+            >>> dimmer.inputs[0].terms[0]
+            Term(name='dark', type='trapmf', params=(...))
+        """
         return self._inputs
 
     @property
     def outputs(self):
+        """The outputs: a tuple of Variable(name, range, terms), as inputs.
+
+        Example:
+            >>> [t.name for t in dimmer.outputs[0].terms]
+        """
         return self._outputs
 
     @property
     def input_names(self):
+        """The inputs' names in order (list of str), the columns evaluate matches.
+
+        Example:
+            >>> dimmer.input_names
+            ['daylight', 'motion']
+        """
         return [v.name for v in self._inputs]
 
     @property
     def output_names(self):
+        """The outputs' names in order (list of str), the columns evaluate returns.
+
+        Example:
+            >>> dimmer.output_names
+            ['lamp']
+        """
         return [v.name for v in self._outputs]
 
     @property
     def num_rules(self):
-        return _count(self._record, "numRules")
+        """The number of rules (int).
+
+        Example:
+            >>> dimmer.num_rules
+        """
+        return len(self._rules)
 
     def rule_text(self, r):
-        """Rule r (0-based) as text, from the record's indices and the names."""
-        antecedent = self._matrix("antecedent")
-        consequent = self._matrix("consequent")
-        connection = _numbers(_field(self._record, "connection"))[r]
-        weight = _numbers(_field(self._record, "weight"))[r]
-        tested = _clauses(antecedent[r], self._inputs)
-        text = "if " + (" and " if connection == 1 else " or ").join(tested or ["(no input tested)"])
-        text += " then " + " and ".join(_clauses(consequent[r], self._outputs) or ["(no output)"])
-        return text if weight == 1 else f"{text} with {weight!r}"
+        """A rule as text: as the description wrote it, or made from its entries.
 
-    def _matrix(self, name):
-        value = _field(self._record, name)
-        rows, cols = value["size"][0], value["size"][1]
-        return np.array(_numbers(value), dtype=np.float64).reshape((rows, cols), order="F")
+        Parameters:
+            r: the rule's position from 0.
+        Returns:
+            str, e.g. "if daylight is dark and motion is moving then lamp is high".
+        Raises:
+            IndexError: no rule r.
+
+        Example:
+            >>> dimmer.rule_text(0)
+        """
+        return self._rules[r][0]
 
     def __repr__(self):
         def listed(vs, what):
@@ -524,13 +549,22 @@ class System:
             >>> dimmer.evaluate({"daylight": [5, 15], "motion": [0.9, 0.6]})
             >>> dimmer.evaluate(frame, on_out_of_range="error")  # a DataFrame back
         """
+        out, report = self._evaluate_reporting(x, on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input,
+                                               on_non_finite_output, threads)
+        _issue(report)
+        return out
+
+    def _evaluate_reporting(self, x, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning",
+                            on_nan_input="warning", on_non_finite_output="warning", threads=1):
+        """evaluate's outputs and the host's report (warnings, counts, error, cause), not yet issued."""
         modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)
         threads = _threads(threads)
         pd = _pandas()
         if pd is not None and isinstance(x, pd.DataFrame):
             out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS, threads))
-            _issue(report)
-            return pd.DataFrame(out, index=x.index, columns=self.output_names)
+            if report[2] is not None:  # an error: no outputs to frame
+                return None, report
+            return pd.DataFrame(out, index=x.index, columns=self.output_names), report
         if isinstance(x, dict) and any(np.ndim(v) > 0 for v in x.values()):
             x = self._dict_columns(x)
         elif isinstance(x, dict) or (pd is not None and isinstance(x, pd.Series)):
@@ -538,8 +572,9 @@ class System:
         matrix, is_single_row = _as_matrix(x)
         self._check_width(matrix, is_single_row)
         out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS, threads))
-        _issue(report)
-        return out[0] if is_single_row else out
+        if report[2] is not None:
+            return None, report
+        return (out[0] if is_single_row else out), report
 
     def _check_width(self, matrix, is_single_row):
         """One column per input; the data, not the system, is at fault otherwise.
@@ -615,27 +650,58 @@ class System:
         from .explain import Explanation
         x = self._row(row)
         modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)
-        results, report = _host_call(lambda: self._native.call(x.reshape(1, -1), modes, 6))
+        self._explainer()
+        explanation, results, report = _host_call(lambda: self._native.explain(x.tolist(), modes))
         _issue(report)
-        return Explanation(self, x, results)
+        return Explanation(self, x, explanation, results)
 
     def term_degrees(self, variable, x):
-        """Degrees of every term of an input (or Mamdani output) variable at each
-        value of x, shape (len(x), terms), computed by the module."""
+        """Degrees of every term of an input at each value of x, computed by the module.
+
+        Parameters:
+            variable: an input's name.
+            x: the values, any array-like of numbers.
+        Returns:
+            a float64 array (len(x), terms).
+        Raises:
+            KeyError: not an input or an output. ValueError: an output (its
+                terms are known at its sample points only: output_term_degrees).
+
+        Example:
+            >>> dimmer.term_degrees("daylight", [0, 15, 30])
+        """
         kind, index = self._find_variable(variable)
-        if kind == "outputs" and self.type != "mamdani":
-            raise ValueError(f"{variable!r} is a Sugeno output: its terms are functions of the inputs")
-        with self._probes_lock:
-            probe = self._probes.get((kind, index))
-            if probe is None:
-                probe = self._probes[(kind, index)] = _probe(getattr(self, "_" + kind)[index])
+        if kind == "outputs":
+            raise ValueError(f"{variable!r} is an output: output_term_degrees gives its terms at its sample points")
+        self._explainer()
         x = np.asarray(x, dtype=np.float64).reshape(-1)
-        if probe is None:
-            return np.zeros((len(x), 0))
-        rows = np.column_stack([x, np.zeros_like(x)])
-        out, report = _host_call(lambda: probe._native.evaluate(rows, (0, 0, 0, 0, 0), BLOCK_ROWS, 1))
-        _issue(report)
-        return out[:, :-1]
+        return _host_call(lambda: self._native.input_term_degrees(index, x.tolist()))
+
+    def output_term_degrees(self, variable):
+        """The terms of a Mamdani output at its sample points, as the module samples them.
+
+        Parameters:
+            variable: an output's name.
+        Returns:
+            (points, degrees): float64 arrays (samples,) and (samples, terms).
+        Raises:
+            KeyError: not an output. ValueError: a Sugeno output (its terms
+                are functions of the inputs).
+
+        Example:
+            >>> points, degrees = dimmer.output_term_degrees("lamp")
+        """
+        kind, index = self._find_variable(variable)
+        if kind != "outputs":
+            raise KeyError(f"{variable!r} is not an output")
+        if self.type != "mamdani":
+            raise ValueError(f"{variable!r} is a Sugeno output: its terms are functions of the inputs")
+        return np.array(self._info["sample_points"][index]), self._native.output_term_curves()[index]
+
+    def _explainer(self):
+        """The module's reason when it refuses the system, as a FazoltError."""
+        if self._info is None:
+            _host_call(lambda: self._native.info)
 
     def _find_variable(self, name):
         for kind in ("inputs", "outputs"):
@@ -684,47 +750,6 @@ def _write_replacing(path, text):
         except OSError:
             pass
         raise FazoltError("fazolt:io:WriteFailed", f"{path}: {e.strerror or e}") from None
-
-
-def _clauses(row, variables):
-    clauses = []
-    for value, variable in zip(row, variables):
-        if math.isnan(value):
-            continue
-        k = math.floor(abs(value) + 0.5)
-        if k == 0:
-            continue
-        term = variable.terms[k - 1].name if k <= len(variable.terms) else f"mf{k}"
-        clauses.append(f"{variable.name} is {'not ' if value < 0 else ''}{term}")
-    return clauses
-
-
-def _probe(variable):
-    """A Sugeno system whose output j is the degree of term j of `variable`.
-
-    Rule j tests term j alone, and AND over one input is that input's degree;
-    the weighted sum with weight 1 and level 1 gives it back unchanged. A last
-    rule on a second input that always has degree 1 fires into an extra
-    output, so that the system never takes the no-rule-fired defaults. The
-    module evaluates terms at the value itself, whatever the range says, so
-    the probe's ranges are [0, 1] (with out-of-range reports off).
-    """
-    n = len(variable.terms)
-    if n == 0:
-        return None
-    one = [{"name": "one", "type": "constant", "params": [1]}]
-    description = {
-        "name": "", "type": "sugeno", "defuzzMethod": "wtsum",
-        "inputs": [{"name": "x", "range": [0, 1],
-                    "mf": [{"name": f"t{j}", "type": t.type, "params": list(t.params)}
-                           for j, t in enumerate(variable.terms)]},
-                   {"name": "pin", "range": [0, 1], "mf": [{"name": "on", "type": "trapmf", "params": [-1, -1, 2, 2]}]}],
-        "outputs": [{"name": f"y{j}", "range": [0, 1], "mf": one} for j in range(n + 1)],
-        "rules": [{"antecedent": [j + 1, 0], "consequent": [1 if m == j else 0 for m in range(n + 1)]}
-                  for j in range(n + 1)],
-    }
-    description["rules"][n]["antecedent"] = [0, 1]
-    return System.from_dict(description)
 
 
 def _column(name, values):
@@ -779,5 +804,15 @@ def _as_matrix(x):
 
 
 def host_live_blocks():
-    """Blocks the host's allocator has given out and not yet taken back."""
+    """Blocks the host's allocator has given out and not yet taken back, for leak checks.
+
+    Returns:
+        int.
+    Raises:
+        nothing.
+
+    Example:
+        >>> before = fazolt.host_live_blocks()
+        >>> dimmer.evaluate([[5, 0.9]]); assert fazolt.host_live_blocks() == before
+    """
     return _fazolt.host_live_blocks()

@@ -5,45 +5,160 @@ process builds it once and evaluates its partitions or blocks with
 System.evaluate. Python host functions do not travel: register them on the
 workers too (e.g. client.run(fazolt.register_function, name, fn)).
 
+Warnings raised on a worker of a distributed cluster are sent to the
+scheduler as events, one per partition, and issued in the client as
+FazoltWarning when the result is computed (or by issue_warnings after
+persist or a write), at most 20 per identifier over all partitions and then
+a count, as the tool. Errors end the computation as FazoltError, as Dask
+passes them on. Under the threaded or synchronous scheduler the partitions'
+warnings are issued where they are evaluated, in this process.
+
 Both schedulers scale: worker processes (LocalCluster(processes=True), the
 distributed default) each evaluate their partitions, and so do the threads
 of the threaded scheduler (dask.config.set(scheduler="threads") or
 LocalCluster(processes=False, threads_per_worker=N)), since evaluations in
-one process run side by side with the GIL released. Threads share the system
-and the data without pickling; processes also spread the Python work around
-the evaluation.
+one process run side by side with the GIL released.
 """
+import uuid
+import warnings
+
 import numpy as np
 
+from ._system import SHOWN_PER_IDENTIFIER, FazoltWarning, _issue
 
-def _evaluate_partition(frame, system, options):
-    return system.evaluate(frame, **options)
+TOPIC_PREFIX = "fazolt-warnings-"
 
 
-def _evaluate_block(block, system, options):
-    return system.evaluate(block, **options)
+def _evaluate_reporting(data, system, options, topic, number):
+    """Evaluates one partition; its warnings go to the scheduler when on a worker."""
+    out, report = system._evaluate_reporting(data, **options)
+    shown, counts, error, cause = report
+    try:
+        from distributed import get_worker
+        worker = get_worker()
+    except (ImportError, ValueError):
+        worker = None
+    if worker is None or error is not None:
+        _issue(report)  # in this process; an error ends the task and travels as it is
+    elif counts:
+        worker.log_event(topic, {"partition": number, "shown": [list(w) for w in shown], "counts": dict(counts)})
+    return out
+
+
+def _evaluate_partition(frame, system, options, topic, partition_info=None):
+    return _evaluate_reporting(frame, system, options, topic, (partition_info or {}).get("number", 0))
+
+
+def _evaluate_block(block, system, options, topic, block_info=None):
+    number = block_info[0]["chunk-location"][0] if block_info else 0
+    return _evaluate_reporting(block, system, options, topic, number)
 
 
 def evaluate(data, system, **options):
-    """Outputs of every row of a dask DataFrame (matched by column name) or a
-    dask Array (rows x inputs), lazily; options are those of System.evaluate."""
+    """Outputs of every row of a dask DataFrame or Array, lazily, on the workers.
+
+    Parameters:
+        data: a dask DataFrame (inputs matched by column name, other columns
+            ignored) or a dask Array (rows, inputs).
+        system: the System; it travels pickled, as its description.
+        options: those of System.evaluate.
+    Returns:
+        a dask DataFrame of the outputs by name (same partitions), or a dask
+        Array (rows, outputs) of float64. Its compute() issues the workers'
+        warnings here.
+    Raises:
+        KeyError: an input that is not a column. ValueError: an Array that
+        is not 2-D. TypeError: anything else. On compute, what
+        System.evaluate raises.
+    Warns:
+        FazoltWarning: on compute, the workers' warnings, each message
+            starting "partition K:" (rows are numbered within it).
+
+    Example:
+        >>> lamp = fazolt.dask.evaluate(dd.read_csv("rows-*.csv"), dimmer).compute()
+    """
     import dask.array as da
     import dask.dataframe as dd
     import pandas as pd
 
+    topic = TOPIC_PREFIX + uuid.uuid4().hex
     if isinstance(data, dd.DataFrame):
         missing = [name for name in system.input_names if name not in data.columns]
         if missing:
             raise KeyError(f"input {missing[0]!r} is not a column of the DataFrame")
         meta = pd.DataFrame({name: pd.Series(dtype=np.float64) for name in system.output_names})
-        return data.map_partitions(_evaluate_partition, system, options, meta=meta)
-    if isinstance(data, da.Array):
+        result = data.map_partitions(_evaluate_partition, system, options, topic, meta=meta)
+    elif isinstance(data, da.Array):
         if data.ndim != 2:
             raise ValueError(f"expected a 2-D dask Array (rows, inputs), got {data.ndim} dimensions")
         if len(data.chunks[1]) != 1:
             data = data.rechunk({1: -1})  # every input of a row in one block
         num_outputs = len(system.outputs)
-        return data.map_blocks(_evaluate_block, system, options, dtype=np.float64,
-                               chunks=(data.chunks[0], (num_outputs,)),
-                               meta=np.empty((0, num_outputs), dtype=np.float64))
-    raise TypeError(f"expected a dask DataFrame or Array, got {type(data).__name__}")
+        result = data.map_blocks(_evaluate_block, system, options, topic, dtype=np.float64,
+                                 chunks=(data.chunks[0], (num_outputs,)),
+                                 meta=np.empty((0, num_outputs), dtype=np.float64))
+    else:
+        raise TypeError(f"expected a dask DataFrame or Array, got {type(data).__name__}")
+    result._fazolt_topic = topic
+    finalize, arguments = result.__dask_postcompute__()
+
+    def postcompute():
+        return _finalize_issuing, (finalize, topic, arguments)
+    result.__dask_postcompute__ = postcompute
+    return result
+
+
+def _finalize_issuing(results, finalize, topic, arguments):
+    """Dask's own finishing step on the client, then the workers' warnings."""
+    out = finalize(results, *arguments)
+    _issue_topic(topic, stacklevel=4)
+    return out
+
+
+def issue_warnings(result):
+    """Issues here the warnings the workers raised evaluating `result`.
+
+    For a result that was not computed in this process (persisted, or written
+    out with to_csv / to_parquet), once that work is done; compute() of the
+    result of evaluate does it by itself.
+
+    Parameters:
+        result: what evaluate returned.
+    Returns:
+        None.
+    Raises:
+        ValueError: result did not come from evaluate.
+    Warns:
+        FazoltWarning: as evaluate's compute().
+
+    Example:
+        >>> lamps = fazolt.dask.evaluate(frame, dimmer)
+        >>> lamps.to_csv("lamps-*.csv"); fazolt.dask.issue_warnings(lamps)
+    """
+    topic = getattr(result, "_fazolt_topic", None)
+    if topic is None:
+        raise ValueError("issue_warnings: expected what fazolt.dask.evaluate returned")
+    _issue_topic(topic, stacklevel=3)
+
+
+def _issue_topic(topic, stacklevel):
+    """Each partition's warnings in partition order, capped per identifier over all of them."""
+    try:
+        from distributed import default_client
+        client = default_client()
+    except (ImportError, ValueError):
+        return  # no cluster: the partitions issued their warnings themselves
+    events = sorted((message for _, message in client.get_events(topic)), key=lambda m: m["partition"])
+    shown, counts = [], {}
+    for event in events:
+        for identifier, message in event["shown"]:
+            if sum(1 for i, _ in shown if i == identifier) < SHOWN_PER_IDENTIFIER:
+                shown.append((identifier, f"partition {event['partition']}: {message}"))
+        for identifier, count in event["counts"].items():
+            counts[identifier] = counts.get(identifier, 0) + count
+    for identifier, message in shown:
+        warnings.warn(FazoltWarning(identifier, message), stacklevel=stacklevel)
+    for identifier, count in counts.items():
+        if count > SHOWN_PER_IDENTIFIER:
+            warnings.warn(FazoltWarning(identifier, f"{count - SHOWN_PER_IDENTIFIER} more warnings not shown"),
+                          stacklevel=stacklevel)

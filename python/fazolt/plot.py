@@ -14,15 +14,44 @@ def _axes(ax, projection=None, figsize=None):
     return fig.add_subplot(projection=projection)
 
 
+def _check_name(what, name, names, kind):
+    """A KeyError naming the parameter, the closest name and the list, for a name not in names."""
+    if name in names:
+        return
+    import difflib
+    close = difflib.get_close_matches(str(name), names, n=1, cutoff=0.5)
+    hint = f"; did you mean {close[0]!r}?" if close else ""
+    raise KeyError(f"{what}: {name!r} is not {kind}{hint} ({kind[kind.index(' ') + 1:]}s: {', '.join(names)})")
+
+
 def variable(system, name, value=None, ax=None):
-    """The terms of an input (or Mamdani output) variable, degrees at `value` marked."""
+    """The terms of an input, or of a Mamdani output at its sample points.
+
+    Parameters:
+        system: the System.
+        name: an input's or a Mamdani output's name.
+        value: an input value whose degrees are marked, or None.
+        ax: the matplotlib Axes to draw on, or None for a new figure.
+    Returns:
+        the Axes.
+    Raises:
+        KeyError: neither an input nor an output. ValueError: a Sugeno
+        output, or value given for an output.
+
+    Example:
+        >>> fazolt.plot.variable(dimmer, "daylight", value=15).figure.savefig("daylight.png")
+    """
     ax = _axes(ax)
     var = next((v for v in list(system.inputs) + list(system.outputs) if v.name == name), None)
     if var is None:
         raise KeyError(f"{name!r} is neither an input nor an output")
-    lo, hi = var.range
-    x = np.linspace(lo, hi, CURVE_POINTS)
-    degrees = system.term_degrees(name, x)
+    if name not in system.input_names:
+        x, degrees = system.output_term_degrees(name)  # the module samples output terms at these points
+        if value is not None:
+            raise ValueError(f"{name!r} is an output: value marks an input's degrees")
+    else:
+        x = np.linspace(*var.range, CURVE_POINTS)
+        degrees = system.term_degrees(name, x)
     for j, term in enumerate(var.terms):
         ax.plot(x, degrees[:, j], label=term.name)
     if value is not None:
@@ -40,7 +69,23 @@ def variable(system, name, value=None, ax=None):
 
 
 def output_set(explanation, output, ax=None):
-    """The aggregated set of an output (Sugeno: rule levels and strengths) and its crisp value."""
+    """The aggregated set of an output (Sugeno: each rule's level and strength) and its crisp value.
+
+    Sugeno rules that conclude the same level stand side by side, the fired
+    ones numbered, rather than one on top of the other.
+
+    Parameters:
+        explanation: an Explanation (System.explain).
+        output: the output's name.
+        ax: the Axes to draw on, or None for a new figure.
+    Returns:
+        the Axes.
+    Raises:
+        KeyError: not an output.
+
+    Example:
+        >>> fazolt.plot.output_set(dimmer.explain([15, 0.6]), "lamp")
+    """
     ax = _axes(ax)
     out = explanation.output(output)
     if explanation.is_mamdani:
@@ -48,8 +93,25 @@ def output_set(explanation, output, ax=None):
         ax.plot(out.samples, out.values, color="C0")
         ax.set_ylabel("degree")
     else:
-        ax.vlines(out.samples, 0, out.values, color="C0", label="rule levels (height: firing strength)")
-        ax.scatter(out.samples, out.values, color="C0", zorder=3)
+        o = explanation.system.output_names.index(out.name)
+        concluding = [r for r, rule in enumerate(explanation.system._rules) if rule[2][o] != 0]
+        levels = np.asarray(out.samples)[concluding]
+        strengths = np.asarray(out.values)[concluding]
+        finite = levels[np.isfinite(levels)]
+        span = float(np.ptp(np.append(finite, out.value))) if finite.size else 0.0
+        widest = max([int(np.sum(levels == level)) for level in np.unique(levels)] + [1])
+        # A few points apart, a group at most a twentieth of the axis wide, centred on its level.
+        step = (span or 1.0) / max(80, 20 * widest)
+        x = levels.astype(np.float64).copy()
+        for level in np.unique(levels):
+            same = np.flatnonzero(levels == level)
+            x[same] = level + (np.arange(len(same)) - (len(same) - 1) / 2) * step
+        ax.vlines(x, 0, strengths, color="C0", label="rules: level (x), firing strength (height)")
+        ax.scatter(x, strengths, color="C0", zorder=3)
+        numbered = [(r, xr, h) for r, xr, h in zip(concluding, x, strengths) if h != 0]
+        if len(numbered) <= 30:  # the rules that fired; more numbers than that only cover each other
+            for r, xr, h in numbered:
+                ax.annotate(str(r + 1), (xr, h), textcoords="offset points", xytext=(0, 3), ha="center", fontsize=7)
         ax.set_ylabel("firing strength")
     ax.axvline(out.value, color="C3", linewidth=2, label=f"crisp value {out.value:.4g}")
     ax.set_xlabel(out.name)
@@ -59,35 +121,85 @@ def output_set(explanation, output, ax=None):
 
 
 def rules(explanation, ax=None):
-    """The firing strength of every rule, labelled with the rule's text."""
+    """The firing strength of every rule, numbered.
+
+    Each rule's text is written on its row inside the Axes, as large as the
+    row allows (left out when the rows are too thin to read; then
+    Explanation.rules holds it), so the panel keeps its place in a grid.
+
+    Parameters:
+        explanation: an Explanation (System.explain).
+        ax: the Axes to draw on, or None for a new figure sized to the rules.
+    Returns:
+        the Axes.
+    Raises:
+        nothing.
+
+    Example:
+        >>> fazolt.plot.rules(dimmer.explain([15, 0.6]))
+    """
+    from matplotlib.ticker import FuncFormatter, MaxNLocator
+    from matplotlib.transforms import blended_transform_factory
+
     fired = explanation.rules
+    is_own_figure = ax is None
     ax = _axes(ax, figsize=(8, max(3.0, 1.2 + 0.22 * len(fired))))  # a readable line per rule
     y = np.arange(len(fired))
-    ax.barh(y, [r.firing_strength for r in fired], color="C2")
-    ax.set_yticks(y, [f"{r.index}. {r.text}" for r in fired], fontsize=7)
-    ax.invert_yaxis()
+    strengths = [r.firing_strength for r in fired]
+    ax.barh(y, strengths, color="C2", alpha=0.55)
+    ax.set_ylim(len(fired) - 0.5, -0.5)  # rule 1 on top
+    ax.yaxis.set_major_locator(MaxNLocator(nbins="auto", integer=True))
+    ax.yaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{int(v) + 1}" if 0 <= v < len(fired) else ""))
+    ax.set_ylabel("rule")
     ax.set_xlabel("firing strength")
-    ax.set_xlim(0, max([1.0] + [r.firing_strength for r in fired if np.isfinite(r.firing_strength)]))
+    ax.set_xlim(0, max([1.0] + [s for s in strengths if np.isfinite(s)]))
     ax.set_title(f"{explanation.system.name or 'system'}: rules")
-    if ax.figure is not None:
+    if is_own_figure:
         ax.figure.tight_layout()
+    row_points = ax.get_window_extent().height * 72 / ax.figure.dpi / max(len(fired), 1)
+    size = min(8.0, 0.7 * row_points)
+    if size >= 4:
+        where = blended_transform_factory(ax.transAxes, ax.transData)
+        for k, r in enumerate(fired):
+            ax.text(0.01, k, r.text, transform=where, fontsize=size, va="center", clip_on=True)
     return ax
 
 
 def surface(system, x, y, output, fixed=None, resolution=51, kind="heatmap", ax=None,
             on_out_of_range="none", on_no_rule_fired="none", on_empty_set="none"):
-    """One output over a grid of inputs x and y (the others at `fixed`, by
-    default their range midpoints), in one evaluation."""
+    """One output over a grid of inputs x and y, in one evaluation.
+
+    Parameters:
+        system: the System.
+        x, y: two inputs' names.
+        output: an output's name.
+        fixed: {input: value} for the other inputs (default: their range
+            midpoints).
+        resolution: points along each axis.
+        kind: "heatmap" or "3d".
+        ax: the Axes to draw on (a 3-D one for "3d"), or None.
+        on_out_of_range, on_no_rule_fired, on_empty_set: as System.evaluate
+            (default "none").
+    Returns:
+        the Axes.
+    Raises:
+        KeyError: a name that is not an input or output, with the closest
+        one ("fixed: 'rian' is not an input; did you mean 'rain'?").
+        ValueError: an unknown kind. FazoltError: as System.evaluate.
+
+    Example:
+        >>> fazolt.plot.surface(dimmer, "daylight", "motion", "lamp", fixed={"motion": 0.5})
+    """
     if kind not in ("heatmap", "3d"):
         raise ValueError(f'kind: expected "heatmap" or "3d", got {kind!r}')
     names = system.input_names
     for name in (x, y):
-        if name not in names:
-            raise KeyError(f"{name!r} is not an input")
-    o = system.output_names.index(output) if output in system.output_names else None
-    if o is None:
-        raise KeyError(f"{output!r} is not an output")
+        _check_name("x and y", name, names, "an input")
+    _check_name("output", output, system.output_names, "an output")
+    o = system.output_names.index(output)
     fixed = dict(fixed or {})
+    for name in fixed:
+        _check_name("fixed", name, names, "an input")
     ranges = {v.name: v.range for v in system.inputs}
     xs = np.linspace(*ranges[x], resolution)
     ys = np.linspace(*ranges[y], resolution)

@@ -3,12 +3,13 @@
 // Python callables served as host functions, and the host's memory accounts.
 //
 // Sections: conversions between host values and numpy, Python callables as
-// host functions, systems and evaluation, test-only C++ functions, the module.
+// host functions, systems and evaluation, explanations, the module.
 //
 // Locking: a module call holds the host's call lock and may call back into
 // Python, which takes the GIL. So every entry that can reach the host's locks
 // (loading, calls, registration) releases the GIL first, and nothing here
 // waits for the GIL while holding a host lock except the callback itself.
+#include <fazolt/explain.h>
 #include <fazolt/fazolt.h>
 #include <fazolt/formats.h>
 #include <fazolt/function_results.h>
@@ -288,6 +289,84 @@ struct HostReport {
 // on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output.
 using Modes = std::tuple<int, int, int, int, int>;
 
+// ---- Explanations: the C++ explainer's records as plain Python values,
+// which the package turns into its named tuples. Need the GIL.
+
+py::array_t<double> numbers(const std::vector<double> &v) {
+    return py::array_t<double>(py::ssize_t(v.size()), v.data());
+}
+
+// A Matrix in its extents (column-major, so Fortran order).
+py::array_t<double> matrixToPython(const fazolt::Matrix &m) {
+    py::array_t<double, py::array::f_style> a({static_cast<py::ssize_t>(m.rows), static_cast<py::ssize_t>(m.cols)});
+    if (!m.data.empty()) std::memcpy(a.mutable_data(), m.data.data(), m.data.size() * sizeof(double));
+    return a;
+}
+
+// Rows of equal length as a 2-D array: rows[k][j] at (k, j).
+py::array_t<double> rowsToPython(const std::vector<std::vector<double>> &rows, size_t width) {
+    py::array_t<double> a({static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(width)});
+    auto at = a.mutable_unchecked<2>();
+    for (size_t k = 0; k < rows.size(); ++k)
+        for (size_t j = 0; j < width; ++j) at(static_cast<py::ssize_t>(k), static_cast<py::ssize_t>(j)) = rows[k][j];
+    return a;
+}
+
+py::list variablesToPython(const std::vector<fazolt::VariableInfo> &variables) {
+    py::list out;
+    for (const fazolt::VariableInfo &v : variables) {
+        py::list terms;
+        for (const fazolt::TermInfo &t : v.terms)
+            terms.append(py::make_tuple(t.name, t.type, py::tuple(py::cast(t.params))));
+        out.append(py::make_tuple(v.name, py::make_tuple(v.low, v.high), terms));
+    }
+    return out;
+}
+
+py::dict infoToPython(const fazolt::SystemInfo &info) {
+    py::list rules;
+    for (const fazolt::RuleInfo &r : info.rules)
+        rules.append(py::make_tuple(r.text, r.antecedent, r.consequent, r.isAnd, r.weight));
+    py::list samplePoints;
+    for (const std::vector<double> &p : info.samplePoints) samplePoints.append(numbers(p));
+    py::dict d;
+    d["name"] = info.name;
+    d["type"] = info.type;
+    d["is_mamdani"] = info.isMamdani;
+    d["inputs"] = variablesToPython(info.inputs);
+    d["outputs"] = variablesToPython(info.outputs);
+    d["rules"] = rules;
+    d["sample_points"] = samplePoints;
+    return d;
+}
+
+py::dict explanationToPython(const fazolt::SystemInfo &info, const fazolt::Explanation &e) {
+    py::list inputs, rules, outputs;
+    for (const fazolt::InputExplanation &in : e.inputs) inputs.append(py::make_tuple(in.value, in.termDegrees));
+    for (const fazolt::RuleExplanation &r : e.rules)
+        rules.append(py::make_tuple(r.antecedentValues, r.firingStrength, r.outputLevels, r.weightedOutputs));
+    for (size_t o = 0; o < e.outputs.size(); ++o) {
+        const fazolt::OutputExplanation &out = e.outputs[o];
+        outputs.append(py::make_tuple(out.value, numbers(out.aggregatedSet), out.sum, out.termLevels));
+    }
+    py::dict d;
+    d["inputs"] = inputs;
+    d["rules"] = rules;
+    d["outputs"] = outputs;
+    d["total_firing_strength"] = e.totalFiringStrength;
+    d["is_mamdani"] = info.isMamdani;
+    return d;
+}
+
+// Results 1 to 6 of the one-row call, each in its extents.
+py::list evaluationToPython(const fazolt::Evaluation &e) {
+    py::list results;
+    for (const fazolt::Matrix *m : {&e.outputs, &e.ruleInputValues, &e.ruleOutputs, &e.aggregatedOutputs,
+                                    &e.firingStrengths, &e.ruleOutputLevels})
+        results.append(matrixToPython(*m));
+    return results;
+}
+
 class NativeSystem {
 public:
     explicit NativeSystem(fazolt::System s) : system_(std::in_place, std::move(s)) {
@@ -297,6 +376,7 @@ public:
     // Unloading may run the module's at-exit function: not with the GIL.
     ~NativeSystem() {
         py::gil_scoped_release release;
+        explainer_.reset();
         system_.reset();
     }
 
@@ -326,6 +406,7 @@ public:
         double *outData = nullptr;
         int64_t numOutputs = -1;
         HostReport report;
+        bool interrupted = false;
         {
             py::gil_scoped_release release;
             orvane::Value diagnostics = system_->diagnostics(diagnosticModes(modes));
@@ -376,40 +457,66 @@ public:
                 for (int64_t r = 0; r < n; ++r)
                     for (int64_t o = 0; o < numOutputs; ++o) outData[(first + r) * numOutputs + o] = yd[r + o * n];
                 first += n;
+                // Ctrl-C between blocks: Python runs its signal handlers here
+                // (on the main thread), and KeyboardInterrupt ends the call.
+                if (first < numRows) {
+                    py::gil_scoped_acquire gil;
+                    if (PyErr_CheckSignals() != 0) {
+                        interrupted = true;
+                        break;
+                    }
+                }
             } while (first < numRows);
         }
+        if (interrupted) throw py::error_already_set();
         if (!out) out.emplace(std::vector<py::ssize_t>{0, 0});
         return py::make_tuple(*out, report.toPython());
     }
 
-    // One module call with every result asked for: (results, report...).
-    // Results are numpy arrays with the host's extents.
-    py::tuple call(const py::array_t<double, py::array::f_style | py::array::forcecast> &x, const Modes &modes,
-                   int numResults) const {
-        if (x.ndim() != 2) throw py::value_error("expected a 2-D array");
+    // The explainer of the system, built once, before the system is shared:
+    // the rules shown as the description wrote them (writtenRules, per rule,
+    // empty when given by entries). A system the module refuses has none.
+    void attachExplainer(const std::vector<std::string> &writtenRules) {
+        ModuleCallScope scope("explain", Nesting::allowed);
+        {
+            py::gil_scoped_release release;
+            try {
+                explainer_.emplace(*system_, writtenRules);
+            } catch (const orvane::HostError &e) {
+                refusal_ = e;  // the module's reason, naming the record's field
+            }
+        }
+        if (refusal_) takePendingException();
+    }
+
+    const fazolt::Explainer &explainer() const {
+        if (refusal_) throw *refusal_;
+        if (!explainer_) throw py::value_error("the system has no explainer yet");
+        return *explainer_;
+    }
+    bool hasExplainer() const { return explainer_.has_value(); }
+
+    // One row explained: (explanation, the call's six results, report...).
+    py::tuple explain(const std::vector<double> &row, const Modes &modes) const {
+        const fazolt::Explainer &why = explainer();
         ModuleCallScope scope("explain", Nesting::allowed);
         HostReport report;
-        std::vector<orvane::Value> results;
+        std::optional<fazolt::Explanation> e;
         {
             py::gil_scoped_release release;
-            orvane::Value inputs = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {x.shape(0), x.shape(1)});
-            if (inputs.numel() > 0)
-                std::memcpy(inputs.data(), x.data(), static_cast<size_t>(inputs.numel()) * sizeof(double));
-            fazolt::RowChecks checks = rowChecks(modes);
-            checks.rowName = [](int64_t) { return std::string(); };  // the one row explained
-            orvane::CallOutcome outcome =
-                system_->checkedCall(inputs, system_->diagnostics(diagnosticModes(modes)), checks, numResults);
-            report.add(outcome.warnings);
-            if (outcome.error) report.error = std::move(outcome.error);
-            results = std::move(outcome.results);
+            fazolt::DiagnosticModes d = diagnosticModes(modes);
+            d.nanInput = static_cast<uint8_t>(std::get<3>(modes));
+            d.nonFiniteOutput = static_cast<uint8_t>(std::get<4>(modes));
+            try {
+                e = why.explain(row, d);
+                report.add(e->warnings);
+            } catch (const orvane::HostError &error) {
+                report.error = error;
+            }
         }
-        py::list values;
-        for (const orvane::Value &v : results) values.append(valueToPython(v));
-        {
-            py::gil_scoped_release release;
-            results.clear();
-        }
-        return py::make_tuple(values, report.toPython());
+        if (!e) return py::make_tuple(py::none(), py::none(), report.toPython());
+        return py::make_tuple(explanationToPython(why.info(), *e), evaluationToPython(e->evaluation),
+                              report.toPython());
     }
 
 private:
@@ -428,51 +535,10 @@ private:
     }
 
     std::optional<fazolt::System> system_;
+    std::optional<fazolt::Explainer> explainer_;
+    std::optional<orvane::HostError> refusal_;
     std::string recordJson_;
 };
-
-// ---- Test-only C++ host functions: the same methods as the tests' Python
-// callables, built into C++, so that the tests can compare the two.
-
-void lukasiewiczAnd(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
-    std::vector<double> v = args.at(0).toDoubles();
-    double sum = 0.0;
-    for (double x : v) sum += x;
-    double y = sum - static_cast<double>(v.size() - 1);
-    results.assign(1, orvane::Value::doubleScalar(y > 0.0 ? y : 0.0));
-}
-
-// Reduces a rules x points block to a 1 x points row: the largest per column.
-void columnMaxAggregation(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
-    const orvane::Value &block = args.at(0);
-    int64_t rows = block.dims()[0], cols = block.numel() / std::max<int64_t>(rows, 1);
-    std::vector<double> v = block.toDoubles(), row(static_cast<size_t>(cols));
-    for (int64_t c = 0; c < cols; ++c) {
-        double acc = v[static_cast<size_t>(c * rows)];
-        for (int64_t r = 1; r < rows; ++r) acc = std::max(acc, v[static_cast<size_t>(r + c * rows)]);
-        row[static_cast<size_t>(c)] = acc;
-    }
-    results.assign(1, orvane::Value::doubleMatrix(1, cols, row));
-}
-
-// Triangle (a, b, c) at every point of a row.
-void triangleMembership(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
-    std::vector<double> x = args.at(0).toDoubles(), p = args.at(1).toDoubles();
-    std::vector<double> y(x.size());
-    for (size_t k = 0; k < x.size(); ++k) {
-        double up = (x[k] - p[0]) / (p[1] - p[0]), down = (p[2] - x[k]) / (p[2] - p[1]);
-        y[k] = std::max(std::min(up, down), 0.0);
-    }
-    int64_t rows = args.at(0).dims()[0];
-    results.assign(1,
-                   orvane::Value::doubleMatrix(rows, static_cast<int64_t>(y.size()) / std::max<int64_t>(rows, 1), y));
-}
-
-void registerCpp(const std::string &name, orvane::HostFunction fn) {
-    ModuleCallScope scope("register_function", Nesting::refused);
-    py::gil_scoped_release release;
-    fazolt::registerFunction(name, std::move(fn));
-}
 
 }  // namespace
 
@@ -499,7 +565,41 @@ PYBIND11_MODULE(_fazolt, m) {
         .def_property_readonly("record_json", &NativeSystem::recordJson)
         .def("evaluate", &NativeSystem::evaluate, py::arg("x"), py::arg("modes"), py::arg("block_rows"),
              py::arg("threads"))
-        .def("call", &NativeSystem::call, py::arg("x"), py::arg("modes"), py::arg("num_results"));
+        .def("attach_explainer", &NativeSystem::attachExplainer, py::arg("written_rules"))
+        .def_property_readonly("has_explainer", &NativeSystem::hasExplainer)
+        .def_property_readonly("info", [](const NativeSystem &s) { return infoToPython(s.explainer().info()); })
+        .def("explain", &NativeSystem::explain, py::arg("row"), py::arg("modes"))
+        .def(
+            "input_term_degrees",
+            [](const NativeSystem &s, size_t input, const std::vector<double> &xs) {
+                const fazolt::Explainer &why = s.explainer();
+                ModuleCallScope scope("explain", Nesting::allowed);
+                std::vector<std::vector<double>> degrees;
+                {
+                    py::gil_scoped_release release;
+                    degrees = why.inputTermDegrees(input, xs);
+                }
+                return rowsToPython(degrees, why.info().inputs.at(input).terms.size());
+            },
+            py::arg("input"), py::arg("xs"))
+        .def("output_term_curves",
+             // Mamdani: per output, its terms at its sample points, (samples, terms).
+             [](const NativeSystem &s) {
+                 const fazolt::Explainer &why = s.explainer();
+                 py::list curves;
+                 for (size_t o = 0; o < why.outputTermCurves().size(); ++o) {
+                     const std::vector<std::vector<double>> &terms = why.outputTermCurves()[o];
+                     size_t numSamples = why.info().samplePoints.at(o).size();
+                     py::array_t<double> a(
+                         {static_cast<py::ssize_t>(numSamples), static_cast<py::ssize_t>(terms.size())});
+                     auto at = a.mutable_unchecked<2>();
+                     for (size_t j = 0; j < terms.size(); ++j)
+                         for (size_t k = 0; k < numSamples; ++k)
+                             at(static_cast<py::ssize_t>(k), static_cast<py::ssize_t>(j)) = terms[j][k];
+                     curves.append(a);
+                 }
+                 return curves;
+             });
 
     // Host errors raised while loading arrive as this, turned into
     // FazoltError by the package.
@@ -547,14 +647,8 @@ PYBIND11_MODULE(_fazolt, m) {
         }
         return "json";
     });
-    m.def("description_with_samples", [](const std::string &text, int64_t samples) {
-        return fazolt::descriptionWithSamples(text, samples);
-    });
+    m.def("description_with_samples",
+          [](const std::string &text, int64_t samples) { return fazolt::descriptionWithSamples(text, samples); });
     m.def("host_live_blocks", [] { return orvane::allocStats().liveBlocks; });
     py::module_::import("atexit").attr("register")(py::cpp_function(&unregisterAllPythonFunctions));
-
-    py::module_ testing = m.def_submodule("_testing", "C++ host functions for the tests");
-    testing.def("register_cpp_lukasiewicz", [](const std::string &name) { registerCpp(name, lukasiewiczAnd); });
-    testing.def("register_cpp_column_max", [](const std::string &name) { registerCpp(name, columnMaxAggregation); });
-    testing.def("register_cpp_triangle", [](const std::string &name) { registerCpp(name, triangleMembership); });
 }

@@ -18,6 +18,9 @@ if not os.environ.get("FAZOLT_TEST_INSTALLED"):
 
 import fazolt  # noqa: E402
 
+# The tests' C++ host functions, built with the tests beside the package.
+sys.path.insert(0, str(BUILD / "python_testing"))
+
 TOOL = BUILD / "fazolt"
 REFERENCE_SYSTEMS = ROOT / "bench" / "systems"
 MAKE_INPUTS = ROOT / "bench" / "make_inputs.py"

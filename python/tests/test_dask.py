@@ -45,3 +45,54 @@ def test_fan_on_two_workers(client):
     # Every task of both graphs found the system its worker had built once.
     built = client.run(lambda: len(__import__("fazolt")._system._pickled))
     assert list(built.values()) == [1, 1]
+
+
+def test_scheduler_and_two_workers_on_tcp_give_the_outputs_and_the_warnings(tmp_path):
+    # As on several machines: a scheduler and two workers, each its own
+    # process, talking TCP; rows out of range in every partition.
+    import os
+    import subprocess
+    import time
+    import warnings
+
+    from distributed import Client
+
+    system = fazolt.System.from_file(REFERENCE_SYSTEMS / "fan.json")
+    rng = np.random.default_rng(5)
+    lo = np.array([v.range[0] for v in system.inputs])
+    hi = np.array([v.range[1] for v in system.inputs])
+    rows = lo + (hi - lo) * (rng.random((40_000, len(lo))) * 1.02 - 0.01)  # about 4% out of range
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        expected = system.evaluate(rows)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(BUILD / "python"), os.environ.get("PYTHONPATH", "")]))
+    address = tmp_path / "scheduler.json"
+    options = ["--no-dashboard", "--host", "127.0.0.1"]
+    processes = [subprocess.Popen(["dask-scheduler", "--port", "0", "--scheduler-file", str(address), *options],
+                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
+    try:
+        for _ in range(2):
+            processes.append(subprocess.Popen(["dask-worker", "--scheduler-file", str(address), "--nthreads", "1",
+                                               "--nworkers", "1", *options], env=env,
+                                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        while not address.exists():
+            time.sleep(0.1)
+        with Client(scheduler_file=str(address), timeout=60) as c:
+            c.wait_for_workers(2, timeout=60)
+            assert all(w.startswith("tcp://127.0.0.1:") for w in c.scheduler_info()["workers"])
+            frame = dd.from_pandas(pd.DataFrame(rows, columns=system.input_names), npartitions=4)
+            with warnings.catch_warnings(record=True) as reached:
+                warnings.simplefilter("always")
+                result = fazolt.dask.evaluate(frame, system).compute()
+    finally:
+        for p in processes[::-1]:
+            p.terminate()
+            p.wait(timeout=30)
+    assert same_bits(result.to_numpy(), expected)
+    # The same warnings as one process, capped the same way over all partitions.
+    def summary(ws):
+        ids = [w.message.identifier for w in ws if isinstance(w.message, fazolt.FazoltWarning)]
+        more = [int(w.message.message.split()[0]) for w in ws if w.message.message.endswith("more warnings not shown")]
+        return len(ids), sum(more), sorted(set(ids))
+    assert summary(reached) == summary(caught) and summary(caught)[1] > 0
+    assert reached[0].message.message.startswith("partition 0: ")

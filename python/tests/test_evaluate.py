@@ -4,7 +4,10 @@ import json
 import os
 import pickle
 import re
+import signal
+import subprocess
 import threading
+import time
 import warnings
 
 import numpy as np
@@ -12,7 +15,7 @@ import pandas as pd
 import pytest
 
 import fazolt
-from conftest import EXAMPLES, REFERENCE_SYSTEMS, ROOT, example_system, read_rows, same_bits, tool, tool_eval
+from conftest import BUILD, EXAMPLES, REFERENCE_SYSTEMS, ROOT, example_system, read_rows, same_bits, tool, tool_eval
 
 
 def evaluate_collecting(system, rows, **options):
@@ -170,3 +173,53 @@ def test_threads_give_the_sequential_results(reference_inputs):
     assert same_bits(alone[0], split[0]) and alone[1] == split[1] and len(alone[1]) > 20
     with pytest.raises(fazolt.FazoltError, match="threads: expected a whole number"):
         systems[0].evaluate(rows[0], threads=-1)
+
+
+def test_ctrl_c_interrupts_a_long_evaluate():
+    # Three minutes of rows uninterrupted (small blocks, so that the check between
+    # blocks comes often); SIGINT a moment into them ends the call.
+    code = """if True:
+        import sys, numpy as np
+        sys.path.insert(0, sys.argv[2])
+        import fazolt, fazolt._system
+        fazolt._system.BLOCK_ROWS = 256
+        s = fazolt.System.from_file(sys.argv[1], samples=50001)
+        x = np.broadcast_to(np.array([sum(v.range) / 2 for v in s.inputs]), (2_000_000, len(s.inputs)))
+        print("ready", flush=True)
+        try:
+            s.evaluate(x)
+            print("finished")
+        except KeyboardInterrupt:
+            print("interrupted")
+    """
+    child = subprocess.Popen(["/usr/bin/python3", "-c", code, str(REFERENCE_SYSTEMS / "big_mamdani.json"),
+                              "" if os.environ.get("FAZOLT_TEST_INSTALLED") else str(BUILD / "python")], stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline().strip() == "ready"
+        time.sleep(0.5)
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=60)
+    finally:
+        child.kill()
+    assert out.split()[0] == "interrupted"
+
+
+def test_sklearn_transformer_in_a_pipeline_and_a_column_transformer():
+    pytest.importorskip("sklearn")
+    from sklearn.base import clone
+    from sklearn.compose import ColumnTransformer
+    from sklearn.linear_model import LinearRegression
+    from sklearn.pipeline import make_pipeline
+
+    import fazolt.sklearn
+    system = fazolt.System.from_file(example_system(EXAMPLES[0]))
+    rows = read_rows(EXAMPLES[0])
+    frame = pd.DataFrame(rows, columns=system.input_names).assign(other=np.arange(len(rows)))
+    step = fazolt.sklearn.FuzzyTransformer(system, on_out_of_range="none")
+    columns = ColumnTransformer([("fuzzy", step, system.input_names), ("kept", "passthrough", ["other"])])
+    features = columns.fit_transform(frame)
+    assert same_bits(features[:, :-1], system.evaluate(rows, on_out_of_range="none"))
+    assert list(columns.get_feature_names_out()) == [f"fuzzy__{n}" for n in system.output_names] + ["kept__other"]
+    model = make_pipeline(clone(step), LinearRegression()).fit(rows, rows[:, 0])
+    assert model.predict(rows).shape == (len(rows),)
+    assert list(pickle.loads(pickle.dumps(model))[0].get_feature_names_out()) == system.output_names

@@ -50,26 +50,46 @@ def test_explain_equals_results_2_to_6_of_call(path, inputs, tmp_path):
             assert same_bits(raw[k], host_value(called[k])), (path.name, row, k + 1)
         # The views index those results.
         assert [r.firing_strength for r in e.rules] == raw[4].reshape(-1).tolist()
-        assert [list(r.antecedent) for r in e.rules] == raw[1].tolist()
+        # Only the inputs a rule tests, with the values it received.
+        entries = [rule[1] for rule in system._rules]
+        assert [r.antecedent for r in e.rules] == [{v.name: raw[1][r][i] for i, v in enumerate(system.inputs)
+                                                    if entries[r][i] != 0} for r in range(len(e.rules))]
         assert [o.value for o in e.outputs] == raw[0].reshape(-1).tolist()
         if e.is_mamdani:
             assert all(same_bits(o.values, raw[3][:, k]) for k, o in enumerate(e.outputs))
         # A term's degree is the antecedent value of every rule that tests it plainly.
-        antecedent = system._matrix("antecedent")
         for r, rule in enumerate(e.rules):
-            for i, index in enumerate(antecedent[r]):
-                if index >= 1 and index == round(index):
+            for i, index in enumerate(entries[r]):
+                if index >= 1:
                     degrees = list(e.inputs[i].degrees.values())
-                    assert same_bits(degrees[int(index) - 1], rule.antecedent[i])
+                    assert same_bits(degrees[index - 1], raw[1][r][i])
 
 
-def test_explanation_reads_well():
+def test_explanation_reads_well(tmp_path):
     system = fazolt.System.from_file(example_system(EXAMPLES[0]))
     e = system.explain(read_rows(EXAMPLES[0])[0])
     text = str(e)
-    assert "rules:" in text and e.rules[0].text in text and system.output_names[0] in text
+    assert "rules" in text and e.rules[0].text in text and system.output_names[0] in text
     assert e.rules[0].text.startswith("if ") and " then " in e.rules[0].text
     page = e._repr_html_()
-    assert page.count("<table>") == 3 and e.inputs[0].name in page
+    # Headed tables, the system's name and the outputs first.
+    assert page.count("<table>") == 3 and e.inputs[0].name in page and system.name in page
+    assert page.index("<h4>Outputs") < page.index("<h4>Inputs") < page.index("<h4>Rules")
     row = dict(zip(system.input_names, read_rows(EXAMPLES[0])[0]))
     assert same_bits(system.explain(row).results["crisp_outputs"], e.results["crisp_outputs"])
+    # A rule written as text keeps its words and order, in Python and in the tool,
+    # and lists only the inputs it tests.
+    d = {"name": "order", "type": "sugeno", "inputs": [
+        {"name": "a", "range": [0, 1], "mf": [{"name": "lo", "type": "trimf", "params": [-1, 0, 1]}]},
+        {"name": "b", "range": [0, 1], "mf": [{"name": "hi", "type": "trimf", "params": [0, 1, 2]}]},
+        {"name": "c", "range": [0, 1], "mf": [{"name": "mid", "type": "trimf", "params": [0, 0.5, 1]}]}],
+        "outputs": [{"name": "y", "range": [0, 1], "mf": [{"name": "one", "type": "constant", "params": [1]}]}],
+        "rules": ["if b is hi and a is lo then y is one", {"antecedent": [0, 0, 1], "consequent": [1]}]}
+    path = tmp_path / "order.json"
+    path.write_text(json.dumps(d))
+    rules = fazolt.System.from_file(path).explain([0.25, 0.5, 0.5]).rules
+    assert [r.text for r in rules] == ["if b is hi and a is lo then y is one", "if c is mid then y is one"]
+    assert [r.antecedent for r in rules] == [{"a": 0.75, "b": 0.5}, {"c": 1.0}]
+    shown = tool("explain", path, "--row", "0.25,0.5,0.5").stdout
+    assert "if b is hi and a is lo then y is one  [a 0.75, b 0.5]" in shown
+    assert "if c is mid then y is one  [c 1]" in shown

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import fazolt
-from fazolt import _fazolt
+import _fazolt_testing
 from conftest import ROOT, same_bits
 
 VENT = ROOT / "examples" / "custom_method" / "lukasiewicz.json"
@@ -36,7 +36,7 @@ def test_and_method(no_leak):
         assert values.dtype == np.float64 and values.ndim == 2 and values.shape[1] == 1  # a column
         return max(values.sum() - (len(values) - 1), 0.0)
     py, cpp = evaluate_both(vent_with(andMethod="py_and"), "py_and", lukasiewicz,
-                            _fazolt._testing.register_cpp_lukasiewicz)
+                            _fazolt_testing.register_cpp_lukasiewicz)
     assert same_bits(py, cpp)
 
 
@@ -45,7 +45,7 @@ def test_aggregation_method(no_leak):
         assert block.ndim == 2 and block.shape == (4, 201)  # rules x sample points
         return block.max(axis=0)  # a 1-D result is a row
     py, cpp = evaluate_both(vent_with(andMethod="min", aggMethod="py_max"), "py_max", column_max,
-                            _fazolt._testing.register_cpp_column_max)
+                            _fazolt_testing.register_cpp_column_max)
     builtin = fazolt.System.from_dict(vent_with(andMethod="min")).evaluate(ROWS, **QUIET)
     assert same_bits(py, cpp) and same_bits(py, builtin)
 
@@ -59,7 +59,7 @@ def test_membership_function(no_leak):
     builtin = fazolt.System.from_dict(d).evaluate(ROWS, **QUIET)
     for term in d["outputs"][0]["mf"]:
         term["type"] = "py_tri"
-    with_python, with_cpp = evaluate_both(d, "py_tri", triangle, _fazolt._testing.register_cpp_triangle)
+    with_python, with_cpp = evaluate_both(d, "py_tri", triangle, _fazolt_testing.register_cpp_triangle)
     assert same_bits(with_python, with_cpp)
     assert np.allclose(with_python, builtin, rtol=0, atol=1e-9)  # the built-in orders its operations otherwise
 
@@ -100,7 +100,7 @@ def test_a_function_may_evaluate_another_system_and_a_cycle_stops(no_leak):
         return max(values.sum() - (len(values) - 1), 0.0)
     system = fazolt.System.from_file(VENT, functions={"lukasiewicz": nested})
     with_nested = system.evaluate(ROWS, **QUIET)
-    _fazolt._testing.register_cpp_lukasiewicz("lukasiewicz")
+    _fazolt_testing.register_cpp_lukasiewicz("lukasiewicz")
     assert same_bits(with_nested, system.evaluate(ROWS, **QUIET))
 
     def again(values):  # evaluates its own system: without end

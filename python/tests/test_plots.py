@@ -47,3 +47,28 @@ def test_variable_curves_are_the_module_degrees():
     degrees = system.term_degrees("daylight", [30.0])[0]
     assert degrees.tolist() == list(e.inputs[0].degrees.values())
     assert degrees.tolist() == [0.5, 1 / 3, 0.0]
+
+
+def test_plots_keep_their_cell_and_name_a_typo():
+    # 50 rules, many concluding the same level: the rules panel stays in its
+    # grid cell, and stems of equal levels stand apart.
+    terms = [{"name": f"t{j}", "type": "trimf", "params": [j / 4 - 0.3, j / 4, j / 4 + 0.3]} for j in range(5)]
+    system = fazolt.System({"name": "many", "type": "sugeno",
+                            "inputs": [{"name": "rain", "range": [0, 1], "mf": terms},
+                                       {"name": "sun", "range": [0, 1], "mf": terms}],
+                            "outputs": [{"name": "water", "range": [0, 1],
+                                         "mf": [{"name": "low", "type": "constant", "params": [0.2]},
+                                                {"name": "high", "type": "constant", "params": [0.8]}]}],
+                            "rules": [{"antecedent": [r % 5 + 1, r // 5 % 5 + 1], "consequent": [r % 2 + 1]}
+                                      for r in range(50)]})
+    e = system.explain([0.3, 0.4], on_no_rule_fired="none")
+    fig, axes = plt.subplots(2, 2, figsize=(10, 7))
+    fazolt.plot.rules(e, ax=axes[0][1])
+    stems = fazolt.plot.output_set(e, "water", ax=axes[1][0]).collections[0].get_segments()
+    fig.tight_layout()
+    widths = [ax.get_position().width for row in axes for ax in row]
+    assert min(widths) > 0.38  # 0.32 when long tick labels pushed every panel in
+    assert len({round(segment[0][0], 12) for segment in stems}) == 50
+    saved(axes[0][1], "many_rules_grid")
+    with pytest.raises(KeyError, match="fixed: 'rian' is not an input; did you mean 'rain'"):
+        fazolt.plot.surface(system, "rain", "sun", "water", fixed={"rian": 0.9})

@@ -145,9 +145,12 @@ def check_text(text, e, results):
     for index, strength, rest in rule_lines:
         r = int(index) - 1
         assert same(float(strength), at(res5, r, 0))
-        shown = [float(v) for v in re.findall(r" \(([^()]*)\)", rest) if v != "no input tested"]
+        # The rule as written, then only the inputs it tests with their values.
+        assert rest.startswith(e["rules"][r]["text"])
+        listed = re.findall(r"  \[([^\]]*)\]", rest)
+        shown = [pair.rsplit(" ", 1) for pair in listed[0].split(", ")] if listed else []
         tested = [i for i, k in enumerate(e["rules"][r]["antecedent"]) if k != 0]
-        assert [bits(v) for v in shown] == [bits(at(res2, r, i)) for i in tested]
+        assert [(n, bits(float(v))) for n, v in shown] == [(e["inputs"][i]["name"], bits(at(res2, r, i))) for i in tested]
         for name, level, weighted in re.findall(r"; (\S+) level (\S+), weighted (\S+)", rest):
             o = output_names.index(name)
             assert same(float(level), at(res6, r, o)) and same(float(weighted), at(res3, r, o))

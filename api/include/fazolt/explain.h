@@ -17,6 +17,7 @@
 #include <fazolt/fazolt.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fazolt {
@@ -41,7 +42,9 @@ struct RuleInfo {
     std::vector<int> consequent;  // per output, the same
     bool isAnd = true;
     double weight = 1.0;
-    std::string text;  // "if speed is fast and gap is near then pressure is hard with 0.7"
+    // As the description wrote it when it wrote it as text, otherwise made
+    // from the entries: "if speed is fast and gap is near then pressure is hard with 0.7"
+    std::string text;
 };
 
 struct SystemInfo {
@@ -85,6 +88,8 @@ struct Explanation {
     // by, whichever outputs the rules conclude; 0 when no rule fired.
     double totalFiringStrength = 0.0;
     std::vector<orvane::Warning> warnings;
+    // The one-row call's results 1 to 6 as the module returned them (its warnings are above).
+    Evaluation evaluation;
 };
 
 // Where an aggregated set is above zero, and how high it gets.
@@ -98,8 +103,9 @@ struct SetSummary {
 
 class Explainer {
 public:
-    // Raises orvane::HostError when the module refuses the system.
-    explicit Explainer(System system);
+    // Raises orvane::HostError when the module refuses the system. writtenRules:
+    // rule r's text as the description wrote it (writtenRuleTexts), or empty.
+    explicit Explainer(System system, const std::vector<std::string> &writtenRules = {});
 
     const System &system() const { return system_; }
     const SystemInfo &info() const { return info_; }
@@ -110,6 +116,8 @@ public:
     // Degrees of every term of every input at numPoints evenly spaced values
     // over each input's range: curves[input][term][point]. One probe call per point.
     std::vector<std::vector<std::vector<double>>> inputTermCurves(int numPoints) const;
+    // Degrees of every term of input `input` at each of xs: degrees[point][term].
+    std::vector<std::vector<double>> inputTermDegrees(size_t input, const std::vector<double> &xs) const;
     // Mamdani: every output term sampled at the output's sample points,
     // curves[output][term][sample]; empty for Sugeno.
     const std::vector<std::vector<std::vector<double>>> &outputTermCurves() const { return outputCurves_; }
@@ -136,9 +144,18 @@ private:
 // numPoints values from low to high in equal steps, the last exactly high.
 std::vector<double> evenlySpaced(double low, double high, int numPoints);
 
-// A rule as text; with antecedentValues, each tested input's value follows
-// its clause in parentheses.
+// A rule as text (rule.text); with antecedentValues, the value of each input
+// the rule tests follows in brackets: "... [daylight 1, motion 0.68]".
 std::string ruleText(const SystemInfo &info, const RuleInfo &rule, const std::vector<double> *antecedentValues);
+
+// Per rule of a description (JSON text), the rule as written when it is
+// text, empty when it is given by its entries; empty for a raw record or
+// text that is not a description.
+std::vector<std::string> writtenRuleTexts(std::string_view descriptionJson);
+
+// An Explainer of the system in a file (as System::fromFile reads it), its
+// rules shown as the file writes them.
+Explainer explainerFromFile(const std::string &path, const std::string &modulePath = "");
 
 SetSummary summarizeSet(const std::vector<double> &samplePoints, const std::vector<double> &set);
 
