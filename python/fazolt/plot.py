@@ -227,7 +227,20 @@ def surface(system, x, y, output, fixed=None, resolution=51, kind="heatmap", ax=
 
 
 def training_curve(report, ax=None):
-    """RMSE per iteration of a fit (fazolt.tune.fit's Report), training and validation, on a log scale."""
+    """RMSE per iteration of a fit, training and validation, on a log scale.
+
+    Parameters:
+        report: the Report that fazolt.tune.fit returned.
+        ax: the matplotlib Axes to draw on, or None for a new figure.
+    Returns:
+        the Axes.
+    Raises:
+        AttributeError: report is not a fit's Report.
+
+    Example:
+        >>> tuned, report = fazolt.tune.fit(start, X, y)
+        >>> fazolt.plot.training_curve(report).figure.savefig("fit.png")
+    """
     ax = _axes(ax)
     iterations = np.arange(len(report.train_rmse))
     ax.plot(iterations, report.train_rmse, marker="o", markersize=3, label="training")
@@ -243,7 +256,21 @@ def training_curve(report, ax=None):
 
 
 def tuned_terms(before, after, name, ax=None):
-    """The terms of a variable before (dashed) and after (solid) a fit, over the wider of the two ranges."""
+    """The terms of a variable before (dashed) and after (solid) a fit, over the wider of the two ranges.
+
+    Parameters:
+        before: the System given to fazolt.tune.fit.
+        after: the System it returned.
+        name: an input's or a Mamdani output's name in both.
+        ax: the matplotlib Axes to draw on, or None for a new figure.
+    Returns:
+        the Axes.
+    Raises:
+        KeyError: the name is not a variable of both systems.
+
+    Example:
+        >>> fazolt.plot.tuned_terms(start, tuned, "x1").figure.savefig("x1.png")
+    """
     ax = _axes(ax)
     variables = []
     for system in (before, after):
