@@ -282,9 +282,12 @@ def tuned_terms(before, after, name, ax=None):
     hi = max(v.range[1] for v in variables)
     x = np.linspace(lo, hi, CURVE_POINTS)
     for system, var, style in zip((before, after), variables, ("--", "-")):
-        degrees = system.term_degrees(name, x)
+        if name in system.input_names:
+            xs, degrees = x, system.term_degrees(name, x)
+        else:
+            xs, degrees = system.output_term_degrees(name)  # the module samples output terms at these points
         for j, term in enumerate(var.terms):
-            ax.plot(x, degrees[:, j], linestyle=style, color=f"C{j % 10}",
+            ax.plot(xs, degrees[:, j], linestyle=style, color=f"C{j % 10}",
                     label=f"{term.name} ({'before' if style == '--' else 'after'})")
     ax.set_xlabel(name)
     ax.set_ylabel("degree")

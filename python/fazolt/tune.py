@@ -394,9 +394,10 @@ class _Levels:
     def __init__(self, system, evaluator=None):
         self.evaluator = evaluator  # counts and times the evaluations for a report
         self.num_rules = system.num_rules
-        self.antecedent = [[int(v) for v in row] for row in system._matrix("antecedent")]
-        self.connection = [int(v) for v in system._matrix("connection").ravel()]
-        self.consequent = system._matrix("consequent")
+        # Each rule as the explainer reads it: (text, antecedent, consequent, is_and, weight).
+        self.antecedent = [[int(v) for v in rule[1]] for rule in system._rules]
+        self.connection = [1 if rule[3] else 2 for rule in system._rules]
+        self.consequent = np.array([rule[2] for rule in system._rules], dtype=np.float64).reshape(self.num_rules, -1)
 
     def weights(self, description, X, threads=1):
         """(rows, rules) weights of `description` (this system's rules, any
