@@ -70,7 +70,7 @@ int runBench(const BenchOptions &options) {
         loaded = fazolt::System::fromFile(options.systemPath,
                                           options.modulePath.empty() ? defaultModulePath() : options.modulePath);
     } catch (const orvane::HostError &e) {
-        std::cerr << "error: " << e.identifier() << ": " << options.systemPath << ": " << e.message() << "\n";
+        printError(e, options.systemPath + ": ");
         return EXIT_EVALUATION_ERROR;
     }
     const fazolt::System &system = *loaded;
@@ -83,11 +83,11 @@ int runBench(const BenchOptions &options) {
         numRows = reader.readBlock(std::numeric_limits<int64_t>::max(), block);
         numCols = std::max<int64_t>(reader.numColumns(), 0);
     } catch (const orvane::HostError &e) {
-        std::cerr << "error: " << e.identifier() << ": " << e.message() << "\n";
+        printError(e);
         return EXIT_EVALUATION_ERROR;
     }
     if (numRows == 0) {
-        std::cerr << "error: fazolt:bench:NoRows: " << options.inputsPath << " holds no input rows\n";
+        printError(cliError::kBenchNoRows, options.inputsPath + " holds no input rows");
         return EXIT_EVALUATION_ERROR;
     }
     orvane::Value inputs = orvane::Value::doubleMatrix(numRows, numCols, block);
@@ -112,15 +112,16 @@ int runBench(const BenchOptions &options) {
         auto stop = std::chrono::steady_clock::now();
         double cpuStop = cpuNanoseconds();
         if (outcome.error) {
-            std::cerr << "error: " << outcome.error->identifier() << ": " << outcome.error->message() << "\n";
+            printError(*outcome.error);
             return EXIT_EVALUATION_ERROR;
         }
         uint64_t sum = checksumOf(outcome.results.at(0));
         if (checksum && *checksum != sum) {
-            std::fprintf(stderr,
-                         "error: fazolt:bench:Nondeterministic: repetition %" PRId64 " gave checksum 0x%016" PRIx64
-                         ", earlier ones 0x%016" PRIx64 "\n",
-                         rep, sum, *checksum);
+            char message[128];
+            std::snprintf(message, sizeof message,
+                          "repetition %" PRId64 " gave checksum 0x%016" PRIx64 ", earlier ones 0x%016" PRIx64, rep, sum,
+                          *checksum);
+            printError(cliError::kBenchNondeterministic, message);
             return EXIT_EVALUATION_ERROR;
         }
         checksum = sum;

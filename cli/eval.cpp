@@ -63,7 +63,7 @@ bool parseDelimiter(const std::string &text, char &delimiter) {
     return false;
 }
 
-// ---- Standard error: warnings, capped per identifier, and a progress bar.
+// ---- Standard error: a progress bar (warnings: cli/report.h).
 
 class ProgressBar {
 public:
@@ -90,33 +90,6 @@ private:
     uint64_t total_;
     bool enabled_;
     int shown_ = -1;
-};
-
-class WarningPrinter {
-public:
-    static constexpr int64_t kShownPerIdentifier = 20;
-    void print(const std::vector<orvane::Warning> &warnings) {
-        for (const orvane::Warning &w : warnings) {
-            int64_t &count = counts_[w.identifier];
-            if (++count <= kShownPerIdentifier) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
-        }
-    }
-    // How many more of an identifier's warnings will be printed.
-    int64_t numStillShown(const std::string &identifier) const {
-        auto it = counts_.find(identifier);
-        return kShownPerIdentifier - (it == counts_.end() ? 0 : std::min(it->second, kShownPerIdentifier));
-    }
-    void printSummary() {
-        for (const auto &[identifier, count] : counts_) {
-            if (count > kShownPerIdentifier) {
-                std::cerr << "warning: " << identifier << ": " << (count - kShownPerIdentifier)
-                          << " more warnings not shown\n";
-            }
-        }
-    }
-
-private:
-    std::map<std::string, int64_t> counts_;
 };
 
 // ---- Output: standard output, or -o FILE (cli/output.h), with the rows in CSV.
@@ -214,20 +187,17 @@ int runJsonInputs(const EvalOptions &options, const fazolt::System &system, cons
         printError(e, options.inputsPath + ": ");
         return EXIT_EVALUATION_ERROR;
     }
-    // The module would report the count as a fault of the system.
-    int64_t numInputs = recordNumInputs(system.record());
-    const std::vector<int64_t> &dims = inputs.dims();
-    if (numInputs >= 0 && dims.size() == 2 && dims[0] > 0 && dims[1] != numInputs) {
-        std::cerr << "error: fazolt:inputs:ColumnCount: " << options.inputsPath << ": the inputs have " << dims[1]
-                  << " columns, but the system has " << numInputs << " inputs\n";
-        return EXIT_EVALUATION_ERROR;
-    }
     // Rows of a host value are counted from 1, as the host counts.
     std::string path = options.inputsPath;
     fazolt::RowChecks checks =
         rowChecks(options.diagnostics, [path](int64_t row) { return path + ": row " + std::to_string(row + 1); });
     checks.threads = options.threads;
     orvane::CallOutcome outcome = system.checkedCall(inputs, diagnostics, checks, isJson ? options.numResults : 1);
+    // A matrix of the wrong width is the inputs file's fault, in either format.
+    if (outcome.error && outcome.error->identifier() == cliError::kColumnCount) {
+        printError(*outcome.error, options.inputsPath + ": ");
+        return EXIT_EVALUATION_ERROR;
+    }
     if (isJson) {
         std::ostringstream text;
         int status = printCallOutcome(text, outcome);
@@ -668,7 +638,8 @@ void addEvalCommand(CLI::App &app, int &status) {
     addSystemOption(eval, options->systemPath);
     eval->add_option("inputs", options->inputsPath, "Input rows: CSV file, - for standard input, or a .json host value")
         ->type_name("INPUTS");
-    eval->add_option("-o,--output", options->outputPath, "Write the outputs to FILE (replaced only on success)")
+    eval->add_option("-o,--output,--output-file", options->outputPath,
+                     "Write the outputs to FILE (replaced only on success)")
         ->type_name("FILE");
     eval->add_option("--format", options->format, "Output format: csv (default) or json")
         ->check(CLI::IsMember({"csv", "json"}))

@@ -9,6 +9,7 @@
 //   and message), and the output text.
 // Both ends run on one machine, so numbers travel in native byte order.
 #include "cli/jobs.h"
+#include "cli/report.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -149,7 +150,7 @@ WorkerPool::WorkerPool(int numWorkers, const WorkerSetup &setup) {
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
             int error = errno;
             stopAll(true);
-            throw orvane::HostError("fazolt:jobs:CannotStart",
+            throw orvane::HostError(cliError::kJobsCannotStart,
                                     std::string("cannot make a worker socket: ") + std::strerror(error));
         }
         pid_t pid = fork();
@@ -158,7 +159,7 @@ WorkerPool::WorkerPool(int numWorkers, const WorkerSetup &setup) {
             close(ends[0]);
             close(ends[1]);
             stopAll(true);
-            throw orvane::HostError("fazolt:jobs:CannotStart",
+            throw orvane::HostError(cliError::kJobsCannotStart,
                                     std::string("cannot start a worker process: ") + std::strerror(error));
         }
         if (pid == 0) {
@@ -248,7 +249,7 @@ BlockResult WorkerPool::next() {
         }
         if (poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) continue;
-            throw orvane::HostError("fazolt:jobs:PollFailed",
+            throw orvane::HostError(cliError::kJobsPollFailed,
                                     std::string("cannot wait for the workers: ") + std::strerror(errno));
         }
         for (size_t k = 0; k < fds.size(); ++k) {

@@ -528,6 +528,7 @@ TEST(CliEval, FailedWritesAreErrorsWithTheirReasonAndKeepTheOldFile) {
         {"eval", dimmer, rows, "-o", dir + "/out.csv"},
         {"eval", dimmer, rows, "--jobs", "2", "--block-rows", "50", "-o", dir + "/out.csv"},
         {"convert", dimmer, dir + "/out.fcl"},
+        {"explain", dimmer, "--row", "30,0.9", "--format", "json", "-o", dir + "/out.json"},
         {"plot", dimmer, "--variable", "daylight", "-o", dir + "/out.svg"},
         {"plot", dimmer, "--variable", "daylight", "-o", dir + "/out.png"},
     };
