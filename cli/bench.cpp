@@ -64,6 +64,27 @@ double medianOf(std::vector<double> values) {
 
 // ---- The command.
 
+// Every row of the CSV file as one matrix; nothing, with the error printed,
+// when it cannot be read or holds no rows.
+std::optional<orvane::Value> readInputs(const std::string &path) {
+    std::vector<double> block;
+    int64_t numRows = 0;
+    int64_t numCols = 0;
+    try {
+        CsvReader reader(path, -1);
+        numRows = reader.readBlock(std::numeric_limits<int64_t>::max(), block);
+        numCols = std::max<int64_t>(reader.numColumns(), 0);
+    } catch (const orvane::HostError &e) {
+        printError(e);
+        return std::nullopt;
+    }
+    if (numRows == 0) {
+        printError(cliError::kBenchNoRows, path + " holds no input rows");
+        return std::nullopt;
+    }
+    return orvane::Value::doubleMatrix(numRows, numCols, block);
+}
+
 int runBench(const BenchOptions &options) {
     std::optional<fazolt::System> loaded;
     try {
@@ -75,22 +96,10 @@ int runBench(const BenchOptions &options) {
     }
     const fazolt::System &system = *loaded;
 
-    std::vector<double> block;
-    int64_t numRows = 0;
-    int64_t numCols = 0;
-    try {
-        CsvReader reader(options.inputsPath, -1);
-        numRows = reader.readBlock(std::numeric_limits<int64_t>::max(), block);
-        numCols = std::max<int64_t>(reader.numColumns(), 0);
-    } catch (const orvane::HostError &e) {
-        printError(e);
-        return EXIT_EVALUATION_ERROR;
-    }
-    if (numRows == 0) {
-        printError(cliError::kBenchNoRows, options.inputsPath + " holds no input rows");
-        return EXIT_EVALUATION_ERROR;
-    }
-    orvane::Value inputs = orvane::Value::doubleMatrix(numRows, numCols, block);
+    std::optional<orvane::Value> read = readInputs(options.inputsPath);
+    if (!read) return EXIT_EVALUATION_ERROR;
+    const orvane::Value &inputs = *read;
+    const int64_t numRows = inputs.dims()[0];
     // Every diagnostic off: a warning per row would time the warning log,
     // not the evaluation.
     orvane::Value diagnostics = fazolt::makeDiagnostics(0, 0, 0, system.name());

@@ -472,28 +472,12 @@ void parseCsvRows(std::string_view lines, int64_t numRows, const CsvLayout &layo
     }
 }
 
+// The lines first, then their numbers: the two steps a block sent to a
+// worker process takes, so that both meet the same error first.
 int64_t CsvReader::readBlock(int64_t maxRows, std::vector<double> &columnMajor, std::vector<std::string> *keptStarts) {
-    blockRows_.clear();
-    bool isKeeping = keptStarts != nullptr && !layout_.keptFields.empty();
-    if (keptStarts != nullptr) keptStarts->clear();
-    int64_t numRows = 0;
-    std::string_view line;
-    std::vector<double> row;
-    std::string kept;
-    while (numRows < maxRows && nextRowLine(line)) {
-        if (!isRowLine(line)) continue;
-        readRowFields(line, layout_, displayName_, lineNumber_, fields_, fieldText_, row, isKeeping ? &kept : nullptr);
-        if (numRows == 0) blockFirstLine_ = lineNumber_;  // rows follow each other line by line
-        blockRows_.insert(blockRows_.end(), row.begin(), row.end());
-        if (isKeeping) keptStarts->push_back(kept);
-        ++numRows;
-    }
-    // The module reads column-major inputs.
-    auto cols = static_cast<size_t>(std::max<int64_t>(layout_.numInputs(), 0));
-    auto rows = static_cast<size_t>(numRows);
-    columnMajor.resize(rows * cols);
-    for (size_t r = 0; r < rows; ++r) {
-        for (size_t c = 0; c < cols; ++c) columnMajor[r + c * rows] = blockRows_[r * cols + c];
-    }
-    return numRows;
+    CsvLineBlock block = readBlockLines(maxRows, blockLines_);
+    if (block.numRows > 0) blockFirstLine_ = block.firstLine;
+    parseCsvRows(blockLines_, block.numRows, layout_, block.firstLine, displayName_, columnMajor, keptStarts);
+    if (block.error) throw *block.error;
+    return block.numRows;
 }

@@ -511,6 +511,59 @@ bool isWildcard(const std::string &host) { return host == "0.0.0.0" || host == "
 // A host as it goes into a URL: an IPv6 address in brackets.
 std::string urlHost(const std::string &host) { return host.find(':') != std::string::npos ? "[" + host + "]" : host; }
 
+// The checks every request passes before its route: one Host that this
+// server answers, bounded headers and body, GET or HEAD, a bounded URL.
+httplib::Server::HandlerResponse checkRequest(const httplib::Request &req, httplib::Response &res,
+                                              bool isAnyHostAnswered, const std::string &ownHost) {
+    auto refuse = [&res](int status, const std::string &parameter, const std::string &message) {
+        sendJson(res, status, errorJson(parameter, message));
+        return httplib::Server::HandlerResponse::Handled;
+    };
+    std::string host = hostName(req.get_header_value("Host"));
+    if (!req.has_header("Host") || req.get_header_value_count("Host") > 1)
+        return refuse(400, "Host", "expected one Host header");
+    if (!isAnyHostAnswered && host != ownHost && !isLoopback(host))
+        return refuse(403, "Host", "not answered for host \"" + host + "\" (see --host)");
+    if (req.headers.size() > kMaxHeaderCount)
+        return refuse(400, "headers", "more than " + std::to_string(kMaxHeaderCount) + " headers");
+    if (req.has_header("Transfer-Encoding")) return refuse(400, "Transfer-Encoding", "not accepted");
+    if (req.has_header("Content-Length")) {
+        std::string length = req.get_header_value("Content-Length");
+        for (size_t k = 1; k < req.get_header_value_count("Content-Length"); ++k)
+            if (req.get_header_value("Content-Length", k) != length)
+                return refuse(400, "Content-Length", "given twice with different values");
+        if (length.empty() || length.size() > 9 || length.find_first_not_of("0123456789") != std::string::npos)
+            return refuse(400, "Content-Length", "expected a whole number of bytes, got \"" + length + "\"");
+        if (std::stoul(length) > kMaxBodyLength)
+            return refuse(400, "Content-Length",
+                          "bodies over " + std::to_string(kMaxBodyLength) + " bytes are not accepted");
+    }
+    if (req.method != "GET" && req.method != "HEAD") {
+        res.set_header("Allow", "GET, HEAD");
+        return refuse(405, "method", "only GET is answered, not " + req.method);
+    }
+    if (req.target.size() > kMaxUrlLength)
+        return refuse(400, "url", "longer than " + std::to_string(kMaxUrlLength) + " characters");
+    return httplib::Server::HandlerResponse::Unhandled;
+}
+
+// Whatever the routes and the check above do not answer (an unknown path,
+// a request the library or the connection's limits refused) gets JSON too.
+httplib::Server::HandlerResponse answerUnrouted(const httplib::Request &req, httplib::Response &res) {
+    if (res.get_header_value("Content-Type") == "application/json") return httplib::Server::HandlerResponse::Unhandled;
+    if (lastReadFailure != ReadFailure::none) {
+        auto [status, body] = readFailureAnswer(false);
+        sendJson(res, status, body);
+    } else if (res.status == 404)
+        sendJson(res, 404, errorJson("path", "no such path: " + req.path));
+    else if (res.status == 414)
+        sendJson(res, 400, errorJson("url", "URL too long"));
+    else
+        sendJson(res, 400,
+                 errorJson("request", "cannot answer this request (HTTP " + std::to_string(res.status) + ")"));
+    return httplib::Server::HandlerResponse::Handled;
+}
+
 int runView(const ViewOptions &options) {
     ViewApi api(loadExplainer(options.systemPath, options.modulePath));
     BoundedServer server;
@@ -524,55 +577,9 @@ int runView(const ViewOptions &options) {
     bool isAnyHostAnswered = isWildcard(options.host);
     std::string ownHost = lowercase(options.host);
     server.set_pre_routing_handler([isAnyHostAnswered, ownHost](const httplib::Request &req, httplib::Response &res) {
-        auto refuse = [&res](int status, const std::string &parameter, const std::string &message) {
-            sendJson(res, status, errorJson(parameter, message));
-            return httplib::Server::HandlerResponse::Handled;
-        };
-        std::string host = hostName(req.get_header_value("Host"));
-        if (!req.has_header("Host") || req.get_header_value_count("Host") > 1)
-            return refuse(400, "Host", "expected one Host header");
-        if (!isAnyHostAnswered && host != ownHost && !isLoopback(host))
-            return refuse(403, "Host", "not answered for host \"" + host + "\" (see --host)");
-        if (req.headers.size() > kMaxHeaderCount)
-            return refuse(400, "headers", "more than " + std::to_string(kMaxHeaderCount) + " headers");
-        if (req.has_header("Transfer-Encoding")) return refuse(400, "Transfer-Encoding", "not accepted");
-        if (req.has_header("Content-Length")) {
-            std::string length = req.get_header_value("Content-Length");
-            for (size_t k = 1; k < req.get_header_value_count("Content-Length"); ++k)
-                if (req.get_header_value("Content-Length", k) != length)
-                    return refuse(400, "Content-Length", "given twice with different values");
-            if (length.empty() || length.size() > 9 || length.find_first_not_of("0123456789") != std::string::npos)
-                return refuse(400, "Content-Length", "expected a whole number of bytes, got \"" + length + "\"");
-            if (std::stoul(length) > kMaxBodyLength)
-                return refuse(400, "Content-Length",
-                              "bodies over " + std::to_string(kMaxBodyLength) + " bytes are not accepted");
-        }
-        if (req.method != "GET" && req.method != "HEAD") {
-            res.set_header("Allow", "GET, HEAD");
-            return refuse(405, "method", "only GET is answered, not " + req.method);
-        }
-        if (req.target.size() > kMaxUrlLength)
-            return refuse(400, "url", "longer than " + std::to_string(kMaxUrlLength) + " characters");
-        return httplib::Server::HandlerResponse::Unhandled;
+        return checkRequest(req, res, isAnyHostAnswered, ownHost);
     });
-    // Whatever the routes and the check above do not answer (an unknown path,
-    // a request the library or the connection's limits refused) gets JSON too.
-    server.set_error_handler(
-        httplib::Server::HandlerWithResponse([](const httplib::Request &req, httplib::Response &res) {
-            if (res.get_header_value("Content-Type") == "application/json")
-                return httplib::Server::HandlerResponse::Unhandled;
-            if (lastReadFailure != ReadFailure::none) {
-                auto [status, body] = readFailureAnswer(false);
-                sendJson(res, status, body);
-            } else if (res.status == 404)
-                sendJson(res, 404, errorJson("path", "no such path: " + req.path));
-            else if (res.status == 414)
-                sendJson(res, 400, errorJson("url", "URL too long"));
-            else
-                sendJson(res, 400,
-                         errorJson("request", "cannot answer this request (HTTP " + std::to_string(res.status) + ")"));
-            return httplib::Server::HandlerResponse::Handled;
-        }));
+    server.set_error_handler(httplib::Server::HandlerWithResponse(answerUnrouted));
     for (const WebAsset &asset : kWebAssets) {
         server.Get(asset.path, [&asset](const httplib::Request &, httplib::Response &res) {
             res.set_content(asset.body.data(), asset.body.size(), asset.contentType);
