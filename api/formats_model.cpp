@@ -103,8 +103,7 @@ std::string variablesText(const std::vector<Variable> &vars) {
     for (size_t i = 0; i < vars.size(); ++i) {
         const Variable &v = vars[i];
         text += (i > 0 ? ",\n    " : "\n    ") + std::string("{\"name\": ") + jsonQuoted(v.name) +
-                ", \"range\": " + numbersText({v.low, v.high}) + (v.clamp ? ", \"clamp\": true" : "") +
-                ", \"mf\": [";
+                ", \"range\": " + numbersText({v.low, v.high}) + (v.clamp ? ", \"clamp\": true" : "") + ", \"mf\": [";
         for (size_t j = 0; j < v.terms.size(); ++j) {
             const Term &t = v.terms[j];
             text += (j > 0 ? ",\n      " : "\n      ") + std::string("{\"name\": ") + jsonQuoted(t.name) +
@@ -241,6 +240,23 @@ std::string ourName(const NameTable &table, const std::string &theirs) {
     return "";
 }
 
+std::vector<std::string> theirNames(const NameTable &table) {
+    std::vector<std::string> names;
+    for (const NamePair &p : table) names.push_back(p.theirs);
+    return names;
+}
+
+std::string ourMethodName(const NameTable &table, const std::string &theirs) {
+    std::string ours = ourName(table, theirs);
+    return ours.empty() && isRegisteredFunction(theirs) ? theirs : ours;
+}
+
+std::string unsupportedName(const std::string &word, const std::vector<std::string> &names) {
+    std::string text;
+    for (const std::string &n : names) text += (text.empty() ? "" : ", ") + n;
+    return "not supported (" + text + ", or a registered function)" + closestNameSuggestion(word, names);
+}
+
 namespace {
 
 std::string lowered(const std::string &s) {
@@ -316,8 +332,9 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
     };
     for (const std::string &w : words) {
         if (w.find_first_of("()") != std::string::npos) {
-            fail("parentheses are not supported in rules (a rule here is all \"and\" or all \"or\"; write "
-                 "one rule per alternative)");
+            fail(
+                "parentheses are not supported in rules (a rule here is all \"and\" or all \"or\"; write "
+                "one rule per alternative)");
         }
     }
     if (keyword(0) != "if") fail("a rule starts with \"if\"");
@@ -490,9 +507,15 @@ bool isRangeMidpoint(const std::string &valueText, double value, const std::stri
     return v * 2 == lo + hi;
 }
 
-std::string defaultWarning(const std::string &what, double low, double high) {
-    return what + " is not kept: when no rule fired, an output here takes its range's midpoint " +
-           numberText((high + low) / 2.0) + " (with the no-rule-fired diagnostic)";
+std::optional<FormatWarning> defaultValueWarning(const char *identifier, const std::string &fileName, int line,
+                                                 const std::string &construct, const std::string &valueText,
+                                                 double value, const std::string &lowText, const std::string &highText,
+                                                 double low, double high) {
+    if (isRangeMidpoint(valueText, value, lowText, highText, low, high)) return std::nullopt;
+    return FormatWarning{identifier,
+                         fileName + ":" + std::to_string(line) + ": " + construct + ": " + valueText +
+                             " is not kept: when no rule fired, an output here takes its range's midpoint " +
+                             numberText((high + low) / 2.0) + " (with the no-rule-fired diagnostic)"};
 }
 
 bool isRegisteredFunction(const std::string &name) { return !name.empty() && orvane::hasFunction(name); }
@@ -573,14 +596,14 @@ void FileProblems::raise(bool isCut) const {
 
 // ---- Settings.
 
-std::string mergeFileSetting(FileSetting &setting, const std::string &value, int line) {
+std::string mergeFileSetting(FileSetting &setting, const std::string &value, int line, const char *kind) {
     if (setting.value.empty()) {
         setting = {value, line};
         return "";
     }
     if (setting.value == value) return "";
     return "\"" + value + "\" differs from \"" + setting.value + "\" on line " + std::to_string(setting.line) +
-           " (one setting for the whole system)";
+           " (one " + kind + " for the whole system)";
 }
 
 // ---- Numbers.
