@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <fazolt/explain.h>
 #include <fazolt/fazolt.h>
 #include <fazolt/formats.h>
 #include <orvane/host.h>
@@ -26,7 +27,7 @@ std::string defaultModulePath();
 std::string readTextFile(const std::string &path);
 // {"identifier": ..., "message": ..., "arguments": [...]}
 std::string warningToJson(const orvane::Warning &w);
-std::string jsonString(const std::string &text);
+using fazolt::jsonString;
 // Prints {"results": [...], "warnings": [...]} or {"error": ..., "warnings": [...]},
 // the form of `fazolt call`; returns the exit status.
 int printCallOutcome(std::ostream &out, const orvane::CallOutcome &outcome);

@@ -193,10 +193,6 @@ std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::s
     return loaded;
 }
 
-std::string jsonString(const std::string &text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 std::string warningToJson(const orvane::Warning &w) {
     std::string out = "{\"identifier\": " + jsonString(w.identifier) + ", \"message\": " + jsonString(w.message) +
                       ", \"arguments\": [";
