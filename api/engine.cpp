@@ -6,7 +6,9 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -191,6 +193,25 @@ orvane::Value clampedColumns(const orvane::Value &matrix, const ClampRanges &ran
     return out;
 }
 
+// Rows with more or fewer values than the record has inputs, said in the
+// caller's terms rather than as a fault of the system (which the module
+// would report). Nothing when the record does not say its count: the
+// module then reports the malformed record.
+std::optional<orvane::HostError> columnCountError(const orvane::Value &inputs, const orvane::Value &record) {
+    const std::vector<int64_t> &dims = inputs.dims();
+    if (dims.size() != 2 || dims[0] == 0 || record.className() != "struct" || record.numel() != 1) return std::nullopt;
+    orvane::Value n = record.field(0, "numInputs");
+    if (!n || n.numel() != 1 || n.isComplex() || n.className() == "struct" || n.className() == "cell")
+        return std::nullopt;
+    const double numInputs = n.toDoubles()[0];
+    if (!(numInputs >= 0.0 && numInputs <= 2147483647.0) || std::floor(numInputs) != numInputs ||
+        static_cast<double>(dims[1]) == numInputs)
+        return std::nullopt;
+    return orvane::HostError("fazolt:input:ColumnCount",
+                             "the data has " + std::to_string(dims[1]) + " columns, the system " +
+                                 std::to_string(static_cast<int64_t>(numInputs)) + " inputs");
+}
+
 }  // namespace
 
 orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Value &diagnostics, int numResults) const {
@@ -204,6 +225,10 @@ orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Valu
                                      "again, without end?");
     };
     orvane::CallOutcome outcome;
+    if (std::optional<orvane::HostError> e = columnCountError(inputs, record_)) {
+        outcome.error = std::move(e);
+        return outcome;
+    }
     if (nestedCalls >= kMostNestedCalls) {
         outcome.error = tooDeep();
         return outcome;

@@ -452,11 +452,11 @@ Explainer::Surface Explainer::surface(size_t x, size_t y, size_t output, const s
 
 std::string jsonNumber(double v) { return orvane::formatDouble(v, true); }
 
-namespace {
-
-std::string jsonText(const std::string &s) {
-    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+std::string jsonString(const std::string &text) {
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
+
+namespace {
 
 std::string jsonNumbers(const std::vector<double> &v) {
     std::string out = "[";
@@ -483,11 +483,11 @@ std::string jsonInts(const std::vector<int> &v) {
 
 std::string variablesJson(const std::vector<VariableInfo> &vars) {
     return jsonList(vars, [](const VariableInfo &v, size_t) {
-        return "{\"name\":" + jsonText(v.name) + ",\"range\":[" + jsonNumber(v.low) + "," + jsonNumber(v.high) +
+        return "{\"name\":" + jsonString(v.name) + ",\"range\":[" + jsonNumber(v.low) + "," + jsonNumber(v.high) +
                "],\"terms\":" +
                jsonList(v.terms,
                         [](const TermInfo &t, size_t) {
-                            return "{\"name\":" + jsonText(t.name) + ",\"type\":" + jsonText(t.type) +
+                            return "{\"name\":" + jsonString(t.name) + ",\"type\":" + jsonString(t.type) +
                                    ",\"params\":" + jsonNumbers(t.params) + "}";
                         }) +
                "}";
@@ -496,7 +496,7 @@ std::string variablesJson(const std::vector<VariableInfo> &vars) {
 
 std::string warningsJson(const std::vector<orvane::Warning> &warnings) {
     return jsonList(warnings, [](const orvane::Warning &w, size_t) {
-        return "{\"identifier\":" + jsonText(w.identifier) + ",\"message\":" + jsonText(w.message) + "}";
+        return "{\"identifier\":" + jsonString(w.identifier) + ",\"message\":" + jsonString(w.message) + "}";
     });
 }
 
@@ -510,15 +510,15 @@ std::string systemInfoToJson(const SystemInfo &info, const std::vector<std::vect
             return jsonList(terms, [](const std::vector<double> &t, size_t) { return jsonNumbers(t); });
         });
     };
-    return "{\"name\":" + jsonText(info.name) + ",\"type\":" + jsonText(info.type) +
-           ",\"isMamdani\":" + (info.isMamdani ? "true" : "false") + ",\"andMethod\":" + jsonText(info.andMethod) +
-           ",\"orMethod\":" + jsonText(info.orMethod) + ",\"impMethod\":" + jsonText(info.impMethod) +
-           ",\"aggMethod\":" + jsonText(info.aggMethod) + ",\"defuzzMethod\":" + jsonText(info.defuzzMethod) +
+    return "{\"name\":" + jsonString(info.name) + ",\"type\":" + jsonString(info.type) +
+           ",\"isMamdani\":" + (info.isMamdani ? "true" : "false") + ",\"andMethod\":" + jsonString(info.andMethod) +
+           ",\"orMethod\":" + jsonString(info.orMethod) + ",\"impMethod\":" + jsonString(info.impMethod) +
+           ",\"aggMethod\":" + jsonString(info.aggMethod) + ",\"defuzzMethod\":" + jsonString(info.defuzzMethod) +
            ",\"numSamples\":" + std::to_string(info.numSamples) + ",\"inputs\":" + variablesJson(info.inputs) +
            ",\"outputs\":" + variablesJson(info.outputs) + ",\"rules\":" +
            jsonList(info.rules,
                     [](const RuleInfo &r, size_t) {
-                        return "{\"text\":" + jsonText(r.text) + ",\"antecedent\":" + jsonInts(r.antecedent) +
+                        return "{\"text\":" + jsonString(r.text) + ",\"antecedent\":" + jsonInts(r.antecedent) +
                                ",\"consequent\":" + jsonInts(r.consequent) +
                                ",\"connection\":" + (r.isAnd ? "\"and\"" : "\"or\"") +
                                ",\"weight\":" + jsonNumber(r.weight) + "}";
@@ -533,15 +533,15 @@ std::string systemInfoToJson(const SystemInfo &info, const std::vector<std::vect
 std::string explanationToJson(const SystemInfo &info, const Explanation &e, bool withImpliedSets) {
     std::string inputs = jsonList(e.inputs, [&](const InputExplanation &in, size_t i) {
         const VariableInfo &v = info.inputs[i];
-        return "{\"name\":" + jsonText(v.name) + ",\"value\":" + jsonNumber(in.value) + ",\"terms\":" +
+        return "{\"name\":" + jsonString(v.name) + ",\"value\":" + jsonNumber(in.value) + ",\"terms\":" +
                jsonList(in.termDegrees,
                         [&](double d, size_t j) {
-                            return "{\"name\":" + jsonText(v.terms[j].name) + ",\"degree\":" + jsonNumber(d) + "}";
+                            return "{\"name\":" + jsonString(v.terms[j].name) + ",\"degree\":" + jsonNumber(d) + "}";
                         }) +
                "}";
     });
     std::string rules = jsonList(e.rules, [&](const RuleExplanation &r, size_t k) {
-        std::string out = "{\"index\":" + std::to_string(k + 1) + ",\"text\":" + jsonText(info.rules[k].text) +
+        std::string out = "{\"index\":" + std::to_string(k + 1) + ",\"text\":" + jsonString(info.rules[k].text) +
                           ",\"antecedent\":" + jsonInts(info.rules[k].antecedent) +
                           ",\"consequent\":" + jsonInts(info.rules[k].consequent) +
                           ",\"antecedentValues\":" + jsonNumbers(r.antecedentValues) +
@@ -557,8 +557,8 @@ std::string explanationToJson(const SystemInfo &info, const Explanation &e, bool
         return out + "}";
     });
     std::string outputs = jsonList(e.outputs, [&](const OutputExplanation &out, size_t o) {
-        std::string s = "{\"name\":" + jsonText(info.outputs[o].name) + ",\"method\":" + jsonText(info.defuzzMethod) +
-                        ",\"value\":" + jsonNumber(out.value);
+        std::string s = "{\"name\":" + jsonString(info.outputs[o].name) +
+                        ",\"method\":" + jsonString(info.defuzzMethod) + ",\"value\":" + jsonNumber(out.value);
         if (info.isMamdani) {
             SetSummary sum = summarizeSet(info.samplePoints[o], out.aggregatedSet);
             s += ",\"summary\":{\"isEmpty\":" + std::string(sum.isEmpty ? "true" : "false") +
@@ -570,7 +570,7 @@ std::string explanationToJson(const SystemInfo &info, const Explanation &e, bool
         }
         return s + "}";
     });
-    return "{\"system\":" + jsonText(info.name) + ",\"type\":" + jsonText(info.type) + ",\"inputs\":" + inputs +
+    return "{\"system\":" + jsonString(info.name) + ",\"type\":" + jsonString(info.type) + ",\"inputs\":" + inputs +
            ",\"rules\":" + rules + ",\"totalFiringStrength\":" + jsonNumber(e.totalFiringStrength) +
            ",\"outputs\":" + outputs + ",\"warnings\":" + warningsJson(e.warnings) + "}";
 }

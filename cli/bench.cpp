@@ -64,33 +64,42 @@ double medianOf(std::vector<double> values) {
 
 // ---- The command.
 
+// Every row of the CSV file as one matrix; nothing, with the error printed,
+// when it cannot be read or holds no rows.
+std::optional<orvane::Value> readInputs(const std::string &path) {
+    std::vector<double> block;
+    int64_t numRows = 0;
+    int64_t numCols = 0;
+    try {
+        CsvReader reader(path, -1);
+        numRows = reader.readBlock(std::numeric_limits<int64_t>::max(), block);
+        numCols = std::max<int64_t>(reader.numColumns(), 0);
+    } catch (const orvane::HostError &e) {
+        printError(e);
+        return std::nullopt;
+    }
+    if (numRows == 0) {
+        printError(cliError::kBenchNoRows, path + " holds no input rows");
+        return std::nullopt;
+    }
+    return orvane::Value::doubleMatrix(numRows, numCols, block);
+}
+
 int runBench(const BenchOptions &options) {
     std::optional<fazolt::System> loaded;
     try {
         loaded = fazolt::System::fromFile(options.systemPath,
                                           options.modulePath.empty() ? defaultModulePath() : options.modulePath);
     } catch (const orvane::HostError &e) {
-        std::cerr << "error: " << e.identifier() << ": " << options.systemPath << ": " << e.message() << "\n";
+        printError(e, options.systemPath + ": ");
         return EXIT_EVALUATION_ERROR;
     }
     const fazolt::System &system = *loaded;
 
-    std::vector<double> block;
-    int64_t numRows = 0;
-    int64_t numCols = 0;
-    try {
-        CsvReader reader(options.inputsPath, -1);
-        numRows = reader.readBlock(std::numeric_limits<int64_t>::max(), block);
-        numCols = std::max<int64_t>(reader.numColumns(), 0);
-    } catch (const orvane::HostError &e) {
-        std::cerr << "error: " << e.identifier() << ": " << e.message() << "\n";
-        return EXIT_EVALUATION_ERROR;
-    }
-    if (numRows == 0) {
-        std::cerr << "error: fazolt:bench:NoRows: " << options.inputsPath << " holds no input rows\n";
-        return EXIT_EVALUATION_ERROR;
-    }
-    orvane::Value inputs = orvane::Value::doubleMatrix(numRows, numCols, block);
+    std::optional<orvane::Value> read = readInputs(options.inputsPath);
+    if (!read) return EXIT_EVALUATION_ERROR;
+    const orvane::Value &inputs = *read;
+    const int64_t numRows = inputs.dims()[0];
     // Every diagnostic off: a warning per row would time the warning log,
     // not the evaluation.
     orvane::Value diagnostics = fazolt::makeDiagnostics(0, 0, 0, system.name());
@@ -112,15 +121,16 @@ int runBench(const BenchOptions &options) {
         auto stop = std::chrono::steady_clock::now();
         double cpuStop = cpuNanoseconds();
         if (outcome.error) {
-            std::cerr << "error: " << outcome.error->identifier() << ": " << outcome.error->message() << "\n";
+            printError(*outcome.error);
             return EXIT_EVALUATION_ERROR;
         }
         uint64_t sum = checksumOf(outcome.results.at(0));
         if (checksum && *checksum != sum) {
-            std::fprintf(stderr,
-                         "error: fazolt:bench:Nondeterministic: repetition %" PRId64 " gave checksum 0x%016" PRIx64
-                         ", earlier ones 0x%016" PRIx64 "\n",
-                         rep, sum, *checksum);
+            char message[128];
+            std::snprintf(message, sizeof message,
+                          "repetition %" PRId64 " gave checksum 0x%016" PRIx64 ", earlier ones 0x%016" PRIx64, rep, sum,
+                          *checksum);
+            printError(cliError::kBenchNondeterministic, message);
             return EXIT_EVALUATION_ERROR;
         }
         checksum = sum;

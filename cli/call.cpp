@@ -17,7 +17,7 @@ int runCall(const CallOptions &options) {
         try {
             arguments.push_back(orvane::fromJson(readTextFile(path)));
         } catch (const orvane::HostError &e) {
-            std::cerr << "error: " << e.identifier() << ": " << path << ": " << e.message() << "\n";
+            printError(e, path + ": ");
             return EXIT_EVALUATION_ERROR;
         }
     }
@@ -25,7 +25,7 @@ int runCall(const CallOptions &options) {
     try {
         module = orvane::Module::load(options.modulePath.empty() ? defaultModulePath() : options.modulePath);
     } catch (const orvane::HostError &e) {
-        std::cerr << "error: " << e.identifier() << ": " << e.message() << "\n";
+        printError(e);
         return EXIT_EVALUATION_ERROR;
     }
     orvane::CallOutcome outcome = module->call(options.numResults, arguments);

@@ -3,9 +3,13 @@
 #ifndef FAZOLT_CLI_COMMANDS_H
 #define FAZOLT_CLI_COMMANDS_H
 
+#include "cli/report.h"
+
 #include <CLI/CLI.hpp>
 
+#include <fazolt/explain.h>
 #include <fazolt/fazolt.h>
+#include <fazolt/formats.h>
 #include <orvane/host.h>
 
 #include <cstdint>
@@ -23,7 +27,7 @@ std::string defaultModulePath();
 std::string readTextFile(const std::string &path);
 // {"identifier": ..., "message": ..., "arguments": [...]}
 std::string warningToJson(const orvane::Warning &w);
-std::string jsonString(const std::string &text);
+using fazolt::jsonString;
 // Prints {"results": [...], "warnings": [...]} or {"error": ..., "warnings": [...]},
 // the form of `fazolt call`; returns the exit status.
 int printCallOutcome(std::ostream &out, const orvane::CallOutcome &outcome);
@@ -69,11 +73,11 @@ int64_t recordNumInputs(const orvane::Value &record);
 // Loads SYSTEM; on failure prints the one error line (naming the file,
 // or the module when that is what failed) and returns nothing.
 // samples > 0 sets the description's numSamples (--samples).
-std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath,
-                                           int64_t samples = 0);
+std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::string &modulePath, int64_t samples = 0);
 // --samples N: the sample count of a Mamdani system, set or overridden.
 void addSamplesOption(CLI::App *command, int64_t &samples);
-void printError(const orvane::HostError &e, const std::string &context = "");
+// A reader's warnings about the system file, capped like every other.
+void printFormatWarnings(const std::vector<fazolt::FormatWarning> &warnings);
 
 void addBenchCommand(CLI::App &app, int &status);
 void addCheckCommand(CLI::App &app, int &status);

@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/report.h"
 
 #include <fazolt/formats.h>
 
@@ -34,20 +35,19 @@ std::string readTextFile(const std::string &path) {
     // A folder opens like a file and reads as empty text.
     struct stat info {};
     if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        throw orvane::HostError("fazolt:io:CannotOpen", "'" + path + "' is a directory, not a file");
+        throw orvane::HostError(cliError::kCannotOpen, "'" + path + "' is a directory, not a file");
     }
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
+    if (!in) throw orvane::HostError(cliError::kCannotOpen, "cannot open '" + path + "'");
     std::string text = readAll(in);
-    if (in.bad()) throw orvane::HostError("fazolt:io:ReadFailed", "cannot read '" + path + "'");
+    if (in.bad()) throw orvane::HostError(cliError::kReadFailed, "cannot read '" + path + "'");
     return text;
 }
 
-void printError(const orvane::HostError &e, const std::string &context) {
-    // A file's several problems come as one message, a line each.
-    std::istringstream lines(e.message());
-    for (std::string line; std::getline(lines, line);)
-        std::cerr << "error: " << e.identifier() << ": " << context << line << "\n";
+void printFormatWarnings(const std::vector<fazolt::FormatWarning> &warnings) {
+    WarningPrinter printer;
+    for (const fazolt::FormatWarning &w : warnings) printer.print(w.identifier, w.message);
+    printer.printSummary();
 }
 
 // ---- Diagnostics options.
@@ -181,7 +181,7 @@ std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::s
             loaded.text = fazolt::descriptionFromText(loaded.text, format, path, &warnings);
         if (samples > 0) loaded.text = fazolt::descriptionWithSamples(loaded.text, samples);
         loaded.system = fazolt::System::fromText(loaded.text, modulePath.empty() ? defaultModulePath() : modulePath);
-        for (const fazolt::FormatWarning &w : warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
+        printFormatWarnings(warnings);
     } catch (const orvane::HostError &e) {
         // A module that cannot be loaded is not the system file's fault;
         // the FCL and FLL readers name the file and line themselves.
@@ -191,10 +191,6 @@ std::optional<LoadedSystem> loadSystemFile(const std::string &path, const std::s
         return std::nullopt;
     }
     return loaded;
-}
-
-std::string jsonString(const std::string &text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string warningToJson(const orvane::Warning &w) {

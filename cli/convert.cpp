@@ -28,7 +28,7 @@ int runConvert(const ConvertOptions &options) {
         std::vector<fazolt::FormatWarning> warnings;
         description = fazolt::descriptionFromText(text, from, options.inputPath, &warnings);
         if (options.samples > 0) description = fazolt::descriptionWithSamples(description, options.samples);
-        for (const fazolt::FormatWarning &w : warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
+        printFormatWarnings(warnings);
         converted = fazolt::descriptionToText(description, to);
     } catch (const orvane::HostError &e) {
         // The readers name the file and line themselves; a description's

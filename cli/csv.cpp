@@ -1,5 +1,6 @@
 // Streaming CSV reader: lines, fields, the header's columns, numbers.
 #include "cli/csv.h"
+#include "cli/report.h"
 
 #include <fazolt/numbers.h>
 #include <orvane/host.h>
@@ -72,7 +73,7 @@ void splitFields(std::string_view line, char delimiter, std::vector<std::string_
             size_t textStart = text.size();
             for (++k;; ++k) {
                 if (k >= line.size()) {
-                    raiseAt("fazolt:csv:BadQuote", displayName, lineNumber,
+                    raiseAt(cliError::kCsvBadQuote, displayName, lineNumber,
                             "field " + std::to_string(fields.size() + 1) +
                                 ": a quote is not closed before the line ends (quoted line ends are not read)");
                 }
@@ -88,7 +89,7 @@ void splitFields(std::string_view line, char delimiter, std::vector<std::string_
             ++k;  // the closing quote
             while (k < line.size() && fazolt::isBlank(line[k]) && line[k] != delimiter) ++k;
             if (k < line.size() && line[k] != delimiter) {
-                raiseAt("fazolt:csv:BadQuote", displayName, lineNumber,
+                raiseAt(cliError::kCsvBadQuote, displayName, lineNumber,
                         "field " + std::to_string(fields.size() + 1) + ": text after the closing quote");
             }
             fields.push_back(std::string_view(text).substr(textStart));
@@ -119,7 +120,7 @@ int64_t countFields(std::string_view line, char delimiter, std::vector<std::stri
 
 [[noreturn]] void raiseBadNumber(std::string_view line, size_t field, std::string_view value, NumberStatus status,
                                  char delimiter, const std::string &displayName, int64_t lineNumber) {
-    raiseAt("fazolt:csv:BadNumber", displayName, lineNumber,
+    raiseAt(cliError::kCsvBadNumber, displayName, lineNumber,
             "column " + std::to_string(field + 1) + ": expected a number, got \"" + shownField(value) + "\"" +
                 (status == NumberStatus::overflow ? " (outside the double range)" : "") +
                 delimiterHint(line, delimiter));
@@ -176,7 +177,7 @@ int64_t findColumn(const std::vector<std::string> &header, const std::string &na
     for (size_t k = 0; k < header.size(); ++k) {
         if (header[k] != name) continue;
         if (found >= 0) {
-            raiseAt("fazolt:csv:DuplicateColumn", displayName, 1,
+            raiseAt(cliError::kCsvDuplicateColumn, displayName, 1,
                     "the header names column \"" + name + "\" twice (columns " + std::to_string(found + 1) + " and " +
                         std::to_string(k + 1) + ")");
         }
@@ -215,9 +216,9 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
         // Without names the columns are the inputs in order, and kept too
         // when all are asked for.
         if (!request.keepNames.empty()) {
-            throw orvane::HostError("fazolt:csv:NoHeader", displayName +
-                                                               ": --keep names columns of a header line, "
-                                                               "and the file has none");
+            throw orvane::HostError(cliError::kCsvNoHeader, displayName +
+                                                                ": --keep names columns of a header line, "
+                                                                "and the file has none");
         }
         layout.numFields = request.numInputs;
         if (request.isKeepAll) {
@@ -232,7 +233,7 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
     if (!request.hasNames) {
         // A raw record names no inputs: the header only labels them.
         if (request.numInputs >= 0 && layout.numFields != request.numInputs) {
-            raiseAt("fazolt:csv:HeaderColumns", displayName, 1,
+            raiseAt(cliError::kCsvHeaderColumns, displayName, 1,
                     "the header has " + std::to_string(layout.numFields) + " columns, but a raw system record has " +
                         "no input names, so its " + std::to_string(request.numInputs) +
                         " inputs are taken by position" + delimiterHint(line, delimiter));
@@ -242,7 +243,7 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
         for (size_t i = 0; i < request.inputNames.size(); ++i) {
             int64_t field = findColumn(names, request.inputNames[i], displayName);
             if (field < 0) {
-                raiseAt("fazolt:csv:MissingColumn", displayName, 1,
+                raiseAt(cliError::kCsvMissingColumn, displayName, 1,
                         "no column \"" + request.inputNames[i] + "\" for input " + std::to_string(i + 1) +
                             " (the header has " + joinedHeader(names) + ")" + delimiterHint(line, delimiter));
             }
@@ -264,7 +265,7 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
     for (const std::string &name : request.keepNames) {
         int64_t field = findColumn(names, name, displayName);
         if (field < 0) {
-            raiseAt("fazolt:csv:MissingColumn", displayName, 1,
+            raiseAt(cliError::kCsvMissingColumn, displayName, 1,
                     "--keep: no column \"" + name + "\" (the header has " + joinedHeader(names) + ")");
         }
         layout.keptFields.push_back(field);
@@ -284,7 +285,7 @@ CsvReader::CsvReader(const std::string &path, char delimiter, HeaderMode headerM
     } else {
         fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) {
-            throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "': " + std::strerror(errno));
+            throw orvane::HostError(cliError::kCannotOpen, "cannot open '" + path + "': " + std::strerror(errno));
         }
         ownsFile_ = true;
     }
@@ -314,7 +315,7 @@ void CsvReader::readMore() {
         ssize_t n = read(fd_, buffer_.data() + unreadEnd_, buffer_.size() - unreadEnd_);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            throw orvane::HostError("fazolt:io:ReadFailed",
+            throw orvane::HostError(cliError::kReadFailed,
                                     "cannot read '" + displayName_ + "': " + std::strerror(errno));
         }
         unreadEnd_ += static_cast<size_t>(n);
@@ -357,13 +358,13 @@ bool CsvReader::nextLine(std::string_view &line) {
     // A file with CR-only line ends reads as one line, which would be taken
     // for a header and give no rows at all.
     if (line.find('\r') != std::string_view::npos) {
-        throw orvane::HostError("fazolt:csv:BareCarriageReturn",
+        throw orvane::HostError(cliError::kCsvBareCarriageReturn,
                                 where() + ": carriage return inside a line; lines end with LF or CRLF");
     }
     if (line.size() > maxLineBytes_) {
-        throw orvane::HostError("fazolt:csv:LineTooLong", where() + ": the line is longer than " +
-                                                              std::to_string(maxLineBytes_) +
-                                                              " bytes (--max-line-bytes raises the limit)");
+        throw orvane::HostError(cliError::kCsvLineTooLong, where() + ": the line is longer than " +
+                                                               std::to_string(maxLineBytes_) +
+                                                               " bytes (--max-line-bytes raises the limit)");
     }
     return true;
 }
@@ -413,7 +414,7 @@ bool CsvReader::isRowLine(std::string_view line) {
         return false;
     }
     if (pendingBlankLine_ != 0) {
-        throw orvane::HostError("fazolt:csv:BlankLine",
+        throw orvane::HostError(cliError::kCsvBlankLine,
                                 displayName_ + ":" + std::to_string(pendingBlankLine_) + ": blank line between rows");
     }
     // Counted before the numbers are read: a row with a missing or extra
@@ -422,7 +423,7 @@ bool CsvReader::isRowLine(std::string_view line) {
     if (layout_.numFields < 0) layout_.numFields = count;
     if (count != layout_.numFields) {
         bool isInputsOnly = !layout_.isByName;
-        throw orvane::HostError("fazolt:csv:RaggedRow",
+        throw orvane::HostError(cliError::kColumnCount,
                                 where() + ": expected " + std::to_string(layout_.numFields) +
                                     (layout_.numFields == 1 ? " value" : " values") +
                                     (isInputsOnly ? " (one per input)" : " (one per column of the header)") + ", got " +
@@ -471,28 +472,12 @@ void parseCsvRows(std::string_view lines, int64_t numRows, const CsvLayout &layo
     }
 }
 
+// The lines first, then their numbers: the two steps a block sent to a
+// worker process takes, so that both meet the same error first.
 int64_t CsvReader::readBlock(int64_t maxRows, std::vector<double> &columnMajor, std::vector<std::string> *keptStarts) {
-    blockRows_.clear();
-    bool isKeeping = keptStarts != nullptr && !layout_.keptFields.empty();
-    if (keptStarts != nullptr) keptStarts->clear();
-    int64_t numRows = 0;
-    std::string_view line;
-    std::vector<double> row;
-    std::string kept;
-    while (numRows < maxRows && nextRowLine(line)) {
-        if (!isRowLine(line)) continue;
-        readRowFields(line, layout_, displayName_, lineNumber_, fields_, fieldText_, row, isKeeping ? &kept : nullptr);
-        if (numRows == 0) blockFirstLine_ = lineNumber_;  // rows follow each other line by line
-        blockRows_.insert(blockRows_.end(), row.begin(), row.end());
-        if (isKeeping) keptStarts->push_back(kept);
-        ++numRows;
-    }
-    // The module reads column-major inputs.
-    auto cols = static_cast<size_t>(std::max<int64_t>(layout_.numInputs(), 0));
-    auto rows = static_cast<size_t>(numRows);
-    columnMajor.resize(rows * cols);
-    for (size_t r = 0; r < rows; ++r) {
-        for (size_t c = 0; c < cols; ++c) columnMajor[r + c * rows] = blockRows_[r * cols + c];
-    }
-    return numRows;
+    CsvLineBlock block = readBlockLines(maxRows, blockLines_);
+    if (block.numRows > 0) blockFirstLine_ = block.firstLine;
+    parseCsvRows(blockLines_, block.numRows, layout_, block.firstLine, displayName_, columnMajor, keptStarts);
+    if (block.error) throw *block.error;
+    return block.numRows;
 }

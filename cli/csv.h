@@ -96,6 +96,7 @@ public:
 
     // Appends up to maxRows rows to `columnMajor` as a rows x numInputs
     // matrix (cleared first) and returns the row count; 0 at the end.
+    // readBlockLines and then parseCsvRows, in one call.
     int64_t readBlock(int64_t maxRows, std::vector<double> &columnMajor,
                       std::vector<std::string> *keptStarts = nullptr);
     // readBlock without reading the numbers: up to maxRows row lines, each
@@ -141,7 +142,7 @@ private:
     bool atEnd_ = false;
     std::vector<std::string_view> fields_;
     std::string fieldText_;
-    std::vector<double> blockRows_;  // row-major while a block is read
+    std::string blockLines_;  // the lines of the block readBlock reads
 };
 
 #endif

@@ -1,8 +1,9 @@
 // fazolt explain: one row, shown term by term, rule by rule, output by output.
 #include "cli/commands.h"
 #include "cli/explainOptions.h"
+#include "cli/output.h"
 
-#include <iostream>
+#include <sstream>
 
 #include <unistd.h>
 
@@ -11,6 +12,7 @@ namespace {
 struct ExplainOptions {
     std::string systemPath;
     std::string modulePath;
+    std::string outputPath;
     std::string format = "text";
     bool onlyFired = false;
     RowOptions row;
@@ -84,11 +86,15 @@ int runExplain(const ExplainOptions &options) {
     const fazolt::SystemInfo &info = explainer.info();
     std::vector<double> row = readRow(options.row, info);
     fazolt::Explanation e = explainer.explain(row, readModes(options.modes, info.name));
-    for (const orvane::Warning &w : e.warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
+    printWarnings(e.warnings);
+    std::ostringstream text;
     if (options.format == "json")
-        std::cout << fazolt::explanationToJson(info, e, true) << "\n";
+        text << fazolt::explanationToJson(info, e, true) << "\n";
     else
-        printText(std::cout, info, e, options.onlyFired, isatty(STDOUT_FILENO) != 0);
+        printText(text, info, e, options.onlyFired, options.outputPath.empty() && isatty(STDOUT_FILENO) != 0);
+    Output output(options.outputPath);
+    output.write(text.str());
+    output.commit();
     return 0;
 }
 
@@ -111,6 +117,8 @@ void addExplainCommand(CLI::App &app, int &status) {
     explain->add_option("--format", options->format, "text (default) or json")
         ->check(CLI::IsMember({"text", "json"}))
         ->type_name("FORMAT");
+    explain->add_option("-o,--output,--output-file", options->outputPath, "Write to FILE (replaced only on success)")
+        ->type_name("FILE");
     explain->add_flag("--fired", options->onlyFired, "Hide the rules of firing strength 0");
     addDiagnosticsOptions(explain, options->modes);
     addModuleOption(explain, options->modulePath);

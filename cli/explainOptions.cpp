@@ -1,4 +1,5 @@
 #include "cli/explainOptions.h"
+#include "cli/report.h"
 
 #include "cli/csv.h"
 
@@ -20,37 +21,43 @@ namespace {
 double readValue(std::string_view text, const std::string &option) {
     double v = 0.0;
     if (!parseCsvNumber(text, v))
-        throw orvane::HostError("fazolt:input:BadNumber",
+        throw orvane::HostError(cliError::kBadNumber,
                                 option + ": expected a number, got \"" + std::string(text) + "\"");
     return v;
 }
 
 }  // namespace
 
+std::vector<double> parseRowValues(std::string_view text, size_t numInputs, const std::string &where,
+                                   const std::function<double(std::string_view value, size_t column)> &readNumber) {
+    std::vector<double> row;
+    for (size_t column = 1;; ++column) {
+        size_t comma = text.find(',');
+        row.push_back(readNumber(text.substr(0, comma), column));
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    if (row.size() != numInputs)
+        throw orvane::HostError(cliError::kColumnCount, where + "expected " + std::to_string(numInputs) +
+                                                            " values, one per input, got " +
+                                                            std::to_string(row.size()));
+    return row;
+}
+
 std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo &info,
                             const std::vector<double> *defaults) {
     size_t numInputs = info.inputs.size();
     if (!options.row.empty()) {
-        std::vector<double> row;
-        std::string_view rest = options.row;
-        for (size_t column = 1;; ++column) {
-            size_t comma = rest.find(',');
-            row.push_back(readValue(rest.substr(0, comma), "--row column " + std::to_string(column)));
-            if (comma == std::string_view::npos) break;
-            rest.remove_prefix(comma + 1);
-        }
-        if (row.size() != numInputs)
-            throw orvane::HostError("fazolt:input:WrongCount", "--row: expected " + std::to_string(numInputs) +
-                                                                   " values, one per input, got " +
-                                                                   std::to_string(row.size()));
-        return row;
+        return parseRowValues(options.row, numInputs, "--row: ", [](std::string_view value, size_t column) {
+            return readValue(value, "--row column " + std::to_string(column));
+        });
     }
     std::vector<double> row = defaults ? *defaults : std::vector<double>(numInputs, 0.0);
     std::vector<bool> isGiven(numInputs, false);
     for (const std::string &assignment : options.inputs) {
         size_t equals = assignment.find('=');
         if (equals == std::string::npos)
-            throw orvane::HostError("fazolt:input:BadAssignment", "--input " + assignment + ": expected NAME=VALUE");
+            throw orvane::HostError(cliError::kBadAssignment, "--input " + assignment + ": expected NAME=VALUE");
         std::string name = assignment.substr(0, equals);
         size_t i = findVariable(info.inputs, name, "--input " + assignment);
         row[i] = readValue(std::string_view(assignment).substr(equals + 1), "--input " + assignment);
@@ -59,7 +66,7 @@ std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo 
     if (defaults == nullptr) {
         for (size_t i = 0; i < numInputs; ++i) {
             if (!isGiven[i])
-                throw orvane::HostError("fazolt:input:Missing",
+                throw orvane::HostError(cliError::kInputMissing,
                                         "--input " + info.inputs[i].name + "=VALUE is missing (or give --row)");
         }
     }
@@ -98,7 +105,7 @@ size_t findVariable(const std::vector<fazolt::VariableInfo> &vars, const std::st
         size_t d = editDistance(name, v.name);
         if (d < closestDistance) closestDistance = d, closest = v.name;
     }
-    throw orvane::HostError("fazolt:input:UnknownVariable",
+    throw orvane::HostError(cliError::kUnknownVariable,
                             option + ": no variable \"" + name + "\"" +
                                 (closest.empty() ? "" : " (did you mean \"" + closest + "\"?)") + " (there are " +
                                 known + ")");

@@ -9,7 +9,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct RowOptions {
@@ -25,6 +27,12 @@ void addRowOptions(CLI::App *command, RowOptions &options);
 // "fazolt:input:..." naming the bad option.
 std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo &info,
                             const std::vector<double> *defaults = nullptr);
+
+// The values of "v1,v2,...", each read by readNumber (columns counted from
+// 1); more or fewer than numInputs raise HostError "fazolt:input:ColumnCount"
+// with `where` before the message. One parser for --row and view's row=.
+std::vector<double> parseRowValues(std::string_view text, size_t numInputs, const std::string &where,
+                                   const std::function<double(std::string_view value, size_t column)> &readNumber);
 
 // The midpoint of every input's range.
 std::vector<double> rangeMidpoints(const fazolt::SystemInfo &info);

@@ -9,6 +9,7 @@
 //   and message), and the output text.
 // Both ends run on one machine, so numbers travel in native byte order.
 #include "cli/jobs.h"
+#include "cli/report.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -25,11 +26,48 @@
 
 namespace {
 
-// ---- Message framing.
+// ---- Message framing: each message its length, then its fields; each
+// encoder beside its decoder.
+
+// Starts a message at the end of `out`; finishMessage fills in its length.
+size_t startMessage(std::string &out) {
+    size_t start = out.size();
+    putU64(out, 0);
+    return start;
+}
+
+void finishMessage(std::string &out, size_t start) {
+    uint64_t length = out.size() - start - sizeof(uint64_t);
+    std::memcpy(out.data() + start, &length, sizeof length);
+}
+
+void appendBlock(std::string &out, const RowBlock &block) {
+    size_t start = startMessage(out);
+    putU64(out, static_cast<uint64_t>(block.numRows));
+    putU64(out, static_cast<uint64_t>(block.numColumns));
+    putU64(out, static_cast<uint64_t>(block.firstLine));
+    putU64(out, block.isCheckOnly ? 1 : 0);
+    putText(out, block.displayName);
+    out.append(block.lines);
+    finishMessage(out, start);
+}
+
+// The block's lines stay in `payload`.
+RowBlock decodeBlock(const std::string &payload) {
+    PayloadReader in(payload.data(), payload.size());
+    RowBlock block;
+    block.numRows = static_cast<int64_t>(in.u64());
+    block.numColumns = static_cast<int64_t>(in.u64());
+    block.firstLine = static_cast<int64_t>(in.u64());
+    block.isCheckOnly = in.u64() != 0;
+    block.displayName = in.text();
+    block.lines = std::string_view(in.here(), in.left());
+    return block;
+}
 
 std::string encodeResult(const BlockResult &r) {
     std::string out;
-    putU64(out, 0);  // length, filled in below
+    size_t start = startMessage(out);
     putU64(out, r.warnings.size());
     for (const orvane::Warning &w : r.warnings) {
         putText(out, w.identifier);
@@ -41,8 +79,7 @@ std::string encodeResult(const BlockResult &r) {
         putText(out, r.error->message());
     }
     putText(out, r.text);
-    uint64_t length = out.size() - sizeof(uint64_t);
-    std::memcpy(out.data(), &length, sizeof length);
+    finishMessage(out, start);
     return out;
 }
 
@@ -109,16 +146,8 @@ bool readMessage(int fd, std::string &payload) {
         std::string payload;
         if (!readMessage(fd, payload)) _exit(0);
         BlockEvaluator evaluate = setup(payload);
-        RowBlock block;
         while (readMessage(fd, payload)) {
-            PayloadReader in(payload.data(), payload.size());
-            block.numRows = static_cast<int64_t>(in.u64());
-            block.numColumns = static_cast<int64_t>(in.u64());
-            block.firstLine = static_cast<int64_t>(in.u64());
-            block.isCheckOnly = in.u64() != 0;
-            block.displayName = in.text();
-            block.lines = std::string_view(in.here(), in.left());
-            std::string reply = encodeResult(evaluate(block));
+            std::string reply = encodeResult(evaluate(decodeBlock(payload)));
             if (!writeFully(fd, reply.data(), reply.size())) _exit(0);
         }
         _exit(0);
@@ -149,7 +178,7 @@ WorkerPool::WorkerPool(int numWorkers, const WorkerSetup &setup) {
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
             int error = errno;
             stopAll(true);
-            throw orvane::HostError("fazolt:jobs:CannotStart",
+            throw orvane::HostError(cliError::kJobsCannotStart,
                                     std::string("cannot make a worker socket: ") + std::strerror(error));
         }
         pid_t pid = fork();
@@ -158,7 +187,7 @@ WorkerPool::WorkerPool(int numWorkers, const WorkerSetup &setup) {
             close(ends[0]);
             close(ends[1]);
             stopAll(true);
-            throw orvane::HostError("fazolt:jobs:CannotStart",
+            throw orvane::HostError(cliError::kJobsCannotStart,
                                     std::string("cannot start a worker process: ") + std::strerror(error));
         }
         if (pid == 0) {
@@ -207,13 +236,7 @@ void WorkerPool::submit(const RowBlock &block) {
     // otherwise keep every block it was ever sent.
     w.out.erase(0, w.outPos);
     w.outPos = 0;
-    putU64(w.out, 5 * sizeof(uint64_t) + block.displayName.size() + block.lines.size());
-    putU64(w.out, static_cast<uint64_t>(block.numRows));
-    putU64(w.out, static_cast<uint64_t>(block.numColumns));
-    putU64(w.out, static_cast<uint64_t>(block.firstLine));
-    putU64(w.out, block.isCheckOnly ? 1 : 0);
-    putText(w.out, block.displayName);
-    w.out.append(block.lines);
+    appendBlock(w.out, block);
     w.seqs.push_back(seq);
     sendSome(w);
 }
@@ -248,7 +271,7 @@ BlockResult WorkerPool::next() {
         }
         if (poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) continue;
-            throw orvane::HostError("fazolt:jobs:PollFailed",
+            throw orvane::HostError(cliError::kJobsPollFailed,
                                     std::string("cannot wait for the workers: ") + std::strerror(errno));
         }
         for (size_t k = 0; k < fds.size(); ++k) {

@@ -23,14 +23,14 @@ int parseAndRun(CLI::App &app, int argc, char **argv, const int &status) {
     } catch (const CLI::ParseError &e) {
         if (e.get_exit_code() == 0) return app.exit(e);
         // One line, like every other error, so that scripts can show it as it is.
-        std::cerr << "error: usage: " << e.what() << " (fazolt --help for the options)\n";
+        printUsageError(std::string(e.what()) + " (fazolt --help for the options)");
         return EXIT_USAGE;
     } catch (const orvane::HostError &e) {
         printError(e);
         return EXIT_EVALUATION_ERROR;
     } catch (const std::bad_alloc &) {
         // Unwinding has released what the command held and removed its temporary file.
-        std::cerr << "error: fazolt:memory:OutOfMemory: out of memory\n";
+        printError(cliError::kOutOfMemory, "out of memory");
         return EXIT_EVALUATION_ERROR;
     }
     return status;

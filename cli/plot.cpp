@@ -2,6 +2,7 @@
 // over two inputs, drawn with cairo as SVG or PNG. Sections: the chart frame
 // (axes, ticks, legend), the three kinds of chart, the command.
 #include "cli/commands.h"
+#include "cli/report.h"
 #include "cli/explainOptions.h"
 #include "cli/output.h"
 
@@ -87,10 +88,11 @@ public:
     // place: a failure leaves an existing file as it was.
     Chart(const std::string &path, double width = kWidth, double height = kHeight) : path_(path), output_(path) {
         isPng_ = hasExtension(path, ".png");
-        surface_ = hasExtension(path, ".svg")   ? cairo_svg_surface_create_for_stream(writeChunk, &output_, width, height)
-                   : hasExtension(path, ".pdf") ? cairo_pdf_surface_create_for_stream(writeChunk, &output_, width, height)
-                                      : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width),
-                                                                   static_cast<int>(height));
+        surface_ =
+            hasExtension(path, ".svg") ? cairo_svg_surface_create_for_stream(writeChunk, &output_, width, height)
+            : hasExtension(path, ".pdf")
+                ? cairo_pdf_surface_create_for_stream(writeChunk, &output_, width, height)
+                : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width), static_cast<int>(height));
         cr_ = cairo_create(surface_);
         cairo_set_source_rgb(cr_, 1, 1, 1);
         cairo_paint(cr_);
@@ -208,7 +210,7 @@ public:
         if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface_);
         if (status == CAIRO_STATUS_SUCCESS || status == CAIRO_STATUS_WRITE_ERROR) output_.commit();
         if (status != CAIRO_STATUS_SUCCESS)
-            throw orvane::HostError("fazolt:io:CannotWrite",
+            throw orvane::HostError(cliError::kCannotWrite,
                                     "cannot write '" + path_ + "': " + cairo_status_to_string(status));
     }
 
@@ -226,8 +228,6 @@ private:
     cairo_t *cr_ = nullptr;
 };
 
-
-
 // A value range for an axis: the data's own, widened when it is a single point.
 void fitAxis(Axis &axis, double low, double high) {
     if (!std::isfinite(low) || !std::isfinite(high)) low = 0, high = 1;
@@ -242,6 +242,7 @@ void fitAxis(Axis &axis, double low, double high) {
 struct PlotOptions {
     std::string systemPath, modulePath, outputPath;
     std::string variable, outputSet, surfaceOutput;
+    std::string surfaceOutputAlias;  // --output, the old spelling
     std::vector<std::string> surfaceInputs;
     std::vector<std::string> fixed;
     int resolution = 101;
@@ -291,8 +292,7 @@ void plotVariable(const fazolt::Explainer &explainer, const PlotOptions &options
     std::vector<double> degrees;
     if (isInput && hasRow) {
         fazolt::Explanation e = explainer.explain(row, readModes(options.modes, info.name));
-        for (const orvane::Warning &w : e.warnings)
-            std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
+        printWarnings(e.warnings);
         degrees = e.inputs[index].termDegrees;
         chart.dashedVertical(row[index], {0.2, 0.2, 0.2});
     }
@@ -320,7 +320,7 @@ void plotOutputSet(const fazolt::Explainer &explainer, const PlotOptions &option
     const fazolt::VariableInfo &v = info.outputs[o];
     std::vector<double> row = readRow(options.row, info);
     fazolt::Explanation e = explainer.explain(row, readModes(options.modes, info.name));
-    for (const orvane::Warning &w : e.warnings) std::cerr << "warning: " << w.identifier << ": " << w.message << "\n";
+    printWarnings(e.warnings);
     double crisp = e.outputs[o].value;
     Chart chart(options.outputPath);
     fitAxis(chart.x, v.low, v.high);
@@ -413,18 +413,18 @@ void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options)
     const fazolt::SystemInfo &info = explainer.info();
     size_t xi = findVariable(info.inputs, options.surfaceInputs[0], "--surface");
     size_t yi = findVariable(info.inputs, options.surfaceInputs[1], "--surface");
-    if (xi == yi) throw orvane::HostError("fazolt:input:SamePair", "--surface: X and Y must be two different inputs");
+    if (xi == yi) throw orvane::HostError(cliError::kSamePair, "--surface: X and Y must be two different inputs");
     if (options.surfaceOutput.empty() && info.outputs.size() != 1)
-        throw orvane::HostError("fazolt:input:Missing", "--output is missing: the system has several outputs");
-    size_t o = options.surfaceOutput.empty() ? 0 : findVariable(info.outputs, options.surfaceOutput, "--output");
+        throw orvane::HostError(cliError::kInputMissing, "--surface-output is missing: the system has several outputs");
+    size_t o =
+        options.surfaceOutput.empty() ? 0 : findVariable(info.outputs, options.surfaceOutput, "--surface-output");
     RowOptions fixed;
     fixed.inputs = options.fixed;
     std::vector<double> midpoints = rangeMidpoints(info);
     std::vector<double> row = readRow(fixed, info, &midpoints);
     fazolt::Explainer::Surface s =
         explainer.surface(xi, yi, o, row, options.resolution, readModes(options.modes, info.name));
-    if (!s.warnings.empty())
-        std::cerr << "warning: " << s.warnings.size() << " warnings, the first: " << s.warnings[0].message << "\n";
+    printWarnings(s.warnings);
     double low = std::numeric_limits<double>::infinity(), high = -low;
     for (double v : s.values)
         if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
@@ -464,12 +464,12 @@ void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options)
 int runPlot(const PlotOptions &options) {
     const std::string &path = options.outputPath;
     if (!hasExtension(path, ".svg") && !hasExtension(path, ".png") && !hasExtension(path, ".pdf")) {
-        std::cerr << "error: usage: -o " << path << ": the file name must end in .svg, .png or .pdf\n";
+        printUsageError("-o " + path + ": the file name must end in .svg, .png or .pdf");
         return EXIT_USAGE;
     }
     int kinds = !options.variable.empty() + !options.outputSet.empty() + !options.surfaceInputs.empty();
     if (kinds != 1) {
-        std::cerr << "error: usage: give exactly one of --variable, --output-set and --surface\n";
+        printUsageError("give exactly one of --variable, --output-set and --surface");
         return EXIT_USAGE;
     }
     fazolt::Explainer explainer = loadExplainer(options.systemPath, options.modulePath);
@@ -503,8 +503,8 @@ void addPlotCommand(CLI::App &app, int &status) {
         "Examples:\n"
         "  fazolt plot examples/dimmer/dimmer.json -o daylight.svg --variable daylight --input daylight=30\n"
         "  fazolt plot examples/dimmer/dimmer.json -o lamp.png --output-set lamp --row 30,0.9\n"
-        "  fazolt plot examples/sugeno/brake.json -o surface.png --surface speed gap --output pressure\n"
-        "  fazolt plot big.json -o s.svg --surface a b --output y --fixed c=0.5 --resolution 51");
+        "  fazolt plot examples/sugeno/brake.json -o surface.png --surface speed gap --surface-output pressure\n"
+        "  fazolt plot big.json -o s.svg --surface a b --surface-output y --fixed c=0.5 --resolution 51");
     addSystemOption(plot, options->systemPath);
     plot->add_option("-o,--output-file", options->outputPath, "The chart: FILE.svg, FILE.png or FILE.pdf")
         ->required()
@@ -516,8 +516,12 @@ void addPlotCommand(CLI::App &app, int &status) {
     plot->add_option("--surface", options->surfaceInputs, "Chart an output over two inputs as a heatmap")
         ->expected(2)
         ->type_name("X Y");
-    plot->add_option("--output", options->surfaceOutput, "The surface's output (needed with several outputs)")
-        ->type_name("Z");
+    CLI::Option *surfaceOutput = plot->add_option("--surface-output", options->surfaceOutput,
+                                                  "The surface's output (needed with several outputs)")
+                                     ->type_name("Z");
+    // -o is the output file in every command; the surface's output was once
+    // --output, which still works, with a note.
+    plot->add_option("--output", options->surfaceOutputAlias, "")->group("")->excludes(surfaceOutput);
     // Several values a flag; the callback takes SYSTEM back if they swallowed it.
     plot->add_option("--fixed", options->fixed, "The surface's other inputs (default: their range midpoints)")
         ->type_name("NAME=VALUE ...")
@@ -540,6 +544,10 @@ void addPlotCommand(CLI::App &app, int &status) {
             fixed.erase(path);
         }
         if (options->systemPath.empty()) throw CLI::RequiredError("system");
+        if (!options->surfaceOutputAlias.empty()) {
+            printNotice("--output NAME is now --surface-output NAME (-o is the output file)");
+            options->surfaceOutput = options->surfaceOutputAlias;
+        }
         status = runPlot(*options);
     });
 }

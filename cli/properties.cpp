@@ -18,7 +18,7 @@ void addPropertiesCommand(CLI::App &app, int &status) {
             orvane::Module::load(modulePath->empty() ? defaultModulePath() : *modulePath);
         orvane::Value value = module->properties();
         if (!value) {
-            std::cerr << "error: fazolt:properties:Missing: the module exports no function properties\n";
+            printError(cliError::kPropertiesMissing, "the module exports no function properties");
             status = EXIT_EVALUATION_ERROR;
             return;
         }

@@ -2,6 +2,7 @@
 // package's (fazolt.tune, on numpy and scipy); this command runs it with
 // Debian's Python, so that the tool and the package give the same results.
 #include "cli/commands.h"
+#include "cli/report.h"
 
 #include <unistd.h>
 
@@ -60,8 +61,9 @@ int runTune(const std::vector<std::string> &arguments) {
     argv.push_back(nullptr);
     std::cout.flush();
     execv(python.c_str(), argv.data());
-    std::cerr << "error: fazolt:tune:NoPython: fazolt tune runs Python's fazolt.tune with " << python << ": "
-              << std::strerror(errno) << " (install python3-numpy and python3-scipy, or set FAZOLT_PYTHON)\n";
+    printError(cliError::kTuneNoPython, "fazolt tune runs Python's fazolt.tune with " + python + ": " +
+                                            std::strerror(errno) +
+                                            " (install python3-numpy and python3-scipy, or set FAZOLT_PYTHON)");
     return EXIT_EVALUATION_ERROR;
 }
 

@@ -99,8 +99,9 @@ void checkKnown(const httplib::Request &req, const fazolt::SystemInfo &info,
         for (const char *e : extra) isKnown = isKnown || name == e;
         for (const fazolt::VariableInfo &v : info.inputs) isKnown = isKnown || name == inputParameter(v);
         if (!isKnown)
-            throw BadRequest{name, name.rfind(kInputPrefix, 0) == 0 ? "no input \"" + name.substr(std::strlen(kInputPrefix)) + "\""
-                                   : "unknown parameter (inputs are given as in.NAME=VALUE or row=...)"};
+            throw BadRequest{name, name.rfind(kInputPrefix, 0) == 0
+                                       ? "no input \"" + name.substr(std::strlen(kInputPrefix)) + "\""
+                                       : "unknown parameter (inputs are given as in.NAME=VALUE or row=...)"};
         if (req.get_param_value_count(name) > 1) throw BadRequest{name, "given more than once"};
     }
 }
@@ -109,17 +110,13 @@ void checkKnown(const httplib::Request &req, const fazolt::SystemInfo &info,
 std::vector<double> requestRow(const httplib::Request &req, const fazolt::SystemInfo &info) {
     std::vector<double> row;
     if (req.has_param("row")) {
-        std::string text = req.get_param_value("row");
-        size_t start = 0;
-        for (;;) {
-            size_t comma = text.find(',', start);
-            row.push_back(numberParameter("row", text.substr(start, comma - start)));
-            if (comma == std::string::npos) break;
-            start = comma + 1;
+        try {
+            row = parseRowValues(
+                req.get_param_value("row"), info.inputs.size(), "",
+                [](std::string_view value, size_t) { return numberParameter("row", std::string(value)); });
+        } catch (const orvane::HostError &e) {
+            throw BadRequest{"row", e.message()};
         }
-        if (row.size() != info.inputs.size())
-            throw BadRequest{"row", "expected " + std::to_string(info.inputs.size()) + " values, one per input, got " +
-                                        std::to_string(row.size())};
         for (const fazolt::VariableInfo &v : info.inputs)
             if (req.has_param(inputParameter(v)))
                 throw BadRequest{inputParameter(v), "given both in row and on its own"};
@@ -266,8 +263,8 @@ bool waitFor(socket_t sock, short events, int milliseconds) {
 // The answer to a request that could not be read: too slow or too large.
 std::pair<int, std::string> readFailureAnswer(bool isInRequestLine) {
     if (lastReadFailure == ReadFailure::tooSlow)
-        return {408, errorJson("request", "not received whole within " + std::to_string(kRequestDeadline.count()) +
-                                              " s")};
+        return {408,
+                errorJson("request", "not received whole within " + std::to_string(kRequestDeadline.count()) + " s")};
     if (isInRequestLine) return {400, errorJson("url", "URL too long")};
     return {400, errorJson("headers", "request line and headers over " + std::to_string(kMaxHeadBytes) + " bytes")};
 }
@@ -405,12 +402,12 @@ private:
             // a connection that never sent a byte is closed without a word.
             if (!isAnswered && lastReadFailure != ReadFailure::none && stream.hasRequestStarted()) {
                 auto [status, body] = readFailureAnswer(true);
-                std::string answer = "HTTP/1.1 " + std::to_string(status) +
-                                     (status == 408 ? " Request Timeout" : " Bad Request") +
-                                     "\r\nContent-Type: application/json\r\nContent-Length: " +
-                                     std::to_string(body.size()) +
-                                     "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff"
-                                     "\r\nConnection: close\r\n\r\n" + body;
+                std::string answer =
+                    "HTTP/1.1 " + std::to_string(status) + (status == 408 ? " Request Timeout" : " Bad Request") +
+                    "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                    "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff"
+                    "\r\nConnection: close\r\n\r\n" +
+                    body;
                 stream.write(answer.data(), answer.size());
             }
             if (!isAnswered || isClosedByClient || isLingering || lastReadFailure != ReadFailure::none) {
@@ -512,8 +509,59 @@ bool isWildcard(const std::string &host) { return host == "0.0.0.0" || host == "
 // ---- Starting and stopping.
 
 // A host as it goes into a URL: an IPv6 address in brackets.
-std::string urlHost(const std::string &host) {
-    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+std::string urlHost(const std::string &host) { return host.find(':') != std::string::npos ? "[" + host + "]" : host; }
+
+// The checks every request passes before its route: one Host that this
+// server answers, bounded headers and body, GET or HEAD, a bounded URL.
+httplib::Server::HandlerResponse checkRequest(const httplib::Request &req, httplib::Response &res,
+                                              bool isAnyHostAnswered, const std::string &ownHost) {
+    auto refuse = [&res](int status, const std::string &parameter, const std::string &message) {
+        sendJson(res, status, errorJson(parameter, message));
+        return httplib::Server::HandlerResponse::Handled;
+    };
+    std::string host = hostName(req.get_header_value("Host"));
+    if (!req.has_header("Host") || req.get_header_value_count("Host") > 1)
+        return refuse(400, "Host", "expected one Host header");
+    if (!isAnyHostAnswered && host != ownHost && !isLoopback(host))
+        return refuse(403, "Host", "not answered for host \"" + host + "\" (see --host)");
+    if (req.headers.size() > kMaxHeaderCount)
+        return refuse(400, "headers", "more than " + std::to_string(kMaxHeaderCount) + " headers");
+    if (req.has_header("Transfer-Encoding")) return refuse(400, "Transfer-Encoding", "not accepted");
+    if (req.has_header("Content-Length")) {
+        std::string length = req.get_header_value("Content-Length");
+        for (size_t k = 1; k < req.get_header_value_count("Content-Length"); ++k)
+            if (req.get_header_value("Content-Length", k) != length)
+                return refuse(400, "Content-Length", "given twice with different values");
+        if (length.empty() || length.size() > 9 || length.find_first_not_of("0123456789") != std::string::npos)
+            return refuse(400, "Content-Length", "expected a whole number of bytes, got \"" + length + "\"");
+        if (std::stoul(length) > kMaxBodyLength)
+            return refuse(400, "Content-Length",
+                          "bodies over " + std::to_string(kMaxBodyLength) + " bytes are not accepted");
+    }
+    if (req.method != "GET" && req.method != "HEAD") {
+        res.set_header("Allow", "GET, HEAD");
+        return refuse(405, "method", "only GET is answered, not " + req.method);
+    }
+    if (req.target.size() > kMaxUrlLength)
+        return refuse(400, "url", "longer than " + std::to_string(kMaxUrlLength) + " characters");
+    return httplib::Server::HandlerResponse::Unhandled;
+}
+
+// Whatever the routes and the check above do not answer (an unknown path,
+// a request the library or the connection's limits refused) gets JSON too.
+httplib::Server::HandlerResponse answerUnrouted(const httplib::Request &req, httplib::Response &res) {
+    if (res.get_header_value("Content-Type") == "application/json") return httplib::Server::HandlerResponse::Unhandled;
+    if (lastReadFailure != ReadFailure::none) {
+        auto [status, body] = readFailureAnswer(false);
+        sendJson(res, status, body);
+    } else if (res.status == 404)
+        sendJson(res, 404, errorJson("path", "no such path: " + req.path));
+    else if (res.status == 414)
+        sendJson(res, 400, errorJson("url", "URL too long"));
+    else
+        sendJson(res, 400,
+                 errorJson("request", "cannot answer this request (HTTP " + std::to_string(res.status) + ")"));
+    return httplib::Server::HandlerResponse::Handled;
 }
 
 int runView(const ViewOptions &options) {
@@ -528,58 +576,10 @@ int runView(const ViewOptions &options) {
     server.set_default_headers({{"X-Content-Type-Options", "nosniff"}});
     bool isAnyHostAnswered = isWildcard(options.host);
     std::string ownHost = lowercase(options.host);
-    server.set_pre_routing_handler([isAnyHostAnswered, ownHost](const httplib::Request &req,
-                                                                httplib::Response &res) {
-        auto refuse = [&res](int status, const std::string &parameter, const std::string &message) {
-            sendJson(res, status, errorJson(parameter, message));
-            return httplib::Server::HandlerResponse::Handled;
-        };
-        std::string host = hostName(req.get_header_value("Host"));
-        if (!req.has_header("Host") || req.get_header_value_count("Host") > 1)
-            return refuse(400, "Host", "expected one Host header");
-        if (!isAnyHostAnswered && host != ownHost && !isLoopback(host))
-            return refuse(403, "Host", "not answered for host \"" + host + "\" (see --host)");
-        if (req.headers.size() > kMaxHeaderCount)
-            return refuse(400, "headers", "more than " + std::to_string(kMaxHeaderCount) + " headers");
-        if (req.has_header("Transfer-Encoding")) return refuse(400, "Transfer-Encoding", "not accepted");
-        if (req.has_header("Content-Length")) {
-            std::string length = req.get_header_value("Content-Length");
-            for (size_t k = 1; k < req.get_header_value_count("Content-Length"); ++k)
-                if (req.get_header_value("Content-Length", k) != length)
-                    return refuse(400, "Content-Length", "given twice with different values");
-            if (length.empty() || length.size() > 9 ||
-                length.find_first_not_of("0123456789") != std::string::npos)
-                return refuse(400, "Content-Length", "expected a whole number of bytes, got \"" + length + "\"");
-            if (std::stoul(length) > kMaxBodyLength)
-                return refuse(400, "Content-Length", "bodies over " + std::to_string(kMaxBodyLength) +
-                                                         " bytes are not accepted");
-        }
-        if (req.method != "GET" && req.method != "HEAD") {
-            res.set_header("Allow", "GET, HEAD");
-            return refuse(405, "method", "only GET is answered, not " + req.method);
-        }
-        if (req.target.size() > kMaxUrlLength)
-            return refuse(400, "url", "longer than " + std::to_string(kMaxUrlLength) + " characters");
-        return httplib::Server::HandlerResponse::Unhandled;
+    server.set_pre_routing_handler([isAnyHostAnswered, ownHost](const httplib::Request &req, httplib::Response &res) {
+        return checkRequest(req, res, isAnyHostAnswered, ownHost);
     });
-    // Whatever the routes and the check above do not answer (an unknown path,
-    // a request the library or the connection's limits refused) gets JSON too.
-    server.set_error_handler(
-        httplib::Server::HandlerWithResponse([](const httplib::Request &req, httplib::Response &res) {
-            if (res.get_header_value("Content-Type") == "application/json")
-                return httplib::Server::HandlerResponse::Unhandled;
-            if (lastReadFailure != ReadFailure::none) {
-                auto [status, body] = readFailureAnswer(false);
-                sendJson(res, status, body);
-            } else if (res.status == 404)
-                sendJson(res, 404, errorJson("path", "no such path: " + req.path));
-            else if (res.status == 414)
-                sendJson(res, 400, errorJson("url", "URL too long"));
-            else
-                sendJson(res, 400, errorJson("request", "cannot answer this request (HTTP " +
-                                                            std::to_string(res.status) + ")"));
-            return httplib::Server::HandlerResponse::Handled;
-        }));
+    server.set_error_handler(httplib::Server::HandlerWithResponse(answerUnrouted));
     for (const WebAsset &asset : kWebAssets) {
         server.Get(asset.path, [&asset](const httplib::Request &, httplib::Response &res) {
             res.set_content(asset.body.data(), asset.body.size(), asset.contentType);
@@ -603,18 +603,18 @@ int runView(const ViewOptions &options) {
     if (port < 0) {
         std::string address = urlHost(options.host) + ":" + std::to_string(options.port);
         if (errno == EADDRINUSE)
-            std::cerr << "error: fazolt:view:PortInUse: cannot listen on " << address << ": port " << options.port
-                      << " is in use (another fazolt view?)\n";
+            printError(cliError::kViewPortInUse, "cannot listen on " + address + ": port " +
+                                                     std::to_string(options.port) +
+                                                     " is in use (another fazolt view?)");
         else
-            std::cerr << "error: fazolt:view:CannotListen: cannot listen on " << address << "\n";
+            printError(cliError::kViewCannotListen, "cannot listen on " + address);
         return EXIT_EVALUATION_ERROR;
     }
     server.raiseBacklog();
     if (!isLoopback(lowercase(options.host)))
-        std::cerr << "warning: fazolt view listens on " << options.host
-                  << ": other machines can reach it and evaluate the system"
-                  << (isWildcard(options.host) ? ", and any Host name is answered\n"
-                                               : ", under this name or a loopback one\n");
+        printNotice(
+            "fazolt view listens on " + options.host + ": other machines can reach it and evaluate the system" +
+            (isWildcard(options.host) ? ", and any Host name is answered" : ", under this name or a loopback one"));
     // Ctrl-C and SIGTERM wait on a thread of their own, which stops the
     // server from outside a signal handler; every other thread blocks them.
     sigset_t stopSignals;

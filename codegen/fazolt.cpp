@@ -290,9 +290,8 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     resize2D(w->inputMFCache, 1, sumOfCounts(fis->numInputMFs));
     planInputMembership(fis, w->inputMFs, numel(w->inputMFCache), &w->membership);
     plan->degreeReads = planRuleDegrees(fis, numel(w->inputMFCache), w->ruleDegrees);
-    // The degree table holds every degree twice and four constants.
-    if (fitsElementCount(2 * static_cast<int64_t>(numel(w->inputMFCache)) + 4)) {
-        resize1D(w->degrees, 2 * numel(w->inputMFCache) + 4);
+    if (const int64_t length = degreeTableLength(numel(w->inputMFCache)); fitsElementCount(length)) {
+        resize1D(w->degrees, static_cast<int32_t>(length));
     } else {
         plan->hasBuiltInConnectives = false;
     }

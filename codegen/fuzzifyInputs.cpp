@@ -4,6 +4,13 @@
 
 #include "host/runtime.h"
 
+DegreeTableEntries degreeTableEntries(int32_t cacheLength) {
+    const int32_t n = cacheLength;
+    return {2 * n, 2 * n + 1, 2 * n + 2, 2 * n + 3};
+}
+
+int64_t degreeTableLength(int32_t cacheLength) { return 2 * static_cast<int64_t>(cacheLength) + 4; }
+
 void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan) {
     const int32_t numRules = fis->numRules;
     const int32_t numInputs = fis->numInputs;
@@ -65,10 +72,11 @@ bool fillDegreeTable(const DynArray<double> *inputMFCache, bool readsComplements
     }
     // The last four entries never change within a call; written per row
     // since they cost nothing next to the rest.
-    d[2 * n] = 1.0;
-    d[2 * n + 1] = 0.0;
-    d[2 * n + 2] = quvGetNaN();
-    d[2 * n + 3] = 1.0 - d[2 * n + 2];
+    const DegreeTableEntries fixed = degreeTableEntries(n);
+    d[fixed.one] = 1.0;
+    d[fixed.zero] = 0.0;
+    d[fixed.nan] = quvGetNaN();
+    d[fixed.notNaN] = 1.0 - d[fixed.nan];
     return hasNaN;
 }
 
@@ -77,6 +85,7 @@ DegreeReads planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArr
     const int32_t numInputs = fis->numInputs;
     const int32_t antecedentStride = fis->antecedent->size[0];
     const int32_t n = cacheLength;
+    const DegreeTableEntries fixed = degreeTableEntries(n);
     resize1D(ruleDegrees, static_cast<int32_t>(static_cast<int64_t>(numRules) * numInputs));
     DegreeReads reads = {false, false};
     for (int32_t r = 0; r < numRules; ++r) {
@@ -86,7 +95,7 @@ DegreeReads planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArr
             const int32_t k = magnitudeIndex(a);
             int32_t entry;
             if (k == 0) {
-                entry = isAndRule ? 2 * n : 2 * n + 1;
+                entry = isAndRule ? fixed.one : fixed.zero;
             } else {
                 const int32_t position = cachePosition(fis->numCumInputMFs->data[i], k);
                 const bool isNot = a < 0.0;
@@ -94,7 +103,7 @@ DegreeReads planRuleDegrees(const SystemRecord *fis, int32_t cacheLength, DynArr
                     entry = isNot ? n + position - 1 : position - 1;
                     reads.complements = reads.complements || isNot;
                 } else {
-                    entry = isNot ? 2 * n + 3 : 2 * n + 2;
+                    entry = isNot ? fixed.notNaN : fixed.nan;
                     reads.nan = true;
                 }
             }

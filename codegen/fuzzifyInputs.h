@@ -18,10 +18,21 @@ void planRuleAntecedents(const SystemRecord *fis, DynArray<int32_t> *plan);
 void mapRuleAntecedents(const SystemRecord *fis, const DynArray<int32_t> *plan, const DynArray<double> *inputMFCache,
                         DynArray<double> *ruleInputValues);
 
-// The row's degree table: the cache's L values, their complements 1 - m,
-// the neutral values 1 (AND) and 0 (OR), then NaN and 1 - NaN for a rule
-// naming a function past the cache. 2L + 4 entries; the complements only
-// when readsComplements. True when one of the cache's values is NaN.
+// The row's degree table: the cache's L values at 0..L-1, their
+// complements 1 - m at L..2L-1, then four entries the same in every row.
+// Named here once for the row path and the lanes.
+struct DegreeTableEntries {
+    int32_t one;     // 1: an AND rule's untested input
+    int32_t zero;    // 0: an OR rule's untested input
+    int32_t nan;     // NaN: a rule naming a function past the cache
+    int32_t notNaN;  // 1 - NaN: the same, negated
+};
+DegreeTableEntries degreeTableEntries(int32_t cacheLength);
+// Entries of the table for a cache of cacheLength degrees.
+int64_t degreeTableLength(int32_t cacheLength);
+
+// Fills the table; the complements only when readsComplements. True when
+// one of the cache's values is NaN.
 bool fillDegreeTable(const DynArray<double> *inputMFCache, bool readsComplements, DynArray<double> *degrees);
 // Each rule's value for each input as an index into the degree table,
 // rule-major (numInputs entries per rule): the same value that

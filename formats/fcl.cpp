@@ -43,6 +43,9 @@ bool isFclName(const std::string &s) {
     return true;
 }
 
+// Every METHOD word, the two that are no table entry of their own included.
+const std::vector<std::string> FCL_METHOD_WORDS = {"COG", "COGS", "COA", "LM", "RM", "MM"};
+
 class FclReader {
 public:
     FclReader(std::string_view text, std::string fileName) : text_(text), fileName_(std::move(fileName)) {}
@@ -50,12 +53,14 @@ public:
 
 private:
     Model readAll();
+    int readBlocks();
     [[noreturn]] void fail(int line, const std::string &construct, const std::string &what) const {
         throw orvane::HostError("fazolt:fcl:Invalid",
                                 printableText(fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what));
     }
-    void mergeSetting(FileSetting &setting, const std::string &value, int line, const char *what) const {
-        if (std::string clash = mergeFileSetting(setting, value, line); !clash.empty()) fail(line, what, clash);
+    void mergeSetting(FileSetting &setting, const std::string &value, int line, const std::string &what,
+                      const char *kind = "setting") const {
+        if (std::string clash = mergeFileSetting(setting, value, line, kind); !clash.empty()) fail(line, what, clash);
     }
     void tokenize();
     void readSampleCountComment(const std::string &comment, int line);
@@ -104,6 +109,8 @@ private:
     void readRuleBlock(int line);
     void readRuleBlockStatement(const std::string &construct, int line);
     TermBlock readTerm(int line, const std::string &varName);
+    void readPointList(TermBlock &tb, const std::string &construct, int line);
+    void readNamedShape(TermBlock &tb, const std::string &construct, int line);
     VariableBlock &variableNamed(std::vector<VariableBlock> &vars, const std::string &name, const char *block,
                                  int line);
     Variable finishVariable(VariableBlock &v, bool isOutput, bool isSugeno);
@@ -127,8 +134,8 @@ private:
 
 // The words that open or close a block: a statement never runs past one.
 const std::vector<std::string> FCL_BLOCK_WORDS = {
-    "FUNCTION_BLOCK", "END_FUNCTION_BLOCK", "VAR_INPUT", "VAR_OUTPUT",    "END_VAR",      "FUZZIFY",
-    "END_FUZZIFY",    "DEFUZZIFY",          "END_DEFUZZIFY", "RULEBLOCK", "END_RULEBLOCK"};
+    "FUNCTION_BLOCK", "END_FUNCTION_BLOCK", "VAR_INPUT",     "VAR_OUTPUT", "END_VAR",      "FUZZIFY",
+    "END_FUZZIFY",    "DEFUZZIFY",          "END_DEFUZZIFY", "RULEBLOCK",  "END_RULEBLOCK"};
 
 bool FclReader::isAtBlockWord() const {
     if (atEnd()) return false;
@@ -304,39 +311,7 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
     expect(":=", construct, line);
     if (atEnd()) fail(line, construct, "the file ends inside it");
     if (peek().text == "(") {
-        std::vector<double> params;
-        while (!atEnd() && peek().text == "(") {
-            ++at_;
-            double x = number(construct, line);
-            expect(",", construct, line);
-            double y = number(construct, line);
-            expect(")", construct, line);
-            if (!tb.pointXs.empty() && x < tb.pointXs.back()) fail(line, construct, "the points' x must not decrease");
-            tb.pointXs.push_back(x);
-            params.push_back(x);
-            params.push_back(y);
-        }
-        size_t n = tb.pointXs.size();
-        const std::vector<double> &p = params;
-        auto increasing = [&]() {
-            for (size_t k = 1; k < n; ++k) {
-                if (!(tb.pointXs[k - 1] < tb.pointXs[k])) return false;
-            }
-            return true;
-        };
-        // A triangle or trapezoid with distinct corners is exactly trimf or
-        // trapmf: the piecewise-linear function computes its ramps the same way.
-        if (n == 3 && increasing() && p[1] == 0.0 && p[3] == 1.0 && p[5] == 0.0) {
-            tb.term.type = "trimf";
-            tb.term.params = {p[0], p[2], p[4]};
-        } else if (n == 4 && increasing() && p[1] == 0.0 && p[3] == 1.0 && p[5] == 1.0 && p[7] == 0.0) {
-            tb.term.type = "trapmf";
-            tb.term.params = {p[0], p[2], p[4], p[6]};
-        } else {
-            if (n < 2) fail(line, construct, "a point list needs at least two points");
-            tb.term.type = "pointsmf";
-            tb.term.params = params;
-        }
+        readPointList(tb, construct, line);
     } else if (double v = 0.0; parseNumber(peek().text, v)) {
         ++at_;
         if (!std::isfinite(v)) fail(line, construct, "a singleton must be a finite number");
@@ -345,61 +320,103 @@ FclReader::TermBlock FclReader::readTerm(int line, const std::string &varName) {
         tb.term.params = {v};
         tb.pointXs.push_back(v);
     } else {
-        Token shapeName = next(construct, line);
-        // jFuzzyLogic's short names beside fuzzylite's class names.
-        static const std::map<std::string, std::pair<std::string, std::vector<int>>> shortNames = {
-            {"trian", {"trimf", {0, 1, 2}}},   {"trape", {"trapmf", {0, 1, 2, 3}}},
-            {"gauss", {"gaussmf", {1, 0}}},     // mean, standard deviation
-            {"gbell", {"gbellmf", {0, 1, 2}}},  // width, slope, centre
-            {"sigm", {"sigmf", {0, 1}}},        // gain, centre
-        };
-        std::vector<double> values;
-        while (!atEnd() && peek().text != ";") values.push_back(number(construct, line));
-        const PeerShape *peer = peerShapeOfPeerName(shapeName.text);
-        auto shortName = shortNames.find(shapeName.text);
-        if (shapeName.text == "Linear") {
-            tb.isLinear = true;
-            tb.term.type = "linear";
-            tb.term.params = values;
-            // fuzzylite adds the constant only when it is there.
-            if (values.size() == inputs_.size()) tb.term.params.push_back(0.0);
-        } else if (shapeName.text == "Ramp" || shapeName.text == "Rectangle") {
-            if (std::string why = dropTermHeight(values, 2); !why.empty()) fail(line, construct, why);
-            if (std::string why = termOfLineShape(shapeName.text, values, tb.term); !why.empty())
-                fail(line, construct, why);
-            if (tb.term.type == "pointsmf") tb.pointXs = {tb.term.params[0], tb.term.params[2]};
-        } else if (peer != nullptr && std::string(peer->ourType) != "constant") {
-            if (std::string why = dropTermHeight(values, peer->peerOrder.size()); !why.empty())
-                fail(line, construct, why);
-            if (values.size() != peer->peerOrder.size()) {
-                fail(line, construct,
-                     shapeName.text + " takes " + std::to_string(peer->peerOrder.size()) + " numbers, got " +
-                         std::to_string(values.size()));
-            }
-            tb.term.type = peer->ourType;
-            tb.term.params = fromPeerOrder(*peer, values);
-        } else if (shortName != shortNames.end()) {
-            const std::vector<int> &order = shortName->second.second;
-            if (values.size() != order.size()) {
-                fail(line, construct,
-                     shapeName.text + " takes " + std::to_string(order.size()) + " numbers, got " +
-                         std::to_string(values.size()));
-            }
-            tb.term.type = shortName->second.first;
-            tb.term.params.assign(order.size(), 0.0);
-            for (size_t k = 0; k < order.size(); ++k) tb.term.params[static_cast<size_t>(order[k])] = values[k];
-        } else if (isRegisteredFunction(shapeName.text)) {
-            tb.term.type = shapeName.text;  // a host function's parameters, in its own order
-            tb.term.params = values;
-        } else {
-            fail(shapeName.line, construct,
-                 "unknown or unsupported shape \"" + shapeName.text + "\" (nor a registered function)" +
-                     closestNameSuggestion(shapeName.text, fclShapeNames()));
-        }
-        if (tb.term.type == "trimf" || tb.term.type == "trapmf") tb.pointXs = tb.term.params;
+        readNamedShape(tb, construct, line);
     }
     expect(";", construct, line);
     return tb;
+}
+
+// (x, y) (x, y) ...: trimf or trapmf when it is one exactly, else pointsmf.
+void FclReader::readPointList(TermBlock &tb, const std::string &construct, int line) {
+    std::vector<double> params;
+    while (!atEnd() && peek().text == "(") {
+        ++at_;
+        double x = number(construct, line);
+        expect(",", construct, line);
+        double y = number(construct, line);
+        expect(")", construct, line);
+        if (!tb.pointXs.empty() && x < tb.pointXs.back()) fail(line, construct, "the points' x must not decrease");
+        tb.pointXs.push_back(x);
+        params.push_back(x);
+        params.push_back(y);
+    }
+    size_t n = tb.pointXs.size();
+    const std::vector<double> &p = params;
+    auto increasing = [&]() {
+        for (size_t k = 1; k < n; ++k) {
+            if (!(tb.pointXs[k - 1] < tb.pointXs[k])) return false;
+        }
+        return true;
+    };
+    // A triangle or trapezoid with distinct corners is exactly trimf or
+    // trapmf: the piecewise-linear function computes its ramps the same way.
+    if (n == 3 && increasing() && p[1] == 0.0 && p[3] == 1.0 && p[5] == 0.0) {
+        tb.term.type = "trimf";
+        tb.term.params = {p[0], p[2], p[4]};
+    } else if (n == 4 && increasing() && p[1] == 0.0 && p[3] == 1.0 && p[5] == 1.0 && p[7] == 0.0) {
+        tb.term.type = "trapmf";
+        tb.term.params = {p[0], p[2], p[4], p[6]};
+    } else {
+        if (n < 2) fail(line, construct, "a point list needs at least two points");
+        tb.term.type = "pointsmf";
+        tb.term.params = params;
+    }
+}
+
+// Name p1 p2 ...: fuzzylite's class names, jFuzzyLogic's short ones, Linear,
+// Ramp, Rectangle or a registered function.
+void FclReader::readNamedShape(TermBlock &tb, const std::string &construct, int line) {
+    Token shapeName = next(construct, line);
+    // jFuzzyLogic's short names beside fuzzylite's class names.
+    static const std::map<std::string, std::pair<std::string, std::vector<int>>> shortNames = {
+        {"trian", {"trimf", {0, 1, 2}}},   {"trape", {"trapmf", {0, 1, 2, 3}}},
+        {"gauss", {"gaussmf", {1, 0}}},     // mean, standard deviation
+        {"gbell", {"gbellmf", {0, 1, 2}}},  // width, slope, centre
+        {"sigm", {"sigmf", {0, 1}}},        // gain, centre
+    };
+    std::vector<double> values;
+    while (!atEnd() && peek().text != ";") values.push_back(number(construct, line));
+    const PeerShape *peer = peerShapeOfPeerName(shapeName.text);
+    auto shortName = shortNames.find(shapeName.text);
+    if (shapeName.text == "Linear") {
+        tb.isLinear = true;
+        tb.term.type = "linear";
+        tb.term.params = values;
+        // fuzzylite adds the constant only when it is there.
+        if (values.size() == inputs_.size()) tb.term.params.push_back(0.0);
+    } else if (shapeName.text == "Ramp" || shapeName.text == "Rectangle") {
+        if (std::string why = dropTermHeight(values, 2); !why.empty()) fail(line, construct, why);
+        if (std::string why = termOfLineShape(shapeName.text, values, tb.term); !why.empty())
+            fail(line, construct, why);
+        if (tb.term.type == "pointsmf") tb.pointXs = {tb.term.params[0], tb.term.params[2]};
+    } else if (peer != nullptr && std::string(peer->ourType) != "constant") {
+        if (std::string why = dropTermHeight(values, peer->peerOrder.size()); !why.empty()) fail(line, construct, why);
+        if (values.size() != peer->peerOrder.size()) {
+            fail(line, construct,
+                 shapeName.text + " takes " + std::to_string(peer->peerOrder.size()) + " numbers, got " +
+                     std::to_string(values.size()));
+        }
+        tb.term.type = peer->ourType;
+        tb.term.params = fromPeerOrder(*peer, values);
+    } else if (shortName != shortNames.end()) {
+        const std::vector<int> &order = shortName->second.second;
+        if (values.size() != order.size()) {
+            fail(line, construct,
+                 shapeName.text + " takes " + std::to_string(order.size()) + " numbers, got " +
+                     std::to_string(values.size()));
+        }
+        tb.term.type = shortName->second.first;
+        tb.term.params.assign(order.size(), 0.0);
+        for (size_t k = 0; k < order.size(); ++k) tb.term.params[static_cast<size_t>(order[k])] = values[k];
+    } else if (isRegisteredFunction(shapeName.text)) {
+        tb.term.type = shapeName.text;  // a host function's parameters, in its own order
+        tb.term.params = values;
+    } else {
+        fail(shapeName.line, construct,
+             "unknown or unsupported shape \"" + shapeName.text + "\" (nor a registered function)" +
+                 closestNameSuggestion(shapeName.text, fclShapeNames()));
+    }
+    if (tb.term.type == "trimf" || tb.term.type == "trapmf") tb.pointXs = tb.term.params;
 }
 
 void FclReader::readVariableBlock(bool isOutput, int line) {
@@ -439,11 +456,9 @@ void FclReader::readVariableStatement(VariableBlock &v, bool isOutput, const std
             v.terms.push_back(tb);  // so that rules naming it say nothing more
             throw;
         }
-        for (const TermBlock &other : v.terms) {
-            if (other.term.name == tb.term.name) {
-                fail(t.line, "TERM " + tb.term.name + " of " + varName, "a second term of this name");
-            }
-        }
+        std::string second =
+            secondTermProblem(v.terms, tb.term.name, [](const TermBlock &other) { return other.term.name; });
+        if (!second.empty()) fail(t.line, "TERM " + tb.term.name + " of " + varName, second);
         v.terms.push_back(tb);
     } else if (word == "RANGE") {
         expect(":=", "RANGE of " + varName, t.line);
@@ -459,7 +474,7 @@ void FclReader::readVariableStatement(VariableBlock &v, bool isOutput, const std
         v.range = std::make_pair(lo, hi);
     } else if (isOutput && word == "METHOD") {
         expect(":", "METHOD of " + varName, t.line);
-        v.method = fclWordOrName(next("METHOD of " + varName, t.line).text, {"COG", "COGS", "COA", "LM", "RM", "MM"});
+        v.method = fclWordOrName(next("METHOD of " + varName, t.line).text, FCL_METHOD_WORDS);
         v.methodLine = t.line;
         expect(";", "METHOD of " + varName, t.line);
     } else if (isOutput && word == "DEFAULT") {
@@ -553,12 +568,11 @@ Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugen
         if (!tb.isUnread) problems_.attempt([&] { checkTerm(tb, v.name, isOutput, isSugeno); });
     }
     problems_.attempt([&] { setRange(v, var, block); });
-    if (isOutput && v.defaultValue &&
-        !isRangeMidpoint(v.defaultText, *v.defaultValue, v.range ? v.lowText : "", v.range ? v.highText : "",
-                         var.low, var.high)) {
-        warnings_.push_back({"fazolt:fcl:Default", fileName_ + ":" + std::to_string(v.defaultLine) + ": DEFAULT of " +
-                                                       v.name + ": " +
-                                                       defaultWarning(v.defaultText, var.low, var.high)});
+    if (isOutput && v.defaultValue) {
+        std::optional<FormatWarning> w = defaultValueWarning(
+            "fazolt:fcl:Default", fileName_, v.defaultLine, "DEFAULT of " + v.name, v.defaultText, *v.defaultValue,
+            v.range ? v.lowText : "", v.range ? v.highText : "", var.low, var.high);
+        if (w) warnings_.push_back(*w);
     }
     return var;
 }
@@ -607,12 +621,6 @@ const NameTable FCL_ACT = {{"min", "MIN"}, {"prod", "PROD"}};
 const NameTable FCL_ACCU = {{"max", "MAX"}, {"probor", "ASUM"}, {"bsum", "BSUM"}, {"nsum", "NSUM"}, {"sum", "SUM"}};
 const NameTable FCL_METHOD = {{"centroid", "COG"}, {"bisector", "COA"}, {"mom", "MM"}};
 
-std::string joined(const std::vector<std::string> &names) {
-    std::string text;
-    for (const std::string &n : names) text += (text.empty() ? "" : ", ") + n;
-    return text;
-}
-
 void FclReader::readMethod(Model &m, const std::string &method, int methodLine, bool isSugeno) const {
     if (method == "LM" || method == "RM") {
         for (const Variable &v : m.outputs) {
@@ -628,14 +636,8 @@ void FclReader::readMethod(Model &m, const std::string &method, int methodLine, 
             m.defuzzMethod = ours;
         }
     } else if (!isSugeno && !method.empty()) {
-        m.defuzzMethod = ourName(FCL_METHOD, method);
-        if (m.defuzzMethod.empty() && isRegisteredFunction(method)) m.defuzzMethod = method;
-        const std::vector<std::string> known = {"COG", "COGS", "COA", "LM", "RM", "MM"};
-        if (m.defuzzMethod.empty()) {
-            fail(methodLine, "METHOD " + method,
-                 "not supported (" + joined(known) + ", or a registered function)" +
-                     closestNameSuggestion(method, known));
-        }
+        m.defuzzMethod = ourMethodName(FCL_METHOD, method);
+        if (m.defuzzMethod.empty()) fail(methodLine, "METHOD " + method, unsupportedName(method, FCL_METHOD_WORDS));
     }
 }
 
@@ -647,7 +649,9 @@ Model FclReader::read() {
     return m;
 }
 
-Model FclReader::readAll() {
+// FUNCTION_BLOCK and its blocks, each read into the reader's state; returns
+// the line of FUNCTION_BLOCK.
+int FclReader::readBlocks() {
     tokenize();
     if (!isKeyword("FUNCTION_BLOCK")) fail(atEnd() ? endLine_ : peek().line, "file", "expected FUNCTION_BLOCK");
     int fbLine = peek().line;
@@ -684,6 +688,11 @@ Model FclReader::readAll() {
     if (!atEnd()) ++at_;
     if (!atEnd()) problems_.attempt([&] { fail(peek().line, "file", "text after END_FUNCTION_BLOCK"); });
 
+    return fbLine;
+}
+
+Model FclReader::readAll() {
+    int fbLine = readBlocks();
     Model m;
     m.name = systemName_;
     if (outputs_.empty()) {
@@ -691,22 +700,17 @@ Model FclReader::readAll() {
         problems_.raiseIfAny();
     }
     // One defuzzification method for the whole system: COGS makes it Sugeno.
-    std::string method;
-    int methodLine = 0;
+    FileSetting methodSetting;
     for (const VariableBlock &v : outputs_) {
         problems_.attempt([&] {
             if (!v.accu.empty()) mergeSetting(accu_, v.accu, v.accuLine, "ACCU");
             if (!v.hasBlock) fail(v.line, v.name, "declared, but has no DEFUZZIFY block");
             if (v.method.empty()) fail(v.blockLine, "DEFUZZIFY " + v.name, "missing METHOD");
-            if (!method.empty() && v.method != method) {
-                fail(v.methodLine, "METHOD of " + v.name,
-                     v.method + " differs from " + method + " on line " + std::to_string(methodLine) +
-                         " (one method for the whole system)");
-            }
-            method = v.method;
-            methodLine = v.methodLine;
+            mergeSetting(methodSetting, v.method, v.methodLine, "METHOD of " + v.name, "method");
         });
     }
+    const std::string &method = methodSetting.value;
+    const int methodLine = methodSetting.line;
     bool isSugeno = method == "COGS";
     m.type = isSugeno ? "sugeno" : "mamdani";
     setDefaultMethods(m);
@@ -723,18 +727,14 @@ Model FclReader::readAll() {
         {&accu_, &FCL_ACCU, &m.aggMethod, "ACCU"}};
     for (const auto &[setting, table, ours, key] : settings) {
         if (setting->value.empty()) continue;
-        std::string name = ourName(*table, setting->value);
-        if (name.empty() && isRegisteredFunction(setting->value)) name = setting->value;
+        std::string name = ourMethodName(*table, setting->value);
         if (!name.empty()) {
             *ours = name;
             continue;
         }
-        std::vector<std::string> known;
-        for (const NamePair &p : *table) known.push_back(p.theirs);
-        problems_.attempt([&, &setting = setting, &key = key] {
+        problems_.attempt([&, &setting = setting, &key = key, &table = table] {
             fail(setting->line, std::string(key) + " " + setting->value,
-                 "not supported (" + joined(known) + ", or a registered function)" +
-                     closestNameSuggestion(setting->value, known));
+                 unsupportedName(setting->value, theirNames(*table)));
         });
     }
 

@@ -34,7 +34,6 @@ public:
     Model read();
 
 private:
-    Model readAll();
     struct Line {
         std::string key;
         std::string value;
@@ -51,27 +50,50 @@ private:
         int defaultLine = 0;
         bool hasRange = false;
     };
+    enum class Section { None, Engine, Input, Output, RuleBlock };
 
     [[noreturn]] void fail(int line, const std::string &construct, const std::string &what) const {
         throw orvane::HostError("fazolt:fll:Invalid",
                                 printableText(fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what));
     }
-    void mergeSetting(FileSetting &setting, const std::string &value, int line, const char *what) const {
-        if (std::string clash = mergeFileSetting(setting, value, line); !clash.empty()) fail(line, what, clash);
+    void mergeSetting(FileSetting &setting, const std::string &value, int line, const std::string &what,
+                      const char *kind = "setting") const {
+        if (std::string clash = mergeFileSetting(setting, value, line, kind); !clash.empty()) fail(line, what, clash);
     }
     std::vector<Line> lines();
     void requireFlag(const Line &l, const std::string &construct, const char *wanted, const std::string &why) const;
     double number(const std::string &text, int line, const std::string &construct) const;
+
+    // The sections, a line at a time.
+    Model readAll();
+    void readLine(const Line &l);
+    bool readSectionStart(const Line &l);
+    void readVariableLine(const Line &l, VariableSection &v, bool isOutput);
+    void readRuleBlockLine(const Line &l);
+    // The system from them.
+    void finishInputs(Model &m);
+    void readDefuzzifiers();
+    void finishOutputs(Model &m, bool isSugeno);
+    void readTerms(VariableSection &v, bool isOutput, const std::function<void(const Term &, int line)> &check);
     Term readTerm(const std::vector<std::string> &words, int line, const Variable &var, bool isOutput,
                   size_t numInputs);
-    template <class Norm>
-    void readDefuzzification(Model &m, bool isSugeno, const std::string &defuzzifier, int defuzzifierLine,
-                             const std::string &aggregation, int aggregationLine, int firstOutputLine,
-                             const Norm &norm);
+    std::string norm(const FileSetting &setting, const char *key, bool isTNorm) const;
+    void readNorms(Model &m, bool isSugeno);
+    void readDefuzzification(Model &m, bool isSugeno);
+    void readRules(Model &m);
 
     std::string_view text_;
     std::string fileName_;
     FileProblems problems_{"fazolt:fll:Invalid"};
+    Section section_ = Section::None;
+    std::string sectionName_;
+    bool hasEngine_ = false;
+    std::string engineName_;
+    std::vector<VariableSection> inputs_, outputs_;
+    FileSetting conjunction_, disjunction_, implication_;
+    FileSetting defuzzifier_, aggregation_;  // one for the whole system
+    int64_t resolution_ = -1;
+    std::vector<std::pair<std::string, int>> ruleTexts_;
 };
 
 const std::vector<std::string> FLL_SECTIONS = {"Engine", "InputVariable", "OutputVariable", "RuleBlock"};
@@ -79,29 +101,34 @@ const std::vector<std::string> FLL_VARIABLE_KEYS = {"description", "enabled", "r
 const std::vector<std::string> FLL_OUTPUT_KEYS = {"aggregation", "defuzzifier", "default", "lock-previous"};
 const std::vector<std::string> FLL_RULE_BLOCK_KEYS = {"description", "enabled",    "conjunction", "disjunction",
                                                       "implication", "activation", "rule"};
-const std::vector<std::string> FLL_DEFUZZIFIERS = {"Centroid",          "Bisector",         "MeanOfMaximum",
-                                                   "SmallestOfMaximum", "LargestOfMaximum", "WeightedAverage",
-                                                   "WeightedSum"};
+// The defuzzifiers with one method here each, both ways; fuzzylite's
+// MeanOfMaximum is the middle of the first plateau, not mom's mean of every
+// maximum. SmallestOfMaximum and LargestOfMaximum depend on the range
+// (methodForMaximumSide).
+const NameTable FLL_DEFUZZIFIERS = {{"centroid", "Centroid"},
+                                    {"bisector", "Bisector"},
+                                    {"firstmom", "MeanOfMaximum"},
+                                    {"wtaver", "WeightedAverage"},
+                                    {"wtsum", "WeightedSum"}};
+const char *const FLL_SMALLEST_OF_MAXIMUM = "SmallestOfMaximum";
+const char *const FLL_LARGEST_OF_MAXIMUM = "LargestOfMaximum";
+// Terms of ours without an entry in peerShapes, both ways.
+const NameTable FLL_OWN_TERMS = {{"linear", "Linear"}, {"pointsmf", "Discrete"}};
 
-std::vector<std::string> namesOf(const NameTable &table) {
-    std::vector<std::string> names;
-    for (const NamePair &p : table) names.push_back(p.theirs);
+bool isWeightedDefuzzifier(const std::string &name) {
+    std::string ours = ourName(FLL_DEFUZZIFIERS, name);
+    return ours == "wtaver" || ours == "wtsum";
+}
+
+std::vector<std::string> fllDefuzzifierNames() {
+    std::vector<std::string> names = theirNames(FLL_DEFUZZIFIERS);
+    names.insert(names.begin() + 3, {FLL_SMALLEST_OF_MAXIMUM, FLL_LARGEST_OF_MAXIMUM});
     return names;
 }
 
-std::string listed(const std::vector<std::string> &names) {
-    std::string text;
-    for (const std::string &n : names) text += (text.empty() ? "" : ", ") + n;
-    return text;
-}
-
-// "not supported (A, B, C, or a registered function); did you mean "B"?"
-std::string notOneOf(const std::string &word, const std::vector<std::string> &names) {
-    return "not supported (" + listed(names) + ", or a registered function)" + closestNameSuggestion(word, names);
-}
-
 std::vector<std::string> fllTermTypes() {
-    std::vector<std::string> names = {"Linear", "Discrete", "Ramp", "Rectangle"};
+    std::vector<std::string> names = theirNames(FLL_OWN_TERMS);
+    names.insert(names.end(), {"Ramp", "Rectangle"});
     for (const PeerShape &shape : peerShapes()) names.push_back(shape.peerName);
     return names;
 }
@@ -164,7 +191,8 @@ Term FllReader::readTerm(const std::vector<std::string> &words, int line, const 
         if (!std::isfinite(values.back())) fail(line, construct, "parameter " + words[k] + " is not a finite number");
     }
     const PeerShape *peer = peerShapeOfPeerName(type);
-    if (type == "Linear") {
+    const std::string own = ourName(FLL_OWN_TERMS, type);
+    if (own == "linear") {
         if (!isOutput) fail(line, construct, "Linear is an output term");
         // fuzzylite adds the constant only when it is there.
         if (values.size() == numInputs) values.push_back(0.0);
@@ -179,7 +207,7 @@ Term FllReader::readTerm(const std::vector<std::string> &words, int line, const 
     } else if (type == "Ramp" || type == "Rectangle") {
         if (std::string why = dropTermHeight(values, 2); !why.empty()) fail(line, construct, why);
         if (std::string why = termOfLineShape(type, values, t); !why.empty()) fail(line, construct, why);
-    } else if (type == "Discrete") {
+    } else if (own == "pointsmf") {
         // fuzzylite interpolates between the points as pointsmf does, and
         // holds the end values outside them; its rounding may differ.
         if (values.size() < 4 || values.size() % 2 != 0) fail(line, construct, "Discrete takes pairs x y, two or more");
@@ -221,301 +249,295 @@ Model FllReader::read() {
 
 Model FllReader::readAll() {
     std::vector<Line> all = lines();
+    for (const Line &l : all) problems_.attempt([&] { readLine(l); });
     Model m;
-    std::vector<VariableSection> inputs, outputs;
-    FileSetting conjunction, disjunction, implication;
-    std::vector<std::pair<std::string, int>> ruleTexts;
-    enum class Section { None, Engine, Input, Output, RuleBlock } section = Section::None;
-    bool hasEngine = false;
-    std::string sectionName;
-    for (const Line &l : all) {
-        problems_.attempt([&] {
-            if (l.key == "Engine") {
-                if (hasEngine) fail(l.number, "Engine", "a second engine in one file");
-                hasEngine = true;
-                section = Section::Engine;
-                m.name = l.value;
-                return;
-            }
-            if (l.key == "InputVariable" || l.key == "OutputVariable") {
-                bool isOutput = l.key == "OutputVariable";
-                for (const std::vector<VariableSection> *vars : {&inputs, &outputs}) {
-                    for (const VariableSection &v : *vars) {
-                        if (v.var.name == l.value) fail(l.number, l.key + " " + l.value, "the name is used twice");
-                    }
-                }
-                // The section opens even with a bad name, so that its lines are read as its own.
-                VariableSection v;
-                v.var.name = l.value;
-                v.line = l.number;
-                (isOutput ? outputs : inputs).push_back(v);
-                section = isOutput ? Section::Output : Section::Input;
-                sectionName = l.key + " " + l.value;
-                if (!isFllName(l.value))
-                    fail(l.number, l.key + " " + l.value, "expected a name (letters, digits, _ and .)");
-                return;
-            }
-            if (l.key == "RuleBlock") {
-                section = Section::RuleBlock;
-                sectionName = "RuleBlock " + l.value;
-                return;
-            }
-            if (l.key == "description") return;
-            if (section == Section::Engine || section == Section::None) {
-                fail(l.number, l.key,
-                     (section == Section::None ? "outside any section" : "not supported in Engine") +
-                         closestNameSuggestion(l.key, FLL_SECTIONS));
-            }
-            if (section == Section::Input || section == Section::Output) {
-                bool isOutput = section == Section::Output;
-                VariableSection &v = isOutput ? outputs.back() : inputs.back();
-                if (l.key == "enabled") {
-                    requireFlag(l, sectionName, "true", "a disabled variable is not supported");
-                } else if (l.key == "range") {
-                    v.hasRange = true;  // said once, if it is wrong
-                    std::vector<std::string> w = splitWords(l.value);
-                    if (w.size() != 2) fail(l.number, sectionName + " range", "expected two numbers");
-                    v.var.low = number(w[0], l.number, sectionName + " range");
-                    v.var.high = number(w[1], l.number, sectionName + " range");
-                    v.lowText = w[0];
-                    v.highText = w[1];
-                    if (!std::isfinite(v.var.low) || !std::isfinite(v.var.high) || !(v.var.low < v.var.high)) {
-                        fail(l.number, sectionName + " range", "expected finite ends, low below high");
-                    }
-                } else if (l.key == "lock-range") {
-                    if (l.value != "true" && l.value != "false")
-                        fail(l.number, sectionName + " lock-range: " + l.value, "expected true or false");
-                    v.var.clamp = l.value == "true";  // bounded to the range, as fuzzylite does
-                } else if (l.key == "term") {
-                    v.terms.push_back({splitWords(l.value), l.number});
-                } else if (isOutput && l.key == "aggregation") {
-                    v.aggregation = l.value;
-                    v.aggregationLine = l.number;
-                } else if (isOutput && l.key == "defuzzifier") {
-                    v.defuzzifier = l.value;
-                    v.defuzzifierLine = l.number;
-                } else if (isOutput && l.key == "default") {
-                    v.defaultValue = number(l.value, l.number, sectionName + " default");
-                    v.defaultText = l.value;
-                    v.defaultLine = l.number;
-                } else if (isOutput && l.key == "lock-previous") {
-                    requireFlag(l, sectionName, "false", "rows are evaluated independently: there is no previous value");
-                } else {
-                    std::vector<std::string> known = FLL_VARIABLE_KEYS;
-                    if (isOutput) known.insert(known.end(), FLL_OUTPUT_KEYS.begin(), FLL_OUTPUT_KEYS.end());
-                    known.insert(known.end(), FLL_SECTIONS.begin(), FLL_SECTIONS.end());
-                    fail(l.number, sectionName + " " + l.key, "not supported" + closestNameSuggestion(l.key, known));
-                }
-                return;
-            }
-            // RuleBlock
-            if (l.key == "enabled") {
-                requireFlag(l, sectionName, "true", "a disabled rule block is not supported");
-            } else if (l.key == "conjunction") {
-                mergeSetting(conjunction, l.value, l.number, "conjunction");
-            } else if (l.key == "disjunction") {
-                mergeSetting(disjunction, l.value, l.number, "disjunction");
-            } else if (l.key == "implication") {
-                mergeSetting(implication, l.value, l.number, "implication");
-            } else if (l.key == "activation") {
-                // General: every rule in order; the others pick or limit rules.
-                if (l.value != "General" && l.value != "none")
-                    fail(l.number, "activation " + l.value, "not supported (General only)");
-            } else if (l.key == "rule") {
-                ruleTexts.push_back({l.value, l.number});
-            } else {
-                std::vector<std::string> known = FLL_RULE_BLOCK_KEYS;
-                known.insert(known.end(), FLL_SECTIONS.begin(), FLL_SECTIONS.end());
-                fail(l.number, sectionName + " " + l.key, "not supported" + closestNameSuggestion(l.key, known));
-            }
-        });
-    }
-    for (VariableSection &v : inputs) {
-        problems_.attempt([&] {
-            if (!v.hasRange) fail(v.line, "InputVariable " + v.var.name, "missing range");
-        });
-        for (auto &[words, line] : v.terms) {
-            bool isRead = problems_.attempt([&, &words = words, line = line] {
-                Term t = readTerm(words, line, v.var, false, inputs.size());
-                if (t.type == "constant")
-                    fail(line, "term " + t.name + " of " + v.var.name, "Constant is an output term");
-                for (const Term &other : v.var.terms) {
-                    if (other.name == t.name)
-                        fail(line, "term " + t.name + " of " + v.var.name, "a second term of this name");
-                }
-                v.var.terms.push_back(t);
-            });
-            // A term whose problem is said keeps its name, so that rules naming it say nothing more.
-            if (!isRead && !words.empty()) v.var.terms.push_back({words[0], "", {}});
-        }
-        m.inputs.push_back(v.var);
-    }
-    if (outputs.empty()) {
+    m.name = engineName_;
+    finishInputs(m);
+    if (outputs_.empty()) {
         problems_.attempt([&] { fail(all.empty() ? 1 : all.back().number, "file", "no OutputVariable"); });
         problems_.raiseIfAny();
     }
-
+    readDefuzzifiers();
     // Sugeno when the defuzzifier is a weighted one; all outputs alike.
-    std::string defuzzifier;
-    int defuzzifierLine = 0;
-    int64_t resolution = -1;
-    for (const VariableSection &v : outputs) {
+    bool isSugeno = isWeightedDefuzzifier(defuzzifier_.value);
+    m.type = isSugeno ? "sugeno" : "mamdani";
+    setDefaultMethods(m);
+    if (resolution_ >= 0) m.numSamples = resolution_;
+    finishOutputs(m, isSugeno);
+    readNorms(m, isSugeno);
+    // A missing defuzzifier is said above.
+    if (!defuzzifier_.value.empty()) problems_.attempt([&] { readDefuzzification(m, isSugeno); });
+    readRules(m);
+    return m;
+}
+
+// ---- The sections, a line at a time.
+
+void FllReader::readLine(const Line &l) {
+    if (readSectionStart(l) || l.key == "description") return;
+    if (section_ == Section::Engine || section_ == Section::None) {
+        fail(l.number, l.key,
+             (section_ == Section::None ? "outside any section" : "not supported in Engine") +
+                 closestNameSuggestion(l.key, FLL_SECTIONS));
+    }
+    if (section_ == Section::Input) return readVariableLine(l, inputs_.back(), false);
+    if (section_ == Section::Output) return readVariableLine(l, outputs_.back(), true);
+    readRuleBlockLine(l);
+}
+
+// Engine, InputVariable, OutputVariable or RuleBlock: opens the section.
+bool FllReader::readSectionStart(const Line &l) {
+    if (l.key == "Engine") {
+        if (hasEngine_) fail(l.number, "Engine", "a second engine in one file");
+        hasEngine_ = true;
+        section_ = Section::Engine;
+        engineName_ = l.value;
+        return true;
+    }
+    if (l.key == "RuleBlock") {
+        section_ = Section::RuleBlock;
+        sectionName_ = "RuleBlock " + l.value;
+        return true;
+    }
+    if (l.key != "InputVariable" && l.key != "OutputVariable") return false;
+    bool isOutput = l.key == "OutputVariable";
+    for (const std::vector<VariableSection> *vars : {&inputs_, &outputs_}) {
+        for (const VariableSection &v : *vars) {
+            if (v.var.name == l.value) fail(l.number, l.key + " " + l.value, "the name is used twice");
+        }
+    }
+    // The section opens even with a bad name, so that its lines are read as its own.
+    VariableSection v;
+    v.var.name = l.value;
+    v.line = l.number;
+    (isOutput ? outputs_ : inputs_).push_back(v);
+    section_ = isOutput ? Section::Output : Section::Input;
+    sectionName_ = l.key + " " + l.value;
+    if (!isFllName(l.value)) fail(l.number, l.key + " " + l.value, "expected a name (letters, digits, _ and .)");
+    return true;
+}
+
+void FllReader::readVariableLine(const Line &l, VariableSection &v, bool isOutput) {
+    if (l.key == "enabled") {
+        requireFlag(l, sectionName_, "true", "a disabled variable is not supported");
+    } else if (l.key == "range") {
+        v.hasRange = true;  // said once, if it is wrong
+        std::vector<std::string> w = splitWords(l.value);
+        if (w.size() != 2) fail(l.number, sectionName_ + " range", "expected two numbers");
+        v.var.low = number(w[0], l.number, sectionName_ + " range");
+        v.var.high = number(w[1], l.number, sectionName_ + " range");
+        v.lowText = w[0];
+        v.highText = w[1];
+        if (!std::isfinite(v.var.low) || !std::isfinite(v.var.high) || !(v.var.low < v.var.high)) {
+            fail(l.number, sectionName_ + " range", "expected finite ends, low below high");
+        }
+    } else if (l.key == "lock-range") {
+        if (l.value != "true" && l.value != "false")
+            fail(l.number, sectionName_ + " lock-range: " + l.value, "expected true or false");
+        v.var.clamp = l.value == "true";  // bounded to the range, as fuzzylite does
+    } else if (l.key == "term") {
+        v.terms.push_back({splitWords(l.value), l.number});
+    } else if (isOutput && l.key == "aggregation") {
+        v.aggregation = l.value;
+        v.aggregationLine = l.number;
+    } else if (isOutput && l.key == "defuzzifier") {
+        v.defuzzifier = l.value;
+        v.defuzzifierLine = l.number;
+    } else if (isOutput && l.key == "default") {
+        v.defaultValue = number(l.value, l.number, sectionName_ + " default");
+        v.defaultText = l.value;
+        v.defaultLine = l.number;
+    } else if (isOutput && l.key == "lock-previous") {
+        requireFlag(l, sectionName_, "false", "rows are evaluated independently: there is no previous value");
+    } else {
+        std::vector<std::string> known = FLL_VARIABLE_KEYS;
+        if (isOutput) known.insert(known.end(), FLL_OUTPUT_KEYS.begin(), FLL_OUTPUT_KEYS.end());
+        known.insert(known.end(), FLL_SECTIONS.begin(), FLL_SECTIONS.end());
+        fail(l.number, sectionName_ + " " + l.key, "not supported" + closestNameSuggestion(l.key, known));
+    }
+}
+
+void FllReader::readRuleBlockLine(const Line &l) {
+    if (l.key == "enabled") {
+        requireFlag(l, sectionName_, "true", "a disabled rule block is not supported");
+    } else if (l.key == "conjunction") {
+        mergeSetting(conjunction_, l.value, l.number, "conjunction");
+    } else if (l.key == "disjunction") {
+        mergeSetting(disjunction_, l.value, l.number, "disjunction");
+    } else if (l.key == "implication") {
+        mergeSetting(implication_, l.value, l.number, "implication");
+    } else if (l.key == "activation") {
+        // General: every rule in order; the others pick or limit rules.
+        if (l.value != "General" && l.value != "none")
+            fail(l.number, "activation " + l.value, "not supported (General only)");
+    } else if (l.key == "rule") {
+        ruleTexts_.push_back({l.value, l.number});
+    } else {
+        std::vector<std::string> known = FLL_RULE_BLOCK_KEYS;
+        known.insert(known.end(), FLL_SECTIONS.begin(), FLL_SECTIONS.end());
+        fail(l.number, sectionName_ + " " + l.key, "not supported" + closestNameSuggestion(l.key, known));
+    }
+}
+
+// ---- The system from the sections.
+
+// Each term read on its own; check raises what the section makes of it.
+void FllReader::readTerms(VariableSection &v, bool isOutput, const std::function<void(const Term &, int line)> &check) {
+    for (auto &[words, line] : v.terms) {
+        bool isRead = problems_.attempt([&, &words = words, line = line] {
+            Term t = readTerm(words, line, v.var, isOutput, inputs_.size());
+            check(t, line);
+            std::string second = secondTermProblem(v.var.terms, t.name, [](const Term &other) { return other.name; });
+            if (!second.empty()) fail(line, "term " + t.name + " of " + v.var.name, second);
+            v.var.terms.push_back(t);
+        });
+        // A term whose problem is said keeps its name, so that rules naming it say nothing more.
+        if (!isRead && !words.empty()) v.var.terms.push_back({words[0], "", {}});
+    }
+}
+
+void FllReader::finishInputs(Model &m) {
+    for (VariableSection &v : inputs_) {
+        problems_.attempt([&] {
+            if (!v.hasRange) fail(v.line, "InputVariable " + v.var.name, "missing range");
+        });
+        readTerms(v, false, [&](const Term &t, int line) {
+            if (t.type == "constant") fail(line, "term " + t.name + " of " + v.var.name, "Constant is an output term");
+        });
+        m.inputs.push_back(v.var);
+    }
+}
+
+// The one defuzzifier of every output, and the one resolution of the
+// Mamdani ones.
+void FllReader::readDefuzzifiers() {
+    for (const VariableSection &v : outputs_) {
         problems_.attempt([&] {
             std::vector<std::string> w = splitWords(v.defuzzifier);
             if (w.empty() || w[0] == "none") fail(v.line, "OutputVariable " + v.var.name, "missing defuzzifier");
-            if (!defuzzifier.empty() && w[0] != defuzzifier) {
-                fail(v.defuzzifierLine, "defuzzifier " + w[0],
-                     "differs from " + defuzzifier + " on line " + std::to_string(defuzzifierLine) +
-                         " (one method for the whole system)");
-            }
-            defuzzifier = w[0];
-            defuzzifierLine = v.defuzzifierLine;
-            bool isWeighted = w[0] == "WeightedAverage" || w[0] == "WeightedSum";
-            if (isWeighted) {
+            mergeSetting(defuzzifier_, w[0], v.defuzzifierLine, "defuzzifier " + w[0], "method");
+            if (isWeightedDefuzzifier(w[0])) {
                 if (w.size() > 2 || (w.size() == 2 && w[1] != "Automatic" && w[1] != "TakagiSugeno")) {
                     fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier, "only the Takagi-Sugeno form is supported");
                 }
-            } else {
-                int64_t r = 100;  // fuzzylite's own default
-                if (w.size() > 2)
-                    fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier, "expected a method and a resolution");
-                if (w.size() == 2) {
-                    double d = number(w[1], v.defuzzifierLine, "defuzzifier " + v.defuzzifier);
-                    if (!(d >= 2 && d <= 1e6 && d == std::trunc(d))) {
-                        fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier,
-                             "the resolution must be a whole number from 2 to 1000000");
-                    }
-                    r = static_cast<int64_t>(d);
-                }
-                if (resolution >= 0 && r != resolution) {
-                    fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier,
-                         "every output needs the same resolution (one sample count)");
-                }
-                resolution = r;
+                return;
             }
+            int64_t r = 100;  // fuzzylite's own default
+            if (w.size() > 2)
+                fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier, "expected a method and a resolution");
+            if (w.size() == 2) {
+                double d = number(w[1], v.defuzzifierLine, "defuzzifier " + v.defuzzifier);
+                if (!(d >= 2 && d <= 1e6 && d == std::trunc(d))) {
+                    fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier,
+                         "the resolution must be a whole number from 2 to 1000000");
+                }
+                r = static_cast<int64_t>(d);
+            }
+            if (resolution_ >= 0 && r != resolution_) {
+                fail(v.defuzzifierLine, "defuzzifier " + v.defuzzifier,
+                     "every output needs the same resolution (one sample count)");
+            }
+            resolution_ = r;
         });
     }
-    bool isSugeno = defuzzifier == "WeightedAverage" || defuzzifier == "WeightedSum";
-    m.type = isSugeno ? "sugeno" : "mamdani";
-    setDefaultMethods(m);
-    if (resolution >= 0) m.numSamples = resolution;
+}
 
-    std::string aggregation;
-    int aggregationLine = 0;
-    for (VariableSection &v : outputs) {
+void FllReader::finishOutputs(Model &m, bool isSugeno) {
+    for (VariableSection &v : outputs_) {
         std::string construct = "OutputVariable " + v.var.name;
         problems_.attempt([&] {
             if (!v.hasRange) fail(v.line, construct, "missing range");
         });
-        for (auto &[words, line] : v.terms) {
-            bool isRead = problems_.attempt([&, &words = words, line = line] {
-                Term t = readTerm(words, line, v.var, true, inputs.size());
-                bool isSugenoTerm = t.type == "constant" || t.type == "linear";
-                if (isSugenoTerm != isSugeno) {
-                    fail(line, "term " + t.name + " of " + v.var.name,
-                         isSugeno ? "a weighted defuzzifier takes Constant and Linear terms only"
-                                  : "Constant and Linear terms need WeightedAverage or WeightedSum");
-                }
-                for (const Term &other : v.var.terms) {
-                    if (other.name == t.name)
-                        fail(line, "term " + t.name + " of " + v.var.name, "a second term of this name");
-                }
-                v.var.terms.push_back(t);
-            });
-            if (!isRead && !words.empty()) v.var.terms.push_back({words[0], "", {}});
-        }
-        if (v.defaultValue && !isRangeMidpoint(v.defaultText, *v.defaultValue, v.lowText, v.highText, v.var.low,
-                                               v.var.high)) {
-            m.warnings.push_back({"fazolt:fll:Default", fileName_ + ":" + std::to_string(v.defaultLine) + ": " +
-                                                            construct + " default: " +
-                                                            defaultWarning(v.defaultText, v.var.low, v.var.high)});
-        }
-        problems_.attempt([&] {
-            if (!isSugeno && !aggregation.empty() && v.aggregation != aggregation) {
-                fail(v.aggregationLine, construct + " aggregation",
-                     "differs from " + aggregation + " on line " + std::to_string(aggregationLine) +
-                         " (one method for the whole system)");
+        readTerms(v, true, [&](const Term &t, int line) {
+            bool isSugenoTerm = t.type == "constant" || t.type == "linear";
+            if (isSugenoTerm != isSugeno) {
+                fail(line, "term " + t.name + " of " + v.var.name,
+                     isSugeno ? "a weighted defuzzifier takes Constant and Linear terms only"
+                              : "Constant and Linear terms need WeightedAverage or WeightedSum");
             }
         });
-        aggregation = v.aggregation;
-        aggregationLine = v.aggregationLine;
+        if (v.defaultValue) {
+            std::optional<FormatWarning> w =
+                defaultValueWarning("fazolt:fll:Default", fileName_, v.defaultLine, construct + " default",
+                                    v.defaultText, *v.defaultValue, v.lowText, v.highText, v.var.low, v.var.high);
+            if (w) m.warnings.push_back(*w);
+        }
+        // Weighted defuzzifiers do not read the aggregation.
+        if (!isSugeno)
+            problems_.attempt([&] {
+                mergeSetting(aggregation_, v.aggregation, v.aggregationLine, construct + " aggregation", "method");
+            });
         m.outputs.push_back(v.var);
     }
-    auto norm = [&](const FileSetting &setting, const char *key, bool isTNorm) {
-        std::string ours = ourName(isTNorm ? FLL_TNORMS : FLL_SNORMS, setting.value);
-        if (ours.empty() && isRegisteredFunction(setting.value)) ours = setting.value;
-        if (ours.empty()) {
-            fail(setting.line, std::string(key) + " " + setting.value,
-                 notOneOf(setting.value, namesOf(isTNorm ? FLL_TNORMS : FLL_SNORMS)));
-        }
-        return ours;
-    };
+}
+
+std::string FllReader::norm(const FileSetting &setting, const char *key, bool isTNorm) const {
+    const NameTable &table = isTNorm ? FLL_TNORMS : FLL_SNORMS;
+    std::string ours = ourMethodName(table, setting.value);
+    if (ours.empty())
+        fail(setting.line, std::string(key) + " " + setting.value, unsupportedName(setting.value, theirNames(table)));
+    return ours;
+}
+
+void FllReader::readNorms(Model &m, bool isSugeno) {
     problems_.attempt([&] {
-        if (!conjunction.value.empty() && conjunction.value != "none")
-            m.andMethod = norm(conjunction, "conjunction", true);
+        if (!conjunction_.value.empty() && conjunction_.value != "none")
+            m.andMethod = norm(conjunction_, "conjunction", true);
     });
     problems_.attempt([&] {
-        if (!disjunction.value.empty() && disjunction.value != "none")
-            m.orMethod = norm(disjunction, "disjunction", false);
+        if (!disjunction_.value.empty() && disjunction_.value != "none")
+            m.orMethod = norm(disjunction_, "disjunction", false);
     });
     problems_.attempt([&] {
-        if (!implication.value.empty() && implication.value != "none") {
-            m.impMethod = norm(implication, "implication", true);
+        if (!implication_.value.empty() && implication_.value != "none") {
+            m.impMethod = norm(implication_, "implication", true);
             if (m.impMethod == "bdif")
-                fail(implication.line, "implication " + implication.value, "not supported (Minimum, AlgebraicProduct)");
+                fail(implication_.line, "implication " + implication_.value,
+                     "not supported (Minimum, AlgebraicProduct)");
         } else if (!isSugeno) {
-            fail(implication.line > 0 ? implication.line : 1, "implication", "a Mamdani system needs one");
+            fail(implication_.line > 0 ? implication_.line : 1, "implication", "a Mamdani system needs one");
         }
     });
-    // A missing defuzzifier is said above.
-    if (!defuzzifier.empty()) problems_.attempt([&] { readDefuzzification(m, isSugeno, defuzzifier, defuzzifierLine, aggregation,
-                                                aggregationLine, outputs.front().line, norm); });
-    for (const auto &[text, line] : ruleTexts) {
+}
+
+void FllReader::readDefuzzification(Model &m, bool isSugeno) {
+    const std::string &defuzzifier = defuzzifier_.value;
+    // fuzzylite's weighted average and sum run over the rules whatever the
+    // output's aggregation, as ours do: it is not read.
+    if (!isSugeno) {
+        if (aggregation_.value.empty() || aggregation_.value == "none")
+            fail(outputs_.front().line, "aggregation", "a Mamdani output needs one");
+        m.aggMethod = norm(aggregation_, "aggregation", false);
+    }
+    if (defuzzifier == FLL_SMALLEST_OF_MAXIMUM || defuzzifier == FLL_LARGEST_OF_MAXIMUM) {
+        bool isLeftmost = defuzzifier == FLL_SMALLEST_OF_MAXIMUM;
+        for (size_t o = 0; o < m.outputs.size(); ++o) {
+            std::string ours = methodForMaximumSide(isLeftmost, m.outputs[o].low, m.outputs[o].high);
+            if (ours.empty() || (o > 0 && ours != m.defuzzMethod)) {
+                fail(defuzzifier_.line, "defuzzifier " + defuzzifier,
+                     "ours picks the maximum nearest to or farthest from 0, the same only on ranges of one sign");
+            }
+            m.defuzzMethod = ours;
+        }
+        return;
+    }
+    m.defuzzMethod = ourMethodName(FLL_DEFUZZIFIERS, defuzzifier);
+    if (m.defuzzMethod.empty())
+        fail(defuzzifier_.line, "defuzzifier " + defuzzifier, unsupportedName(defuzzifier, fllDefuzzifierNames()));
+}
+
+void FllReader::readRules(Model &m) {
+    for (const auto &[text, line] : ruleTexts_) {
         int ruleLine = line;
         auto failRule = [&](const std::string &what) { fail(ruleLine, "rule", what); };
-        problems_.attempt([&, &text = text] { m.rules.push_back(parseRuleWords(splitWords(text), m, false, failRule)); });
+        problems_.attempt(
+            [&, &text = text] { m.rules.push_back(parseRuleWords(splitWords(text), m, false, failRule)); });
     }
     // Only about rules that were all read.
     problems_.raiseIfAny();
     size_t badRule = 0;
-    if (std::string why = sugenoRuleMissingOutput(m, badRule); !why.empty()) fail(ruleTexts[badRule].second, "rule", why);
-    return m;
-}
-
-template <class Norm>
-void FllReader::readDefuzzification(Model &m, bool isSugeno, const std::string &defuzzifier, int defuzzifierLine,
-                                    const std::string &aggregation, int aggregationLine, int firstOutputLine,
-                                    const Norm &norm) {
-    if (isSugeno) {
-        // fuzzylite's weighted average and sum run over the rules whatever
-        // the output's aggregation, as ours do: it is not read.
-        m.defuzzMethod = defuzzifier == "WeightedAverage" ? "wtaver" : "wtsum";
-    } else {
-        if (aggregation.empty() || aggregation == "none")
-            fail(firstOutputLine, "aggregation", "a Mamdani output needs one");
-        m.aggMethod = norm({aggregation, aggregationLine}, "aggregation", false);
-        if (defuzzifier == "Centroid") {
-            m.defuzzMethod = "centroid";
-        } else if (defuzzifier == "Bisector") {
-            m.defuzzMethod = "bisector";
-        } else if (defuzzifier == "MeanOfMaximum") {
-            m.defuzzMethod = "firstmom";  // the middle of the first plateau, not mom's mean of every maximum
-        } else if (defuzzifier == "SmallestOfMaximum" || defuzzifier == "LargestOfMaximum") {
-            bool isLeftmost = defuzzifier == "SmallestOfMaximum";
-            for (size_t o = 0; o < m.outputs.size(); ++o) {
-                std::string ours = methodForMaximumSide(isLeftmost, m.outputs[o].low, m.outputs[o].high);
-                if (ours.empty() || (o > 0 && ours != m.defuzzMethod)) {
-                    fail(defuzzifierLine, "defuzzifier " + defuzzifier,
-                         "ours picks the maximum nearest to or farthest from 0, the same only on ranges of one sign");
-                }
-                m.defuzzMethod = ours;
-            }
-        } else if (isRegisteredFunction(defuzzifier)) {
-            m.defuzzMethod = defuzzifier;
-        } else {
-            fail(defuzzifierLine, "defuzzifier " + defuzzifier, notOneOf(defuzzifier, FLL_DEFUZZIFIERS));
-        }
-    }
+    if (std::string why = sugenoRuleMissingOutput(m, badRule); !why.empty())
+        fail(ruleTexts_[badRule].second, "rule", why);
 }
 
 // ---- The writer.
@@ -535,8 +557,8 @@ std::string termLine(const Term &t, const std::string &varName) {
         if (!std::isfinite(v)) refuse(where + ": parameter " + numberText(v) + " is not a finite number");
     }
     std::string text = "  term: " + t.name + " ";
-    if (t.type == "linear" || t.type == "pointsmf") {
-        text += t.type == "linear" ? "Linear" : "Discrete";
+    if (std::string own = theirName(FLL_OWN_TERMS, t.type); !own.empty()) {
+        text += own;
         for (double v : t.params) text += " " + numberText(v);
         return text + "\n";
     }
@@ -553,17 +575,13 @@ Model modelFromFll(std::string_view text, const std::string &fileName) { return 
 
 std::string modelToFll(const Model &m) {
     bool isSugeno = !m.isMamdani();
-    std::string defuzzifier;
-    if (m.defuzzMethod == "centroid") defuzzifier = "Centroid";
-    if (m.defuzzMethod == "bisector") defuzzifier = "Bisector";
-    if (m.defuzzMethod == "firstmom") defuzzifier = "MeanOfMaximum";
+    std::string defuzzifier = theirName(FLL_DEFUZZIFIERS, m.defuzzMethod);
     if (m.defuzzMethod == "mom") {
-        refuse("defuzzMethod \"mom\": the mean of every maximum point; fuzzylite's MeanOfMaximum is the middle of "
-               "the first plateau (\"firstmom\")");
+        refuse(
+            "defuzzMethod \"mom\": the mean of every maximum point; fuzzylite's MeanOfMaximum is the middle of "
+            "the first plateau (\"firstmom\")");
     }
-    if (m.defuzzMethod == "wtaver") defuzzifier = "WeightedAverage";
-    if (m.defuzzMethod == "wtsum") defuzzifier = "WeightedSum";
-    if (isSugeno != (m.defuzzMethod == "wtaver" || m.defuzzMethod == "wtsum")) {
+    if (isSugeno != isWeightedDefuzzifier(defuzzifier)) {
         refuse("defuzzMethod \"" + m.defuzzMethod + "\" in a " + m.type + " system has no FLL form");
     }
     if (isSugeno && m.numSamples != 101) {
@@ -597,7 +615,7 @@ std::string modelToFll(const Model &m) {
                     if (s.empty())
                         refuse("defuzzMethod \"" + m.defuzzMethod +
                                "\": picks by magnitude, which is a side of the set only on ranges of one sign");
-                    methodName = s == "leftmost" ? "SmallestOfMaximum" : "LargestOfMaximum";
+                    methodName = s == "leftmost" ? FLL_SMALLEST_OF_MAXIMUM : FLL_LARGEST_OF_MAXIMUM;
                 }
                 if (methodName.empty()) refuse("defuzzMethod \"" + m.defuzzMethod + "\" has no FLL form");
                 out +=

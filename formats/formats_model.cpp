@@ -87,10 +87,6 @@ std::string ruleText(const Rule &rule, const Model &m) {
     }
 }
 
-// A name that is not UTF-8 (an engine's name is any text) keeps its place
-// with U+FFFD instead of breaking the description.
-std::string jsonQuoted(const std::string &s) { return json(s).dump(-1, ' ', false, json::error_handler_t::replace); }
-
 std::string numbersText(const std::vector<double> &values) {
     std::string text = "[";
     for (size_t k = 0; k < values.size(); ++k) text += (k > 0 ? ", " : "") + numberText(values[k]);
@@ -102,13 +98,12 @@ std::string variablesText(const std::vector<Variable> &vars) {
     std::string text = "[";
     for (size_t i = 0; i < vars.size(); ++i) {
         const Variable &v = vars[i];
-        text += (i > 0 ? ",\n    " : "\n    ") + std::string("{\"name\": ") + jsonQuoted(v.name) +
-                ", \"range\": " + numbersText({v.low, v.high}) + (v.clamp ? ", \"clamp\": true" : "") +
-                ", \"mf\": [";
+        text += (i > 0 ? ",\n    " : "\n    ") + std::string("{\"name\": ") + jsonString(v.name) +
+                ", \"range\": " + numbersText({v.low, v.high}) + (v.clamp ? ", \"clamp\": true" : "") + ", \"mf\": [";
         for (size_t j = 0; j < v.terms.size(); ++j) {
             const Term &t = v.terms[j];
-            text += (j > 0 ? ",\n      " : "\n      ") + std::string("{\"name\": ") + jsonQuoted(t.name) +
-                    ", \"type\": " + jsonQuoted(t.type) + ", \"params\": " + numbersText(t.params) + "}";
+            text += (j > 0 ? ",\n      " : "\n      ") + std::string("{\"name\": ") + jsonString(t.name) +
+                    ", \"type\": " + jsonString(t.type) + ", \"params\": " + numbersText(t.params) + "}";
         }
         text += "]}";
     }
@@ -150,13 +145,13 @@ Model modelFromDescription(std::string_view descriptionJson) {
 }
 
 std::string modelToDescription(const Model &m) {
-    std::string text = "{\n  \"name\": " + jsonQuoted(m.name) + ",\n  \"type\": " + jsonQuoted(m.type) + ",\n";
+    std::string text = "{\n  \"name\": " + jsonString(m.name) + ",\n  \"type\": " + jsonString(m.type) + ",\n";
     const std::pair<const char *, const std::string *> methods[] = {{"andMethod", &m.andMethod},
                                                                     {"orMethod", &m.orMethod},
                                                                     {"impMethod", &m.impMethod},
                                                                     {"aggMethod", &m.aggMethod},
                                                                     {"defuzzMethod", &m.defuzzMethod}};
-    for (const auto &[key, value] : methods) text += "  \"" + std::string(key) + "\": " + jsonQuoted(*value) + ",\n";
+    for (const auto &[key, value] : methods) text += "  \"" + std::string(key) + "\": " + jsonString(*value) + ",\n";
     text += "  \"numSamples\": " + std::to_string(m.numSamples) + ",\n";
     text += "  \"inputs\": " + variablesText(m.inputs) + ",\n  \"outputs\": " + variablesText(m.outputs) + ",\n";
     text += "  \"rules\": [";
@@ -165,7 +160,7 @@ std::string modelToDescription(const Model &m) {
         std::string ruleAsText = ruleText(rule, m);
         text += k > 0 ? ",\n    " : "\n    ";
         if (!ruleAsText.empty()) {
-            text += jsonQuoted(ruleAsText);
+            text += jsonString(ruleAsText);
         } else {
             text += "{\"antecedent\": " + numbersText(rule.antecedent) +
                     ", \"consequent\": " + numbersText(rule.consequent) +
@@ -218,7 +213,7 @@ std::string sugenoRuleMissingOutput(const Model &m, size_t &ruleIndex) {
         for (size_t o = 0; o < m.outputs.size(); ++o) {
             if (m.rules[k].consequent[o] != 0.0) continue;
             ruleIndex = k;
-            return "concludes nothing about output " + jsonQuoted(m.outputs[o].name) +
+            return "concludes nothing about output " + jsonString(m.outputs[o].name) +
                    ": with several Sugeno outputs each output here is weighted over the strengths of all the rules, "
                    "in FCL and fuzzylite over those of the rules that conclude it (so the numbers would differ); "
                    "give every rule a conclusion for every output, or split the file by output";
@@ -239,6 +234,23 @@ std::string ourName(const NameTable &table, const std::string &theirs) {
         if (theirs == p.theirs) return p.ours;
     }
     return "";
+}
+
+std::vector<std::string> theirNames(const NameTable &table) {
+    std::vector<std::string> names;
+    for (const NamePair &p : table) names.push_back(p.theirs);
+    return names;
+}
+
+std::string ourMethodName(const NameTable &table, const std::string &theirs) {
+    std::string ours = ourName(table, theirs);
+    return ours.empty() && isRegisteredFunction(theirs) ? theirs : ours;
+}
+
+std::string unsupportedName(const std::string &word, const std::vector<std::string> &names) {
+    std::string text;
+    for (const std::string &n : names) text += (text.empty() ? "" : ", ") + n;
+    return "not supported (" + text + ", or a registered function)" + closestNameSuggestion(word, names);
 }
 
 namespace {
@@ -276,10 +288,10 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
         if (v < 0) {
             std::vector<std::string> names;
             for (const Variable &var : vars) names.push_back(var.name);
-            fail(std::string("unknown ") + kind + " variable " + jsonQuoted(words[at]) +
+            fail(std::string("unknown ") + kind + " variable " + jsonString(words[at]) +
                  closestNameSuggestion(words[at], names));
         }
-        if (keyword(at + 1) != "is") fail("expected \"is\" after " + jsonQuoted(words[at]));
+        if (keyword(at + 1) != "is") fail("expected \"is\" after " + jsonString(words[at]));
         size_t next = at + 2;
         bool isNot = false;
         if (keyword(next) == "not") {
@@ -287,7 +299,7 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
             isNot = true;
             ++next;
         }
-        if (next >= words.size()) fail("expected a term after " + jsonQuoted(words[at]) + " is");
+        if (next >= words.size()) fail("expected a term after " + jsonString(words[at]) + " is");
         const Variable &var = vars[static_cast<size_t>(v)];
         int term = 0;
         for (size_t j = 0; j < var.terms.size(); ++j) {
@@ -301,23 +313,24 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
                 return next + 1;
             }
             if (w == "very" || w == "somewhat" || w == "seldom" || w == "extremely" || w == "any") {
-                fail("hedge " + jsonQuoted(words[next]) +
+                fail("hedge " + jsonString(words[next]) +
                      " is not supported (a hedge reshapes the term's degree, which a rule here cannot)");
             }
             std::vector<std::string> names;
             for (const Term &t : var.terms) names.push_back(t.name);
-            fail("unknown term " + jsonQuoted(words[next]) + " of " + kind + " " + jsonQuoted(var.name) +
+            fail("unknown term " + jsonString(words[next]) + " of " + kind + " " + jsonString(var.name) +
                  closestNameSuggestion(words[next], names));
         }
         std::vector<double> &row = isOutput ? rule.consequent : rule.antecedent;
-        if (row[static_cast<size_t>(v)] != 0.0) fail(jsonQuoted(var.name) + " appears twice in one side of the rule");
+        if (row[static_cast<size_t>(v)] != 0.0) fail(jsonString(var.name) + " appears twice in one side of the rule");
         row[static_cast<size_t>(v)] = isNot ? -term : term;
         return next + 1;
     };
     for (const std::string &w : words) {
         if (w.find_first_of("()") != std::string::npos) {
-            fail("parentheses are not supported in rules (a rule here is all \"and\" or all \"or\"; write "
-                 "one rule per alternative)");
+            fail(
+                "parentheses are not supported in rules (a rule here is all \"and\" or all \"or\"; write "
+                "one rule per alternative)");
         }
     }
     if (keyword(0) != "if") fail("a rule starts with \"if\"");
@@ -325,7 +338,7 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
     std::string connective;
     while (at < words.size() && keyword(at) != "then") {
         std::string k = keyword(at);
-        if (k != "and" && k != "or") fail("expected \"and\", \"or\" or \"then\", got " + jsonQuoted(words[at]));
+        if (k != "and" && k != "or") fail("expected \"and\", \"or\" or \"then\", got " + jsonString(words[at]));
         if (!connective.empty() && connective != k) fail("a rule uses either \"and\" or \"or\", not both");
         connective = k;
         at = clause(at + 1, false);
@@ -342,10 +355,10 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
     while (keyword(at) == "and") at = clause(at + 1, true);
     if (at < words.size()) {
         if (keyword(at) != "with" || at + 2 != words.size()) {
-            fail("unexpected " + jsonQuoted(words[at]) + " after the conclusion (expected \"and\" or \"with W\")");
+            fail("unexpected " + jsonString(words[at]) + " after the conclusion (expected \"and\" or \"with W\")");
         }
         if (!parseNumber(words[at + 1], rule.weight) || !std::isfinite(rule.weight)) {
-            fail("expected a number after \"with\", got " + jsonQuoted(words[at + 1]));
+            fail("expected a number after \"with\", got " + jsonString(words[at + 1]));
         }
     }
     return rule;
@@ -490,9 +503,15 @@ bool isRangeMidpoint(const std::string &valueText, double value, const std::stri
     return v * 2 == lo + hi;
 }
 
-std::string defaultWarning(const std::string &what, double low, double high) {
-    return what + " is not kept: when no rule fired, an output here takes its range's midpoint " +
-           numberText((high + low) / 2.0) + " (with the no-rule-fired diagnostic)";
+std::optional<FormatWarning> defaultValueWarning(const char *identifier, const std::string &fileName, int line,
+                                                 const std::string &construct, const std::string &valueText,
+                                                 double value, const std::string &lowText, const std::string &highText,
+                                                 double low, double high) {
+    if (isRangeMidpoint(valueText, value, lowText, highText, low, high)) return std::nullopt;
+    return FormatWarning{identifier,
+                         fileName + ":" + std::to_string(line) + ": " + construct + ": " + valueText +
+                             " is not kept: when no rule fired, an output here takes its range's midpoint " +
+                             numberText((high + low) / 2.0) + " (with the no-rule-fired diagnostic)"};
 }
 
 bool isRegisteredFunction(const std::string &name) { return !name.empty() && orvane::hasFunction(name); }
@@ -573,14 +592,14 @@ void FileProblems::raise(bool isCut) const {
 
 // ---- Settings.
 
-std::string mergeFileSetting(FileSetting &setting, const std::string &value, int line) {
+std::string mergeFileSetting(FileSetting &setting, const std::string &value, int line, const char *kind) {
     if (setting.value.empty()) {
         setting = {value, line};
         return "";
     }
     if (setting.value == value) return "";
     return "\"" + value + "\" differs from \"" + setting.value + "\" on line " + std::to_string(setting.line) +
-           " (one setting for the whole system)";
+           " (one " + kind + " for the whole system)";
 }
 
 // ---- Numbers.

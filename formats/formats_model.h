@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -109,6 +110,13 @@ struct NamePair {
 using NameTable = std::vector<NamePair>;
 std::string theirName(const NameTable &table, const std::string &ours);
 std::string ourName(const NameTable &table, const std::string &theirs);
+// The table's names in the other language, in order.
+std::vector<std::string> theirNames(const NameTable &table);
+// ourName, or the name itself when it names a registered host function
+// (which a file may use as a method); "" for neither.
+std::string ourMethodName(const NameTable &table, const std::string &theirs);
+// "not supported (A, B, or a registered function); did you mean "B"?"
+std::string unsupportedName(const std::string &word, const std::vector<std::string> &names);
 
 // A rule in the words the languages share: "if x is a and y is not b then
 // z is c with 0.5". What they cannot say goes to refuse(reason), which must
@@ -130,8 +138,19 @@ struct FileSetting {
     int line = 0;
 };
 // Takes value (read at line) into setting; returns the error text when the
-// setting already holds a different value, else "".
-std::string mergeFileSetting(FileSetting &setting, const std::string &value, int line);
+// setting already holds a different value, else "". `kind` names what the
+// setting is in that text ("one method for the whole system").
+std::string mergeFileSetting(FileSetting &setting, const std::string &value, int line, const char *kind = "setting");
+
+// Why a term called `name` cannot join a variable's terms, or "": every term
+// name once. nameOf gives a term's name.
+template <class T, class NameOf>
+std::string secondTermProblem(const std::vector<T> &terms, const std::string &name, NameOf nameOf) {
+    for (const T &t : terms) {
+        if (nameOf(t) == name) return "a second term of this name";
+    }
+    return "";
+}
 
 // fuzzylite's shapes that have an exact form here without an entry in
 // peerShapes: Ramp (a two-point line, held beyond its ends) and Rectangle
@@ -150,8 +169,12 @@ std::string dropTermHeight(std::vector<double> &values, size_t count);
 // decimals ("0.15" for "0.1 .. 0.2"), or equal to it as a double, is that.
 bool isRangeMidpoint(const std::string &valueText, double value, const std::string &lowText,
                      const std::string &highText, double low, double high);
-// The warning for a DEFAULT that is not: "what" is the value as written.
-std::string defaultWarning(const std::string &what, double low, double high);
+// The warning (identifier, "file:line: construct: why") for an output's
+// default that is not its range's midpoint, or nothing when it is.
+std::optional<FormatWarning> defaultValueWarning(const char *identifier, const std::string &fileName, int line,
+                                                 const std::string &construct, const std::string &valueText,
+                                                 double value, const std::string &lowText, const std::string &highText,
+                                                 double low, double high);
 
 // Shortest text that reads back to the same double.
 std::string numberText(double v);

@@ -196,6 +196,14 @@ TEST_F(Api, ChecksNameTheInputAndTheRowAndChangeNoOutput) {
     EXPECT_EQ(errorOf({3, 2, 2, 3, 2}), "fazolt:inputs:NaN: row 1: input \"motion\" is NaN");
     EXPECT_EQ(errorOf({3, 2, 2, 2, 2}),
               "diagFazolt_OutOfRangeInput: row 2: input \"daylight\" has the value 120, outside its range [0 100]");
+    // Too many columns is the caller's fault, not the system's.
+    try {
+        dimmer.evaluate(fazolt::Matrix::fromRows({{30, 0.9, 1}}));
+        ADD_FAILURE() << "no error";
+    } catch (const orvane::HostError &e) {
+        EXPECT_EQ(e.identifier() + ": " + e.message(),
+                  "fazolt:input:ColumnCount: the data has 3 columns, the system 2 inputs");
+    }
 }
 
 // Threads evaluating at once get what one thread gets, bit for bit: two on

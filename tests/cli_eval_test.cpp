@@ -273,6 +273,15 @@ TEST(CliEval, ExamplesNestedAndRawRecordsAgreeBitForBit) {
         ASSERT_NE(headerEnd, std::string::npos);
         EXPECT_EQ(rawCsv.out, nestedCsv.out.substr(headerEnd + 1));
         EXPECT_EQ(countLines(rawCsv.out), countLines(slurp(inputs)) - 1);
+        // A level the variable does not name is said, and the rows come out the same.
+        CliResult misspelt = runCli({"eval", dir + c.description + ".record.json", inputs}, "", "FAZOLT_LANES=avx ");
+        EXPECT_EQ(misspelt.out, rawCsv.out);
+        EXPECT_EQ(misspelt.err.rfind(
+                      "warning: fazolt: FAZOLT_LANES=\"avx\" is not scalar, avx2 or avx512; the processor's best "
+                      "level is used\n",
+                      0),
+                  0u)
+            << misspelt.err;
     }
 }
 
@@ -528,6 +537,7 @@ TEST(CliEval, FailedWritesAreErrorsWithTheirReasonAndKeepTheOldFile) {
         {"eval", dimmer, rows, "-o", dir + "/out.csv"},
         {"eval", dimmer, rows, "--jobs", "2", "--block-rows", "50", "-o", dir + "/out.csv"},
         {"convert", dimmer, dir + "/out.fcl"},
+        {"explain", dimmer, "--row", "30,0.9", "--format", "json", "-o", dir + "/out.json"},
         {"plot", dimmer, "--variable", "daylight", "-o", dir + "/out.svg"},
         {"plot", dimmer, "--variable", "daylight", "-o", dir + "/out.png"},
     };

@@ -196,6 +196,11 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
         {"fcl", "FUNCTION_BLOCK f\n// numSamples := 1\n", "2: // numSamples", "a whole number from 2"},
         {"fll", fllHead + " rule: if x is very a then y is b\n", "13: rule", "hedge \"very\" is not supported"},
         {"fll", fllHead + " activation: Highest 2\n", "13: activation Highest 2", "General only"},
+        {"fll",
+         fllHead + "OutputVariable: z\n range: 0 1\n aggregation: Maximum\n defuzzifier: Bisector 100\n"
+                   " term: c Triangle 0 0.5 1\n",
+         "16: defuzzifier Bisector",
+         "\"Bisector\" differs from \"Centroid\" on line 8 (one method for the whole system)"},
         {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Cosine 5 2\n", "4: term a of x",
          "term type Cosine is not supported"},
         {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n lock-range: yes\n", "4: InputVariable x lock-range: yes",

@@ -27,9 +27,20 @@ function shortText(v) {
 
 const COLOURS = ["#0072b2", "#e69f00", "#009e73", "#cc79a7", "#56b4e9", "#d55e00", "#f0e442", "#4d4d4d"];
 
-// ---- The API.
+// ---- The page's state, all of it: the system as the API describes it,
+// the evaluation request in flight, and the surface last drawn.
 
-let system = null;
+const view = {
+  system: null,
+  inFlight: false,        // an evaluation request is out
+  isWaiting: false,       // the inputs changed while it was out
+  sequence: 0,            // answers so far, for the tests
+  lastEvaluation: null,   // what the charts show, redrawn on resize
+  surfaceTimer: null,     // the surface waits for the inputs to settle
+  surfaceKey: "",         // what the surface shows; "" to draw it again
+};
+
+// ---- The API.
 
 async function getJson(url) {
   const response = await fetch(url);
@@ -81,10 +92,8 @@ function fitRange(low, high) {
 //        legend: [{label, colour}]}
 function drawChart(canvas, chart) {
   const ctx = canvas.getContext("2d");
-  const w = canvas.width, h = canvas.height;
-  const left = 50, right = legendWidth(w), top = 26, bottom = 40;
-  const px = x => left + (x - chart.x[0]) / (chart.x[1] - chart.x[0]) * (w - left - right);
-  const py = y => h - bottom - (y - chart.y[0]) / (chart.y[1] - chart.y[0]) * (h - top - bottom);
+  const frame = chartFrame(canvas, chart, legendWidth(canvas.width));
+  const {left, right, top, bottom, w, h, px, py} = frame;
   ctx.clearRect(0, 0, w, h);
   ctx.font = "11px DejaVu Sans, sans-serif";
   for (const line of chart.lines || []) {
@@ -140,7 +149,7 @@ function drawChart(canvas, chart) {
     ctx.arc(px(m.x), py(m.y), 4, 0, 2 * Math.PI);
     ctx.fill();
   }
-  drawFrame(ctx, chart, {left, right, top, bottom, w, h, px, py});
+  drawFrame(ctx, chart, frame);
   const legend = chart.legend || [];
   legend.forEach((item, k) => {
     ctx.fillStyle = item.colour;
@@ -152,6 +161,15 @@ function drawChart(canvas, chart) {
     ctx.fillText(fitText(ctx, text, right - 34), w - right + 30, top + 9 + 18 * k);
   });
   canvas.title = legend.map(item => item.label + ("value" in item ? " " + numberText(item.value) : "")).join("\n");
+}
+
+// Where a chart is drawn on its canvas, the right-hand `right` pixels left
+// to its legend, and the scales from the chart's ranges to pixels.
+function chartFrame(canvas, chart, right) {
+  const w = canvas.width, h = canvas.height, left = 50, top = 26, bottom = 40;
+  const px = x => left + (x - chart.x[0]) / (chart.x[1] - chart.x[0]) * (w - left - right);
+  const py = y => h - bottom - (y - chart.y[0]) / (chart.y[1] - chart.y[0]) * (h - top - bottom);
+  return {left, right, top, bottom, w, h, px, py};
 }
 
 // The legend's share of a chart: narrower on a narrow screen.
@@ -221,7 +239,7 @@ function buildDiagnostics() {
   for (const name of DIAGNOSTICS) {
     const select = document.getElementById("diag-" + name);
     for (const mode of ["warning", "error", "none"]) select.add(new Option(mode, mode));
-    select.addEventListener("change", () => { surfaceKey = ""; requestEvaluation(); });
+    select.addEventListener("change", () => { view.surfaceKey = ""; requestEvaluation(); });
   }
 }
 
@@ -232,12 +250,12 @@ function diagnosticParams() {
 }
 
 function currentRowTexts() {
-  return system.inputs.map((_, i) => document.getElementById("input-" + i + "-box").value.trim());
+  return view.system.inputs.map((_, i) => document.getElementById("input-" + i + "-box").value.trim());
 }
 
 function buildInputs() {
   const box = document.getElementById("inputs");
-  system.inputs.forEach((v, i) => {
+  view.system.inputs.forEach((v, i) => {
     const [lo, hi] = [toNumber(v.range[0]), toNumber(v.range[1])];
     const row = document.createElement("div");
     row.className = "input-row";
@@ -266,17 +284,17 @@ function buildInputs() {
 
 function buildOutputsAndRules() {
   const outputs = document.getElementById("outputs");
-  system.outputs.forEach((v, o) => {
+  view.system.outputs.forEach((v, o) => {
     const div = document.createElement("div");
     div.className = "output";
     div.innerHTML = '<span class="name"></span> = <span class="crisp" id="output-' + o + '">?</span> ' +
       '<span class="method"></span>';
     div.querySelector(".name").textContent = v.name;
-    div.querySelector(".method").textContent = "(" + system.defuzzMethod + ")";
+    div.querySelector(".method").textContent = "(" + view.system.defuzzMethod + ")";
     outputs.appendChild(div);
   });
   const rules = document.getElementById("rules");
-  system.rules.forEach((rule, r) => {
+  view.system.rules.forEach((rule, r) => {
     const li = document.createElement("li");
     li.innerHTML = '<div class="rule" id="rule-' + r + '"><div class="bar"><div class="fill"></div></div>' +
       '<span class="strength"></span><span class="text"></span></div>';
@@ -285,16 +303,14 @@ function buildOutputsAndRules() {
   });
 }
 
-let inFlight = false, isWaiting = false, sequence = 0, lastEvaluation = null;
-
 // The charts follow the window's width.
 window.addEventListener("resize", () => {
-  if (!system) return;
-  if (lastEvaluation && !document.body.classList.contains("stale")) {
-    drawVariables(lastEvaluation);
-    drawSets(lastEvaluation);
+  if (!view.system) return;
+  if (view.lastEvaluation && !document.body.classList.contains("stale")) {
+    drawVariables(view.lastEvaluation);
+    drawSets(view.lastEvaluation);
   }
-  surfaceKey = "";
+  view.surfaceKey = "";
   scheduleSurface();
 });
 
@@ -307,7 +323,7 @@ function markStale() {
 
 // After a failed evaluation nothing is shown for the inputs that failed.
 function blankResults() {
-  lastEvaluation = null;
+  view.lastEvaluation = null;
   document.body.classList.remove("stale");
   document.querySelectorAll("#outputs .crisp").forEach(el => { el.textContent = "\u2013"; });
   document.querySelectorAll("#rules .rule").forEach(row => {
@@ -324,27 +340,27 @@ function blankResults() {
 // One request at a time; changes made meanwhile are sent when it is answered.
 function requestEvaluation() {
   markStale();
-  if (inFlight) { isWaiting = true; return; }
-  inFlight = true;
+  if (view.inFlight) { view.isWaiting = true; return; }
+  view.inFlight = true;
   const texts = currentRowTexts();
   const params = new URLSearchParams({row: texts.join(","), ...diagnosticParams()});
   getJson("/api/evaluate?" + params)
     .then(e => {
-      if (isWaiting) return;  // already out of date: the next answer is on its way
+      if (view.isWaiting) return;  // already out of date: the next answer is on its way
       showError("");
       render(e, texts);
       document.body.classList.remove("stale");
     })
     .catch(err => {
-      if (isWaiting) return;
+      if (view.isWaiting) return;
       showError("Evaluation failed: " + err.message);
       blankResults();
       document.body.dataset.row = texts.join(",");
     })
     .finally(() => {
-      inFlight = false;
-      document.body.dataset.sequence = String(++sequence);
-      if (isWaiting) { isWaiting = false; requestEvaluation(); }
+      view.inFlight = false;
+      document.body.dataset.sequence = String(++view.sequence);
+      if (view.isWaiting) { view.isWaiting = false; requestEvaluation(); }
       else scheduleSurface();
     });
 }
@@ -368,32 +384,32 @@ function render(e, texts) {
   document.getElementById("warnings").textContent = warnings.length ? "Warnings: " + warnings.join("; ") : "";
   drawVariables(e);
   drawSets(e);
-  lastEvaluation = e;
+  view.lastEvaluation = e;
   document.body.dataset.row = texts.join(",");
 }
 
 function drawVariables(e) {
   const parent = document.getElementById("variables");
-  system.inputs.forEach((v, i) => {
-    const xs = system.inputCurvePoints[i];
+  view.system.inputs.forEach((v, i) => {
+    const xs = view.system.inputCurvePoints[i];
     const value = toNumber(e.inputs[i].value);
     drawChart(chartCanvas(parent, "variable-input-" + i), {
       title: "input " + v.name, xLabel: v.name, yLabel: "degree",
       x: fitRange(toNumber(v.range[0]), toNumber(v.range[1])), y: [0, 1.05],
-      lines: v.terms.map((t, k) => ({xs, ys: system.inputCurves[i][k], colour: COLOURS[k % COLOURS.length]})),
+      lines: v.terms.map((t, k) => ({xs, ys: view.system.inputCurves[i][k], colour: COLOURS[k % COLOURS.length]})),
       verticals: [{x: value, colour: "#333"}],
       markers: e.inputs[i].terms.map((t, k) => ({x: value, y: toNumber(t.degree), colour: COLOURS[k % COLOURS.length]})),
       legend: e.inputs[i].terms.map((t, k) => ({label: t.name, value: t.degree, colour: COLOURS[k % COLOURS.length]})),
     });
   });
-  system.outputs.forEach((v, o) => {
+  view.system.outputs.forEach((v, o) => {
     const canvas = chartCanvas(parent, "variable-output-" + o);
-    if (system.isMamdani) {
-      const xs = system.samplePoints[o];
+    if (view.system.isMamdani) {
+      const xs = view.system.samplePoints[o];
       drawChart(canvas, {
         title: "output " + v.name, xLabel: v.name, yLabel: "degree",
         x: fitRange(toNumber(v.range[0]), toNumber(v.range[1])), y: [0, 1.05],
-        lines: v.terms.map((t, k) => ({xs, ys: system.outputCurves[o][k], colour: COLOURS[k % COLOURS.length]})),
+        lines: v.terms.map((t, k) => ({xs, ys: view.system.outputCurves[o][k], colour: COLOURS[k % COLOURS.length]})),
         legend: v.terms.map((t, k) => ({label: t.name, colour: COLOURS[k % COLOURS.length]})),
       });
     } else {
@@ -411,25 +427,25 @@ function drawVariables(e) {
 
 function drawSets(e) {
   const parent = document.getElementById("sets");
-  system.outputs.forEach((v, o) => {
+  view.system.outputs.forEach((v, o) => {
     const out = e.outputs[o];
     const crisp = toNumber(out.value);
     const canvas = chartCanvas(parent, "set-" + o);
     const range = fitRange(toNumber(v.range[0]), toNumber(v.range[1]));
-    const crispLegend = {label: system.defuzzMethod, value: out.value, colour: "#d55e00"};
-    if (system.isMamdani) {
+    const crispLegend = {label: view.system.defuzzMethod, value: out.value, colour: "#d55e00"};
+    if (view.system.isMamdani) {
       const height = Math.max(1, ...out.aggregatedSet.map(toNumber).filter(Number.isFinite));
       drawChart(canvas, {
         title: "output " + v.name + ": aggregated set", xLabel: v.name, yLabel: "degree",
         x: range, y: [0, height * 1.05],
-        lines: [{xs: system.samplePoints[o], ys: out.aggregatedSet, colour: "#0072b2", fill: true}],
+        lines: [{xs: view.system.samplePoints[o], ys: out.aggregatedSet, colour: "#0072b2", fill: true}],
         verticals: [{x: crisp, colour: "#d55e00"}],
         legend: [{label: "aggregated", colour: "#0072b2"}, crispLegend],
       });
     } else {
       const spikes = [];
       e.rules.forEach((rule, r) => {
-        if (system.rules[r].consequent[o] !== 0) {
+        if (view.system.rules[r].consequent[o] !== 0) {
           spikes.push({x: toNumber(rule.outputLevels[o]), y: toNumber(rule.firingStrength), colour: "#0072b2"});
         }
       });
@@ -448,20 +464,18 @@ function drawSets(e) {
 
 // ---- The surface: an output over two inputs, the others as set above.
 
-let surfaceTimer = null, surfaceKey = "";
-
 function buildSurfaceControls() {
   const [sx, sy, so] = ["surface-x", "surface-y", "surface-output"].map(id => document.getElementById(id));
-  system.inputs.forEach(v => { sx.add(new Option(v.name, v.name)); sy.add(new Option(v.name, v.name)); });
-  system.outputs.forEach(v => so.add(new Option(v.name, v.name)));
-  if (system.inputs.length > 1) sy.selectedIndex = 1;
+  view.system.inputs.forEach(v => { sx.add(new Option(v.name, v.name)); sy.add(new Option(v.name, v.name)); });
+  view.system.outputs.forEach(v => so.add(new Option(v.name, v.name)));
+  if (view.system.inputs.length > 1) sy.selectedIndex = 1;
   for (const s of [sx, sy, so]) s.addEventListener("change", () => scheduleSurface());
-  if (system.inputs.length < 2) document.getElementById("surface-section").hidden = true;
+  if (view.system.inputs.length < 2) document.getElementById("surface-section").hidden = true;
 }
 
 function scheduleSurface() {
-  clearTimeout(surfaceTimer);
-  surfaceTimer = setTimeout(drawSurface, 150);
+  clearTimeout(view.surfaceTimer);
+  view.surfaceTimer = setTimeout(drawSurface, 150);
 }
 
 function heatColour(t) {
@@ -472,14 +486,14 @@ function heatColour(t) {
 }
 
 async function drawSurface() {
-  if (system.inputs.length < 2) return;
+  if (view.system.inputs.length < 2) return;
   const x = document.getElementById("surface-x").value, y = document.getElementById("surface-y").value;
   const output = document.getElementById("surface-output").value;
   const canvas = document.getElementById("surface-canvas");
   const status = document.getElementById("surface-status");
   if (x === y) { status.textContent = "choose two different inputs"; return; }
   const key = [x, y, output, currentRowTexts().join(","), ...Object.values(diagnosticParams())].join("|");
-  if (key === surfaceKey) { canvas.dataset.state = "ready"; return; }
+  if (key === view.surfaceKey) { canvas.dataset.state = "ready"; return; }
   const texts = currentRowTexts();
   const params = new URLSearchParams({x, y, output, resolution: "61", row: texts.join(","), ...diagnosticParams()});
   canvas.dataset.state = "loading";
@@ -487,9 +501,9 @@ async function drawSurface() {
     const s = await getJson("/api/surface?" + params);
     if (canvas.dataset.state !== "loading") return;  // the inputs changed meanwhile
     paintSurface(canvas, s, texts);
-    surfaceKey = key;
+    view.surfaceKey = key;
     // The inputs not on the axes, at the values the surface was made with.
-    const fixed = system.inputs.map((v, i) => v.name === x || v.name === y ? "" : v.name + " = " + texts[i]);
+    const fixed = view.system.inputs.map((v, i) => v.name === x || v.name === y ? "" : v.name + " = " + texts[i]);
     const others = fixed.filter(Boolean);
     status.textContent = others.length ? "with " + others.join(", ") : "";
     canvas.dataset.pair = x + "|" + y + "|" + output;
@@ -498,7 +512,7 @@ async function drawSurface() {
     if (canvas.dataset.state !== "loading") return;
     status.textContent = "surface failed: " + err.message;
     canvas.getContext("2d").clearRect(0, 0, canvas.width, canvas.height);
-    surfaceKey = "";
+    view.surfaceKey = "";
     canvas.dataset.state = "failed";
   }
 }
@@ -512,9 +526,9 @@ function paintSurface(canvas, s, texts) {
   const chart = {title: s.output + " over " + s.x + " and " + s.y, xLabel: s.x, yLabel: s.y,
                 x: fitRange(xs[0], xs[n - 1]), y: fitRange(ys[0], ys[n - 1])};
   const ctx = canvas.getContext("2d");
-  const w = canvas.width, h = canvas.height, left = 50, right = Math.min(170, legendWidth(w)), top = 26, bottom = 40;
-  const px = v => left + (v - chart.x[0]) / (chart.x[1] - chart.x[0]) * (w - left - right);
-  const py = v => h - bottom - (v - chart.y[0]) / (chart.y[1] - chart.y[0]) * (h - top - bottom);
+  // The colour bar takes less room than a legend.
+  const frame = chartFrame(canvas, chart, Math.min(170, legendWidth(canvas.width)));
+  const {left, right, top, bottom, w, h, px, py} = frame;
   ctx.clearRect(0, 0, w, h);
   // One pixel per grid point, scaled up without smoothing: cells meet with no
   // seams between them, each centred on its point, the half cells at the
@@ -540,14 +554,14 @@ function paintSurface(canvas, s, texts) {
                 py(ys[0] - dy / 2) - py(ys[n - 1] + dy / 2));
   ctx.restore();
   ctx.font = "11px DejaVu Sans, sans-serif";
-  drawFrame(ctx, chart, {left, right, top, bottom, w, h, px, py});
+  drawFrame(ctx, chart, frame);
   for (let k = 0; k < 100; k++) {
     const [r, g, b] = heatColour((k + 0.5) / 100);
     ctx.fillStyle = "rgb(" + r + "," + g + "," + b + ")";
     ctx.fillRect(w - right + 20, h - bottom - (h - top - bottom) * (k + 1) / 100, 18, (h - top - bottom) / 100 + 1);
   }
   // The current point: where the inputs on the axes are now.
-  const at = name => Number(texts[system.inputs.findIndex(v => v.name === name)]);
+  const at = name => Number(texts[view.system.inputs.findIndex(v => v.name === name)]);
   const [cx, cy] = [at(s.x), at(s.y)];
   if (cx >= chart.x[0] && cx <= chart.x[1] && cy >= chart.y[0] && cy <= chart.y[1]) {
     ctx.lineWidth = 2;
@@ -579,7 +593,7 @@ function paintSurface(canvas, s, texts) {
 // ---- Start.
 
 getJson("/api/system").then(s => {
-  system = s;
+  view.system = s;
   document.getElementById("title").textContent = "fazolt view: " + (s.name || "system");
   document.getElementById("summary").textContent = s.type + " system, " + s.inputs.length + " inputs, " +
     s.outputs.length + " outputs, " + s.rules.length + " rules, " + s.defuzzMethod;

@@ -8,7 +8,9 @@
 #include "codegen/private/diagnostics.h"
 #include "model/indexArithmetic.h"
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,13 +25,28 @@ LaneLevel supportedLaneLevel() {
     return LaneLevel::Scalar;
 }
 
+// A value the variable does not take is said once a process, on standard
+// error: a misspelt level would otherwise pass for one that took effect.
+static void warnUnknownLaneLevel(const char *forced) {
+    static std::atomic<bool> isWarned{false};
+    if (isWarned.exchange(true)) return;
+    std::fprintf(stderr,
+                 "warning: fazolt: FAZOLT_LANES=\"%s\" is not scalar, avx2 or avx512; the processor's best level "
+                 "is used\n",
+                 forced);
+}
+
 LaneLevel selectLaneLevel() {
     const LaneLevel supported = supportedLaneLevel();
     const char *forced = std::getenv("FAZOLT_LANES");
     if (forced == nullptr) return supported;
     LaneLevel wanted = supported;
-    if (std::strcmp(forced, "scalar") == 0) wanted = LaneLevel::Scalar;
-    if (std::strcmp(forced, "avx2") == 0) wanted = LaneLevel::Avx2;
+    if (std::strcmp(forced, "scalar") == 0)
+        wanted = LaneLevel::Scalar;
+    else if (std::strcmp(forced, "avx2") == 0)
+        wanted = LaneLevel::Avx2;
+    else if (std::strcmp(forced, "avx512") != 0)
+        warnUnknownLaneLevel(forced);
     // Never above what the processor runs: a forced level lowers only.
     return static_cast<uint8_t>(wanted) < static_cast<uint8_t>(supported) ? wanted : supported;
 }
@@ -38,10 +55,18 @@ LaneLevel selectLaneLevel() {
 
 constexpr int64_t kCacheLineDoubles = 8;  // 64 bytes: an AVX-512 vector
 
-int64_t laneWorkLength(const LaneSystem *lanes, int32_t width) {
-    const int64_t numVectors = 2 * static_cast<int64_t>(lanes->cacheLength) + 4 + lanes->numRules + lanes->numSets +
-                               lanes->numSamples + lanes->numOutputs;
-    return numVectors * width + lanes->numRules;  // and a list of rules as int32, a double each
+// The work's layout for the counts in lanes, at width lanes.
+static LaneLayout laneLayout(const LaneSystem *lanes, int32_t width) {
+    LaneLayout layout;
+    layout.degrees = degreeTableEntries(lanes->cacheLength);
+    layout.strengths = degreeTableLength(lanes->cacheLength);
+    layout.groups = layout.strengths + lanes->numRules;
+    layout.set = layout.groups + lanes->numSets;
+    layout.crisp = layout.set + lanes->numSamples;
+    layout.fired = layout.crisp + lanes->numOutputs;
+    layout.fixedValues = layout.fired * width + lanes->numRules;
+    layout.length = layout.fixedValues + 2 * static_cast<int64_t>(lanes->numOutputs);
+    return layout;
 }
 
 // Every input's functions in place in the cache, one input after another
@@ -101,13 +126,14 @@ static void finishLanes(const SystemRecord *fis, DynArray<double> *work, LaneSys
     // straddle lines cost Dask's workers, whose malloc hands out fresh
     // mappings, a quarter of their time.
     const int64_t alignSlack = kCacheLineDoubles - 1;
-    const int64_t length = laneWorkLength(lanes, width) + 2 * static_cast<int64_t>(fis->numOutputs) + alignSlack;
+    const LaneLayout layout = laneLayout(lanes, width);
+    const int64_t length = layout.length + alignSlack;
     if (!fitsElementCount(length)) return;
     resize1D(work, static_cast<int32_t>(length));
     const auto address = reinterpret_cast<uintptr_t>(work->data);
     const uintptr_t lineBytes = kCacheLineDoubles * sizeof(double);
     lanes->work = work->data + ((lineBytes - address % lineBytes) % lineBytes) / sizeof(double);
-    double *outputValues = lanes->work + laneWorkLength(lanes, width);
+    double *outputValues = lanes->work + layout.fixedValues;
     for (int32_t t = 0; t < fis->numOutputs; ++t) {
         outputValues[t] = outputRangeMidpoint(fis, t + 1);
         if (lanes->isSugeno) continue;
@@ -118,6 +144,7 @@ static void finishLanes(const SystemRecord *fis, DynArray<double> *work, LaneSys
     }
     lanes->noRuleValues = outputValues;
     lanes->zeroAreaValues = outputValues + fis->numOutputs;
+    lanes->layout = layout;
     lanes->width = width;
 }
 

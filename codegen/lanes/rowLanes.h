@@ -9,6 +9,7 @@
 #include "codegen/applyMamdani.h"
 #include "codegen/applyOperators.h"
 #include "codegen/defuzzMethod.h"
+#include "codegen/fuzzifyInputs.h"
 #include "codegen/private/caches.h"
 #include "model/systemRecord.h"
 
@@ -21,6 +22,21 @@ enum class LaneLevel : uint8_t { Scalar, Avx2, Avx512 };
 LaneLevel selectLaneLevel();
 // The widest level the processor runs.
 LaneLevel supportedLaneLevel();
+
+// Where the kernel's working storage holds what, built once per call by the
+// plan: offsets in vectors of `width` doubles, one lane a row, from the
+// start of the work; after the vectors, the fired rules as int32, a double
+// each, then the outputs' fixed values.
+struct LaneLayout {
+    DegreeTableEntries degrees;  // the degree table from vector 0
+    int64_t strengths;           // numRules: each rule's firing strength
+    int64_t groups;              // numSets: Mamdani group strengths, or Sugeno output function values
+    int64_t set;                 // numSamples: an output's aggregated set
+    int64_t crisp;               // numOutputs: the block's outputs
+    int64_t fired;               // the end of the vectors: the fired-rule list
+    int64_t fixedValues;         // in doubles: noRuleValues, then zeroAreaValues
+    int64_t length;              // in doubles, the whole work
+};
 
 // What a lane kernel reads, resolved once per call: plain arrays only, so
 // that the kernels depend on nothing else of the module.
@@ -74,7 +90,8 @@ struct LaneSystem {
     bool stopsNoRuleFired;
     bool stopsEmptySet;
 
-    double *work;       // laneWorkLength(...) doubles
+    LaneLayout layout;
+    double *work;       // layout.length doubles
     int32_t resumeRow;  // no block starts before this row
 };
 
@@ -103,9 +120,6 @@ void planSugenoLanes(const SystemRecord *fis, const DiagnosticsOptions *diag, co
                      const MembershipLanes *membership, DefuzzMethod method, const DynArray<uint8_t> *outputKinds,
                      const DynArray<double> *outputCoefficients, const DynArray<int32_t> *sugenoEntries,
                      DynArray<double> *work, LaneSystem *lanes);
-
-// Doubles of working storage for width lanes.
-int64_t laneWorkLength(const LaneSystem *lanes, int32_t width);
 
 // Evaluates blocks of rows first, first + 1, ... in lanes while whole
 // blocks fit before row end, writing their outputs into crisp (numRows x

@@ -16,6 +16,7 @@
 #include "codegen/applyOperators.h"
 #include "codegen/lanes/rowLanes.h"
 #include "codegen/private/caches.h"
+#include "codegen/private/sugenoOutputs.h"
 
 #include <immintrin.h>
 
@@ -201,10 +202,11 @@ FAZOLT_LANE_INLINE Vm fillDegreesLanes(const LaneSystem *ls, int32_t row, Vd *d)
     const int32_t n = ls->cacheLength;
     if (ls->readsComplements)
         for (int32_t k = 0; k < n; ++k) d[n + k] = splat(1.0) - d[k];
-    d[2 * n] = splat(1.0);
-    d[2 * n + 1] = splat(0.0);
-    d[2 * n + 2] = splat(ls->nan);
-    d[2 * n + 3] = splat(1.0) - d[2 * n + 2];
+    const DegreeTableEntries &fixed = ls->layout.degrees;
+    d[fixed.one] = splat(1.0);
+    d[fixed.zero] = splat(0.0);
+    d[fixed.nan] = splat(ls->nan);
+    d[fixed.notNaN] = splat(1.0) - d[fixed.nan];
     return stop;
 }
 
@@ -353,12 +355,12 @@ FAZOLT_LANE_INLINE void fillOutputValuesLanes(const LaneSystem *ls, int32_t row,
     for (int32_t k = 0; k < ls->numOutputFunctions; ++k) {
         const double *p = ls->outputCoefficients + static_cast<int64_t>(k) * (n + 1);
         Vd z = splat(0.0);
-        if (ls->outputKinds[k] == 2) {
+        if (ls->outputKinds[k] == kSugenoLinear) {
             Vd sum = splat(0.0);
             for (int32_t i = 0; i < n; ++i)
                 sum = sum + loadLanes(ls->inputs + row + static_cast<int64_t>(i) * ls->numRows) * splat(p[i]);
             z = sum + splat(p[n]);
-        } else if (ls->outputKinds[k] == 1) {
+        } else if (ls->outputKinds[k] == kSugenoConstant) {
             z = splat(p[0]);
         }
         values[k] = z;
@@ -402,11 +404,11 @@ FAZOLT_LANE_INLINE int writeLanes(const LaneSystem *ls, int32_t row, const Vd *c
 template <int N, AndMethod A, OrMethod O>
 FAZOLT_LANE_INLINE int runBlock(const LaneSystem *ls, int32_t row, double *crisp) {
     Vd *d = reinterpret_cast<Vd *>(ls->work);
-    Vd *strength = d + 2 * static_cast<int64_t>(ls->cacheLength) + 4;
-    Vd *groups = strength + ls->numRules;
-    Vd *set = groups + ls->numSets;
-    Vd *crispLanes = set + ls->numSamples;
-    int32_t *fired = reinterpret_cast<int32_t *>(crispLanes + ls->numOutputs);
+    Vd *strength = d + ls->layout.strengths;
+    Vd *groups = d + ls->layout.groups;
+    Vd *set = d + ls->layout.set;
+    Vd *crispLanes = d + ls->layout.crisp;
+    int32_t *fired = reinterpret_cast<int32_t *>(d + ls->layout.fired);
     int32_t numFired = 0;
 
     Vm stop = fillDegreesLanes(ls, row, d);

@@ -18,7 +18,7 @@ CHARTS = {
     "brake-variable": (BRAKE, ["--variable", "gap", "--row", "60,40"]),
     "brake-output-terms": (BRAKE, ["--variable", "pressure", "--row", "60,40"]),
     "brake-output-set": (BRAKE, ["--output-set", "pressure", "--input", "speed=60", "--input", "gap=40"]),
-    "brake-surface": (BRAKE, ["--surface", "speed", "gap", "--output", "pressure", "--fixed", "speed=1"]),
+    "brake-surface": (BRAKE, ["--surface", "speed", "gap", "--surface-output", "pressure", "--fixed", "speed=1"]),
 }
 
 
@@ -69,7 +69,12 @@ def test_surface_is_one_image_and_endings_ignore_case(tmp_path):
     assert (tmp_path / "surface.PNG").read_bytes().startswith(b"\x89PNG")
     # Several --fixed values after one flag, with SYSTEM after them: the chart of one value a flag.
     big = ROOT / "bench/systems/big_mamdani.json"
-    surface = ["--surface", "in1", "in2", "--output", "out1", "--resolution", "11"]
+    surface = ["--surface", "in1", "in2", "--surface-output", "out1", "--resolution", "11"]
     run("plot", "--fixed", "in3=0.5", "in4=0.25", big, "-o", tmp_path / "a.png", *surface)
+    # The old spelling of --surface-output still draws the same chart, with a note.
+    old = run("plot", big, "-o", tmp_path / "c.png", "--surface", "in1", "in2", "--output", "out1", "--resolution", "11",
+              "--fixed", "in3=0.5", "in4=0.25")
+    assert "--surface-output" in old.stderr
+    assert (tmp_path / "c.png").read_bytes() == (tmp_path / "a.png").read_bytes()
     run("plot", big, "-o", tmp_path / "b.png", *surface, "--fixed", "in3=0.5", "--fixed", "in4=0.25")
     assert (tmp_path / "a.png").read_bytes() == (tmp_path / "b.png").read_bytes()

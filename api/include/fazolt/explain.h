@@ -166,6 +166,10 @@ std::string systemInfoToJson(const SystemInfo &info, const std::vector<std::vect
                              const std::vector<std::vector<std::vector<double>>> &outputCurves);
 std::string explanationToJson(const SystemInfo &info, const Explanation &e, bool withImpliedSets);
 std::string jsonNumber(double v);
+// Text as a JSON string, quoted and escaped; bytes that are not UTF-8 become
+// U+FFFD, so that a name from any file keeps its place. The one JSON
+// quoting of the library and the tool.
+std::string jsonString(const std::string &text);
 
 }  // namespace fazolt
 
