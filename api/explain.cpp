@@ -1,6 +1,7 @@
 // Explanations of one evaluation. Sections: reading the record, the probe
 // system, explaining a row, curves and surfaces, JSON.
 #include "fazolt/explain.h"
+#include "error_boundary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -254,7 +255,7 @@ SetSummary summarizeSet(const std::vector<double> &samplePoints, const std::vect
 
 // ---- Explaining a row.
 
-Explainer::Explainer(System system) : system_(std::move(system)) {
+Explainer::Explainer(System system) try : system_(std::move(system)) {
     // The module checks the record first, so what follows reads a record it accepts.
     int numInputs = count(system_.record(), "numInputs");
     system_.evaluate(Matrix::zeros(0, numInputs), kSilent);
@@ -276,11 +277,13 @@ Explainer::Explainer(System system) : system_(std::move(system)) {
             }
         }
     }
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 Evaluation Explainer::probe(const std::vector<double> &row) const { return probe_.evaluate(oneRow(row), kSilent); }
 
-Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticModes &modes) const {
+Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticModes &modes) const try {
     size_t numInputs = info_.inputs.size(), numOutputs = info_.outputs.size(), numRules = info_.rules.size();
     if (row.size() != numInputs) {
         throw orvane::HostError("fazolt:explain:InputCount", "expected " + std::to_string(numInputs) +
@@ -336,6 +339,8 @@ Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticM
         x.outputs.push_back(out);
     }
     return x;
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 // ---- Curves and surfaces.
@@ -360,7 +365,7 @@ std::vector<std::vector<std::vector<double>>> Explainer::inputTermCurves(int num
 }
 
 Explainer::Surface Explainer::surface(size_t x, size_t y, size_t output, const std::vector<double> &row, int resolution,
-                                      const DiagnosticModes &modes) const {
+                                      const DiagnosticModes &modes) const try {
     size_t numInputs = info_.inputs.size();
     if (x >= numInputs || y >= numInputs || output >= info_.outputs.size() || row.size() != numInputs || resolution < 2)
         throw orvane::HostError("fazolt:explain:BadSurface",
@@ -383,6 +388,8 @@ Explainer::Surface Explainer::surface(size_t x, size_t y, size_t output, const s
                     e.outputs.data.begin() + static_cast<ptrdiff_t>((output + 1) * n * n));
     s.warnings = std::move(e.warnings);
     return s;
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 // ---- JSON.

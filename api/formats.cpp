@@ -1,6 +1,7 @@
 // The format entry points, and the host functions that serve FCL's
 // operators and point lists exactly.
 #include "fazolt/formats.h"
+#include "error_boundary.h"
 
 #include "fazolt/fazolt.h"
 #include "formats_model.h"
@@ -184,11 +185,13 @@ SystemFormat formatOfPath(const std::string &path) {
     return SystemFormat::Json;
 }
 
-SystemFormat formatNamed(const std::string &name) {
+SystemFormat formatNamed(const std::string &name) try {
     if (name == "json") return SystemFormat::Json;
     if (name == "fcl") return SystemFormat::Fcl;
     if (name == "fll") return SystemFormat::Fll;
     throw orvane::HostError("fazolt:format:Unknown", "unknown format \"" + name + "\" (json, fcl or fll)");
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 namespace {
@@ -207,27 +210,35 @@ std::string descriptionOfModel(formats::Model model, std::vector<FormatWarning> 
 }  // namespace
 
 std::string descriptionFromFcl(std::string_view text, const std::string &fileName,
-                               std::vector<FormatWarning> *warnings) {
+                               std::vector<FormatWarning> *warnings) try {
     return descriptionOfModel(formats::modelFromFcl(withoutByteOrderMark(text), fileName), warnings);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 std::string descriptionFromFll(std::string_view text, const std::string &fileName,
-                               std::vector<FormatWarning> *warnings) {
+                               std::vector<FormatWarning> *warnings) try {
     return descriptionOfModel(formats::modelFromFll(withoutByteOrderMark(text), fileName), warnings);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName,
-                                std::vector<FormatWarning> *warnings) {
+                                std::vector<FormatWarning> *warnings) try {
     if (format == SystemFormat::Fcl) return descriptionFromFcl(text, fileName, warnings);
     if (format == SystemFormat::Fll) return descriptionFromFll(text, fileName, warnings);
     return std::string(text);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
-std::string descriptionToText(std::string_view descriptionJson, SystemFormat format) {
+std::string descriptionToText(std::string_view descriptionJson, SystemFormat format) try {
     formats::Model model = formats::modelFromDescription(descriptionJson);
     if (format == SystemFormat::Fcl) return formats::modelToFcl(model);
     if (format == SystemFormat::Fll) return formats::modelToFll(model);
     return formats::modelToDescription(model);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 void registerFormatFunctions() {

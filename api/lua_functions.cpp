@@ -5,6 +5,7 @@
 // Lua operation that can raise runs inside lua_pcall, and host errors are
 // raised only after it has returned.
 #include "fazolt/lua.h"
+#include "error_boundary.h"
 
 #include "fazolt/fazolt.h"
 #include "fazolt/function_results.h"
@@ -396,7 +397,7 @@ std::string readScript(const std::string &path) {
 
 }  // namespace
 
-std::vector<std::string> registerLuaFunctions(const std::string &path, const LuaLimits &limits) {
+std::vector<std::string> registerLuaFunctions(const std::string &path, const LuaLimits &limits) try {
     static std::mutex registering;
     std::lock_guard<std::mutex> lock(registering);
     std::string text = readScript(path);
@@ -439,6 +440,8 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     }
     scripts().push_back(std::move(owned));
     return defined;
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 }  // namespace fazolt
