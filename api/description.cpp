@@ -29,7 +29,7 @@ using nlohmann::json;
 // ---- Errors name the JSON path first.
 
 [[noreturn]] void fail(const std::string &path, const std::string &what) {
-    throw orvane::HostError("fazolt:description:Invalid", path + ": " + what);
+    throw orvane::HostError(ids::descriptionInvalid, path + ": " + what);
 }
 
 std::string inQuotes(const std::string &s) { return "\"" + s + "\""; }
@@ -722,7 +722,7 @@ json parseJson(std::string_view text) {
         std::string what = e.what();
         std::string::size_type tagEnd = what.find("] ");
         if (what.rfind("[json.exception", 0) == 0 && tagEnd != std::string::npos) what.erase(0, tagEnd + 2);
-        throw orvane::HostError("fazolt:description:Malformed", "malformed JSON: " + what);
+        throw orvane::HostError(ids::descriptionMalformed, "malformed JSON: " + what);
     }
 }
 
@@ -813,9 +813,9 @@ orvane::Value buildRecord(const SystemDescription &s) {
 std::string descriptionWithSamples(std::string_view descriptionJson, int64_t numSamples) try {
     nlohmann::ordered_json d = nlohmann::ordered_json::parse(descriptionJson.begin(), descriptionJson.end(), nullptr,
                                                              false);
-    if (!d.is_object()) throw orvane::HostError("fazolt:samples:Invalid", "expected a description (a JSON object)");
+    if (!d.is_object()) throw orvane::HostError(ids::samplesInvalid, "expected a description (a JSON object)");
     if (d.contains("class")) {
-        throw orvane::HostError("fazolt:samples:RawRecord",
+        throw orvane::HostError(ids::samplesRawRecord,
                                 "a raw record holds its own sample points; set numSamples in a description");
     }
     d["numSamples"] = numSamples;

@@ -346,6 +346,12 @@ constexpr int64_t kShownPerIdentifier = 20;
 
 std::string countText(size_t n) { return std::to_string(n); }
 
+// Where a warning goes in one call's order: inputs, the module, outputs.
+int placeOf(const std::string &identifier) {
+    if (identifier == ids::inputsNaN) return 0;
+    return identifier == ids::outputsNonFinite ? 2 : 1;
+}
+
 }  // namespace
 
 std::vector<orvane::Warning> System::evaluateColumns(const Columns &in, std::span<double> out, Layout layout,
@@ -379,7 +385,8 @@ std::vector<orvane::Warning> System::evaluateColumns(const Columns &in, std::spa
     const orvane::Value modesValue = diagnostics(modes);
     const unsigned threads = modes.threads != 0 ? modes.threads : std::max(1u, std::thread::hardware_concurrency());
     const int64_t blockRows = kBlockRows * static_cast<int64_t>(threads);
-    std::vector<orvane::Warning> warnings;
+    // In one call's order: the inputs' warnings, the module's, the outputs'.
+    std::vector<orvane::Warning> placed[3];
     int64_t numOutputs = numOutputs_;
     do {  // one call even for no rows: the module's own checks
         const int64_t n = std::min(blockRows, numRows - done);
@@ -393,7 +400,7 @@ std::vector<orvane::Warning> System::evaluateColumns(const Columns &in, std::spa
         orvane::CallOutcome outcome = checkedCall(block, modesValue, checks, isLast && lastRow != nullptr ? 6 : 1);
         for (orvane::Warning &w : outcome.warnings) {
             ++numSeen[w.identifier];
-            warnings.push_back(std::move(w));
+            placed[placeOf(w.identifier)].push_back(std::move(w));
         }
         if (outcome.error) throw Error(*outcome.error);
         const orvane::Value &y = outcome.results.at(0);
@@ -421,6 +428,9 @@ std::vector<orvane::Warning> System::evaluateColumns(const Columns &in, std::spa
         }
         done += n;
     } while (done < numRows);
+    std::vector<orvane::Warning> warnings;
+    for (std::vector<orvane::Warning> &ws : placed)
+        for (orvane::Warning &w : ws) warnings.push_back(std::move(w));
     return warnings;
 }
 

@@ -13,7 +13,7 @@ namespace fazolt {
 namespace {
 
 [[noreturn]] void refuse(const std::string &what) {
-    throw orvane::HostError("fazolt:explain:UnreadableRecord", "the system record's " + what);
+    throw orvane::HostError(ids::explainUnreadableRecord, "the system record's " + what);
 }
 
 // ---- Reading the record. The module has accepted it by the time these run
@@ -286,7 +286,7 @@ Evaluation Explainer::probe(const std::vector<double> &row) const { return probe
 Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticModes &modes) const try {
     size_t numInputs = info_.inputs.size(), numOutputs = info_.outputs.size(), numRules = info_.rules.size();
     if (row.size() != numInputs) {
-        throw orvane::HostError("fazolt:explain:InputCount", "expected " + std::to_string(numInputs) +
+        throw orvane::HostError(ids::explainInputCount, "expected " + std::to_string(numInputs) +
                                                                  " input values, got " + std::to_string(row.size()));
     }
     Evaluation e = system_.evaluate(oneRow(row), modes);
@@ -368,7 +368,7 @@ Explainer::Surface Explainer::surface(size_t x, size_t y, size_t output, const s
                                       const DiagnosticModes &modes) const try {
     size_t numInputs = info_.inputs.size();
     if (x >= numInputs || y >= numInputs || output >= info_.outputs.size() || row.size() != numInputs || resolution < 2)
-        throw orvane::HostError("fazolt:explain:BadSurface",
+        throw orvane::HostError(ids::explainBadSurface,
                                 "a surface needs two inputs, an output, a full row and a resolution of at least 2");
     Surface s;
     s.xs = evenlySpaced(info_.inputs[x].low, info_.inputs[x].high, resolution);

@@ -4,6 +4,7 @@
 // the writer.
 #include "formats_model.h"
 
+#include "fazolt/error_ids.h"
 #include "fazolt/formats.h"
 
 #include <algorithm>
@@ -51,7 +52,7 @@ public:
 private:
     Model readAll();
     [[noreturn]] void fail(int line, const std::string &construct, const std::string &what) const {
-        throw orvane::HostError("fazolt:fcl:Invalid",
+        throw orvane::HostError(ids::fclInvalid,
                                 printableText(fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what));
     }
     void mergeSetting(FileSetting &setting, const std::string &value, int line, const char *what) const {
@@ -121,7 +122,7 @@ private:
     FileSetting and_, or_, act_, accu_;
     std::vector<RuleText> rules_;
     std::vector<FormatWarning> warnings_;
-    FileProblems problems_{"fazolt:fcl:Invalid"};
+    FileProblems problems_{ids::fclInvalid};
     int64_t numSamples_ = 0;  // from "// numSamples := N"; 0 when not given
 };
 
@@ -556,7 +557,7 @@ Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugen
     if (isOutput && v.defaultValue &&
         !isRangeMidpoint(v.defaultText, *v.defaultValue, v.range ? v.lowText : "", v.range ? v.highText : "",
                          var.low, var.high)) {
-        warnings_.push_back({"fazolt:fcl:Default", fileName_ + ":" + std::to_string(v.defaultLine) + ": DEFAULT of " +
+        warnings_.push_back({ids::fclDefault, fileName_ + ":" + std::to_string(v.defaultLine) + ": DEFAULT of " +
                                                        v.name + ": " +
                                                        defaultWarning(v.defaultText, var.low, var.high)});
     }
@@ -770,7 +771,7 @@ Model FclReader::readAll() {
 
 // ---- The writer.
 
-[[noreturn]] void refuse(const std::string &what) { throw orvane::HostError("fazolt:fcl:Unsupported", what); }
+[[noreturn]] void refuse(const std::string &what) { throw orvane::HostError(ids::fclUnsupported, what); }
 
 std::string termText(const Term &t, const std::string &where) {
     const std::vector<double> &p = t.params;

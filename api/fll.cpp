@@ -3,6 +3,8 @@
 // Sections: lines, the reader's sections, the system from them, the writer.
 #include "formats_model.h"
 
+#include "fazolt/error_ids.h"
+
 #include <cmath>
 #include <optional>
 #include <sstream>
@@ -53,7 +55,7 @@ private:
     };
 
     [[noreturn]] void fail(int line, const std::string &construct, const std::string &what) const {
-        throw orvane::HostError("fazolt:fll:Invalid",
+        throw orvane::HostError(ids::fllInvalid,
                                 printableText(fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what));
     }
     void mergeSetting(FileSetting &setting, const std::string &value, int line, const char *what) const {
@@ -71,7 +73,7 @@ private:
 
     std::string_view text_;
     std::string fileName_;
-    FileProblems problems_{"fazolt:fll:Invalid"};
+    FileProblems problems_{ids::fllInvalid};
 };
 
 const std::vector<std::string> FLL_SECTIONS = {"Engine", "InputVariable", "OutputVariable", "RuleBlock"};
@@ -426,7 +428,7 @@ Model FllReader::readAll() {
         }
         if (v.defaultValue && !isRangeMidpoint(v.defaultText, *v.defaultValue, v.lowText, v.highText, v.var.low,
                                                v.var.high)) {
-            m.warnings.push_back({"fazolt:fll:Default", fileName_ + ":" + std::to_string(v.defaultLine) + ": " +
+            m.warnings.push_back({ids::fllDefault, fileName_ + ":" + std::to_string(v.defaultLine) + ": " +
                                                             construct + " default: " +
                                                             defaultWarning(v.defaultText, v.var.low, v.var.high)});
         }
@@ -520,7 +522,7 @@ void FllReader::readDefuzzification(Model &m, bool isSugeno, const std::string &
 
 // ---- The writer.
 
-[[noreturn]] void refuse(const std::string &what) { throw orvane::HostError("fazolt:fll:Unsupported", what); }
+[[noreturn]] void refuse(const std::string &what) { throw orvane::HostError(ids::fllUnsupported, what); }
 
 std::string peerName(const std::string &method, const char *key, bool isTNorm) {
     std::string name = theirName(isTNorm ? FLL_TNORMS : FLL_SNORMS, method);

@@ -34,12 +34,12 @@ std::string readTextFile(const std::string &path) {
     // A folder opens like a file and reads as empty text.
     struct stat info {};
     if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        throw orvane::HostError("fazolt:io:CannotOpen", "'" + path + "' is a directory, not a file");
+        throw orvane::HostError(fazolt::ids::ioCannotOpen, "'" + path + "' is a directory, not a file");
     }
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
+    if (!in) throw orvane::HostError(fazolt::ids::ioCannotOpen, "cannot open '" + path + "'");
     std::string text = readAll(in);
-    if (in.bad()) throw orvane::HostError("fazolt:io:ReadFailed", "cannot read '" + path + "'");
+    if (in.bad()) throw orvane::HostError(fazolt::ids::ioReadFailed, "cannot read '" + path + "'");
     return text;
 }
 

@@ -1,6 +1,7 @@
 // Streaming CSV reader: lines, fields, the header's columns, numbers.
 #include "cli/csv.h"
 
+#include <fazolt/error_ids.h>
 #include <fazolt/numbers.h>
 #include <orvane/host.h>
 
@@ -72,7 +73,7 @@ void splitFields(std::string_view line, char delimiter, std::vector<std::string_
             size_t textStart = text.size();
             for (++k;; ++k) {
                 if (k >= line.size()) {
-                    raiseAt("fazolt:csv:BadQuote", displayName, lineNumber,
+                    raiseAt(fazolt::ids::csvBadQuote, displayName, lineNumber,
                             "field " + std::to_string(fields.size() + 1) +
                                 ": a quote is not closed before the line ends (quoted line ends are not read)");
                 }
@@ -88,7 +89,7 @@ void splitFields(std::string_view line, char delimiter, std::vector<std::string_
             ++k;  // the closing quote
             while (k < line.size() && fazolt::isBlank(line[k]) && line[k] != delimiter) ++k;
             if (k < line.size() && line[k] != delimiter) {
-                raiseAt("fazolt:csv:BadQuote", displayName, lineNumber,
+                raiseAt(fazolt::ids::csvBadQuote, displayName, lineNumber,
                         "field " + std::to_string(fields.size() + 1) + ": text after the closing quote");
             }
             fields.push_back(std::string_view(text).substr(textStart));
@@ -119,7 +120,7 @@ int64_t countFields(std::string_view line, char delimiter, std::vector<std::stri
 
 [[noreturn]] void raiseBadNumber(std::string_view line, size_t field, std::string_view value, NumberStatus status,
                                  char delimiter, const std::string &displayName, int64_t lineNumber) {
-    raiseAt("fazolt:csv:BadNumber", displayName, lineNumber,
+    raiseAt(fazolt::ids::csvBadNumber, displayName, lineNumber,
             "column " + std::to_string(field + 1) + ": expected a number, got \"" + shownField(value) + "\"" +
                 (status == NumberStatus::overflow ? " (outside the double range)" : "") +
                 delimiterHint(line, delimiter));
@@ -176,7 +177,7 @@ int64_t findColumn(const std::vector<std::string> &header, const std::string &na
     for (size_t k = 0; k < header.size(); ++k) {
         if (header[k] != name) continue;
         if (found >= 0) {
-            raiseAt("fazolt:csv:DuplicateColumn", displayName, 1,
+            raiseAt(fazolt::ids::csvDuplicateColumn, displayName, 1,
                     "the header names column \"" + name + "\" twice (columns " + std::to_string(found + 1) + " and " +
                         std::to_string(k + 1) + ")");
         }
@@ -215,7 +216,7 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
         // Without names the columns are the inputs in order, and kept too
         // when all are asked for.
         if (!request.keepNames.empty()) {
-            throw orvane::HostError("fazolt:csv:NoHeader", displayName +
+            throw orvane::HostError(fazolt::ids::csvNoHeader, displayName +
                                                                ": --keep names columns of a header line, "
                                                                "and the file has none");
         }
@@ -232,7 +233,7 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
     if (!request.hasNames) {
         // A raw record names no inputs: the header only labels them.
         if (request.numInputs >= 0 && layout.numFields != request.numInputs) {
-            raiseAt("fazolt:csv:HeaderColumns", displayName, 1,
+            raiseAt(fazolt::ids::csvHeaderColumns, displayName, 1,
                     "the header has " + std::to_string(layout.numFields) + " columns, but a raw system record has " +
                         "no input names, so its " + std::to_string(request.numInputs) +
                         " inputs are taken by position" + delimiterHint(line, delimiter));
@@ -242,7 +243,7 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
         for (size_t i = 0; i < request.inputNames.size(); ++i) {
             int64_t field = findColumn(names, request.inputNames[i], displayName);
             if (field < 0) {
-                raiseAt("fazolt:csv:MissingColumn", displayName, 1,
+                raiseAt(fazolt::ids::csvMissingColumn, displayName, 1,
                         "no column \"" + request.inputNames[i] + "\" for input " + std::to_string(i + 1) +
                             " (the header has " + joinedHeader(names) + ")" + delimiterHint(line, delimiter));
             }
@@ -264,7 +265,7 @@ CsvLayout mapColumns(const std::optional<std::vector<std::string>> &header, cons
     for (const std::string &name : request.keepNames) {
         int64_t field = findColumn(names, name, displayName);
         if (field < 0) {
-            raiseAt("fazolt:csv:MissingColumn", displayName, 1,
+            raiseAt(fazolt::ids::csvMissingColumn, displayName, 1,
                     "--keep: no column \"" + name + "\" (the header has " + joinedHeader(names) + ")");
         }
         layout.keptFields.push_back(field);
@@ -284,7 +285,7 @@ CsvReader::CsvReader(const std::string &path, char delimiter, HeaderMode headerM
     } else {
         fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) {
-            throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "': " + std::strerror(errno));
+            throw orvane::HostError(fazolt::ids::ioCannotOpen, "cannot open '" + path + "': " + std::strerror(errno));
         }
         ownsFile_ = true;
     }
@@ -314,7 +315,7 @@ void CsvReader::readMore() {
         ssize_t n = read(fd_, buffer_.data() + unreadEnd_, buffer_.size() - unreadEnd_);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            throw orvane::HostError("fazolt:io:ReadFailed",
+            throw orvane::HostError(fazolt::ids::ioReadFailed,
                                     "cannot read '" + displayName_ + "': " + std::strerror(errno));
         }
         unreadEnd_ += static_cast<size_t>(n);
@@ -357,11 +358,11 @@ bool CsvReader::nextLine(std::string_view &line) {
     // A file with CR-only line ends reads as one line, which would be taken
     // for a header and give no rows at all.
     if (line.find('\r') != std::string_view::npos) {
-        throw orvane::HostError("fazolt:csv:BareCarriageReturn",
+        throw orvane::HostError(fazolt::ids::csvBareCarriageReturn,
                                 where() + ": carriage return inside a line; lines end with LF or CRLF");
     }
     if (line.size() > maxLineBytes_) {
-        throw orvane::HostError("fazolt:csv:LineTooLong", where() + ": the line is longer than " +
+        throw orvane::HostError(fazolt::ids::csvLineTooLong, where() + ": the line is longer than " +
                                                               std::to_string(maxLineBytes_) +
                                                               " bytes (--max-line-bytes raises the limit)");
     }
@@ -413,7 +414,7 @@ bool CsvReader::isRowLine(std::string_view line) {
         return false;
     }
     if (pendingBlankLine_ != 0) {
-        throw orvane::HostError("fazolt:csv:BlankLine",
+        throw orvane::HostError(fazolt::ids::csvBlankLine,
                                 displayName_ + ":" + std::to_string(pendingBlankLine_) + ": blank line between rows");
     }
     // Counted before the numbers are read: a row with a missing or extra
@@ -422,7 +423,7 @@ bool CsvReader::isRowLine(std::string_view line) {
     if (layout_.numFields < 0) layout_.numFields = count;
     if (count != layout_.numFields) {
         bool isInputsOnly = !layout_.isByName;
-        throw orvane::HostError("fazolt:csv:RaggedRow",
+        throw orvane::HostError(fazolt::ids::csvRaggedRow,
                                 where() + ": expected " + std::to_string(layout_.numFields) +
                                     (layout_.numFields == 1 ? " value" : " values") +
                                     (isInputsOnly ? " (one per input)" : " (one per column of the header)") + ", got " +

@@ -2,6 +2,8 @@
 
 #include "cli/csv.h"
 
+#include <fazolt/error_ids.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -20,7 +22,7 @@ namespace {
 double readValue(std::string_view text, const std::string &option) {
     double v = 0.0;
     if (!parseCsvNumber(text, v))
-        throw orvane::HostError("fazolt:input:BadNumber",
+        throw orvane::HostError(fazolt::ids::inputBadNumber,
                                 option + ": expected a number, got \"" + std::string(text) + "\"");
     return v;
 }
@@ -40,7 +42,7 @@ std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo 
             rest.remove_prefix(comma + 1);
         }
         if (row.size() != numInputs)
-            throw orvane::HostError("fazolt:input:WrongCount", "--row: expected " + std::to_string(numInputs) +
+            throw orvane::HostError(fazolt::ids::inputWrongCount, "--row: expected " + std::to_string(numInputs) +
                                                                    " values, one per input, got " +
                                                                    std::to_string(row.size()));
         return row;
@@ -50,7 +52,7 @@ std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo 
     for (const std::string &assignment : options.inputs) {
         size_t equals = assignment.find('=');
         if (equals == std::string::npos)
-            throw orvane::HostError("fazolt:input:BadAssignment", "--input " + assignment + ": expected NAME=VALUE");
+            throw orvane::HostError(fazolt::ids::inputBadAssignment, "--input " + assignment + ": expected NAME=VALUE");
         std::string name = assignment.substr(0, equals);
         size_t i = findVariable(info.inputs, name, "--input " + assignment);
         row[i] = readValue(std::string_view(assignment).substr(equals + 1), "--input " + assignment);
@@ -59,7 +61,7 @@ std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo 
     if (defaults == nullptr) {
         for (size_t i = 0; i < numInputs; ++i) {
             if (!isGiven[i])
-                throw orvane::HostError("fazolt:input:Missing",
+                throw orvane::HostError(fazolt::ids::inputMissing,
                                         "--input " + info.inputs[i].name + "=VALUE is missing (or give --row)");
         }
     }
@@ -98,7 +100,7 @@ size_t findVariable(const std::vector<fazolt::VariableInfo> &vars, const std::st
         size_t d = editDistance(name, v.name);
         if (d < closestDistance) closestDistance = d, closest = v.name;
     }
-    throw orvane::HostError("fazolt:input:UnknownVariable",
+    throw orvane::HostError(fazolt::ids::inputUnknownVariable,
                             option + ": no variable \"" + name + "\"" +
                                 (closest.empty() ? "" : " (did you mean \"" + closest + "\"?)") + " (there are " +
                                 known + ")");
@@ -122,7 +124,7 @@ fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::
         orvane::Value v = file.className() == "struct" && file.numel() == 1 ? file.field(0, name) : orvane::Value();
         if (!v || v.className() != "uint8" || v.numel() != 1)
             throw orvane::HostError(
-                "fazolt:input:BadDiagnostics",
+                fazolt::ids::inputBadDiagnostics,
                 options.diagnosticsPath + ": expected a 1x1 struct with a uint8 scalar field " + name);
         *mode = static_cast<uint8_t *>(v.data())[0];
     }

@@ -10,6 +10,8 @@
 // Both ends run on one machine, so numbers travel in native byte order.
 #include "cli/jobs.h"
 
+#include <fazolt/error_ids.h>
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -149,7 +151,7 @@ WorkerPool::WorkerPool(int numWorkers, const WorkerSetup &setup) {
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
             int error = errno;
             stopAll(true);
-            throw orvane::HostError("fazolt:jobs:CannotStart",
+            throw orvane::HostError(fazolt::ids::jobsCannotStart,
                                     std::string("cannot make a worker socket: ") + std::strerror(error));
         }
         pid_t pid = fork();
@@ -158,7 +160,7 @@ WorkerPool::WorkerPool(int numWorkers, const WorkerSetup &setup) {
             close(ends[0]);
             close(ends[1]);
             stopAll(true);
-            throw orvane::HostError("fazolt:jobs:CannotStart",
+            throw orvane::HostError(fazolt::ids::jobsCannotStart,
                                     std::string("cannot start a worker process: ") + std::strerror(error));
         }
         if (pid == 0) {
@@ -199,7 +201,7 @@ void WorkerPool::submit(const RowBlock &block) {
         if (w.fd >= 0 && (chosen == nullptr || w.seqs.size() < chosen->seqs.size())) chosen = &w;
     }
     if (chosen == nullptr) {
-        results_[seq] = errorResult("fazolt:jobs:WorkerStopped", "no worker process is left to evaluate the rows");
+        results_[seq] = errorResult(fazolt::ids::jobsWorkerStopped, "no worker process is left to evaluate the rows");
         return;
     }
     Worker &w = *chosen;
@@ -243,12 +245,12 @@ BlockResult WorkerPool::next() {
         if (fds.empty()) {
             // Every block is either answered or owned by a live worker, so
             // this means a bookkeeping fault; report it rather than hang.
-            results_[nextResult_] = errorResult("fazolt:jobs:WorkerStopped", "a block of rows was lost");
+            results_[nextResult_] = errorResult(fazolt::ids::jobsWorkerStopped, "a block of rows was lost");
             continue;
         }
         if (poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) continue;
-            throw orvane::HostError("fazolt:jobs:PollFailed",
+            throw orvane::HostError(fazolt::ids::jobsPollFailed,
                                     std::string("cannot wait for the workers: ") + std::strerror(errno));
         }
         for (size_t k = 0; k < fds.size(); ++k) {
@@ -319,7 +321,7 @@ void WorkerPool::fail(Worker &w) {
     std::string cause = reaped == w.pid ? describeStatus(status) : std::string("not reaped");
     w.pid = -1;
     for (uint64_t seq : w.seqs) {
-        results_[seq] = errorResult("fazolt:jobs:WorkerStopped",
+        results_[seq] = errorResult(fazolt::ids::jobsWorkerStopped,
                                     "a worker process stopped before returning its rows (" + cause + ")");
     }
     w.seqs.clear();

@@ -4,6 +4,7 @@
 // removal on signals, output files.
 #include "cli/output.h"
 
+#include <fazolt/error_ids.h>
 #include <orvane/host.h>
 
 #include <fcntl.h>
@@ -88,7 +89,7 @@ void finishStandardOutput() {
     CheckedBuffer &out = standardOutputBuffer();
     if (out.pubsync() == 0 || isReported) return;
     isReported = true;
-    throw orvane::HostError("fazolt:io:WriteFailed", std::string("standard output: ") + std::strerror(out.error()));
+    throw orvane::HostError(fazolt::ids::ioWriteFailed, std::string("standard output: ") + std::strerror(out.error()));
 }
 
 // ---- The temporary file's removal on signals.
@@ -152,7 +153,7 @@ std::string followLinks(const std::string &path) {
         size_t slash = target.rfind('/');
         target = link[0] == '/' || slash == std::string::npos ? link : target.substr(0, slash + 1) + link;
     }
-    throw orvane::HostError("fazolt:io:CannotWrite", path + ": " + std::strerror(ELOOP));
+    throw orvane::HostError(fazolt::ids::ioCannotWrite, path + ": " + std::strerror(ELOOP));
 }
 
 // What a path that is not a regular file is, for the message; null for a regular file.
@@ -173,7 +174,7 @@ Output::Output(const std::string &path) : path_(path) {
     bool exists = stat(targetPath_.c_str(), &info) == 0;
     if (exists && otherKind(info.st_mode) != nullptr) {
         // Renaming over it would replace the device or pipe with a plain file.
-        throw orvane::HostError("fazolt:io:CannotWrite",
+        throw orvane::HostError(fazolt::ids::ioCannotWrite,
                                 "'" + path_ + "' is " + otherKind(info.st_mode) + ", not a regular file");
     }
     mode_t mask = umask(0);
@@ -191,7 +192,7 @@ Output::Output(const std::string &path) : path_(path) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (fd_ < 0) {
         temporaryPath_.clear();
-        throw orvane::HostError("fazolt:io:CannotWrite",
+        throw orvane::HostError(fazolt::ids::ioCannotWrite,
                                 path_ + ": cannot make a temporary file beside it: " + std::strerror(error));
     }
     fchmod(fd_, mode);  // mkstemp makes the file private
@@ -220,7 +221,7 @@ void Output::commit() {
     if (error == 0 && std::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) error = errno;
     if (error != 0) {
         discard();
-        throw orvane::HostError("fazolt:io:WriteFailed", path_ + ": " + std::strerror(error));
+        throw orvane::HostError(fazolt::ids::ioWriteFailed, path_ + ": " + std::strerror(error));
     }
     liveTemporary.store(nullptr);
     temporaryPath_.clear();

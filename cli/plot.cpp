@@ -208,7 +208,7 @@ public:
         if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface_);
         if (status == CAIRO_STATUS_SUCCESS || status == CAIRO_STATUS_WRITE_ERROR) output_.commit();
         if (status != CAIRO_STATUS_SUCCESS)
-            throw orvane::HostError("fazolt:io:CannotWrite",
+            throw orvane::HostError(fazolt::ids::ioCannotWrite,
                                     "cannot write '" + path_ + "': " + cairo_status_to_string(status));
     }
 
@@ -413,9 +413,9 @@ void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options)
     const fazolt::SystemInfo &info = explainer.info();
     size_t xi = findVariable(info.inputs, options.surfaceInputs[0], "--surface");
     size_t yi = findVariable(info.inputs, options.surfaceInputs[1], "--surface");
-    if (xi == yi) throw orvane::HostError("fazolt:input:SamePair", "--surface: X and Y must be two different inputs");
+    if (xi == yi) throw orvane::HostError(fazolt::ids::inputSamePair, "--surface: X and Y must be two different inputs");
     if (options.surfaceOutput.empty() && info.outputs.size() != 1)
-        throw orvane::HostError("fazolt:input:Missing", "--output is missing: the system has several outputs");
+        throw orvane::HostError(fazolt::ids::inputMissing, "--output is missing: the system has several outputs");
     size_t o = options.surfaceOutput.empty() ? 0 : findVariable(info.outputs, options.surfaceOutput, "--output");
     RowOptions fixed;
     fixed.inputs = options.fixed;
