@@ -456,8 +456,8 @@ std::vector<orvane::Warning> System::evaluate(std::span<const double> rows, std:
 }
 
 std::vector<orvane::Warning> System::evaluate(const std::vector<NamedInput> &inputs, std::span<double> out,
-                                              Layout layout, const DiagnosticModes &modes,
-                                              Intermediates *lastRow) const try {
+                                              Layout layout, const DiagnosticModes &modes, Intermediates *lastRow) const
+    try {
     if (!hasNames_) throw Error(ids::apiInputNames, "inputs: a raw record has no input names; give the rows by column");
     Columns in;
     in.first.assign(inputNames_.size(), nullptr);

@@ -51,7 +51,8 @@ Where whereOf(const std::string &id, const std::string &message) {
 }  // namespace
 
 Error::Error(std::string id, std::string message, Where where)
-    : orvane::HostError(std::move(id), std::move(message)), where_(std::move(where)),
+    : orvane::HostError(std::move(id), std::move(message)),
+      where_(std::move(where)),
       what_(identifier() + ": " + this->message()) {}
 
 Error::Error(const orvane::HostError &error)

@@ -106,91 +106,92 @@ void Registration::reset() noexcept {
 
 // The points come as one number or a row; the degrees go back in their extents.
 Registration Functions::membership(const std::string &name, MembershipFunction function) const {
-    return Registration(add(name, [name, function](int, std::vector<orvane::Value> &results,
-                                      const std::vector<orvane::Value> &arguments) {
-        requireCount(name, arguments, 2, "a membership function");
-        Numbers points = numbersOf(name, arguments[0], "the points");
-        Numbers params = numbersOf(name, arguments[1], "the parameters");
-        orvane::Value degrees = orvane::Value::numeric(ZORB_DOUBLE_CLASS, arguments[0].dims());
-        double *out = degrees.pr();
-        guarded(name, [&] {
-            for (size_t k = 0; k < points.values.size(); ++k) out[k] = function(points.values[k], params.values);
-        });
-        checkResult(name, arguments, degrees);
-        results.assign(1, std::move(degrees));
-    }));
+    return Registration(add(
+        name, [name, function](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
+            requireCount(name, arguments, 2, "a membership function");
+            Numbers points = numbersOf(name, arguments[0], "the points");
+            Numbers params = numbersOf(name, arguments[1], "the parameters");
+            orvane::Value degrees = orvane::Value::numeric(ZORB_DOUBLE_CLASS, arguments[0].dims());
+            double *out = degrees.pr();
+            guarded(name, [&] {
+                for (size_t k = 0; k < points.values.size(); ++k) out[k] = function(points.values[k], params.values);
+            });
+            checkResult(name, arguments, degrees);
+            results.assign(1, std::move(degrees));
+        }));
 }
 
 Registration Functions::connective(const std::string &name, Reduction function) const {
-    return Registration(add(name, [name, function](int, std::vector<orvane::Value> &results,
-                                      const std::vector<orvane::Value> &arguments) {
-        requireCount(name, arguments, 1, "an AND or OR method");
-        Numbers degrees = numbersOf(name, arguments[0], "the degrees");
-        double y = 0.0;
-        guarded(name, [&] { y = function(degrees.values); });
-        orvane::Value result = orvane::Value::doubleScalar(y);
-        checkResult(name, arguments, result);
-        results.assign(1, std::move(result));
-    }));
+    return Registration(add(
+        name, [name, function](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
+            requireCount(name, arguments, 1, "an AND or OR method");
+            Numbers degrees = numbersOf(name, arguments[0], "the degrees");
+            double y = 0.0;
+            guarded(name, [&] { y = function(degrees.values); });
+            orvane::Value result = orvane::Value::doubleScalar(y);
+            checkResult(name, arguments, result);
+            results.assign(1, std::move(result));
+        }));
 }
 
 // A rules x points block, column-major: each point's degrees lie together.
 Registration Functions::aggregation(const std::string &name, Reduction function) const {
-    return Registration(add(name, [name, function](int, std::vector<orvane::Value> &results,
-                                      const std::vector<orvane::Value> &arguments) {
-        requireCount(name, arguments, 1, "an aggregation method");
-        const std::vector<int64_t> &dims = arguments[0] ? arguments[0].dims() : std::vector<int64_t>{};
-        if (dims.size() != 2) orvane::raise(ids::apiFunctionArguments, "function " + name + ": expected a matrix");
-        Numbers block = numbersOf(name, arguments[0], "the rules' sets");
-        const auto numRules = static_cast<size_t>(dims[0]);
-        const int64_t numPoints = dims[1];
-        orvane::Value set = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {1, numPoints});
-        double *out = set.pr();
-        guarded(name, [&] {
-            for (int64_t s = 0; s < numPoints; ++s)
-                out[s] = function(block.values.subspan(static_cast<size_t>(s) * numRules, numRules));
-        });
-        checkResult(name, arguments, set);
-        results.assign(1, std::move(set));
-    }));
+    return Registration(add(
+        name, [name, function](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
+            requireCount(name, arguments, 1, "an aggregation method");
+            const std::vector<int64_t> &dims = arguments[0] ? arguments[0].dims() : std::vector<int64_t>{};
+            if (dims.size() != 2) orvane::raise(ids::apiFunctionArguments, "function " + name + ": expected a matrix");
+            Numbers block = numbersOf(name, arguments[0], "the rules' sets");
+            const auto numRules = static_cast<size_t>(dims[0]);
+            const int64_t numPoints = dims[1];
+            orvane::Value set = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {1, numPoints});
+            double *out = set.pr();
+            guarded(name, [&] {
+                for (int64_t s = 0; s < numPoints; ++s)
+                    out[s] = function(block.values.subspan(static_cast<size_t>(s) * numRules, numRules));
+            });
+            checkResult(name, arguments, set);
+            results.assign(1, std::move(set));
+        }));
 }
 
 // The output set at its points (a column that may run past the samples) and
 // the strength at each sample point.
 Registration Functions::implication(const std::string &name, Implication function) const {
-    return Registration(add(name, [name, function](int, std::vector<orvane::Value> &results,
-                                      const std::vector<orvane::Value> &arguments) {
-        requireCount(name, arguments, 2, "an implication method");
-        Numbers set = numbersOf(name, arguments[0], "the output set");
-        Numbers strength = numbersOf(name, arguments[1], "the firing strengths");
-        if (set.values.size() < strength.values.size()) {
-            orvane::raise(ids::apiFunctionArguments, "function " + name + ": the output set has " +
-                                                         std::to_string(set.values.size()) + " points, fewer than " +
-                                                         std::to_string(strength.values.size()) + " strengths");
-        }
-        const auto numSamples = static_cast<int64_t>(strength.values.size());
-        orvane::Value implied = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {numSamples, 1});
-        double *out = implied.pr();
-        guarded(name, [&] {
-            for (size_t s = 0; s < strength.values.size(); ++s) out[s] = function(set.values[s], strength.values[s]);
-        });
-        checkResult(name, arguments, implied);
-        results.assign(1, std::move(implied));
-    }));
+    return Registration(add(
+        name, [name, function](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
+            requireCount(name, arguments, 2, "an implication method");
+            Numbers set = numbersOf(name, arguments[0], "the output set");
+            Numbers strength = numbersOf(name, arguments[1], "the firing strengths");
+            if (set.values.size() < strength.values.size()) {
+                orvane::raise(ids::apiFunctionArguments,
+                              "function " + name + ": the output set has " + std::to_string(set.values.size()) +
+                                  " points, fewer than " + std::to_string(strength.values.size()) + " strengths");
+            }
+            const auto numSamples = static_cast<int64_t>(strength.values.size());
+            orvane::Value implied = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {numSamples, 1});
+            double *out = implied.pr();
+            guarded(name, [&] {
+                for (size_t s = 0; s < strength.values.size(); ++s)
+                    out[s] = function(set.values[s], strength.values[s]);
+            });
+            checkResult(name, arguments, implied);
+            results.assign(1, std::move(implied));
+        }));
 }
 
 Registration Functions::defuzzifier(const std::string &name, Defuzzifier function) const {
-    return Registration(add(name, [name, function](int, std::vector<orvane::Value> &results,
-                                      const std::vector<orvane::Value> &arguments) {
-        requireCount(name, arguments, 2, "a defuzzification method");
-        Numbers x = numbersOf(name, arguments[0], "the points");
-        Numbers degrees = numbersOf(name, arguments[1], "the degrees");
-        double y = 0.0;
-        guarded(name, [&] { y = function(x.values, degrees.values); });
-        orvane::Value result = orvane::Value::doubleScalar(y);
-        checkResult(name, arguments, result);
-        results.assign(1, std::move(result));
-    }));
+    return Registration(add(
+        name, [name, function](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
+            requireCount(name, arguments, 2, "a defuzzification method");
+            Numbers x = numbersOf(name, arguments[0], "the points");
+            Numbers degrees = numbersOf(name, arguments[1], "the degrees");
+            double y = 0.0;
+            guarded(name, [&] { y = function(x.values, degrees.values); });
+            orvane::Value result = orvane::Value::doubleScalar(y);
+            checkResult(name, arguments, result);
+            results.assign(1, std::move(result));
+        }));
 }
 
 }  // namespace fazolt

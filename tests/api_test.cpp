@@ -400,11 +400,17 @@ TEST_F(Api, BatchIntoCallersBufferMatchesMatrixEntry) {
     EXPECT_EQ(small[0], -1.0);
     EXPECT_EQ(errorOf([&] { dimmer.evaluate(rowMajor, 3, fazolt::Layout::RowMajor, out); }),
               "fazolt:api:Size: rows: 280000 values do not make whole rows of 3 columns");
-    EXPECT_EQ(errorOf([&] { dimmer.evaluate({{"daylight", daylight}, {"motion", small}}, out); }),
+    EXPECT_EQ(errorOf([&] {
+                  dimmer.evaluate({{"daylight", daylight}, {"motion", small}}, out);
+              }),
               "fazolt:api:Size: inputs: \"motion\" has 3 values, \"daylight\" 140000");
-    EXPECT_EQ(errorOf([&] { dimmer.evaluate({{"daylight", daylight}, {"sun", motion}}, out); }),
+    EXPECT_EQ(errorOf([&] {
+                  dimmer.evaluate({{"daylight", daylight}, {"sun", motion}}, out);
+              }),
               "fazolt:api:InputNames: inputs: \"sun\" is not an input");
-    EXPECT_EQ(errorOf([&] { dimmer.evaluate({{"daylight", daylight}}, out); }),
+    EXPECT_EQ(errorOf([&] {
+                  dimmer.evaluate({{"daylight", daylight}}, out);
+              }),
               "fazolt:api:InputNames: inputs: input \"motion\" is not given");
     fazolt::DiagnosticModes strict;
     strict.nanInput = fazolt::REPORT_ERROR;
@@ -416,7 +422,8 @@ TEST_F(Api, BatchIntoCallersBufferMatchesMatrixEntry) {
         EXPECT_EQ(e.where().row, 70000);
     }
     fazolt::Matrix two = fazolt::Matrix::zeros(2, 2);
-    EXPECT_EQ(errorOf([&] { two.at(2, 0) = 1.0; }), "fazolt:api:OutOfRange: element (2, 0) of a 2 x 2 matrix holding 4 values");
+    EXPECT_EQ(errorOf([&] { two.at(2, 0) = 1.0; }),
+              "fazolt:api:OutOfRange: element (2, 0) of a 2 x 2 matrix holding 4 values");
 }
 
 // fazolt::Error carries the identifier and where the fault is; the record
@@ -469,8 +476,8 @@ TEST_F(Api, TypedFunctionsServeEveryRole) {
             for (size_t k = 1; k < v.size(); ++k) acc = (acc + v[k]) - acc * v[k];
             return acc;
         });
-        fazolt::Registration clip =
-            functions.implication("typedMin", [](double degree, double strength) { return std::min(degree, strength); });
+        fazolt::Registration clip = functions.implication(
+            "typedMin", [](double degree, double strength) { return std::min(degree, strength); });
         fazolt::Registration largest = functions.aggregation("typedMax", [](std::span<const double> v) {
             double acc = v[0];
             for (double x : v) acc = x > acc ? x : acc;
@@ -488,8 +495,8 @@ TEST_F(Api, TypedFunctionsServeEveryRole) {
                 isSampled = isSampled && x.size() == 101 && degrees.size() == 101;
                 return 42.5;
             });
-        fazolt::System constant = fazolt::System::fromDescription(
-            dimmerWith(R"("defuzzMethod": "typedFixed", "numSamples": 101)"), module_);
+        fazolt::System constant =
+            fazolt::System::fromDescription(dimmerWith(R"("defuzzMethod": "typedFixed", "numSamples": 101)"), module_);
         EXPECT_EQ(constant.evaluate(inputs).outputs.at(299, 0), 42.5);
     }
     EXPECT_GE(defuzzCalls, 300);  // more when rows are evaluated again to name them in warnings

@@ -123,12 +123,12 @@ struct Intermediates {
 
 /// What System::evaluate(const Matrix &, ...) returns.
 struct Evaluation {
-    Matrix outputs;            ///< one row per input row, one column per output
-    Matrix ruleInputValues;    ///< last row: as Intermediates::ruleInputValues
-    Matrix ruleOutputs;        ///< last row: as Intermediates::ruleOutputs
-    Matrix aggregatedOutputs;  ///< last row: as Intermediates::aggregatedOutputs
-    Matrix firingStrengths;    ///< last row: as Intermediates::firingStrengths
-    Matrix ruleOutputLevels;   ///< last row: as Intermediates::ruleOutputLevels
+    Matrix outputs;                         ///< one row per input row, one column per output
+    Matrix ruleInputValues;                 ///< last row: as Intermediates::ruleInputValues
+    Matrix ruleOutputs;                     ///< last row: as Intermediates::ruleOutputs
+    Matrix aggregatedOutputs;               ///< last row: as Intermediates::aggregatedOutputs
+    Matrix firingStrengths;                 ///< last row: as Intermediates::firingStrengths
+    Matrix ruleOutputLevels;                ///< last row: as Intermediates::ruleOutputLevels
     std::vector<orvane::Warning> warnings;  ///< in row order; see RowChecks::numWanted
 };
 
@@ -140,8 +140,8 @@ enum class Layout {
 
 /// One input's values for a batch evaluated by name, e.g. {"temperature", t}.
 struct NamedInput {
-    std::string_view name;          ///< the input's name in the description
-    std::span<const double> values; ///< one value per row
+    std::string_view name;           ///< the input's name in the description
+    std::span<const double> values;  ///< one value per row
 };
 
 struct FunctionUses;  // api/function_uses.h
