@@ -511,9 +511,14 @@ TEST_F(Api, TypedFunctionsServeEveryRole) {
             return x <= p[0] ? high : 0.0;
         });
         fazolt::System system = fazolt::System::fromDescription(description, module_);
+        const fazolt::Matrix rows = fazolt::Matrix::fromRows({{30, 0.05}, {30, std::nan("")}});
+        const int64_t before = orvane::allocStats().liveBlocks;
         try {
-            system.evaluate(fazolt::Matrix::fromRows({{30, 0.05}, {30, std::nan("")}}), {0, 0, 0, 0, 0});
+            system.evaluate(rows, {0, 0, 0, 0, 0});
         } catch (const fazolt::Error &e) {
+            // The module's storage is released on the way out.
+            EXPECT_EQ(orvane::allocStats().liveBlocks, before);
+            EXPECT_EQ(orvane::heapReferenceDepth(), 0);
             return std::string(e.what());
         }
         return std::string("no error");
