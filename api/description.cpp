@@ -4,6 +4,7 @@
 // variables and membership functions, methods, text rules, numeric rules,
 // the record, the builder.
 #include "fazolt/description.h"
+#include "error_boundary.h"
 
 #include "fazolt/numbers.h"
 #include "api/words.h"
@@ -28,7 +29,7 @@ using nlohmann::json;
 // ---- Errors name the JSON path first.
 
 [[noreturn]] void fail(const std::string &path, const std::string &what) {
-    throw orvane::HostError("fazolt:description:Invalid", path + ": " + what);
+    throw orvane::HostError(ids::descriptionInvalid, path + ": " + what);
 }
 
 std::string inQuotes(const std::string &s) { return "\"" + s + "\""; }
@@ -721,7 +722,7 @@ json parseJson(std::string_view text) {
         std::string what = e.what();
         std::string::size_type tagEnd = what.find("] ");
         if (what.rfind("[json.exception", 0) == 0 && tagEnd != std::string::npos) what.erase(0, tagEnd + 2);
-        throw orvane::HostError("fazolt:description:Malformed", "malformed JSON: " + what);
+        throw orvane::HostError(ids::descriptionMalformed, "malformed JSON: " + what);
     }
 }
 
@@ -809,16 +810,18 @@ orvane::Value buildRecord(const SystemDescription &s) {
 
 }  // namespace
 
-std::string descriptionWithSamples(std::string_view descriptionJson, int64_t numSamples) {
+std::string descriptionWithSamples(std::string_view descriptionJson, int64_t numSamples) try {
     nlohmann::ordered_json d = nlohmann::ordered_json::parse(descriptionJson.begin(), descriptionJson.end(), nullptr,
                                                              false);
-    if (!d.is_object()) throw orvane::HostError("fazolt:samples:Invalid", "expected a description (a JSON object)");
+    if (!d.is_object()) throw orvane::HostError(ids::samplesInvalid, "expected a description (a JSON object)");
     if (d.contains("class")) {
-        throw orvane::HostError("fazolt:samples:RawRecord",
+        throw orvane::HostError(ids::samplesRawRecord,
                                 "a raw record holds its own sample points; set numSamples in a description");
     }
     d["numSamples"] = numSamples;
     return d.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 std::string closestNameSuggestion(const std::string &word, const std::vector<std::string> &candidates) {
@@ -838,7 +841,7 @@ const std::vector<std::string> &systemRecordFieldNames() {
     return names;
 }
 
-BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names) {
+BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names) try {
     SystemDescription s = readDescription(descriptionJson, names);
     BuiltSystem built;
     built.name = s.name;
@@ -856,6 +859,8 @@ BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames name
     for (const VariableDescription &v : s.outputs) built.outputTermNames.push_back(termNames(v));
     built.record = buildRecord(s);
     return built;
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 orvane::Value makeDiagnostics(uint8_t outOfRange, uint8_t noRuleFired, uint8_t emptySet, std::string_view model,

@@ -1,12 +1,17 @@
 // Systems evaluated through the fazolt module.
 #include "fazolt/fazolt.h"
+#include "error_boundary.h"
 #include "function_uses.h"
 #include "languages.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <map>
+#include <thread>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -25,13 +30,13 @@ std::string readFile(const std::string &path) {
     // reported as malformed JSON.
     struct stat info {};
     if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        throw orvane::HostError("fazolt:io:CannotOpen", "'" + path + "' is a directory, not a file");
+        throw Error(ids::ioCannotOpen, "'" + path + "' is a directory, not a file");
     }
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
+    if (!in) throw Error(ids::ioCannotOpen, "cannot open '" + path + "'");
     std::ostringstream text;
     text << in.rdbuf();
-    if (in.bad()) throw orvane::HostError("fazolt:io:ReadFailed", "cannot read '" + path + "'");
+    if (in.bad()) throw Error(ids::ioReadFailed, "cannot read '" + path + "'");
     return text.str();
 }
 
@@ -50,11 +55,78 @@ bool looksLikeHostValue(std::string_view text) {
     }
 }
 
+size_t elementBytes(zorbClassID id) {
+    switch (id) {
+        case ZORB_DOUBLE_CLASS:
+        case ZORB_INT64_CLASS:
+        case ZORB_UINT64_CLASS: return 8;
+        case ZORB_SINGLE_CLASS:
+        case ZORB_INT32_CLASS:
+        case ZORB_UINT32_CLASS: return 4;
+        case ZORB_INT16_CLASS:
+        case ZORB_UINT16_CLASS: return 2;
+        case ZORB_INT8_CLASS:
+        case ZORB_UINT8_CLASS:
+        case ZORB_LOGICAL_CLASS:
+        case ZORB_CHAR_CLASS: return 1;
+        default: return 0;
+    }
+}
+
+// A copy that shares no storage with `v`: copies of a Value alias its data,
+// and a System's record must not change under it. A value of a class that
+// holds no data block of its own (cell) is shared; the module refuses it.
+orvane::Value deepCopy(const orvane::Value &v) {
+    if (!v) return v;
+    zorbClassID id = v.classId();
+    if (id == ZORB_STRUCT_CLASS) {
+        orvane::Value s = orvane::Value::structMatrix(v.dims(), v.fieldNames());
+        for (int64_t e = 0; e < v.numel(); ++e) {
+            for (const std::string &name : v.fieldNames()) {
+                orvane::Value f = v.field(e, name);
+                if (f) s.setField(e, name, deepCopy(f));
+            }
+        }
+        return s;
+    }
+    size_t size = elementBytes(id);
+    if (size == 0) return v;
+    orvane::Value c = orvane::Value::numeric(id, v.dims(), v.isComplex());
+    size_t bytes = static_cast<size_t>(v.numel()) * size;
+    if (bytes > 0) {
+        std::memcpy(c.data(), v.data(), bytes);
+        if (v.isComplex()) std::memcpy(c.imagData(), v.imagData(), bytes);
+    }
+    return c;
+}
+
+// A count field of the record (numInputs, numOutputs), -1 if unreadable.
+int64_t countField(const orvane::Value &record, const char *name) {
+    if (!record || record.classId() != ZORB_STRUCT_CLASS || record.numel() != 1) return -1;
+    orvane::Value v = record.field(0, name);
+    zorbClassID id = v ? v.classId() : ZORB_UNKNOWN_CLASS;
+    if (!(id >= ZORB_DOUBLE_CLASS) || v.numel() != 1) return -1;
+    double n = v.toDoubles()[0];
+    return n >= 0 && n <= 1e9 && n == static_cast<double>(static_cast<int64_t>(n)) ? static_cast<int64_t>(n) : -1;
+}
+
 }  // namespace
 
 int numNestedCalls() { return nestedCalls; }
 
+size_t Matrix::index(int64_t r, int64_t c) const {
+    if (r < 0 || r >= rows || c < 0 || c >= cols || data.size() != static_cast<size_t>(rows * cols)) {
+        throw Error(ids::apiOutOfRange, "element (" + std::to_string(r) + ", " + std::to_string(c) + ") of a " +
+                                            std::to_string(rows) + " x " + std::to_string(cols) + " matrix holding " +
+                                            std::to_string(data.size()) + " values");
+    }
+    return static_cast<size_t>(r + c * rows);
+}
+
 Matrix Matrix::zeros(int64_t rows, int64_t cols) {
+    if (rows < 0 || cols < 0) {
+        throw Error(ids::apiSize, "rows, cols: a matrix of " + std::to_string(rows) + " x " + std::to_string(cols));
+    }
     Matrix m;
     m.rows = rows;
     m.cols = cols;
@@ -69,7 +141,7 @@ Matrix Matrix::fromRows(std::initializer_list<std::initializer_list<double>> row
     int64_t r = 0;
     for (const auto &row : rowList) {
         if (static_cast<int64_t>(row.size()) != cols) {
-            throw orvane::HostError("fazolt:api:RaggedRows", "every row must have " + std::to_string(cols) + " values");
+            throw Error(ids::apiRaggedRows, "every row must have " + std::to_string(cols) + " values");
         }
         int64_t c = 0;
         for (double v : row) m.at(r, c++) = v;
@@ -99,7 +171,7 @@ std::string defaultModulePath() {
     return FAZOLT_MODULE_FILE;
 }
 
-System System::fromDescription(std::string_view json, const std::string &modulePath) {
+System System::fromDescription(std::string_view json, const std::string &modulePath) try {
     languages::registerFunctions();  // before the names are checked: FCL's operators are host functions
     BuiltSystem built = buildSystem(json);
     System s = fromRecord(built.record, modulePath);
@@ -124,13 +196,17 @@ System System::fromDescription(std::string_view json, const std::string &moduleP
     s.inputClamps_ = clampRanges(built.inputClamps, "inputRange");
     s.outputClamps_ = clampRanges(built.outputClamps, "outputRange");
     return s;
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
-System System::fromRecord(orvane::Value record, const std::string &modulePath) {
+System System::fromRecord(orvane::Value record, const std::string &modulePath) try {
     languages::registerFunctions();  // a record may name the operators that FCL brings
     System s;
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
-    s.record_ = std::move(record);
+    s.record_ = deepCopy(record);
+    s.numInputs_ = countField(s.record_, "numInputs");
+    s.numOutputs_ = countField(s.record_, "numOutputs");
     s.functionUses_ = functionUsesOf(s.record_, {}, {}, {}, {});
     // Read here, while no other thread can see the record.
     orvane::Value range = s.record_.className() == "struct" && s.record_.numel() == 1 ? s.record_.field(0, "inputRange")
@@ -141,19 +217,25 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) {
         for (int64_t i = 0; i < stride; ++i) s.inputRanges_.emplace_back(range.pr()[i], range.pr()[i + stride]);
     }
     return s;
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
-System System::fromFile(const std::string &path, const std::string &modulePath) {
+System System::fromFile(const std::string &path, const std::string &modulePath) try {
     std::string text = readFile(path);
     if (std::optional<std::string> description = languages::descriptionOfFile(text, path)) {
         return fromDescription(*description, modulePath);
     }
     return fromText(text, modulePath);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
-System System::fromText(std::string_view text, const std::string &modulePath) {
+System System::fromText(std::string_view text, const std::string &modulePath) try {
     if (looksLikeHostValue(text)) return fromRecord(orvane::fromJson(text), modulePath);
     return fromDescription(text, modulePath);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 orvane::Value System::diagnostics(const DiagnosticModes &modes) const {
@@ -207,7 +289,7 @@ std::optional<orvane::HostError> columnCountError(const orvane::Value &inputs, c
     if (!(numInputs >= 0.0 && numInputs <= 2147483647.0) || std::floor(numInputs) != numInputs ||
         static_cast<double>(dims[1]) == numInputs)
         return std::nullopt;
-    return orvane::HostError("fazolt:input:ColumnCount",
+    return orvane::HostError(ids::inputColumnCount,
                              "the data has " + std::to_string(dims[1]) + " columns, the system " +
                                  std::to_string(static_cast<int64_t>(numInputs)) + " inputs");
 }
@@ -219,7 +301,7 @@ orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Valu
     // otherwise nest until the stack runs out.
     // Made only when a cycle is met, not on every call.
     auto tooDeep = [] {
-        return orvane::HostError("fazolt:api:NestedTooDeep",
+        return orvane::HostError(ids::apiNestedTooDeep,
                                  "evaluations nested " + std::to_string(kMostNestedCalls) +
                                      " deep: a custom function evaluates a system whose functions evaluate "
                                      "again, without end?");
@@ -245,11 +327,11 @@ orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Valu
             outcome.results[0] = clampedColumns(outcome.results[0], outputClamps_);
     }
     // Each level of the cycle added where it called: said once is enough.
-    if (outcome.error && outcome.error->identifier() == "fazolt:api:NestedTooDeep") outcome.error = tooDeep();
+    if (outcome.error && outcome.error->identifier() == ids::apiNestedTooDeep) outcome.error = tooDeep();
     return outcome;
 }
 
-Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) const {
+Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) const try {
     RowChecks checks;
     checks.nanInput = modes.nanInput;
     checks.nonFiniteOutput = modes.nonFiniteOutput;
@@ -263,6 +345,171 @@ Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) 
     for (size_t k = 0; k < outcome.results.size() && k < 6; ++k) *targets[k] = Matrix::fromValue(outcome.results[k]);
     e.warnings = std::move(outcome.warnings);
     return e;
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
+}
+
+orvane::Value System::record() const { return deepCopy(record_); }
+
+// Where each input column's values are: the first row's, and the step from
+// one row to the next.
+struct System::Columns {
+    int64_t numRows = 0;
+    std::vector<const double *> first;
+    int64_t step = 1;
+};
+
+namespace {
+
+// Rows per module call: the per-call work (importing and checking the
+// record, building the output sets) vanishes beside a block this large,
+// which stays small beside the caller's buffers.
+constexpr int64_t kBlockRows = 65536;
+// As RowChecks::numWanted unset: the first 20 warnings of each identifier
+// are worded.
+constexpr int64_t kShownPerIdentifier = 20;
+
+std::string countText(size_t n) { return std::to_string(n); }
+
+// Where a warning goes in one call's order: inputs, the module, outputs.
+int placeOf(const std::string &identifier) {
+    if (identifier == ids::inputsNaN) return 0;
+    return identifier == ids::outputsNonFinite ? 2 : 1;
+}
+
+}  // namespace
+
+std::vector<orvane::Warning> System::evaluateColumns(const Columns &in, std::span<double> out, Layout layout,
+                                                     const DiagnosticModes &modes, Intermediates *lastRow) const {
+    const int64_t numRows = in.numRows;
+    const auto numColumns = static_cast<int64_t>(in.first.size());
+    auto checkOut = [&](int64_t numOutputs) {
+        if (static_cast<int64_t>(out.size()) != numRows * numOutputs) {
+            throw Error(ids::apiSize, "out: holds " + countText(out.size()) + " values, " + std::to_string(numRows) +
+                                          " rows x " + std::to_string(numOutputs) + " outputs need " +
+                                          std::to_string(numRows * numOutputs));
+        }
+    };
+    if (numOutputs_ >= 0) checkOut(numOutputs_);
+    RowChecks checks;
+    checks.nanInput = modes.nanInput;
+    checks.nonFiniteOutput = modes.nonFiniteOutput;
+    checks.threads = modes.threads;
+    int64_t done = 0;
+    // Rows by their index in the whole batch; a single row needs no name.
+    checks.rowName = [&done, numRows](int64_t row) {
+        return numRows == 1 ? std::string() : "row " + std::to_string(done + row);
+    };
+    // The blocks' warnings together are those of one call: the first of each
+    // identifier worded, counted over the blocks before.
+    std::map<std::string, int64_t> numSeen;
+    checks.numWanted = [&numSeen](const std::string &id) {
+        auto it = numSeen.find(id);
+        return kShownPerIdentifier - (it == numSeen.end() ? 0 : it->second);
+    };
+    const orvane::Value modesValue = diagnostics(modes);
+    const unsigned threads = modes.threads != 0 ? modes.threads : std::max(1u, std::thread::hardware_concurrency());
+    const int64_t blockRows = kBlockRows * static_cast<int64_t>(threads);
+    // In one call's order: the inputs' warnings, the module's, the outputs'.
+    std::vector<orvane::Warning> placed[3];
+    int64_t numOutputs = numOutputs_;
+    do {  // one call even for no rows: the module's own checks
+        const int64_t n = std::min(blockRows, numRows - done);
+        const bool isLast = done + n >= numRows;
+        orvane::Value block = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {n, numColumns});
+        double *b = block.pr();
+        for (int64_t c = 0; c < numColumns; ++c) {
+            const double *from = in.first[static_cast<size_t>(c)] + done * in.step;
+            for (int64_t r = 0; r < n; ++r) b[r + c * n] = from[r * in.step];
+        }
+        orvane::CallOutcome outcome = checkedCall(block, modesValue, checks, isLast && lastRow != nullptr ? 6 : 1);
+        for (orvane::Warning &w : outcome.warnings) {
+            ++numSeen[w.identifier];
+            placed[placeOf(w.identifier)].push_back(std::move(w));
+        }
+        if (outcome.error) throw Error(*outcome.error);
+        const orvane::Value &y = outcome.results.at(0);
+        const std::vector<int64_t> &dims = y.dims();
+        if (numOutputs < 0 && dims.size() == 2) {
+            numOutputs = dims[1];
+            checkOut(numOutputs);
+        }
+        if (dims.size() != 2 || dims[0] != n || dims[1] != numOutputs || y.classId() != ZORB_DOUBLE_CLASS) {
+            throw Error(ids::apiSize, "the module returned outputs of an unexpected shape");
+        }
+        const double *yd = y.pr();
+        for (int64_t o = 0; o < numOutputs; ++o) {
+            for (int64_t r = 0; r < n; ++r) {
+                const int64_t row = done + r;
+                out[static_cast<size_t>(layout == Layout::RowMajor ? row * numOutputs + o : row + o * numRows)] =
+                    yd[r + o * n];
+            }
+        }
+        if (isLast && lastRow != nullptr) {
+            Matrix *targets[5] = {&lastRow->ruleInputValues, &lastRow->ruleOutputs, &lastRow->aggregatedOutputs,
+                                  &lastRow->firingStrengths, &lastRow->ruleOutputLevels};
+            for (size_t k = 1; k < outcome.results.size() && k < 6; ++k)
+                *targets[k - 1] = Matrix::fromValue(outcome.results[k]);
+        }
+        done += n;
+    } while (done < numRows);
+    std::vector<orvane::Warning> warnings;
+    for (std::vector<orvane::Warning> &ws : placed)
+        for (orvane::Warning &w : ws) warnings.push_back(std::move(w));
+    return warnings;
+}
+
+std::vector<orvane::Warning> System::evaluate(std::span<const double> rows, std::size_t columns, Layout layout,
+                                              std::span<double> out, const DiagnosticModes &modes,
+                                              Intermediates *lastRow) const try {
+    if (columns == 0 ? !rows.empty() : rows.size() % columns != 0) {
+        throw Error(ids::apiSize, "rows: " + countText(rows.size()) + " values do not make whole rows of " +
+                                      countText(columns) + " columns");
+    }
+    if (numInputs_ >= 0 && static_cast<int64_t>(columns) != numInputs_) {
+        throw Error(ids::apiSize, "columns: " + countText(columns) + ", but the system has " +
+                                      std::to_string(numInputs_) + " inputs");
+    }
+    Columns in;
+    in.numRows = columns == 0 ? 0 : static_cast<int64_t>(rows.size() / columns);
+    in.step = layout == Layout::RowMajor ? static_cast<int64_t>(columns) : 1;
+    for (size_t c = 0; c < columns; ++c)
+        in.first.push_back(rows.data() + (layout == Layout::RowMajor ? c : c * static_cast<size_t>(in.numRows)));
+    return evaluateColumns(in, out, layout, modes, lastRow);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
+}
+
+std::vector<orvane::Warning> System::evaluate(const std::vector<NamedInput> &inputs, std::span<double> out,
+                                              Layout layout, const DiagnosticModes &modes, Intermediates *lastRow) const
+    try {
+    if (!hasNames_) throw Error(ids::apiInputNames, "inputs: a raw record has no input names; give the rows by column");
+    Columns in;
+    in.first.assign(inputNames_.size(), nullptr);
+    for (const NamedInput &input : inputs) {
+        auto found = std::find(inputNames_.begin(), inputNames_.end(), input.name);
+        if (found == inputNames_.end())
+            throw Error(ids::apiInputNames, "inputs: \"" + std::string(input.name) + "\" is not an input");
+        const auto i = static_cast<size_t>(found - inputNames_.begin());
+        if (in.first[i] != nullptr)
+            throw Error(ids::apiInputNames, "inputs: \"" + std::string(input.name) + "\" is given twice");
+        if (&input != &inputs.front() && static_cast<int64_t>(input.values.size()) != in.numRows) {
+            throw Error(ids::apiSize, "inputs: \"" + std::string(input.name) + "\" has " +
+                                          countText(input.values.size()) + " values, \"" +
+                                          std::string(inputs.front().name) + "\" " + std::to_string(in.numRows));
+        }
+        in.numRows = static_cast<int64_t>(input.values.size());
+        // An empty column may have no storage; no row reads it.
+        static const double noValue = 0.0;
+        in.first[i] = input.values.empty() ? &noValue : input.values.data();
+    }
+    for (size_t i = 0; i < in.first.size(); ++i) {
+        if (in.first[i] == nullptr)
+            throw Error(ids::apiInputNames, "inputs: input \"" + inputNames_[i] + "\" is not given");
+    }
+    return evaluateColumns(in, out, layout, modes, lastRow);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 void registerFunction(const std::string &name, orvane::HostFunction function) {

@@ -1,6 +1,7 @@
 // Explanations of one evaluation. Sections: reading the record, the probe
 // system, explaining a row, curves and surfaces, JSON.
 #include "fazolt/explain.h"
+#include "error_boundary.h"
 
 #include "fazolt/formats.h"
 
@@ -16,7 +17,7 @@ namespace fazolt {
 namespace {
 
 [[noreturn]] void refuse(const std::string &what) {
-    throw orvane::HostError("fazolt:explain:UnreadableRecord", "the system record's " + what);
+    throw orvane::HostError(ids::explainUnreadableRecord, "the system record's " + what);
 }
 
 // ---- Reading the record. The module has accepted it by the time these run
@@ -295,7 +296,7 @@ SetSummary summarizeSet(const std::vector<double> &samplePoints, const std::vect
 
 // ---- Explaining a row.
 
-Explainer::Explainer(System system, const std::vector<std::string> &writtenRules) : system_(std::move(system)) {
+Explainer::Explainer(System system, const std::vector<std::string> &writtenRules) try : system_(std::move(system)) {
     // The module checks the record first, so what follows reads a record it accepts.
     int numInputs = count(system_.record(), "numInputs");
     system_.evaluate(Matrix::zeros(0, numInputs), kSilent);
@@ -317,14 +318,16 @@ Explainer::Explainer(System system, const std::vector<std::string> &writtenRules
             }
         }
     }
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 Evaluation Explainer::probe(const std::vector<double> &row) const { return probe_.evaluate(oneRow(row), kSilent); }
 
-Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticModes &modes) const {
+Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticModes &modes) const try {
     size_t numInputs = info_.inputs.size(), numOutputs = info_.outputs.size(), numRules = info_.rules.size();
     if (row.size() != numInputs) {
-        throw orvane::HostError("fazolt:explain:InputCount", "expected " + std::to_string(numInputs) +
+        throw orvane::HostError(ids::explainInputCount, "expected " + std::to_string(numInputs) +
                                                                  " input values, got " + std::to_string(row.size()));
     }
     Evaluation e = system_.evaluate(oneRow(row), modes);
@@ -379,6 +382,8 @@ Explanation Explainer::explain(const std::vector<double> &row, const DiagnosticM
     }
     x.evaluation = std::move(e);
     return x;
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 // ---- Curves and surfaces.
@@ -423,10 +428,10 @@ std::vector<std::vector<double>> Explainer::inputTermDegrees(size_t input, const
 }
 
 Explainer::Surface Explainer::surface(size_t x, size_t y, size_t output, const std::vector<double> &row, int resolution,
-                                      const DiagnosticModes &modes) const {
+                                      const DiagnosticModes &modes) const try {
     size_t numInputs = info_.inputs.size();
     if (x >= numInputs || y >= numInputs || output >= info_.outputs.size() || row.size() != numInputs || resolution < 2)
-        throw orvane::HostError("fazolt:explain:BadSurface",
+        throw orvane::HostError(ids::explainBadSurface,
                                 "a surface needs two inputs, an output, a full row and a resolution of at least 2");
     Surface s;
     s.xs = evenlySpaced(info_.inputs[x].low, info_.inputs[x].high, resolution);
@@ -446,6 +451,8 @@ Explainer::Surface Explainer::surface(size_t x, size_t y, size_t output, const s
                     e.outputs.data.begin() + static_cast<ptrdiff_t>((output + 1) * n * n));
     s.warnings = std::move(e.warnings);
     return s;
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 // ---- JSON.

@@ -33,16 +33,16 @@
 namespace fazolt {
 namespace {
 
-constexpr const char *kNaNInput = "fazolt:inputs:NaN";
-constexpr const char *kNonFiniteOutput = "fazolt:outputs:NonFinite";
+constexpr const char *kNaNInput = ids::inputsNaN;
+constexpr const char *kNonFiniteOutput = ids::outputsNonFinite;
 
 enum class Diagnostic { outOfRange, noRuleFired, emptySet, other };
 
 // Both the warning's and the error's identifier of each diagnostic.
 Diagnostic diagnosticOf(const std::string &identifier) {
-    if (identifier == "diagFazolt_OutOfRangeInput") return Diagnostic::outOfRange;
-    if (identifier == "warnFazolt_NoRuleFired" || identifier == "errFazolt_NoRuleFired") return Diagnostic::noRuleFired;
-    if (identifier == "warnFazolt_ZeroMembershipValue" || identifier == "errFazolt_ZeroMembershipValue")
+    if (identifier == ids::moduleOutOfRangeInput) return Diagnostic::outOfRange;
+    if (identifier == ids::moduleNoRuleFiredWarning || identifier == ids::moduleNoRuleFired) return Diagnostic::noRuleFired;
+    if (identifier == ids::moduleZeroMembershipValueWarning || identifier == ids::moduleZeroMembershipValue)
         return Diagnostic::emptySet;
     return Diagnostic::other;
 }

@@ -2,6 +2,7 @@
 #include "cli/csv.h"
 #include "cli/report.h"
 
+#include <fazolt/error_ids.h>
 #include <fazolt/numbers.h>
 #include <orvane/host.h>
 

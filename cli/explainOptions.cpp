@@ -3,6 +3,8 @@
 
 #include "cli/csv.h"
 
+#include <fazolt/error_ids.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -129,7 +131,7 @@ fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::
         orvane::Value v = file.className() == "struct" && file.numel() == 1 ? file.field(0, name) : orvane::Value();
         if (!v || v.className() != "uint8" || v.numel() != 1)
             throw orvane::HostError(
-                "fazolt:input:BadDiagnostics",
+                fazolt::ids::inputBadDiagnostics,
                 options.diagnosticsPath + ": expected a 1x1 struct with a uint8 scalar field " + name);
         *mode = static_cast<uint8_t *>(v.data())[0];
     }

@@ -11,6 +11,8 @@
 #include "cli/jobs.h"
 #include "cli/report.h"
 
+#include <fazolt/error_ids.h>
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -228,7 +230,7 @@ void WorkerPool::submit(const RowBlock &block) {
         if (w.fd >= 0 && (chosen == nullptr || w.seqs.size() < chosen->seqs.size())) chosen = &w;
     }
     if (chosen == nullptr) {
-        results_[seq] = errorResult("fazolt:jobs:WorkerStopped", "no worker process is left to evaluate the rows");
+        results_[seq] = errorResult(fazolt::ids::jobsWorkerStopped, "no worker process is left to evaluate the rows");
         return;
     }
     Worker &w = *chosen;
@@ -266,7 +268,7 @@ BlockResult WorkerPool::next() {
         if (fds.empty()) {
             // Every block is either answered or owned by a live worker, so
             // this means a bookkeeping fault; report it rather than hang.
-            results_[nextResult_] = errorResult("fazolt:jobs:WorkerStopped", "a block of rows was lost");
+            results_[nextResult_] = errorResult(fazolt::ids::jobsWorkerStopped, "a block of rows was lost");
             continue;
         }
         if (poll(fds.data(), fds.size(), -1) < 0) {
@@ -342,7 +344,7 @@ void WorkerPool::fail(Worker &w) {
     std::string cause = reaped == w.pid ? describeStatus(status) : std::string("not reaped");
     w.pid = -1;
     for (uint64_t seq : w.seqs) {
-        results_[seq] = errorResult("fazolt:jobs:WorkerStopped",
+        results_[seq] = errorResult(fazolt::ids::jobsWorkerStopped,
                                     "a worker process stopped before returning its rows (" + cause + ")");
     }
     w.seqs.clear();

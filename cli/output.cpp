@@ -5,6 +5,7 @@
 #include "cli/output.h"
 #include "cli/report.h"
 
+#include <fazolt/error_ids.h>
 #include <orvane/host.h>
 
 #include <fcntl.h>

@@ -4,6 +4,7 @@
 #ifndef FAZOLT_CLI_REPORT_H
 #define FAZOLT_CLI_REPORT_H
 
+#include <fazolt/error_ids.h>
 #include <orvane/host.h>
 
 #include <cstdint>
@@ -12,39 +13,40 @@
 #include <vector>
 
 // The identifiers the tool raises itself (the module's and the API's come
-// with their errors). One fault, one identifier.
+// with their errors), by the names the tool's code uses; spelled once, in
+// fazolt::ids. One fault, one identifier.
 namespace cliError {
-inline constexpr const char *kCannotOpen = "fazolt:io:CannotOpen";
-inline constexpr const char *kReadFailed = "fazolt:io:ReadFailed";
-inline constexpr const char *kCannotWrite = "fazolt:io:CannotWrite";
-inline constexpr const char *kWriteFailed = "fazolt:io:WriteFailed";
-inline constexpr const char *kOutOfMemory = "fazolt:memory:OutOfMemory";
+inline constexpr const char *kCannotOpen = fazolt::ids::ioCannotOpen;
+inline constexpr const char *kReadFailed = fazolt::ids::ioReadFailed;
+inline constexpr const char *kCannotWrite = fazolt::ids::ioCannotWrite;
+inline constexpr const char *kWriteFailed = fazolt::ids::ioWriteFailed;
+inline constexpr const char *kOutOfMemory = fazolt::ids::memoryOutOfMemory;
 // A row, a --row or a data matrix with more or fewer values than the system has inputs.
-inline constexpr const char *kColumnCount = "fazolt:input:ColumnCount";
-inline constexpr const char *kInputMissing = "fazolt:input:Missing";
-inline constexpr const char *kUnknownVariable = "fazolt:input:UnknownVariable";
-inline constexpr const char *kSamePair = "fazolt:input:SamePair";
-inline constexpr const char *kBadNumber = "fazolt:input:BadNumber";
-inline constexpr const char *kBadDiagnostics = "fazolt:input:BadDiagnostics";
-inline constexpr const char *kBadAssignment = "fazolt:input:BadAssignment";
-inline constexpr const char *kCsvBadNumber = "fazolt:csv:BadNumber";
-inline constexpr const char *kCsvBadQuote = "fazolt:csv:BadQuote";
-inline constexpr const char *kCsvBareCarriageReturn = "fazolt:csv:BareCarriageReturn";
-inline constexpr const char *kCsvBlankLine = "fazolt:csv:BlankLine";
-inline constexpr const char *kCsvDuplicateColumn = "fazolt:csv:DuplicateColumn";
-inline constexpr const char *kCsvHeaderColumns = "fazolt:csv:HeaderColumns";
-inline constexpr const char *kCsvLineTooLong = "fazolt:csv:LineTooLong";
-inline constexpr const char *kCsvMissingColumn = "fazolt:csv:MissingColumn";
-inline constexpr const char *kCsvNoHeader = "fazolt:csv:NoHeader";
-inline constexpr const char *kJobsCannotStart = "fazolt:jobs:CannotStart";
-inline constexpr const char *kJobsPollFailed = "fazolt:jobs:PollFailed";
-inline constexpr const char *kJobsWorkerStopped = "fazolt:jobs:WorkerStopped";
-inline constexpr const char *kBenchNoRows = "fazolt:bench:NoRows";
-inline constexpr const char *kBenchNondeterministic = "fazolt:bench:Nondeterministic";
-inline constexpr const char *kPropertiesMissing = "fazolt:properties:Missing";
-inline constexpr const char *kViewPortInUse = "fazolt:view:PortInUse";
-inline constexpr const char *kViewCannotListen = "fazolt:view:CannotListen";
-inline constexpr const char *kTuneNoPython = "fazolt:tune:NoPython";
+inline constexpr const char *kColumnCount = fazolt::ids::inputColumnCount;
+inline constexpr const char *kInputMissing = fazolt::ids::inputMissing;
+inline constexpr const char *kUnknownVariable = fazolt::ids::inputUnknownVariable;
+inline constexpr const char *kSamePair = fazolt::ids::inputSamePair;
+inline constexpr const char *kBadNumber = fazolt::ids::inputBadNumber;
+inline constexpr const char *kBadDiagnostics = fazolt::ids::inputBadDiagnostics;
+inline constexpr const char *kBadAssignment = fazolt::ids::inputBadAssignment;
+inline constexpr const char *kCsvBadNumber = fazolt::ids::csvBadNumber;
+inline constexpr const char *kCsvBadQuote = fazolt::ids::csvBadQuote;
+inline constexpr const char *kCsvBareCarriageReturn = fazolt::ids::csvBareCarriageReturn;
+inline constexpr const char *kCsvBlankLine = fazolt::ids::csvBlankLine;
+inline constexpr const char *kCsvDuplicateColumn = fazolt::ids::csvDuplicateColumn;
+inline constexpr const char *kCsvHeaderColumns = fazolt::ids::csvHeaderColumns;
+inline constexpr const char *kCsvLineTooLong = fazolt::ids::csvLineTooLong;
+inline constexpr const char *kCsvMissingColumn = fazolt::ids::csvMissingColumn;
+inline constexpr const char *kCsvNoHeader = fazolt::ids::csvNoHeader;
+inline constexpr const char *kJobsCannotStart = fazolt::ids::jobsCannotStart;
+inline constexpr const char *kJobsPollFailed = fazolt::ids::jobsPollFailed;
+inline constexpr const char *kJobsWorkerStopped = fazolt::ids::jobsWorkerStopped;
+inline constexpr const char *kBenchNoRows = fazolt::ids::benchNoRows;
+inline constexpr const char *kBenchNondeterministic = fazolt::ids::benchNondeterministic;
+inline constexpr const char *kPropertiesMissing = fazolt::ids::propertiesMissing;
+inline constexpr const char *kViewPortInUse = fazolt::ids::viewPortInUse;
+inline constexpr const char *kViewCannotListen = fazolt::ids::viewCannotListen;
+inline constexpr const char *kTuneNoPython = fazolt::ids::tuneNoPython;
 }  // namespace cliError
 
 // `error: ID: CONTEXTline` for each line of the message (a file's several

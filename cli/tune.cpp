@@ -46,7 +46,44 @@ std::string packageBesideTool() {
     return std::filesystem::exists(folder / "fazolt" / "tune_cli.py", error) ? folder.string() : "";
 }
 
+// The help is the tool's own, so that `fazolt tune --help` (and the manual
+// page made from it) needs no Python; the options are read by
+// fazolt/tune_cli.py, which says the same under `python3 -m fazolt.tune_cli`.
+constexpr const char *HELP = R"(Fit a system's parameters to data (runs Python's fazolt.tune)
+Usage: fazolt tune SYSTEM DATA.csv --target COL[,COL] [OPTIONS] -o TUNED
+
+Positionals:
+  SYSTEM              the system to start from (a description, FCL or FLL)
+  DATA.csv            training rows: a header naming the inputs and the targets
+
+Options:
+  -h,--help           Print this help message and exit
+  --target COL[,COL]  the target columns, one per output (required)
+  --tune WHAT         any of inputs, outputs, weights, comma-separated (default: all three)
+  --validation FILE   rows to check after each iteration, not fitted
+  --method M          hybrid, least_squares or nelder_mead (default: hybrid for a Sugeno
+                      system that allows it, least_squares otherwise)
+  --max-iter N        iterations (default 100)
+  --seed S            the Nelder-Mead starting simplex (default 0)
+  --threads N         threads per evaluation (default 0: one per core)
+  -o,--output TUNED   the fitted system, in the language of its suffix (required)
+
+Runs /usr/bin/python3 (or $FAZOLT_PYTHON) with numpy, scipy and the fazolt package (beside
+the tool, or installed). Progress goes to standard error; the RMSE before and after, the
+iterations and the seconds to standard output. TUNED is replaced only once complete.
+
+Example:
+  fazolt tune plant.json runs.csv --target flow --validation check.csv -o tuned.json
+)";
+
 int runTune(const std::vector<std::string> &arguments) {
+    for (const std::string &word : arguments) {
+        if (word == "--") break;
+        if (word == "-h" || word == "--help") {
+            std::cout << HELP;
+            return 0;
+        }
+    }
     const char *fromEnvironment = std::getenv("FAZOLT_PYTHON");
     std::string python = fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : DEFAULT_PYTHON;
     if (std::string folder = packageBesideTool(); !folder.empty()) {
@@ -71,13 +108,8 @@ int runTune(const std::vector<std::string> &arguments) {
 
 void addTuneCommand(CLI::App &app, int &status) {
     CLI::App *tune = app.add_subcommand("tune", "Fit a system's parameters to data (runs Python's fazolt.tune)");
-    // Every argument, --help included, goes to the Python command.
+    // Every argument goes to the Python command; --help is answered here.
     tune->prefix_command();
     tune->set_help_flag();
-    tune->footer(
-        "fazolt tune SYSTEM DATA.csv --target COL[,COL] [--tune inputs,outputs,weights]\n"
-        "            [--validation FILE] [--max-iter N] [--seed S] [--method M] -o TUNED.json\n"
-        "Runs /usr/bin/python3 (or $FAZOLT_PYTHON) with numpy, scipy and the fazolt package;\n"
-        "`fazolt tune --help` lists the options.");
     tune->callback([tune, &status]() { status = runTune(tune->remaining()); });
 }

@@ -4,6 +4,7 @@
 // the writer.
 #include "formats_model.h"
 
+#include "fazolt/error_ids.h"
 #include "fazolt/formats.h"
 
 #include <algorithm>
@@ -55,7 +56,7 @@ private:
     Model readAll();
     int readBlocks();
     [[noreturn]] void fail(int line, const std::string &construct, const std::string &what) const {
-        throw orvane::HostError("fazolt:fcl:Invalid",
+        throw orvane::HostError(ids::fclInvalid,
                                 printableText(fileName_ + ":" + std::to_string(line) + ": " + construct + ": " + what));
     }
     void mergeSetting(FileSetting &setting, const std::string &value, int line, const std::string &what,
@@ -128,7 +129,7 @@ private:
     FileSetting and_, or_, act_, accu_;
     std::vector<RuleText> rules_;
     std::vector<FormatWarning> warnings_;
-    FileProblems problems_{"fazolt:fcl:Invalid"};
+    FileProblems problems_{ids::fclInvalid};
     int64_t numSamples_ = 0;  // from "// numSamples := N"; 0 when not given
 };
 
@@ -770,7 +771,7 @@ Model FclReader::readAll() {
 
 // ---- The writer.
 
-[[noreturn]] void refuse(const std::string &what) { throw orvane::HostError("fazolt:fcl:Unsupported", what); }
+[[noreturn]] void refuse(const std::string &what) { throw orvane::HostError(ids::fclUnsupported, what); }
 
 std::string termText(const Term &t, const std::string &where) {
     const std::vector<double> &p = t.params;

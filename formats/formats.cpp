@@ -1,6 +1,7 @@
 // The format entry points, and the host functions that serve FCL's
 // operators and point lists exactly.
 #include "fazolt/formats.h"
+#include "api/error_boundary.h"
 
 #include "api/languages.h"
 #include "fazolt/fazolt.h"
@@ -35,7 +36,7 @@ std::string loweredExtension(const std::string &path) {
 
 std::vector<double> doublesOf(const orvane::Value &v, const char *function) {
     if (!v || v.className() != "double" || v.isComplex())
-        orvane::raise("fazolt:formats:Argument", std::string(function) + ": expected real doubles");
+        orvane::raise(ids::formatsArgument, std::string(function) + ": expected real doubles");
     return v.toDoubles();
 }
 
@@ -43,7 +44,7 @@ std::vector<double> doublesOf(const orvane::Value &v, const char *function) {
 // passes 1 for inputs that a rule does not test: 1 is the operator's
 // identity, and skipping it keeps acc + 1 - 1 from rounding acc away.
 void boundedDifference(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
-    if (args.size() != 1) orvane::raise("fazolt:formats:Argument", "bdif: expected one vector of degrees");
+    if (args.size() != 1) orvane::raise(ids::formatsArgument, "bdif: expected one vector of degrees");
     std::vector<double> v = doublesOf(args[0], "bdif");
     double acc = 1.0;
     bool isFirst = true;
@@ -69,7 +70,7 @@ double boundedSum(double acc, double x) {
 // As an OR: a vector of degrees. As an aggregation (ACCU): a matrix of
 // numRules rows, one column per sample point, reduced over the rules.
 void boundedSumFunction(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
-    if (args.size() != 1) orvane::raise("fazolt:formats:Argument", "bsum: expected one argument");
+    if (args.size() != 1) orvane::raise(ids::formatsArgument, "bsum: expected one argument");
     std::vector<double> v = doublesOf(args[0], "bsum");
     const std::vector<int64_t> &dims = args[0].dims();
     // An OR passes a column, an aggregation a row per rule over the sample points.
@@ -93,7 +94,7 @@ void boundedSumFunction(int, std::vector<orvane::Value> &results, const std::vec
 // Normalised sum: per sample point the sum over the rules, then every sum
 // divided by max(1, the largest sum of the set).
 void normalisedSum(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
-    if (args.size() != 1) orvane::raise("fazolt:formats:Argument", "nsum: expected one matrix of rule outputs");
+    if (args.size() != 1) orvane::raise(ids::formatsArgument, "nsum: expected one matrix of rule outputs");
     std::vector<double> v = doublesOf(args[0], "nsum");
     const std::vector<int64_t> &dims = args[0].dims();
     int64_t rows = dims.empty() ? 0 : dims[0];
@@ -116,11 +117,11 @@ void normalisedSum(int, std::vector<orvane::Value> &results, const std::vector<o
 // a run. Arguments as for any Mamdani defuzzification: the sample points and
 // the aggregated set.
 void firstPlateauMeanOfMaximum(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
-    if (args.size() != 2) orvane::raise("fazolt:formats:Argument", "firstmom: expected the points and the set");
+    if (args.size() != 2) orvane::raise(ids::formatsArgument, "firstmom: expected the points and the set");
     std::vector<double> xs = doublesOf(args[0], "firstmom");
     std::vector<double> ys = doublesOf(args[1], "firstmom");
     if (xs.empty() || xs.size() != ys.size())
-        orvane::raise("fazolt:formats:Argument", "firstmom: expected as many set values as points, one or more");
+        orvane::raise(ids::formatsArgument, "firstmom: expected as many set values as points, one or more");
     double largest = -1.0, smallestX = xs.front(), largestX = xs.back();
     bool isInRun = false;
     for (size_t k = 0; k < xs.size(); ++k) {
@@ -157,15 +158,15 @@ double pointsAt(double x, const std::vector<double> &p) {
 }
 
 void pointsMembership(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
-    if (args.size() != 2) orvane::raise("fazolt:formats:Argument", "pointsmf: expected the points and the parameters");
+    if (args.size() != 2) orvane::raise(ids::formatsArgument, "pointsmf: expected the points and the parameters");
     std::vector<double> xs = doublesOf(args[0], "pointsmf");
     std::vector<double> p = doublesOf(args[1], "pointsmf");
     if (p.size() < 4 || p.size() % 2 != 0) {
-        orvane::raise("fazolt:formats:Argument", "pointsmf: expected [x1 y1 x2 y2 ...] with two points or more, got " +
+        orvane::raise(ids::formatsArgument, "pointsmf: expected [x1 y1 x2 y2 ...] with two points or more, got " +
                                                      std::to_string(p.size()) + " numbers");
     }
     for (size_t k = 2; k < p.size(); k += 2) {
-        if (!(p[k] >= p[k - 2])) orvane::raise("fazolt:formats:Argument", "pointsmf: the points' x must not decrease");
+        if (!(p[k] >= p[k - 2])) orvane::raise(ids::formatsArgument, "pointsmf: the points' x must not decrease");
     }
     std::vector<double> ys;
     for (double x : xs) ys.push_back(pointsAt(x, p));
@@ -185,11 +186,13 @@ SystemFormat formatOfPath(const std::string &path) {
     return SystemFormat::Json;
 }
 
-SystemFormat formatNamed(const std::string &name) {
+SystemFormat formatNamed(const std::string &name) try {
     if (name == "json") return SystemFormat::Json;
     if (name == "fcl") return SystemFormat::Fcl;
     if (name == "fll") return SystemFormat::Fll;
-    throw orvane::HostError("fazolt:format:Unknown", "unknown format \"" + name + "\" (json, fcl or fll)");
+    throw orvane::HostError(ids::formatUnknown, "unknown format \"" + name + "\" (json, fcl or fll)");
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 namespace {
@@ -208,27 +211,35 @@ std::string descriptionOfModel(formats::Model model, std::vector<FormatWarning> 
 }  // namespace
 
 std::string descriptionFromFcl(std::string_view text, const std::string &fileName,
-                               std::vector<FormatWarning> *warnings) {
+                               std::vector<FormatWarning> *warnings) try {
     return descriptionOfModel(formats::modelFromFcl(withoutByteOrderMark(text), fileName), warnings);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 std::string descriptionFromFll(std::string_view text, const std::string &fileName,
-                               std::vector<FormatWarning> *warnings) {
+                               std::vector<FormatWarning> *warnings) try {
     return descriptionOfModel(formats::modelFromFll(withoutByteOrderMark(text), fileName), warnings);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName,
-                                std::vector<FormatWarning> *warnings) {
+                                std::vector<FormatWarning> *warnings) try {
     if (format == SystemFormat::Fcl) return descriptionFromFcl(text, fileName, warnings);
     if (format == SystemFormat::Fll) return descriptionFromFll(text, fileName, warnings);
     return std::string(text);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
-std::string descriptionToText(std::string_view descriptionJson, SystemFormat format) {
+std::string descriptionToText(std::string_view descriptionJson, SystemFormat format) try {
     formats::Model model = formats::modelFromDescription(descriptionJson);
     if (format == SystemFormat::Fcl) return formats::modelToFcl(model);
     if (format == SystemFormat::Fll) return formats::modelToFll(model);
     return formats::modelToDescription(model);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 void registerFormatFunctions() {

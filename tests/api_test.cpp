@@ -5,12 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
+#include <regex>
+#include <set>
+#include <span>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -348,6 +355,211 @@ TEST_F(Api, SplitAcrossThreadsGivesOneThreadsOutcome) {
     fazolt::DiagnosticModes split;
     split.threads = 2;
     EXPECT_EQ(outcomeOf(split), alone);
+}
+
+// The batch entry that writes into the caller's buffer gives the matrix
+// entry's outputs, warnings (worded across blocks as in one call, rows named
+// in the whole batch), intermediates and errors, in either layout and by
+// name; a buffer of the wrong size is refused by name before anything is
+// written.
+TEST_F(Api, BatchIntoCallersBufferMatchesMatrixEntry) {
+    fazolt::System dimmer = fazolt::System::fromFile(kExamples + "/dimmer/dimmer.json", module_);
+    fazolt::Matrix inputs = dimmerInputs(140000);  // three blocks
+    inputs.at(70000, 1) = std::nan("");
+    const fazolt::Evaluation expected = dimmer.evaluate(inputs);
+    const auto n = static_cast<size_t>(inputs.rows);
+    std::vector<double> rowMajor(2 * n), daylight(n), motion(n);
+    for (size_t r = 0; r < n; ++r) {
+        rowMajor[2 * r] = daylight[r] = inputs.data[r];
+        rowMajor[2 * r + 1] = motion[r] = inputs.data[n + r];
+    }
+    auto sameWarnings = [&](const std::vector<orvane::Warning> &w) {
+        bool same = w.size() == expected.warnings.size();
+        for (size_t k = 0; same && k < w.size(); ++k)
+            same = w[k].identifier == expected.warnings[k].identifier && w[k].message == expected.warnings[k].message;
+        return same;
+    };
+    std::vector<double> out(n, -1.0);
+    fazolt::Intermediates last;
+    EXPECT_TRUE(sameWarnings(dimmer.evaluate(inputs.data, 2, fazolt::Layout::ColumnMajor, out, {}, &last)));
+    EXPECT_EQ(std::memcmp(out.data(), expected.outputs.data.data(), n * sizeof(double)), 0);
+    EXPECT_TRUE(sameBits(last.firingStrengths, expected.firingStrengths));
+    EXPECT_TRUE(sameBits(last.aggregatedOutputs, expected.aggregatedOutputs));
+    EXPECT_TRUE(sameBits(last.ruleInputValues, expected.ruleInputValues));
+    std::fill(out.begin(), out.end(), -1.0);
+    EXPECT_TRUE(sameWarnings(dimmer.evaluate(rowMajor, 2, fazolt::Layout::RowMajor, out)));
+    EXPECT_EQ(std::memcmp(out.data(), expected.outputs.data.data(), n * sizeof(double)), 0);
+    std::fill(out.begin(), out.end(), -1.0);
+    EXPECT_TRUE(sameWarnings(dimmer.evaluate({{"motion", motion}, {"daylight", daylight}}, out)));
+    EXPECT_EQ(std::memcmp(out.data(), expected.outputs.data.data(), n * sizeof(double)), 0);
+    EXPECT_EQ(expected.warnings.front().message, "row 70000: input \"motion\" is NaN");  // inputs first
+
+    auto errorOf = [&](const std::function<void()> &evaluate) {
+        try {
+            evaluate();
+        } catch (const fazolt::Error &e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    std::vector<double> small(3, -1.0);
+    EXPECT_EQ(errorOf([&] { dimmer.evaluate(rowMajor, 2, fazolt::Layout::RowMajor, small); }),
+              "fazolt:api:Size: out: holds 3 values, 140000 rows x 1 outputs need 140000");
+    EXPECT_EQ(small[0], -1.0);
+    EXPECT_EQ(errorOf([&] { dimmer.evaluate(rowMajor, 3, fazolt::Layout::RowMajor, out); }),
+              "fazolt:api:Size: rows: 280000 values do not make whole rows of 3 columns");
+    EXPECT_EQ(errorOf([&] {
+                  dimmer.evaluate({{"daylight", daylight}, {"motion", small}}, out);
+              }),
+              "fazolt:api:Size: inputs: \"motion\" has 3 values, \"daylight\" 140000");
+    EXPECT_EQ(errorOf([&] {
+                  dimmer.evaluate({{"daylight", daylight}, {"sun", motion}}, out);
+              }),
+              "fazolt:api:InputNames: inputs: \"sun\" is not an input");
+    EXPECT_EQ(errorOf([&] {
+                  dimmer.evaluate({{"daylight", daylight}}, out);
+              }),
+              "fazolt:api:InputNames: inputs: input \"motion\" is not given");
+    fazolt::DiagnosticModes strict;
+    strict.nanInput = fazolt::REPORT_ERROR;
+    try {
+        dimmer.evaluate(rowMajor, 2, fazolt::Layout::RowMajor, out, strict);
+        ADD_FAILURE() << "no error";
+    } catch (const fazolt::Error &e) {
+        EXPECT_EQ(e.id(), fazolt::ids::inputsNaN);
+        EXPECT_EQ(e.where().row, 70000);
+    }
+    fazolt::Matrix two = fazolt::Matrix::zeros(2, 2);
+    EXPECT_EQ(errorOf([&] { two.at(2, 0) = 1.0; }),
+              "fazolt:api:OutOfRange: element (2, 0) of a 2 x 2 matrix holding 4 values");
+}
+
+// fazolt::Error carries the identifier and where the fault is; the record
+// handed out, or handed in, is a copy: changing it changes no output.
+TEST_F(Api, ErrorsSayWhereAndRecordsAreCopies) {
+    try {
+        fazolt::System::fromDescription(dimmerWith(R"("andMethod": 7)"), module_);
+        ADD_FAILURE() << "no error";
+    } catch (const fazolt::Error &e) {
+        EXPECT_EQ(e.id(), fazolt::ids::descriptionInvalid);
+        EXPECT_EQ(e.where().path, "andMethod");
+        EXPECT_EQ(std::string(e.what()).rfind("fazolt:description:Invalid: andMethod: ", 0), 0u) << e.what();
+    }
+
+    fazolt::System dimmer = fazolt::System::fromFile(kExamples + "/dimmer/dimmer.json", module_);
+    const fazolt::Matrix rows = dimmerInputs(20);
+    const fazolt::Evaluation before = dimmer.evaluate(rows);
+    orvane::Value record = dimmer.record();
+    for (int k = 0; k < 4; ++k) record.field(0, "weight").pr()[k] = 0.0;
+    dimmer.record().field(0, "weight").pr()[3] = 0.1;
+    EXPECT_TRUE(sameEvaluation(dimmer.evaluate(rows), before));
+    fazolt::System raw = fazolt::System::fromRecord(dimmer.record(), module_);
+    orvane::Value handedIn = dimmer.record();
+    fazolt::System fromCopy = fazolt::System::fromRecord(handedIn, module_);
+    handedIn.field(0, "weight").pr()[0] = 0.0;
+    EXPECT_TRUE(sameEvaluation(fromCopy.evaluate(rows), raw.evaluate(rows)));
+    EXPECT_EQ(fromCopy.numInputs(), 2);
+    EXPECT_EQ(fromCopy.numOutputs(), 1);
+}
+
+// Typed functions in every role give the bits of the built-in methods they
+// reimplement; their results are checked for their role, what they throw
+// stops the evaluation, and a name lives as long as its Registration.
+TEST_F(Api, TypedFunctionsServeEveryRole) {
+    const fazolt::Matrix inputs = dimmerInputs(300);
+    fazolt::System builtIn = fazolt::System::fromDescription(
+        dimmerWith(R"("andMethod": "prod", "orMethod": "probor", "impMethod": "min", "aggMethod": "max")"), module_);
+    const fazolt::Evaluation expected = builtIn.evaluate(inputs);
+    fazolt::Functions functions;
+    int64_t defuzzCalls = 0;
+    bool isSampled = true;
+    {
+        fazolt::Registration product = functions.connective("typedProduct", [](std::span<const double> v) {
+            double y = v.empty() ? 1.0 : v[0];
+            for (size_t k = 1; k < v.size(); ++k) y = y * v[k];
+            return y;
+        });
+        fazolt::Registration probor = functions.connective("typedProbor", [](std::span<const double> v) {
+            double acc = v.empty() ? 0.0 : v[0];
+            for (size_t k = 1; k < v.size(); ++k) acc = (acc + v[k]) - acc * v[k];
+            return acc;
+        });
+        fazolt::Registration clip = functions.implication(
+            "typedMin", [](double degree, double strength) { return std::min(degree, strength); });
+        fazolt::Registration largest = functions.aggregation("typedMax", [](std::span<const double> v) {
+            double acc = v[0];
+            for (double x : v) acc = x > acc ? x : acc;
+            return acc;
+        });
+        fazolt::System typed = fazolt::System::fromDescription(
+            dimmerWith(R"("andMethod": "typedProduct", "orMethod": "typedProbor", "impMethod": "typedMin",)"
+                       R"( "aggMethod": "typedMax")"),
+            module_);
+        EXPECT_TRUE(sameEvaluation(typed.evaluate(inputs), expected));
+
+        fazolt::Registration fixed =
+            functions.defuzzifier("typedFixed", [&](std::span<const double> x, std::span<const double> degrees) {
+                ++defuzzCalls;
+                isSampled = isSampled && x.size() == 101 && degrees.size() == 101;
+                return 42.5;
+            });
+        fazolt::System constant =
+            fazolt::System::fromDescription(dimmerWith(R"("defuzzMethod": "typedFixed", "numSamples": 101)"), module_);
+        EXPECT_EQ(constant.evaluate(inputs).outputs.at(299, 0), 42.5);
+    }
+    EXPECT_GE(defuzzCalls, 300);  // more when rows are evaluated again to name them in warnings
+    EXPECT_TRUE(isSampled);
+    EXPECT_FALSE(orvane::hasFunction("typedProduct"));  // gone with its Registration
+
+    std::string description = dimmerWith("\"andMethod\": \"min\"");
+    description.replace(description.find("\"zmf\""), 5, "\"typedRamp\"");
+    auto errorOf = [&](double high) {
+        fazolt::Registration ramp = functions.membership("typedRamp", [high](double x, std::span<const double> p) {
+            if (std::isnan(x)) throw std::runtime_error("no NaN here");
+            return x <= p[0] ? high : 0.0;
+        });
+        fazolt::System system = fazolt::System::fromDescription(description, module_);
+        const fazolt::Matrix rows = fazolt::Matrix::fromRows({{30, 0.05}, {30, std::nan("")}});
+        const int64_t before = orvane::allocStats().liveBlocks;
+        try {
+            system.evaluate(rows, {0, 0, 0, 0, 0});
+        } catch (const fazolt::Error &e) {
+            // The module's storage is released on the way out.
+            EXPECT_EQ(orvane::allocStats().liveBlocks, before);
+            EXPECT_EQ(orvane::heapReferenceDepth(), 0);
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(errorOf(1.5).rfind("fazolt:api:FunctionResult: function typedRamp as membership function of input "
+                                 "\"motion\" term \"still\": returned 1.5, a degree is a number from 0 to 1",
+                                 0),
+              0u);
+    EXPECT_EQ(errorOf(1.0).rfind("fazolt:api:FunctionError: function typedRamp threw: no NaN here", 0), 0u);
+    try {
+        fazolt::Registration taken = functions.connective("sum", [](std::span<const double>) { return 0.0; });
+        ADD_FAILURE() << "no error";
+    } catch (const fazolt::Error &e) {
+        EXPECT_EQ(e.id(), fazolt::ids::apiNameTaken);
+    }
+    EXPECT_TRUE(orvane::hasFunction("sum"));
+}
+
+// One list of identifiers: every one the API, the tool and the Python
+// package spell out is in it, and the README's table lists them all.
+TEST(ErrorIds, OneListCoversTheSourcesAndTheReadme) {
+    std::set<std::string> listed(std::begin(fazolt::ids::all), std::end(fazolt::ids::all));
+    EXPECT_EQ(listed.size(), std::size(fazolt::ids::all)) << "an identifier listed twice";
+    const std::string readme = readFile(FAZOLT_SOURCE_DIR "/README.md");
+    for (const std::string &id : listed) EXPECT_NE(readme.find("`" + id + "`"), std::string::npos) << id;
+    const std::regex literal("\"(fazolt:[A-Za-z]+:[A-Za-z]+)\"");
+    for (const char *folder : {"/api", "/cli", "/python/src", "/python/fazolt"}) {
+        for (const auto &entry : std::filesystem::directory_iterator(FAZOLT_SOURCE_DIR + std::string(folder))) {
+            std::string text = readFile(entry.path().string());
+            for (auto m = std::sregex_iterator(text.begin(), text.end(), literal); m != std::sregex_iterator(); ++m)
+                EXPECT_TRUE(listed.count((*m)[1])) << (*m)[1] << " in " << entry.path() << " is not in fazolt::ids";
+        }
+    }
 }
 
 }  // namespace

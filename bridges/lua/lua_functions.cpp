@@ -5,6 +5,7 @@
 // Lua operation that can raise runs inside lua_pcall, and host errors are
 // raised only after it has returned.
 #include "fazolt/lua.h"
+#include "api/error_boundary.h"
 
 #include "fazolt/fazolt.h"
 #include "fazolt/function_results.h"
@@ -202,12 +203,12 @@ void protectedCall(Script &script, int nArgs, int nResults, const std::string &w
     lua_settop(L, base);
     lua_gc(L, LUA_GCCOLLECT);
     if (script.isOverMemory) {
-        orvane::raise("fazolt:lua:MemoryLimit", script.path + ": " + what + ": memory limit of " +
+        orvane::raise(ids::luaMemoryLimit, script.path + ": " + what + ": memory limit of " +
                                                     std::to_string(script.limits.memoryBytes) + " bytes exceeded");
     }
     if (script.isOverInstructions) message = script.instructionLimitMessage;
     if (!message.empty() && message.rfind(script.path, 0) != 0) message = script.path + ": " + message;
-    orvane::raise(script.isOverInstructions ? "fazolt:lua:InstructionLimit" : "fazolt:lua:Error",
+    orvane::raise(script.isOverInstructions ? ids::luaInstructionLimit : ids::luaError,
                   message + " (" + what + ")");
 }
 
@@ -261,7 +262,7 @@ orvane::Value resultValue(lua_State *L, const std::vector<Argument> &arguments, 
     int type = lua_type(L, -1);
     if (type == LUA_TNUMBER) return orvane::Value::doubleScalar(lua_tonumber(L, -1));
     if (type != LUA_TTABLE) {
-        orvane::raise("fazolt:lua:Result",
+        orvane::raise(ids::luaResult,
                       where + ": expected a number or a list of numbers, got a " + lua_typename(L, type));
     }
     auto n = static_cast<int64_t>(lua_rawlen(L, -1));
@@ -272,7 +273,7 @@ orvane::Value resultValue(lua_State *L, const std::vector<Argument> &arguments, 
         double v = isNumber ? lua_tonumber(L, -1) : 0.0;
         lua_pop(L, 1);
         if (!isNumber)
-            orvane::raise("fazolt:lua:Result", where + ": element " + std::to_string(k + 1) + " is not a number");
+            orvane::raise(ids::luaResult, where + ": element " + std::to_string(k + 1) + " is not a number");
         values[static_cast<size_t>(k)] = v;
     }
     bool isColumn = !arguments.empty() && arguments[0].cols == 1 && arguments[0].rows == n && n > 1;
@@ -285,7 +286,7 @@ void callLuaFunction(Script &script, const std::string &name, std::vector<orvane
     for (size_t k = 0; k < args.size(); ++k) {
         const orvane::Value &v = args[k];
         if (!v || v.className() != "double" || v.isComplex()) {
-            orvane::raise("fazolt:lua:Argument",
+            orvane::raise(ids::luaArgument,
                           script.path + ": " + name + ": argument " + std::to_string(k + 1) + " is not real double");
         }
         const std::vector<int64_t> &dims = v.dims();
@@ -310,7 +311,7 @@ void callLuaFunction(Script &script, const std::string &name, std::vector<orvane
     }
     lua_pop(L, 1);
     std::string problem = functionResultProblem(name, args, result);
-    if (!problem.empty()) orvane::raise("fazolt:lua:Result", script.path + ": function " + name + " as " + problem);
+    if (!problem.empty()) orvane::raise(ids::luaResult, script.path + ": function " + name + " as " + problem);
     results.assign(1, result);
 }
 
@@ -388,7 +389,7 @@ std::vector<std::string> globalFunctionNames(lua_State *L) {
 
 std::string readScript(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw orvane::HostError("fazolt:io:CannotOpen", "cannot open '" + path + "'");
+    if (!in) throw orvane::HostError(ids::ioCannotOpen, "cannot open '" + path + "'");
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -396,7 +397,7 @@ std::string readScript(const std::string &path) {
 
 }  // namespace
 
-std::vector<std::string> registerLuaFunctions(const std::string &path, const LuaLimits &limits) {
+std::vector<std::string> registerLuaFunctions(const std::string &path, const LuaLimits &limits) try {
     static std::mutex registering;
     std::lock_guard<std::mutex> lock(registering);
     std::string text = readScript(path);
@@ -406,7 +407,7 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     script.limits = limits;
     script.state = lua_newstate(budgetedAlloc, &script);
     if (script.state == nullptr)
-        throw orvane::HostError("fazolt:lua:MemoryLimit", path + ": cannot create a Lua state");
+        throw orvane::HostError(ids::luaMemoryLimit, path + ": cannot create a Lua state");
     lua_State *L = script.state;
     lua_pushcfunction(L, openSandbox);
     protectedCall(script, 0, 0, "opening the libraries");
@@ -415,7 +416,7 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     int loaded = luaL_loadbufferx(L, text.data(), text.size(), chunkName.c_str(), "t");
     if (loaded != LUA_OK) {
         std::string message = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "cannot load";
-        throw orvane::HostError(script.isOverMemory ? "fazolt:lua:MemoryLimit" : "fazolt:lua:Error", message);
+        throw orvane::HostError(script.isOverMemory ? ids::luaMemoryLimit : ids::luaError, message);
     }
     protectedCall(script, 0, 0, "running the script");
     std::vector<std::string> after = globalFunctionNames(L);
@@ -426,7 +427,7 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     for (const std::string &name : defined) {
         if (orvane::hasFunction(name)) {
             throw orvane::HostError(
-                "fazolt:lua:NameTaken",
+                ids::luaNameTaken,
                 path + ": function " + name + ": a host function of this name exists (make it local, or rename it)");
         }
     }
@@ -439,6 +440,8 @@ std::vector<std::string> registerLuaFunctions(const std::string &path, const Lua
     }
     scripts().push_back(std::move(owned));
     return defined;
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
 }
 
 }  // namespace fazolt

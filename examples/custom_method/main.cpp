@@ -1,16 +1,18 @@
 // A system whose AND method is a C++ function: the Lukasiewicz t-norm,
-// max(0, a + b + ... - (n - 1)), registered as the host function
-// "lukasiewicz" that the description names in "andMethod". The module calls
-// it once per rule and input row with the rule's input values as a column.
+// max(0, a + b + ... - (n - 1)), registered under the name "lukasiewicz"
+// that the description names in "andMethod". The module calls it once per
+// rule and input row with the rule's degrees of its inputs.
 //
 //   build/example_custom_method [DESCRIPTION.json INPUTS.csv]
 //
 // Without arguments it evaluates lukasiewicz.json on inputs.csv from the
-// folder of this source file.
+// folder of this source file. The rows are read into one buffer, row by
+// row, and the outputs are written straight into another.
 #include <fazolt/fazolt.h>
 
 #include <cstdio>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,23 +23,23 @@
 
 namespace {
 
-void lukasiewicz(int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &arguments) {
-    if (arguments.size() != 1) orvane::raise("lukasiewicz:arguments", "expected one vector of input values");
-    std::vector<double> v = arguments[0].toDoubles();
+double lukasiewicz(std::span<const double> degrees) {
     double sum = 0.0;
-    for (double x : v) sum += x;  // in index order, like the built-in reductions
-    double y = sum - static_cast<double>(v.size() - 1);
-    if (v.empty()) y = 1.0;  // the empty conjunction
-    results.assign(1, orvane::Value::doubleScalar(y > 0.0 ? y : 0.0));
+    for (double x : degrees) sum += x;  // in index order, like the built-in reductions
+    if (degrees.empty()) return 1.0;    // the empty conjunction
+    double y = sum - static_cast<double>(degrees.size() - 1);
+    return y > 0.0 ? y : 0.0;
 }
 
-// Rows of numbers; a first line that does not start with a number is a header.
-fazolt::Matrix readCsv(const std::string &path) {
+// Rows of numbers, row after row; a first line that does not start with a
+// number is a header.
+std::vector<double> readCsv(const std::string &path, size_t &numColumns) {
     std::ifstream in(path);
-    if (!in) throw orvane::HostError("example:io", "cannot open '" + path + "'");
-    std::vector<std::vector<double>> rows;
+    if (!in) throw fazolt::Error("example:io", "cannot open '" + path + "'");
+    std::vector<double> rows;
     std::string line;
     bool isFirst = true;
+    numColumns = 0;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
         std::vector<double> row;
@@ -55,15 +57,13 @@ fazolt::Matrix readCsv(const std::string &path) {
             continue;
         }
         isFirst = false;
-        if (!isNumeric) throw orvane::HostError("example:csv", path + ": not a number in \"" + line + "\"");
-        if (!row.empty()) rows.push_back(row);
+        if (!isNumeric) throw fazolt::Error("example:csv", path + ": not a number in \"" + line + "\"");
+        if (row.empty()) continue;
+        if (numColumns == 0) numColumns = row.size();
+        if (row.size() != numColumns) throw fazolt::Error("example:csv", path + ": rows of different lengths");
+        rows.insert(rows.end(), row.begin(), row.end());
     }
-    fazolt::Matrix m = fazolt::Matrix::zeros(static_cast<int64_t>(rows.size()),
-                                             rows.empty() ? 0 : static_cast<int64_t>(rows[0].size()));
-    for (int64_t r = 0; r < m.rows; ++r) {
-        for (int64_t c = 0; c < m.cols; ++c) m.at(r, c) = rows[static_cast<size_t>(r)].at(static_cast<size_t>(c));
-    }
-    return m;
+    return rows;
 }
 
 }  // namespace
@@ -72,24 +72,30 @@ int main(int argc, char **argv) {
     std::string description = argc > 1 ? argv[1] : EXAMPLE_DIR "/lukasiewicz.json";
     std::string inputs = argc > 2 ? argv[2] : EXAMPLE_DIR "/inputs.csv";
     try {
-        fazolt::registerFunction("lukasiewicz", lukasiewicz);
+        // The name is registered while `andMethod` lives.
+        fazolt::Registration andMethod = fazolt::Functions().connective("lukasiewicz", lukasiewicz);
         fazolt::System vent = fazolt::System::fromFile(description);
-        fazolt::Evaluation e = vent.evaluate(readCsv(inputs));
-        for (const orvane::Warning &w : e.warnings) {
+        size_t numColumns = 0;
+        std::vector<double> rows = readCsv(inputs, numColumns);
+        const size_t numRows = numColumns == 0 ? 0 : rows.size() / numColumns;
+        const auto numOutputs = static_cast<size_t>(vent.numOutputs());
+        std::vector<double> outputs(numRows * numOutputs);
+        std::vector<orvane::Warning> warnings = vent.evaluate(rows, numColumns, fazolt::Layout::RowMajor, outputs);
+        for (const orvane::Warning &w : warnings) {
             std::fprintf(stderr, "warning: %s: %s\n", w.identifier.c_str(), w.message.c_str());
         }
         for (size_t o = 0; o < vent.outputNames().size(); ++o) {
             std::printf("%s%s", o > 0 ? "," : "", vent.outputNames()[o].c_str());
         }
         std::printf("\n");
-        for (int64_t r = 0; r < e.outputs.rows; ++r) {
-            for (int64_t c = 0; c < e.outputs.cols; ++c) {
-                std::printf("%s%s", c > 0 ? "," : "", orvane::formatDouble(e.outputs.at(r, c), false).c_str());
+        for (size_t r = 0; r < numRows; ++r) {
+            for (size_t o = 0; o < numOutputs; ++o) {
+                std::printf("%s%s", o > 0 ? "," : "", orvane::formatDouble(outputs[r * numOutputs + o], false).c_str());
             }
             std::printf("\n");
         }
-    } catch (const orvane::HostError &e) {
-        std::fprintf(stderr, "error: %s: %s\n", e.identifier().c_str(), e.message().c_str());
+    } catch (const fazolt::Error &e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
         return 1;
     }
     return 0;

@@ -14,9 +14,11 @@ from ._system import (FazoltError, FazoltWarning, System, Term, Variable, host_l
 from .explain import Explanation
 
 __version__ = _fazolt.__version__
+# Every identifier a FazoltError's `id` can hold besides the module's and the host's own.
+ERROR_IDS = _fazolt.ERROR_IDS
 
 __all__ = ["System", "Explanation", "FazoltError", "FazoltWarning", "Term", "Variable", "register_function",
-           "unregister_function", "host_live_blocks", "__version__"]
+           "unregister_function", "host_live_blocks", "ERROR_IDS", "__version__"]
 
 
 def __getattr__(name):

@@ -35,6 +35,11 @@ class _Identified:
         self.identifier = identifier
         self.message = message
 
+    @property
+    def id(self):
+        """The identifier, one of `fazolt.ERROR_IDS` or the module's or host's own."""
+        return self.identifier
+
     def __reduce__(self):  # pickled by Dask workers
         return (type(self), (self.identifier, self.message))
 

@@ -60,7 +60,7 @@ py::object valueToPython(const orvane::Value &v) {
     if (v.classId() == ZORB_CHAR_CLASS) return py::str(v.toText());
     const char *dtype = dtypeOfClass(v.classId());
     if (dtype == nullptr) {
-        orvane::raise("fazolt:python:ArgumentClass",
+        orvane::raise(fazolt::ids::pythonArgumentClass,
                       "a host value of class " + v.className() + " cannot be passed to Python");
     }
     std::vector<py::ssize_t> shape(v.dims().begin(), v.dims().end());
@@ -121,7 +121,7 @@ enum class Nesting { allowed, refused };
 struct ModuleCallScope {
     ModuleCallScope(const char *what, Nesting nesting) {
         if (nesting == Nesting::refused && moduleCallDepth > 0) {
-            throw orvane::HostError("fazolt:python:Reentrant",
+            throw orvane::HostError(fazolt::ids::pythonReentrant,
                                     std::string(what) + " from a function that the module is calling");
         }
         ++moduleCallDepth;
@@ -177,25 +177,25 @@ void callPython(const std::string &name, const std::string &where, const std::sh
                 std::optional<orvane::Value> v = pythonToValue(result, reason);
                 std::string problem = v ? fazolt::functionResultProblem(name, arguments, *v) : "";
                 if (!v) {
-                    identifier = "fazolt:python:ResultClass";
+                    identifier = fazolt::ids::pythonResultClass;
                     message = where + " returned a result the host cannot take: " + reason;
                 } else if (!problem.empty()) {
-                    identifier = "fazolt:python:Result";
+                    identifier = fazolt::ids::pythonResult;
                     message = where + " as " + problem;
                 } else {
                     results.assign(1, std::move(*v));
                 }
             }
         } catch (py::error_already_set &e) {
-            identifier = "fazolt:python:FunctionError";
+            identifier = fazolt::ids::pythonFunctionError;
             message = "function \"" + name + "\" raised " + std::string(py::str(e.type().attr("__name__"))) + ": " +
                       std::string(py::str(e.value()));
             // A cycle of evaluations is the host's error, not the function's:
             // passed on as it is, not wrapped once per level.
             py::object raised = e.value();
             if (py::hasattr(raised, "identifier") && py::hasattr(raised, "message") &&
-                py::str(raised.attr("identifier")).cast<std::string>() == "fazolt:api:NestedTooDeep") {
-                identifier = "fazolt:api:NestedTooDeep";
+                py::str(raised.attr("identifier")).cast<std::string>() == fazolt::ids::apiNestedTooDeep) {
+                identifier = fazolt::ids::apiNestedTooDeep;
                 message = py::str(raised.attr("message")).cast<std::string>();
             }
             Py_XDECREF(pendingException);
@@ -224,7 +224,7 @@ void refuseBuiltinName(const std::string &name) {
     if (std::find(builtins.begin(), builtins.end(), name) == builtins.end()) return;
     std::string listed;
     for (const std::string &b : builtins) listed += (listed.empty() ? "" : ", ") + b;
-    throw orvane::HostError("fazolt:python:NameTaken", "function \"" + name +
+    throw orvane::HostError(fazolt::ids::pythonNameTaken, "function \"" + name +
                                                            "\": the module calls the built-in of this name; "
                                                            "choose another (built-ins: " +
                                                            listed + ")");
@@ -449,7 +449,7 @@ public:
                     outData = out->mutable_data();
                 }
                 if (dims.size() != 2 || dims[0] != n || dims[1] != numOutputs) {
-                    report.error = orvane::HostError("fazolt:python:ResultShape",
+                    report.error = orvane::HostError(fazolt::ids::pythonResultShape,
                                                      "the module returned outputs of an unexpected shape");
                     break;
                 }
@@ -601,16 +601,25 @@ PYBIND11_MODULE(_fazolt, m) {
                  return curves;
              });
 
-    // Host errors raised while loading arrive as this, turned into
-    // FazoltError by the package.
+    // Errors raised while loading arrive as this, turned into FazoltError
+    // (whose `id` is the identifier) by the package. fazolt::Error is the
+    // API's; a bare host error can still come from the raw entry.
     static py::exception<orvane::HostError> hostError(m, "HostError", PyExc_ValueError);
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) std::rethrow_exception(p);
+        } catch (const fazolt::Error &e) {
+            PyErr_SetObject(hostError.ptr(), py::make_tuple(e.id(), e.message()).ptr());
         } catch (const orvane::HostError &e) {
             PyErr_SetObject(hostError.ptr(), py::make_tuple(e.identifier(), e.message()).ptr());
         }
     });
+
+    // The identifiers the API, the tool and the package report, from the
+    // one list (fazolt/error_ids.h).
+    py::tuple errorIds(std::size(fazolt::ids::all));
+    for (size_t k = 0; k < std::size(fazolt::ids::all); ++k) errorIds[k] = py::str(fazolt::ids::all[k]);
+    m.attr("ERROR_IDS") = errorIds;
 
     m.def("register_function", &registerPythonFunction, py::arg("name"), py::arg("fn"));
     m.def("unregister_function", &unregisterPythonFunction, py::arg("name"));

@@ -100,6 +100,8 @@ def test_invalid_record_and_files(dimmer, tmp_path, no_leak):
     with pytest.raises(fazolt.FazoltError) as caught:
         fazolt.System.from_file(tmp_path / "missing.json")
     assert "missing.json" in caught.value.message
+    # `id` is the identifier, one of the shared list the C++ API and the tool use.
+    assert caught.value.id == caught.value.identifier == "fazolt:io:CannotOpen" and caught.value.id in fazolt.ERROR_IDS
     (tmp_path / "broken.json").write_text("{")
     with pytest.raises(fazolt.FazoltError, match="malformed"):
         fazolt.System.from_file(tmp_path / "broken.json")

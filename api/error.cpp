@@ -1,0 +1,68 @@
+// fazolt::Error, and turning host errors into it where the API hands them
+// to its caller.
+#include "fazolt/error.h"
+
+#include "error_boundary.h"
+
+#include <cctype>
+
+namespace fazolt {
+namespace {
+
+// Digits at text[from..] up to `end`, as a number; nullopt if there are none
+// or anything else.
+std::optional<int64_t> numberAt(const std::string &text, size_t from, size_t end) {
+    if (end <= from || end - from > 15) return std::nullopt;
+    int64_t n = 0;
+    for (size_t k = from; k < end; ++k) {
+        if (!std::isdigit(static_cast<unsigned char>(text[k]))) return std::nullopt;
+        n = n * 10 + (text[k] - '0');
+    }
+    return n;
+}
+
+bool startsWith(const std::string &text, const char *prefix) { return text.rfind(prefix, 0) == 0; }
+
+// The place the messages of the API start with: "row 3: ", "file:12: ", or
+// for a description error its JSON path ("inputs[1].mf[0].params: ").
+Where whereOf(const std::string &id, const std::string &message) {
+    Where where;
+    size_t colon = message.find(": ");
+    if (colon == std::string::npos) return where;
+    if (startsWith(message, "row ")) {
+        where.row = numberAt(message, 4, colon);
+        return where;
+    }
+    if (startsWith(id, "fazolt:description:")) {
+        if (message.find(' ') > colon && colon > 0) where.path = message.substr(0, colon);
+        return where;
+    }
+    size_t lineColon = message.rfind(':', colon - 1);
+    if (lineColon != std::string::npos && lineColon > 0) {
+        std::optional<int64_t> line = numberAt(message, lineColon + 1, colon);
+        if (line) {
+            where.file = message.substr(0, lineColon);
+            where.line = line;
+        }
+    }
+    return where;
+}
+
+}  // namespace
+
+Error::Error(std::string id, std::string message, Where where)
+    : orvane::HostError(std::move(id), std::move(message)),
+      where_(std::move(where)),
+      what_(identifier() + ": " + this->message()) {}
+
+Error::Error(const orvane::HostError &error)
+    : Error(error.identifier(), error.message(), whereOf(error.identifier(), error.message())) {}
+
+const char *Error::what() const noexcept { return what_.c_str(); }
+
+void rethrowAsError(const orvane::HostError &error) {
+    if (dynamic_cast<const Error *>(&error) != nullptr) throw;
+    throw Error(error);
+}
+
+}  // namespace fazolt
