@@ -5,7 +5,7 @@
 // the record, the builder.
 #include "fazolt/description.h"
 
-#include "fazolt/numbers.h"
+#include "api/numbers.h"
 #include "api/words.h"
 #include "membership/builtInMembership.h"
 #include "model/recordFields.h"

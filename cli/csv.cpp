@@ -1,7 +1,8 @@
 // Streaming CSV reader: lines, fields, the header's columns, numbers.
 #include "cli/csv.h"
 
-#include <fazolt/numbers.h>
+#include "api/numbers.h"
+
 #include <orvane/host.h>
 
 #include <fcntl.h>

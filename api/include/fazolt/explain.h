@@ -99,17 +99,17 @@ struct SetSummary {
 class Explainer {
 public:
     // Raises orvane::HostError when the module refuses the system.
-    explicit Explainer(System system);
+    FAZOLT_API explicit Explainer(System system);
 
     const System &system() const { return system_; }
     const SystemInfo &info() const { return info_; }
 
     // One row, numInputs values; raises orvane::HostError on an evaluation error.
-    Explanation explain(const std::vector<double> &row, const DiagnosticModes &modes = {}) const;
+    FAZOLT_API Explanation explain(const std::vector<double> &row, const DiagnosticModes &modes = {}) const;
 
     // Degrees of every term of every input at numPoints evenly spaced values
     // over each input's range: curves[input][term][point]. One probe call per point.
-    std::vector<std::vector<std::vector<double>>> inputTermCurves(int numPoints) const;
+    FAZOLT_API std::vector<std::vector<std::vector<double>>> inputTermCurves(int numPoints) const;
     // Mamdani: every output term sampled at the output's sample points,
     // curves[output][term][sample]; empty for Sugeno.
     const std::vector<std::vector<std::vector<double>>> &outputTermCurves() const { return outputCurves_; }
@@ -120,7 +120,7 @@ public:
         std::vector<double> xs, ys, values;
         std::vector<orvane::Warning> warnings;
     };
-    Surface surface(size_t x, size_t y, size_t output, const std::vector<double> &row, int resolution,
+    FAZOLT_API Surface surface(size_t x, size_t y, size_t output, const std::vector<double> &row, int resolution,
                     const DiagnosticModes &modes = {}) const;
 
 private:
@@ -134,21 +134,13 @@ private:
 };
 
 // numPoints values from low to high in equal steps, the last exactly high.
-std::vector<double> evenlySpaced(double low, double high, int numPoints);
+FAZOLT_API std::vector<double> evenlySpaced(double low, double high, int numPoints);
 
 // A rule as text; with antecedentValues, each tested input's value follows
 // its clause in parentheses.
-std::string ruleText(const SystemInfo &info, const RuleInfo &rule, const std::vector<double> *antecedentValues);
+FAZOLT_API std::string ruleText(const SystemInfo &info, const RuleInfo &rule, const std::vector<double> *antecedentValues);
 
-SetSummary summarizeSet(const std::vector<double> &samplePoints, const std::vector<double> &set);
-
-// JSON for programs and the browser page. Numbers in the shortest text that
-// reads back to the same bits; NaN and infinities as "NaN", "Inf", "-Inf".
-std::string systemInfoToJson(const SystemInfo &info, const std::vector<std::vector<std::vector<double>>> &inputCurves,
-                             const std::vector<std::vector<double>> &inputCurvePoints,
-                             const std::vector<std::vector<std::vector<double>>> &outputCurves);
-std::string explanationToJson(const SystemInfo &info, const Explanation &e, bool withImpliedSets);
-std::string jsonNumber(double v);
+FAZOLT_API SetSummary summarizeSet(const std::vector<double> &samplePoints, const std::vector<double> &set);
 
 }  // namespace fazolt
 

@@ -16,6 +16,7 @@
 #define FAZOLT_API_FAZOLT_H
 
 #include <fazolt/description.h>
+#include <fazolt/export.h>
 #include <fazolt/version.h>
 #include <orvane/host.h>
 
@@ -39,10 +40,10 @@ struct Matrix {
 
     double at(int64_t r, int64_t c) const { return data[static_cast<size_t>(r + c * rows)]; }
     double &at(int64_t r, int64_t c) { return data[static_cast<size_t>(r + c * rows)]; }
-    static Matrix zeros(int64_t rows, int64_t cols);
-    static Matrix fromRows(std::initializer_list<std::initializer_list<double>> rows);
-    static Matrix fromValue(const orvane::Value &value);  // any numeric value, as doubles
-    orvane::Value toValue() const;                        // a double host value
+    FAZOLT_API static Matrix zeros(int64_t rows, int64_t cols);
+    FAZOLT_API static Matrix fromRows(std::initializer_list<std::initializer_list<double>> rows);
+    FAZOLT_API static Matrix fromValue(const orvane::Value &value);  // any numeric value, as doubles
+    FAZOLT_API orvane::Value toValue() const;                        // a double host value
 };
 
 // How each situation is reported: 0 nothing, 2 a warning, 3 an error. The
@@ -100,7 +101,7 @@ struct Evaluation {
 
 struct FunctionUses;  // api/function_uses.h
 
-class System {
+class FAZOLT_API System {
 public:
     // A nested description (JSON text).
     static System fromDescription(std::string_view json, const std::string &modulePath = "");
@@ -158,12 +159,12 @@ private:
 };
 
 // The module file next to the fazolt libraries (libfazolt.so.MAJOR.MINOR).
-std::string defaultModulePath();
+FAZOLT_API std::string defaultModulePath();
 
 // Makes a C++ callable a host function, reachable by name from custom
 // methods and membership functions ("feval").
-void registerFunction(const std::string &name, orvane::HostFunction function);
-void unregisterFunction(const std::string &name);
+FAZOLT_API void registerFunction(const std::string &name, orvane::HostFunction function);
+FAZOLT_API void unregisterFunction(const std::string &name);
 
 }  // namespace fazolt
 
