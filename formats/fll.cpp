@@ -537,7 +537,10 @@ std::string termLine(const Term &t, const std::string &varName) {
     std::string text = "  term: " + t.name + " ";
     if (t.type == "linear" || t.type == "pointsmf") {
         text += t.type == "linear" ? "Linear" : "Discrete";
-        for (double v : t.params) text += " " + numberText(v);
+        for (double v : t.params) {
+            text += ' ';
+            text += numberText(v);
+        }
         return text + "\n";
     }
     const PeerShape *peer = peerShapeOfOurType(t.type);

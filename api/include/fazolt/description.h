@@ -44,7 +44,8 @@ enum class HostFunctionNames { mustExist, unchecked };
 // duplicate names, ranges whose low end is not below the high end or whose
 // width overflows, output ranges and Sugeno output levels whose sums could
 // overflow, rule weights outside [0, 1], and negated Sugeno consequents.
-FAZOLT_API BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names = HostFunctionNames::mustExist);
+FAZOLT_API BuiltSystem buildSystem(std::string_view descriptionJson,
+                                   HostFunctionNames names = HostFunctionNames::mustExist);
 
 // The description with its "numSamples" set to numSamples (any other key
 // as it was), for a resolution chosen when the system is loaded. Raises
@@ -55,8 +56,9 @@ FAZOLT_API std::string descriptionWithSamples(std::string_view descriptionJson, 
 
 // The diagnostics options argument: modes 2 warn, 3 raise an error, any
 // other value reports nothing.
-FAZOLT_API orvane::Value makeDiagnostics(uint8_t outOfRange, uint8_t noRuleFired, uint8_t emptySet, std::string_view model,
-                              std::string_view block = {}, uint8_t draxilDiagnostic = 0);
+FAZOLT_API orvane::Value makeDiagnostics(uint8_t outOfRange, uint8_t noRuleFired, uint8_t emptySet,
+                                         std::string_view model, std::string_view block = {},
+                                         uint8_t draxilDiagnostic = 0);
 
 // The names of the 25 fields of the record, in order.
 FAZOLT_API const std::vector<std::string> &systemRecordFieldNames();

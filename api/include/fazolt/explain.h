@@ -121,7 +121,7 @@ public:
         std::vector<orvane::Warning> warnings;
     };
     FAZOLT_API Surface surface(size_t x, size_t y, size_t output, const std::vector<double> &row, int resolution,
-                    const DiagnosticModes &modes = {}) const;
+                               const DiagnosticModes &modes = {}) const;
 
 private:
     System system_;
@@ -138,7 +138,8 @@ FAZOLT_API std::vector<double> evenlySpaced(double low, double high, int numPoin
 
 // A rule as text; with antecedentValues, each tested input's value follows
 // its clause in parentheses.
-FAZOLT_API std::string ruleText(const SystemInfo &info, const RuleInfo &rule, const std::vector<double> *antecedentValues);
+FAZOLT_API std::string ruleText(const SystemInfo &info, const RuleInfo &rule,
+                                const std::vector<double> *antecedentValues);
 
 FAZOLT_API SetSummary summarizeSet(const std::vector<double> &samplePoints, const std::vector<double> &set);
 

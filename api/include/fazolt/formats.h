@@ -35,20 +35,20 @@ struct FormatWarning {
 // used in messages; warnings, when given, receives the reader's warnings.
 // A UTF-8 byte-order mark at the start is skipped.
 FAZOLT_API std::string descriptionFromFcl(std::string_view text, const std::string &fileName,
-                               std::vector<FormatWarning> *warnings = nullptr);
+                                          std::vector<FormatWarning> *warnings = nullptr);
 FAZOLT_API std::string descriptionFromFll(std::string_view text, const std::string &fileName,
-                               std::vector<FormatWarning> *warnings = nullptr);
+                                          std::vector<FormatWarning> *warnings = nullptr);
 // Either, by format; JSON text is returned as it is.
 FAZOLT_API std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName,
-                                std::vector<FormatWarning> *warnings = nullptr);
+                                           std::vector<FormatWarning> *warnings = nullptr);
 
 // A nested description (JSON text) to FCL or FLL text, or to the description
 // in the tool's own layout (format Json).
 FAZOLT_API std::string descriptionToText(std::string_view descriptionJson, SystemFormat format);
 
 // The host functions that serve the languages' operators, point lists and
-// fuzzylite's MeanOfMaximum ("bdif", "bsum", "nsum", "pointsmf", "firstmom"). Registered under names that are still free;
-// loading a system calls this.
+// fuzzylite's MeanOfMaximum ("bdif", "bsum", "nsum", "pointsmf", "firstmom"). Registered under names that are still
+// free; loading a system calls this.
 FAZOLT_API void registerFormatFunctions();
 
 }  // namespace fazolt

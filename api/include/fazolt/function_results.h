@@ -27,7 +27,7 @@ namespace fazolt {
 // when nothing is wrong, or when no system being evaluated names the
 // function (a direct call). Raises nothing.
 FAZOLT_API std::string functionResultProblem(const std::string &name, const std::vector<orvane::Value> &arguments,
-                                  const orvane::Value &result);
+                                             const orvane::Value &result);
 
 }  // namespace fazolt
 
