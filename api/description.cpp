@@ -6,7 +6,7 @@
 #include "fazolt/description.h"
 #include "error_boundary.h"
 
-#include "fazolt/numbers.h"
+#include "api/numbers.h"
 #include "api/words.h"
 #include "membership/builtInMembership.h"
 #include "model/recordFields.h"

@@ -2,8 +2,9 @@
 #include "cli/csv.h"
 #include "cli/report.h"
 
+#include "api/numbers.h"
+
 #include <fazolt/error_ids.h>
-#include <fazolt/numbers.h>
 #include <orvane/host.h>
 
 #include <fcntl.h>

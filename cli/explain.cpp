@@ -1,4 +1,5 @@
 // fazolt explain: one row, shown term by term, rule by rule, output by output.
+#include "api/explain_json.h"
 #include "cli/commands.h"
 #include "cli/explainOptions.h"
 #include "cli/output.h"

@@ -1,6 +1,7 @@
 # Writes fazolt.1 with help2man: the tool's --help, then every command's
-# --help verbatim (each with its examples), so that the manual page says
-# what the help says and nothing else.
+# --help verbatim (each with its examples), then the sections that the help
+# has no room for (the description format, the rule syntax, the exit
+# status) from manpage-sections.h2m beside this file.
 #   cmake -DFAZOLT=tool -DHELP2MAN=help2man -DOUTPUT=fazolt.1 -P manpage.cmake
 
 function(roff_verbatim text out)
@@ -34,6 +35,9 @@ string(REGEX MATCH "\nExamples:\n(  [^\n]*\n?)+" examples "${top}")
 string(REGEX REPLACE "^\nExamples:\n" "" examples "${examples}")
 roff_verbatim("${examples}" examples)
 string(APPEND include "[=EXAMPLES]\n${examples}")
+
+file(READ ${CMAKE_CURRENT_LIST_DIR}/manpage-sections.h2m sections)
+string(APPEND include "${sections}")
 
 file(WRITE ${OUTPUT}.include "${include}")
 execute_process(COMMAND ${HELP2MAN} --no-info --no-discard-stderr --include ${OUTPUT}.include

@@ -559,7 +559,10 @@ std::string termLine(const Term &t, const std::string &varName) {
     std::string text = "  term: " + t.name + " ";
     if (std::string own = theirName(FLL_OWN_TERMS, t.type); !own.empty()) {
         text += own;
-        for (double v : t.params) text += " " + numberText(v);
+        for (double v : t.params) {
+            text += ' ';
+            text += numberText(v);
+        }
         return text + "\n";
     }
     const PeerShape *peer = peerShapeOfOurType(t.type);

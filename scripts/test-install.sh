@@ -5,8 +5,12 @@
 #      bit for bit like `fazolt eval`, and its own system as in the build;
 #   2. with the build folder renamed away, the installed tool evaluates every
 #      bundled example that needs no host function of its own;
-#   3. the Debian package holds its files where Debian expects them, and the
-#      tool unpacked from it runs; lintian, if present, reports no error.
+#   3. the Debian packages (libfazolt0, libfazolt-dev, fazolt) hold their
+#      files where Debian expects them, with the right Installed-Size, and the
+#      tool unpacked from them runs; lintian, if present, reports no error;
+#   4. as root: the library packages install, a CMake and a pkg-config
+#      consumer build against libfazolt-dev alone (no tool, no cairo) and
+#      run, the tool package installs and runs, and all three remove cleanly.
 # The tool, the API (macro and function) and the package report one version.
 # Run after scripts/build.sh.
 set -euo pipefail
@@ -51,10 +55,14 @@ done
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 (cd "$build" && cpack -G DEB >"$work/cpack.txt" 2>&1) || { cat "$work/cpack.txt" >&2; fail "cpack -G DEB failed"; }
-deb="$build/fazolt_${version}_$(dpkg --print-architecture).deb"
-[ -f "$deb" ] || fail "cpack made no $deb"
-cp "$deb" "$work/"
-deb="$work/$(basename "$deb")"
+packages=(libfazolt0 libfazolt-dev fazolt)
+declare -A deb
+for package in "${packages[@]}"; do
+  file="$build/${package}_${version}_$(dpkg --print-architecture).deb"
+  [ -f "$file" ] || fail "cpack made no $file"
+  cp "$file" "$work/"
+  deb[$package]="$work/$(basename "$file")"
+done
 
 mv "$build" "$away"
 
@@ -84,23 +92,77 @@ for system in "${examplesWithInputs[@]}"; do
 done
 "$prefix/bin/fazolt" call examples/call/inputs.json examples/call/fis.json examples/call/diagnostics.json >/dev/null
 
-# 3. The Debian package.
-contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for path in ./usr/bin/fazolt ./usr/$multiarch/libfazolt.so.$version ./usr/$multiarch/libfazolt_api.so.$version \
-  ./usr/$multiarch/liborvane.so.$version ./usr/include/fazolt/fazolt.h ./usr/include/fazolt/version.h \
-  ./usr/include/orvane/host.h ./usr/$multiarch/cmake/fazolt/fazoltConfig.cmake \
-  ./usr/$multiarch/pkgconfig/fazolt.pc ./usr/share/doc/fazolt/copyright; do
-  grep -qx "$path" <<<"$contents" || fail "$(basename "$deb") lacks $path"
+# 3. The Debian packages.
+has() {  # has PACKAGE PATH...: the package holds each path
+  local package=$1 contents path
+  shift
+  contents=$(dpkg-deb -c "${deb[$package]}" | awk '{print $6}')
+  for path in "$@"; do grep -qx "$path" <<<"$contents" || fail "$package lacks $path"; done
+  if grep -v -e '^\./usr/' -e '^\./$' <<<"$contents"; then fail "$package has files outside /usr"; fi
+}
+lib="./usr/$multiarch"
+has libfazolt0 "$lib/libfazolt.so.$version" "$lib/libfazolt_api.so.$version" "$lib/liborvane.so.$version" \
+  ./usr/share/doc/libfazolt0/copyright
+has libfazolt-dev ./usr/include/fazolt/fazolt.h ./usr/include/fazolt/version.h ./usr/include/fazolt/export.h \
+  ./usr/include/orvane/host.h "$lib/cmake/fazolt/fazoltConfig.cmake" "$lib/pkgconfig/fazolt.pc" \
+  "$lib/libfazolt_api.so" "$lib/liborvane.so" ./usr/share/doc/libfazolt-dev/copyright \
+  ./usr/share/doc/libfazolt-dev/README.md ./usr/share/doc/libfazolt-dev/examples/custom_method/main.cpp
+has fazolt ./usr/bin/fazolt ./usr/share/man/man1/fazolt.1.gz ./usr/share/doc/fazolt/copyright \
+  ./usr/share/doc/fazolt/README.md ./usr/share/doc/fazolt/examples/dimmer/dimmer.json
+for path in ./usr/include/fazolt/numbers.h ./usr/include/orvane/faults.h; do  # internal headers
+  dpkg-deb -c "${deb[libfazolt-dev]}" | awk '{print $6}' | grep -qx "$path" && fail "libfazolt-dev ships $path"
 done
-if grep -v -e '^\./usr/' -e '^\./$' <<<"$contents"; then fail "$(basename "$deb") has files outside /usr"; fi
-dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "$(basename "$deb"): no shared-library dependencies"
-dpkg-deb -x "$deb" "$work/root"
+for package in "${packages[@]}"; do
+  dpkg-deb -x "${deb[$package]}" "$work/root-$package"
+  dpkg-deb -x "${deb[$package]}" "$work/root"
+  # What dpkg-gencontrol would say: every file and link rounded up to 1 KiB, 1 KiB for each folder.
+  size=$(find "$work/root-$package" -mindepth 1 -printf '%y %s\n' |
+    awk '{ kib += ($1 == "f") ? int(($2 + 1023) / 1024) : 1 } END { print kib }')
+  [ "$(dpkg-deb -f "${deb[$package]}" Installed-Size)" = "$size" ] || fail "$package: Installed-Size is not $size KiB"
+done
+dpkg-deb -f "${deb[libfazolt0]}" Depends | grep -q libc6 || fail "libfazolt0: no shared-library dependencies"
+if dpkg-deb -f "${deb[libfazolt0]}" Depends | grep -e cairo -e httplib; then fail "libfazolt0 pulls in the tool's libraries"; fi
+dpkg-deb -f "${deb[fazolt]}" Depends | grep -q libcairo2 || fail "fazolt: no dependency on cairo"
+zcat "$work/root/usr/share/man/man1/fazolt.1.gz" | grep -q '^\.SH "EXIT STATUS"' || fail "fazolt.1 has no EXIT STATUS"
 [ "$("$work/root/usr/bin/fazolt" --version)" = "fazolt $version" ] || fail "unpacked fazolt --version"
 "$work/root/usr/bin/fazolt" eval examples/dimmer/dimmer.json examples/dimmer/inputs.csv "${quiet[@]}" >"$work/actual.csv"
 same "unpacked fazolt eval" "$work/expected-dimmer.json.csv" "$work/actual.csv"
 if command -v lintian >/dev/null; then
-  lintian --no-tag-display-limit "$deb" >"$work/lintian.txt" 2>&1 || true
+  lintian --tag-display-limit 0 "${deb[@]}" >"$work/lintian.txt" 2>&1 || true
   if grep '^E:' "$work/lintian.txt"; then fail "lintian reports errors"; fi
   grep '^W:' "$work/lintian.txt" || true  # the known ones are listed in the README
 fi
-echo "test-install: consumers, installed tool and $(basename "$deb") agree with the build (version $version)"
+
+# 4. Installed for real, then removed (root only: dpkg changes the system).
+if [ "$(id -u)" -eq 0 ] && ! dpkg-query -W libfazolt0 libfazolt-dev fazolt >/dev/null 2>&1; then
+  apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=300 "$@" >"$work/apt.txt" 2>&1 ||
+    { cat "$work/apt.txt" >&2; fail "apt-get $*"; }; }
+  removeAll() { apt-get -y -qq -o DPkg::Lock::Timeout=300 purge "${packages[@]}" >/dev/null 2>&1 || true; }
+  trap 'removeAll; restore' EXIT
+  apt_get install "${deb[libfazolt0]}" "${deb[libfazolt-dev]}"
+  dpkg-query -W fazolt >/dev/null 2>&1 && fail "libfazolt-dev pulled in the tool"
+  mkdir "$work/system-cmake" "$work/system-make"
+  for c in system-cmake system-make; do
+    cp tests/install/CMakeLists.txt tests/install/Makefile tests/install/version.cpp "$work/$c/"
+    cp /usr/share/doc/libfazolt-dev/examples/custom_method/main.cpp "$work/$c/"
+  done
+  cmake -S "$work/system-cmake" -B "$work/system-cmake/build" -G Ninja >/dev/null
+  cmake --build "$work/system-cmake/build" >/dev/null
+  make -s -C "$work/system-make" >/dev/null
+  for program in "$work/system-cmake/build" "$work/system-make"; do
+    [ "$("$program/version")" = "$version $version" ] || fail "$program/version against /usr: not $version twice"
+    "$program/evaluate" examples/dimmer/dimmer.json examples/dimmer/inputs.csv 2>/dev/null >"$work/actual.csv"
+    same "$program/evaluate against /usr" "$work/expected-dimmer.json.csv" "$work/actual.csv"
+  done
+  [ -z "$(pkg-config --cflags fazolt | tr -d " ")" ] || fail "pkg-config --cflags fazolt under /usr: $(pkg-config --cflags fazolt)"
+  apt_get install "${deb[fazolt]}"
+  [ "$(fazolt --version)" = "fazolt $version" ] || fail "installed package: fazolt --version"
+  apt_get purge "${packages[@]}"
+  for path in /usr/bin/fazolt /usr/include/fazolt "/usr/$multiarch/libfazolt_api.so.$version" /usr/share/doc/fazolt; do
+    [ ! -e "$path" ] || fail "$path is left after removing the packages"
+  done
+  trap restore EXIT
+else
+  echo "test-install: not root, or fazolt's packages already installed: not installing them"
+fi
+echo "test-install: consumers, installed tool and the packages ${packages[*]} agree with the build (version $version)"

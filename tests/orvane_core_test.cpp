@@ -1,6 +1,7 @@
 // The stand-in host's core: values and references, the accounted allocator,
 // the heap-reference stack, checks, errors by identifier, conversions and
 // calls of host functions by name.
+#include <orvane/faults.h>
 #include <orvane/host.h>
 #include <orvane/zorb.h>
 

@@ -11,6 +11,7 @@
 // covered in orvane_core_test.
 #include <gtest/gtest.h>
 
+#include <orvane/faults.h>
 #include <orvane/host.h>
 
 #include "reference_systems.h"

@@ -34,7 +34,10 @@ namespace {
 
 std::string shapeText(const Value &v) {
     std::string s;
-    for (size_t i = 0; i < v.dims().size(); ++i) s += (i > 0 ? "x" : "") + std::to_string(v.dims()[i]);
+    for (size_t i = 0; i < v.dims().size(); ++i) {
+        if (i > 0) s += 'x';
+        s += std::to_string(v.dims()[i]);
+    }
     return s + " " + v.className();
 }
 
@@ -211,7 +214,10 @@ std::string cFormat(const Conversion &c, const char *lengthModifier, char type, 
         if (!(flag == '#' && (type == 'd' || type == 'u')))  // '#' is undefined for integers in C
             f += flag;
     if (c.width >= 0) f += std::to_string(c.width);
-    if (withPrecision && c.precision >= 0) f += "." + std::to_string(c.precision);
+    if (withPrecision && c.precision >= 0) {
+        f += '.';
+        f += std::to_string(c.precision);
+    }
     return f + lengthModifier + type;
 }
 
@@ -350,7 +356,11 @@ std::string argumentText(const Value &v) {
     if (!v) return "(no value)";
     zorbClassID id = v.classId();
     if (id == ZORB_CHAR_CLASS) return v.toText();
-    if (!isNumericOrLogical(id) || v.numel() > 16) return "[" + shapeText(v) + "]";
+    if (!isNumericOrLogical(id) || v.numel() > 16) {
+        std::string shape = "[";
+        shape += shapeText(v);
+        return shape + "]";
+    }
     std::vector<double> values = v.toDoubles();
     std::string s;
     for (size_t i = 0; i < values.size(); ++i) {

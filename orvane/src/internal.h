@@ -7,6 +7,7 @@
 #ifndef ORVANE_SRC_INTERNAL_H
 #define ORVANE_SRC_INTERNAL_H
 
+#include <orvane/faults.h>
 #include <orvane/host.h>
 #include <orvane/zorb.h>
 

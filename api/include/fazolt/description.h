@@ -4,6 +4,7 @@
 #ifndef FAZOLT_API_DESCRIPTION_H
 #define FAZOLT_API_DESCRIPTION_H
 
+#include <fazolt/export.h>
 #include <orvane/host.h>
 
 #include <cstdint>
@@ -46,22 +47,24 @@ enum class HostFunctionNames { mustExist, unchecked };
 /// width overflows, output ranges and Sugeno output levels whose sums could
 /// overflow, rule weights outside [0, 1], and negated Sugeno consequents.
 /// Complexity: linear in the description and the sample points.
-BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names = HostFunctionNames::mustExist);
+FAZOLT_API BuiltSystem buildSystem(std::string_view descriptionJson,
+                                   HostFunctionNames names = HostFunctionNames::mustExist);
 
 /// The description with its "numSamples" set to numSamples (any other key
 /// as it was), for a resolution chosen when the system is loaded. Throws
 /// "fazolt:samples:RawRecord" for a raw record, whose sample points are part
 /// of it, and "fazolt:samples:Invalid" for text that is not a JSON object;
 /// the count itself is checked when the description is built.
-std::string descriptionWithSamples(std::string_view descriptionJson, int64_t numSamples);
+FAZOLT_API std::string descriptionWithSamples(std::string_view descriptionJson, int64_t numSamples);
 
 /// The diagnostics options argument: modes 2 warn, 3 raise an error, any
 /// other value reports nothing.
-orvane::Value makeDiagnostics(uint8_t outOfRange, uint8_t noRuleFired, uint8_t emptySet, std::string_view model,
-                              std::string_view block = {}, uint8_t draxilDiagnostic = 0);
+FAZOLT_API orvane::Value makeDiagnostics(uint8_t outOfRange, uint8_t noRuleFired, uint8_t emptySet,
+                                         std::string_view model, std::string_view block = {},
+                                         uint8_t draxilDiagnostic = 0);
 
 /// The names of the 25 fields of the record, in order.
-const std::vector<std::string> &systemRecordFieldNames();
+FAZOLT_API const std::vector<std::string> &systemRecordFieldNames();
 
 }  // namespace fazolt
 

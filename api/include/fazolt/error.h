@@ -3,6 +3,7 @@
 #ifndef FAZOLT_API_ERROR_H
 #define FAZOLT_API_ERROR_H
 
+#include <fazolt/export.h>
 #include <fazolt/error_ids.h>
 #include <orvane/host.h>
 
@@ -31,7 +32,7 @@ struct Where {
 /// boundary like any host error. what() is "identifier: message".
 ///
 /// Thread safety: an Error is an immutable value.
-class Error : public orvane::HostError {
+class FAZOLT_API Error : public orvane::HostError {
 public:
     /// An error with identifier `id` and `message`, with `where` as given.
     Error(std::string id, std::string message, Where where = {});

@@ -125,7 +125,7 @@ public:
     /// (writtenRuleTexts), or empty
     /// @throws Error when the module refuses the system, or
     /// ids::explainUnreadableRecord.
-    explicit Explainer(System system, const std::vector<std::string> &writtenRules = {});
+    FAZOLT_API explicit Explainer(System system, const std::vector<std::string> &writtenRules = {});
 
     /// The system explained.
     const System &system() const { return system_; }
@@ -137,16 +137,16 @@ public:
     /// @param modes how each situation is reported
     /// @throws Error ids::explainInputCount, or an evaluation error.
     /// Complexity: two one-row evaluations.
-    Explanation explain(const std::vector<double> &row, const DiagnosticModes &modes = {}) const;
+    FAZOLT_API Explanation explain(const std::vector<double> &row, const DiagnosticModes &modes = {}) const;
 
     /// Degrees of every term of every input at numPoints evenly spaced values
     /// over each input's range: curves[input][term][point]. One probe call per point.
-    std::vector<std::vector<std::vector<double>>> inputTermCurves(int numPoints) const;
+    FAZOLT_API std::vector<std::vector<std::vector<double>>> inputTermCurves(int numPoints) const;
     /// Degrees of every term of input `input` at each of xs: degrees[point][term].
     /// @param input the input's index
     /// @param xs the points
     /// @return degrees[point][term]
-    std::vector<std::vector<double>> inputTermDegrees(size_t input, const std::vector<double> &xs) const;
+    FAZOLT_API std::vector<std::vector<double>> inputTermDegrees(size_t input, const std::vector<double> &xs) const;
     /// Mamdani: every output term sampled at the output's sample points,
     /// curves[output][term][sample]; empty for Sugeno.
     const std::vector<std::vector<std::vector<double>>> &outputTermCurves() const { return outputCurves_; }
@@ -168,8 +168,8 @@ public:
     /// @param modes how each situation is reported
     /// @throws Error ids::explainBadSurface, or an evaluation error.
     /// Complexity: one call of resolution squared rows.
-    Surface surface(size_t x, size_t y, size_t output, const std::vector<double> &row, int resolution,
-                    const DiagnosticModes &modes = {}) const;
+    FAZOLT_API Surface surface(size_t x, size_t y, size_t output, const std::vector<double> &row, int resolution,
+                               const DiagnosticModes &modes = {}) const;
 
 private:
     System system_;
@@ -182,38 +182,30 @@ private:
 };
 
 /// numPoints values from low to high in equal steps, the last exactly high.
-std::vector<double> evenlySpaced(double low, double high, int numPoints);
+FAZOLT_API std::vector<double> evenlySpaced(double low, double high, int numPoints);
 
 /// A rule as text (rule.text); with antecedentValues, the value of each input
 /// the rule tests follows in brackets: "... [daylight 1, motion 0.68]".
-std::string ruleText(const SystemInfo &info, const RuleInfo &rule, const std::vector<double> *antecedentValues);
+FAZOLT_API std::string ruleText(const SystemInfo &info, const RuleInfo &rule,
+                                const std::vector<double> *antecedentValues);
 
 /// Per rule of a description (JSON text), the rule as written when it is
 /// text, empty when it is given by its entries; empty for a raw record or
 /// text that is not a description.
-std::vector<std::string> writtenRuleTexts(std::string_view descriptionJson);
+FAZOLT_API std::vector<std::string> writtenRuleTexts(std::string_view descriptionJson);
 
 /// An Explainer of the system in a file (as System::fromFile reads it), its
 /// rules shown as the file writes them.
 /// @throws Error as System::fromFile does.
-Explainer explainerFromFile(const std::string &path, const std::string &modulePath = "");
+FAZOLT_API Explainer explainerFromFile(const std::string &path, const std::string &modulePath = "");
 
 /// Where `set`, sampled at `samplePoints`, is above zero, and how high it gets.
-SetSummary summarizeSet(const std::vector<double> &samplePoints, const std::vector<double> &set);
+FAZOLT_API SetSummary summarizeSet(const std::vector<double> &samplePoints, const std::vector<double> &set);
 
-/// JSON for programs and the browser page. Numbers in the shortest text that
-/// reads back to the same bits; NaN and infinities as "NaN", "Inf", "-Inf".
-std::string systemInfoToJson(const SystemInfo &info, const std::vector<std::vector<std::vector<double>>> &inputCurves,
-                             const std::vector<std::vector<double>> &inputCurvePoints,
-                             const std::vector<std::vector<std::vector<double>>> &outputCurves);
-/// An explanation as JSON, with each rule's implied sets when asked.
-std::string explanationToJson(const SystemInfo &info, const Explanation &e, bool withImpliedSets);
-/// A number as JSON: the shortest text that reads back to the same bits.
-std::string jsonNumber(double v);
 /// Text as a JSON string, quoted and escaped; bytes that are not UTF-8 become
 /// U+FFFD, so that a name from any file keeps its place. The one JSON
 /// quoting of the library and the tool.
-std::string jsonString(const std::string &text);
+FAZOLT_API std::string jsonString(const std::string &text);
 
 }  // namespace fazolt
 

@@ -20,6 +20,7 @@
 
 #include <fazolt/description.h>
 #include <fazolt/error.h>
+#include <fazolt/export.h>
 #include <fazolt/functions.h>
 #include <fazolt/version.h>
 #include <orvane/host.h>
@@ -52,17 +53,17 @@ struct Matrix {
     /// Element (r, c) to change, checked as the const at(). O(1).
     double &at(int64_t r, int64_t c) { return data[index(r, c)]; }
     /// A rows x cols matrix of zeros. Throws ids::apiSize for a negative extent.
-    static Matrix zeros(int64_t rows, int64_t cols);
+    FAZOLT_API static Matrix zeros(int64_t rows, int64_t cols);
     /// A matrix of the given rows, e.g. fromRows({{20, 35}, {30, 80}}).
     /// Throws ids::apiRaggedRows when the rows differ in length.
-    static Matrix fromRows(std::initializer_list<std::initializer_list<double>> rows);
+    FAZOLT_API static Matrix fromRows(std::initializer_list<std::initializer_list<double>> rows);
     /// A numeric host value as doubles (the raw entry's type).
-    static Matrix fromValue(const orvane::Value &value);
+    FAZOLT_API static Matrix fromValue(const orvane::Value &value);
     /// A double host value holding the matrix (the raw entry's type).
-    orvane::Value toValue() const;
+    FAZOLT_API orvane::Value toValue() const;
 
 private:
-    size_t index(int64_t r, int64_t c) const;
+    FAZOLT_API size_t index(int64_t r, int64_t c) const;
 };
 
 /// How each situation is reported: REPORT_NOTHING, REPORT_WARNING or
@@ -151,7 +152,7 @@ struct FunctionUses;  // api/function_uses.h
 ///
 /// Thread safety: every const member may be called from several threads at
 /// once; loading is not synchronised with evaluating the same object.
-class System {
+class FAZOLT_API System {
 public:
     /// A nested description (JSON text), checked and built into a record.
     /// @param json the description
@@ -302,16 +303,16 @@ private:
 };
 
 /// The module file next to the fazolt libraries (libfazolt.so.MAJOR.MINOR).
-std::string defaultModulePath();
+FAZOLT_API std::string defaultModulePath();
 
 /// The raw entry for custom functions: makes a C++ callable taking host
 /// values a host function, reachable by name from custom methods and
 /// membership functions. fazolt::Functions (fazolt/functions.h) offers
 /// typed signatures without host types. Replaces a function of that name.
 /// Thread safety: not while a system that names it is being evaluated.
-void registerFunction(const std::string &name, orvane::HostFunction function);
+FAZOLT_API void registerFunction(const std::string &name, orvane::HostFunction function);
 /// Removes a host function registered by registerFunction.
-void unregisterFunction(const std::string &name);
+FAZOLT_API void unregisterFunction(const std::string &name);
 
 }  // namespace fazolt
 

@@ -9,6 +9,8 @@
 #ifndef FAZOLT_API_FORMATS_H
 #define FAZOLT_API_FORMATS_H
 
+#include <fazolt/export.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,9 +25,9 @@ enum class SystemFormat {
 };
 
 /// ".fcl" and ".fll" (any letter case) by extension; everything else is JSON.
-SystemFormat formatOfPath(const std::string &path);
+FAZOLT_API SystemFormat formatOfPath(const std::string &path);
 /// "json", "fcl" or "fll"; throws fazolt::Error "fazolt:format:Unknown" for anything else.
-SystemFormat formatNamed(const std::string &name);
+FAZOLT_API SystemFormat formatNamed(const std::string &name);
 
 /// What a reader accepts although the engine does otherwise in a case that
 /// may not arise on the rows at hand (a DEFAULT other than the range's
@@ -38,23 +40,23 @@ struct FormatWarning {
 /// FCL or FLL text to a nested description (JSON text). fileName is only
 /// used in messages; warnings, when given, receives the reader's warnings.
 /// A UTF-8 byte-order mark at the start is skipped.
-std::string descriptionFromFcl(std::string_view text, const std::string &fileName,
-                               std::vector<FormatWarning> *warnings = nullptr);
+FAZOLT_API std::string descriptionFromFcl(std::string_view text, const std::string &fileName,
+                                          std::vector<FormatWarning> *warnings = nullptr);
 /// As descriptionFromFcl, for FLL text.
-std::string descriptionFromFll(std::string_view text, const std::string &fileName,
-                               std::vector<FormatWarning> *warnings = nullptr);
+FAZOLT_API std::string descriptionFromFll(std::string_view text, const std::string &fileName,
+                                          std::vector<FormatWarning> *warnings = nullptr);
 /// Either, by format; JSON text is returned as it is.
-std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName,
-                                std::vector<FormatWarning> *warnings = nullptr);
+FAZOLT_API std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName,
+                                           std::vector<FormatWarning> *warnings = nullptr);
 
 /// A nested description (JSON text) to FCL or FLL text, or to the description
 /// in the tool's own layout (format Json).
-std::string descriptionToText(std::string_view descriptionJson, SystemFormat format);
+FAZOLT_API std::string descriptionToText(std::string_view descriptionJson, SystemFormat format);
 
 /// The host functions that serve the languages' operators, point lists and
 /// fuzzylite's MeanOfMaximum ("bdif", "bsum", "nsum", "pointsmf", "firstmom"). Registered under names that are still
 /// free; loading a system calls this.
-void registerFormatFunctions();
+FAZOLT_API void registerFormatFunctions();
 
 }  // namespace fazolt
 

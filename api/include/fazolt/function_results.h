@@ -12,6 +12,7 @@
 #ifndef FAZOLT_API_FUNCTION_RESULTS_H
 #define FAZOLT_API_FUNCTION_RESULTS_H
 
+#include <fazolt/export.h>
 #include <orvane/host.h>
 
 #include <string>
@@ -26,8 +27,8 @@ namespace fazolt {
 /// "low": element 2 of 3 is 1.5, a degree is a number from 0 to 1`. Empty
 /// when nothing is wrong, or when no system being evaluated names the
 /// function (a direct call). Raises nothing.
-std::string functionResultProblem(const std::string &name, const std::vector<orvane::Value> &arguments,
-                                  const orvane::Value &result);
+FAZOLT_API std::string functionResultProblem(const std::string &name, const std::vector<orvane::Value> &arguments,
+                                             const orvane::Value &result);
 
 }  // namespace fazolt
 

@@ -22,6 +22,8 @@
 #ifndef FAZOLT_API_FUNCTIONS_H
 #define FAZOLT_API_FUNCTIONS_H
 
+#include <fazolt/export.h>
+
 #include <functional>
 #include <span>
 #include <string>
@@ -50,7 +52,7 @@ using Defuzzifier = std::function<double(std::span<const double> x, std::span<co
 ///
 /// Thread safety: do not destroy it while a system that names the function
 /// is being evaluated.
-class Registration {
+class FAZOLT_API Registration {
 public:
     /// Owns nothing.
     Registration() = default;
@@ -89,7 +91,7 @@ private:
 ///
 /// Complexity: a membership function is called once per point, a reduction
 /// once per rule or sample point, an implication once per sample point.
-class Functions {
+class FAZOLT_API Functions {
 public:
     /// A membership function named `name` ("type" of a term).
     /// @throws Error ids::apiNameTaken, ids::apiFunctionArguments for an empty name

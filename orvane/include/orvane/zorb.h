@@ -11,6 +11,9 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#ifndef __cplusplus
+#include <stdbool.h>  // bool in C before C23
+#endif
 
 #ifdef __cplusplus
 extern "C" {

@@ -21,6 +21,8 @@
 #ifndef FAZOLT_API_LUA_H
 #define FAZOLT_API_LUA_H
 
+#include <fazolt/export.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,7 +36,7 @@ struct LuaLimits {
 };
 
 /// Runs the script and registers its functions; returns their names, sorted.
-std::vector<std::string> registerLuaFunctions(const std::string &path, const LuaLimits &limits = {});
+FAZOLT_API std::vector<std::string> registerLuaFunctions(const std::string &path, const LuaLimits &limits = {});
 
 }  // namespace fazolt
 
