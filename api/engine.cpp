@@ -55,51 +55,6 @@ bool looksLikeHostValue(std::string_view text) {
     }
 }
 
-size_t elementBytes(zorbClassID id) {
-    switch (id) {
-        case ZORB_DOUBLE_CLASS:
-        case ZORB_INT64_CLASS:
-        case ZORB_UINT64_CLASS: return 8;
-        case ZORB_SINGLE_CLASS:
-        case ZORB_INT32_CLASS:
-        case ZORB_UINT32_CLASS: return 4;
-        case ZORB_INT16_CLASS:
-        case ZORB_UINT16_CLASS: return 2;
-        case ZORB_INT8_CLASS:
-        case ZORB_UINT8_CLASS:
-        case ZORB_LOGICAL_CLASS:
-        case ZORB_CHAR_CLASS: return 1;
-        default: return 0;
-    }
-}
-
-// A copy that shares no storage with `v`: copies of a Value alias its data,
-// and a System's record must not change under it. A value of a class that
-// holds no data block of its own (cell) is shared; the module refuses it.
-orvane::Value deepCopy(const orvane::Value &v) {
-    if (!v) return v;
-    zorbClassID id = v.classId();
-    if (id == ZORB_STRUCT_CLASS) {
-        orvane::Value s = orvane::Value::structMatrix(v.dims(), v.fieldNames());
-        for (int64_t e = 0; e < v.numel(); ++e) {
-            for (const std::string &name : v.fieldNames()) {
-                orvane::Value f = v.field(e, name);
-                if (f) s.setField(e, name, deepCopy(f));
-            }
-        }
-        return s;
-    }
-    size_t size = elementBytes(id);
-    if (size == 0) return v;
-    orvane::Value c = orvane::Value::numeric(id, v.dims(), v.isComplex());
-    size_t bytes = static_cast<size_t>(v.numel()) * size;
-    if (bytes > 0) {
-        std::memcpy(c.data(), v.data(), bytes);
-        if (v.isComplex()) std::memcpy(c.imagData(), v.imagData(), bytes);
-    }
-    return c;
-}
-
 // A count field of the record (numInputs, numOutputs), -1 if unreadable.
 int64_t countField(const orvane::Value &record, const char *name) {
     if (!record || record.classId() != ZORB_STRUCT_CLASS || record.numel() != 1) return -1;
@@ -204,7 +159,7 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) t
     languages::registerFunctions();  // a record may name the operators that FCL brings
     System s;
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
-    s.record_ = deepCopy(record);
+    s.record_ = orvane::deepCopy(record);
     s.numInputs_ = countField(s.record_, "numInputs");
     s.numOutputs_ = countField(s.record_, "numOutputs");
     s.functionUses_ = functionUsesOf(s.record_, {}, {}, {}, {});
@@ -349,7 +304,7 @@ Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) 
     rethrowAsError(e);
 }
 
-orvane::Value System::record() const { return deepCopy(record_); }
+orvane::Value System::record() const { return orvane::deepCopy(record_); }
 
 // Where each input column's values are: the first row's, and the step from
 // one row to the next.

@@ -97,13 +97,18 @@ class BlockPool {
 public:
     virtual ~BlockPool() = default;
     // Whether another block may be read and submitted now.
-    virtual bool canSubmit() const = 0;
-    virtual bool hasPending() const = 0;
+    bool canSubmit() const { return nextSeq_ - nextResult_ < maxInFlight_; }
+    bool hasPending() const { return nextResult_ < nextSeq_; }
     virtual void submit(const RowBlock &block) = 0;
     // The result of the oldest submitted block not yet taken; waits for it.
     virtual BlockResult next() = 0;
     // Once every result was taken: lets the workers end.
     virtual void finish() = 0;
+
+protected:
+    uint64_t nextSeq_ = 0;     // blocks submitted
+    uint64_t nextResult_ = 0;  // results taken
+    uint64_t maxInFlight_ = 0;
 };
 
 class WorkerPool final : public BlockPool {
@@ -119,8 +124,6 @@ public:
 
     // Sends every worker its setup text; before the first submit.
     void start(const std::string &setupText);
-    bool canSubmit() const override { return nextSeq_ - nextResult_ < maxInFlight_; }
-    bool hasPending() const override { return nextResult_ < nextSeq_; }
     void submit(const RowBlock &block) override;
     // A worker that dies gives its blocks the error "fazolt:jobs:WorkerStopped".
     BlockResult next() override;
@@ -143,9 +146,6 @@ private:
 
     std::vector<Worker> workers_;
     std::map<uint64_t, BlockResult> results_;
-    uint64_t nextSeq_ = 0;
-    uint64_t nextResult_ = 0;
-    uint64_t maxInFlight_ = 0;
 };
 
 // Threads of this process sharing one loaded system: each takes the next
@@ -159,8 +159,6 @@ public:
     ThreadPool(const ThreadPool &) = delete;
     ThreadPool &operator=(const ThreadPool &) = delete;
 
-    bool canSubmit() const override { return nextSeq_ - nextResult_ < maxInFlight_; }
-    bool hasPending() const override { return nextResult_ < nextSeq_; }
     // Copies the block's lines: the caller reuses its buffer.
     void submit(const RowBlock &block) override;
     // Raises again what a thread's evaluation threw (out of memory).
@@ -180,9 +178,6 @@ private:
     std::deque<std::unique_ptr<Task>> tasks_;
     std::map<uint64_t, Done> done_;
     bool isStopping_ = false;
-    uint64_t nextSeq_ = 0;
-    uint64_t nextResult_ = 0;
-    uint64_t maxInFlight_ = 0;
 };
 
 #endif

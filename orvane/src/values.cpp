@@ -570,4 +570,28 @@ zorbClassID classFromName(std::string_view name) {
     return ZORB_UNKNOWN_CLASS;
 }
 
+Value deepCopy(const Value &v) {
+    if (!v) return v;
+    zorbClassID id = v.classId();
+    if (id == ZORB_STRUCT_CLASS) {
+        Value s = Value::structMatrix(v.dims(), v.fieldNames());
+        for (int64_t e = 0; e < v.numel(); ++e) {
+            for (const std::string &name : v.fieldNames()) {
+                Value f = v.field(e, name);
+                if (f) s.setField(e, name, deepCopy(f));
+            }
+        }
+        return s;
+    }
+    size_t size = detail::elementSize(id);
+    if (size == 0) return v;
+    Value c = Value::numeric(id, v.dims(), v.isComplex());
+    size_t bytes = static_cast<size_t>(v.numel()) * size;
+    if (bytes > 0) {
+        std::memcpy(c.data(), v.data(), bytes);
+        if (v.isComplex()) std::memcpy(c.imagData(), v.imagData(), bytes);
+    }
+    return c;
+}
+
 }  // namespace orvane

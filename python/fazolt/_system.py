@@ -89,15 +89,20 @@ def _threads(threads):
                       f"threads: expected a whole number from 0 (one per core) to 4096, got {threads!r}")
 
 
-def _issue(report, stacklevel=3):
-    """Warnings first, then the error, as the tool reports them."""
-    shown, counts, error, cause = report
+def _warn(shown, counts, stacklevel):
+    """The warnings shown, then a count of the rest per identifier, as the tool caps them."""
     for identifier, message in shown:
         warnings.warn(FazoltWarning(identifier, message), stacklevel=stacklevel)
     for identifier, count in counts.items():
         if count > SHOWN_PER_IDENTIFIER:
             warnings.warn(FazoltWarning(identifier, f"{count - SHOWN_PER_IDENTIFIER} more warnings not shown"),
                           stacklevel=stacklevel)
+
+
+def _issue(report, stacklevel=3):
+    """Warnings first, then the error, as the tool reports them."""
+    shown, counts, error, cause = report
+    _warn(shown, counts, stacklevel + 1)
     if error is not None:
         raise FazoltError(*error) from cause
 

@@ -20,11 +20,10 @@ LocalCluster(processes=False, threads_per_worker=N)), since evaluations in
 one process run side by side with the GIL released.
 """
 import uuid
-import warnings
 
 import numpy as np
 
-from ._system import SHOWN_PER_IDENTIFIER, FazoltWarning, _issue
+from ._system import SHOWN_PER_IDENTIFIER, _issue, _warn
 
 TOPIC_PREFIX = "fazolt-warnings-"
 
@@ -156,9 +155,4 @@ def _issue_topic(topic, stacklevel):
                 shown.append((identifier, f"partition {event['partition']}: {message}"))
         for identifier, count in event["counts"].items():
             counts[identifier] = counts.get(identifier, 0) + count
-    for identifier, message in shown:
-        warnings.warn(FazoltWarning(identifier, message), stacklevel=stacklevel)
-    for identifier, count in counts.items():
-        if count > SHOWN_PER_IDENTIFIER:
-            warnings.warn(FazoltWarning(identifier, f"{count - SHOWN_PER_IDENTIFIER} more warnings not shown"),
-                          stacklevel=stacklevel)
+    _warn(shown, counts, stacklevel + 1)

@@ -24,6 +24,16 @@ def _check_name(what, name, names, kind):
     raise KeyError(f"{what}: {name!r} is not {kind}{hint} ({kind[kind.index(' ') + 1:]}s: {', '.join(names)})")
 
 
+def _degree_axes(ax, name, title, legend_size):
+    """Labels, limits and legend of a chart of membership degrees over a variable."""
+    ax.set_xlabel(name)
+    ax.set_ylabel("degree")
+    ax.set_ylim(-0.05, 1.05)
+    ax.set_title(title)
+    ax.legend(loc="best", fontsize=legend_size)
+    return ax
+
+
 def variable(system, name, value=None, ax=None):
     """The terms of an input, or of a Mamdani output at its sample points.
 
@@ -60,12 +70,7 @@ def variable(system, name, value=None, ax=None):
         ax.scatter([value] * len(at), at, color="black", zorder=3)
         for j, term in enumerate(var.terms):
             ax.annotate(f"{at[j]:.3g}", (value, at[j]), textcoords="offset points", xytext=(4, 2), fontsize=8)
-    ax.set_xlabel(name)
-    ax.set_ylabel("degree")
-    ax.set_ylim(-0.05, 1.05)
-    ax.set_title(f"{system.name or 'system'}: {name}")
-    ax.legend(loc="best", fontsize=8)
-    return ax
+    return _degree_axes(ax, name, f"{system.name or 'system'}: {name}", 8)
 
 
 def output_set(explanation, output, ax=None):
@@ -289,9 +294,4 @@ def tuned_terms(before, after, name, ax=None):
         for j, term in enumerate(var.terms):
             ax.plot(xs, degrees[:, j], linestyle=style, color=f"C{j % 10}",
                     label=f"{term.name} ({'before' if style == '--' else 'after'})")
-    ax.set_xlabel(name)
-    ax.set_ylabel("degree")
-    ax.set_ylim(-0.05, 1.05)
-    ax.set_title(f"{after.name or 'system'}: {name} before and after fitting")
-    ax.legend(loc="best", fontsize=7)
-    return ax
+    return _degree_axes(ax, name, f"{after.name or 'system'}: {name} before and after fitting", 7)

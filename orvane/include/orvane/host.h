@@ -141,6 +141,11 @@ struct Warning {
 ORVANE_API std::vector<Warning> takeWarnings();
 ORVANE_API void addWarning(Warning w);
 
+// A copy that shares no storage with `value` (copies of a Value alias its
+// data): numeric, logical and char data copied, structs field by field. A
+// value of a class that holds no data block of its own (cell) is shared.
+ORVANE_API Value deepCopy(const Value &value);
+
 // ---- Host-value JSON. Reading raises HostError "Orvane:json:..." with a
 // message that names the place (a path like "data[3]" and the text position).
 ORVANE_API Value fromJson(std::string_view text);
