@@ -244,9 +244,9 @@ std::optional<orvane::HostError> columnCountError(const orvane::Value &inputs, c
     if (!(numInputs >= 0.0 && numInputs <= 2147483647.0) || std::floor(numInputs) != numInputs ||
         static_cast<double>(dims[1]) == numInputs)
         return std::nullopt;
-    return orvane::HostError(ids::inputColumnCount,
-                             "the data has " + std::to_string(dims[1]) + " columns, the system " +
-                                 std::to_string(static_cast<int64_t>(numInputs)) + " inputs");
+    return orvane::HostError(ids::inputColumnCount, "the data has " + std::to_string(dims[1]) +
+                                                        " columns, the system " +
+                                                        std::to_string(static_cast<int64_t>(numInputs)) + " inputs");
 }
 
 }  // namespace

@@ -76,8 +76,8 @@ BlockResult evaluateRowBlock(const fazolt::System &system, const orvane::Value &
     fazolt::RowChecks checks = csvRowChecks(options, rows.displayName, rows.firstLine);
     checks.numWanted = [](const std::string &) { return WarningPrinter::kShownPerIdentifier; };
     checks.threads = 1;  // the blocks are what runs in parallel
-    orvane::CallOutcome outcome = system.checkedCall(
-        orvane::Value::doubleMatrix(rows.numRows, rows.numColumns, block), diagnostics, checks, 1);
+    orvane::CallOutcome outcome =
+        system.checkedCall(orvane::Value::doubleMatrix(rows.numRows, rows.numColumns, block), diagnostics, checks, 1);
     for (orvane::Warning &w : outcome.warnings)
         r.warnings.push_back({std::move(w.identifier), std::move(w.message), {}});
     if (outcome.error) {
