@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         if (reader.bytesRead() > size - 1) fuzz_support::fail("read more bytes than the file has");
     } catch (const orvane::HostError &e) {
-        if (e.identifier().rfind("fazolt:csv:", 0) != 0) {
+        // A row of the wrong width is the one identifier the tool uses for it everywhere.
+        if (e.identifier().rfind("fazolt:csv:", 0) != 0 && e.identifier() != "fazolt:input:ColumnCount") {
             std::fprintf(stderr, "%s: %s\n", e.identifier().c_str(), e.message().c_str());
             fuzz_support::fail("CSV error with a foreign identifier");
         }
