@@ -18,10 +18,14 @@ using PropertiesFunction = zorbArray *(*)();
 using AtExitFunction = void (*)();
 
 // What the stand-in knows about each loaded module beyond the public record,
-// keyed by its library handle.
+// keyed by its library handle. Every load of one library gets the same
+// handle, so the facts are shared: read once (the properties are a whole
+// JSON document to parse, most of the time of loading a small system), and
+// the at-exit function runs when the last Module of the library goes.
 struct ModuleFacts {
     AtExitFunction atExit = nullptr;
     int64_t maxResults = -1;
+    int64_t loads = 0;  // live Modules with this handle
 };
 std::mutex factsMutex;
 std::map<void *, ModuleFacts> &moduleFacts() {
@@ -124,9 +128,18 @@ std::shared_ptr<Module> Module::load(const std::string &path) {
     module->handle_ = handle;
     module->entry_ = entry;
     module->properties_ = dlsym(handle, "zorbQibFcnProperties");
+    {
+        std::lock_guard<std::mutex> lock(factsMutex);
+        auto known = moduleFacts().find(handle);
+        if (known != moduleFacts().end()) {
+            ++known->second.loads;
+            return module;
+        }
+    }
 
     // The result limit, for the host's message when a call asks for more;
     // a module whose properties cannot be read just gets a plainer message.
+    // Read outside the lock: it runs the module's code.
     ModuleFacts facts;
     try {
         Value properties = module->properties();
@@ -138,7 +151,8 @@ std::shared_ptr<Module> Module::load(const std::string &path) {
     } catch (const HostError &) {
     }
     std::lock_guard<std::mutex> lock(factsMutex);
-    moduleFacts()[handle] = facts;
+    // Another thread may have loaded the library meanwhile: its facts stand.
+    ++moduleFacts().try_emplace(handle, facts).first->second.loads;
     return module;
 }
 
@@ -147,7 +161,7 @@ Module::~Module() {
     {
         std::lock_guard<std::mutex> lock(factsMutex);
         auto it = moduleFacts().find(handle_);
-        if (it != moduleFacts().end()) {
+        if (it != moduleFacts().end() && --it->second.loads == 0) {
             atExit = it->second.atExit;
             moduleFacts().erase(it);
         }
