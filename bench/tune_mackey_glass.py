@@ -79,7 +79,8 @@ def main():
     print(report)
     print(f"rules {fitted.num_rules}, parameters {len(report.parameter_names)}")
     print(f"training RMSE {report.train_rmse[-1]:.6f}, checking RMSE {check_rmse:.6f} (NDEI {ndei:.4f}), "
-          f"{report.iterations} iterations, {seconds:.1f} s, {report.evaluations} evaluations, "
+          f"{report.iterations} iterations, {seconds:.1f} s, {report.evaluations} evaluations "
+          f"({report.evaluations / seconds:.0f} a second), "
           f"{report.rows_per_second:.3g} rows/s; load average {os.getloadavg()[0]:.2f}")
     met = check_rmse <= GOAL_RMSE and seconds < GOAL_SECONDS
     print(f"goal (checking RMSE <= {GOAL_RMSE} in < {GOAL_SECONDS} s): {'met' if met else 'NOT met'}")
