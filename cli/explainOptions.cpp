@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <numeric>
 
 void addRowOptions(CLI::App *command, RowOptions &options) {
     CLI::Option *input =
@@ -59,10 +60,12 @@ std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo 
     for (const std::string &assignment : options.inputs) {
         size_t equals = assignment.find('=');
         if (equals == std::string::npos)
-            throw orvane::HostError(cliError::kBadAssignment, "--input " + assignment + ": expected NAME=VALUE");
+            throw orvane::HostError(cliError::kBadAssignment,
+                                    options.inputOption + " " + assignment + ": expected NAME=VALUE");
         std::string name = assignment.substr(0, equals);
-        size_t i = findVariable(info.inputs, name, "--input " + assignment);
-        row[i] = readValue(std::string_view(assignment).substr(equals + 1), "--input " + assignment);
+        const std::string where = options.inputOption + " " + assignment;
+        size_t i = findVariable(info.inputs, name, where);
+        row[i] = readValue(std::string_view(assignment).substr(equals + 1), where);
         isGiven[i] = true;
     }
     if (defaults == nullptr) {
@@ -77,7 +80,8 @@ std::vector<double> readRow(const RowOptions &options, const fazolt::SystemInfo 
 
 std::vector<double> rangeMidpoints(const fazolt::SystemInfo &info) {
     std::vector<double> row;
-    for (const fazolt::VariableInfo &v : info.inputs) row.push_back((v.low + v.high) / 2);
+    // std::midpoint: (low + high) / 2 overflows for a range near the largest doubles.
+    for (const fazolt::VariableInfo &v : info.inputs) row.push_back(std::midpoint(v.low, v.high));
     return row;
 }
 

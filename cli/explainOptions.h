@@ -17,6 +17,7 @@
 struct RowOptions {
     std::vector<std::string> inputs;  // NAME=VALUE
     std::string row;                  // "v1,v2,..."
+    std::string inputOption = "--input";  // the option that gave `inputs`, for messages
 };
 
 // --input and --row on `command`.

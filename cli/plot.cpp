@@ -420,6 +420,7 @@ void plotSurface(const fazolt::Explainer &explainer, const PlotOptions &options)
         options.surfaceOutput.empty() ? 0 : findVariable(info.outputs, options.surfaceOutput, "--surface-output");
     RowOptions fixed;
     fixed.inputs = options.fixed;
+    fixed.inputOption = "--fixed";
     std::vector<double> midpoints = rangeMidpoints(info);
     std::vector<double> row = readRow(fixed, info, &midpoints);
     fazolt::Explainer::Surface s =

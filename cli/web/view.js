@@ -259,7 +259,7 @@ function buildInputs() {
     const [lo, hi] = [toNumber(v.range[0]), toNumber(v.range[1])];
     const row = document.createElement("div");
     row.className = "input-row";
-    const mid = String((lo + hi) / 2);
+    const mid = String(lo / 2 + hi / 2);  // (lo + hi) / 2 overflows near the largest doubles
     row.innerHTML = '<label for="input-' + i + '-slider"></label>' +
       '<input type="range" id="input-' + i + '-slider">' +
       '<input type="number" id="input-' + i + '-box" step="any">' +

@@ -212,7 +212,7 @@ def surface(system, x, y, output, fixed=None, resolution=51, kind="heatmap", ax=
     grid = np.empty((gx.size, len(names)))
     for i, name in enumerate(names):
         lo, hi = ranges[name]
-        grid[:, i] = fixed.get(name, (lo + hi) / 2)
+        grid[:, i] = fixed.get(name, lo / 2 + hi / 2)  # (lo + hi) / 2 overflows near the largest doubles
     grid[:, names.index(x)] = gx.ravel()
     grid[:, names.index(y)] = gy.ravel()
     z = system.evaluate(grid, on_out_of_range=on_out_of_range, on_no_rule_fired=on_no_rule_fired,

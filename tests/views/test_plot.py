@@ -50,6 +50,7 @@ def test_chart_is_valid_and_drawn(name, tmp_path):
     (["-o", "x.svg", "--output-set", "lamp", "--row", "30,abc"], 'column 2: expected a number, got "abc"'),
     (["-o", "x.svg", "--surface", "daylight", "daylight"], "two different inputs"),
     (["-o", "x.svg", "--surface", "daylight", "motion", "--resolution", "5000"], "--resolution"),
+    (["-o", "x.svg", "--surface", "daylight", "motion", "--fixed", "motoin=1"], '--fixed motoin=1: no variable'),
 ])
 def test_bad_chart_requests_are_refused(args, message, tmp_path):
     result = run("plot", DIMMER, *[str(tmp_path / a) if a.startswith("x.") else a for a in args], check=False)
