@@ -29,7 +29,8 @@ def staged_package():
     build = here / "build" / "cmake"
     strip = "-s"  # no symbols or debug information in the installed libraries
     configure = ["cmake", "-S", str(root), "-B", str(build), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-                 "-DFAZOLT_BUILD_TESTS=OFF", "-DFAZOLT_BUILD_BENCH=OFF", "-DFAZOLT_BUILD_PYTHON=ON",
+                 "-DFAZOLT_BUILD_TESTS=OFF", "-DFAZOLT_BUILD_CLI=OFF", "-DFAZOLT_BUILD_BENCH=OFF",
+                 "-DFAZOLT_BUILD_PYTHON=ON",
                  f"-DPython3_EXECUTABLE={sys.executable}",
                  f"-DCMAKE_SHARED_LINKER_FLAGS={strip}", f"-DCMAKE_MODULE_LINKER_FLAGS={strip}"]
     configure += os.environ.get("FAZOLT_CMAKE_ARGS", "").split()  # e.g. a compiler launcher
