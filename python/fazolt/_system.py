@@ -417,14 +417,16 @@ class System:
             >>> system.save("irrigation.fcl")
         """
         path = os.fspath(path)
-        format = _fazolt.format_of_path(path)
+        _write_replacing(path, self._text_for(path))
+
+    def _text_for(self, path):
+        """The text save writes to `path`, or the error of what its language cannot say."""
         try:
-            text = self._to_text(format)
+            return self._to_text(_fazolt.format_of_path(path))
         except FazoltError as e:
             if ":Unsupported" in e.identifier:
                 raise FazoltError(e.identifier, f"{path}: cannot say {e.message}") from None
             raise
-        _write_replacing(path, text)
 
     def __reduce__(self):
         return (_from_pickle, (json.dumps(self.to_dict()),))

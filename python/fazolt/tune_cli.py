@@ -9,6 +9,7 @@ stderr, as the tool's own: exit status 1 for bad input, 2 for usage.
 import argparse
 import csv
 import math
+import os
 import re
 import sys
 
@@ -104,6 +105,11 @@ def run(args):
         raise FazoltError("fazolt:tune:BadArgument",
                           f"--target {args.target}: {len(targets)} column{'' if len(targets) == 1 else 's'}, the "
                           f"system {len(system.output_names)} output(s): {', '.join(system.output_names)}")
+    # A fit may take minutes: what would keep the result from being written is found first.
+    folder = os.path.dirname(os.path.abspath(args.output))
+    if not os.path.isdir(folder):
+        raise FazoltError("fazolt:io:CannotWrite", f"{args.output}: there is no folder {folder}")
+    system._text_for(args.output)  # the fitted system has the start's structure
     X, y = read_csv(args.data, system, targets)
     validation = read_csv(args.validation, system, targets) if args.validation else None
     selection = [t.strip() for t in args.tune.split(",") if t.strip()]

@@ -202,7 +202,9 @@ def test_the_tool_runs_the_fitting(tmp_path):
     for args, expected in (
             (["--target", "heat"], "error: fazolt:tune:BadArgument: --target heat: 'heat' is an input"),
             (["--target", "mix", "--tune", ""], "selects no parameter"),
-            (["--target", "mixx"], "runs.csv:1: no column 'mixx'")):
+            (["--target", "mixx"], "runs.csv:1: no column 'mixx'"),
+            # found before fitting, not after
+            (["--target", "mix", "-o", tmp_path / "none" / "t.json"], "t.json: there is no folder")):
         run = subprocess.run([TOOL, "tune", start, data, "-o", tmp_path / "bad.json", *args],
                              capture_output=True, text=True)
         assert run.returncode == 1 and expected in run.stderr and not (tmp_path / "bad.json").exists(), run.stderr
