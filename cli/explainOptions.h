@@ -15,8 +15,8 @@
 #include <vector>
 
 struct RowOptions {
-    std::vector<std::string> inputs;  // NAME=VALUE
-    std::string row;                  // "v1,v2,..."
+    std::vector<std::string> inputs;      // NAME=VALUE
+    std::string row;                      // "v1,v2,..."
     std::string inputOption = "--input";  // the option that gave `inputs`, for messages
 };
 
