@@ -133,6 +133,7 @@ std::shared_ptr<Module> Module::load(const std::string &path) {
         auto known = moduleFacts().find(handle);
         if (known != moduleFacts().end()) {
             ++known->second.loads;
+            module->counted_ = true;
             return module;
         }
     }
@@ -153,6 +154,7 @@ std::shared_ptr<Module> Module::load(const std::string &path) {
     std::lock_guard<std::mutex> lock(factsMutex);
     // Another thread may have loaded the library meanwhile: its facts stand.
     ++moduleFacts().try_emplace(handle, facts).first->second.loads;
+    module->counted_ = true;
     return module;
 }
 
@@ -161,7 +163,7 @@ Module::~Module() {
     {
         std::lock_guard<std::mutex> lock(factsMutex);
         auto it = moduleFacts().find(handle_);
-        if (it != moduleFacts().end() && --it->second.loads == 0) {
+        if (counted_ && it != moduleFacts().end() && --it->second.loads == 0) {
             atExit = it->second.atExit;
             moduleFacts().erase(it);
         }

@@ -192,6 +192,7 @@ private:
     void *handle_ = nullptr;
     void *entry_ = nullptr;
     void *properties_ = nullptr;
+    bool counted_ = false;  // among its library's loads in the host's facts
 };
 
 }  // namespace orvane
