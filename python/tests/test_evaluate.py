@@ -188,9 +188,9 @@ def test_ctrl_c_interrupts_a_long_evaluate():
         print("ready", flush=True)
         try:
             s.evaluate(x)
-            print("finished")
+            print("finished", flush=True)
         except KeyboardInterrupt:
-            print("interrupted")
+            print("interrupted", flush=True)  # flushed: a hang after it shows as one at exit
     """
     child = subprocess.Popen(["/usr/bin/python3", "-c", code, str(REFERENCE_SYSTEMS / "big_mamdani.json"),
                               "" if os.environ.get("FAZOLT_TEST_INSTALLED") else str(BUILD / "python")], stdout=subprocess.PIPE, text=True)
@@ -198,7 +198,10 @@ def test_ctrl_c_interrupts_a_long_evaluate():
         assert child.stdout.readline().strip() == "ready"
         time.sleep(0.5)
         child.send_signal(signal.SIGINT)
-        out, _ = child.communicate(timeout=60)
+        try:
+            out, _ = child.communicate(timeout=60)
+        except subprocess.TimeoutExpired as e:
+            pytest.fail(f"still running 60 s after SIGINT, having printed {e.output!r}")
     finally:
         child.kill()
     assert out.split()[0] == "interrupted"
