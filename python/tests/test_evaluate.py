@@ -179,7 +179,10 @@ def test_ctrl_c_interrupts_a_long_evaluate():
     # Three minutes of rows uninterrupted (small blocks, so that the check between
     # blocks comes often); SIGINT a moment into them ends the call.
     code = """if True:
-        import sys, numpy as np
+        import signal, sys, numpy as np
+        # Python leaves SIGINT ignored when it starts so (a background job of a
+        # shell without job control, as CI may run the suite): handle it anyway.
+        signal.signal(signal.SIGINT, signal.default_int_handler)
         sys.path.insert(0, sys.argv[2])
         import fazolt, fazolt._system
         fazolt._system.BLOCK_ROWS = 256
