@@ -65,9 +65,11 @@ setup(
     long_description=f"Needs at run time: {RUN_TIME_NEEDS}. Optional: pandas, matplotlib (fazolt.plot), "
                      "dask and distributed (fazolt.dask), scikit-learn (fazolt.sklearn).",
     long_description_content_type="text/plain",
+    license="MIT",
+    classifiers=["License :: OSI Approved :: MIT License"],
     packages=["fazolt"],
     package_dir={"fazolt": os.path.relpath(stage / "fazolt", here)},
-    package_data={"fazolt": ["*.so", "*.so.*", "*.pyi", "py.typed"]},
+    package_data={"fazolt": ["*.so", "*.so.*", "*.pyi", "py.typed", "LICENSE"]},
     python_requires=">=3.9",
     install_requires=["numpy"],
     extras_require={"pandas": ["pandas"], "plot": ["matplotlib"], "dask": ["dask", "distributed"],
