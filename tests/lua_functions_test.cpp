@@ -88,12 +88,15 @@ function repeatNothing(v)
   return #string.rep("", 1e7) + 0.5
 end
 function moveNothing(v) table.move({}, 1, 1e7, 2) return 0.5 end
+function finalize(v)
+  setmetatable({}, {__gc = function() while true do end end}) return 0.5
+end
 )");
     fazolt::LuaLimits limits;
     limits.instructionsPerCall = 2000000;
     limits.memoryBytes = 4 << 20;
     std::vector<std::string> names = fazolt::registerLuaFunctions(path, limits);
-    EXPECT_EQ(names, (std::vector<std::string>{"backtrack", "fine", "hoard", "moveNothing", "oops", "peek",
+    EXPECT_EQ(names, (std::vector<std::string>{"backtrack", "finalize", "fine", "hoard", "moveNothing", "oops", "peek",
                                                "repeatNothing", "retry", "shell", "spin", "swallow"}));
     struct Case {
         const char *function;
@@ -113,6 +116,8 @@ function moveNothing(v) table.move({}, 1, 1e7, 2) return 0.5 end
         // Loops inside C are charged their length.
         {"repeatNothing", "fazolt:lua:InstructionLimit", path + ":19: instruction limit of 2000000 exceeded"},
         {"moveNothing", "fazolt:lua:InstructionLimit", path + ":21: instruction limit of 2000000 exceeded"},
+        // Finalizers run with no budget (and again at exit): none may be set.
+        {"finalize", "fazolt:lua:Error", path + ":23: setmetatable: finalizers (__gc) are not allowed"},
     };
     fazolt::Matrix row = fazolt::Matrix::fromRows({{22, 40}});
     for (const Case &c : cases) {
@@ -212,6 +217,15 @@ TEST(LuaFunctions, ScriptsLoadOnlyAsTextAndKeepTheHostsNames) {
                                 "function sneaky(v) return load('return 1')() end\n"
                                 "function dumper(v) return string.dump(sneaky) end\n");
     fazolt::registerLuaFunctions(loader);
+    // A finalizer set while loading would loop at process exit, after every command.
+    std::string finalizer = script("finalizer", "function f(v) return 1 end\n"
+                                                "setmetatable({}, {__gc = function() while true do end end})\n");
+    try {
+        fazolt::registerLuaFunctions(finalizer);
+        ADD_FAILURE() << "a finalizer was set";
+    } catch (const orvane::HostError &e) {
+        EXPECT_EQ(e.message().rfind(finalizer + ":2: setmetatable: finalizers", 0), 0u) << e.message();
+    }
     std::string clash = script("clash", "function transpose(m) return m end\n");
     try {
         fazolt::registerLuaFunctions(clash);
