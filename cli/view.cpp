@@ -26,6 +26,7 @@
 #include <list>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include <arpa/inet.h>
 #include <malloc.h>
@@ -44,13 +45,15 @@ constexpr int kMaxResolution = 201;
 constexpr int kCurvePoints = 201;
 
 // Limits on one connection. A request's head (request line and headers) must
-// arrive whole within the deadline; a slow client holds one thread that long,
-// and there are threads enough for many of them besides a browser's.
+// arrive whole within the deadline; a slow client holds one thread that long.
+// One client address holds at most a few threads (a browser opens six or so),
+// so however many connections it opens, the threads stay free for others.
 constexpr size_t kMaxHeadBytes = 16 * 1024;
 constexpr size_t kMaxHeaderCount = 100;
 constexpr auto kRequestDeadline = std::chrono::seconds(5);
 constexpr int kWriteTimeoutMilliseconds = 10000;
 constexpr size_t kThreadCount = 256;
+constexpr int kMaxConnectionsPerAddress = 32;
 constexpr auto kIdleThreadLife = std::chrono::seconds(3);
 constexpr int kListenBacklog = 1024;
 constexpr size_t kMaxDrainBytes = 256 * 1024;
@@ -379,11 +382,55 @@ public:
     bool raiseBacklog() { return ::listen(svr_sock_, kListenBacklog) == 0; }
 
 private:
+    // An answer the library does not write itself, ending the connection.
+    static void writeClosingAnswer(ConnectionStream &stream, int status, const char *reason, const std::string &body) {
+        std::string answer = "HTTP/1.1 " + std::to_string(status) + " " + reason +
+                             "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff"
+                             "\r\nConnection: close\r\n\r\n" +
+                             body;
+        stream.write(answer.data(), answer.size());
+    }
+
+    // Counts the connection against its client's address; false if that
+    // address holds its share already.
+    bool admit(const std::string &address) {
+        std::lock_guard<std::mutex> lock(countsMutex_);
+        int &count = connectionCounts_[address];
+        if (count >= kMaxConnectionsPerAddress) return false;
+        ++count;
+        return true;
+    }
+
+    void release(const std::string &address) {
+        std::lock_guard<std::mutex> lock(countsMutex_);
+        auto it = connectionCounts_.find(address);
+        if (--it->second == 0) connectionCounts_.erase(it);
+    }
+
     bool process_and_close_socket(socket_t sock) override {
         // A client that does not read its answer fails the write in time.
         timeval writeTimeout{kWriteTimeoutMilliseconds / 1000, 0};
         setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &writeTimeout, sizeof(writeTimeout));
         ConnectionStream stream(sock);
+        std::string address;
+        int port = 0;
+        stream.get_remote_ip_and_port(address, port);
+        // Refused at once, without reading: the thread is free again in microseconds.
+        if (!admit(address)) {
+            writeClosingAnswer(stream, 503, "Service Unavailable",
+                               errorJson("connection", "more than " + std::to_string(kMaxConnectionsPerAddress) +
+                                                           " connections from " + address));
+            shutdown(sock, SHUT_RDWR);
+            close(sock);
+            return true;
+        }
+        serveConnection(sock, stream);
+        release(address);
+        return true;
+    }
+
+    void serveConnection(socket_t sock, ConnectionStream &stream) {
         bool isLingering = false;
         for (size_t count = 0; count < keep_alive_max_count_ && svr_sock_ != INVALID_SOCKET; ++count) {
             if (count > 0 && !stream.hasBuffered() &&
@@ -403,13 +450,7 @@ private:
             // a connection that never sent a byte is closed without a word.
             if (!isAnswered && lastReadFailure != ReadFailure::none && stream.hasRequestStarted()) {
                 auto [status, body] = readFailureAnswer(true);
-                std::string answer =
-                    "HTTP/1.1 " + std::to_string(status) + (status == 408 ? " Request Timeout" : " Bad Request") +
-                    "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-                    "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff"
-                    "\r\nConnection: close\r\n\r\n" +
-                    body;
-                stream.write(answer.data(), answer.size());
+                writeClosingAnswer(stream, status, status == 408 ? "Request Timeout" : "Bad Request", body);
             }
             if (!isAnswered || isClosedByClient || isLingering || lastReadFailure != ReadFailure::none) {
                 isLingering = isLingering || lastReadFailure != ReadFailure::none;
@@ -422,8 +463,10 @@ private:
             shutdown(sock, SHUT_RDWR);
             close(sock);
         }
-        return true;
     }
+
+    std::mutex countsMutex_;
+    std::unordered_map<std::string, int> connectionCounts_;
 };
 
 // Threads as many as there are connections, up to kThreadCount; one idle for
@@ -650,7 +693,7 @@ void addViewCommand(CLI::App &app, int &status) {
         "variable's terms, the rules' firing strengths, each output's aggregated set and a\n"
         "surface over any two inputs. The numbers come from the module through a JSON API:\n"
         "GET /api/system, /api/evaluate?in.NAME=VALUE&..., /api/surface?x=X&y=Y&output=Z\n"
-        "(see the README). Listens on 127.0.0.1 unless --host says otherwise; Ctrl-C stops.\n\n"
+        "(see docs/seeing.md). Listens on 127.0.0.1 unless --host says otherwise; Ctrl-C stops.\n\n"
         "Examples:\n"
         "  fazolt view examples/dimmer/dimmer.json            # then open http://127.0.0.1:8765/\n"
         "  fazolt view examples/sugeno/brake.json --port 9000\n"

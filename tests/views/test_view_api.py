@@ -5,6 +5,8 @@ import concurrent.futures
 import http.client
 import json
 import random
+import resource
+import select
 import socket
 import struct
 import time
@@ -110,6 +112,48 @@ def test_slow_clients_do_not_hold_up_others(view_server):
     for s in slow:
         assert s.recv(65536).startswith(b"HTTP/1.1 408")
         s.close()
+
+
+def test_a_thousand_slow_connections_from_one_address_hold_up_no_one():
+    """1,000 connections from one address (127.0.0.2) each sending half a
+    request line: past the address's share they are refused at once with 503,
+    and requests from another address are answered within a second meanwhile."""
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if soft < 1500:
+        if hard != resource.RLIM_INFINITY and hard < 1500:
+            pytest.skip(f"1,500 open files needed, the limit is {hard}")
+        resource.setrlimit(resource.RLIMIT_NOFILE, (1500, hard))
+    server = ViewServer(DIMMER)
+    slow = []
+    try:
+        for _ in range(1000):
+            s = socket.socket()
+            s.settimeout(5)
+            s.bind(("127.0.0.2", 0))
+            s.connect(("127.0.0.1", server.port))
+            s.sendall(b"GET /api/sys")
+            slow.append(s)
+        worst = 0.0
+        for _ in range(10):
+            start = time.monotonic()
+            conn = http.client.HTTPConnection("127.0.0.1", server.port, timeout=5)
+            conn.request("GET", "/api/evaluate?row=30,0.9")
+            assert conn.getresponse().status == 200
+            conn.close()
+            worst = max(worst, time.monotonic() - start)
+            time.sleep(0.05)
+        assert worst < 1.0
+        poll = select.poll()  # select() takes no descriptor above 1023
+        for s in slow:
+            poll.register(s, select.POLLIN)
+        answered = {fd for fd, _ in poll.poll(1000)}
+        readable = [s for s in slow if s.fileno() in answered]
+        refused = [s for s in readable if s.recv(64).startswith(b"HTTP/1.1 503")]
+        assert len(refused) == len(readable) >= 1000 - 32
+    finally:
+        for s in slow:
+            s.close()
+        server.stop()
 
 
 # Inputs named like the API's own parameters, with the page's surface request.
