@@ -101,7 +101,7 @@ namespace {
 std::atomic<const char *> liveTemporary{nullptr};
 static_assert(std::atomic<const char *>::is_always_lock_free);
 
-const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT};
 
 // Async-signal-safe: unlink, then the signal's own default action, so that
 // the tool ends as it would have and its parent sees the signal.

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -571,8 +572,9 @@ TEST(CliEval, FailedWritesAreErrorsWithTheirReasonAndKeepTheOldFile) {
     }
 }
 
-// Starts the tool with a pipe as its standard input and the four signals
-// at their defaults, as a shell starts a command in the foreground.
+// Starts the tool with a pipe as its standard input and the five signals
+// at their defaults, as a shell starts a command in the foreground (and no
+// core file for SIGQUIT).
 pid_t startWithPipe(const std::vector<std::string> &args, int &pipeEnd) {
     int ends[2];
     if (pipe(ends) != 0) return -1;
@@ -584,7 +586,9 @@ pid_t startWithPipe(const std::vector<std::string> &args, int &pipeEnd) {
         int devNull = open("/dev/null", O_WRONLY);
         dup2(devNull, STDOUT_FILENO);
         dup2(devNull, STDERR_FILENO);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) std::signal(signal, SIG_DFL);
+        rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -612,7 +616,7 @@ TEST(CliEval, SignalsRemoveTheTemporaryFile) {
         const char *jobs;
     };
     for (SignalCase c : {SignalCase{SIGINT, "1"}, SignalCase{SIGTERM, "1"}, SignalCase{SIGHUP, "1"},
-                         SignalCase{SIGPIPE, "1"}, SignalCase{SIGTERM, "2"}}) {
+                         SignalCase{SIGPIPE, "1"}, SignalCase{SIGQUIT, "1"}, SignalCase{SIGTERM, "2"}}) {
         SCOPED_TRACE(testing::Message() << "signal " << c.signal << ", --jobs " << c.jobs);
         int pipeEnd = -1;
         pid_t pid = startWithPipe({"eval", echoSystemPath(), "-", "-o", out, "--jobs", c.jobs}, pipeEnd);
