@@ -19,11 +19,13 @@ function numberText(v) {
   return Object.is(x, -0) ? "-0" : String(x);
 }
 
-// About six significant digits, for the charts; their full values show on hover.
+// About six significant digits, for the charts and the rules; their full values show on hover.
 function shortText(v) {
   const x = toNumber(v);
   return Number.isFinite(x) && !Object.is(x, -0) ? String(Number(x.toPrecision(6))) : numberText(v);
 }
+
+function counted(n, noun) { return n + " " + noun + (n === 1 ? "" : "s"); }
 
 const COLOURS = ["#0072b2", "#e69f00", "#009e73", "#cc79a7", "#56b4e9", "#d55e00", "#f0e442", "#4d4d4d"];
 
@@ -375,7 +377,7 @@ function render(e, texts) {
     const s = toNumber(rule.firingStrength);
     const row = rows[r];
     row.querySelector(".fill").style.width = (Number.isFinite(s) ? Math.max(0, Math.min(1, s)) * 100 : 0) + "%";
-    row.querySelector(".strength").textContent = numberText(rule.firingStrength);
+    row.querySelector(".strength").textContent = shortText(rule.firingStrength);
     row.querySelector(".strength").title = numberText(rule.firingStrength);
     row.dataset.strength = numberText(rule.firingStrength);
     row.classList.toggle("idle", s === 0);
@@ -595,8 +597,8 @@ function paintSurface(canvas, s, texts) {
 getJson("/api/system").then(s => {
   view.system = s;
   document.getElementById("title").textContent = "fazolt view: " + (s.name || "system");
-  document.getElementById("summary").textContent = s.type + " system, " + s.inputs.length + " inputs, " +
-    s.outputs.length + " outputs, " + s.rules.length + " rules, " + s.defuzzMethod;
+  document.getElementById("summary").textContent = s.type + " system, " + counted(s.inputs.length, "input") + ", " +
+    counted(s.outputs.length, "output") + ", " + counted(s.rules.length, "rule") + ", " + s.defuzzMethod;
   buildInputs();
   buildDiagnostics();
   buildOutputsAndRules();

@@ -62,7 +62,10 @@ def check_against_eval(driver, system, tmp_path, num_inputs, num_outputs):
     for r, rule in enumerate(explanation["rules"]):
         row = driver.find_element(By.ID, f"rule-{r}")
         strength = float(rule["firingStrength"])
-        assert float(row.find_element(By.CLASS_NAME, "strength").text) == strength
+        # Six significant digits shown, the full value on hover.
+        shown_strength = row.find_element(By.CLASS_NAME, "strength")
+        assert float(shown_strength.text) == float(f"{strength:.6g}")
+        assert float(shown_strength.get_attribute("title")) == strength
         fill = row.find_element(By.CLASS_NAME, "fill").size["width"]
         bar = row.find_element(By.CLASS_NAME, "bar").size["width"]
         assert abs(fill - strength * bar) <= 1.0, (r, fill, bar, strength)
