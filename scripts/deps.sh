@@ -11,7 +11,7 @@ packages+=(libcairo2-dev libcpp-httplib-dev libssl-dev libbrotli-dev fonts-dejav
 packages+=(liblua5.4-dev libfuzzylite-dev)  # Lua host functions; the FCL/FLL interop test
 # Installing and packaging: cpack's DEB generator, the manual page, the package check.
 packages+=(make dpkg-dev file help2man lintian)
-packages+=(doxygen)  # the API reference (the docs target and its warnings test)
+packages+=(doxygen libjs-jquery)  # the API reference (the docs target and its warnings test; the package links its jQuery)
 # The Python package (python/): pybind11, numpy, pandas, matplotlib, dask, pytest, pip into a venv,
 # scikit-learn for the transformer, mypy for the type hints.
 packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas python3-matplotlib
