@@ -31,7 +31,7 @@ std::string loweredExtension(const std::string &path) {
     return ext;
 }
 
-// ---- Host functions. Each reads what the module passes (see README,
+// ---- Host functions. Each reads what the module passes (see docs/formats.md,
 // "Host functions of the formats") and raises on anything else.
 
 std::vector<double> doublesOf(const orvane::Value &v, const char *function) {

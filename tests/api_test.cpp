@@ -546,12 +546,12 @@ TEST_F(Api, TypedFunctionsServeEveryRole) {
 }
 
 // One list of identifiers: every one the API, the tool and the Python
-// package spell out is in it, and the README's table lists them all.
-TEST(ErrorIds, OneListCoversTheSourcesAndTheReadme) {
+// package spell out is in it, and the guide's table lists them all.
+TEST(ErrorIds, OneListCoversTheSourcesAndTheGuide) {
     std::set<std::string> listed(std::begin(fazolt::ids::all), std::end(fazolt::ids::all));
     EXPECT_EQ(listed.size(), std::size(fazolt::ids::all)) << "an identifier listed twice";
-    const std::string readme = readFile(FAZOLT_SOURCE_DIR "/README.md");
-    for (const std::string &id : listed) EXPECT_NE(readme.find("`" + id + "`"), std::string::npos) << id;
+    const std::string guide = readFile(FAZOLT_SOURCE_DIR "/docs/errors.md");
+    for (const std::string &id : listed) EXPECT_NE(guide.find("`" + id + "`"), std::string::npos) << id;
     const std::regex literal("\"(fazolt:[A-Za-z]+:[A-Za-z]+)\"");
     for (const char *folder : {"/api", "/cli", "/python/src", "/python/fazolt"}) {
         for (const auto &entry : std::filesystem::directory_iterator(FAZOLT_SOURCE_DIR + std::string(folder))) {

@@ -3,7 +3,7 @@
 /// `fazolt` tool and the Python package report, in one list. A fazolt::Error
 /// carries one of these as its id() (or one of the module's or the host's,
 /// see below); the tool prints it after "error:" and Python's
-/// `FazoltError.id` holds it. The README's table is checked against
+/// `FazoltError.id` holds it. The table of docs/errors.md is checked against
 /// fazolt::ids::all.
 ///
 /// Identifiers of two other kinds pass through unchanged:
