@@ -9,6 +9,8 @@ ctest --test-dir "${FAZOLT_BUILD_DIR:-build}" --output-on-failure -j2
 # charts, the view server's API under load, and its page in headless Chromium
 # (Debian's /usr/bin/python3, which sees python3-selenium and python3-cairo).
 FAZOLT_BUILD_DIR="$(cd "${FAZOLT_BUILD_DIR:-build}" && pwd)" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/views
+# The README's and the guides' commands and code blocks, run; their links, followed.
+FAZOLT_BUILD_DIR="$(cd "${FAZOLT_BUILD_DIR:-build}" && pwd)" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/docs
 scripts/test-install.sh
 # The Python package, after the C++ tests (Debian's interpreter and pytest).
 /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
