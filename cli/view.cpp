@@ -421,6 +421,12 @@ private:
             writeClosingAnswer(stream, 503, "Service Unavailable",
                                errorJson("connection", "more than " + std::to_string(kMaxConnectionsPerAddress) +
                                                            " connections from " + address));
+            // What the client sent already is dropped, so that closing does
+            // not reset the connection under the answer; nothing is waited for.
+            char sink[4096];
+            size_t dropped = 0;
+            for (ssize_t n; dropped < kMaxDrainBytes && (n = recv(sock, sink, sizeof(sink), MSG_DONTWAIT)) > 0;)
+                dropped += static_cast<size_t>(n);
             shutdown(sock, SHUT_RDWR);
             close(sock);
             return true;

@@ -115,9 +115,9 @@ def test_slow_clients_do_not_hold_up_others(view_server):
 
 
 def test_a_thousand_slow_connections_from_one_address_hold_up_no_one():
-    """1,000 connections from one address (127.0.0.2) each sending half a
-    request line: past the address's share they are refused at once with 503,
-    and requests from another address are answered within a second meanwhile."""
+    """1,000 connections from one address (127.0.0.2) that send nothing: past
+    the address's share of 32 they are refused at once with 503, and requests
+    from another address are answered within a second meanwhile."""
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     if soft < 1500:
         if hard != resource.RLIM_INFINITY and hard < 1500:
@@ -131,7 +131,6 @@ def test_a_thousand_slow_connections_from_one_address_hold_up_no_one():
             s.settimeout(5)
             s.bind(("127.0.0.2", 0))
             s.connect(("127.0.0.1", server.port))
-            s.sendall(b"GET /api/sys")
             slow.append(s)
         worst = 0.0
         for _ in range(10):
@@ -147,9 +146,8 @@ def test_a_thousand_slow_connections_from_one_address_hold_up_no_one():
         for s in slow:
             poll.register(s, select.POLLIN)
         answered = {fd for fd, _ in poll.poll(1000)}
-        readable = [s for s in slow if s.fileno() in answered]
-        refused = [s for s in readable if s.recv(64).startswith(b"HTTP/1.1 503")]
-        assert len(refused) == len(readable) >= 1000 - 32
+        refused = [s for s in slow if s.fileno() in answered and s.recv(64).startswith(b"HTTP/1.1 503")]
+        assert len(refused) == 1000 - 32
     finally:
         for s in slow:
             s.close()
