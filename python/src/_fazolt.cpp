@@ -403,7 +403,7 @@ public:
         const fazolt::RowStatus status =
             rowEvaluator_->evaluate(rowValues_, {out.mutable_data(), rowEvaluator_->numOutputs()});
         if (!status.ok()) return py::none();
-        return std::move(out);
+        return out;
     }
 
     static std::unique_ptr<NativeSystem> load(const std::function<fazolt::System()> &make) {
