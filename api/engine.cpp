@@ -3,6 +3,7 @@
 #include "error_boundary.h"
 #include "function_uses.h"
 #include "languages.h"
+#include "prepared_record.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -160,6 +161,7 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) t
     System s;
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
     s.record_ = orvane::deepCopy(record);
+    s.prepared_ = preparedRecordOf(s.module_, s.record_);
     s.numInputs_ = countField(s.record_, "numInputs");
     s.numOutputs_ = countField(s.record_, "numOutputs");
     s.functionUses_ = functionUsesOf(s.record_, {}, {}, {}, {});

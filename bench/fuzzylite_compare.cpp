@@ -3,6 +3,14 @@
 // bench` times it), fuzzylite row by row (setValue, process, getValue).
 //
 //   bench_fuzzylite SYSTEM.json INPUTS.csv [REPS] [FUZZYLITE_REPS]
+//   bench_fuzzylite SYSTEM.json INPUTS.csv REPS --one-row
+//
+// With --one-row both engines are called one row per call, as a control
+// loop calls them: ours through fazolt::Evaluator, fuzzylite through
+// setValue, process, getValue; every call is timed alone (less the cost of
+// reading the clock) and its heap allocations counted. The line then gives
+// the median and 99th percentile per call of each and the allocations per
+// call.
 //
 // Prints one line: wall and CPU ns per row of each engine (medians), their
 // ratios, and the agreement of the outputs. fuzzylite integrates a Mamdani
@@ -13,6 +21,7 @@
 //
 // Sections: translation of our system record to fl::Engine, timing of both
 // engines, comparison of outputs, main.
+#include "bench/allocation_counter.h"
 #include "bench/bench_inputs.h"
 
 #include <fazolt/fazolt.h>
@@ -295,6 +304,85 @@ std::vector<double> timeFuzzylite(fl::Engine &engine, const InputRows &rows, int
     return results;
 }
 
+// ---- One row per call.
+
+struct PerCall {
+    std::vector<double> ns;  // every counted call
+    int64_t numAllocations = 0;
+    std::vector<double> outputs;  // the last repetition's, column-major
+};
+
+// Reading the clock twice, as each timed call does: the median of 10,001
+// empty intervals.
+double clockOverheadNs() {
+    std::vector<double> empty(10001);
+    for (double &ns : empty) {
+        auto start = std::chrono::steady_clock::now();
+        auto stop = std::chrono::steady_clock::now();
+        ns = std::chrono::duration<double, std::nano>(stop - start).count();
+    }
+    return median(empty);
+}
+
+// callRow(r, outputs) evaluates row r into the row's outputs; rep 0 warms up.
+template <typename CallRow>
+PerCall timePerCall(const InputRows &rows, size_t numOutputs, int reps, CallRow &&callRow) {
+    PerCall result;
+    result.outputs.assign(static_cast<size_t>(rows.numRows) * numOutputs, 0.0);
+    result.ns.reserve(static_cast<size_t>(rows.numRows) * static_cast<size_t>(reps));
+    std::vector<double> out(numOutputs);
+    const double overhead = clockOverheadNs();
+    for (int rep = 0; rep <= reps; ++rep) {
+        for (int64_t r = 0; r < rows.numRows; ++r) {
+#if FAZOLT_COUNTS_ALLOCATIONS
+            allocation_counter::arm();
+#endif
+            auto start = std::chrono::steady_clock::now();
+            callRow(r, out.data());
+            auto stop = std::chrono::steady_clock::now();
+#if FAZOLT_COUNTS_ALLOCATIONS
+            const int64_t n = allocation_counter::disarm();
+            if (rep > 0) result.numAllocations += n;
+#endif
+            if (rep > 0) result.ns.push_back(std::chrono::duration<double, std::nano>(stop - start).count() - overhead);
+            for (size_t o = 0; o < numOutputs; ++o)
+                result.outputs[static_cast<size_t>(r) + o * static_cast<size_t>(rows.numRows)] = out[o];
+        }
+    }
+    std::sort(result.ns.begin(), result.ns.end());
+    return result;
+}
+
+double percentile99(const std::vector<double> &sorted) {
+    return sorted[std::min(sorted.size() - 1, sorted.size() * 99 / 100)];
+}
+
+PerCall oursPerCall(const fazolt::System &system, const InputRows &rows, int reps) {
+    fazolt::Evaluator evaluator(system);
+    const size_t numInputs = evaluator.numInputs();
+    // Row-major, as a controller holds its readings.
+    std::vector<double> rowMajor(static_cast<size_t>(rows.numRows) * numInputs);
+    for (int64_t r = 0; r < rows.numRows; ++r)
+        for (size_t i = 0; i < numInputs; ++i)
+            rowMajor[static_cast<size_t>(r) * numInputs + i] =
+                rows.columnMajor[static_cast<size_t>(r + static_cast<int64_t>(i) * rows.numRows)];
+    const size_t numOutputs = evaluator.numOutputs();
+    return timePerCall(rows, numOutputs, reps, [&](int64_t r, double *out) {
+        (void)evaluator.evaluate({rowMajor.data() + static_cast<size_t>(r) * numInputs, numInputs}, {out, numOutputs});
+    });
+}
+
+PerCall fuzzylitePerCall(fl::Engine &engine, const InputRows &rows, int reps) {
+    std::vector<fl::InputVariable *> inputs = engine.inputVariables();
+    std::vector<fl::OutputVariable *> outputs = engine.outputVariables();
+    return timePerCall(rows, outputs.size(), reps, [&](int64_t r, double *out) {
+        for (size_t i = 0; i < inputs.size(); ++i)
+            inputs[i]->setValue(rows.columnMajor[static_cast<size_t>(r + static_cast<int64_t>(i) * rows.numRows)]);
+        engine.process();
+        for (size_t o = 0; o < outputs.size(); ++o) out[o] = outputs[o]->getValue();
+    });
+}
+
 // ---- Agreement.
 
 // Distance in representable doubles; NaN against NaN is 0, NaN against a
@@ -310,15 +398,35 @@ uint64_t ulpDistance(double a, double b) {
                  : static_cast<uint64_t>(y) - static_cast<uint64_t>(x);
 }
 
+// Ends the line: how far fuzzylite's outputs are from ours.
+void printAgreement(const std::vector<double> &ours, const std::vector<double> &theirs, bool isMamdani) {
+    uint64_t maxUlps = 0;
+    double maxAbs = 0.0;
+    int64_t numOverOneUlp = 0;
+    for (size_t k = 0; k < ours.size(); ++k) {
+        uint64_t d = ulpDistance(ours[k], theirs[k]);
+        maxUlps = std::max(maxUlps, d);
+        numOverOneUlp += d > 1 ? 1 : 0;
+        if (!std::isnan(ours[k]) && !std::isnan(theirs[k])) maxAbs = std::max(maxAbs, std::fabs(ours[k] - theirs[k]));
+    }
+    if (isMamdani) {
+        std::printf(" max_abs_diff=%.3g (different integration points)\n", maxAbs);
+    } else {
+        std::printf(" max_ulps=%llu values_over_1_ulp=%lld\n", static_cast<unsigned long long>(maxUlps),
+                    static_cast<long long>(numOverOneUlp));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: bench_fuzzylite SYSTEM.json INPUTS.csv [REPS] [FUZZYLITE_REPS]\n");
+        std::fprintf(stderr, "usage: bench_fuzzylite SYSTEM.json INPUTS.csv [REPS] [FUZZYLITE_REPS | --one-row]\n");
         return 2;
     }
     int reps = argc > 3 ? std::atoi(argv[3]) : 10;
-    int flReps = argc > 4 ? std::atoi(argv[4]) : 3;
+    const bool isOneRow = argc > 4 && std::string(argv[4]) == "--one-row";
+    int flReps = argc > 4 && !isOneRow ? std::atoi(argv[4]) : 3;
     if (reps < 1 || flReps < 1) {
         std::fprintf(stderr, "bench_fuzzylite: REPS and FUZZYLITE_REPS must be positive\n");
         return 2;
@@ -333,32 +441,33 @@ int main(int argc, char **argv) {
         std::unique_ptr<fl::Engine> engine = translate(system);
         bool isMamdani = textField(system.record(), "type") == "mamdani";
 
+        if (isOneRow) {
+            const PerCall ours = oursPerCall(system, rows, reps);
+            const PerCall theirs = fuzzylitePerCall(*engine, rows, reps);
+            const auto numCalls = static_cast<double>(ours.ns.size());
+            const double oursMedian = median(ours.ns);
+            const double theirMedian = median(theirs.ns);
+            std::printf(
+                "system=%s type=%s calls=%.0f ours_median_ns=%.1f ours_p99_ns=%.1f fuzzylite_median_ns=%.1f"
+                " fuzzylite_p99_ns=%.1f ratio=%.1f ours_allocs_per_call=%.3g fuzzylite_allocs_per_call=%.3g",
+                system.name().c_str(), isMamdani ? "mamdani" : "sugeno", numCalls, oursMedian, percentile99(ours.ns),
+                theirMedian, percentile99(theirs.ns), theirMedian / oursMedian,
+                static_cast<double>(ours.numAllocations) / numCalls,
+                static_cast<double>(theirs.numAllocations) / numCalls);
+            printAgreement(ours.outputs, theirs.outputs, isMamdani);
+            return 0;
+        }
         Times oursTimes, flTimes;
         std::vector<double> ours = timeOurs(system, rows, reps, oursTimes);
         std::vector<double> theirs = timeFuzzylite(*engine, rows, flReps, flTimes);
 
-        uint64_t maxUlps = 0;
-        double maxAbs = 0.0;
-        int64_t numOverOneUlp = 0;
-        for (size_t k = 0; k < ours.size(); ++k) {
-            uint64_t d = ulpDistance(ours[k], theirs[k]);
-            maxUlps = std::max(maxUlps, d);
-            numOverOneUlp += d > 1 ? 1 : 0;
-            if (!std::isnan(ours[k]) && !std::isnan(theirs[k]))
-                maxAbs = std::max(maxAbs, std::fabs(ours[k] - theirs[k]));
-        }
         std::printf(
             "system=%s type=%s rows=%lld ours_ns_row=%.1f fuzzylite_ns_row=%.1f ratio=%.2f"
             " ours_cpu_ns_row=%.1f fuzzylite_cpu_ns_row=%.1f cpu_ratio=%.2f",
             system.name().c_str(), isMamdani ? "mamdani" : "sugeno", static_cast<long long>(rows.numRows),
             oursTimes.wallNsPerRow, flTimes.wallNsPerRow, flTimes.wallNsPerRow / oursTimes.wallNsPerRow,
             oursTimes.cpuNsPerRow, flTimes.cpuNsPerRow, flTimes.cpuNsPerRow / oursTimes.cpuNsPerRow);
-        if (isMamdani) {
-            std::printf(" max_abs_diff=%.3g (different integration points)\n", maxAbs);
-        } else {
-            std::printf(" max_ulps=%llu values_over_1_ulp=%lld\n", static_cast<unsigned long long>(maxUlps),
-                        static_cast<long long>(numOverOneUlp));
-        }
+        printAgreement(ours, theirs, isMamdani);
     } catch (const orvane::HostError &e) {
         std::fprintf(stderr, "bench_fuzzylite: %s: %s\n", e.identifier().c_str(), e.message().c_str());
         return 1;

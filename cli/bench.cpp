@@ -1,7 +1,9 @@
 // fazolt bench: the time of one module call over every row of a CSV file,
 // repeated. The inputs are parsed once; each repetition is the call alone.
+// With --one-row, also the time of each row evaluated alone through a
+// fazolt::Evaluator, as a control loop calls it.
 //
-// Sections: options, timing and checksum, the command.
+// Sections: options, timing and checksum, one row per call, the command.
 #include "cli/commands.h"
 #include "cli/csv.h"
 
@@ -28,16 +30,15 @@ struct BenchOptions {
     std::string modulePath;
     int64_t numReps = 10;
     unsigned threads = 1;
+    bool isOneRow = false;
 };
 
 // ---- Timing and checksum.
 
 // FNV-1a over the bytes of result 1 in column-major order, so that two
 // repetitions agree only when every output has the same bits.
-uint64_t checksumOf(const orvane::Value &outputs) {
+uint64_t checksumOf(const double *values, int64_t n) {
     uint64_t hash = 0xcbf29ce484222325ull;
-    const auto *values = static_cast<const double *>(outputs.data());
-    int64_t n = outputs.numel();
     for (int64_t k = 0; k < n; ++k) {
         auto bits = std::bit_cast<uint64_t>(values[k]);
         for (int byte = 0; byte < 8; ++byte) {
@@ -60,6 +61,75 @@ double medianOf(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     size_t n = values.size();
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+void printNondeterministic(int64_t rep, uint64_t sum, uint64_t earlier) {
+    char message[128];
+    std::snprintf(message, sizeof message,
+                  "repetition %" PRId64 " gave checksum 0x%016" PRIx64 ", earlier ones 0x%016" PRIx64, rep, sum,
+                  earlier);
+    printError(cliError::kBenchNondeterministic, message);
+}
+
+// ---- One row per call.
+
+// The time of one call, less what reading the clock twice costs (the median
+// of an empty interval), so that a call of a few tens of nanoseconds is not
+// mostly clock.
+struct CallTimer {
+    double overheadNs = 0.0;
+    CallTimer() {
+        std::vector<double> empty(10001);
+        for (double &ns : empty) ns = interval([] {});
+        overheadNs = medianOf(std::move(empty));
+    }
+    template <typename Call>
+    static double interval(Call &&call) {
+        auto start = std::chrono::steady_clock::now();
+        call();
+        auto stop = std::chrono::steady_clock::now();
+        return std::chrono::duration<double, std::nano>(stop - start).count();
+    }
+};
+
+// Every row through one Evaluator, each call timed; the outputs must have
+// the batch's bits (checksum). Prints the median and the 99th percentile.
+int runOneRowPerCall(const fazolt::System &system, const orvane::Value &inputs, int64_t numReps,
+                     uint64_t batchChecksum) {
+    fazolt::Evaluator evaluator(system);
+    const auto numRows = static_cast<size_t>(inputs.dims()[0]);
+    const size_t numInputs = evaluator.numInputs();
+    const size_t numOutputs = evaluator.numOutputs();
+    // Row-major, as a control loop holds its readings.
+    std::vector<double> rows(numRows * numInputs);
+    const double *columns = inputs.pr();
+    for (size_t r = 0; r < numRows; ++r)
+        for (size_t i = 0; i < numInputs; ++i) rows[r * numInputs + i] = columns[r + i * numRows];
+    std::vector<double> outputs(numRows * numOutputs);  // column-major, as the batch's
+    std::vector<double> out(numOutputs);
+    std::vector<double> ns;
+    ns.reserve(numRows * static_cast<size_t>(numReps));
+    const CallTimer timer;
+    for (int64_t rep = 0; rep <= numReps; ++rep) {  // rep 0 warms up and is not counted
+        for (size_t r = 0; r < numRows; ++r) {
+            const std::span<const double> row(rows.data() + r * numInputs, numInputs);
+            const double t = CallTimer::interval([&] { (void)evaluator.evaluate(row, out); });
+            if (rep > 0) ns.push_back(t - timer.overheadNs);
+            for (size_t o = 0; o < numOutputs; ++o) outputs[r + o * numRows] = out[o];
+        }
+        const uint64_t sum = checksumOf(outputs.data(), static_cast<int64_t>(outputs.size()));
+        if (sum != batchChecksum) {
+            printNondeterministic(rep, sum, batchChecksum);
+            return EXIT_EVALUATION_ERROR;
+        }
+    }
+    std::sort(ns.begin(), ns.end());
+    const double median = medianOf(ns);
+    const double p99 = ns[std::min(ns.size() - 1, ns.size() * 99 / 100)];
+    char line[128];
+    std::snprintf(line, sizeof line, "one row per call: median %.0f ns, p99 %.0f ns\n", median, p99);
+    std::cout << line;
+    return 0;
 }
 
 // ---- The command.
@@ -124,13 +194,10 @@ int runBench(const BenchOptions &options) {
             printError(*outcome.error);
             return EXIT_EVALUATION_ERROR;
         }
-        uint64_t sum = checksumOf(outcome.results.at(0));
+        const orvane::Value &result = outcome.results.at(0);
+        uint64_t sum = checksumOf(static_cast<const double *>(result.data()), result.numel());
         if (checksum && *checksum != sum) {
-            char message[128];
-            std::snprintf(message, sizeof message,
-                          "repetition %" PRId64 " gave checksum 0x%016" PRIx64 ", earlier ones 0x%016" PRIx64, rep, sum,
-                          *checksum);
-            printError(cliError::kBenchNondeterministic, message);
+            printNondeterministic(rep, sum, *checksum);
             return EXIT_EVALUATION_ERROR;
         }
         checksum = sum;
@@ -153,7 +220,13 @@ int runBench(const BenchOptions &options) {
                   medianOf(cpuNsPerRow), *checksum);
     // Through std::cout, whose failure main reports.
     std::cout << "system=" << (system.name().empty() ? "-" : system.name()) << numbers;
-    return 0;
+    if (!options.isOneRow) return 0;
+    try {
+        return runOneRowPerCall(system, inputs, options.numReps, *checksum);
+    } catch (const orvane::HostError &e) {
+        printError(e);
+        return EXIT_EVALUATION_ERROR;
+    }
 }
 
 }  // namespace
@@ -173,6 +246,10 @@ void addBenchCommand(CLI::App &app, int &status) {
         "--threads N splits the rows across N threads of this process (0: one per core), as\n"
         "fazolt::System::evaluate does with DiagnosticModes::threads; the checksum is that of\n"
         "one thread. The CPU time then adds up the threads' time.\n\n"
+        "--one-row then evaluates the rows again one per call through a fazolt::Evaluator\n"
+        "(the C++ API's prepared evaluator), REPS times after a warm-up pass, timing each call\n"
+        "less the cost of reading the clock, checks that the outputs have the batch's bits, and\n"
+        "ends with the line `one row per call: median N ns, p99 N ns`.\n\n"
         "Examples:\n"
         "  fazolt bench examples/dimmer/dimmer.json examples/dimmer/inputs.csv\n"
         "  fazolt bench fan.json build/bench-inputs/fan.csv --reps 20 --threads 2\n"
@@ -190,6 +267,7 @@ void addBenchCommand(CLI::App &app, int &status) {
     bench->add_option("--threads", options->threads, "Threads the rows are split across (default 1; 0: one per core)")
         ->check(CLI::Range(0u, 4096u))
         ->type_name("N");
+    bench->add_flag("--one-row", options->isOneRow, "Also time each row evaluated alone (prepared evaluator)");
     bench->add_option("--module", options->modulePath, "Module to load (default: the one beside the fazolt libraries)");
     addFunctionsOption(bench);
     bench->callback([options, &status]() { status = runBench(*options); });

@@ -1,12 +1,14 @@
 // The evaluation entry.
 //
 // Sections: the call plan and working storage, per-row pipeline (runFIS),
-// setup once per call (prepareCall), the row loop, the exported C entry.
+// setup once per call (prepareCall), the row loop, the exported C entry, one
+// row per call (RowEvaluator).
 #include "codegen/fazolt.h"
 
 #include "codegen/applyMamdani.h"
 #include "codegen/applyOperators.h"
 #include "codegen/applySugeno.h"
+#include "codegen/evaluateCommonMembershipFcn.h"
 #include "codegen/defuzzMethod.h"
 #include "codegen/fuzzifyInputs.h"
 #include "codegen/lanes/rowLanes.h"
@@ -221,8 +223,9 @@ void runSugenoRow(zorbTLS *tls, bool isLastRow, double totalFiringStrength, cons
     }
 }
 
-// One input row through the pipeline; row s (0-based) of crispOutputs.
-void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const SystemRecord *fis,
+// One input row through the pipeline; row s (0-based) of crispOutputs. Only
+// a last row fills results 2 to 6.
+void runFIS(zorbTLS *tls, int32_t s, bool isLastRow, const DynArray<double> *inputs, const SystemRecord *fis,
             const DiagnosticsOptions *diag, const CallPlan *plan, WorkingStorage *w, const FazoltResults *results) {
     const int32_t numRows = inputs->size[0];
     const int32_t numCols = inputs->size[1];
@@ -230,7 +233,6 @@ void runFIS(zorbTLS *tls, int32_t s, const DynArray<double> *inputs, const Syste
         w->inputRow->data[j] = inputs->data[s + static_cast<int64_t>(j) * numRows];
     }
     createInputMFCache(tls, w->inputRow, fis, diag, w->inputMFs, &w->membership, w->inputMFCache);
-    const bool isLastRow = s == numRows - 1;
     RuleFiring firing;
     if (plan->hasBuiltInConnectives) {
         // Only the last row's rule values are kept.
@@ -316,14 +318,11 @@ void prepareCall(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
     }
 }
 
-}  // namespace
-
-void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis, const DiagnosticsOptions *diag,
-                 const FazoltResults *results) {
-    zorbHeapReferenceStackEnterFcn(tls);
-    WorkingStorage w;
-    initWorkingStorage(tls, &w);
-
+// Sizes the results and builds what every row reads: the output sets'
+// cache, the plan, the working arrays.
+void prepareEvaluation(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis,
+                       const DiagnosticsOptions *diag, const FazoltResults *results, CallPlan *plan,
+                       WorkingStorage *w) {
     resize2D(results->crispOutputs, inputs->size[0], fis->numOutputs);
     resize2D(results->ruleInputValues, fis->numRules, fis->numInputs);
     resize2D(results->ruleOutputs, fis->orrSize[0], fis->orrSize[1]);
@@ -331,23 +330,33 @@ void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecor
 
     const bool isMamdani = nameIs(fis->type, "mamdani");
     if (isMamdani) {
-        createMamdaniOutputMFCache(tls, fis, w.outputMFCache);
+        createMamdaniOutputMFCache(tls, fis, w->outputMFCache);
         resize2D(results->ruleOutputLevels, 1, 1);
         results->ruleOutputLevels->data[0] = 0.0;
     } else {
-        resize2D(w.outputMFCache, 1, 1);
-        w.outputMFCache->data[0] = 0.0;
+        resize2D(w->outputMFCache, 1, 1);
+        w->outputMFCache->data[0] = 0.0;
         resize2D(results->ruleOutputLevels, fis->orrSize[0], fis->orrSize[1]);
     }
     resize1D(results->firingStrengths, fis->numRules);
+    prepareCall(tls, inputs, fis, diag, plan, w);
+}
 
+}  // namespace
+
+void evaluateFis(zorbTLS *tls, const DynArray<double> *inputs, const SystemRecord *fis, const DiagnosticsOptions *diag,
+                 const FazoltResults *results) {
+    zorbHeapReferenceStackEnterFcn(tls);
+    WorkingStorage w;
+    initWorkingStorage(tls, &w);
     CallPlan plan;
-    prepareCall(tls, inputs, fis, diag, &plan, &w);
+    prepareEvaluation(tls, inputs, fis, diag, results, &plan, &w);
     planLanes(inputs, fis, diag, &plan, &w);
 
-    for (int32_t s = 0; s < inputs->size[0]; ++s) {
-        s += runRowsInLanes(&w.lanes, s, inputs->size[0] - 1, results->crispOutputs->data);
-        runFIS(tls, s, inputs, fis, diag, &plan, &w, results);
+    const int32_t lastRow = inputs->size[0] - 1;
+    for (int32_t s = 0; s <= lastRow; ++s) {
+        s += runRowsInLanes(&w.lanes, s, lastRow, results->crispOutputs->data);
+        runFIS(tls, s, s == lastRow, inputs, fis, diag, &plan, &w, results);
     }
     if (w.deferredRow >= 0) {  // no row came to pair with it
         centroidsOnSupport(w.mamdani.outputSets->data, fis->numSamples, w.mamdani.setBounds->data,
@@ -368,3 +377,107 @@ extern "C" FAZOLT_EXPORT void fazolt(const DynArray<double> *inputs, const Syste
                              aggregatedOutputs, firingStrengths, ruleOutputLevels};
     evaluateFis(fazoltTLS, inputs, fis, diag, &results);
 }
+
+// ---- One row per call: the setup of evaluateFis done once, then every row
+// on the working storage it sized. Rows go the way the batch takes rows
+// before its last (the last one's way when results 2 to 6 are wanted), so
+// each output has the batch's bits.
+
+struct RowEvaluator {
+    const SystemRecord *fis;  // not owned; outlives the evaluator
+    DiagnosticsOptions diag;  // records into seen, never calls the host
+    DiagnosticsSeen seen;
+    CallPlan plan;
+    WorkingStorage w;
+    DynArray<double> *row;  // 1 x numInputs: the row being evaluated
+    DynArray<double> *results[6];
+    bool callsHost;
+};
+
+namespace {
+
+void releaseRowEvaluatorAt(void *ownerAddress) {
+    RowEvaluator **e = static_cast<RowEvaluator **>(ownerAddress);
+    zorbFreeQib(nullptr, *e);
+    *e = nullptr;
+}
+
+bool isInputMembershipBuiltIn(const DynArray<ExtractedVarMF> *inputMFs) {
+    for (int32_t i = 0; i < numel(inputMFs); ++i) {
+        const DynArray<ExtractedMF> *mfs = inputMFs->data[i];
+        for (int32_t j = 0; j < numel(mfs); ++j)
+            if (selectMembershipKind(mfs->data[j].type) == MembershipKind::Host) return false;
+    }
+    return true;
+}
+
+// Whether a row may call the host: a host method or membership function, or
+// a method that works on arrays of its own (wtaver on a Mamdani set). Such
+// rows need a call context; the others touch nothing but the evaluator.
+bool rowCallsHost(const SystemRecord *fis, const CallPlan *plan, const WorkingStorage *w) {
+    if (!plan->hasBuiltInConnectives || plan->method == DefuzzMethod::Custom || !isInputMembershipBuiltIn(w->inputMFs))
+        return true;
+    if (!plan->isMamdani) return false;
+    const bool isBuiltInImplication = nameIs(fis->impMethod, "min") || nameIs(fis->impMethod, "prod");
+    const bool isBuiltInAggregation =
+        nameIs(fis->aggMethod, "max") || nameIs(fis->aggMethod, "probor") || nameIs(fis->aggMethod, "sum");
+    return plan->method == DefuzzMethod::Wtaver || !isBuiltInImplication || !isBuiltInAggregation;
+}
+
+void runOneRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *outputs, bool keepsIntermediates) {
+    const int32_t numInputs = e->fis->numInputs;
+    for (int32_t i = 0; i < numInputs; ++i) e->row->data[i] = row[i];
+    e->seen = DiagnosticsSeen{0, 0, 0};
+    const FazoltResults results = {e->results[0], e->results[1], e->results[2],
+                                   e->results[3], e->results[4], e->results[5]};
+    runFIS(tls, 0, keepsIntermediates, e->row, e->fis, &e->diag, &e->plan, &e->w, &results);
+    for (int32_t o = 0; o < e->fis->numOutputs; ++o) outputs[o] = e->results[0]->data[o];
+}
+
+}  // namespace
+
+RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
+    zorbHeapReferenceStackEnterFcn(tls);
+    RowEvaluator *e = nullptr;
+    zorbPushHeapReferenceStack(tls, &e, &releaseRowEvaluatorAt);
+    e = static_cast<RowEvaluator *>(zorbCallocQib(1, sizeof(RowEvaluator)));
+    e->fis = fis;
+    e->diag = DiagnosticsOptions{0, nullptr, nullptr, 0, 0, 0, &e->seen};
+    initWorkingStorage(tls, &e->w);
+    initRegisteredArray(tls, &e->row, 2);
+    for (int32_t k = 0; k < 6; ++k) initRegisteredArray(tls, &e->results[k], k == 4 ? 1 : 2);
+    resize2D(e->row, 1, fis->numInputs);
+    const FazoltResults results = {e->results[0], e->results[1], e->results[2],
+                                   e->results[3], e->results[4], e->results[5]};
+    prepareEvaluation(tls, e->row, fis, &e->diag, &results, &e->plan, &e->w);
+    e->plan.defersCentroids = false;  // every row's outputs come with it
+    e->callsHost = rowCallsHost(fis, &e->plan, &e->w);
+    if (!e->callsHost) {
+        // A row of built-in functions raises only what every row would (a
+        // membership function with too few parameters): found here, once,
+        // so that rows never raise.
+        for (int32_t i = 0; i < fis->numInputs; ++i) e->row->data[i] = 0.0;
+        for (int32_t pass = 0; pass < 2; ++pass)  // without, then with results 2 to 6
+            runFIS(tls, 0, pass == 1, e->row, fis, &e->diag, &e->plan, &e->w, &results);
+    }
+    zorbHeapReferenceStackLeaveFcn(tls);
+    return e;
+}
+
+void releaseRowEvaluator(RowEvaluator *e) {
+    if (e == nullptr) return;
+    for (int32_t k = 5; k >= 0; --k) releaseArray(&e->results[k]);
+    releaseArray(&e->row);
+    releaseWorkingStorage(&e->w);
+    zorbFreeQib(nullptr, e);
+}
+
+bool rowEvaluatorCallsHost(const RowEvaluator *e) { return e->callsHost; }
+
+void evaluateRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *outputs, bool keepsIntermediates,
+                 DiagnosticsSeen *seen) {
+    runOneRow(tls, e, row, outputs, keepsIntermediates);
+    *seen = e->seen;
+}
+
+const DynArray<double> *rowIntermediate(const RowEvaluator *e, int32_t k) { return e->results[k]; }

@@ -235,12 +235,21 @@ zorbArray *exportResult(DynArray<double> *result) {
 
 }  // namespace
 
+void importCheckedSystem(zorbTLS *tls, const zorbArray *record, SystemRecord *fis) {
+    importSystemRecord(tls, record, fis);
+    // As the entry checks it for rows of numInputs values: the row's values
+    // themselves are not looked at.
+    int32_t extents[2] = {1, fis->numInputs};
+    const DynArray<double> rows = {nullptr, extents, 0, 2, false};
+    validateSystem(tls, &rows, fis);
+}
+
 void marshalAndEvaluate(zorbTLS *tls, const zorbArray *const *arguments, int32_t numResults, zorbArray **resultSlots) {
     zorbHeapReferenceStackEnterFcn(tls);
 
     DynArray<double> *inputs;
     SystemRecord fis;
-    DiagnosticsOptions diag = {0, nullptr, nullptr, 0, 0, 0};
+    DiagnosticsOptions diag = {0, nullptr, nullptr, 0, 0, 0, nullptr};
     DynArray<double> *results[6];
     initRegisteredArray(tls, &inputs, 2);
     initSystemRecord(tls, &fis);

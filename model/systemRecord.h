@@ -33,6 +33,15 @@ struct SystemRecord {
     int32_t aggSize[2];
 };
 
+// What one row's diagnostics found, for a caller that takes them as flags
+// instead of host warnings: the first input or output of each (1-based), 0
+// for none.
+struct DiagnosticsSeen {
+    int32_t outOfRangeInput;
+    int32_t noRuleFiredOutput;
+    int32_t emptySetOutput;
+};
+
 struct DiagnosticsOptions {
     uint8_t DraxilDiagnostic;
     DynArray<uint8_t> *Model;
@@ -40,6 +49,9 @@ struct DiagnosticsOptions {
     uint8_t OutOfRangeInputValue;
     uint8_t NoRuleFired;
     uint8_t EmptyOutputFuzzySet;
+    // Not a host field. When set, every diagnostic is recorded here and none
+    // calls the host, whatever the modes say.
+    DiagnosticsSeen *seen;
 };
 
 // Diagnostic modes.

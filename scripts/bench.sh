@@ -70,6 +70,17 @@ for s in fan big_mamdani sugeno_linear; do
   echo "eval system=$s median_ms=${evalMs[$s]}" | tee -a "$results" >&2
 done
 
+# One row per call, as a control loop calls: ours through fazolt::Evaluator,
+# fuzzylite through process(), each call timed alone, pinned to one core.
+core="${BENCH_CORE:-1}"
+declare -A oneRow
+for s in pd_mamdani pd_sugeno; do
+  echo "== $s, one row per call (core $core)" >&2
+  line=$(taskset -c "$core" "$dir/bench_fuzzylite" "$systems/$s.json" "$inputs/$s.csv" "$reps" --one-row)
+  echo "$line" | tee -a "$results" >&2
+  oneRow[$s]="$line"
+done
+
 if [ "${BENCH_STAGES:-1}" != 0 ]; then
   echo "== stage micro-benchmarks" >&2
   FAZOLT_BENCH_SYSTEMS="$systems" "$dir/bench_stages" --benchmark_min_time=0.2 | tee -a "$results" >&2
@@ -88,4 +99,17 @@ for s in fan big_mamdani sugeno_linear; do
   e2e=$(awk -v e="${evalMs[$s]}" -v t="$budget" 'BEGIN { printf "%.2f", e / t }')
   echo "| $s | ${benchNs[$s]} / ${benchCpu[$s]} | ${ours2Ns[$s]} / ${ours2Cpu[$s]} | ${flNs[$s]} / ${flCpu[$s]} |" \
        "${ratio[$s]} | ${cpuRatio[$s]} (>= ${targets[$s]}) | ${agree[$s]} | ${csvMs[$s]} | ${evalMs[$s]} | $e2e |"
+done
+echo
+echo "One row per call, pinned to core $core: ns per call, median / p99; ratio = fuzzylite / ours at the median."
+echo
+echo "| system | ours ns | fuzzylite ns | ratio (target) | ours allocations / call | fuzzylite allocations / call |"
+echo "| --- | ---: | ---: | ---: | ---: | ---: |"
+declare -A oneRowTargets=([pd_mamdani]="12, median <= 300 ns" [pd_sugeno]="10, median <= 50 ns")
+for s in pd_mamdani pd_sugeno; do
+  l="${oneRow[$s]}"
+  echo "| $s | $(echo "$l" | field ours_median_ns) / $(echo "$l" | field ours_p99_ns) |" \
+       "$(echo "$l" | field fuzzylite_median_ns) / $(echo "$l" | field fuzzylite_p99_ns) |" \
+       "$(echo "$l" | field ratio) (>= ${oneRowTargets[$s]}) | $(echo "$l" | field ours_allocs_per_call) |" \
+       "$(echo "$l" | field fuzzylite_allocs_per_call) |"
 done

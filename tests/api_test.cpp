@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -262,6 +263,34 @@ TEST_F(Api, ConcurrentEvaluationsMatchSequential) {
     registering.join();
     EXPECT_EQ(mismatches.load(), 0);
     EXPECT_EQ(blocksLeft.load(), 0);
+}
+
+// Evaluators of one system, one per thread and made on those threads from
+// the same System (the record prepared once, by whichever comes first), give
+// each row the batch's bits; so does a system with custom functions, whose
+// rows go through host calls.
+TEST_F(Api, EvaluatorsOnSeveralThreadsMatchTheBatch) {
+    const fazolt::Matrix inputs = dimmerInputs(500);
+    fazolt::System plain = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "min")"), module_);
+    fazolt::System custom =
+        fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppProduct", "orMethod": "cppProbor")"), module_);
+    std::atomic<int> mismatches{0};
+    auto work = [&](const fazolt::System *system) {
+        const fazolt::Evaluation expected = system->evaluate(inputs);
+        fazolt::Evaluator evaluator(*system);
+        double out[1];
+        for (int64_t r = 0; r < inputs.rows; ++r) {
+            const double row[2] = {inputs.at(r, 0), inputs.at(r, 1)};
+            (void)evaluator.evaluate(row, out);
+            if (std::bit_cast<uint64_t>(out[0]) != std::bit_cast<uint64_t>(expected.outputs.at(r, 0)) &&
+                !(std::isnan(out[0]) && std::isnan(expected.outputs.at(r, 0))))
+                ++mismatches;
+        }
+    };
+    std::thread threads[4] = {std::thread(work, &plain), std::thread(work, &plain), std::thread(work, &custom),
+                              std::thread(work, &custom)};
+    for (std::thread &t : threads) t.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 // A custom function may evaluate another system on its own thread and use

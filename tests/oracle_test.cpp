@@ -12,6 +12,8 @@
 // FAZOLT_ORACLE_RECORD=1 fazolt_tests --gtest_filter='Oracle*' prints the table.
 #include "test_support.h"
 
+#include <fazolt/fazolt.h>
+
 #include <nlohmann/json.hpp>
 
 #include <cinttypes>
@@ -239,7 +241,14 @@ struct OracleCase {
     uint64_t expected;
 };
 
-uint64_t runCase(const OracleCase &c, int32_t numRows, int32_t numSingleRows) {
+// The case's record and its rows (column-major, numRows x inputs).
+struct CaseRecord {
+    orvane::Value record;
+    int64_t numInputs;
+    std::vector<double> rows;
+};
+
+CaseRecord caseRecord(const OracleCase &c, int32_t numRows) {
     json system = loadSystem(c.file);
     if (c.edit) c.edit(system);
     // A description refuses a Sugeno method on a Mamdani system; the record
@@ -252,7 +261,14 @@ uint64_t runCase(const OracleCase &c, int32_t numRows, int32_t numSingleRows) {
     patchRuleField(built.record, "weight", c.weights);
     patchRuleField(built.record, "connection", c.connections);
     const int64_t numInputs = static_cast<int64_t>(system["inputs"].size());
-    std::vector<double> rows = makeRows(system, numRows, 0x5eed0000ULL + numInputs);
+    return {built.record, numInputs, makeRows(system, numRows, 0x5eed0000ULL + numInputs)};
+}
+
+uint64_t runCase(const OracleCase &c, int32_t numRows, int32_t numSingleRows) {
+    CaseRecord made = caseRecord(c, numRows);
+    const orvane::Value &record = made.record;
+    const int64_t numInputs = made.numInputs;
+    const std::vector<double> &rows = made.rows;
     orvane::Value diag = fazolt::makeDiagnostics(c.diagnosticsMode, c.diagnosticsMode, c.diagnosticsMode, c.name);
 
     Fnv h;
@@ -271,13 +287,12 @@ uint64_t runCase(const OracleCase &c, int32_t numRows, int32_t numSingleRows) {
         h.text(hostLog());
         hostLog().clear();
     };
-    observe(
-        testing_support::callChecked(6, {orvane::Value::doubleMatrix(numRows, numInputs, rows), built.record, diag}));
+    observe(testing_support::callChecked(6, {orvane::Value::doubleMatrix(numRows, numInputs, rows), record, diag}));
     for (int32_t r = 0; r < numSingleRows; ++r) {
         std::vector<double> one(static_cast<size_t>(numInputs));
         for (int64_t i = 0; i < numInputs; ++i)
             one[static_cast<size_t>(i)] = rows[static_cast<size_t>(r + i * numRows)];
-        observe(testing_support::callChecked(6, {orvane::Value::doubleMatrix(1, numInputs, one), built.record, diag}));
+        observe(testing_support::callChecked(6, {orvane::Value::doubleMatrix(1, numInputs, one), record, diag}));
     }
     return h.h;
 }
@@ -441,6 +456,59 @@ TEST(Oracle, EveryResultWarningAndHostCallKeepsItsBits) {
             continue;
         }
         EXPECT_EQ(hash, c.expected) << c.name;
+    }
+}
+
+// Every case once more one row per call through a fazolt::Evaluator: each
+// row's outputs have the bits of the batch's row, and a row's intermediate
+// results those of a batch whose last row it is.
+bool sameBits(double a, double b) {
+    return std::isnan(a) ? std::isnan(b) : testing_support::bits(a) == testing_support::bits(b);
+}
+
+TEST(Oracle, OneRowPerCallHasTheBatchBits) {
+    OracleFunctions functions;
+    const int32_t numRows = 600;
+    const int32_t numWithIntermediates = 24;
+    for (const OracleCase &c : oracleCases()) {
+        CaseRecord made = caseRecord(c, numRows);
+        const size_t numInputs = static_cast<size_t>(made.numInputs);
+        const orvane::Value off = fazolt::makeDiagnostics(0, 0, 0, c.name);
+        orvane::CallOutcome batch = testing_support::callChecked(
+            1, {orvane::Value::doubleMatrix(numRows, made.numInputs, made.rows), made.record, off});
+        ASSERT_FALSE(batch.error.has_value()) << c.name;
+        const std::vector<double> expected = batch.results.at(0).toDoubles();
+        const size_t numOutputs = expected.size() / static_cast<size_t>(numRows);
+
+        fazolt::Evaluator evaluator(fazolt::System::fromRecord(made.record, FAZOLT_MODULE_PATH));
+        const fazolt::IntermediateShapes shapes = evaluator.intermediateShapes();
+        const std::pair<int64_t, int64_t> extents[5] = {shapes.ruleInputValues, shapes.ruleOutputs,
+                                                        shapes.aggregatedOutputs, shapes.firingStrengths,
+                                                        shapes.ruleOutputLevels};
+        std::vector<double> storage[5];
+        for (int k = 0; k < 5; ++k) storage[k].resize(static_cast<size_t>(extents[k].first * extents[k].second));
+        const fazolt::RowIntermediates intermediates = {storage[0], storage[1], storage[2], storage[3], storage[4]};
+        std::vector<double> row(numInputs), out(numOutputs);
+        hostLog().clear();
+        for (int32_t r = 0; r < numRows; ++r) {
+            for (size_t i = 0; i < numInputs; ++i) row[i] = made.rows[static_cast<size_t>(r) + i * numRows];
+            const bool keepsIntermediates = r < numWithIntermediates;
+            fazolt::RowStatus status = evaluator.evaluate(row, out, keepsIntermediates ? &intermediates : nullptr);
+            ASSERT_EQ(status.failure, fazolt::RowFailure::none) << c.name << " row " << r;
+            for (size_t o = 0; o < numOutputs; ++o)
+                ASSERT_TRUE(sameBits(out[o], expected[static_cast<size_t>(r) + o * numRows]))
+                    << c.name << " row " << r << " output " << o;
+            if (!keepsIntermediates) continue;
+            orvane::CallOutcome one = testing_support::callChecked(
+                6, {orvane::Value::doubleMatrix(1, made.numInputs, row), made.record, off});
+            for (int k = 0; k < 5; ++k) {
+                const std::vector<double> want = one.results.at(static_cast<size_t>(k) + 1).toDoubles();
+                ASSERT_EQ(want.size(), storage[k].size()) << c.name << " result " << k + 2;
+                for (size_t n = 0; n < want.size(); ++n)
+                    ASSERT_TRUE(sameBits(storage[k][n], want[n])) << c.name << " row " << r << " result " << k + 2;
+            }
+        }
+        hostLog().clear();
     }
 }
 

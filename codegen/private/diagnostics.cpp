@@ -117,6 +117,10 @@ static void raiseDiagnostic(zorbTLS *tls, uint8_t mode, const DiagnosticKind *ki
 
 void throwOutOfRangeDiagnostic(zorbTLS *tls, int32_t inputIndex, double x, double rangeLow, double rangeHigh,
                                const DiagnosticsOptions *diag) {
+    if (diag->seen != nullptr) {
+        if (diag->seen->outOfRangeInput == 0) diag->seen->outOfRangeInput = inputIndex;
+        return;
+    }
     const uint8_t mode = diag->OutOfRangeInputValue;
     if (!isRaisingDiagnostic(mode)) return;
     zorbHeapReferenceStackEnterFcn(tls);
@@ -137,6 +141,10 @@ void throwOutOfRangeDiagnostic(zorbTLS *tls, int32_t inputIndex, double x, doubl
 }
 
 void throwNoRuleFiredDiagnostic(zorbTLS *tls, int32_t outputIndex, double y, const DiagnosticsOptions *diag) {
+    if (diag->seen != nullptr) {
+        if (diag->seen->noRuleFiredOutput == 0) diag->seen->noRuleFiredOutput = outputIndex;
+        return;
+    }
     const uint8_t mode = diag->NoRuleFired;
     if (!isRaisingDiagnostic(mode)) return;
     zorbHeapReferenceStackEnterFcn(tls);
@@ -163,12 +171,17 @@ void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const DynAr
 void throwEmptyFuzzySetDiagnostic(zorbTLS *tls, int32_t outputIndex, const double *mf, int32_t n,
                                   const DynArray<uint8_t> *defuzzMethod, double y, const DiagnosticsOptions *diag) {
     const uint8_t mode = diag->EmptyOutputFuzzySet;
-    if (!isRaisingDiagnostic(mode)) return;
+    // Recorded: only the first output with an empty set.
+    if (diag->seen != nullptr ? diag->seen->emptySetOutput != 0 : !isRaisingDiagnostic(mode)) return;
     // Only the area-based methods divide by the set's total.
     if (!nameIs(defuzzMethod, "centroid") && !nameIs(defuzzMethod, "bisector")) return;
     double total = 0.0;
     for (int32_t k = 0; k < n; ++k) total = total + mf[k];
     if (total != 0.0) return;  // a NaN total is not an empty set
+    if (diag->seen != nullptr) {
+        diag->seen->emptySetOutput = outputIndex;
+        return;
+    }
 
     zorbHeapReferenceStackEnterFcn(tls);
     DynArray<uint8_t> *valueText;

@@ -1,6 +1,7 @@
 // The three diagnostics. Each reads its mode from the options: 2 issues a
 // host warning and returns, 3 raises a host error and does not return, any
-// other value does nothing. Indices are 1-based.
+// other value does nothing. With diag->seen set, each only records its first
+// index there. Indices are 1-based.
 #ifndef FAZOLT_CODEGEN_PRIVATE_DIAGNOSTICS_H
 #define FAZOLT_CODEGEN_PRIVATE_DIAGNOSTICS_H
 

@@ -561,6 +561,15 @@ class System:
             >>> dimmer.evaluate({"daylight": [5, 15], "motion": [0.9, 0.6]})
             >>> dimmer.evaluate(frame, on_out_of_range="error")  # a DataFrame back
         """
+        # One row of a system of several inputs, as a control loop passes it:
+        # the prepared evaluator, unless a diagnostic needs the batch's words.
+        if type(x) in _ROW_TYPES and len(self._inputs) > 1:
+            chosen = (on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)
+            if chosen != _DEFAULT_MODES:
+                _modes(*chosen)  # refused as the batch refuses them; they matter only for a diagnostic
+            out = self._native.evaluate_row(x)
+            if out is not None:
+                return out
         out, report = self._evaluate_reporting(x, on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input,
                                                on_non_finite_output, threads)
         _issue(report)
@@ -792,6 +801,11 @@ def _column(name, values):
     if a.ndim != 1:
         raise FazoltError("fazolt:python:InputShape", f"column {name!r}: expected one column, got shape {a.shape}")
     return a.astype(np.float64, copy=False)
+
+
+# What evaluate takes as one row without going through the batch.
+_ROW_TYPES = (list, tuple, np.ndarray)
+_DEFAULT_MODES = ("warning",) * 5
 
 
 def _as_matrix(x):

@@ -225,9 +225,9 @@ void refuseBuiltinName(const std::string &name) {
     std::string listed;
     for (const std::string &b : builtins) listed += (listed.empty() ? "" : ", ") + b;
     throw orvane::HostError(fazolt::ids::pythonNameTaken, "function \"" + name +
-                                                           "\": the module calls the built-in of this name; "
-                                                           "choose another (built-ins: " +
-                                                           listed + ")");
+                                                              "\": the module calls the built-in of this name; "
+                                                              "choose another (built-ins: " +
+                                                              listed + ")");
 }
 
 void registerPythonFunction(const std::string &name, py::object fn) {
@@ -376,8 +376,34 @@ public:
     // Unloading may run the module's at-exit function: not with the GIL.
     ~NativeSystem() {
         py::gil_scoped_release release;
+        rowEvaluator_.reset();
         explainer_.reset();
         system_.reset();
+    }
+
+    // One row (a list or tuple of numbers, or a 1-D float64 array of
+    // numInputs values) through the prepared evaluator, with the GIL held:
+    // a row of built-in functions takes well under a microsecond, less than
+    // releasing the GIL would. None when this path cannot give the batch's
+    // answer alone: another kind of row, custom functions (which may evaluate
+    // again), or any diagnostic (the batch then words it, from the same
+    // outputs).
+    py::object evaluateRow(const py::handle &row) {
+        if (!isRowEvaluatorTried_) {
+            isRowEvaluatorTried_ = true;
+            try {
+                fazolt::Evaluator made(*system_);
+                if (!made.callsHost()) rowEvaluator_.emplace(std::move(made));
+                rowValues_.resize(rowEvaluator_ ? rowEvaluator_->numInputs() : 0);
+            } catch (const orvane::HostError &) {  // the batch reports it
+            }
+        }
+        if (!rowEvaluator_ || !readRow(row)) return py::none();
+        py::array_t<double> out(static_cast<py::ssize_t>(rowEvaluator_->numOutputs()));
+        const fazolt::RowStatus status =
+            rowEvaluator_->evaluate(rowValues_, {out.mutable_data(), rowEvaluator_->numOutputs()});
+        if (!status.ok()) return py::none();
+        return out;
     }
 
     static std::unique_ptr<NativeSystem> load(const std::function<fazolt::System()> &make) {
@@ -536,6 +562,43 @@ private:
 
     std::optional<fazolt::System> system_;
     std::optional<fazolt::Explainer> explainer_;
+    bool isRowEvaluatorTried_ = false;
+    std::optional<fazolt::Evaluator> rowEvaluator_;  // none for custom functions
+    std::vector<double> rowValues_;
+
+    // The row's values as np.asarray(row).astype(float64) gives them; false
+    // for anything else (the batch path then reads it, or refuses it).
+    bool readRow(const py::handle &row) {
+        const size_t n = rowValues_.size();
+        if (py::isinstance<py::array>(row)) {
+            const auto a = py::reinterpret_borrow<py::array>(row);
+            if (a.ndim() != 1 || static_cast<size_t>(a.shape(0)) != n || !a.dtype().is(py::dtype::of<double>()))
+                return false;
+            const auto *base = static_cast<const char *>(a.data());
+            for (size_t i = 0; i < n; ++i)
+                std::memcpy(&rowValues_[i], base + static_cast<py::ssize_t>(i) * a.strides(0), sizeof(double));
+            return true;
+        }
+        if (!PyList_Check(row.ptr()) && !PyTuple_Check(row.ptr())) return false;
+        PyObject *sequence = row.ptr();
+        if (static_cast<size_t>(PySequence_Fast_GET_SIZE(sequence)) != n) return false;
+        PyObject **items = PySequence_Fast_ITEMS(sequence);
+        for (size_t i = 0; i < n; ++i) {
+            PyObject *item = items[i];
+            if (PyFloat_Check(item)) {
+                rowValues_[i] = PyFloat_AS_DOUBLE(item);
+            } else if (PyLong_Check(item)) {
+                // Within int64, as numpy holds whole numbers, then rounded.
+                int overflow = 0;
+                const long long v = PyLong_AsLongLongAndOverflow(item, &overflow);
+                if (overflow != 0) return false;
+                rowValues_[i] = static_cast<double>(v);
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
     std::optional<orvane::HostError> refusal_;
     std::string recordJson_;
 };
@@ -565,6 +628,7 @@ PYBIND11_MODULE(_fazolt, m) {
         .def_property_readonly("record_json", &NativeSystem::recordJson)
         .def("evaluate", &NativeSystem::evaluate, py::arg("x"), py::arg("modes"), py::arg("block_rows"),
              py::arg("threads"))
+        .def("evaluate_row", &NativeSystem::evaluateRow, py::arg("row"))
         .def("attach_explainer", &NativeSystem::attachExplainer, py::arg("written_rules"))
         .def_property_readonly("has_explainer", &NativeSystem::hasExplainer)
         .def_property_readonly("info", [](const NativeSystem &s) { return infoToPython(s.explainer().info()); })

@@ -62,6 +62,24 @@ def test_reference_systems_match_the_tool(name, reference_inputs):
     assert same_bits(system.evaluate(shuffled.iloc[3], **quiet), expected[3])  # a Series by name
 
 
+@pytest.mark.parametrize("name", ["pd_mamdani", "pd_sugeno", "fan"])
+def test_one_row_per_call_has_the_batch_bits(name, reference_inputs):
+    # A list, a tuple or a 1-D array of one row takes the prepared evaluator;
+    # a row with a diagnostic goes through the batch, which words it.
+    system = fazolt.System.from_file(REFERENCE_SYSTEMS / f"{name}.json")
+    rows = read_rows(reference_inputs[name])[:1000]
+    expected = system.evaluate(rows)
+    for k, row in enumerate(rows):
+        for given in (list(row), tuple(row), row):
+            out = system.evaluate(given)
+            assert out.shape == expected[k].shape and same_bits(out, expected[k])
+    low = [system.inputs[0].range[0] - 1.0] + [v.range[0] for v in system.inputs[1:]]
+    with pytest.warns(fazolt.FazoltWarning, match="outside its range"):
+        assert same_bits(system.evaluate(low), system.evaluate([low], on_out_of_range="none")[0])
+    with pytest.raises(fazolt.FazoltError):
+        system.evaluate(low, on_out_of_range="error")
+
+
 def test_integer_rows_and_empty_input():
     system = fazolt.System.from_file(example_system(EXAMPLES[0]))
     rows = read_rows(EXAMPLES[0].parent / "inputs.csv")

@@ -145,7 +145,9 @@ struct NamedInput {
     std::span<const double> values;  ///< one value per row
 };
 
-struct FunctionUses;  // api/function_uses.h
+struct FunctionUses;    // api/function_uses.h
+struct PreparedRecord;  // api/evaluator.cpp
+class Evaluator;
 
 /// A loaded system, ready to evaluate. Copies share the loaded module and
 /// the (read-only) record; a System is cheap to copy.
@@ -297,9 +299,140 @@ private:
     std::vector<std::optional<std::pair<double, double>>> inputClamps_;
     std::vector<std::optional<std::pair<double, double>>> outputClamps_;
 
+    // The record imported and checked for Evaluators, once for the System
+    // and its copies.
+    std::shared_ptr<PreparedRecord> prepared_;
+    friend class Evaluator;
+
     struct Columns;
     std::vector<orvane::Warning> evaluateColumns(const Columns &in, std::span<double> out, Layout layout,
                                                  const DiagnosticModes &modes, Intermediates *lastRow) const;
+};
+
+/// Why Evaluator::evaluate did not evaluate a row.
+enum class RowFailure : uint8_t {
+    none,            ///< the row was evaluated
+    size,            ///< a buffer of the wrong size: nothing was written
+    customFunction,  ///< a custom function raised: Evaluator::lastError() says what
+};
+
+/// What one row met (Evaluator::evaluate): for each diagnostic, the first
+/// input or output (from 0) it concerns, or -1 when it did not happen. Every
+/// diagnostic is reported here whatever the modes say; the outputs are then
+/// those that a batch in warning mode returns.
+struct RowStatus {
+    int32_t nanInput = -1;                  ///< a NaN input: it was evaluated as it stands
+    int32_t outOfRangeInput = -1;           ///< an input outside its range (after "clamp")
+    int32_t noRuleFired = -1;               ///< an output for which no rule fired: its range's midpoint
+    int32_t emptyOutputFuzzySet = -1;       ///< an output whose aggregated set is empty
+    int32_t nonFiniteOutput = -1;           ///< an output NaN or infinite from finite inputs
+    RowFailure failure = RowFailure::none;  ///< why the row was not evaluated, if it was not
+    /// Nothing to report: evaluated, and no diagnostic.
+    bool ok() const noexcept {
+        return failure == RowFailure::none && nanInput < 0 && outOfRangeInput < 0 && noRuleFired < 0 &&
+               emptyOutputFuzzySet < 0 && nonFiniteOutput < 0;
+    }
+};
+
+/// Caller's storage for a row's intermediate results, each column by column
+/// as the Matrix of the same name in Intermediates; each span must hold
+/// exactly as many values as Evaluator::intermediateShapes() says.
+struct RowIntermediates {
+    std::span<double> ruleInputValues;    ///< numRules x numInputs
+    std::span<double> ruleOutputs;        ///< as Intermediates::ruleOutputs
+    std::span<double> aggregatedOutputs;  ///< as Intermediates::aggregatedOutputs
+    std::span<double> firingStrengths;    ///< numRules x 1
+    std::span<double> ruleOutputLevels;   ///< as Intermediates::ruleOutputLevels
+};
+
+/// Rows and columns of each of a row's intermediate results.
+struct IntermediateShapes {
+    std::pair<int64_t, int64_t> ruleInputValues;    ///< rows, columns
+    std::pair<int64_t, int64_t> ruleOutputs;        ///< rows, columns
+    std::pair<int64_t, int64_t> aggregatedOutputs;  ///< rows, columns
+    std::pair<int64_t, int64_t> firingStrengths;    ///< rows, columns
+    std::pair<int64_t, int64_t> ruleOutputLevels;   ///< rows, columns
+};
+
+/// One row per call, as a control loop evaluates: a System's record imported
+/// and checked once, then each row evaluated into the caller's buffer with
+/// no heap allocation, no lock and no system call when the system's
+/// functions are all built in. The outputs and intermediate results are
+/// those of System::evaluate on the same row, bit for bit, "clamp" included.
+///
+///     fazolt::Evaluator pd(fazolt::System::fromFile("pd.json"));
+///     double u[1];
+///     for (;;) {
+///         double row[2] = {error(), errorRate()};
+///         if (fazolt::RowStatus st = pd.evaluate(row, u); !st.ok()) react(st);
+///         actuate(u[0]);
+///     }
+///
+/// Thread safety: an Evaluator serves one thread at a time; give each thread
+/// its own (a copy: it shares the checked record and has storage of its
+/// own). A system with custom functions evaluates each row inside a host
+/// call, which allocates, and the functions may allocate themselves.
+class FAZOLT_API Evaluator {
+public:
+    /// Imports and checks the system's record (once per System and its
+    /// copies) and sizes the working storage.
+    /// @param system the system; the Evaluator keeps what it needs of it
+    /// @param modes which diagnostics evaluateOrThrow throws for
+    /// (REPORT_ERROR); `threads` is not used
+    /// @throws Error the errors the batch raises for the record (the same
+    /// identifier and message), and for a system of built-in functions those
+    /// of its first row that do not depend on the values (a membership
+    /// function with too few parameters).
+    /// Complexity: linear in the record; a second Evaluator of the same
+    /// System does not import it again.
+    explicit Evaluator(const System &system, const DiagnosticModes &modes = {});
+    /// Another evaluator of the same system (and modes), with storage of
+    /// its own: for another thread. Throws as the constructor above.
+    Evaluator(const Evaluator &other);
+    /// Not assignable by copy: make another one.
+    Evaluator &operator=(const Evaluator &) = delete;
+    /// Takes over `other`, which can then only be destroyed or assigned.
+    Evaluator(Evaluator &&other) noexcept;
+    /// Takes over `other`, which can then only be destroyed or assigned.
+    Evaluator &operator=(Evaluator &&other) noexcept;
+    /// Releases the working storage; the checked record stays with the
+    /// System as long as it or another Evaluator needs it.
+    ~Evaluator();
+
+    /// Evaluates one row into `out`. Never throws, and builds no text.
+    /// @param row numInputs() values
+    /// @param out numOutputs() values, written
+    /// @param intermediates when not null, receives the row's intermediate
+    /// results (computed only then, which costs more)
+    /// @return the diagnostics the row met; RowFailure::size (nothing
+    /// written) for a buffer of the wrong size
+    /// Complexity: linear in the rules and sample points, as a batch row.
+    RowStatus evaluate(std::span<const double> row, std::span<double> out,
+                       const RowIntermediates *intermediates = nullptr) noexcept;
+    /// evaluate, throwing for a failure and for the diagnostics whose mode
+    /// is REPORT_ERROR (in the order a batch reports them: a NaN input, the
+    /// module's three, a non-finite output); `out` is written all the same.
+    /// @throws Error ids::apiSize, the custom function's error,
+    /// ids::inputsNaN, ids::moduleOutOfRangeInput, ids::moduleNoRuleFired,
+    /// ids::moduleZeroMembershipValue, ids::outputsNonFinite.
+    RowStatus evaluateOrThrow(std::span<const double> row, std::span<double> out,
+                              const RowIntermediates *intermediates = nullptr);
+
+    /// The number of values of a row.
+    std::size_t numInputs() const noexcept;
+    /// The number of outputs a row gives.
+    std::size_t numOutputs() const noexcept;
+    /// The sizes RowIntermediates must have.
+    IntermediateShapes intermediateShapes() const noexcept;
+    /// Whether rows call host functions (custom functions, or a method that
+    /// needs the host's arrays), and so take a host call each.
+    bool callsHost() const noexcept;
+    /// The error of the last RowFailure::customFunction, or null.
+    const Error *lastError() const noexcept;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 /// The module file next to the fazolt libraries (libfazolt.so.MAJOR.MINOR).
