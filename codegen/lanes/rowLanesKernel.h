@@ -177,6 +177,7 @@ FAZOLT_LANE_INLINE ExpLanes fmaLanes(ExpLanes a, ExpLanes b, ExpLanes c) {
 FAZOLT_LANE_INLINE ExpBits gatherExpTable(ExpBits index) {
     return (ExpBits)_mm256_i64gather_epi64(reinterpret_cast<const long long *>(quvExpTable), (__m256i)index, 8);
 }
+FAZOLT_LANE_INLINE bool anyExpLane(ExpBits m) { return _mm256_movemask_pd((__m256d)m) != 0; }
 #else
 typedef Vd ExpLanes;
 typedef Vm ExpBits;
@@ -188,6 +189,7 @@ FAZOLT_LANE_INLINE ExpBits gatherExpTable(ExpBits index) {
     // variable used uninitialised.
     return (ExpBits)_mm512_mask_i64gather_epi64(_mm512_setzero_si512(), 0xff, (__m512i)index, quvExpTable, 8);
 }
+FAZOLT_LANE_INLINE bool anyExpLane(ExpBits m) { return anyLane(m); }
 #endif
 
 FAZOLT_LANE_INLINE ExpLanes expOfLanes(ExpLanes x) {
@@ -211,9 +213,11 @@ FAZOLT_LANE_INLINE ExpLanes expOfLanes(ExpLanes x) {
     y = (x > 710.0) ? zero + HUGE_VAL : y;
     // |x| >= 512 otherwise, or NaN.
     const ExpBits rest = (abstop >= 0x408) & ~((x < -746.0) | (x > 710.0));
-    constexpr int kLanes = sizeof(ExpLanes) / sizeof(double);
-    for (int k = 0; k < kLanes; ++k)
-        if (rest[k]) y[k] = quvExpC99(x[k]);
+    if (anyExpLane(rest)) {
+        constexpr int kLanes = sizeof(ExpLanes) / sizeof(double);
+        for (int k = 0; k < kLanes; ++k)
+            if (rest[k]) y[k] = quvExpC99(x[k]);
+    }
     return y;
 }
 
