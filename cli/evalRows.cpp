@@ -261,7 +261,7 @@ int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const 
         warnings.print(outcome.warnings);
         if (outcome.error) return fail(*outcome.error);
         appendCsvRows(outcome.results.at(0), keptStarts, text);
-        if (!output.write(text)) break;
+        if (!output.write(text) || (options.isLineBuffered && !output.flush())) break;
         text.clear();
         if (numRows < options.blockRows) break;
     }
