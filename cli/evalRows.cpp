@@ -236,6 +236,8 @@ int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const 
     std::vector<double> block;
     std::vector<std::string> keptStarts;
     std::string text = outputHeader(system, inputs.keptNames);
+    // A co-process sees the header as soon as its first line was read.
+    if (options.isLineBuffered && !text.empty() && output.write(text) && output.flush()) text.clear();
     int64_t numCalls = 0;
     auto fail = [&](const orvane::HostError &e) {
         progress.erase();

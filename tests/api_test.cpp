@@ -226,7 +226,8 @@ TEST_F(Api, ChecksNameTheInputAndTheRowAndChangeNoOutput) {
     orvane::CallOutcome refused = dimmer.checkedCall(rows.toValue(), dimmer.diagnostics({}), checks);
     ASSERT_TRUE(refused.error);
     EXPECT_EQ(refused.error->identifier(), fazolt::ids::apiDiagnosticMode);
-    EXPECT_EQ(refused.error->message().rfind("RowChecks::nonFiniteOutput: 4 is no mode", 0), 0u);
+    EXPECT_EQ(refused.error->message().rfind("RowChecks::nonFiniteOutput: 4 is no mode", 0), 0u)
+        << refused.error->message();
     // Too many columns is the caller's fault, not the system's.
     try {
         dimmer.evaluate(fazolt::Matrix::fromRows({{30, 0.9, 1}}));
@@ -347,6 +348,7 @@ TEST_F(Api, CustomFunctionEvaluatesAnotherSystemAndACycleStops) {
         productOfValues(numResults, results, arguments);
     });
     hop = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppHop")"), module_);
+    const int64_t beforeHop = orvane::allocStats().liveBlocks;
     try {
         hop->evaluate(innerRow);
         ADD_FAILURE() << "no error";
@@ -354,7 +356,7 @@ TEST_F(Api, CustomFunctionEvaluatesAnotherSystemAndACycleStops) {
         EXPECT_EQ(e.id(), "fazolt:api:NestedTooDeep");
         EXPECT_EQ(e.message().rfind("1024 evaluations in progress at once: ", 0), 0u) << e.message();
     }
-    EXPECT_EQ(orvane::allocStats().liveBlocks, before);
+    EXPECT_EQ(orvane::allocStats().liveBlocks, beforeHop);
     fazolt::unregisterFunction("cppNested");
     fazolt::unregisterFunction("cppCycle");
     fazolt::unregisterFunction("cppHop");
@@ -371,7 +373,7 @@ TEST_F(Api, SplitAcrossThreadsGivesOneThreadsOutcome) {
         std::string text;
         try {
             fazolt::Evaluation e = dimmer.evaluate(inputs, modes);
-            for (const orvane::Warning &w : e.warnings) text += w.identifier + ": " + w.message + "\n";
+            for (const fazolt::Warning &w : e.warnings) text += w.identifier + ": " + w.message + "\n";
             EXPECT_EQ(e.outputs.rows, inputs.rows);
             uint64_t hash = 14695981039346656037u;  // FNV-1a of the bits
             for (const fazolt::Matrix *m : {&e.outputs, &e.firingStrengths})

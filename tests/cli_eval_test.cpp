@@ -637,7 +637,7 @@ TEST(CliEval, LineBufferedAnswersEachLineBeforeTheNextComes) {
     pid_t pid = startWithPipe({"eval", echoSystemPath(), "--line-buffered"}, in, &out);
     ASSERT_GT(pid, 0);
     const std::vector<std::pair<std::string, std::string>> exchanges = {
-        {"x\n0.25\n", "y\n0.25\n"}, {"0.5\n", "0.5\n"}, {"7\n", "7\n"}, {"\n", ""}};
+        {"x\n", "y\n"}, {"0.25\n", "0.25\n"}, {"0.5\n", "0.5\n"}, {"7\n", "7\n"}, {"\n", ""}};
     std::string all, answers;
     for (const auto &[line, answer] : exchanges) {
         ASSERT_EQ(write(in, line.data(), line.size()), static_cast<ssize_t>(line.size()));
