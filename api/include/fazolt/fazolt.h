@@ -14,7 +14,9 @@
 /// Thread safety: a System may be evaluated from several threads at once,
 /// and the calls run side by side: each thread has its own call state in the
 /// host. A custom function may itself evaluate a system (a nested call);
-/// nesting deeper than kMostNestedCalls raises fazolt::ids::apiNestedTooDeep.
+/// nesting deeper than kMostNestedCalls on a thread, or more than
+/// kMostCallsAtOnce evaluations in progress in the process (a cycle that
+/// hops threads), raises fazolt::ids::apiNestedTooDeep.
 #ifndef FAZOLT_API_FAZOLT_H
 #define FAZOLT_API_FAZOLT_H
 
