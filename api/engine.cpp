@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -25,6 +26,9 @@ namespace {
 // Module calls in progress on this thread: a custom function that evaluates
 // a system nests one more.
 thread_local int nestedCalls = 0;
+// Module calls in progress in the process, on all threads: a cycle that
+// evaluates on a fresh thread at each level nests without end too.
+std::atomic<int> callsAtOnce{0};
 
 std::string readFile(const std::string &path) {
     // A folder opens like a file and reads as empty text, which would be
@@ -196,7 +200,15 @@ System System::fromText(std::string_view text, const std::string &modulePath) tr
 }
 
 orvane::Value System::diagnostics(const DiagnosticModes &modes) const {
-    return makeDiagnostics(modes.outOfRangeInput, modes.noRuleFired, modes.emptyOutputFuzzySet, name_);
+    const std::pair<Report, const char *> fields[] = {{modes.outOfRangeInput, "DiagnosticModes::outOfRangeInput"},
+                                                      {modes.noRuleFired, "DiagnosticModes::noRuleFired"},
+                                                      {modes.emptyOutputFuzzySet, "DiagnosticModes::emptyOutputFuzzySet"},
+                                                      {modes.nanInput, "DiagnosticModes::nanInput"},
+                                                      {modes.nonFiniteOutput, "DiagnosticModes::nonFiniteOutput"}};
+    for (const auto &[mode, field] : fields)
+        if (std::optional<orvane::HostError> bad = badReport(mode, field)) throw Error(*bad);
+    return makeDiagnostics(static_cast<uint8_t>(modes.outOfRangeInput), static_cast<uint8_t>(modes.noRuleFired),
+                           static_cast<uint8_t>(modes.emptyOutputFuzzySet), name_);
 }
 
 namespace {
@@ -257,11 +269,10 @@ orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Valu
     // A cycle (a system's function evaluating that system again) would
     // otherwise nest until the stack runs out.
     // Made only when a cycle is met, not on every call.
-    auto tooDeep = [] {
-        return orvane::HostError(ids::apiNestedTooDeep,
-                                 "evaluations nested " + std::to_string(kMostNestedCalls) +
-                                     " deep: a custom function evaluates a system whose functions evaluate "
-                                     "again, without end?");
+    auto tooDeep = [](const std::string &what) {
+        return orvane::HostError(ids::apiNestedTooDeep, what +
+                                                            ": a custom function evaluates a system whose functions "
+                                                            "evaluate again, without end?");
     };
     orvane::CallOutcome outcome;
     if (std::optional<orvane::HostError> e = columnCountError(inputs, record_)) {
@@ -269,13 +280,23 @@ orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Valu
         return outcome;
     }
     if (nestedCalls >= kMostNestedCalls) {
-        outcome.error = tooDeep();
+        outcome.error = tooDeep("evaluations nested " + std::to_string(kMostNestedCalls) + " deep");
+        return outcome;
+    }
+    if (callsAtOnce.load(std::memory_order_relaxed) >= kMostCallsAtOnce) {
+        outcome.error = tooDeep(std::to_string(kMostCallsAtOnce) + " evaluations in progress at once");
         return outcome;
     }
     {
         struct Nested {
-            Nested() { ++nestedCalls; }
-            ~Nested() { --nestedCalls; }
+            Nested() {
+                ++nestedCalls;
+                callsAtOnce.fetch_add(1, std::memory_order_relaxed);
+            }
+            ~Nested() {
+                --nestedCalls;
+                callsAtOnce.fetch_sub(1, std::memory_order_relaxed);
+            }
         } nested;
         EvaluatingSystem evaluating(functionUses_.get());
         std::vector<orvane::Value> arguments = {clampedColumns(inputs, inputClamps_), record_, diagnostics};
@@ -284,9 +305,51 @@ orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Valu
             outcome.results[0] = clampedColumns(outcome.results[0], outputClamps_);
     }
     // Each level of the cycle added where it called: said once is enough.
-    if (outcome.error && outcome.error->identifier() == ids::apiNestedTooDeep) outcome.error = tooDeep();
+    if (outcome.error && outcome.error->identifier() == ids::apiNestedTooDeep) {
+        std::string message = outcome.error->message();
+        takeModuleLocations(message);
+        outcome.error = orvane::HostError(ids::apiNestedTooDeep, message);
+    }
     return outcome;
 }
+
+namespace {
+
+// The identifiers of the errors of a row that a message names the row of
+// (when there are several to tell apart).
+bool isRowDiagnostic(const std::string &id) {
+    return id == ids::inputsNaN || id == ids::outputsNonFinite || id == ids::moduleOutOfRangeInput ||
+           id == ids::moduleNoRuleFired || id == ids::moduleZeroMembershipValue;
+}
+
+// The error of a block of rows (from the batch's row firstRow on) as the
+// API throws it, with where().row: named in the message for a diagnostic
+// of a row in a batch; for any other error (a custom function's) found by
+// evaluating prefixes of the block, as the module's own errors are, and
+// left out of the message, which stays the function's own.
+Error errorOfRows(const System &system, const orvane::HostError &error, const orvane::Value &rows,
+                  const orvane::Value &diagnostics, int64_t firstRow) {
+    Error e(error);
+    if (e.where().row) return e;
+    std::optional<int64_t> row;
+    if (isRowDiagnostic(e.id()))
+        row = rows.dims()[0] == 1 ? std::optional<int64_t>(0) : std::nullopt;
+    else if (e.id() != ids::apiNestedTooDeep)
+        row = rowRaising(system, rows, diagnostics);
+    if (!row) return e;
+    Where where = e.where();
+    where.row = firstRow + *row;
+    return Error(e.id(), e.message(), where, e.moduleLocation());
+}
+
+// A checked call's warning as the API gives it: the row from its name
+// ("row 3: "), or row 0 of a single row.
+Warning apiWarning(orvane::Warning &&w, int64_t numRows) {
+    std::optional<int64_t> row = numRows == 1 ? std::optional<int64_t>(0) : rowNamed(w.message);
+    return {std::move(w.identifier), std::move(w.message), row, std::move(w.arguments)};
+}
+
+}  // namespace
 
 Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) const try {
     RowChecks checks;
@@ -294,13 +357,15 @@ Evaluation System::evaluate(const Matrix &inputs, const DiagnosticModes &modes) 
     checks.nonFiniteOutput = modes.nonFiniteOutput;
     checks.threads = modes.threads;
     if (inputs.rows == 1) checks.rowName = [](int64_t) { return std::string(); };  // nothing to tell apart
-    orvane::CallOutcome outcome = checkedCall(inputs.toValue(), diagnostics(modes), checks, 6);
-    if (outcome.error) throw *outcome.error;
+    const orvane::Value rows = inputs.toValue();
+    const orvane::Value modesValue = diagnostics(modes);
+    orvane::CallOutcome outcome = checkedCall(rows, modesValue, checks, 6);
+    if (outcome.error) throw errorOfRows(*this, *outcome.error, rows, modesValue, 0);
     Evaluation e;
     Matrix *targets[6] = {&e.outputs,           &e.ruleInputValues, &e.ruleOutputs,
                           &e.aggregatedOutputs, &e.firingStrengths, &e.ruleOutputLevels};
     for (size_t k = 0; k < outcome.results.size() && k < 6; ++k) *targets[k] = Matrix::fromValue(outcome.results[k]);
-    e.warnings = std::move(outcome.warnings);
+    for (orvane::Warning &w : outcome.warnings) e.warnings.push_back(apiWarning(std::move(w), inputs.rows));
     return e;
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
@@ -336,8 +401,8 @@ int placeOf(const std::string &identifier) {
 
 }  // namespace
 
-std::vector<orvane::Warning> System::evaluateColumns(const Columns &in, std::span<double> out, Layout layout,
-                                                     const DiagnosticModes &modes, Intermediates *lastRow) const {
+std::vector<Warning> System::evaluateColumns(const Columns &in, std::span<double> out, Layout layout,
+                                             const DiagnosticModes &modes, Intermediates *lastRow) const {
     const int64_t numRows = in.numRows;
     const auto numColumns = static_cast<int64_t>(in.first.size());
     auto checkOut = [&](int64_t numOutputs) {
@@ -368,7 +433,7 @@ std::vector<orvane::Warning> System::evaluateColumns(const Columns &in, std::spa
     const unsigned threads = modes.threads != 0 ? modes.threads : std::max(1u, std::thread::hardware_concurrency());
     const int64_t blockRows = kBlockRows * static_cast<int64_t>(threads);
     // In one call's order: the inputs' warnings, the module's, the outputs'.
-    std::vector<orvane::Warning> placed[3];
+    std::vector<Warning> placed[3];
     int64_t numOutputs = numOutputs_;
     do {  // one call even for no rows: the module's own checks
         const int64_t n = std::min(blockRows, numRows - done);
@@ -382,9 +447,10 @@ std::vector<orvane::Warning> System::evaluateColumns(const Columns &in, std::spa
         orvane::CallOutcome outcome = checkedCall(block, modesValue, checks, isLast && lastRow != nullptr ? 6 : 1);
         for (orvane::Warning &w : outcome.warnings) {
             ++numSeen[w.identifier];
-            placed[placeOf(w.identifier)].push_back(std::move(w));
+            const int place = placeOf(w.identifier);
+            placed[place].push_back(apiWarning(std::move(w), numRows));
         }
-        if (outcome.error) throw Error(*outcome.error);
+        if (outcome.error) throw errorOfRows(*this, *outcome.error, block, modesValue, done);
         const orvane::Value &y = outcome.results.at(0);
         const std::vector<int64_t> &dims = y.dims();
         if (numOutputs < 0 && dims.size() == 2) {
@@ -410,15 +476,15 @@ std::vector<orvane::Warning> System::evaluateColumns(const Columns &in, std::spa
         }
         done += n;
     } while (done < numRows);
-    std::vector<orvane::Warning> warnings;
-    for (std::vector<orvane::Warning> &ws : placed)
-        for (orvane::Warning &w : ws) warnings.push_back(std::move(w));
+    std::vector<Warning> warnings;
+    for (std::vector<Warning> &ws : placed)
+        for (Warning &w : ws) warnings.push_back(std::move(w));
     return warnings;
 }
 
-std::vector<orvane::Warning> System::evaluate(std::span<const double> rows, std::size_t columns, Layout layout,
-                                              std::span<double> out, const DiagnosticModes &modes,
-                                              Intermediates *lastRow) const try {
+std::vector<Warning> System::evaluate(std::span<const double> rows, std::size_t columns, Layout layout,
+                                      std::span<double> out, const DiagnosticModes &modes, Intermediates *lastRow) const
+    try {
     if (columns == 0 ? !rows.empty() : rows.size() % columns != 0) {
         throw Error(ids::apiSize, "rows: " + countText(rows.size()) + " values do not make whole rows of " +
                                       countText(columns) + " columns");
@@ -437,9 +503,8 @@ std::vector<orvane::Warning> System::evaluate(std::span<const double> rows, std:
     rethrowAsError(e);
 }
 
-std::vector<orvane::Warning> System::evaluate(const std::vector<NamedInput> &inputs, std::span<double> out,
-                                              Layout layout, const DiagnosticModes &modes, Intermediates *lastRow) const
-    try {
+std::vector<Warning> System::evaluate(const std::vector<NamedInput> &inputs, std::span<double> out, Layout layout,
+                                      const DiagnosticModes &modes, Intermediates *lastRow) const try {
     if (!hasNames_) throw Error(ids::apiInputNames, "inputs: a raw record has no input names; give the rows by column");
     Columns in;
     in.first.assign(inputNames_.size(), nullptr);

@@ -50,13 +50,53 @@ Where whereOf(const std::string &id, const std::string &message) {
 
 }  // namespace
 
-Error::Error(std::string id, std::string message, Where where)
+std::string takeModuleLocations(std::string &message) {
+    std::string locations;
+    while (!message.empty() && message.back() == ')') {
+        size_t open = message.rfind(" (in ");
+        if (open == std::string::npos) break;
+        std::string inside = message.substr(open + 2, message.size() - open - 3);  // "in NAME, line N, column M"
+        size_t line = inside.rfind(", line ");
+        size_t column = line == std::string::npos ? line : inside.find(", column ", line);
+        if (column == std::string::npos || !numberAt(inside, line + 7, column) ||
+            !numberAt(inside, column + 9, inside.size()))
+            break;
+        locations = locations.empty() ? inside : inside + "; " + locations;
+        message.resize(open);
+    }
+    return locations;
+}
+
+std::optional<int64_t> rowNamed(const std::string &message) {
+    return startsWith(message, "row ") ? numberAt(message, 4, message.find(": ")) : std::nullopt;
+}
+
+Error::Error(std::string id, std::string message, Where where, std::string moduleLocation)
     : orvane::HostError(std::move(id), std::move(message)),
       where_(std::move(where)),
+      moduleLocation_(std::move(moduleLocation)),
       what_(identifier() + ": " + this->message()) {}
 
-Error::Error(const orvane::HostError &error)
-    : Error(error.identifier(), error.message(), whereOf(error.identifier(), error.message())) {}
+namespace {
+
+// A host error as the API hands it on: the locations the host appended
+// moved out of the message; an Error keeps its place and adds to its own.
+Error asError(const orvane::HostError &error) {
+    std::string message = error.message();
+    std::string locations = takeModuleLocations(message);
+    const auto *own = dynamic_cast<const Error *>(&error);
+    if (own == nullptr) {
+        Where where = whereOf(error.identifier(), message);
+        return Error(error.identifier(), std::move(message), std::move(where), std::move(locations));
+    }
+    if (!own->moduleLocation().empty())
+        locations = locations.empty() ? own->moduleLocation() : own->moduleLocation() + "; " + locations;
+    return Error(error.identifier(), std::move(message), own->where(), std::move(locations));
+}
+
+}  // namespace
+
+Error::Error(const orvane::HostError &error) : Error(asError(error)) {}
 
 const char *Error::what() const noexcept { return what_.c_str(); }
 

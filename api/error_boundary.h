@@ -13,6 +13,14 @@ namespace fazolt {
 // when it is one). Call only from a handler.
 [[noreturn]] void rethrowAsError(const orvane::HostError &error);
 
+// Strips the places in the module where an error left host calls (" (in
+// NAME, line N, column M)", one per nested call) off the end of `message`;
+// returns them innermost first, "; " apart.
+std::string takeModuleLocations(std::string &message);
+
+// The row that a message of the API starts with ("row 3: ..."), if any.
+std::optional<int64_t> rowNamed(const std::string &message);
+
 }  // namespace fazolt
 
 #endif

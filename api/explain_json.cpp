@@ -46,8 +46,8 @@ std::string variablesJson(const std::vector<VariableInfo> &vars) {
     });
 }
 
-std::string warningsJson(const std::vector<orvane::Warning> &warnings) {
-    return jsonList(warnings, [](const orvane::Warning &w, size_t) {
+std::string warningsJson(const std::vector<Warning> &warnings) {
+    return jsonList(warnings, [](const Warning &w, size_t) {
         return "{\"identifier\":" + jsonString(w.identifier) + ",\"message\":" + jsonString(w.message) + "}";
     });
 }

@@ -5,10 +5,13 @@
 #ifndef FAZOLT_API_FUNCTION_USES_H
 #define FAZOLT_API_FUNCTION_USES_H
 
+#include "fazolt/fazolt.h"
+
 #include <orvane/host.h>
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +56,16 @@ private:
 // limit; a batch evaluated from inside one is not split across threads again,
 // so that a cycle cannot leave the limit behind on fresh threads.
 int numNestedCalls();
+
+// The error mode that is no Report value, named by `field`; nothing when
+// `mode` is one.
+std::optional<orvane::HostError> badReport(Report mode, const char *field);
+
+// The row of `inputs` (a double matrix) at which the module call of the
+// rows from the first raises; nothing when the call of no rows raises too
+// (not a row's error) or the rows do not raise alone.
+std::optional<int64_t> rowRaising(const System &system, const orvane::Value &inputs,
+                                  const orvane::Value &diagnostics);
 
 }  // namespace fazolt
 

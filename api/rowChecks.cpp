@@ -47,7 +47,7 @@ Diagnostic diagnosticOf(const std::string &identifier) {
     return Diagnostic::other;
 }
 
-bool isReported(uint8_t mode) { return mode == REPORT_WARNING || mode == REPORT_ERROR; }
+bool isReported(Report mode) { return mode == Report::warning || mode == Report::error; }
 
 // ---- The block: a rows x inputs double matrix, column-major.
 
@@ -97,6 +97,7 @@ public:
         block_.numInputs = inputs.dims()[1];
     }
     orvane::CallOutcome run(int numResults);
+    std::optional<int64_t> rowRaising() const;
 
 private:
     orvane::CallOutcome evaluateRows(int64_t first, int64_t count) const {
@@ -178,6 +179,12 @@ int64_t CheckedCall::rowOfError(int64_t numRows, orvane::CallOutcome &before) co
         }
     }
     return good;
+}
+
+std::optional<int64_t> CheckedCall::rowRaising() const {
+    if (evaluateRows(0, 0).error || !system_.call(inputs_, diagnostics_, 1).error) return std::nullopt;
+    orvane::CallOutcome before;
+    return rowOfError(block_.numRows, before);
 }
 
 // Which warnings of the call of rows [0, numRows) are wanted (the first of
@@ -342,7 +349,7 @@ void CheckedCall::reword(orvane::Warning &w, int64_t row) const {
 // when that diagnostic only warns.
 orvane::HostError CheckedCall::moduleError(const orvane::HostError &error, int64_t row) const {
     Diagnostic kind = diagnosticOf(error.identifier());
-    auto modeOf = [&](Diagnostic d) { return d == kind ? REPORT_WARNING : REPORT_NOTHING; };
+    auto modeOf = [&](Diagnostic d) { return static_cast<uint8_t>(d == kind ? Report::warning : Report::nothing); };
     orvane::Value warnOnly = makeDiagnostics(modeOf(Diagnostic::outOfRange), modeOf(Diagnostic::noRuleFired),
                                              modeOf(Diagnostic::emptySet), system_.name());
     orvane::CallOutcome one = system_.call(block_.rows(row, 1), warnOnly, 1);
@@ -380,7 +387,7 @@ orvane::CallOutcome CheckedCall::run(int numResults) {
     const Places nans = nanInputs();
     // A NaN in error mode stops the block before its row, as a module error
     // would: the rows before it are evaluated for their own errors first.
-    const bool isNaNError = checks_.nanInput == REPORT_ERROR && !nans.empty();
+    const bool isNaNError = checks_.nanInput == Report::error && !nans.empty();
     const int64_t evaluated = isNaNError ? nans.front().first : numRows;
     orvane::CallOutcome out = evaluated == numRows ? system_.call(inputs_, diagnostics_, numResults)
                                                    : system_.call(block_.rows(0, evaluated), diagnostics_, numResults);
@@ -560,8 +567,29 @@ std::optional<orvane::CallOutcome> joinParts(std::vector<Part> &parts, const Row
 
 }  // namespace
 
+std::optional<orvane::HostError> badReport(Report mode, const char *field) {
+    if (mode == Report::nothing || mode == Report::warning || mode == Report::error) return std::nullopt;
+    return orvane::HostError(ids::apiDiagnosticMode,
+                             std::string(field) + ": " + std::to_string(static_cast<unsigned>(mode)) +
+                                 " is no mode: REPORT_NOTHING, REPORT_WARNING or REPORT_ERROR");
+}
+
+std::optional<int64_t> rowRaising(const System &system, const orvane::Value &inputs, const orvane::Value &diagnostics) {
+    if (!isDoubleMatrix(inputs)) return std::nullopt;
+    const RowChecks none;
+    return CheckedCall(system, inputs, diagnostics, none).rowRaising();
+}
+
 orvane::CallOutcome System::checkedCall(const orvane::Value &inputs, const orvane::Value &diagnostics,
                                         const RowChecks &checks, int numResults) const {
+    for (std::optional<orvane::HostError> bad :
+         {badReport(checks.nanInput, "RowChecks::nanInput"),
+          badReport(checks.nonFiniteOutput, "RowChecks::nonFiniteOutput")}) {
+        if (!bad) continue;
+        orvane::CallOutcome refused;
+        refused.error = std::move(bad);
+        return refused;
+    }
     if (!isDoubleMatrix(inputs)) return call(inputs, diagnostics, numResults);
     const int64_t numRows = inputs.dims()[0];
     const int64_t numThreads = numThreadsFor(checks.threads, numRows);

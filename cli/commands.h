@@ -48,6 +48,8 @@ struct DiagnosticsOptions {
 };
 // none, warning, error, or a byte passed as it is; false for other text.
 bool parseMode(const std::string &text, uint8_t &mode);
+// The same as the API's mode: 2 warns, 3 raises an error, any other byte says nothing.
+bool parseMode(const std::string &text, fazolt::Report &mode);
 // Adds the six options to `command`.
 void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options);
 // The modes of the two checks, with each row named by rowName.

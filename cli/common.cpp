@@ -68,6 +68,13 @@ bool parseMode(const std::string &text, uint8_t &mode) {
     return true;
 }
 
+bool parseMode(const std::string &text, fazolt::Report &mode) {
+    uint8_t byte = 0;
+    if (!parseMode(text, byte)) return false;
+    mode = fazolt::reportOfByte(byte);  // the tool takes any byte, as the module's own argument does
+    return true;
+}
+
 void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options) {
     static const CLI::Validator modeValidator(
         [](std::string &text) {

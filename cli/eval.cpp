@@ -29,6 +29,12 @@ const char *const kEvalHelp =
     "whole blocks (reading their numbers, evaluating, formatting) while one reads the lines\n"
     "and writes in order; with --format json, or a .json INPUTS, each call's rows are split.\n"
     "It needs no worker processes; --jobs and --threads do not combine.\n\n"
+    "--line-buffered answers each row and flushes it as soon as its line is read, so that\n"
+    "another program can write a line and wait for its answer (a co-process); it is the\n"
+    "default when INPUTS is a terminal. The bytes are those of --block-rows 1: those of the\n"
+    "buffered run, except that the rows before an error were answered already. It takes csv\n"
+    "output to standard output with --jobs 1 and --threads 1 (one row leaves nothing to\n"
+    "split), and a CSV INPUTS.\n\n"
     "Examples:\n"
     "  fazolt eval examples/dimmer/dimmer.json examples/dimmer/inputs.csv\n"
     "  cat inputs.csv | fazolt eval dimmer.json --on-no-rule-fired error\n"
@@ -36,7 +42,8 @@ const char *const kEvalHelp =
     "  fazolt eval dimmer.record.json inputs.csv --diagnostics diagnostics.json\n"
     "  fazolt eval dimmer.json inputs.csv --format json --nargout 2\n"
     "  fazolt eval big.json rows.csv --jobs 2 > outputs.csv\n"
-    "  fazolt eval big.json rows.csv --threads 2 -o outputs.csv";
+    "  fazolt eval big.json rows.csv --threads 2 -o outputs.csv\n"
+    "  controller | fazolt eval dimmer.json --line-buffered | actuator";
 
 void addEvalOptions(CLI::App *eval, EvalOptions &options) {
     addSystemOption(eval, options.systemPath);
@@ -66,6 +73,8 @@ void addEvalOptions(CLI::App *eval, EvalOptions &options) {
                             ->delimiter(',')
                             ->type_name("NAME,...");
     eval->add_flag("--keep-all", options.isKeepAll, "Pass every column of INPUTS through")->excludes(keep);
+    eval->add_flag("--line-buffered", options.isLineBuffered,
+                       "Answer and flush each row as its line is read (default when INPUTS is a terminal)");
     eval->add_option("--block-rows", options.blockRows, "Rows per module call (default 8192)")
         ->check(CLI::Range(int64_t{1}, int64_t{1} << 24))
         ->type_name("N");
@@ -85,6 +94,26 @@ void addEvalOptions(CLI::App *eval, EvalOptions &options) {
     addFunctionsOption(eval);
 }
 
+// Row by row needs csv lines written as they come, by this process, on
+// standard output: refused with anything that gathers rows first. A
+// terminal gets it unasked when nothing else is asked for.
+void checkLineBuffered(EvalOptions &options, bool isBlockRowsGiven) {
+    const char *conflict = nullptr;
+    if (options.format == "json") conflict = "--format json holds every row in one value";
+    if (!options.outputPath.empty()) conflict = "-o FILE is written only when everything is done";
+    if (options.jobs > 1) conflict = "--jobs hands blocks of rows to worker processes";
+    if (options.threads != 1) conflict = "--threads splits blocks of rows";
+    if (endsWith(options.inputsPath, ".json")) conflict = "a .json INPUTS is one call";
+    if (isBlockRowsGiven) conflict = "--block-rows asks for blocks";
+    if (!options.isLineBuffered) {
+        options.isLineBuffered = conflict == nullptr && options.inputsPath == "-" && isatty(STDIN_FILENO) == 1;
+    } else if (conflict != nullptr) {
+        throw CLI::ValidationError("--line-buffered", std::string("it answers each row on standard output as it is read; ") +
+                                                          conflict);
+    }
+    if (options.isLineBuffered) options.blockRows = 1;
+}
+
 }  // namespace
 
 void addEvalCommand(CLI::App &app, int &status) {
@@ -92,7 +121,7 @@ void addEvalCommand(CLI::App &app, int &status) {
     CLI::App *eval = app.add_subcommand("eval", "Evaluate a system on the rows of a CSV file");
     eval->footer(kEvalHelp);
     addEvalOptions(eval, *options);
-    eval->callback([options, &status]() {
+    eval->callback([options, eval, &status]() {
         if (options->jobs > 1 && options->threads != 1) {
             throw CLI::ValidationError("--threads", "--jobs and --threads do not combine: choose one");
         }
@@ -102,6 +131,7 @@ void addEvalCommand(CLI::App &app, int &status) {
         if ((!options->keepNames.empty() || options->isKeepAll) && options->format == "json") {
             throw CLI::ValidationError("--keep", "kept columns go to csv output only");
         }
+        checkLineBuffered(*options, eval->count("--block-rows") > 0);
         bool isSplit = options->jobs > 1 && !endsWith(options->inputsPath, ".json");
         status = isSplit ? runEvalJobs(*options) : runEval(*options);
     });

@@ -37,6 +37,8 @@ struct EvalOptions {
     int64_t maxLineBytes = kDefaultMaxLineBytes;
     int jobs = 1;
     unsigned threads = 1;
+    // Each row answered and flushed as soon as its line is read (a co-process).
+    bool isLineBuffered = false;
 };
 
 bool endsWith(const std::string &s, const std::string &suffix);

@@ -236,6 +236,8 @@ int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const 
     std::vector<double> block;
     std::vector<std::string> keptStarts;
     std::string text = outputHeader(system, inputs.keptNames);
+    // A co-process sees the header as soon as its first line was read.
+    if (options.isLineBuffered && !text.empty() && output.write(text) && output.flush()) text.clear();
     int64_t numCalls = 0;
     auto fail = [&](const orvane::HostError &e) {
         progress.erase();
@@ -261,7 +263,7 @@ int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const 
         warnings.print(outcome.warnings);
         if (outcome.error) return fail(*outcome.error);
         appendCsvRows(outcome.results.at(0), keptStarts, text);
-        if (!output.write(text)) break;
+        if (!output.write(text) || (options.isLineBuffered && !output.flush())) break;
         text.clear();
         if (numRows < options.blockRows) break;
     }

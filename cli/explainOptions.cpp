@@ -128,7 +128,7 @@ fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::
         return modes;
     }
     orvane::Value file = diagnosticsArgument(options, systemName);
-    std::pair<const char *, uint8_t *> fields[] = {{"OutOfRangeInputValue", &modes.outOfRangeInput},
+    std::pair<const char *, fazolt::Report *> fields[] = {{"OutOfRangeInputValue", &modes.outOfRangeInput},
                                                    {"NoRuleFired", &modes.noRuleFired},
                                                    {"EmptyOutputFuzzySet", &modes.emptyOutputFuzzySet}};
     for (auto &[name, mode] : fields) {
@@ -137,7 +137,7 @@ fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::
             throw orvane::HostError(
                 fazolt::ids::inputBadDiagnostics,
                 options.diagnosticsPath + ": expected a 1x1 struct with a uint8 scalar field " + name);
-        *mode = static_cast<uint8_t *>(v.data())[0];
+        *mode = fazolt::reportOfByte(static_cast<uint8_t *>(v.data())[0]);
     }
     return modes;
 }

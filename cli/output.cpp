@@ -208,6 +208,11 @@ bool Output::write(std::string_view text) {
     return out.sputn(text.data(), size) == size && out.error() == 0;
 }
 
+bool Output::flush() {
+    CheckedBuffer &out = buffer_ ? *buffer_ : standardOutputBuffer();
+    return out.pubsync() == 0 && out.error() == 0;
+}
+
 void Output::commit() {
     if (!buffer_) {
         finishStandardOutput();

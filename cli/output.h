@@ -63,6 +63,9 @@ public:
 
     // False once anything failed to be written; commit() reports why.
     bool write(std::string_view text);
+    // Passes what was written on at once (for a reader waiting on the
+    // other end of a pipe); false as write().
+    bool flush();
     // Flushes, syncs to disk, closes and renames the temporary file over
     // the path (an existing file keeps its mode). Raises HostError
     // "fazolt:io:WriteFailed" naming the path and the reason, with the

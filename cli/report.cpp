@@ -39,8 +39,8 @@ void WarningPrinter::printSummary() const {
     }
 }
 
-void printWarnings(const std::vector<orvane::Warning> &warnings) {
+void printWarnings(const std::vector<fazolt::Warning> &warnings) {
     WarningPrinter printer;
-    printer.print(warnings);
+    for (const fazolt::Warning &w : warnings) printer.print(w.identifier, w.message);
     printer.printSummary();
 }

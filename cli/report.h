@@ -5,6 +5,7 @@
 #define FAZOLT_CLI_REPORT_H
 
 #include <fazolt/error_ids.h>
+#include <fazolt/fazolt.h>
 #include <orvane/host.h>
 
 #include <cstdint>
@@ -75,6 +76,6 @@ private:
 };
 
 // A command's one batch of warnings, capped and summed up.
-void printWarnings(const std::vector<orvane::Warning> &warnings);
+void printWarnings(const std::vector<fazolt::Warning> &warnings);
 
 #endif

@@ -136,7 +136,7 @@ std::vector<double> requestRow(const httplib::Request &req, const fazolt::System
 
 fazolt::DiagnosticModes requestModes(const httplib::Request &req) {
     fazolt::DiagnosticModes modes;
-    std::pair<const char *, uint8_t *> fields[] = {{"onOutOfRange", &modes.outOfRangeInput},
+    std::pair<const char *, fazolt::Report *> fields[] = {{"onOutOfRange", &modes.outOfRangeInput},
                                                    {"onNoRuleFired", &modes.noRuleFired},
                                                    {"onEmptySet", &modes.emptyOutputFuzzySet},
                                                    {"onNanInput", &modes.nanInput},

@@ -27,6 +27,11 @@ namespace {
 
 const std::string kExamples = FAZOLT_SOURCE_DIR "/examples";
 
+using fazolt::REPORT_ERROR, fazolt::REPORT_NOTHING, fazolt::REPORT_WARNING;
+// The module's diagnostics silent, the two checks as by default; all silent.
+const fazolt::DiagnosticModes kQuiet{REPORT_NOTHING, REPORT_NOTHING, REPORT_NOTHING};
+const fazolt::DiagnosticModes kSilent{REPORT_NOTHING, REPORT_NOTHING, REPORT_NOTHING, REPORT_NOTHING, REPORT_NOTHING};
+
 std::string readFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -116,9 +121,9 @@ TEST_F(Api, RegisteredFunctionServesACustomMethod) {
     fazolt::System custom =
         fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppProduct", "orMethod": "cppProbor")"), module_);
     customCalls = 0;
-    fazolt::Evaluation expected = builtIn.evaluate(inputs, {0, 0, 0});
+    fazolt::Evaluation expected = builtIn.evaluate(inputs, kQuiet);
     EXPECT_EQ(customCalls.load(), 0);
-    fazolt::Evaluation e = custom.evaluate(inputs, {0, 0, 0});
+    fazolt::Evaluation e = custom.evaluate(inputs, kQuiet);
     EXPECT_EQ(customCalls.load(), 300 * 4);  // once per rule and row
     EXPECT_TRUE(sameEvaluation(e, expected));
 }
@@ -187,12 +192,14 @@ TEST_F(Api, ChecksNameTheInputAndTheRowAndChangeNoOutput) {
     fazolt::System dimmer = fazolt::System::fromFile(kExamples + "/dimmer/dimmer.json", module_);
     const fazolt::Matrix rows = fazolt::Matrix::fromRows({{30, 0.9}, {30, std::nan("")}, {120, 0.5}, {20, 0.9}});
     fazolt::Evaluation warned = dimmer.evaluate(rows);
-    EXPECT_TRUE(sameBits(warned.outputs, dimmer.evaluate(rows, {0, 0, 0, 0, 0}).outputs));
+    EXPECT_TRUE(sameBits(warned.outputs, dimmer.evaluate(rows, kSilent).outputs));
     ASSERT_EQ(warned.warnings.size(), 2u);
     EXPECT_EQ(warned.warnings[0].identifier, "fazolt:inputs:NaN");
     EXPECT_EQ(warned.warnings[0].message, "row 1: input \"motion\" is NaN");
     EXPECT_EQ(warned.warnings[1].identifier, "diagFazolt_OutOfRangeInput");
     EXPECT_EQ(warned.warnings[1].message, "row 2: input \"daylight\" has the value 120, outside its range [0 100]");
+    EXPECT_EQ(warned.warnings[0].row, 1);
+    EXPECT_EQ(warned.warnings[1].row, 2);
     auto errorOf = [&](const fazolt::DiagnosticModes &modes) {
         try {
             dimmer.evaluate(rows, modes);
@@ -201,9 +208,27 @@ TEST_F(Api, ChecksNameTheInputAndTheRowAndChangeNoOutput) {
         }
         return std::string("no error");
     };
-    EXPECT_EQ(errorOf({3, 2, 2, 3, 2}), "fazolt:inputs:NaN: row 1: input \"motion\" is NaN");
-    EXPECT_EQ(errorOf({3, 2, 2, 2, 2}),
+    EXPECT_EQ(errorOf({REPORT_ERROR, REPORT_WARNING, REPORT_WARNING, REPORT_ERROR, REPORT_WARNING}), "fazolt:inputs:NaN: row 1: input \"motion\" is NaN");
+    EXPECT_EQ(errorOf({REPORT_ERROR, REPORT_WARNING, REPORT_WARNING, REPORT_WARNING, REPORT_WARNING}),
               "diagFazolt_OutOfRangeInput: row 2: input \"daylight\" has the value 120, outside its range [0 100]");
+    // A mode that is no Report value (a cast number, a bool) would turn its
+    // check off unseen.
+    for (int bad : {1, 4, 255}) {
+        fazolt::DiagnosticModes modes;
+        modes.emptyOutputFuzzySet = static_cast<fazolt::Report>(bad);
+        EXPECT_EQ(errorOf(modes), "fazolt:api:DiagnosticMode: DiagnosticModes::emptyOutputFuzzySet: " +
+                                      std::to_string(bad) + " is no mode: REPORT_NOTHING, REPORT_WARNING or REPORT_ERROR");
+    }
+    fazolt::DiagnosticModes flag;
+    flag.nanInput = static_cast<fazolt::Report>(true);
+    EXPECT_EQ(errorOf(flag).rfind("fazolt:api:DiagnosticMode: DiagnosticModes::nanInput: 1 is no mode", 0), 0u);
+    fazolt::RowChecks checks;
+    checks.nonFiniteOutput = static_cast<fazolt::Report>(4);
+    orvane::CallOutcome refused = dimmer.checkedCall(rows.toValue(), dimmer.diagnostics({}), checks);
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->identifier(), fazolt::ids::apiDiagnosticMode);
+    EXPECT_EQ(refused.error->message().rfind("RowChecks::nonFiniteOutput: 4 is no mode", 0), 0u)
+        << refused.error->message();
     // Too many columns is the caller's fault, not the system's.
     try {
         dimmer.evaluate(fazolt::Matrix::fromRows({{30, 0.9, 1}}));
@@ -334,8 +359,36 @@ TEST_F(Api, CustomFunctionEvaluatesAnotherSystemAndACycleStops) {
     }
     EXPECT_EQ(orvane::allocStats().liveBlocks, before);
     EXPECT_EQ(orvane::heapReferenceDepth(), 0);
+
+    // Nor must a cycle that evaluates on a fresh thread at each level, which
+    // no one thread's depth counts.
+    std::optional<fazolt::System> hop;
+    fazolt::registerFunction("cppHop", [&](int numResults, std::vector<orvane::Value> &results,
+                                           const std::vector<orvane::Value> &arguments) {
+        std::exception_ptr failure;
+        std::thread([&] {
+            try {
+                hop->evaluate(innerRow);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }).join();
+        if (failure) std::rethrow_exception(failure);
+        productOfValues(numResults, results, arguments);
+    });
+    hop = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "cppHop")"), module_);
+    const int64_t beforeHop = orvane::allocStats().liveBlocks;
+    try {
+        hop->evaluate(innerRow);
+        ADD_FAILURE() << "no error";
+    } catch (const fazolt::Error &e) {
+        EXPECT_EQ(e.id(), "fazolt:api:NestedTooDeep");
+        EXPECT_EQ(e.message().rfind("1024 evaluations in progress at once: ", 0), 0u) << e.message();
+    }
+    EXPECT_EQ(orvane::allocStats().liveBlocks, beforeHop);
     fazolt::unregisterFunction("cppNested");
     fazolt::unregisterFunction("cppCycle");
+    fazolt::unregisterFunction("cppHop");
 }
 
 // Rows split across threads give one thread's outputs and warnings, worded
@@ -349,7 +402,7 @@ TEST_F(Api, SplitAcrossThreadsGivesOneThreadsOutcome) {
         std::string text;
         try {
             fazolt::Evaluation e = dimmer.evaluate(inputs, modes);
-            for (const orvane::Warning &w : e.warnings) text += w.identifier + ": " + w.message + "\n";
+            for (const fazolt::Warning &w : e.warnings) text += w.identifier + ": " + w.message + "\n";
             EXPECT_EQ(e.outputs.rows, inputs.rows);
             uint64_t hash = 14695981039346656037u;  // FNV-1a of the bits
             for (const fazolt::Matrix *m : {&e.outputs, &e.firingStrengths})
@@ -365,12 +418,14 @@ TEST_F(Api, SplitAcrossThreadsGivesOneThreadsOutcome) {
         return text;
     };
     for (fazolt::DiagnosticModes modes :
-         {fazolt::DiagnosticModes{}, fazolt::DiagnosticModes{3, 2, 2, 2, 2}, fazolt::DiagnosticModes{2, 2, 2, 3, 2}}) {
+         {fazolt::DiagnosticModes{},
+          fazolt::DiagnosticModes{REPORT_ERROR, REPORT_WARNING, REPORT_WARNING, REPORT_WARNING, REPORT_WARNING},
+          fazolt::DiagnosticModes{REPORT_WARNING, REPORT_WARNING, REPORT_WARNING, REPORT_ERROR, REPORT_WARNING}}) {
         const std::string alone = outcomeOf(modes);
-        if (modes.nanInput == 3) {
+        if (modes.nanInput == REPORT_ERROR) {
             EXPECT_NE(alone.find("error fazolt:inputs:NaN: row 1500: input"), std::string::npos) << alone;
         }
-        if (modes.outOfRangeInput == 2 && modes.nanInput == 2) {
+        if (modes.outOfRangeInput == REPORT_WARNING && modes.nanInput == REPORT_WARNING) {
             EXPECT_NE(alone.find("fazolt:inputs:NaN: row 2999: input \"motion\" is NaN"), std::string::npos);
         }
         for (unsigned threads : {2u, 3u, 0u}) {
@@ -402,7 +457,7 @@ TEST_F(Api, BatchIntoCallersBufferMatchesMatrixEntry) {
         rowMajor[2 * r] = daylight[r] = inputs.data[r];
         rowMajor[2 * r + 1] = motion[r] = inputs.data[n + r];
     }
-    auto sameWarnings = [&](const std::vector<orvane::Warning> &w) {
+    auto sameWarnings = [&](const std::vector<fazolt::Warning> &w) {
         bool same = w.size() == expected.warnings.size();
         for (size_t k = 0; same && k < w.size(); ++k)
             same = w[k].identifier == expected.warnings[k].identifier && w[k].message == expected.warnings[k].message;
@@ -487,8 +542,8 @@ TEST_F(Api, ErrorsSayWhereAndRecordsAreCopies) {
     fazolt::System fromCopy = fazolt::System::fromRecord(handedIn, module_);
     handedIn.field(0, "weight").pr()[0] = 0.0;
     EXPECT_TRUE(sameEvaluation(fromCopy.evaluate(rows), raw.evaluate(rows)));
-    EXPECT_EQ(fromCopy.numInputs(), 2);
-    EXPECT_EQ(fromCopy.numOutputs(), 1);
+    EXPECT_EQ(fromCopy.numInputs(), 2u);
+    EXPECT_EQ(fromCopy.numOutputs(), 1u);
 }
 
 // Typed functions in every role give the bits of the built-in methods they
@@ -551,7 +606,7 @@ TEST_F(Api, TypedFunctionsServeEveryRole) {
         const fazolt::Matrix rows = fazolt::Matrix::fromRows({{30, 0.05}, {30, std::nan("")}});
         const int64_t before = orvane::allocStats().liveBlocks;
         try {
-            system.evaluate(rows, {0, 0, 0, 0, 0});
+            system.evaluate(rows, kSilent);
         } catch (const fazolt::Error &e) {
             // The module's storage is released on the way out.
             EXPECT_EQ(orvane::allocStats().liveBlocks, before);
@@ -565,6 +620,30 @@ TEST_F(Api, TypedFunctionsServeEveryRole) {
                                  0),
               0u);
     EXPECT_EQ(errorOf(1.0).rfind("fazolt:api:FunctionError: function typedRamp threw: no NaN here", 0), 0u);
+    // An application's own error keeps its identifier and message, with its
+    // row; the module's place is for debugging, not said once per level of
+    // a nested evaluation.
+    fazolt::Registration sensor = functions.membership("typedRamp", [](double x, std::span<const double>) {
+        if (x == 0.875) throw fazolt::Error("app:sensor", "sensor fault");
+        return 0.0;
+    });
+    fazolt::System reading = fazolt::System::fromDescription(description, module_);
+    const fazolt::Matrix rows = fazolt::Matrix::fromRows({{30, 0.25}, {30, 0.5}, {30, 0.875}, {30, 0.75}});
+    fazolt::Registration nests = functions.connective("typedNests", [&](std::span<const double> v) {
+        reading.evaluate(rows);
+        return v[0];
+    });
+    fazolt::System outer = fazolt::System::fromDescription(dimmerWith(R"("andMethod": "typedNests")"), module_);
+    for (const auto &[system, row] : {std::pair{&reading, 2}, std::pair{&outer, 0}}) {
+        try {
+            system->evaluate(rows);
+            ADD_FAILURE() << "no error";
+        } catch (const fazolt::Error &e) {
+            EXPECT_EQ(std::string(e.what()), "app:sensor: sensor fault");
+            EXPECT_EQ(e.where().row, row);
+            EXPECT_EQ(e.moduleLocation().rfind("in evaluate", 0), 0u) << e.moduleLocation();
+        }
+    }
     try {
         fazolt::Registration taken = functions.connective("sum", [](std::span<const double>) { return 0.0; });
         ADD_FAILURE() << "no error";

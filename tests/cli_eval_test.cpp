@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -236,6 +237,12 @@ TEST(CliEval, UsageErrorsExitWithTwo) {
         {"eval", system, "--format", "xml"},
         {"eval", system, "--diagnostics", "d.json", "--on-empty-set", "none"},
         {"eval"},
+        // Row by row needs csv lines on standard output, written by this process as they come.
+        {"eval", system, "--line-buffered", "--threads", "2"},
+        {"eval", system, "--line-buffered", "--jobs", "2"},
+        {"eval", system, "--line-buffered", "--format", "json"},
+        {"eval", system, "--line-buffered", "-o", tempPath("never.csv")},
+        {"eval", system, "--line-buffered", "--block-rows", "3"},
     };
     for (const std::vector<std::string> &args : cases) {
         CliResult r = runCli(args);
@@ -574,18 +581,23 @@ TEST(CliEval, FailedWritesAreErrorsWithTheirReasonAndKeepTheOldFile) {
 
 // Starts the tool with a pipe as its standard input and the five signals
 // at their defaults, as a shell starts a command in the foreground (and no
-// core file for SIGQUIT).
-pid_t startWithPipe(const std::vector<std::string> &args, int &pipeEnd) {
-    int ends[2];
-    if (pipe(ends) != 0) return -1;
+// core file for SIGQUIT); with `outputEnd`, standard output is a pipe too,
+// read there.
+pid_t startWithPipe(const std::vector<std::string> &args, int &pipeEnd, int *outputEnd = nullptr) {
+    int ends[2], outEnds[2] = {-1, -1};
+    if (pipe(ends) != 0 || (outputEnd != nullptr && pipe(outEnds) != 0)) return -1;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(ends[0], STDIN_FILENO);
         close(ends[0]);
         close(ends[1]);
         int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, STDOUT_FILENO);
+        dup2(outputEnd != nullptr ? outEnds[1] : devNull, STDOUT_FILENO);
         dup2(devNull, STDERR_FILENO);
+        if (outputEnd != nullptr) {
+            close(outEnds[0]);
+            close(outEnds[1]);
+        }
         for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) std::signal(signal, SIG_DFL);
         rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
@@ -600,7 +612,54 @@ pid_t startWithPipe(const std::vector<std::string> &args, int &pipeEnd) {
     }
     close(ends[0]);
     pipeEnd = ends[1];
+    if (outputEnd != nullptr) {
+        close(outEnds[1]);
+        *outputEnd = outEnds[0];
+    }
     return pid;
+}
+
+// What `fd` gives until `numLines` lines came, the end, or 10 s passed
+// without a byte: a tool that holds its answers fails rather than hangs.
+std::string readLines(int fd, int numLines) {
+    std::string text;
+    while (countLines(text) < numLines) {
+        pollfd ready{fd, POLLIN, 0};
+        char bytes[256];
+        ssize_t n = poll(&ready, 1, 10000) == 1 ? read(fd, bytes, sizeof bytes) : 0;
+        if (n <= 0) break;
+        text.append(bytes, static_cast<size_t>(n));
+    }
+    return text;
+}
+
+// A co-process: each line is answered before the next is written, with
+// the bytes of the buffered run.
+TEST(CliEval, LineBufferedAnswersEachLineBeforeTheNextComes) {
+    auto previous = std::signal(SIGPIPE, SIG_IGN);
+    int in = -1, out = -1;
+    pid_t pid = startWithPipe({"eval", echoSystemPath(), "--line-buffered"}, in, &out);
+    ASSERT_GT(pid, 0);
+    const std::vector<std::pair<std::string, std::string>> exchanges = {
+        {"x\n", "y\n"}, {"0.25\n", "0.25\n"}, {"0.5\n", "0.5\n"}, {"7\n", "7\n"}, {"\n", ""}};
+    std::string all, answers;
+    for (const auto &[line, answer] : exchanges) {
+        ASSERT_EQ(write(in, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        std::string got = readLines(out, countLines(answer));
+        EXPECT_EQ(got, answer) << "after " << line;
+        all += line;
+        answers += got;
+    }
+    close(in);
+    answers += readLines(out, 1);  // nothing more at the end
+    close(out);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    std::signal(SIGPIPE, previous);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string csv = tempPath("coprocess.csv");
+    writeFile(csv, all);
+    EXPECT_EQ(answers, runCli({"eval", echoSystemPath(), csv}).out);
 }
 
 // A signal while -o FILE is being written removes the temporary file and

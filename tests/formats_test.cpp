@@ -398,7 +398,7 @@ TEST(Formats, LockRangeClampsInputsAndOutputs) {
     expectRoundTrip(description, SystemFormat::Fcl, "clamp of flow: FCL has no way to bound", "feed_pump");
     fazolt::System system = fazolt::System::fromDescription(description);
     fazolt::Matrix rows = fazolt::Matrix::fromRows({{60, 0.5}, {50, 0.5}, {-10, 4}, {0, 4}});
-    fazolt::Matrix out = system.evaluate(rows, {0, 0, 0}).outputs;
+    fazolt::Matrix out = system.evaluate(rows, {fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING}).outputs;
     EXPECT_EQ(out.at(0, 0), 100.0);  // 184 unbounded
     EXPECT_EQ(testing_support::bits(out.at(0, 0)), testing_support::bits(out.at(1, 0)));
     EXPECT_EQ(testing_support::bits(out.at(2, 0)), testing_support::bits(out.at(3, 0)));

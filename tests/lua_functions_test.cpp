@@ -54,7 +54,7 @@ end)"));
         rows.at(r, 0) = temperature(random);
         rows.at(r, 1) = humidity(random);
     }
-    fazolt::DiagnosticModes quiet{0, 0, 0};
+    fazolt::DiagnosticModes quiet{fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING};
     fazolt::Evaluation cpp = ventWithAnd("lukasiewiczCpp").evaluate(rows, quiet);
     fazolt::Evaluation lua = ventWithAnd("lukasiewiczLua").evaluate(rows, quiet);
     ASSERT_EQ(cpp.outputs.data.size(), lua.outputs.data.size());
@@ -194,7 +194,7 @@ end
         EXPECT_EQ(orvane::allocStats().liveBlocks, before);
     }
     // NaN given, NaN passed on: not the function's fault.
-    fazolt::DiagnosticModes quiet{0, 0, 0};
+    fazolt::DiagnosticModes quiet{fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING};
     EXPECT_NO_THROW(vent({{"lukasiewicz", "passesOnNaN"}}).evaluate(fazolt::Matrix::fromRows({{NAN, 40}}), quiet));
 }
 

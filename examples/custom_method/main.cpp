@@ -78,10 +78,10 @@ int main(int argc, char **argv) {
         size_t numColumns = 0;
         std::vector<double> rows = readCsv(inputs, numColumns);
         const size_t numRows = numColumns == 0 ? 0 : rows.size() / numColumns;
-        const auto numOutputs = static_cast<size_t>(vent.numOutputs());
+        const size_t numOutputs = vent.numOutputs();
         std::vector<double> outputs(numRows * numOutputs);
-        std::vector<orvane::Warning> warnings = vent.evaluate(rows, numColumns, fazolt::Layout::RowMajor, outputs);
-        for (const orvane::Warning &w : warnings) {
+        std::vector<fazolt::Warning> warnings = vent.evaluate(rows, numColumns, fazolt::Layout::RowMajor, outputs);
+        for (const fazolt::Warning &w : warnings) {
             std::fprintf(stderr, "warning: %s: %s\n", w.identifier.c_str(), w.message.c_str());
         }
         for (size_t o = 0; o < vent.outputNames().size(); ++o) {

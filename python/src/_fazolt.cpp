@@ -268,8 +268,9 @@ struct HostReport {
     std::optional<orvane::HostError> error;
 
     static constexpr int64_t kShownPerIdentifier = 20;
-    void add(std::vector<orvane::Warning> &ws) {
-        for (orvane::Warning &w : ws) {
+    template <typename Warning>  // the host's or the API's
+    void add(std::vector<Warning> &ws) {
+        for (Warning &w : ws) {
             if (++numWarnings[w.identifier] <= kShownPerIdentifier) {
                 warnings.emplace_back(std::move(w.identifier), std::move(w.message));
             }
@@ -531,8 +532,8 @@ public:
         {
             py::gil_scoped_release release;
             fazolt::DiagnosticModes d = diagnosticModes(modes);
-            d.nanInput = static_cast<uint8_t>(std::get<3>(modes));
-            d.nonFiniteOutput = static_cast<uint8_t>(std::get<4>(modes));
+            d.nanInput = fazolt::reportOfByte(static_cast<uint8_t>(std::get<3>(modes)));
+            d.nonFiniteOutput = fazolt::reportOfByte(static_cast<uint8_t>(std::get<4>(modes)));
             try {
                 e = why.explain(row, d);
                 report.add(e->warnings);
@@ -548,15 +549,16 @@ public:
 private:
     static fazolt::DiagnosticModes diagnosticModes(const Modes &modes) {
         fazolt::DiagnosticModes d;
-        d.outOfRangeInput = static_cast<uint8_t>(std::get<0>(modes));  // 0..255, checked in Python
-        d.noRuleFired = static_cast<uint8_t>(std::get<1>(modes));
-        d.emptyOutputFuzzySet = static_cast<uint8_t>(std::get<2>(modes));
+        // 0..255, checked in Python: the module's meaning of the byte
+        d.outOfRangeInput = fazolt::reportOfByte(static_cast<uint8_t>(std::get<0>(modes)));
+        d.noRuleFired = fazolt::reportOfByte(static_cast<uint8_t>(std::get<1>(modes)));
+        d.emptyOutputFuzzySet = fazolt::reportOfByte(static_cast<uint8_t>(std::get<2>(modes)));
         return d;
     }
     static fazolt::RowChecks rowChecks(const Modes &modes) {
         fazolt::RowChecks checks;
-        checks.nanInput = static_cast<uint8_t>(std::get<3>(modes));  // 0, 2 or 3, checked in Python
-        checks.nonFiniteOutput = static_cast<uint8_t>(std::get<4>(modes));
+        checks.nanInput = fazolt::reportOfByte(static_cast<uint8_t>(std::get<3>(modes)));  // 0, 2 or 3, checked in Python
+        checks.nonFiniteOutput = fazolt::reportOfByte(static_cast<uint8_t>(std::get<4>(modes)));
         return checks;
     }
 

@@ -106,7 +106,7 @@ void moveGridOntoOurs(fl::Engine &engine, const fazolt::System &system) {
 
 double compare(fl::Engine &engine, const fazolt::System &ours, uint64_t seed) {
     fazolt::Matrix rows = randomRows(ours, 10000, seed);
-    fazolt::DiagnosticModes quiet{0, 0, 0};
+    fazolt::DiagnosticModes quiet{fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING};
     if (isMamdani(ours)) moveGridOntoOurs(engine, ours);
     return largestRelativeDifference(ours.evaluate(rows, quiet).outputs, evaluateFuzzylite(engine, rows));
 }
@@ -279,7 +279,7 @@ void folderOfFiles() {
         fazolt::System ours = fazolt::System::fromDescription(description, modulePath);
         fazolt::Matrix rows = randomRows(ours, 10000, seed++, f.widen);
         if (isMamdani(ours)) moveGridOntoOurs(*theirs, ours);
-        fazolt::Matrix a = ours.evaluate(rows, {0, 0, 0}).outputs, b = evaluateFuzzylite(*theirs, rows);
+        fazolt::Matrix a = ours.evaluate(rows, {fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING}).outputs, b = evaluateFuzzylite(*theirs, rows);
         // Relative to the output's range: a value near 0 (the low end of a
         // grid) may differ in its last bits from an exact 0.
         std::vector<double> range = ours.record().field(0, "outputRange").toDoubles();
@@ -310,7 +310,7 @@ void unmovedGrid() {
         std::unique_ptr<fl::Engine> engine(
             fl::FllImporter().fromString(fazolt::descriptionToText(withSamples, fazolt::SystemFormat::Fll)));
         fazolt::Matrix rows = randomRows(ours, 2000, 7);
-        double d = largestRelativeDifference(ours.evaluate(rows, {0, 0, 0}).outputs, evaluateFuzzylite(*engine, rows));
+        double d = largestRelativeDifference(ours.evaluate(rows, {fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING}).outputs, evaluateFuzzylite(*engine, rows));
         std::printf("dimmer, grid not moved, resolution %-6d largest relative difference %.3g\n", resolution, d);
         if (!(d < previous)) {
             std::printf("  FAILED: the difference did not shrink\n");

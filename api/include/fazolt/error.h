@@ -34,22 +34,32 @@ struct Where {
 /// Thread safety: an Error is an immutable value.
 class FAZOLT_API Error : public orvane::HostError {
 public:
-    /// An error with identifier `id` and `message`, with `where` as given.
-    Error(std::string id, std::string message, Where where = {});
+    /// An error with identifier `id` and `message`, with `where` and
+    /// moduleLocation() as given.
+    Error(std::string id, std::string message, Where where = {}, std::string moduleLocation = {});
     /// The host error `error` as an Error: its identifier and message, and
     /// the place that the message starts with ("row 3: ...", "inputs[1].mf:
-    /// ..." for a description, "file.fcl:12: ..." for a file).
+    /// ..." for a description, "file.fcl:12: ..." for a file). The places in
+    /// the module that the host adds to the message where an error leaves
+    /// a custom function (" (in evaluateAndMethod, line 29, column 16)", one
+    /// per nested call) go to moduleLocation() instead: an application's
+    /// own Error thrown there keeps its identifier and message.
     explicit Error(const orvane::HostError &error);
 
     /// The identifier, e.g. fazolt::ids::descriptionInvalid.
     const std::string &id() const noexcept { return identifier(); }
     /// Where the fault is; parts that are not known are empty.
     const Where &where() const noexcept { return where_; }
+    /// For debugging: where in the module's source the error left a host
+    /// call, e.g. "in evaluateAndMethod, line 29, column 16" (innermost
+    /// first, "; " apart); empty when it did not pass one.
+    const std::string &moduleLocation() const noexcept { return moduleLocation_; }
     /// "identifier: message".
     const char *what() const noexcept override;
 
 private:
     Where where_;
+    std::string moduleLocation_;
     std::string what_;
 };
 

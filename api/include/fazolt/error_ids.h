@@ -25,6 +25,8 @@ namespace ids {
 
 /// Evaluations nested too deep: a custom function evaluates a system again and again.
 inline constexpr char apiNestedTooDeep[] = "fazolt:api:NestedTooDeep";
+/// A DiagnosticModes or RowChecks field holding no fazolt::Report value; the message names it.
+inline constexpr char apiDiagnosticMode[] = "fazolt:api:DiagnosticMode";
 /// Matrix::fromRows was given rows of different lengths.
 inline constexpr char apiRaggedRows[] = "fazolt:api:RaggedRows";
 /// A caller's buffer or matrix has the wrong size; the message names the parameter.
@@ -205,6 +207,7 @@ inline constexpr char viewPortInUse[] = "fazolt:view:PortInUse";
 /// Every identifier above, in the order above.
 inline constexpr const char *all[] = {
     apiNestedTooDeep,
+    apiDiagnosticMode,
     apiRaggedRows,
     apiSize,
     apiOutOfRange,

@@ -99,7 +99,7 @@ struct Explanation {
     /// adds them: what a Sugeno weighted average divides every output's sum
     /// by, whichever outputs the rules conclude; 0 when no rule fired.
     double totalFiringStrength = 0.0;
-    std::vector<orvane::Warning> warnings;  ///< the row's warnings
+    std::vector<Warning> warnings;  ///< the row's warnings
     /// The one-row call's results 1 to 6 as the module returned them (its warnings are above).
     Evaluation evaluation;
 };
@@ -157,7 +157,7 @@ public:
         std::vector<double> xs;                 ///< the grid's values of input x
         std::vector<double> ys;                 ///< the grid's values of input y
         std::vector<double> values;             ///< the output at each grid point
-        std::vector<orvane::Warning> warnings;  ///< the call's warnings
+        std::vector<Warning> warnings;  ///< the call's warnings
     };
     /// The surface of one output over two inputs.
     /// @param x the input along the grid's columns, from 0

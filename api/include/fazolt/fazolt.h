@@ -14,7 +14,9 @@
 /// Thread safety: a System may be evaluated from several threads at once,
 /// and the calls run side by side: each thread has its own call state in the
 /// host. A custom function may itself evaluate a system (a nested call);
-/// nesting deeper than kMostNestedCalls raises fazolt::ids::apiNestedTooDeep.
+/// nesting deeper than kMostNestedCalls on a thread, or more than
+/// kMostCallsAtOnce evaluations in progress in the process (a cycle that
+/// hops threads), raises fazolt::ids::apiNestedTooDeep.
 #ifndef FAZOLT_API_FAZOLT_H
 #define FAZOLT_API_FAZOLT_H
 
@@ -66,33 +68,46 @@ private:
     FAZOLT_API size_t index(int64_t r, int64_t c) const;
 };
 
-/// How each situation is reported: REPORT_NOTHING, REPORT_WARNING or
-/// REPORT_ERROR. The first three are the module's diagnostics. The last two
-/// are checked here, around the module call: the module evaluates a NaN
-/// input as it stands (a missing reading would become a confident answer)
-/// and does not look at what it returns.
+/// How a situation is reported: a DiagnosticModes or RowChecks field.
+/// Other values (a cast integer) are refused with ids::apiDiagnosticMode;
+/// the raw call's diagnostics argument keeps the module's own bytes.
+enum class Report : uint8_t {
+    nothing = 0,  ///< say nothing
+    warning = 2,  ///< add a warning to the result
+    error = 3     ///< throw (evaluate) or return (call) an error
+};
+/// Report::nothing, as earlier versions spelled it.
+constexpr Report REPORT_NOTHING = Report::nothing;
+/// Report::warning, as earlier versions spelled it.
+constexpr Report REPORT_WARNING = Report::warning;
+/// Report::error, as earlier versions spelled it.
+constexpr Report REPORT_ERROR = Report::error;
+/// The module's meaning of a raw mode byte: 2 warns, 3 raises an error, any
+/// other value reports nothing.
+constexpr Report reportOfByte(uint8_t mode) {
+    return mode == 2 ? Report::warning : (mode == 3 ? Report::error : Report::nothing);
+}
+
+/// How each situation is reported. The first three are the module's
+/// diagnostics. The last two are checked here, around the module call: the
+/// module evaluates a NaN input as it stands (a missing reading would become
+/// a confident answer) and does not look at what it returns.
 struct DiagnosticModes {
-    uint8_t outOfRangeInput = 2;      ///< an input outside its range: ids::moduleOutOfRangeInput
-    uint8_t noRuleFired = 2;          ///< no rule fired for a row
-    uint8_t emptyOutputFuzzySet = 2;  ///< an output's aggregated set is empty
-    uint8_t nanInput = 2;             ///< ids::inputsNaN
+    Report outOfRangeInput = Report::warning;      ///< an input outside its range: ids::moduleOutOfRangeInput
+    Report noRuleFired = Report::warning;          ///< no rule fired for a row
+    Report emptyOutputFuzzySet = Report::warning;  ///< an output's aggregated set is empty
+    Report nanInput = Report::warning;             ///< ids::inputsNaN
     /// ids::outputsNonFinite: NaN or infinite from a row of finite inputs.
-    uint8_t nonFiniteOutput = 2;
+    Report nonFiniteOutput = Report::warning;
     /// Not a diagnostic: the threads System::evaluate splits the rows across
     /// (0: one per core), as RowChecks::threads.
     unsigned threads = 1;
 };
-/// A DiagnosticModes value: say nothing.
-constexpr uint8_t REPORT_NOTHING = 0;
-/// A DiagnosticModes value: add a warning to the result.
-constexpr uint8_t REPORT_WARNING = 2;
-/// A DiagnosticModes value: throw (evaluate) or return (call) an error.
-constexpr uint8_t REPORT_ERROR = 3;
 
 /// What System::checkedCall adds to the module call on a block of rows.
 struct RowChecks {
-    uint8_t nanInput = REPORT_WARNING;         ///< as DiagnosticModes::nanInput
-    uint8_t nonFiniteOutput = REPORT_WARNING;  ///< as DiagnosticModes::nonFiniteOutput
+    Report nanInput = Report::warning;         ///< as DiagnosticModes::nanInput
+    Report nonFiniteOutput = Report::warning;  ///< as DiagnosticModes::nonFiniteOutput
     /// How messages name row r of the block (0-based): "row r" when unset; an
     /// empty name leaves the row out (one row explained).
     std::function<std::string(int64_t row)> rowName;
@@ -112,6 +127,11 @@ struct RowChecks {
 
 /// How deep custom functions may nest evaluations on one thread.
 constexpr int kMostNestedCalls = 32;
+/// How many evaluations may be in progress at once in the process, on all
+/// threads together: a cycle whose custom functions evaluate on other
+/// threads (one per level) nests without growing any one thread's depth.
+/// More raise ids::apiNestedTooDeep too.
+constexpr int kMostCallsAtOnce = 1024;
 
 /// The intermediate results of the last row of a batch (of none for no rows).
 struct Intermediates {
@@ -122,6 +142,23 @@ struct Intermediates {
     Matrix ruleOutputLevels;   ///< result 6: Sugeno, the rules' output levels
 };
 
+/// A situation that an evaluation reports in warning mode.
+struct Warning {
+    /// e.g. ids::inputsNaN, or the module's ids::moduleOutOfRangeInput
+    std::string identifier;
+    /// What happened, naming the input or output, its value and the row
+    /// ("row 3: input \"x\" is NaN"), as RowChecks::numWanted says.
+    std::string message;
+    /// The row of the batch, from 0; unset when it was not looked for (past
+    /// the warnings shown per identifier).
+    std::optional<int64_t> row;
+    /// The module's arguments after the identifier, e.g. the input's index.
+    std::vector<orvane::Value> arguments;
+    /// The host's form (identifier, message, arguments), for code written
+    /// for orvane::Warning.
+    operator orvane::Warning() const { return {identifier, message, arguments}; }
+};
+
 /// What System::evaluate(const Matrix &, ...) returns.
 struct Evaluation {
     Matrix outputs;                         ///< one row per input row, one column per output
@@ -130,7 +167,7 @@ struct Evaluation {
     Matrix aggregatedOutputs;               ///< last row: as Intermediates::aggregatedOutputs
     Matrix firingStrengths;                 ///< last row: as Intermediates::firingStrengths
     Matrix ruleOutputLevels;                ///< last row: as Intermediates::ruleOutputLevels
-    std::vector<orvane::Warning> warnings;  ///< in row order; see RowChecks::numWanted
+    std::vector<Warning> warnings;          ///< in row order; see RowChecks::numWanted
 };
 
 /// How a batch of numbers is laid out in one buffer.
@@ -215,9 +252,9 @@ public:
     /// (nothing is written then), and evaluate's errors (the rows before the
     /// failing block are written).
     /// Complexity: linear in the rows.
-    std::vector<orvane::Warning> evaluate(std::span<const double> rows, std::size_t columns, Layout layout,
-                                          std::span<double> out, const DiagnosticModes &modes = {},
-                                          Intermediates *lastRow = nullptr) const;
+    std::vector<Warning> evaluate(std::span<const double> rows, std::size_t columns, Layout layout,
+                                  std::span<double> out, const DiagnosticModes &modes = {},
+                                  Intermediates *lastRow = nullptr) const;
     /// Evaluates inputs given by name, each its own column of values, e.g.
     /// evaluate({{"temperature", t}, {"humidity", h}}, out); the outputs go
     /// into `out` as in the overload above.
@@ -232,9 +269,9 @@ public:
     /// input named twice or not at all, or a raw record (which has no names);
     /// ids::apiSize for columns of different lengths or a wrong `out`; and
     /// evaluate's errors.
-    std::vector<orvane::Warning> evaluate(const std::vector<NamedInput> &inputs, std::span<double> out,
-                                          Layout layout = Layout::ColumnMajor, const DiagnosticModes &modes = {},
-                                          Intermediates *lastRow = nullptr) const;
+    std::vector<Warning> evaluate(const std::vector<NamedInput> &inputs, std::span<double> out,
+                                  Layout layout = Layout::ColumnMajor, const DiagnosticModes &modes = {},
+                                  Intermediates *lastRow = nullptr) const;
 
     /// The raw entry: the module call itself with raw arguments 1 and 3.
     /// Errors come back in the outcome with the module's and the host's
@@ -250,11 +287,14 @@ public:
     /// reported before its row is evaluated, a non-finite output after it.
     /// @param inputs a rows x inputs double matrix
     /// @param diagnostics as diagnostics() makes it
-    /// @param checks the checks and how rows are named
+    /// @param checks the checks and how rows are named; a mode that is not
+    /// a Report value is returned as the error ids::apiDiagnosticMode
     /// @param numResults results asked for, 1..6
     orvane::CallOutcome checkedCall(const orvane::Value &inputs, const orvane::Value &diagnostics,
                                     const RowChecks &checks, int numResults = 6) const;
     /// The diagnostics argument of call() for `modes`.
+    /// @throws Error ids::apiDiagnosticMode naming a field that holds no
+    /// Report value (as every function taking DiagnosticModes does)
     orvane::Value diagnostics(const DiagnosticModes &modes) const;
 
     /// The description's name; empty for a raw record.
@@ -267,10 +307,11 @@ public:
     const std::vector<std::vector<std::string>> &inputTermNames() const { return inputTermNames_; }
     /// Per output, its terms' names; empty for a raw record.
     const std::vector<std::vector<std::string>> &outputTermNames() const { return outputTermNames_; }
-    /// The number of inputs the record declares (-1 if it cannot be read).
-    int64_t numInputs() const { return numInputs_; }
-    /// The number of outputs the record declares (-1 if it cannot be read).
-    int64_t numOutputs() const { return numOutputs_; }
+    /// The number of inputs the record declares (0 if it cannot be read),
+    /// the `columns` of evaluate().
+    std::size_t numInputs() const { return numInputs_ < 0 ? 0 : static_cast<std::size_t>(numInputs_); }
+    /// The number of outputs the record declares (0 if it cannot be read).
+    std::size_t numOutputs() const { return numOutputs_ < 0 ? 0 : static_cast<std::size_t>(numOutputs_); }
     /// A deep copy of the system record: changing it changes nothing in
     /// this System. Complexity: linear in the record's size.
     orvane::Value record() const;
@@ -305,8 +346,8 @@ private:
     friend class Evaluator;
 
     struct Columns;
-    std::vector<orvane::Warning> evaluateColumns(const Columns &in, std::span<double> out, Layout layout,
-                                                 const DiagnosticModes &modes, Intermediates *lastRow) const;
+    std::vector<Warning> evaluateColumns(const Columns &in, std::span<double> out, Layout layout,
+                                         const DiagnosticModes &modes, Intermediates *lastRow) const;
 };
 
 /// Why Evaluator::evaluate did not evaluate a row.
