@@ -546,6 +546,10 @@ def _degrees(shape, params, x):
     return np.clip(np.minimum(up, down), 0, 1)
 
 
+# Up to this many parameters x rows, the hybrid search differentiates the
+# residuals with the levels re-solved for each parameter (exact, one solve
+# each); above, with them held (one solve per step: the larger fits' time).
+EXACT_DIFFERENCES = 5000
 NUMPY_SHAPES = ("gaussmf", "gbellmf", "trimf", "trapmf")
 # The largest difference from the module's weights at the start for which
 # the search uses numpy's: the search only has to go downhill as the module's
@@ -820,11 +824,12 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         outputs = np.zeros((len(X), linear.num_rules, y.shape[1]))
         for (o, j), p in solution.items():
             rules = np.abs(linear.consequent[:, o]) == j + 1
-            outputs[:, rules, o] = (X @ p[:-1] + p[-1] if len(p) > 1 else p[0])[:, None]
+            outputs[:, rules, o] = (X @ p[:-1] + p[-1] if len(p) > 1 else np.full(len(X), p[0]))[:, None]
 
         def predicted(zk):
             return np.nan_to_num(np.einsum("nr,nro->no", fast(params.apply(zk, levels), X), outputs)).ravel()
 
+        d = params.apply(z, levels)
         at = predicted(z)
         J = np.empty((at.size, len(z)))
         for k in range(len(z)):
@@ -834,7 +839,16 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
             moved = z.copy()
             moved[k] += step
             J[:, k] = (predicted(moved) - at) / step
-        return J
+        # Levels re-solved at each z take up what the design can say: only
+        # the part of each column outside the design's range remains.
+        fired, _, _, designs = linear.design(d, fast(d, X), X)
+        by_output = J.reshape(len(X), y.shape[1], len(z))
+        for o, A, _, _ in designs:
+            U, sv, _ = np.linalg.svd(A, full_matrices=False)
+            U = U[:, sv > sv[0] * 1e-10] if len(sv) and sv[0] > 0 else U[:, :0]
+            part = by_output[fired, o, :]
+            by_output[fired, o, :] = part - U @ (U.T @ part)
+        return by_output.reshape(J.shape)
 
     def rmse_of(z, rows, targets):
         r = (predictions(z, rows) - targets).ravel()
@@ -906,7 +920,8 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
             if params.groups:
                 result = scipy.optimize.least_squares(residuals, z, bounds=bounds, method="trf", x_scale="jac",
                                                       max_nfev=STEPS_PER_ITERATION,
-                                                      jac=jacobian if fast is not None else "2-point",
+                                                      jac=jacobian if fast is not None and
+                                                      len(z) * len(X) > EXACT_DIFFERENCES else "2-point",
                                                       diff_step=SOLVED_DIFF_STEP if solve else None)
                 z, status = np.clip(result.x, params.lower, params.upper), result.status
             if solve:
@@ -928,6 +943,10 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
     report.seconds = time.perf_counter() - began
     fitted = params.apply(z, levels)
     report.parameters_after = dict(zip(report.parameter_names, params.values(fitted)))
+    if fast is not None:  # the search's errors were numpy's; the kept iteration's are the module's
+        report.train_rmse[report.best_iteration] = _rmse(evaluator.residuals(fitted, X, y))
+        if validation is not None:
+            report.validation_rmse[report.best_iteration] = _rmse(evaluator.residuals(fitted, Xv, yv))
     show(report, final=True)
     return System(fitted), report
 
