@@ -116,7 +116,7 @@ class FuzzyRegressor(RegressorMixin, BaseEstimator):
 
     Attributes:
         system_: the fitted fazolt.System (inputs input1..., output "y").
-        report_: fit's fazolt.tune.Report.
+        report_: fit's fazolt.tune.Report; n_iter_: its iterations.
         n_features_in_, feature_names_in_: as scikit-learn sets them.
 
     Example:
@@ -175,6 +175,7 @@ class FuzzyRegressor(RegressorMixin, BaseEstimator):
                                               method="hybrid", max_iter=self.max_iter, validation=validation,
                                               progress=False, threads=self.threads, ridge=self.ridge,
                                               patience=self.patience)
+        self.n_iter_ = self.report_.iterations
         return self
 
     def predict(self, X):

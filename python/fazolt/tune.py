@@ -444,7 +444,7 @@ class _Levels:
             Z = np.column_stack([Xs, np.ones(len(Xs))])
             if all(linear):
                 shared = Z.shape[1]
-                blocks = (w[:, :, None] * Z[:, None, :]).reshape(len(Z), -1)
+                blocks = (w[:, :, None] * Z[:, None, :]).reshape(len(Z), len(terms) * shared)
                 widths = [shared] * len(terms)
             else:
                 shared = 1

@@ -229,3 +229,5 @@ def test_sklearn_transformer_in_a_pipeline_and_a_column_transformer():
     model = make_pipeline(clone(step), LinearRegression()).fit(rows, rows[:, 0])
     assert model.predict(rows).shape == (len(rows),)
     assert list(pickle.loads(pickle.dumps(model))[0].get_feature_names_out()) == system.output_names
+    fitted = clone(step).fit(frame)  # the extra column is not a feature the step reads
+    assert list(fitted.feature_names_in_) == system.input_names and fitted.n_features_in_ == len(system.inputs)
