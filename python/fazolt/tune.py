@@ -28,13 +28,17 @@ SELECTIONS = ("inputs", "outputs", "weights")
 # hybrid method). Each iteration starts the trust region afresh: with a few
 # steps only, it keeps shrinking back and the fit crawls along valleys.
 STEPS_PER_ITERATION = 20
-# How far beyond its variable's range a centre or first point may move, as
-# a share of the range's width (shoulders such as trimf [-40, 0, 40] on
-# [0, 100] sit partly outside it).
+# How far beyond its variable's range the first point of an ordered shape
+# may move, as a share of the range's width (shoulders such as trimf
+# [-40, 0, 40] on [0, 100] sit partly outside it). Centres stay inside it.
 RANGE_MARGIN = 1.0
 # The smallest width (gaussmf sigma, gbellmf a, gauss2mf sigmas), as a share
-# of the range's width: a zero width is a division by zero in the module.
-MIN_WIDTH = 1e-6
+# of the range's width: a zero width is a division by zero in the module, and
+# a term far narrower than the data's spacing fits single rows.
+MIN_WIDTH = 1e-3
+# The smallest rule weight fit tries: other tools skip rules whose weighted
+# strength is at most 1e-6, so a weight near 0 saved as FLL changes the numbers.
+MIN_WEIGHT = 1e-3
 MIN_BELL_SLOPE = 1e-3
 # The relative finite-difference step through the solved levels: a linear
 # solve's rounding (condition number x eps) would swamp the default step's
@@ -69,7 +73,20 @@ def _error(message):
 
 class Report:
     """What fit did: RMSE per iteration (index 0 is the starting system), the
-    parameters before and after by JSON path, the evaluations and their time."""
+    parameters before and after by JSON path, the evaluations and their time.
+
+    best_iteration is the iteration whose parameters fit returned (the least
+    validation RMSE, or the last without validation rows); its entries in
+    train_rmse and validation_rmse are the module's numbers for the returned
+    system. The hybrid method's other entries come from its search (numpy's
+    rule weights where they agree with the module's), equal to the module's
+    to about 1e-9.
+
+    Example:
+        >>> fitted, report = fazolt.tune.fit(start, X, y, validation=(Xv, yv))
+        >>> print(report)
+        >>> report.validation_rmse[report.best_iteration], report.parameters_after["inputs[0].mf[1].params[0]"]
+    """
 
     def __init__(self, method, names, before):
         self.method = method
@@ -201,9 +218,12 @@ def _term_group(path, term, var_range):
         if kind == "ordered" and k > 0:
             lower.append(0.0)
             upper.append(width + 2 * margin)
-        elif kind in ("ordered", "centre"):
+        elif kind == "ordered":  # a shoulder's first point may sit outside the range
             lower.append(lo - margin)
             upper.append(hi + margin)
+        elif kind == "centre":
+            lower.append(lo)
+            upper.append(hi)
         elif kind == "width":
             lower.append(MIN_WIDTH * width)
             upper.append(np.inf)
@@ -261,7 +281,7 @@ class _Parameters:
                     self.groups.append(_term_group(("outputs", o, j), term, var["range"]))
         if "weights" in selection:
             for r, rule in enumerate(description.get("rules", [])):
-                self.groups.append(_Group(("weight", r), ("free",), [0.0], [1.0], [_rule_weight(rule)]))
+                self.groups.append(_Group(("weight", r), ("free",), [MIN_WEIGHT], [1.0], [_rule_weight(rule)]))
         self.lower = np.array([b for g in self.groups for b in g.lower])
         self.upper = np.array([b for g in self.groups for b in g.upper])
         self.sizes = [len(g.lower) for g in self.groups]
@@ -640,7 +660,17 @@ def solve_levels(system, X, y, threads=1, ridge=0.0):
     minimise the squared error on (X, y) with the antecedents as they are:
     one linear least-squares problem per output, with a ridge penalty of
     `ridge` ("gcv": chosen by generalised cross-validation) on each term's
-    difference from the levels all terms share. Returns {(output, term): params}."""
+    difference from the levels all terms share.
+
+    Returns:
+        {(output, term): params}, positions from 0.
+    Raises:
+        FazoltError "fazolt:tune:BadArgument": not a Sugeno system with
+        wtaver or wtsum and unclamped outputs; data as fit refuses it.
+
+    Example:
+        >>> levels = fazolt.tune.solve_levels(start, X, y, ridge="gcv")
+    """
     _check_hybrid(system)
     X, y = _data(system, X, y)
     return _Levels(system).solve(system.to_dict(), X, y, threads, ridge)[0]
@@ -732,16 +762,32 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         validation: (X, y) evaluated after each iteration, not fitted.
         progress: a line on stderr per iteration, or a callable given the Report.
         threads: threads of each evaluation (0: one per core).
+        ridge: the hybrid method's ridge strength: "gcv" (chosen by
+            generalised cross-validation) or a number from 0 (0: plain least
+            squares).
+        patience: iterations without a lower validation RMSE before stopping.
     Returns:
-        (the fitted System, a Report).
+        (the fitted System, a Report). max_iter=0 gives the starting system
+        and its report.
     Raises:
         FazoltError "fazolt:tune:BadArgument": data of the wrong shape, a
         non-finite number, unequal row counts, a target that is an input, no
         parameter to fit, an unknown method.
 
+    The hybrid method solves the levels with a ridge penalty on each term's
+    difference from levels all terms share (strong ridge: one linear model
+    for every rule), its strength chosen again each iteration; with
+    validation rows it stops when their RMSE has not fallen for `patience`
+    iterations, and returns the iteration where it was least.
+
+    Example:
+        >>> start = fazolt.tune.grid(X, y, terms=3, shape="gaussmf")
+        >>> fitted, report = fazolt.tune.fit(start, X, y, tune=("inputs", "outputs"), validation=(Xv, yv))
+        >>> fitted.save("fitted.json")
+
     Constraints hold for every system tried: ordered points stay ordered,
-    widths positive, centres and first points within one range width of the
-    variable's range, weights in [0, 1]. Membership functions of host
+    widths at least 1e-3 of the range's width, centres inside the range,
+    first points within one range width of it, weights in [1e-3, 1]. Membership functions of host
     functions are left as they are.
     """
     try:
@@ -991,6 +1037,25 @@ def grid(X, y, terms=2, shape="gbellmf", type="sugeno", name="grid"):
     most.
     Input names come from a DataFrame's columns, output names from a
     Series' or DataFrame's; otherwise input1..., output1....
+
+    Parameters:
+        X: rows of inputs (rows, inputs), or a DataFrame.
+        y: targets (rows,) or (rows, outputs), or a Series or DataFrame.
+        terms: terms per input: a whole number from 1, or one per input.
+        shape: "gbellmf", "gaussmf" or "trimf".
+        type: "sugeno" or "mamdani".
+        name: the system's name.
+    Returns:
+        a System.
+    Raises:
+        FazoltError "fazolt:tune:BadArgument": an unknown shape or type,
+        terms that are not whole numbers from 1, data of the wrong shape or
+        with a non-finite number, no rows.
+
+    Example:
+        >>> start = fazolt.tune.grid(frame[["speed", "load"]], frame["power"], terms=[3, 2])
+        >>> start.num_rules
+        6
     """
     if shape not in SHAPES:
         raise _error(f"shape: expected one of {', '.join(SHAPES)}, got {shape!r}")
