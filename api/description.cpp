@@ -229,12 +229,6 @@ TermDescription readTerm(const json &mf, const std::string &path, size_t index, 
         fail(path + ".params", inQuotes(t.type) + " takes " + std::to_string(expected) + " parameters, got " +
                                    std::to_string(t.params.size()));
     }
-    // A Gaussian's width divides: sigma 0 is 0/0 at the centre, and a
-    // negative width is a slip the curve would hide.
-    if (t.type == "gaussmf" && !(t.params[0] > 0)) {
-        fail(path + ".params[0]",
-             "a gaussmf's sigma must be above 0, got " + orvane::formatDouble(t.params[0], false));
-    }
     return t;
 }
 

@@ -186,18 +186,4 @@ TEST(Description, MagnitudesWhoseSumsCanOverflowAreRefused) {
     EXPECT_NO_THROW(fazolt::buildSystem(sugeno("[-1e280, 1e280]", "[1e280, -1e280]")));
 }
 
-TEST(Description, GaussianWidthsAtOrBelowZeroAreRefused) {
-    for (const char *sigma : {"0", "-2"}) {
-        std::string text = systemWithRules("\"if a is z then p is on\"");
-        text.replace(text.find("[1, 0]"), 6, std::string("[") + sigma + ", 0]");
-        try {
-            fazolt::buildSystem(text);
-            ADD_FAILURE() << "no error for sigma " << sigma;
-        } catch (const orvane::HostError &e) {
-            EXPECT_EQ(e.message(), std::string("inputs[0].mf[2].params[0]: a gaussmf's sigma must be above 0, got ") +
-                                       sigma);
-        }
-    }
-}
-
 }  // namespace

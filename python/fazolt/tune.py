@@ -114,9 +114,10 @@ class Report:
         return self.rows_evaluated / self.evaluation_seconds if self.evaluation_seconds else 0.0
 
     def __str__(self):
-        text = (f"{self.method}: training RMSE {self.train_rmse[0]:.6g} -> {self.train_rmse[-1]:.6g}")
+        kept = self.best_iteration
+        text = (f"{self.method}: training RMSE {self.train_rmse[0]:.6g} -> {self.train_rmse[kept]:.6g}")
         if self.validation_rmse:
-            text += f", validation RMSE {self.validation_rmse[0]:.6g} -> {self.validation_rmse[-1]:.6g}"
+            text += f", validation RMSE {self.validation_rmse[0]:.6g} -> {self.validation_rmse[kept]:.6g}"
         return (text + f"; {self.iterations} iterations, {self.evaluations} evaluations "
                 f"({self.seconds_per_evaluation * 1e3:.3g} ms each, {self.rows_per_second:.3g} rows/s, "
                 f"{self.load_seconds:.3g} s loading the systems), "
