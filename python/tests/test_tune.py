@@ -80,8 +80,9 @@ def test_fit_recovers_a_perturbed_system(method, selection, changes):
     X = _rows(150)
     y = mixer.evaluate(X)
     start = fazolt.System(_perturbed(MIXER, changes))
-    # ridge 0: the exact system is what plain least squares recovers
-    fitted, report = tune.fit(start, X, y, tune=selection, method=method, max_iter=20, progress=False, ridge=0)
+    # ridge 0: the exact system is what plain least squares recovers; its
+    # "high" centre sits on the range's end, a bound the steps approach slowly
+    fitted, report = tune.fit(start, X, y, tune=selection, method=method, max_iter=40, progress=False, ridge=0)
     output_range = 35
     assert report.train_rmse[0] > 0.1
     assert report.train_rmse[-1] < 1e-6 * output_range, str(report)
