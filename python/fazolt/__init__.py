@@ -13,6 +13,11 @@ from ._system import (FazoltError, FazoltWarning, System, Term, Variable, host_l
                       unregister_function)
 from .explain import Explanation
 
+# Tracebacks and reprs name the package, where users find these, not the file.
+for _public in (System, Explanation, FazoltError, FazoltWarning, Term, Variable):
+    _public.__module__ = __name__
+del _public
+
 __version__ = _fazolt.__version__
 # Every identifier a FazoltError's `id` can hold besides the module's and the host's own.
 ERROR_IDS = _fazolt.ERROR_IDS

@@ -122,13 +122,22 @@ def _pandas():
 
 # ---- Host functions written in Python.
 
+# Names a description resolves to the module's own methods and shapes: a
+# host function of one of these names would be passed over where a reader
+# expects it to be called (defuzzMethod "centroid" is always the built-in).
+DESCRIPTION_NAMES = ("probor", "centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum", "trimf", "trapmf",
+                     "gaussmf", "gauss2mf", "gbellmf", "sigmf", "dsigmf", "psigmf", "smf", "zmf", "pimf", "constant",
+                     "linear")
+
+
 def register_function(name, fn):
     """Makes `fn` a host function called `name`.
 
     Parameters:
         name: a non-empty str, not the name of a built-in the module calls
             (feval, sprintf, length, transpose, throwWarning, throwError, sum,
-            prod, mean, min, max). Registering a name again replaces it.
+            prod, mean, min, max), nor a method or shape a description names
+            (centroid, wtaver, trimf, ...). Registering a name again replaces it.
         fn: a callable taking numpy arrays.
     Returns:
         None.
@@ -155,6 +164,10 @@ def register_function(name, fn):
     """
     if not isinstance(name, str) or not name:
         raise TypeError("register_function: name must be a non-empty str")
+    if name in DESCRIPTION_NAMES:
+        raise FazoltError("fazolt:python:NameTaken",
+                          f'function "{name}": a description\'s "{name}" is the built-in method or shape; choose '
+                          f"another (built in: {', '.join(DESCRIPTION_NAMES)})")
     _host_call(lambda: _fazolt.register_function(name, fn))
 
 
@@ -222,7 +235,8 @@ class System:
                             "(System.from_file reads a file, System.from_string a text)")
         self._native = native
         self._description = description
-        self._record = json.loads(native.record_json)
+        self._record_text = native.record_json
+        self._record = json.loads(self._record_text)
         rules = (description or {}).get("rules", [])
         native.attach_explainer([r if isinstance(r, str) else "" for r in rules] if isinstance(rules, list) else [])
         # A raw record the module refuses has no explainer: evaluating it
@@ -524,6 +538,34 @@ class System:
         return (f"<fazolt.System {self.name!r}: {self.type}, {listed(self._inputs, 'input')}, "
                 f"{listed(self._outputs, 'output')}, {self.num_rules} rules>")
 
+    def __eq__(self, other):
+        """Systems are equal when the module holds the same record for them:
+        the same variables, terms, rules and methods give the same numbers."""
+        if not isinstance(other, System):
+            return NotImplemented
+        return self._record_text == other._record_text
+
+    def __hash__(self):
+        return hash(self._record_text)
+
+    def _repr_html_(self):
+        """A notebook's view: the variables with their terms, then the rules."""
+        from html import escape
+
+        def number(v):
+            return f"{v:.6g}"
+
+        rows = []
+        for kind, variables in (("input", self._inputs), ("output", self._outputs)):
+            for v in variables:
+                terms = "<br>".join(f"{escape(t.name)}: {escape(str(t.type))}({', '.join(map(number, t.params))})"
+                                    for t in v.terms)
+                rows.append(f"<tr><td>{kind}</td><td>{escape(v.name)}</td>"
+                            f"<td>[{number(v.range[0])}, {number(v.range[1])}]</td><td>{terms}</td></tr>")
+        rules = "".join(f"<li>{escape(self.rule_text(r))}</li>" for r in range(self.num_rules))
+        return (f"<div><b>{escape(repr(self))}</b><table><tr><th></th><th>variable</th><th>range</th>"
+                f"<th>terms</th></tr>{''.join(rows)}</table><ol start=\"0\">{rules}</ol></div>")
+
     # -- Evaluation.
 
     def evaluate(self, x, on_out_of_range="warning", on_no_rule_fired="warning", on_empty_set="warning",
@@ -534,7 +576,8 @@ class System:
             x: the rows, one of
                 - an array-like (rows, inputs) of numbers, columns in input order;
                 - one row (inputs,), or a dict or pandas Series of one value per
-                  input name;
+                  input name; for a system of one input, a 1-D array-like, or a
+                  Series named after the input, is that input's column;
                 - a dict of columns by input name ({"temp": array, ...}): every
                   input and nothing else, columns of equal length;
                 - a pandas DataFrame, columns matched by input name (others ignored).
@@ -545,7 +588,9 @@ class System:
                 outputs and messages are those of one thread.
         Returns:
             a float64 array (rows, outputs); (outputs,) for one row; for a
-            DataFrame, a DataFrame of the outputs by name with x's index.
+            DataFrame (or a one-input system's Series), a pandas Series named
+            after the output when the system has one output, else a DataFrame
+            of the outputs by name, with x's index.
         Raises:
             FazoltError: the data's shape or type ("the data has 3 columns, the
                 system 2 inputs: a, b"), pd.NA in a column (naming it), a
@@ -559,7 +604,7 @@ class System:
             >>> dimmer = fazolt.System.from_file("examples/dimmer/dimmer.json")
             >>> dimmer.evaluate([[5, 0.9], [15, 0.6]])          # array (2, 1)
             >>> dimmer.evaluate({"daylight": [5, 15], "motion": [0.9, 0.6]})
-            >>> dimmer.evaluate(frame, on_out_of_range="error")  # a DataFrame back
+            >>> dimmer.evaluate(frame, on_out_of_range="error")  # a Series "lamp" back
         """
         # One row of a system of several inputs, as a control loop passes it:
         # the prepared evaluator, unless a diagnostic needs the batch's words.
@@ -581,21 +626,36 @@ class System:
         modes = _modes(on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)
         threads = _threads(threads)
         pd = _pandas()
+        if pd is not None and isinstance(x, pd.Series) and self._is_input_column(x):
+            x = x.to_frame(self.input_names[0])
         if pd is not None and isinstance(x, pd.DataFrame):
             out, report = _host_call(lambda: self._native.evaluate(self._columns(x), modes, BLOCK_ROWS, threads))
             if report[2] is not None:  # an error: no outputs to frame
                 return None, report
+            if len(self._outputs) == 1:  # a Series, so that `out - frame.target` lines up row by row
+                return pd.Series(out[:, 0], index=x.index, name=self.output_names[0]), report
             return pd.DataFrame(out, index=x.index, columns=self.output_names), report
+        is_row = isinstance(x, dict) or (pd is not None and isinstance(x, pd.Series))
         if isinstance(x, dict) and any(np.ndim(v) > 0 for v in x.values()):
-            x = self._dict_columns(x)
-        elif isinstance(x, dict) or (pd is not None and isinstance(x, pd.Series)):
+            x, is_row = self._dict_columns(x), False
+        elif is_row:
             x = self._row(x)
         matrix, is_single_row = _as_matrix(x)
+        if is_single_row and not is_row and len(self._inputs) == 1:
+            matrix, is_single_row = matrix.reshape(-1, 1), False  # one input: a 1-D array is its column
         self._check_width(matrix, is_single_row)
         out, report = _host_call(lambda: self._native.evaluate(matrix, modes, BLOCK_ROWS, threads))
         if report[2] is not None:
             return None, report
         return (out[0] if is_single_row else out), report
+
+    def _is_input_column(self, series):
+        """A Series is a one-input system's column when named after the input
+        or not indexed by it; otherwise, as for every other system, one row."""
+        if len(self._inputs) != 1:
+            return False
+        name = self.input_names[0]
+        return series.name == name or name not in series.index
 
     def _check_width(self, matrix, is_single_row):
         """One column per input; the data, not the system, is at fault otherwise.

@@ -13,6 +13,7 @@ HostFunction = Callable[..., Any]
 Floats = npt.NDArray[np.float64]
 
 BLOCK_ROWS: int
+DESCRIPTION_NAMES: Tuple[str, ...]
 SHOWN_PER_IDENTIFIER: int
 
 class FazoltError(ValueError):
@@ -70,8 +71,12 @@ class System:
     @property
     def num_rules(self) -> int: ...
     def rule_text(self, r: int) -> str: ...
+    def __eq__(self, other: object) -> bool: ...
+    def __hash__(self) -> int: ...
+    def _repr_html_(self) -> str: ...
     # An array-like (rows, inputs), one row, or a dict of columns give an
-    # array; a pandas DataFrame gives a DataFrame (pandas has no types here).
+    # array; a pandas DataFrame gives a Series (one output) or a DataFrame
+    # (pandas has no types here).
     @overload
     def evaluate(self, x: Union[npt.ArrayLike, Mapping[str, Any]], on_out_of_range: Mode = ...,
                  on_no_rule_fired: Mode = ..., on_empty_set: Mode = ..., on_nan_input: CheckMode = ...,

@@ -19,6 +19,8 @@ of the threaded scheduler (dask.config.set(scheduler="threads") or
 LocalCluster(processes=False, threads_per_worker=N)), since evaluations in
 one process run side by side with the GIL released.
 """
+import re
+import threading
 import uuid
 
 import numpy as np
@@ -26,12 +28,34 @@ import numpy as np
 from ._system import SHOWN_PER_IDENTIFIER, _issue, _warn
 
 TOPIC_PREFIX = "fazolt-warnings-"
+ROW = re.compile(r"^row (\d+)")
+
+# The topic of each result's graph by its name: persist gives a new
+# collection of the same name, and issue_warnings finds the topic by it.
+_topics = {}
+# The time of the last event issued per topic: computing a result again
+# issues only what that computation raised.
+_issued_until = {}
+_issued_lock = threading.Lock()
 
 
-def _evaluate_reporting(data, system, options, topic, number):
+def _placed(report, number, first_row):
+    """The partition's warnings and error, each message saying where: the
+    partition, and the row among all rows where it is known (Arrays)."""
+    shown, counts, error, cause = report
+
+    def where(message):
+        if first_row is not None:
+            message = ROW.sub(lambda m: f"row {int(m.group(1)) + first_row}", message)
+        return f"partition {number}: {message}"
+    error = None if error is None else (error[0], where(error[1]))
+    return [(i, where(m)) for i, m in shown], counts, error, cause
+
+
+def _evaluate_reporting(data, system, options, topic, number, first_row=None):
     """Evaluates one partition; its warnings go to the scheduler when on a worker."""
     out, report = system._evaluate_reporting(data, **options)
-    shown, counts, error, cause = report
+    shown, counts, error, cause = report = _placed(report, number, first_row)
     try:
         from distributed import get_worker
         worker = get_worker()
@@ -45,12 +69,14 @@ def _evaluate_reporting(data, system, options, topic, number):
 
 
 def _evaluate_partition(frame, system, options, topic, partition_info=None):
-    return _evaluate_reporting(frame, system, options, topic, (partition_info or {}).get("number", 0))
+    out = _evaluate_reporting(frame, system, options, topic, (partition_info or {}).get("number", 0))
+    return out.to_frame() if out.ndim == 1 else out  # a frame of the outputs, as the meta says, for one output too
 
 
 def _evaluate_block(block, system, options, topic, block_info=None):
     number = block_info[0]["chunk-location"][0] if block_info else 0
-    return _evaluate_reporting(block, system, options, topic, number)
+    first_row = block_info[0]["array-location"][0][0] if block_info else None
+    return _evaluate_reporting(block, system, options, topic, number, first_row)
 
 
 def evaluate(data, system, **options):
@@ -58,7 +84,9 @@ def evaluate(data, system, **options):
 
     Parameters:
         data: a dask DataFrame (inputs matched by column name, other columns
-            ignored) or a dask Array (rows, inputs).
+            ignored) or a dask Array (rows, inputs), read by position: its
+            columns must be the inputs in order (frame.to_dask_array() of a
+            frame with other columns, or in another order, is not).
         system: the System; it travels pickled, as its description.
         options: those of System.evaluate.
     Returns:
@@ -71,7 +99,9 @@ def evaluate(data, system, **options):
         System.evaluate raises.
     Warns:
         FazoltWarning: on compute, the workers' warnings, each message
-            starting "partition K:" (rows are numbered within it).
+            starting "partition K:" (an Array's rows numbered among all
+            rows, a DataFrame's within the partition). Errors in error mode
+            name the partition too.
 
     Example:
         >>> lamp = fazolt.dask.evaluate(dd.read_csv("rows-*.csv"), dimmer).compute()
@@ -99,6 +129,7 @@ def evaluate(data, system, **options):
     else:
         raise TypeError(f"expected a dask DataFrame or Array, got {type(data).__name__}")
     result._fazolt_topic = topic
+    _topics[_name_of(result)] = topic
     finalize, arguments = result.__dask_postcompute__()
 
     def postcompute():
@@ -134,25 +165,36 @@ def issue_warnings(result):
         >>> lamps = fazolt.dask.evaluate(frame, dimmer)
         >>> lamps.to_csv("lamps-*.csv"); fazolt.dask.issue_warnings(lamps)
     """
-    topic = getattr(result, "_fazolt_topic", None)
+    topic = getattr(result, "_fazolt_topic", None) or _topics.get(_name_of(result))
     if topic is None:
         raise ValueError("issue_warnings: expected what fazolt.dask.evaluate returned")
     _issue_topic(topic, stacklevel=3)
 
 
+def _name_of(result):
+    return getattr(result, "_name", None) or getattr(result, "name", None)
+
+
 def _issue_topic(topic, stacklevel):
-    """Each partition's warnings in partition order, capped per identifier over all of them."""
+    """Each partition's warnings in partition order, capped per identifier over
+    all of them; only those not issued before, so a second compute does not
+    repeat the first's."""
     try:
         from distributed import default_client
         client = default_client()
     except (ImportError, ValueError):
         return  # no cluster: the partitions issued their warnings themselves
-    events = sorted((message for _, message in client.get_events(topic)), key=lambda m: m["partition"])
+    with _issued_lock:
+        since = _issued_until.get(topic, float("-inf"))
+        new = [(when, message) for when, message in client.get_events(topic) if when > since]
+        if new:
+            _issued_until[topic] = max(when for when, _ in new)
+    events = sorted((message for _, message in new), key=lambda m: m["partition"])
     shown, counts = [], {}
     for event in events:
         for identifier, message in event["shown"]:
             if sum(1 for i, _ in shown if i == identifier) < SHOWN_PER_IDENTIFIER:
-                shown.append((identifier, f"partition {event['partition']}: {message}"))
+                shown.append((identifier, message))
         for identifier, count in event["counts"].items():
             counts[identifier] = counts.get(identifier, 0) + count
     _warn(shown, counts, stacklevel + 1)

@@ -190,13 +190,15 @@ def surface(system, x, y, output, fixed=None, resolution=51, kind="heatmap", ax=
     Raises:
         KeyError: a name that is not an input or output, with the closest
         one ("fixed: 'rian' is not an input; did you mean 'rain'?").
-        ValueError: an unknown kind. FazoltError: as System.evaluate.
+        ValueError: an unknown kind, or a resolution below 2. FazoltError: as System.evaluate.
 
     Example:
         >>> fazolt.plot.surface(dimmer, "daylight", "motion", "lamp", fixed={"motion": 0.5})
     """
     if kind not in ("heatmap", "3d"):
         raise ValueError(f'kind: expected "heatmap" or "3d", got {kind!r}')
+    if isinstance(resolution, bool) or not isinstance(resolution, (int, np.integer)) or resolution < 2:
+        raise ValueError(f"resolution: expected a whole number of points along each axis from 2, got {resolution!r}")
     names = system.input_names
     for name in (x, y):
         _check_name("x and y", name, names, "an input")

@@ -20,7 +20,7 @@ import time
 
 import numpy as np
 
-from ._system import FazoltError, System
+from ._system import FazoltError, System, _column
 
 METHODS = ("hybrid", "least_squares", "nelder_mead")
 SELECTIONS = ("inputs", "outputs", "weights")
@@ -28,13 +28,17 @@ SELECTIONS = ("inputs", "outputs", "weights")
 # hybrid method). Each iteration starts the trust region afresh: with a few
 # steps only, it keeps shrinking back and the fit crawls along valleys.
 STEPS_PER_ITERATION = 20
-# How far beyond its variable's range a centre or first point may move, as
-# a share of the range's width (shoulders such as trimf [-40, 0, 40] on
-# [0, 100] sit partly outside it).
+# How far beyond its variable's range the first point of an ordered shape
+# may move, as a share of the range's width (shoulders such as trimf
+# [-40, 0, 40] on [0, 100] sit partly outside it). Centres stay inside it.
 RANGE_MARGIN = 1.0
 # The smallest width (gaussmf sigma, gbellmf a, gauss2mf sigmas), as a share
-# of the range's width: a zero width is a division by zero in the module.
-MIN_WIDTH = 1e-6
+# of the range's width: a zero width is a division by zero in the module, and
+# a term far narrower than the data's spacing fits single rows.
+MIN_WIDTH = 1e-3
+# The smallest rule weight fit tries: other tools skip rules whose weighted
+# strength is at most 1e-6, so a weight near 0 saved as FLL changes the numbers.
+MIN_WEIGHT = 1e-3
 MIN_BELL_SLOPE = 1e-3
 # The relative finite-difference step through the solved levels: a linear
 # solve's rounding (condition number x eps) would swamp the default step's
@@ -69,7 +73,20 @@ def _error(message):
 
 class Report:
     """What fit did: RMSE per iteration (index 0 is the starting system), the
-    parameters before and after by JSON path, the evaluations and their time."""
+    parameters before and after by JSON path, the evaluations and their time.
+
+    best_iteration is the iteration whose parameters fit returned (the least
+    validation RMSE, or the last without validation rows); its entries in
+    train_rmse and validation_rmse are the module's numbers for the returned
+    system. The hybrid method's other entries come from its search (numpy's
+    rule weights where they agree with the module's), equal to the module's
+    to about 1e-9.
+
+    Example:
+        >>> fitted, report = fazolt.tune.fit(start, X, y, validation=(Xv, yv))
+        >>> print(report)
+        >>> report.validation_rmse[report.best_iteration], report.parameters_after["inputs[0].mf[1].params[0]"]
+    """
 
     def __init__(self, method, names, before):
         self.method = method
@@ -85,6 +102,7 @@ class Report:
         self.load_seconds = 0.0  # loading each system tried
         self.seconds = 0.0
         self.stopped = ""
+        self.best_iteration = 0  # the iteration whose parameters fit returned
 
     @property
     def seconds_per_evaluation(self):
@@ -96,13 +114,14 @@ class Report:
         return self.rows_evaluated / self.evaluation_seconds if self.evaluation_seconds else 0.0
 
     def __str__(self):
-        text = (f"{self.method}: training RMSE {self.train_rmse[0]:.6g} -> {self.train_rmse[-1]:.6g}")
+        kept = self.best_iteration
+        text = (f"{self.method}: training RMSE {self.train_rmse[0]:.6g} -> {self.train_rmse[kept]:.6g}")
         if self.validation_rmse:
-            text += f", validation RMSE {self.validation_rmse[0]:.6g} -> {self.validation_rmse[-1]:.6g}"
+            text += f", validation RMSE {self.validation_rmse[0]:.6g} -> {self.validation_rmse[kept]:.6g}"
         return (text + f"; {self.iterations} iterations, {self.evaluations} evaluations "
                 f"({self.seconds_per_evaluation * 1e3:.3g} ms each, {self.rows_per_second:.3g} rows/s, "
                 f"{self.load_seconds:.3g} s loading the systems), "
-                f"{self.seconds:.3g} s; {self.stopped}")
+                f"{self.seconds:.3g} s; {self.stopped}; kept iteration {self.best_iteration}")
 
 
 # ---- Data.
@@ -117,6 +136,11 @@ def _names_of(x):
 
 def _matrix(what, x, width, names=None):
     """x as a float64 (rows, width) array of finite numbers; a fault names the row and column."""
+    if hasattr(x, "columns") or (hasattr(x, "isna") and hasattr(x, "name")):
+        # pandas: pd.NA is named as evaluate names it, not as float() fails on it
+        frame = x.to_frame() if not hasattr(x, "columns") else x
+        x = np.column_stack([_column(str(c), frame[c]) for c in frame.columns]) if len(frame.columns) \
+            else np.empty((len(frame), 0))
     try:
         a = np.asarray(x, dtype=np.float64)
     except (TypeError, ValueError) as e:
@@ -195,9 +219,12 @@ def _term_group(path, term, var_range):
         if kind == "ordered" and k > 0:
             lower.append(0.0)
             upper.append(width + 2 * margin)
-        elif kind in ("ordered", "centre"):
+        elif kind == "ordered":  # a shoulder's first point may sit outside the range
             lower.append(lo - margin)
             upper.append(hi + margin)
+        elif kind == "centre":
+            lower.append(lo)
+            upper.append(hi)
         elif kind == "width":
             lower.append(MIN_WIDTH * width)
             upper.append(np.inf)
@@ -255,7 +282,7 @@ class _Parameters:
                     self.groups.append(_term_group(("outputs", o, j), term, var["range"]))
         if "weights" in selection:
             for r, rule in enumerate(description.get("rules", [])):
-                self.groups.append(_Group(("weight", r), ("free",), [0.0], [1.0], [_rule_weight(rule)]))
+                self.groups.append(_Group(("weight", r), ("free",), [MIN_WEIGHT], [1.0], [_rule_weight(rule)]))
         self.lower = np.array([b for g in self.groups for b in g.lower])
         self.upper = np.array([b for g in self.groups for b in g.upper])
         self.sizes = [len(g.lower) for g in self.groups]
@@ -416,41 +443,253 @@ class _Levels:
         out[(out < 0).any(axis=1)] = np.nan
         return out
 
-    def solve(self, description, X, y, threads=1):
-        """The levels minimising the squared error, {(output, term): params},
-        and the predictions they give on the rows where a rule fired (NaN elsewhere)."""
-        weights = self.weights(description, X, threads)
+    def design(self, description, weights, X):
+        """Per output: the columns its levels multiply on the rows where a rule
+        fired, in standardised inputs, with the shared columns in front
+        (the sums over the terms, so that a penalty on each term's part of
+        its levels shrinks the rules towards one common model, not towards
+        0), and how the solution maps back to each term's parameters."""
         fired = ~np.isnan(weights).any(axis=1)
-        levels = {}
-        predicted = np.full(y.shape, np.nan)
+        mean, scale = X.mean(axis=0), X.std(axis=0)
+        scale[scale == 0] = 1.0
+        Xs = (X[fired] - mean) / scale
+        outputs = []
         for o, var in enumerate(description["outputs"]):
-            columns, owners = [], []
-            for j, term in enumerate(var.get("mf", [])):
-                # a term used by several rules gathers their weights
-                uses = [r for r in range(self.num_rules) if abs(self.consequent[r, o]) == j + 1]
-                w = weights[fired][:, uses].sum(axis=1) if uses else np.zeros(int(fired.sum()))
-                block = np.column_stack([w[:, None] * X[fired], w]) if term["type"] == "linear" else w[:, None]
-                columns.append(block)
-                owners.append((j, block.shape[1]))
-            if not columns:
+            terms = var.get("mf", [])
+            if not terms:
                 continue
-            A = np.hstack(columns)
-            solution = np.linalg.lstsq(A, y[fired, o], rcond=None)[0]
+            # a term used by several rules gathers their weights
+            uses = (np.abs(self.consequent[:, o])[:, None] == np.arange(1, len(terms) + 1)[None, :]).astype(np.float64)
+            w = weights[fired] @ uses
+            linear = [t["type"] == "linear" for t in terms]
+            Z = np.column_stack([Xs, np.ones(len(Xs))])
+            if all(linear):
+                shared = Z.shape[1]
+                blocks = (w[:, :, None] * Z[:, None, :]).reshape(len(Z), len(terms) * shared)
+                widths = [shared] * len(terms)
+            else:
+                shared = 1
+                blocks = np.hstack([w[:, j:j + 1] * (Z if is_linear else 1.0) for j, is_linear in enumerate(linear)])
+                widths = [Z.shape[1] if is_linear else 1 for is_linear in linear]
+            common = w.sum(axis=1)[:, None] * (Z if shared > 1 else 1.0)
+            outputs.append((o, np.hstack([common, blocks]), shared, widths))
+        return fired, mean, scale, outputs
+
+    def solve(self, description, X, y, threads=1, ridge=0.0, weights=None):
+        """The levels minimising the squared error plus the ridge penalty,
+        {(output, term): params}, the predictions they give on the rows where
+        a rule fired (NaN elsewhere) and the ridge strength used per output.
+
+        ridge: a strength (0: plain least squares), or "gcv" to choose it per
+        output by generalised cross-validation."""
+        if weights is None:
+            weights = self.weights(description, X, threads)
+        fired, mean, scale, outputs = self.design(description, weights, X)
+        levels, strengths = {}, {}
+        predicted = np.full(y.shape, np.nan)
+        for o, A, shared, widths in outputs:
+            penalty = np.r_[np.zeros(shared), np.ones(A.shape[1] - shared)]
+            strength = _gcv_strength(A, y[fired, o], penalty) if isinstance(ridge, str) else float(ridge)
+            solution = _ridge(A, y[fired, o], penalty, strength)
+            strengths[o] = strength
             predicted[fired, o] = A @ solution
-            at = 0
-            for j, n in owners:
-                levels[(o, j)] = solution[at:at + n]
+            at = shared
+            for j, n in enumerate(widths):
+                params = solution[at:at + n] + (solution[:shared] if n == shared else
+                                                np.r_[np.zeros(n - 1), solution[shared - 1]])
+                if n > 1:  # back from standardised inputs
+                    coefficients = params[:-1] / scale
+                    params = np.r_[coefficients, params[-1] - coefficients @ mean]
+                levels[(o, j)] = params
                 at += n
-        return levels, predicted
+        return levels, predicted, strengths
 
 
-def solve_levels(system, X, y, threads=1):
+# Ridge strengths tried by generalised cross-validation, as multiples of the
+# mean diagonal of A'A (0 among them, for data a system fits exactly).
+RIDGE_GRID = (0.0,) + tuple(10.0 ** k for k in range(-8, 5))
+
+
+def _ridge(A, b, penalty, strength):
+    """argmin |A x - b|^2 + strength |penalty * x|^2."""
+    if strength == 0:
+        return np.linalg.lstsq(A, b, rcond=None)[0]
+    G = A.T @ A + strength * np.diag(penalty)
+    try:
+        return np.linalg.solve(G, A.T @ b)
+    except np.linalg.LinAlgError:  # the unpenalised columns alone are dependent
+        return np.linalg.lstsq(G, A.T @ b, rcond=None)[0]
+
+
+def _gcv_strength(A, b, penalty):
+    """The strength of RIDGE_GRID with the least generalised cross-validation
+    error n |A x - b|^2 / (n - trace of the hat matrix)^2."""
+    n = len(b)
+    G = A.T @ A
+    unit = float(np.trace(G)) / max(A.shape[1], 1) or 1.0
+    best, chosen = np.inf, 0.0
+    for multiple in RIDGE_GRID:
+        strength = multiple * unit
+        if strength == 0:
+            x, _, rank, _ = np.linalg.lstsq(A, b, rcond=None)
+            trace = float(rank)
+        else:
+            K = G + strength * np.diag(penalty)
+            x = np.linalg.lstsq(K, A.T @ b, rcond=None)[0]
+            trace = float(np.trace(np.linalg.lstsq(K, G, rcond=None)[0]))
+        if n - trace <= 0.5:
+            continue  # as many parameters as rows: no estimate of the error
+        score = n * float(np.sum(np.square(A @ x - b))) / (n - trace) ** 2
+        if score < best:
+            best, chosen = score, strength
+    return chosen
+
+
+# ---- Rule weights in numpy, for the search only.
+
+def _degrees(shape, params, x):
+    """The degrees of one built-in shape at x, as numpy computes them (the
+    search's model; the fitted system is evaluated by the module)."""
+    if shape == "gaussmf":
+        sigma, c = params
+        return np.exp(-np.square(x - c) / (2 * sigma * sigma))
+    if shape == "gbellmf":
+        a, b, c = params
+        return 1 / (1 + np.abs((x - c) / a) ** (2 * b))
+    if shape == "trimf":
+        a, b, c = params
+        up = (x - a) / (b - a) if b > a else (x >= a).astype(np.float64)
+        down = (c - x) / (c - b) if c > b else (x <= c).astype(np.float64)
+        return np.clip(np.minimum(up, down), 0, 1)
+    a, b, c, d = params  # trapmf
+    up = (x - a) / (b - a) if b > a else (x >= a).astype(np.float64)
+    down = (d - x) / (d - c) if d > c else (x <= d).astype(np.float64)
+    return np.clip(np.minimum(up, down), 0, 1)
+
+
+# Up to this many parameters x rows, the hybrid search differentiates the
+# residuals with the levels re-solved for each parameter (exact, one solve
+# each); above, with them held (one solve per step: the larger fits' time).
+EXACT_DIFFERENCES = 5000
+NUMPY_SHAPES = ("gaussmf", "gbellmf", "trimf", "trapmf")
+# The largest difference from the module's weights at the start for which
+# the search uses numpy's: the search only has to go downhill as the module's
+# numbers do; the fitted system is measured by the module.
+NUMPY_AGREEMENT = 1e-9
+
+
+class _NumpyWeights:
+    """What _Levels.weights gives, computed in numpy: 100 times faster for the
+    shapes and methods it knows, with no system built per trial."""
+
+    def __init__(self, description, levels):
+        self.levels = levels
+        self.is_and = [c == 1 for c in levels.connection]
+        self.and_method = description.get("andMethod", "prod")
+        self.or_method = description.get("orMethod", "probor")
+        self.is_average = description.get("defuzzMethod", "wtaver") == "wtaver"
+        # Where each rule's antecedent values sit in _products' table: column 0
+        # is 1 (an input not used), then per input its terms and their complements.
+        where, at = [], 1
+        for v in description["inputs"]:
+            where.append(at)
+            at += 2 * len(v.get("mf", []))
+        self.index = np.array([[0 if a == 0 else where[i] + abs(a) - 1 + (len(description["inputs"][i]["mf"])
+                                                                         if a < 0 else 0)
+                                for i, a in enumerate(antecedent)] for antecedent in levels.antecedent],
+                              dtype=np.intp).reshape(levels.num_rules, -1)
+
+    @classmethod
+    def of(cls, description, levels, X):
+        """The numpy weights if they agree with the module's at the start, else None."""
+        known = all(t.get("type") in NUMPY_SHAPES for v in description["inputs"] for t in v.get("mf", []))
+        if not known or description.get("andMethod", "prod") not in ("prod", "min") or \
+                description.get("orMethod", "probor") not in ("max", "probor"):
+            return None
+        numpy_weights = cls(description, levels)
+        rows = X[:: max(1, len(X) // 200)]
+        mine, module = numpy_weights(description, rows), levels.weights(description, rows)
+        if not np.array_equal(np.isnan(mine), np.isnan(module)):
+            return None
+        agree = np.nan_to_num(np.abs(mine - module)).max(initial=0.0) <= NUMPY_AGREEMENT
+        return numpy_weights if agree else None
+
+    def __call__(self, description, X):
+        degrees = [[_degrees(t["type"], t["params"], X[:, i]) for t in v.get("mf", [])]
+                   for i, v in enumerate(description["inputs"])]
+        weights = np.array([_rule_weight(rule) for rule in description["rules"]])
+        if all(self.is_and) and self.and_method == "prod":
+            strengths = self._products(degrees) * weights
+        else:
+            strengths = self._one_by_one(degrees) * weights
+        total = strengths.sum(axis=1)
+        none_fired = total == 0
+        if self.is_average:
+            strengths /= np.where(none_fired, 1.0, total)[:, None]
+        strengths[none_fired] = np.nan
+        return strengths
+
+    def _products(self, degrees):
+        """Every rule an AND by product: one gather and one product over a table
+        of each term's degree, its complement (NOT) and 1 (an input not used)."""
+        columns = [np.ones(len(degrees[0][0]) if degrees and degrees[0] else 0)]
+        for terms in degrees:
+            columns += terms + [1 - d for d in terms]
+        if len(columns) == 1 or not len(columns[0]):
+            return self._one_by_one(degrees)
+        return np.column_stack(columns)[:, self.index].prod(axis=2)
+
+    def _one_by_one(self, degrees):
+        rows = len(degrees[0][0]) if degrees and degrees[0] else 0
+        strengths = np.empty((rows, self.levels.num_rules))
+        for r, antecedent in enumerate(self.levels.antecedent):
+            values = [degrees[i][abs(a) - 1] if a > 0 else 1 - degrees[i][abs(a) - 1]
+                      for i, a in enumerate(antecedent) if a != 0]
+            if not values:
+                strengths[:, r] = 0.0
+            elif self.is_and[r]:
+                strengths[:, r] = np.prod(values, axis=0) if self.and_method == "prod" else np.min(values, axis=0)
+            elif self.or_method == "max":
+                strengths[:, r] = np.max(values, axis=0)
+            else:
+                strengths[:, r] = 1 - np.prod([1 - v for v in values], axis=0)
+        return strengths
+
+
+def solve_levels(system, X, y, threads=1, ridge=0.0):
     """The Sugeno output levels (constant and linear terms' parameters) that
     minimise the squared error on (X, y) with the antecedents as they are:
-    one linear least-squares problem per output. Returns {(output, term): params}."""
+    one linear least-squares problem per output, with a ridge penalty of
+    `ridge` ("gcv": chosen by generalised cross-validation) on each term's
+    difference from the levels all terms share.
+
+    Returns:
+        {(output, term): params}, positions from 0.
+    Raises:
+        FazoltError "fazolt:tune:BadArgument": not a Sugeno system with
+        wtaver or wtsum and unclamped outputs; data as fit refuses it.
+
+    Example:
+        >>> levels = fazolt.tune.solve_levels(start, X, y, ridge="gcv")
+    """
     _check_hybrid(system)
     X, y = _data(system, X, y)
-    return _Levels(system).solve(system.to_dict(), X, y, threads)[0]
+    return _Levels(system).solve(system.to_dict(), X, y, threads, ridge)[0]
+
+
+def _predict_levels(A, shared, widths, levels, o, mean, scale, X):
+    """The predictions of output o's levels on design A (as _Levels.design makes it)."""
+    out = np.zeros(len(A))
+    at = shared
+    for j, n in enumerate(widths):
+        params = levels[(o, j)]
+        if n > 1:  # the design holds weight x standardised inputs
+            standard = np.r_[params[:-1] * scale, params[-1] + params[:-1] @ mean]
+        else:
+            standard = np.asarray(params[-1:], dtype=np.float64)
+        out += A[:, at:at + n] @ standard
+        at += n
+    return out
 
 
 # ---- Fitting.
@@ -506,7 +745,7 @@ class _Progress:
 
 
 def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, validation=None, progress=True,
-        threads=0):
+        threads=0, ridge="gcv", patience=5):
     """Fits the chosen parameters of `system` to (X, y); returns (System, Report).
 
     Parameters:
@@ -524,16 +763,32 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         validation: (X, y) evaluated after each iteration, not fitted.
         progress: a line on stderr per iteration, or a callable given the Report.
         threads: threads of each evaluation (0: one per core).
+        ridge: the hybrid method's ridge strength: "gcv" (chosen by
+            generalised cross-validation) or a number from 0 (0: plain least
+            squares).
+        patience: iterations without a lower validation RMSE before stopping.
     Returns:
-        (the fitted System, a Report).
+        (the fitted System, a Report). max_iter=0 gives the starting system
+        and its report.
     Raises:
         FazoltError "fazolt:tune:BadArgument": data of the wrong shape, a
         non-finite number, unequal row counts, a target that is an input, no
         parameter to fit, an unknown method.
 
+    The hybrid method solves the levels with a ridge penalty on each term's
+    difference from levels all terms share (strong ridge: one linear model
+    for every rule), its strength chosen again each iteration; with
+    validation rows it stops when their RMSE has not fallen for `patience`
+    iterations, and returns the iteration where it was least.
+
+    Example:
+        >>> start = fazolt.tune.grid(X, y, terms=3, shape="gaussmf")
+        >>> fitted, report = fazolt.tune.fit(start, X, y, tune=("inputs", "outputs"), validation=(Xv, yv))
+        >>> fitted.save("fitted.json")
+
     Constraints hold for every system tried: ordered points stay ordered,
-    widths positive, centres and first points within one range width of the
-    variable's range, weights in [0, 1]. Membership functions of host
+    widths at least 1e-3 of the range's width, centres inside the range,
+    first points within one range width of it, weights in [1e-3, 1]. Membership functions of host
     functions are left as they are.
     """
     try:
@@ -558,7 +813,11 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         raise _error(f"method: expected one of {', '.join(METHODS)}, got {method!r}")
     if method == "hybrid":
         _check_hybrid(system)
-    max_iter = _whole("max_iter", max_iter, 1)
+    max_iter = _whole("max_iter", max_iter, 0)
+    patience = _whole("patience", patience, 1)
+    if not (ridge == "gcv" or (isinstance(ridge, (int, float, np.integer, np.floating)) and not isinstance(ridge, bool)
+                               and 0 <= ridge < np.inf)):
+        raise _error(f'ridge: expected "gcv" or a strength from 0, got {ridge!r}')
     seed = _whole("seed", seed, 0)
     X, y = _data(system, X, y)
     if validation is not None:
@@ -580,27 +839,102 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
     if solve:
         levels = {p: np.array(description["outputs"][p[0]]["mf"][p[1]]["params"], dtype=np.float64)
                   for p in params.levels}
+    linear = _Levels(system, evaluator) if solve else None
+    # The hybrid search's rule weights: numpy's where they agree with the module's.
+    fast = _NumpyWeights.of(description, linear, X) if solve else None
+    strength = {"train": ridge}  # the ridge strength of this iteration's solve
+
+    def solved(d, rows, targets):
+        """The levels for the premises of d, chosen on (rows, targets), and their predictions."""
+        weights = fast(d, rows) if fast is not None else None
+        return linear.solve(d, rows, targets, threads, strength["train"], weights)[:2]
+
+    last_solve = {"z": None, "levels": None}  # the jacobian at a point the residuals just solved
+
+    def predictions(z, rows):
+        d = params.apply(z, levels)
+        if fast is None:
+            return evaluator.predict(d, rows)
+        out = np.full((len(rows), len(description["outputs"])), np.nan)
+        weights = fast(d, rows)
+        fired, mean, scale, outputs = linear.design(d, weights, rows)
+        for o, A, shared, widths in outputs:
+            out[fired, o] = _predict_levels(A, shared, widths, levels, o, mean, scale, rows[fired])
+        return out
+
+    def jacobian(z):
+        """The training residuals' derivatives with the levels held at those
+        solved for z (the variable-projection approximation): each column
+        needs the rule weights only, not another solve."""
+        solution = last_solve["levels"] if np.array_equal(last_solve["z"], z) else \
+            linear.solve(params.apply(z, levels), X, y, threads, strength["train"], fast(params.apply(z, levels), X))[0]
+        outputs = np.zeros((len(X), linear.num_rules, y.shape[1]))
+        for (o, j), p in solution.items():
+            rules = np.abs(linear.consequent[:, o]) == j + 1
+            outputs[:, rules, o] = (X @ p[:-1] + p[-1] if len(p) > 1 else np.full(len(X), p[0]))[:, None]
+
+        def predicted(zk):
+            return np.nan_to_num(np.einsum("nr,nro->no", fast(params.apply(zk, levels), X), outputs)).ravel()
+
+        d = params.apply(z, levels)
+        at = predicted(z)
+        J = np.empty((at.size, len(z)))
+        for k in range(len(z)):
+            step = SOLVED_DIFF_STEP * max(1.0, abs(z[k]))
+            if z[k] + step > params.upper[k]:
+                step = -step
+            moved = z.copy()
+            moved[k] += step
+            J[:, k] = (predicted(moved) - at) / step
+        # Levels re-solved at each z take up what the design can say: only
+        # the part of each column outside the design's range remains.
+        fired, _, _, designs = linear.design(d, fast(d, X), X)
+        by_output = J.reshape(len(X), y.shape[1], len(z))
+        for o, A, _, _ in designs:
+            U, sv, _ = np.linalg.svd(A, full_matrices=False)
+            U = U[:, sv > sv[0] * 1e-10] if len(sv) and sv[0] > 0 else U[:, :0]
+            part = by_output[fired, o, :]
+            by_output[fired, o, :] = part - U @ (U.T @ part)
+        return by_output.reshape(J.shape)
+
+    def rmse_of(z, rows, targets):
+        r = (predictions(z, rows) - targets).ravel()
+        r[~np.isfinite(r)] = NON_FINITE_RESIDUAL
+        return _rmse(r)
 
     def record(z):
-        d = params.apply(z, levels)
-        report.train_rmse.append(_rmse(evaluator.residuals(d, X, y)))
+        report.train_rmse.append(rmse_of(z, X, y))
         if validation is not None:
-            report.validation_rmse.append(_rmse(evaluator.residuals(d, Xv, yv)))
+            report.validation_rmse.append(rmse_of(z, Xv, yv))
         show(report)
 
-    linear = _Levels(system, evaluator) if solve else None
-
     def residuals(z):
-        """The training residuals at z; the hybrid method's with the levels solved for z
-        (its linear solve's predictions: the module's outputs up to rounding)."""
+        """The training residuals at z; the hybrid method's with the levels solved for z."""
         if linear is None:
             return evaluator.residuals(params.apply(z, levels), X, y)
-        r = (linear.solve(params.apply(z, levels), X, y, threads)[1] - y).ravel()
+        solution, predicted = solved(params.apply(z, levels), X, y)
+        last_solve.update(z=z.copy(), levels=solution)
+        r = (predicted - y).ravel()
         r[~np.isfinite(r)] = NON_FINITE_RESIDUAL
         return r
 
+    if solve and ridge == "gcv":  # the strength for the start's levels
+        d = params.apply(z, levels)
+        chosen = linear.solve(d, X, y, threads, "gcv", fast(d, X) if fast is not None else None)[2]
+        strength["train"] = min(chosen.values(), default=0.0)
     record(z)
-    if method == "nelder_mead":
+    kept = (z, dict(levels), 0)
+
+    def keep_best():
+        """The iteration with the least validation error (the last without validation rows)."""
+        nonlocal kept
+        if validation is None or report.validation_rmse[-1] < report.validation_rmse[kept[2]]:
+            kept = (z, dict(levels), report.iterations)
+        return report.iterations - kept[2] >= patience
+
+    if max_iter == 0:
+        report.stopped = "no iterations asked for"
+    elif method == "nelder_mead":
         rng = np.random.default_rng(seed)
         simplex = [z]
         for k in range(len(z)):
@@ -613,15 +947,17 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
             simplex.append(vertex)
 
         def iteration(zk):
+            nonlocal z
             report.iterations += 1
-            record(np.clip(zk, params.lower, params.upper))
+            z = np.clip(zk, params.lower, params.upper)
+            record(z)
+            keep_best()
 
         result = scipy.optimize.minimize(lambda zk: float(np.sum(np.square(residuals(zk)))), z,
                                          method="Nelder-Mead", bounds=list(zip(params.lower, params.upper)),
                                          callback=iteration,
                                          options={"maxiter": max_iter, "initial_simplex": np.array(simplex),
                                                   "xatol": 0.0, "fatol": 0.0})
-        z = np.clip(result.x, params.lower, params.upper)
         report.stopped = result.message
     else:
         bounds = (params.lower, params.upper)
@@ -631,21 +967,33 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
             if params.groups:
                 result = scipy.optimize.least_squares(residuals, z, bounds=bounds, method="trf", x_scale="jac",
                                                       max_nfev=STEPS_PER_ITERATION,
+                                                      jac=jacobian if fast is not None and
+                                                      len(z) * len(X) > EXACT_DIFFERENCES else "2-point",
                                                       diff_step=SOLVED_DIFF_STEP if solve else None)
                 z, status = np.clip(result.x, params.lower, params.upper), result.status
             if solve:
-                levels = linear.solve(params.apply(z, levels), X, y, threads)[0]
+                d = params.apply(z, levels)
+                levels, _, chosen = linear.solve(d, X, y, threads, ridge, fast(d, X) if fast is not None else None)
+                strength["train"] = min(chosen.values(), default=0.0)
             report.iterations += 1
             record(z)
+            if keep_best():
+                report.stopped = f"validation RMSE not below iteration {kept[2]}'s for {patience} iterations"
+                break
             if not params.groups:
                 report.stopped = "output levels solved"
                 break
             if status > 0 and report.train_rmse[-1] >= previous * (1 - 1e-9):
                 report.stopped = "converged"
                 break
+    z, levels, report.best_iteration = kept
     report.seconds = time.perf_counter() - began
     fitted = params.apply(z, levels)
     report.parameters_after = dict(zip(report.parameter_names, params.values(fitted)))
+    if fast is not None:  # the search's errors were numpy's; the kept iteration's are the module's
+        report.train_rmse[report.best_iteration] = _rmse(evaluator.residuals(fitted, X, y))
+        if validation is not None:
+            report.validation_rmse[report.best_iteration] = _rmse(evaluator.residuals(fitted, Xv, yv))
     show(report, final=True)
     return System(fitted), report
 
@@ -690,6 +1038,25 @@ def grid(X, y, terms=2, shape="gbellmf", type="sugeno", name="grid"):
     most.
     Input names come from a DataFrame's columns, output names from a
     Series' or DataFrame's; otherwise input1..., output1....
+
+    Parameters:
+        X: rows of inputs (rows, inputs), or a DataFrame.
+        y: targets (rows,) or (rows, outputs), or a Series or DataFrame.
+        terms: terms per input: a whole number from 1, or one per input.
+        shape: "gbellmf", "gaussmf" or "trimf".
+        type: "sugeno" or "mamdani".
+        name: the system's name.
+    Returns:
+        a System.
+    Raises:
+        FazoltError "fazolt:tune:BadArgument": an unknown shape or type,
+        terms that are not whole numbers from 1, data of the wrong shape or
+        with a non-finite number, no rows.
+
+    Example:
+        >>> start = fazolt.tune.grid(frame[["speed", "load"]], frame["power"], terms=[3, 2])
+        >>> start.num_rules
+        6
     """
     if shape not in SHAPES:
         raise _error(f"shape: expected one of {', '.join(SHAPES)}, got {shape!r}")

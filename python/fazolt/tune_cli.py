@@ -116,9 +116,10 @@ def run(args):
     tuned, report = tuning.fit(system, X, y, tune=selection, method=args.method, max_iter=args.max_iter,
                                seed=args.seed, validation=validation, progress=True, threads=args.threads)
     tuned.save(args.output)
-    summary = f"RMSE {report.train_rmse[0]:.6g} -> {report.train_rmse[-1]:.6g}"
+    kept = report.best_iteration  # the iteration written out
+    summary = f"RMSE {report.train_rmse[0]:.6g} -> {report.train_rmse[kept]:.6g}"
     if report.validation_rmse:
-        summary += f" (validation {report.validation_rmse[0]:.6g} -> {report.validation_rmse[-1]:.6g})"
+        summary += f" (validation {report.validation_rmse[0]:.6g} -> {report.validation_rmse[kept]:.6g})"
     print(f"{args.output}: {summary}; {report.method}, {report.iterations} iterations, "
           f"{report.evaluations} evaluations, {report.seconds:.3g} s; {report.stopped}")
     return 0

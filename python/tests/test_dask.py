@@ -96,3 +96,39 @@ def test_scheduler_and_two_workers_on_tcp_give_the_outputs_and_the_warnings(tmp_
         return len(ids), sum(more), sorted(set(ids))
     assert summary(reached) == summary(caught) and summary(caught)[1] > 0
     assert reached[0].message.message.startswith("partition 0: ")
+
+
+def test_warnings_name_the_partition_once_per_compute_and_after_persist(client):
+    import warnings
+
+    import dask
+    from distributed import wait
+
+    system = fazolt.System.from_file(REFERENCE_SYSTEMS / "fan.json")
+    lo = np.array([v.range[0] for v in system.inputs])
+    hi = np.array([v.range[1] for v in system.inputs])
+    rows = np.tile((lo + hi) / 2, (40_000, 1))
+    rows[25_000, 0] = hi[0] + 1
+
+    def messages(run):
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            run()
+        return [w.message.message for w in caught if isinstance(w.message, fazolt.FazoltWarning)]
+
+    # Threads in this process: an Array's row among all rows, and its partition.
+    array = da.from_array(rows, chunks=(10_000, len(lo)))
+    with dask.config.set(scheduler="threads"):
+        assert messages(lambda: fazolt.dask.evaluate(array, system).compute()) == [
+            f'partition 2: row 25000: input "{system.input_names[0]}" has the value {hi[0] + 1:g}, '
+            f"outside its range [{lo[0]:g} {hi[0]:g}]"]
+        with pytest.raises(fazolt.FazoltError, match="^diagFazolt_OutOfRangeInput: partition 2: row 25000"):
+            fazolt.dask.evaluate(array, system, on_out_of_range="error").compute()
+    # On the workers: a second compute issues its own warnings, not the first's again.
+    lazy = fazolt.dask.evaluate(dd.from_pandas(pd.DataFrame(rows, columns=system.input_names), npartitions=4),
+                                system)
+    first = messages(lazy.compute)
+    assert len(first) == 1 and first[0].startswith("partition 2: row 5000: ") and messages(lazy.compute) == first
+    persisted = client.persist(lazy)
+    wait(persisted)
+    assert messages(lambda: fazolt.dask.issue_warnings(persisted)) == first

@@ -56,9 +56,10 @@ def test_reference_systems_match_the_tool(name, reference_inputs):
     # A DataFrame by column name, in any order, extra columns ignored, index kept.
     shuffled = frame[frame.columns[::-1]].assign(extra="text")
     shuffled.index = shuffled.index * 3
-    result = system.evaluate(shuffled, **quiet)
-    assert list(result.columns) == system.output_names and result.index.equals(shuffled.index)
-    assert same_bits(result.to_numpy(), expected)
+    result = system.evaluate(shuffled, **quiet)  # a Series for one output
+    names = [result.name] if isinstance(result, pd.Series) else list(result.columns)
+    assert names == system.output_names and result.index.equals(shuffled.index)
+    assert same_bits(result.to_numpy().reshape(len(result), -1), expected)
     assert same_bits(system.evaluate(shuffled.iloc[3], **quiet), expected[3])  # a Series by name
 
 
@@ -78,6 +79,21 @@ def test_one_row_per_call_has_the_batch_bits(name, reference_inputs):
         assert same_bits(system.evaluate(low), system.evaluate([low], on_out_of_range="none")[0])
     with pytest.raises(fazolt.FazoltError):
         system.evaluate(low, on_out_of_range="error")
+def test_one_input_reads_a_1d_array_or_its_series_as_the_column_and_one_output_gives_a_series():
+    ramp = fazolt.System({"name": "ramp", "type": "sugeno", "inputs": [{"name": "x", "range": [0, 4], "mf": [
+        {"name": "low", "type": "trimf", "params": [-4, 0, 4]}, {"name": "high", "type": "trimf", "params": [0, 4, 8]}]}],
+        "outputs": [{"name": "y", "range": [0, 4], "mf": [{"name": "zero", "type": "constant", "params": [0]},
+                                                         {"name": "four", "type": "constant", "params": [4]}]}],
+        "rules": ["if x is low then y is zero", "if x is high then y is four"]})
+    x = np.array([0.0, 1.0, 3.0])
+    expected = ramp.evaluate(x.reshape(-1, 1))
+    assert same_bits(ramp.evaluate(x), expected) and same_bits(ramp.evaluate(list(x)), expected)
+    frame = pd.DataFrame({"x": x, "target": [0.0, 1.0, 3.0]}, index=[7, 8, 9])
+    for given in (frame, frame["x"]):
+        out = ramp.evaluate(given)
+        assert isinstance(out, pd.Series) and out.name == "y" and out.index.equals(frame.index)
+        assert same_bits(out.to_numpy(), expected[:, 0]) and (out - frame.target).shape == (3,)
+    assert same_bits(ramp.evaluate(frame.loc[8, ["x"]]), expected[1])  # a row of the frame stays a row
 
 
 def test_integer_rows_and_empty_input():
@@ -99,7 +115,7 @@ def test_columns_by_name_from_a_frame_or_a_dict(no_leak):
         [v.range[1] - v.range[0] for v in system.inputs] + [v.range[0] for v in system.inputs]
     columns = {name: rows[:, k] for k, name in reversed(list(enumerate(system.input_names)))}
     assert same_bits(system.evaluate(columns), system.evaluate(rows))
-    assert same_bits(system.evaluate(pd.DataFrame(columns)).to_numpy(), system.evaluate(rows))
+    assert same_bits(system.evaluate(pd.DataFrame(columns)).to_numpy(), system.evaluate(rows)[:, 0])
     with pytest.raises(KeyError, match=f"{second!r} is not in the dict"):
         system.evaluate({first: rows[:, 0]})
     with pytest.raises(KeyError, match="'rian' in the dict of columns is not an input"):
@@ -123,6 +139,11 @@ def test_description_round_trip_pickle_and_repr():
         assert same_bits(copy.evaluate(rows), expected)
         assert copy.inputs == system.inputs and copy.outputs == system.outputs
     assert repr(system).startswith("<fazolt.System 'big_mamdani': mamdani, 4 inputs (")
+    # equal as values: the same description from any source, hashed alike
+    assert copy == system and hash(copy) == hash(system) and copy != fazolt.System.from_file(REFERENCE_SYSTEMS / "fan.json")
+    html = system._repr_html_()
+    assert all(v.name in html for v in system.inputs + system.outputs) and system.rule_text(0) in html
+    assert [c.__module__ for c in (fazolt.System, fazolt.FazoltError, fazolt.Term)] == ["fazolt"] * 3
     first = system.inputs[0]
     assert first.terms[0].type == "trimf" and len(first.terms[0].params) == 3
     # A raw record travels as the record.
@@ -247,3 +268,5 @@ def test_sklearn_transformer_in_a_pipeline_and_a_column_transformer():
     model = make_pipeline(clone(step), LinearRegression()).fit(rows, rows[:, 0])
     assert model.predict(rows).shape == (len(rows),)
     assert list(pickle.loads(pickle.dumps(model))[0].get_feature_names_out()) == system.output_names
+    fitted = clone(step).fit(frame)  # the extra column is not a feature the step reads
+    assert list(fitted.feature_names_in_) == system.input_names and fitted.n_features_in_ == len(system.inputs)

@@ -131,3 +131,6 @@ def test_builtin_names_are_refused_with_the_list(name, no_leak):
         with pytest.raises(fazolt.FazoltError, match=rf'NameTaken: function "{name}": .*\(built-ins: feval, .*max\)'):
             change()
     assert same_bits(dimmer.evaluate([5, 0.9]), expected)  # the built-in still serves
+    # a name a description resolves to its own method or shape would never be called
+    with pytest.raises(fazolt.FazoltError, match='NameTaken: function "centroid": a description'):
+        fazolt.register_function("centroid", abs)

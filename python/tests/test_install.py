@@ -43,6 +43,7 @@ import numpy.typing as npt
 import fazolt
 import fazolt.plot
 import fazolt.sklearn
+import fazolt.tune
 
 def lukasiewicz(values: npt.NDArray[np.float64]) -> float:
     return max(float(values.sum()) - (len(values) - 1), 0.0)
@@ -57,6 +58,12 @@ names: list[str] = [t.name for v in plant.inputs for t in v.terms]
 degrees = dimmer.term_degrees("daylight", np.linspace(0, 30, 5))
 fazolt.plot.surface(dimmer, "daylight", "motion", "lamp", fixed={"motion": 0.5})
 features = fazolt.sklearn.FuzzyTransformer(dimmer).fit_transform(out)
+start = fazolt.tune.grid(out, out[:, 0], terms=[2, 3], shape="gaussmf")
+fitted, report = fazolt.tune.fit(start, out, out[:, 0], tune=("inputs", "outputs"), ridge="gcv", max_iter=0)
+kept: float = report.train_rmse[report.best_iteration]
+model = fazolt.sklearn.FuzzyRegressor(terms=3).fit(out, out[:, 0])
+predicted: npt.NDArray[np.float64] = model.predict(out)
+r2: float = model.score(out, out[:, 0])
 try:
     dimmer.save("dimmer.fll")
 except fazolt.FazoltError as e:
@@ -87,8 +94,10 @@ def test_every_public_function_says_what_it_takes_gives_raises_with_an_example()
     import fazolt
     import fazolt.dask
     import fazolt.plot
+    import fazolt.sklearn
+    import fazolt.tune
     undocumented = []
-    for module in (fazolt, fazolt.plot, fazolt.dask):
+    for module in (fazolt, fazolt.plot, fazolt.dask, fazolt.tune, fazolt.sklearn):
         for name, item in vars(module).items():
             if name.startswith("_") or getattr(item, "__module__", "").split(".")[0] != "fazolt":
                 continue

@@ -36,6 +36,8 @@ def test_every_plot_renders(path, row):
     saved(fazolt.plot.rules(e), f"{system.name}_rules")
     saved(fazolt.plot.surface(system, first, second, out, resolution=31), f"{system.name}_surface")
     saved(fazolt.plot.surface(system, first, second, out, resolution=21, kind="3d"), f"{system.name}_surface3d")
+    with pytest.raises(ValueError, match="resolution: expected a whole number .* from 2, got 0"):
+        fazolt.plot.surface(system, first, second, out, resolution=0)
     fig, ax = plt.subplots()
     assert fazolt.plot.variable(system, first, ax=ax) is ax
     plt.close(fig)

@@ -80,7 +80,9 @@ def test_fit_recovers_a_perturbed_system(method, selection, changes):
     X = _rows(150)
     y = mixer.evaluate(X)
     start = fazolt.System(_perturbed(MIXER, changes))
-    fitted, report = tune.fit(start, X, y, tune=selection, method=method, max_iter=20, progress=False)
+    # ridge 0: the exact system is what plain least squares recovers; its
+    # "high" centre sits on the range's end, a bound the steps approach slowly
+    fitted, report = tune.fit(start, X, y, tune=selection, method=method, max_iter=40, progress=False, ridge=0)
     output_range = 35
     assert report.train_rmse[0] > 0.1
     assert report.train_rmse[-1] < 1e-6 * output_range, str(report)
@@ -100,9 +102,9 @@ def _constraints_hold(d):
                     assert all(a <= b for a, b in zip(p, p[1:])), term
                     assert lo - (hi - lo) <= p[0] <= hi + (hi - lo), term
                 if term["type"] == "gaussmf":
-                    assert p[0] > 0 and lo - (hi - lo) <= p[1] <= hi + (hi - lo), term
+                    assert p[0] >= 1e-3 * (hi - lo) and lo <= p[1] <= hi, term
     for rule in d["rules"]:
-        assert 0 <= tune._rule_weight(rule) <= 1, rule
+        assert 1e-3 <= tune._rule_weight(rule) <= 1, rule
 
 
 @pytest.mark.parametrize("method", ["least_squares", "nelder_mead"])
@@ -163,6 +165,7 @@ def test_bad_input_is_one_clear_error():
         ((X, y), {"tune": ("inputs", "rules")}, "unknown selection 'rules'"),
         ((X, y), {"method": "newton"}, "method: expected one of"),
         ((X, y), {"validation": (X, y[:3])}, "validation X has 20 rows, its targets 3"),
+        ((X, y), {"ridge": -1.0}, 'ridge: expected "gcv" or a strength from 0'),
     ]
     for args, options, expected in cases:
         with pytest.raises(fazolt.FazoltError, match=expected) as e:
@@ -171,6 +174,32 @@ def test_bad_input_is_one_clear_error():
     with pytest.raises(fazolt.FazoltError, match='"hybrid" is for Sugeno systems'):
         tune.fit(fazolt.System(LAMP), X[:, :1], y, method="hybrid", progress=False)
     fitted, _ = tune.fit(mixer, frame, "mix", tune="outputs", progress=False)  # names select the columns
+    # pd.NA is named as evaluate names it; no iterations return the start and its report
+    with pytest.raises(fazolt.FazoltError, match="column 'flow': row 2 is pd.NA"):
+        tune.fit(mixer, frame.assign(flow=pd.array([0.5, 0.5, None] + [0.5] * 17, dtype="Float64")), "mix")
+    same, report = tune.fit(mixer, X, y, max_iter=0, progress=False)
+    assert same == mixer and report.iterations == 0 and len(report.train_rmse) == 1
+
+
+def test_noisy_data_keeps_the_best_validation_iteration_and_shrinks_the_levels():
+    # Few rows, much noise, many rules: without ridge the levels chase the noise.
+    rng = np.random.default_rng(3)
+    X = rng.uniform(-1, 1, (90, 2))
+    y = X[:, 0] - 0.5 * X[:, 1] + rng.normal(0, 0.5, 90)
+    start = tune.grid(X, y, terms=3, shape="gaussmf")
+    train, check = slice(0, 60), slice(60, 90)
+    fitted, report = tune.fit(start, X[train], y[train], tune=("inputs", "outputs"), max_iter=15,
+                              validation=(X[check], y[check]), progress=False)
+    best = report.best_iteration
+    assert report.validation_rmse[best] == min(report.validation_rmse)
+    # the kept iteration's numbers are the module's, for the system returned
+    assert report.validation_rmse[best] == np.sqrt(np.mean((fitted.evaluate(X[check])[:, 0] - y[check]) ** 2))
+    plain = tune.fit(start, X[train], y[train], tune="outputs", progress=False, ridge=0)[1]
+    ridged = tune.fit(start, X[train], y[train], tune="outputs", progress=False)[1]
+    assert ridged.train_rmse[-1] > plain.train_rmse[-1]
+    held_out = [tune.fit(start, X[train], y[train], tune="outputs", progress=False, ridge=r,
+                         validation=(X[check], y[check]))[1].validation_rmse[-1] for r in (0, "gcv")]
+    assert held_out[1] < held_out[0]
 
 
 def test_grid_builds_the_full_grid_sugeno_system():
