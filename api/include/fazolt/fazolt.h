@@ -296,6 +296,8 @@ private:
     // Per variable, the range it is bounded to; empty when none is clamped.
     std::vector<std::optional<std::pair<double, double>>> inputClamps_;
     std::vector<std::optional<std::pair<double, double>>> outputClamps_;
+    // Per output, its value where no rule fired; empty when none has one.
+    std::vector<std::optional<double>> outputDefaults_;
 
     struct Columns;
     std::vector<orvane::Warning> evaluateColumns(const Columns &in, std::span<double> out, Layout layout,
