@@ -248,7 +248,6 @@ void folderOfFiles() {
         {"trim_tab.fll", "the same only on ranges of one sign"},
         {"feed_pump.fll", "", 0.25},  // lock-range: inputs and outputs beyond their ranges
         {"kiln_gap.fll", ""},         // default 0 where no rule fires
-        {"dryer_gap.fcl", ""},        // DEFAULT := nan where no rule fires
     };
     uint64_t seed = 200;
     for (const FolderFile &f : files) {
