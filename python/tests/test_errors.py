@@ -126,7 +126,7 @@ def test_file_default_nc_warns_once_at_load(tmp_path, no_leak):
         system = fazolt.System.from_file(path)
     assert [(w.message.identifier, "hold.fcl:12: DEFAULT of y: NC is read as NaN" in w.message.message)
             for w in caught] == [("fazolt:fcl:Default", True)]
-    out = system.evaluate(np.array([[8.0], [5.5]]), on_no_rule_fired="none")
+    out = system.evaluate(np.array([[8.0], [5.5]]), on_no_rule_fired="none", on_non_finite_output="none")
     assert np.isnan(out[0, 0]) and out[1, 0] > 0
 
 
