@@ -17,6 +17,7 @@
 #include <cctype>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <string_view>
 #include <unordered_map>
@@ -97,16 +98,19 @@ std::string folded(const std::string &s) {
     return out;
 }
 
+// Insertions, deletions, substitutions and swaps of two neighbouring
+// letters ("hihg" for "high") each count one.
 size_t editDistance(const std::string &a, const std::string &b) {
-    std::vector<size_t> row(b.size() + 1);
+    std::vector<size_t> before(b.size() + 1), previous(b.size() + 1), row(b.size() + 1);
     for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
     for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
+        before.swap(previous);
+        previous.swap(row);
         row[0] = i;
         for (size_t j = 1; j <= b.size(); ++j) {
-            size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
+            row[j] = std::min({previous[j] + 1, row[j - 1] + 1, previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                row[j] = std::min(row[j], before[j - 2] + 1);
         }
     }
     return row[b.size()];
@@ -154,6 +158,7 @@ struct VariableDescription {
     std::string name;
     double range[2];
     bool clamp = false;  // the value is bounded to the range outside the module's call
+    std::optional<double> defaultValue;  // an output's value when no rule fired, set outside the module's call
     std::vector<TermDescription> terms;
 };
 
@@ -211,6 +216,20 @@ void checkRange(double lo, double hi, const std::string &path) {
     if (!std::isfinite(hi - lo)) fail(path, "the width high - low is beyond the double range, got " + shown);
 }
 
+// The formats' point list [x1 y1 x2 y2 ...]: checked here so that a
+// description that would fail on its first row, or be written as a file no
+// reader takes, is refused where it was written.
+void checkPointList(const std::vector<double> &p, const std::string &path) {
+    if (p.size() < 4 || p.size() % 2 != 0)
+        fail(path, "\"pointsmf\" takes pairs x y, two or more, got " + std::to_string(p.size()) + " numbers");
+    for (size_t k = 2; k < p.size(); k += 2) {
+        if (!(p[k] >= p[k - 2])) {
+            fail(path, "the points' x must not decrease (" + orvane::formatDouble(p[k], false) + " after " +
+                           orvane::formatDouble(p[k - 2], false) + ")");
+        }
+    }
+}
+
 TermDescription readTerm(const json &mf, const std::string &path, size_t index, VariableKind kind, size_t numInputs,
                          HostFunctionNames names) {
     if (!mf.is_object()) fail(path, "expected an object");
@@ -229,6 +248,7 @@ TermDescription readTerm(const json &mf, const std::string &path, size_t index, 
         fail(path + ".params", inQuotes(t.type) + " takes " + std::to_string(expected) + " parameters, got " +
                                    std::to_string(t.params.size()));
     }
+    if (t.type == "pointsmf") checkPointList(t.params, path + ".params");
     return t;
 }
 
@@ -251,9 +271,23 @@ void checkUniqueNames(const std::vector<Item> &items, const std::string &path, c
 VariableDescription readVariable(const json &value, const std::string &path, const std::string &defaultName,
                                  VariableKind kind, size_t numInputs, HostFunctionNames names) {
     if (!value.is_object()) fail(path, "expected an object");
-    checkKeys(value, {"name", "range", "mf", "clamp"}, path);
+    bool isOutput = kind != VariableKind::input;
+    checkKeys(value,
+              isOutput ? std::vector<std::string>{"name", "range", "mf", "clamp", "default"}
+                       : std::vector<std::string>{"name", "range", "mf", "clamp"},
+              path);
     VariableDescription v;
     v.name = readOptionalString(value, "name", path, defaultName);
+    if (const json *d = member(value, "default"); d != nullptr) {
+        // JSON has no NaN: the text "nan" stands for it.
+        if (d->is_number()) {
+            v.defaultValue = d->get<double>();
+        } else if (d->is_string() && d->get<std::string>() == "nan") {
+            v.defaultValue = std::numeric_limits<double>::quiet_NaN();
+        } else {
+            fail(path + ".default", "expected a number or \"nan\"");
+        }
+    }
     if (const json *clamp = member(value, "clamp"); clamp != nullptr) {
         if (!clamp->is_boolean()) fail(path + ".clamp", "expected true or false");
         v.clamp = clamp->get<bool>();
@@ -722,7 +756,7 @@ json parseJson(std::string_view text) {
         std::string what = e.what();
         std::string::size_type tagEnd = what.find("] ");
         if (what.rfind("[json.exception", 0) == 0 && tagEnd != std::string::npos) what.erase(0, tagEnd + 2);
-        throw orvane::HostError(ids::descriptionMalformed, "malformed JSON: " + what);
+        throw orvane::HostError(ids::descriptionMalformed, "malformed JSON: " + printableText(what));
     }
 }
 
@@ -828,6 +862,50 @@ std::string closestNameSuggestion(const std::string &word, const std::vector<std
     return didYouMean(word, candidates);
 }
 
+std::string printableText(const std::string &text) {
+    std::string out;
+    size_t k = 0;
+    auto escape = [&](unsigned char c) {
+        static const char hex[] = "0123456789ABCDEF";
+        out += "\\x";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    };
+    while (k < text.size()) {
+        auto c = static_cast<unsigned char>(text[k]);
+        if (c < 0x20 || c == 0x7F) {
+            escape(c);
+            ++k;
+            continue;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++k;
+            continue;
+        }
+        // A well-formed UTF-8 sequence (no overlong forms, no surrogates) passes whole.
+        size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        bool isValid = length > 0 && k + length <= text.size();
+        for (size_t j = 1; isValid && j < length; ++j) {
+            auto t = static_cast<unsigned char>(text[k + j]);
+            bool isContinuation = (t & 0xC0) == 0x80;
+            if (j == 1 && c == 0xE0) isContinuation = isContinuation && t >= 0xA0;
+            if (j == 1 && c == 0xED) isContinuation = isContinuation && t < 0xA0;
+            if (j == 1 && c == 0xF0) isContinuation = isContinuation && t >= 0x90;
+            if (j == 1 && c == 0xF4) isContinuation = isContinuation && t < 0x90;
+            isValid = isContinuation;
+        }
+        if (!isValid) {
+            escape(c);
+            ++k;
+            continue;
+        }
+        out += text.substr(k, length);
+        k += length;
+    }
+    return out;
+}
+
 std::vector<std::string> splitWords(const std::string &text) {
     std::istringstream in(text);
     std::vector<std::string> words;
@@ -850,6 +928,7 @@ BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames name
     for (const VariableDescription &v : s.outputs) built.outputNames.push_back(v.name);
     for (const VariableDescription &v : s.inputs) built.inputClamps.push_back(v.clamp);
     for (const VariableDescription &v : s.outputs) built.outputClamps.push_back(v.clamp);
+    for (const VariableDescription &v : s.outputs) built.outputDefaults.push_back(v.defaultValue);
     auto termNames = [](const VariableDescription &v) {
         std::vector<std::string> terms;
         for (const TermDescription &t : v.terms) terms.push_back(t.name);

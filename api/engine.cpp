@@ -3,6 +3,7 @@
 #include "error_boundary.h"
 #include "function_uses.h"
 #include "languages.h"
+#include "output_defaults.h"
 #include "prepared_record.h"
 
 #include <dlfcn.h>
@@ -155,6 +156,9 @@ System System::fromDescription(std::string_view json, const std::string &moduleP
     };
     s.inputClamps_ = clampRanges(built.inputClamps, "inputRange");
     s.outputClamps_ = clampRanges(built.outputClamps, "outputRange");
+    for (const std::optional<double> &d : built.outputDefaults) {
+        if (d) s.outputDefaults_ = built.outputDefaults;
+    }
     return s;
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
@@ -244,6 +248,42 @@ orvane::Value clampedColumns(const orvane::Value &matrix, const ClampRanges &ran
     return out;
 }
 
+}  // namespace
+
+void applyOutputDefaults(orvane::Module &module, const orvane::Value &record, const orvane::Value &inputs,
+                         const OutputDefaults &defaults, orvane::Value &outputs) {
+    const std::vector<int64_t> &dims = outputs.dims();
+    if (defaults.empty() || outputs.className() != "double" || outputs.isComplex() || dims.size() != 2 ||
+        dims[1] != static_cast<int64_t>(defaults.size()) || inputs.className() != "double" ||
+        inputs.dims().size() != 2 || inputs.dims()[0] != dims[0]) {
+        return;
+    }
+    std::vector<double> range = record.field(0, "outputRange").toDoubles();  // n x 2, column-major
+    const size_t n = defaults.size();
+    const int64_t numRows = dims[0], numInputs = inputs.dims()[1];
+    // Only no-rule-fired is asked for, as an error: the first call passed every other check.
+    orvane::Value askNoRuleFired = makeDiagnostics(0, REPORT_ERROR, 0, "");
+    double *y = outputs.pr();
+    for (int64_t r = 0; r < numRows; ++r) {
+        bool isMidpoint = false;
+        for (size_t o = 0; o < n; ++o) {
+            isMidpoint = isMidpoint || (defaults[o] && y[r + static_cast<int64_t>(o) * numRows] ==
+                                                           (range[o + n] + range[o]) / 2.0);
+        }
+        if (!isMidpoint) continue;
+        orvane::Value row = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {1, numInputs});
+        for (int64_t c = 0; c < numInputs; ++c) row.pr()[c] = inputs.pr()[r + c * numRows];
+        std::vector<orvane::Value> arguments = {row, record, askNoRuleFired};
+        orvane::CallOutcome again = module.call(1, arguments);
+        if (!again.error || again.error->identifier() != ids::moduleNoRuleFired) continue;
+        for (size_t o = 0; o < n; ++o) {
+            if (defaults[o]) y[r + static_cast<int64_t>(o) * numRows] = *defaults[o];
+        }
+    }
+}
+
+namespace {
+
 // Rows with more or fewer values than the record has inputs, said in the
 // caller's terms rather than as a fault of the system (which the module
 // would report). Nothing when the record does not say its count: the
@@ -301,8 +341,13 @@ orvane::CallOutcome System::call(const orvane::Value &inputs, const orvane::Valu
         EvaluatingSystem evaluating(functionUses_.get());
         std::vector<orvane::Value> arguments = {clampedColumns(inputs, inputClamps_), record_, diagnostics};
         outcome = module_->call(numResults, arguments);
-        if (!outcome.error && !outcome.results.empty())
+        if (!outcome.error && !outcome.results.empty()) {
+            if (!outputDefaults_.empty()) {
+                outcome.results[0] = orvane::deepCopy(outcome.results[0]);
+                applyOutputDefaults(*module_, record_, arguments[0], outputDefaults_, outcome.results[0]);
+            }
             outcome.results[0] = clampedColumns(outcome.results[0], outputClamps_);
+        }
     }
     // Each level of the cycle added where it called: said once is enough.
     if (outcome.error && outcome.error->identifier() == ids::apiNestedTooDeep) {

@@ -53,6 +53,8 @@ void addTermUses(const orvane::Value &record, const char *field, const char *kin
         orvane::Value terms = variables.field(i, "mf");
         if (!isStruct(terms)) continue;
         auto iu = static_cast<size_t>(i);
+        static const std::vector<std::string> noNames;
+        const std::vector<std::string> &namesOfTerms = iu < termNames.size() ? termNames[iu] : noNames;
         for (int64_t j = 0; j < terms.numel(); ++j) {
             std::string type = textField(terms, j, "type");
             cutToLength(type, terms.field(j, "origTypeLength"));
@@ -61,8 +63,7 @@ void addTermUses(const orvane::Value &record, const char *field, const char *kin
             if (params && params.classId() == ZORB_DOUBLE_CLASS) use.params = params.toDoubles();
             cutToLength(use.params, terms.field(j, "origParamLength"));
             use.user = std::string("membership function of ") + kind + " " + nameOrNumber(names, iu) + " term " +
-                       nameOrNumber(iu < termNames.size() ? termNames[iu] : std::vector<std::string>{},
-                                    static_cast<size_t>(j));
+                       nameOrNumber(namesOfTerms, static_cast<size_t>(j));
             uses.byName[type].push_back(std::move(use));
         }
     }

@@ -12,6 +12,9 @@ namespace fazolt {
 std::vector<std::string> splitWords(const std::string &text);
 // "; did you mean "x"?" for the one candidate close to word, or "".
 std::string closestNameSuggestion(const std::string &word, const std::vector<std::string> &candidates);
+// Text from a file as it may go into a message: control bytes and bytes
+// that are not UTF-8 become \xHH, so a message never drives a terminal.
+std::string printableText(const std::string &text);
 }  // namespace fazolt
 
 #endif

@@ -1,6 +1,7 @@
 // fazolt check: a system loaded and validated as `eval` would load it, and
 // summed up in one line; nothing is evaluated.
 #include "cli/commands.h"
+#include "cli/report.h"
 
 #include <algorithm>
 #include <iostream>
@@ -21,6 +22,27 @@ int64_t recordCount(const orvane::Value &record, const char *field) {
 }
 
 std::string counted(int64_t n, const char *noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
+
+// A maximum-based method over a sum-type aggregation: a plateau made by
+// adding a rising and a falling slope is flat only up to rounding, so the
+// maximum it picks can move along the plateau. A warning per output.
+void warnMaximumOverSum(const fazolt::System &system, const std::string &path) {
+    const orvane::Value &record = system.record();
+    std::string method = recordText(record, "defuzzMethod"), aggregation = recordText(record, "aggMethod");
+    bool isMaximumBased = method == "som" || method == "lom" || method == "mom" || method == "firstmom";
+    bool isSumType = aggregation == "sum" || aggregation == "bsum" || aggregation == "nsum" || aggregation == "probor";
+    if (recordText(record, "type") != "mamdani" || !isMaximumBased || !isSumType) return;
+    WarningPrinter printer;
+    for (int64_t o = 0; o < recordCount(record, "numOutputs"); ++o) {
+        auto k = static_cast<size_t>(o);
+        std::string name = k < system.outputNames().size() ? "\"" + system.outputNames()[k] + "\""
+                                                           : std::to_string(o + 1);
+        printer.print(fazolt::ids::checkMaximumOverSum,
+                      path + ": output " + name + ": \"" + method + "\" over the \"" + aggregation +
+                          "\" aggregation: a plateau made by adding slopes is flat only up to rounding, so the "
+                          "maximum picked may move along it");
+    }
+}
 
 int runCheck(const CheckOptions &options) {
     std::optional<LoadedSystem> loaded = loadSystemFile(options.systemPath, options.modulePath, options.samples);
@@ -44,6 +66,7 @@ int runCheck(const CheckOptions &options) {
               << ", or " << recordText(record, "orMethod") << ", implication " << recordText(record, "impMethod")
               << ", aggregation " << recordText(record, "aggMethod") << ", defuzzification "
               << recordText(record, "defuzzMethod") << "\n";
+    warnMaximumOverSum(system, options.systemPath);
     return 0;
 }
 

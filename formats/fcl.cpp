@@ -69,6 +69,8 @@ private:
     bool atEnd() const { return at_ >= tokens_.size(); }
     bool isKeyword(const char *word) const { return !atEnd() && upper(peek().text) == word; }
     bool isAtBlockWord() const;
+    bool isAtOpeningWord() const;
+    bool isAtStatementStart() const;
     void skipStatement();
     Token next(const std::string &construct, int line);
     void expect(const char *symbol, const std::string &construct, int line);
@@ -93,7 +95,7 @@ private:
         std::string method;
         int methodLine = 0;
         std::optional<double> defaultValue;
-        std::string defaultText, lowText, highText;
+        std::string defaultText;
         int defaultLine = 0;
         std::string accu;
         int accuLine = 0;
@@ -138,6 +140,24 @@ const std::vector<std::string> FCL_BLOCK_WORDS = {
     "FUNCTION_BLOCK", "END_FUNCTION_BLOCK", "VAR_INPUT",     "VAR_OUTPUT", "END_VAR",      "FUZZIFY",
     "END_FUZZIFY",    "DEFUZZIFY",          "END_DEFUZZIFY", "RULEBLOCK",  "END_RULEBLOCK"};
 
+// The words that start a block in FUNCTION_BLOCK, or end it.
+const std::vector<std::string> FCL_OPENING_WORDS = {"VAR_INPUT", "VAR_OUTPUT", "FUZZIFY",
+                                                    "DEFUZZIFY", "RULEBLOCK",  "END_FUNCTION_BLOCK"};
+
+bool FclReader::isAtOpeningWord() const {
+    return !atEnd() && std::find(FCL_OPENING_WORDS.begin(), FCL_OPENING_WORDS.end(), upper(peek().text)) !=
+                           FCL_OPENING_WORDS.end();
+}
+
+// A statement's keyword first on its line: where a statement that lost its
+// ";" ends.
+bool FclReader::isAtStatementStart() const {
+    if (atEnd() || at_ == 0 || tokens_[at_ - 1].line == peek().line) return false;
+    static const std::vector<std::string> keywords = {"TERM",   "RANGE", "METHOD", "DEFAULT", "ACCU",
+                                                      "RULE",   "AND",   "OR",     "ACT"};
+    return std::find(keywords.begin(), keywords.end(), upper(peek().text)) != keywords.end();
+}
+
 bool FclReader::isAtBlockWord() const {
     if (atEnd()) return false;
     std::string word = upper(peek().text);
@@ -151,7 +171,7 @@ bool FclReader::isAtBlockWord() const {
 // the next block word.
 void FclReader::skipStatement() {
     if (at_ > 0 && at_ <= tokens_.size() && tokens_[at_ - 1].text == ";") return;
-    while (!atEnd() && peek().text != ";" && !isAtBlockWord()) ++at_;
+    while (!atEnd() && peek().text != ";" && !isAtBlockWord() && !isAtStatementStart()) ++at_;
     if (!atEnd() && peek().text == ";") ++at_;
 }
 
@@ -192,9 +212,13 @@ void FclReader::tokenize() {
     auto isWordChar = [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '+' || c == '-';
     };
+    // A line ends at LF, CR LF or a lone CR.
+    auto isLineEnd = [&](size_t at) {
+        return text_[at] == '\n' || (text_[at] == '\r' && (at + 1 == text_.size() || text_[at + 1] != '\n'));
+    };
     while (k < text_.size()) {
         char c = text_[k];
-        if (c == '\n') {
+        if (isLineEnd(k)) {
             ++line;
             ++k;
         } else if (std::isspace(static_cast<unsigned char>(c))) {
@@ -204,11 +228,11 @@ void FclReader::tokenize() {
             int startLine = line;
             size_t end = text_.find(close, k + 2);
             if (end == std::string_view::npos) fail(startLine, "comment", "not closed");
-            for (size_t j = k; j < end; ++j) line += text_[j] == '\n' ? 1 : 0;
+            for (size_t j = k; j < end; ++j) line += isLineEnd(j) ? 1 : 0;
             k = end + 2;
         } else if (text_.compare(k, 2, "//") == 0) {
             size_t start = k + 2;
-            while (k < text_.size() && text_[k] != '\n') ++k;
+            while (k < text_.size() && text_[k] != '\n' && text_[k] != '\r') ++k;
             readSampleCountComment(std::string(text_.substr(start, k - start)), line);
         } else if (text_.compare(k, 2, ":=") == 0 || text_.compare(k, 2, "..") == 0) {
             tokens_.push_back({std::string(text_.substr(k, 2)), line});
@@ -239,6 +263,11 @@ Token FclReader::next(const std::string &construct, int line) {
 
 void FclReader::expect(const char *symbol, const std::string &construct, int line) {
     Token t = next(construct, line);
+    // A ";" left out at a line's end is said there, and the next line is read as its own statement.
+    if (std::string(symbol) == ";" && at_ >= 2 && t.line > tokens_[at_ - 2].line && t.text != ";") {
+        --at_;
+        fail(tokens_[at_ - 1].line, construct, "missing \";\" at the end of the line");
+    }
     if (upper(t.text) != symbol)
         fail(t.line, construct, std::string("expected \"") + symbol + "\", got \"" + t.text + "\"");
 }
@@ -464,10 +493,8 @@ void FclReader::readVariableStatement(VariableBlock &v, bool isOutput, const std
     } else if (word == "RANGE") {
         expect(":=", "RANGE of " + varName, t.line);
         expect("(", "RANGE of " + varName, t.line);
-        v.lowText = atEnd() ? "" : peek().text;
         double lo = number("RANGE of " + varName, t.line);
         expect("..", "RANGE of " + varName, t.line);
-        v.highText = atEnd() ? "" : peek().text;
         double hi = number("RANGE of " + varName, t.line);
         expect(")", "RANGE of " + varName, t.line);
         expect(";", "RANGE of " + varName, t.line);
@@ -481,7 +508,7 @@ void FclReader::readVariableStatement(VariableBlock &v, bool isOutput, const std
     } else if (isOutput && word == "DEFAULT") {
         expect(":=", "DEFAULT of " + varName, t.line);
         Token value = next("DEFAULT of " + varName, t.line);
-        // NC keeps the previous value: NaN stands for "not the midpoint" here.
+        // NC keeps the previous value; with none (each row stands alone) it is NaN, as in fuzzylite.
         double d = std::nan("");
         if (upper(value.text) != "NC" && !parseNumber(value.text, d)) {
             fail(t.line, "DEFAULT of " + varName, "expected a number, got \"" + value.text + "\"");
@@ -570,10 +597,13 @@ Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugen
     }
     problems_.attempt([&] { setRange(v, var, block); });
     if (isOutput && v.defaultValue) {
-        std::optional<FormatWarning> w = defaultValueWarning(
-            "fazolt:fcl:Default", fileName_, v.defaultLine, "DEFAULT of " + v.name, v.defaultText, *v.defaultValue,
-            v.range ? v.lowText : "", v.range ? v.highText : "", var.low, var.high);
-        if (w) warnings_.push_back(*w);
+        var.defaultValue = outputDefault(*v.defaultValue, var.low, var.high);
+        if (upper(v.defaultText) == "NC") {
+            warnings_.push_back({"fazolt:fcl:Default", fileName_ + ":" + std::to_string(v.defaultLine) + ": DEFAULT of " +
+                                                           v.name +
+                                                           ": NC is read as NaN: each row here is evaluated on its "
+                                                           "own, with no previous value to keep"});
+        }
     }
     return var;
 }
@@ -667,6 +697,20 @@ int FclReader::readBlocks() {
         }
         Token t = tokens_[at_++];
         std::string word = upper(t.text);
+        if (std::find(FCL_OPENING_WORDS.begin(), FCL_OPENING_WORDS.end(), word) == FCL_OPENING_WORDS.end()) {
+            std::string suggestion = closestNameSuggestion(t.text, FCL_OPENING_WORDS);
+            problems_.attempt([&] { fail(t.line, "FUNCTION_BLOCK", "\"" + t.text + "\" is not supported here" + suggestion); });
+            // A misspelt block word is read as the word meant, so that its block
+            // says nothing more; any other word skips on to the next block.
+            word.clear();
+            for (const std::string &w : FCL_OPENING_WORDS) {
+                if (w != "END_FUNCTION_BLOCK" && suggestion.find("\"" + w + "\"") != std::string::npos) word = w;
+            }
+            if (word.empty()) {
+                while (!atEnd() && !isAtOpeningWord()) ++at_;
+                continue;
+            }
+        }
         if (word == "VAR_INPUT") {
             readDeclarations(inputs_, "END_VAR", t.line);
         } else if (word == "VAR_OUTPUT") {
@@ -677,13 +721,6 @@ int FclReader::readBlocks() {
             readVariableBlock(true, t.line);
         } else if (word == "RULEBLOCK") {
             readRuleBlock(t.line);
-        } else {
-            problems_.attempt([&] {
-                fail(t.line, "FUNCTION_BLOCK",
-                     "\"" + t.text + "\" is not supported here" +
-                         closestNameSuggestion(t.text, {"VAR_INPUT", "VAR_OUTPUT", "FUZZIFY", "DEFUZZIFY", "RULEBLOCK",
-                                                        "END_FUNCTION_BLOCK"}));
-            });
         }
     }
     if (!atEnd()) ++at_;
@@ -896,8 +933,7 @@ std::string modelToFcl(const Model &m) {
         // ACCU here rather than in the RULEBLOCK: both are read, and fuzzylite reads only this one.
         // A Sugeno system without ACCU reads as "sum", the weighted average over the rules.
         std::string accu = isSugeno && m.aggMethod == "sum" ? "" : "  ACCU : " + accuText + ";\n";
-        out += "  METHOD : " + method + ";\n" + accu + "  DEFAULT := " + numberText((v.high + v.low) / 2.0) +
-               ";\nEND_DEFUZZIFY\n\n";
+        out += "  METHOD : " + method + ";\n" + accu + "  DEFAULT := " + defaultText(v) + ";\nEND_DEFUZZIFY\n\n";
     }
     out += "RULEBLOCK rules\n  AND : " + andText + ";\n  OR : " + orText + ";\n  ACT : " + actText + ";\n";
     for (size_t k = 0; k < m.rules.size(); ++k) out += ruleLine(m.rules[k], m, k);

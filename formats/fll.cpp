@@ -46,7 +46,6 @@ private:
         std::string aggregation, defuzzifier;
         int aggregationLine = 0, defuzzifierLine = 0;
         std::optional<double> defaultValue;
-        std::string defaultText, lowText, highText;
         int defaultLine = 0;
         bool hasRange = false;
     };
@@ -138,11 +137,12 @@ std::vector<FllReader::Line> FllReader::lines() {
     int number = 0;
     size_t start = 0;
     while (start <= text_.size()) {
-        size_t end = text_.find('\n', start);
+        // A line ends at LF, CR LF or a lone CR.
+        size_t end = text_.find_first_of("\r\n", start);
         if (end == std::string_view::npos) end = text_.size();
         ++number;
         std::string line(text_.substr(start, end - start));
-        start = end + 1;
+        start = end + (text_.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         size_t hash = line.find('#');
         if (hash != std::string::npos) line.erase(hash);
         size_t first = line.find_first_not_of(" \t\r");
@@ -154,7 +154,10 @@ std::vector<FllReader::Line> FllReader::lines() {
             continue;
         }
         Line l;
-        l.key = line.substr(first, colon - first);
+        // "range : 0 1" is "range: 0 1", as fuzzylite reads it.
+        size_t keyEnd = colon;
+        while (keyEnd > first && (line[keyEnd - 1] == ' ' || line[keyEnd - 1] == '\t')) --keyEnd;
+        l.key = line.substr(first, keyEnd - first);
         std::string value = line.substr(colon + 1);
         size_t v0 = value.find_first_not_of(" \t\r");
         size_t v1 = value.find_last_not_of(" \t\r");
@@ -326,8 +329,6 @@ void FllReader::readVariableLine(const Line &l, VariableSection &v, bool isOutpu
         if (w.size() != 2) fail(l.number, sectionName_ + " range", "expected two numbers");
         v.var.low = number(w[0], l.number, sectionName_ + " range");
         v.var.high = number(w[1], l.number, sectionName_ + " range");
-        v.lowText = w[0];
-        v.highText = w[1];
         if (!std::isfinite(v.var.low) || !std::isfinite(v.var.high) || !(v.var.low < v.var.high)) {
             fail(l.number, sectionName_ + " range", "expected finite ends, low below high");
         }
@@ -345,7 +346,6 @@ void FllReader::readVariableLine(const Line &l, VariableSection &v, bool isOutpu
         v.defuzzifierLine = l.number;
     } else if (isOutput && l.key == "default") {
         v.defaultValue = number(l.value, l.number, sectionName_ + " default");
-        v.defaultText = l.value;
         v.defaultLine = l.number;
     } else if (isOutput && l.key == "lock-previous") {
         requireFlag(l, sectionName_, "false", "rows are evaluated independently: there is no previous value");
@@ -456,12 +456,7 @@ void FllReader::finishOutputs(Model &m, bool isSugeno) {
                               : "Constant and Linear terms need WeightedAverage or WeightedSum");
             }
         });
-        if (v.defaultValue) {
-            std::optional<FormatWarning> w =
-                defaultValueWarning("fazolt:fll:Default", fileName_, v.defaultLine, construct + " default",
-                                    v.defaultText, *v.defaultValue, v.lowText, v.highText, v.var.low, v.var.high);
-            if (w) m.warnings.push_back(*w);
-        }
+        if (v.defaultValue) v.var.defaultValue = outputDefault(*v.defaultValue, v.var.low, v.var.high);
         // Weighted defuzzifiers do not read the aggregation.
         if (!isSugeno)
             problems_.attempt([&] {
@@ -626,7 +621,7 @@ std::string modelToFll(const Model &m) {
                     "\n";
                 out += "  defuzzifier: " + methodName +
                        (isSugeno ? std::string() : " " + std::to_string(m.numSamples)) + "\n";
-                out += "  default: " + numberText((v.high + v.low) / 2.0) + "\n  lock-previous: false\n";
+                out += "  default: " + defaultText(v) + "\n  lock-previous: false\n";
             }
             for (const Term &t : v.terms) {
                 if ((t.type == "constant" || t.type == "linear") != (side == 1 && isSugeno)) {

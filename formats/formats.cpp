@@ -203,7 +203,7 @@ std::string_view withoutByteOrderMark(std::string_view text) {
 
 std::string descriptionOfModel(formats::Model model, std::vector<FormatWarning> *warnings) {
     for (const FormatWarning &w : model.warnings) {
-        if (warnings != nullptr) warnings->push_back({w.identifier, formats::printableText(w.message)});
+        if (warnings != nullptr) warnings->push_back({w.identifier, printableText(w.message)});
     }
     return formats::modelToDescription(model);
 }
@@ -235,9 +235,17 @@ std::string descriptionFromText(std::string_view text, SystemFormat format, cons
 
 std::string descriptionToText(std::string_view descriptionJson, SystemFormat format) try {
     formats::Model model = formats::modelFromDescription(descriptionJson);
-    if (format == SystemFormat::Fcl) return formats::modelToFcl(model);
-    if (format == SystemFormat::Fll) return formats::modelToFll(model);
-    return formats::modelToDescription(model);
+    if (format == SystemFormat::Json) return formats::modelToDescription(model);
+    std::string text = format == SystemFormat::Fcl ? formats::modelToFcl(model) : formats::modelToFll(model);
+    // Never a file that its own reader refuses: what slipped past the
+    // writer's checks is refused here, with the reader's words.
+    try {
+        format == SystemFormat::Fcl ? formats::modelFromFcl(text, "written") : formats::modelFromFll(text, "written");
+    } catch (const orvane::HostError &e) {
+        throw orvane::HostError(format == SystemFormat::Fcl ? ids::fclUnsupported : ids::fllUnsupported,
+                                "the file written would not read back: " + e.message());
+    }
+    return text;
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
 }

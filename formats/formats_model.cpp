@@ -39,6 +39,10 @@ std::vector<Variable> readVariables(const json &list, const char *defaultPrefix)
         var.low = v.at("range")[0].get<double>();
         var.high = v.at("range")[1].get<double>();
         var.clamp = v.value("clamp", false);
+        if (v.contains("default")) {
+            const json &d = v["default"];
+            var.defaultValue = d.is_number() ? d.get<double>() : std::numeric_limits<double>::quiet_NaN();
+        }
         if (v.contains("mf")) {
             for (size_t j = 0; j < v["mf"].size(); ++j) {
                 const json &t = v["mf"][j];
@@ -99,7 +103,11 @@ std::string variablesText(const std::vector<Variable> &vars) {
     for (size_t i = 0; i < vars.size(); ++i) {
         const Variable &v = vars[i];
         text += (i > 0 ? ",\n    " : "\n    ") + std::string("{\"name\": ") + jsonString(v.name) +
-                ", \"range\": " + numbersText({v.low, v.high}) + (v.clamp ? ", \"clamp\": true" : "") + ", \"mf\": [";
+                ", \"range\": " + numbersText({v.low, v.high}) + (v.clamp ? ", \"clamp\": true" : "") +
+                (v.defaultValue ? ", \"default\": " + (std::isnan(*v.defaultValue) ? std::string("\"nan\"")
+                                                                                   : numberText(*v.defaultValue))
+                                : std::string()) +
+                ", \"mf\": [";
         for (size_t j = 0; j < v.terms.size(); ++j) {
             const Term &t = v.terms[j];
             text += (j > 0 ? ",\n      " : "\n      ") + std::string("{\"name\": ") + jsonString(t.name) +
@@ -440,127 +448,19 @@ std::string dropTermHeight(std::vector<double> &values, size_t count) {
     return "";
 }
 
-namespace {
-
-// A decimal number's text as digits * 10^exponent, when it fits.
-bool decimalOf(const std::string &text, __int128 &digits, int &exponent) {
-    size_t k = 0;
-    bool isNegative = false;
-    if (k < text.size() && (text[k] == '+' || text[k] == '-')) isNegative = text[k++] == '-';
-    digits = 0;
-    exponent = 0;
-    int numDigits = 0;
-    bool seenDigit = false, seenPoint = false;
-    for (; k < text.size(); ++k) {
-        char c = text[k];
-        if (c == '.' && !seenPoint) {
-            seenPoint = true;
-        } else if (std::isdigit(static_cast<unsigned char>(c))) {
-            seenDigit = true;
-            if (digits == 0 && c == '0') {
-                if (seenPoint) --exponent;
-                continue;
-            }
-            if (++numDigits > 30) return false;
-            digits = digits * 10 + (c - '0');
-            if (seenPoint) --exponent;
-        } else {
-            break;
-        }
-    }
-    if (!seenDigit) return false;
-    if (k < text.size()) {
-        if (text[k] != 'e' && text[k] != 'E') return false;
-        char *end = nullptr;
-        long e = std::strtol(text.c_str() + k + 1, &end, 10);
-        if (end != text.c_str() + text.size() || e < -400 || e > 400) return false;
-        exponent += static_cast<int>(e);
-    }
-    if (isNegative) digits = -digits;
-    return true;
+std::optional<double> outputDefault(double value, double low, double high) {
+    if (value == (high + low) / 2.0) return std::nullopt;
+    return value;
 }
 
-// digits * 10^by, when it fits.
-bool scaledUp(__int128 &digits, int by) {
-    const __int128 limit = static_cast<__int128>(1) << 120;
-    for (int k = 0; k < by; ++k) {
-        if (digits > limit / 10 || digits < -limit / 10) return false;
-        digits *= 10;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool isRangeMidpoint(const std::string &valueText, double value, const std::string &lowText,
-                     const std::string &highText, double low, double high) {
-    if (value == (high + low) / 2.0) return true;
-    __int128 v = 0, lo = 0, hi = 0;
-    int ve = 0, loe = 0, hie = 0;
-    if (!decimalOf(valueText, v, ve) || !decimalOf(lowText, lo, loe) || !decimalOf(highText, hi, hie)) return false;
-    int e = std::min(ve, std::min(loe, hie));
-    if (!scaledUp(v, ve - e) || !scaledUp(lo, loe - e) || !scaledUp(hi, hie - e)) return false;
-    return v * 2 == lo + hi;
-}
-
-std::optional<FormatWarning> defaultValueWarning(const char *identifier, const std::string &fileName, int line,
-                                                 const std::string &construct, const std::string &valueText,
-                                                 double value, const std::string &lowText, const std::string &highText,
-                                                 double low, double high) {
-    if (isRangeMidpoint(valueText, value, lowText, highText, low, high)) return std::nullopt;
-    return FormatWarning{identifier,
-                         fileName + ":" + std::to_string(line) + ": " + construct + ": " + valueText +
-                             " is not kept: when no rule fired, an output here takes its range's midpoint " +
-                             numberText((high + low) / 2.0) + " (with the no-rule-fired diagnostic)"};
+std::string defaultText(const Variable &output) {
+    double value = output.defaultValue.value_or((output.high + output.low) / 2.0);
+    return std::isnan(value) ? "nan" : numberText(value);
 }
 
 bool isRegisteredFunction(const std::string &name) { return !name.empty() && orvane::hasFunction(name); }
 
 // ---- Messages.
-
-std::string printableText(const std::string &text) {
-    std::string out;
-    size_t k = 0;
-    auto escape = [&](unsigned char c) {
-        static const char hex[] = "0123456789ABCDEF";
-        out += "\\x";
-        out += hex[c >> 4];
-        out += hex[c & 15];
-    };
-    while (k < text.size()) {
-        auto c = static_cast<unsigned char>(text[k]);
-        if (c < 0x20 || c == 0x7F) {
-            escape(c);
-            ++k;
-            continue;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++k;
-            continue;
-        }
-        // A well-formed UTF-8 sequence (no overlong forms, no surrogates) passes whole.
-        size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        bool isValid = length > 0 && k + length <= text.size();
-        for (size_t j = 1; isValid && j < length; ++j) {
-            auto t = static_cast<unsigned char>(text[k + j]);
-            bool isContinuation = (t & 0xC0) == 0x80;
-            if (j == 1 && c == 0xE0) isContinuation = isContinuation && t >= 0xA0;
-            if (j == 1 && c == 0xED) isContinuation = isContinuation && t < 0xA0;
-            if (j == 1 && c == 0xF0) isContinuation = isContinuation && t >= 0x90;
-            if (j == 1 && c == 0xF4) isContinuation = isContinuation && t < 0x90;
-            isValid = isContinuation;
-        }
-        if (!isValid) {
-            escape(c);
-            ++k;
-            continue;
-        }
-        out += text.substr(k, length);
-        k += length;
-    }
-    return out;
-}
 
 namespace {
 constexpr size_t MAX_FILE_PROBLEMS = 20;

@@ -22,7 +22,8 @@ namespace fazolt::formats {
 // The same records as a loaded system's variables.
 using Term = fazolt::TermInfo;
 struct Variable : fazolt::VariableInfo {
-    bool clamp = false;  // the description's "clamp": the value bounded to the range
+    bool clamp = false;                  // the description's "clamp": the value bounded to the range
+    std::optional<double> defaultValue;  // an output's "default": its value when no rule fired
 };
 
 // Entries as in a numeric rule: 1-based term numbers, 0 not tested, negative NOT.
@@ -49,10 +50,6 @@ struct Model {
 // A name the languages do not know that names a registered host function,
 // which a file may use as a method or a term type, as a description may.
 bool isRegisteredFunction(const std::string &name);
-
-// Text from a file as it may go into a message: control bytes and bytes
-// that are not UTF-8 become \xHH, so a message never drives a terminal.
-std::string printableText(const std::string &text);
 
 // The problems of one file, reported together in one error (identifier,
 // one "file:line: construct: what" per line), so that a file needs one run
@@ -164,17 +161,12 @@ std::string termOfLineShape(const std::string &peerName, const std::vector<doubl
 // reach 1; fuzzylite scales the degree by it). Returns why not, or "".
 std::string dropTermHeight(std::vector<double> &values, size_t count);
 
-// What an output gets when no rule fired here: its range's midpoint. A
-// DEFAULT written as the midpoint of the range as written, compared as
-// decimals ("0.15" for "0.1 .. 0.2"), or equal to it as a double, is that.
-bool isRangeMidpoint(const std::string &valueText, double value, const std::string &lowText,
-                     const std::string &highText, double low, double high);
-// The warning (identifier, "file:line: construct: why") for an output's
-// default that is not its range's midpoint, or nothing when it is.
-std::optional<FormatWarning> defaultValueWarning(const char *identifier, const std::string &fileName, int line,
-                                                 const std::string &construct, const std::string &valueText,
-                                                 double value, const std::string &lowText, const std::string &highText,
-                                                 double low, double high);
+// An output's DEFAULT as read: nothing for its range's midpoint (what the
+// module gives when no rule fired), else the value.
+std::optional<double> outputDefault(double value, double low, double high);
+// A default as the languages write it: the midpoint when there is none,
+// "nan" for NaN.
+std::string defaultText(const Variable &output);
 
 // Shortest text that reads back to the same double.
 std::string numberText(double v);

@@ -18,8 +18,12 @@ using fazolt::SystemFormat;
 
 std::string sourcePath(const std::string &relative) { return std::string(FAZOLT_SOURCE_DIR) + "/" + relative; }
 
+// The record, and the outputs' defaults, which the host applies.
 std::string recordOf(const std::string &description) {
-    return orvane::toJson(fazolt::buildSystem(description, fazolt::HostFunctionNames::unchecked).record);
+    fazolt::BuiltSystem built = fazolt::buildSystem(description, fazolt::HostFunctionNames::unchecked);
+    std::string defaults;
+    for (const std::optional<double> &d : built.outputDefaults) defaults += " " + (d ? std::to_string(*d) : "-");
+    return orvane::toJson(built.record) + defaults;
 }
 
 const char *formatName(SystemFormat f) { return f == SystemFormat::Fcl ? "FCL" : "FLL"; }
@@ -90,7 +94,7 @@ TEST(Formats, HandWrittenFilesReadAsTheirDescriptions) {
 // goes through its own language and back to the identical record.
 TEST(Formats, RealFilesRoundTripInTheirLanguage) {
     for (const char *file : {"heating.fll", "irrigation.fll", "mixer.fcl", "greenhouse_vent.fll", "tank_level.fcl",
-                             "dosing_tsk.fll", "conveyor.fcl", "feed_pump.fll"}) {
+                             "dosing_tsk.fll", "conveyor.fcl", "feed_pump.fll", "kiln_gap.fll"}) {
         std::string path = sourcePath(std::string("tests/data/formats/files/") + file);
         SystemFormat format = fazolt::formatOfPath(path);
         expectRoundTrip(fazolt::descriptionFromText(slurp(path), format, path), format, "", file);
@@ -182,7 +186,7 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
              "END_FUNCTION_BLOCK\n",
          "14: TERM b of y", "Linear takes 2 coefficients"},
         {"fcl", head + fuzzify + "DEFUZZIFY y\n RANGE := (0 .. 1);\n DEFAULT := NC\nEND_DEFUZZIFY\n",
-         "15: DEFAULT of y", "expected \";\", got \"END_DEFUZZIFY\""},
+         "14: DEFAULT of y", "missing \";\" at the end of the line"},
         {"fcl", head + fuzzify + defuzzify + "RULEBLOCK r\n AND : HPROD;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n",
          "18: AND HPROD", "not supported"},
         {"fcl",
@@ -341,6 +345,87 @@ TEST(Formats, OneRunSaysEveryProblem) {
                   "14: rule: unknown term \"b\" of input \"x\"; did you mean \"a\"?\n");
 }
 
+// A misspelt block name, a missing ";" and a swapped pair of letters are
+// each said once, where they are, and the rest of the file is read as
+// written: no problem follows from them.
+TEST(Formats, EachLoadingFaultIsSaidOnceWhereItIs) {
+    auto fcl = [](const std::string &fuzzify, const std::string &rule) {
+        return "FUNCTION_BLOCK f\nVAR_INPUT temp : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n" + fuzzify +
+               " RANGE := (0 .. 10);\n TERM low := (0, 1) (5, 0);\n TERM high := (5, 0) (10, 1)\n"
+               " TERM warm := (2, 0) (5, 1) (8, 0);\nEND_FUZZIFY\nDEFUZZIFY y\n RANGE := (0 .. 1);\n"
+               " TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\nEND_DEFUZZIFY\nRULEBLOCK r\n"
+               " RULE 1 : IF temp IS " + rule + " THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n";
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {fcl("FUZZIFY temp\n", "warm"), "7: TERM high of temp: missing \";\" at the end of the line\n"},
+        {fcl("FUZZIFY temp\n", "hihg"),
+         "7: TERM high of temp: missing \";\" at the end of the line\n"
+         "16: RULE: unknown term \"hihg\" of input \"temp\"; did you mean \"high\"?\n"},
+        {fcl("FUZZIFI temp\n", "wram"),
+         "4: FUNCTION_BLOCK: \"FUZZIFI\" is not supported here; did you mean \"FUZZIFY\"?\n"
+         "7: TERM high of temp: missing \";\" at the end of the line\n"
+         "16: RULE: unknown term \"wram\" of input \"temp\"; did you mean \"warm\"?\n"},
+        {fcl("OPTIONS fast := 1; slow := 2;\nFUZZIFY temp\n", "warm"),
+         "4: FUNCTION_BLOCK: \"OPTIONS\" is not supported here\n"
+         "8: TERM high of temp: missing \";\" at the end of the line\n"},
+    };
+    for (const auto &[text, expected] : cases) {
+        std::string path = tempPath("once.fcl");
+        writeFile(path, text);
+        CliResult r = runCli({"check", path});
+        std::string e = "error: fazolt:fcl:Invalid: " + path + ":";
+        std::string want;
+        for (size_t at = 0; at < expected.size(); at = expected.find('\n', at) + 1) {
+            want += e + expected.substr(at, expected.find('\n', at) + 1 - at);
+        }
+        EXPECT_EQ(r.err, want) << text;
+    }
+    std::string json = R"({"type": "mamdani", "inputs": [{"name": "tmep", "range": [0, 1]}], "outputs": [],)"
+                       R"( "rules": ["if temp is a then"]})";
+    try {
+        fazolt::buildSystem(json, fazolt::HostFunctionNames::unchecked);
+        ADD_FAILURE() << "an unknown input";
+    } catch (const orvane::HostError &e) {
+        EXPECT_NE(e.message().find("did you mean \"tmep\"?"), std::string::npos) << e.message();
+    }
+}
+
+// Line ends of any kind (a "//" comment ends at a lone CR too) and FLL's
+// "key : value" read as the peers read them.
+TEST(Formats, LineEndsAndSpacedColonsReadAsThePeersReadThem) {
+    std::string fcl = "FUNCTION_BLOCK f // the plant\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
+                      "FUZZIFY x // level\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\nEND_FUZZIFY\n"
+                      "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\n"
+                      "END_DEFUZZIFY\nRULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n";
+    std::string fll = "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n"
+                      " range: 0 1\n aggregation: Maximum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\n"
+                      "RuleBlock: r\n implication: Minimum\n rule: if x is a then y is b\n";
+    auto replaced = [](std::string text, const std::string &from, const std::string &to) {
+        for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+        return text;
+    };
+    const std::tuple<SystemFormat, std::string, std::string> cases[] = {
+        {SystemFormat::Fcl, fcl, replaced(fcl, "\n", "\r")},
+        {SystemFormat::Fcl, fcl, replaced(fcl, "\n", "\r\n")},
+        {SystemFormat::Fll, fll, replaced(fll, "\n", "\r")},
+        {SystemFormat::Fll, fll, replaced(replaced(fll, ": ", " : "), "term :", "term\t:")},
+    };
+    for (const auto &[format, plain, variant] : cases) {
+        SCOPED_TRACE(variant);
+        EXPECT_EQ(recordOf(fazolt::descriptionFromText(variant, format, "variant")),
+                  recordOf(fazolt::descriptionFromText(plain, format, "plain")));
+    }
+    std::string bad = replaced(fcl, "\n", "\r");
+    bad.replace(bad.find("(0, 0) (5, 1)"), 6, "(0, 0");
+    try {
+        fazolt::descriptionFromText(bad, SystemFormat::Fcl, "cr.fcl");
+        ADD_FAILURE() << "a bad point";
+    } catch (const orvane::HostError &e) {
+        EXPECT_EQ(e.message().substr(0, 10), "cr.fcl:6: ") << e.message();
+    }
+}
+
 // What the engine represents exactly reads as the file that spells it out:
 // the same record. Each pair: the file with the construct, without it.
 TEST(Formats, ExactEquivalentsReadAsTheirSpelledOutForms) {
@@ -441,32 +526,65 @@ TEST(Formats, FilesNameRegisteredFunctions) {
         << json.err;
 }
 
-// A DEFAULT other than the range's midpoint (compared as written) is read
-// with one warning naming the file, line and output; the midpoint is not.
-TEST(Formats, DefaultsOtherThanTheMidpointWarnAtLoad) {
-    std::string fcl = tempPath("defaults.fcl"), fll = tempPath("defaults.fll");
-    writeFile(fcl,
-              "FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; w : REAL; END_VAR\n"
-              "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\nEND_FUZZIFY\n"
-              "DEFUZZIFY y\n RANGE := (0.1 .. 0.2);\n TERM b := (0.1, 0) (0.2, 1);\n METHOD : COG;\n DEFAULT := 0.15;\n"
-              "END_DEFUZZIFY\nDEFUZZIFY w\n RANGE := (0 .. 1);\n TERM b := (0, 0) (1, 1);\n METHOD : COG;\n"
-              " DEFAULT := NC;\nEND_DEFUZZIFY\n"
-              "RULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b, w IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n");
-    writeFile(fll, "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n"
-                   " range: 0 1\n aggregation: Maximum\n defuzzifier: Centroid 100\n default: nan\n"
-                   " term: b Triangle 0 0.5 1\nRuleBlock: r\n implication: Minimum\n rule: if x is a then y is b\n");
-    CliResult fromFcl = runCli({"convert", fcl, "-", "--to", "json"});
-    EXPECT_EQ(fromFcl.status, 0);
-    EXPECT_EQ(fromFcl.err, "warning: fazolt:fcl:Default: " + fcl +
-                               ":18: DEFAULT of w: NC is not kept: when no rule fired, an output here takes its "
-                               "range's midpoint 0.5 (with the no-rule-fired diagnostic)\n");
+// DEFAULT and default are the description's "default": the value where no
+// rule fired (NaN for nan and NC, which warns: no previous value here), set
+// around the module's call on every path, and written back as read. The
+// range's midpoint is what the module gives anyway, so it is no default.
+TEST(Formats, DefaultsAreKeptAppliedAndWrittenBack) {
+    std::string fcl = tempPath("defaults.fcl");
+    writeFile(fcl, "FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; w : REAL; v : REAL; END_VAR\n"
+                   "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (6, 0);\nEND_FUZZIFY\n"
+                   "DEFUZZIFY y\n RANGE := (0.1 .. 0.2);\n TERM b := (0.1, 0) (0.2, 1);\n METHOD : COG;\n"
+                   " DEFAULT := 0;\nEND_DEFUZZIFY\nDEFUZZIFY w\n RANGE := (0 .. 1);\n TERM b := (0, 0) (1, 1);\n"
+                   " METHOD : COG;\n DEFAULT := NC;\nEND_DEFUZZIFY\nDEFUZZIFY v\n RANGE := (0 .. 1);\n"
+                   " TERM b := (0, 0) (1, 1);\n METHOD : COG;\n DEFAULT := 0.5;\nEND_DEFUZZIFY\n"
+                   "RULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b, w IS b, v IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n");
+    CliResult json = runCli({"convert", fcl, "-", "--to", "json"});
+    EXPECT_EQ(json.err, "warning: fazolt:fcl:Default: " + fcl +
+                            ":18: DEFAULT of w: NC is read as NaN: each row here is evaluated on its own, with no "
+                            "previous value to keep\n");
+    EXPECT_NE(json.out.find("\"range\": [0.1, 0.2], \"default\": 0, \"mf\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"range\": [0, 1], \"default\": \"nan\", \"mf\""), std::string::npos) << json.out;
+    EXPECT_EQ(json.out.find("\"default\": 0.5"), std::string::npos) << json.out;
+    for (SystemFormat format : {SystemFormat::Fcl, SystemFormat::Fll}) expectRoundTrip(json.out, format, "", "defaults");
     std::string rows = tempPath("defaults.csv");
-    writeFile(rows, "5\n");
-    CliResult fromFll = runCli({"eval", fll, rows});
-    EXPECT_EQ(fromFll.status, 0);
-    EXPECT_EQ(fromFll.err, "warning: fazolt:fll:Default: " + fll +
-                               ":9: OutputVariable y default: nan is not kept: when no rule fired, an output here takes "
-                               "its range's midpoint 0.5 (with the no-rule-fired diagnostic)\n");
+    writeFile(rows, "8\n5.5\n9\n");
+    EXPECT_EQ(runCli({"eval", fcl, rows, "--on-no-rule-fired", "none"}).out, "y,w,v\n0,NaN,0.5\n0.16137086092715233,0.613708609271523,0.613708609271523\n0,NaN,0.5\n");
+    fazolt::System system = fazolt::System::fromDescription(json.out);
+    fazolt::Matrix out = system.evaluate(fazolt::Matrix::fromRows({{5.5}, {8}}), {0, 0, 0}).outputs;
+    EXPECT_EQ(out.at(1, 0), 0.0);
+    EXPECT_TRUE(std::isnan(out.at(1, 1)));
+    EXPECT_EQ(out.at(0, 0), 0.16137086092715233);
+    std::vector<double> one = {8.0}, y(3);
+    system.evaluate(std::span<const double>(one), 1, fazolt::Layout::RowMajor, std::span<double>(y), {0, 0, 0});
+    EXPECT_EQ(y[0], 0.0);
+    try {
+        fazolt::buildSystem(R"({"type": "sugeno", "inputs": [], "outputs": [{"range": [0, 1], "default": "NaN"}]})");
+        ADD_FAILURE() << "a default that is neither a number nor \"nan\"";
+    } catch (const orvane::HostError &e) {
+        EXPECT_EQ(e.message(), "outputs[0].default: expected a number or \"nan\"");
+    }
+}
+
+// A maximum-based method over a sum-type aggregation is not exact (a
+// plateau of added slopes is flat only up to rounding): check names each output.
+TEST(Formats, CheckWarnsOfMaximumOverSum) {
+    std::string fcl = tempPath("rm.fcl");
+    auto text = [](const char *accu) {
+        return "FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
+               "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\nEND_FUZZIFY\n"
+               "DEFUZZIFY y\n RANGE := (0 .. 100);\n TERM b := (0, 0) (40, 1) (60, 0);\n METHOD : RM;\n ACCU : " +
+               std::string(accu) + ";\nEND_DEFUZZIFY\nRULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\n"
+               "END_FUNCTION_BLOCK\n";
+    };
+    writeFile(fcl, text("BSUM"));
+    CliResult warned = runCli({"check", fcl});
+    EXPECT_EQ(warned.status, 0);
+    EXPECT_EQ(warned.err, "warning: fazolt:check:MaximumOverSum: " + fcl +
+                              ": output \"y\": \"lom\" over the \"bsum\" aggregation: a plateau made by adding "
+                              "slopes is flat only up to rounding, so the maximum picked may move along it\n");
+    writeFile(fcl, text("MAX"));
+    EXPECT_EQ(runCli({"check", fcl}).err, "");
 }
 
 // ---- The host functions.

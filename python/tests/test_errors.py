@@ -116,19 +116,23 @@ def test_broken_record_loads_and_reports_at_evaluation(dimmer, no_leak):
         system.evaluate([[1, 0.5]])
 
 
-def test_file_default_not_kept_warns_once_at_load(no_leak):
-    path = ROOT / "tests" / "data" / "formats" / "files" / "dosing_tsk.fll"
+def test_file_default_nc_warns_once_at_load(tmp_path, no_leak):
+    path = tmp_path / "hold.fcl"
+    path.write_text("FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
+                    "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (6, 0);\nEND_FUZZIFY\n"
+                    "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := (0, 0) (1, 1);\n METHOD : COG;\n DEFAULT := NC;\n"
+                    "END_DEFUZZIFY\nRULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n")
     with pytest.warns(fazolt.FazoltWarning) as caught:
         system = fazolt.System.from_file(path)
-    assert [(w.message.identifier, "dosing_tsk.fll:23: OutputVariable pump_rate default: nan is not kept"
-             in w.message.message) for w in caught] == [("fazolt:fll:Default", True)]
-    assert system.output_names == ["pump_rate"]
+    assert [(w.message.identifier, "hold.fcl:12: DEFAULT of y: NC is read as NaN" in w.message.message)
+            for w in caught] == [("fazolt:fcl:Default", True)]
+    out = system.evaluate(np.array([[8.0], [5.5]]), on_no_rule_fired="none", on_non_finite_output="none")
+    assert np.isnan(out[0, 0]) and out[1, 0] > 0
 
 
 def test_samples_set_at_load(no_leak):
     fll = ROOT / "tests" / "data" / "formats" / "files" / "greenhouse_vent.fll"
-    with pytest.warns(fazolt.FazoltWarning):
-        system = fazolt.System.from_file(fll, samples=100)
+    system = fazolt.System.from_file(fll, samples=100)
     assert system.to_dict()["numSamples"] == 100
     dimmer = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.json")
     assert fazolt.System.from_dict(dimmer.to_dict(), samples=100).to_dict()["numSamples"] == 100
@@ -137,8 +141,7 @@ def test_samples_set_at_load(no_leak):
 
 
 def test_lock_range_clamps_through_python(no_leak):
-    with pytest.warns(fazolt.FazoltWarning, match="default: 0.000 is not kept"):
-        system = fazolt.System.from_file(ROOT / "tests" / "data" / "formats" / "files" / "feed_pump.fll")
+    system = fazolt.System.from_file(ROOT / "tests" / "data" / "formats" / "files" / "feed_pump.fll")
     with pytest.warns(fazolt.FazoltWarning):  # concentration 7 is out of its range, and not clamped
         out = system.evaluate(np.array([[60.0, 0.5], [50.0, 0.5], [-10.0, 7.0]]))
     assert out[0, 0] == 100.0 and out[1, 0] == 100.0 and 0.0 <= out[2, 0] <= 100.0

@@ -155,6 +155,9 @@ for name, text in malformed_descriptions.items():
     cli(["eval", write("desc_" + name + ".json", text), "-"], 1, "fazolt:description:Malformed")
 cli(["eval", write("desc_invalid_utf8.json", SMALL_TEXT.encode().replace(b'"small"', b'"sm\xffall"')), "-"], 1,
     "fazolt:description:Malformed")
+# A parse error quotes what it read, with a byte that is not UTF-8 escaped.
+cli(["eval", write("desc_invalid_utf8_escaped.json", SMALL_TEXT.encode().replace(b'"small"', b'"sm\xff')[:20]),
+     "-"], 1, "\\xFF")
 cli(["eval", write("desc_huge_number.json", SMALL_TEXT.replace('"range": [0, 10]', '"range": [0, 1e400]')), "-"], 1,
     "malformed JSON: number overflow parsing '1e400'")
 
@@ -705,6 +708,43 @@ for where in ["input", "output"]:
         d[where + "s"][0]["mf"][0]["type"] = fn
         status = 0 if expect == "ok" else 1
         api([write("api_%s_mf_%s.json" % (where, fn), json.dumps(d)), T_INPUTS], status, expect or ": ")
+
+# ---- FCL and FLL files: each fault said once, where it is.
+
+FCL_PLANT = """FUNCTION_BLOCK plant
+VAR_INPUT temp : REAL; END_VAR
+VAR_OUTPUT valve : REAL; END_VAR
+FUZZIFY temp // degrees
+ RANGE := (0 .. 10);
+ TERM low := (0, 1) (5, 0);
+ TERM high := (5, 0) (10, 1);
+END_FUZZIFY
+DEFUZZIFY valve
+ RANGE := (0 .. 1);
+ TERM open := (0, 0) (1, 1);
+ METHOD : COG;
+END_DEFUZZIFY
+RULEBLOCK r
+ RULE 1 : IF temp IS high THEN valve IS open;
+END_RULEBLOCK
+END_FUNCTION_BLOCK
+"""
+cli(["check", write("fcl_misspelt_block.fcl", FCL_PLANT.replace("FUZZIFY temp", "FUZZYFY temp"))], 1,
+    ':4: FUNCTION_BLOCK: "FUZZYFY" is not supported here; did you mean "FUZZIFY"?')
+cli(["check", write("fcl_missing_semicolon.fcl", FCL_PLANT.replace("(5, 0);", "(5, 0)"))], 1,
+    ':6: TERM low of temp: missing ";" at the end of the line')
+cli(["check", write("fcl_swapped_letters.fcl", FCL_PLANT.replace("temp IS high", "tmep IS hihg"))], 1,
+    'unknown input variable "tmep"; did you mean "temp"?')
+cli(["check", write("fcl_cr_line_ends.fcl", FCL_PLANT.replace("\n", "\r"))], 0, "ok")
+cli(["check", write("fll_space_before_colon.fll",
+                    "Engine : e\nInputVariable : x\n range : 0 10\n term : a Triangle 0 5 10\n"
+                    "OutputVariable : y\n range : 0 1\n aggregation : Maximum\n defuzzifier : Centroid 100\n"
+                    " term : b Triangle 0 0.5 1\nRuleBlock : r\n implication : Minimum\n"
+                    " rule : if x is a then y is b\n")], 0, "ok")
+cli(["check", described("desc_pointsmf_decreasing",
+                        lambda d: d["inputs"][0]["mf"].append({"name": "p", "type": "pointsmf",
+                                                               "params": [0, 0, 5, 1, 4, 0]}))], 1,
+    "inputs[0].mf[2].params: the points' x must not decrease (4 after 5)")
 
 # ---- Output.
 if os.path.isdir(FILES):

@@ -8,6 +8,7 @@
 #include <orvane/host.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,10 @@ struct BuiltSystem {
     /// module's call, or the output after it, to the variable's range.
     std::vector<bool> inputClamps;
     std::vector<bool> outputClamps;  ///< as inputClamps, for the outputs
+    /// An output's "default" (NaN for "nan"), or nothing: its value on a row
+    /// where no rule fired, set by the host after the module's call in place
+    /// of the range's midpoint.
+    std::vector<std::optional<double>> outputDefaults;
 };
 
 /// Whether a method or membership function name that is not built in must

@@ -75,13 +75,13 @@ inline constexpr char formatsArgument[] = "fazolt:formats:Argument";
 inline constexpr char fclInvalid[] = "fazolt:fcl:Invalid";
 /// FCL that has no counterpart in a description.
 inline constexpr char fclUnsupported[] = "fazolt:fcl:Unsupported";
-/// Warning: an FCL DEFAULT that a description cannot keep.
+/// Warning: an FCL DEFAULT := NC, read as NaN (no previous value to keep).
 inline constexpr char fclDefault[] = "fazolt:fcl:Default";
 /// FLL text that cannot be read; the message starts with file and line.
 inline constexpr char fllInvalid[] = "fazolt:fll:Invalid";
 /// FLL that has no counterpart in a description.
 inline constexpr char fllUnsupported[] = "fazolt:fll:Unsupported";
-/// Warning: an FLL default that a description cannot keep.
+/// Warning: an FLL default that a description cannot keep (none now; kept for callers).
 inline constexpr char fllDefault[] = "fazolt:fll:Default";
 
 /// A Lua error; the message starts with the script's file and line.
@@ -199,6 +199,8 @@ inline constexpr char tuneBadArgument[] = "fazolt:tune:BadArgument";
 inline constexpr char tuneNoPython[] = "fazolt:tune:NoPython";
 /// Tool: `fazolt tune` needs a Python package that is missing (numpy, scipy or fazolt).
 inline constexpr char tuneMissingPackage[] = "fazolt:tune:MissingPackage";
+/// Tool warning: `fazolt check` of a maximum-based defuzzification over a sum-type aggregation.
+inline constexpr char checkMaximumOverSum[] = "fazolt:check:MaximumOverSum";
 /// Tool: `fazolt view` cannot listen on its address.
 inline constexpr char viewCannotListen[] = "fazolt:view:CannotListen";
 /// Tool: `fazolt view`'s port is taken.
@@ -288,6 +290,7 @@ inline constexpr const char *all[] = {
     tuneBadArgument,
     tuneNoPython,
     tuneMissingPackage,
+    checkMaximumOverSum,
     viewCannotListen,
     viewPortInUse,
 };

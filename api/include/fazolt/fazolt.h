@@ -339,6 +339,8 @@ private:
     // Per variable, the range it is bounded to; empty when none is clamped.
     std::vector<std::optional<std::pair<double, double>>> inputClamps_;
     std::vector<std::optional<std::pair<double, double>>> outputClamps_;
+    // Per output, its value where no rule fired; empty when none has one.
+    std::vector<std::optional<double>> outputDefaults_;
 
     // The record imported and checked for Evaluators, once for the System
     // and its copies.
