@@ -216,6 +216,13 @@ RowStatus Evaluator::evaluate(std::span<const double> row, std::span<double> out
     status.noRuleFired = fromOne(seen.noRuleFiredOutput);
     status.emptyOutputFuzzySet = fromOne(seen.emptySetOutput);
 
+    // An output's default replaces the midpoint the module gives where no
+    // rule fired, before "clamp", as in a batch.
+    const std::vector<std::optional<double>> &defaults = s.system.outputDefaults_;
+    if (status.noRuleFired >= 0 && !defaults.empty()) {
+        for (size_t o = 0; o < s.numOutputs; ++o)
+            if (defaults[o]) s.out[o] = *defaults[o];
+    }
     const std::vector<ClampRange> &outputClamps = s.system.outputClamps_;
     for (size_t o = 0; o < s.numOutputs; ++o) {
         const double y = outputClamps.empty() ? s.out[o] : clamped(s.out[o], outputClamps[o]);

@@ -2,6 +2,7 @@
 // reports, what preparing a record refuses, and that a row allocates nothing.
 #include "bench/allocation_counter.h"
 #include "test_support.h"
+#include "test_systems.h"
 
 #include <fazolt/fazolt.h>
 
@@ -95,6 +96,27 @@ TEST(Evaluator, StatusNamesWhatTheBatchWarnsAbout) {
     const double x[1] = {0.5};
     double y[1];
     EXPECT_EQ(overflowing.evaluate(x, y).nonFiniteOutput, 0);
+}
+
+// An output's default stands where no rule fired, as in a batch.
+TEST(Evaluator, DefaultsReplaceTheMidpointWhereNoRuleFired) {
+    std::string text = kFlags;
+    text.replace(text.find(R"("name": "y", "range": [0, 1],)"), 29, R"("name": "y", "range": [0, 1], "default": 0.25,)");
+    text.replace(text.find(R"("name": "z", "range": [0, 1],)"), 29, R"("name": "z", "range": [0, 1], "default": "nan",)");
+    const fazolt::System system = fazolt::System::fromDescription(text, FAZOLT_MODULE_PATH);
+    fazolt::Evaluator evaluator(system);
+    for (double x : {1.0, 5.0}) {
+        const double row[2] = {x, 5.0};
+        double out[2];
+        evaluator.evaluate(row, out);
+        const fazolt::Evaluation batch = system.evaluate(fazolt::Matrix::fromRows({{x, 5.0}}));
+        for (int o = 0; o < 2; ++o) EXPECT_TRUE(testsys::sameBits(out[o], batch.outputs.at(0, o))) << x;
+    }
+    const double row[2] = {5.0, 5.0};
+    double out[2];
+    evaluator.evaluate(row, out);
+    EXPECT_EQ(out[0], 0.25);
+    EXPECT_TRUE(std::isnan(out[1]));
 }
 
 TEST(Evaluator, ThrowingFormFollowsTheModesAndRefusesWrongSizes) {
