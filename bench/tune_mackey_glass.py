@@ -11,7 +11,8 @@ except in the history, where it is 0: the history jumps from 0 to 1.2 at
 t = 0, and a mean across that jump (0.6 over the step that ends at t = 17)
 is an error that the chaotic series carries on and magnifies.
 Rows t = 118 ... 1117: inputs x(t-18), x(t-12), x(t-6), x(t), target
-x(t+6); the first 500 train, the last 500 check. One thread: the goal is a
+x(t+6); the first 500 train (every fifth of them chooses the iteration
+kept), the last 500 check. One thread: the goal is a
 checking RMSE of at most 0.0015 in under 60 s on one core.
 """
 import argparse
@@ -67,18 +68,22 @@ def main():
     parser.add_argument("--plot", help="PNG of the prediction against the series")
     args = parser.parse_args()
     t, X, y = rows()
-    train, check = slice(0, 500), slice(500, 1000)
+    # The iteration kept is chosen on every fifth row of the training half
+    # (spread over its whole span); the checking rows stay unseen until the
+    # prediction is scored.
+    first = np.arange(500)
+    train, held, check = first[first % 5 != 4], first[first % 5 == 4], slice(500, 1000)
     start = fazolt.tune.grid(X[train], y[train], terms=2, shape="gbellmf", name="mackey_glass")
     began = time.perf_counter()
     fitted, report = fazolt.tune.fit(start, X[train], y[train], tune=("inputs", "outputs"), method="hybrid",
-                                     max_iter=args.max_iter, validation=(X[check], y[check]), threads=1)
+                                     max_iter=args.max_iter, validation=(X[held], y[held]), threads=1)
     seconds = time.perf_counter() - began
     predicted = fitted.evaluate(X, threads=1, on_out_of_range="none")[:, 0]
     check_rmse = float(np.sqrt(np.mean((predicted[check] - y[check]) ** 2)))
     ndei = check_rmse / float(np.std(y[check]))
     print(report)
     print(f"rules {fitted.num_rules}, parameters {len(report.parameter_names)}")
-    print(f"training RMSE {report.train_rmse[-1]:.6f}, checking RMSE {check_rmse:.6f} (NDEI {ndei:.4f}), "
+    print(f"training RMSE {report.train_rmse[report.best_iteration]:.6f}, checking RMSE {check_rmse:.6f} (NDEI {ndei:.4f}), "
           f"{report.iterations} iterations, {seconds:.1f} s, {report.evaluations} evaluations "
           f"({report.evaluations / seconds:.0f} a second), "
           f"{report.rows_per_second:.3g} rows/s; load average {os.getloadavg()[0]:.2f}")

@@ -9,8 +9,11 @@ Warnings raised on a worker of a distributed cluster are sent to the
 scheduler as events, one per partition, and issued in the client as
 FazoltWarning when the result is computed (or by issue_warnings after
 persist or a write), at most 20 per identifier over all partitions and then
-a count, as the tool. Errors end the computation as FazoltError, as Dask
-passes them on. Under the threaded or synchronous scheduler the partitions'
+a count, as the tool. client.compute(result) finishes on a worker: call
+issue_warnings(future) after its result(). In error mode each partition
+returns its error and the finishing step raises the first in row order, the
+same on every run (an operation applied to the result before it is computed
+sees no outputs there and fails). Under the threaded or synchronous scheduler the partitions'
 warnings are issued where they are evaluated, in this process.
 
 Both schedulers scale: worker processes (LocalCluster(processes=True), the
@@ -56,20 +59,32 @@ def _evaluate_reporting(data, system, options, topic, number, first_row=None):
     """Evaluates one partition; its warnings go to the scheduler when on a worker."""
     out, report = system._evaluate_reporting(data, **options)
     shown, counts, error, cause = report = _placed(report, number, first_row)
-    try:
+    worker = None
+    if _on_worker():
         from distributed import get_worker
         worker = get_worker()
-    except (ImportError, ValueError):
-        worker = None
-    if worker is None or error is not None:
-        _issue(report)  # in this process; an error ends the task and travels as it is
+    if error is not None:
+        # Returned, not raised: the first failing task to finish would win a
+        # race; the finishing step raises the first partition's in row order.
+        return _Failed(report)
+    if worker is None:
+        _issue(report)  # in this process
     elif counts:
         worker.log_event(topic, {"partition": number, "shown": [list(w) for w in shown], "counts": dict(counts)})
     return out
 
 
+class _Failed:
+    """A partition's report with its error, in place of its outputs."""
+
+    def __init__(self, report):
+        self.report = report
+
+
 def _evaluate_partition(frame, system, options, topic, partition_info=None):
     out = _evaluate_reporting(frame, system, options, topic, (partition_info or {}).get("number", 0))
+    if isinstance(out, _Failed):
+        return out
     return out.to_frame() if out.ndim == 1 else out  # a frame of the outputs, as the meta says, for one output too
 
 
@@ -109,6 +124,7 @@ def evaluate(data, system, **options):
     import dask.array as da
     import dask.dataframe as dd
     import pandas as pd
+    from dask.base import tokenize
 
     topic = TOPIC_PREFIX + uuid.uuid4().hex
     if isinstance(data, dd.DataFrame):
@@ -130,6 +146,8 @@ def evaluate(data, system, **options):
         raise TypeError(f"expected a dask DataFrame or Array, got {type(data).__name__}")
     result._fazolt_topic = topic
     _topics[_name_of(result)] = topic
+    # client.compute(result) names its future so; issue_warnings finds it by that.
+    _topics["finalize-" + tokenize(result)] = topic
     finalize, arguments = result.__dask_postcompute__()
 
     def postcompute():
@@ -139,21 +157,47 @@ def evaluate(data, system, **options):
 
 
 def _finalize_issuing(results, finalize, topic, arguments):
-    """Dask's own finishing step on the client, then the workers' warnings."""
+    """Dask's own finishing step, then the workers' warnings here when this is
+    the client (client.compute runs it on a worker: issue_warnings(future)
+    issues them there). The first failing partition in row order raises."""
+    failed = next((r for r in _flat(results) if isinstance(r, _Failed)), None)
+    if failed is not None:
+        _issue(failed.report, stacklevel=4)
     out = finalize(results, *arguments)
-    _issue_topic(topic, stacklevel=4)
+    if not _on_worker():
+        _issue_topic(topic, stacklevel=4)
     return out
+
+
+def _flat(results):
+    """An Array's blocks (nested lists) or a frame's partitions, in row order."""
+    for r in results:
+        if isinstance(r, (list, tuple)):
+            yield from _flat(r)
+        else:
+            yield r
+
+
+def _on_worker():
+    try:
+        from distributed import get_worker
+        get_worker()
+        return True
+    except (ImportError, ValueError):
+        return False
 
 
 def issue_warnings(result):
     """Issues here the warnings the workers raised evaluating `result`.
 
-    For a result that was not computed in this process (persisted, or written
-    out with to_csv / to_parquet), once that work is done; compute() of the
-    result of evaluate does it by itself.
+    For a result that was not computed in this process (persisted, written
+    out with to_csv / to_parquet, or client.compute's future, whose finishing
+    step runs on a worker), once that work is done; compute() of the result
+    of evaluate does it by itself.
 
     Parameters:
-        result: what evaluate returned.
+        result: what evaluate returned, its persisted copy, or the future of
+            client.compute(result).
     Returns:
         None.
     Raises:
@@ -164,6 +208,7 @@ def issue_warnings(result):
     Example:
         >>> lamps = fazolt.dask.evaluate(frame, dimmer)
         >>> lamps.to_csv("lamps-*.csv"); fazolt.dask.issue_warnings(lamps)
+        >>> future = client.compute(lamps); future.result(); fazolt.dask.issue_warnings(future)
     """
     topic = getattr(result, "_fazolt_topic", None) or _topics.get(_name_of(result))
     if topic is None:
@@ -172,7 +217,7 @@ def issue_warnings(result):
 
 
 def _name_of(result):
-    return getattr(result, "_name", None) or getattr(result, "name", None)
+    return getattr(result, "_name", None) or getattr(result, "name", None) or getattr(result, "key", None)
 
 
 def _issue_topic(topic, stacklevel):

@@ -109,6 +109,7 @@ def test_warnings_name_the_partition_once_per_compute_and_after_persist(client):
     hi = np.array([v.range[1] for v in system.inputs])
     rows = np.tile((lo + hi) / 2, (40_000, 1))
     rows[25_000, 0] = hi[0] + 1
+    rows[38_000, 0] = hi[0] + 2  # a later partition, to race the first in error mode
 
     def messages(run):
         with warnings.catch_warnings(record=True) as caught:
@@ -119,16 +120,25 @@ def test_warnings_name_the_partition_once_per_compute_and_after_persist(client):
     # Threads in this process: an Array's row among all rows, and its partition.
     array = da.from_array(rows, chunks=(10_000, len(lo)))
     with dask.config.set(scheduler="threads"):
-        assert messages(lambda: fazolt.dask.evaluate(array, system).compute()) == [
+        assert messages(lambda: fazolt.dask.evaluate(array, system).compute())[0] == (
             f'partition 2: row 25000: input "{system.input_names[0]}" has the value {hi[0] + 1:g}, '
-            f"outside its range [{lo[0]:g} {hi[0]:g}]"]
+            f"outside its range [{lo[0]:g} {hi[0]:g}]")
         with pytest.raises(fazolt.FazoltError, match="^diagFazolt_OutOfRangeInput: partition 2: row 25000"):
             fazolt.dask.evaluate(array, system, on_out_of_range="error").compute()
     # On the workers: a second compute issues its own warnings, not the first's again.
     lazy = fazolt.dask.evaluate(dd.from_pandas(pd.DataFrame(rows, columns=system.input_names), npartitions=4),
                                 system)
     first = messages(lazy.compute)
-    assert len(first) == 1 and first[0].startswith("partition 2: row 5000: ") and messages(lazy.compute) == first
+    assert len(first) == 2 and first[0].startswith("partition 2: row 5000: ") and messages(lazy.compute) == first
+    # client.compute finishes on a worker: its future's warnings come by issue_warnings.
+    future = client.compute(lazy)
+    assert messages(future.result) == [] and messages(lambda: fazolt.dask.issue_warnings(future)) == first
     persisted = client.persist(lazy)
     wait(persisted)
     assert messages(lambda: fazolt.dask.issue_warnings(persisted)) == first
+    # Error mode: the first failing partition in row order, on every run, however the tasks finish.
+    failing = fazolt.dask.evaluate(dd.from_pandas(
+        pd.DataFrame(rows, columns=system.input_names), npartitions=4), system, on_out_of_range="error")
+    for run in [failing.compute, lambda: client.compute(failing).result()] * 3:
+        with pytest.raises(fazolt.FazoltError, match="^diagFazolt_OutOfRangeInput: partition 2: row 5000"):
+            run()
