@@ -95,7 +95,7 @@ struct Evaluator::State {
     bool callsHost = false;
     size_t numInputs = 0;
     size_t numOutputs = 0;
-    std::vector<double> in;  // the row after "clamp"
+    std::vector<double> in;  // the row after "clamp"; unused without clamps
     std::vector<double> out;
     std::optional<Error> lastError;
 
@@ -124,11 +124,11 @@ struct Evaluator::State {
 
     // A row whose functions call the host runs inside a host call, as the
     // batch's rows do: the custom functions' checks know the system.
-    bool evaluateInCall(bool keepsIntermediates, DiagnosticsSeen *seen) noexcept {
+    bool evaluateInCall(const double *inputs, bool keepsIntermediates, DiagnosticsSeen *seen) noexcept {
         try {
             EvaluatingSystem evaluating(system.functionUses_.get());
             orvane::BoundaryOutcome outcome = orvane::runInCall(
-                [&](zorbTLS *tls) { evaluateRow(tls, row, in.data(), out.data(), keepsIntermediates, seen); });
+                [&](zorbTLS *tls) { evaluateRow(tls, row, inputs, out.data(), keepsIntermediates, seen); });
             if (!outcome.error) return true;
             lastError.emplace(*outcome.error);
         } catch (const std::exception &e) {
@@ -203,12 +203,13 @@ RowStatus Evaluator::evaluate(std::span<const double> row, std::span<double> out
         const double x = row[i];
         if (std::isnan(x) && status.nanInput < 0) status.nanInput = static_cast<int32_t>(i);
         isEveryInputFinite = isEveryInputFinite && std::isfinite(x);
-        s.in[i] = inputClamps.empty() ? x : clamped(x, inputClamps[i]);
+        if (!inputClamps.empty()) s.in[i] = clamped(x, inputClamps[i]);
     }
+    const double *in = inputClamps.empty() ? row.data() : s.in.data();
     DiagnosticsSeen seen{0, 0, 0};
     if (!s.callsHost) {
-        s.evaluateRow(nullptr, s.row, s.in.data(), s.out.data(), intermediates != nullptr, &seen);
-    } else if (!s.evaluateInCall(intermediates != nullptr, &seen)) {
+        s.evaluateRow(nullptr, s.row, in, s.out.data(), intermediates != nullptr, &seen);
+    } else if (!s.evaluateInCall(in, intermediates != nullptr, &seen)) {
         status.failure = RowFailure::customFunction;
         return status;
     }

@@ -391,6 +391,7 @@ struct RowEvaluator {
     WorkingStorage w;
     DynArray<double> *row;  // 1 x numInputs: the row being evaluated
     DynArray<double> *results[6];
+    FazoltResults resultsView;  // the six above, as runFIS takes them
     bool callsHost;
 };
 
@@ -428,9 +429,7 @@ void runOneRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *outputs
     const int32_t numInputs = e->fis->numInputs;
     for (int32_t i = 0; i < numInputs; ++i) e->row->data[i] = row[i];
     e->seen = DiagnosticsSeen{0, 0, 0};
-    const FazoltResults results = {e->results[0], e->results[1], e->results[2],
-                                   e->results[3], e->results[4], e->results[5]};
-    runFIS(tls, 0, keepsIntermediates, e->row, e->fis, &e->diag, &e->plan, &e->w, &results);
+    runFIS(tls, 0, keepsIntermediates, e->row, e->fis, &e->diag, &e->plan, &e->w, &e->resultsView);
     for (int32_t o = 0; o < e->fis->numOutputs; ++o) outputs[o] = e->results[0]->data[o];
 }
 
@@ -447,8 +446,8 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
     initRegisteredArray(tls, &e->row, 2);
     for (int32_t k = 0; k < 6; ++k) initRegisteredArray(tls, &e->results[k], k == 4 ? 1 : 2);
     resize2D(e->row, 1, fis->numInputs);
-    const FazoltResults results = {e->results[0], e->results[1], e->results[2],
-                                   e->results[3], e->results[4], e->results[5]};
+    e->resultsView = {e->results[0], e->results[1], e->results[2], e->results[3], e->results[4], e->results[5]};
+    const FazoltResults &results = e->resultsView;
     prepareEvaluation(tls, e->row, fis, &e->diag, &results, &e->plan, &e->w);
     e->plan.defersCentroids = false;  // every row's outputs come with it
     e->callsHost = rowCallsHost(fis, &e->plan, &e->w);

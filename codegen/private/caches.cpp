@@ -135,9 +135,11 @@ void initInputMembershipPlan(zorbTLS *tls, InputMembershipPlan *plan) {
     initRegisteredArray(tls, &plan->firstEntries, 1);
     initRegisteredArray(tls, &plan->shapes, 1);
     initRegisteredArray(tls, &plan->params, 1);
+    initRegisteredArray(tls, &plan->slopes, 1);
 }
 
 void releaseInputMembershipPlan(InputMembershipPlan *plan) {
+    releaseArray(&plan->slopes);
     releaseArray(&plan->params);
     releaseArray(&plan->shapes);
     releaseArray(&plan->firstEntries);
@@ -157,6 +159,7 @@ void planInputMembership(const SystemRecord *fis, const DynArray<ExtractedVarMF>
     resize1D(plan->firstEntries, numInputs);
     resize1D(plan->shapes, doParamsFit ? numPlanned : 0);
     resize1D(plan->params, doParamsFit ? 4 * numPlanned : 0);
+    resize1D(plan->slopes, doParamsFit ? 2 * numPlanned : 0);
     for (int32_t k = 0; k < numel(plan->shapes); ++k) plan->shapes->data[k] = kDispatched;
     for (int32_t i = 0; i < numInputs; ++i) {
         plan->firstEntries->data[i] = -1;
@@ -173,7 +176,12 @@ void planInputMembership(const SystemRecord *fis, const DynArray<ExtractedVarMF>
             const DynArray<double> *params = mfs->data[j].params;
             const int32_t numParams = numel(params);
             plan->shapes->data[k] = inlineShapeOf(static_cast<MembershipKind>(plan->kinds->data[k]), numParams);
-            for (int32_t q = 0; q < 4; ++q) plan->params->data[4 * k + q] = q < numParams ? params->data[q] : 0.0;
+            double *p = plan->params->data + 4 * static_cast<int64_t>(k);
+            for (int32_t q = 0; q < 4; ++q) p[q] = q < numParams ? params->data[q] : 0.0;
+            // The same quotients the rules take; a zero width's is never used.
+            const bool isTrapezoid = plan->shapes->data[k] == kTrapezoid;
+            plan->slopes->data[2 * k] = 1.0 / (p[1] - p[0]);
+            plan->slopes->data[2 * k + 1] = isTrapezoid ? 1.0 / (p[3] - p[2]) : 1.0 / (p[2] - p[1]);
         }
     }
 }
@@ -203,10 +211,11 @@ void createInputMFCache(zorbTLS *tls, const DynArray<double> *inputRow, const Sy
             double *degrees = inputMFCache->data + first;
             const uint8_t *shape = plan->shapes->data + offset;
             const double *p = plan->params->data + 4 * static_cast<int64_t>(offset);
-            for (int32_t j = 0; j < numMF; ++j, p += 4) {
+            const double *r = plan->slopes->data + 2 * static_cast<int64_t>(offset);
+            for (int32_t j = 0; j < numMF; ++j, p += 4, r += 2) {
                 switch (shape[j]) {
-                    case kTriangle: degrees[j] = trimfRule(x, p[0], p[1], p[2]); break;
-                    case kTrapezoid: degrees[j] = trapmfRule(x, p[0], p[1], p[2], p[3]); break;
+                    case kTriangle: degrees[j] = trimfRuleWithSlopes(x, p[0], p[1], p[2], r[0], r[1]); break;
+                    case kTrapezoid: degrees[j] = trapmfRuleWithSlopes(x, p[0], p[1], p[2], p[3], r[0], r[1]); break;
                     case kGaussian: degrees[j] = gaussmfRule(x, p[0], p[1]); break;
                     default: {
                         const ExtractedMF *mf = &mfs->data[j];

@@ -28,6 +28,7 @@ struct InputMembershipPlan {
     DynArray<int32_t> *firstEntries;
     DynArray<uint8_t> *shapes;
     DynArray<double> *params;
+    DynArray<double> *slopes;  // two a function: a triangle's or trapezoid's 1 / ramp width
 };
 // The plan's arrays registered on the heap-reference stack, and released
 // in reverse order.
