@@ -10,5 +10,6 @@ ctest --test-dir "${FAZOLT_BUILD_DIR:-build}" --output-on-failure -j2
 # (Debian's /usr/bin/python3, which sees python3-selenium and python3-cairo).
 FAZOLT_BUILD_DIR="$(cd "${FAZOLT_BUILD_DIR:-build}" && pwd)" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/views
 scripts/test-install.sh
+scripts/test-export-qemu.sh
 # The Python package, after the C++ tests (Debian's interpreter and pytest).
 /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
