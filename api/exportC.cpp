@@ -342,6 +342,10 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         for (const std::vector<double> &x : info.samplePoints) points.insert(points.end(), x.begin(), x.end());
         for (const std::vector<std::vector<double>> &curves : explainer.outputTermCurves())
             for (const std::vector<double> &curve : curves) terms.insert(terms.end(), curve.begin(), curve.end());
+        bool isPlain = true;  // every term value +0 or positive: no NaN, no -0
+        for (double v : terms) isPlain = isPlain && (v > 0.0 || (v == 0.0 && !std::signbit(v)));
+        c += std::string("#define FZ_MIN_MAX_PLAIN ") +
+             (info.impMethod == "min" && info.aggMethod == "max" && isPlain ? "1\n" : "0\n");
         t.reals("fz_samplePoints", points);
         t.reals("fz_outputTerms", terms);
     } else {

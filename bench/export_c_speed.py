@@ -17,7 +17,7 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SYSTEMS = ["fan", "big_mamdani", "sugeno_linear"]
 
-DRIVER = r"""
+DRIVER = r"""#define _POSIX_C_SOURCE 199309L
 #include "%(p)s.h"
 #include <stdio.h>
 #include <stdlib.h>

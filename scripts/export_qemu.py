@@ -40,12 +40,13 @@ def literal(v):
         return "NAN"
     if v in (float("inf"), float("-inf")):
         return "-INFINITY" if v < 0 else "INFINITY"
-    return float.hex(v)
+    return float.hex(float(v))
 
 
 def rows_for(ranges):
     columns = []
     for lo, hi in ranges:
+        lo, hi = float(lo), float(hi)
         w = hi - lo
         columns.append([lo - 0.2 * w + k * (1.4 * w / 12) for k in range(13)] + [lo, hi])
     m = len(columns[0])
@@ -100,7 +101,8 @@ def main():
     run(["arm-none-eabi-gcc"] + ARM_FLAGS + BOARD + CFLAGS + ["-I", work, "-o", elf] + sources + ["-lm"])
     board = run(["timeout", "300", "qemu-system-arm", "-M", "mps2-an500", "-nographic",
                  "-semihosting-config", "enable=on,target=native", "-kernel", elf],
-                capture_output=True, text=True).stdout.splitlines()
+                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True).stdout.splitlines()
+    board = [line for line in board if line.split(" ")[0] in names]
     if len(board) != len(host):
         sys.exit("export-qemu: the board printed %d lines, the host %d" % (len(board), len(host)))
 

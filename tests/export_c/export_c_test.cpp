@@ -5,12 +5,14 @@
 // System::evaluate bit for bit and the returned bits its warnings.
 #include "tests/test_support.h"
 
+#include <fazolt/explain.h>
 #include <fazolt/export_c.h>
 #include <fazolt/fazolt.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -58,7 +60,7 @@ std::string mamdani(size_t k) {
     const char *ors[] = {"max", "probor", "sum"};
     const char *imps[] = {"min", "prod"};
     const char *aggs[] = {"max", "probor", "sum"};
-    const char *defuzz[] = {"centroid", "bisector", "mom", "som", "lom", "wtsum"};
+    const char *defuzz[] = {"centroid", "bisector", "mom", "som", "lom"};
     const Shape &shape = kShapes[k % kShapes.size()];
     json outputs = {{{"name", "y"},
                      {"range", {-5, 15}},
@@ -83,7 +85,7 @@ std::string mamdani(size_t k) {
               {"orMethod", ors[k % 3]},
               {"impMethod", imps[(k / 2) % 2]},
               {"aggMethod", aggs[(k / 3) % 3]},
-              {"defuzzMethod", defuzz[k % 6]},
+              {"defuzzMethod", defuzz[k % 5]},
               {"numSamples", 51 + 50 * static_cast<int>(k % 3)},
               {"inputs", inputs(shape, k % 3 == 2)},
               {"outputs", outputs},
@@ -304,26 +306,29 @@ TEST(ExportC, GeneratedCGivesTheEnginesBitsAndWarnings) {
 }
 
 TEST(ExportC, CompilesCleanAsCAndCxxWithOnlyMathSymbols) {
-    Batch b = exportAll("export_c_strict", false);
+    // The examples and reference systems: the generated ones pass the same
+    // C compiler with these warnings in the exactness test.
+    Batch b = exportAll("export_c_strict", false, false);
     const std::string d = b.dir.string();
     for (auto &[name, system] : b.systems) {
         const std::string file = d + "/t_" + name + ".c";
         const std::string object = d + "/t_" + name + ".o";
         EXPECT_EQ(run(std::string(FAZOLT_TEST_CC) + " -std=c99 -O2 -Wall -Wextra -pedantic -Werror -Wshadow -Wconversion -c " + file + " -o " + object), 0) << name;
         EXPECT_EQ(run(std::string(FAZOLT_TEST_CXX) + " -x c++ -std=c++11 -Wall -Wextra -pedantic -Werror -fsyntax-only " + file), 0) << name;
-        if (std::string(FAZOLT_TEST_CLANG).size() > 0 && std::string(FAZOLT_TEST_CLANG) != "FAZOLT_TEST_CLANG-NOTFOUND")
+        if (std::string(FAZOLT_TEST_CLANG).size() > 0 && std::string(FAZOLT_TEST_CLANG) != "FAZOLT_TEST_CLANG-NOTFOUND") {
             EXPECT_EQ(run(std::string(FAZOLT_TEST_CLANG) + " -std=c99 -Wall -Wextra -pedantic -Werror -fsyntax-only " + file), 0) << name;
+        }
         // Undefined symbols: <math.h> functions only (no malloc, free, printf).
         EXPECT_EQ(run("nm -u " + object + " | grep -v -w -E 'exp|pow|expf|powf|fabs|fabsf' > " + d + "/undefined.txt"), 256)
             << name << " needs " << readFile(d + "/undefined.txt");
     }
 }
 
-TEST(ExportC, FloatStaysWithinATenThousandthOfTheRangeOfDouble) {
+TEST(ExportC, FloatStaysWithinAHundredThousandthOfTheRangeOfDouble) {
     Batch b = exportAll("export_c_float", true, false);
     std::vector<std::string> lines = compileAndRun(b, FAZOLT_TEST_CC);
     size_t line = 0;
-    double worst = 0.0;
+    double worst = 0.0, worstOutside = 0.0;
     std::string worstWhere;
     for (size_t k = 0; k < b.systems.size(); ++k) {
         const auto &[name, system] = b.systems[k];
@@ -347,31 +352,48 @@ TEST(ExportC, FloatStaysWithinATenThousandthOfTheRangeOfDouble) {
                 if (!std::isfinite(expected)) continue;
                 const auto &v = why.info().outputs[static_cast<size_t>(o)];
                 double difference = std::fabs(value - expected) / (v.high - v.low);
+                // Far outside the ranges the degrees get subnormal in single
+                // precision and lose their digits: measured apart.
+                if ((flags & 1) != 0) {
+                    worstOutside = std::max(worstOutside, difference);
+                    continue;
+                }
                 if (difference > worst) {
                     worst = difference;
-                    worstWhere = name + " row " + std::to_string(r) + " output " + std::to_string(o);
+                    worstWhere = name + " row " + std::to_string(r) + " output " + std::to_string(o) + " (" +
+                                 lines.at(line) + ", engine " + std::to_string(expected) + ")";
                 }
             }
         }
     }
-    std::printf("float against double: largest difference %.3g of the output's range (%s)\n", worst, worstWhere.c_str());
-    EXPECT_LE(worst, 1e-4) << worstWhere;
+    std::printf("float against double: largest difference %.3g of the output's range on rows in range (%s), "
+                "%.3g on rows out of range\n", worst, worstWhere.c_str(), worstOutside);
+    EXPECT_LE(worst, 1e-5) << worstWhere;
 }
 
 TEST(ExportC, RefusesWhatCCannotComputeExactly) {
-    json d = json::parse(mamdani(0));
-    d["defuzzMethod"] = "wtaver";
-    auto refused = [](const std::string &description, const std::string &words) {
+    auto refused = [](const fazolt::System &system, const std::string &words) {
         try {
-            fazolt::generateC(fazolt::System::fromDescription(description, FAZOLT_MODULE_PATH), "p");
+            fazolt::generateC(system, "p");
             ADD_FAILURE() << "not refused: " << words;
         } catch (const fazolt::Error &e) {
             EXPECT_EQ(e.identifier(), fazolt::ids::exportUnsupported);
             EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
         }
     };
-    refused(d.dump(), "wtaver");
     fazolt::System dimmer = fazolt::System::fromFile(std::string(FAZOLT_SOURCE_DIR) + "/examples/dimmer/dimmer.json", FAZOLT_MODULE_PATH);
+    // Only a raw record can ask a Mamdani system for wtaver.
+    orvane::Value record = dimmer.record();
+    const bool isChar = record.field(0, "defuzzMethod").className() == "char";
+    record.setField(0, "defuzzMethod", isChar ? orvane::Value::charRow("wtaver") : orvane::Value::uint8Row("wtaver"));
+    refused(fazolt::System::fromRecord(record, FAZOLT_MODULE_PATH), "wtaver");
+    fazolt::registerFunction("exportTestAnd", [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &) {
+        results = {orvane::Value::doubleMatrix(1, 1, {0.5})};
+    });
+    json d = json::parse(sugeno(0));
+    d["andMethod"] = "exportTestAnd";
+    refused(fazolt::System::fromDescription(d.dump(), FAZOLT_MODULE_PATH), "exportTestAnd");
+    fazolt::unregisterFunction("exportTestAnd");
     for (const char *bad : {"", "9lives", "a-b", "a b"}) {
         try {
             fazolt::generateC(dimmer, bad);
