@@ -68,7 +68,7 @@ def main():
         ours = float(subprocess.run([exe, csv, reps], check=True, capture_output=True, text=True).stdout.split()[0])
         bench = subprocess.run([os.path.join(build, "fazolt"), "bench", os.path.join(ROOT, "bench/systems", name + ".json"),
                                 csv, "--reps", reps], check=True, capture_output=True, text=True).stdout
-        m = re.search(r"([0-9.]+) ns/row", bench)
+        m = re.search(r"median_ns_row=([0-9.]+)", bench)
         batch = float(m.group(1)) if m else float("nan")
         print("| %s | %.1f | %.1f | %.2f |" % (name, ours, batch, ours / batch))
 
