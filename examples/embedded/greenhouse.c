@@ -115,6 +115,7 @@ static const fz_real fz_weight[5] = {
 static const fz_entry fz_consequent[10] = {
     1, 5, 1, 4, 2, 4, 3, 4, 2, 0,
 };
+#define FZ_MIN_MAX_PLAIN 1
 static const fz_real fz_samplePoints[202] = {
     0.0, 1.0, 2.0, 3.0,
     4.0, 5.0, 6.0, 7.0,
@@ -580,8 +581,50 @@ static fz_real fz_aggregate(fz_real acc, fz_real x) {
 
 /* A consequent entry: 0 says nothing of the output (0), k the implied term
    k (from 1, counted over all outputs), -k its complement clamped at 0. */
+#if FZ_MIN_MAX_PLAIN
+static int fz_isPlain(fz_real w) { return w > FZ_C(0.0) || (w == FZ_C(0.0) && !signbit(w)); }
+
+/* Min implication under max aggregation, with every output term value and
+   every strength +0 or positive (no NaN, no -0): the max over the rules of
+   min(mu, w) is the max over the terms concluded of min(mu, the largest w of
+   the rules concluding it), and equal values have equal bits, so the set is
+   the one rule by rule would give. Returns 0, untouched, for other rows. */
+static int fz_aggregateByTerm(int o, const fz_real *strength, fz_real *set) {
+    fz_real strongest[2 * FZ_NUM_OUTPUT_TERMS];
+    int r, s, g;
+    for (r = 0; r < FZ_NUM_RULES; ++r)
+        if (!fz_isPlain(strength[r])) return 0;
+    for (g = 0; g < 2 * FZ_NUM_OUTPUT_TERMS; ++g) strongest[g] = FZ_C(0.0);
+    for (r = 0; r < FZ_NUM_RULES; ++r) {
+        const fz_entry entry = fz_consequent[r * FZ_NUM_OUTPUTS + o];
+        if (entry == 0) continue;
+        g = 2 * ((entry < 0 ? -entry : entry) - 1) + (entry < 0 ? 1 : 0);
+        if (strength[r] > strongest[g]) strongest[g] = strength[r];
+    }
+    for (s = 0; s < FZ_NUM_SAMPLES; ++s) set[s] = FZ_C(0.0);
+    for (g = 0; g < 2 * FZ_NUM_OUTPUT_TERMS; ++g) {
+        const fz_real w = strongest[g];
+        const fz_real *mu = fz_outputTerms + (g / 2) * FZ_NUM_SAMPLES;
+        if (w == FZ_C(0.0)) continue; /* min(mu, +0) is +0: nothing to add */
+        for (s = 0; s < FZ_NUM_SAMPLES; ++s) {
+            fz_real m = mu[s], v;
+            if (g % 2 == 1) {
+                const fz_real complement = FZ_C(1.0) - m;
+                m = complement > FZ_C(0.0) ? complement : FZ_C(0.0);
+            }
+            v = m > w ? w : m;
+            if (v > set[s]) set[s] = v;
+        }
+    }
+    return 1;
+}
+#endif
+
 static void fz_aggregateSet(int o, const fz_real *strength, fz_real *set) {
     int s, r;
+#if FZ_MIN_MAX_PLAIN
+    if (fz_aggregateByTerm(o, strength, set)) return;
+#endif
     for (s = 0; s < FZ_NUM_SAMPLES; ++s) {
         fz_real acc = FZ_C(0.0);
         for (r = 0; r < FZ_NUM_RULES; ++r) {

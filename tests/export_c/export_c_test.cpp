@@ -134,7 +134,7 @@ std::vector<std::pair<std::string, fazolt::System>> systems(bool withGenerated) 
     for (size_t k = 0; k < (withGenerated ? 14 : 0); ++k) all.emplace_back("s" + std::to_string(k), fazolt::System::fromDescription(sugeno(k), FAZOLT_MODULE_PATH));
     const std::string root = FAZOLT_SOURCE_DIR;
     for (const char *file : {"/examples/dimmer/dimmer.json", "/examples/climate/climate.json",
-                             "/examples/heater/heater.json", "/bench/systems/fan.json",
+                             "/examples/heater/heater.json", "/examples/embedded/greenhouse.json", "/bench/systems/fan.json",
                              "/bench/systems/big_mamdani.json", "/bench/systems/sugeno_linear.json"}) {
         std::string name = fs::path(file).stem().string();
         all.emplace_back(name, fazolt::System::fromFile(root + file, FAZOLT_MODULE_PATH));
