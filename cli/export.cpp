@@ -66,8 +66,9 @@ void addExportCommand(CLI::App &app, int &status) {
     addSystemOption(command, options->systemPath);
     command->add_option("-o,--output-dir", options->directory, "Folder to write the two files into (default: .)")
         ->type_name("DIR");
-    command->add_option("--prefix", options->prefix,
-                        "Name of the files, the function and the macros (default: the system file's name)")
+    command
+        ->add_option("--prefix", options->prefix,
+                     "Name of the files, the function and the macros (default: the system file's name)")
         ->type_name("NAME");
     command->add_flag("--float", options->isFloat,
                       "Single precision (float, expf, powf) for targets without a double-precision unit");

@@ -226,9 +226,9 @@ void refuseBuiltinName(const std::string &name) {
     std::string listed;
     for (const std::string &b : builtins) listed += (listed.empty() ? "" : ", ") + b;
     throw orvane::HostError(fazolt::ids::pythonNameTaken, "function \"" + name +
-                                                           "\": the module calls the built-in of this name; "
-                                                           "choose another (built-ins: " +
-                                                           listed + ")");
+                                                              "\": the module calls the built-in of this name; "
+                                                              "choose another (built-ins: " +
+                                                              listed + ")");
 }
 
 void registerPythonFunction(const std::string &name, py::object fn) {

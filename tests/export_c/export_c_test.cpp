@@ -35,10 +35,21 @@ struct Shape {
     std::vector<double> params;  // on a range of [0, 10]
 };
 const std::vector<Shape> kShapes = {
-    {"trimf", {1, 4, 7}},      {"trapmf", {2, 4, 6, 8}},   {"gaussmf", {1.5, 5}},         {"gbellmf", {2, 3, 5}},
-    {"sigmf", {2, 5}},         {"smf", {2, 8}},            {"zmf", {2, 8}},               {"gauss2mf", {1, 4, 1.5, 6}},
-    {"dsigmf", {3, 2, 3, 7}},  {"psigmf", {3, 2, -3, 7}},  {"pimf", {1, 4, 6, 9}},        {"trimf", {5, 5, 5}},
-    {"trapmf", {0, 0, 3, 3}},  {"smf", {5, 5}},            {"gbellmf", {1.5, 0.5, 4}},
+    {"trimf", {1, 4, 7}},
+    {"trapmf", {2, 4, 6, 8}},
+    {"gaussmf", {1.5, 5}},
+    {"gbellmf", {2, 3, 5}},
+    {"sigmf", {2, 5}},
+    {"smf", {2, 8}},
+    {"zmf", {2, 8}},
+    {"gauss2mf", {1, 4, 1.5, 6}},
+    {"dsigmf", {3, 2, 3, 7}},
+    {"psigmf", {3, 2, -3, 7}},
+    {"pimf", {1, 4, 6, 9}},
+    {"trimf", {5, 5, 5}},
+    {"trapmf", {0, 0, 3, 3}},
+    {"smf", {5, 5}},
+    {"gbellmf", {1.5, 0.5, 4}},
 };
 
 json term(const std::string &name, const Shape &s) { return {{"name", name}, {"type", s.type}, {"params", s.params}}; }
@@ -49,9 +60,8 @@ json inputs(const Shape &shape, bool isClamped) {
                {"range", {0, 10}},
                {"mf", {term("a", shape), term("b", {"trimf", {0, 3, 6}}), term("c", {"trapmf", {5, 7, 10, 10}})}}};
     if (isClamped) x1["clamp"] = true;
-    json x2 = {{"name", "x2"},
-               {"range", {0, 10}},
-               {"mf", {term("lo", {"zmf", {1, 6}}), term("hi", {"gaussmf", {2, 8}})}}};
+    json x2 = {
+        {"name", "x2"}, {"range", {0, 10}}, {"mf", {term("lo", {"zmf", {1, 6}}), term("hi", {"gaussmf", {2, 8}})}}};
     return {x1, x2};
 }
 
@@ -106,17 +116,20 @@ std::string sugeno(size_t k) {
     if (k % 2 == 0) y["clamp"] = true;
     json z = {{"name", "z"},
               {"range", {0, 1}},
-              {"mf", {{{"name", "zero"}, {"type", "constant"}, {"params", {0}}}, {{"name", "one"}, {"type", "constant"}, {"params", {1}}}}}};
-    json d = {{"name", "s" + std::to_string(k)},
-              {"type", "sugeno"},
-              {"andMethod", k % 2 == 0 ? "prod" : "min"},
-              {"orMethod", ors[k % 3]},
-              {"defuzzMethod", defuzz[k % 7]},
-              {"inputs", inputs(shape, k % 3 == 1)},
-              {"outputs", {y, z}},
-              {"rules",
-               {"if x1 is a and x2 is lo then y is flat and z is one", "if x1 is b or x2 is hi then y is slope with 0.4",
-                "if x1 is not c and x2 is not lo then y is steep and z is zero", "if x2 is hi then z is one with 0.7"}}};
+              {"mf",
+               {{{"name", "zero"}, {"type", "constant"}, {"params", {0}}},
+                {{"name", "one"}, {"type", "constant"}, {"params", {1}}}}}};
+    json d = {
+        {"name", "s" + std::to_string(k)},
+        {"type", "sugeno"},
+        {"andMethod", k % 2 == 0 ? "prod" : "min"},
+        {"orMethod", ors[k % 3]},
+        {"defuzzMethod", defuzz[k % 7]},
+        {"inputs", inputs(shape, k % 3 == 1)},
+        {"outputs", {y, z}},
+        {"rules",
+         {"if x1 is a and x2 is lo then y is flat and z is one", "if x1 is b or x2 is hi then y is slope with 0.4",
+          "if x1 is not c and x2 is not lo then y is steep and z is zero", "if x2 is hi then z is one with 0.7"}}};
     return d.dump();
 }
 
@@ -130,12 +143,15 @@ std::string readFile(const std::string &path) {
 // The systems checked: generated ones, the examples and the reference systems.
 std::vector<std::pair<std::string, fazolt::System>> systems(bool withGenerated) {
     std::vector<std::pair<std::string, fazolt::System>> all;
-    for (size_t k = 0; k < (withGenerated ? 24 : 0); ++k) all.emplace_back("m" + std::to_string(k), fazolt::System::fromDescription(mamdani(k), FAZOLT_MODULE_PATH));
-    for (size_t k = 0; k < (withGenerated ? 14 : 0); ++k) all.emplace_back("s" + std::to_string(k), fazolt::System::fromDescription(sugeno(k), FAZOLT_MODULE_PATH));
+    for (size_t k = 0; k < (withGenerated ? 24 : 0); ++k)
+        all.emplace_back("m" + std::to_string(k), fazolt::System::fromDescription(mamdani(k), FAZOLT_MODULE_PATH));
+    for (size_t k = 0; k < (withGenerated ? 14 : 0); ++k)
+        all.emplace_back("s" + std::to_string(k), fazolt::System::fromDescription(sugeno(k), FAZOLT_MODULE_PATH));
     const std::string root = FAZOLT_SOURCE_DIR;
-    for (const char *file : {"/examples/dimmer/dimmer.json", "/examples/climate/climate.json",
-                             "/examples/heater/heater.json", "/examples/embedded/greenhouse.json", "/bench/systems/fan.json",
-                             "/bench/systems/big_mamdani.json", "/bench/systems/sugeno_linear.json"}) {
+    for (const char *file :
+         {"/examples/dimmer/dimmer.json", "/examples/climate/climate.json", "/examples/heater/heater.json",
+          "/examples/embedded/greenhouse.json", "/bench/systems/fan.json", "/bench/systems/big_mamdani.json",
+          "/bench/systems/sugeno_linear.json"}) {
         std::string name = fs::path(file).stem().string();
         all.emplace_back(name, fazolt::System::fromFile(root + file, FAZOLT_MODULE_PATH));
     }
@@ -166,8 +182,9 @@ std::vector<std::vector<double>> rowsFor(const fazolt::System &system) {
             for (size_t i = 0; i < n; ++i) row[i] = columns[i][(i == 0 ? a : i == 1 ? b : a + b + i) % m];
             rows.push_back(row);
         }
-    const double specials[] = {std::nan(""), std::numeric_limits<double>::infinity(),
-                               -std::numeric_limits<double>::infinity(), -0.0, 4.0, 5.0};
+    const double specials[] = {
+        std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(), -0.0, 4.0,
+        5.0};
     for (double s : specials)
         for (size_t i = 0; i < n; ++i) {
             std::vector<double> row = rows[rows.size() / 2];
@@ -186,9 +203,11 @@ std::string cLiteral(double v) {
 }
 
 int bitsOfWarnings(const std::vector<orvane::Warning> &warnings) {
-    static const std::map<std::string, int> bitOf = {
-        {"diagFazolt_OutOfRangeInput", 1}, {"warnFazolt_NoRuleFired", 2}, {"warnFazolt_ZeroMembershipValue", 4},
-        {"fazolt:inputs:NaN", 8},          {"fazolt:outputs:NonFinite", 16}};
+    static const std::map<std::string, int> bitOf = {{"diagFazolt_OutOfRangeInput", 1},
+                                                     {"warnFazolt_NoRuleFired", 2},
+                                                     {"warnFazolt_ZeroMembershipValue", 4},
+                                                     {"fazolt:inputs:NaN", 8},
+                                                     {"fazolt:outputs:NonFinite", 16}};
     int bits = 0;
     for (const orvane::Warning &w : warnings) {
         auto it = bitOf.find(w.identifier);
@@ -223,18 +242,27 @@ Batch exportAll(const std::string &dirName, bool isFloat, bool withGenerated = t
         b.rows.push_back(rowsFor(system));
         const auto &rows = b.rows.back();
         const size_t n = rows.empty() ? 0 : rows[0].size();
-        std::string table = "static const " + std::string(real) + " rows_" + name + "[][" + std::to_string(n) + "] = {\n";
+        std::string table =
+            "static const " + std::string(real) + " rows_" + name + "[][" + std::to_string(n) + "] = {\n";
         for (const auto &row : rows) {
             table += "  {";
             for (double v : row) table += cLiteral(v) + ", ";
             table += "},\n";
         }
         driver += table + "};\n";
-        calls += "  for (r = 0; r < sizeof rows_" + name + " / sizeof rows_" + name + "[0]; ++r) {\n"
-                 "    " + std::string(real) + " out[T_" + name + "_NUM_OUTPUTS];\n"
-                 "    int flags = t_" + name + "_evaluate(rows_" + name + "[r], out), o;\n"
+        calls += "  for (r = 0; r < sizeof rows_" + name + " / sizeof rows_" + name +
+                 "[0]; ++r) {\n"
+                 "    " +
+                 std::string(real) + " out[T_" + name +
+                 "_NUM_OUTPUTS];\n"
+                 "    int flags = t_" +
+                 name + "_evaluate(rows_" + name +
+                 "[r], out), o;\n"
                  "    printf(\"%d\", flags);\n"
-                 "    for (o = 0; o < T_" + name + "_NUM_OUTPUTS; ++o) { double d = out[o]; unsigned long long u; memcpy(&u, &d, 8); printf(\" %016llx\", u); }\n"
+                 "    for (o = 0; o < T_" +
+                 name +
+                 "_NUM_OUTPUTS; ++o) { double d = out[o]; unsigned long long u; memcpy(&u, &d, 8); printf(\" "
+                 "%016llx\", u); }\n"
                  "    printf(\"\\n\");\n  }\n";
     }
     // The macros are the prefix in capitals.
@@ -273,7 +301,8 @@ TEST(ExportC, GeneratedCGivesTheEnginesBitsAndWarnings) {
         const int64_t numInputs = static_cast<int64_t>(rows[0].size());
         fazolt::Matrix batch = fazolt::Matrix::zeros(static_cast<int64_t>(rows.size()), numInputs);
         for (size_t r = 0; r < rows.size(); ++r)
-            for (int64_t i = 0; i < numInputs; ++i) batch.at(static_cast<int64_t>(r), i) = rows[r][static_cast<size_t>(i)];
+            for (int64_t i = 0; i < numInputs; ++i)
+                batch.at(static_cast<int64_t>(r), i) = rows[r][static_cast<size_t>(i)];
         fazolt::Evaluation all = system.evaluate(batch, warningsOnly());
         int numWrong = 0;
         for (size_t r = 0; r < rows.size() && numWrong < 5; ++r, ++line) {
@@ -313,13 +342,25 @@ TEST(ExportC, CompilesCleanAsCAndCxxWithOnlyMathSymbols) {
     for (auto &[name, system] : b.systems) {
         const std::string file = d + "/t_" + name + ".c";
         const std::string object = d + "/t_" + name + ".o";
-        EXPECT_EQ(run(std::string(FAZOLT_TEST_CC) + " -std=c99 -O2 -Wall -Wextra -pedantic -Werror -Wshadow -Wconversion -c " + file + " -o " + object), 0) << name;
-        EXPECT_EQ(run(std::string(FAZOLT_TEST_CXX) + " -x c++ -std=c++11 -Wall -Wextra -pedantic -Werror -fsyntax-only " + file), 0) << name;
-        if (std::string(FAZOLT_TEST_CLANG).size() > 0 && std::string(FAZOLT_TEST_CLANG) != "FAZOLT_TEST_CLANG-NOTFOUND") {
-            EXPECT_EQ(run(std::string(FAZOLT_TEST_CLANG) + " -std=c99 -Wall -Wextra -pedantic -Werror -fsyntax-only " + file), 0) << name;
+        EXPECT_EQ(
+            run(std::string(FAZOLT_TEST_CC) +
+                " -std=c99 -O2 -Wall -Wextra -pedantic -Werror -Wshadow -Wconversion -c " + file + " -o " + object),
+            0)
+            << name;
+        EXPECT_EQ(run(std::string(FAZOLT_TEST_CXX) +
+                      " -x c++ -std=c++11 -Wall -Wextra -pedantic -Werror -fsyntax-only " + file),
+                  0)
+            << name;
+        if (std::string(FAZOLT_TEST_CLANG).size() > 0 &&
+            std::string(FAZOLT_TEST_CLANG) != "FAZOLT_TEST_CLANG-NOTFOUND") {
+            EXPECT_EQ(
+                run(std::string(FAZOLT_TEST_CLANG) + " -std=c99 -Wall -Wextra -pedantic -Werror -fsyntax-only " + file),
+                0)
+                << name;
         }
         // Undefined symbols: <math.h> functions only (no malloc, free, printf).
-        EXPECT_EQ(run("nm -u " + object + " | grep -v -w -E 'exp|pow|expf|powf|fabs|fabsf' > " + d + "/undefined.txt"), 256)
+        EXPECT_EQ(run("nm -u " + object + " | grep -v -w -E 'exp|pow|expf|powf|fabs|fabsf' > " + d + "/undefined.txt"),
+                  256)
             << name << " needs " << readFile(d + "/undefined.txt");
     }
 }
@@ -333,9 +374,11 @@ TEST(ExportC, FloatStaysWithinAHundredThousandthOfTheRangeOfDouble) {
     for (size_t k = 0; k < b.systems.size(); ++k) {
         const auto &[name, system] = b.systems[k];
         const auto &rows = b.rows[k];
-        fazolt::Matrix batch = fazolt::Matrix::zeros(static_cast<int64_t>(rows.size()), static_cast<int64_t>(rows[0].size()));
+        fazolt::Matrix batch =
+            fazolt::Matrix::zeros(static_cast<int64_t>(rows.size()), static_cast<int64_t>(rows[0].size()));
         for (size_t r = 0; r < rows.size(); ++r)
-            for (size_t i = 0; i < rows[r].size(); ++i) batch.at(static_cast<int64_t>(r), static_cast<int64_t>(i)) = static_cast<float>(rows[r][i]);
+            for (size_t i = 0; i < rows[r].size(); ++i)
+                batch.at(static_cast<int64_t>(r), static_cast<int64_t>(i)) = static_cast<float>(rows[r][i]);
         fazolt::Evaluation all = system.evaluate(batch, fazolt::DiagnosticModes{0, 0, 0, 0, 0});
         fazolt::Explainer why(system);
         for (size_t r = 0; r < rows.size(); ++r, ++line) {
@@ -366,8 +409,10 @@ TEST(ExportC, FloatStaysWithinAHundredThousandthOfTheRangeOfDouble) {
             }
         }
     }
-    std::printf("float against double: largest difference %.3g of the output's range on rows in range (%s), "
-                "%.3g on rows out of range\n", worst, worstWhere.c_str(), worstOutside);
+    std::printf(
+        "float against double: largest difference %.3g of the output's range on rows in range (%s), "
+        "%.3g on rows out of range\n",
+        worst, worstWhere.c_str(), worstOutside);
     EXPECT_LE(worst, 1e-5) << worstWhere;
 }
 
@@ -381,15 +426,17 @@ TEST(ExportC, RefusesWhatCCannotComputeExactly) {
             EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
         }
     };
-    fazolt::System dimmer = fazolt::System::fromFile(std::string(FAZOLT_SOURCE_DIR) + "/examples/dimmer/dimmer.json", FAZOLT_MODULE_PATH);
+    fazolt::System dimmer =
+        fazolt::System::fromFile(std::string(FAZOLT_SOURCE_DIR) + "/examples/dimmer/dimmer.json", FAZOLT_MODULE_PATH);
     // Only a raw record can ask a Mamdani system for wtaver.
     orvane::Value record = dimmer.record();
     const bool isChar = record.field(0, "defuzzMethod").className() == "char";
     record.setField(0, "defuzzMethod", isChar ? orvane::Value::charRow("wtaver") : orvane::Value::uint8Row("wtaver"));
     refused(fazolt::System::fromRecord(record, FAZOLT_MODULE_PATH), "wtaver");
-    fazolt::registerFunction("exportTestAnd", [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &) {
-        results = {orvane::Value::doubleMatrix(1, 1, {0.5})};
-    });
+    fazolt::registerFunction("exportTestAnd",
+                             [](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &) {
+                                 results = {orvane::Value::doubleMatrix(1, 1, {0.5})};
+                             });
     json d = json::parse(sugeno(0));
     d["andMethod"] = "exportTestAnd";
     refused(fazolt::System::fromDescription(d.dump(), FAZOLT_MODULE_PATH), "exportTestAnd");
