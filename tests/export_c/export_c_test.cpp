@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 using nlohmann::json;
@@ -228,7 +230,8 @@ struct Batch {
 // Exports every system (prefix "t_" + name) and writes a driver printing,
 // per row, the returned bits and the outputs' bits in hex.
 Batch exportAll(const std::string &dirName, bool isFloat, bool withGenerated = true) {
-    Batch b{fs::path(testing::TempDir()) / dirName, systems(withGenerated), {}};
+    // Per process: the sanitizer and optimised trees may run at once.
+    Batch b{fs::path(testing::TempDir()) / (dirName + "_" + std::to_string(getpid())), systems(withGenerated), {}};
     fs::remove_all(b.dir);
     fs::create_directories(b.dir);
     const char *real = isFloat ? "float" : "double";
