@@ -20,7 +20,7 @@ LaneLevel supportedLaneLevel() {
 #if FAZOLT_HAS_LANES
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return LaneLevel::Avx512;
-    if (__builtin_cpu_supports("avx2")) return LaneLevel::Avx2;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return LaneLevel::Avx2;
 #endif
     return LaneLevel::Scalar;
 }

@@ -132,5 +132,8 @@ int32_t runRowsInLanes(LaneSystem *lanes, int32_t first, int32_t end, double *cr
 // builds only: FAZOLT_HAS_LANES).
 int32_t runRowsAvx2(const LaneSystem *lanes, int32_t first, int32_t end, double *crisp);
 int32_t runRowsAvx512(const LaneSystem *lanes, int32_t first, int32_t end, double *crisp);
+// The kernels' exp of x[0..n) into y, n a multiple of 8: for the tests.
+void expRowsAvx2(const double *x, int32_t n, double *y);
+void expRowsAvx512(const double *x, int32_t n, double *y);
 
 #endif

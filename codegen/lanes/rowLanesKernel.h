@@ -4,9 +4,9 @@
 // Every step is the row path's operation on a vector whose lanes are rows.
 // A branch becomes a select of computed candidates; a comparison keeps the
 // row path's operand order, so NaN and -0 come out as they do there. No
-// reciprocal is formed unless the row path forms it, exp is the C
-// library's, lane by lane, and -ffp-contract=off keeps products and sums
-// apart.
+// reciprocal is formed unless the row path forms it, exp fuses exactly
+// where the host's does, and -ffp-contract=off keeps every other product
+// and sum apart.
 //
 // Sections: vectors, membership, rule firing, Mamdani sets and centroids,
 // the block loop.
@@ -17,6 +17,7 @@
 #include "codegen/lanes/rowLanes.h"
 #include "codegen/private/caches.h"
 #include "codegen/private/sugenoOutputs.h"
+#include "orvane/scalar_exp.h"
 
 #include <immintrin.h>
 
@@ -163,14 +164,78 @@ FAZOLT_LANE_INLINE Vd trapmfLanes(Vd x, const double *p) {
     return select((y2 < y1) | isNaN(y1), y2, y1);  // the row path's min: y1 first
 }
 
+// ---- exp: the host's quvExp (orvane/scalar_exp.h) step by step on a
+// register of lanes, the table read by gathers. Lanes whose argument takes
+// the scalar function's out-of-range path are done by it, one by one.
+
+#if FAZOLT_LANE_PAIRS
+typedef Half ExpLanes;
+typedef HalfMask ExpBits;
+FAZOLT_LANE_INLINE ExpLanes fmaLanes(ExpLanes a, ExpLanes b, ExpLanes c) {
+    return (ExpLanes)_mm256_fmadd_pd((__m256d)a, (__m256d)b, (__m256d)c);
+}
+FAZOLT_LANE_INLINE ExpBits gatherExpTable(ExpBits index) {
+    return (ExpBits)_mm256_i64gather_epi64(reinterpret_cast<const long long *>(quvExpTable), (__m256i)index, 8);
+}
+FAZOLT_LANE_INLINE bool anyExpLane(ExpBits m) { return _mm256_movemask_pd((__m256d)m) != 0; }
+#else
+typedef Vd ExpLanes;
+typedef Vm ExpBits;
+FAZOLT_LANE_INLINE ExpLanes fmaLanes(ExpLanes a, ExpLanes b, ExpLanes c) {
+    return (ExpLanes)_mm512_fmadd_pd((__m512d)a, (__m512d)b, (__m512d)c);
+}
+FAZOLT_LANE_INLINE ExpBits gatherExpTable(ExpBits index) {
+    // The masked form: GCC 12 takes the plain one's undefined source for a
+    // variable used uninitialised.
+    return (ExpBits)_mm512_mask_i64gather_epi64(_mm512_setzero_si512(), 0xff, (__m512i)index, quvExpTable, 8);
+}
+FAZOLT_LANE_INLINE bool anyExpLane(ExpBits m) { return anyLane(m); }
+#endif
+
+FAZOLT_LANE_INLINE ExpLanes expOfLanes(ExpLanes x) {
+    const ExpLanes zero = {};
+    const ExpBits abstop = ((ExpBits)x >> 52) & 0x7ff;
+    const ExpLanes kd0 = fmaLanes(zero + QUV_EXP_INV_LN2_N, x, zero + QUV_EXP_SHIFT);
+    const ExpBits ki = (ExpBits)kd0;
+    const ExpLanes kd = kd0 - QUV_EXP_SHIFT;
+    const ExpLanes r = fmaLanes(kd, zero + QUV_EXP_NEG_LN2_LO_N, fmaLanes(kd, zero + QUV_EXP_NEG_LN2_HI_N, x));
+    const ExpBits index = (ki & 127) * 2;
+    const ExpLanes tail = (ExpLanes)gatherExpTable(index);
+    const ExpLanes scale = (ExpLanes)(gatherExpTable(index + 1) + (ki << 45));
+    const ExpLanes r2 = r * r;
+    const ExpLanes p23 = fmaLanes(r, zero + QUV_EXP_C3, zero + QUV_EXP_C2);
+    const ExpLanes p45 = fmaLanes(r, zero + QUV_EXP_C5, zero + QUV_EXP_C4);
+    const ExpLanes tmp = fmaLanes(r2 * r2, p45, fmaLanes(r2, p23, tail + r));
+    ExpLanes y = fmaLanes(scale, tmp, scale);
+    // |x| < 2^-54: 1 + x. Beyond the range of results: 0 or infinity.
+    y = (abstop < 0x3c9) ? x + 1.0 : y;
+    y = (x < -746.0) ? zero : y;
+    y = (x > 710.0) ? zero + HUGE_VAL : y;
+    // |x| >= 512 otherwise, or NaN.
+    const ExpBits rest = (abstop >= 0x408) & ~((x < -746.0) | (x > 710.0));
+    if (anyExpLane(rest)) {
+        constexpr int kLanes = sizeof(ExpLanes) / sizeof(double);
+        for (int k = 0; k < kLanes; ++k)
+            if (rest[k]) y[k] = quvExpC99(x[k]);
+    }
+    return y;
+}
+
+#if FAZOLT_LANE_PAIRS
+FAZOLT_LANE_INLINE Vd expLanes(Vd x) { return Vd{expOfLanes(x.lo), expOfLanes(x.hi)}; }
+#else
+FAZOLT_LANE_INLINE Vd expLanes(Vd x) { return expOfLanes(x); }
+#endif
+
+FAZOLT_LANE_INLINE void expBlocks(const double *x, int32_t n, double *y) {
+    for (int32_t i = 0; i + kWidth <= n; i += kWidth) storeLanes(y + i, expLanes(loadLanes(x + i)));
+}
+
 FAZOLT_LANE_INLINE Vd gaussmfLanes(Vd x, const double *p) {
     const Vd d = x - splat(p[1]);
     const Vd n = -(d * d);
     const double s = (p[0] * p[0]) * 2.0;
-    double lanes[kWidth];
-    storeLanes(lanes, n / splat(s));
-    for (int k = 0; k < kWidth; ++k) lanes[k] = std::exp(lanes[k]);
-    return loadLanes(lanes);
+    return expLanes(n / splat(s));
 }
 
 // Masks travel by value, never through the address of a local: with the
