@@ -41,14 +41,15 @@ inline constexpr char kCRuntime[] = R"FZRUNTIME(
 static int fz_isnan(fz_real x) { return x != x; }
 static int fz_isfinite(fz_real x) { return x - x == FZ_C(0.0); }
 
-/* The one place each library function is called, so that another exp or
-   pow can be put in. */
+/* The one place each library function is called. In double precision exp is
+   fazolt's own (above), the same bits on every target; pow and the
+   single-precision expf are the C library's. */
 #if FZ_USES_EXP
 static fz_real fz_exp(fz_real x) {
 #if FZ_FLOAT
     return expf(x);
 #else
-    return exp(x);
+    return quvExpC99(x);
 #endif
 }
 #endif

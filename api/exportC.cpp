@@ -7,6 +7,7 @@
 // Sections: refusals, number and table texts, the header, the source, files.
 #include "api/cRuntime.h"
 #include "api/error_boundary.h"
+#include "cScalarExp.h"
 #include "membership/builtInMembership.h"
 
 #include <fazolt/error_ids.h>
@@ -17,7 +18,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <sys/stat.h>
 #include <string>
 #include <unistd.h>
@@ -134,6 +137,24 @@ bool isIdentifier(const std::string &s) {
 }
 
 // Names come from the user's file: keep a comment closed whatever they hold.
+// The own exp's text with its hexadecimal constants as decimal ones that read
+// back to the same doubles (17 digits), since C++ before 17 has no hex floats.
+std::string withDecimalConstants(const std::string &text) {
+    static const std::regex hexFloat("0x[0-9a-fA-F]+(\\.[0-9a-fA-F]*)?p[-+]?[0-9]+");
+    std::string out;
+    auto last = text.cbegin();
+    for (std::sregex_iterator m(text.begin(), text.end(), hexFloat), end; m != end; ++m) {
+        out.append(last, (*m)[0].first);
+        char digits[40];
+        std::snprintf(digits, sizeof digits, "%.17g", std::strtod(m->str().c_str(), nullptr));
+        out += digits;
+        if (std::strpbrk(digits, ".e") == nullptr) out += ".0";
+        last = (*m)[0].second;
+    }
+    out.append(last, text.cend());
+    return out;
+}
+
 std::string commentSafe(const std::string &s) {
     std::string out;
     for (size_t k = 0; k < s.size(); ++k) {
@@ -235,8 +256,9 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
     if (isFloat) {
         c += " * Single precision: the outputs differ from fazolt's double-precision ones.\n";
     } else {
-        c += " * With a C library whose exp and pow are those fazolt used, the outputs are fazolt's\n"
-             " * bit for bit; + - * / and comparisons are exact IEEE operations everywhere.\n";
+        c += " * The outputs are fazolt's bit for bit: + - * / and comparisons are exact IEEE\n"
+             " * operations everywhere and exp is fazolt's own, below; pow (gbellmf) is the C\n"
+             " * library's, so a system with gbellmf is exact only with the library fazolt used.\n";
     }
     c += " * Compile without -ffast-math (or -Ofast, -funsafe-math-optimizations), and with\n"
          " * -ffp-contract=off on targets that have a fused multiply-add (GCC's GNU modes fuse by\n"
@@ -260,7 +282,8 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         defineFlag(c, ("FZ_DEFUZZ_" + upper(m)).c_str(), info.defuzzMethod == m);
     for (const BuiltInMembership &b : kBuiltInMemberships)
         defineFlag(c, ("FZ_USE_" + upper(b.name)).c_str(), usesKind(b.kind));
-    defineFlag(c, "FZ_USES_EXP", usesKind(MembershipKind::Gaussmf) || usesKind(MembershipKind::Sigmf));
+    const bool usesExp = usesKind(MembershipKind::Gaussmf) || usesKind(MembershipKind::Sigmf);
+    defineFlag(c, "FZ_USES_EXP", usesExp);
     defineFlag(c, "FZ_USES_POW", usesKind(MembershipKind::Gbellmf));
     std::vector<double> orrSize = system.record().field(0, "orrSize").toDoubles();
     defineFlag(c, "FZ_SUGENO_PADDED",
@@ -365,6 +388,10 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         t.reals("fz_outputCoefficients", coefficients);
     }
 
+    if (usesExp && !isFloat) {
+        c += "\n/* ---- fazolt's own exp. */\n";
+        c += withDecimalConstants(kCScalarExp);
+    }
     c += kCRuntime;
     const char *real = isFloat ? "float" : "double";
     c += "\nint " + prefix + "_evaluate(const " + real + " inputs[], " + real +
