@@ -91,6 +91,7 @@ void addPlotCommand(CLI::App &app, int &status);
 void addViewCommand(CLI::App &app, int &status);
 void addConvertCommand(CLI::App &app, int &status);
 void addTuneCommand(CLI::App &app, int &status);
+void addExportCommand(CLI::App &app, int &status);
 // --functions FILE.lua on a command that evaluates.
 void addFunctionsOption(CLI::App *command);
 

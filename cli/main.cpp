@@ -69,6 +69,7 @@ int main(int argc, char **argv) {
     addViewCommand(app, status);
     addConvertCommand(app, status);
     addTuneCommand(app, status);
+    addExportCommand(app, status);
     int exitStatus = parseAndRun(app, argc, argv, status);
     // Every command's standard output, checked once at the end: a full disk
     // or a closed pipe is an error, not success.

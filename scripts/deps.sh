@@ -19,6 +19,9 @@ packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-panda
            python3-sklearn mypy)
 # Fitting to data (fazolt.tune, `fazolt tune`).
 packages+=(python3-scipy)
+# Exported C: Clang compiles it too; a Cortex-M cross compiler, its C library and the
+# emulator it runs on (scripts/test-export-qemu.sh).
+packages+=(clang gcc-arm-none-eabi picolibc-arm-none-eabi qemu-system-arm)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

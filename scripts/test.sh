@@ -12,5 +12,6 @@ FAZOLT_BUILD_DIR="$(cd "${FAZOLT_BUILD_DIR:-build}" && pwd)" /usr/bin/python3 -m
 # The README's and the guides' commands and code blocks, run; their links, followed.
 FAZOLT_BUILD_DIR="$(cd "${FAZOLT_BUILD_DIR:-build}" && pwd)" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/docs
 scripts/test-install.sh
+scripts/test-export-qemu.sh
 # The Python package, after the C++ tests (Debian's interpreter and pytest).
 /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests

@@ -9,6 +9,7 @@ import copy
 import json
 import math
 import os
+import re
 import sys
 import tempfile
 import threading
@@ -432,6 +433,39 @@ class System:
         """
         path = os.fspath(path)
         _write_replacing(path, self._text_for(path))
+
+    def to_c(self, folder, prefix=None, single_precision=False):
+        """Writes the system as C for a controller: FOLDER/PREFIX.h and FOLDER/PREFIX.c.
+
+        C99 that also compiles as C++, with no heap, no stdio and no static
+        state, needing only <math.h>; PREFIX_evaluate(inputs, outputs)
+        evaluates one row and returns 0 or the bits of what `evaluate` would
+        warn of. In double precision its outputs are `evaluate`'s bit for
+        bit (compiled without -ffast-math, with -ffp-contract=off, and with a
+        C library whose exp and pow are the ones fazolt used). Each file is
+        written beside its path and renamed over it. See docs/deployment.md.
+
+        Parameters:
+            folder: str or os.PathLike, an existing folder.
+            prefix: the files' name and the C prefix, a C identifier; by
+                default the system's name.
+            single_precision: float instead of double, for targets without a
+                double-precision unit (no longer bit for bit).
+        Returns:
+            None.
+        Raises:
+            FazoltError "fazolt:export:Unsupported": what C cannot compute
+            exactly (a custom or Python function, Mamdani "wtaver"), named;
+            "fazolt:export:BadPrefix"; "fazolt:io:WriteFailed" naming the file.
+
+        Example:
+            >>> system.to_c("firmware", prefix="dimmer")
+        """
+        folder = os.fspath(folder)
+        if prefix is None:  # the name made a C identifier
+            prefix = re.sub(r"[^A-Za-z0-9_]", "_", self.name) or "fis"
+            prefix = "fis_" + prefix if prefix[0].isdigit() else prefix
+        _host_call(lambda: self._native.export_c(folder, prefix, bool(single_precision)))
 
     def _text_for(self, path):
         """The text save writes to `path`, or the error of what its language cannot say."""

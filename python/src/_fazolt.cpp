@@ -10,6 +10,7 @@
 // (loading, calls, registration) releases the GIL first, and nothing here
 // waits for the GIL while holding a host lock except the callback itself.
 #include <fazolt/explain.h>
+#include <fazolt/export_c.h>
 #include <fazolt/fazolt.h>
 #include <fazolt/formats.h>
 #include <fazolt/function_results.h>
@@ -632,6 +633,16 @@ PYBIND11_MODULE(_fazolt, m) {
              py::arg("threads"))
         .def("evaluate_row", &NativeSystem::evaluateRow, py::arg("row"))
         .def("attach_explainer", &NativeSystem::attachExplainer, py::arg("written_rules"))
+        .def(
+            "export_c",
+            [](const NativeSystem &s, const std::string &folder, const std::string &prefix, bool isFloat) {
+                ModuleCallScope scope("to_c", Nesting::allowed);
+                fazolt::CExportOptions options;
+                options.isFloat = isFloat;
+                py::gil_scoped_release release;
+                fazolt::exportC(s.system(), folder, prefix, options);
+            },
+            py::arg("folder"), py::arg("prefix"), py::arg("single_precision"))
         .def_property_readonly("has_explainer", &NativeSystem::hasExplainer)
         .def_property_readonly("info", [](const NativeSystem &s) { return infoToPython(s.explainer().info()); })
         .def("explain", &NativeSystem::explain, py::arg("row"), py::arg("modes"))

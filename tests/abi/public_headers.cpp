@@ -5,6 +5,7 @@
 #include <fazolt/description.h>
 #include <fazolt/explain.h>
 #include <fazolt/export.h>
+#include <fazolt/export_c.h>
 #include <fazolt/fazolt.h>
 #include <fazolt/formats.h>
 #include <fazolt/function_results.h>

@@ -104,6 +104,11 @@ inline constexpr char explainBadSurface[] = "fazolt:explain:BadSurface";
 /// Explaining: a raw record whose fields cannot be read for an explanation.
 inline constexpr char explainUnreadableRecord[] = "fazolt:explain:UnreadableRecord";
 
+/// C export: a system that generated C cannot compute exactly (a custom function, Mamdani wtaver, ...).
+inline constexpr char exportUnsupported[] = "fazolt:export:Unsupported";
+/// C export: a prefix that is not a C identifier.
+inline constexpr char exportBadPrefix[] = "fazolt:export:BadPrefix";
+
 /// Tool: a CSV field that is not a number.
 inline constexpr char csvBadNumber[] = "fazolt:csv:BadNumber";
 /// Tool: a CSV quote out of place or not closed.
@@ -245,6 +250,8 @@ inline constexpr const char *all[] = {
     explainInputCount,
     explainBadSurface,
     explainUnreadableRecord,
+    exportUnsupported,
+    exportBadPrefix,
     csvBadNumber,
     csvBadQuote,
     csvBareCarriageReturn,

@@ -320,6 +320,11 @@ public:
     /// Each input's (low, high) as the module compares a value with it; empty
     /// when the record does not hold them as a double matrix.
     const std::vector<std::pair<double, double>> &inputRanges() const { return inputRanges_; }
+    /// Per input, the range a description's "clamp" bounds it to before the
+    /// module call, or nothing; empty when no input is clamped.
+    const std::vector<std::optional<std::pair<double, double>>> &inputClamps() const { return inputClamps_; }
+    /// As inputClamps(), for the outputs, bounded after the call.
+    const std::vector<std::optional<std::pair<double, double>>> &outputClamps() const { return outputClamps_; }
 
 private:
     std::shared_ptr<orvane::Module> module_;

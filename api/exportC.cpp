@@ -1,0 +1,452 @@
+// A system as C: constant tables for the system, then the fixed runtime of
+// cRuntime.h. The tables are read from the record as the module reads it
+// (through the Explainer, which the module has checked), and the output terms
+// of a Mamdani system are the module's own values at the sample points, so
+// that no membership function of an output is evaluated on the target.
+//
+// Sections: refusals, number and table texts, the header, the source, files.
+#include "api/cRuntime.h"
+#include "api/error_boundary.h"
+#include "cScalarExp.h"
+#include "membership/builtInMembership.h"
+
+#include <fazolt/error_ids.h>
+#include <fazolt/explain.h>
+#include <fazolt/export_c.h>
+#include <fazolt/version.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <sys/stat.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace fazolt {
+
+namespace {
+
+// ---- Refusals.
+
+[[noreturn]] void refuse(const std::string &what) {
+    throw orvane::HostError(ids::exportUnsupported, "cannot export to C: " + what);
+}
+
+bool isOneOf(const std::string &name, std::initializer_list<const char *> names) {
+    for (const char *n : names)
+        if (name == n) return true;
+    return false;
+}
+
+void requireMethod(const std::string &role, const std::string &name, std::initializer_list<const char *> builtIn) {
+    if (isOneOf(name, builtIn)) return;
+    refuse(role + " \"" + name + "\" is a custom function; generated C has only the built-in methods");
+}
+
+const BuiltInMembership *builtInNamed(const std::string &type) {
+    return findBuiltInMembership(reinterpret_cast<const uint8_t *>(type.data()), static_cast<int64_t>(type.size()));
+}
+
+void checkExportable(const SystemInfo &info) {
+    if (info.inputs.empty()) refuse("the system has no inputs");
+    if (info.rules.empty()) refuse("the system has no rules");
+    requireMethod("andMethod", info.andMethod, {"min", "prod"});
+    requireMethod("orMethod", info.orMethod, {"max", "probor", "sum"});
+    if (info.isMamdani) {
+        requireMethod("impMethod", info.impMethod, {"min", "prod"});
+        requireMethod("aggMethod", info.aggMethod, {"max", "probor", "sum"});
+        // Mamdani "wtaver" solves a least-squares problem over the whole set.
+        if (info.defuzzMethod == "wtaver")
+            refuse(
+                "defuzzMethod \"wtaver\" of a Mamdani system is a least-squares division that generated C "
+                "does not carry; choose another method (\"wtsum\" gives the same first sample point)");
+    }
+    requireMethod("defuzzMethod", info.defuzzMethod, {"centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum"});
+    size_t numTerms = 0;
+    for (const VariableInfo &v : info.inputs) {
+        numTerms += v.terms.size();
+        for (const TermInfo &t : v.terms)
+            if (builtInNamed(t.type) == nullptr)
+                refuse("input \"" + v.name + "\" term \"" + t.name + "\" uses the custom function \"" + t.type + "\"");
+    }
+    if (numTerms == 0) refuse("no input has a term");
+    for (const VariableInfo &v : info.outputs)
+        for (const TermInfo &t : v.terms) {
+            bool isBuiltIn = info.isMamdani ? builtInNamed(t.type) != nullptr : isOneOf(t.type, {"constant", "linear"});
+            if (!isBuiltIn)
+                refuse("output \"" + v.name + "\" term \"" + t.name + "\" uses the custom function \"" + t.type + "\"");
+        }
+}
+
+// ---- Number and table texts.
+
+// Round-trip decimal text that C and C++ read alike (no hex floats in C++
+// before 17): 17 digits for a double, 9 for a float, always with a point.
+std::string number(double v, bool isFloat) {
+    if (std::isnan(v)) return "(fz_real)NAN";
+    if (std::isinf(v)) return v < 0 ? "-(fz_real)INFINITY" : "(fz_real)INFINITY";
+    char text[40];
+    if (isFloat) {
+        std::snprintf(text, sizeof text, "%.9g", static_cast<double>(static_cast<float>(v)));
+    } else {
+        std::snprintf(text, sizeof text, "%.17g", v);
+    }
+    std::string s = text;
+    if (s.find_first_of(".e") == std::string::npos) s += ".0";
+    return isFloat ? s + "f" : s;
+}
+
+struct TableWriter {
+    std::string &out;
+    bool isFloat;
+
+    void reals(const char *name, const std::vector<double> &values) {
+        out += "static const fz_real " + std::string(name) + "[" + std::to_string(values.size()) + "] = {";
+        for (size_t k = 0; k < values.size(); ++k) {
+            out += k % 4 == 0 ? "\n    " : " ";
+            out += number(values[k], isFloat) + ",";
+        }
+        out += "\n};\n";
+    }
+    void integers(const char *type, const char *name, const std::vector<int> &values) {
+        out += "static const " + std::string(type) + " " + name + "[" + std::to_string(values.size()) + "] = {";
+        for (size_t k = 0; k < values.size(); ++k) {
+            out += k % 16 == 0 ? "\n    " : " ";
+            out += std::to_string(values[k]) + ",";
+        }
+        out += "\n};\n";
+    }
+};
+
+std::string upper(const std::string &s) {
+    std::string u = s;
+    for (char &c : u)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return u;
+}
+
+bool isIdentifier(const std::string &s) {
+    if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
+    for (char c : s)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+    return true;
+}
+
+// Names come from the user's file: keep a comment closed whatever they hold.
+// The own exp's text with its hexadecimal constants as decimal ones that read
+// back to the same doubles (17 digits), since C++ before 17 has no hex floats.
+std::string withDecimalConstants(const std::string &text) {
+    static const std::regex hexFloat("0x[0-9a-fA-F]+(\\.[0-9a-fA-F]*)?p[-+]?[0-9]+");
+    std::string out;
+    auto last = text.cbegin();
+    for (std::sregex_iterator m(text.begin(), text.end(), hexFloat), end; m != end; ++m) {
+        out.append(last, (*m)[0].first);
+        char digits[40];
+        std::snprintf(digits, sizeof digits, "%.17g", std::strtod(m->str().c_str(), nullptr));
+        out += digits;
+        if (std::strpbrk(digits, ".e") == nullptr) out += ".0";
+        last = (*m)[0].second;
+    }
+    out.append(last, text.cend());
+    return out;
+}
+
+std::string commentSafe(const std::string &s) {
+    std::string out;
+    for (size_t k = 0; k < s.size(); ++k) {
+        char c = s[k];
+        if (c == '\n' || c == '\r') c = ' ';
+        if (c == '/' && !out.empty() && out.back() == '*') out += ' ';
+        if (c == '*' && k + 1 < s.size() && s[k + 1] == '/') {
+            out += "* ";
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+std::string rangeText(const VariableInfo &v, bool isClamped) {
+    return "[" + orvane::formatDouble(v.low, false) + ", " + orvane::formatDouble(v.high, false) + "]" +
+           (isClamped ? ", clamped to it" : "");
+}
+
+// ---- The header.
+
+struct Flag {
+    const char *name;
+    int bit;
+    const char *meaning;
+};
+constexpr Flag kFlags[] = {
+    {"OUT_OF_RANGE_INPUT", 1, "an input outside its range (eval: diagFazolt_OutOfRangeInput)"},
+    {"NO_RULE_FIRED", 2, "no rule fired; each output is its range's midpoint (warnFazolt_NoRuleFired)"},
+    {"EMPTY_OUTPUT_SET", 4, "an output's set is empty (warnFazolt_ZeroMembershipValue)"},
+    {"NAN_INPUT", 8, "an input is NaN (fazolt:inputs:NaN)"},
+    {"NON_FINITE_OUTPUT", 16, "an output is NaN or infinite from finite inputs (fazolt:outputs:NonFinite)"},
+};
+
+std::string clampedAt(const std::vector<std::optional<std::pair<double, double>>> &clamps, size_t k) {
+    return k < clamps.size() && clamps[k] ? "1" : "0";
+}
+
+std::string headerText(const System &system, const SystemInfo &info, const std::string &prefix, bool isFloat) {
+    const std::string P = upper(prefix);
+    const char *real = isFloat ? "float" : "double";
+    std::string h;
+    h += "/* " + prefix + ".h: the fuzzy system \"" + commentSafe(info.name) + "\" (" + info.type +
+         ") as C, generated by fazolt " + FAZOLT_VERSION_STRING + (isFloat ? " in single precision" : "") + ".\n *\n";
+    h += " * int " + prefix + "_evaluate(const " + real + " inputs[], " + real + " outputs[]);\n";
+    h += " *   Evaluates one row: reads inputs[" + P + "_NUM_INPUTS], writes outputs[" + P +
+         "_NUM_OUTPUTS], in the\n"
+         " *   orders below. Returns 0, or the " +
+         P +
+         "_ bits below of what happened on the row; the\n"
+         " *   outputs are written in every case. Reentrant: no heap, no static state.\n *\n";
+    h += " * Inputs:\n";
+    for (size_t i = 0; i < info.inputs.size(); ++i)
+        h += " *   inputs[" + std::to_string(i) + "]  " + commentSafe(info.inputs[i].name) + "  " +
+             rangeText(info.inputs[i], clampedAt(system.inputClamps(), i) == "1") + "\n";
+    h += " * Outputs:\n";
+    for (size_t o = 0; o < info.outputs.size(); ++o)
+        h += " *   outputs[" + std::to_string(o) + "] " + commentSafe(info.outputs[o].name) + "  " +
+             rangeText(info.outputs[o], clampedAt(system.outputClamps(), o) == "1") + "\n";
+    h += " *\n * This file was generated by fazolt from a system of its user. It belongs to whoever\n"
+         " * generated it, with no condition attached: fazolt's licence does not cover it.\n */\n";
+    h += "#ifndef " + P + "_H\n#define " + P + "_H\n\n#ifdef __cplusplus\nextern \"C\" {\n#endif\n\n";
+    h += "#define " + P + "_NUM_INPUTS " + std::to_string(info.inputs.size()) + "\n";
+    h += "#define " + P + "_NUM_OUTPUTS " + std::to_string(info.outputs.size()) + "\n\n";
+    h += "/* The bits " + prefix + "_evaluate returns, and the warning fazolt eval gives for each. */\n";
+    for (const Flag &f : kFlags)
+        h += "#define " + P + "_" + f.name + " " + std::to_string(f.bit) + " /* " + f.meaning + " */\n";
+    h += "\nint " + prefix + "_evaluate(const " + real + " inputs[], " + real + " outputs[]);\n";
+    h += "\n#ifdef __cplusplus\n}\n#endif\n\n#endif\n";
+    return h;
+}
+
+// ---- The source.
+
+void defineFlag(std::string &c, const char *name, bool isSet) {
+    c += std::string("#define ") + name + (isSet ? " 1\n" : " 0\n");
+}
+
+// The membership kinds that the kinds used call in turn.
+std::vector<bool> kindsUsed(const SystemInfo &info) {
+    std::vector<bool> used(static_cast<size_t>(MembershipKind::Host), false);
+    for (const VariableInfo &v : info.inputs)
+        for (const TermInfo &t : v.terms) used[static_cast<size_t>(builtInNamed(t.type)->kind)] = true;
+    auto k = [](MembershipKind m) { return static_cast<size_t>(m); };
+    if (used[k(MembershipKind::Gauss2mf)]) used[k(MembershipKind::Gaussmf)] = true;
+    if (used[k(MembershipKind::Dsigmf)] || used[k(MembershipKind::Psigmf)]) used[k(MembershipKind::Sigmf)] = true;
+    if (used[k(MembershipKind::Pimf)]) used[k(MembershipKind::Smf)] = used[k(MembershipKind::Zmf)] = true;
+    return used;
+}
+
+std::string sourceText(const System &system, const Explainer &explainer, const std::string &prefix, bool isFloat) {
+    const SystemInfo &info = explainer.info();
+    const std::string P = upper(prefix);
+    const size_t numInputs = info.inputs.size(), numOutputs = info.outputs.size(), numRules = info.rules.size();
+    std::string c;
+    c += "/* " + prefix + ".c: the fuzzy system \"" + commentSafe(info.name) + "\" as C, generated by fazolt " +
+         FAZOLT_VERSION_STRING + ".\n *\n";
+    if (isFloat) {
+        c += " * Single precision: the outputs differ from fazolt's double-precision ones.\n";
+    } else {
+        c += " * The outputs are fazolt's bit for bit: + - * / and comparisons are exact IEEE\n"
+             " * operations everywhere and exp is fazolt's own, below; pow (gbellmf) is the C\n"
+             " * library's, so a system with gbellmf is exact only with the library fazolt used.\n";
+    }
+    c += " * Compile without -ffast-math (or -Ofast, -funsafe-math-optimizations), and with\n"
+         " * -ffp-contract=off on targets that have a fused multiply-add (GCC's GNU modes fuse by\n"
+         " * default); on 32-bit x86 use SSE2 arithmetic (-msse2 -mfpmath=sse).\n"
+         " *\n * This file was generated by fazolt from a system of its user. It belongs to whoever\n"
+         " * generated it, with no condition attached: fazolt's licence does not cover it.\n */\n";
+    c += "#include \"" + prefix + ".h\"\n\n#include <math.h>\n\n";
+
+    // Which parts of the runtime this system takes.
+    const std::vector<bool> used = kindsUsed(info);
+    auto usesKind = [&](MembershipKind m) { return used[static_cast<size_t>(m)]; };
+    defineFlag(c, "FZ_FLOAT", isFloat);
+    defineFlag(c, "FZ_MAMDANI", info.isMamdani);
+    defineFlag(c, "FZ_AND_PROD", info.andMethod == "prod");
+    defineFlag(c, "FZ_OR_MAX", info.orMethod == "max");
+    defineFlag(c, "FZ_OR_PROBOR", info.orMethod == "probor");
+    defineFlag(c, "FZ_IMP_PROD", info.impMethod == "prod");
+    defineFlag(c, "FZ_AGG_MAX", info.aggMethod == "max");
+    defineFlag(c, "FZ_AGG_PROBOR", info.aggMethod == "probor");
+    for (const char *m : {"centroid", "bisector", "mom", "som", "wtaver", "wtsum"})
+        defineFlag(c, ("FZ_DEFUZZ_" + upper(m)).c_str(), info.defuzzMethod == m);
+    for (const BuiltInMembership &b : kBuiltInMemberships)
+        defineFlag(c, ("FZ_USE_" + upper(b.name)).c_str(), usesKind(b.kind));
+    const bool usesExp = usesKind(MembershipKind::Gaussmf) || usesKind(MembershipKind::Sigmf);
+    defineFlag(c, "FZ_USES_EXP", usesExp);
+    defineFlag(c, "FZ_USES_POW", usesKind(MembershipKind::Gbellmf));
+    std::vector<double> orrSize = system.record().field(0, "orrSize").toDoubles();
+    defineFlag(c, "FZ_SUGENO_PADDED",
+               !info.isMamdani && !orrSize.empty() && orrSize[0] > static_cast<double>(numRules));
+    size_t numInputTerms = 0, numOutputTerms = 0;
+    for (const VariableInfo &v : info.inputs) numInputTerms += v.terms.size();
+    for (const VariableInfo &v : info.outputs) numOutputTerms += v.terms.size();
+    c += "#define FZ_NUM_INPUTS " + std::to_string(numInputs) + "\n";
+    c += "#define FZ_NUM_OUTPUTS " + std::to_string(numOutputs) + "\n";
+    c += "#define FZ_NUM_RULES " + std::to_string(numRules) + "\n";
+    c += "#define FZ_NUM_INPUT_TERMS " + std::to_string(numInputTerms) + "\n";
+    c += "#define FZ_NUM_OUTPUT_TERMS " + std::to_string(numOutputTerms) + "\n";
+    if (info.isMamdani) c += "#define FZ_NUM_SAMPLES " + std::to_string(info.numSamples) + "\n";
+    for (const Flag &f : kFlags) c += std::string("#define FZ_FLAG_") + f.name + " " + P + "_" + f.name + "\n";
+    const bool isShort = numInputTerms < 32767 && numOutputTerms < 32767;
+    c += std::string("typedef ") + (isShort ? "short" : "int") + " fz_entry;\n";
+    c += kCRuntimeTypes;
+
+    // The tables.
+    TableWriter t{c, isFloat};
+    std::vector<double> ranges;
+    std::vector<int> clamps, firstTerms, kinds;
+    std::vector<double> params;
+    int first = 0;
+    for (size_t i = 0; i < numInputs; ++i) {
+        const VariableInfo &v = info.inputs[i];
+        ranges.insert(ranges.end(), {v.low, v.high});
+        clamps.push_back(clampedAt(system.inputClamps(), i) == "1");
+        firstTerms.push_back(first);
+        first += static_cast<int>(v.terms.size());
+        for (const TermInfo &term : v.terms) {
+            kinds.push_back(static_cast<int>(builtInNamed(term.type)->kind));
+            for (size_t q = 0; q < 4; ++q) params.push_back(q < term.params.size() ? term.params[q] : 0.0);
+        }
+    }
+    firstTerms.push_back(first);
+    c += "\n/* ---- The system's tables. */\n\n";
+    t.reals("fz_inputRange", ranges);
+    t.integers("unsigned char", "fz_inputClamp", clamps);
+    t.integers("int", "fz_firstInputTerm", firstTerms);
+    t.integers("unsigned char", "fz_inputTermKind", kinds);
+    t.reals("fz_inputTermParams", params);
+
+    ranges.clear();
+    clamps.clear();
+    std::vector<int> firstOutputTerm;
+    first = 0;
+    for (size_t o = 0; o < numOutputs; ++o) {
+        ranges.insert(ranges.end(), {info.outputs[o].low, info.outputs[o].high});
+        clamps.push_back(clampedAt(system.outputClamps(), o) == "1");
+        firstOutputTerm.push_back(first);
+        first += static_cast<int>(info.outputs[o].terms.size());
+    }
+    t.reals("fz_outputRange", ranges);
+    t.integers("unsigned char", "fz_outputClamp", clamps);
+
+    std::vector<int> antecedent, consequent, isAnd;
+    std::vector<double> weight;
+    for (const RuleInfo &rule : info.rules) {
+        for (size_t i = 0; i < numInputs; ++i) {
+            int k = rule.antecedent[i];
+            int magnitude = k < 0 ? -k : k;
+            antecedent.push_back(k == 0 ? 0 : (k < 0 ? -1 : 1) * (firstTerms[i] + magnitude));
+        }
+        for (size_t o = 0; o < numOutputs; ++o) {
+            int k = rule.consequent[o];
+            int magnitude = k < 0 ? -k : k;
+            consequent.push_back(k == 0 ? 0 : (k < 0 ? -1 : 1) * (firstOutputTerm[o] + magnitude));
+        }
+        isAnd.push_back(rule.isAnd);
+        weight.push_back(rule.weight);
+    }
+    t.integers("fz_entry", "fz_antecedent", antecedent);
+    t.integers("unsigned char", "fz_isAndRule", isAnd);
+    t.reals("fz_weight", weight);
+    t.integers("fz_entry", "fz_consequent", consequent);
+
+    if (info.isMamdani) {
+        std::vector<double> points, terms;
+        for (const std::vector<double> &x : info.samplePoints) points.insert(points.end(), x.begin(), x.end());
+        for (const std::vector<std::vector<double>> &curves : explainer.outputTermCurves())
+            for (const std::vector<double> &curve : curves) terms.insert(terms.end(), curve.begin(), curve.end());
+        bool isPlain = true;  // every term value +0 or positive: no NaN, no -0
+        for (double v : terms) isPlain = isPlain && (v > 0.0 || (v == 0.0 && !std::signbit(v)));
+        c += std::string("#define FZ_MIN_MAX_PLAIN ") +
+             (info.impMethod == "min" && info.aggMethod == "max" && isPlain ? "1\n" : "0\n");
+        t.reals("fz_samplePoints", points);
+        t.reals("fz_outputTerms", terms);
+    } else {
+        std::vector<int> isLinear;
+        std::vector<double> coefficients;
+        for (const VariableInfo &v : info.outputs) {
+            for (const TermInfo &term : v.terms) {
+                const bool isConstant = term.type == "constant";
+                isLinear.push_back(!isConstant);
+                const size_t numRead = isConstant ? 1 : numInputs + 1;
+                for (size_t q = 0; q < numInputs + 1; ++q)
+                    coefficients.push_back(q < numRead && q < term.params.size() ? term.params[q] : 0.0);
+            }
+        }
+        t.integers("unsigned char", "fz_isLinearTerm", isLinear);
+        t.reals("fz_outputCoefficients", coefficients);
+    }
+
+    if (usesExp && !isFloat) {
+        c += "\n/* ---- fazolt's own exp. */\n";
+        c += withDecimalConstants(kCScalarExp);
+    }
+    c += kCRuntime;
+    const char *real = isFloat ? "float" : "double";
+    c += "\nint " + prefix + "_evaluate(const " + real + " inputs[], " + real +
+         " outputs[]) { return fz_evaluate(inputs, outputs); }\n";
+    return c;
+}
+
+// ---- Files.
+
+// The text written beside `path` and renamed over it once complete, so a
+// failure leaves any old file as it was.
+void writeWhole(const std::string &path, const std::string &text) {
+    std::string temporary = path + ".XXXXXX";
+    int fd = mkstemp(temporary.data());
+    if (fd < 0) throw orvane::HostError(ids::ioCannotWrite, path + ": " + std::strerror(errno));
+    int error = 0;
+    size_t done = 0;
+    while (done < text.size() && error == 0) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR) error = errno;
+        if (n > 0) done += static_cast<size_t>(n);
+    }
+    // mkstemp makes the file private; source files are read by others too.
+    if (error == 0 && fchmod(fd, 0644) != 0) error = errno;
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        std::remove(temporary.c_str());
+        throw orvane::HostError(ids::ioWriteFailed, path + ": " + std::strerror(error));
+    }
+}
+
+}  // namespace
+
+CExport generateC(const System &system, const std::string &prefix, const CExportOptions &options) try {
+    if (!isIdentifier(prefix))
+        throw orvane::HostError(ids::exportBadPrefix,
+                                "the prefix \"" + prefix + "\" is not a C identifier (letters, digits and _)");
+    Explainer explainer(system);
+    checkExportable(explainer.info());
+    return CExport{headerText(system, explainer.info(), prefix, options.isFloat),
+                   sourceText(system, explainer, prefix, options.isFloat)};
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
+}
+
+void exportC(const System &system, const std::string &directory, const std::string &prefix,
+             const CExportOptions &options) try {
+    CExport files = generateC(system, prefix, options);
+    std::string base = (directory.empty() ? std::string(".") : directory) + "/" + prefix;
+    writeWhole(base + ".h", files.header);
+    writeWhole(base + ".c", files.source);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
+}
+
+}  // namespace fazolt

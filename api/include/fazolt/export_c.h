@@ -1,0 +1,51 @@
+/// @file
+/// A system as plain C: PREFIX.h and PREFIX.c, C99 that also compiles as
+/// C++, with no heap, no stdio and no mutable static state, needing only
+/// <math.h>. PREFIX_evaluate computes one row; in double precision on the
+/// machine that generated it, its outputs are those of System::evaluate bit
+/// for bit, and its return value says which of the warnings that evaluation
+/// gives the row had.
+///
+///     fazolt::exportC(fazolt::System::fromFile("fan.json"), "out", "fan");
+///     // out/fan.h, out/fan.c: int fan_evaluate(const double in[], double out[]);
+#ifndef FAZOLT_API_EXPORT_C_H
+#define FAZOLT_API_EXPORT_C_H
+
+#include <fazolt/fazolt.h>
+
+#include <string>
+
+namespace fazolt {
+
+/// How the C is generated.
+struct CExportOptions {
+    /// Single precision (float tables, expf and powf) for targets without a
+    /// double-precision unit; its outputs differ from the engine's.
+    bool isFloat = false;
+};
+
+/// The two files' texts.
+struct CExport {
+    std::string header;  ///< PREFIX.h
+    std::string source;  ///< PREFIX.c
+};
+
+/// Generates the C for `system`.
+/// @param system the system; every function it names must be built in
+/// @param prefix the files' name and the functions' and macros' prefix: a C
+/// identifier
+/// @throws Error ids::exportBadPrefix, ids::exportUnsupported naming what
+/// cannot be generated (a custom or Lua function, Mamdani "wtaver", a system
+/// without inputs or rules), and the module's error for a system it refuses.
+FAZOLT_API CExport generateC(const System &system, const std::string &prefix, const CExportOptions &options = {});
+
+/// Writes generateC's files as DIRECTORY/PREFIX.h and DIRECTORY/PREFIX.c,
+/// each written beside its path and renamed over it once complete.
+/// @throws Error as generateC, ids::ioCannotWrite and ids::ioWriteFailed
+/// naming the file and the reason.
+FAZOLT_API void exportC(const System &system, const std::string &directory, const std::string &prefix,
+                        const CExportOptions &options = {});
+
+}  // namespace fazolt
+
+#endif
