@@ -184,7 +184,7 @@ struct Flag {
 };
 constexpr Flag kFlags[] = {
     {"OUT_OF_RANGE_INPUT", 1, "an input outside its range (eval: diagFazolt_OutOfRangeInput)"},
-    {"NO_RULE_FIRED", 2, "no rule fired; each output is its range's midpoint (warnFazolt_NoRuleFired)"},
+    {"NO_RULE_FIRED", 2, "no rule fired; each output is its default or its range's midpoint (warnFazolt_NoRuleFired)"},
     {"EMPTY_OUTPUT_SET", 4, "an output's set is empty (warnFazolt_ZeroMembershipValue)"},
     {"NAN_INPUT", 8, "an input is NaN (fazolt:inputs:NaN)"},
     {"NON_FINITE_OUTPUT", 16, "an output is NaN or infinite from finite inputs (fazolt:outputs:NonFinite)"},
@@ -339,6 +339,20 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
     }
     t.reals("fz_outputRange", ranges);
     t.integers("unsigned char", "fz_outputClamp", clamps);
+    // Where no rule fired an output with a default takes it: kind 1 the value, 2 NaN.
+    const std::vector<std::optional<double>> &defaults = system.outputDefaults();
+    if (!defaults.empty()) {
+        std::vector<int> defaultKinds;
+        std::vector<double> defaultValues;
+        for (size_t o = 0; o < numOutputs; ++o) {
+            const std::optional<double> d = o < defaults.size() ? defaults[o] : std::nullopt;
+            defaultKinds.push_back(!d ? 0 : (std::isnan(*d) ? 2 : 1));
+            defaultValues.push_back(d && !std::isnan(*d) ? *d : 0.0);
+        }
+        c += "#define FZ_HAS_DEFAULTS 1\n";
+        t.integers("unsigned char", "fz_outputDefaultKind", defaultKinds);
+        t.reals("fz_outputDefault", defaultValues);
+    }
 
     std::vector<int> antecedent, consequent, isAnd;
     std::vector<double> weight;

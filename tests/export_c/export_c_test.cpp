@@ -79,6 +79,7 @@ std::string mamdani(size_t k) {
                      {"mf",
                       {term("low", {"trimf", {-5, 0, 5}}), term("mid", {"gaussmf", {2, 5}}),
                        term("high", {"trapmf", {6, 10, 15, 15}})}}}};
+    if (k % 3 == 1) outputs[0]["default"] = -1.5;  // where no rule fired
     json rules = {"if x1 is a and x2 is lo then y is low", "if x1 is b or x2 is not hi then y is mid with 0.6",
                   "if x1 is not c then y is high with 0.3", "if x1 is c and x2 is hi then y is not low"};
     if (k % 2 == 1) {
@@ -116,11 +117,13 @@ std::string sugeno(size_t k) {
                 {{"name", "slope"}, {"type", "linear"}, {"params", {0.7, -1.3, 2.1}}},
                 {{"name", "steep"}, {"type", "linear"}, {"params", {2.5, 0.1, -4}}}}}};
     if (k % 2 == 0) y["clamp"] = true;
+    if (k % 3 == 1) y["default"] = 7.25;
     json z = {{"name", "z"},
               {"range", {0, 1}},
               {"mf",
                {{{"name", "zero"}, {"type", "constant"}, {"params", {0}}},
                 {{"name", "one"}, {"type", "constant"}, {"params", {1}}}}}};
+    if (k % 3 == 2) z["default"] = "nan";
     json d = {
         {"name", "s" + std::to_string(k)},
         {"type", "sugeno"},

@@ -325,6 +325,10 @@ public:
     const std::vector<std::optional<std::pair<double, double>>> &inputClamps() const { return inputClamps_; }
     /// As inputClamps(), for the outputs, bounded after the call.
     const std::vector<std::optional<std::pair<double, double>>> &outputClamps() const { return outputClamps_; }
+    /// Per output, its description's "default" (its value where no rule
+    /// fired, in place of the range's midpoint), or nothing; empty when no
+    /// output has one.
+    const std::vector<std::optional<double>> &outputDefaults() const { return outputDefaults_; }
 
 private:
     std::shared_ptr<orvane::Module> module_;
