@@ -262,7 +262,7 @@ void applyOutputDefaults(orvane::Module &module, const orvane::Value &record, co
     const size_t n = defaults.size();
     const int64_t numRows = dims[0], numInputs = inputs.dims()[1];
     // Only no-rule-fired is asked for, as an error: the first call passed every other check.
-    orvane::Value askNoRuleFired = makeDiagnostics(0, REPORT_ERROR, 0, "");
+    orvane::Value askNoRuleFired = makeDiagnostics(0, static_cast<uint8_t>(REPORT_ERROR), 0, "");
     double *y = outputs.pr();
     for (int64_t r = 0; r < numRows; ++r) {
         bool isMidpoint = false;

@@ -74,7 +74,7 @@ TEST(Evaluator, StatusNamesWhatTheBatchWarnsAbout) {
 
         const fazolt::Evaluation batch = system.evaluate(fazolt::Matrix::fromRows({{c.x, 5.0}}));
         std::set<std::string> warned;
-        for (const orvane::Warning &w : batch.warnings) warned.insert(w.identifier);
+        for (const fazolt::Warning &w : batch.warnings) warned.insert(w.identifier);
         EXPECT_EQ(identifiersOf(s), warned) << c.x;
     }
 

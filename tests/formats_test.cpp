@@ -551,12 +551,13 @@ TEST(Formats, DefaultsAreKeptAppliedAndWrittenBack) {
     writeFile(rows, "8\n5.5\n9\n");
     EXPECT_EQ(runCli({"eval", fcl, rows, "--on-no-rule-fired", "none"}).out, "y,w,v\n0,NaN,0.5\n0.16137086092715233,0.613708609271523,0.613708609271523\n0,NaN,0.5\n");
     fazolt::System system = fazolt::System::fromDescription(json.out);
-    fazolt::Matrix out = system.evaluate(fazolt::Matrix::fromRows({{5.5}, {8}}), {0, 0, 0}).outputs;
+    fazolt::Matrix out = system.evaluate(fazolt::Matrix::fromRows({{5.5}, {8}}), {fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING}).outputs;
     EXPECT_EQ(out.at(1, 0), 0.0);
     EXPECT_TRUE(std::isnan(out.at(1, 1)));
     EXPECT_EQ(out.at(0, 0), 0.16137086092715233);
     std::vector<double> one = {8.0}, y(3);
-    system.evaluate(std::span<const double>(one), 1, fazolt::Layout::RowMajor, std::span<double>(y), {0, 0, 0});
+    system.evaluate(std::span<const double>(one), 1, fazolt::Layout::RowMajor, std::span<double>(y),
+                    {fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING});
     EXPECT_EQ(y[0], 0.0);
     try {
         fazolt::buildSystem(R"({"type": "sugeno", "inputs": [], "outputs": [{"range": [0, 1], "default": "NaN"}]})");
