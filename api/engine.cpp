@@ -204,11 +204,12 @@ System System::fromText(std::string_view text, const std::string &modulePath) tr
 }
 
 orvane::Value System::diagnostics(const DiagnosticModes &modes) const {
-    const std::pair<Report, const char *> fields[] = {{modes.outOfRangeInput, "DiagnosticModes::outOfRangeInput"},
-                                                      {modes.noRuleFired, "DiagnosticModes::noRuleFired"},
-                                                      {modes.emptyOutputFuzzySet, "DiagnosticModes::emptyOutputFuzzySet"},
-                                                      {modes.nanInput, "DiagnosticModes::nanInput"},
-                                                      {modes.nonFiniteOutput, "DiagnosticModes::nonFiniteOutput"}};
+    const std::pair<Report, const char *> fields[] = {
+        {modes.outOfRangeInput, "DiagnosticModes::outOfRangeInput"},
+        {modes.noRuleFired, "DiagnosticModes::noRuleFired"},
+        {modes.emptyOutputFuzzySet, "DiagnosticModes::emptyOutputFuzzySet"},
+        {modes.nanInput, "DiagnosticModes::nanInput"},
+        {modes.nonFiniteOutput, "DiagnosticModes::nonFiniteOutput"}};
     for (const auto &[mode, field] : fields)
         if (std::optional<orvane::HostError> bad = badReport(mode, field)) throw Error(*bad);
     return makeDiagnostics(static_cast<uint8_t>(modes.outOfRangeInput), static_cast<uint8_t>(modes.noRuleFired),
@@ -267,8 +268,8 @@ void applyOutputDefaults(orvane::Module &module, const orvane::Value &record, co
     for (int64_t r = 0; r < numRows; ++r) {
         bool isMidpoint = false;
         for (size_t o = 0; o < n; ++o) {
-            isMidpoint = isMidpoint || (defaults[o] && y[r + static_cast<int64_t>(o) * numRows] ==
-                                                           (range[o + n] + range[o]) / 2.0);
+            isMidpoint = isMidpoint ||
+                         (defaults[o] && y[r + static_cast<int64_t>(o) * numRows] == (range[o + n] + range[o]) / 2.0);
         }
         if (!isMidpoint) continue;
         orvane::Value row = orvane::Value::numeric(ZORB_DOUBLE_CLASS, {1, numInputs});

@@ -345,9 +345,10 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         std::vector<int> defaultKinds;
         std::vector<double> defaultValues;
         for (size_t o = 0; o < numOutputs; ++o) {
-            const std::optional<double> d = o < defaults.size() ? defaults[o] : std::nullopt;
-            defaultKinds.push_back(!d ? 0 : (std::isnan(*d) ? 2 : 1));
-            defaultValues.push_back(d && !std::isnan(*d) ? *d : 0.0);
+            const bool hasDefault = o < defaults.size() && defaults[o].has_value();
+            const double d = hasDefault ? *defaults[o] : 0.0;
+            defaultKinds.push_back(!hasDefault ? 0 : (std::isnan(d) ? 2 : 1));
+            defaultValues.push_back(hasDefault && !std::isnan(d) ? d : 0.0);
         }
         c += "#define FZ_HAS_DEFAULTS 1\n";
         t.integers("unsigned char", "fz_outputDefaultKind", defaultKinds);

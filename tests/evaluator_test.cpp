@@ -101,8 +101,10 @@ TEST(Evaluator, StatusNamesWhatTheBatchWarnsAbout) {
 // An output's default stands where no rule fired, as in a batch.
 TEST(Evaluator, DefaultsReplaceTheMidpointWhereNoRuleFired) {
     std::string text = kFlags;
-    text.replace(text.find(R"("name": "y", "range": [0, 1],)"), 29, R"("name": "y", "range": [0, 1], "default": 0.25,)");
-    text.replace(text.find(R"("name": "z", "range": [0, 1],)"), 29, R"("name": "z", "range": [0, 1], "default": "nan",)");
+    text.replace(text.find(R"("name": "y", "range": [0, 1],)"), 29,
+                 R"("name": "y", "range": [0, 1], "default": 0.25,)");
+    text.replace(text.find(R"("name": "z", "range": [0, 1],)"), 29,
+                 R"("name": "z", "range": [0, 1], "default": "nan",)");
     const fazolt::System system = fazolt::System::fromDescription(text, FAZOLT_MODULE_PATH);
     fazolt::Evaluator evaluator(system);
     for (double x : {1.0, 5.0}) {

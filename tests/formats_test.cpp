@@ -308,30 +308,33 @@ TEST(Formats, SumsThatCanOverflowAreRefusedInEveryLanguage) {
 // control bytes and broken UTF-8 escaped.
 TEST(Formats, OneRunSaysEveryProblem) {
     std::string fcl = tempPath("many.fcl"), fll = tempPath("many.fll");
-    writeFile(fcl, "FUNCTION_BLOCK plant\nVAR_INPUT level : REAL; discharge : REAL; END_VAR\n"
-                   "VAR_OUTPUT valve : REAL; END_VAR\n"
-                   "FUZZIFY level\n RANGE := (0 .. 10);\n TERM low := Gausian 2 1;\n TERM high := (5, 0) (10, 1);\n"
-                   "FUZZIFY discharge\n RANGE := (0 .. 5);\n TERM normal := Ramp 3 0;\n TERM big := Ramp 2 5;\n"
-                   "END_FUZZIFY\nDEFUZZIFY valve\n RANGE := (0 .. 1);\n TERM open := (0.5, 0) (1, 1);\n"
-                   " METHOD : CoG;\n ACCU : MAXX;\nEND_DEFUZZIFY\nRULEBLOCK main\n"
-                   " RULE 1 : IF levl IS high THEN valve IS open;\n"
-                   " RULE 2 : IF level IS high AND (discharge IS normal OR discharge IS big) THEN valve IS open;\n"
-                   "END_FUNCTION_BLOCK\n");
-    writeFile(fll, "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n"
-                   " range: 0 1\n defuzzifer: Centroid 100\n aggregation: Maximum\n term: \x1b[31mred Triangle 0 1 2\n"
-                   " term: c Triangle 0 0.5 1\nRuleBlock: r\n conjunction: Min\n implication: Minimum\n"
-                   " rule: if x is b then y is \xff\n");
+    writeFile(fcl,
+              "FUNCTION_BLOCK plant\nVAR_INPUT level : REAL; discharge : REAL; END_VAR\n"
+              "VAR_OUTPUT valve : REAL; END_VAR\n"
+              "FUZZIFY level\n RANGE := (0 .. 10);\n TERM low := Gausian 2 1;\n TERM high := (5, 0) (10, 1);\n"
+              "FUZZIFY discharge\n RANGE := (0 .. 5);\n TERM normal := Ramp 3 0;\n TERM big := Ramp 2 5;\n"
+              "END_FUZZIFY\nDEFUZZIFY valve\n RANGE := (0 .. 1);\n TERM open := (0.5, 0) (1, 1);\n"
+              " METHOD : CoG;\n ACCU : MAXX;\nEND_DEFUZZIFY\nRULEBLOCK main\n"
+              " RULE 1 : IF levl IS high THEN valve IS open;\n"
+              " RULE 2 : IF level IS high AND (discharge IS normal OR discharge IS big) THEN valve IS open;\n"
+              "END_FUNCTION_BLOCK\n");
+    writeFile(fll,
+              "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n"
+              " range: 0 1\n defuzzifer: Centroid 100\n aggregation: Maximum\n term: \x1b[31mred Triangle 0 1 2\n"
+              " term: c Triangle 0 0.5 1\nRuleBlock: r\n conjunction: Min\n implication: Minimum\n"
+              " rule: if x is b then y is \xff\n");
     CliResult fromFcl = runCli({"eval", fcl});
     EXPECT_EQ(fromFcl.status, 1);
     std::string e = "error: fazolt:fcl:Invalid: " + fcl + ":";
     EXPECT_EQ(fromFcl.err,
-              e + "6: TERM low of level: unknown or unsupported shape \"Gausian\" (nor a registered function); did you "
-                      "mean \"Gaussian\"?\n" + e +
-                  "4: FUZZIFY level: not terminated (missing END_FUZZIFY)\n" + e +
+              e +
+                  "6: TERM low of level: unknown or unsupported shape \"Gausian\" (nor a registered function); did you "
+                  "mean \"Gaussian\"?\n" +
+                  e + "4: FUZZIFY level: not terminated (missing END_FUZZIFY)\n" + e +
                   "19: RULEBLOCK main: not terminated (missing END_RULEBLOCK)\n" + e +
                   "17: ACCU MAXX: not supported (MAX, ASUM, BSUM, NSUM, SUM, or a registered function); did you mean "
-                      "\"MAX\"?\n" + e +
-                  "20: RULE: unknown input variable \"levl\"; did you mean \"level\"?\n" + e +
+                  "\"MAX\"?\n" +
+                  e + "20: RULE: unknown input variable \"levl\"; did you mean \"level\"?\n" + e +
                   "21: RULE: parentheses are not supported in rules (a rule here is all \"and\" or all \"or\"; write "
                   "one rule per alternative)\n");
     CliResult fromFll = runCli({"eval", fll});
@@ -341,8 +344,8 @@ TEST(Formats, OneRunSaysEveryProblem) {
                   "5: OutputVariable y: missing defuzzifier\n" + e +
                   "9: term \\x1B[31mred of y: expected a name (letters, digits, _ and .)\n" + e +
                   "12: conjunction Min: not supported (Minimum, AlgebraicProduct, BoundedDifference, or a registered "
-                      "function)\n" + e +
-                  "14: rule: unknown term \"b\" of input \"x\"; did you mean \"a\"?\n");
+                  "function)\n" +
+                  e + "14: rule: unknown term \"b\" of input \"x\"; did you mean \"a\"?\n");
 }
 
 // A misspelt block name, a missing ";" and a swapped pair of letters are
@@ -354,7 +357,8 @@ TEST(Formats, EachLoadingFaultIsSaidOnceWhereItIs) {
                " RANGE := (0 .. 10);\n TERM low := (0, 1) (5, 0);\n TERM high := (5, 0) (10, 1)\n"
                " TERM warm := (2, 0) (5, 1) (8, 0);\nEND_FUZZIFY\nDEFUZZIFY y\n RANGE := (0 .. 1);\n"
                " TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\nEND_DEFUZZIFY\nRULEBLOCK r\n"
-               " RULE 1 : IF temp IS " + rule + " THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n";
+               " RULE 1 : IF temp IS " +
+               rule + " THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n";
     };
     const std::pair<std::string, std::string> cases[] = {
         {fcl("FUZZIFY temp\n", "warm"), "7: TERM high of temp: missing \";\" at the end of the line\n"},
@@ -393,13 +397,15 @@ TEST(Formats, EachLoadingFaultIsSaidOnceWhereItIs) {
 // Line ends of any kind (a "//" comment ends at a lone CR too) and FLL's
 // "key : value" read as the peers read them.
 TEST(Formats, LineEndsAndSpacedColonsReadAsThePeersReadThem) {
-    std::string fcl = "FUNCTION_BLOCK f // the plant\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
-                      "FUZZIFY x // level\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\nEND_FUZZIFY\n"
-                      "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\n"
-                      "END_DEFUZZIFY\nRULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n";
-    std::string fll = "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n"
-                      " range: 0 1\n aggregation: Maximum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\n"
-                      "RuleBlock: r\n implication: Minimum\n rule: if x is a then y is b\n";
+    std::string fcl =
+        "FUNCTION_BLOCK f // the plant\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
+        "FUZZIFY x // level\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\nEND_FUZZIFY\n"
+        "DEFUZZIFY y\n RANGE := (0 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\n"
+        "END_DEFUZZIFY\nRULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n";
+    std::string fll =
+        "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n"
+        " range: 0 1\n aggregation: Maximum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\n"
+        "RuleBlock: r\n implication: Minimum\n rule: if x is a then y is b\n";
     auto replaced = [](std::string text, const std::string &from, const std::string &to) {
         for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
             text.replace(at, from.size(), to);
@@ -429,20 +435,21 @@ TEST(Formats, LineEndsAndSpacedColonsReadAsThePeersReadThem) {
 // What the engine represents exactly reads as the file that spells it out:
 // the same record. Each pair: the file with the construct, without it.
 TEST(Formats, ExactEquivalentsReadAsTheirSpelledOutForms) {
-    const std::string fllInputs = "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\n"
-                                  "InputVariable: z\n range: -1 1\n term: c Ramp -1 1\n";
+    const std::string fllInputs =
+        "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\n"
+        "InputVariable: z\n range: -1 1\n term: c Ramp -1 1\n";
     auto fllMamdani = [&](const std::string &terms, const std::string &rule) {
-        return fllInputs +
-               "OutputVariable: y\n range: 0 10\n aggregation: Maximum\n defuzzifier: Centroid 100\n" + terms +
-               "RuleBlock: r\n conjunction: Minimum\n implication: Minimum\n rule: " + rule + "\n";
+        return fllInputs + "OutputVariable: y\n range: 0 10\n aggregation: Maximum\n defuzzifier: Centroid 100\n" +
+               terms + "RuleBlock: r\n conjunction: Minimum\n implication: Minimum\n rule: " + rule + "\n";
     };
     auto fllSugeno = [&](const std::string &aggregation, const std::string &linear) {
         return fllInputs + "OutputVariable: y\n range: 0 10\n aggregation: " + aggregation +
                "\n defuzzifier: WeightedAverage\n term: b Linear " + linear +
                "\nRuleBlock: r\n rule: if x is a then y is b\n";
     };
-    const std::string fclHead = "FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
-                                "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := ";
+    const std::string fclHead =
+        "FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
+        "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := ";
     auto fcl = [&](const std::string &term, const std::string &output) {
         return fclHead + term + ";\nEND_FUZZIFY\nDEFUZZIFY y\n" + output +
                "END_DEFUZZIFY\nRULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n";
@@ -463,7 +470,8 @@ TEST(Formats, ExactEquivalentsReadAsTheirSpelledOutForms) {
                     "if x is a then y is s")},
         {"fll", fllSugeno("Maximum", "2 3"), fllSugeno("none", "2 3 0")},
         {"fcl", "\xEF\xBB\xBF" + fcl("Ramp 10 0", cog), fcl("(0, 1) (10, 0)", cog)},
-        {"fcl", fcl("Rectangle 2 4", cogs), fcl("Trapezoid 2 2 4 4", " RANGE := (0 .. 1);\n TERM b := Linear 2 0;\n METHOD : COGS;\n")},
+        {"fcl", fcl("Rectangle 2 4", cogs),
+         fcl("Trapezoid 2 2 4 4", " RANGE := (0 .. 1);\n TERM b := Linear 2 0;\n METHOD : COGS;\n")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.with);
@@ -483,7 +491,8 @@ TEST(Formats, LockRangeClampsInputsAndOutputs) {
     expectRoundTrip(description, SystemFormat::Fcl, "clamp of flow: FCL has no way to bound", "feed_pump");
     fazolt::System system = fazolt::System::fromDescription(description);
     fazolt::Matrix rows = fazolt::Matrix::fromRows({{60, 0.5}, {50, 0.5}, {-10, 4}, {0, 4}});
-    fazolt::Matrix out = system.evaluate(rows, {fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING}).outputs;
+    fazolt::Matrix out =
+        system.evaluate(rows, {fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING}).outputs;
     EXPECT_EQ(out.at(0, 0), 100.0);  // 184 unbounded
     EXPECT_EQ(testing_support::bits(out.at(0, 0)), testing_support::bits(out.at(1, 0)));
     EXPECT_EQ(testing_support::bits(out.at(2, 0)), testing_support::bits(out.at(3, 0)));
@@ -502,16 +511,19 @@ TEST(Formats, LockRangeClampsInputsAndOutputs) {
 // term type, as a description may; without, the name is refused.
 TEST(Formats, FilesNameRegisteredFunctions) {
     std::string lua = tempPath("named.lua"), fll = tempPath("named.fll"), fcl = tempPath("named.fcl");
-    writeFile(lua, "function halfmin(v)\n  local m = 1.0\n  for _, x in ipairs(v) do m = math.min(m, x) end\n"
-                   "  return m / 2\nend\nfunction rampup(x, p)\n  local out = {}\n  for i, xi in ipairs(x) do\n"
-                   "    out[i] = math.min(1.0, math.max(0.0, (xi - p[1]) / (p[2] - p[1])))\n  end\n  return out\nend\n");
-    writeFile(fll, "Engine: e\nInputVariable: x\n range: 0 10\n term: a rampup 2 8\nOutputVariable: y\n range: 0 1\n"
-                   " aggregation: Maximum\n defuzzifier: Centroid 101\n term: b Triangle 0 0.5 1\nRuleBlock: r\n"
-                   " conjunction: halfmin\n implication: Minimum\n rule: if x is a then y is b\n");
-    writeFile(fcl, "FUNCTION_BLOCK e\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
-                   "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := rampup 2 8;\nEND_FUZZIFY\n"
-                   "DEFUZZIFY y\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\nEND_DEFUZZIFY\n"
-                   "RULEBLOCK r\n AND : halfmin;\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n");
+    writeFile(lua,
+              "function halfmin(v)\n  local m = 1.0\n  for _, x in ipairs(v) do m = math.min(m, x) end\n"
+              "  return m / 2\nend\nfunction rampup(x, p)\n  local out = {}\n  for i, xi in ipairs(x) do\n"
+              "    out[i] = math.min(1.0, math.max(0.0, (xi - p[1]) / (p[2] - p[1])))\n  end\n  return out\nend\n");
+    writeFile(fll,
+              "Engine: e\nInputVariable: x\n range: 0 10\n term: a rampup 2 8\nOutputVariable: y\n range: 0 1\n"
+              " aggregation: Maximum\n defuzzifier: Centroid 101\n term: b Triangle 0 0.5 1\nRuleBlock: r\n"
+              " conjunction: halfmin\n implication: Minimum\n rule: if x is a then y is b\n");
+    writeFile(fcl,
+              "FUNCTION_BLOCK e\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
+              "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := rampup 2 8;\nEND_FUZZIFY\n"
+              "DEFUZZIFY y\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : COG;\nEND_DEFUZZIFY\n"
+              "RULEBLOCK r\n AND : halfmin;\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n");
     std::string rows = tempPath("named.csv");
     writeFile(rows, "3\n7.5\n");
     CliResult fromFll = runCli({"eval", fll, rows, "--functions", lua});
@@ -532,13 +544,14 @@ TEST(Formats, FilesNameRegisteredFunctions) {
 // range's midpoint is what the module gives anyway, so it is no default.
 TEST(Formats, DefaultsAreKeptAppliedAndWrittenBack) {
     std::string fcl = tempPath("defaults.fcl");
-    writeFile(fcl, "FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; w : REAL; v : REAL; END_VAR\n"
-                   "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (6, 0);\nEND_FUZZIFY\n"
-                   "DEFUZZIFY y\n RANGE := (0.1 .. 0.2);\n TERM b := (0.1, 0) (0.2, 1);\n METHOD : COG;\n"
-                   " DEFAULT := 0;\nEND_DEFUZZIFY\nDEFUZZIFY w\n RANGE := (0 .. 1);\n TERM b := (0, 0) (1, 1);\n"
-                   " METHOD : COG;\n DEFAULT := NC;\nEND_DEFUZZIFY\nDEFUZZIFY v\n RANGE := (0 .. 1);\n"
-                   " TERM b := (0, 0) (1, 1);\n METHOD : COG;\n DEFAULT := 0.5;\nEND_DEFUZZIFY\n"
-                   "RULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b, w IS b, v IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n");
+    writeFile(fcl,
+              "FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; w : REAL; v : REAL; END_VAR\n"
+              "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (6, 0);\nEND_FUZZIFY\n"
+              "DEFUZZIFY y\n RANGE := (0.1 .. 0.2);\n TERM b := (0.1, 0) (0.2, 1);\n METHOD : COG;\n"
+              " DEFAULT := 0;\nEND_DEFUZZIFY\nDEFUZZIFY w\n RANGE := (0 .. 1);\n TERM b := (0, 0) (1, 1);\n"
+              " METHOD : COG;\n DEFAULT := NC;\nEND_DEFUZZIFY\nDEFUZZIFY v\n RANGE := (0 .. 1);\n"
+              " TERM b := (0, 0) (1, 1);\n METHOD : COG;\n DEFAULT := 0.5;\nEND_DEFUZZIFY\n"
+              "RULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b, w IS b, v IS b;\nEND_RULEBLOCK\nEND_FUNCTION_BLOCK\n");
     CliResult json = runCli({"convert", fcl, "-", "--to", "json"});
     EXPECT_EQ(json.err, "warning: fazolt:fcl:Default: " + fcl +
                             ":18: DEFAULT of w: NC is read as NaN: each row here is evaluated on its own, with no "
@@ -546,12 +559,17 @@ TEST(Formats, DefaultsAreKeptAppliedAndWrittenBack) {
     EXPECT_NE(json.out.find("\"range\": [0.1, 0.2], \"default\": 0, \"mf\""), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"range\": [0, 1], \"default\": \"nan\", \"mf\""), std::string::npos) << json.out;
     EXPECT_EQ(json.out.find("\"default\": 0.5"), std::string::npos) << json.out;
-    for (SystemFormat format : {SystemFormat::Fcl, SystemFormat::Fll}) expectRoundTrip(json.out, format, "", "defaults");
+    for (SystemFormat format : {SystemFormat::Fcl, SystemFormat::Fll})
+        expectRoundTrip(json.out, format, "", "defaults");
     std::string rows = tempPath("defaults.csv");
     writeFile(rows, "8\n5.5\n9\n");
-    EXPECT_EQ(runCli({"eval", fcl, rows, "--on-no-rule-fired", "none"}).out, "y,w,v\n0,NaN,0.5\n0.16137086092715233,0.613708609271523,0.613708609271523\n0,NaN,0.5\n");
+    EXPECT_EQ(runCli({"eval", fcl, rows, "--on-no-rule-fired", "none"}).out,
+              "y,w,v\n0,NaN,0.5\n0.16137086092715233,0.613708609271523,0.613708609271523\n0,NaN,0.5\n");
     fazolt::System system = fazolt::System::fromDescription(json.out);
-    fazolt::Matrix out = system.evaluate(fazolt::Matrix::fromRows({{5.5}, {8}}), {fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING}).outputs;
+    fazolt::Matrix out = system
+                             .evaluate(fazolt::Matrix::fromRows({{5.5}, {8}}),
+                                       {fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING})
+                             .outputs;
     EXPECT_EQ(out.at(1, 0), 0.0);
     EXPECT_TRUE(std::isnan(out.at(1, 1)));
     EXPECT_EQ(out.at(0, 0), 0.16137086092715233);
@@ -575,7 +593,8 @@ TEST(Formats, CheckWarnsOfMaximumOverSum) {
         return "FUNCTION_BLOCK f\nVAR_INPUT x : REAL; END_VAR\nVAR_OUTPUT y : REAL; END_VAR\n"
                "FUZZIFY x\n RANGE := (0 .. 10);\n TERM a := (0, 0) (5, 1) (10, 0);\nEND_FUZZIFY\n"
                "DEFUZZIFY y\n RANGE := (0 .. 100);\n TERM b := (0, 0) (40, 1) (60, 0);\n METHOD : RM;\n ACCU : " +
-               std::string(accu) + ";\nEND_DEFUZZIFY\nRULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\n"
+               std::string(accu) +
+               ";\nEND_DEFUZZIFY\nRULEBLOCK r\n RULE 1 : IF x IS a THEN y IS b;\nEND_RULEBLOCK\n"
                "END_FUNCTION_BLOCK\n";
     };
     writeFile(fcl, text("BSUM"));

@@ -842,6 +842,10 @@ static int fz_evaluate(const fz_real *inputs, fz_real *outputs) {
         /* Exactly zero, either sign: no rule fired (NaN means some did). */
         if (total == FZ_C(0.0)) {
             y = (hi + lo) / FZ_C(2.0);
+#ifdef FZ_HAS_DEFAULTS
+            if (fz_outputDefaultKind[o] == 1) y = fz_outputDefault[o];
+            else if (fz_outputDefaultKind[o] == 2) y = (fz_real)NAN;
+#endif
             flags |= FZ_FLAG_NO_RULE_FIRED;
         } else {
 #if FZ_MAMDANI

@@ -27,7 +27,7 @@ extern "C" {
 
 /* The bits greenhouse_evaluate returns, and the warning fazolt eval gives for each. */
 #define GREENHOUSE_OUT_OF_RANGE_INPUT 1 /* an input outside its range (eval: diagFazolt_OutOfRangeInput) */
-#define GREENHOUSE_NO_RULE_FIRED 2 /* no rule fired; each output is its range's midpoint (warnFazolt_NoRuleFired) */
+#define GREENHOUSE_NO_RULE_FIRED 2 /* no rule fired; each output is its default or its range's midpoint (warnFazolt_NoRuleFired) */
 #define GREENHOUSE_EMPTY_OUTPUT_SET 4 /* an output's set is empty (warnFazolt_ZeroMembershipValue) */
 #define GREENHOUSE_NAN_INPUT 8 /* an input is NaN (fazolt:inputs:NaN) */
 #define GREENHOUSE_NON_FINITE_OUTPUT 16 /* an output is NaN or infinite from finite inputs (fazolt:outputs:NonFinite) */

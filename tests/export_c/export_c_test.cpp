@@ -207,14 +207,14 @@ std::string cLiteral(double v) {
     return text;
 }
 
-int bitsOfWarnings(const std::vector<orvane::Warning> &warnings) {
+int bitsOfWarnings(const std::vector<fazolt::Warning> &warnings) {
     static const std::map<std::string, int> bitOf = {{"diagFazolt_OutOfRangeInput", 1},
                                                      {"warnFazolt_NoRuleFired", 2},
                                                      {"warnFazolt_ZeroMembershipValue", 4},
                                                      {"fazolt:inputs:NaN", 8},
                                                      {"fazolt:outputs:NonFinite", 16}};
     int bits = 0;
-    for (const orvane::Warning &w : warnings) {
+    for (const fazolt::Warning &w : warnings) {
         auto it = bitOf.find(w.identifier);
         EXPECT_NE(it, bitOf.end()) << "unexpected warning " << w.identifier;
         if (it != bitOf.end()) bits |= it->second;
@@ -385,7 +385,9 @@ TEST(ExportC, FloatStaysWithinAHundredThousandthOfTheRangeOfDouble) {
         for (size_t r = 0; r < rows.size(); ++r)
             for (size_t i = 0; i < rows[r].size(); ++i)
                 batch.at(static_cast<int64_t>(r), static_cast<int64_t>(i)) = static_cast<float>(rows[r][i]);
-        fazolt::Evaluation all = system.evaluate(batch, fazolt::DiagnosticModes{0, 0, 0, 0, 0});
+        fazolt::Evaluation all = system.evaluate(
+            batch, fazolt::DiagnosticModes{fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING,
+                                           fazolt::REPORT_NOTHING, fazolt::REPORT_NOTHING});
         fazolt::Explainer why(system);
         for (size_t r = 0; r < rows.size(); ++r, ++line) {
             std::istringstream in(lines.at(line));
