@@ -34,6 +34,8 @@ struct CExport {
 /// @param system the system; every function it names must be built in
 /// @param prefix the files' name and the functions' and macros' prefix: a C
 /// identifier
+/// @param options how the C is generated (double or single precision)
+/// @return the texts of PREFIX.h and PREFIX.c
 /// @throws Error ids::exportBadPrefix, ids::exportUnsupported naming what
 /// cannot be generated (a custom or Lua function, Mamdani "wtaver", a system
 /// without inputs or rules), and the module's error for a system it refuses.
@@ -41,6 +43,10 @@ FAZOLT_API CExport generateC(const System &system, const std::string &prefix, co
 
 /// Writes generateC's files as DIRECTORY/PREFIX.h and DIRECTORY/PREFIX.c,
 /// each written beside its path and renamed over it once complete.
+/// @param system the system, as for generateC
+/// @param directory an existing folder
+/// @param prefix as for generateC
+/// @param options as for generateC
 /// @throws Error as generateC, ids::ioCannotWrite and ids::ioWriteFailed
 /// naming the file and the reason.
 FAZOLT_API void exportC(const System &system, const std::string &directory, const std::string &prefix,
