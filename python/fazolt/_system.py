@@ -642,7 +642,8 @@ class System:
         """
         # One row of a system of several inputs, as a control loop passes it:
         # the prepared evaluator, unless a diagnostic needs the batch's words.
-        if type(x) in _ROW_TYPES and len(self._inputs) > 1:
+        # Only what can be a row is tried: preparing the evaluator is kept with the system.
+        if type(x) in _ROW_TYPES and len(self._inputs) > 1 and _could_be_row(x, len(self._inputs)):
             chosen = (on_out_of_range, on_no_rule_fired, on_empty_set, on_nan_input, on_non_finite_output)
             if chosen != _DEFAULT_MODES:
                 _modes(*chosen)  # refused as the batch refuses them; they matter only for a diagnostic
@@ -899,6 +900,13 @@ def _column(name, values):
 
 # What evaluate takes as one row without going through the batch.
 _ROW_TYPES = (list, tuple, np.ndarray)
+
+
+def _could_be_row(x, num_inputs):
+    """Whether x (of _ROW_TYPES) may be one row of num_inputs values."""
+    if type(x) is np.ndarray:
+        return x.ndim == 1 and x.shape[0] == num_inputs
+    return len(x) == num_inputs and not any(isinstance(v, _ROW_TYPES) for v in x)
 _DEFAULT_MODES = ("warning",) * 5
 
 
