@@ -201,7 +201,9 @@ FAZOLT_LANE_INLINE ExpLanes expOfLanes(ExpLanes x) {
     const ExpLanes r = fmaLanes(kd, zero + QUV_EXP_NEG_LN2_LO_N, fmaLanes(kd, zero + QUV_EXP_NEG_LN2_HI_N, x));
     const ExpBits index = (ki & 127) * 2;
     const ExpLanes tail = (ExpLanes)gatherExpTable(index);
-    const ExpLanes scale = (ExpLanes)(gatherExpTable(index + 1) + (ki << 45));
+    // The scale's bits wrap as the scalar function's unsigned ones do (signed, they would overflow).
+    typedef unsigned long long ExpUnsigned __attribute__((vector_size(sizeof(ExpBits))));
+    const ExpLanes scale = (ExpLanes)((ExpUnsigned)gatherExpTable(index + 1) + ((ExpUnsigned)ki << 45));
     const ExpLanes r2 = r * r;
     const ExpLanes p23 = fmaLanes(r, zero + QUV_EXP_C3, zero + QUV_EXP_C2);
     const ExpLanes p45 = fmaLanes(r, zero + QUV_EXP_C5, zero + QUV_EXP_C4);
