@@ -1,6 +1,7 @@
 // fazolt::Evaluator beyond the bits (the oracle compares those): what a row
 // reports, what preparing a record refuses, and that a row allocates nothing.
 #include "bench/allocation_counter.h"
+#include "evaluator_storage.h"
 #include "test_support.h"
 #include "test_systems.h"
 
@@ -190,13 +191,8 @@ TEST(Evaluator, TenThousandRowsAllocateNothing) {
                              "mixed_mamdani.json", "two_output_sugeno.json"}) {
         fazolt::Evaluator evaluator(fazolt::System::fromDescription(readTestSystem(file), FAZOLT_MODULE_PATH));
         ASSERT_FALSE(evaluator.callsHost()) << file;
-        const fazolt::IntermediateShapes shapes = evaluator.intermediateShapes();
-        const std::pair<int64_t, int64_t> extents[5] = {shapes.ruleInputValues, shapes.ruleOutputs,
-                                                        shapes.aggregatedOutputs, shapes.firingStrengths,
-                                                        shapes.ruleOutputLevels};
-        std::vector<double> storage[5];
-        for (int k = 0; k < 5; ++k) storage[k].resize(static_cast<size_t>(extents[k].first * extents[k].second));
-        const fazolt::RowIntermediates intermediates = {storage[0], storage[1], storage[2], storage[3], storage[4]};
+        EvaluatorStorage held(evaluator);
+        const fazolt::RowIntermediates &intermediates = held.intermediates;
         std::vector<double> row(evaluator.numInputs()), out(evaluator.numOutputs());
         (void)evaluator.evaluate(row, out, &intermediates);  // the host's first frame on this thread
         allocation_counter::arm();

@@ -10,6 +10,7 @@
 //
 // To re-record after an intended change of results (never for a speed-up):
 // FAZOLT_ORACLE_RECORD=1 fazolt_tests --gtest_filter='Oracle*' prints the table.
+#include "evaluator_storage.h"
 #include "test_support.h"
 
 #include <fazolt/fazolt.h>
@@ -481,13 +482,8 @@ TEST(Oracle, OneRowPerCallHasTheBatchBits) {
         const size_t numOutputs = expected.size() / static_cast<size_t>(numRows);
 
         fazolt::Evaluator evaluator(fazolt::System::fromRecord(made.record, FAZOLT_MODULE_PATH));
-        const fazolt::IntermediateShapes shapes = evaluator.intermediateShapes();
-        const std::pair<int64_t, int64_t> extents[5] = {shapes.ruleInputValues, shapes.ruleOutputs,
-                                                        shapes.aggregatedOutputs, shapes.firingStrengths,
-                                                        shapes.ruleOutputLevels};
-        std::vector<double> storage[5];
-        for (int k = 0; k < 5; ++k) storage[k].resize(static_cast<size_t>(extents[k].first * extents[k].second));
-        const fazolt::RowIntermediates intermediates = {storage[0], storage[1], storage[2], storage[3], storage[4]};
+        EvaluatorStorage held(evaluator);
+        const fazolt::RowIntermediates &intermediates = held.intermediates;
         std::vector<double> row(numInputs), out(numOutputs);
         hostLog().clear();
         for (int32_t r = 0; r < numRows; ++r) {
@@ -503,9 +499,9 @@ TEST(Oracle, OneRowPerCallHasTheBatchBits) {
                 6, {orvane::Value::doubleMatrix(1, made.numInputs, row), made.record, off});
             for (int k = 0; k < 5; ++k) {
                 const std::vector<double> want = one.results.at(static_cast<size_t>(k) + 1).toDoubles();
-                ASSERT_EQ(want.size(), storage[k].size()) << c.name << " result " << k + 2;
+                ASSERT_EQ(want.size(), held.storage[k].size()) << c.name << " result " << k + 2;
                 for (size_t n = 0; n < want.size(); ++n)
-                    ASSERT_TRUE(sameBits(storage[k][n], want[n])) << c.name << " row " << r << " result " << k + 2;
+                    ASSERT_TRUE(sameBits(held.storage[k][n], want[n])) << c.name << " row " << r << " result " << k + 2;
             }
         }
         hostLog().clear();
