@@ -4,10 +4,9 @@
 // variables and membership functions, methods, text rules, numeric rules,
 // the record, the builder.
 #include "fazolt/description.h"
-#include "error_boundary.h"
-
-#include "api/numbers.h"
-#include "api/words.h"
+#include "common/errorBoundary.h"
+#include "common/numbers.h"
+#include "common/words.h"
 #include "membership/builtInMembership.h"
 #include "model/recordFields.h"
 
@@ -88,60 +87,12 @@ const json &readArray(const json &object, const char *key, const std::string &pa
 // ---- Keys and names: a typo is an error with the name meant, when one
 // name is close enough to be a likely fix.
 
-// Letters folded to lower case, '_' and '-' dropped: "num_samples" and
-// "andmethod" fold to the folds of "numSamples" and "andMethod".
-std::string folded(const std::string &s) {
-    std::string out;
-    for (char c : s) {
-        if (c != '_' && c != '-') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
-// Insertions, deletions, substitutions and swaps of two neighbouring
-// letters ("hihg" for "high") each count one.
-size_t editDistance(const std::string &a, const std::string &b) {
-    std::vector<size_t> before(b.size() + 1), previous(b.size() + 1), row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        before.swap(previous);
-        previous.swap(row);
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            row[j] = std::min({previous[j] + 1, row[j - 1] + 1, previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                row[j] = std::min(row[j], before[j - 2] + 1);
-        }
-    }
-    return row[b.size()];
-}
-
-// "; did you mean "x"?" for the one closest candidate within reach, or "".
-std::string didYouMean(const std::string &word, const std::vector<std::string> &candidates) {
-    std::string w = folded(word);
-    size_t reach = w.size() < 5 ? 1 : 2;
-    size_t best = reach + 1;
-    const std::string *found = nullptr;
-    bool isTie = false;
-    for (const std::string &c : candidates) {
-        size_t d = editDistance(w, folded(c));
-        if (d < best) {
-            best = d;
-            found = &c;
-            isTie = false;
-        } else if (d == best) {
-            isTie = true;
-        }
-    }
-    return found == nullptr || isTie ? std::string() : "; did you mean " + inQuotes(*found) + "?";
-}
-
 // Every key of `object` must be one of `known`: a misspelt key would
 // otherwise leave its default in force without a word.
 void checkKeys(const json &object, const std::vector<std::string> &known, const std::string &path) {
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (std::find(known.begin(), known.end(), it.key()) != known.end()) continue;
-        std::string hint = didYouMean(it.key(), known);
+        std::string hint = closestNameSuggestion(it.key(), known);
         fail(childPath(path, it.key()), "unknown key" + (hint.empty() ? "; expected one of " + joined(known) : hint));
     }
 }
@@ -204,7 +155,7 @@ void checkTermType(const std::string &type, VariableKind kind, HostFunctionNames
     if (expectedParamCount(type, kind, 0) >= 0) return;
     if (names == HostFunctionNames::unchecked || orvane::hasFunction(type)) return;
     std::vector<std::string> builtIn = builtInMembershipNames();
-    fail(path, "unknown membership function " + inQuotes(type) + didYouMean(type, builtIn) +
+    fail(path, "unknown membership function " + inQuotes(type) + closestNameSuggestion(type, builtIn) +
                    " (built in: " + joined(builtIn) + "; any other name must be a registered host function)");
 }
 
@@ -368,7 +319,7 @@ void checkMethodName(const MethodKey &method, const std::string &name, HostFunct
     }
     if (names == HostFunctionNames::unchecked || orvane::hasFunction(name)) return;
     fail(method.key,
-         "unknown " + std::string(method.role) + " method " + inQuotes(name) + didYouMean(name, own) + allowed);
+         "unknown " + std::string(method.role) + " method " + inQuotes(name) + closestNameSuggestion(name, own) + allowed);
 }
 
 // The weighted methods read a Mamdani set as a Sugeno one: "wtaver" gives
@@ -436,7 +387,7 @@ size_t readClause(const std::vector<std::string> &words, size_t at, const std::v
     const std::string &varName = words[at];
     int v = findVariable(vars, varName);
     if (v < 0)
-        fail(path, std::string("unknown ") + kind + " " + inQuotes(varName) + didYouMean(varName, namesOf(vars)));
+        fail(path, std::string("unknown ") + kind + " " + inQuotes(varName) + closestNameSuggestion(varName, namesOf(vars)));
     if (at + 1 >= words.size() || words[at + 1] != "is") fail(path, "expected \"is\" after " + inQuotes(varName));
     size_t next = at + 2;
     bool isNot = false;
@@ -449,7 +400,7 @@ size_t readClause(const std::vector<std::string> &words, size_t at, const std::v
     int term = findTerm(vars[static_cast<size_t>(v)], words[next]);
     if (term == 0) {
         fail(path, "unknown term " + inQuotes(words[next]) + " of " + kind + " " + inQuotes(varName) +
-                       didYouMean(words[next], namesOf(vars[static_cast<size_t>(v)].terms)));
+                       closestNameSuggestion(words[next], namesOf(vars[static_cast<size_t>(v)].terms)));
     }
     if (row[static_cast<size_t>(v)] != 0.0) fail(path, inQuotes(varName) + " appears twice");
     row[static_cast<size_t>(v)] = isNot ? -term : term;
@@ -856,62 +807,6 @@ std::string descriptionWithSamples(std::string_view descriptionJson, int64_t num
     return d.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
-}
-
-std::string closestNameSuggestion(const std::string &word, const std::vector<std::string> &candidates) {
-    return didYouMean(word, candidates);
-}
-
-std::string printableText(const std::string &text) {
-    std::string out;
-    size_t k = 0;
-    auto escape = [&](unsigned char c) {
-        static const char hex[] = "0123456789ABCDEF";
-        out += "\\x";
-        out += hex[c >> 4];
-        out += hex[c & 15];
-    };
-    while (k < text.size()) {
-        auto c = static_cast<unsigned char>(text[k]);
-        if (c < 0x20 || c == 0x7F) {
-            escape(c);
-            ++k;
-            continue;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++k;
-            continue;
-        }
-        // A well-formed UTF-8 sequence (no overlong forms, no surrogates) passes whole.
-        size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        bool isValid = length > 0 && k + length <= text.size();
-        for (size_t j = 1; isValid && j < length; ++j) {
-            auto t = static_cast<unsigned char>(text[k + j]);
-            bool isContinuation = (t & 0xC0) == 0x80;
-            if (j == 1 && c == 0xE0) isContinuation = isContinuation && t >= 0xA0;
-            if (j == 1 && c == 0xED) isContinuation = isContinuation && t < 0xA0;
-            if (j == 1 && c == 0xF0) isContinuation = isContinuation && t >= 0x90;
-            if (j == 1 && c == 0xF4) isContinuation = isContinuation && t < 0x90;
-            isValid = isContinuation;
-        }
-        if (!isValid) {
-            escape(c);
-            ++k;
-            continue;
-        }
-        out += text.substr(k, length);
-        k += length;
-    }
-    return out;
-}
-
-std::vector<std::string> splitWords(const std::string &text) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    std::string w;
-    while (in >> w) words.push_back(w);
-    return words;
 }
 
 const std::vector<std::string> &systemRecordFieldNames() {

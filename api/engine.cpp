@@ -1,8 +1,9 @@
 // Systems evaluated through the fazolt module.
 #include "fazolt/fazolt.h"
-#include "error_boundary.h"
+#include "fazolt/formats.h"
+#include "common/errorBoundary.h"
+#include "errorPlaces.h"
 #include "function_uses.h"
-#include "languages.h"
 #include "output_defaults.h"
 #include "prepared_record.h"
 
@@ -133,7 +134,7 @@ std::string defaultModulePath() {
 }
 
 System System::fromDescription(std::string_view json, const std::string &modulePath) try {
-    languages::registerFunctions();  // before the names are checked: FCL's operators are host functions
+    registerFormatFunctions();  // before the names are checked: FCL's operators are host functions
     BuiltSystem built = buildSystem(json);
     System s = fromRecord(built.record, modulePath);
     s.name_ = built.name;
@@ -165,7 +166,7 @@ System System::fromDescription(std::string_view json, const std::string &moduleP
 }
 
 System System::fromRecord(orvane::Value record, const std::string &modulePath) try {
-    languages::registerFunctions();  // a record may name the operators that FCL brings
+    registerFormatFunctions();  // a record may name the operators that FCL brings
     System s;
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
     s.record_ = orvane::deepCopy(record);
@@ -188,9 +189,8 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) t
 
 System System::fromFile(const std::string &path, const std::string &modulePath) try {
     std::string text = readFile(path);
-    if (std::optional<std::string> description = languages::descriptionOfFile(text, path)) {
-        return fromDescription(*description, modulePath);
-    }
+    SystemFormat format = formatOfPath(path);
+    if (format != SystemFormat::Json) return fromDescription(descriptionFromText(text, format, path), modulePath);
     return fromText(text, modulePath);
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);

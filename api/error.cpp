@@ -2,7 +2,7 @@
 // to its caller.
 #include "fazolt/error.h"
 
-#include "error_boundary.h"
+#include "errorPlaces.h"
 
 #include <cctype>
 
@@ -99,10 +99,5 @@ Error asError(const orvane::HostError &error) {
 Error::Error(const orvane::HostError &error) : Error(asError(error)) {}
 
 const char *Error::what() const noexcept { return what_.c_str(); }
-
-void rethrowAsError(const orvane::HostError &error) {
-    if (dynamic_cast<const Error *>(&error) != nullptr) throw;
-    throw Error(error);
-}
 
 }  // namespace fazolt

@@ -3,7 +3,7 @@
 //
 // Sections: the shared prepared record, the evaluator's state, rows.
 #include "fazolt/fazolt.h"
-#include "error_boundary.h"
+#include "common/errorBoundary.h"
 #include "function_uses.h"
 #include "prepared_record.h"
 

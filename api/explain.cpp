@@ -1,7 +1,7 @@
 // Explanations of one evaluation. Sections: reading the record, the probe
 // system, explaining a row, curves and surfaces.
 #include "fazolt/explain.h"
-#include "error_boundary.h"
+#include "common/errorBoundary.h"
 
 #include "fazolt/formats.h"
 

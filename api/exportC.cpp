@@ -6,7 +6,7 @@
 //
 // Sections: refusals, number and table texts, the header, the source, files.
 #include "api/cRuntime.h"
-#include "api/error_boundary.h"
+#include "common/errorBoundary.h"
 #include "cScalarExp.h"
 #include "membership/builtInMembership.h"
 

@@ -4,7 +4,7 @@
 // needs) and checks the result as Lua and Python functions' are.
 #include "fazolt/functions.h"
 
-#include "error_boundary.h"
+#include "common/errorBoundary.h"
 #include "fazolt/function_results.h"
 
 #include <exception>

@@ -2,7 +2,7 @@
 #include "cli/csv.h"
 #include "cli/report.h"
 
-#include "api/numbers.h"
+#include "common/numbers.h"
 
 #include <fazolt/error_ids.h>
 #include <orvane/host.h>

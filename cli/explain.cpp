@@ -1,6 +1,6 @@
 // fazolt explain: one row, shown term by term, rule by rule, output by output.
-#include "api/explain_json.h"
 #include "cli/commands.h"
+#include "cli/explainJson.h"
 #include "cli/explainOptions.h"
 #include "cli/output.h"
 

@@ -5,10 +5,10 @@
 // The page's files are built into the tool and the system is read at
 // start-up, so the server reads no file while it runs. Evaluations go one at
 // a time through the module (host values are counted without atomics).
-#include "api/explain_json.h"
 #include "cli/commands.h"
-#include "cli/explainOptions.h"
 #include "cli/csv.h"
+#include "cli/explainJson.h"
+#include "cli/explainOptions.h"
 
 #include "webAssets.h"
 

@@ -1,10 +1,10 @@
 // The system as the format readers and writers see it: names, methods, terms
 // and rules in numeric form. One model between the description and FCL/FLL,
 // so that each language only maps its own words.
-#ifndef FAZOLT_API_FORMATS_MODEL_H
-#define FAZOLT_API_FORMATS_MODEL_H
+#ifndef FAZOLT_FORMATS_FORMATS_MODEL_H
+#define FAZOLT_FORMATS_FORMATS_MODEL_H
 
-#include "api/words.h"
+#include "common/words.h"
 
 #include <fazolt/explain.h>
 #include <fazolt/formats.h>

@@ -5,7 +5,7 @@
 // Lua operation that can raise runs inside lua_pcall, and host errors are
 // raised only after it has returned.
 #include "fazolt/lua.h"
-#include "api/error_boundary.h"
+#include "common/errorBoundary.h"
 
 #include "fazolt/fazolt.h"
 #include "fazolt/function_results.h"

@@ -1,6 +1,6 @@
 // Explanations and systems as JSON, for the tool's explain --format json and
 // its browser page.
-#include "api/explain_json.h"
+#include "cli/explainJson.h"
 
 #include <nlohmann/json.hpp>
 

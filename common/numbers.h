@@ -1,8 +1,8 @@
 // Locale-free reading of one decimal number, shared by the CSV reader of the
 // tool and the rule weights of descriptions, so that both accept the same
 // text and give the same bits.
-#ifndef FAZOLT_API_NUMBERS_H
-#define FAZOLT_API_NUMBERS_H
+#ifndef FAZOLT_COMMON_NUMBERS_H
+#define FAZOLT_COMMON_NUMBERS_H
 
 #include <charconv>
 #include <cstdint>

@@ -1,8 +1,8 @@
-// Word helpers of the description builder that the format readers share, so
+// Word helpers that the description builder and the format readers share, so
 // that a rule text and a misspelt name read the same in every language.
-// Internal to the API library: not installed.
-#ifndef FAZOLT_API_WORDS_H
-#define FAZOLT_API_WORDS_H
+// Internal to the library: not installed.
+#ifndef FAZOLT_COMMON_WORDS_H
+#define FAZOLT_COMMON_WORDS_H
 
 #include <string>
 #include <vector>

@@ -1,8 +1,7 @@
 // Explanations and systems as JSON for the tool (explain --format json and
-// the view page). Internal: not part of the installed API; built into the
-// tool from api/explain_json.cpp, not into libfazolt_api.
-#ifndef FAZOLT_API_EXPLAIN_JSON_H
-#define FAZOLT_API_EXPLAIN_JSON_H
+// the view page): the tool's own, not part of the library's API.
+#ifndef FAZOLT_CLI_EXPLAIN_JSON_H
+#define FAZOLT_CLI_EXPLAIN_JSON_H
 
 #include <fazolt/explain.h>
 
