@@ -1,6 +1,8 @@
 // Systems evaluated through the fazolt module.
 #include "fazolt/fazolt.h"
 #include "fazolt/formats.h"
+#include "description/systemDescription.h"
+#include "formats/languages.h"
 #include "common/errorBoundary.h"
 #include "errorPlaces.h"
 #include "function_uses.h"
@@ -20,7 +22,6 @@
 #include <optional>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
 
 namespace fazolt {
 namespace {
@@ -52,14 +53,46 @@ std::string readFile(const std::string &path) {
 std::string loadablePath(const std::string &path) { return path.find('/') == std::string::npos ? "./" + path : path; }
 
 // A raw record in host-value JSON carries a top-level "class" key; a nested
-// description never does.
+// description never does. A scan of the object's keys, values skipped by
+// their brackets and quotes, so that the text is parsed once, by its own
+// reader; text that is not an object is left to the description's reader.
 bool looksLikeHostValue(std::string_view text) {
-    try {
-        nlohmann::json j = nlohmann::json::parse(text.begin(), text.end());
-        return j.is_object() && j.contains("class");
-    } catch (const nlohmann::json::exception &) {
-        return false;
+    size_t at = 0;
+    auto skipBlanks = [&] {
+        while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) ++at;
+    };
+    // The string at `at` (its opening quote), escapes kept; at ends past its closing quote.
+    auto skipString = [&] {
+        size_t start = ++at;
+        while (at < text.size() && text[at] != '"') at += text[at] == '\\' ? 2 : 1;
+        std::string_view raw = text.substr(start, std::min(at, text.size()) - start);
+        ++at;
+        return raw;
+    };
+    skipBlanks();
+    if (at >= text.size() || text[at] != '{') return false;
+    ++at;
+    int depth = 0;  // of the value being skipped
+    bool isKey = true;
+    while (at < text.size()) {
+        skipBlanks();
+        if (at >= text.size()) return false;
+        char c = text[at];
+        if (c == '"') {
+            std::string_view s = skipString();
+            if (depth == 0 && isKey && s == "class") return true;
+            continue;
+        }
+        if (c == '{' || c == '[') ++depth;
+        if (c == '}' || c == ']') {
+            if (depth == 0) return false;
+            --depth;
+        }
+        if (depth == 0 && c == ':') isKey = false;
+        if (depth == 0 && c == ',') isKey = true;
+        ++at;
     }
+    return false;
 }
 
 // A count field of the record (numInputs, numOutputs), -1 if unreadable.
@@ -133,47 +166,14 @@ std::string defaultModulePath() {
     return FAZOLT_MODULE_FILE;
 }
 
-System System::fromDescription(std::string_view json, const std::string &modulePath) try {
-    registerFormatFunctions();  // before the names are checked: FCL's operators are host functions
-    BuiltSystem built = buildSystem(json);
-    System s = fromRecord(built.record, modulePath);
-    s.name_ = built.name;
-    s.inputNames_ = built.inputNames;
-    s.outputNames_ = built.outputNames;
-    s.inputTermNames_ = built.inputTermNames;
-    s.outputTermNames_ = built.outputTermNames;
-    s.hasNames_ = true;
-    s.functionUses_ = functionUsesOf(s.record_, s.inputNames_, s.outputNames_, s.inputTermNames_, s.outputTermNames_);
-    auto clampRanges = [&](const std::vector<bool> &flags, const char *field) {
-        std::vector<std::optional<std::pair<double, double>>> ranges;
-        std::vector<double> r = built.record.field(0, field).toDoubles();  // n x 2, column-major
-        size_t n = flags.size();
-        bool isAny = false;
-        for (size_t k = 0; k < n; ++k) {
-            ranges.push_back(flags[k] ? std::optional(std::make_pair(r[k], r[k + n])) : std::nullopt);
-            isAny = isAny || flags[k];
-        }
-        return isAny ? ranges : std::vector<std::optional<std::pair<double, double>>>();
-    };
-    s.inputClamps_ = clampRanges(built.inputClamps, "inputRange");
-    s.outputClamps_ = clampRanges(built.outputClamps, "outputRange");
-    for (const std::optional<double> &d : built.outputDefaults) {
-        if (d) s.outputDefaults_ = built.outputDefaults;
-    }
-    return s;
-} catch (const orvane::HostError &e) {
-    rethrowAsError(e);
-}
-
-System System::fromRecord(orvane::Value record, const std::string &modulePath) try {
+System System::fromBuilt(const BuiltSystem &built, bool hasNames, const std::string &modulePath) {
     registerFormatFunctions();  // a record may name the operators that FCL brings
     System s;
     s.module_ = orvane::Module::load(modulePath.empty() ? defaultModulePath() : loadablePath(modulePath));
-    s.record_ = orvane::deepCopy(record);
+    s.record_ = orvane::deepCopy(built.record);
     s.prepared_ = preparedRecordOf(s.module_, s.record_);
     s.numInputs_ = countField(s.record_, "numInputs");
     s.numOutputs_ = countField(s.record_, "numOutputs");
-    s.functionUses_ = functionUsesOf(s.record_, {}, {}, {}, {});
     // Read here, while no other thread can see the record.
     orvane::Value range = s.record_.className() == "struct" && s.record_.numel() == 1 ? s.record_.field(0, "inputRange")
                                                                                       : orvane::Value();
@@ -182,7 +182,45 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) t
         const int64_t stride = range.dims()[0];  // the low ends, then the high ends
         for (int64_t i = 0; i < stride; ++i) s.inputRanges_.emplace_back(range.pr()[i], range.pr()[i + stride]);
     }
+    if (hasNames) {
+        s.name_ = built.name;
+        s.inputNames_ = built.inputNames;
+        s.outputNames_ = built.outputNames;
+        s.inputTermNames_ = built.inputTermNames;
+        s.outputTermNames_ = built.outputTermNames;
+        s.hasNames_ = true;
+        auto clampRanges = [&](const std::vector<bool> &flags, const char *field) {
+            std::vector<std::optional<std::pair<double, double>>> ranges;
+            std::vector<double> r = built.record.field(0, field).toDoubles();  // n x 2, column-major
+            size_t n = flags.size();
+            bool isAny = false;
+            for (size_t k = 0; k < n; ++k) {
+                ranges.push_back(flags[k] ? std::optional(std::make_pair(r[k], r[k + n])) : std::nullopt);
+                isAny = isAny || flags[k];
+            }
+            return isAny ? ranges : std::vector<std::optional<std::pair<double, double>>>();
+        };
+        s.inputClamps_ = clampRanges(built.inputClamps, "inputRange");
+        s.outputClamps_ = clampRanges(built.outputClamps, "outputRange");
+        for (const std::optional<double> &d : built.outputDefaults) {
+            if (d) s.outputDefaults_ = built.outputDefaults;
+        }
+    }
+    s.functionUses_ = functionUsesOf(s.record_, s.inputNames_, s.outputNames_, s.inputTermNames_, s.outputTermNames_);
     return s;
+}
+
+System System::fromDescription(std::string_view json, const std::string &modulePath) try {
+    registerFormatFunctions();  // before the names are checked: FCL's operators are host functions
+    return fromBuilt(buildSystem(json), true, modulePath);
+} catch (const orvane::HostError &e) {
+    rethrowAsError(e);
+}
+
+System System::fromRecord(orvane::Value record, const std::string &modulePath) try {
+    BuiltSystem built;
+    built.record = std::move(record);
+    return fromBuilt(built, false, modulePath);
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
 }
@@ -190,14 +228,25 @@ System System::fromRecord(orvane::Value record, const std::string &modulePath) t
 System System::fromFile(const std::string &path, const std::string &modulePath) try {
     std::string text = readFile(path);
     SystemFormat format = formatOfPath(path);
-    if (format != SystemFormat::Json) return fromDescription(descriptionFromText(text, format, path), modulePath);
-    return fromText(text, modulePath);
+    if (format == SystemFormat::Json) return fromText(text, modulePath);
+    // Read straight into the description that the builder takes.
+    SystemDescription description = formats::readFile(text, format, path);
+    registerFormatFunctions();  // before the names are checked: FCL's operators are host functions
+    checkDescription(description, HostFunctionNames::mustExist);
+    return fromBuilt(builtSystemOf(description), true, modulePath);
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
 }
 
 System System::fromText(std::string_view text, const std::string &modulePath) try {
-    if (looksLikeHostValue(text)) return fromRecord(orvane::fromJson(text), modulePath);
+    if (looksLikeHostValue(text)) {
+        try {
+            return fromRecord(orvane::fromJson(text), modulePath);
+        } catch (const orvane::HostError &e) {
+            // Text that is not JSON at all is said as the description's reader says it.
+            if (e.identifier() != "Orvane:json:syntax" && e.identifier() != "Orvane:json:range") throw;
+        }
+    }
     return fromDescription(text, modulePath);
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);

@@ -2,7 +2,7 @@
 //
 // Sections: tokens, the reader's blocks, terms, the system from the blocks,
 // the writer.
-#include "formats_model.h"
+#include "formats/languages.h"
 
 #include "fazolt/error_ids.h"
 #include "fazolt/formats.h"
@@ -50,10 +50,10 @@ const std::vector<std::string> FCL_METHOD_WORDS = {"COG", "COGS", "COA", "LM", "
 class FclReader {
 public:
     FclReader(std::string_view text, std::string fileName) : text_(text), fileName_(std::move(fileName)) {}
-    Model read();
+    SystemDescription read();
 
 private:
-    Model readAll();
+    SystemDescription readAll();
     int readBlocks();
     [[noreturn]] void fail(int line, const std::string &construct, const std::string &what) const {
         throw orvane::HostError(ids::fclInvalid,
@@ -78,7 +78,7 @@ private:
     std::string name(const std::string &construct, int line);
 
     struct TermBlock {
-        Term term;
+        TermInfo term;
         int line = 0;
         bool isSingleton = false;
         bool isLinear = false;        // fuzzylite's "Linear c1 ... cn k", a Sugeno output
@@ -116,10 +116,10 @@ private:
     void readNamedShape(TermBlock &tb, const std::string &construct, int line);
     VariableBlock &variableNamed(std::vector<VariableBlock> &vars, const std::string &name, const char *block,
                                  int line);
-    Variable finishVariable(VariableBlock &v, bool isOutput, bool isSugeno);
-    void readMethod(Model &m, const std::string &method, int methodLine, bool isSugeno) const;
+    VariableDescription finishVariable(VariableBlock &v, bool isOutput, bool isSugeno);
+    void readMethod(SystemDescription &m, const std::string &method, int methodLine, bool isSugeno) const;
     void checkTerm(const TermBlock &tb, const std::string &varName, bool isOutput, bool isSugeno) const;
-    void setRange(const VariableBlock &v, Variable &var, const char *block) const;
+    void setRange(const VariableBlock &v, VariableDescription &var, const char *block) const;
 
     std::string_view text_;
     std::string fileName_;
@@ -580,10 +580,10 @@ void FclReader::readRuleBlockStatement(const std::string &construct, int line) {
 
 // Point lists, singletons, triangles and trapezoids give their x span;
 // other shapes have no points to take it from.
-Variable FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugeno) {
+VariableDescription FclReader::finishVariable(VariableBlock &v, bool isOutput, bool isSugeno) {
     const char *block = isOutput ? "DEFUZZIFY" : "FUZZIFY";
     // Each problem is said, and the variable keeps its name and terms for the rules.
-    Variable var;
+    VariableDescription var;
     var.name = v.name;
     var.low = 0.0;
     var.high = 1.0;
@@ -623,7 +623,7 @@ void FclReader::checkTerm(const TermBlock &tb, const std::string &varName, bool 
     }
 }
 
-void FclReader::setRange(const VariableBlock &v, Variable &var, const char *block) const {
+void FclReader::setRange(const VariableBlock &v, VariableDescription &var, const char *block) const {
     if (v.range) {
         var.low = v.range->first;
         var.high = v.range->second;
@@ -652,9 +652,9 @@ const NameTable FCL_ACT = {{"min", "MIN"}, {"prod", "PROD"}};
 const NameTable FCL_ACCU = {{"max", "MAX"}, {"probor", "ASUM"}, {"bsum", "BSUM"}, {"nsum", "NSUM"}, {"sum", "SUM"}};
 const NameTable FCL_METHOD = {{"centroid", "COG"}, {"bisector", "COA"}, {"mom", "MM"}};
 
-void FclReader::readMethod(Model &m, const std::string &method, int methodLine, bool isSugeno) const {
+void FclReader::readMethod(SystemDescription &m, const std::string &method, int methodLine, bool isSugeno) const {
     if (method == "LM" || method == "RM") {
-        for (const Variable &v : m.outputs) {
+        for (const VariableDescription &v : m.outputs) {
             std::string ours = methodForMaximumSide(method == "LM", v.low, v.high);
             if (ours.empty()) {
                 fail(methodLine, "METHOD " + method,
@@ -672,9 +672,9 @@ void FclReader::readMethod(Model &m, const std::string &method, int methodLine, 
     }
 }
 
-Model FclReader::read() {
+SystemDescription FclReader::read() {
     // A problem that ends the reading joins those said before it.
-    Model m;
+    SystemDescription m;
     problems_.attempt([&] { m = readAll(); });
     problems_.raiseIfAny();
     return m;
@@ -729,9 +729,9 @@ int FclReader::readBlocks() {
     return fbLine;
 }
 
-Model FclReader::readAll() {
+SystemDescription FclReader::readAll() {
     int fbLine = readBlocks();
-    Model m;
+    SystemDescription m;
     m.name = systemName_;
     if (outputs_.empty()) {
         problems_.attempt([&] { fail(fbLine, "FUNCTION_BLOCK", "no VAR_OUTPUT variable"); });
@@ -810,7 +810,7 @@ Model FclReader::readAll() {
 
 [[noreturn]] void refuse(const std::string &what) { throw orvane::HostError(ids::fclUnsupported, what); }
 
-std::string termText(const Term &t, const std::string &where) {
+std::string termText(const TermInfo &t, const std::string &where) {
     const std::vector<double> &p = t.params;
     for (double v : p) {
         if (!std::isfinite(v)) refuse(where + ": parameter " + numberText(v) + " is not a finite number");
@@ -843,7 +843,7 @@ std::string termText(const Term &t, const std::string &where) {
     return text;
 }
 
-std::string rangeText(const Variable &v) {
+std::string rangeText(const VariableDescription &v) {
     return "  RANGE := (" + numberText(v.low) + " .. " + numberText(v.high) + ");\n";
 }
 
@@ -853,7 +853,7 @@ std::string fclOperator(const std::string &method, const char *construct, const 
     return word;
 }
 
-std::string ruleLine(const Rule &rule, const Model &m, size_t k) {
+std::string ruleLine(const RuleDescription &rule, const SystemDescription &m, size_t k) {
     std::string where = "rules[" + std::to_string(k) + "]: ";
     // Keywords in lower case: FCL reads them in any case, fuzzylite only so.
     std::string words =
@@ -863,11 +863,11 @@ std::string ruleLine(const Rule &rule, const Model &m, size_t k) {
 
 }  // namespace
 
-std::string modelToFcl(const Model &m) {
-    for (const std::vector<Variable> *vars : {&m.inputs, &m.outputs}) {
-        for (const Variable &v : *vars) {
+std::string writeFcl(const SystemDescription &m) {
+    for (const std::vector<VariableDescription> *vars : {&m.inputs, &m.outputs}) {
+        for (const VariableDescription &v : *vars) {
             if (!isFclName(v.name)) refuse("variable \"" + v.name + "\": not an FCL name");
-            for (const Term &t : v.terms) {
+            for (const TermInfo &t : v.terms) {
                 if (!isFclName(t.name)) refuse("term \"" + t.name + "\" of " + v.name + ": not an FCL name");
             }
             if (!std::isfinite(v.low) || !std::isfinite(v.high) || !(v.low < v.high)) {
@@ -886,7 +886,7 @@ std::string modelToFcl(const Model &m) {
             refuse("defuzzMethod \"" + m.defuzzMethod + "\": a Sugeno system in FCL is COGS, the weighted average");
         method = "COGS";
     } else if (m.defuzzMethod == "som" || m.defuzzMethod == "lom") {
-        for (const Variable &v : m.outputs) {
+        for (const VariableDescription &v : m.outputs) {
             std::string side = maximumSideOfMethod(m.defuzzMethod, v.low, v.high);
             std::string thisMethod = side == "leftmost" ? "LM" : side == "rightmost" ? "RM" : "";
             if (thisMethod.empty() || (!method.empty() && method != thisMethod)) {
@@ -907,22 +907,22 @@ std::string modelToFcl(const Model &m) {
     std::string out = "FUNCTION_BLOCK " + m.name + "\n\n";
     if (m.numSamples != 101) out += "// numSamples := " + std::to_string(m.numSamples) + "\n\n";
     out += "VAR_INPUT\n";
-    for (const Variable &v : m.inputs) out += "  " + v.name + " : REAL;\n";
+    for (const VariableDescription &v : m.inputs) out += "  " + v.name + " : REAL;\n";
     out += "END_VAR\n\nVAR_OUTPUT\n";
-    for (const Variable &v : m.outputs) out += "  " + v.name + " : REAL;\n";
+    for (const VariableDescription &v : m.outputs) out += "  " + v.name + " : REAL;\n";
     out += "END_VAR\n\n";
-    for (const Variable &v : m.inputs) {
+    for (const VariableDescription &v : m.inputs) {
         out += "FUZZIFY " + v.name + "\n" + rangeText(v);
-        for (const Term &t : v.terms) {
+        for (const TermInfo &t : v.terms) {
             if (t.type == "constant")
                 refuse("term " + t.name + " of " + v.name + ": a singleton input has no FCL form");
             out += "  TERM " + t.name + " := " + termText(t, "term " + t.name + " of " + v.name) + ";\n";
         }
         out += "END_FUZZIFY\n\n";
     }
-    for (const Variable &v : m.outputs) {
+    for (const VariableDescription &v : m.outputs) {
         out += "DEFUZZIFY " + v.name + "\n" + rangeText(v);
-        for (const Term &t : v.terms) {
+        for (const TermInfo &t : v.terms) {
             std::string where = "term " + t.name + " of " + v.name;
             if (isSugeno && t.type != "constant" && t.type != "linear") {
                 refuse(where + ": \"" + t.type + "\" output (FCL has singletons and fuzzylite's Linear)");
@@ -941,6 +941,6 @@ std::string modelToFcl(const Model &m) {
     return out;
 }
 
-Model modelFromFcl(std::string_view text, const std::string &fileName) { return FclReader(text, fileName).read(); }
+SystemDescription readFcl(std::string_view text, const std::string &fileName) { return FclReader(text, fileName).read(); }
 
 }  // namespace fazolt::formats

@@ -1,7 +1,7 @@
 // fuzzylite's FLL to and from the nested description.
 //
 // Sections: lines, the reader's sections, the system from them, the writer.
-#include "formats_model.h"
+#include "formats/languages.h"
 
 #include <cmath>
 #include <optional>
@@ -31,7 +31,7 @@ bool isFllName(const std::string &s) {
 class FllReader {
 public:
     FllReader(std::string_view text, std::string fileName) : text_(text), fileName_(std::move(fileName)) {}
-    Model read();
+    SystemDescription read();
 
 private:
     struct Line {
@@ -40,7 +40,7 @@ private:
         int number = 0;
     };
     struct VariableSection {
-        Variable var;
+        VariableDescription var;
         int line = 0;
         std::vector<std::pair<std::vector<std::string>, int>> terms;  // name Type params..., line
         std::string aggregation, defuzzifier;
@@ -64,22 +64,22 @@ private:
     double number(const std::string &text, int line, const std::string &construct) const;
 
     // The sections, a line at a time.
-    Model readAll();
+    SystemDescription readAll();
     void readLine(const Line &l);
     bool readSectionStart(const Line &l);
     void readVariableLine(const Line &l, VariableSection &v, bool isOutput);
     void readRuleBlockLine(const Line &l);
     // The system from them.
-    void finishInputs(Model &m);
+    void finishInputs(SystemDescription &m);
     void readDefuzzifiers();
-    void finishOutputs(Model &m, bool isSugeno);
-    void readTerms(VariableSection &v, bool isOutput, const std::function<void(const Term &, int line)> &check);
-    Term readTerm(const std::vector<std::string> &words, int line, const Variable &var, bool isOutput,
+    void finishOutputs(SystemDescription &m, bool isSugeno);
+    void readTerms(VariableSection &v, bool isOutput, const std::function<void(const TermInfo &, int line)> &check);
+    TermInfo readTerm(const std::vector<std::string> &words, int line, const VariableDescription &var, bool isOutput,
                   size_t numInputs);
     std::string norm(const FileSetting &setting, const char *key, bool isTNorm) const;
-    void readNorms(Model &m, bool isSugeno);
-    void readDefuzzification(Model &m, bool isSugeno);
-    void readRules(Model &m);
+    void readNorms(SystemDescription &m, bool isSugeno);
+    void readDefuzzification(SystemDescription &m, bool isSugeno);
+    void readRules(SystemDescription &m);
 
     std::string_view text_;
     std::string fileName_;
@@ -180,12 +180,12 @@ double FllReader::number(const std::string &text, int line, const std::string &c
     return v;
 }
 
-Term FllReader::readTerm(const std::vector<std::string> &words, int line, const Variable &var, bool isOutput,
+TermInfo FllReader::readTerm(const std::vector<std::string> &words, int line, const VariableDescription &var, bool isOutput,
                          size_t numInputs) {
     if (words.size() < 2) fail(line, "term of " + var.name, "expected \"term: NAME TYPE PARAMETERS\"");
     std::string construct = "term " + words[0] + " of " + var.name;
     if (!isFllName(words[0])) fail(line, construct, "expected a name (letters, digits, _ and .)");
-    Term t;
+    TermInfo t;
     t.name = words[0];
     const std::string &type = words[1];
     std::vector<double> values;
@@ -242,18 +242,18 @@ Term FllReader::readTerm(const std::vector<std::string> &words, int line, const 
     return t;
 }
 
-Model FllReader::read() {
+SystemDescription FllReader::read() {
     // A problem that ends the reading joins those said before it.
-    Model m;
+    SystemDescription m;
     problems_.attempt([&] { m = readAll(); });
     problems_.raiseIfAny();
     return m;
 }
 
-Model FllReader::readAll() {
+SystemDescription FllReader::readAll() {
     std::vector<Line> all = lines();
     for (const Line &l : all) problems_.attempt([&] { readLine(l); });
-    Model m;
+    SystemDescription m;
     m.name = engineName_;
     finishInputs(m);
     if (outputs_.empty()) {
@@ -382,12 +382,12 @@ void FllReader::readRuleBlockLine(const Line &l) {
 // ---- The system from the sections.
 
 // Each term read on its own; check raises what the section makes of it.
-void FllReader::readTerms(VariableSection &v, bool isOutput, const std::function<void(const Term &, int line)> &check) {
+void FllReader::readTerms(VariableSection &v, bool isOutput, const std::function<void(const TermInfo &, int line)> &check) {
     for (auto &[words, line] : v.terms) {
         bool isRead = problems_.attempt([&, &words = words, line = line] {
-            Term t = readTerm(words, line, v.var, isOutput, inputs_.size());
+            TermInfo t = readTerm(words, line, v.var, isOutput, inputs_.size());
             check(t, line);
-            std::string second = secondTermProblem(v.var.terms, t.name, [](const Term &other) { return other.name; });
+            std::string second = secondTermProblem(v.var.terms, t.name, [](const TermInfo &other) { return other.name; });
             if (!second.empty()) fail(line, "term " + t.name + " of " + v.var.name, second);
             v.var.terms.push_back(t);
         });
@@ -396,12 +396,12 @@ void FllReader::readTerms(VariableSection &v, bool isOutput, const std::function
     }
 }
 
-void FllReader::finishInputs(Model &m) {
+void FllReader::finishInputs(SystemDescription &m) {
     for (VariableSection &v : inputs_) {
         problems_.attempt([&] {
             if (!v.hasRange) fail(v.line, "InputVariable " + v.var.name, "missing range");
         });
-        readTerms(v, false, [&](const Term &t, int line) {
+        readTerms(v, false, [&](const TermInfo &t, int line) {
             if (t.type == "constant") fail(line, "term " + t.name + " of " + v.var.name, "Constant is an output term");
         });
         m.inputs.push_back(v.var);
@@ -442,13 +442,13 @@ void FllReader::readDefuzzifiers() {
     }
 }
 
-void FllReader::finishOutputs(Model &m, bool isSugeno) {
+void FllReader::finishOutputs(SystemDescription &m, bool isSugeno) {
     for (VariableSection &v : outputs_) {
         std::string construct = "OutputVariable " + v.var.name;
         problems_.attempt([&] {
             if (!v.hasRange) fail(v.line, construct, "missing range");
         });
-        readTerms(v, true, [&](const Term &t, int line) {
+        readTerms(v, true, [&](const TermInfo &t, int line) {
             bool isSugenoTerm = t.type == "constant" || t.type == "linear";
             if (isSugenoTerm != isSugeno) {
                 fail(line, "term " + t.name + " of " + v.var.name,
@@ -474,7 +474,7 @@ std::string FllReader::norm(const FileSetting &setting, const char *key, bool is
     return ours;
 }
 
-void FllReader::readNorms(Model &m, bool isSugeno) {
+void FllReader::readNorms(SystemDescription &m, bool isSugeno) {
     problems_.attempt([&] {
         if (!conjunction_.value.empty() && conjunction_.value != "none")
             m.andMethod = norm(conjunction_, "conjunction", true);
@@ -495,7 +495,7 @@ void FllReader::readNorms(Model &m, bool isSugeno) {
     });
 }
 
-void FllReader::readDefuzzification(Model &m, bool isSugeno) {
+void FllReader::readDefuzzification(SystemDescription &m, bool isSugeno) {
     const std::string &defuzzifier = defuzzifier_.value;
     // fuzzylite's weighted average and sum run over the rules whatever the
     // output's aggregation, as ours do: it is not read.
@@ -521,7 +521,7 @@ void FllReader::readDefuzzification(Model &m, bool isSugeno) {
         fail(defuzzifier_.line, "defuzzifier " + defuzzifier, unsupportedName(defuzzifier, fllDefuzzifierNames()));
 }
 
-void FllReader::readRules(Model &m) {
+void FllReader::readRules(SystemDescription &m) {
     for (const auto &[text, line] : ruleTexts_) {
         int ruleLine = line;
         auto failRule = [&](const std::string &what) { fail(ruleLine, "rule", what); };
@@ -545,7 +545,7 @@ std::string peerName(const std::string &method, const char *key, bool isTNorm) {
     return name;
 }
 
-std::string termLine(const Term &t, const std::string &varName) {
+std::string termLine(const TermInfo &t, const std::string &varName) {
     std::string where = "term " + t.name + " of " + varName;
     if (!isFllName(t.name)) refuse(where + ": not an FLL name");
     for (double v : t.params) {
@@ -569,9 +569,9 @@ std::string termLine(const Term &t, const std::string &varName) {
 
 }  // namespace
 
-Model modelFromFll(std::string_view text, const std::string &fileName) { return FllReader(text, fileName).read(); }
+SystemDescription readFll(std::string_view text, const std::string &fileName) { return FllReader(text, fileName).read(); }
 
-std::string modelToFll(const Model &m) {
+std::string writeFll(const SystemDescription &m) {
     bool isSugeno = !m.isMamdani();
     std::string defuzzifier = theirName(FLL_DEFUZZIFIERS, m.defuzzMethod);
     if (m.defuzzMethod == "mom") {
@@ -598,7 +598,7 @@ std::string modelToFll(const Model &m) {
         refuse("rules[" + std::to_string(badRule) + "]: " + why);
     std::string out = "Engine: " + m.name + "\n";
     for (size_t side = 0; side < 2; ++side) {
-        for (const Variable &v : side == 0 ? m.inputs : m.outputs) {
+        for (const VariableDescription &v : side == 0 ? m.inputs : m.outputs) {
             if (!isFllName(v.name)) refuse("variable \"" + v.name + "\": not an FLL name");
             if (!std::isfinite(v.low) || !std::isfinite(v.high) || !(v.low < v.high)) {
                 refuse("range of " + v.name + ": FLL needs finite ends, low below high");
@@ -623,7 +623,7 @@ std::string modelToFll(const Model &m) {
                        (isSugeno ? std::string() : " " + std::to_string(m.numSamples)) + "\n";
                 out += "  default: " + defaultText(v) + "\n  lock-previous: false\n";
             }
-            for (const Term &t : v.terms) {
+            for (const TermInfo &t : v.terms) {
                 if ((t.type == "constant" || t.type == "linear") != (side == 1 && isSugeno)) {
                     refuse("term " + t.name + " of " + v.name + ": \"" + t.type + "\" has no FLL form here");
                 }

@@ -2,18 +2,11 @@
 #include "fazolt/formats.h"
 #include "common/errorBoundary.h"
 #include "common/words.h"
-#include "formats_model.h"
+#include "formats/languages.h"
 
 #include <cctype>
 
 namespace fazolt {
-
-namespace formats {
-Model modelFromFcl(std::string_view text, const std::string &fileName);
-Model modelFromFll(std::string_view text, const std::string &fileName);
-std::string modelToFcl(const Model &model);
-std::string modelToFll(const Model &model);
-}  // namespace formats
 
 namespace {
 
@@ -44,52 +37,55 @@ SystemFormat formatNamed(const std::string &name) try {
     rethrowAsError(e);
 }
 
-namespace {
-
-std::string_view withoutByteOrderMark(std::string_view text) {
-    return text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
+SystemDescription formats::readFile(std::string_view text, SystemFormat format, const std::string &fileName) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a UTF-8 byte-order mark
+    SystemDescription description = format == SystemFormat::Fcl ? readFcl(text, fileName) : readFll(text, fileName);
+    for (FormatWarning &w : description.warnings) w.message = printableText(w.message);
+    return description;
 }
 
-std::string descriptionOfModel(formats::Model model, std::vector<FormatWarning> *warnings) {
-    for (const FormatWarning &w : model.warnings) {
-        if (warnings != nullptr) warnings->push_back({w.identifier, printableText(w.message)});
-    }
-    return formats::modelToDescription(model);
+namespace {
+
+std::string descriptionOfFile(std::string_view text, SystemFormat format, const std::string &fileName,
+                              std::vector<FormatWarning> *warnings) {
+    SystemDescription description = formats::readFile(text, format, fileName);
+    if (warnings != nullptr) warnings->insert(warnings->end(), description.warnings.begin(), description.warnings.end());
+    return descriptionToJson(description);
 }
 
 }  // namespace
 
 std::string descriptionFromFcl(std::string_view text, const std::string &fileName,
                                std::vector<FormatWarning> *warnings) try {
-    return descriptionOfModel(formats::modelFromFcl(withoutByteOrderMark(text), fileName), warnings);
+    return descriptionOfFile(text, SystemFormat::Fcl, fileName, warnings);
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
 }
 
 std::string descriptionFromFll(std::string_view text, const std::string &fileName,
                                std::vector<FormatWarning> *warnings) try {
-    return descriptionOfModel(formats::modelFromFll(withoutByteOrderMark(text), fileName), warnings);
+    return descriptionOfFile(text, SystemFormat::Fll, fileName, warnings);
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
 }
 
 std::string descriptionFromText(std::string_view text, SystemFormat format, const std::string &fileName,
                                 std::vector<FormatWarning> *warnings) try {
-    if (format == SystemFormat::Fcl) return descriptionFromFcl(text, fileName, warnings);
-    if (format == SystemFormat::Fll) return descriptionFromFll(text, fileName, warnings);
-    return std::string(text);
+    if (format == SystemFormat::Json) return std::string(text);
+    return descriptionOfFile(text, format, fileName, warnings);
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
 }
 
 std::string descriptionToText(std::string_view descriptionJson, SystemFormat format) try {
-    formats::Model model = formats::modelFromDescription(descriptionJson);
-    if (format == SystemFormat::Json) return formats::modelToDescription(model);
-    std::string text = format == SystemFormat::Fcl ? formats::modelToFcl(model) : formats::modelToFll(model);
+    // Every check and message of the description, the names it left out filled in.
+    SystemDescription model = descriptionFromJson(descriptionJson, HostFunctionNames::unchecked);
+    if (format == SystemFormat::Json) return descriptionToJson(model);
+    std::string text = format == SystemFormat::Fcl ? formats::writeFcl(model) : formats::writeFll(model);
     // Never a file that its own reader refuses: what slipped past the
     // writer's checks is refused here, with the reader's words.
     try {
-        format == SystemFormat::Fcl ? formats::modelFromFcl(text, "written") : formats::modelFromFll(text, "written");
+        format == SystemFormat::Fcl ? formats::readFcl(text, "written") : formats::readFll(text, "written");
     } catch (const orvane::HostError &e) {
         throw orvane::HostError(format == SystemFormat::Fcl ? ids::fclUnsupported : ids::fllUnsupported,
                                 "the file written would not read back: " + e.message());

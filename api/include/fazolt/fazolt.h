@@ -356,6 +356,10 @@ private:
     std::shared_ptr<PreparedRecord> prepared_;
     friend class Evaluator;
 
+    // The system of a built record; the names are the description's when
+    // hasNames is set, a raw record's (input1, mf1, ...) otherwise.
+    static System fromBuilt(const BuiltSystem &built, bool hasNames, const std::string &modulePath);
+
     struct Columns;
     std::vector<Warning> evaluateColumns(const Columns &in, std::span<double> out, Layout layout,
                                          const DiagnosticModes &modes, Intermediates *lastRow) const;

@@ -1,10 +1,6 @@
-// The shared model of the format readers and writers: from and to the
-// nested description, rule words, the peer's shape names, numbers.
-#include "formats_model.h"
-
-#include "fazolt/description.h"
-
-#include <nlohmann/json.hpp>
+// What the format readers and writers share: rule words, the peer's shape
+// names, method name tables, numbers, messages.
+#include "formats/languages.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -12,210 +8,9 @@
 
 namespace fazolt::formats {
 
-using nlohmann::json;
+// ---- RuleDescription words.
 
-void setDefaultMethods(Model &m) {
-    bool isMamdani = m.isMamdani();
-    m.andMethod = isMamdani ? "min" : "prod";
-    m.orMethod = isMamdani ? "max" : "probor";
-    m.impMethod = isMamdani ? "min" : "prod";
-    m.aggMethod = isMamdani ? "max" : "sum";
-    m.defuzzMethod = isMamdani ? "centroid" : "wtaver";
-}
-
-namespace {
-
-std::string stringOr(const json &object, const char *key, const std::string &fallback) {
-    auto it = object.find(key);
-    return it == object.end() ? fallback : it->get<std::string>();
-}
-
-std::vector<Variable> readVariables(const json &list, const char *defaultPrefix) {
-    std::vector<Variable> vars;
-    for (size_t i = 0; i < list.size(); ++i) {
-        const json &v = list[i];
-        Variable var;
-        var.name = stringOr(v, "name", defaultPrefix + std::to_string(i + 1));
-        var.low = v.at("range")[0].get<double>();
-        var.high = v.at("range")[1].get<double>();
-        var.clamp = v.value("clamp", false);
-        if (v.contains("default")) {
-            const json &d = v["default"];
-            var.defaultValue = d.is_number() ? d.get<double>() : std::numeric_limits<double>::quiet_NaN();
-        }
-        if (v.contains("mf")) {
-            for (size_t j = 0; j < v["mf"].size(); ++j) {
-                const json &t = v["mf"][j];
-                var.terms.push_back({stringOr(t, "name", "mf" + std::to_string(j + 1)), t.at("type").get<std::string>(),
-                                     t.at("params").get<std::vector<double>>()});
-            }
-        }
-        vars.push_back(std::move(var));
-    }
-    return vars;
-}
-
-// A word of a text rule: no blanks, and none of the rule's keywords.
-bool isRuleWord(const std::string &s) {
-    if (s.empty() || s == "if" || s == "is" || s == "not" || s == "and" || s == "or" || s == "then" || s == "with") {
-        return false;
-    }
-    for (char c : s) {
-        if (std::isspace(static_cast<unsigned char>(c))) return false;
-    }
-    return true;
-}
-
-bool isTermIndex(double entry, size_t numTerms) {
-    return std::isfinite(entry) && entry == std::trunc(entry) && std::fabs(entry) <= static_cast<double>(numTerms);
-}
-
-// The text form when it says the same rule, or "" when only the numeric
-// form can (an empty side, a fractional index, a connection other than 1 or
-// 2, a name that is not one word).
-std::string ruleText(const Rule &rule, const Model &m) {
-    struct Inexpressible {};
-    for (size_t side = 0; side < 2; ++side) {
-        const std::vector<double> &entries = side == 0 ? rule.antecedent : rule.consequent;
-        const std::vector<Variable> &vars = side == 0 ? m.inputs : m.outputs;
-        for (size_t k = 0; k < entries.size(); ++k) {
-            if (entries[k] == 0.0) continue;
-            if (!isTermIndex(entries[k], vars[k].terms.size()) || !isRuleWord(vars[k].name)) return "";
-            if (!isRuleWord(vars[k].terms[static_cast<size_t>(std::fabs(entries[k])) - 1].name)) return "";
-        }
-    }
-    try {
-        return ruleWords(rule, m, true, [](const std::string &) { throw Inexpressible{}; });
-    } catch (const Inexpressible &) {
-        return "";
-    }
-}
-
-std::string numbersText(const std::vector<double> &values) {
-    std::string text = "[";
-    for (size_t k = 0; k < values.size(); ++k) text += (k > 0 ? ", " : "") + numberText(values[k]);
-    return text + "]";
-}
-
-// One variable per block, one term per line, as people write them.
-std::string variablesText(const std::vector<Variable> &vars) {
-    std::string text = "[";
-    for (size_t i = 0; i < vars.size(); ++i) {
-        const Variable &v = vars[i];
-        text += (i > 0 ? ",\n    " : "\n    ") + std::string("{\"name\": ") + jsonString(v.name) +
-                ", \"range\": " + numbersText({v.low, v.high}) + (v.clamp ? ", \"clamp\": true" : "") +
-                (v.defaultValue ? ", \"default\": " + (std::isnan(*v.defaultValue) ? std::string("\"nan\"")
-                                                                                   : numberText(*v.defaultValue))
-                                : std::string()) +
-                ", \"mf\": [";
-        for (size_t j = 0; j < v.terms.size(); ++j) {
-            const Term &t = v.terms[j];
-            text += (j > 0 ? ",\n      " : "\n      ") + std::string("{\"name\": ") + jsonString(t.name) +
-                    ", \"type\": " + jsonString(t.type) + ", \"params\": " + numbersText(t.params) + "}";
-        }
-        text += "]}";
-    }
-    return text + "\n  ]";
-}
-
-}  // namespace
-
-Model modelFromDescription(std::string_view descriptionJson) {
-    BuiltSystem built =
-        buildSystem(descriptionJson, HostFunctionNames::unchecked);  // every check and message of the description
-    json d = json::parse(descriptionJson.begin(), descriptionJson.end());
-    Model m;
-    m.name = built.name;
-    m.type = built.type == "mamdani" ? "mamdani" : "sugeno";
-    const orvane::Value &r = built.record;
-    m.andMethod = r.field(0, "andMethod").toText();
-    m.orMethod = r.field(0, "orMethod").toText();
-    m.impMethod = r.field(0, "impMethod").toText();
-    m.aggMethod = r.field(0, "aggMethod").toText();
-    m.defuzzMethod = r.field(0, "defuzzMethod").toText();
-    m.numSamples = static_cast<int64_t>(r.field(0, "numSamples").toDoubles().at(0));
-    m.inputs = readVariables(d.at("inputs"), "input");
-    m.outputs = readVariables(d.at("outputs"), "output");
-    std::vector<double> antecedent = r.field(0, "antecedent").toDoubles();
-    std::vector<double> consequent = r.field(0, "consequent").toDoubles();
-    std::vector<double> connection = r.field(0, "connection").toDoubles();
-    std::vector<double> weight = r.field(0, "weight").toDoubles();
-    size_t numRules = connection.size();
-    for (size_t k = 0; k < numRules; ++k) {
-        Rule rule;
-        for (size_t i = 0; i < m.inputs.size(); ++i) rule.antecedent.push_back(antecedent[k + i * numRules]);
-        for (size_t o = 0; o < m.outputs.size(); ++o) rule.consequent.push_back(consequent[k + o * numRules]);
-        rule.connection = connection[k];
-        rule.weight = weight[k];
-        m.rules.push_back(std::move(rule));
-    }
-    return m;
-}
-
-std::string modelToDescription(const Model &m) {
-    std::string text = "{\n  \"name\": " + jsonString(m.name) + ",\n  \"type\": " + jsonString(m.type) + ",\n";
-    const std::pair<const char *, const std::string *> methods[] = {{"andMethod", &m.andMethod},
-                                                                    {"orMethod", &m.orMethod},
-                                                                    {"impMethod", &m.impMethod},
-                                                                    {"aggMethod", &m.aggMethod},
-                                                                    {"defuzzMethod", &m.defuzzMethod}};
-    for (const auto &[key, value] : methods) text += "  \"" + std::string(key) + "\": " + jsonString(*value) + ",\n";
-    text += "  \"numSamples\": " + std::to_string(m.numSamples) + ",\n";
-    text += "  \"inputs\": " + variablesText(m.inputs) + ",\n  \"outputs\": " + variablesText(m.outputs) + ",\n";
-    text += "  \"rules\": [";
-    for (size_t k = 0; k < m.rules.size(); ++k) {
-        const Rule &rule = m.rules[k];
-        std::string ruleAsText = ruleText(rule, m);
-        text += k > 0 ? ",\n    " : "\n    ";
-        if (!ruleAsText.empty()) {
-            text += jsonString(ruleAsText);
-        } else {
-            text += "{\"antecedent\": " + numbersText(rule.antecedent) +
-                    ", \"consequent\": " + numbersText(rule.consequent) +
-                    ", \"connection\": " + numberText(rule.connection) + ", \"weight\": " + numberText(rule.weight) +
-                    "}";
-        }
-    }
-    return text + (m.rules.empty() ? "]\n}\n" : "\n  ]\n}\n");
-}
-
-// ---- Rule words.
-
-std::string ruleWords(const Rule &rule, const Model &m, bool mayNegateConclusion,
-                      const std::function<void(const std::string &)> &refuse) {
-    if (rule.connection != 1.0 && rule.connection != 2.0) {
-        refuse("connection " + numberText(rule.connection) + " (the languages have and and or only)");
-    }
-    std::string text = "if";
-    bool isFirst = true;
-    for (size_t side = 0; side < 2; ++side) {
-        const std::vector<double> &entries = side == 0 ? rule.antecedent : rule.consequent;
-        const std::vector<Variable> &vars = side == 0 ? m.inputs : m.outputs;
-        if (side == 1) {
-            if (isFirst) refuse("a rule without conditions");
-            text += " then";
-            isFirst = true;
-        }
-        for (size_t i = 0; i < entries.size(); ++i) {
-            double e = entries[i];
-            if (e == 0.0) continue;
-            if (!(std::isfinite(e) && e == std::trunc(e)))
-                refuse("term index " + numberText(e) + " is not a whole number");
-            if (side == 1 && e < 0.0 && !mayNegateConclusion) {
-                refuse("a negated conclusion (fuzzylite negates the activation degree, we the set)");
-            }
-            text += isFirst ? " " : side == 1 || rule.connection == 1.0 ? " and " : " or ";
-            isFirst = false;
-            text += vars[i].name + (e < 0.0 ? " is not " : " is ") +
-                    vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
-        }
-    }
-    if (isFirst) refuse("a rule without conclusions");
-    if (rule.weight != 1.0) text += " with " + numberText(rule.weight);
-    return text;
-}
-
-std::string sugenoRuleMissingOutput(const Model &m, size_t &ruleIndex) {
+std::string sugenoRuleMissingOutput(const SystemDescription &m, size_t &ruleIndex) {
     if (m.isMamdani() || m.outputs.size() < 2) return "";
     for (size_t k = 0; k < m.rules.size(); ++k) {
         for (size_t o = 0; o < m.outputs.size(); ++o) {
@@ -269,7 +64,7 @@ std::string lowered(const std::string &s) {
     return out;
 }
 
-int indexOfVariable(const std::vector<Variable> &vars, const std::string &name) {
+int indexOfVariable(const std::vector<VariableDescription> &vars, const std::string &name) {
     for (size_t k = 0; k < vars.size(); ++k) {
         if (vars[k].name == name) return static_cast<int>(k);
     }
@@ -278,24 +73,24 @@ int indexOfVariable(const std::vector<Variable> &vars, const std::string &name) 
 
 }  // namespace
 
-Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool foldCase,
+RuleDescription parseRuleWords(const std::vector<std::string> &words, const SystemDescription &m, bool foldCase,
                     const std::function<void(const std::string &)> &fail) {
     auto keyword = [&](size_t at) {
         return at < words.size() ? (foldCase ? lowered(words[at]) : words[at]) : std::string();
     };
-    Rule rule;
+    RuleDescription rule;
     rule.antecedent.assign(m.inputs.size(), 0.0);
     rule.consequent.assign(m.outputs.size(), 0.0);
     bool hasAny = false;
     // One "X is [not] T" clause at words[at]; returns the index after it.
     auto clause = [&](size_t at, bool isOutput) {
-        const std::vector<Variable> &vars = isOutput ? m.outputs : m.inputs;
+        const std::vector<VariableDescription> &vars = isOutput ? m.outputs : m.inputs;
         const char *kind = isOutput ? "output" : "input";
         if (at >= words.size()) fail(std::string("expected an ") + kind + " variable at the end of the rule");
         int v = indexOfVariable(vars, words[at]);
         if (v < 0) {
             std::vector<std::string> names;
-            for (const Variable &var : vars) names.push_back(var.name);
+            for (const VariableDescription &var : vars) names.push_back(var.name);
             fail(std::string("unknown ") + kind + " variable " + jsonString(words[at]) +
                  closestNameSuggestion(words[at], names));
         }
@@ -308,7 +103,7 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
             ++next;
         }
         if (next >= words.size()) fail("expected a term after " + jsonString(words[at]) + " is");
-        const Variable &var = vars[static_cast<size_t>(v)];
+        const VariableDescription &var = vars[static_cast<size_t>(v)];
         int term = 0;
         for (size_t j = 0; j < var.terms.size(); ++j) {
             if (var.terms[j].name == words[next]) term = static_cast<int>(j) + 1;
@@ -325,7 +120,7 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
                      " is not supported (a hedge reshapes the term's degree, which a rule here cannot)");
             }
             std::vector<std::string> names;
-            for (const Term &t : var.terms) names.push_back(t.name);
+            for (const TermInfo &t : var.terms) names.push_back(t.name);
             fail("unknown term " + jsonString(words[next]) + " of " + kind + " " + jsonString(var.name) +
                  closestNameSuggestion(words[next], names));
         }
@@ -421,7 +216,7 @@ std::vector<double> fromPeerOrder(const PeerShape &shape, const std::vector<doub
     return ours;
 }
 
-std::string termOfLineShape(const std::string &peerName, const std::vector<double> &values, Term &term) {
+std::string termOfLineShape(const std::string &peerName, const std::vector<double> &values, TermInfo &term) {
     if (peerName != "Ramp" && peerName != "Rectangle") return "";
     if (values.size() != 2) return peerName + " takes 2 parameters (start, end), got " + std::to_string(values.size());
     double start = values[0], end = values[1];
@@ -453,7 +248,7 @@ std::optional<double> outputDefault(double value, double low, double high) {
     return value;
 }
 
-std::string defaultText(const Variable &output) {
+std::string defaultText(const VariableDescription &output) {
     double value = output.defaultValue.value_or((output.high + output.low) / 2.0);
     return std::isnan(value) ? "nan" : numberText(value);
 }
@@ -503,8 +298,6 @@ std::string mergeFileSetting(FileSetting &setting, const std::string &value, int
 }
 
 // ---- Numbers.
-
-std::string numberText(double v) { return orvane::formatDouble(v, false); }
 
 bool parseNumber(std::string_view text, double &value) {
     std::string s(text);

@@ -1,10 +1,11 @@
-// The system as the format readers and writers see it: names, methods, terms
-// and rules in numeric form. One model between the description and FCL/FLL,
-// so that each language only maps its own words.
-#ifndef FAZOLT_FORMATS_FORMATS_MODEL_H
-#define FAZOLT_FORMATS_FORMATS_MODEL_H
+// What the FCL and FLL readers and writers share around the description
+// type (description/systemDescription.h), which they fill and read, so that
+// each language only maps its own words.
+#ifndef FAZOLT_FORMATS_LANGUAGES_H
+#define FAZOLT_FORMATS_LANGUAGES_H
 
 #include "common/words.h"
+#include "description/systemDescription.h"
 
 #include <fazolt/explain.h>
 #include <fazolt/formats.h>
@@ -19,33 +20,16 @@
 
 namespace fazolt::formats {
 
-// The same records as a loaded system's variables.
-using Term = fazolt::TermInfo;
-struct Variable : fazolt::VariableInfo {
-    bool clamp = false;                  // the description's "clamp": the value bounded to the range
-    std::optional<double> defaultValue;  // an output's "default": its value when no rule fired
-};
+// FCL or FLL text (a UTF-8 byte-order mark skipped) to a description, the
+// reader's warnings in it, printable. Unchecked: loading checks it as it
+// builds the record.
+SystemDescription readFile(std::string_view text, SystemFormat format, const std::string &fileName);
 
-// Entries as in a numeric rule: 1-based term numbers, 0 not tested, negative NOT.
-struct Rule {
-    std::vector<double> antecedent;
-    std::vector<double> consequent;
-    double connection = 1.0;  // 1 and, 2 or
-    double weight = 1.0;
-};
-
-struct Model {
-    std::string name;
-    std::string type;  // "mamdani" or "sugeno"
-    std::string andMethod, orMethod, impMethod, aggMethod, defuzzMethod;
-    int64_t numSamples = 101;
-    std::vector<Variable> inputs;
-    std::vector<Variable> outputs;
-    std::vector<Rule> rules;
-    std::vector<FormatWarning> warnings;  // from a reader
-
-    bool isMamdani() const { return type == "mamdani"; }
-};
+// Each language's reader and writer.
+SystemDescription readFcl(std::string_view text, const std::string &fileName);
+SystemDescription readFll(std::string_view text, const std::string &fileName);
+std::string writeFcl(const SystemDescription &description);
+std::string writeFll(const SystemDescription &description);
 
 // A name the languages do not know that names a registered host function,
 // which a file may use as a method or a term type, as a description may.
@@ -70,19 +54,10 @@ private:
     mutable bool hasRaised_ = false;  // its own error passes through attempt()
 };
 
-// The method defaults of a description, by system type.
-void setDefaultMethods(Model &model);
-
-// Reads a description through buildSystem (so its checks and messages hold)
-// and takes the names it left implicit from the same defaults.
-Model modelFromDescription(std::string_view descriptionJson);
-// The description in the tool's layout: text rules, every method spelt out.
-std::string modelToDescription(const Model &model);
-
 // One parsed rule text, for the readers: "x is a and y is not b then z is c
 // with 0.5" as words. Keywords compare in lower case when foldCase is set.
 // fail(message) must not return.
-Rule parseRuleWords(const std::vector<std::string> &words, const Model &model, bool foldCase,
+RuleDescription parseRuleWords(const std::vector<std::string> &words, const SystemDescription &model, bool foldCase,
                     const std::function<void(const std::string &)> &fail);
 
 // Membership shapes under fuzzylite's class names (FLL, and FCL's named
@@ -115,18 +90,12 @@ std::string ourMethodName(const NameTable &table, const std::string &theirs);
 // "not supported (A, B, or a registered function); did you mean "B"?"
 std::string unsupportedName(const std::string &word, const std::vector<std::string> &names);
 
-// A rule in the words the languages share: "if x is a and y is not b then
-// z is c with 0.5". What they cannot say goes to refuse(reason), which must
-// not return.
-std::string ruleWords(const Rule &rule, const Model &model, bool mayNegateConclusion,
-                      const std::function<void(const std::string &)> &refuse);
-
 // A Sugeno output here is weighted over every rule's strength; in the
 // languages (FCL's COGS, fuzzylite) over the rules that conclude it, and with
 // no such rule fired it takes its default. The two agree only while every
 // rule concludes every output. Returns why rule `ruleIndex` breaks that, or
 // "" (also for Mamdani systems).
-std::string sugenoRuleMissingOutput(const Model &model, size_t &ruleIndex);
+std::string sugenoRuleMissingOutput(const SystemDescription &model, size_t &ruleIndex);
 
 // A setting a file may state once per block but that holds for the whole
 // system (a connective, an aggregation): its value and the line that set it.
@@ -154,7 +123,7 @@ std::string secondTermProblem(const std::vector<T> &terms, const std::string &na
 // (trapmf s s e e). Sets term.type and params and returns "" on success,
 // returns why not for a bad parameter list, and leaves term.type empty for
 // any other name.
-std::string termOfLineShape(const std::string &peerName, const std::vector<double> &values, Term &term);
+std::string termOfLineShape(const std::string &peerName, const std::vector<double> &values, TermInfo &term);
 
 // A term's parameters after fuzzylite's optional trailing height: with one
 // more number than `count`, that number must be 1 (the engine's shapes
@@ -166,10 +135,8 @@ std::string dropTermHeight(std::vector<double> &values, size_t count);
 std::optional<double> outputDefault(double value, double low, double high);
 // A default as the languages write it: the midpoint when there is none,
 // "nan" for NaN.
-std::string defaultText(const Variable &output);
+std::string defaultText(const VariableDescription &output);
 
-// Shortest text that reads back to the same double.
-std::string numberText(double v);
 // Whole-token number reading: false for anything else (and for NaN/Inf text
 // when finiteOnly).
 bool parseNumber(std::string_view text, double &value);

@@ -1,9 +1,10 @@
-// Nested system descriptions to flat system records.
+// Nested system descriptions (JSON text) read into the description type,
+// checked, and built into flat system records.
 //
 // Sections: errors with JSON paths, readers of typed values, keys and names,
 // variables and membership functions, methods, text rules, numeric rules,
 // the record, the builder.
-#include "fazolt/description.h"
+#include "description/systemDescription.h"
 #include "common/errorBoundary.h"
 #include "common/numbers.h"
 #include "common/words.h"
@@ -99,20 +100,6 @@ void checkKeys(const json &object, const std::vector<std::string> &known, const 
 
 // ---- Variables and their membership functions.
 
-struct TermDescription {
-    std::string name;
-    std::string type;
-    std::vector<double> params;
-};
-
-struct VariableDescription {
-    std::string name;
-    double range[2];
-    bool clamp = false;  // the value is bounded to the range outside the module's call
-    std::optional<double> defaultValue;  // an output's value when no rule fired, set outside the module's call
-    std::vector<TermDescription> terms;
-};
-
 enum class VariableKind { input, mamdaniOutput, sugenoOutput };
 
 // The built-in membership functions and their parameter counts: a
@@ -181,11 +168,21 @@ void checkPointList(const std::vector<double> &p, const std::string &path) {
     }
 }
 
-TermDescription readTerm(const json &mf, const std::string &path, size_t index, VariableKind kind, size_t numInputs,
-                         HostFunctionNames names) {
+// A term's parameters: as many as its function reads, and a point list in order.
+void checkTermParams(const TermInfo &t, VariableKind kind, size_t numInputs, const std::string &path) {
+    int expected = expectedParamCount(t.type, kind, numInputs);
+    if (expected >= 0 && t.params.size() != static_cast<size_t>(expected)) {
+        fail(path + ".params", inQuotes(t.type) + " takes " + std::to_string(expected) + " parameters, got " +
+                                   std::to_string(t.params.size()));
+    }
+    if (t.type == "pointsmf") checkPointList(t.params, path + ".params");
+}
+
+TermInfo readTerm(const json &mf, const std::string &path, size_t index, VariableKind kind, size_t numInputs,
+                  HostFunctionNames names) {
     if (!mf.is_object()) fail(path, "expected an object");
     checkKeys(mf, {"name", "type", "params"}, path);
-    TermDescription t;
+    TermInfo t;
     t.name = readOptionalString(mf, "name", path, "mf" + std::to_string(index + 1));
     const json *type = member(mf, "type");
     if (type == nullptr) fail(path, "missing \"type\"");
@@ -194,12 +191,7 @@ TermDescription readTerm(const json &mf, const std::string &path, size_t index, 
     const json *params = member(mf, "params");
     if (params == nullptr) fail(path, "missing \"params\"");
     t.params = readNumbers(*params, path + ".params");
-    int expected = expectedParamCount(t.type, kind, numInputs);
-    if (expected >= 0 && t.params.size() != static_cast<size_t>(expected)) {
-        fail(path + ".params", inQuotes(t.type) + " takes " + std::to_string(expected) + " parameters, got " +
-                                   std::to_string(t.params.size()));
-    }
-    if (t.type == "pointsmf") checkPointList(t.params, path + ".params");
+    checkTermParams(t, kind, numInputs, path);
     return t;
 }
 
@@ -250,8 +242,8 @@ VariableDescription readVariable(const json &value, const std::string &path, con
     }
     std::vector<double> bounds = readNumbers(*range, path + ".range");
     checkRange(bounds[0], bounds[1], path + ".range");
-    v.range[0] = bounds[0];
-    v.range[1] = bounds[1];
+    v.low = bounds[0];
+    v.high = bounds[1];
     const json *mfs = member(value, "mf");
     if (mfs != nullptr) {
         if (!mfs->is_array()) fail(path + ".mf", "expected an array");
@@ -285,20 +277,22 @@ struct MethodKey {
     const char *mamdaniDefault;
     const char *sugenoDefault;
     bool isCalledWithTwoValues;  // as a host function: implication and defuzzification
+    std::string SystemDescription::*field;
 };
 
 const std::vector<MethodKey> &methodKeys() {
     static const std::vector<MethodKey> keys = {
-        {"andMethod", "AND", {"min", "prod"}, "min", "prod", false},
-        {"orMethod", "OR", {"max", "probor", "sum"}, "max", "probor", false},
-        {"impMethod", "implication", {"min", "prod"}, "min", "prod", true},
-        {"aggMethod", "aggregation", {"max", "probor", "sum"}, "max", "sum", false},
+        {"andMethod", "AND", {"min", "prod"}, "min", "prod", false, &SystemDescription::andMethod},
+        {"orMethod", "OR", {"max", "probor", "sum"}, "max", "probor", false, &SystemDescription::orMethod},
+        {"impMethod", "implication", {"min", "prod"}, "min", "prod", true, &SystemDescription::impMethod},
+        {"aggMethod", "aggregation", {"max", "probor", "sum"}, "max", "sum", false, &SystemDescription::aggMethod},
         {"defuzzMethod",
          "defuzzification",
          {"centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum"},
          "centroid",
          "wtaver",
-         true},
+         true,
+         &SystemDescription::defuzzMethod},
     };
     return keys;
 }
@@ -334,13 +328,6 @@ void checkMamdaniMethod(const MethodKey &method, const std::string &name) {
 }
 
 // ---- Rules.
-
-struct RuleDescription {
-    std::vector<double> antecedent;
-    std::vector<double> consequent;
-    double weight = 1.0;
-    double connection = 1.0;
-};
 
 // The variables a rule refers to, and whether its consequent may negate:
 // a Sugeno output level has no complement, and the module refuses it.
@@ -522,7 +509,7 @@ orvane::Value variablesValue(const std::vector<VariableDescription> &vars) {
         orvane::Value::structMatrix({1, static_cast<int64_t>(vars.size())},
                                     std::vector<std::string>(kVariableRecordFields, kVariableRecordFields + 2));
     for (size_t i = 0; i < vars.size(); ++i) {
-        const std::vector<TermDescription> &terms = vars[i].terms;
+        const std::vector<TermInfo> &terms = vars[i].terms;
         orvane::Value mfs = orvane::Value::structMatrix({1, static_cast<int64_t>(terms.size())},
                                                         std::vector<std::string>(kMFRecordFields, kMFRecordFields + 4));
         for (size_t j = 0; j < terms.size(); ++j) {
@@ -543,8 +530,8 @@ orvane::Value rangesValue(const std::vector<VariableDescription> &vars) {
     auto n = static_cast<int64_t>(vars.size());
     std::vector<double> data(vars.size() * 2);
     for (size_t i = 0; i < vars.size(); ++i) {
-        data[i] = vars[i].range[0];
-        data[i + vars.size()] = vars[i].range[1];
+        data[i] = vars[i].low;
+        data[i + vars.size()] = vars[i].high;
     }
     return orvane::Value::doubleMatrix(n, 2, data);
 }
@@ -567,8 +554,8 @@ orvane::Value samplePointsValue(const std::vector<VariableDescription> &outputs,
     auto numOutputs = static_cast<int64_t>(outputs.size());
     std::vector<double> data(static_cast<size_t>(numOutputs * numSamples));
     for (int64_t o = 0; o < numOutputs; ++o) {
-        double lo = outputs[static_cast<size_t>(o)].range[0];
-        double hi = outputs[static_cast<size_t>(o)].range[1];
+        double lo = outputs[static_cast<size_t>(o)].low;
+        double hi = outputs[static_cast<size_t>(o)].high;
         double step = (hi - lo) / static_cast<double>(numSamples - 1);
         for (int64_t k = 0; k < numSamples - 1; ++k) {
             data[static_cast<size_t>(o + k * numOutputs)] = lo + static_cast<double>(k) * step;
@@ -608,16 +595,6 @@ orvane::Value int32Pair(int64_t a, int64_t b) {
 
 // ---- The builder.
 
-struct SystemDescription {
-    std::string name;
-    std::string type;
-    std::vector<std::string> methods;  // in the order of methodKeys()
-    int64_t numSamples = 101;
-    std::vector<VariableDescription> inputs;
-    std::vector<VariableDescription> outputs;
-    std::vector<RuleDescription> rules;
-};
-
 // ---- Magnitudes. The module adds in plain doubles, so a sum beyond the
 // double range becomes Inf (or, after a cancellation, a wrong sign) and is
 // printed as a result. With the built-in methods a degree is at most 1 and a
@@ -654,12 +631,12 @@ std::string safeMagnitudeText(double bound) {
     return std::to_string(digits / 10) + "." + std::to_string(digits % 10) + "e" + std::to_string(exponent);
 }
 
-double largestMagnitude(const VariableDescription &v) { return std::max(std::fabs(v.range[0]), std::fabs(v.range[1])); }
+double largestMagnitude(const VariableDescription &v) { return std::max(std::fabs(v.low), std::fabs(v.high)); }
 
 // The largest |level| of a Sugeno term over inputs within their ranges (the
 // module does not clip inputs: one outside its range may go further, with
 // the out-of-range diagnostic).
-double largestLevel(const TermDescription &term, const std::vector<VariableDescription> &inputs) {
+double largestLevel(const TermInfo &term, const std::vector<VariableDescription> &inputs) {
     double level = std::fabs(term.params.back());
     if (term.type == "linear") {
         for (size_t i = 0; i < inputs.size(); ++i) level += std::fabs(term.params[i]) * largestMagnitude(inputs[i]);
@@ -668,7 +645,7 @@ double largestLevel(const TermDescription &term, const std::vector<VariableDescr
 }
 
 std::string rangeText(const VariableDescription &v) {
-    return "[" + orvane::formatDouble(v.range[0], false) + ", " + orvane::formatDouble(v.range[1], false) + "]";
+    return "[" + orvane::formatDouble(v.low, false) + ", " + orvane::formatDouble(v.high, false) + "]";
 }
 
 void checkMagnitudes(const SystemDescription &s) {
@@ -745,9 +722,9 @@ SystemDescription readDescription(std::string_view text, HostFunctionNames names
     s.type = readType(d);
     bool isMamdani = s.type == "mamdani";
     for (const MethodKey &m : methodKeys()) {
-        s.methods.push_back(readOptionalString(d, m.key, "", isMamdani ? m.mamdaniDefault : m.sugenoDefault));
-        checkMethodName(m, s.methods.back(), names);
-        if (isMamdani) checkMamdaniMethod(m, s.methods.back());
+        s.*m.field = readOptionalString(d, m.key, "", isMamdani ? m.mamdaniDefault : m.sugenoDefault);
+        checkMethodName(m, s.*m.field, names);
+        if (isMamdani) checkMamdaniMethod(m, s.*m.field);
     }
     s.numSamples = readNumSamples(d);
     s.inputs = readVariables(d, "inputs", VariableKind::input, 0, names);
@@ -758,6 +735,41 @@ SystemDescription readDescription(std::string_view text, HostFunctionNames names
     return s;
 }
 
+// What readVariable checks, for a variable a file reader filled.
+void checkVariable(const VariableDescription &v, const std::string &path, VariableKind kind, size_t numInputs,
+                   HostFunctionNames names) {
+    checkRange(v.low, v.high, path + ".range");
+    for (size_t j = 0; j < v.terms.size(); ++j) {
+        std::string termPath = itemPath(path + ".mf", j);
+        checkTermType(v.terms[j].type, kind, names, termPath + ".type");
+        checkTermParams(v.terms[j], kind, numInputs, termPath);
+    }
+    checkUniqueNames(v.terms, path + ".mf", "term");
+}
+
+void checkVariables(const std::vector<VariableDescription> &vars, const char *key, VariableKind kind,
+                    size_t numInputs, HostFunctionNames names) {
+    for (size_t i = 0; i < vars.size(); ++i) checkVariable(vars[i], itemPath(key, i), kind, numInputs, names);
+    checkUniqueNames(vars, key, kind == VariableKind::input ? "input" : "output");
+}
+
+// What readRules checks, for a rule a file reader filled: with the messages
+// of its text form where it has one, as the description written out says it.
+void checkRule(const RuleDescription &rule, const SystemDescription &s, const std::string &path) {
+    bool isSugeno = !s.isMamdani();
+    if (!ruleText(rule, s).empty()) {
+        for (size_t o = 0; o < rule.consequent.size(); ++o) {
+            if (isSugeno && rule.consequent[o] < 0.0)
+                fail(path, "a Sugeno rule cannot negate its output " + inQuotes(s.outputs[o].name));
+        }
+        checkWeight(rule.weight, path);
+        return;
+    }
+    checkTermIndices(rule.antecedent, s.inputs, "input", true, path + ".antecedent");
+    checkTermIndices(rule.consequent, s.outputs, "output", !isSugeno, path + ".consequent");
+    checkWeight(rule.weight, path + ".weight");
+}
+
 orvane::Value buildRecord(const SystemDescription &s) {
     auto numInputs = static_cast<int64_t>(s.inputs.size());
     auto numOutputs = static_cast<int64_t>(s.outputs.size());
@@ -765,7 +777,7 @@ orvane::Value buildRecord(const SystemDescription &s) {
     int64_t numSamples = s.numSamples;
     orvane::Value record = orvane::Value::structMatrix({1, 1}, systemRecordFieldNames());
     record.setField(0, "type", uint8Text(s.type));
-    for (size_t k = 0; k < methodKeys().size(); ++k) record.setField(0, methodKeys()[k].key, uint8Text(s.methods[k]));
+    for (const MethodKey &m : methodKeys()) record.setField(0, m.key, uint8Text(s.*m.field));
     record.setField(0, "inputRange", rangesValue(s.inputs));
     record.setField(0, "outputRange", rangesValue(s.outputs));
     record.setField(0, "inputMF", variablesValue(s.inputs));
@@ -795,6 +807,30 @@ orvane::Value buildRecord(const SystemDescription &s) {
 
 }  // namespace
 
+void setDefaultMethods(SystemDescription &s) {
+    for (const MethodKey &m : methodKeys()) s.*m.field = s.isMamdani() ? m.mamdaniDefault : m.sugenoDefault;
+}
+
+SystemDescription descriptionFromJson(std::string_view json, HostFunctionNames names) {
+    return readDescription(json, names);
+}
+
+void checkDescription(const SystemDescription &s, HostFunctionNames names) {
+    if (s.type != "mamdani" && s.type != "sugeno")
+        fail("type", "expected \"mamdani\" or \"sugeno\", got " + inQuotes(s.type));
+    bool isMamdani = s.isMamdani();
+    for (const MethodKey &m : methodKeys()) {
+        checkMethodName(m, s.*m.field, names);
+        if (isMamdani) checkMamdaniMethod(m, s.*m.field);
+    }
+    if (s.numSamples < 2 || s.numSamples > 1000000) fail("numSamples", "expected a whole number from 2 to 1000000");
+    checkVariables(s.inputs, "inputs", VariableKind::input, 0, names);
+    checkVariables(s.outputs, "outputs", isMamdani ? VariableKind::mamdaniOutput : VariableKind::sugenoOutput,
+                   s.inputs.size(), names);
+    checkMagnitudes(s);
+    for (size_t r = 0; r < s.rules.size(); ++r) checkRule(s.rules[r], s, itemPath("rules", r));
+}
+
 std::string descriptionWithSamples(std::string_view descriptionJson, int64_t numSamples) try {
     nlohmann::ordered_json d = nlohmann::ordered_json::parse(descriptionJson.begin(), descriptionJson.end(), nullptr,
                                                              false);
@@ -814,8 +850,7 @@ const std::vector<std::string> &systemRecordFieldNames() {
     return names;
 }
 
-BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names) try {
-    SystemDescription s = readDescription(descriptionJson, names);
+BuiltSystem builtSystemOf(const SystemDescription &s) {
     BuiltSystem built;
     built.name = s.name;
     built.type = s.type;
@@ -826,13 +861,17 @@ BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames name
     for (const VariableDescription &v : s.outputs) built.outputDefaults.push_back(v.defaultValue);
     auto termNames = [](const VariableDescription &v) {
         std::vector<std::string> terms;
-        for (const TermDescription &t : v.terms) terms.push_back(t.name);
+        for (const TermInfo &t : v.terms) terms.push_back(t.name);
         return terms;
     };
     for (const VariableDescription &v : s.inputs) built.inputTermNames.push_back(termNames(v));
     for (const VariableDescription &v : s.outputs) built.outputTermNames.push_back(termNames(v));
     built.record = buildRecord(s);
     return built;
+}
+
+BuiltSystem buildSystem(std::string_view descriptionJson, HostFunctionNames names) try {
+    return builtSystemOf(readDescription(descriptionJson, names));
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
 }
