@@ -482,9 +482,8 @@ namespace {
 // record, building the output sets) vanishes beside a block this large,
 // which stays small beside the caller's buffers.
 constexpr int64_t kBlockRows = 65536;
-// As RowChecks::numWanted unset: the first 20 warnings of each identifier
-// are worded.
-constexpr int64_t kShownPerIdentifier = 20;
+// As RowChecks::numWanted unset: the first warnings of each identifier are worded.
+constexpr int64_t kShownPerIdentifier = defaults::kWarningsPerIdentifier;
 
 std::string countText(size_t n) { return std::to_string(n); }
 
@@ -525,8 +524,7 @@ std::vector<Warning> System::evaluateColumns(const Columns &in, std::span<double
         return kShownPerIdentifier - (it == numSeen.end() ? 0 : it->second);
     };
     const orvane::Value modesValue = diagnostics(modes);
-    const unsigned threads = modes.threads != 0 ? modes.threads : std::max(1u, std::thread::hardware_concurrency());
-    const int64_t blockRows = kBlockRows * static_cast<int64_t>(threads);
+    const int64_t blockRows = kBlockRows * defaults::threadsFor(modes.threads);
     // In one call's order: the inputs' warnings, the module's, the outputs'.
     std::vector<Warning> placed[3];
     int64_t numOutputs = numOutputs_;

@@ -80,7 +80,7 @@ using Places = std::vector<std::pair<int64_t, int64_t>>;
 
 // Warnings worded and given their row when RowChecks::numWanted is unset:
 // what the tool and the Python package show.
-constexpr int64_t kWantedPerIdentifier = 20;
+constexpr int64_t kWantedPerIdentifier = defaults::kWarningsPerIdentifier;
 
 struct WarningRows {
     std::vector<bool> isWanted;
@@ -474,7 +474,7 @@ constexpr int64_t kMinRowsPerThread = 256;
 constexpr int64_t kMostRowsPerPart = 65536;
 
 int64_t numThreadsFor(unsigned threads, int64_t numRows) {
-    int64_t asked = threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
+    int64_t asked = defaults::threadsFor(threads);
     return std::max<int64_t>(1, std::min(asked, numRows / kMinRowsPerThread));
 }
 

@@ -276,7 +276,7 @@ int runCsvToCsv(const EvalOptions &options, const fazolt::System &system, const 
 }  // namespace
 
 int numBlockThreads(const EvalOptions &options) {
-    return static_cast<int>(options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency()));
+    return static_cast<int>(fazolt::defaults::threadsFor(options.threads));
 }
 
 int runEval(const EvalOptions &options) {

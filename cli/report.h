@@ -64,7 +64,7 @@ void printNotice(const std::string &message);
 // how many of each were not shown.
 class WarningPrinter {
 public:
-    static constexpr int64_t kShownPerIdentifier = 20;
+    static constexpr int64_t kShownPerIdentifier = fazolt::defaults::kWarningsPerIdentifier;
     void print(const std::string &identifier, const std::string &message);
     void print(const std::vector<orvane::Warning> &warnings);
     // How many more of an identifier's warnings will be printed.

@@ -11,6 +11,8 @@
 #include "membership/builtInMembership.h"
 #include "model/recordFields.h"
 
+#include <fazolt/defaults.h>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -274,23 +276,26 @@ struct MethodKey {
     const char *key;
     const char *role;
     std::vector<std::string> builtIns;
-    const char *mamdaniDefault;
-    const char *sugenoDefault;
-    bool isCalledWithTwoValues;  // as a host function: implication and defuzzification
+    const char *defaults::Methods::*byDefault;  // in defaults::kMamdaniMethods and kSugenoMethods
+    bool isCalledWithTwoValues;                 // as a host function: implication and defuzzification
     std::string SystemDescription::*field;
+
+    const char *defaultFor(bool isMamdani) const {
+        return (isMamdani ? defaults::kMamdaniMethods : defaults::kSugenoMethods).*byDefault;
+    }
 };
 
 const std::vector<MethodKey> &methodKeys() {
     static const std::vector<MethodKey> keys = {
-        {"andMethod", "AND", {"min", "prod"}, "min", "prod", false, &SystemDescription::andMethod},
-        {"orMethod", "OR", {"max", "probor", "sum"}, "max", "probor", false, &SystemDescription::orMethod},
-        {"impMethod", "implication", {"min", "prod"}, "min", "prod", true, &SystemDescription::impMethod},
-        {"aggMethod", "aggregation", {"max", "probor", "sum"}, "max", "sum", false, &SystemDescription::aggMethod},
+        {"andMethod", "AND", {"min", "prod"}, &defaults::Methods::andMethod, false, &SystemDescription::andMethod},
+        {"orMethod", "OR", {"max", "probor", "sum"}, &defaults::Methods::orMethod, false, &SystemDescription::orMethod},
+        {"impMethod", "implication", {"min", "prod"}, &defaults::Methods::impMethod, true, &SystemDescription::impMethod},
+        {"aggMethod", "aggregation", {"max", "probor", "sum"}, &defaults::Methods::aggMethod, false,
+         &SystemDescription::aggMethod},
         {"defuzzMethod",
          "defuzzification",
          {"centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum"},
-         "centroid",
-         "wtaver",
+         &defaults::Methods::defuzzMethod,
          true,
          &SystemDescription::defuzzMethod},
     };
@@ -701,7 +706,7 @@ std::string readType(const json &d) {
 
 int64_t readNumSamples(const json &d) {
     const json *n = member(d, "numSamples");
-    if (n == nullptr) return 101;
+    if (n == nullptr) return defaults::kNumSamples;
     if (!n->is_number_integer() && !(n->is_number_float() && std::floor(n->get<double>()) == n->get<double>())) {
         fail("numSamples", "expected a whole number from 2 to 1000000");
     }
@@ -722,7 +727,7 @@ SystemDescription readDescription(std::string_view text, HostFunctionNames names
     s.type = readType(d);
     bool isMamdani = s.type == "mamdani";
     for (const MethodKey &m : methodKeys()) {
-        s.*m.field = readOptionalString(d, m.key, "", isMamdani ? m.mamdaniDefault : m.sugenoDefault);
+        s.*m.field = readOptionalString(d, m.key, "", m.defaultFor(isMamdani));
         checkMethodName(m, s.*m.field, names);
         if (isMamdani) checkMamdaniMethod(m, s.*m.field);
     }
@@ -808,7 +813,7 @@ orvane::Value buildRecord(const SystemDescription &s) {
 }  // namespace
 
 void setDefaultMethods(SystemDescription &s) {
-    for (const MethodKey &m : methodKeys()) s.*m.field = s.isMamdani() ? m.mamdaniDefault : m.sugenoDefault;
+    for (const MethodKey &m : methodKeys()) s.*m.field = m.defaultFor(s.isMamdani());
 }
 
 SystemDescription descriptionFromJson(std::string_view json, HostFunctionNames names) {

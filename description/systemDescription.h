@@ -5,6 +5,7 @@
 #ifndef FAZOLT_DESCRIPTION_SYSTEM_DESCRIPTION_H
 #define FAZOLT_DESCRIPTION_SYSTEM_DESCRIPTION_H
 
+#include <fazolt/defaults.h>
 #include <fazolt/description.h>
 #include <fazolt/explain.h>
 #include <fazolt/formats.h>
@@ -37,7 +38,7 @@ struct SystemDescription {
     std::string name;
     std::string type;  // "mamdani" or "sugeno"
     std::string andMethod, orMethod, impMethod, aggMethod, defuzzMethod;
-    int64_t numSamples = 101;
+    int64_t numSamples = defaults::kNumSamples;
     std::vector<VariableDescription> inputs;
     std::vector<VariableDescription> outputs;
     std::vector<RuleDescription> rules;

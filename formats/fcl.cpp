@@ -905,7 +905,7 @@ std::string writeFcl(const SystemDescription &m) {
 
     if (!m.name.empty() && !isFclName(m.name)) refuse("name \"" + m.name + "\": not an FCL name");
     std::string out = "FUNCTION_BLOCK " + m.name + "\n\n";
-    if (m.numSamples != 101) out += "// numSamples := " + std::to_string(m.numSamples) + "\n\n";
+    if (m.numSamples != defaults::kNumSamples) out += "// numSamples := " + std::to_string(m.numSamples) + "\n\n";
     out += "VAR_INPUT\n";
     for (const VariableDescription &v : m.inputs) out += "  " + v.name + " : REAL;\n";
     out += "END_VAR\n\nVAR_OUTPUT\n";

@@ -582,7 +582,7 @@ std::string writeFll(const SystemDescription &m) {
     if (isSugeno != isWeightedDefuzzifier(defuzzifier)) {
         refuse("defuzzMethod \"" + m.defuzzMethod + "\" in a " + m.type + " system has no FLL form");
     }
-    if (isSugeno && m.numSamples != 101) {
+    if (isSugeno && m.numSamples != defaults::kNumSamples) {
         refuse("numSamples " + std::to_string(m.numSamples) +
                ": a Sugeno system in FLL has no sample count, and a reader takes 101");
     }

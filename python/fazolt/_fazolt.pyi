@@ -2,5 +2,7 @@
 from typing import Any
 
 __version__: str
+WARNINGS_PER_IDENTIFIER: int
+NUM_SAMPLES: int
 
 def __getattr__(name: str) -> Any: ...

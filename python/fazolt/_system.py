@@ -25,7 +25,7 @@ from . import _fazolt
 # below the output array.
 BLOCK_ROWS = 65536
 # As the tool: at most this many warnings per identifier, then a count.
-SHOWN_PER_IDENTIFIER = 20
+SHOWN_PER_IDENTIFIER = _fazolt.WARNINGS_PER_IDENTIFIER
 
 
 class _Identified:

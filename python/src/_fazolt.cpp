@@ -268,7 +268,7 @@ struct HostReport {
     std::map<std::string, int64_t> numWarnings;                 // every warning, per identifier
     std::optional<orvane::HostError> error;
 
-    static constexpr int64_t kShownPerIdentifier = 20;
+    static constexpr int64_t kShownPerIdentifier = fazolt::defaults::kWarningsPerIdentifier;
     template <typename Warning>  // the host's or the API's
     void add(std::vector<Warning> &ws) {
         for (Warning &w : ws) {
@@ -441,7 +441,7 @@ public:
             fazolt::RowChecks checks = rowChecks(modes);
             checks.threads = threads;
             // As many rows per thread as one thread takes per call.
-            blockRows *= threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
+            blockRows *= fazolt::defaults::threadsFor(threads);
             int64_t first = 0;
             // Rows by their index in x; a single row needs no name.
             checks.rowName = [&first, numRows](int64_t row) {
@@ -611,6 +611,8 @@ private:
 PYBIND11_MODULE(_fazolt, m) {
     m.doc() = "fazolt's extension: systems, evaluation and host functions through the embedding API";
     m.attr("__version__") = FAZOLT_VERSION;
+    m.attr("WARNINGS_PER_IDENTIFIER") = fazolt::defaults::kWarningsPerIdentifier;
+    m.attr("NUM_SAMPLES") = fazolt::defaults::kNumSamples;
 
     py::class_<NativeSystem>(m, "NativeSystem")
         .def_static(

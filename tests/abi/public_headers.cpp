@@ -2,6 +2,7 @@
 // (cxx_std_20 in the CMake package, cxx_standard in fazolt.pc; std::span
 // in the batch entry needs C++20), under the conversion warnings a careful
 // caller turns on.
+#include <fazolt/defaults.h>
 #include <fazolt/description.h>
 #include <fazolt/explain.h>
 #include <fazolt/export.h>

@@ -20,6 +20,7 @@
 #ifndef FAZOLT_API_FAZOLT_H
 #define FAZOLT_API_FAZOLT_H
 
+#include <fazolt/defaults.h>
 #include <fazolt/description.h>
 #include <fazolt/error.h>
 #include <fazolt/export.h>
