@@ -21,7 +21,9 @@
 namespace {
 
 // What the row loop needs, resolved once per call: method names as enums,
-// membership kinds, the rules' cache positions. Rows never compare a name.
+// membership kinds, the rules' cache positions. Rows compare no name, but
+// for the empty-set diagnostic, which reads the defuzzification method's
+// name on each row while that check is on.
 struct CallPlan {
     bool isMamdani;
     DefuzzMethod method;
