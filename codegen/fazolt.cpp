@@ -16,6 +16,7 @@
 #include "codegen/private/defuzzMethods.h"
 #include "codegen/private/diagnostics.h"
 #include "codegen/private/sugenoOutputs.h"
+#include "membership/shapeRules.h"
 #include "model/indexArithmetic.h"
 
 namespace {
@@ -393,6 +394,13 @@ struct RowEvaluator {
     DynArray<double> *results[6];
     FazoltResults resultsView;  // the six above, as runFIS takes them
     bool callsHost;
+    // Rows without intermediates skip the input membership cache: every
+    // input's functions have an inline shape and fill the cache entries in
+    // order, so their degrees go straight into the degree table.
+    bool isFlat;
+    // Every Sugeno output function is a constant: the output values filled
+    // by the first row hold for every row.
+    bool hasConstantOutputs;
 };
 
 namespace {
@@ -433,6 +441,87 @@ void runOneRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *outputs
     for (int32_t o = 0; o < e->fis->numOutputs; ++o) outputs[o] = e->results[0]->data[o];
 }
 
+// Whether the planned functions of every input are inline shapes whose
+// entries follow one another from the cache's start to its end, each written
+// once per row: then nothing else of the cache is read.
+bool isMembershipFlat(const SystemRecord *fis, const WorkingStorage *w) {
+    const InputMembershipPlan &m = w->membership;
+    int32_t next = 0;
+    for (int32_t i = 0; i < fis->numInputs; ++i) {
+        if (i >= numel(w->inputMFs) || m.firstEntries->data[i] != next) return false;
+        const int32_t numMF = fis->numInputMFs->data[i];
+        for (int32_t j = 0; j < numMF; ++j)
+            if (m.shapes->data[m.offsets->data[i] + j] == kDispatched) return false;
+        next += numMF;
+    }
+    return next == numel(w->inputMFCache);
+}
+
+bool areSugenoOutputsConstant(const DynArray<uint8_t> *kinds) {
+    for (int32_t k = 0; k < numel(kinds); ++k)
+        if (kinds->data[k] == kSugenoLinear) return false;
+    return true;
+}
+
+// The row of a flat evaluator as runFIS takes a row before the last: the
+// same functions and the same operations in the same order, less the copies
+// between the cache, the degree table and the results.
+void runFlatRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *outputs) {
+    const SystemRecord *fis = e->fis;
+    const CallPlan *plan = &e->plan;
+    WorkingStorage *w = &e->w;
+    const InputMembershipPlan &m = w->membership;
+    const int32_t n = numel(w->inputMFCache);
+    const int32_t rangeStride = fis->inputRange->size[0];
+    double *d = w->degrees->data;
+    bool hasNaN = false;
+    e->seen = DiagnosticsSeen{0, 0, 0};
+    for (int32_t i = 0; i < fis->numInputs; ++i) {
+        const double x = row[i];
+        const double lo = fis->inputRange->data[i];
+        const double hi = fis->inputRange->data[i + rangeStride];
+        if (lo > x || x > hi) throwOutOfRangeDiagnostic(tls, i + 1, x, lo, hi, &e->diag);
+        const int32_t offset = m.offsets->data[i];
+        const int32_t first = m.firstEntries->data[i];
+        const uint8_t *shape = m.shapes->data + offset;
+        const double *p = m.params->data + 4 * static_cast<int64_t>(offset);
+        const double *r = m.slopes->data + 2 * static_cast<int64_t>(offset);
+        for (int32_t j = 0; j < fis->numInputMFs->data[i]; ++j, p += 4, r += 2) {
+            double y;
+            if (shape[j] == kTriangle) {
+                y = trimfRuleWithSlopes(x, p[0], p[1], p[2], r[0], r[1]);
+            } else if (shape[j] == kTrapezoid) {
+                y = trapmfRuleWithSlopes(x, p[0], p[1], p[2], p[3], r[0], r[1]);
+            } else {
+                y = gaussmfRule(x, p[0], p[1]);
+            }
+            d[first + j] = y;
+            hasNaN = hasNaN | quvIsNaN(y);
+        }
+    }
+    if (plan->degreeReads.complements) {
+        for (int32_t k = 0; k < n; ++k) d[n + k] = 1.0 - d[k];
+    }
+    // The table's last four entries were written by the evaluator's first
+    // rows and never change.
+    const RuleFiring firing =
+        fireRulesBuiltIn(fis, w->ruleDegrees, w->degrees, hasNaN || plan->degreeReads.nan, plan->andMethod,
+                         plan->orMethod, nullptr, e->results[4], plan->listsFiredRules ? w->mamdani.firedRules : nullptr);
+    if (plan->isMamdani) {
+        runMamdaniRow(tls, 0, false, &firing, fis, &e->diag, plan, w, &e->resultsView);
+    } else if (e->hasConstantOutputs) {
+        for (int32_t o = 1; o <= fis->numOutputs; ++o) {
+            const double a = sumSugenoRuleOutputs(e->results[4], fis, w->sugenoCacheEntries, w->sugenoCache, o - 1);
+            w->outputRow->data[o - 1] = applySugenoDefuzzificationMethod(tls, o, a, firing.totalFiringStrength, fis,
+                                                                         plan->method, &e->diag);
+        }
+    } else {
+        for (int32_t i = 0; i < fis->numInputs; ++i) w->inputRow->data[i] = row[i];
+        runSugenoRow(tls, false, firing.totalFiringStrength, fis, &e->diag, plan, w, &e->resultsView);
+    }
+    for (int32_t o = 0; o < fis->numOutputs; ++o) outputs[o] = w->outputRow->data[o];
+}
+
 }  // namespace
 
 RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
@@ -458,6 +547,9 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
         for (int32_t i = 0; i < fis->numInputs; ++i) e->row->data[i] = 0.0;
         for (int32_t pass = 0; pass < 2; ++pass)  // without, then with results 2 to 6
             runFIS(tls, 0, pass == 1, e->row, fis, &e->diag, &e->plan, &e->w, &results);
+        e->isFlat = isMembershipFlat(fis, &e->w) &&
+                    (e->plan.isMamdani ? e->plan.mamdani.isFused : e->plan.isSugenoFused);
+        e->hasConstantOutputs = !e->plan.isMamdani && areSugenoOutputsConstant(e->w.outputKinds);
     }
     zorbHeapReferenceStackLeaveFcn(tls);
     return e;
@@ -475,7 +567,11 @@ bool rowEvaluatorCallsHost(const RowEvaluator *e) { return e->callsHost; }
 
 void evaluateRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *outputs, bool keepsIntermediates,
                  DiagnosticsSeen *seen) {
-    runOneRow(tls, e, row, outputs, keepsIntermediates);
+    if (e->isFlat && !keepsIntermediates) {
+        runFlatRow(tls, e, row, outputs);
+    } else {
+        runOneRow(tls, e, row, outputs, keepsIntermediates);
+    }
     *seen = e->seen;
 }
 
