@@ -6,16 +6,32 @@
 
 #include "host/runtime.h"
 
+#include <cstdint>
+#include <cstring>
+
+// ifTrue or ifFalse by their bits, with no branch: inputs that wander over a
+// shape, as a controller's do, would take each branch at random. Both values
+// are computed either way; the one not picked is never seen.
+inline double pickIf(bool condition, double ifTrue, double ifFalse) {
+    uint64_t t;
+    uint64_t f;
+    std::memcpy(&t, &ifTrue, sizeof t);
+    std::memcpy(&f, &ifFalse, sizeof f);
+    const uint64_t mask = 0 - static_cast<uint64_t>(condition);
+    const uint64_t picked = (t & mask) | (f & ~mask);
+    double y;
+    std::memcpy(&y, &picked, sizeof y);
+    return y;
+}
+
 // Both sides are open intervals, so x = a and x = c give 0. A zero-width side
 // is skipped rather than divided by, and x = b gives 1 even then. NaN fails
 // every comparison and gives 0.
 // rise = 1 / (b - a) and fall = 1 / (c - b), which a plan can compute once.
 inline double trimfRuleWithSlopes(double x, double a, double b, double c, double rise, double fall) {
-    double y = 0.0;
-    if (a != b && a < x && x < b) y = rise * (x - a);
-    if (b != c && b < x && x < c) y = fall * (c - x);
-    if (x == b) y = 1.0;
-    return y;
+    double y = pickIf((a != b) & (a < x) & (x < b), rise * (x - a), 0.0);
+    y = pickIf((b != c) & (b < x) & (x < c), fall * (c - x), y);
+    return pickIf(x == b, 1.0, y);
 }
 
 inline double trimfRule(double x, double a, double b, double c) {
@@ -27,17 +43,15 @@ inline double trimfRule(double x, double a, double b, double c) {
 // Each later test overwrites the earlier one, so their order matters.
 // rise = 1 / (b - a) and fall = 1 / (d - c), which a plan can compute once.
 inline double trapmfRuleWithSlopes(double x, double a, double b, double c, double d, double rise, double fall) {
-    double y1 = 0.0;
-    if (x >= b) y1 = 1.0;
-    if (x < a) y1 = 0.0;
-    if (x >= a && x < b && a != b) y1 = rise * (x - a);
+    double y1 = pickIf(x >= b, 1.0, 0.0);
+    y1 = pickIf(x < a, 0.0, y1);
+    y1 = pickIf((x >= a) & (x < b) & (a != b), rise * (x - a), y1);
 
-    double y2 = 0.0;
-    if (x <= c) y2 = 1.0;
-    if (x > d) y2 = 0.0;
-    if (x > c && x <= d && c != d) y2 = fall * (d - x);
+    double y2 = pickIf(x <= c, 1.0, 0.0);
+    y2 = pickIf(x > d, 0.0, y2);
+    y2 = pickIf((x > c) & (x <= d) & (c != d), fall * (d - x), y2);
 
-    return quvMin(y1, y2);  // y1 first: a tie keeps it
+    return pickIf((y2 < y1) | (y1 != y1), y2, y1);  // quvMin(y1, y2): a tie keeps y1
 }
 
 inline double trapmfRule(double x, double a, double b, double c, double d) {
