@@ -384,6 +384,15 @@ extern "C" FAZOLT_EXPORT void fazolt(const DynArray<double> *inputs, const Syste
 // before its last (the last one's way when results 2 to 6 are wanted), so
 // each output has the batch's bits.
 
+// One input function of a flat row: its shape's parameters (sigma and
+// centre of a Gaussian in a and b), the input it reads and the degree-table
+// entry it writes.
+struct FlatTerm {
+    double a, b, c, d, rise, fall;
+    int32_t input;
+    int32_t entry;
+};
+
 struct RowEvaluator {
     const SystemRecord *fis;  // not owned; outlives the evaluator
     DiagnosticsOptions diag;  // records into seen, never calls the host
@@ -398,6 +407,9 @@ struct RowEvaluator {
     // input's functions have an inline shape and fill the cache entries in
     // order, so their degrees go straight into the degree table.
     bool isFlat;
+    DynArray<FlatTerm> *terms;  // triangles, then trapezoids, then Gaussians
+    int32_t numTriangles;
+    int32_t numTrapezoids;
     // Every Sugeno output function is a constant: the output values filled
     // by the first row hold for every row.
     bool hasConstantOutputs;
@@ -443,7 +455,8 @@ void runOneRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *outputs
 
 // Whether the planned functions of every input are inline shapes whose
 // entries follow one another from the cache's start to its end, each written
-// once per row: then nothing else of the cache is read.
+// once per row: then nothing else of the cache is read, and the functions
+// can be evaluated in any order.
 bool isMembershipFlat(const SystemRecord *fis, const WorkingStorage *w) {
     const InputMembershipPlan &m = w->membership;
     int32_t next = 0;
@@ -455,6 +468,26 @@ bool isMembershipFlat(const SystemRecord *fis, const WorkingStorage *w) {
         next += numMF;
     }
     return next == numel(w->inputMFCache);
+}
+
+// The flat terms grouped by shape, so that each group's loop has one body.
+void planFlatTerms(const SystemRecord *fis, const InputMembershipPlan &m, RowEvaluator *e) {
+    resize1D(e->terms, numel(e->w.inputMFCache));
+    int32_t numPlaced = 0;
+    const uint8_t shapes[3] = {kTriangle, kTrapezoid, kGaussian};
+    for (uint8_t shape : shapes) {
+        for (int32_t i = 0; i < fis->numInputs; ++i) {
+            const int32_t offset = m.offsets->data[i];
+            for (int32_t j = 0; j < fis->numInputMFs->data[i]; ++j) {
+                if (m.shapes->data[offset + j] != shape) continue;
+                const double *p = m.params->data + 4 * static_cast<int64_t>(offset + j);
+                const double *r = m.slopes->data + 2 * static_cast<int64_t>(offset + j);
+                e->terms->data[numPlaced++] = {p[0], p[1], p[2], p[3], r[0], r[1], i, m.firstEntries->data[i] + j};
+            }
+        }
+        if (shape == kTriangle) e->numTriangles = numPlaced;
+        if (shape == kTrapezoid) e->numTrapezoids = numPlaced - e->numTriangles;
+    }
 }
 
 bool areSugenoOutputsConstant(const DynArray<uint8_t> *kinds) {
@@ -470,7 +503,6 @@ void runFlatRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *output
     const SystemRecord *fis = e->fis;
     const CallPlan *plan = &e->plan;
     WorkingStorage *w = &e->w;
-    const InputMembershipPlan &m = w->membership;
     const int32_t n = numel(w->inputMFCache);
     const int32_t rangeStride = fis->inputRange->size[0];
     double *d = w->degrees->data;
@@ -481,23 +513,25 @@ void runFlatRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *output
         const double lo = fis->inputRange->data[i];
         const double hi = fis->inputRange->data[i + rangeStride];
         if (lo > x || x > hi) throwOutOfRangeDiagnostic(tls, i + 1, x, lo, hi, &e->diag);
-        const int32_t offset = m.offsets->data[i];
-        const int32_t first = m.firstEntries->data[i];
-        const uint8_t *shape = m.shapes->data + offset;
-        const double *p = m.params->data + 4 * static_cast<int64_t>(offset);
-        const double *r = m.slopes->data + 2 * static_cast<int64_t>(offset);
-        for (int32_t j = 0; j < fis->numInputMFs->data[i]; ++j, p += 4, r += 2) {
-            double y;
-            if (shape[j] == kTriangle) {
-                y = trimfRuleWithSlopes(x, p[0], p[1], p[2], r[0], r[1]);
-            } else if (shape[j] == kTrapezoid) {
-                y = trapmfRuleWithSlopes(x, p[0], p[1], p[2], p[3], r[0], r[1]);
-            } else {
-                y = gaussmfRule(x, p[0], p[1]);
-            }
-            d[first + j] = y;
-            hasNaN = hasNaN | quvIsNaN(y);
-        }
+    }
+    const FlatTerm *t = e->terms->data;
+    const FlatTerm *trapezoids = t + e->numTriangles;
+    const FlatTerm *gaussians = trapezoids + e->numTrapezoids;
+    const FlatTerm *end = t + numel(e->terms);
+    for (; t < trapezoids; ++t) {
+        const double y = trimfRuleWithSlopes(row[t->input], t->a, t->b, t->c, t->rise, t->fall);
+        d[t->entry] = y;
+        hasNaN = hasNaN | quvIsNaN(y);
+    }
+    for (; t < gaussians; ++t) {
+        const double y = trapmfRuleWithSlopes(row[t->input], t->a, t->b, t->c, t->d, t->rise, t->fall);
+        d[t->entry] = y;
+        hasNaN = hasNaN | quvIsNaN(y);
+    }
+    for (; t < end; ++t) {
+        const double y = gaussmfRule(row[t->input], t->a, t->b);
+        d[t->entry] = y;
+        hasNaN = hasNaN | quvIsNaN(y);
     }
     if (plan->degreeReads.complements) {
         for (int32_t k = 0; k < n; ++k) d[n + k] = 1.0 - d[k];
@@ -534,6 +568,7 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
     initWorkingStorage(tls, &e->w);
     initRegisteredArray(tls, &e->row, 2);
     for (int32_t k = 0; k < 6; ++k) initRegisteredArray(tls, &e->results[k], k == 4 ? 1 : 2);
+    initRegisteredArray(tls, &e->terms, 1);
     resize2D(e->row, 1, fis->numInputs);
     e->resultsView = {e->results[0], e->results[1], e->results[2], e->results[3], e->results[4], e->results[5]};
     const FazoltResults &results = e->resultsView;
@@ -549,6 +584,7 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
             runFIS(tls, 0, pass == 1, e->row, fis, &e->diag, &e->plan, &e->w, &results);
         e->isFlat = isMembershipFlat(fis, &e->w) &&
                     (e->plan.isMamdani ? e->plan.mamdani.isFused : e->plan.isSugenoFused);
+        if (e->isFlat) planFlatTerms(fis, e->w.membership, e);
         e->hasConstantOutputs = !e->plan.isMamdani && areSugenoOutputsConstant(e->w.outputKinds);
     }
     zorbHeapReferenceStackLeaveFcn(tls);
@@ -557,6 +593,7 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
 
 void releaseRowEvaluator(RowEvaluator *e) {
     if (e == nullptr) return;
+    releaseArray(&e->terms);
     for (int32_t k = 5; k >= 0; --k) releaseArray(&e->results[k]);
     releaseArray(&e->row);
     releaseWorkingStorage(&e->w);
