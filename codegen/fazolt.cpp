@@ -384,13 +384,15 @@ extern "C" FAZOLT_EXPORT void fazolt(const DynArray<double> *inputs, const Syste
 // before its last (the last one's way when results 2 to 6 are wanted), so
 // each output has the batch's bits.
 
-// One input function of a flat row: its shape's parameters (sigma and
-// centre of a Gaussian in a and b), the input it reads and the degree-table
-// entry it writes.
-struct FlatTerm {
-    double a, b, c, d, rise, fall;
-    int32_t input;
-    int32_t entry;
+// Two input functions of a flat row, one a lane: their shape's parameters
+// (sigma and centre of a Gaussian in a and b), the inputs they read and the
+// degree-table entries they write. A shape with an odd count repeats its
+// last function in the last pair's second lane, which writes the same
+// value to the same entry again.
+struct FlatPair {
+    ShapeLanes a, b, c, d, rise, fall;
+    int32_t input[2];
+    int32_t entry[2];
 };
 
 struct RowEvaluator {
@@ -407,9 +409,9 @@ struct RowEvaluator {
     // input's functions have an inline shape and fill the cache entries in
     // order, so their degrees go straight into the degree table.
     bool isFlat;
-    DynArray<FlatTerm> *terms;  // triangles, then trapezoids, then Gaussians
-    int32_t numTriangles;
-    int32_t numTrapezoids;
+    DynArray<FlatPair> *pairs;  // triangles, then trapezoids, then Gaussians
+    int32_t numTrianglePairs;
+    int32_t numTrapezoidPairs;
     // Every Sugeno output function is a constant: the output values filled
     // by the first row hold for every row.
     bool hasConstantOutputs;
@@ -470,24 +472,42 @@ bool isMembershipFlat(const SystemRecord *fis, const WorkingStorage *w) {
     return next == numel(w->inputMFCache);
 }
 
-// The flat terms grouped by shape, so that each group's loop has one body.
-void planFlatTerms(const SystemRecord *fis, const InputMembershipPlan &m, RowEvaluator *e) {
-    resize1D(e->terms, numel(e->w.inputMFCache));
-    int32_t numPlaced = 0;
+// The flat functions grouped by shape, in pairs, so that each group's loop
+// has one body.
+void planFlatPairs(const SystemRecord *fis, const InputMembershipPlan &m, RowEvaluator *e) {
+    resize1D(e->pairs, numel(e->w.inputMFCache) + 3);  // at most one part-filled pair a shape
+    int32_t numPairs = 0;
     const uint8_t shapes[3] = {kTriangle, kTrapezoid, kGaussian};
     for (uint8_t shape : shapes) {
+        int32_t lane = 0;
         for (int32_t i = 0; i < fis->numInputs; ++i) {
             const int32_t offset = m.offsets->data[i];
             for (int32_t j = 0; j < fis->numInputMFs->data[i]; ++j) {
                 if (m.shapes->data[offset + j] != shape) continue;
                 const double *p = m.params->data + 4 * static_cast<int64_t>(offset + j);
                 const double *r = m.slopes->data + 2 * static_cast<int64_t>(offset + j);
-                e->terms->data[numPlaced++] = {p[0], p[1], p[2], p[3], r[0], r[1], i, m.firstEntries->data[i] + j};
+                FlatPair &pair = e->pairs->data[numPairs];
+                // Both lanes at once: the first function of a pair fills its
+                // second lane too, in case no other comes.
+                for (int32_t k = lane; k < 2; ++k) {
+                    pair.a[k] = p[0];
+                    pair.b[k] = p[1];
+                    pair.c[k] = p[2];
+                    pair.d[k] = p[3];
+                    pair.rise[k] = r[0];
+                    pair.fall[k] = r[1];
+                    pair.input[k] = i;
+                    pair.entry[k] = m.firstEntries->data[i] + j;
+                }
+                lane = 1 - lane;
+                if (lane == 0) ++numPairs;
             }
         }
-        if (shape == kTriangle) e->numTriangles = numPlaced;
-        if (shape == kTrapezoid) e->numTrapezoids = numPlaced - e->numTriangles;
+        if (lane == 1) ++numPairs;
+        if (shape == kTriangle) e->numTrianglePairs = numPairs;
+        if (shape == kTrapezoid) e->numTrapezoidPairs = numPairs - e->numTrianglePairs;
     }
+    resize1D(e->pairs, numPairs);
 }
 
 bool areSugenoOutputsConstant(const DynArray<uint8_t> *kinds) {
@@ -506,7 +526,6 @@ void runFlatRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *output
     const int32_t n = numel(w->inputMFCache);
     const int32_t rangeStride = fis->inputRange->size[0];
     double *d = w->degrees->data;
-    bool hasNaN = false;
     e->seen = DiagnosticsSeen{0, 0, 0};
     for (int32_t i = 0; i < fis->numInputs; ++i) {
         const double x = row[i];
@@ -514,24 +533,32 @@ void runFlatRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *output
         const double hi = fis->inputRange->data[i + rangeStride];
         if (lo > x || x > hi) throwOutOfRangeDiagnostic(tls, i + 1, x, lo, hi, &e->diag);
     }
-    const FlatTerm *t = e->terms->data;
-    const FlatTerm *trapezoids = t + e->numTriangles;
-    const FlatTerm *gaussians = trapezoids + e->numTrapezoids;
-    const FlatTerm *end = t + numel(e->terms);
+    const FlatPair *t = e->pairs->data;
+    const FlatPair *trapezoids = t + e->numTrianglePairs;
+    const FlatPair *gaussians = trapezoids + e->numTrapezoidPairs;
+    const FlatPair *end = t + numel(e->pairs);
+    ShapeLaneMask nan = {0, 0};
     for (; t < trapezoids; ++t) {
-        const double y = trimfRuleWithSlopes(row[t->input], t->a, t->b, t->c, t->rise, t->fall);
-        d[t->entry] = y;
-        hasNaN = hasNaN | quvIsNaN(y);
+        const ShapeLanes x = {row[t->input[0]], row[t->input[1]]};
+        const ShapeLanes y = trimfRuleOf(x, t->a, t->b, t->c, t->rise, t->fall);
+        d[t->entry[0]] = y[0];
+        d[t->entry[1]] = y[1];
+        nan = nan | (y != y);
     }
     for (; t < gaussians; ++t) {
-        const double y = trapmfRuleWithSlopes(row[t->input], t->a, t->b, t->c, t->d, t->rise, t->fall);
-        d[t->entry] = y;
-        hasNaN = hasNaN | quvIsNaN(y);
+        const ShapeLanes x = {row[t->input[0]], row[t->input[1]]};
+        const ShapeLanes y = trapmfRuleOf(x, t->a, t->b, t->c, t->d, t->rise, t->fall);
+        d[t->entry[0]] = y[0];
+        d[t->entry[1]] = y[1];
+        nan = nan | (y != y);
     }
+    bool hasNaN = (nan[0] | nan[1]) != 0;
     for (; t < end; ++t) {
-        const double y = gaussmfRule(row[t->input], t->a, t->b);
-        d[t->entry] = y;
-        hasNaN = hasNaN | quvIsNaN(y);
+        for (int32_t k = 0; k < 2; ++k) {
+            const double y = gaussmfRule(row[t->input[k]], t->a[k], t->b[k]);
+            d[t->entry[k]] = y;
+            hasNaN = hasNaN | quvIsNaN(y);
+        }
     }
     if (plan->degreeReads.complements) {
         for (int32_t k = 0; k < n; ++k) d[n + k] = 1.0 - d[k];
@@ -568,7 +595,7 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
     initWorkingStorage(tls, &e->w);
     initRegisteredArray(tls, &e->row, 2);
     for (int32_t k = 0; k < 6; ++k) initRegisteredArray(tls, &e->results[k], k == 4 ? 1 : 2);
-    initRegisteredArray(tls, &e->terms, 1);
+    initRegisteredArray(tls, &e->pairs, 1);
     resize2D(e->row, 1, fis->numInputs);
     e->resultsView = {e->results[0], e->results[1], e->results[2], e->results[3], e->results[4], e->results[5]};
     const FazoltResults &results = e->resultsView;
@@ -584,7 +611,7 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
             runFIS(tls, 0, pass == 1, e->row, fis, &e->diag, &e->plan, &e->w, &results);
         e->isFlat = isMembershipFlat(fis, &e->w) &&
                     (e->plan.isMamdani ? e->plan.mamdani.isFused : e->plan.isSugenoFused);
-        if (e->isFlat) planFlatTerms(fis, e->w.membership, e);
+        if (e->isFlat) planFlatPairs(fis, e->w.membership, e);
         e->hasConstantOutputs = !e->plan.isMamdani && areSugenoOutputsConstant(e->w.outputKinds);
     }
     zorbHeapReferenceStackLeaveFcn(tls);
@@ -593,7 +620,7 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
 
 void releaseRowEvaluator(RowEvaluator *e) {
     if (e == nullptr) return;
-    releaseArray(&e->terms);
+    releaseArray(&e->pairs);
     for (int32_t k = 5; k >= 0; --k) releaseArray(&e->results[k]);
     releaseArray(&e->row);
     releaseWorkingStorage(&e->w);
