@@ -637,6 +637,26 @@ TEST(FormatFunctions, PointListRampsAreTrimfAndTrapmfBitForBit) {
     }
 }
 
+// A hedged term's base is the module's own shape, bit for bit; codes as
+// docs/formats.md lists them (1 trimf, 12 pointsmf, 18 very, 22 not).
+TEST(FormatFunctions, HedgesReshapeTheBaseDegreeExactly) {
+    std::vector<double> xs = {-3.0, 0.1, 1.7, 20.0 / 3.0, 9.99, 12.5};
+    orvane::Value x = orvane::Value::doubleMatrix(1, static_cast<int64_t>(xs.size()), xs);
+    std::vector<double> veryVery = call("very", {x, orvane::Value::doubleMatrix(1, 5, {18, 1, 0.1, 7, 10})}).toDoubles();
+    std::vector<double> somewhatNot =
+        call("somewhat", {x, orvane::Value::doubleMatrix(1, 6, {22, 12, 0, 0, 10, 1})}).toDoubles();
+    for (size_t k = 0; k < xs.size(); ++k) {
+        double m = trimfRule(xs[k], 0.1, 7, 10);
+        EXPECT_EQ(testing_support::bits(veryVery[k]), testing_support::bits((m * m) * (m * m))) << xs[k];
+        double p = xs[k] <= 0 ? 0.0 : xs[k] >= 10 ? 1.0 : (1.0 / 10.0) * (0.0 * (10 - xs[k]) + 1.0 * (xs[k] - 0));
+        EXPECT_EQ(testing_support::bits(somewhatNot[k]), testing_support::bits(std::sqrt(1.0 - p))) << xs[k];
+    }
+    for (const std::vector<double> &bad : {std::vector<double>{99, 1}, {1, 0, 1}, {18}, {std::nan("")}}) {
+        EXPECT_THROW(call("very", {x, orvane::Value::doubleMatrix(1, static_cast<int64_t>(bad.size()), bad)}),
+                     orvane::HostError);
+    }
+}
+
 TEST(FormatFunctions, OperatorsFollowTheirFormulas) {
     auto column = [](std::vector<double> v) {
         return orvane::Value::doubleMatrix(static_cast<int64_t>(v.size()), 1, v);
