@@ -2,7 +2,7 @@
 // degree at the same point, computed as fuzzylite computes it. The base is
 // any built-in shape (the module's own functions, so its bits), pointsmf or
 // a shape of shapes.cpp.
-#include "builtins/builtins.h"
+#include "builtins/shapes_and_hedges.h"
 #include "builtins/membership_call.h"
 #include "membership/builtInMembership.h"
 #include "membership/membershipFunctions.h"
@@ -71,8 +71,8 @@ bool isBaseType(const std::string &name) { return codeOfName(name) != 0.0 && hed
 std::vector<double> baseDegrees(const std::string &type, const orvane::Value &points, const std::vector<double> &xs,
                                 const std::vector<double> &params, const std::string &function) {
     std::vector<double> ys;
-    if (const BuiltInMembership *b = findBuiltInMembership(reinterpret_cast<const uint8_t *>(type.data()),
-                                                           static_cast<int64_t>(type.size()))) {
+    if (const BuiltInMembership *b =
+            findBuiltInMembership(reinterpret_cast<const uint8_t *>(type.data()), static_cast<int64_t>(type.size()))) {
         if (params.size() < static_cast<size_t>(b->numParams))
             orvane::raise(ids::formatsArgument, function + ": " + type + " takes " + std::to_string(b->numParams) +
                                                     " parameters, got " + std::to_string(params.size()));
@@ -120,8 +120,8 @@ bool splitHedgedTerm(const std::string &type, const std::vector<double> &params,
     hedges.assign(1, type);
     for (size_t k = 0; k < params.size(); ++k) {
         double code = params[k];
-        const char *name = code == std::trunc(code) && code >= 1.0 && code < 1e6 ? nameOfCode(static_cast<size_t>(code))
-                                                                                  : nullptr;
+        const char *name =
+            code == std::trunc(code) && code >= 1.0 && code < 1e6 ? nameOfCode(static_cast<size_t>(code)) : nullptr;
         if (name == nullptr) return false;
         if (hedgeNamed(name) != nullptr) {
             hedges.push_back(name);
@@ -138,23 +138,24 @@ void registerHedges() {
     for (size_t k = 0; k < NUM_REGISTERED_HEDGES; ++k) {
         std::string name = HEDGES[k].name;
         if (orvane::hasFunction(name)) continue;
-        orvane::registerFunction(name, [name](int, std::vector<orvane::Value> &results,
-                                              const std::vector<orvane::Value> &args) {
-            MembershipCall call = membershipArguments(args, name);
-            std::vector<std::string> hedges;
-            std::string baseType;
-            std::vector<double> baseParams;
-            if (!splitHedgedTerm(name, call.params, hedges, baseType, baseParams)) {
-                orvane::raise(ids::formatsArgument,
-                              name + ": expected the codes of the inner hedges, the base shape's code and its "
-                                     "parameters (see docs/formats.md)");
-            }
-            std::vector<double> ys = baseDegrees(baseType, args[0], call.xs, baseParams, name);
-            for (double &y : ys) {
-                for (size_t h = hedges.size(); h-- > 0;) y = hedgeNamed(hedges[h])->apply(y);
-            }
-            membershipResult(results, args[0], ys);
-        });
+        orvane::registerFunction(
+            name, [name](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+                MembershipCall call = membershipArguments(args, name);
+                std::vector<std::string> hedges;
+                std::string baseType;
+                std::vector<double> baseParams;
+                if (!splitHedgedTerm(name, call.params, hedges, baseType, baseParams)) {
+                    orvane::raise(ids::formatsArgument,
+                                  name +
+                                      ": expected the codes of the inner hedges, the base shape's code and its "
+                                      "parameters (see docs/formats.md)");
+                }
+                std::vector<double> ys = baseDegrees(baseType, args[0], call.xs, baseParams, name);
+                for (double &y : ys) {
+                    for (size_t h = hedges.size(); h-- > 0;) y = hedgeNamed(hedges[h])->apply(y);
+                }
+                membershipResult(results, args[0], ys);
+            });
     }
 }
 

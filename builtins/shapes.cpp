@@ -2,11 +2,10 @@
 // each computed as fuzzylite computes it (same operations, same order), so
 // that a file gives the same degrees here. A NaN point gives 0, as the
 // built-in shapes do (fuzzylite gives NaN).
-#include "builtins/builtins.h"
+#include "builtins/shapes_and_hedges.h"
 #include "builtins/membership_call.h"
 
 #include <cmath>
-#include <functional>
 
 namespace fazolt::builtins {
 
@@ -52,8 +51,10 @@ double sigmoidDifference(double x, const double *p) {
 }
 
 const Shape SHAPES[] = {
-    {"concavemf", "Concave", 2, concave},     {"cosinemf", "Cosine", 2, cosine},
-    {"spikemf", "Spike", 2, spike},           {"binarymf", "Binary", 2, binary},
+    {"concavemf", "Concave", 2, concave},
+    {"cosinemf", "Cosine", 2, cosine},
+    {"spikemf", "Spike", 2, spike},
+    {"binarymf", "Binary", 2, binary},
     {"sigdiffmf", "SigmoidDifference", 4, sigmoidDifference},
 };
 
@@ -76,10 +77,12 @@ std::string shapeParameterProblem(const std::string &type, const std::vector<dou
     for (double v : p) {
         if (!std::isfinite(v)) return std::string(shape->peerName) + " takes finite parameters";
     }
-    if (type == "concavemf" && p[0] == p[1]) return "Concave needs an inflection other than its end (it gives 0/0 there)";
+    if (type == "concavemf" && p[0] == p[1])
+        return "Concave needs an inflection other than its end (it gives 0/0 there)";
     if (type == "cosinemf" && !(p[1] > 0.0)) return "Cosine needs a width above 0";
     if (type == "spikemf" && p[1] == 0.0) return "Spike needs a width other than 0";
-    if (type == "binarymf" && p[0] == p[1]) return "Binary needs a direction other than its start (it gives 0 everywhere)";
+    if (type == "binarymf" && p[0] == p[1])
+        return "Binary needs a direction other than its start (it gives 0 everywhere)";
     return "";
 }
 
@@ -92,16 +95,16 @@ void registerShapes() {
     for (const Shape &s : SHAPES) {
         std::string name = s.name;
         if (orvane::hasFunction(name)) continue;
-        orvane::registerFunction(name, [name](int, std::vector<orvane::Value> &results,
-                                              const std::vector<orvane::Value> &args) {
-            MembershipCall call = membershipArguments(args, name);
-            if (std::string why = shapeParameterProblem(name, call.params); !why.empty())
-                orvane::raise(ids::formatsArgument, name + ": " + why);
-            std::vector<double> ys;
-            ys.reserve(call.xs.size());
-            for (double x : call.xs) ys.push_back(shapeDegree(name, x, call.params));
-            membershipResult(results, args[0], ys);
-        });
+        orvane::registerFunction(
+            name, [name](int, std::vector<orvane::Value> &results, const std::vector<orvane::Value> &args) {
+                MembershipCall call = membershipArguments(args, name);
+                if (std::string why = shapeParameterProblem(name, call.params); !why.empty())
+                    orvane::raise(ids::formatsArgument, name + ": " + why);
+                std::vector<double> ys;
+                ys.reserve(call.xs.size());
+                for (double x : call.xs) ys.push_back(shapeDegree(name, x, call.params));
+                membershipResult(results, args[0], ys);
+            });
     }
 }
 

@@ -2,7 +2,7 @@
 //
 // Sections: tokens, the reader's blocks, terms, the system from the blocks,
 // the writer.
-#include "builtins/builtins.h"
+#include "builtins/shapes_and_hedges.h"
 #include "formats_model.h"
 
 #include "fazolt/error_ids.h"

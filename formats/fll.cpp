@@ -1,7 +1,7 @@
 // fuzzylite's FLL to and from the nested description.
 //
 // Sections: lines, the reader's sections, the system from them, the writer.
-#include "builtins/builtins.h"
+#include "builtins/shapes_and_hedges.h"
 #include "formats_model.h"
 
 #include <cmath>

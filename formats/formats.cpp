@@ -4,7 +4,7 @@
 #include "api/error_boundary.h"
 
 #include "api/languages.h"
-#include "builtins/builtins.h"
+#include "builtins/shapes_and_hedges.h"
 #include "fazolt/fazolt.h"
 #include "formats_model.h"
 

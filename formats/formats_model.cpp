@@ -2,7 +2,7 @@
 // nested description, rule words, the peer's shape names, numbers.
 #include "formats_model.h"
 
-#include "builtins/builtins.h"
+#include "builtins/shapes_and_hedges.h"
 
 #include "fazolt/description.h"
 

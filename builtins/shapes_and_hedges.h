@@ -1,8 +1,8 @@
 // Host functions that give fuzzylite's shapes and hedges exactly, so that a
 // file using them means what it says: each a membership function (the
 // points, the parameters), registered under its name when a system is loaded.
-#ifndef FAZOLT_BUILTINS_BUILTINS_H
-#define FAZOLT_BUILTINS_BUILTINS_H
+#ifndef FAZOLT_BUILTINS_SHAPES_AND_HEDGES_H
+#define FAZOLT_BUILTINS_SHAPES_AND_HEDGES_H
 
 #include <string>
 #include <vector>
