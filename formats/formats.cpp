@@ -4,6 +4,7 @@
 #include "api/error_boundary.h"
 
 #include "api/languages.h"
+#include "builtins/shapes_and_hedges.h"
 #include "fazolt/fazolt.h"
 #include "formats_model.h"
 
@@ -263,6 +264,7 @@ void registerFormatFunctions() {
         for (const auto &[name, function] : functions) {
             if (!orvane::hasFunction(name)) fazolt::registerFunction(name, function);
         }
+        builtins::registerShapesAndHedges();
     });
 }
 

@@ -2,6 +2,8 @@
 // nested description, rule words, the peer's shape names, numbers.
 #include "formats_model.h"
 
+#include "builtins/shapes_and_hedges.h"
+
 #include "fazolt/description.h"
 
 #include <nlohmann/json.hpp>
@@ -181,8 +183,25 @@ std::string modelToDescription(const Model &m) {
 
 // ---- Rule words.
 
+std::string hedgedTermWords(const Variable &var, const Term &term,
+                            const std::function<void(const std::string &)> &refuse) {
+    std::vector<std::string> hedges;
+    std::string baseType;
+    std::vector<double> baseParams;
+    if (!builtins::splitHedgedTerm(term.type, term.params, hedges, baseType, baseParams)) return "";
+    for (const Term &t : var.terms) {
+        if (t.type != baseType || t.params != baseParams) continue;
+        std::string words;
+        for (const std::string &h : hedges) words += h + " ";
+        return words + t.name;
+    }
+    refuse("hedged term " + jsonString(term.name) + " of " + jsonString(var.name) +
+           ": its base shape is no term of the variable (the languages hedge a term by name)");
+    return "";
+}
+
 std::string ruleWords(const Rule &rule, const Model &m, bool mayNegateConclusion,
-                      const std::function<void(const std::string &)> &refuse) {
+                      const std::function<void(const std::string &)> &refuse, bool spellsHedges) {
     if (rule.connection != 1.0 && rule.connection != 2.0) {
         refuse("connection " + numberText(rule.connection) + " (the languages have and and or only)");
     }
@@ -206,8 +225,9 @@ std::string ruleWords(const Rule &rule, const Model &m, bool mayNegateConclusion
             }
             text += isFirst ? " " : side == 1 || rule.connection == 1.0 ? " and " : " or ";
             isFirst = false;
-            text += vars[i].name + (e < 0.0 ? " is not " : " is ") +
-                    vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
+            const Term &term = vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1];
+            std::string hedged = spellsHedges ? hedgedTermWords(vars[i], term, refuse) : "";
+            text += vars[i].name + (e < 0.0 ? " is not " : " is ") + (hedged.empty() ? term.name : hedged);
         }
     }
     if (isFirst) refuse("a rule without conclusions");
@@ -278,7 +298,46 @@ int indexOfVariable(const std::vector<Variable> &vars, const std::string &name) 
 
 }  // namespace
 
-Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool foldCase,
+namespace {
+
+bool isTermName(const Variable &var, const std::string &word) {
+    for (const Term &t : var.terms) {
+        if (t.name == word) return true;
+    }
+    return false;
+}
+
+// The 1-based index of the term that `hedges` (outermost first) make of
+// term `baseIndex`: added after the variable's terms at its first use, as
+// "very_warm", and found there at the next.
+int hedgedTermIndex(Variable &var, const std::vector<std::string> &hedges, size_t baseIndex,
+                    const std::function<void(const std::string &)> &fail) {
+    const Term &base = var.terms[baseIndex];
+    Term t;
+    if (std::string why = builtins::hedgedTerm(hedges, base.type, base.params, t.type, t.params); !why.empty())
+        fail(why);
+    for (const std::string &h : hedges) t.name += h + "_";
+    t.name += base.name;
+    for (size_t j = 0; j < var.terms.size(); ++j) {
+        if (var.terms[j].name != t.name) continue;
+        if (var.terms[j].type != t.type || var.terms[j].params != t.params)
+            fail("the hedged term is named " + jsonString(t.name) + " here, a name another term has");
+        return static_cast<int>(j) + 1;
+    }
+    var.terms.push_back(t);
+    return static_cast<int>(var.terms.size());
+}
+
+}  // namespace
+
+bool isHedgedTerm(const Term &t) {
+    std::vector<std::string> hedges;
+    std::string baseType;
+    std::vector<double> baseParams;
+    return builtins::splitHedgedTerm(t.type, t.params, hedges, baseType, baseParams);
+}
+
+Rule parseRuleWords(const std::vector<std::string> &words, Model &m, bool foldCase,
                     const std::function<void(const std::string &)> &fail) {
     auto keyword = [&](size_t at) {
         return at < words.size() ? (foldCase ? lowered(words[at]) : words[at]) : std::string();
@@ -301,14 +360,23 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
         }
         if (keyword(at + 1) != "is") fail("expected \"is\" after " + jsonString(words[at]));
         size_t next = at + 2;
-        bool isNot = false;
-        if (keyword(next) == "not") {
-            if (isOutput) fail("\"not\" in a conclusion: the peers negate the activation degree, we the set");
-            isNot = true;
-            ++next;
-        }
-        if (next >= words.size()) fail("expected a term after " + jsonString(words[at]) + " is");
         const Variable &var = vars[static_cast<size_t>(v)];
+        // fuzzylite's hedges, outermost first; a term's own name is never one.
+        std::vector<std::string> hedges;
+        while (next + 1 < words.size() && !isTermName(var, words[next]) &&
+               (keyword(next) == "not" || builtins::isHedgeWord(keyword(next)))) {
+            hedges.push_back(keyword(next++));
+        }
+        bool isNot = !hedges.empty() && hedges[0] == "not";
+        if (isNot) hedges.erase(hedges.begin());
+        if (isOutput && isNot) fail("\"not\" in a conclusion: the peers negate the activation degree, we the set");
+        if (isOutput && !hedges.empty()) {
+            fail("hedge " + jsonString(hedges[0]) +
+                 " in a conclusion: fuzzylite hedges the activation degree there, which a rule here cannot");
+        }
+        if (!hedges.empty() && hedges[0] == "not")
+            fail("\"not not\": 1 - (1 - x) need not give x back; write the term itself");
+        if (next >= words.size()) fail("expected a term after " + jsonString(words[at]) + " is");
         int term = 0;
         for (size_t j = 0; j < var.terms.size(); ++j) {
             if (var.terms[j].name == words[next]) term = static_cast<int>(j) + 1;
@@ -316,19 +384,17 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
         if (term == 0) {
             std::string w = keyword(next);
             // "any" has degree 1 whatever the value: in an AND rule that is an untested input.
-            if (w == "any" && !isOutput && !isNot) {
+            if (w == "any" && !isOutput && !isNot && hedges.empty()) {
                 hasAny = true;
                 return next + 1;
             }
-            if (w == "very" || w == "somewhat" || w == "seldom" || w == "extremely" || w == "any") {
-                fail("hedge " + jsonString(words[next]) +
-                     " is not supported (a hedge reshapes the term's degree, which a rule here cannot)");
-            }
+            if (w == "any") fail("hedge \"any\" after another hedge or in a conclusion is not supported");
             std::vector<std::string> names;
             for (const Term &t : var.terms) names.push_back(t.name);
             fail("unknown term " + jsonString(words[next]) + " of " + kind + " " + jsonString(var.name) +
                  closestNameSuggestion(words[next], names));
         }
+        if (!hedges.empty()) term = hedgedTermIndex(m.inputs[static_cast<size_t>(v)], hedges, term - 1, fail);
         std::vector<double> &row = isOutput ? rule.consequent : rule.antecedent;
         if (row[static_cast<size_t>(v)] != 0.0) fail(jsonString(var.name) + " appears twice in one side of the rule");
         row[static_cast<size_t>(v)] = isNot ? -term : term;
@@ -375,8 +441,9 @@ Rule parseRuleWords(const std::vector<std::string> &words, const Model &m, bool 
 // ---- Shapes under the peer's names.
 
 const std::vector<PeerShape> &peerShapes() {
-    // fuzzylite's SigmoidDifference is |s1 - s2|, not dsigmf's s1 - s2, so
-    // dsigmf has no entry.
+    // fuzzylite's SigmoidDifference is |s1 - s2|, not dsigmf's s1 - s2: it
+    // and the other shapes without a built-in form are host functions
+    // (builtins/), their parameters in fuzzylite's order.
     static const std::vector<PeerShape> shapes = {
         {"trimf", "Triangle", {0, 1, 2}},
         {"trapmf", "Trapezoid", {0, 1, 2, 3}},
@@ -389,6 +456,11 @@ const std::vector<PeerShape> &peerShapes() {
         {"gauss2mf", "GaussianProduct", {1, 0, 3, 2}},  // mean, sd of each side
         {"psigmf", "SigmoidProduct", {1, 0, 2, 3}},     // left, rising, falling, right
         {"constant", "Constant", {0}},
+        {"concavemf", "Concave", {0, 1}},
+        {"cosinemf", "Cosine", {0, 1}},
+        {"spikemf", "Spike", {0, 1}},
+        {"binarymf", "Binary", {0, 1}},
+        {"sigdiffmf", "SigmoidDifference", {0, 1, 2, 3}},
     };
     return shapes;
 }

@@ -82,8 +82,20 @@ std::string modelToDescription(const Model &model);
 // One parsed rule text, for the readers: "x is a and y is not b then z is c
 // with 0.5" as words. Keywords compare in lower case when foldCase is set.
 // fail(message) must not return.
-Rule parseRuleWords(const std::vector<std::string> &words, const Model &model, bool foldCase,
+// A hedged input ("very warm") adds its term (builtins/hedges.cpp) to the
+// variable at its first use, named "very_warm".
+Rule parseRuleWords(const std::vector<std::string> &words, Model &model, bool foldCase,
                     const std::function<void(const std::string &)> &fail);
+// Whether a term is a hedged one (builtins/hedges.cpp); the writers write
+// it in the rules, as its hedges and its base term's name.
+bool isHedgedTerm(const Term &term);
+// Why the writers refuse a hedged output term.
+inline constexpr char HEDGED_OUTPUT[] =
+    "a hedged output term: the languages hedge a conclusion's activation degree, not its set";
+// "very warm" for a hedged term, "" for another; refuses one whose base is
+// no term of the variable.
+std::string hedgedTermWords(const Variable &var, const Term &term,
+                            const std::function<void(const std::string &)> &refuse);
 
 // Membership shapes under fuzzylite's class names (FLL, and FCL's named
 // terms): our type and the order of its parameters in the peer's list.
@@ -118,8 +130,9 @@ std::string unsupportedName(const std::string &word, const std::vector<std::stri
 // A rule in the words the languages share: "if x is a and y is not b then
 // z is c with 0.5". What they cannot say goes to refuse(reason), which must
 // not return.
+// spellsHedges: a hedged term as its words (the languages), not its name.
 std::string ruleWords(const Rule &rule, const Model &model, bool mayNegateConclusion,
-                      const std::function<void(const std::string &)> &refuse);
+                      const std::function<void(const std::string &)> &refuse, bool spellsHedges = false);
 
 // A Sugeno output here is weighted over every rule's strength; in the
 // languages (FCL's COGS, fuzzylite) over the rules that conclude it, and with
