@@ -510,10 +510,20 @@ class _Levels:
 RIDGE_GRID = (0.0,) + tuple(10.0 ** k for k in range(-8, 5))
 
 
+def _least_squares(A, b):
+    """The least-norm argmin |A x - b|^2 and A's rank, by a QR factorisation
+    with column pivoting (LAPACK's gelsy: a few times faster than numpy's
+    SVD-based lstsq on these tall designs), with numpy's rank cutoff."""
+    import scipy.linalg
+    x, _, rank, _ = scipy.linalg.lstsq(A, b, cond=np.finfo(np.float64).eps * max(A.shape), lapack_driver="gelsy",
+                                       check_finite=False)
+    return x, rank
+
+
 def _ridge(A, b, penalty, strength):
     """argmin |A x - b|^2 + strength |penalty * x|^2."""
     if strength == 0:
-        return np.linalg.lstsq(A, b, rcond=None)[0]
+        return _least_squares(A, b)[0]
     G = A.T @ A + strength * np.diag(penalty)
     try:
         return np.linalg.solve(G, A.T @ b)
@@ -523,20 +533,30 @@ def _ridge(A, b, penalty, strength):
 
 def _gcv_strength(A, b, penalty):
     """The strength of RIDGE_GRID with the least generalised cross-validation
-    error n |A x - b|^2 / (n - trace of the hat matrix)^2."""
+    error n |A x - b|^2 / (n - trace of the hat matrix)^2.
+
+    Each strength factors A'A + strength x penalty once (Cholesky) and solves
+    for the levels and the hat matrix's trace together: the grid costs about
+    one least-squares solve."""
+    import scipy.linalg
     n = len(b)
     G = A.T @ A
+    Ab = A.T @ b
     unit = float(np.trace(G)) / max(A.shape[1], 1) or 1.0
     best, chosen = np.inf, 0.0
     for multiple in RIDGE_GRID:
         strength = multiple * unit
         if strength == 0:
-            x, _, rank, _ = np.linalg.lstsq(A, b, rcond=None)
+            x, rank = _least_squares(A, b)
             trace = float(rank)
         else:
             K = G + strength * np.diag(penalty)
-            x = np.linalg.lstsq(K, A.T @ b, rcond=None)[0]
-            trace = float(np.trace(np.linalg.lstsq(K, G, rcond=None)[0]))
+            try:
+                factor = scipy.linalg.cho_factor(K, check_finite=False)
+                solved = scipy.linalg.cho_solve(factor, np.column_stack([Ab, G]), check_finite=False)
+            except np.linalg.LinAlgError:  # the unpenalised columns alone are dependent
+                solved = np.linalg.lstsq(K, np.column_stack([Ab, G]), rcond=None)[0]
+            x, trace = solved[:, 0], float(np.trace(solved[:, 1:]))
         if n - trace <= 0.5:
             continue  # as many parameters as rows: no estimate of the error
         score = n * float(np.sum(np.square(A @ x - b))) / (n - trace) ** 2
@@ -567,6 +587,40 @@ def _degrees(shape, params, x):
     return np.clip(np.minimum(up, down), 0, 1)
 
 
+def _degree_slopes(shape, params, x):
+    """The derivatives of _degrees' values by each of the shape's parameters
+    (of a piecewise-linear shape: those of the piece x lies on, 0 at a kink)."""
+    if shape == "gaussmf":
+        sigma, c = params
+        mu = _degrees(shape, params, x)
+        return [mu * np.square(x - c) / sigma ** 3, mu * (x - c) / (sigma * sigma)]
+    if shape == "gbellmf":
+        a, b, c = params
+        t = np.abs((x - c) / a)
+        u = t ** (2 * b)
+        mu = 1 / (1 + u)
+        with np.errstate(divide="ignore", invalid="ignore"):
+            log_t = np.where(t > 0, np.log(np.where(t > 0, t, 1.0)), 0.0)
+            per_step = np.where(x != c, u / (x - c), 0.0)  # u / (x - c): the c slope's factor
+        mu2 = mu * mu
+        return [mu2 * 2 * b * u / a, -mu2 * 2 * u * log_t, mu2 * 2 * b * per_step]
+    if shape == "trimf":  # a trapezoid whose top is the point b
+        a, b, c = params
+        da, db_up, db_down, dc = _trapezoid_slopes(x, a, b, b, c)
+        return [da, db_up + db_down, dc]
+    return list(_trapezoid_slopes(x, *params))
+
+
+def _trapezoid_slopes(x, a, b, c, d):
+    mu = _degrees("trapmf", (a, b, c, d), x)
+    inside = (mu > 0) & (mu < 1)
+    rising = inside & (x < b) if b > a else np.zeros(len(x), dtype=bool)
+    falling = inside & (x > c) if d > c else np.zeros(len(x), dtype=bool)
+    up, down = (b - a if b > a else 1.0), (d - c if d > c else 1.0)
+    return (np.where(rising, (x - b) / up ** 2, 0.0), np.where(rising, -(x - a) / up ** 2, 0.0),
+            np.where(falling, (d - x) / down ** 2, 0.0), np.where(falling, (x - c) / down ** 2, 0.0))
+
+
 # Up to this many parameters x rows, the hybrid search differentiates the
 # residuals with the levels re-solved for each parameter (exact, one solve
 # each); above, with them held (one solve per step: the larger fits' time).
@@ -590,6 +644,7 @@ class _NumpyWeights:
         self.is_average = description.get("defuzzMethod", "wtaver") == "wtaver"
         # Where each rule's antecedent values sit in _products' table: column 0
         # is 1 (an input not used), then per input its terms and their complements.
+        self.term_counts = [len(v.get("mf", [])) for v in description["inputs"]]
         where, at = [], 1
         for v in description["inputs"]:
             where.append(at)
@@ -598,6 +653,63 @@ class _NumpyWeights:
                                                                          if a < 0 else 0)
                                 for i, a in enumerate(antecedent)] for antecedent in levels.antecedent],
                               dtype=np.intp).reshape(levels.num_rules, -1)
+
+    @property
+    def has_slopes(self):
+        """Derivatives in closed form: every rule an AND by product."""
+        return all(self.is_and) and self.and_method == "prod"
+
+    def slopes(self, description, X, groups, outputs):
+        """The derivatives of the predictions sum_r weight_r x outputs[:, r]
+        (outputs: (rows, rules, outputs) held fixed) by the free coordinates
+        of `groups` (input terms and rule weights): (rows x outputs, coordinates).
+        A rule's strength is its weight times the product of its antecedent
+        values, so its derivative by one term's degree is the product of the
+        others'; wtaver's weights divide by the sum over the rules."""
+        inputs = description["inputs"]
+        degrees = [[_degrees(t["type"], t["params"], X[:, i]) for t in v.get("mf", [])]
+                   for i, v in enumerate(inputs)]
+        columns = [np.ones(len(X))] + [c for terms in degrees for c in terms + [1 - d for d in terms]]
+        gathered = np.column_stack(columns)[:, self.index]  # (rows, rules, inputs)
+        rule_weights = np.array([_rule_weight(rule) for rule in description["rules"]])
+        unweighted = gathered.prod(axis=2)
+        strengths = unweighted * rule_weights
+        total = strengths.sum(axis=1)
+        fired = total > 0
+        if self.is_average:
+            share = np.where(fired, 1 / np.where(fired, total, 1.0), 0.0)
+            predicted = np.einsum("nr,nro->no", strengths * share[:, None], outputs)
+            # d(sum_r s_r f_r / sum_r s_r) / d s_r = (f_r - prediction) / sum_r s_r
+            by_strength = (outputs - predicted[:, None, :]) * share[:, None, None]
+        else:
+            by_strength = outputs * fired[:, None, None]
+        by_term = {}  # (input, term): d prediction / d degree, (rows, outputs)
+        for i, v in enumerate(inputs):
+            others = np.delete(gathered, i, axis=2).prod(axis=2) * rule_weights
+            through = others[:, :, None] * by_strength
+            antecedent = self.index[:, i]
+            for j in range(len(v.get("mf", []))):
+                plain = antecedent == self._column(i, j, negated=False)
+                negated = antecedent == self._column(i, j, negated=True)
+                by_term[(i, j)] = through[:, plain, :].sum(axis=1) - through[:, negated, :].sum(axis=1)
+        J = []
+        for g in groups:
+            if g.path[0] == "weight":
+                J.append((unweighted[:, g.path[1], None] * by_strength[:, g.path[1], :]).ravel())
+                continue
+            _, i, j = g.path
+            term = inputs[i]["mf"][j]
+            by_param = [by_term[(i, j)] * s[:, None] for s in _degree_slopes(term["type"], term["params"], X[:, i])]
+            for k in range(len(by_param) - 1, 0, -1):  # an ordered point moves every point after it
+                if g.layout[k] == "ordered":
+                    by_param[k - 1] = by_param[k - 1] + by_param[k]
+            J += [p.ravel() for p in by_param]
+        return np.column_stack(J) if J else np.empty((len(X) * outputs.shape[2], 0))
+
+    def _column(self, i, j, negated):
+        """Where input i's term j (or its complement) sits in _products' table."""
+        start = 1 + sum(2 * n for n in self.term_counts[:i])
+        return start + j + (self.term_counts[i] if negated else 0)
 
     @classmethod
     def of(cls, description, levels, X):
@@ -866,33 +978,39 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         """The training residuals' derivatives with the levels held at those
         solved for z (the variable-projection approximation): each column
         needs the rule weights only, not another solve."""
+        d = params.apply(z, levels)
         solution = last_solve["levels"] if np.array_equal(last_solve["z"], z) else \
-            linear.solve(params.apply(z, levels), X, y, threads, strength["train"], fast(params.apply(z, levels), X))[0]
+            linear.solve(d, X, y, threads, strength["train"], fast(d, X))[0]
         outputs = np.zeros((len(X), linear.num_rules, y.shape[1]))
         for (o, j), p in solution.items():
             rules = np.abs(linear.consequent[:, o]) == j + 1
             outputs[:, rules, o] = (X @ p[:-1] + p[-1] if len(p) > 1 else np.full(len(X), p[0]))[:, None]
+        if fast.has_slopes:
+            J = fast.slopes(d, X, params.groups, outputs)
+        else:
+            def predicted(zk):
+                return np.nan_to_num(np.einsum("nr,nro->no", fast(params.apply(zk, levels), X), outputs)).ravel()
 
-        def predicted(zk):
-            return np.nan_to_num(np.einsum("nr,nro->no", fast(params.apply(zk, levels), X), outputs)).ravel()
-
-        d = params.apply(z, levels)
-        at = predicted(z)
-        J = np.empty((at.size, len(z)))
-        for k in range(len(z)):
-            step = SOLVED_DIFF_STEP * max(1.0, abs(z[k]))
-            if z[k] + step > params.upper[k]:
-                step = -step
-            moved = z.copy()
-            moved[k] += step
-            J[:, k] = (predicted(moved) - at) / step
+            at = predicted(z)
+            J = np.empty((at.size, len(z)))
+            for k in range(len(z)):
+                step = SOLVED_DIFF_STEP * max(1.0, abs(z[k]))
+                if z[k] + step > params.upper[k]:
+                    step = -step
+                moved = z.copy()
+                moved[k] += step
+                J[:, k] = (predicted(moved) - at) / step
         # Levels re-solved at each z take up what the design can say: only
-        # the part of each column outside the design's range remains.
+        # the part of each column outside the design's range remains. The
+        # range's basis comes from A'A's eigenvectors (the columns are few,
+        # the rows many: far cheaper than A's SVD, and precise enough here).
         fired, _, _, designs = linear.design(d, fast(d, X), X)
         by_output = J.reshape(len(X), y.shape[1], len(z))
         for o, A, _, _ in designs:
-            U, sv, _ = np.linalg.svd(A, full_matrices=False)
-            U = U[:, sv > sv[0] * 1e-10] if len(sv) and sv[0] > 0 else U[:, :0]
+            eigenvalues, V = np.linalg.eigh(A.T @ A)
+            kept = eigenvalues > eigenvalues[-1] * 1e-14 if len(eigenvalues) and eigenvalues[-1] > 0 else \
+                np.zeros(len(eigenvalues), dtype=bool)
+            U = (A @ V[:, kept]) / np.sqrt(eigenvalues[kept])
             part = by_output[fired, o, :]
             by_output[fired, o, :] = part - U @ (U.T @ part)
         return by_output.reshape(J.shape)
