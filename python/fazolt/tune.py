@@ -14,13 +14,12 @@ the order holds exactly in floating point (a + non-negative gap >= a).
 """
 import itertools
 import math
-import re
 import sys
 import time
 
 import numpy as np
 
-from ._system import FazoltError, System, _column
+from ._system import WITH_WEIGHT, FazoltError, System, _column, _rule_weight
 
 METHODS = ("hybrid", "least_squares", "nelder_mead")
 SELECTIONS = ("inputs", "outputs", "weights")
@@ -345,14 +344,6 @@ def _copy(d):
     return out
 
 
-WITH_WEIGHT = re.compile(r"\s+with\s+\S+\s*$")
-
-
-def _rule_weight(rule):
-    if isinstance(rule, dict):
-        return float(rule.get("weight", 1.0))
-    found = WITH_WEIGHT.search(rule)
-    return float(found.group(0).split()[-1]) if found else 1.0
 
 
 def _with_weight(rule, weight):
