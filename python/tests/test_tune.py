@@ -203,6 +203,20 @@ def test_noisy_data_keeps_the_best_validation_iteration_and_shrinks_the_levels()
     assert held_out[1] < held_out[0]
 
 
+@pytest.mark.parametrize("system, X", [(MIXER, _rows(50)), (LAMP, np.linspace(0, 100, 50).reshape(-1, 1))])
+def test_points_tried_from_the_record_are_the_description_bit_for_bit(system, X):
+    d = fazolt.System(system).to_dict()
+    params = tune._Parameters(d, tune.SELECTIONS, levels_apart=False)
+    evaluator = tune._Evaluator(tune.Report("", [], []), 1)
+    evaluator.predict(d, X)
+    assert evaluator.bases["system"] is not None  # the points below come from its record
+    rng = np.random.default_rng(5)
+    for _ in range(3):
+        z = np.clip(params.start() * rng.uniform(0.8, 1.2, len(params.lower)), params.lower, params.upper)
+        moved = params.apply(z)
+        assert np.array_equal(evaluator.predict(moved, X), fazolt.System(moved).evaluate(X, **tune.QUIET))
+
+
 @pytest.mark.parametrize("defuzz", ["wtaver", "wtsum"])
 def test_premise_derivatives_agree_with_differences(defuzz):
     # every shape with a closed form, a NOT, an input left out, rule weights
