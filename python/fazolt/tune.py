@@ -46,6 +46,10 @@ MIN_BELL_SLOPE = 1e-3
 # solve's rounding (condition number x eps) would swamp the default step's
 # difference.
 SOLVED_DIFF_STEP = 1e-6
+# A validation RMSE counts as progress (for fit's patience) when it is this
+# share below the best before it: a search that has settled creeps on at the
+# noise's level (0.0542511, 0.0542512, 0.0542511, ...), every step a new best.
+MIN_PROGRESS = 1e-4
 # A prediction the module could not make (no finite number) counts as this
 # far off, so that the optimiser turns away from it.
 NON_FINITE_RESIDUAL = 1e10
@@ -508,16 +512,17 @@ class _Levels:
             outputs.append((o, np.hstack([common, blocks]), shared, widths))
         return fired, mean, scale, outputs
 
-    def solve(self, description, X, y, threads=1, ridge=0.0, weights=None):
+    def solve(self, description, X, y, threads=1, ridge=0.0, weights=None, design=None):
         """The levels minimising the squared error plus the ridge penalty,
         {(output, term): params}, the predictions they give on the rows where
         a rule fired (NaN elsewhere) and the ridge strength used per output.
 
         ridge: a strength (0: plain least squares), or "gcv" to choose it per
-        output by generalised cross-validation."""
-        if weights is None:
-            weights = self.weights(description, X, threads)
-        fired, mean, scale, outputs = self.design(description, weights, X)
+        output by generalised cross-validation. weights, design: the rule
+        weights and design(description, weights, X), if already made."""
+        if design is None:
+            design = self.design(description, self.weights(description, X, threads) if weights is None else weights, X)
+        fired, mean, scale, outputs = design
         levels, strengths = {}, {}
         predicted = np.full(y.shape, np.nan)
         for o, A, shared, widths in outputs:
@@ -911,7 +916,8 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         ridge: the hybrid method's ridge strength: "gcv" (chosen by
             generalised cross-validation) or a number from 0 (0: plain least
             squares).
-        patience: iterations without a lower validation RMSE before stopping.
+        patience: iterations without a validation RMSE lower than the best
+            by 1e-4 of it before stopping.
     Returns:
         (the fitted System, a Report). max_iter=0 gives the starting system
         and its report.
@@ -923,8 +929,9 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
     The hybrid method solves the levels with a ridge penalty on each term's
     difference from levels all terms share (strong ridge: one linear model
     for every rule), its strength chosen again each iteration; with
-    validation rows it stops when their RMSE has not fallen for `patience`
-    iterations, and returns the iteration where it was least.
+    validation rows it stops when their RMSE has not fallen by 1e-4 of
+    itself for `patience` iterations, and returns the iteration where it was
+    least.
 
     Example:
         >>> start = fazolt.tune.grid(X, y, terms=3, shape="gaussmf")
@@ -990,9 +997,11 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
     strength = {"train": ridge}  # the ridge strength of this iteration's solve
 
     def solved(d, rows, targets):
-        """The levels for the premises of d, chosen on (rows, targets), and their predictions."""
+        """The levels for the premises of d, chosen on (rows, targets), their
+        predictions, and the design (numpy's weights only)."""
         weights = fast(d, rows) if fast is not None else None
-        return linear.solve(d, rows, targets, threads, strength["train"], weights)[:2]
+        design = linear.design(d, weights, rows) if weights is not None else None
+        return linear.solve(d, rows, targets, threads, strength["train"], weights, design)[:2] + (design,)
 
     last_solve = {"z": None, "levels": None}  # the jacobian at a point the residuals just solved
 
@@ -1012,8 +1021,11 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         solved for z (the variable-projection approximation): each column
         needs the rule weights only, not another solve."""
         d = params.apply(z, levels)
-        solution = last_solve["levels"] if np.array_equal(last_solve["z"], z) else \
-            linear.solve(d, X, y, threads, strength["train"], fast(d, X))[0]
+        if np.array_equal(last_solve["z"], z):
+            solution, design = last_solve["levels"], last_solve["design"]
+        else:
+            design = linear.design(d, fast(d, X), X)
+            solution = linear.solve(d, X, y, threads, strength["train"], design=design)[0]
         outputs = np.zeros((len(X), linear.num_rules, y.shape[1]))
         for (o, j), p in solution.items():
             rules = np.abs(linear.consequent[:, o]) == j + 1
@@ -1037,15 +1049,16 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         # the part of each column outside the design's range remains. The
         # range's basis comes from A'A's eigenvectors (the columns are few,
         # the rows many: far cheaper than A's SVD, and precise enough here).
-        fired, _, _, designs = linear.design(d, fast(d, X), X)
+        fired, _, _, designs = design
+        rows = slice(None) if fired.all() else fired
         by_output = J.reshape(len(X), y.shape[1], len(z))
         for o, A, _, _ in designs:
             eigenvalues, V = np.linalg.eigh(A.T @ A)
             kept = eigenvalues > eigenvalues[-1] * 1e-14 if len(eigenvalues) and eigenvalues[-1] > 0 else \
                 np.zeros(len(eigenvalues), dtype=bool)
             U = (A @ V[:, kept]) / np.sqrt(eigenvalues[kept])
-            part = by_output[fired, o, :]
-            by_output[fired, o, :] = part - U @ (U.T @ part)
+            part = by_output[rows, o, :]
+            by_output[rows, o, :] = part - U @ (U.T @ part)
         return by_output.reshape(J.shape)
 
     def rmse_of(z, rows, targets):
@@ -1063,8 +1076,8 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         """The training residuals at z; the hybrid method's with the levels solved for z."""
         if linear is None:
             return evaluator.residuals(params.apply(z, levels), X, y)
-        solution, predicted = solved(params.apply(z, levels), X, y)
-        last_solve.update(z=z.copy(), levels=solution)
+        solution, predicted, design = solved(params.apply(z, levels), X, y)
+        last_solve.update(z=z.copy(), levels=solution, design=design)
         r = (predicted - y).ravel()
         r[~np.isfinite(r)] = NON_FINITE_RESIDUAL
         return r
@@ -1075,13 +1088,21 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         strength["train"] = min(chosen.values(), default=0.0)
     record(z)
     kept = (z, dict(levels), 0)
+    progressed = 0  # the last iteration whose validation RMSE was MIN_PROGRESS below the best before it
 
     def keep_best():
-        """The iteration with the least validation error (the last without validation rows)."""
-        nonlocal kept
-        if validation is None or report.validation_rmse[-1] < report.validation_rmse[kept[2]]:
+        """Keeps the iteration with the least validation error (the last
+        without validation rows); whether patience has run out."""
+        nonlocal kept, progressed
+        if validation is None:
             kept = (z, dict(levels), report.iterations)
-        return report.iterations - kept[2] >= patience
+            return False
+        latest, best = report.validation_rmse[-1], report.validation_rmse[kept[2]]
+        if latest < best * (1 - MIN_PROGRESS):
+            progressed = report.iterations
+        if latest < best:
+            kept = (z, dict(levels), report.iterations)
+        return report.iterations - progressed >= patience
 
     if max_iter == 0:
         report.stopped = "no iterations asked for"
@@ -1129,7 +1150,7 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
             report.iterations += 1
             record(z)
             if keep_best():
-                report.stopped = f"validation RMSE not below iteration {kept[2]}'s for {patience} iterations"
+                report.stopped = f"validation RMSE not {MIN_PROGRESS:.0e} below its best for {patience} iterations"
                 break
             if not params.groups:
                 report.stopped = "output levels solved"
