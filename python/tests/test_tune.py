@@ -204,7 +204,7 @@ def test_noisy_data_keeps_the_best_validation_iteration_and_shrinks_the_levels()
 
 
 @pytest.mark.parametrize("system, X", [(MIXER, _rows(50)), (LAMP, np.linspace(0, 100, 50).reshape(-1, 1))])
-def test_points_tried_from_the_record_are_the_description_bit_for_bit(system, X):
+def test_points_tried_from_the_record_are_the_description_bit_for_bit(system, X, no_leak):
     d = fazolt.System(system).to_dict()
     params = tune._Parameters(d, tune.SELECTIONS, levels_apart=False)
     evaluator = tune._Evaluator(tune.Report("", [], []), 1)
