@@ -241,28 +241,30 @@ static fz_real fz_membership(unsigned char kind, fz_real x, const fz_real *p) {
 
 /* ---- Rule firing. */
 
-/* An antecedent entry: 0 tests nothing (1 under AND, 0 under OR), k the
-   degree of input term k (from 1), -k its complement. */
-static fz_real fz_ruleInput(const fz_real *degrees, fz_entry entry, int isAnd) {
-    if (entry == 0) return isAnd ? FZ_C(1.0) : FZ_C(0.0);
-    if (entry < 0) return FZ_C(1.0) - degrees[-entry - 1];
-    return degrees[entry - 1];
-}
+/* The row's rule inputs: the degree of each input term, then (when a rule
+   says NOT) each complement, then 1 and 0, what an input a rule does not
+   test gives under AND and under OR. fz_antecedent holds indices into it. */
+#define FZ_NUM_RULE_INPUTS (2 * FZ_NUM_INPUT_TERMS + 2)
 
 /* min and max ignore NaN unless every value is NaN; a later value replaces
-   the current one only when strictly better, so ties keep the first. */
-static fz_real fz_and(fz_real acc, fz_real x) {
+   the current one only when strictly better, so ties keep the first. Rows
+   without NaN take the plain forms. */
+static fz_real fz_andPlain(fz_real acc, fz_real x) {
 #if FZ_AND_PROD
     return acc * x;
 #else
-    if (fz_isnan(acc)) return fz_isnan(x) ? acc : x;
     return x < acc ? x : acc;
 #endif
 }
-
-static fz_real fz_or(fz_real acc, fz_real x) {
-#if FZ_OR_MAX
+static fz_real fz_and(fz_real acc, fz_real x) {
+#if !FZ_AND_PROD
     if (fz_isnan(acc)) return fz_isnan(x) ? acc : x;
+#endif
+    return fz_andPlain(acc, x);
+}
+
+static fz_real fz_orPlain(fz_real acc, fz_real x) {
+#if FZ_OR_MAX
     return x > acc ? x : acc;
 #elif FZ_OR_PROBOR
     const fz_real sumTerm = acc + x;
@@ -272,18 +274,59 @@ static fz_real fz_or(fz_real acc, fz_real x) {
     return acc + x;
 #endif
 }
+static fz_real fz_or(fz_real acc, fz_real x) {
+#if FZ_OR_MAX
+    if (fz_isnan(acc)) return fz_isnan(x) ? acc : x;
+#endif
+    return fz_orPlain(acc, x);
+}
 
-/* Fills strength[r]; returns their sum in rule order. */
-static fz_real fz_fireRules(const fz_real *degrees, fz_real *strength) {
+#if FZ_AND_EXTERN || FZ_OR_EXTERN
+/* The user's connective gets the rule's inputs in input order. */
+static fz_real fz_externConnective(const fz_real *ruleInputs, const fz_entry *entries, int isAnd) {
+    fz_real values[FZ_NUM_INPUTS];
+    int i;
+    for (i = 0; i < FZ_NUM_INPUTS; ++i) values[i] = ruleInputs[entries[i]];
+#if FZ_AND_EXTERN
+    if (isAnd) return FZ_AND_FN(values, FZ_NUM_INPUTS);
+#endif
+#if FZ_OR_EXTERN
+    if (!isAnd) return FZ_OR_FN(values, FZ_NUM_INPUTS);
+#endif
+    return FZ_C(0.0); /* never reached */
+}
+#endif
+
+/* Fills strength[r] from the row's rule inputs (the degrees filled in);
+   returns their sum in rule order. */
+static fz_real fz_fireRules(fz_real *ruleInputs, fz_real *strength) {
     fz_real total = FZ_C(0.0);
-    int r, i;
+    int r, i, hasNaN = 0;
+    for (i = 0; i < FZ_NUM_INPUT_TERMS; ++i) {
+        if (fz_isnan(ruleInputs[i])) hasNaN = 1;
+#if FZ_USES_NOT
+        ruleInputs[FZ_NUM_INPUT_TERMS + i] = FZ_C(1.0) - ruleInputs[i];
+#endif
+    }
+    ruleInputs[2 * FZ_NUM_INPUT_TERMS] = FZ_C(1.0);
+    ruleInputs[2 * FZ_NUM_INPUT_TERMS + 1] = FZ_C(0.0);
     for (r = 0; r < FZ_NUM_RULES; ++r) {
         const fz_entry *entries = fz_antecedent + r * FZ_NUM_INPUTS;
         const int isAnd = fz_isAndRule[r];
-        fz_real acc = fz_ruleInput(degrees, entries[0], isAnd);
-        for (i = 1; i < FZ_NUM_INPUTS; ++i) {
-            const fz_real x = fz_ruleInput(degrees, entries[i], isAnd);
-            acc = isAnd ? fz_and(acc, x) : fz_or(acc, x);
+        fz_real acc = ruleInputs[entries[0]];
+#if FZ_AND_EXTERN || FZ_OR_EXTERN
+        if (isAnd ? FZ_AND_EXTERN : FZ_OR_EXTERN) {
+            acc = fz_externConnective(ruleInputs, entries, isAnd);
+        } else
+#endif
+        if (isAnd && !hasNaN) {
+            for (i = 1; i < FZ_NUM_INPUTS; ++i) acc = fz_andPlain(acc, ruleInputs[entries[i]]);
+        } else if (isAnd) {
+            for (i = 1; i < FZ_NUM_INPUTS; ++i) acc = fz_and(acc, ruleInputs[entries[i]]);
+        } else if (!hasNaN) {
+            for (i = 1; i < FZ_NUM_INPUTS; ++i) acc = fz_orPlain(acc, ruleInputs[entries[i]]);
+        } else {
+            for (i = 1; i < FZ_NUM_INPUTS; ++i) acc = fz_or(acc, ruleInputs[entries[i]]);
         }
         strength[r] = acc * fz_weight[r];
         total = total + strength[r];
@@ -316,121 +359,180 @@ static fz_real fz_aggregate(fz_real acc, fz_real x) {
 #endif
 }
 
-/* A consequent entry: 0 says nothing of the output (0), k the implied term
-   k (from 1, counted over all outputs), -k its complement clamped at 0. */
-#if FZ_MIN_MAX_PLAIN
-static int fz_isPlain(fz_real w) { return w > FZ_C(0.0) || (w == FZ_C(0.0) && !signbit(w)); }
+/* fz_outputSets holds each output term's values at the sample points, then
+   the complement (clamped at 0) of each term that a rule negates; a
+   consequent entry is 0 where the rule says nothing of the output, k for
+   set k (from 1). */
+static const fz_real *fz_outputSet(fz_entry entry) { return fz_outputSets + (entry - 1) * FZ_NUM_SAMPLES; }
 
-/* Min implication under max aggregation, with every output term value and
-   every strength +0 or positive (no NaN, no -0): the max over the rules of
-   min(mu, w) is the max over the terms concluded of min(mu, the largest w of
-   the rules concluding it), and equal values have equal bits, so the set is
-   the one rule by rule would give. Returns 0, untouched, for other rows. */
-static int fz_aggregateByTerm(int o, const fz_real *strength, fz_real *set) {
-    fz_real strongest[2 * FZ_NUM_OUTPUT_TERMS];
-    int r, s, g;
-    for (r = 0; r < FZ_NUM_RULES; ++r)
-        if (!fz_isPlain(strength[r])) return 0;
-    for (g = 0; g < 2 * FZ_NUM_OUTPUT_TERMS; ++g) strongest[g] = FZ_C(0.0);
+#if FZ_SETS_PLAIN
+/* Implication and aggregation without NaN. */
+static fz_real fz_implyPlain(fz_real mu, fz_real w) {
+#if FZ_IMP_PROD
+    return mu * w;
+#else
+    return mu > w ? w : mu;
+#endif
+}
+static fz_real fz_aggregatePlain(fz_real acc, fz_real x) {
+#if FZ_AGG_MAX
+    return x > acc ? x : acc;
+#else
+    return fz_aggregate(acc, x);
+#endif
+}
+
+/* +0 or in (0, 1] for every strength: no NaN, no -0, nothing that could
+   carry a sum to infinity. */
+static int fz_isPlainRow(const fz_real *strength) {
+    int r;
     for (r = 0; r < FZ_NUM_RULES; ++r) {
-        const fz_entry entry = fz_consequent[r * FZ_NUM_OUTPUTS + o];
-        if (entry == 0) continue;
-        g = 2 * ((entry < 0 ? -entry : entry) - 1) + (entry < 0 ? 1 : 0);
-        if (strength[r] > strongest[g]) strongest[g] = strength[r];
-    }
-    for (s = 0; s < FZ_NUM_SAMPLES; ++s) set[s] = FZ_C(0.0);
-    for (g = 0; g < 2 * FZ_NUM_OUTPUT_TERMS; ++g) {
-        const fz_real w = strongest[g];
-        const fz_real *mu = fz_outputTerms + (g / 2) * FZ_NUM_SAMPLES;
-        if (w == FZ_C(0.0)) continue; /* min(mu, +0) is +0: nothing to add */
-        for (s = 0; s < FZ_NUM_SAMPLES; ++s) {
-            fz_real m = mu[s], v;
-            if (g % 2 == 1) {
-                const fz_real complement = FZ_C(1.0) - m;
-                m = complement > FZ_C(0.0) ? complement : FZ_C(0.0);
-            }
-            v = m > w ? w : m;
-            if (v > set[s]) set[s] = v;
-        }
+        const fz_real w = strength[r];
+        if (!(w >= FZ_C(0.0) && w <= FZ_C(1.0)) || (w == FZ_C(0.0) && signbit(w))) return 0;
     }
     return 1;
 }
+
+/* On a plain row, with every set value +0 or in (0, 1] (fz_setSupport has
+   each set's span of positive values), a rule of strength +0 and a set's
+   points outside its support only aggregate +0, which leaves any value of
+   the set as it is (max, sum and probor alike), and the set starts from +0
+   as from the first rule's value. So only the fired rules are read, in
+   order, each over its set's support, and the set is +0 outside
+   [bounds[0], bounds[1]). Under min implication and max aggregation the
+   rules that share a set are taken together: max over them of min(mu, w)
+   is min(mu, their largest w), and equal values have equal bits. */
+static void fz_aggregateOnSupport(int o, const fz_real *strength, const int *fired, int numFired, fz_real *set,
+                                  int *bounds) {
+    fz_real w[FZ_NUM_RULES];
+    fz_entry taken[FZ_NUM_RULES];
+    int k, s, n, numTaken = 0, first = FZ_NUM_SAMPLES, end = 0;
+    for (n = 0; n < numFired; ++n) {
+        const int r = fired[n];
+        const fz_entry entry = fz_consequent[r * FZ_NUM_OUTPUTS + o];
+        if (entry == 0) continue;
+#if !FZ_IMP_PROD && FZ_AGG_MAX
+        for (k = 0; k < numTaken && taken[k] != entry; ++k) continue;
+        if (k < numTaken) {
+            if (strength[r] > w[k]) w[k] = strength[r];
+            continue;
+        }
+#endif
+        taken[numTaken] = entry;
+        w[numTaken++] = strength[r];
+        if (fz_setSupport[2 * entry - 2] < first) first = fz_setSupport[2 * entry - 2];
+        if (fz_setSupport[2 * entry - 1] > end) end = fz_setSupport[2 * entry - 1];
+    }
+    /* The first set written over the whole span (+0 outside its support),
+       the others aggregated over their supports. */
+    for (k = 0; k < numTaken; ++k) {
+        const fz_real *mu = fz_outputSet(taken[k]);
+        const int low = fz_setSupport[2 * taken[k] - 2], high = fz_setSupport[2 * taken[k] - 1];
+        if (k == 0) {
+            for (s = first; s < end; ++s) set[s] = low <= s && s < high ? fz_implyPlain(mu[s], w[0]) : FZ_C(0.0);
+        } else {
+            for (s = low; s < high; ++s) set[s] = fz_aggregatePlain(set[s], fz_implyPlain(mu[s], w[k]));
+        }
+    }
+    bounds[0] = first < end ? first : 0;
+    bounds[1] = first < end ? end : 0;
+}
 #endif
 
-static void fz_aggregateSet(int o, const fz_real *strength, fz_real *set) {
+/* Every rule at every sample point, as the engine's literal path. */
+static void fz_aggregateSet(int o, const fz_real *strength, fz_real *set, int *bounds) {
     int s, r;
-#if FZ_MIN_MAX_PLAIN
-    if (fz_aggregateByTerm(o, strength, set)) return;
-#endif
     for (s = 0; s < FZ_NUM_SAMPLES; ++s) {
         fz_real acc = FZ_C(0.0);
         for (r = 0; r < FZ_NUM_RULES; ++r) {
             const fz_entry entry = fz_consequent[r * FZ_NUM_OUTPUTS + o];
-            fz_real x = FZ_C(0.0);
-            if (entry != 0) {
-                fz_real mu = fz_outputTerms[((entry < 0 ? -entry : entry) - 1) * FZ_NUM_SAMPLES + s];
-                if (entry < 0) {
-                    const fz_real complement = FZ_C(1.0) - mu;
-                    mu = complement > FZ_C(0.0) ? complement : FZ_C(0.0);
-                }
-                x = fz_imply(mu, strength[r]);
-            }
+            const fz_real x = entry == 0 ? FZ_C(0.0) : fz_imply(fz_outputSet(entry)[s], strength[r]);
             acc = r == 0 ? x : fz_aggregate(acc, x);
         }
         set[s] = acc;
     }
+    bounds[0] = 0;
+    bounds[1] = FZ_NUM_SAMPLES;
 }
 
+/* The methods read the set over [first, end), outside which it is +0 on a
+   plain row (the whole set otherwise). Sums start from +0 rather than from
+   the first value: that changes only the sign of a zero total, which then
+   gives the zero-area value either way; and on finite sample points the +0
+   values outside add zeros that change no sum that is not -0. They set
+   *isEmpty where the method divides by a total of zero. */
 #if FZ_DEFUZZ_CENTROID || FZ_DEFUZZ_BISECTOR
 static fz_real fz_zeroAreaValue(const fz_real *x) { return (x[FZ_NUM_SAMPLES - 1] + x[0]) / FZ_C(2.0); }
 #endif
 
 #if FZ_DEFUZZ_CENTROID
-static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x) {
-    fz_real total = mf[0], num = FZ_C(0.0);
+static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x, int first, int end, int o, int *isEmpty) {
+    fz_real total = FZ_C(0.0), num = FZ_C(0.0);
     int i;
-    num = num + mf[0] * x[0];
-    for (i = 1; i < FZ_NUM_SAMPLES; ++i) {
+    (void)o;
+    for (i = first; i < end; ++i) {
         total = total + mf[i];
         num = num + mf[i] * x[i];
     }
-    if (total == FZ_C(0.0)) return fz_zeroAreaValue(x);
+    *isEmpty = total == FZ_C(0.0);
+    if (*isEmpty) return fz_zeroAreaValue(x);
     return num * (FZ_C(1.0) / total);
 }
 #elif FZ_DEFUZZ_BISECTOR
-static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x) {
-    fz_real total = mf[0], half, running = FZ_C(0.0);
+/* Before the support the running sum is +0, below a positive half; it
+   reaches the total, the same sum, within it. */
+static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x, int first, int end, int o, int *isEmpty) {
+    fz_real total = FZ_C(0.0), half, running = FZ_C(0.0);
     int i;
-    for (i = 1; i < FZ_NUM_SAMPLES; ++i) total = total + mf[i];
-    if (total == FZ_C(0.0)) return fz_zeroAreaValue(x);
+    (void)o;
+    for (i = first; i < end; ++i) total = total + mf[i];
+    *isEmpty = total == FZ_C(0.0);
+    if (*isEmpty) return fz_zeroAreaValue(x);
     half = total / FZ_C(2.0);
-    for (i = 0; i < FZ_NUM_SAMPLES; ++i) {
+    for (i = first; i < end; ++i) {
         running = running + mf[i];
         if (running >= half) return x[i];
     }
     return x[0]; /* a NaN half is never reached */
 }
 #elif FZ_DEFUZZ_WTSUM
-static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x) {
-    (void)mf;
+static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x, int first, int end, int o, int *isEmpty) {
+    (void)mf, (void)first, (void)end, (void)o, (void)isEmpty;
     return x[0];
 }
 #else
 /* The largest non-NaN membership value; NaN when every value is NaN. */
-static fz_real fz_height(const fz_real *mf) {
+static fz_real fz_height(const fz_real *mf, int first, int end) {
     fz_real m = (fz_real)NAN;
     int i;
-    for (i = 0; i < FZ_NUM_SAMPLES; ++i)
+    for (i = first; i < end; ++i)
         if (!fz_isnan(mf[i]) && (fz_isnan(m) || mf[i] > m)) m = mf[i];
     return m;
 }
+/* The maxima's height and the points [*low, *high) to search. Outside
+   [first, end) a plain set is +0: while the height is above 0 the maxima
+   are within; otherwise every value is +0 and every point a maximum. */
+static fz_real fz_maxima(const fz_real *mf, int first, int end, int *low, int *high) {
+    fz_real m = fz_height(mf, first, end);
+    *low = first;
+    *high = end;
+    if (m > FZ_C(0.0)) return m;
+    if (first != 0 || end != FZ_NUM_SAMPLES) m = FZ_C(0.0);
+    *low = 0;
+    *high = FZ_NUM_SAMPLES;
+    return m;
+}
+static fz_real fz_setValue(const fz_real *mf, int i, int first, int end) {
+    return first <= i && i < end ? mf[i] : FZ_C(0.0);
+}
 #if FZ_DEFUZZ_MOM
-static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x) {
-    const fz_real m = fz_height(mf);
+static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x, int first, int end, int o, int *isEmpty) {
+    int low, high, i, count = 0;
+    const fz_real m = fz_maxima(mf, first, end, &low, &high);
     fz_real sum = FZ_C(0.0);
-    int i, count = 0;
-    for (i = 0; i < FZ_NUM_SAMPLES; ++i) {
-        if (mf[i] == m) {
+    (void)o, (void)isEmpty;
+    for (i = low; i < high; ++i) {
+        if (fz_setValue(mf, i, first, end) == m) {
             sum = sum + x[i];
             ++count;
         }
@@ -438,9 +540,10 @@ static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x) {
     return (FZ_C(1.0) / (fz_real)count) * sum;
 }
 #else
-/* som (FZ_DEFUZZ_SOM) and lom: the start candidate is the point of largest
-   (som) or smallest (lom) magnitude over all points; only a maximum of
-   strictly smaller (som) or larger (lom) magnitude replaces it. */
+/* som (FZ_DEFUZZ_SOM) and lom: the start candidate, fz_magnitudeStart[o],
+   is the point of largest (som) or smallest (lom) magnitude over all
+   points, found when the file was generated; only a maximum of strictly
+   smaller (som) or larger (lom) magnitude replaces it. */
 static fz_real fz_abs(fz_real x) {
 #if FZ_FLOAT
     return fabsf(x);
@@ -455,21 +558,14 @@ static int fz_isFurther(fz_real a, fz_real h) {
     return a > h;
 #endif
 }
-static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x) {
-    const fz_real m = fz_height(mf);
-    fz_real h = fz_abs(x[0]), y;
-    int i, start = 0;
-    for (i = 0; i < FZ_NUM_SAMPLES; ++i) {
+static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x, int first, int end, int o, int *isEmpty) {
+    int low, high, i;
+    const fz_real m = fz_maxima(mf, first, end, &low, &high);
+    fz_real y = x[fz_magnitudeStart[o]], h = fz_abs(y);
+    (void)isEmpty;
+    for (i = low; i < high; ++i) {
         const fz_real a = fz_abs(x[i]);
-        if (!fz_isnan(a) && (fz_isnan(h) || fz_isFurther(h, a))) {
-            h = a;
-            start = i;
-        }
-    }
-    y = x[start];
-    for (i = 0; i < FZ_NUM_SAMPLES; ++i) {
-        const fz_real a = fz_abs(x[i]);
-        if (mf[i] == m && fz_isFurther(a, h)) {
+        if (fz_setValue(mf, i, first, end) == m && fz_isFurther(a, h)) {
             h = a;
             y = x[i];
         }
@@ -479,23 +575,36 @@ static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x) {
 #endif
 #endif
 
-static fz_real fz_crispOutput(int o, const fz_real *strength, int *flags) {
-    fz_real set[FZ_NUM_SAMPLES];
-    const fz_real *x = fz_samplePoints + o * FZ_NUM_SAMPLES;
-    fz_real y;
-    fz_aggregateSet(o, strength, set);
-    y = fz_defuzzify(set, x);
-#if FZ_DEFUZZ_CENTROID || FZ_DEFUZZ_BISECTOR
-    {
-        /* Only the area-based methods divide by the set's total. */
-        fz_real total = FZ_C(0.0);
-        int s;
-        for (s = 0; s < FZ_NUM_SAMPLES; ++s) total = total + set[s];
-        if (total == FZ_C(0.0)) *flags |= FZ_FLAG_EMPTY_OUTPUT_SET;
-    }
+/* The rules of strength above +0 in rule order, and whether the row is plain. */
+typedef struct {
+    int isPlain, numFired;
+    int fired[FZ_NUM_RULES];
+} fz_firedRules;
+
+static void fz_listFired(const fz_real *strength, fz_firedRules *rules) {
+    int r;
+#if FZ_SETS_PLAIN
+    rules->isPlain = fz_isPlainRow(strength);
 #else
-    (void)flags;
+    rules->isPlain = 0;
 #endif
+    rules->numFired = 0;
+    for (r = 0; r < FZ_NUM_RULES; ++r)
+        if (strength[r] > FZ_C(0.0)) rules->fired[rules->numFired++] = r;
+}
+
+static fz_real fz_crispOutput(int o, const fz_real *strength, const fz_firedRules *rules, int *flags) {
+    fz_real set[FZ_NUM_SAMPLES];
+    int bounds[2], isEmpty = 0;
+    fz_real y;
+#if FZ_SETS_PLAIN
+    if (rules->isPlain)
+        fz_aggregateOnSupport(o, strength, rules->fired, rules->numFired, set, bounds);
+    else
+#endif
+        fz_aggregateSet(o, strength, set, bounds);
+    y = fz_defuzzify(set, fz_samplePoints + o * FZ_NUM_SAMPLES, bounds[0], bounds[1], o, &isEmpty);
+    if (isEmpty) *flags |= FZ_FLAG_EMPTY_OUTPUT_SET;
     return y;
 }
 
@@ -546,9 +655,11 @@ static fz_real fz_crispOutput(int o, const fz_real *strength, const fz_real *lev
 
 static int fz_evaluate(const fz_real *inputs, fz_real *outputs) {
     fz_real x[FZ_NUM_INPUTS];
-    fz_real degrees[FZ_NUM_INPUT_TERMS];
+    fz_real ruleInputs[FZ_NUM_RULE_INPUTS];
     fz_real strength[FZ_NUM_RULES];
-#if !FZ_MAMDANI
+#if FZ_MAMDANI
+    fz_firedRules fired;
+#else
     fz_real level[FZ_NUM_OUTPUT_TERMS];
 #endif
     fz_real total;
@@ -565,10 +676,18 @@ static int fz_evaluate(const fz_real *inputs, fz_real *outputs) {
         /* Ordered comparisons: NaN is never out of range. */
         if (lo > x[i] || x[i] > hi) flags |= FZ_FLAG_OUT_OF_RANGE_INPUT;
         for (j = fz_firstInputTerm[i]; j < fz_firstInputTerm[i + 1]; ++j)
-            degrees[j] = fz_membership(fz_inputTermKind[j], x[i], fz_inputTermParams + 4 * j);
+#if FZ_EXTERN_MEMBERSHIP
+            if (fz_inputTermKind[j] == FZ_EXTERN) {
+                ruleInputs[j] = fz_externMembership(j, x[i]);
+                continue;
+            }
+#endif
+            ruleInputs[j] = fz_membership(fz_inputTermKind[j], x[i], fz_inputTermParams + 4 * j);
     }
-    total = fz_fireRules(degrees, strength);
-#if !FZ_MAMDANI
+    total = fz_fireRules(ruleInputs, strength);
+#if FZ_MAMDANI
+    fz_listFired(strength, &fired);
+#else
     fz_termLevels(x, level);
 #endif
     for (o = 0; o < FZ_NUM_OUTPUTS; ++o) {
@@ -584,7 +703,7 @@ static int fz_evaluate(const fz_real *inputs, fz_real *outputs) {
             flags |= FZ_FLAG_NO_RULE_FIRED;
         } else {
 #if FZ_MAMDANI
-            y = fz_crispOutput(o, strength, &flags);
+            y = fz_crispOutput(o, strength, &fired, &flags);
 #else
             y = fz_crispOutput(o, strength, level, total);
 #endif

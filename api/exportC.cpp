@@ -15,11 +15,13 @@
 #include <fazolt/export_c.h>
 #include <fazolt/version.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <regex>
 #include <sys/stat.h>
 #include <string>
@@ -246,6 +248,27 @@ std::vector<bool> kindsUsed(const SystemInfo &info) {
     return used;
 }
 
+// som and lom start from the point of largest (som) or smallest (lom)
+// magnitude, which depends on the sample points alone: found here, as the
+// engine finds it on every row.
+std::vector<int> magnitudeStarts(const SystemInfo &info) {
+    const bool isSmallest = info.defuzzMethod == "som";
+    std::vector<int> starts;
+    for (const std::vector<double> &x : info.samplePoints) {
+        size_t start = 0;
+        double h = std::fabs(x[0]);
+        for (size_t i = 0; i < x.size(); ++i) {
+            const double a = std::fabs(x[i]);
+            if (!std::isnan(a) && (std::isnan(h) || (isSmallest ? a > h : a < h))) {
+                h = a;
+                start = i;
+            }
+        }
+        starts.push_back(static_cast<int>(start));
+    }
+    return starts;
+}
+
 std::string sourceText(const System &system, const Explainer &explainer, const std::string &prefix, bool isFloat) {
     const SystemInfo &info = explainer.info();
     const std::string P = upper(prefix);
@@ -298,7 +321,7 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
     c += "#define FZ_NUM_OUTPUT_TERMS " + std::to_string(numOutputTerms) + "\n";
     if (info.isMamdani) c += "#define FZ_NUM_SAMPLES " + std::to_string(info.numSamples) + "\n";
     for (const Flag &f : kFlags) c += std::string("#define FZ_FLAG_") + f.name + " " + P + "_" + f.name + "\n";
-    const bool isShort = numInputTerms < 32767 && numOutputTerms < 32767;
+    const bool isShort = 2 * numInputTerms + 2 < 32767 && 2 * numOutputTerms < 32767;
     c += std::string("typedef ") + (isShort ? "short" : "int") + " fz_entry;\n";
     c += kCRuntimeTypes;
 
@@ -337,6 +360,7 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         firstOutputTerm.push_back(first);
         first += static_cast<int>(info.outputs[o].terms.size());
     }
+    firstOutputTerm.push_back(first);
     t.reals("fz_outputRange", ranges);
     t.integers("unsigned char", "fz_outputClamp", clamps);
     // Where no rule fired an output with a default takes it: kind 1 the value, 2 NaN.
@@ -356,12 +380,16 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
     }
 
     std::vector<int> antecedent, consequent, isAnd;
+    bool usesNot = false;
     std::vector<double> weight;
     for (const RuleInfo &rule : info.rules) {
+        // Indices into the row's rule inputs: degrees, complements, 1, 0.
         for (size_t i = 0; i < numInputs; ++i) {
-            int k = rule.antecedent[i];
-            int magnitude = k < 0 ? -k : k;
-            antecedent.push_back(k == 0 ? 0 : (k < 0 ? -1 : 1) * (firstTerms[i] + magnitude));
+            const int k = rule.antecedent[i];
+            const int T = static_cast<int>(numInputTerms);
+            usesNot = usesNot || k < 0;
+            antecedent.push_back(k == 0 ? 2 * T + (rule.isAnd ? 0 : 1)
+                                        : (k < 0 ? T + firstTerms[i] - k - 1 : firstTerms[i] + k - 1));
         }
         for (size_t o = 0; o < numOutputs; ++o) {
             int k = rule.consequent[o];
@@ -371,23 +399,54 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         isAnd.push_back(rule.isAnd);
         weight.push_back(rule.weight);
     }
+    defineFlag(c, "FZ_USES_NOT", usesNot);
     t.integers("fz_entry", "fz_antecedent", antecedent);
     t.integers("unsigned char", "fz_isAndRule", isAnd);
     t.reals("fz_weight", weight);
-    t.integers("fz_entry", "fz_consequent", consequent);
-
     if (info.isMamdani) {
-        std::vector<double> points, terms;
+        // The sets a rule can conclude: each term's values at the sample
+        // points, then the complement of each term some rule negates.
+        std::vector<double> points, sets;
         for (const std::vector<double> &x : info.samplePoints) points.insert(points.end(), x.begin(), x.end());
         for (const std::vector<std::vector<double>> &curves : explainer.outputTermCurves())
-            for (const std::vector<double> &curve : curves) terms.insert(terms.end(), curve.begin(), curve.end());
-        bool isPlain = true;  // every term value +0 or positive: no NaN, no -0
-        for (double v : terms) isPlain = isPlain && (v > 0.0 || (v == 0.0 && !std::signbit(v)));
-        c += std::string("#define FZ_MIN_MAX_PLAIN ") +
-             (info.impMethod == "min" && info.aggMethod == "max" && isPlain ? "1\n" : "0\n");
+            for (const std::vector<double> &curve : curves) sets.insert(sets.end(), curve.begin(), curve.end());
+        const size_t numSamples = static_cast<size_t>(info.numSamples);
+        std::map<int, int> complementRow;
+        for (int &entry : consequent) {
+            if (entry >= 0) continue;
+            auto [it, isNew] = complementRow.try_emplace(-entry, static_cast<int>(sets.size() / numSamples) + 1);
+            if (isNew)
+                for (size_t s = 0; s < numSamples; ++s) {
+                    const double complement = 1.0 - sets[static_cast<size_t>(-entry - 1) * numSamples + s];
+                    sets.push_back(complement > 0.0 ? complement : 0.0);  // NaN too gives 0
+                }
+            entry = it->second;
+        }
+        t.integers("fz_entry", "fz_consequent", consequent);
         t.reals("fz_samplePoints", points);
-        t.reals("fz_outputTerms", terms);
+        t.reals("fz_outputSets", sets);
+        // Each set's span of positive values, for the rows whose sets are
+        // built on supports alone (FZ_SETS_PLAIN).
+        bool isPlain = isOneOf(info.impMethod, {"min", "prod"}) && isOneOf(info.aggMethod, {"max", "probor", "sum"});
+        for (double v : sets) isPlain = isPlain && ((v > 0.0 && v <= 1.0) || (v == 0.0 && !std::signbit(v)));
+        for (double x : points) isPlain = isPlain && std::isfinite(x);
+        defineFlag(c, "FZ_SETS_PLAIN", isPlain);
+        if (isPlain) {
+            std::vector<int> support;
+            for (size_t k = 0; k < sets.size() / numSamples; ++k) {
+                int low = static_cast<int>(numSamples), end = 0;
+                for (size_t s = 0; s < numSamples; ++s)
+                    if (sets[k * numSamples + s] > 0.0) {
+                        low = std::min(low, static_cast<int>(s));
+                        end = static_cast<int>(s) + 1;
+                    }
+                support.insert(support.end(), {low, end});
+            }
+            t.integers("int", "fz_setSupport", support);
+        }
+        if (isOneOf(info.defuzzMethod, {"som", "lom"})) t.integers("int", "fz_magnitudeStart", magnitudeStarts(info));
     } else {
+        t.integers("fz_entry", "fz_consequent", consequent);
         std::vector<int> isLinear;
         std::vector<double> coefficients;
         for (const VariableInfo &v : info.outputs) {
