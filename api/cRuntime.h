@@ -382,17 +382,6 @@ static fz_real fz_aggregatePlain(fz_real acc, fz_real x) {
 #endif
 }
 
-/* +0 or in (0, 1] for every strength: no NaN, no -0, nothing that could
-   carry a sum to infinity. */
-static int fz_isPlainRow(const fz_real *strength) {
-    int r;
-    for (r = 0; r < FZ_NUM_RULES; ++r) {
-        const fz_real w = strength[r];
-        if (!(w >= FZ_C(0.0) && w <= FZ_C(1.0)) || (w == FZ_C(0.0) && signbit(w))) return 0;
-    }
-    return 1;
-}
-
 /* On a plain row, with every set value +0 or in (0, 1] (fz_setSupport has
    each set's span of positive values), a rule of strength +0 and a set's
    points outside its support only aggregate +0, which leaves any value of
@@ -423,16 +412,17 @@ static void fz_aggregateOnSupport(int o, const fz_real *strength, const int *fir
         if (fz_setSupport[2 * entry - 2] < first) first = fz_setSupport[2 * entry - 2];
         if (fz_setSupport[2 * entry - 1] > end) end = fz_setSupport[2 * entry - 1];
     }
-    /* The first set written over the whole span (+0 outside its support),
-       the others aggregated over their supports. */
+    if (numTaken > 0) {
+        /* +0 (w[0] is finite), as a value the compiler cannot see to be
+           constant: a constant fill would become a call to memset, which
+           the file must not need. */
+        const fz_real zero = w[0] - w[0];
+        for (s = first; s < end; ++s) set[s] = zero;
+    }
     for (k = 0; k < numTaken; ++k) {
         const fz_real *mu = fz_outputSet(taken[k]);
         const int low = fz_setSupport[2 * taken[k] - 2], high = fz_setSupport[2 * taken[k] - 1];
-        if (k == 0) {
-            for (s = first; s < end; ++s) set[s] = low <= s && s < high ? fz_implyPlain(mu[s], w[0]) : FZ_C(0.0);
-        } else {
-            for (s = low; s < high; ++s) set[s] = fz_aggregatePlain(set[s], fz_implyPlain(mu[s], w[k]));
-        }
+        for (s = low; s < high; ++s) set[s] = fz_aggregatePlain(set[s], fz_implyPlain(mu[s], w[k]));
     }
     bounds[0] = first < end ? first : 0;
     bounds[1] = first < end ? end : 0;
@@ -581,16 +571,21 @@ typedef struct {
     int fired[FZ_NUM_RULES];
 } fz_firedRules;
 
+/* A row is plain when every strength is +0 or in (0, 1]: no NaN, no -0,
+   nothing that could carry a sum to infinity. */
 static void fz_listFired(const fz_real *strength, fz_firedRules *rules) {
     int r;
-#if FZ_SETS_PLAIN
-    rules->isPlain = fz_isPlainRow(strength);
-#else
-    rules->isPlain = 0;
-#endif
+    rules->isPlain = FZ_SETS_PLAIN;
     rules->numFired = 0;
-    for (r = 0; r < FZ_NUM_RULES; ++r)
-        if (strength[r] > FZ_C(0.0)) rules->fired[rules->numFired++] = r;
+    for (r = 0; r < FZ_NUM_RULES; ++r) {
+        const fz_real w = strength[r];
+        if (w > FZ_C(0.0)) {
+            rules->fired[rules->numFired++] = r;
+            if (w > FZ_C(1.0)) rules->isPlain = 0;
+        } else if (w != FZ_C(0.0) || signbit(w)) {
+            rules->isPlain = 0;
+        }
+    }
 }
 
 static fz_real fz_crispOutput(int o, const fz_real *strength, const fz_firedRules *rules, int *flags) {
