@@ -30,6 +30,7 @@ typedef double fz_real;
 #define FZ_DSIGMF 8
 #define FZ_PSIGMF 9
 #define FZ_PIMF 10
+#define FZ_EXTERN 11 /* a function of the user's, fz_externMembership */
 
 )FZRUNTIME";
 
@@ -338,6 +339,7 @@ static fz_real fz_fireRules(fz_real *ruleInputs, fz_real *strength) {
 /* ---- Mamdani: each output's set over its sample points, then one crisp
    value. */
 
+#if !FZ_IMP_EXTERN
 static fz_real fz_imply(fz_real mu, fz_real w) {
 #if FZ_IMP_PROD
     return mu * w;
@@ -347,7 +349,9 @@ static fz_real fz_imply(fz_real mu, fz_real w) {
     return mu;
 #endif
 }
+#endif
 
+#if !FZ_AGG_EXTERN
 static fz_real fz_aggregate(fz_real acc, fz_real x) {
 #if FZ_AGG_MAX
     if (x > acc || (fz_isnan(acc) && !fz_isnan(x))) return x;
@@ -358,6 +362,13 @@ static fz_real fz_aggregate(fz_real acc, fz_real x) {
     return acc + x;
 #endif
 }
+#endif
+
+#if FZ_SETS_PLAIN || FZ_IMP_EXTERN || FZ_AGG_EXTERN
+/* +0 read at run time: a fill with a constant would become a call to
+   memset, which the file must not need. */
+static const volatile fz_real fz_zero = FZ_C(0.0);
+#endif
 
 /* fz_outputSets holds each output term's values at the sample points, then
    the complement (clamped at 0) of each term that a rule negates; a
@@ -412,11 +423,8 @@ static void fz_aggregateOnSupport(int o, const fz_real *strength, const int *fir
         if (fz_setSupport[2 * entry - 2] < first) first = fz_setSupport[2 * entry - 2];
         if (fz_setSupport[2 * entry - 1] > end) end = fz_setSupport[2 * entry - 1];
     }
-    if (numTaken > 0) {
-        /* +0 (w[0] is finite), as a value the compiler cannot see to be
-           constant: a constant fill would become a call to memset, which
-           the file must not need. */
-        const fz_real zero = w[0] - w[0];
+    {
+        const fz_real zero = fz_zero;
         for (s = first; s < end; ++s) set[s] = zero;
     }
     for (k = 0; k < numTaken; ++k) {
@@ -430,6 +438,39 @@ static void fz_aggregateOnSupport(int o, const fz_real *strength, const int *fir
 #endif
 
 /* Every rule at every sample point, as the engine's literal path. */
+#if FZ_IMP_EXTERN || FZ_AGG_EXTERN
+/* The user's implication gets a rule's set and its strength, the user's
+   aggregation every rule's implied set, rule after rule. */
+static void fz_aggregateSet(int o, const fz_real *strength, fz_real *set, int *bounds) {
+    fz_real implied[FZ_NUM_RULES * FZ_NUM_SAMPLES];
+    int s, r;
+    for (r = 0; r < FZ_NUM_RULES; ++r) {
+        const fz_entry entry = fz_consequent[r * FZ_NUM_OUTPUTS + o];
+        fz_real *column = implied + r * FZ_NUM_SAMPLES;
+        if (entry == 0) {
+            const fz_real zero = fz_zero;
+            for (s = 0; s < FZ_NUM_SAMPLES; ++s) column[s] = zero;
+            continue;
+        }
+#if FZ_IMP_EXTERN
+        FZ_IMP_FN(fz_outputSet(entry), strength[r], FZ_NUM_SAMPLES, column);
+#else
+        for (s = 0; s < FZ_NUM_SAMPLES; ++s) column[s] = fz_imply(fz_outputSet(entry)[s], strength[r]);
+#endif
+    }
+#if FZ_AGG_EXTERN
+    FZ_AGG_FN(implied, FZ_NUM_RULES, FZ_NUM_SAMPLES, set);
+#else
+    for (s = 0; s < FZ_NUM_SAMPLES; ++s) {
+        fz_real acc = implied[s];
+        for (r = 1; r < FZ_NUM_RULES; ++r) acc = fz_aggregate(acc, implied[r * FZ_NUM_SAMPLES + s]);
+        set[s] = acc;
+    }
+#endif
+    bounds[0] = 0;
+    bounds[1] = FZ_NUM_SAMPLES;
+}
+#else
 static void fz_aggregateSet(int o, const fz_real *strength, fz_real *set, int *bounds) {
     int s, r;
     for (s = 0; s < FZ_NUM_SAMPLES; ++s) {
@@ -444,6 +485,7 @@ static void fz_aggregateSet(int o, const fz_real *strength, fz_real *set, int *b
     bounds[0] = 0;
     bounds[1] = FZ_NUM_SAMPLES;
 }
+#endif
 
 /* The methods read the set over [first, end), outside which it is +0 on a
    plain row (the whole set otherwise). Sums start from +0 rather than from
@@ -455,7 +497,14 @@ static void fz_aggregateSet(int o, const fz_real *strength, fz_real *set, int *b
 static fz_real fz_zeroAreaValue(const fz_real *x) { return (x[FZ_NUM_SAMPLES - 1] + x[0]) / FZ_C(2.0); }
 #endif
 
-#if FZ_DEFUZZ_CENTROID
+#if FZ_DEFUZZ_EXTERN
+/* The user's method gets the sample points and the whole set (never empty
+   for it: only centroid and bisector report an empty set). */
+static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x, int first, int end, int o, int *isEmpty) {
+    (void)first, (void)end, (void)o, (void)isEmpty;
+    return FZ_DEFUZZ_FN(x, mf, FZ_NUM_SAMPLES);
+}
+#elif FZ_DEFUZZ_CENTROID
 static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x, int first, int end, int o, int *isEmpty) {
     fz_real total = FZ_C(0.0), num = FZ_C(0.0);
     int i;
@@ -596,6 +645,8 @@ static fz_real fz_crispOutput(int o, const fz_real *strength, const fz_firedRule
     if (rules->isPlain)
         fz_aggregateOnSupport(o, strength, rules->fired, rules->numFired, set, bounds);
     else
+#else
+    (void)rules;
 #endif
         fz_aggregateSet(o, strength, set, bounds);
     y = fz_defuzzify(set, fz_samplePoints + o * FZ_NUM_SAMPLES, bounds[0], bounds[1], o, &isEmpty);
@@ -633,7 +684,9 @@ static fz_real fz_crispOutput(int o, const fz_real *strength, const fz_real *lev
 #if FZ_SUGENO_PADDED
     a = a + FZ_C(0.0); /* the record's zero rows below the rules */
 #endif
-#if FZ_DEFUZZ_WTAVER
+#if FZ_DEFUZZ_EXTERN
+    return FZ_DEFUZZ_FN(a, total);
+#elif FZ_DEFUZZ_WTAVER
     return (FZ_C(1.0) / total) * a;
 #elif FZ_DEFUZZ_CENTROID
     return (total * a) * (FZ_C(1.0) / total);
@@ -670,7 +723,7 @@ static int fz_evaluate(const fz_real *inputs, fz_real *outputs) {
         }
         /* Ordered comparisons: NaN is never out of range. */
         if (lo > x[i] || x[i] > hi) flags |= FZ_FLAG_OUT_OF_RANGE_INPUT;
-        for (j = fz_firstInputTerm[i]; j < fz_firstInputTerm[i + 1]; ++j)
+        for (j = fz_firstInputTerm[i]; j < fz_firstInputTerm[i + 1]; ++j) {
 #if FZ_EXTERN_MEMBERSHIP
             if (fz_inputTermKind[j] == FZ_EXTERN) {
                 ruleInputs[j] = fz_externMembership(j, x[i]);
@@ -678,6 +731,7 @@ static int fz_evaluate(const fz_real *inputs, fz_real *outputs) {
             }
 #endif
             ruleInputs[j] = fz_membership(fz_inputTermKind[j], x[i], fz_inputTermParams + 4 * j);
+        }
     }
     total = fz_fireRules(ruleInputs, strength);
 #if FZ_MAMDANI

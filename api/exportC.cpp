@@ -44,44 +44,116 @@ bool isOneOf(const std::string &name, std::initializer_list<const char *> names)
     return false;
 }
 
-void requireMethod(const std::string &role, const std::string &name, std::initializer_list<const char *> builtIn) {
-    if (isOneOf(name, builtIn)) return;
-    refuse(role + " \"" + name + "\" is a custom function; generated C has only the built-in methods");
-}
-
 const BuiltInMembership *builtInNamed(const std::string &type) {
     return findBuiltInMembership(reinterpret_cast<const uint8_t *>(type.data()), static_cast<int64_t>(type.size()));
 }
 
-void checkExportable(const SystemInfo &info) {
+bool isIdentifier(const std::string &s) {
+    if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
+    for (char c : s)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+    return true;
+}
+
+// ---- Functions of the user's: refused, or declared for the user to define
+// in C (CExportOptions::isExtern), called as the engine calls them.
+
+enum class ExternRole { Membership, Connective, Implication, Aggregation, MamdaniDefuzz, SugenoDefuzz };
+
+struct ExternFunction {
+    std::string name;
+    ExternRole role;
+    std::string usedBy;
+};
+
+struct Externs {
+    bool isAllowed;
+    std::vector<ExternFunction> functions;
+
+    void take(const std::string &name, ExternRole role, const std::string &usedBy) {
+        if (!isAllowed)
+            refuse(usedBy + " uses the custom function \"" + name +
+                   "\"; generated C has only the built-in functions (--extern declares it for you to define in C)");
+        if (!isIdentifier(name)) refuse("the custom function \"" + name + "\" of " + usedBy + " is not a C identifier");
+        for (const ExternFunction &f : functions) {
+            if (f.name != name) continue;
+            if (f.role != role)
+                refuse("the custom function \"" + name + "\" serves both " + f.usedBy + " and " + usedBy +
+                       ", which C calls with different arguments");
+            return;
+        }
+        functions.push_back({name, role, usedBy});
+    }
+    bool has(ExternRole role) const {
+        for (const ExternFunction &f : functions)
+            if (f.role == role) return true;
+        return false;
+    }
+};
+
+void takeMethod(Externs &externs, const std::string &role, const std::string &name,
+                std::initializer_list<const char *> builtIn, ExternRole externRole) {
+    if (!isOneOf(name, builtIn)) externs.take(name, externRole, role);
+}
+
+Externs checkExportable(const System &system, const SystemInfo &info, bool isExtern) {
+    Externs externs{isExtern, {}};
     if (info.inputs.empty()) refuse("the system has no inputs");
     if (info.rules.empty()) refuse("the system has no rules");
-    requireMethod("andMethod", info.andMethod, {"min", "prod"});
-    requireMethod("orMethod", info.orMethod, {"max", "probor", "sum"});
+    takeMethod(externs, "andMethod", info.andMethod, {"min", "prod"}, ExternRole::Connective);
+    takeMethod(externs, "orMethod", info.orMethod, {"max", "probor", "sum"}, ExternRole::Connective);
     if (info.isMamdani) {
-        requireMethod("impMethod", info.impMethod, {"min", "prod"});
-        requireMethod("aggMethod", info.aggMethod, {"max", "probor", "sum"});
+        takeMethod(externs, "impMethod", info.impMethod, {"min", "prod"}, ExternRole::Implication);
+        takeMethod(externs, "aggMethod", info.aggMethod, {"max", "probor", "sum"}, ExternRole::Aggregation);
         // Mamdani "wtaver" solves a least-squares problem over the whole set.
         if (info.defuzzMethod == "wtaver")
             refuse(
                 "defuzzMethod \"wtaver\" of a Mamdani system is a least-squares division that generated C "
                 "does not carry; choose another method (\"wtsum\" gives the same first sample point)");
+        // The engine hands a custom aggregation the record's whole rule block.
+        std::vector<double> orrSize = system.record().field(0, "orrSize").toDoubles();
+        if (externs.has(ExternRole::Aggregation) && (orrSize.empty() || orrSize[0] != info.numSamples))
+            refuse("the record's rule-output block is not one row per sample point");
     }
-    requireMethod("defuzzMethod", info.defuzzMethod, {"centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum"});
+    takeMethod(externs, "defuzzMethod", info.defuzzMethod, {"centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum"},
+               info.isMamdani ? ExternRole::MamdaniDefuzz : ExternRole::SugenoDefuzz);
     size_t numTerms = 0;
     for (const VariableInfo &v : info.inputs) {
         numTerms += v.terms.size();
         for (const TermInfo &t : v.terms)
             if (builtInNamed(t.type) == nullptr)
-                refuse("input \"" + v.name + "\" term \"" + t.name + "\" uses the custom function \"" + t.type + "\"");
+                externs.take(t.type, ExternRole::Membership, "input \"" + v.name + "\" term \"" + t.name + "\"");
     }
     if (numTerms == 0) refuse("no input has a term");
+    // Mamdani output terms are tabulated here, whatever computes them.
     for (const VariableInfo &v : info.outputs)
         for (const TermInfo &t : v.terms) {
-            bool isBuiltIn = info.isMamdani ? builtInNamed(t.type) != nullptr : isOneOf(t.type, {"constant", "linear"});
-            if (!isBuiltIn)
-                refuse("output \"" + v.name + "\" term \"" + t.name + "\" uses the custom function \"" + t.type + "\"");
+            const std::string where = "output \"" + v.name + "\" term \"" + t.name + "\"";
+            if (!info.isMamdani && !isOneOf(t.type, {"constant", "linear"}))
+                refuse(where + " is of type \"" + t.type + "\"; a Sugeno output term is constant or linear");
+            if (info.isMamdani && builtInNamed(t.type) == nullptr && !isExtern)
+                refuse(where + " uses the custom function \"" + t.type +
+                       "\"; generated C has only the built-in functions (--extern tabulates it)");
         }
+    return externs;
+}
+
+// What the user's function receives and returns, as a C declaration.
+std::string externDeclaration(const std::string &prefix, const ExternFunction &f, bool isFloat) {
+    const std::string R = isFloat ? "float" : "double";
+    const std::string name = prefix + "_fn_" + f.name;
+    switch (f.role) {
+        case ExternRole::Membership: return R + " " + name + "(" + R + " x, const " + R + " params[], int numParams);";
+        case ExternRole::Connective: return R + " " + name + "(const " + R + " values[], int count);";
+        case ExternRole::Implication:
+            return "void " + name + "(const " + R + " set[], " + R + " strength, int count, " + R + " result[]);";
+        case ExternRole::Aggregation:
+            return "void " + name + "(const " + R + " implied[], int numRules, int count, " + R + " result[]);";
+        case ExternRole::MamdaniDefuzz:
+            return R + " " + name + "(const " + R + " points[], const " + R + " set[], int count);";
+        case ExternRole::SugenoDefuzz: return R + " " + name + "(" + R + " weightedSum, " + R + " totalStrength);";
+    }
+    return "";
 }
 
 // ---- Number and table texts.
@@ -131,12 +203,6 @@ std::string upper(const std::string &s) {
     return u;
 }
 
-bool isIdentifier(const std::string &s) {
-    if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
-    for (char c : s)
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
-    return true;
-}
 
 // Names come from the user's file: keep a comment closed whatever they hold.
 // The own exp's text with its hexadecimal constants as decimal ones that read
@@ -196,7 +262,8 @@ std::string clampedAt(const std::vector<std::optional<std::pair<double, double>>
     return k < clamps.size() && clamps[k] ? "1" : "0";
 }
 
-std::string headerText(const System &system, const SystemInfo &info, const std::string &prefix, bool isFloat) {
+std::string headerText(const System &system, const SystemInfo &info, const Externs &externs, const std::string &prefix,
+                       bool isFloat) {
     const std::string P = upper(prefix);
     const char *real = isFloat ? "float" : "double";
     std::string h;
@@ -226,6 +293,25 @@ std::string headerText(const System &system, const SystemInfo &info, const std::
     for (const Flag &f : kFlags)
         h += "#define " + P + "_" + f.name + " " + std::to_string(f.bit) + " /* " + f.meaning + " */\n";
     h += "\nint " + prefix + "_evaluate(const " + real + " inputs[], " + real + " outputs[]);\n";
+    if (!externs.functions.empty()) {
+        h += "\n/* The system's own functions, for you to define in C (fazolt export --extern).\n"
+             " * " + prefix + "_evaluate calls them as fazolt calls them:\n"
+             " *   a membership function: the degree at x of an input term, params[numParams] its\n"
+             " *     parameters as the system gives them (output terms are tabulated: not called);\n"
+             " *   andMethod, orMethod: a rule's value from its inputs' values[count], in input order\n"
+             " *     (1 for an input an AND rule does not test, 0 under OR; 1 - degree under NOT);\n"
+             " *   impMethod: result[count], the implied set, from a rule's output set[count] at\n"
+             " *     the sample points (complemented under NOT) and its strength;\n"
+             " *   aggMethod: result[count], the output's set, from implied[numRules * count],\n"
+             " *     implied[r * count + s] rule r's implied set at point s (0 for a rule that\n"
+             " *     says nothing of this output);\n"
+             " *   defuzzMethod (Mamdani): the crisp value of set[count] at points[count];\n"
+             " *   defuzzMethod (Sugeno): the crisp value from the sum of each rule's strength times\n"
+             " *     its output level, and the sum of the strengths (never 0: that row is\n"
+             " *     NO_RULE_FIRED). */\n";
+        for (const ExternFunction &f : externs.functions)
+            h += externDeclaration(prefix, f, isFloat) + " /* " + commentSafe(f.usedBy) + " */\n";
+    }
     h += "\n#ifdef __cplusplus\n}\n#endif\n\n#endif\n";
     return h;
 }
@@ -240,12 +326,37 @@ void defineFlag(std::string &c, const char *name, bool isSet) {
 std::vector<bool> kindsUsed(const SystemInfo &info) {
     std::vector<bool> used(static_cast<size_t>(MembershipKind::Host), false);
     for (const VariableInfo &v : info.inputs)
-        for (const TermInfo &t : v.terms) used[static_cast<size_t>(builtInNamed(t.type)->kind)] = true;
+        for (const TermInfo &t : v.terms)
+            if (const BuiltInMembership *b = builtInNamed(t.type)) used[static_cast<size_t>(b->kind)] = true;
     auto k = [](MembershipKind m) { return static_cast<size_t>(m); };
     if (used[k(MembershipKind::Gauss2mf)]) used[k(MembershipKind::Gaussmf)] = true;
     if (used[k(MembershipKind::Dsigmf)] || used[k(MembershipKind::Psigmf)]) used[k(MembershipKind::Sigmf)] = true;
     if (used[k(MembershipKind::Pimf)]) used[k(MembershipKind::Smf)] = used[k(MembershipKind::Zmf)] = true;
     return used;
+}
+
+constexpr int kExternKind = 11;  // FZ_EXTERN in the runtime
+
+// The user's membership functions by input term, each with its parameters.
+std::string externMembershipText(const SystemInfo &info, const std::string &prefix, bool isFloat) {
+    std::string tables, cases;
+    int j = 0;
+    for (const VariableInfo &v : info.inputs)
+        for (const TermInfo &term : v.terms) {
+            if (builtInNamed(term.type) == nullptr) {
+                const std::string k = std::to_string(j), n = std::to_string(term.params.size());
+                std::string params = "(const fz_real *)0";
+                if (!term.params.empty()) {
+                    params = "fz_externParams" + k;
+                    TableWriter{tables, isFloat}.reals(params.c_str(), term.params);
+                }
+                cases += "    case " + k + ": return " + prefix + "_fn_" + term.type + "(x, " + params + ", " + n + ");\n";
+            }
+            ++j;
+        }
+    return "\n/* ---- The user's membership functions, by input term. */\n\n" + tables +
+           "static fz_real fz_externMembership(int term, fz_real x) {\n    switch (term) {\n" + cases +
+           "    default: break;\n    }\n    return FZ_C(0.0); /* never reached */\n}\n";
 }
 
 // som and lom start from the point of largest (som) or smallest (lom)
@@ -269,7 +380,8 @@ std::vector<int> magnitudeStarts(const SystemInfo &info) {
     return starts;
 }
 
-std::string sourceText(const System &system, const Explainer &explainer, const std::string &prefix, bool isFloat) {
+std::string sourceText(const System &system, const Explainer &explainer, const Externs &externs,
+                       const std::string &prefix, bool isFloat) {
     const SystemInfo &info = explainer.info();
     const std::string P = upper(prefix);
     const size_t numInputs = info.inputs.size(), numOutputs = info.outputs.size(), numRules = info.rules.size();
@@ -308,6 +420,18 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
     const bool usesExp = usesKind(MembershipKind::Gaussmf) || usesKind(MembershipKind::Sigmf);
     defineFlag(c, "FZ_USES_EXP", usesExp);
     defineFlag(c, "FZ_USES_POW", usesKind(MembershipKind::Gbellmf));
+    // The user's functions, called through macros the runtime tests.
+    const std::pair<const char *, const std::string *> methods[] = {
+        {"AND", &info.andMethod}, {"OR", &info.orMethod}, {"IMP", &info.impMethod},
+        {"AGG", &info.aggMethod}, {"DEFUZZ", &info.defuzzMethod}};
+    for (const auto &[macro, name] : methods) {
+        bool isExtern = false;
+        for (const ExternFunction &f : externs.functions)
+            isExtern = isExtern || (f.name == *name && f.role != ExternRole::Membership);
+        defineFlag(c, (std::string("FZ_") + macro + "_EXTERN").c_str(), isExtern);
+        if (isExtern) c += std::string("#define FZ_") + macro + "_FN " + prefix + "_fn_" + *name + "\n";
+    }
+    defineFlag(c, "FZ_EXTERN_MEMBERSHIP", externs.has(ExternRole::Membership));
     std::vector<double> orrSize = system.record().field(0, "orrSize").toDoubles();
     defineFlag(c, "FZ_SUGENO_PADDED",
                !info.isMamdani && !orrSize.empty() && orrSize[0] > static_cast<double>(numRules));
@@ -338,7 +462,8 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         firstTerms.push_back(first);
         first += static_cast<int>(v.terms.size());
         for (const TermInfo &term : v.terms) {
-            kinds.push_back(static_cast<int>(builtInNamed(term.type)->kind));
+            const BuiltInMembership *b = builtInNamed(term.type);
+            kinds.push_back(b != nullptr ? static_cast<int>(b->kind) : kExternKind);
             for (size_t q = 0; q < 4; ++q) params.push_back(q < term.params.size() ? term.params[q] : 0.0);
         }
     }
@@ -427,7 +552,8 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         t.reals("fz_outputSets", sets);
         // Each set's span of positive values, for the rows whose sets are
         // built on supports alone (FZ_SETS_PLAIN).
-        bool isPlain = isOneOf(info.impMethod, {"min", "prod"}) && isOneOf(info.aggMethod, {"max", "probor", "sum"});
+        bool isPlain = isOneOf(info.impMethod, {"min", "prod"}) && isOneOf(info.aggMethod, {"max", "probor", "sum"}) &&
+                       !externs.has(ExternRole::MamdaniDefuzz);
         for (double v : sets) isPlain = isPlain && ((v > 0.0 && v <= 1.0) || (v == 0.0 && !std::signbit(v)));
         for (double x : points) isPlain = isPlain && std::isfinite(x);
         defineFlag(c, "FZ_SETS_PLAIN", isPlain);
@@ -466,6 +592,7 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         c += "\n/* ---- fazolt's own exp. */\n";
         c += withDecimalConstants(kCScalarExp);
     }
+    if (externs.has(ExternRole::Membership)) c += externMembershipText(info, prefix, isFloat);
     c += kCRuntime;
     const char *real = isFloat ? "float" : "double";
     c += "\nint " + prefix + "_evaluate(const " + real + " inputs[], " + real +
@@ -506,9 +633,9 @@ CExport generateC(const System &system, const std::string &prefix, const CExport
         throw orvane::HostError(ids::exportBadPrefix,
                                 "the prefix \"" + prefix + "\" is not a C identifier (letters, digits and _)");
     Explainer explainer(system);
-    checkExportable(explainer.info());
-    return CExport{headerText(system, explainer.info(), prefix, options.isFloat),
-                   sourceText(system, explainer, prefix, options.isFloat)};
+    const Externs externs = checkExportable(system, explainer.info(), options.isExtern);
+    return CExport{headerText(system, explainer.info(), externs, prefix, options.isFloat),
+                   sourceText(system, explainer, externs, prefix, options.isFloat)};
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
 }
