@@ -299,12 +299,16 @@ static fz_real fz_externConnective(const fz_real *ruleInputs, const fz_entry *en
 #endif
 
 /* Fills strength[r] from the row's rule inputs (the degrees filled in);
-   returns their sum in rule order. */
+   returns their sum in rule order. When every degree is +0 or in (0, 1]
+   (so every rule input is), an AND rule whose value has reached +0 keeps
+   it: min(+0, x) and +0 * x are +0 for each such x. */
 static fz_real fz_fireRules(fz_real *ruleInputs, fz_real *strength) {
     fz_real total = FZ_C(0.0);
-    int r, i, hasNaN = 0;
+    int r, i, hasNaN = 0, isUnitRow = 1;
     for (i = 0; i < FZ_NUM_INPUT_TERMS; ++i) {
-        if (fz_isnan(ruleInputs[i])) hasNaN = 1;
+        const fz_real d = ruleInputs[i];
+        if (fz_isnan(d)) hasNaN = 1;
+        if (!(d > FZ_C(0.0) && d <= FZ_C(1.0)) && (d != FZ_C(0.0) || signbit(d))) isUnitRow = 0;
 #if FZ_USES_NOT
         ruleInputs[FZ_NUM_INPUT_TERMS + i] = FZ_C(1.0) - ruleInputs[i];
 #endif
@@ -320,7 +324,9 @@ static fz_real fz_fireRules(fz_real *ruleInputs, fz_real *strength) {
             acc = fz_externConnective(ruleInputs, entries, isAnd);
         } else
 #endif
-        if (isAnd && !hasNaN) {
+        if (isAnd && isUnitRow) {
+            for (i = 1; i < FZ_NUM_INPUTS && acc != FZ_C(0.0); ++i) acc = fz_andPlain(acc, ruleInputs[entries[i]]);
+        } else if (isAnd && !hasNaN) {
             for (i = 1; i < FZ_NUM_INPUTS; ++i) acc = fz_andPlain(acc, ruleInputs[entries[i]]);
         } else if (isAnd) {
             for (i = 1; i < FZ_NUM_INPUTS; ++i) acc = fz_and(acc, ruleInputs[entries[i]]);
@@ -423,14 +429,19 @@ static void fz_aggregateOnSupport(int o, const fz_real *strength, const int *fir
         if (fz_setSupport[2 * entry - 2] < first) first = fz_setSupport[2 * entry - 2];
         if (fz_setSupport[2 * entry - 1] > end) end = fz_setSupport[2 * entry - 1];
     }
-    {
-        const fz_real zero = fz_zero;
-        for (s = first; s < end; ++s) set[s] = zero;
-    }
+    /* The first set as it is over its support and +0 around it, the others
+       aggregated over theirs. */
     for (k = 0; k < numTaken; ++k) {
         const fz_real *mu = fz_outputSet(taken[k]);
         const int low = fz_setSupport[2 * taken[k] - 2], high = fz_setSupport[2 * taken[k] - 1];
-        for (s = low; s < high; ++s) set[s] = fz_aggregatePlain(set[s], fz_implyPlain(mu[s], w[k]));
+        if (k == 0) {
+            const fz_real zero = fz_zero;
+            for (s = first; s < low; ++s) set[s] = zero;
+            for (s = low; s < high; ++s) set[s] = fz_implyPlain(mu[s], w[0]);
+            for (s = high; s < end; ++s) set[s] = zero;
+        } else {
+            for (s = low; s < high; ++s) set[s] = fz_aggregatePlain(set[s], fz_implyPlain(mu[s], w[k]));
+        }
     }
     bounds[0] = first < end ? first : 0;
     bounds[1] = first < end ? end : 0;

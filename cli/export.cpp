@@ -65,6 +65,7 @@ void addExportCommand(CLI::App &app, int &status) {
         "Examples:\n"
         "  fazolt export examples/dimmer/dimmer.json -o firmware --prefix dimmer\n"
         "  fazolt export controller.fcl -o src --float\n"
+        "  fazolt export custom.json -o src --extern --functions my.lua\n"
         "See docs/deployment.md.");
     addSystemOption(command, options->systemPath);
     command->add_option("-o,--output-dir", options->directory, "Folder to write the two files into (default: .)")
