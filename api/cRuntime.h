@@ -545,6 +545,36 @@ static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x, int first, int 
     }
     return x[0]; /* a NaN half is never reached */
 }
+#elif FZ_DEFUZZ_WTAVER
+/* The least-squares quotient of 1 by the set, a row R with R * mf = 1: the
+   solution is 1 / mf[p] at the first point p of largest magnitude (a NaN
+   there only first), 0 elsewhere, and 0 throughout when |mf[p]| is not
+   above its rounding tolerance. The value is x[0] times R's first element,
+   so almost always x[0] * 0. Outside [first, end) a plain set is +0, which
+   is never the largest where the support has a value. */
+static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x, int first, int end, int o, int *isEmpty) {
+    fz_real r0 = FZ_C(0.0);
+    (void)o, (void)isEmpty;
+#if FZ_NUM_SAMPLES == 1
+    (void)first, (void)end;
+    r0 = FZ_C(1.0) / mf[0]; /* one point: a plain division */
+#else
+    if (first == 0 && end > 0) {
+        fz_real largest = mf[0] < FZ_C(0.0) ? -mf[0] : mf[0], tolerance;
+        int i, p = 0;
+        for (i = 1; i < end; ++i) {
+            const fz_real a = mf[i] < FZ_C(0.0) ? -mf[i] : mf[i];
+            if (a > largest) {
+                largest = a;
+                p = i;
+            }
+        }
+        tolerance = (largest * (fz_real)FZ_NUM_SAMPLES) * FZ_C(2.220446049250313e-16);
+        if (p == 0 && (tolerance < largest || fz_isnan(tolerance) || fz_isnan(largest))) r0 = FZ_C(1.0) / mf[0];
+    }
+#endif
+    return x[0] * r0;
+}
 #elif FZ_DEFUZZ_WTSUM
 static fz_real fz_defuzzify(const fz_real *mf, const fz_real *x, int first, int end, int o, int *isEmpty) {
     (void)mf, (void)first, (void)end, (void)o, (void)isEmpty;

@@ -105,11 +105,6 @@ Externs checkExportable(const System &system, const SystemInfo &info, bool isExt
     if (info.isMamdani) {
         takeMethod(externs, "impMethod", info.impMethod, {"min", "prod"}, ExternRole::Implication);
         takeMethod(externs, "aggMethod", info.aggMethod, {"max", "probor", "sum"}, ExternRole::Aggregation);
-        // Mamdani "wtaver" solves a least-squares problem over the whole set.
-        if (info.defuzzMethod == "wtaver")
-            refuse(
-                "defuzzMethod \"wtaver\" of a Mamdani system is a least-squares division that generated C "
-                "does not carry; choose another method (\"wtsum\" gives the same first sample point)");
         // The engine hands a custom aggregation the record's whole rule block.
         std::vector<double> orrSize = system.record().field(0, "orrSize").toDoubles();
         if (externs.has(ExternRole::Aggregation) && (orrSize.empty() || orrSize[0] != info.numSamples))

@@ -459,8 +459,7 @@ class System:
             None.
         Raises:
             FazoltError "fazolt:export:Unsupported": what C cannot compute
-            exactly (a custom or Python function without `extern`, Mamdani
-            "wtaver"), named;
+            exactly (a custom or Python function without `extern`), named;
             "fazolt:export:BadPrefix"; "fazolt:io:WriteFailed" naming the file.
 
         Example:

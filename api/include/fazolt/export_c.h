@@ -44,8 +44,7 @@ struct CExport {
 /// @return the texts of PREFIX.h and PREFIX.c
 /// @throws Error ids::exportBadPrefix, ids::exportUnsupported naming what
 /// cannot be generated (a custom or Lua function without isExtern, one whose
-/// name is not a C identifier, Mamdani "wtaver", a system without inputs or
-/// rules), and the module's error for a system it refuses.
+/// name is not a C identifier, a system without inputs or rules), and the module's error for a system it refuses.
 FAZOLT_API CExport generateC(const System &system, const std::string &prefix, const CExportOptions &options = {});
 
 /// Writes generateC's files as DIRECTORY/PREFIX.h and DIRECTORY/PREFIX.c,
