@@ -451,32 +451,36 @@ static void fz_aggregateOnSupport(int o, const fz_real *strength, const int *fir
 /* Every rule at every sample point, as the engine's literal path. */
 #if FZ_IMP_EXTERN || FZ_AGG_EXTERN
 /* The user's implication gets a rule's set and its strength, the user's
-   aggregation every rule's implied set, rule after rule. */
+   aggregation every rule's implied set, rule after rule (the only case
+   that holds them all: a built-in aggregation takes each rule in turn, in
+   the order it takes them point by point). */
+#if FZ_AGG_EXTERN
+#define FZ_NUM_IMPLIED FZ_NUM_RULES
+#else
+#define FZ_NUM_IMPLIED 1
+#endif
 static void fz_aggregateSet(int o, const fz_real *strength, fz_real *set, int *bounds) {
-    fz_real implied[FZ_NUM_RULES * FZ_NUM_SAMPLES];
+    fz_real implied[FZ_NUM_IMPLIED * FZ_NUM_SAMPLES];
     int s, r;
     for (r = 0; r < FZ_NUM_RULES; ++r) {
         const fz_entry entry = fz_consequent[r * FZ_NUM_OUTPUTS + o];
-        fz_real *column = implied + r * FZ_NUM_SAMPLES;
+        fz_real *column = implied + (FZ_NUM_IMPLIED == 1 ? 0 : r) * FZ_NUM_SAMPLES;
         if (entry == 0) {
             const fz_real zero = fz_zero;
             for (s = 0; s < FZ_NUM_SAMPLES; ++s) column[s] = zero;
-            continue;
-        }
+        } else {
 #if FZ_IMP_EXTERN
-        FZ_IMP_FN(fz_outputSet(entry), strength[r], FZ_NUM_SAMPLES, column);
+            FZ_IMP_FN(fz_outputSet(entry), strength[r], FZ_NUM_SAMPLES, column);
 #else
-        for (s = 0; s < FZ_NUM_SAMPLES; ++s) column[s] = fz_imply(fz_outputSet(entry)[s], strength[r]);
+            for (s = 0; s < FZ_NUM_SAMPLES; ++s) column[s] = fz_imply(fz_outputSet(entry)[s], strength[r]);
+#endif
+        }
+#if !FZ_AGG_EXTERN
+        for (s = 0; s < FZ_NUM_SAMPLES; ++s) set[s] = r == 0 ? column[s] : fz_aggregate(set[s], column[s]);
 #endif
     }
 #if FZ_AGG_EXTERN
     FZ_AGG_FN(implied, FZ_NUM_RULES, FZ_NUM_SAMPLES, set);
-#else
-    for (s = 0; s < FZ_NUM_SAMPLES; ++s) {
-        fz_real acc = implied[s];
-        for (r = 1; r < FZ_NUM_RULES; ++r) acc = fz_aggregate(acc, implied[r * FZ_NUM_SAMPLES + s]);
-        set[s] = acc;
-    }
 #endif
     bounds[0] = 0;
     bounds[1] = FZ_NUM_SAMPLES;

@@ -192,6 +192,8 @@ void shiftedRatio(int, Arguments &results, const Arguments &a) {
 
 const char *const kExternC = R"C(#include "t_custom_m.h"
 #include "t_custom_s.h"
+#include "t_custom_i.h"
+#include "t_custom_a.h"
 double t_custom_m_fn_bump(double x, const double p[], int n) { (void)n; return p[0] / (1.0 + ((x - p[1]) * (x - p[1])) * p[2]); }
 double t_custom_m_fn_meanOf(const double v[], int n) {
     double sum = v[0];
@@ -219,6 +221,12 @@ double t_custom_m_fn_weightedMean(const double x[], const double mf[], int n) {
         total = total + mf[s];
     }
     return num / (total + 1.0);
+}
+void t_custom_i_fn_halfImplication(const double mu[], double w, int n, double out[]) {
+    t_custom_m_fn_halfImplication(mu, w, n, out);
+}
+void t_custom_a_fn_sumOfRules(const double implied[], int numRules, int n, double out[]) {
+    t_custom_m_fn_sumOfRules(implied, numRules, n, out);
 }
 double t_custom_s_fn_bump(double x, const double p[], int n) { return t_custom_m_fn_bump(x, p, n); }
 double t_custom_s_fn_squaresOf(const double v[], int n) {
@@ -252,8 +260,14 @@ std::vector<std::pair<std::string, fazolt::System>> customSystems() {
     s["inputs"][1]["mf"][1] = {{"name", "hi"}, {"type", "bump"}, {"params", {1, 8, 0.5}}};
     s["orMethod"] = "squaresOf";
     s["defuzzMethod"] = "shiftedRatio";
+    // One of implication and aggregation the user's, the other built in.
+    json i = json::parse(mamdani(4)), a = json::parse(mamdani(2));
+    i["impMethod"] = "halfImplication";
+    a["aggMethod"] = "sumOfRules";
     return {{"custom_m", fazolt::System::fromDescription(m.dump(), FAZOLT_MODULE_PATH)},
-            {"custom_s", fazolt::System::fromDescription(s.dump(), FAZOLT_MODULE_PATH)}};
+            {"custom_s", fazolt::System::fromDescription(s.dump(), FAZOLT_MODULE_PATH)},
+            {"custom_i", fazolt::System::fromDescription(i.dump(), FAZOLT_MODULE_PATH)},
+            {"custom_a", fazolt::System::fromDescription(a.dump(), FAZOLT_MODULE_PATH)}};
 }
 
 std::string readFile(const std::string &path) {
