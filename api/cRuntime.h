@@ -302,7 +302,7 @@ static fz_real fz_externConnective(const fz_real *ruleInputs, const fz_entry *en
    returns their sum in rule order. When every degree is +0 or in (0, 1]
    (so every rule input is), an AND rule whose value has reached +0 keeps
    it: min(+0, x) and +0 * x are +0 for each such x. */
-static fz_real fz_fireRules(fz_real *ruleInputs, fz_real *strength) {
+static fz_real fz_fireRules(fz_real *ruleInputs, fz_real *strength, int *isUnit) {
     fz_real total = FZ_C(0.0);
     int r, i, hasNaN = 0, isUnitRow = 1;
     for (i = 0; i < FZ_NUM_INPUT_TERMS; ++i) {
@@ -338,6 +338,7 @@ static fz_real fz_fireRules(fz_real *ruleInputs, fz_real *strength) {
         strength[r] = acc * fz_weight[r];
         total = total + strength[r];
     }
+    *isUnit = isUnitRow;
     return total;
 }
 
@@ -666,8 +667,11 @@ typedef struct {
 } fz_firedRules;
 
 /* A row is plain when every strength is +0 or in (0, 1]: no NaN, no -0,
-   nothing that could carry a sum to infinity. */
-static void fz_listFired(const fz_real *strength, fz_firedRules *rules) {
+   nothing that could carry a sum to infinity. From unit degrees (isUnitRow)
+   and weights (FZ_WEIGHTS_UNIT) min, max, products and probor give no NaN,
+   no negative value and no -0, so only a sum above 1 remains to be seen. */
+static void fz_listFired(const fz_real *strength, int isUnitRow, fz_firedRules *rules) {
+    const int isSignKnown = isUnitRow && FZ_WEIGHTS_UNIT && !FZ_AND_EXTERN && !FZ_OR_EXTERN;
     int r;
     rules->isPlain = FZ_SETS_PLAIN;
     rules->numFired = 0;
@@ -676,7 +680,7 @@ static void fz_listFired(const fz_real *strength, fz_firedRules *rules) {
         if (w > FZ_C(0.0)) {
             rules->fired[rules->numFired++] = r;
             if (w > FZ_C(1.0)) rules->isPlain = 0;
-        } else if (w != FZ_C(0.0) || signbit(w)) {
+        } else if (!isSignKnown && (w != FZ_C(0.0) || signbit(w))) {
             rules->isPlain = 0;
         }
     }
@@ -756,7 +760,7 @@ static int fz_evaluate(const fz_real *inputs, fz_real *outputs) {
     fz_real level[FZ_NUM_OUTPUT_TERMS];
 #endif
     fz_real total;
-    int flags = 0, isFiniteRow = 1, i, j, o;
+    int flags = 0, isFiniteRow = 1, isUnitRow, i, j, o;
     for (i = 0; i < FZ_NUM_INPUTS; ++i) {
         const fz_real lo = fz_inputRange[2 * i], hi = fz_inputRange[2 * i + 1];
         x[i] = inputs[i];
@@ -778,9 +782,9 @@ static int fz_evaluate(const fz_real *inputs, fz_real *outputs) {
             ruleInputs[j] = fz_membership(fz_inputTermKind[j], x[i], fz_inputTermParams + 4 * j);
         }
     }
-    total = fz_fireRules(ruleInputs, strength);
+    total = fz_fireRules(ruleInputs, strength, &isUnitRow);
 #if FZ_MAMDANI
-    fz_listFired(strength, &fired);
+    fz_listFired(strength, isUnitRow, &fired);
 #else
     fz_termLevels(x, level);
 #endif

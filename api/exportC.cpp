@@ -520,6 +520,9 @@ std::string sourceText(const System &system, const Explainer &explainer, const E
         weight.push_back(rule.weight);
     }
     defineFlag(c, "FZ_USES_NOT", usesNot);
+    bool areWeightsUnit = true;
+    for (double w : weight) areWeightsUnit = areWeightsUnit && ((w > 0.0 && w <= 1.0) || (w == 0.0 && !std::signbit(w)));
+    defineFlag(c, "FZ_WEIGHTS_UNIT", areWeightsUnit);
     t.integers("fz_entry", "fz_antecedent", antecedent);
     t.integers("unsigned char", "fz_isAndRule", isAnd);
     t.reals("fz_weight", weight);
