@@ -464,7 +464,7 @@ class System:
         path = os.fspath(path)
         _write_replacing(path, self._text_for(path))
 
-    def to_c(self, folder, prefix=None, single_precision=False):
+    def to_c(self, folder, prefix=None, single_precision=False, extern=False):
         """Writes the system as C for a controller: FOLDER/PREFIX.h and FOLDER/PREFIX.c.
 
         C99 that also compiles as C++, with no heap, no stdio and no static
@@ -481,11 +481,15 @@ class System:
                 default the system's name.
             single_precision: float instead of double, for targets without a
                 double-precision unit (no longer bit for bit).
+            extern: declare the system's custom functions (Python,
+                registered, Lua) in PREFIX.h as PREFIX_fn_NAME, for you to
+                define in C; the header documents what each receives.
+                Without it such a system is refused.
         Returns:
             None.
         Raises:
             FazoltError "fazolt:export:Unsupported": what C cannot compute
-            exactly (a custom or Python function, Mamdani "wtaver"), named;
+            exactly (a custom or Python function without `extern`), named;
             "fazolt:export:BadPrefix"; "fazolt:io:WriteFailed" naming the file.
 
         Example:
@@ -495,7 +499,7 @@ class System:
         if prefix is None:  # the name made a C identifier
             prefix = re.sub(r"[^A-Za-z0-9_]", "_", self.name) or "fis"
             prefix = "fis_" + prefix if prefix[0].isdigit() else prefix
-        _host_call(lambda: self._native.export_c(folder, prefix, bool(single_precision)))
+        _host_call(lambda: self._native.export_c(folder, prefix, bool(single_precision), bool(extern)))
 
     def _text_for(self, path):
         """The text save writes to `path`, or the error of what its language cannot say."""

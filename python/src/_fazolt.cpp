@@ -657,14 +657,16 @@ PYBIND11_MODULE(_fazolt, m) {
         .def("attach_explainer", &NativeSystem::attachExplainer, py::arg("written_rules"))
         .def(
             "export_c",
-            [](const NativeSystem &s, const std::string &folder, const std::string &prefix, bool isFloat) {
+            [](const NativeSystem &s, const std::string &folder, const std::string &prefix, bool isFloat,
+               bool isExtern) {
                 ModuleCallScope scope("to_c", Nesting::allowed);
                 fazolt::CExportOptions options;
                 options.isFloat = isFloat;
+                options.isExtern = isExtern;
                 py::gil_scoped_release release;
                 fazolt::exportC(s.system(), folder, prefix, options);
             },
-            py::arg("folder"), py::arg("prefix"), py::arg("single_precision"))
+            py::arg("folder"), py::arg("prefix"), py::arg("single_precision"), py::arg("extern"))
         .def_property_readonly("has_explainer", &NativeSystem::hasExplainer)
         .def_property_readonly("info", [](const NativeSystem &s) { return infoToPython(s.explainer().info()); })
         .def("explain", &NativeSystem::explain, py::arg("row"), py::arg("modes"))
