@@ -124,11 +124,11 @@ struct Evaluator::State {
 
     // A row whose functions call the host runs inside a host call, as the
     // batch's rows do: the custom functions' checks know the system.
-    bool evaluateInCall(const double *inputs, bool keepsIntermediates, DiagnosticsSeen *seen) noexcept {
+    bool evaluateInCall(const double *inputs, double *outputs, bool keepsIntermediates, DiagnosticsSeen *seen) noexcept {
         try {
             EvaluatingSystem evaluating(system.functionUses_.get());
             orvane::BoundaryOutcome outcome = orvane::runInCall(
-                [&](zorbTLS *tls) { evaluateRow(tls, row, inputs, out.data(), keepsIntermediates, seen); });
+                [&](zorbTLS *tls) { evaluateRow(tls, row, inputs, outputs, keepsIntermediates, seen); });
             if (!outcome.error) return true;
             lastError.emplace(*outcome.error);
         } catch (const std::exception &e) {
@@ -197,19 +197,31 @@ RowStatus Evaluator::evaluate(std::span<const double> row, std::span<double> out
     if (row.size() != s.numInputs || out.size() != s.numOutputs) status.failure = RowFailure::size;
     if (status.failure != RowFailure::none) return status;
 
+    // x - x is 0 exactly when x is finite: one test a value on the usual row.
     const std::vector<ClampRange> &inputClamps = s.system.inputClamps_;
     bool isEveryInputFinite = true;
-    for (size_t i = 0; i < s.numInputs; ++i) {
-        const double x = row[i];
-        if (std::isnan(x) && status.nanInput < 0) status.nanInput = static_cast<int32_t>(i);
-        isEveryInputFinite = isEveryInputFinite && std::isfinite(x);
-        if (!inputClamps.empty()) s.in[i] = clamped(x, inputClamps[i]);
+    for (size_t i = 0; i < s.numInputs; ++i) isEveryInputFinite = isEveryInputFinite & (row[i] - row[i] == 0.0);
+    for (size_t i = 0; !isEveryInputFinite && i < s.numInputs; ++i) {
+        if (std::isnan(row[i])) {
+            status.nanInput = static_cast<int32_t>(i);
+            break;
+        }
     }
-    const double *in = inputClamps.empty() ? row.data() : s.in.data();
+    const double *in = row.data();
+    if (!inputClamps.empty()) {
+        for (size_t i = 0; i < s.numInputs; ++i) s.in[i] = clamped(row[i], inputClamps[i]);
+        in = s.in.data();
+    }
+    // Straight into the caller's outputs unless a default or a clamp comes
+    // between.
+    const std::vector<std::optional<double>> &defaults = s.system.outputDefaults_;
+    const std::vector<ClampRange> &outputClamps = s.system.outputClamps_;
+    const bool isStaged = !defaults.empty() || !outputClamps.empty();
+    double *result = isStaged ? s.out.data() : out.data();
     DiagnosticsSeen seen{0, 0, 0};
     if (!s.callsHost) {
-        s.evaluateRow(nullptr, s.row, in, s.out.data(), intermediates != nullptr, &seen);
-    } else if (!s.evaluateInCall(in, intermediates != nullptr, &seen)) {
+        s.evaluateRow(nullptr, s.row, in, result, intermediates != nullptr, &seen);
+    } else if (!s.evaluateInCall(in, result, intermediates != nullptr, &seen)) {
         status.failure = RowFailure::customFunction;
         return status;
     }
@@ -217,19 +229,21 @@ RowStatus Evaluator::evaluate(std::span<const double> row, std::span<double> out
     status.noRuleFired = fromOne(seen.noRuleFiredOutput);
     status.emptyOutputFuzzySet = fromOne(seen.emptySetOutput);
 
-    // An output's default replaces the midpoint the module gives where no
-    // rule fired, before "clamp", as in a batch.
-    const std::vector<std::optional<double>> &defaults = s.system.outputDefaults_;
-    if (status.noRuleFired >= 0 && !defaults.empty()) {
+    if (isStaged) {
+        // An output's default replaces the midpoint the module gives where no
+        // rule fired, before "clamp", as in a batch.
+        if (status.noRuleFired >= 0 && !defaults.empty()) {
+            for (size_t o = 0; o < s.numOutputs; ++o)
+                if (defaults[o]) s.out[o] = *defaults[o];
+        }
         for (size_t o = 0; o < s.numOutputs; ++o)
-            if (defaults[o]) s.out[o] = *defaults[o];
+            out[o] = outputClamps.empty() ? s.out[o] : clamped(s.out[o], outputClamps[o]);
     }
-    const std::vector<ClampRange> &outputClamps = s.system.outputClamps_;
-    for (size_t o = 0; o < s.numOutputs; ++o) {
-        const double y = outputClamps.empty() ? s.out[o] : clamped(s.out[o], outputClamps[o]);
-        if (isEveryInputFinite && !std::isfinite(y) && status.nonFiniteOutput < 0)
+    for (size_t o = 0; isEveryInputFinite && o < s.numOutputs; ++o) {
+        if (!(out[o] - out[o] == 0.0)) {
             status.nonFiniteOutput = static_cast<int32_t>(o);
-        out[o] = y;
+            break;
+        }
     }
     for (int32_t k = 1; intermediates != nullptr && k <= 5; ++k) {
         int32_t rows = 0;

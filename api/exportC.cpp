@@ -15,11 +15,13 @@
 #include <fazolt/export_c.h>
 #include <fazolt/version.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <regex>
 #include <sys/stat.h>
 #include <string>
@@ -42,44 +44,111 @@ bool isOneOf(const std::string &name, std::initializer_list<const char *> names)
     return false;
 }
 
-void requireMethod(const std::string &role, const std::string &name, std::initializer_list<const char *> builtIn) {
-    if (isOneOf(name, builtIn)) return;
-    refuse(role + " \"" + name + "\" is a custom function; generated C has only the built-in methods");
-}
-
 const BuiltInMembership *builtInNamed(const std::string &type) {
     return findBuiltInMembership(reinterpret_cast<const uint8_t *>(type.data()), static_cast<int64_t>(type.size()));
 }
 
-void checkExportable(const SystemInfo &info) {
+bool isIdentifier(const std::string &s) {
+    if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
+    for (char c : s)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+    return true;
+}
+
+// ---- Functions of the user's: refused, or declared for the user to define
+// in C (CExportOptions::isExtern), called as the engine calls them.
+
+enum class ExternRole { Membership, Connective, Implication, Aggregation, MamdaniDefuzz, SugenoDefuzz };
+
+struct ExternFunction {
+    std::string name;
+    ExternRole role;
+    std::string usedBy;
+};
+
+struct Externs {
+    bool isAllowed;
+    std::vector<ExternFunction> functions;
+
+    void take(const std::string &name, ExternRole role, const std::string &usedBy) {
+        if (!isAllowed)
+            refuse(usedBy + " uses the custom function \"" + name +
+                   "\"; generated C has only the built-in functions (--extern declares it for you to define in C)");
+        if (!isIdentifier(name)) refuse("the custom function \"" + name + "\" of " + usedBy + " is not a C identifier");
+        for (const ExternFunction &f : functions) {
+            if (f.name != name) continue;
+            if (f.role != role)
+                refuse("the custom function \"" + name + "\" serves both " + f.usedBy + " and " + usedBy +
+                       ", which C calls with different arguments");
+            return;
+        }
+        functions.push_back({name, role, usedBy});
+    }
+    bool has(ExternRole role) const {
+        for (const ExternFunction &f : functions)
+            if (f.role == role) return true;
+        return false;
+    }
+};
+
+void takeMethod(Externs &externs, const std::string &role, const std::string &name,
+                std::initializer_list<const char *> builtIn, ExternRole externRole) {
+    if (!isOneOf(name, builtIn)) externs.take(name, externRole, role);
+}
+
+Externs checkExportable(const System &system, const SystemInfo &info, bool isExtern) {
+    Externs externs{isExtern, {}};
     if (info.inputs.empty()) refuse("the system has no inputs");
     if (info.rules.empty()) refuse("the system has no rules");
-    requireMethod("andMethod", info.andMethod, {"min", "prod"});
-    requireMethod("orMethod", info.orMethod, {"max", "probor", "sum"});
+    takeMethod(externs, "andMethod", info.andMethod, {"min", "prod"}, ExternRole::Connective);
+    takeMethod(externs, "orMethod", info.orMethod, {"max", "probor", "sum"}, ExternRole::Connective);
     if (info.isMamdani) {
-        requireMethod("impMethod", info.impMethod, {"min", "prod"});
-        requireMethod("aggMethod", info.aggMethod, {"max", "probor", "sum"});
-        // Mamdani "wtaver" solves a least-squares problem over the whole set.
-        if (info.defuzzMethod == "wtaver")
-            refuse(
-                "defuzzMethod \"wtaver\" of a Mamdani system is a least-squares division that generated C "
-                "does not carry; choose another method (\"wtsum\" gives the same first sample point)");
+        takeMethod(externs, "impMethod", info.impMethod, {"min", "prod"}, ExternRole::Implication);
+        takeMethod(externs, "aggMethod", info.aggMethod, {"max", "probor", "sum"}, ExternRole::Aggregation);
+        // The engine hands a custom aggregation the record's whole rule block.
+        std::vector<double> orrSize = system.record().field(0, "orrSize").toDoubles();
+        if (externs.has(ExternRole::Aggregation) && (orrSize.empty() || orrSize[0] != info.numSamples))
+            refuse("the record's rule-output block is not one row per sample point");
     }
-    requireMethod("defuzzMethod", info.defuzzMethod, {"centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum"});
+    takeMethod(externs, "defuzzMethod", info.defuzzMethod, {"centroid", "bisector", "mom", "som", "lom", "wtaver", "wtsum"},
+               info.isMamdani ? ExternRole::MamdaniDefuzz : ExternRole::SugenoDefuzz);
     size_t numTerms = 0;
     for (const VariableInfo &v : info.inputs) {
         numTerms += v.terms.size();
         for (const TermInfo &t : v.terms)
             if (builtInNamed(t.type) == nullptr)
-                refuse("input \"" + v.name + "\" term \"" + t.name + "\" uses the custom function \"" + t.type + "\"");
+                externs.take(t.type, ExternRole::Membership, "input \"" + v.name + "\" term \"" + t.name + "\"");
     }
     if (numTerms == 0) refuse("no input has a term");
+    // Mamdani output terms are tabulated here, whatever computes them.
     for (const VariableInfo &v : info.outputs)
         for (const TermInfo &t : v.terms) {
-            bool isBuiltIn = info.isMamdani ? builtInNamed(t.type) != nullptr : isOneOf(t.type, {"constant", "linear"});
-            if (!isBuiltIn)
-                refuse("output \"" + v.name + "\" term \"" + t.name + "\" uses the custom function \"" + t.type + "\"");
+            const std::string where = "output \"" + v.name + "\" term \"" + t.name + "\"";
+            if (!info.isMamdani && !isOneOf(t.type, {"constant", "linear"}))
+                refuse(where + " is of type \"" + t.type + "\"; a Sugeno output term is constant or linear");
+            if (info.isMamdani && builtInNamed(t.type) == nullptr && !isExtern)
+                refuse(where + " uses the custom function \"" + t.type +
+                       "\"; generated C has only the built-in functions (--extern tabulates it)");
         }
+    return externs;
+}
+
+// What the user's function receives and returns, as a C declaration.
+std::string externDeclaration(const std::string &prefix, const ExternFunction &f, bool isFloat) {
+    const std::string R = isFloat ? "float" : "double";
+    const std::string name = prefix + "_fn_" + f.name;
+    switch (f.role) {
+        case ExternRole::Membership: return R + " " + name + "(" + R + " x, const " + R + " params[], int numParams);";
+        case ExternRole::Connective: return R + " " + name + "(const " + R + " values[], int count);";
+        case ExternRole::Implication:
+            return "void " + name + "(const " + R + " set[], " + R + " strength, int count, " + R + " result[]);";
+        case ExternRole::Aggregation:
+            return "void " + name + "(const " + R + " implied[], int numRules, int count, " + R + " result[]);";
+        case ExternRole::MamdaniDefuzz:
+            return R + " " + name + "(const " + R + " points[], const " + R + " set[], int count);";
+        case ExternRole::SugenoDefuzz: return R + " " + name + "(" + R + " weightedSum, " + R + " totalStrength);";
+    }
+    return "";
 }
 
 // ---- Number and table texts.
@@ -129,12 +198,6 @@ std::string upper(const std::string &s) {
     return u;
 }
 
-bool isIdentifier(const std::string &s) {
-    if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
-    for (char c : s)
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
-    return true;
-}
 
 // Names come from the user's file: keep a comment closed whatever they hold.
 // The own exp's text with its hexadecimal constants as decimal ones that read
@@ -194,7 +257,8 @@ std::string clampedAt(const std::vector<std::optional<std::pair<double, double>>
     return k < clamps.size() && clamps[k] ? "1" : "0";
 }
 
-std::string headerText(const System &system, const SystemInfo &info, const std::string &prefix, bool isFloat) {
+std::string headerText(const System &system, const SystemInfo &info, const Externs &externs, const std::string &prefix,
+                       bool isFloat) {
     const std::string P = upper(prefix);
     const char *real = isFloat ? "float" : "double";
     std::string h;
@@ -224,6 +288,25 @@ std::string headerText(const System &system, const SystemInfo &info, const std::
     for (const Flag &f : kFlags)
         h += "#define " + P + "_" + f.name + " " + std::to_string(f.bit) + " /* " + f.meaning + " */\n";
     h += "\nint " + prefix + "_evaluate(const " + real + " inputs[], " + real + " outputs[]);\n";
+    if (!externs.functions.empty()) {
+        h += "\n/* The system's own functions, for you to define in C (fazolt export --extern).\n"
+             " * " + prefix + "_evaluate calls them as fazolt calls them:\n"
+             " *   a membership function: the degree at x of an input term, params[numParams] its\n"
+             " *     parameters as the system gives them (output terms are tabulated: not called);\n"
+             " *   andMethod, orMethod: a rule's value from its inputs' values[count], in input order\n"
+             " *     (1 for an input an AND rule does not test, 0 under OR; 1 - degree under NOT);\n"
+             " *   impMethod: result[count], the implied set, from a rule's output set[count] at\n"
+             " *     the sample points (complemented under NOT) and its strength;\n"
+             " *   aggMethod: result[count], the output's set, from implied[numRules * count],\n"
+             " *     implied[r * count + s] rule r's implied set at point s (0 for a rule that\n"
+             " *     says nothing of this output);\n"
+             " *   defuzzMethod (Mamdani): the crisp value of set[count] at points[count];\n"
+             " *   defuzzMethod (Sugeno): the crisp value from the sum of each rule's strength times\n"
+             " *     its output level, and the sum of the strengths (never 0: that row is\n"
+             " *     NO_RULE_FIRED). */\n";
+        for (const ExternFunction &f : externs.functions)
+            h += externDeclaration(prefix, f, isFloat) + " /* " + commentSafe(f.usedBy) + " */\n";
+    }
     h += "\n#ifdef __cplusplus\n}\n#endif\n\n#endif\n";
     return h;
 }
@@ -238,7 +321,8 @@ void defineFlag(std::string &c, const char *name, bool isSet) {
 std::vector<bool> kindsUsed(const SystemInfo &info) {
     std::vector<bool> used(static_cast<size_t>(MembershipKind::Host), false);
     for (const VariableInfo &v : info.inputs)
-        for (const TermInfo &t : v.terms) used[static_cast<size_t>(builtInNamed(t.type)->kind)] = true;
+        for (const TermInfo &t : v.terms)
+            if (const BuiltInMembership *b = builtInNamed(t.type)) used[static_cast<size_t>(b->kind)] = true;
     auto k = [](MembershipKind m) { return static_cast<size_t>(m); };
     if (used[k(MembershipKind::Gauss2mf)]) used[k(MembershipKind::Gaussmf)] = true;
     if (used[k(MembershipKind::Dsigmf)] || used[k(MembershipKind::Psigmf)]) used[k(MembershipKind::Sigmf)] = true;
@@ -246,7 +330,53 @@ std::vector<bool> kindsUsed(const SystemInfo &info) {
     return used;
 }
 
-std::string sourceText(const System &system, const Explainer &explainer, const std::string &prefix, bool isFloat) {
+constexpr int kExternKind = 11;  // FZ_EXTERN in the runtime
+
+// The user's membership functions by input term, each with its parameters.
+std::string externMembershipText(const SystemInfo &info, const std::string &prefix, bool isFloat) {
+    std::string tables, cases;
+    int j = 0;
+    for (const VariableInfo &v : info.inputs)
+        for (const TermInfo &term : v.terms) {
+            if (builtInNamed(term.type) == nullptr) {
+                const std::string k = std::to_string(j), n = std::to_string(term.params.size());
+                std::string params = "(const fz_real *)0";
+                if (!term.params.empty()) {
+                    params = "fz_externParams" + k;
+                    TableWriter{tables, isFloat}.reals(params.c_str(), term.params);
+                }
+                cases += "    case " + k + ": return " + prefix + "_fn_" + term.type + "(x, " + params + ", " + n + ");\n";
+            }
+            ++j;
+        }
+    return "\n/* ---- The user's membership functions, by input term. */\n\n" + tables +
+           "static fz_real fz_externMembership(int term, fz_real x) {\n    switch (term) {\n" + cases +
+           "    default: break;\n    }\n    return FZ_C(0.0); /* never reached */\n}\n";
+}
+
+// som and lom start from the point of largest (som) or smallest (lom)
+// magnitude, which depends on the sample points alone: found here, as the
+// engine finds it on every row.
+std::vector<int> magnitudeStarts(const SystemInfo &info) {
+    const bool isSmallest = info.defuzzMethod == "som";
+    std::vector<int> starts;
+    for (const std::vector<double> &x : info.samplePoints) {
+        size_t start = 0;
+        double h = std::fabs(x[0]);
+        for (size_t i = 0; i < x.size(); ++i) {
+            const double a = std::fabs(x[i]);
+            if (!std::isnan(a) && (std::isnan(h) || (isSmallest ? a > h : a < h))) {
+                h = a;
+                start = i;
+            }
+        }
+        starts.push_back(static_cast<int>(start));
+    }
+    return starts;
+}
+
+std::string sourceText(const System &system, const Explainer &explainer, const Externs &externs,
+                       const std::string &prefix, bool isFloat) {
     const SystemInfo &info = explainer.info();
     const std::string P = upper(prefix);
     const size_t numInputs = info.inputs.size(), numOutputs = info.outputs.size(), numRules = info.rules.size();
@@ -285,6 +415,18 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
     const bool usesExp = usesKind(MembershipKind::Gaussmf) || usesKind(MembershipKind::Sigmf);
     defineFlag(c, "FZ_USES_EXP", usesExp);
     defineFlag(c, "FZ_USES_POW", usesKind(MembershipKind::Gbellmf));
+    // The user's functions, called through macros the runtime tests.
+    const std::pair<const char *, const std::string *> methods[] = {
+        {"AND", &info.andMethod}, {"OR", &info.orMethod}, {"IMP", &info.impMethod},
+        {"AGG", &info.aggMethod}, {"DEFUZZ", &info.defuzzMethod}};
+    for (const auto &[macro, name] : methods) {
+        bool isExtern = false;
+        for (const ExternFunction &f : externs.functions)
+            isExtern = isExtern || (f.name == *name && f.role != ExternRole::Membership);
+        defineFlag(c, (std::string("FZ_") + macro + "_EXTERN").c_str(), isExtern);
+        if (isExtern) c += std::string("#define FZ_") + macro + "_FN " + prefix + "_fn_" + *name + "\n";
+    }
+    defineFlag(c, "FZ_EXTERN_MEMBERSHIP", externs.has(ExternRole::Membership));
     std::vector<double> orrSize = system.record().field(0, "orrSize").toDoubles();
     defineFlag(c, "FZ_SUGENO_PADDED",
                !info.isMamdani && !orrSize.empty() && orrSize[0] > static_cast<double>(numRules));
@@ -298,7 +440,7 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
     c += "#define FZ_NUM_OUTPUT_TERMS " + std::to_string(numOutputTerms) + "\n";
     if (info.isMamdani) c += "#define FZ_NUM_SAMPLES " + std::to_string(info.numSamples) + "\n";
     for (const Flag &f : kFlags) c += std::string("#define FZ_FLAG_") + f.name + " " + P + "_" + f.name + "\n";
-    const bool isShort = numInputTerms < 32767 && numOutputTerms < 32767;
+    const bool isShort = 2 * numInputTerms + 2 < 32767 && 2 * numOutputTerms < 32767;
     c += std::string("typedef ") + (isShort ? "short" : "int") + " fz_entry;\n";
     c += kCRuntimeTypes;
 
@@ -315,7 +457,8 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         firstTerms.push_back(first);
         first += static_cast<int>(v.terms.size());
         for (const TermInfo &term : v.terms) {
-            kinds.push_back(static_cast<int>(builtInNamed(term.type)->kind));
+            const BuiltInMembership *b = builtInNamed(term.type);
+            kinds.push_back(b != nullptr ? static_cast<int>(b->kind) : kExternKind);
             for (size_t q = 0; q < 4; ++q) params.push_back(q < term.params.size() ? term.params[q] : 0.0);
         }
     }
@@ -337,6 +480,7 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         firstOutputTerm.push_back(first);
         first += static_cast<int>(info.outputs[o].terms.size());
     }
+    firstOutputTerm.push_back(first);
     t.reals("fz_outputRange", ranges);
     t.integers("unsigned char", "fz_outputClamp", clamps);
     // Where no rule fired an output with a default takes it: kind 1 the value, 2 NaN.
@@ -356,12 +500,16 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
     }
 
     std::vector<int> antecedent, consequent, isAnd;
+    bool usesNot = false;
     std::vector<double> weight;
     for (const RuleInfo &rule : info.rules) {
+        // Indices into the row's rule inputs: degrees, complements, 1, 0.
         for (size_t i = 0; i < numInputs; ++i) {
-            int k = rule.antecedent[i];
-            int magnitude = k < 0 ? -k : k;
-            antecedent.push_back(k == 0 ? 0 : (k < 0 ? -1 : 1) * (firstTerms[i] + magnitude));
+            const int k = rule.antecedent[i];
+            const int T = static_cast<int>(numInputTerms);
+            usesNot = usesNot || k < 0;
+            antecedent.push_back(k == 0 ? 2 * T + (rule.isAnd ? 0 : 1)
+                                        : (k < 0 ? T + firstTerms[i] - k - 1 : firstTerms[i] + k - 1));
         }
         for (size_t o = 0; o < numOutputs; ++o) {
             int k = rule.consequent[o];
@@ -371,23 +519,58 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         isAnd.push_back(rule.isAnd);
         weight.push_back(rule.weight);
     }
+    defineFlag(c, "FZ_USES_NOT", usesNot);
+    bool areWeightsUnit = true;
+    for (double w : weight) areWeightsUnit = areWeightsUnit && ((w > 0.0 && w <= 1.0) || (w == 0.0 && !std::signbit(w)));
+    defineFlag(c, "FZ_WEIGHTS_UNIT", areWeightsUnit);
     t.integers("fz_entry", "fz_antecedent", antecedent);
     t.integers("unsigned char", "fz_isAndRule", isAnd);
     t.reals("fz_weight", weight);
-    t.integers("fz_entry", "fz_consequent", consequent);
-
     if (info.isMamdani) {
-        std::vector<double> points, terms;
+        // The sets a rule can conclude: each term's values at the sample
+        // points, then the complement of each term some rule negates.
+        std::vector<double> points, sets;
         for (const std::vector<double> &x : info.samplePoints) points.insert(points.end(), x.begin(), x.end());
         for (const std::vector<std::vector<double>> &curves : explainer.outputTermCurves())
-            for (const std::vector<double> &curve : curves) terms.insert(terms.end(), curve.begin(), curve.end());
-        bool isPlain = true;  // every term value +0 or positive: no NaN, no -0
-        for (double v : terms) isPlain = isPlain && (v > 0.0 || (v == 0.0 && !std::signbit(v)));
-        c += std::string("#define FZ_MIN_MAX_PLAIN ") +
-             (info.impMethod == "min" && info.aggMethod == "max" && isPlain ? "1\n" : "0\n");
+            for (const std::vector<double> &curve : curves) sets.insert(sets.end(), curve.begin(), curve.end());
+        const size_t numSamples = static_cast<size_t>(info.numSamples);
+        std::map<int, int> complementRow;
+        for (int &entry : consequent) {
+            if (entry >= 0) continue;
+            auto [it, isNew] = complementRow.try_emplace(-entry, static_cast<int>(sets.size() / numSamples) + 1);
+            if (isNew)
+                for (size_t s = 0; s < numSamples; ++s) {
+                    const double complement = 1.0 - sets[static_cast<size_t>(-entry - 1) * numSamples + s];
+                    sets.push_back(complement > 0.0 ? complement : 0.0);  // NaN too gives 0
+                }
+            entry = it->second;
+        }
+        t.integers("fz_entry", "fz_consequent", consequent);
         t.reals("fz_samplePoints", points);
-        t.reals("fz_outputTerms", terms);
+        t.reals("fz_outputSets", sets);
+        // Each set's span of positive values, for the rows whose sets are
+        // built on supports alone (FZ_SETS_PLAIN).
+        bool isPlain = isOneOf(info.impMethod, {"min", "prod"}) && isOneOf(info.aggMethod, {"max", "probor", "sum"}) &&
+                       !externs.has(ExternRole::MamdaniDefuzz);
+        for (double v : sets) isPlain = isPlain && ((v > 0.0 && v <= 1.0) || (v == 0.0 && !std::signbit(v)));
+        for (double x : points) isPlain = isPlain && std::isfinite(x);
+        defineFlag(c, "FZ_SETS_PLAIN", isPlain);
+        if (isPlain) {
+            std::vector<int> support;
+            for (size_t k = 0; k < sets.size() / numSamples; ++k) {
+                int low = static_cast<int>(numSamples), end = 0;
+                for (size_t s = 0; s < numSamples; ++s)
+                    if (sets[k * numSamples + s] > 0.0) {
+                        low = std::min(low, static_cast<int>(s));
+                        end = static_cast<int>(s) + 1;
+                    }
+                support.insert(support.end(), {low, end});
+            }
+            t.integers("int", "fz_setSupport", support);
+        }
+        if (isOneOf(info.defuzzMethod, {"som", "lom"})) t.integers("int", "fz_magnitudeStart", magnitudeStarts(info));
     } else {
+        t.integers("fz_entry", "fz_consequent", consequent);
         std::vector<int> isLinear;
         std::vector<double> coefficients;
         for (const VariableInfo &v : info.outputs) {
@@ -407,6 +590,7 @@ std::string sourceText(const System &system, const Explainer &explainer, const s
         c += "\n/* ---- fazolt's own exp. */\n";
         c += withDecimalConstants(kCScalarExp);
     }
+    if (externs.has(ExternRole::Membership)) c += externMembershipText(info, prefix, isFloat);
     c += kCRuntime;
     const char *real = isFloat ? "float" : "double";
     c += "\nint " + prefix + "_evaluate(const " + real + " inputs[], " + real +
@@ -447,9 +631,9 @@ CExport generateC(const System &system, const std::string &prefix, const CExport
         throw orvane::HostError(ids::exportBadPrefix,
                                 "the prefix \"" + prefix + "\" is not a C identifier (letters, digits and _)");
     Explainer explainer(system);
-    checkExportable(explainer.info());
-    return CExport{headerText(system, explainer.info(), prefix, options.isFloat),
-                   sourceText(system, explainer, prefix, options.isFloat)};
+    const Externs externs = checkExportable(system, explainer.info(), options.isExtern);
+    return CExport{headerText(system, explainer.info(), externs, prefix, options.isFloat),
+                   sourceText(system, explainer, externs, prefix, options.isFloat)};
 } catch (const orvane::HostError &e) {
     rethrowAsError(e);
 }

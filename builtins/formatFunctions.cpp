@@ -3,6 +3,7 @@
 // computes what the peers compute, bit for bit where the module's own
 // shapes and methods would.
 #include "fazolt/formats.h"
+#include "builtins/shapesAndHedges.h"
 
 #include "fazolt/fazolt.h"
 
@@ -173,6 +174,7 @@ void registerFormatFunctions() {
         for (const auto &[name, function] : functions) {
             if (!orvane::hasFunction(name)) fazolt::registerFunction(name, function);
         }
+        builtins::registerShapesAndHedges();
     });
 }
 

@@ -14,6 +14,7 @@ struct ExportOptions {
     std::string modulePath;
     int64_t samples = 0;
     bool isFloat = false;
+    bool isExtern = false;
 };
 
 // The file's name up to its first dot, made a C identifier.
@@ -33,6 +34,7 @@ int runExport(const ExportOptions &options) {
     try {
         fazolt::CExportOptions c;
         c.isFloat = options.isFloat;
+        c.isExtern = options.isExtern;
         fazolt::exportC(*loaded->system, options.directory, prefix, c);
     } catch (const orvane::HostError &e) {
         bool isAboutSystem = e.identifier() == fazolt::ids::exportUnsupported;
@@ -56,12 +58,13 @@ void addExportCommand(CLI::App &app, int &status) {
         "PREFIX_NAN_INPUT, PREFIX_NON_FINITE_OUTPUT). In double precision, compiled without\n"
         "-ffast-math and with -ffp-contract=off, its outputs are fazolt eval's bit for bit\n"
         "wherever the C library's exp and pow are the ones fazolt used.\n\n"
-        "Only built-in functions can be exported: a system with a custom, Lua or Python\n"
-        "function, or a Mamdani system defuzzified by wtaver, is refused with an error\n"
-        "naming it (exit status 1).\n\n"
+        "A system with a custom, Lua or Python function is refused with an error naming it\n"
+        "(exit status 1), unless --extern: PREFIX.h then declares PREFIX_fn_NAME for each,\n"
+        "for you to define in C, and documents what each receives.\n\n"
         "Examples:\n"
         "  fazolt export examples/dimmer/dimmer.json -o firmware --prefix dimmer\n"
         "  fazolt export controller.fcl -o src --float\n"
+        "  fazolt export custom.json -o src --extern --functions my.lua\n"
         "See docs/deployment.md.");
     addSystemOption(command, options->systemPath);
     command->add_option("-o,--output-dir", options->directory, "Folder to write the two files into (default: .)")
@@ -72,6 +75,8 @@ void addExportCommand(CLI::App &app, int &status) {
         ->type_name("NAME");
     command->add_flag("--float", options->isFloat,
                       "Single precision (float, expf, powf) for targets without a double-precision unit");
+    command->add_flag("--extern", options->isExtern,
+                      "Declare the system's custom functions in PREFIX.h for you to define in C");
     addSamplesOption(command, options->samples);
     addModuleOption(command, options->modulePath);
     addFunctionsOption(command);

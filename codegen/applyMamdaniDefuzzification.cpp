@@ -88,7 +88,14 @@ void applyMamdaniCentroidsOnSupport(zorbTLS *tls, const double *sets, const int3
     assert(fis->outputSamplePoints->size[1] == numSamples && fis->outputSamplePoints->size[0] >= numOutputs);
     centroidsOnSupport(sets, numSamples, supports, fis->outputSamplePoints, numOutputs, numOutputs, crisp);
     for (int32_t o = 1; o <= numOutputs; ++o) {
-        throwEmptyFuzzySetDiagnostic(tls, o, sets + static_cast<int64_t>(o - 1) * numSamples, numSamples,
-                                     fis->defuzzMethod, crisp[o - 1], diag);
+        // Every value is +0 or positive and +0 off the support, so the set is
+        // empty exactly when its support holds only zeros: the first non-zero
+        // value settles it, where the diagnostic's sum would read every sample.
+        const double *set = sets + static_cast<int64_t>(o - 1) * numSamples;
+        const int32_t first = supports[2 * (o - 1)];
+        const int32_t end = supports[2 * (o - 1) + 1];
+        int32_t s = first;
+        while (s < end && set[s] == 0.0) ++s;
+        if (s == end) throwEmptyFuzzySetDiagnostic(tls, o, set + first, end - first, fis->defuzzMethod, crisp[o - 1], diag);
     }
 }

@@ -16,6 +16,7 @@
 #include "codegen/private/defuzzMethods.h"
 #include "codegen/private/diagnostics.h"
 #include "codegen/private/sugenoOutputs.h"
+#include "membership/shapeRules.h"
 #include "model/indexArithmetic.h"
 
 namespace {
@@ -385,6 +386,17 @@ extern "C" FAZOLT_EXPORT void fazolt(const DynArray<double> *inputs, const Syste
 // before its last (the last one's way when results 2 to 6 are wanted), so
 // each output has the batch's bits.
 
+// Two input functions of a flat row, one a lane: their shape's parameters
+// (sigma and centre of a Gaussian in a and b), the inputs they read and the
+// degree-table entries they write. A shape with an odd count repeats its
+// last function in the last pair's second lane, which writes the same
+// value to the same entry again.
+struct FlatPair {
+    ShapeLanes a, b, c, d, rise, fall;
+    int32_t input[2];
+    int32_t entry[2];
+};
+
 struct RowEvaluator {
     const SystemRecord *fis;  // not owned; outlives the evaluator
     DiagnosticsOptions diag;  // records into seen, never calls the host
@@ -395,6 +407,16 @@ struct RowEvaluator {
     DynArray<double> *results[6];
     FazoltResults resultsView;  // the six above, as runFIS takes them
     bool callsHost;
+    // Rows without intermediates skip the input membership cache: every
+    // input's functions have an inline shape and fill the cache entries in
+    // order, so their degrees go straight into the degree table.
+    bool isFlat;
+    DynArray<FlatPair> *pairs;  // triangles, then trapezoids, then Gaussians
+    int32_t numTrianglePairs;
+    int32_t numTrapezoidPairs;
+    // Every Sugeno output function is a constant: the output values filled
+    // by the first row hold for every row.
+    bool hasConstantOutputs;
 };
 
 namespace {
@@ -435,6 +457,134 @@ void runOneRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *outputs
     for (int32_t o = 0; o < e->fis->numOutputs; ++o) outputs[o] = e->results[0]->data[o];
 }
 
+// Whether the planned functions of every input are inline shapes whose
+// entries follow one another from the cache's start to its end, each written
+// once per row: then nothing else of the cache is read, and the functions
+// can be evaluated in any order.
+bool isMembershipFlat(const SystemRecord *fis, const WorkingStorage *w) {
+    const InputMembershipPlan &m = w->membership;
+    int32_t next = 0;
+    for (int32_t i = 0; i < fis->numInputs; ++i) {
+        if (i >= numel(w->inputMFs) || m.firstEntries->data[i] != next) return false;
+        const int32_t numMF = fis->numInputMFs->data[i];
+        for (int32_t j = 0; j < numMF; ++j)
+            if (m.shapes->data[m.offsets->data[i] + j] == kDispatched) return false;
+        next += numMF;
+    }
+    return next == numel(w->inputMFCache);
+}
+
+// The flat functions grouped by shape, in pairs, so that each group's loop
+// has one body.
+void planFlatPairs(const SystemRecord *fis, const InputMembershipPlan &m, RowEvaluator *e) {
+    resize1D(e->pairs, numel(e->w.inputMFCache) + 3);  // at most one part-filled pair a shape
+    int32_t numPairs = 0;
+    const uint8_t shapes[3] = {kTriangle, kTrapezoid, kGaussian};
+    for (uint8_t shape : shapes) {
+        int32_t lane = 0;
+        for (int32_t i = 0; i < fis->numInputs; ++i) {
+            const int32_t offset = m.offsets->data[i];
+            for (int32_t j = 0; j < fis->numInputMFs->data[i]; ++j) {
+                if (m.shapes->data[offset + j] != shape) continue;
+                const double *p = m.params->data + 4 * static_cast<int64_t>(offset + j);
+                const double *r = m.slopes->data + 2 * static_cast<int64_t>(offset + j);
+                FlatPair &pair = e->pairs->data[numPairs];
+                // Both lanes at once: the first function of a pair fills its
+                // second lane too, in case no other comes.
+                for (int32_t k = lane; k < 2; ++k) {
+                    pair.a[k] = p[0];
+                    pair.b[k] = p[1];
+                    pair.c[k] = p[2];
+                    pair.d[k] = p[3];
+                    pair.rise[k] = r[0];
+                    pair.fall[k] = r[1];
+                    pair.input[k] = i;
+                    pair.entry[k] = m.firstEntries->data[i] + j;
+                }
+                lane = 1 - lane;
+                if (lane == 0) ++numPairs;
+            }
+        }
+        if (lane == 1) ++numPairs;
+        if (shape == kTriangle) e->numTrianglePairs = numPairs;
+        if (shape == kTrapezoid) e->numTrapezoidPairs = numPairs - e->numTrianglePairs;
+    }
+    resize1D(e->pairs, numPairs);
+}
+
+bool areSugenoOutputsConstant(const DynArray<uint8_t> *kinds) {
+    for (int32_t k = 0; k < numel(kinds); ++k)
+        if (kinds->data[k] == kSugenoLinear) return false;
+    return true;
+}
+
+// The row of a flat evaluator as runFIS takes a row before the last: the
+// same functions and the same operations in the same order, less the copies
+// between the cache, the degree table and the results.
+void runFlatRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *outputs) {
+    const SystemRecord *fis = e->fis;
+    const CallPlan *plan = &e->plan;
+    WorkingStorage *w = &e->w;
+    const int32_t n = numel(w->inputMFCache);
+    const int32_t rangeStride = fis->inputRange->size[0];
+    double *d = w->degrees->data;
+    e->seen = DiagnosticsSeen{0, 0, 0};
+    for (int32_t i = 0; i < fis->numInputs; ++i) {
+        const double x = row[i];
+        const double lo = fis->inputRange->data[i];
+        const double hi = fis->inputRange->data[i + rangeStride];
+        if (lo > x || x > hi) throwOutOfRangeDiagnostic(tls, i + 1, x, lo, hi, &e->diag);
+    }
+    const FlatPair *t = e->pairs->data;
+    const FlatPair *trapezoids = t + e->numTrianglePairs;
+    const FlatPair *gaussians = trapezoids + e->numTrapezoidPairs;
+    const FlatPair *end = t + numel(e->pairs);
+    ShapeLaneMask nan = {0, 0};
+    for (; t < trapezoids; ++t) {
+        const ShapeLanes x = {row[t->input[0]], row[t->input[1]]};
+        const ShapeLanes y = trimfRuleOf(x, t->a, t->b, t->c, t->rise, t->fall);
+        d[t->entry[0]] = y[0];
+        d[t->entry[1]] = y[1];
+        nan = nan | (y != y);
+    }
+    for (; t < gaussians; ++t) {
+        const ShapeLanes x = {row[t->input[0]], row[t->input[1]]};
+        const ShapeLanes y = trapmfRuleOf(x, t->a, t->b, t->c, t->d, t->rise, t->fall);
+        d[t->entry[0]] = y[0];
+        d[t->entry[1]] = y[1];
+        nan = nan | (y != y);
+    }
+    bool hasNaN = (nan[0] | nan[1]) != 0;
+    for (; t < end; ++t) {
+        for (int32_t k = 0; k < 2; ++k) {
+            const double y = gaussmfRule(row[t->input[k]], t->a[k], t->b[k]);
+            d[t->entry[k]] = y;
+            hasNaN = hasNaN | quvIsNaN(y);
+        }
+    }
+    if (plan->degreeReads.complements) {
+        for (int32_t k = 0; k < n; ++k) d[n + k] = 1.0 - d[k];
+    }
+    // The table's last four entries were written by the evaluator's first
+    // rows and never change.
+    const RuleFiring firing =
+        fireRulesBuiltIn(fis, w->ruleDegrees, w->degrees, hasNaN || plan->degreeReads.nan, plan->andMethod,
+                         plan->orMethod, nullptr, e->results[4], plan->listsFiredRules ? w->mamdani.firedRules : nullptr);
+    if (plan->isMamdani) {
+        runMamdaniRow(tls, 0, false, &firing, fis, &e->diag, plan, w, &e->resultsView);
+    } else if (e->hasConstantOutputs) {
+        for (int32_t o = 1; o <= fis->numOutputs; ++o) {
+            const double a = sumSugenoRuleOutputs(e->results[4], fis, w->sugenoCacheEntries, w->sugenoCache, o - 1);
+            w->outputRow->data[o - 1] = applySugenoDefuzzificationMethod(tls, o, a, firing.totalFiringStrength, fis,
+                                                                         plan->method, &e->diag);
+        }
+    } else {
+        for (int32_t i = 0; i < fis->numInputs; ++i) w->inputRow->data[i] = row[i];
+        runSugenoRow(tls, false, firing.totalFiringStrength, fis, &e->diag, plan, w, &e->resultsView);
+    }
+    for (int32_t o = 0; o < fis->numOutputs; ++o) outputs[o] = w->outputRow->data[o];
+}
+
 }  // namespace
 
 RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
@@ -447,6 +597,7 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
     initWorkingStorage(tls, &e->w);
     initRegisteredArray(tls, &e->row, 2);
     for (int32_t k = 0; k < 6; ++k) initRegisteredArray(tls, &e->results[k], k == 4 ? 1 : 2);
+    initRegisteredArray(tls, &e->pairs, 1);
     resize2D(e->row, 1, fis->numInputs);
     e->resultsView = {e->results[0], e->results[1], e->results[2], e->results[3], e->results[4], e->results[5]};
     const FazoltResults &results = e->resultsView;
@@ -460,6 +611,10 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
         for (int32_t i = 0; i < fis->numInputs; ++i) e->row->data[i] = 0.0;
         for (int32_t pass = 0; pass < 2; ++pass)  // without, then with results 2 to 6
             runFIS(tls, 0, pass == 1, e->row, fis, &e->diag, &e->plan, &e->w, &results);
+        e->isFlat = isMembershipFlat(fis, &e->w) &&
+                    (e->plan.isMamdani ? e->plan.mamdani.isFused : e->plan.isSugenoFused);
+        if (e->isFlat) planFlatPairs(fis, e->w.membership, e);
+        e->hasConstantOutputs = !e->plan.isMamdani && areSugenoOutputsConstant(e->w.outputKinds);
     }
     zorbHeapReferenceStackLeaveFcn(tls);
     return e;
@@ -467,6 +622,7 @@ RowEvaluator *createRowEvaluator(zorbTLS *tls, const SystemRecord *fis) {
 
 void releaseRowEvaluator(RowEvaluator *e) {
     if (e == nullptr) return;
+    releaseArray(&e->pairs);
     for (int32_t k = 5; k >= 0; --k) releaseArray(&e->results[k]);
     releaseArray(&e->row);
     releaseWorkingStorage(&e->w);
@@ -477,7 +633,11 @@ bool rowEvaluatorCallsHost(const RowEvaluator *e) { return e->callsHost; }
 
 void evaluateRow(zorbTLS *tls, RowEvaluator *e, const double *row, double *outputs, bool keepsIntermediates,
                  DiagnosticsSeen *seen) {
-    runOneRow(tls, e, row, outputs, keepsIntermediates);
+    if (e->isFlat && !keepsIntermediates) {
+        runFlatRow(tls, e, row, outputs);
+    } else {
+        runOneRow(tls, e, row, outputs, keepsIntermediates);
+    }
     *seen = e->seen;
 }
 

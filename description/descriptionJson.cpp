@@ -72,7 +72,7 @@ std::string ruleText(const RuleDescription &rule, const SystemDescription &m) {
 std::string numberText(double v) { return orvane::formatDouble(v, false); }
 
 std::string ruleWords(const RuleDescription &rule, const SystemDescription &m, bool mayNegateConclusion,
-                      const std::function<void(const std::string &)> &refuse) {
+                      const std::function<void(const std::string &)> &refuse, const TermWords &termWords) {
     if (rule.connection != 1.0 && rule.connection != 2.0) {
         refuse("connection " + numberText(rule.connection) + " (the languages have and and or only)");
     }
@@ -96,8 +96,9 @@ std::string ruleWords(const RuleDescription &rule, const SystemDescription &m, b
             }
             text += isFirst ? " " : side == 1 || rule.connection == 1.0 ? " and " : " or ";
             isFirst = false;
-            text += vars[i].name + (e < 0.0 ? " is not " : " is ") +
-                    vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1].name;
+            const TermInfo &term = vars[i].terms[static_cast<size_t>(std::fabs(e)) - 1];
+            std::string spelt = termWords ? termWords(vars[i], term) : "";
+            text += vars[i].name + (e < 0.0 ? " is not " : " is ") + (spelt.empty() ? term.name : spelt);
         }
     }
     if (isFirst) refuse("a rule without conclusions");

@@ -75,8 +75,11 @@ std::string ruleText(const RuleDescription &rule, const SystemDescription &descr
 // A rule in the words the languages share: "if x is a and y is not b then
 // z is c with 0.5". What they cannot say goes to refuse(reason), which must
 // not return.
+// termWords, when given, may spell a term another way (a hedged term as its
+// hedges and base term); "" keeps its name.
+using TermWords = std::function<std::string(const VariableDescription &, const TermInfo &)>;
 std::string ruleWords(const RuleDescription &rule, const SystemDescription &description, bool mayNegateConclusion,
-                      const std::function<void(const std::string &)> &refuse);
+                      const std::function<void(const std::string &)> &refuse, const TermWords &termWords = {});
 
 // Shortest text that reads back to the same double.
 std::string numberText(double v);

@@ -2,6 +2,7 @@
 //
 // Sections: tokens, the reader's blocks, terms, the system from the blocks,
 // the writer.
+#include "builtins/shapesAndHedges.h"
 #include "formats/languages.h"
 
 #include "fazolt/error_ids.h"
@@ -428,6 +429,8 @@ void FclReader::readNamedShape(TermBlock &tb, const std::string &construct, int 
         }
         tb.term.type = peer->ourType;
         tb.term.params = fromPeerOrder(*peer, values);
+        if (std::string why = builtins::shapeParameterProblem(tb.term.type, tb.term.params); !why.empty())
+            fail(line, construct, why);
     } else if (shortName != shortNames.end()) {
         const std::vector<int> &order = shortName->second.second;
         if (values.size() != order.size()) {
@@ -857,7 +860,7 @@ std::string ruleLine(const RuleDescription &rule, const SystemDescription &m, si
     std::string where = "rules[" + std::to_string(k) + "]: ";
     // Keywords in lower case: FCL reads them in any case, fuzzylite only so.
     std::string words =
-        ruleWords(rule, m, false, [&](const std::string &why) { refuse(where + why + " has no FCL form"); });
+        languageRuleWords(rule, m, [&](const std::string &why) { refuse(where + why + " has no FCL form"); });
     return "  RULE " + std::to_string(k + 1) + " : " + words + ";\n";
 }
 
@@ -914,6 +917,7 @@ std::string writeFcl(const SystemDescription &m) {
     for (const VariableDescription &v : m.inputs) {
         out += "FUZZIFY " + v.name + "\n" + rangeText(v);
         for (const TermInfo &t : v.terms) {
+            if (isHedgedTerm(t)) continue;  // said in the rules
             if (t.type == "constant")
                 refuse("term " + t.name + " of " + v.name + ": a singleton input has no FCL form");
             out += "  TERM " + t.name + " := " + termText(t, "term " + t.name + " of " + v.name) + ";\n";
@@ -924,6 +928,7 @@ std::string writeFcl(const SystemDescription &m) {
         out += "DEFUZZIFY " + v.name + "\n" + rangeText(v);
         for (const TermInfo &t : v.terms) {
             std::string where = "term " + t.name + " of " + v.name;
+            if (isHedgedTerm(t)) refuse(where + ": " + HEDGED_OUTPUT);
             if (isSugeno && t.type != "constant" && t.type != "linear") {
                 refuse(where + ": \"" + t.type + "\" output (FCL has singletons and fuzzylite's Linear)");
             }

@@ -1,6 +1,7 @@
 // fuzzylite's FLL to and from the nested description.
 //
 // Sections: lines, the reader's sections, the system from them, the writer.
+#include "builtins/shapesAndHedges.h"
 #include "formats/languages.h"
 
 #include <cmath>
@@ -231,6 +232,8 @@ TermInfo FllReader::readTerm(const std::vector<std::string> &words, int line, co
         }
         t.type = peer->ourType;
         t.params = fromPeerOrder(*peer, values);
+        if (std::string why = builtins::shapeParameterProblem(t.type, t.params); !why.empty())
+            fail(line, construct, why);
     } else if (isRegisteredFunction(type)) {
         t.type = type;  // a host function's parameters, in its own order
         t.params = values;
@@ -624,6 +627,8 @@ std::string writeFll(const SystemDescription &m) {
                 out += "  default: " + defaultText(v) + "\n  lock-previous: false\n";
             }
             for (const TermInfo &t : v.terms) {
+                if (isHedgedTerm(t) && side == 1) refuse("term " + t.name + " of " + v.name + ": " + HEDGED_OUTPUT);
+                if (isHedgedTerm(t)) continue;  // said in the rules
                 if ((t.type == "constant" || t.type == "linear") != (side == 1 && isSugeno)) {
                     refuse("term " + t.name + " of " + v.name + ": \"" + t.type + "\" has no FLL form here");
                 }
@@ -643,7 +648,7 @@ std::string writeFll(const SystemDescription &m) {
     for (size_t k = 0; k < m.rules.size(); ++k) {
         std::string where = "rules[" + std::to_string(k) + "]: ";
         std::string text =
-            ruleWords(m.rules[k], m, false, [&](const std::string &why) { refuse(where + why + " has no FLL form"); });
+            languageRuleWords(m.rules[k], m, [&](const std::string &why) { refuse(where + why + " has no FLL form"); });
         out += "  rule: " + text + "\n";
     }
     return out;

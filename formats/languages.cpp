@@ -2,6 +2,8 @@
 // names, method name tables, numbers, messages.
 #include "formats/languages.h"
 
+#include "builtins/shapesAndHedges.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -73,8 +75,71 @@ int indexOfVariable(const std::vector<VariableDescription> &vars, const std::str
 
 }  // namespace
 
-RuleDescription parseRuleWords(const std::vector<std::string> &words, const SystemDescription &m, bool foldCase,
+namespace {
+
+bool isTermName(const VariableDescription &var, const std::string &word) {
+    for (const TermInfo &t : var.terms) {
+        if (t.name == word) return true;
+    }
+    return false;
+}
+
+// The 1-based index of the term that `hedges` (outermost first) make of
+// term `baseIndex`: added after the variable's terms at its first use, as
+// "very_warm", and found there at the next.
+int hedgedTermIndex(VariableDescription &var, const std::vector<std::string> &hedges, size_t baseIndex,
                     const std::function<void(const std::string &)> &fail) {
+    const TermInfo &base = var.terms[baseIndex];
+    TermInfo t;
+    if (std::string why = builtins::hedgedTerm(hedges, base.type, base.params, t.type, t.params); !why.empty())
+        fail(why);
+    for (const std::string &h : hedges) t.name += h + "_";
+    t.name += base.name;
+    for (size_t j = 0; j < var.terms.size(); ++j) {
+        if (var.terms[j].name != t.name) continue;
+        if (var.terms[j].type != t.type || var.terms[j].params != t.params)
+            fail("the hedged term is named " + jsonString(t.name) + " here, a name another term has");
+        return static_cast<int>(j) + 1;
+    }
+    var.terms.push_back(t);
+    return static_cast<int>(var.terms.size());
+}
+
+}  // namespace
+
+bool isHedgedTerm(const TermInfo &t) {
+    std::vector<std::string> hedges;
+    std::string baseType;
+    std::vector<double> baseParams;
+    return builtins::splitHedgedTerm(t.type, t.params, hedges, baseType, baseParams);
+}
+
+std::string hedgedTermWords(const VariableDescription &var, const TermInfo &term,
+                            const std::function<void(const std::string &)> &refuse) {
+    std::vector<std::string> hedges;
+    std::string baseType;
+    std::vector<double> baseParams;
+    if (!builtins::splitHedgedTerm(term.type, term.params, hedges, baseType, baseParams)) return "";
+    for (const TermInfo &t : var.terms) {
+        if (t.type != baseType || t.params != baseParams) continue;
+        std::string words;
+        for (const std::string &h : hedges) words += h + " ";
+        return words + t.name;
+    }
+    refuse("hedged term " + jsonString(term.name) + " of " + jsonString(var.name) +
+           ": its base shape is no term of the variable (the languages hedge a term by name)");
+    return "";
+}
+
+std::string languageRuleWords(const RuleDescription &rule, const SystemDescription &m,
+                              const std::function<void(const std::string &)> &refuse) {
+    return ruleWords(rule, m, false, refuse, [&](const VariableDescription &var, const TermInfo &term) {
+        return hedgedTermWords(var, term, refuse);
+    });
+}
+
+RuleDescription parseRuleWords(const std::vector<std::string> &words, SystemDescription &m, bool foldCase,
+                               const std::function<void(const std::string &)> &fail) {
     auto keyword = [&](size_t at) {
         return at < words.size() ? (foldCase ? lowered(words[at]) : words[at]) : std::string();
     };
@@ -96,14 +161,23 @@ RuleDescription parseRuleWords(const std::vector<std::string> &words, const Syst
         }
         if (keyword(at + 1) != "is") fail("expected \"is\" after " + jsonString(words[at]));
         size_t next = at + 2;
-        bool isNot = false;
-        if (keyword(next) == "not") {
-            if (isOutput) fail("\"not\" in a conclusion: the peers negate the activation degree, we the set");
-            isNot = true;
-            ++next;
-        }
-        if (next >= words.size()) fail("expected a term after " + jsonString(words[at]) + " is");
         const VariableDescription &var = vars[static_cast<size_t>(v)];
+        // fuzzylite's hedges, outermost first; a term's own name is never one.
+        std::vector<std::string> hedges;
+        while (next + 1 < words.size() && !isTermName(var, words[next]) &&
+               (keyword(next) == "not" || builtins::isHedgeWord(keyword(next)))) {
+            hedges.push_back(keyword(next++));
+        }
+        bool isNot = !hedges.empty() && hedges[0] == "not";
+        if (isNot) hedges.erase(hedges.begin());
+        if (isOutput && isNot) fail("\"not\" in a conclusion: the peers negate the activation degree, we the set");
+        if (isOutput && !hedges.empty()) {
+            fail("hedge " + jsonString(hedges[0]) +
+                 " in a conclusion: fuzzylite hedges the activation degree there, which a rule here cannot");
+        }
+        if (!hedges.empty() && hedges[0] == "not")
+            fail("\"not not\": 1 - (1 - x) need not give x back; write the term itself");
+        if (next >= words.size()) fail("expected a term after " + jsonString(words[at]) + " is");
         int term = 0;
         for (size_t j = 0; j < var.terms.size(); ++j) {
             if (var.terms[j].name == words[next]) term = static_cast<int>(j) + 1;
@@ -111,19 +185,17 @@ RuleDescription parseRuleWords(const std::vector<std::string> &words, const Syst
         if (term == 0) {
             std::string w = keyword(next);
             // "any" has degree 1 whatever the value: in an AND rule that is an untested input.
-            if (w == "any" && !isOutput && !isNot) {
+            if (w == "any" && !isOutput && !isNot && hedges.empty()) {
                 hasAny = true;
                 return next + 1;
             }
-            if (w == "very" || w == "somewhat" || w == "seldom" || w == "extremely" || w == "any") {
-                fail("hedge " + jsonString(words[next]) +
-                     " is not supported (a hedge reshapes the term's degree, which a rule here cannot)");
-            }
+            if (w == "any") fail("hedge \"any\" after another hedge or in a conclusion is not supported");
             std::vector<std::string> names;
             for (const TermInfo &t : var.terms) names.push_back(t.name);
             fail("unknown term " + jsonString(words[next]) + " of " + kind + " " + jsonString(var.name) +
                  closestNameSuggestion(words[next], names));
         }
+        if (!hedges.empty()) term = hedgedTermIndex(m.inputs[static_cast<size_t>(v)], hedges, term - 1, fail);
         std::vector<double> &row = isOutput ? rule.consequent : rule.antecedent;
         if (row[static_cast<size_t>(v)] != 0.0) fail(jsonString(var.name) + " appears twice in one side of the rule");
         row[static_cast<size_t>(v)] = isNot ? -term : term;
@@ -170,8 +242,9 @@ RuleDescription parseRuleWords(const std::vector<std::string> &words, const Syst
 // ---- Shapes under the peer's names.
 
 const std::vector<PeerShape> &peerShapes() {
-    // fuzzylite's SigmoidDifference is |s1 - s2|, not dsigmf's s1 - s2, so
-    // dsigmf has no entry.
+    // fuzzylite's SigmoidDifference is |s1 - s2|, not dsigmf's s1 - s2: it
+    // and the other shapes without a built-in form are host functions
+    // (builtins/), their parameters in fuzzylite's order.
     static const std::vector<PeerShape> shapes = {
         {"trimf", "Triangle", {0, 1, 2}},
         {"trapmf", "Trapezoid", {0, 1, 2, 3}},
@@ -184,6 +257,11 @@ const std::vector<PeerShape> &peerShapes() {
         {"gauss2mf", "GaussianProduct", {1, 0, 3, 2}},  // mean, sd of each side
         {"psigmf", "SigmoidProduct", {1, 0, 2, 3}},     // left, rising, falling, right
         {"constant", "Constant", {0}},
+        {"concavemf", "Concave", {0, 1}},
+        {"cosinemf", "Cosine", {0, 1}},
+        {"spikemf", "Spike", {0, 1}},
+        {"binarymf", "Binary", {0, 1}},
+        {"sigdiffmf", "SigmoidDifference", {0, 1, 2, 3}},
     };
     return shapes;
 }

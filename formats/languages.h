@@ -57,8 +57,23 @@ private:
 // One parsed rule text, for the readers: "x is a and y is not b then z is c
 // with 0.5" as words. Keywords compare in lower case when foldCase is set.
 // fail(message) must not return.
-RuleDescription parseRuleWords(const std::vector<std::string> &words, const SystemDescription &model, bool foldCase,
-                    const std::function<void(const std::string &)> &fail);
+// A hedged input ("very warm") adds its term (builtins/hedges.cpp) to the
+// variable at its first use, named "very_warm".
+RuleDescription parseRuleWords(const std::vector<std::string> &words, SystemDescription &model, bool foldCase,
+                               const std::function<void(const std::string &)> &fail);
+// Whether a term is a hedged one (builtins/hedges.cpp); the writers write
+// it in the rules, as its hedges and its base term's name.
+bool isHedgedTerm(const TermInfo &term);
+// Why the writers refuse a hedged output term.
+inline constexpr char HEDGED_OUTPUT[] =
+    "a hedged output term: the languages hedge a conclusion's activation degree, not its set";
+// "very warm" for a hedged term, "" for another; refuses one whose base is
+// no term of the variable.
+std::string hedgedTermWords(const VariableDescription &var, const TermInfo &term,
+                            const std::function<void(const std::string &)> &refuse);
+// A rule as the languages write it (ruleWords with hedged terms spelt out).
+std::string languageRuleWords(const RuleDescription &rule, const SystemDescription &model,
+                              const std::function<void(const std::string &)> &refuse);
 
 // Membership shapes under fuzzylite's class names (FLL, and FCL's named
 // terms): our type and the order of its parameters in the peer's list.

@@ -115,7 +115,7 @@ case "$mode" in
   campaign)
     runs="${2:?usage: scripts/fuzz.sh campaign RUNS}"
     build
-    echo "fuzz campaign: sources at $(git rev-parse --short HEAD)$(git diff --quiet HEAD -- fuzz orvane api formats bridges model codegen membership numeric host cli/csv.cpp cli/csv.h || echo ' (with local changes)')"
+    echo "fuzz campaign: sources at $(git rev-parse --short HEAD)$(git diff --quiet HEAD -- fuzz orvane api formats builtins bridges model codegen membership numeric host cli/csv.cpp cli/csv.h || echo ' (with local changes)')"
     runAll "$runs" "${FUZZ_MAX_SECONDS:-0}"
     ;;
   minimise)

@@ -96,10 +96,15 @@ TEST(Formats, HandWrittenFilesReadAsTheirDescriptions) {
 // goes through its own language and back to the identical record.
 TEST(Formats, RealFilesRoundTripInTheirLanguage) {
     for (const char *file : {"heating.fll", "irrigation.fll", "mixer.fcl", "greenhouse_vent.fll", "tank_level.fcl",
-                             "dosing_tsk.fll", "conveyor.fcl", "feed_pump.fll", "kiln_gap.fll"}) {
+                             "dosing_tsk.fll", "conveyor.fcl", "feed_pump.fll", "kiln_gap.fll", "fan_hedges.fll",
+                             "kiln_hedges.fcl", "pump_shapes.fll"}) {
         std::string path = sourcePath(std::string("tests/data/formats/files/") + file);
         SystemFormat format = fazolt::formatOfPath(path);
-        expectRoundTrip(fazolt::descriptionFromText(slurp(path), format, path), format, "", file);
+        std::string description = fazolt::descriptionFromText(slurp(path), format, path);
+        expectRoundTrip(description, format, "", file);
+        // Hedges and fuzzylite's shapes say the same in the other language.
+        if (std::string(file).find("_hedges") != std::string::npos || std::string(file) == "pump_shapes.fll")
+            expectRoundTrip(description, format == SystemFormat::Fcl ? SystemFormat::Fll : SystemFormat::Fcl, "", file);
     }
 }
 
@@ -196,19 +201,19 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
              "DEFUZZIFY y\n RANGE := (-1 .. 1);\n TERM b := (0, 0) (0.5, 1) (1, 0);\n METHOD : LM;\nEND_DEFUZZIFY\n" +
              rules + "END_FUNCTION_BLOCK\n",
          "15: METHOD LM", "crosses 0"},
-        {"fcl", head + "FUZZIFY x\n TERM a := Cosine 5 2;\n", "9: TERM a of x",
-         "unknown or unsupported shape \"Cosine\""},
+        {"fcl", head + "FUZZIFY x\n TERM a := Cosine 5 0;\n", "9: TERM a of x", "Cosine needs a width above 0"},
         {"fcl", head + "(* never closed\n", "8: comment", "not closed"},
         {"fcl", "FUNCTION_BLOCK f\n// numSamples := 1\n", "2: // numSamples", "a whole number from 2"},
-        {"fll", fllHead + " rule: if x is very a then y is b\n", "13: rule", "hedge \"very\" is not supported"},
+        {"fll", fllHead + " rule: if x is very a then y is very b\n", "13: rule", "hedge \"very\" in a conclusion"},
+        {"fll", fllHead + " rule: if x is not not a then y is b\n", "13: rule", "\"not not\""},
         {"fll", fllHead + " activation: Highest 2\n", "13: activation Highest 2", "General only"},
         {"fll",
          fllHead + "OutputVariable: z\n range: 0 1\n aggregation: Maximum\n defuzzifier: Bisector 100\n"
                    " term: c Triangle 0 0.5 1\n",
          "16: defuzzifier Bisector",
          "\"Bisector\" differs from \"Centroid\" on line 8 (one method for the whole system)"},
-        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Cosine 5 2\n", "4: term a of x",
-         "term type Cosine is not supported"},
+        {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n term: a Concave 5 5\n", "4: term a of x",
+         "Concave needs an inflection other than its end"},
         {"fll", "Engine: e\nInputVariable: x\n range: 0 10\n lock-range: yes\n", "4: InputVariable x lock-range: yes",
          "expected true or false"},
         {"fll", fllHead + " rule: if x is a then y is c\n", "13: rule", "unknown term \"c\" of output \"y\""},
@@ -233,8 +238,7 @@ TEST(Formats, BadFilesNameFileLineAndConstruct) {
         {"fll", fllOutput(" term: r Ramp 0.5 0.5"), "6: term r of y", "a Ramp needs two different ends"},
         {"fll", fllHead + " rule: if x is any or x is a then y is b\n", "13: rule", "\"any\" in an \"or\" rule"},
         {"fll", fllHead + " rule: if x is any then y is b\n", "13: rule", "only conditions are \"any\""},
-        {"fll", fllOutput(" term: d SigmoidDifference 1 2 3 4"), "6: term d of y",
-         "term type SigmoidDifference is not supported"},
+        {"fll", fllOutput(" term: d Spike 1 0"), "6: term d of y", "Spike needs a width other than 0"},
         {"fll",
          "Engine: e\nInputVariable: x\n range: 0 10\n term: a Triangle 0 5 10\nOutputVariable: y\n range: 0 1\n"
          " aggregation: NormalizedSum\n defuzzifier: Centroid 100\n term: b Triangle 0 0.5 1\nRuleBlock: r\n"
@@ -675,6 +679,26 @@ TEST(FormatFunctions, PointListRampsAreTrimfAndTrapmfBitForBit) {
         EXPECT_EQ(testing_support::bits(tri[k]), testing_support::bits(trimfRule(xs[k], -2.5, 0.1, 77.7))) << xs[k];
         EXPECT_EQ(testing_support::bits(trap[k]), testing_support::bits(trapmfRule(xs[k], 3, 100.3, 200, 441.9)))
             << xs[k];
+    }
+}
+
+// A hedged term's base is the module's own shape, bit for bit; codes as
+// docs/formats.md lists them (1 trimf, 12 pointsmf, 18 very, 22 not).
+TEST(FormatFunctions, HedgesReshapeTheBaseDegreeExactly) {
+    std::vector<double> xs = {-3.0, 0.1, 1.7, 20.0 / 3.0, 9.99, 12.5};
+    orvane::Value x = orvane::Value::doubleMatrix(1, static_cast<int64_t>(xs.size()), xs);
+    std::vector<double> veryVery = call("very", {x, orvane::Value::doubleMatrix(1, 5, {18, 1, 0.1, 7, 10})}).toDoubles();
+    std::vector<double> somewhatNot =
+        call("somewhat", {x, orvane::Value::doubleMatrix(1, 6, {22, 12, 0, 0, 10, 1})}).toDoubles();
+    for (size_t k = 0; k < xs.size(); ++k) {
+        double m = trimfRule(xs[k], 0.1, 7, 10);
+        EXPECT_EQ(testing_support::bits(veryVery[k]), testing_support::bits((m * m) * (m * m))) << xs[k];
+        double p = xs[k] <= 0 ? 0.0 : xs[k] >= 10 ? 1.0 : (1.0 / 10.0) * (0.0 * (10 - xs[k]) + 1.0 * (xs[k] - 0));
+        EXPECT_EQ(testing_support::bits(somewhatNot[k]), testing_support::bits(std::sqrt(1.0 - p))) << xs[k];
+    }
+    for (const std::vector<double> &bad : {std::vector<double>{99, 1}, {1, 0, 1}, {18}, {std::nan("")}}) {
+        EXPECT_THROW(call("very", {x, orvane::Value::doubleMatrix(1, static_cast<int64_t>(bad.size()), bad)}),
+                     orvane::HostError);
     }
 }
 

@@ -26,6 +26,19 @@ from . import _fazolt
 BLOCK_ROWS = 65536
 # As the tool: at most this many warnings per identifier, then a count.
 SHOWN_PER_IDENTIFIER = _fazolt.WARNINGS_PER_IDENTIFIER
+# Other tools reading FLL or FCL (fuzzylite) skip a rule whose weighted
+# strength is at most this: a rule weight at or below it gives their numbers,
+# not ours.
+OTHERS_ZERO = 1e-6
+WITH_WEIGHT = re.compile(r"\s+with\s+\S+\s*$")
+
+
+def _rule_weight(rule):
+    """A description rule's weight, written as a record or as text ending "with W"."""
+    if isinstance(rule, dict):
+        return float(rule.get("weight", 1.0))
+    found = WITH_WEIGHT.search(rule)
+    return float(found.group(0).split()[-1]) if found else 1.0
 
 
 class _Identified:
@@ -388,6 +401,9 @@ class System:
         Raises:
             FazoltError "fazolt:fcl:Unsupported": what FCL cannot say the same
             way (never approximated), naming that part of the description.
+        Warns:
+            FazoltWarning "fazolt:fcl:NearZeroWeight": a rule weight above 0 and at
+            most 1e-6, which other tools reading FCL treat as 0.
 
         Example:
             >>> print(system.to_fcl())
@@ -402,14 +418,26 @@ class System:
         Raises:
             FazoltError "fazolt:fll:Unsupported": what FLL cannot say the same
             way (never approximated), naming that part of the description.
+        Warns:
+            FazoltWarning "fazolt:fll:NearZeroWeight": a rule weight above 0 and at
+            most 1e-6, which other tools reading FLL treat as 0.
 
         Example:
             >>> print(system.to_fll())
         """
         return self._to_text("fll")
 
-    def _to_text(self, format):
-        text = json.dumps(self.to_dict())
+    def _to_text(self, format, stacklevel=3):
+        d = self.to_dict()
+        if format in ("fcl", "fll"):
+            for r, rule in enumerate(d.get("rules", [])):
+                weight = _rule_weight(rule)
+                if 0 < weight <= OTHERS_ZERO:
+                    warnings.warn(FazoltWarning(
+                        f"fazolt:{format}:NearZeroWeight",
+                        f"rules[{r}].weight: {weight!r} is at most {OTHERS_ZERO}; other tools reading the "
+                        f"{format.upper()} text (fuzzylite) skip the rule, and their outputs differ"), stacklevel=stacklevel)
+        text = json.dumps(d)
         return _host_call(lambda: _fazolt.description_to_text(text, format))
 
     def save(self, path):
@@ -427,6 +455,8 @@ class System:
         Raises:
             FazoltError: what the language cannot say ("PATH: cannot say ..."),
             or "fazolt:io:WriteFailed" naming the path and the reason.
+        Warns:
+            FazoltWarning: as to_fcl and to_fll.
 
         Example:
             >>> system.save("irrigation.fcl")
@@ -434,7 +464,7 @@ class System:
         path = os.fspath(path)
         _write_replacing(path, self._text_for(path))
 
-    def to_c(self, folder, prefix=None, single_precision=False):
+    def to_c(self, folder, prefix=None, single_precision=False, extern=False):
         """Writes the system as C for a controller: FOLDER/PREFIX.h and FOLDER/PREFIX.c.
 
         C99 that also compiles as C++, with no heap, no stdio and no static
@@ -451,11 +481,15 @@ class System:
                 default the system's name.
             single_precision: float instead of double, for targets without a
                 double-precision unit (no longer bit for bit).
+            extern: declare the system's custom functions (Python,
+                registered, Lua) in PREFIX.h as PREFIX_fn_NAME, for you to
+                define in C; the header documents what each receives.
+                Without it such a system is refused.
         Returns:
             None.
         Raises:
             FazoltError "fazolt:export:Unsupported": what C cannot compute
-            exactly (a custom or Python function, Mamdani "wtaver"), named;
+            exactly (a custom or Python function without `extern`), named;
             "fazolt:export:BadPrefix"; "fazolt:io:WriteFailed" naming the file.
 
         Example:
@@ -465,12 +499,12 @@ class System:
         if prefix is None:  # the name made a C identifier
             prefix = re.sub(r"[^A-Za-z0-9_]", "_", self.name) or "fis"
             prefix = "fis_" + prefix if prefix[0].isdigit() else prefix
-        _host_call(lambda: self._native.export_c(folder, prefix, bool(single_precision)))
+        _host_call(lambda: self._native.export_c(folder, prefix, bool(single_precision), bool(extern)))
 
     def _text_for(self, path):
         """The text save writes to `path`, or the error of what its language cannot say."""
         try:
-            return self._to_text(_fazolt.format_of_path(path))
+            return self._to_text(_fazolt.format_of_path(path), stacklevel=4)
         except FazoltError as e:
             if ":Unsupported" in e.identifier:
                 raise FazoltError(e.identifier, f"{path}: cannot say {e.message}") from None

@@ -15,6 +15,7 @@ Floats = npt.NDArray[np.float64]
 BLOCK_ROWS: int
 DESCRIPTION_NAMES: Tuple[str, ...]
 SHOWN_PER_IDENTIFIER: int
+OTHERS_ZERO: float
 
 class FazoltError(ValueError):
     identifier: str

@@ -13,14 +13,16 @@ non-negative gaps, so every point the optimiser tries is a valid system and
 the order holds exactly in floating point (a + non-negative gap >= a).
 """
 import itertools
+import json
 import math
-import re
 import sys
 import time
 
 import numpy as np
 
-from ._system import FazoltError, System, _column
+from . import _fazolt
+from ._system import (BLOCK_ROWS, WITH_WEIGHT, FazoltError, System, _column, _host_call, _issue, _modes,
+                      _rule_weight, _threads)
 
 METHODS = ("hybrid", "least_squares", "nelder_mead")
 SELECTIONS = ("inputs", "outputs", "weights")
@@ -44,6 +46,10 @@ MIN_BELL_SLOPE = 1e-3
 # solve's rounding (condition number x eps) would swamp the default step's
 # difference.
 SOLVED_DIFF_STEP = 1e-6
+# A validation RMSE counts as progress (for fit's patience) when it is this
+# share below the best before it: a search that has settled creeps on at the
+# noise's level (0.0542511, 0.0542512, 0.0542511, ...), every step a new best.
+MIN_PROGRESS = 1e-4
 # A prediction the module could not make (no finite number) counts as this
 # far off, so that the optimiser turns away from it.
 NON_FINITE_RESIDUAL = 1e10
@@ -345,16 +351,6 @@ def _copy(d):
     return out
 
 
-WITH_WEIGHT = re.compile(r"\s+with\s+\S+\s*$")
-
-
-def _rule_weight(rule):
-    if isinstance(rule, dict):
-        return float(rule.get("weight", 1.0))
-    found = WITH_WEIGHT.search(rule)
-    return float(found.group(0).split()[-1]) if found else 1.0
-
-
 def _with_weight(rule, weight):
     if isinstance(rule, dict):
         return dict(rule, weight=weight)
@@ -365,27 +361,72 @@ def _with_weight(rule, weight):
 # ---- Evaluation.
 
 class _Evaluator:
-    """Predictions of descriptions, timed and counted for the report."""
+    """Predictions of descriptions, timed and counted for the report.
+
+    Every description of one structure (the system's, or the weights'
+    probe) differs from the first only in its terms' parameters and rule
+    weights: the first is built from its description, the others from that
+    system's record with those numbers replaced, which skips describing,
+    checking and naming each point tried (most of a trial's time). The first
+    system is kept only if a copy made so gives its outputs bit for bit;
+    otherwise each is built from its description."""
 
     def __init__(self, report, threads):
         self.report = report
-        self.threads = threads
+        self.threads = _threads(threads)
+        self.modes = _modes(**QUIET)
+        self.bases = {}  # structure -> the system the others are made from, or None
 
-    def predict(self, description, X):
+    def predict(self, description, X, structure="system"):
+        """The module's outputs for `description` on the rows X."""
         began = time.perf_counter()
-        system = System(description)
+        rows = np.ascontiguousarray(X, dtype=np.float64)
+        native = self._built(description, structure, rows)
         built = time.perf_counter()
-        out = system.evaluate(X, threads=self.threads, **QUIET)
+        out = self._outputs(native, rows)
         self.report.load_seconds += built - began
         self.report.evaluation_seconds += time.perf_counter() - built
         self.report.evaluations += 1
         self.report.rows_evaluated += len(X)
         return out
 
+    def _outputs(self, native, rows):
+        out, report = _host_call(lambda: native.evaluate(rows, self.modes, BLOCK_ROWS, self.threads))
+        _issue(report)
+        return out
+
+    def _built(self, description, structure, rows):
+        base = self.bases.get(structure)
+        if base is not None:
+            terms, weights = _numbers_of(description)
+            return _host_call(lambda: base.with_parameters(terms, weights))
+        text = json.dumps(description)
+        native = _host_call(lambda: _fazolt.NativeSystem.from_description(text))
+        if structure not in self.bases:
+            self.bases[structure] = native if self._copies_exactly(native, description, rows) else None
+        return native
+
+    def _copies_exactly(self, native, description, rows):
+        """Whether a copy made from native's record gives its outputs bit for bit."""
+        terms, weights = _numbers_of(description)
+        try:
+            copied = _host_call(lambda: native.with_parameters(terms, weights))
+            return np.array_equal(self._outputs(native, rows), self._outputs(copied, rows), equal_nan=True)
+        except FazoltError:  # a record that names a host function needs its description
+            return False
+
     def residuals(self, description, X, y):
         r = (self.predict(description, X) - y).ravel()
         r[~np.isfinite(r)] = NON_FINITE_RESIDUAL
         return r
+
+
+def _numbers_of(description):
+    """What NativeSystem.with_parameters takes: every term's parameters, and the rule weights."""
+    terms = [(kind == "outputs", v, j, [float(p) for p in term["params"]])
+             for kind in ("inputs", "outputs") for v, var in enumerate(description[kind])
+             for j, term in enumerate(var.get("mf", []))]
+    return terms, [_rule_weight(rule) for rule in description.get("rules", [])]
 
 
 def _rmse(residuals):
@@ -437,7 +478,7 @@ class _Levels:
                            "connection": self.connection[r], "weight": _rule_weight(description["rules"][r])}
                           for r in range(n)]
         if self.evaluator is not None:
-            out = self.evaluator.predict(probe, X)
+            out = self.evaluator.predict(probe, X, structure="weights")
         else:
             out = System(probe).evaluate(X, threads=threads, **QUIET)
         out[(out < 0).any(axis=1)] = np.nan
@@ -475,16 +516,17 @@ class _Levels:
             outputs.append((o, np.hstack([common, blocks]), shared, widths))
         return fired, mean, scale, outputs
 
-    def solve(self, description, X, y, threads=1, ridge=0.0, weights=None):
+    def solve(self, description, X, y, threads=1, ridge=0.0, weights=None, design=None):
         """The levels minimising the squared error plus the ridge penalty,
         {(output, term): params}, the predictions they give on the rows where
         a rule fired (NaN elsewhere) and the ridge strength used per output.
 
         ridge: a strength (0: plain least squares), or "gcv" to choose it per
-        output by generalised cross-validation."""
-        if weights is None:
-            weights = self.weights(description, X, threads)
-        fired, mean, scale, outputs = self.design(description, weights, X)
+        output by generalised cross-validation. weights, design: the rule
+        weights and design(description, weights, X), if already made."""
+        if design is None:
+            design = self.design(description, self.weights(description, X, threads) if weights is None else weights, X)
+        fired, mean, scale, outputs = design
         levels, strengths = {}, {}
         predicted = np.full(y.shape, np.nan)
         for o, A, shared, widths in outputs:
@@ -510,10 +552,20 @@ class _Levels:
 RIDGE_GRID = (0.0,) + tuple(10.0 ** k for k in range(-8, 5))
 
 
+def _least_squares(A, b):
+    """The least-norm argmin |A x - b|^2 and A's rank, by a QR factorisation
+    with column pivoting (LAPACK's gelsy: a few times faster than numpy's
+    SVD-based lstsq on these tall designs), with numpy's rank cutoff."""
+    import scipy.linalg
+    x, _, rank, _ = scipy.linalg.lstsq(A, b, cond=np.finfo(np.float64).eps * max(A.shape), lapack_driver="gelsy",
+                                       check_finite=False)
+    return x, rank
+
+
 def _ridge(A, b, penalty, strength):
     """argmin |A x - b|^2 + strength |penalty * x|^2."""
     if strength == 0:
-        return np.linalg.lstsq(A, b, rcond=None)[0]
+        return _least_squares(A, b)[0]
     G = A.T @ A + strength * np.diag(penalty)
     try:
         return np.linalg.solve(G, A.T @ b)
@@ -523,20 +575,30 @@ def _ridge(A, b, penalty, strength):
 
 def _gcv_strength(A, b, penalty):
     """The strength of RIDGE_GRID with the least generalised cross-validation
-    error n |A x - b|^2 / (n - trace of the hat matrix)^2."""
+    error n |A x - b|^2 / (n - trace of the hat matrix)^2.
+
+    Each strength factors A'A + strength x penalty once (Cholesky) and solves
+    for the levels and the hat matrix's trace together: the grid costs about
+    one least-squares solve."""
+    import scipy.linalg
     n = len(b)
     G = A.T @ A
+    Ab = A.T @ b
     unit = float(np.trace(G)) / max(A.shape[1], 1) or 1.0
     best, chosen = np.inf, 0.0
     for multiple in RIDGE_GRID:
         strength = multiple * unit
         if strength == 0:
-            x, _, rank, _ = np.linalg.lstsq(A, b, rcond=None)
+            x, rank = _least_squares(A, b)
             trace = float(rank)
         else:
             K = G + strength * np.diag(penalty)
-            x = np.linalg.lstsq(K, A.T @ b, rcond=None)[0]
-            trace = float(np.trace(np.linalg.lstsq(K, G, rcond=None)[0]))
+            try:
+                factor = scipy.linalg.cho_factor(K, check_finite=False)
+                solved = scipy.linalg.cho_solve(factor, np.column_stack([Ab, G]), check_finite=False)
+            except np.linalg.LinAlgError:  # the unpenalised columns alone are dependent
+                solved = np.linalg.lstsq(K, np.column_stack([Ab, G]), rcond=None)[0]
+            x, trace = solved[:, 0], float(np.trace(solved[:, 1:]))
         if n - trace <= 0.5:
             continue  # as many parameters as rows: no estimate of the error
         score = n * float(np.sum(np.square(A @ x - b))) / (n - trace) ** 2
@@ -567,6 +629,40 @@ def _degrees(shape, params, x):
     return np.clip(np.minimum(up, down), 0, 1)
 
 
+def _degree_slopes(shape, params, x):
+    """The derivatives of _degrees' values by each of the shape's parameters
+    (of a piecewise-linear shape: those of the piece x lies on, 0 at a kink)."""
+    if shape == "gaussmf":
+        sigma, c = params
+        mu = _degrees(shape, params, x)
+        return [mu * np.square(x - c) / sigma ** 3, mu * (x - c) / (sigma * sigma)]
+    if shape == "gbellmf":
+        a, b, c = params
+        t = np.abs((x - c) / a)
+        u = t ** (2 * b)
+        mu = 1 / (1 + u)
+        with np.errstate(divide="ignore", invalid="ignore"):
+            log_t = np.where(t > 0, np.log(np.where(t > 0, t, 1.0)), 0.0)
+            per_step = np.where(x != c, u / (x - c), 0.0)  # u / (x - c): the c slope's factor
+        mu2 = mu * mu
+        return [mu2 * 2 * b * u / a, -mu2 * 2 * u * log_t, mu2 * 2 * b * per_step]
+    if shape == "trimf":  # a trapezoid whose top is the point b
+        a, b, c = params
+        da, db_up, db_down, dc = _trapezoid_slopes(x, a, b, b, c)
+        return [da, db_up + db_down, dc]
+    return list(_trapezoid_slopes(x, *params))
+
+
+def _trapezoid_slopes(x, a, b, c, d):
+    mu = _degrees("trapmf", (a, b, c, d), x)
+    inside = (mu > 0) & (mu < 1)
+    rising = inside & (x < b) if b > a else np.zeros(len(x), dtype=bool)
+    falling = inside & (x > c) if d > c else np.zeros(len(x), dtype=bool)
+    up, down = (b - a if b > a else 1.0), (d - c if d > c else 1.0)
+    return (np.where(rising, (x - b) / up ** 2, 0.0), np.where(rising, -(x - a) / up ** 2, 0.0),
+            np.where(falling, (d - x) / down ** 2, 0.0), np.where(falling, (x - c) / down ** 2, 0.0))
+
+
 # Up to this many parameters x rows, the hybrid search differentiates the
 # residuals with the levels re-solved for each parameter (exact, one solve
 # each); above, with them held (one solve per step: the larger fits' time).
@@ -590,6 +686,7 @@ class _NumpyWeights:
         self.is_average = description.get("defuzzMethod", "wtaver") == "wtaver"
         # Where each rule's antecedent values sit in _products' table: column 0
         # is 1 (an input not used), then per input its terms and their complements.
+        self.term_counts = [len(v.get("mf", [])) for v in description["inputs"]]
         where, at = [], 1
         for v in description["inputs"]:
             where.append(at)
@@ -598,6 +695,63 @@ class _NumpyWeights:
                                                                          if a < 0 else 0)
                                 for i, a in enumerate(antecedent)] for antecedent in levels.antecedent],
                               dtype=np.intp).reshape(levels.num_rules, -1)
+
+    @property
+    def has_slopes(self):
+        """Derivatives in closed form: every rule an AND by product."""
+        return all(self.is_and) and self.and_method == "prod"
+
+    def slopes(self, description, X, groups, outputs):
+        """The derivatives of the predictions sum_r weight_r x outputs[:, r]
+        (outputs: (rows, rules, outputs) held fixed) by the free coordinates
+        of `groups` (input terms and rule weights): (rows x outputs, coordinates).
+        A rule's strength is its weight times the product of its antecedent
+        values, so its derivative by one term's degree is the product of the
+        others'; wtaver's weights divide by the sum over the rules."""
+        inputs = description["inputs"]
+        degrees = [[_degrees(t["type"], t["params"], X[:, i]) for t in v.get("mf", [])]
+                   for i, v in enumerate(inputs)]
+        columns = [np.ones(len(X))] + [c for terms in degrees for c in terms + [1 - d for d in terms]]
+        gathered = np.column_stack(columns)[:, self.index]  # (rows, rules, inputs)
+        rule_weights = np.array([_rule_weight(rule) for rule in description["rules"]])
+        unweighted = gathered.prod(axis=2)
+        strengths = unweighted * rule_weights
+        total = strengths.sum(axis=1)
+        fired = total > 0
+        if self.is_average:
+            share = np.where(fired, 1 / np.where(fired, total, 1.0), 0.0)
+            predicted = np.einsum("nr,nro->no", strengths * share[:, None], outputs)
+            # d(sum_r s_r f_r / sum_r s_r) / d s_r = (f_r - prediction) / sum_r s_r
+            by_strength = (outputs - predicted[:, None, :]) * share[:, None, None]
+        else:
+            by_strength = outputs * fired[:, None, None]
+        by_term = {}  # (input, term): d prediction / d degree, (rows, outputs)
+        for i, v in enumerate(inputs):
+            others = np.delete(gathered, i, axis=2).prod(axis=2) * rule_weights
+            through = others[:, :, None] * by_strength
+            antecedent = self.index[:, i]
+            for j in range(len(v.get("mf", []))):
+                plain = antecedent == self._column(i, j, negated=False)
+                negated = antecedent == self._column(i, j, negated=True)
+                by_term[(i, j)] = through[:, plain, :].sum(axis=1) - through[:, negated, :].sum(axis=1)
+        J = []
+        for g in groups:
+            if g.path[0] == "weight":
+                J.append((unweighted[:, g.path[1], None] * by_strength[:, g.path[1], :]).ravel())
+                continue
+            _, i, j = g.path
+            term = inputs[i]["mf"][j]
+            by_param = [by_term[(i, j)] * s[:, None] for s in _degree_slopes(term["type"], term["params"], X[:, i])]
+            for k in range(len(by_param) - 1, 0, -1):  # an ordered point moves every point after it
+                if g.layout[k] == "ordered":
+                    by_param[k - 1] = by_param[k - 1] + by_param[k]
+            J += [p.ravel() for p in by_param]
+        return np.column_stack(J) if J else np.empty((len(X) * outputs.shape[2], 0))
+
+    def _column(self, i, j, negated):
+        """Where input i's term j (or its complement) sits in _products' table."""
+        start = 1 + sum(2 * n for n in self.term_counts[:i])
+        return start + j + (self.term_counts[i] if negated else 0)
 
     @classmethod
     def of(cls, description, levels, X):
@@ -766,7 +920,8 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         ridge: the hybrid method's ridge strength: "gcv" (chosen by
             generalised cross-validation) or a number from 0 (0: plain least
             squares).
-        patience: iterations without a lower validation RMSE before stopping.
+        patience: iterations without a validation RMSE lower than the best
+            by 1e-4 of it before stopping.
     Returns:
         (the fitted System, a Report). max_iter=0 gives the starting system
         and its report.
@@ -778,8 +933,9 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
     The hybrid method solves the levels with a ridge penalty on each term's
     difference from levels all terms share (strong ridge: one linear model
     for every rule), its strength chosen again each iteration; with
-    validation rows it stops when their RMSE has not fallen for `patience`
-    iterations, and returns the iteration where it was least.
+    validation rows it stops when their RMSE has not fallen by 1e-4 of
+    itself for `patience` iterations, and returns the iteration where it was
+    least.
 
     Example:
         >>> start = fazolt.tune.grid(X, y, terms=3, shape="gaussmf")
@@ -845,9 +1001,11 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
     strength = {"train": ridge}  # the ridge strength of this iteration's solve
 
     def solved(d, rows, targets):
-        """The levels for the premises of d, chosen on (rows, targets), and their predictions."""
+        """The levels for the premises of d, chosen on (rows, targets), their
+        predictions, and the design (numpy's weights only)."""
         weights = fast(d, rows) if fast is not None else None
-        return linear.solve(d, rows, targets, threads, strength["train"], weights)[:2]
+        design = linear.design(d, weights, rows) if weights is not None else None
+        return linear.solve(d, rows, targets, threads, strength["train"], weights, design)[:2] + (design,)
 
     last_solve = {"z": None, "levels": None}  # the jacobian at a point the residuals just solved
 
@@ -866,35 +1024,45 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         """The training residuals' derivatives with the levels held at those
         solved for z (the variable-projection approximation): each column
         needs the rule weights only, not another solve."""
-        solution = last_solve["levels"] if np.array_equal(last_solve["z"], z) else \
-            linear.solve(params.apply(z, levels), X, y, threads, strength["train"], fast(params.apply(z, levels), X))[0]
+        d = params.apply(z, levels)
+        if np.array_equal(last_solve["z"], z):
+            solution, design = last_solve["levels"], last_solve["design"]
+        else:
+            design = linear.design(d, fast(d, X), X)
+            solution = linear.solve(d, X, y, threads, strength["train"], design=design)[0]
         outputs = np.zeros((len(X), linear.num_rules, y.shape[1]))
         for (o, j), p in solution.items():
             rules = np.abs(linear.consequent[:, o]) == j + 1
             outputs[:, rules, o] = (X @ p[:-1] + p[-1] if len(p) > 1 else np.full(len(X), p[0]))[:, None]
+        if fast.has_slopes:
+            J = fast.slopes(d, X, params.groups, outputs)
+        else:
+            def predicted(zk):
+                return np.nan_to_num(np.einsum("nr,nro->no", fast(params.apply(zk, levels), X), outputs)).ravel()
 
-        def predicted(zk):
-            return np.nan_to_num(np.einsum("nr,nro->no", fast(params.apply(zk, levels), X), outputs)).ravel()
-
-        d = params.apply(z, levels)
-        at = predicted(z)
-        J = np.empty((at.size, len(z)))
-        for k in range(len(z)):
-            step = SOLVED_DIFF_STEP * max(1.0, abs(z[k]))
-            if z[k] + step > params.upper[k]:
-                step = -step
-            moved = z.copy()
-            moved[k] += step
-            J[:, k] = (predicted(moved) - at) / step
+            at = predicted(z)
+            J = np.empty((at.size, len(z)))
+            for k in range(len(z)):
+                step = SOLVED_DIFF_STEP * max(1.0, abs(z[k]))
+                if z[k] + step > params.upper[k]:
+                    step = -step
+                moved = z.copy()
+                moved[k] += step
+                J[:, k] = (predicted(moved) - at) / step
         # Levels re-solved at each z take up what the design can say: only
-        # the part of each column outside the design's range remains.
-        fired, _, _, designs = linear.design(d, fast(d, X), X)
+        # the part of each column outside the design's range remains. The
+        # range's basis comes from A'A's eigenvectors (the columns are few,
+        # the rows many: far cheaper than A's SVD, and precise enough here).
+        fired, _, _, designs = design
+        rows = slice(None) if fired.all() else fired
         by_output = J.reshape(len(X), y.shape[1], len(z))
         for o, A, _, _ in designs:
-            U, sv, _ = np.linalg.svd(A, full_matrices=False)
-            U = U[:, sv > sv[0] * 1e-10] if len(sv) and sv[0] > 0 else U[:, :0]
-            part = by_output[fired, o, :]
-            by_output[fired, o, :] = part - U @ (U.T @ part)
+            eigenvalues, V = np.linalg.eigh(A.T @ A)
+            kept = eigenvalues > eigenvalues[-1] * 1e-14 if len(eigenvalues) and eigenvalues[-1] > 0 else \
+                np.zeros(len(eigenvalues), dtype=bool)
+            U = (A @ V[:, kept]) / np.sqrt(eigenvalues[kept])
+            part = by_output[rows, o, :]
+            by_output[rows, o, :] = part - U @ (U.T @ part)
         return by_output.reshape(J.shape)
 
     def rmse_of(z, rows, targets):
@@ -912,8 +1080,8 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         """The training residuals at z; the hybrid method's with the levels solved for z."""
         if linear is None:
             return evaluator.residuals(params.apply(z, levels), X, y)
-        solution, predicted = solved(params.apply(z, levels), X, y)
-        last_solve.update(z=z.copy(), levels=solution)
+        solution, predicted, design = solved(params.apply(z, levels), X, y)
+        last_solve.update(z=z.copy(), levels=solution, design=design)
         r = (predicted - y).ravel()
         r[~np.isfinite(r)] = NON_FINITE_RESIDUAL
         return r
@@ -924,13 +1092,21 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
         strength["train"] = min(chosen.values(), default=0.0)
     record(z)
     kept = (z, dict(levels), 0)
+    progressed = 0  # the last iteration whose validation RMSE was MIN_PROGRESS below the best before it
 
     def keep_best():
-        """The iteration with the least validation error (the last without validation rows)."""
-        nonlocal kept
-        if validation is None or report.validation_rmse[-1] < report.validation_rmse[kept[2]]:
+        """Keeps the iteration with the least validation error (the last
+        without validation rows); whether patience has run out."""
+        nonlocal kept, progressed
+        if validation is None:
             kept = (z, dict(levels), report.iterations)
-        return report.iterations - kept[2] >= patience
+            return False
+        latest, best = report.validation_rmse[-1], report.validation_rmse[kept[2]]
+        if latest < best * (1 - MIN_PROGRESS):
+            progressed = report.iterations
+        if latest < best:
+            kept = (z, dict(levels), report.iterations)
+        return report.iterations - progressed >= patience
 
     if max_iter == 0:
         report.stopped = "no iterations asked for"
@@ -978,7 +1154,7 @@ def fit(system, X, y, *, tune=SELECTIONS, method=None, max_iter=100, seed=0, val
             report.iterations += 1
             record(z)
             if keep_best():
-                report.stopped = f"validation RMSE not below iteration {kept[2]}'s for {patience} iterations"
+                report.stopped = f"validation RMSE not {MIN_PROGRESS:.0e} below its best for {patience} iterations"
                 break
             if not params.groups:
                 report.stopped = "output levels solved"

@@ -371,9 +371,10 @@ py::list evaluationToPython(const fazolt::Evaluation &e) {
 
 class NativeSystem {
 public:
-    explicit NativeSystem(fazolt::System s) : system_(std::in_place, std::move(s)) {
-        // Read once, here: a view of the record that needs no host call.
-        recordJson_ = orvane::toJson(system_->record());
+    explicit NativeSystem(fazolt::System s, bool isRecordShown = true) : system_(std::in_place, std::move(s)) {
+        // Read once, here: a view of the record that needs no host call (not
+        // for the fitting search's trial systems, which never show it).
+        if (isRecordShown) recordJson_ = orvane::toJson(system_->record());
     }
     // Unloading may run the module's at-exit function: not with the GIL.
     ~NativeSystem() {
@@ -408,13 +409,33 @@ public:
         return out;
     }
 
-    static std::unique_ptr<NativeSystem> load(const std::function<fazolt::System()> &make) {
+    static std::unique_ptr<NativeSystem> load(const std::function<fazolt::System()> &make,
+                                              bool isRecordShown = true) {
         std::optional<fazolt::System> s;
         {
             py::gil_scoped_release release;
             s = make();
         }
-        return std::make_unique<NativeSystem>(std::move(*s));
+        return std::make_unique<NativeSystem>(std::move(*s), isRecordShown);
+    }
+
+    // This system with some terms' parameters (and the rule weights, unless
+    // `weights` is empty) replaced, built from its record: the fitting
+    // search tries thousands of points, and building each from a
+    // description took most of a trial's time. The values are the caller's
+    // to keep valid; the module checks the record as it checks any.
+    using TermParameters = std::tuple<bool, int64_t, int64_t, std::vector<double>>;  // isOutput, variable, term
+    std::unique_ptr<NativeSystem> withParameters(const std::vector<TermParameters> &terms,
+                                                 const std::vector<double> &weights) const {
+        orvane::Value record = system_->record();
+        for (const auto &[isOutput, variable, term, params] : terms) {
+            orvane::Value mfs = record.field(0, isOutput ? "outputMF" : "inputMF").field(variable, "mf");
+            mfs.setField(term, "params",
+                         orvane::Value::doubleMatrix(1, static_cast<int64_t>(params.size()), params));
+        }
+        if (!weights.empty())
+            record.setField(0, "weight", orvane::Value::doubleMatrix(static_cast<int64_t>(weights.size()), 1, weights));
+        return load([&] { return fazolt::System::fromRecord(std::move(record)); }, false);
     }
 
     const fazolt::System &system() const { return *system_; }
@@ -634,17 +655,20 @@ PYBIND11_MODULE(_fazolt, m) {
         .def("evaluate", &NativeSystem::evaluate, py::arg("x"), py::arg("modes"), py::arg("block_rows"),
              py::arg("threads"))
         .def("evaluate_row", &NativeSystem::evaluateRow, py::arg("row"))
+        .def("with_parameters", &NativeSystem::withParameters, py::arg("terms"), py::arg("weights"))
         .def("attach_explainer", &NativeSystem::attachExplainer, py::arg("written_rules"))
         .def(
             "export_c",
-            [](const NativeSystem &s, const std::string &folder, const std::string &prefix, bool isFloat) {
+            [](const NativeSystem &s, const std::string &folder, const std::string &prefix, bool isFloat,
+               bool isExtern) {
                 ModuleCallScope scope("to_c", Nesting::allowed);
                 fazolt::CExportOptions options;
                 options.isFloat = isFloat;
+                options.isExtern = isExtern;
                 py::gil_scoped_release release;
                 fazolt::exportC(s.system(), folder, prefix, options);
             },
-            py::arg("folder"), py::arg("prefix"), py::arg("single_precision"))
+            py::arg("folder"), py::arg("prefix"), py::arg("single_precision"), py::arg("extern"))
         .def_property_readonly("has_explainer", &NativeSystem::hasExplainer)
         .def_property_readonly("info", [](const NativeSystem &s) { return infoToPython(s.explainer().info()); })
         .def("explain", &NativeSystem::explain, py::arg("row"), py::arg("modes"))

@@ -14,7 +14,7 @@ def test_to_c_writes_the_header_and_source_under_the_prefix(tmp_path):
     assert "int lamp_evaluate(const float inputs[], float outputs[])" in (tmp_path / "lamp.c").read_text()
 
 
-def test_to_c_refuses_a_bad_prefix_and_a_python_function(tmp_path):
+def test_to_c_refuses_a_bad_prefix_and_a_python_function_unless_extern(tmp_path):
     dimmer = fazolt.System.from_file(ROOT / "examples" / "dimmer" / "dimmer.json")
     with pytest.raises(fazolt.FazoltError, match="not a C identifier") as e:
         dimmer.to_c(tmp_path, prefix="9lives")
@@ -26,6 +26,9 @@ def test_to_c_refuses_a_bad_prefix_and_a_python_function(tmp_path):
         with pytest.raises(fazolt.FazoltError, match="py_and_for_to_c") as e:
             fazolt.System.from_dict(d).to_c(tmp_path)
         assert e.value.identifier == "fazolt:export:Unsupported"
+        fazolt.System.from_dict(d).to_c(tmp_path, prefix="lamp", extern=True)
+        assert ("double lamp_fn_py_and_for_to_c(const double values[], int count);"
+                in (tmp_path / "lamp.h").read_text())
     finally:
         fazolt.unregister_function("py_and_for_to_c")
     assert not (tmp_path / "fis.c").exists()

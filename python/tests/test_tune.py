@@ -1,6 +1,7 @@
 """Fitting to data: the least-squares step, fits that recover a system,
 constraints, seeds, bad input, and the tool's command."""
 import subprocess
+import warnings
 
 import numpy as np
 import pytest
@@ -200,6 +201,62 @@ def test_noisy_data_keeps_the_best_validation_iteration_and_shrinks_the_levels()
     held_out = [tune.fit(start, X[train], y[train], tune="outputs", progress=False, ridge=r,
                          validation=(X[check], y[check]))[1].validation_rmse[-1] for r in (0, "gcv")]
     assert held_out[1] < held_out[0]
+
+
+@pytest.mark.parametrize("system, X", [(MIXER, _rows(50)), (LAMP, np.linspace(0, 100, 50).reshape(-1, 1))])
+def test_points_tried_from_the_record_are_the_description_bit_for_bit(system, X, no_leak):
+    d = fazolt.System(system).to_dict()
+    params = tune._Parameters(d, tune.SELECTIONS, levels_apart=False)
+    evaluator = tune._Evaluator(tune.Report("", [], []), 1)
+    evaluator.predict(d, X)
+    assert evaluator.bases["system"] is not None  # the points below come from its record
+    rng = np.random.default_rng(5)
+    for _ in range(3):
+        z = np.clip(params.start() * rng.uniform(0.8, 1.2, len(params.lower)), params.lower, params.upper)
+        moved = params.apply(z)
+        assert np.array_equal(evaluator.predict(moved, X), fazolt.System(moved).evaluate(X, **tune.QUIET))
+
+
+@pytest.mark.parametrize("defuzz", ["wtaver", "wtsum"])
+def test_premise_derivatives_agree_with_differences(defuzz):
+    # every shape with a closed form, a NOT, an input left out, rule weights
+    d = fazolt.System(dict(MIXER, defuzzMethod=defuzz)).to_dict()
+    d["inputs"][0]["mf"][1] = {"name": "high", "type": "gbellmf", "params": [3, 2, 10]}
+    d["rules"][1] = {"antecedent": [1, -2], "consequent": [2]}
+    d["rules"][3] = {"antecedent": [2, 0], "consequent": [4], "weight": 0.6}
+    rng = np.random.default_rng(3)
+    X = rng.uniform([0, 0], [10, 1], (200, 2))
+    params = tune._Parameters(d, ("inputs", "weights"), levels_apart=True)
+    fast = tune._NumpyWeights.of(d, tune._Levels(fazolt.System(d)), X)
+    outputs = rng.normal(size=(200, 4, 1))  # each rule's level per row, held
+
+    def predicted(z):
+        return np.nan_to_num(np.einsum("nr,nro->no", fast(params.apply(z), X), outputs)).ravel()
+
+    z = params.start()
+    J = fast.slopes(params.apply(z), X, params.groups, outputs)
+    assert fast.has_slopes and J.shape == (200, len(z)) == (200, 16)
+    for k in range(len(z)):
+        step = 1e-6 * max(1.0, abs(z[k]))
+        up, down = z.copy(), z.copy()
+        up[k] += step
+        down[k] -= step
+        np.testing.assert_allclose(J[:, k], (predicted(up) - predicted(down)) / (2 * step), atol=1e-6,
+                                   err_msg=params.names()[k])
+
+
+def test_a_weight_other_tools_treat_as_zero_is_warned_of_in_fll_and_fcl(tmp_path):
+    system = fazolt.System(dict(MIXER, rules=MIXER["rules"][:3] + [
+        {"antecedent": [2, 2], "consequent": [4], "weight": 1e-7}]))
+    with pytest.warns(fazolt.FazoltWarning, match=r"rules\[3\]\.weight: 1e-07 is at most 1e-06") as caught:
+        system.to_fll()
+        system.save(tmp_path / "mixer.fcl")
+    assert [w.message.identifier for w in caught] == ["fazolt:fll:NearZeroWeight", "fazolt:fcl:NearZeroWeight"]
+    assert caught[1].filename == __file__
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        system.to_json()
+        fazolt.System(MIXER).to_fll()
 
 
 def test_grid_builds_the_full_grid_sugeno_system():

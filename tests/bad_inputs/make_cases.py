@@ -741,6 +741,14 @@ cli(["check", write("fll_space_before_colon.fll",
                     "OutputVariable : y\n range : 0 1\n aggregation : Maximum\n defuzzifier : Centroid 100\n"
                     " term : b Triangle 0 0.5 1\nRuleBlock : r\n implication : Minimum\n"
                     " rule : if x is a then y is b\n")], 0, "ok")
+cli(["check", write("fcl_hedge_chain.fcl", FCL_PLANT.replace("temp IS high", "temp IS very not low"))], 0, "ok")
+cli(["check", write("fcl_hedge_in_conclusion.fcl", FCL_PLANT.replace("valve IS open", "valve IS very open"))], 1,
+    'hedge "very" in a conclusion')
+cli(["check", write("fcl_cosine_no_width.fcl", FCL_PLANT.replace("(5, 0) (10, 1)", "Cosine 5 0"))], 1,
+    ":7: TERM high of temp: Cosine needs a width above 0")
+api([described("desc_hedge_bad_codes",
+               lambda d: d["inputs"][0]["mf"].append({"name": "v", "type": "very", "params": [99, 1]})),
+     T_INPUTS], 1, "very: expected the codes of the inner hedges")
 cli(["check", described("desc_pointsmf_decreasing",
                         lambda d: d["inputs"][0]["mf"].append({"name": "p", "type": "pointsmf",
                                                                "params": [0, 0, 5, 1, 4, 0]}))], 1,

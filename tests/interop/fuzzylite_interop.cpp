@@ -244,7 +244,9 @@ void folderOfFiles() {
         {"tank_level.fcl", ""},
         {"dosing_tsk.fll", ""},
         {"conveyor.fcl", ""},
-        {"fan_hedges.fll", "hedge \"very\" is not supported"},
+        {"fan_hedges.fll", ""},
+        {"kiln_hedges.fcl", ""},   // every hedge, a chain, "not" inside one
+        {"pump_shapes.fll", ""},   // Concave, Cosine, Spike, Binary, SigmoidDifference
         {"trim_tab.fll", "the same only on ranges of one sign"},
         {"feed_pump.fll", "", 0.25},  // lock-range: inputs and outputs beyond their ranges
         {"kiln_gap.fll", ""},         // default 0 where no rule fires

@@ -77,12 +77,16 @@ inline constexpr char fclInvalid[] = "fazolt:fcl:Invalid";
 inline constexpr char fclUnsupported[] = "fazolt:fcl:Unsupported";
 /// Warning: an FCL DEFAULT := NC, read as NaN (no previous value to keep).
 inline constexpr char fclDefault[] = "fazolt:fcl:Default";
+/// Warning (Python): FCL written with a rule weight above 0 and at most 1e-6, which fuzzylite treats as 0.
+inline constexpr char fclNearZeroWeight[] = "fazolt:fcl:NearZeroWeight";
 /// FLL text that cannot be read; the message starts with file and line.
 inline constexpr char fllInvalid[] = "fazolt:fll:Invalid";
 /// FLL that has no counterpart in a description.
 inline constexpr char fllUnsupported[] = "fazolt:fll:Unsupported";
 /// Warning: an FLL default that a description cannot keep (none now; kept for callers).
 inline constexpr char fllDefault[] = "fazolt:fll:Default";
+/// Warning (Python): FLL written with a rule weight above 0 and at most 1e-6, which fuzzylite treats as 0.
+inline constexpr char fllNearZeroWeight[] = "fazolt:fll:NearZeroWeight";
 
 /// A Lua error; the message starts with the script's file and line.
 inline constexpr char luaError[] = "fazolt:lua:Error";
@@ -238,9 +242,11 @@ inline constexpr const char *all[] = {
     fclInvalid,
     fclUnsupported,
     fclDefault,
+    fclNearZeroWeight,
     fllInvalid,
     fllUnsupported,
     fllDefault,
+    fllNearZeroWeight,
     luaError,
     luaInstructionLimit,
     luaMemoryLimit,

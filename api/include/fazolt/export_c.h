@@ -22,6 +22,11 @@ struct CExportOptions {
     /// Single precision (float tables, expf and powf) for targets without a
     /// double-precision unit; its outputs differ from the engine's.
     bool isFloat = false;
+    /// Custom functions (registered, Lua or Python) declared in PREFIX.h as
+    /// PREFIX_fn_NAME for the user to define in C, called as the engine calls
+    /// them (the header documents each signature); Mamdani output terms are
+    /// tabulated whatever computes them. Without it such a system is refused.
+    bool isExtern = false;
 };
 
 /// The two files' texts.
@@ -31,14 +36,15 @@ struct CExport {
 };
 
 /// Generates the C for `system`.
-/// @param system the system; every function it names must be built in
+/// @param system the system; every function it names must be built in,
+/// or options.isExtern set
 /// @param prefix the files' name and the functions' and macros' prefix: a C
 /// identifier
 /// @param options how the C is generated (double or single precision)
 /// @return the texts of PREFIX.h and PREFIX.c
 /// @throws Error ids::exportBadPrefix, ids::exportUnsupported naming what
-/// cannot be generated (a custom or Lua function, Mamdani "wtaver", a system
-/// without inputs or rules), and the module's error for a system it refuses.
+/// cannot be generated (a custom or Lua function without isExtern, one whose
+/// name is not a C identifier, a system without inputs or rules), and the module's error for a system it refuses.
 FAZOLT_API CExport generateC(const System &system, const std::string &prefix, const CExportOptions &options = {});
 
 /// Writes generateC's files as DIRECTORY/PREFIX.h and DIRECTORY/PREFIX.c,

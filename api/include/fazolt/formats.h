@@ -54,8 +54,10 @@ FAZOLT_API std::string descriptionFromText(std::string_view text, SystemFormat f
 FAZOLT_API std::string descriptionToText(std::string_view descriptionJson, SystemFormat format);
 
 /// The host functions that serve the languages' operators, point lists and
-/// fuzzylite's MeanOfMaximum ("bdif", "bsum", "nsum", "pointsmf", "firstmom"). Registered under names that are still
-/// free; loading a system calls this.
+/// fuzzylite's MeanOfMaximum ("bdif", "bsum", "nsum", "pointsmf", "firstmom"),
+/// its shapes and hedges ("concavemf", "cosinemf", "spikemf", "binarymf",
+/// "sigdiffmf", "very", "somewhat", "extremely", "seldom"). Registered under
+/// names that are still free; loading a system calls this.
 FAZOLT_API void registerFormatFunctions();
 
 }  // namespace fazolt
