@@ -8,6 +8,7 @@
 #include "function_uses.h"
 #include "output_defaults.h"
 #include "prepared_record.h"
+#include "warningPlace.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -487,12 +488,6 @@ constexpr int64_t kShownPerIdentifier = defaults::kWarningsPerIdentifier;
 
 std::string countText(size_t n) { return std::to_string(n); }
 
-// Where a warning goes in one call's order: inputs, the module, outputs.
-int placeOf(const std::string &identifier) {
-    if (identifier == ids::inputsNaN) return 0;
-    return identifier == ids::outputsNonFinite ? 2 : 1;
-}
-
 }  // namespace
 
 std::vector<Warning> System::evaluateColumns(const Columns &in, std::span<double> out, Layout layout,
@@ -540,7 +535,7 @@ std::vector<Warning> System::evaluateColumns(const Columns &in, std::span<double
         orvane::CallOutcome outcome = checkedCall(block, modesValue, checks, isLast && lastRow != nullptr ? 6 : 1);
         for (orvane::Warning &w : outcome.warnings) {
             ++numSeen[w.identifier];
-            const int place = placeOf(w.identifier);
+            const int place = warningPlace(w.identifier);
             placed[place].push_back(apiWarning(std::move(w), numRows));
         }
         if (outcome.error) throw errorOfRows(*this, *outcome.error, block, modesValue, done);

@@ -20,6 +20,7 @@
 // threads.
 #include "fazolt/fazolt.h"
 #include "function_uses.h"
+#include "warningPlace.h"
 
 #include <algorithm>
 #include <atomic>
@@ -478,12 +479,6 @@ int64_t numThreadsFor(unsigned threads, int64_t numRows) {
     return std::max<int64_t>(1, std::min(asked, numRows / kMinRowsPerThread));
 }
 
-// Where a warning goes in one call's order: inputs, the module, outputs.
-int placeOf(const std::string &identifier) {
-    if (identifier == kNaNInput) return 0;
-    return identifier == kNonFiniteOutput ? 2 : 1;
-}
-
 struct Part {
     int64_t first = 0;
     int64_t count = 0;
@@ -521,7 +516,7 @@ std::optional<orvane::CallOutcome> joinParts(std::vector<Part> &parts, const Row
         };
         bool isAnyWanted = false;
         for (const orvane::Warning &w : part.outcome.warnings)
-            isAnyWanted = isAnyWanted || (placeOf(w.identifier) == 1 &&
+            isAnyWanted = isAnyWanted || (warningPlace(w.identifier) == 1 &&
                                           diagnosticOf(w.identifier) != Diagnostic::other && numLeft(w.identifier) > 0);
         if (isAnyWanted) {
             std::map<std::string, int64_t> left;
@@ -536,7 +531,7 @@ std::optional<orvane::CallOutcome> joinParts(std::vector<Part> &parts, const Row
             if (part.outcome.error) return std::nullopt;
         }
         for (const orvane::Warning &w : part.outcome.warnings)
-            if (placeOf(w.identifier) == 1) ++numBefore[w.identifier];
+            if (warningPlace(w.identifier) == 1) ++numBefore[w.identifier];
     }
     const int64_t numOutputs = parts.front().outcome.results[0].dims()[1];
     orvane::CallOutcome joined;
@@ -544,7 +539,7 @@ std::optional<orvane::CallOutcome> joinParts(std::vector<Part> &parts, const Row
     std::vector<orvane::Warning> placed[3];
     for (Part &part : parts) {
         for (orvane::Warning &w : part.outcome.warnings) {
-            const int place = placeOf(w.identifier);
+            const int place = warningPlace(w.identifier);
             placed[place].push_back(std::move(w));
         }
     }

@@ -38,7 +38,7 @@ int printCallOutcome(std::ostream &out, const orvane::CallOutcome &outcome);
 // (--on-out-of-range, --on-no-rule-fired, --on-empty-set), or the whole
 // argument 3 from a file (--diagnostics); and the two checks around the
 // module call (--on-nan-input, --on-non-finite-output), which no file sets.
-struct DiagnosticsOptions {
+struct DiagnosticFlags {
     std::string onOutOfRange = "warning";
     std::string onNoRuleFired = "warning";
     std::string onEmptySet = "warning";
@@ -51,12 +51,12 @@ bool parseMode(const std::string &text, uint8_t &mode);
 // The same as the API's mode: 2 warns, 3 raises an error, any other byte says nothing.
 bool parseMode(const std::string &text, fazolt::Report &mode);
 // Adds the six options to `command`.
-void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options);
+void addDiagnosticsOptions(CLI::App *command, DiagnosticFlags &options);
 // The modes of the two checks, with each row named by rowName.
-fazolt::RowChecks rowChecks(const DiagnosticsOptions &options, std::function<std::string(int64_t row)> rowName);
+fazolt::RowChecks rowChecks(const DiagnosticFlags &options, std::function<std::string(int64_t row)> rowName);
 // Argument 3: the --diagnostics file as it stands, or built from the modes
 // with the system's name as the model; raises HostError naming the file.
-orvane::Value diagnosticsArgument(const DiagnosticsOptions &options, const std::string &systemName);
+orvane::Value diagnosticsArgument(const DiagnosticFlags &options, const std::string &systemName);
 
 // ---- Systems.
 

@@ -75,7 +75,7 @@ bool parseMode(const std::string &text, fazolt::Report &mode) {
     return true;
 }
 
-void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options) {
+void addDiagnosticsOptions(CLI::App *command, DiagnosticFlags &options) {
     static const CLI::Validator modeValidator(
         [](std::string &text) {
             uint8_t mode = 0;
@@ -120,7 +120,7 @@ void addDiagnosticsOptions(CLI::App *command, DiagnosticsOptions &options) {
         ->excludes(emptySet);
 }
 
-orvane::Value diagnosticsArgument(const DiagnosticsOptions &options, const std::string &systemName) {
+orvane::Value diagnosticsArgument(const DiagnosticFlags &options, const std::string &systemName) {
     if (!options.diagnosticsPath.empty()) {
         try {
             return orvane::fromJson(readTextFile(options.diagnosticsPath));
@@ -135,7 +135,7 @@ orvane::Value diagnosticsArgument(const DiagnosticsOptions &options, const std::
     return fazolt::makeDiagnostics(outOfRange, noRuleFired, emptySet, systemName);
 }
 
-fazolt::RowChecks rowChecks(const DiagnosticsOptions &options, std::function<std::string(int64_t row)> rowName) {
+fazolt::RowChecks rowChecks(const DiagnosticFlags &options, std::function<std::string(int64_t row)> rowName) {
     fazolt::RowChecks checks;
     parseMode(options.onNanInput, checks.nanInput);
     parseMode(options.onNonFiniteOutput, checks.nonFiniteOutput);

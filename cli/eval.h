@@ -25,7 +25,7 @@ struct EvalOptions {
     std::string outputPath;
     std::string modulePath;
     int64_t samples = 0;
-    DiagnosticsOptions diagnostics;
+    DiagnosticFlags diagnostics;
     std::string format = "csv";
     std::string delimiter = ",";
     bool isHeader = false;

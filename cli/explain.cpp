@@ -17,7 +17,7 @@ struct ExplainOptions {
     std::string format = "text";
     bool onlyFired = false;
     RowOptions row;
-    DiagnosticsOptions modes;
+    DiagnosticFlags modes;
 };
 
 std::string num(double v) { return orvane::formatDouble(v, false); }

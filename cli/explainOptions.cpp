@@ -117,7 +117,7 @@ size_t findVariable(const std::vector<fazolt::VariableInfo> &vars, const std::st
                                 known + ")");
 }
 
-fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::string &systemName) {
+fazolt::DiagnosticModes readModes(const DiagnosticFlags &options, const std::string &systemName) {
     fazolt::DiagnosticModes modes;
     parseMode(options.onNanInput, modes.nanInput);
     parseMode(options.onNonFiniteOutput, modes.nonFiniteOutput);

@@ -41,7 +41,7 @@ std::vector<double> rangeMidpoints(const fazolt::SystemInfo &info);
 // The modes that --on-out-of-range, --on-no-rule-fired and --on-empty-set
 // give, or those of a --diagnostics file (its model and block names are not
 // used), and those of the two checks. Raises HostError naming the file.
-fazolt::DiagnosticModes readModes(const DiagnosticsOptions &options, const std::string &systemName);
+fazolt::DiagnosticModes readModes(const DiagnosticFlags &options, const std::string &systemName);
 
 fazolt::Explainer loadExplainer(const std::string &systemPath, const std::string &modulePath);
 

@@ -247,7 +247,7 @@ struct PlotOptions {
     std::vector<std::string> fixed;
     int resolution = 101;
     RowOptions row;
-    DiagnosticsOptions modes;
+    DiagnosticFlags modes;
 };
 
 void plotVariable(const fazolt::Explainer &explainer, const PlotOptions &options) {

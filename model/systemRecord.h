@@ -4,33 +4,17 @@
 #define FAZOLT_MODEL_SYSTEMRECORD_H
 
 #include "model/dynArray.h"
+#include "model/recordFields.h"
 
+// The fields as model/recordFields.h lists them.
 struct SystemRecord {
-    DynArray<uint8_t> *type;
-    DynArray<uint8_t> *andMethod;
-    DynArray<uint8_t> *orMethod;
-    DynArray<uint8_t> *defuzzMethod;
-    DynArray<uint8_t> *impMethod;
-    DynArray<uint8_t> *aggMethod;
-    DynArray<double> *inputRange;   // numInputs x 2
-    DynArray<double> *outputRange;  // numOutputs x 2
-    DynArray<VariableRecord> *inputMF;
-    DynArray<VariableRecord> *outputMF;
-    DynArray<double> *antecedent;  // numRules x numInputs
-    DynArray<double> *consequent;  // numRules x numOutputs
-    DynArray<double> *connection;  // numRules, one dimension
-    DynArray<double> *weight;      // numRules, one dimension
-    int32_t numSamples;
-    int32_t numInputs;
-    int32_t numOutputs;
-    int32_t numRules;
-    DynArray<int32_t> *numInputMFs;
-    DynArray<int32_t> *numCumInputMFs;
-    DynArray<int32_t> *numOutputMFs;
-    DynArray<int32_t> *numCumOutputMFs;
-    DynArray<double> *outputSamplePoints;  // numOutputs x numSamples
-    int32_t orrSize[2];
-    int32_t aggSize[2];
+#define FAZOLT_RECORD_ARRAY(type, name, dims) DynArray<type> *name;
+#define FAZOLT_RECORD_INT32(name) int32_t name;
+#define FAZOLT_RECORD_INT32_PAIR(name) int32_t name[2];
+    FAZOLT_SYSTEM_RECORD_FIELDS(FAZOLT_RECORD_ARRAY, FAZOLT_RECORD_INT32, FAZOLT_RECORD_INT32_PAIR)
+#undef FAZOLT_RECORD_ARRAY
+#undef FAZOLT_RECORD_INT32
+#undef FAZOLT_RECORD_INT32_PAIR
 };
 
 // What one row's diagnostics found, for a caller that takes them as flags
