@@ -15,8 +15,10 @@
 // would triple exp's time: a clone for processors with FMA, picked once at
 // load time, does them in one instruction each, with the same bits. Not under
 // Clang, whose resolver for a static clone is defined once per file and
-// collides at link time.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__FMA__)
+// collides at link time, nor under a sanitizer, whose instrumented resolver
+// runs during relocation, before the sanitizer's run-time is set up.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__FMA__) && \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define QUV_EXP_INLINE static inline __attribute__((always_inline))
 #include "orvane/scalar_exp.h"
 /// e to the power x, with the same bits on every machine.
